@@ -1,0 +1,26 @@
+#include "AppState.h"
+
+void AppState::reset()
+{
+    SyncState = SyncOffline;
+    SyncPaused = false;
+    ReaderNormalMode = false;
+    ReaderBusy = false;
+    ReaderModeSwitching = 0;
+    ReaderModeRestorePending = false;
+    FaceNotReady = true;
+    EventsLogEnabled = false;
+    Rs232LogEnabled = false;
+    INeedSynhroFIO = false;
+    MaxCardsIndex = 0;
+    SyncTickCounter = 0;
+    ThreadStartTicks = 0;
+    ProgramDir.clear();
+    CommandLineText.clear();
+}
+
+AppState &App()
+{
+    static AppState state;
+    return state;
+}

@@ -1,0 +1,46 @@
+#include "LogFiles.h"
+
+#include "AppState.h"
+#include "TextCode.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+
+QString LogTimeStamp(const QDateTime &moment, bool dateOnlyAtMidnight)
+{
+    const QTime t = moment.time();
+    if (dateOnlyAtMidnight && t.hour() == 0 && t.minute() == 0 && t.second() == 0)
+        return moment.toString(QStringLiteral("dd.MM.yyyy"));
+    return moment.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+}
+
+bool AppendLogLines(const QString &path, const QStringList &lines)
+{
+    static QMutex mutex;
+    QMutexLocker lock(&mutex);
+    try {
+        QByteArray bytes;
+        for (const QString &line : lines) {
+            bytes += ToCp1251(line);
+            bytes += "\r\n";
+        }
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return false;
+        const bool ok = file.write(bytes) == bytes.size() && file.flush();
+        file.close();
+        return ok;
+    } catch (...) {
+        return false;
+    }
+}
+
+void LogEvent(const QString &message)
+{
+    AppState &app = App();
+    if (!app.EventsLogEnabled)
+        return;
+    const QString line = LogTimeStamp(QDateTime::currentDateTime(), true) + QStringLiteral(" >") + message;
+    AppendLogLines(app.ProgramDir + QStringLiteral("Events.log"), {line});
+}

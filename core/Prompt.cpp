@@ -1,0 +1,32 @@
+#include "Prompt.h"
+
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+class StderrPrompt final : public IPrompt {
+public:
+    int message(MsgKind, const QString &text, int buttons) override
+    {
+        QTextStream(stderr) << text << Qt::endl;
+        return (buttons & BtnCancel) ? BtnCancel : BtnOk;
+    }
+    bool input(const QString &, const QString &, QString &) override { return false; }
+    int runModal(QObject *, const std::function<int()> &) override { return 0; }
+};
+
+StderrPrompt g_default;
+IPrompt *g_prompt = nullptr;
+
+} // namespace
+
+IPrompt &Prompt()
+{
+    return g_prompt ? *g_prompt : g_default;
+}
+
+void SetPrompt(IPrompt *prompt)
+{
+    g_prompt = prompt;
+}

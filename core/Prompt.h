@@ -1,0 +1,45 @@
+#pragma once
+// Everything that asks the operator something goes through this interface:
+// message boxes, input boxes and modal dialogs. The program installs the
+// widget implementation at start; tests install a scripted one.
+
+#include <QString>
+#include <functional>
+
+class QObject;
+
+enum class MsgKind { Information, Warning, Error, Question };
+
+enum PromptButton : int {
+    BtnNone = 0,
+    BtnOk = 0x1,
+    BtnCancel = 0x2,
+    BtnYes = 0x4,
+    BtnNo = 0x8,
+};
+
+class IPrompt {
+public:
+    virtual ~IPrompt() = default;
+
+    // A message box of the given kind with the given buttons (a combination of
+    // PromptButton); returns the button pressed (BtnCancel when closed).
+    virtual int message(MsgKind kind, const QString &text, int buttons) = 0;
+
+    // An input box. Returns false when the operator cancelled; value holds the
+    // start text on entry and the entered text on return.
+    virtual bool input(const QString &caption, const QString &label, QString &value) = 0;
+
+    // Shows a modal dialog: exec runs it the ordinary way and returns its
+    // result code. A scripted implementation may instead fill the dialog
+    // (found by its object name or class name) and return a result itself.
+    virtual int runModal(QObject *dialog, const std::function<int()> &exec) = 0;
+
+    // The system beep that precedes a message about a failed device write.
+    virtual void beep() {}
+};
+
+// The prompt in force. Without an installed one, messages go to standard error
+// and are answered with Cancel where offered, else OK; inputs are cancelled.
+IPrompt &Prompt();
+void SetPrompt(IPrompt *prompt);  // nullptr restores the default

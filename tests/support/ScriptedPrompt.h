@@ -1,0 +1,47 @@
+#pragma once
+// A prompt that answers from a script and remembers what it was asked, so
+// tests can check the exact texts, kinds and buttons of every question.
+
+#include "core/Prompt.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <functional>
+
+class ScriptedPrompt : public IPrompt {
+public:
+    struct Asked {
+        MsgKind kind;
+        QString text;
+        int buttons;
+    };
+
+    ScriptedPrompt();   // installs itself
+    ~ScriptedPrompt() override;  // restores the default prompt
+
+    // Answers given to message boxes in order; when the queue is empty the
+    // default answer is used (BtnOk unless changed).
+    QList<int> answers;
+    int defaultAnswer = BtnOk;
+
+    // Answers given to input boxes in order: a null QString cancels.
+    QList<QString> inputs;
+
+    // Handlers for modal dialogs by object name or class name. Without one the
+    // dialog is answered with `defaultDialogResult` and not shown.
+    QMap<QString, std::function<int(QObject *)>> dialogs;
+    int defaultDialogResult = 0;
+
+    QList<Asked> asked;
+    QList<QString> inputCaptions;
+    QList<QString> dialogsShown;
+    int beeps = 0;
+
+    int message(MsgKind kind, const QString &text, int buttons) override;
+    bool input(const QString &caption, const QString &label, QString &value) override;
+    int runModal(QObject *dialog, const std::function<int()> &exec) override;
+    void beep() override { ++beeps; }
+
+    QStringList texts() const;
+};
