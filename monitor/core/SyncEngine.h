@@ -1,0 +1,151 @@
+#pragma once
+// The synchronisation engine: keeps the local table Measures in step with the
+// archive of the reader. One instance for the run, living in the main thread
+// (reachable through Engine()). The main window owns its view (ISyncView),
+// starts the control timer once the stored settings are restored, forwards the
+// menu commands and the thread check box of the link settings window.
+//
+// Timer mode: TimerControl ticks every 100 ms; every 11th counted tick runs
+// PollReader, which runs the device commands in the main thread.
+// Thread mode (UseThread()): a worker TTimerThread polls instead and hands all
+// window and table work to the main thread while it waits.
+
+#include "monitor/core/SyncView.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class QTimer;
+class TDM;
+class TTimerThread;
+
+class SyncEngine : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int ArchiveCapacity = 2000;
+    static constexpr int PollPeriodTicks = 11;
+    static constexpr int ClockToleranceSeconds = 150;
+    static constexpr qint64 RecordTimeToleranceMs = 3000;
+    static constexpr int ThreadStartTick = 4;
+
+    explicit SyncEngine(QObject *parent = nullptr);
+    ~SyncEngine() override;
+
+    // The view the engine writes to; nullptr gives the null view. Not owned.
+    void SetView(ISyncView *view);
+    ISyncView &View() const;
+
+    // The database module whose tables the engine writes. Not owned; without
+    // one the engine uses the program's module (DM()).
+    void SetDatabase(TDM *dm);
+    TDM *Database() const;
+
+    // ---- Window fields (main thread; the worker reads LastRecNumber) ----
+    std::atomic<int> LastRecNumber{0};   // mirror of Devices.LastRecNumber of LoadedAddress
+    QDateTime LastRecTime;               // mirror of Devices.LastRecTime (MinDateTime() at start)
+    std::atomic<int> LoadedAddress{0};   // bus address whose Devices row is mirrored
+    std::atomic<int> LastReadedIndex{0}; // Measures.Index of the last row the cycle appended
+    bool ClockQuestionAsked = false;     // the clock question was asked in this run
+
+    // ---- Control timer ----
+    QTimer *TimerControl() const;
+    // Enables the control timer (the main window does it once the stored
+    // settings are restored). Until then CatchUp and the full read leave the
+    // timer off when they are done.
+    void StartControlTimer();
+    void TimerControlTimer();  // the 100 ms tick
+
+    // ---- The cycle (main thread) ----
+    void PollReader();                      // timer version of the poll
+    void LoadDeviceRow(bool fromThread = false);
+    void CatchUp();
+    void StoreArchiveRecord(int number, int progressIndex, int progressTotal);
+    void CheckReaderClock();
+
+    // ---- Commands of the "Сервис" menu ----
+    void ReadFullArchive();
+    void SyncNamesFromJournal();
+    void AskNameSync(bool extNotesDown);
+
+    // "Приостановить синхронизацию": checked → SyncState 3, unchecked → 0.
+    void SetStopSynchro(bool checked);
+    bool StopSynchroChecked() const;
+
+    // ---- Request thread ----
+    // The check box "Использовать отдельный поток", read at every tick.
+    void SetUseThread(bool on);
+    bool UseThread() const;
+    // ThreadStartTicks := 0: the tick starts a worker four ticks later.
+    void RequestThreadStart();
+    // Sets SyncPaused, waits waitMs (window events are processed), tells the
+    // worker to terminate, forgets it, clears SyncPaused. Never blocks on a
+    // worker that waits for a hand-off.
+    void StopThread(int waitMs = 200);
+    // A current worker exists (one that has not been told to terminate).
+    bool ThreadRunning() const;
+    // Any worker thread still runs, also one told to terminate that has not
+    // ended its round yet. The tick does not poll while this is true.
+    bool WorkerAlive() const;
+    // Window close: tell the worker to terminate and wait 200 ms.
+    void ShutDown();
+    // Tests and the end of the program: waits (processing window events) until
+    // every worker has ended; false when one still runs after timeoutMs.
+    bool WaitForWorkers(int timeoutMs);
+
+    // ---- Hand-offs of the worker (run in the main thread) ----
+    void ShowSuspendedText();
+    void ThreadSyncStep();
+    void ReportRangeError();
+    void ReportReadError();
+
+    // Waits ms milliseconds while processing window events other than the
+    // operator's input (the worker's hand-offs and the ticks go on).
+    static void WaitProcessing(int ms);
+
+signals:
+    // The suspension state changed (the menu item follows it).
+    void StopSynchroChanged(bool checked);
+    // The name synchronisation rewrote Measures and Notes.
+    void NamesSynchronised();
+
+private:
+    friend class TTimerThread;
+    void RestartWorker();
+    void ReportError(const std::exception *e, bool protocolCancel);
+    void WriteDevicePosition();
+    void EnableTimerAfterWork();
+
+    ISyncView *m_view = nullptr;
+    std::unique_ptr<NullSyncView> m_nullView;
+    TDM *m_dm = nullptr;
+    QTimer *m_timer = nullptr;
+    bool m_timerStarted = false;
+    bool m_stopSynchro = false;
+    std::atomic<bool> m_useThread{false};
+    QPointer<TTimerThread> m_worker;
+    std::vector<QPointer<TTimerThread>> m_retired;
+};
+
+// The engine of the run (the last one created); nullptr when none exists.
+SyncEngine *Engine();
+
+// A foreground operation that talks to the reader outside the cycle (the full
+// archive read, the service dialogs): sets SyncPaused, waits waitMs, then also
+// takes the link lock, so a worker command under way ends before the
+// operation starts its own exchange. Releases both on destruction (SyncPaused
+// is cleared).
+class ForegroundLinkUse {
+public:
+    explicit ForegroundLinkUse(int waitMs = 100);
+    ~ForegroundLinkUse();
+    ForegroundLinkUse(const ForegroundLinkUse &) = delete;
+    ForegroundLinkUse &operator=(const ForegroundLinkUse &) = delete;
+
+private:
+    bool m_locked = false;
+};
