@@ -1,0 +1,93 @@
+#pragma once
+// TCPDrv: the serial port of the link over QSerialPort. 9600 bit/s, 8 data
+// bits, no parity, 1 stop bit, DTR and RTS on, no handshake; both queues are
+// cleared when the port opens.
+//
+// The port is opened and closed around every command. A QSerialPort belongs
+// to the thread that created it and commands run from the main thread and from
+// the request thread (never at once), so the QSerialPort object is created in
+// OpenPort and deleted in ClosePort, in the thread that runs the command.
+//
+// Waiting never burns the processor: the queues are waited on with blocking
+// waits for the time that remains of the window.
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <atomic>
+#include <functional>
+
+class QSerialPort;
+
+class TCPDrv {
+public:
+    static constexpr int pnCustom = 0;
+
+    TCPDrv();
+    ~TCPDrv();
+    TCPDrv(const TCPDrv &) = delete;
+    TCPDrv &operator=(const TCPDrv &) = delete;
+
+    // The device name of COM port n (1..8): "/dev/ttyS<n-1>" on Linux and
+    // other Unix systems, "\\.\COM<n>" on Windows.
+    static QString PortNameForNumber(int n);
+
+    // 0 (pnCustom) when PortName was set directly. Setting n >= 1 sets
+    // PortName to the device of COM n; setting 0 leaves PortName unchanged.
+    // Both setters do nothing while the port is open.
+    int Port() const;
+    void SetPort(int n);
+    // Any device path: "/dev/ttyUSB0", a pseudo-terminal, "COM3", ...
+    // Setting it directly sets Port to pnCustom.
+    QString PortName() const;
+    void SetPortName(const QString &name);
+
+    // Queue sizes, limited to 128..8192 (default 2048 each).
+    unsigned InBufSize() const { return m_inBufSize; }
+    void SetInBufSize(unsigned size);
+    unsigned OutBufSize() const { return m_outBufSize; }
+    void SetOutBufSize(unsigned size);
+
+    // Idle limit of a write, counted from the last progress (default 500 ms).
+    int OutputTimeout() const { return m_outputTimeout; }
+    void SetOutputTimeout(int ms) { m_outputTimeout = ms; }
+    // The receive window, counted from the start of ReceiveBytes (default 200 ms).
+    int InputTimeout() const { return m_inputTimeout; }
+    void SetInputTimeout(int ms) { m_inputTimeout = ms; }
+
+    static constexpr int BaudRateValue = 9600;
+
+    // True when the port is open afterwards (also when it already was). Fails
+    // only when the device cannot be opened or the speed and framing cannot be
+    // set; modem lines that cannot be raised (pseudo-terminals, some USB
+    // adapters) do not fail the open.
+    bool OpenPort();
+    void ClosePort();
+    bool IsOpen() const;
+
+    // True when every byte was handed to the system before OutputTimeout ms
+    // passed without progress. False at once on a closed port.
+    bool SendBytes(const QByteArray &bytes);
+
+    // Wanted total for a receive: given the bytes received so far, the number
+    // of bytes the caller needs in all (it is asked again after every read).
+    using TNeeded = std::function<int(const char *data, int count)>;
+
+    // Collects up to n bytes during the window InputTimeout, counted from the
+    // start of the call; returns the count (0..n). Without `needed` the call
+    // ends when n bytes have come or the window has passed; with it, also as
+    // soon as the bytes received reach the number it names (bytes beyond it
+    // stay queued). 0 at once on a closed port.
+    int ReceiveBytes(char *buffer, int n, const TNeeded &needed = TNeeded());
+    QByteArray ReceiveBytes(int n, const TNeeded &needed = TNeeded());
+
+private:
+    mutable QMutex m_mutex;  // guards the name and the port object pointer
+    QString m_portName;
+    int m_port = 1;
+    QSerialPort *m_serial = nullptr;
+    std::atomic<unsigned> m_inBufSize{2048};
+    std::atomic<unsigned> m_outBufSize{2048};
+    std::atomic<int> m_outputTimeout{500};
+    std::atomic<int> m_inputTimeout{200};
+};

@@ -1,0 +1,110 @@
+#pragma once
+// The device commands of the reader and the inserted dosimeter, and the values
+// they leave behind. Every command builds its request to BroadcastAddress from
+// MonitorAddress, opens the link, exchanges, closes the link, checks the reply
+// length and decodes it. Commands return a Boolean success and never raise for
+// a bad or missing reply; the first failure to open the port in a run leaves
+// them as EGeneralError (ReadArchiveRecord logs it and returns false), and
+// ReadSpectrum raises EProtocolCancel for a block of the wrong size.
+//
+// Every command holds LinkLock() for its whole length.
+
+#include "link/DeviceText.h"
+#include "link/TarnModTransport.h"
+#include "link/numFormats.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+// The reader configuration record.
+struct TRec0Data {
+    QDateTime Clock;          // reader clock, minute resolution
+    quint8 Param1 = 0, Param2 = 0, Param3 = 0;
+    quint32 Value1 = 0, Value2 = 0;
+    quint16 RecordCount = 0;  // number of the newest archive record
+    quint8 Status = 0;        // bit 0x10: a dosimeter is inserted
+    quint8 Status2 = 0;
+    QByteArray InfoText;      // 9 bytes, as received
+};
+
+constexpr quint8 StatusDosimeterInserted = 0x10;
+
+// One decoded archive record.
+struct ArchiveRecordData {
+    QDateTime Time;  // null QDateTime = the zero time of an invalid date
+    quint32 ID = 0;  // dosimeter number
+    QString Name;    // 16 characters
+    double Dose = 0; // microsieverts
+};
+
+struct SpectrumHeaderData {
+    double Dose = 0;  // sieverts
+    quint32 DoseCounts = 0;
+    quint16 Delta = 0, MaxChannel = 0, ComparatorChannel = 0;
+};
+
+// ---- Values left behind (race-free) ----
+TRec0Data TRec0();                       // a copy
+void SetTRec0(const TRec0Data &rec);
+ArchiveRecordData ArchiveRecord();       // a copy
+void SetArchiveRecord(const ArchiveRecordData &rec);
+quint32 LastResponderAddress();          // 24-bit Source of the last accepted reply, 0 before
+void SetLastResponderAddress(quint32 address);
+// Back to the start of a run: TRec0, ArchiveRecord, LastResponderAddress,
+// ReportConnectFailure (for tests).
+void ResetLinkValues();
+
+// ---- The commands ----
+bool ReadReaderConfig();                 // into TRec0; ReaderBusy, ReaderModeSwitching
+bool WriteReaderConfig();                // sends TRec0; true whenever the link exists
+bool PingReader();
+bool ReadArchiveRecord(int number);      // into ArchiveRecord
+bool SetReaderMode(quint8 mode);         // 1 service, 0 normal
+bool ReadDosimeterLabel(QString &text, QByteArray &code);
+bool ReadMetrologyCoefficients(double &a, quint16 &b);
+bool WriteMetrologyCoefficients(quint16 b, double a);
+bool ReadDosimeterNumber(quint32 &number, bool &accumulation);
+bool WriteDosimeterNumber(quint32 number, bool accumulation);
+bool ClearDosimeterDose();
+bool ReadTotalDose(float &dose);
+void ReadSpectrum(quint8 block, QVector<quint16> &channels);  // 100 channels
+bool ReadSpectrumHeader(SpectrumHeaderData &header);
+
+// ---- Request bodies (also used by the simulated reader's tests) ----
+QByteArray ReaderConfigReadBody();                        // 00 00
+QByteArray ReaderConfigWriteBody(const TRec0Data &rec);   // 34 bytes
+QByteArray ArchiveRecordRequestBody(int number);          // number, little-endian
+QByteArray ReaderModeBody(quint8 mode);                   // 01 mode
+QByteArray DosimeterRegisterReadBody(quint8 code);        // code FF (code F1..F7)
+QByteArray MetrologyWriteBody(quint16 b, double a, bool withTrailingZero);
+QByteArray DosimeterNumberWriteBody(quint32 number, bool accumulation);
+QByteArray ClearDoseBody();                               // F1 FF 00 00 00 00 00
+
+// ---- Reply layouts: expected lengths and pure decoders ----
+constexpr int ReaderConfigReplySize = 52;
+constexpr int ArchiveRecordReplySize = 52;
+constexpr int RefusalReplySize = 19;
+constexpr int RegisterReplySize = 25;
+constexpr int AcknowledgeReplySize = 14;
+constexpr int SpectrumReplySize = 220;
+constexpr int SpectrumHeaderReplySize = 37;
+constexpr int SpectrumBlockChannels = 100;
+
+// A 52-byte configuration reply → record. False (rec untouched) when the
+// length is wrong or the clock bytes are not a valid date and time.
+bool DecodeReaderConfigReply(const QByteArray &reply, TRec0Data &rec);
+// A 19-byte refusal whose Function is 3 and body byte 5: the reader is busy.
+bool IsReaderBusyRefusal(const QByteArray &reply);
+// A 52-byte archive reply → record. False when the length is wrong. An invalid
+// date leaves Time null and timeValid false; the rest is decoded.
+bool DecodeArchiveRecordReply(const QByteArray &reply, ArchiveRecordData &rec, bool &timeValid);
+// The four data bytes (frame bytes 16..19) of a 25-byte register reply.
+bool RegisterReplyData(const QByteArray &reply, QByteArray &data);
+bool DecodeMetrologyReply(const QByteArray &reply, double &a, quint16 &b);
+bool DecodeDosimeterNumberReply(const QByteArray &reply, quint32 &number, bool &accumulation);
+bool DecodeTotalDoseReply(const QByteArray &reply, float &dose);
+bool DecodeSpectrumReply(const QByteArray &reply, QVector<quint16> &channels);
+bool DecodeSpectrumHeaderReply(const QByteArray &reply, SpectrumHeaderData &header);
