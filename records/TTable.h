@@ -1,0 +1,249 @@
+#pragma once
+// One table of the database as the program sees it: a fixed field list, a
+// current row shared by every view bound to the table, a sort order by one
+// field, a filter text in the tables' filter language, bookmarks and change
+// notification that item models follow.
+//
+// Storage: each table lives in its own SQLite file, attached to the module's
+// connection under a schema name (see UDM.h). Values cross this interface as
+// QVariant: date-times as QDateTime, dates as QDate, Booleans as bool, floats
+// as double, integers as int, texts as QString; a blank field is a null
+// QVariant. A blank text is stored as NULL, so an empty text and a blank
+// field are the same thing.
+//
+// Every failure raises EGeneralError (core/Errors.h) carrying the database's
+// message, except a malformed filter text, which raises EFilterError
+// (records/UFilterLanguage.h).
+//
+// All access happens on the main thread.
+
+#include "records/UFilterLanguage.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+class TDM;
+class QSqlQuery;
+
+using TFieldType = FilterFieldType;
+
+// One field of a table: its name, type, display label, text size and the
+// display format of on-screen text (a Qt date-time format such as
+// "dd.MM.yy HH:mm", "0.000" for three decimals, "М;Ж" for Booleans; empty
+// when the plain text is shown).
+struct TFieldDef {
+    QString name;
+    TFieldType type = TFieldType::Text;
+    QString label;
+    int size = 0;
+    QString displayFormat;
+};
+
+enum TLocateOption : int {
+    loNone = 0,
+    loCaseInsensitive = 0x1,  // texts compare without regard to letter case
+    loPartialKey = 0x2,       // a text matches when it begins with the value
+};
+using TLocateOptions = int;
+
+enum class TDataSetState { Inactive, Browse, Edit, Insert };
+
+class TTable : public QObject {
+    Q_OBJECT
+public:
+    // tableName: the name inside the file and the schema name it is attached
+    // under ("Measures", "Notes", "Devices", "Cards"); fileName: its file in the
+    // data directory. The first field is the primary key.
+    TTable(TDM *dm, const QString &tableName, const QString &fileName, const QList<TFieldDef> &fields,
+           QObject *parent = nullptr);
+    ~TTable() override;
+
+    // ---- identity and fields
+    TDM *Module() const { return m_dm; }
+    QString TableName() const { return m_tableName; }
+    QString FileName() const { return m_fileName; }
+    QString FilePath() const;   // data directory + separator + file name
+    QString SqlName() const;    // the quoted schema-qualified name for SQL: "Measures"."Measures"
+    const QList<TFieldDef> &Fields() const { return m_fields; }
+    int FieldCount() const { return m_fields.size(); }
+    int FieldIndex(const QString &name) const;          // -1 when unknown; any letter case
+    const TFieldDef &FieldDef(const QString &name) const;  // raises for an unknown field
+    QString KeyField() const { return m_fields.first().name; }
+    QList<FilterField> FilterFields() const;
+    QSqlDatabase Database() const;
+
+    // ---- open and close
+    // Open checks that the file holds the table with every field; an exclusive
+    // open also takes the write lock of the table's file (no other connection
+    // may write it) and holds it, in a transaction, until Close.
+    void Open();
+    void Close();
+    bool Active() const { return m_active; }
+    void SetExclusive(bool exclusive);
+    bool Exclusive() const { return m_exclusive; }
+    // Creates the table from its field list in its file, replacing any remains
+    // of it there. The table stays closed.
+    void CreateTable();
+    bool TableExists() const;  // the attached file holds a table of this name
+
+    // ---- navigation over the current sort order and filter
+    void First();
+    void Next();
+    void Prior();
+    void Last();
+    bool Eof() const { return m_eof; }
+    bool Bof() const { return m_bof; }
+    bool IsEmpty() const;
+    int RecordCount() const;           // rows shown (filter applied)
+    bool HasCurrent() const { return !m_curKey.isNull(); }
+
+    // The first row, in the current order, whose field equals the value; on
+    // success it becomes the current row. Several fields: all must match.
+    bool Locate(const QString &field, const QVariant &value, TLocateOptions options = loNone);
+    bool Locate(const QStringList &fields, const QVariantList &values, TLocateOptions options = loNone);
+
+    // ---- editing
+    TDataSetState State() const { return m_state; }
+    void Append();   // an empty new row; the auto-increment field is assigned on Post
+    void Edit();     // the current row into edit mode
+    void Post();     // writes the pending row; the written row becomes current
+    void Cancel();   // drops the pending row (an appended row is forgotten)
+    void Delete();   // deletes the current row; the next one becomes current
+    bool Modified() const { return m_modified; }
+
+    void SetFieldValue(const QString &field, const QVariant &value);
+    QVariant FieldValue(const QString &field) const;
+    bool IsNull(const QString &field) const;
+    QString AsString(const QString &field) const;     // the plain conversion (dates "dd.MM.yyyy HH:mm:ss")
+    int AsInteger(const QString &field) const;        // 0 when blank
+    double AsFloat(const QString &field) const;       // 0 when blank
+    QDateTime AsDateTime(const QString &field) const; // null when blank
+    bool AsBoolean(const QString &field) const;       // false when blank
+    QString DisplayText(const QString &field) const;  // with the field's display format
+
+    // ---- sort order
+    // One field name, or empty for the primary-key order. Texts sort without
+    // regard to letter case (ties in key order). An unknown field raises.
+    void SetIndexFieldNames(const QString &field);
+    QString IndexFieldNames() const;
+
+    // ---- filter
+    // The text is compiled when set (a pending edit is first posted); a
+    // malformed text raises EFilterError and the previous text stays in force.
+    // Setting a text while filtering is on, and switching filtering on or off,
+    // move to the first row.
+    void SetFilter(const QString &text);
+    QString Filter() const { return m_filterText; }
+    void SetFiltered(bool filtered);
+    bool Filtered() const { return m_filtered; }
+
+    // ---- bookmarks and re-reading
+    QVariant GetBookmark() const { return m_curKey; }       // the primary key of the current row
+    bool GotoBookmark(const QVariant &bookmark);           // false when that row is gone or not shown
+    bool BookmarkValid(const QVariant &bookmark) const;
+    void Refresh();   // re-reads the current row and tells the views to re-read everything
+
+    // ---- change notification
+    // DisableControls / EnableControls nest; while disabled no signal is sent,
+    // and the last EnableControls sends one DataSetReset and CurrentChanged.
+    void DisableControls();
+    void EnableControls();
+    bool ControlsDisabled() const { return m_disableCount > 0; }
+
+    // ---- set-based helpers over the rows shown
+    // The condition of the filter in force (empty when every row is shown) and
+    // the values to bind to its "?" placeholders in order; the table's SQL
+    // name is SqlName(). Field names in it are double-quoted.
+    QString WhereClause() const;
+    QVariantList WhereParams() const;
+    // "ORDER BY ..." of the current sort order (descending reverses it).
+    QString OrderByClause(bool descending = false) const;
+    // The SQL expression a field sorts by: the quoted name, with the
+    // case-insensitive collation for texts.
+    QString SortExpression(const QString &field) const;
+    // The values of field in the first and the last row shown when the rows
+    // are sorted by that field (blanks sort first); both null when no row is
+    // shown. The current row and sort order do not change.
+    QPair<QVariant, QVariant> FirstAndLastValue(const QString &field) const;
+    // Position (0-based) of the row with this key in the current order among
+    // the rows shown; -1 when it is not shown.
+    int PositionOfKey(const QVariant &key) const;
+    // Whether the row with this key passes the filter in force.
+    bool KeyShown(const QVariant &key) const;
+
+    // Conversions between the interface values and the stored ones.
+    static QVariant ToStorage(const TFieldDef &field, const QVariant &value);
+    static QVariant FromStorage(const TFieldDef &field, const QVariant &stored);
+    static QString PlainText(const TFieldDef &field, const QVariant &value);
+    static QString DisplayText(const TFieldDef &field, const QVariant &value);
+
+    // Runs SQL on the module's connection; raises EGeneralError with the
+    // database's message. For the module and the grid model.
+    QSqlQuery Exec(const QString &sql, const QVariantList &params = {}) const;
+
+signals:
+    void CurrentChanged();            // another row became current, or its values changed
+    void StateChanged();              // browse / edit / insert / inactive
+    void DataSetReset();              // open, close, filter, sort or refresh: re-read everything
+    void RowInserted(const QVariant &key, bool shown);   // a row was added (shown: passes the filter)
+    void RowUpdated(const QVariant &key, int shownDelta); // a row changed; -1/0/+1 rows shown
+    void RowDeleted(const QVariant &key, bool wasShown); // a row was removed
+
+private:
+    friend class TDM;
+    struct Cursor;
+
+    void requireActive() const;
+    void checkBrowseMode();
+    void setState(TDataSetState state);
+    QString selectList() const;
+    QString whereWith(const QString &extra) const;
+    void loadFrom(const QSqlQuery &query);
+    void clearCurrent();
+    bool fetchOne(const QString &where, const QVariantList &params, bool descending);
+    QString keysetCondition(bool after, QVariantList &params) const;
+    QVariant storedSortValue() const;
+    int sortFieldIndex() const { return m_sortField; }
+    int fieldIndexOrRaise(const QString &name) const;
+    void notifyReset();
+    void notifyCurrent();
+    void invalidateCount() const { m_countCache = -1; }
+    // Called by the module when another table object on the same file changed it.
+    void peerChanged();
+
+    TDM *m_dm;
+    QString m_tableName;
+    QString m_fileName;
+    QList<TFieldDef> m_fields;
+
+    bool m_active = false;
+    bool m_exclusive = false;
+    bool m_holdsLock = false;
+    TDataSetState m_state = TDataSetState::Inactive;
+    bool m_eof = true;
+    bool m_bof = true;
+    bool m_modified = false;
+
+    QVariant m_curKey;                 // primary key of the current row (null: none)
+    QVector<QVariant> m_values;        // the current row (interface values)
+    QVector<QVariant> m_savedValues;   // the row before Edit
+    QVariant m_savedKey;               // current key before Append
+    QVector<bool> m_changed;           // fields set since Append / Edit
+
+    int m_sortField = -1;              // -1: primary-key order
+    QString m_filterText;
+    CompiledFilter m_compiled;
+    bool m_filtered = false;
+
+    int m_disableCount = 0;
+    bool m_pendingReset = false;
+    bool m_pendingCurrent = false;
+    mutable int m_countCache = -1;
+};

@@ -1,0 +1,104 @@
+#pragma once
+// A lazy item model over a table's current sort order and filter, for the
+// grids. Rows are fetched in pages by key ranges (or by offset when no
+// neighbouring page is known) and kept in a small page cache; the row count
+// is taken once per change. A million-row table shows its first screen, its
+// middle and its end without reading the rest.
+//
+// The model follows the table: a new filter or sort order resets it, appended
+// and deleted rows change the row count, edits repaint. The table's current
+// row and the grid's current row move together: rowOfCurrent() says where the
+// table's current row is, setCurrentRow() moves the table, and
+// currentRowChanged() is sent (once per event-loop turn) when the table's
+// current row moved.
+//
+// Roles: Qt::DisplayRole gives the field's display text (its display format),
+// Qt::EditRole the value (QDateTime, double, ...), KeyRole the row's primary
+// key; headers give the display labels unless a title was set.
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+class TTable;
+
+class TTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum { KeyRole = Qt::UserRole + 1 };
+
+    // columns: the field names shown, in order (empty: every field).
+    explicit TTableModel(TTable *table, const QStringList &columns = {}, QObject *parent = nullptr);
+    ~TTableModel() override;
+
+    TTable *table() const { return m_table; }
+    void setColumns(const QStringList &fields);
+    QStringList columns() const { return m_columns; }
+    QString fieldOfColumn(int column) const;
+    int columnOfField(const QString &field) const;  // -1 when not shown
+    void setColumnTitle(int column, const QString &title);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // The primary key of a row (null when out of range).
+    QVariant keyOfRow(int row) const;
+    // Where the table's current row is (-1 when it has none or it is not shown).
+    int rowOfCurrent() const;
+    // Makes the row the table's current row (a pending edit is posted first).
+    void setCurrentRow(int row);
+
+    // Re-reads everything (count and pages).
+    void reload();
+
+    // Paging figures, for tests and benchmarks.
+    int pageSize() const { return m_pageSize; }
+    void setPageSize(int rows);
+    int cachedPages() const { return m_pages.size(); }
+    int pagesFetched() const { return m_pagesFetched; }
+
+signals:
+    void currentRowChanged(int row);
+
+private:
+    struct Row {
+        QVariant key;
+        QVariant sortValue;         // stored value of the sort field
+        QVector<QVariant> values;   // stored values of the columns
+    };
+    struct Page {
+        QVector<Row> rows;
+        quint64 lastUse = 0;
+    };
+
+    const Row *rowAt(int row) const;
+    void fetchPage(int page) const;
+    void dropCache() const;
+    void countRows() const;
+    void onReset();
+    void onInserted(const QVariant &key, bool shown);
+    void onUpdated(const QVariant &key, int shownDelta);
+    void onDeleted(const QVariant &key, bool wasShown);
+    void onCurrentChanged();
+    void emitCurrent();
+
+    TTable *m_table;
+    QStringList m_columns;
+    QVector<int> m_fieldIndex;        // table field index per column
+    QHash<int, QString> m_titles;
+    int m_pageSize = 200;
+    int m_maxPages = 64;
+
+    mutable int m_count = -1;
+    mutable QHash<int, Page> m_pages;
+    mutable quint64 m_useCounter = 0;
+    mutable int m_pagesFetched = 0;
+    bool m_currentPending = false;
+};

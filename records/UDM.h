@@ -1,0 +1,113 @@
+#pragma once
+// The database module: the four tables of the data directory and the
+// connection they share.
+//
+// Data directory = App().ProgramDir + "Data". Each table is one SQLite file
+// there ("Measures.DB", "Notes.DB", "Devices.db", "Cards.DB"), attached to one
+// connection (an in-memory main database) under the table's name, so a
+// missing file is announced and recreated alone and each file opens in any
+// SQLite tool. Text indexes use the collation "RUNOCASE" (Unicode case
+// folding), which this module registers on its connection.
+//
+// Life: the program creates one module after the main window, makes it the
+// global one (SetDM) and calls DataModuleCreate(); at exit it calls
+// DataModuleDestroy() and deletes it. Tests create their own modules on
+// temporary directories.
+
+#include "records/TTable.h"
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+class TDM : public QObject {
+    Q_OBJECT
+public:
+    explicit TDM(QObject *parent = nullptr);
+    ~TDM() override;  // closes what is still open
+
+    // Start-up: creates the data directory when missing, opens the connection,
+    // announces and creates missing tables, rebuilds every table's indexes
+    // (each on its own, with its own error message) and opens DBCards4Find.
+    // Messages go through Prompt(). Raises EGeneralError only when creating a
+    // missing table fails (the remaining steps are then skipped).
+    void DataModuleCreate();
+    // Rebuilds the indexes of one table (needs the table's file exclusively)
+    // and leaves the table open; raises on failure (the table is then closed
+    // when it cannot be reopened).
+    void RebuildIndexes(TTable &table);
+    // Closes the tables and the connection, ignoring failures.
+    void DataModuleDestroy();
+
+    // True when the store could not work at all and the module asked the
+    // application to end.
+    bool TerminateRequested() const { return m_terminateRequested; }
+
+    QString DataDir() const;            // ProgramDir + "Data" (no trailing separator)
+    QString TablePath(const QString &fileName) const;  // ProgramDir + "Data" + separator + file name
+    QSqlDatabase Database() const;
+    QString ConnectionName() const { return m_connectionName; }
+    bool Connected() const;
+
+    // Transactions over all tables. Inside one, every Post/Delete joins it;
+    // the grid and other views are notified at once as usual.
+    void StartTransaction();
+    void Commit();
+    void Rollback();
+    bool InTransaction() const { return m_inTransaction; }
+
+    // The tables, in the program's order, and the second cursor on the cards.
+    TTable Measures;
+    TTable Notes;
+    TTable Devices;
+    TTable DBCards;
+    TTable DBCards4Find;
+    // The bindings every view goes through: the table objects themselves.
+    TTable &DSMeasures;
+    TTable &DSNotes;
+    TTable &DSDevices;
+    TTable &DSCards;
+
+    // The field lists of the four tables, in field order.
+    static QList<TFieldDef> MeasuresFields();
+    static QList<TFieldDef> NotesFields();
+    static QList<TFieldDef> DevicesFields();
+    static QList<TFieldDef> CardsFields();
+
+    // For the table class: makes sure the file of a schema is attached
+    // (raises on failure) and tells the other table objects on that schema
+    // about a change.
+    void EnsureAttached(const QString &schema, const QString &fileName);
+    bool IsAttached(const QString &schema) const;
+    void Detach(const QString &schema);
+    void NotifyPeers(TTable *changed);
+
+private:
+    void openConnection();
+    void closeConnection();
+    void registerCollation();
+
+    QString m_connectionName;
+    QStringList m_attached;
+    bool m_inTransaction = false;
+    bool m_terminateRequested = false;
+};
+
+// A transaction that rolls back unless committed.
+class TTransaction {
+public:
+    explicit TTransaction(TDM &dm);
+    ~TTransaction();
+    void Commit();
+    TTransaction(const TTransaction &) = delete;
+    TTransaction &operator=(const TTransaction &) = delete;
+
+private:
+    TDM &m_dm;
+    bool m_done = false;
+};
+
+// The program's module (null until set).
+TDM *DM();
+void SetDM(TDM *dm);
