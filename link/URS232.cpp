@@ -1,0 +1,149 @@
+#include "link/URS232.h"
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "core/LogFiles.h"
+#include "link/TarnModTransport.h"
+
+namespace {
+
+std::atomic<TRS232Link *> g_link{nullptr};
+std::atomic<bool> g_reportConnectFailure{true};
+
+QString HexBytes(const QByteArray &bytes)
+{
+    QString out;
+    out.reserve(bytes.size() * 3);
+    static const char digits[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto b = quint8(c);
+        out += QLatin1Char(digits[b >> 4]);
+        out += QLatin1Char(digits[b & 0xF]);
+        out += QLatin1Char(' ');
+    }
+    return out;
+}
+
+// How many bytes a reply needs in all, judged from what has come so far:
+// first the header, then the length its BodyLength names.
+int WholeFrameLength(const char *data, int count)
+{
+    if (count < FrameHeaderSize)
+        return FrameHeaderSize;
+    return ExpectedFrameLength(data, count);
+}
+
+} // namespace
+
+TRS232Link::TRS232Link() = default;
+
+TRS232Link::~TRS232Link()
+{
+    TRS232Link *self = this;
+    g_link.compare_exchange_strong(self, nullptr);
+}
+
+QString TRS232Link::ConnectFailureText()
+{
+    return QStringLiteral(
+        "RS232: Не удалось подключиться к заданному COM-порту.\r\nПроверьте настройки подключения.");
+}
+
+bool TRS232Link::OpenLink()
+{
+    const int index = ComPortIndex;
+    if (index >= 0 && index <= 7)
+        CommPort.SetPort(index + 1);
+    if (CommPort.OpenPort())
+        return true;
+    bool expected = true;
+    if (g_reportConnectFailure.compare_exchange_strong(expected, false))
+        throw EGeneralError(ConnectFailureText());
+    return false;
+}
+
+void TRS232Link::CloseLink()
+{
+    CommPort.ClosePort();
+}
+
+QByteArray TRS232Link::ReceivePacket()
+{
+    TCPDrv::TNeeded needed;
+    if (!FixedReceiveWindow)
+        needed = WholeFrameLength;
+    const QByteArray reply = CommPort.ReceiveBytes(MaxReplySize, needed);
+    if (reply.isEmpty())
+        return reply;
+    // A short reply, and a reply whose length field or checksums disagree with
+    // its bytes (corrupted on the line), is not a reply: the attempt failed.
+    if (reply.size() < EmptyFrameSize || !FrameIsConsistent(reply))
+        throw EProtocolCancel(QStringLiteral("Ошибочный пакет"));
+    return reply;
+}
+
+QByteArray TRS232Link::ExchangePacket(const QByteArray &request, int windowMs)
+{
+    TLinkLockGuard lock(&LinkLock());
+    QByteArray reply;
+    int attempts = 0;
+    CommPort.SetInputTimeout(windowMs);
+    const int repeats = BaseRequestCount;
+    const int rounds = repeats <= 0 ? 1 : repeats + 1;
+    for (int i = 0; i < rounds && reply.isEmpty(); ++i) {
+        ++attempts;
+        try {
+            CommPort.SendBytes(request);
+            reply = ReceivePacket();
+        } catch (...) {
+            reply.clear();
+        }
+    }
+    if (App().Rs232LogEnabled)
+        LogExchange(request, reply, attempts);
+    return reply;
+}
+
+QStringList ExchangeLogLines(const QDateTime &moment, const QByteArray &request,
+                             const QByteArray &reply, int attempts)
+{
+    return {LogTimeStamp(moment, true) + QStringLiteral(" >") + HexBytes(request),
+            QStringLiteral("< ") + HexBytes(reply) + QStringLiteral("  (") + QString::number(attempts)
+                + QStringLiteral(")")};
+}
+
+void TRS232Link::LogExchange(const QByteArray &request, const QByteArray &reply, int attempts)
+{
+    try {
+        AppendLogLines(App().ProgramDir + QStringLiteral("rs232.log"),
+                       ExchangeLogLines(QDateTime::currentDateTime(), request, reply, attempts));
+    } catch (...) {
+        // The log never changes the outcome of an exchange.
+    }
+}
+
+TRS232Link *RS232Link()
+{
+    return g_link.load();
+}
+
+void SetRS232Link(TRS232Link *link)
+{
+    g_link.store(link);
+}
+
+bool ReportConnectFailure()
+{
+    return g_reportConnectFailure.load();
+}
+
+void ResetReportConnectFailure()
+{
+    g_reportConnectFailure.store(true);
+}
+
+QRecursiveMutex &LinkLock()
+{
+    static QRecursiveMutex mutex;
+    return mutex;
+}
