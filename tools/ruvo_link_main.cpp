@@ -1,0 +1,292 @@
+// ruvo-link: one device command against a reader, the result printed as JSON.
+// A service engineer checks a reader with it without the monitor.
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "link/URS232.h"
+#include "link/URUVOProtocol.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const char *const UsageText =
+    "usage: ruvo-link (--port PATH | --com N) [options] COMMAND [ARGS]\n"
+    "options:\n"
+    "  --port PATH        serial device (e.g. /dev/ttyUSB0, a pseudo-terminal, COM3)\n"
+    "  --com N            COM port 1..8\n"
+    "  --ping-ms MS       window of the short reads (300)\n"
+    "  --send-ms MS       window of writes and long reads (2000)\n"
+    "  --repeats N        repeats after the first attempt (3)\n"
+    "  --fixed-window     every attempt listens for its whole window\n"
+    "  --rs232log         append the exchanges to rs232.log\n"
+    "  --eventslog        append the events to Events.log\n"
+    "  --log-dir DIR      directory of the two logs (the current one)\n"
+    "commands:\n"
+    "  read-config | write-config | ping | read-record N | set-mode M\n"
+    "  read-label | read-coeffs | write-coeffs B A | read-number\n"
+    "  write-number N on|off | clear-dose | read-dose\n"
+    "  read-spectrum BLOCK | read-spectrum-header\n";
+
+int Usage(const QString &problem)
+{
+    std::fprintf(stderr, "ruvo-link: %s\n%s", problem.toLocal8Bit().constData(), UsageText);
+    return 2;
+}
+
+QString IsoTime(const QDateTime &t)
+{
+    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+}
+
+QJsonValue TimeValue(const QDateTime &t)
+{
+    return t.isValid() ? QJsonValue(IsoTime(t)) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue NumberValue(double v)
+{
+    return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null);
+}
+
+QString Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QJsonObject Rec0Json(const TRec0Data &r)
+{
+    QJsonObject o;
+    o[QStringLiteral("Clock")] = TimeValue(r.Clock);
+    o[QStringLiteral("Param1")] = r.Param1;
+    o[QStringLiteral("Param2")] = r.Param2;
+    o[QStringLiteral("Param3")] = r.Param3;
+    o[QStringLiteral("Value1")] = qint64(r.Value1);
+    o[QStringLiteral("Value2")] = qint64(r.Value2);
+    o[QStringLiteral("RecordCount")] = r.RecordCount;
+    o[QStringLiteral("Status")] = r.Status;
+    o[QStringLiteral("Status2")] = r.Status2;
+    o[QStringLiteral("DosimeterInserted")] = (r.Status & StatusDosimeterInserted) != 0;
+    o[QStringLiteral("InfoText")] = Hex(r.InfoText);
+    return o;
+}
+
+bool ParseUInt(const QString &text, qint64 max, qint64 &value)
+{
+    bool ok = false;
+    const qint64 v = text.toLongLong(&ok, 0);
+    if (!ok || v < 0 || v > max)
+        return false;
+    value = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments();
+    args.removeFirst();
+
+    TRS232Link link;
+    QString logDir = QDir::currentPath();
+    bool portGiven = false;
+    QStringList words;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        auto value = [&](qint64 max, qint64 &out) {
+            if (i + 1 >= args.size())
+                return false;
+            return ParseUInt(args[++i], max, out);
+        };
+        qint64 v = 0;
+        if (a == QLatin1String("--port")) {
+            if (i + 1 >= args.size())
+                return Usage(QStringLiteral("--port needs a path"));
+            link.ComPortIndex = -1;
+            link.SetPortName(args[++i]);
+            portGiven = true;
+        } else if (a == QLatin1String("--com")) {
+            if (!value(8, v) || v < 1)
+                return Usage(QStringLiteral("--com needs a number 1..8"));
+            link.ComPortIndex = int(v - 1);
+            portGiven = true;
+        } else if (a == QLatin1String("--ping-ms")) {
+            if (!value(600000, v))
+                return Usage(QStringLiteral("--ping-ms needs milliseconds"));
+            link.PingDelayMS = int(v);
+        } else if (a == QLatin1String("--send-ms")) {
+            if (!value(600000, v))
+                return Usage(QStringLiteral("--send-ms needs milliseconds"));
+            link.SendDelayMS = int(v);
+        } else if (a == QLatin1String("--repeats")) {
+            if (!value(100, v))
+                return Usage(QStringLiteral("--repeats needs a number 0..100"));
+            link.BaseRequestCount = int(v);
+        } else if (a == QLatin1String("--fixed-window")) {
+            link.FixedReceiveWindow = true;
+        } else if (a == QLatin1String("--rs232log")) {
+            App().Rs232LogEnabled = true;
+        } else if (a == QLatin1String("--eventslog")) {
+            App().EventsLogEnabled = true;
+        } else if (a == QLatin1String("--log-dir")) {
+            if (i + 1 >= args.size())
+                return Usage(QStringLiteral("--log-dir needs a directory"));
+            logDir = args[++i];
+        } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+            std::fputs(UsageText, stdout);
+            return 0;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            return Usage(QStringLiteral("unknown option ") + a);
+        } else {
+            words << a;
+        }
+    }
+    if (!portGiven)
+        return Usage(QStringLiteral("no port given"));
+    if (words.isEmpty())
+        return Usage(QStringLiteral("no command given"));
+    App().ProgramDir = QDir(logDir).absolutePath() + QLatin1Char('/');
+    SetRS232Link(&link);
+
+    const QString command = words.takeFirst();
+    auto needArgs = [&](int n) { return words.size() == n; };
+    QJsonObject out;
+    out[QStringLiteral("Command")] = command;
+    bool ok = false;
+    try {
+        qint64 v = 0, w = 0;
+        if (command == QLatin1String("read-config") && needArgs(0)) {
+            ok = ReadReaderConfig();
+            if (ok)
+                out[QStringLiteral("TRec0")] = Rec0Json(TRec0());
+            out[QStringLiteral("ReaderBusy")] = bool(App().ReaderBusy);
+            out[QStringLiteral("ReaderModeSwitching")] = int(App().ReaderModeSwitching);
+        } else if (command == QLatin1String("write-config") && needArgs(0)) {
+            // The configuration is carried back as read; only the clock changes.
+            if (ReadReaderConfig()) {
+                TRec0Data rec = TRec0();
+                rec.Clock = QDateTime::currentDateTime();
+                SetTRec0(rec);
+                ok = WriteReaderConfig();
+                out[QStringLiteral("TRec0")] = Rec0Json(rec);
+            }
+            out[QStringLiteral("ReaderBusy")] = bool(App().ReaderBusy);
+        } else if (command == QLatin1String("ping") && needArgs(0)) {
+            ok = PingReader();
+        } else if (command == QLatin1String("read-record") && needArgs(1)) {
+            if (!ParseUInt(words[0], 65535, v))
+                return Usage(QStringLiteral("read-record needs a record number"));
+            out[QStringLiteral("RecordNumber")] = int(v);
+            ok = ReadArchiveRecord(int(v));
+            if (ok) {
+                const ArchiveRecordData r = ArchiveRecord();
+                QJsonObject o;
+                o[QStringLiteral("Time")] = TimeValue(r.Time);
+                o[QStringLiteral("ID")] = qint64(r.ID);
+                o[QStringLiteral("Name")] = r.Name;
+                o[QStringLiteral("Dose")] = NumberValue(r.Dose);
+                out[QStringLiteral("ArchiveRecord")] = o;
+            }
+        } else if (command == QLatin1String("set-mode") && needArgs(1)) {
+            if (!ParseUInt(words[0], 255, v))
+                return Usage(QStringLiteral("set-mode needs a mode 0..255"));
+            out[QStringLiteral("Mode")] = int(v);
+            ok = SetReaderMode(quint8(v));
+        } else if (command == QLatin1String("read-label") && needArgs(0)) {
+            QString text;
+            QByteArray code;
+            ok = ReadDosimeterLabel(text, code);
+            if (ok) {
+                out[QStringLiteral("Text")] = text;
+                out[QStringLiteral("Code")] = Hex(code);
+            }
+        } else if (command == QLatin1String("read-coeffs") && needArgs(0)) {
+            double a = 0;
+            quint16 b = 0;
+            ok = ReadMetrologyCoefficients(a, b);
+            if (ok) {
+                out[QStringLiteral("A")] = NumberValue(a);
+                out[QStringLiteral("B")] = int(b);
+                out[QStringLiteral("BSigned")] = int(qint16(b));
+            }
+        } else if (command == QLatin1String("write-coeffs") && needArgs(2)) {
+            bool okA = false;
+            qint64 b = 0;
+            bool okB = false;
+            b = words[0].toLongLong(&okB, 0);
+            const double a = words[1].toDouble(&okA);
+            if (!okB || b < -32768 || b > 65535 || !okA)
+                return Usage(QStringLiteral("write-coeffs needs B (-32768..65535) and A"));
+            out[QStringLiteral("B")] = int(quint16(b));
+            out[QStringLiteral("A")] = NumberValue(DecodeDecimalWord(EncodeDecimalWord(a)));
+            ok = WriteMetrologyCoefficients(quint16(b), a);
+        } else if (command == QLatin1String("read-number") && needArgs(0)) {
+            quint32 number = 0;
+            bool acc = false;
+            ok = ReadDosimeterNumber(number, acc);
+            if (ok) {
+                out[QStringLiteral("Number")] = qint64(number);
+                out[QStringLiteral("Accumulation")] = acc;
+            }
+        } else if (command == QLatin1String("write-number") && needArgs(2)) {
+            const QString mode = words[1].toLower();
+            if (!ParseUInt(words[0], 0xFFFFFF, v) || (mode != QLatin1String("on") && mode != QLatin1String("off")))
+                return Usage(QStringLiteral("write-number needs a number 0..16777215 and on|off"));
+            out[QStringLiteral("Number")] = qint64(v);
+            out[QStringLiteral("Accumulation")] = mode == QLatin1String("on");
+            ok = WriteDosimeterNumber(quint32(v), mode == QLatin1String("on"));
+        } else if (command == QLatin1String("clear-dose") && needArgs(0)) {
+            ok = ClearDosimeterDose();
+        } else if (command == QLatin1String("read-dose") && needArgs(0)) {
+            float dose = 0;
+            ok = ReadTotalDose(dose);
+            if (ok)
+                out[QStringLiteral("Dose")] = NumberValue(double(dose));
+        } else if (command == QLatin1String("read-spectrum") && needArgs(1)) {
+            if (!ParseUInt(words[0], 255, w))
+                return Usage(QStringLiteral("read-spectrum needs a block number 0..255"));
+            out[QStringLiteral("Block")] = int(w);
+            QVector<quint16> channels;
+            ReadSpectrum(quint8(w), channels);
+            QJsonArray arr;
+            for (const quint16 c : channels)
+                arr.append(int(c));
+            out[QStringLiteral("Channels")] = arr;
+            ok = true;
+        } else if (command == QLatin1String("read-spectrum-header") && needArgs(0)) {
+            SpectrumHeaderData h;
+            ok = ReadSpectrumHeader(h);
+            if (ok) {
+                out[QStringLiteral("Dose")] = NumberValue(h.Dose);
+                out[QStringLiteral("DoseCounts")] = qint64(h.DoseCounts);
+                out[QStringLiteral("Delta")] = int(h.Delta);
+                out[QStringLiteral("MaxChannel")] = int(h.MaxChannel);
+                out[QStringLiteral("ComparatorChannel")] = int(h.ComparatorChannel);
+            }
+        } else {
+            return Usage(QStringLiteral("unknown command or wrong arguments: ") + command);
+        }
+    } catch (const ERuvoError &e) {
+        ok = false;
+        out[QStringLiteral("Error")] = e.message();
+    } catch (const std::exception &e) {
+        ok = false;
+        out[QStringLiteral("Error")] = QString::fromUtf8(e.what());
+    }
+    SetRS232Link(nullptr);
+    out[QStringLiteral("Ok")] = ok;
+    out[QStringLiteral("LastResponderAddress")] = qint64(LastResponderAddress());
+    out[QStringLiteral("LastResponder")] = AddressToText(LastResponderAddress());
+    std::fputs(QJsonDocument(out).toJson(QJsonDocument::Indented).constData(), stdout);
+    return ok ? 0 : 1;
+}
