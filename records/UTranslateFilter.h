@@ -40,8 +40,11 @@ struct FilterParameter {
 QList<FilterParameter> ParseFilterParameters(const QString &formula, QString *rest = nullptr);
 
 // What the accepted parameter window gives: prompt + value over the
-// parameters in order (values missing at the end count as empty).
-QString BuildParameterResult(const QList<FilterParameter> &params, const QStringList &values);
+// parameters in order (values missing at the end count as empty), then rest,
+// the text after the last "]" (from ParseFilterParameters), so that
+// "Dose>[1000] AND Check" accepted with 25 gives "Dose>25 AND Check".
+QString BuildParameterResult(const QList<FilterParameter> &params, const QStringList &values,
+                             const QString &rest = QString());
 
 // The filter list a fresh installation starts with: "name=formula" lines.
 QStringList DefaultFilterList();
