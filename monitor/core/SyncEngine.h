@@ -138,7 +138,8 @@ SyncEngine *Engine();
 // archive read, the service dialogs): sets SyncPaused, waits waitMs, then also
 // takes the link lock, so a worker command under way ends before the
 // operation starts its own exchange. Releases both on destruction (SyncPaused
-// is cleared).
+// goes back to what it was before: cleared, unless an enclosing operation
+// holds it).
 class ForegroundLinkUse {
 public:
     explicit ForegroundLinkUse(int waitMs = 100);
@@ -147,5 +148,6 @@ public:
     ForegroundLinkUse &operator=(const ForegroundLinkUse &) = delete;
 
 private:
+    bool m_wasPaused = false;
     bool m_locked = false;
 };

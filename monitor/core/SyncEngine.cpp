@@ -1,0 +1,591 @@
+#include "monitor/core/SyncEngine.h"
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "core/LogFiles.h"
+#include "core/Platform.h"
+#include "core/Prompt.h"
+#include "link/URS232.h"
+#include "link/URUVOProtocol.h"
+#include "monitor/core/TimerThread.h"
+#include "records/StoredDateTime.h"
+#include "records/UDM.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSqlQuery>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+SyncEngine *g_engine = nullptr;
+
+const QString TextSuspended = QStringLiteral("Синхронизация приостановлена");
+const QString TextRangeError = QStringLiteral("Ошибка диапазона архива");
+const QString TextReadError = QStringLiteral("Ошибка чтения и обработки");
+const QString TextDatabaseError = QStringLiteral("Ошибка работы с базой данных");
+
+// Runs a callable when the scope ends, also when it is left by an error.
+template <typename F>
+class AtScopeEnd {
+public:
+    explicit AtScopeEnd(F f) : m_f(std::move(f)) {}
+    ~AtScopeEnd() { m_f(); }
+    AtScopeEnd(const AtScopeEnd &) = delete;
+    AtScopeEnd &operator=(const AtScopeEnd &) = delete;
+
+private:
+    F m_f;
+};
+
+} // namespace
+
+SyncEngine *Engine()
+{
+    return g_engine;
+}
+
+SyncEngine::SyncEngine(QObject *parent)
+    : QObject(parent), m_nullView(std::make_unique<NullSyncView>()), m_timer(new QTimer(this))
+{
+    LastRecTime = MinDateTime();
+    m_timer->setInterval(100);
+    connect(m_timer, &QTimer::timeout, this, &SyncEngine::TimerControlTimer);
+    g_engine = this;
+}
+
+SyncEngine::~SyncEngine()
+{
+    if (m_worker) {
+        m_worker->Terminate();
+        m_retired.push_back(m_worker);
+        m_worker = nullptr;
+    }
+    for (auto &w : m_retired)
+        if (w)
+            w->Terminate();
+    // A worker still inside a command after that is left to end by itself;
+    // it runs no hand-off any more.
+    WaitForWorkers(10000);
+    if (g_engine == this)
+        g_engine = nullptr;
+}
+
+void SyncEngine::SetView(ISyncView *view)
+{
+    m_view = view;
+}
+
+ISyncView &SyncEngine::View() const
+{
+    return m_view ? *m_view : *m_nullView;
+}
+
+void SyncEngine::SetDatabase(TDM *dm)
+{
+    m_dm = dm;
+}
+
+TDM *SyncEngine::Database() const
+{
+    return m_dm ? m_dm : DM();
+}
+
+static TDM &RequireDatabase(const SyncEngine &engine)
+{
+    TDM *dm = engine.Database();
+    if (!dm)
+        throw EGeneralError(QStringLiteral("DM: база данных не открыта"));
+    return *dm;
+}
+
+// ---------------------------------------------------------------- timer
+
+QTimer *SyncEngine::TimerControl() const
+{
+    return m_timer;
+}
+
+void SyncEngine::StartControlTimer()
+{
+    m_timerStarted = true;
+    m_timer->start();
+}
+
+void SyncEngine::EnableTimerAfterWork()
+{
+    // Before the stored settings are restored the timer stays off.
+    if (m_timerStarted)
+        m_timer->start();
+}
+
+void SyncEngine::WaitProcessing(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        const qint64 left = deadline.remainingTime();
+        QThread::msleep(static_cast<unsigned long>(qBound<qint64>(qint64(0), left, qint64(2))));
+    }
+}
+
+void SyncEngine::TimerControlTimer()
+{
+    AppState &app = App();
+    ++app.ThreadStartTicks;
+    if (UseThread()) {
+        if (app.ThreadStartTicks == ThreadStartTick)
+            RestartWorker();
+        return;
+    }
+    // The timer never polls while a worker thread still runs (also one told
+    // to terminate that has not ended its round yet).
+    if (WorkerAlive())
+        return;
+    if (app.SyncPaused)
+        return;
+    if (app.SyncState == SyncSuspended) {
+        View().SetStatusText(TextSuspended);
+        View().UpdateStateIndicator();
+        return;
+    }
+    const int tick = ++app.SyncTickCounter;
+    if (tick % PollPeriodTicks == 0)
+        PollReader();
+}
+
+// ---------------------------------------------------------------- the poll
+
+void SyncEngine::ReportError(const std::exception *, bool protocolCancel)
+{
+    if (protocolCancel)
+        ReportRangeError();
+    else
+        ReportReadError();
+}
+
+void SyncEngine::ReportRangeError()
+{
+    const int count = TRec0().RecordCount;
+    if (std::abs(count - LastRecNumber.load()) > 1) {
+        View().SetStatusText(TextRangeError);
+        LogEvent(TextRangeError);
+    }
+}
+
+void SyncEngine::ReportReadError()
+{
+    const QString osText = OsLastErrorText();
+    View().SetStatusText(TextReadError);
+    LogEvent(TextReadError + osText);
+}
+
+void SyncEngine::PollReader()
+{
+    AppState &app = App();
+    try {
+        app.SyncState = SyncOffline;
+        app.ReaderNormalMode = true;
+        if (ReadReaderConfig()) {
+            app.ReaderNormalMode = true;
+            CheckReaderClock();
+            if (app.SyncState == SyncOffline || TRec0().RecordCount != LastRecNumber.load())
+                app.SyncState = SyncExchanging;
+            if (app.ReaderModeRestorePending && app.ReaderModeSwitching > 0) {
+                try {
+                    if (SetReaderMode(0))
+                        app.ReaderModeRestorePending = false;
+                } catch (...) {
+                }
+            }
+        } else if (PingReader()) {
+            app.ReaderBusy = true;
+            app.ReaderNormalMode = false;
+        } else {
+            app.SyncState = SyncOffline;
+        }
+        if (static_cast<int>(LastResponderAddress()) != LoadedAddress.load())
+            LoadDeviceRow(false);
+        if (app.ReaderBusy)
+            app.SyncState = SyncOnline;
+        View().UpdateStateIndicator();
+        if (app.SyncState == SyncExchanging)
+            CatchUp();
+    } catch (const EProtocolCancel &e) {
+        ReportError(&e, true);
+    } catch (const std::exception &e) {
+        ReportError(&e, false);
+    } catch (...) {
+        ReportError(nullptr, false);
+    }
+}
+
+void SyncEngine::LoadDeviceRow(bool fromThread)
+{
+    try {
+        TTable &devices = RequireDatabase(*this).Devices;
+        const int address = static_cast<int>(LastResponderAddress());
+        if (!devices.Locate(QStringLiteral("TarnAddress"), address)) {
+            try {
+                devices.Append();
+                devices.SetFieldValue(QStringLiteral("TarnAddress"), address);
+                devices.SetFieldValue(QStringLiteral("LastRecNumber"), 0);
+                devices.SetFieldValue(QStringLiteral("LastRecTime"), MinDateTime());
+                devices.Post();
+            } catch (...) {
+                try {
+                    devices.Cancel();
+                } catch (...) {
+                }
+                throw;
+            }
+            if (fromThread)
+                App().INeedSynhroFIO = true;
+        }
+        LastRecNumber = devices.AsInteger(QStringLiteral("LastRecNumber"));
+        LastRecTime = devices.AsDateTime(QStringLiteral("LastRecTime"));
+        LoadedAddress = address;
+    } catch (...) {
+        View().SetStatusText(TextDatabaseError);
+        if (App().SyncState == SyncExchanging)
+            App().SyncState = SyncOnline;
+    }
+}
+
+void SyncEngine::WriteDevicePosition()
+{
+    TTable &devices = RequireDatabase(*this).Devices;
+    const int address = LoadedAddress.load();
+    // The position always goes into the row of the address it belongs to
+    // (created when it is missing), whatever row another view made current.
+    const bool onRow = devices.HasCurrent() && !devices.IsNull(QStringLiteral("TarnAddress"))
+        && devices.AsInteger(QStringLiteral("TarnAddress")) == address;
+    try {
+        if (devices.State() == TDataSetState::Edit || devices.State() == TDataSetState::Insert)
+            devices.Cancel();
+        if (onRow || devices.Locate(QStringLiteral("TarnAddress"), address)) {
+            devices.Edit();
+        } else {
+            devices.Append();
+            devices.SetFieldValue(QStringLiteral("TarnAddress"), address);
+        }
+        devices.SetFieldValue(QStringLiteral("LastRecNumber"), LastRecNumber.load());
+        devices.SetFieldValue(QStringLiteral("LastRecTime"), LastRecTime);
+        devices.Post();
+    } catch (...) {
+        try {
+            devices.Cancel();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+void SyncEngine::CatchUp()
+{
+    AppState &app = App();
+    m_timer->stop();
+    AtScopeEnd enableTimer([this] { EnableTimerAfterWork(); });
+    View().SetStatusText(QStringLiteral("Конфигурация считана"));
+
+    std::exception_ptr error;
+    try {
+        const int count = TRec0().RecordCount;
+        if (LastRecNumber.load() == count) {
+            app.SyncState = SyncOnline;
+        } else {
+            // Is the remembered record still the same reading?
+            if (LastRecNumber.load() != 0) {
+                bool same = ReadArchiveRecord(LastRecNumber.load());
+                if (same) {
+                    const QDateTime time = ArchiveRecord().Time;
+                    same = time.isValid() && LastRecTime.isValid()
+                        && std::llabs(time.msecsTo(LastRecTime)) <= RecordTimeToleranceMs;
+                }
+                if (!same)
+                    LastRecNumber = 0;
+            }
+            const int d = LastRecNumber.load();
+            if (d != 0) {
+                View().SetStatusText(QStringLiteral("Чтение последних данных архива"));
+                if (count > d) {
+                    for (int i = d + 1; i <= count; ++i)
+                        StoreArchiveRecord(i, i - d, count - d);
+                } else {
+                    // The reader's numbers have wrapped round the ring.
+                    for (int i = d + 1; i <= ArchiveCapacity; ++i)
+                        StoreArchiveRecord(i, i - d, ArchiveCapacity - d);
+                    for (int j = 1; j <= count; ++j)
+                        StoreArchiveRecord(j, j, count);
+                }
+            } else {
+                ReadFullArchive();
+            }
+            if (app.SyncState == SyncExchanging) {
+                app.SyncState = SyncOnline;
+                View().SetStatusText(QStringLiteral("Синхронизация завершена"));
+                View().SetProgress(0, 0);
+            }
+        }
+    } catch (...) {
+        error = std::current_exception();
+    }
+    // Whatever stopped the pass, the position reached is saved.
+    View().UpdateStateIndicator();
+    WriteDevicePosition();
+    if (error)
+        std::rethrow_exception(error);
+}
+
+void SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressTotal)
+{
+    AppState &app = App();
+    if (app.FaceNotReady || app.SyncState == SyncOffline || app.SyncState == SyncSuspended)
+        return;
+    if (!ReadArchiveRecord(number)) {
+        // The remaining records of this pass are skipped.
+        app.SyncState = SyncOffline;
+    } else {
+        const ArchiveRecordData record = ArchiveRecord();
+        if (!record.Time.isValid())
+            throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
+        TTable &measures = RequireDatabase(*this).Measures;
+        const int address = static_cast<int>(LastResponderAddress());
+        // The duplicate check looks at the whole table, whatever filter the
+        // grid has on.
+        QSqlQuery found = measures.Exec(
+            QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"DateTime\"=? AND \"TarnAddress\"=? AND \"RecNumber\"=? LIMIT 1")
+                .arg(measures.SqlName()),
+            {TTable::ToStorage(measures.FieldDef(QStringLiteral("DateTime")), record.Time), address, number});
+        if (!found.next()) {
+            try {
+                measures.Append();
+                measures.SetFieldValue(QStringLiteral("DateTime"), record.Time);
+                measures.SetFieldValue(QStringLiteral("TarnAddress"), address);
+                measures.SetFieldValue(QStringLiteral("RecNumber"), number);
+                measures.SetFieldValue(QStringLiteral("ID"), static_cast<int>(record.ID));
+                measures.SetFieldValue(QStringLiteral("Name"), record.Name);
+                measures.SetFieldValue(QStringLiteral("Dose"), record.Dose);
+                measures.SetFieldValue(QStringLiteral("RecoveryTime"), QDateTime::currentDateTime());
+                measures.SetFieldValue(QStringLiteral("Check"), false);
+                measures.Post();
+            } catch (...) {
+                try {
+                    measures.Cancel();
+                } catch (...) {
+                }
+                throw;
+            }
+            bool ok = false;
+            const int index = measures.FieldValue(QStringLiteral("Index")).toInt(&ok);
+            LastReadedIndex = ok ? index : 0;
+            app.INeedSynhroFIO = true;
+        }
+        LastRecNumber = number;
+        LastRecTime = record.Time;
+        View().SetStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
+        View().SetProgress(progressIndex, progressTotal);
+    }
+    // The window stays responsive; the operator may suspend in mid-pass.
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
+
+void SyncEngine::CheckReaderClock()
+{
+    if (ClockQuestionAsked)
+        return;
+    AppState &app = App();
+    const QDateTime readerClock = TRec0().Clock;
+    const qint64 seconds = std::llabs(QDateTime::currentDateTime().msecsTo(readerClock)) / 1000;
+    if (seconds <= ClockToleranceSeconds)
+        return;
+    ClockQuestionAsked = true;
+    app.SyncPaused = false;
+    app.SyncState = SyncSuspended;
+    AtScopeEnd unpause([] { App().SyncPaused = false; });
+    QThread::msleep(100);
+    const int answer = Prompt().message(
+        MsgKind::Information,
+        QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"),
+        BtnOk | BtnCancel);
+    if (answer != BtnOk)
+        return;
+    TRec0Data rec = TRec0();
+    rec.Clock = QDateTime::currentDateTime();
+    SetTRec0(rec);
+    QThread::msleep(100);
+    bool written = false;
+    try {
+        // A missing link object is a failed write as well.
+        written = WriteReaderConfig();
+    } catch (...) {
+        written = false;
+    }
+    if (!written)
+        Prompt().message(MsgKind::Error,
+                         QStringLiteral("Не удалось синхронизировать время в ТРЕМ\r(Ошибка прибора или специальный режим работы прибора)"),
+                         BtnOk | BtnCancel);
+}
+
+// ---------------------------------------------------------------- suspension
+
+void SyncEngine::SetStopSynchro(bool checked)
+{
+    const bool changed = m_stopSynchro != checked;
+    m_stopSynchro = checked;
+    App().SyncState = checked ? SyncSuspended : SyncOffline;
+    View().UpdateStateIndicator();
+    if (changed)
+        emit StopSynchroChanged(checked);
+}
+
+bool SyncEngine::StopSynchroChecked() const
+{
+    return m_stopSynchro;
+}
+
+// ---------------------------------------------------------------- request thread
+
+void SyncEngine::SetUseThread(bool on)
+{
+    m_useThread = on;
+}
+
+bool SyncEngine::UseThread() const
+{
+    return m_useThread;
+}
+
+void SyncEngine::RequestThreadStart()
+{
+    App().ThreadStartTicks = 0;
+}
+
+bool SyncEngine::ThreadRunning() const
+{
+    return m_worker && !m_worker->Terminated() && m_worker->isRunning();
+}
+
+bool SyncEngine::WorkerAlive() const
+{
+    if (m_worker && m_worker->isRunning())
+        return true;
+    for (const auto &w : m_retired)
+        if (w && w->isRunning())
+            return true;
+    return false;
+}
+
+void SyncEngine::RestartWorker()
+{
+    AppState &app = App();
+    if (m_worker) {
+        app.SyncPaused = true;
+        try {
+            WaitProcessing(2000);
+            m_worker->Terminate();
+            m_retired.push_back(m_worker);
+            m_worker = nullptr;
+        } catch (...) {
+        }
+        app.SyncPaused = false;
+    }
+    auto *worker = new TTimerThread(this);
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    m_worker = worker;
+    worker->start();
+}
+
+void SyncEngine::StopThread(int waitMs)
+{
+    if (!m_worker)
+        return;
+    AppState &app = App();
+    app.SyncPaused = true;
+    try {
+        WaitProcessing(waitMs);
+        m_worker->Terminate();
+        m_retired.push_back(m_worker);
+        m_worker = nullptr;
+    } catch (...) {
+    }
+    app.SyncPaused = false;
+}
+
+void SyncEngine::ShutDown()
+{
+    if (m_worker) {
+        m_worker->Terminate();
+        m_retired.push_back(m_worker);
+        m_worker = nullptr;
+        WaitForWorkers(200);
+    }
+}
+
+bool SyncEngine::WaitForWorkers(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        m_retired.erase(std::remove_if(m_retired.begin(), m_retired.end(),
+                                       [](const QPointer<TTimerThread> &w) { return !w || w->isFinished(); }),
+                        m_retired.end());
+        const bool alive = WorkerAlive();
+        if (!alive || deadline.hasExpired())
+            return !alive;
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(2);
+    }
+}
+
+void SyncEngine::ShowSuspendedText()
+{
+    View().SetStatusText(TextSuspended);
+    View().UpdateStateIndicator();
+}
+
+void SyncEngine::ThreadSyncStep()
+{
+    AppState &app = App();
+    // A foreground operation holds the link: its own work comes first.
+    if (app.SyncPaused)
+        return;
+    try {
+        if (static_cast<int>(LastResponderAddress()) != LoadedAddress.load())
+            LoadDeviceRow(true);
+        if (app.ReaderBusy)
+            app.SyncState = SyncOnline;
+        if (app.SyncState == SyncExchanging)
+            CatchUp();
+    } catch (const EProtocolCancel &e) {
+        ReportError(&e, true);
+    } catch (const std::exception &e) {
+        ReportError(&e, false);
+    } catch (...) {
+        ReportError(nullptr, false);
+    }
+}
+
+// ---------------------------------------------------------------- foreground use
+
+ForegroundLinkUse::ForegroundLinkUse(int waitMs) : m_wasPaused(App().SyncPaused.exchange(true))
+{
+    if (waitMs > 0)
+        QThread::msleep(static_cast<unsigned long>(waitMs));
+    // A worker command under way ends before this operation uses the link.
+    LinkLock().lock();
+    m_locked = true;
+}
+
+ForegroundLinkUse::~ForegroundLinkUse()
+{
+    if (m_locked)
+        LinkLock().unlock();
+    App().SyncPaused = m_wasPaused;
+}

@@ -1,0 +1,144 @@
+#include "monitor/core/TimerThread.h"
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "link/URS232.h"
+#include "link/URUVOProtocol.h"
+#include "monitor/core/SyncEngine.h"
+
+#include <QMetaObject>
+
+TTimerThread::TTimerThread(SyncEngine *engine) : m_engine(engine)
+{
+    setObjectName(QStringLiteral("TTimerThread"));
+}
+
+TTimerThread::~TTimerThread()
+{
+    // Deleted only once finished (the engine connects finished to deleteLater).
+    if (isRunning()) {
+        requestInterruption();
+        wait();
+    }
+}
+
+void TTimerThread::run()
+{
+    Execute();
+}
+
+bool TTimerThread::Nap(int ms)
+{
+    for (int slept = 0; slept < ms; slept += 10) {
+        if (Terminated())
+            return false;
+        QThread::msleep(10);
+    }
+    return !Terminated();
+}
+
+template <typename F>
+bool TTimerThread::HandOff(F &&step)
+{
+    if (Terminated())
+        return false;
+    std::exception_ptr error;
+    bool ran = false;
+    // The main thread runs the step while this thread waits. A worker told to
+    // terminate meanwhile gets its queued step dropped, so a main thread that
+    // stops the worker never waits on a hand-off.
+    QMetaObject::invokeMethod(
+        m_engine,
+        [&] {
+            if (Terminated())
+                return;
+            ran = true;
+            try {
+                step();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (error)
+        std::rethrow_exception(error);
+    return ran;
+}
+
+void TTimerThread::Execute()
+{
+    bool suspendedTextDue = true;
+    while (!Terminated()) {
+        if (!Nap(100))
+            break;
+        AppState &app = App();
+        if (app.SyncPaused)
+            continue;
+        try {
+            if (app.SyncState == SyncSuspended || app.SyncPaused) {
+                if (suspendedTextDue)
+                    HandOff([this] { m_engine->ShowSuspendedText(); });
+                suspendedTextDue = false;
+                continue;
+            }
+            suspendedTextDue = true;
+            const int tick = ++app.SyncTickCounter;
+            if (tick % SyncEngine::PollPeriodTicks == 0)
+                Poll();
+            HandOff([this] { m_engine->ThreadSyncStep(); });
+        } catch (...) {
+            // The worker never ends because of an error; the steps report
+            // their own.
+        }
+    }
+}
+
+void TTimerThread::Poll()
+{
+    ++m_polls;
+    AppState &app = App();
+    try {
+        HandOff([this] { m_engine->View().PulseHeartbeat(); });
+        if (Terminated())
+            return;
+        // The shared state is changed only under the link lock and while no
+        // foreground operation holds the link: one that has set SyncPaused
+        // and taken the lock never sees this round touch the state.
+        TLinkLockGuard lock(&LinkLock());
+        if (app.SyncPaused)
+            return;
+        app.SyncState = SyncOffline;
+        app.ReaderNormalMode = true;
+        if (ReadReaderConfig()) {
+            app.ReaderNormalMode = true;
+            lock.unlock();
+            HandOff([this] {
+                if (!App().SyncPaused)
+                    m_engine->CheckReaderClock();
+            });
+            if (Terminated())
+                return;
+            lock.relock();
+            if (app.SyncPaused)
+                return;
+            if (app.SyncState == SyncOffline || TRec0().RecordCount != m_engine->LastRecNumber.load())
+                app.SyncState = SyncExchanging;
+            if (app.ReaderModeRestorePending && app.ReaderModeSwitching > 0) {
+                try {
+                    if (SetReaderMode(0))
+                        app.ReaderModeRestorePending = false;
+                } catch (...) {
+                }
+            }
+        } else if (PingReader()) {
+            app.ReaderBusy = true;
+            app.ReaderNormalMode = false;
+        } else {
+            app.SyncState = SyncOffline;
+        }
+    } catch (const EProtocolCancel &) {
+        HandOff([this] { m_engine->ReportRangeError(); });
+    } catch (...) {
+        HandOff([this] { m_engine->ReportReadError(); });
+    }
+}
