@@ -1,0 +1,625 @@
+// The link below the wire: frames, checksums, addresses, value encodings,
+// device text, reply layouts and the command paths that need no port.
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "link/CPDrv.h"
+#include "link/URS232.h"
+#include "link/URUVOProtocol.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+QByteArray Hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+// A reply as the reader sends it: to the monitor, from address 10.11.12.
+QByteArray Reply(quint8 function, quint8 selector, const QByteArray &body)
+{
+    return BuildPacket(QStringLiteral("1.1.1"), QStringLiteral("10.11.12"), function, selector, body);
+}
+
+// A 52-byte configuration reply with the given clock bytes and InfoText.
+QByteArray ConfigReply(const QByteArray &clock, const QByteArray &info)
+{
+    QByteArray body = Hex("00 00") + clock + Hex("07 08 09 01 02 03 04 A0 B0 C0 D0 00 79 10 22") + info
+        + Hex("00 00 00");
+    return Reply(6, 1, body);
+}
+
+// A 52-byte archive reply.
+QByteArray ArchiveReply(const QByteArray &clock, const QByteArray &id, const QByteArray &name16,
+                        const QByteArray &dose)
+{
+    QByteArray body = Hex("00 00") + clock + id + name16 + Hex("00 00") + dose + Hex("00 00 00 00");
+    return Reply(6, 1, body);
+}
+
+// A 25-byte register reply carrying four data bytes.
+QByteArray RegisterReply(const QByteArray &data)
+{
+    return Reply(6, 1, Hex("F7 FF") + data + Hex("00"));
+}
+
+} // namespace
+
+class TestLinkUnits : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        App().reset();
+        ResetLinkValues();
+        SetRS232Link(nullptr);
+    }
+
+    void frameChecksum()
+    {
+        QCOMPARE(FrameChecksum(QByteArray()), 0u);
+        QCOMPARE(FrameChecksum(QByteArray("abc")), 0x6E43u);
+        QCOMPARE(FrameChecksum(Hex("00 00")), 0u);
+        QCOMPARE(FrameChecksum(Hex("FF FF FF 01 01 01 06 01 02 00")), 0x8074462Fu);
+        QCOMPARE(FrameChecksum(Hex("05")), 0x05u);
+        QCOMPARE(FrameChecksum(Hex("01 02 03")), 0x0223u);
+        // The rotation carries the top bits round to the bottom.
+        QCOMPARE(FrameChecksum(Hex("F8 00 00 00 00 00")), quint32((0xF800u << 10 | 0xF800u >> 22)));
+    }
+
+    void buildPacketWorkedFrames()
+    {
+        QCOMPARE(BuildPacket(BroadcastAddress, MonitorAddress, 6, 1, Hex("00 00")),
+                 Hex("FF FF FF 01 01 01 06 01 02 00 2F 46 74 80 00 00 00 00 00 00"));
+        QCOMPARE(BuildPacket(BroadcastAddress, MonitorAddress, 4, 1, QByteArray()),
+                 Hex("FF FF FF 01 01 01 04 01 00 00 00 00 00 00"));
+        QCOMPARE(BuildPacket(BroadcastAddress, MonitorAddress, 8, 1, Hex("01 01")),
+                 Hex("FF FF FF 01 01 01 08 01 02 00 2F 86 75 80 01 01 01 01 00 00"));
+    }
+
+    void buildPacketBodies()
+    {
+        const QByteArray empty = BuildPacket(QStringLiteral("9.8.7"), QStringLiteral("1.2.3"), 0x55, 0xAA);
+        QCOMPARE(empty.size(), 14);
+        QCOMPARE(empty.mid(10), QByteArray(4, '\0'));
+        QCOMPARE(empty.left(6), Hex("09 08 07 01 02 03"));
+
+        const QByteArray one = BuildPacket(BroadcastAddress, MonitorAddress, 8, 1, Hex("05"));
+        QCOMPARE(one.size(), 19);
+        QCOMPARE(one.mid(8, 2), Hex("01 00"));
+        QCOMPARE(one.mid(15), Hex("05 00 00 00"));
+
+        const QByteArray body(256, '\x11');
+        const QByteArray big = BuildPacket(BroadcastAddress, MonitorAddress, 8, 1, body);
+        QCOMPARE(big.size(), 256 + 18);
+        QCOMPARE(big.mid(8, 2), Hex("00 01"));
+        QCOMPARE(ExpectedFrameLength(big.left(10)), 274);
+        QVERIFY(FrameIsConsistent(big));
+    }
+
+    void deviceAddress()
+    {
+        QCOMPARE(ParseDeviceAddress(QStringLiteral("255.255.255")), Hex("FF FF FF"));
+        QCOMPARE(ParseDeviceAddress(QStringLiteral("  1.1.1 ")), Hex("01 01 01"));
+        QCOMPARE(ParseDeviceAddress(QStringLiteral("0.10.200")), Hex("00 0A C8"));
+        QCOMPARE(ParseDeviceAddress(QStringLiteral("256.257.1")), Hex("00 01 01"));  // low 8 bits
+        for (const char *bad : {"1.1", "1..1", "1.1.", ".1.1", "a.b.c", "1.1.x", "1 .1.1", "", "   ",
+                                "1.1.1.1", "-1.1.1"}) {
+            try {
+                ParseDeviceAddress(QString::fromLatin1(bad));
+                QFAIL(qPrintable(QStringLiteral("accepted \"%1\"").arg(QLatin1String(bad))));
+            } catch (const EFormatError &e) {
+                QCOMPARE(e.message(), QStringLiteral("Неправильно задан адрес устройства"));
+            }
+        }
+        QVERIFY_THROWS_EXCEPTION(EFormatError, BuildPacket(QStringLiteral("1.1"), MonitorAddress, 6, 1));
+        QCOMPARE(AddressToText(FrameAddress(Reply(4, 1, {}), 3)), QStringLiteral("10.11.12"));
+        QCOMPARE(FrameAddress(Reply(4, 1, {}), 3), quint32(10 * 65536 + 11 * 256 + 12));
+    }
+
+    void frameValidation()
+    {
+        const QByteArray good = Reply(6, 1, Hex("01 02 03 04 05"));
+        QVERIFY(FrameIsConsistent(good));
+        QCOMPARE(ExpectedFrameLength(good.left(9)), -1);
+        QCOMPARE(ExpectedFrameLength(good.left(10)), good.size());
+
+        QByteArray headerSum = good;
+        headerSum[11] = char(headerSum[11] ^ 0x01);
+        QVERIFY(!FrameIsConsistent(headerSum));
+        QByteArray headerByte = good;
+        headerByte[6] = 7;  // a changed Function no longer matches the header checksum
+        QVERIFY(!FrameIsConsistent(headerByte));
+        QByteArray bodyByte = good;
+        bodyByte[15] = char(0x7F);
+        QVERIFY(!FrameIsConsistent(bodyByte));
+        QByteArray bodySum = good;
+        bodySum[bodySum.size() - 1] = char(bodySum[bodySum.size() - 1] ^ 0x80);
+        QVERIFY(!FrameIsConsistent(bodySum));
+        QVERIFY(!FrameIsConsistent(good + Hex("00")));     // more bytes than BodyLength says
+        QVERIFY(!FrameIsConsistent(good.chopped(1)));      // fewer
+        QVERIFY(!FrameIsConsistent(good.left(10)));
+
+        // Body-less frames carry zeros where the header checksum would be.
+        const QByteArray ack = Reply(8, 1, QByteArray());
+        QVERIFY(FrameIsConsistent(ack));
+        QVERIFY(FrameIsConsistent(Hex("01 01 01 0A 0B 0C 04 01 00 00 00 00 00 00")));
+        QByteArray ackGarbage = ack;
+        ackGarbage[12] = 0x33;
+        QVERIFY(!FrameIsConsistent(ackGarbage));
+        QVERIFY(!FrameIsConsistent(ack + Hex("00 00 00 00")));
+    }
+
+    void bcdAndDeviceDateTime()
+    {
+        QCOMPARE(ToBcd(0), quint8(0x00));
+        QCOMPARE(ToBcd(59), quint8(0x59));
+        QCOMPARE(ToBcd(26), quint8(0x26));
+        QCOMPARE(FromBcd(0x99), 99);
+        QCOMPARE(FromBcd(0x1F), 25);
+
+        QDateTime t;
+        QVERIFY(DecodeDeviceDateTime(Hex("30 14 08 12 26"), 0, t));
+        QCOMPARE(t, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
+        const QDateTime before = t;
+        for (const char *bad : {"00 00 00 00 00", "00 00 01 13 26", "00 00 32 01 26", "00 24 01 01 26",
+                                "60 00 01 01 26", "00 00 30 02 26", "00 00 29 02 25"}) {
+            QVERIFY2(!DecodeDeviceDateTime(Hex(bad), 0, t), bad);
+            QCOMPARE(t, before);  // untouched on failure
+        }
+        QVERIFY(DecodeDeviceDateTime(Hex("59 23 29 02 24"), 0, t));  // a leap day
+        QVERIFY(!DecodeDeviceDateTime(Hex("30 14 08 12"), 0, t));    // too short
+
+        const QDateTime moment(QDate(2031, 1, 5), QTime(9, 7, 45, 500));
+        QCOMPARE(EncodeDeviceDateTime(moment), Hex("07 09 05 01 31"));
+        QVERIFY(DecodeDeviceDateTime(EncodeDeviceDateTime(moment), 0, t));
+        QCOMPARE(t, QDateTime(QDate(2031, 1, 5), QTime(9, 7, 0)));  // seconds dropped
+    }
+
+    void decimalWordWorkedValues_data()
+    {
+        QTest::addColumn<double>("x");
+        QTest::addColumn<int>("word");
+        QTest::addColumn<double>("decoded");
+        QTest::newRow("0") << 0.0 << 0x0000 << 0.0;
+        QTest::newRow("1.0") << 1.0 << 0x0064 << 1.0;
+        QTest::newRow("1.5") << 1.5 << 0x0096 << 1.5;
+        QTest::newRow("2.0") << 2.0 << 0x00C8 << 2.0;
+        QTest::newRow("3.14159") << 3.14159 << 0x013A << 3.14;
+        QTest::newRow("100") << 100.0 << 0x0864 << 100.0;
+        QTest::newRow("12345") << 12345.0 << 0x107B << 12300.0;
+        QTest::newRow("0.5") << 0.5 << 0xFDF4 << 0.5;
+        QTest::newRow("0.25") << 0.25 << 0xFCFA << 0.25;
+        QTest::newRow("0.01") << 0.01 << 0xF864 << 0.01;
+        QTest::newRow("0.999") << 0.999 << 0xFFE7 << 0.999;
+        QTest::newRow("0.1") << 0.1 << 0xFC64 << 0.1;
+        QTest::newRow("0.001") << 0.001 << 0xF464 << 0.001;
+        QTest::newRow("hair below 1") << 0.999999999 << 0x0064 << 1.0;
+        QTest::newRow("negative") << -1.0 << 0x0000 << 0.0;
+        // Exact values that a cut floating-point product would write one digit low.
+        QTest::newRow("11.0") << 11.0 << 0x046E << 11.0;
+        QTest::newRow("0.12") << 0.12 << 0xFC78 << 0.12;
+        QTest::newRow("1.01e-6") << 1.01e-6 << 0xE865 << 1.01e-6;
+        QTest::newRow("cut, not rounded") << 9.999 << 0x03E7 << 9.99;
+    }
+
+    void decimalWordWorkedValues()
+    {
+        QFETCH(double, x);
+        QFETCH(int, word);
+        QFETCH(double, decoded);
+        QCOMPARE(int(EncodeDecimalWord(x)), word);
+        QCOMPARE(DecodeDecimalWord(quint16(word)), decoded);
+    }
+
+    void decimalWordDecodeOnly()
+    {
+        QCOMPARE(DecodeDecimalWord(0x03FF), 10.23);
+        QCOMPARE(DecodeDecimalWord(0x07FF), 102.3);
+        QVERIFY(qFuzzyCompare(DecodeDecimalWord(0x8064), 1e-32));
+        QCOMPARE(DecodeDecimalWord(0x0000), 0.0);
+        QCOMPARE(EncodeDecimalWord(std::numeric_limits<double>::quiet_NaN()), quint16(0));
+        QCOMPARE(EncodeDecimalWord(std::numeric_limits<double>::infinity()), quint16(0));
+    }
+
+    // Every value of three significant digits survives the round trip exactly.
+    void decimalWordRoundTripSweep()
+    {
+        int checked = 0;
+        for (int e = -9; e <= 9; ++e) {
+            for (int m = 100; m <= 999; ++m) {
+                const double x = QStringLiteral("%1e%2").arg(m).arg(e - 2).toDouble();
+                const quint16 w = EncodeDecimalWord(x);
+                const quint16 expected = quint16(m + ((e + 64) % 64) * 1024);
+                if (w != expected)
+                    QFAIL(qPrintable(QStringLiteral("%1e%2 encoded as %3").arg(m).arg(e - 2).arg(w, 4, 16)));
+                if (DecodeDecimalWord(w) != x)
+                    QFAIL(qPrintable(QStringLiteral("%1e%2 decoded as %3").arg(m).arg(e - 2).arg(DecodeDecimalWord(w), 0, 'g', 17)));
+                ++checked;
+            }
+        }
+        QCOMPARE(checked, 19 * 900);
+    }
+
+    void deviceText()
+    {
+        const QString ivanov = QStringLiteral("Иванов");
+        QCOMPARE(TextToDeviceCode(ivanov), Hex("A5 B3 61 BD 6F B3"));
+        QCOMPARE(DeviceCodeToText(Hex("A5 B3 61 BD 6F B3")), ivanov);
+        QCOMPARE(DeviceCodeToText(Hex("41 42 43")), QStringLiteral("АВС"));
+        QCOMPARE(Cp1251ToDeviceCode(Hex("C0 C2 D1")), Hex("41 42 43"));
+        QCOMPARE(DeviceCodeToText(QByteArray(3, '\0')), QStringLiteral("¤¤¤"));
+        QCOMPARE(DeviceCodeToText(Hex("80 C8 FF")), QStringLiteral("   "));
+        QCOMPARE(TextToDeviceCode(QStringLiteral("Ёё№")), Hex("A2 B5 17"));
+        // Latin look-alikes written to the device come back Cyrillic.
+        QCOMPARE(DeviceCodeToText(TextToDeviceCode(QStringLiteral("TOM"))), QStringLiteral("ТОМ"));
+        QCOMPARE(TextToDeviceCode(QStringLiteral("Z9.-")), QByteArray("Z9.-"));
+
+        // Every Cyrillic letter survives the round trip, and the Windows-1251
+        // range 80..AF repeats the letters' device codes.
+        for (int b = 0xC0; b <= 0xFF; ++b)
+            if (b != 0xDC)
+                QCOMPARE(int(FromDeviceTable[ToDeviceTable[b]]), b);
+        // The device has one code for both soft signs: Ь is read back as ь.
+        QCOMPARE(DeviceCodeToText(TextToDeviceCode(QStringLiteral("Ь"))), QStringLiteral("ь"));
+        for (int b : {0xA8, 0xB8, 0xB9})
+            QCOMPARE(int(FromDeviceTable[ToDeviceTable[b]]), b);
+        for (int b = 0x80; b <= 0xAF; ++b)
+            if (b != 0xA8)
+                QCOMPARE(ToDeviceTable[b], ToDeviceTable[b + 0x40]);
+        // Printable ASCII other than the look-alike letters travels unchanged.
+        for (int b = 0x30; b <= 0x39; ++b)
+            QCOMPARE(int(FromDeviceTable[ToDeviceTable[b]]), b);
+        const QString all = DeviceCodeToText(QByteArray(1, char(0x17)) + Hex("A2 B5"));
+        QCOMPARE(all, QStringLiteral("№Ёё"));
+    }
+
+    void requestBodies()
+    {
+        QCOMPARE(ArchiveRecordRequestBody(2000), Hex("D0 07"));
+        QCOMPARE(ArchiveRecordRequestBody(1), Hex("01 00"));
+        QCOMPARE(ReaderModeBody(1), Hex("01 01"));
+        QCOMPARE(DosimeterRegisterReadBody(0xF3), Hex("F3 FF"));
+        QCOMPARE(DosimeterNumberWriteBody(0x123456, true), Hex("F7 FF 56 34 12 02 00"));
+        QCOMPARE(DosimeterNumberWriteBody(0xAB123456, false), Hex("F7 FF 56 34 12 00 00"));
+        QCOMPARE(MetrologyWriteBody(0xFFFF, 1.5, false), Hex("F2 FF 96 00 FF FF"));
+        QCOMPARE(MetrologyWriteBody(0xFFFF, 1.5, true), Hex("F2 FF 96 00 FF FF 00"));
+        QCOMPARE(ClearDoseBody(), Hex("F1 FF 00 00 00 00 00"));
+
+        TRec0Data rec;
+        rec.Clock = QDateTime(QDate(2026, 12, 8), QTime(14, 30, 59));
+        rec.Param1 = 7;
+        rec.Param2 = 8;
+        rec.Param3 = 9;
+        rec.Value1 = 0x01020304;
+        rec.Value2 = 0xA0B0C0D0;
+        rec.RecordCount = 121;
+        rec.Status = 0x10;
+        rec.InfoText = "XXXXXXXXX";
+        const QByteArray body = ReaderConfigWriteBody(rec);
+        QCOMPARE(body.size(), 34);
+        QCOMPARE(body, Hex("00 00 30 14 08 12 26 07 08 09 01 02 03 04 A0 B0 C0 D0 00 79") + QByteArray(14, ' '));
+        // What is written reads back as the same configuration (seconds aside).
+        QByteArray reply = Reply(6, 1, body.left(20) + Hex("10 22") + QByteArray("XXXXXXXXX") + Hex("00 00 00"));
+        TRec0Data back;
+        QVERIFY(DecodeReaderConfigReply(reply, back));
+        QCOMPARE(back.Clock, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
+        QCOMPARE(back.Value2, rec.Value2);
+        QCOMPARE(back.RecordCount, rec.RecordCount);
+    }
+
+    void configReply()
+    {
+        const QByteArray reply = ConfigReply(Hex("30 14 08 12 26"), QByteArray("\0ABCDEFGH", 9));
+        QCOMPARE(reply.size(), ReaderConfigReplySize);
+        TRec0Data rec;
+        QVERIFY(DecodeReaderConfigReply(reply, rec));
+        QCOMPARE(rec.Clock, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
+        QCOMPARE(rec.Param1, quint8(7));
+        QCOMPARE(rec.Param3, quint8(9));
+        QCOMPARE(rec.Value1, 0x01020304u);
+        QCOMPARE(rec.Value2, 0xA0B0C0D0u);
+        QCOMPARE(rec.RecordCount, quint16(121));
+        QCOMPARE(rec.Status, quint8(0x10));
+        QCOMPARE(rec.Status2, quint8(0x22));
+        QCOMPARE(rec.InfoText, QByteArray("\0ABCDEFGH", 9));
+        QCOMPARE(rec.InfoText.at(0), '\0');
+
+        TRec0Data untouched;
+        untouched.RecordCount = 5;
+        QVERIFY(!DecodeReaderConfigReply(ConfigReply(Hex("30 14 08 13 26"), QByteArray(9, 'A')), untouched));
+        QCOMPARE(untouched.RecordCount, quint16(5));
+        QVERIFY(!untouched.Clock.isValid());
+        QVERIFY(!DecodeReaderConfigReply(reply.left(51), untouched));
+
+        QVERIFY(IsReaderBusyRefusal(Reply(3, 1, Hex("05"))));
+        QVERIFY(!IsReaderBusyRefusal(Reply(3, 1, Hex("04"))));
+        QVERIFY(!IsReaderBusyRefusal(Reply(6, 1, Hex("05"))));
+        QVERIFY(!IsReaderBusyRefusal(Reply(3, 1, Hex("05 00"))));
+    }
+
+    void archiveReply()
+    {
+        ArchiveRecordData rec;
+        bool timeValid = false;
+        const QByteArray name = TextToDeviceCode(QStringLiteral("Иванов")) + QByteArray(10, ' ');
+        QByteArray reply = ArchiveReply(Hex("05 09 01 03 26"), Hex("12 34 56"), name, Hex("00 64"));
+        QCOMPARE(reply.size(), ArchiveRecordReplySize);
+        QVERIFY(DecodeArchiveRecordReply(reply, rec, timeValid));
+        QVERIFY(timeValid);
+        QCOMPARE(rec.Time, QDateTime(QDate(2026, 3, 1), QTime(9, 5, 0)));
+        QCOMPARE(rec.ID, 0x123456u);
+        QCOMPARE(rec.Name, QStringLiteral("Иванов          "));
+        QCOMPARE(rec.Dose, 1000000.0);
+
+        QVERIFY(DecodeArchiveRecordReply(ArchiveReply(Hex("05 09 01 03 26"), Hex("00 00 01"), QByteArray(16, ' '),
+                                                      Hex("E8 64")),
+                                         rec, timeValid));
+        QCOMPARE(rec.Dose, 1.0);
+        QCOMPARE(rec.Name, QString(16, QLatin1Char(' ')));
+
+        QVERIFY(DecodeArchiveRecordReply(ArchiveReply(Hex("00 00 00 00 00"), Hex("00 00 02"), QByteArray(16, '\0'),
+                                                      Hex("00 00")),
+                                         rec, timeValid));
+        QVERIFY(!timeValid);
+        QVERIFY(rec.Time.isNull());
+        QCOMPARE(rec.ID, 2u);
+        QCOMPARE(rec.Name, QString(16, QChar(0x00A4)));
+        QCOMPARE(rec.Dose, 0.0);
+
+        QVERIFY(!DecodeArchiveRecordReply(Reply(3, 1, Hex("01")), rec, timeValid));
+    }
+
+    void registerReplies()
+    {
+        quint32 number = 0;
+        bool acc = false;
+        QVERIFY(DecodeDosimeterNumberReply(RegisterReply(Hex("56 34 12 02")), number, acc));
+        QCOMPARE(number, 0x123456u);
+        QVERIFY(acc);
+        QVERIFY(DecodeDosimeterNumberReply(RegisterReply(Hex("01 00 00 FD")), number, acc));
+        QCOMPARE(number, 1u);
+        QVERIFY(!acc);
+
+        double a = 0;
+        quint16 b = 0;
+        QVERIFY(DecodeMetrologyReply(RegisterReply(Hex("96 00 FF FF")), a, b));
+        QCOMPARE(a, 1.5);
+        QCOMPARE(b, quint16(0xFFFF));
+
+        float dose = 0;
+        QVERIFY(DecodeTotalDoseReply(RegisterReply(Hex("00 00 C0 3F")), dose));
+        QCOMPARE(dose, 1.5f);
+        QVERIFY(DecodeTotalDoseReply(RegisterReply(Hex("00 00 C0 7F")), dose));
+        QVERIFY(std::isnan(dose));
+
+        QByteArray data;
+        QVERIFY(RegisterReplyData(RegisterReply(Hex("41 42 43 44")), data));
+        QCOMPARE(data, QByteArray("ABCD"));
+        QVERIFY(!RegisterReplyData(Reply(3, 1, Hex("02")), data));
+        QVERIFY(!DecodeDosimeterNumberReply(Reply(8, 1, {}), number, acc));
+    }
+
+    void spectrumReplies()
+    {
+        QByteArray body = Hex("00 00");
+        for (int i = 0; i < 100; ++i) {
+            body.append(char((i * 600) & 0xFF));
+            body.append(char((i * 600) >> 8));
+        }
+        const QByteArray reply = Reply(6, 17, body);
+        QCOMPARE(reply.size(), SpectrumReplySize);
+        QVector<quint16> channels;
+        QVERIFY(DecodeSpectrumReply(reply, channels));
+        QCOMPARE(channels.size(), 100);
+        QCOMPARE(channels[1], quint16(600));
+        QCOMPARE(channels[99], quint16(59400));
+        QVERIFY(!DecodeSpectrumReply(reply.left(219), channels));
+
+        const QByteArray header =
+            Reply(6, 125, Hex("00 00 00 00 00 00 00") + Hex("96 E8") + Hex("78 56 34 12") + Hex("01 02")
+                              + Hex("DC 05") + Hex("10 00"));
+        QCOMPARE(header.size(), SpectrumHeaderReplySize);
+        SpectrumHeaderData h;
+        QVERIFY(DecodeSpectrumHeaderReply(header, h));
+        QCOMPARE(h.Dose, 1.5e-6);
+        QCOMPARE(h.DoseCounts, 0x12345678u);
+        QCOMPARE(h.Delta, quint16(0x0201));
+        QCOMPARE(h.MaxChannel, quint16(1500));
+        QCOMPARE(h.ComparatorChannel, quint16(16));
+    }
+
+    void exchangeLogLines()
+    {
+        const QDateTime moment(QDate(2026, 12, 8), QTime(13, 30, 25));
+        const QByteArray request = BuildPacket(BroadcastAddress, MonitorAddress, 6, 1, Hex("00 00"));
+        QStringList lines = ExchangeLogLines(moment, request, QByteArray(), 4);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], QStringLiteral("08.12.2026 13:30:25 >FF FF FF 01 01 01 06 01 02 00 2F 46 74 80 00 00 00 00 00 00 "));
+        QCOMPARE(lines[1], QStringLiteral("<   (4)"));
+        lines = ExchangeLogLines(moment, Hex("0a"), Hex("ab 01"), 1);
+        QCOMPARE(lines[0], QStringLiteral("08.12.2026 13:30:25 >0A "));
+        QCOMPARE(lines[1], QStringLiteral("< AB 01   (1)"));
+    }
+
+    void serialPortSettings()
+    {
+        TCPDrv port;
+        QCOMPARE(port.InBufSize(), 2048u);
+        port.SetInBufSize(100);
+        QCOMPARE(port.InBufSize(), 128u);
+        port.SetOutBufSize(10000);
+        QCOMPARE(port.OutBufSize(), 8192u);
+        port.SetPort(3);
+        QCOMPARE(port.PortName(), TCPDrv::PortNameForNumber(3));
+        QCOMPARE(port.Port(), 3);
+        port.SetPortName(QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(port.Port(), int(TCPDrv::pnCustom));
+        port.SetPort(0);
+        QCOMPARE(port.PortName(), QStringLiteral("/dev/ttyUSB0"));
+#ifdef Q_OS_WIN
+        QCOMPARE(TCPDrv::PortNameForNumber(3), QStringLiteral("\\\\.\\COM3"));
+#else
+        QCOMPARE(TCPDrv::PortNameForNumber(1), QStringLiteral("/dev/ttyS0"));
+#endif
+        // A closed port sends nothing and receives nothing, at once.
+        QElapsedTimer t;
+        t.start();
+        port.SetInputTimeout(500);
+        QVERIFY(!port.SendBytes(Hex("01")));
+        QCOMPARE(port.ReceiveBytes(10).size(), 0);
+        QVERIFY(t.elapsed() < 200);
+    }
+
+    void commandsWithoutLink()
+    {
+        App().ReaderBusy = true;
+        QVERIFY(!ReadReaderConfig());
+        QVERIFY(!App().ReaderBusy);
+        QVERIFY(!WriteReaderConfig());
+        QVERIFY(!PingReader());
+        QVERIFY(!ReadArchiveRecord(1));
+        QVERIFY(!SetReaderMode(1));
+        QString text;
+        QByteArray code;
+        QVERIFY(!ReadDosimeterLabel(text, code));
+        double a;
+        quint16 b;
+        QVERIFY(!ReadMetrologyCoefficients(a, b));
+        QVERIFY(!WriteMetrologyCoefficients(1, 1.0));
+        quint32 n;
+        bool acc;
+        QVERIFY(!ReadDosimeterNumber(n, acc));
+        QVERIFY(!WriteDosimeterNumber(1, true));
+        QVERIFY(!ClearDosimeterDose());
+        float dose;
+        QVERIFY(!ReadTotalDose(dose));
+        SpectrumHeaderData h;
+        QVERIFY(!ReadSpectrumHeader(h));
+        QVector<quint16> channels;
+        QVERIFY_THROWS_EXCEPTION(ERuvoError, ReadSpectrum(0, channels));
+        QCOMPARE(LastResponderAddress(), 0u);
+    }
+
+    // The first failure to open the port in a run is an error; later ones are
+    // silent. The archive read logs it instead.
+    void connectionErrorOncePerRun()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        App().ProgramDir = dir.path() + QLatin1Char('/');
+        App().EventsLogEnabled = true;
+        App().Rs232LogEnabled = true;
+        TRS232Link link;
+        link.SetPortName(dir.filePath(QStringLiteral("no-such-port")));
+        link.BaseRequestCount = 0;
+        link.PingDelayMS = 50;
+        SetRS232Link(&link);
+
+        QVERIFY(ReportConnectFailure());
+        try {
+            PingReader();
+            QFAIL("no connection error");
+        } catch (const EGeneralError &e) {
+            QCOMPARE(e.message(), QStringLiteral("RS232: Не удалось подключиться к заданному COM-порту.\r\n"
+                                                 "Проверьте настройки подключения."));
+        }
+        QVERIFY(!ReportConnectFailure());
+        QVERIFY(!link.CommPort.IsOpen());
+        QVERIFY(!PingReader());
+        QVERIFY(!ReadReaderConfig());
+
+        ResetReportConnectFailure();
+        QVERIFY(!ReadArchiveRecord(5));
+        QVERIFY(!ReportConnectFailure());
+        QFile events(dir.filePath(QStringLiteral("Events.log")));
+        QVERIFY(events.open(QIODevice::ReadOnly));
+        const QByteArray log = events.readAll();
+        QVERIFY(log.endsWith(" >" + ToCp1251Bytes("Ошибка при запросе архивной записи") + "\r\n"));
+
+        // The exchanges that found the port closed were still logged: nothing came back.
+        QFile rs232(dir.filePath(QStringLiteral("rs232.log")));
+        QVERIFY(rs232.open(QIODevice::ReadOnly));
+        QVERIFY(rs232.readAll().contains("\r\n<   (1)\r\n"));
+        SetRS232Link(nullptr);
+    }
+
+    // A command waits for a command of another thread that holds the link.
+    void linkLockSerialisesCommands()
+    {
+        TRS232Link link;
+        link.SetPortName(QStringLiteral("/nonexistent/port"));
+        SetRS232Link(&link);
+        ResetReportConnectFailure();
+        std::atomic<bool> locked{false};
+        std::atomic<bool> release{false};
+        QThread *holder = QThread::create([&] {
+            TLinkLockGuard lock(&LinkLock());
+            locked = true;
+            while (!release)
+                QThread::msleep(5);
+        });
+        holder->start();
+        while (!locked)
+            QThread::msleep(1);
+        std::atomic<bool> done{false};
+        QThread *worker = QThread::create([&] {
+            try {
+                PingReader();
+            } catch (...) {
+            }
+            done = true;
+        });
+        worker->start();
+        QThread::msleep(150);
+        QVERIFY(!done);
+        release = true;
+        QVERIFY(worker->wait(5000));
+        QVERIFY(done);
+        holder->wait();
+        delete holder;
+        delete worker;
+        SetRS232Link(nullptr);
+    }
+
+    void valuesLeftBehind()
+    {
+        SetLastResponderAddress(0x1234567);
+        QCOMPARE(LastResponderAddress(), 0x234567u);
+        TRec0Data rec;
+        rec.RecordCount = 77;
+        SetTRec0(rec);
+        QCOMPARE(TRec0().RecordCount, quint16(77));
+        ArchiveRecordData ar;
+        ar.ID = 9;
+        SetArchiveRecord(ar);
+        QCOMPARE(ArchiveRecord().ID, 9u);
+        ResetLinkValues();
+        QCOMPARE(LastResponderAddress(), 0u);
+        QCOMPARE(TRec0().RecordCount, quint16(0));
+        QCOMPARE(ArchiveRecord().ID, 0u);
+    }
+
+private:
+    static QByteArray ToCp1251Bytes(const char *utf8);
+};
+
+#include "core/TextCode.h"
+
+QByteArray TestLinkUnits::ToCp1251Bytes(const char *utf8)
+{
+    return ToCp1251(QString::fromUtf8(utf8));
+}
+
+QTEST_GUILESS_MAIN(TestLinkUnits)
+#include "tst_link_units.moc"
