@@ -180,7 +180,8 @@ enum class Kind { Field, Number, Text, Null, Bool, Neg, Arith, Compare, Not, And
 
 struct Node {
     Kind kind;
-    int pos = 0;          // 0-based index the node starts at (its operator for Compare)
+    int pos = 0;          // 0-based index the node starts at
+    int opAt = 0;         // Compare: where its operator stands
     int field = -1;       // Field: index into the field list
     QString raw;          // Number: as written (with a folded sign); Text: the value
     QVariant number;      // Number: qlonglong or double
@@ -273,7 +274,8 @@ private:
             return left;
         const Token t = m_lex.take();
         countOperator(t.pos);
-        auto node = std::make_unique<Node>(Kind::Compare, t.pos);
+        auto node = std::make_unique<Node>(Kind::Compare, left->pos);
+        node->opAt = t.pos;
         node->op = t.text;
         node->kids.push_back(std::move(left));
         node->kids.push_back(parseAdditive());
@@ -664,7 +666,7 @@ private:
             nullComparison(n, a == Cls::Null ? *r : *l);
             return;
         }
-        const Cls cls = common(*l, *r, n.pos);
+        const Cls cls = common(*l, *r, n.opAt);
         const bool equality = n.op == QLatin1String("=") || n.op == QLatin1String("<>");
         if (cls == Cls::Text && equality && !IsPrefixPattern(*r) && IsPrefixPattern(*l))
             std::swap(l, r); // "=" and "<>" read the same both ways
@@ -690,7 +692,7 @@ private:
     {
         const bool equal = n.op == QLatin1String("=");
         if (!equal && n.op != QLatin1String("<>"))
-            FailAt(QStringLiteral("NULL сравнивается только знаками \"=\" и \"<>\""), n.pos);
+            FailAt(QStringLiteral("NULL сравнивается только знаками \"=\" и \"<>\""), n.opAt);
         if (other.kind == Kind::Null) {
             m_sql += equal ? QStringLiteral("(NULL IS NULL)") : QStringLiteral("(NULL IS NOT NULL)");
             return;
