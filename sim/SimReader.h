@@ -104,8 +104,8 @@ public:
     void setMode(int mode) { m_mode = mode; }
     int modeChanges() const { return m_modeChanges; }      // mode commands accepted so far
     QDateTime clock() const;                                // reader clock, with seconds (replies drop them)
-    qint64 clockOffsetSeconds() const { return m_clockOffset; }
-    void setClockOffsetSeconds(qint64 seconds) { m_clockOffset = seconds; }
+    qint64 clockOffsetSeconds() const { return m_clockOffsetMs / 1000; }
+    void setClockOffsetSeconds(qint64 seconds) { m_clockOffsetMs = seconds * 1000; }
     int configWrites() const { return m_configWrites; }    // configuration writes accepted so far
     quint8 param(int i) const;                             // configuration bytes 1..3
     void setParam(int i, quint8 value);
@@ -165,7 +165,7 @@ private:
     bool m_modeSwitching = false;
     int m_mode = 0;
     int m_modeChanges = 0;
-    qint64 m_clockOffset = 0;
+    qint64 m_clockOffsetMs = 0;   // reader clock - computer clock
     int m_configWrites = 0;
     quint8 m_params[3] = {0x01, 0x00, 0x0A};
     quint32 m_values[2] = {0x00002710, 0x00000000};

@@ -155,7 +155,7 @@ void SimReaderModel::setAddress(quint32 address24)
 
 QDateTime SimReaderModel::clock() const
 {
-    return QDateTime::currentDateTime().addSecs(m_clockOffset);
+    return QDateTime::currentDateTime().addMSecs(m_clockOffsetMs);
 }
 
 quint8 SimReaderModel::param(int i) const
@@ -436,8 +436,9 @@ QByteArray SimReaderModel::handleWrite(const QByteArray &request, const QByteArr
         QDateTime written;
         if (!DecodeDeviceDateTime(body, 2, written))
             return refusal(request, RefuseUnknown);
-        // The clock runs on from the written minute.
-        m_clockOffset = QDateTime::currentDateTime().secsTo(written);
+        // The clock runs on from the written minute (milliseconds, so that it
+        // does not start a hair below that minute).
+        m_clockOffsetMs = QDateTime::currentDateTime().msecsTo(written);
         m_params[0] = quint8(body[7]);
         m_params[1] = quint8(body[8]);
         m_params[2] = quint8(body[9]);

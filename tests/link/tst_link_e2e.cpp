@@ -1,0 +1,530 @@
+// The link end to end: the real serial port code on a pseudo-terminal against
+// the simulated reader, every command decoded and checked against what the
+// reader holds, the attempts and their log, and the command-line tool run
+// against the reader-sim program.
+
+#include "LinkE2EFixture.h"
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "link/URS232.h"
+#include "link/URUVOProtocol.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+QString hexLine(const QByteArray &bytes)
+{
+    QString out;
+    for (const char c : bytes)
+        out += QString::asprintf("%02X ", unsigned(quint8(c)));
+    return out;
+}
+
+QString replyLogLine(const QByteArray &reply, int attempts)
+{
+    return QStringLiteral("< ") + hexLine(reply) + QStringLiteral("  (%1)").arg(attempts);
+}
+
+} // namespace
+
+#define START_READER(fx)                                                          \
+    LinkE2EFixture fx;                                                            \
+    QVERIFY2(fx.start(), qPrintable(QStringLiteral("no pseudo-terminal: ") + fx.sim.errorText()))
+
+class TestLinkE2E : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readerCommands();
+    void dosimeterCommands();
+    void dosimeterAccessRefused();
+    void spectrum();
+    void retriesAndTheirLog();
+    void refusalsAreNotRepeated();
+    void connectionErrorOncePerRun();
+    void labelReadFailingOnThirdReply();
+    void busyReader();
+    void invalidArchiveDates();
+    void receiveWindowEnd();
+    void toolAgainstReaderProgram();
+};
+
+void TestLinkE2E::readerCommands()
+{
+    START_READER(fx);
+    fx.sim.setAddress(0x0A0B0C);
+    fx.sim.addRecords(37);
+    fx.sim.setInserted(true);
+    fx.sim.setClockOffsetSeconds(-3 * 3600);
+
+    QVERIFY(ReadReaderConfig());
+    const TRec0Data r = TRec0();
+    QCOMPARE(int(r.RecordCount), 37);
+    QVERIFY(r.Status & StatusDosimeterInserted);
+    const qint64 behind = r.Clock.secsTo(fx.sim.clock());
+    QVERIFY2(behind >= 0 && behind < 62, qPrintable(QString::number(behind))); // minute resolution
+    QCOMPARE(r.Clock.time().second(), 0);
+    fx.sim.withModel([&](SimReaderModel &m) {
+        QCOMPARE(r.Param1, m.param(1));
+        QCOMPARE(r.Param3, m.param(3));
+        QCOMPARE(r.Value1, m.value(1));
+        QCOMPARE(r.InfoText, m.infoText());
+    });
+    QCOMPARE(r.InfoText.at(0), '\0');
+    QCOMPARE(int(App().ReaderModeSwitching), 0);
+    QCOMPARE(LastResponderAddress(), quint32(0x0A0B0C));
+
+    fx.sim.setModeSwitching(true);
+    QVERIFY(ReadReaderConfig());
+    QCOMPARE(int(App().ReaderModeSwitching), 1);
+
+    SetLastResponderAddress(0);
+    QVERIFY(PingReader());
+    QCOMPARE(LastResponderAddress(), quint32(0x0A0B0C));
+    QCOMPARE(fx.sim.requestLog().last().size(), 14);
+
+    for (int n : {1, 36, 37}) {
+        QVERIFY(ReadArchiveRecord(n));
+        const ArchiveRecordData a = ArchiveRecord();
+        const SimRecord s = fx.sim.record(n);
+        QCOMPARE(a.Time, s.time);
+        QCOMPARE(a.ID, s.id);
+        QCOMPARE(a.Name, s.name);
+        QCOMPARE(a.Dose, s.doseMicroSv);
+    }
+    QVERIFY(ArchiveRecord().Time > fx.sim.record(36).time);
+
+    // The clock write: the reader's clock runs on from the written time, and
+    // the configuration bytes travel back as they were read.
+    TRec0Data w = TRec0();
+    w.Clock = QDateTime::currentDateTime().addSecs(2 * 3600);
+    w.Param2 = 0x7F;
+    SetTRec0(w);
+    QVERIFY(WriteReaderConfig());
+    QVERIFY(qAbs(QDateTime::currentDateTime().addSecs(2 * 3600).secsTo(fx.sim.clock())) < 62);
+    fx.sim.withModel([&](SimReaderModel &m) {
+        QCOMPARE(m.configWrites(), 1);
+        QCOMPARE(int(m.param(2)), 0x7F);
+        QCOMPARE(m.param(1), w.Param1);
+    });
+    QVERIFY(ReadReaderConfig());
+    QVERIFY2(qAbs(TRec0().Clock.secsTo(w.Clock)) < 62, qPrintable(TRec0().Clock.toString() + " / " + w.Clock.toString()));
+
+    SetLastResponderAddress(0x111111);
+    QVERIFY(SetReaderMode(1));
+    QCOMPARE(fx.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 1);
+    QCOMPARE(LastResponderAddress(), quint32(0x111111));
+    QVERIFY(SetReaderMode(0));
+    QCOMPARE(fx.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 0);
+}
+
+void TestLinkE2E::dosimeterCommands()
+{
+    START_READER(fx);
+    fx.sim.setInserted(true);
+    SimDosimeter d;
+    d.setLabel(QStringLiteral("Петров П.П."));
+    d.number = 0x123456;
+    d.accumulation = true;
+    d.totalDose = 3.25f;
+    d.setA(2.5);
+    d.b = 0xFFFF;
+    fx.sim.setDosimeter(d);
+
+    QString text;
+    QByteArray code;
+    QVERIFY(ReadDosimeterLabel(text, code));
+    QCOMPARE(code, d.labelCode);
+    QCOMPARE(text, QStringLiteral("Петров П.П.     "));
+    QCOMPARE(fx.sim.requestLog().size(), 4);
+
+    double a = 0;
+    quint16 b = 0;
+    QVERIFY(ReadMetrologyCoefficients(a, b));
+    QCOMPARE(a, 2.5);
+    QCOMPARE(b, quint16(0xFFFF));
+    QVERIFY(WriteMetrologyCoefficients(0x0010, 3.14159));
+    QCOMPARE(fx.sim.dosimeter().aWord, quint16(0x013A));
+    QCOMPARE(fx.sim.dosimeter().b, quint16(0x0010));
+    QCOMPARE(FrameBody(fx.sim.requestLog().last()).size(), 6); // no mode switching: no trailing byte
+
+    quint32 number = 0;
+    bool acc = false;
+    QVERIFY(ReadDosimeterNumber(number, acc));
+    QCOMPARE(number, quint32(0x123456));
+    QVERIFY(acc);
+    QVERIFY(WriteDosimeterNumber(0x00ABCD, false));
+    QCOMPARE(FrameBody(fx.sim.requestLog().last()), QByteArray::fromHex("F7FFCDAB000000"));
+    QVERIFY(ReadDosimeterNumber(number, acc));
+    QCOMPARE(number, quint32(0xABCD));
+    QVERIFY(!acc);
+
+    float dose = 0;
+    QVERIFY(ReadTotalDose(dose));
+    QCOMPARE(dose, 3.25f);
+    QVERIFY(ClearDosimeterDose());
+    QVERIFY(ReadTotalDose(dose));
+    QCOMPARE(dose, 0.0f);
+    d = fx.sim.dosimeter();
+    d.totalDose = std::nanf("");
+    fx.sim.setDosimeter(d);
+    QVERIFY(ReadTotalDose(dose));
+    QVERIFY(std::isnan(dose));
+}
+
+void TestLinkE2E::dosimeterAccessRefused()
+{
+    START_READER(fx);
+    // No dosimeter: the reader refuses, and a refusal is not asked again.
+    QString text = QStringLiteral("keep");
+    QByteArray code("keep");
+    QVERIFY(!ReadDosimeterLabel(text, code));
+    QCOMPARE(text, QStringLiteral("keep"));
+    QCOMPARE(fx.sim.requestsServed(), 1);
+    quint32 number = 7;
+    bool acc = false;
+    QVERIFY(!ReadDosimeterNumber(number, acc));
+    QCOMPARE(number, quint32(7));
+    QVERIFY(!ClearDosimeterDose());
+    QCOMPARE(fx.sim.requestsServed(), 3);
+
+    // A reader that needs mode switching answers the dosimeter only in mode 1,
+    // and then takes coefficient A and B with one more byte.
+    fx.sim.setInserted(true);
+    fx.sim.setModeSwitching(true);
+    QVERIFY(ReadReaderConfig());
+    QCOMPARE(int(App().ReaderModeSwitching), 1);
+    QVERIFY(!ReadDosimeterNumber(number, acc));
+    QVERIFY(SetReaderMode(1));
+    QVERIFY(ReadDosimeterNumber(number, acc));
+    QVERIFY(WriteMetrologyCoefficients(0xFFFF, 1.5));
+    QCOMPARE(FrameBody(fx.sim.requestLog().last()), QByteArray::fromHex("F2FF9600FFFF00"));
+    QCOMPARE(fx.sim.dosimeter().a(), 1.5);
+}
+
+void TestLinkE2E::spectrum()
+{
+    START_READER(fx);
+    SpectrumHeaderData h;
+    QVERIFY(ReadSpectrumHeader(h));
+    const SimSpectrumHeader sh = fx.sim.readModel<SimSpectrumHeader>(
+        [](const SimReaderModel &m) { return m.spectrumHeader(); });
+    QCOMPARE(h.Dose, DecodeDecimalWord(sh.doseWord));
+    QCOMPARE(h.DoseCounts, sh.doseCounts);
+    QCOMPARE(h.Delta, sh.delta);
+    QCOMPARE(h.MaxChannel, sh.maxChannel);
+    QCOMPARE(h.ComparatorChannel, sh.comparatorChannel);
+
+    const QVector<quint16> all =
+        fx.sim.readModel<QVector<quint16>>([](const SimReaderModel &m) { return m.spectrum(); });
+    const int eventsBefore = fx.eventLines().size();
+    for (int block : {0, 14}) {
+        QVector<quint16> channels;
+        ReadSpectrum(quint8(block), channels);
+        QCOMPARE(channels, all.mid(block * 100, 100));
+    }
+    // Every channel value goes to the events log, one line each.
+    const QStringList events = fx.eventLines();
+    QCOMPARE(events.size(), eventsBefore + 200);
+    QVERIFY(events.last().endsWith(QLatin1Char('>') + QString::number(all[1499])));
+
+    fx.sim.injectFault(SimReader::Fault::SpectrumWrongSize);
+    QVector<quint16> channels;
+    bool raised = false;
+    try {
+        ReadSpectrum(3, channels);
+    } catch (const EProtocolCancel &e) {
+        raised = true;
+        QCOMPARE(e.message(), QStringLiteral("Ошибка размера пакета спектра"));
+    }
+    QVERIFY(raised);
+    QVERIFY(!fx.link.CommPort.IsOpen());
+    QCOMPARE(fx.sim.replyLog().last().size(), 218);
+    ReadSpectrum(3, channels);
+    QCOMPARE(channels, all.mid(300, 100));
+}
+
+void TestLinkE2E::retriesAndTheirLog()
+{
+    START_READER(fx);
+    fx.sim.addRecords(5);
+
+    // A short reply, then the whole one: the command succeeds on the second
+    // attempt, and the log shows the count 2 and the second reply only.
+    fx.clearLogs();
+    fx.sim.injectFault(SimReader::Fault::ShortReply, 1, 10);
+    QVERIFY(ReadReaderConfig());
+    QCOMPARE(fx.sim.requestsServed(), 2);
+    QCOMPARE(fx.sim.replyLog().first().size(), 10);
+    QStringList log = fx.rs232Lines();
+    QCOMPARE(log.size(), 2);
+    QVERIFY(log[0].endsWith(QStringLiteral(" >") + hexLine(fx.sim.requestLog().last())));
+    QCOMPARE(log[1], replyLogLine(fx.sim.replyLog().last(), 2));
+
+    // A reply corrupted on the line (body, then header checksum) is refused
+    // and asked again.
+    for (int where : {0, 1}) {
+        fx.clearLogs();
+        fx.sim.injectFault(SimReader::Fault::Corrupt, 1, where);
+        QVERIFY(ReadArchiveRecord(4));
+        QCOMPARE(fx.sim.replyLog().size(), 2);
+        QVERIFY(fx.sim.replyLog().first() != fx.sim.replyLog().last());
+        QCOMPARE(ArchiveRecord().Time, fx.sim.record(4).time);
+        QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 2));
+    }
+
+    // No reply at all: every attempt listens for its window, and the log's
+    // second line holds no byte.
+    fx.clearLogs();
+    const int before = fx.sim.requestsServed();
+    fx.sim.injectFault(SimReader::Fault::NoReply, 4);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(!ReadReaderConfig());
+    QVERIFY(t.elapsed() >= 4 * LinkE2EFixture::PingWindowMs - 20);
+    QCOMPARE(fx.sim.requestsServed() - before, 4);
+    QCOMPARE(fx.rs232Lines().value(1), QStringLiteral("<   (4)"));
+
+    // BaseRequestCount 0: one attempt only.
+    fx.clearLogs();
+    fx.link.BaseRequestCount = 0;
+    fx.sim.injectFault(SimReader::Fault::NoReply, 1);
+    QVERIFY(!PingReader());
+    QCOMPARE(fx.sim.requestLog().size(), 1);
+    QCOMPARE(fx.rs232Lines().value(1), QStringLiteral("<   (1)"));
+    QVERIFY(PingReader()); // the fault is used up
+    QCOMPARE(fx.rs232Lines().value(3), replyLogLine(fx.sim.replyLog().last(), 1));
+
+    // A late answer to the first attempt is taken by the second one.
+    fx.link.BaseRequestCount = 1;
+    fx.clearLogs();
+    fx.sim.injectFault(SimReader::Fault::Late, 1, LinkE2EFixture::PingWindowMs + 60);
+    QVERIFY(ReadReaderConfig());
+    QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().first(), 2));
+    // The answer to the second request comes after the command ended; the
+    // next command does not mistake it for its own reply.
+    QTRY_COMPARE(fx.sim.replyLog().size(), 2);
+    QVERIFY(ReadArchiveRecord(2));
+    QCOMPARE(ArchiveRecord().Time, fx.sim.record(2).time);
+}
+
+void TestLinkE2E::refusalsAreNotRepeated()
+{
+    START_READER(fx);
+    fx.sim.addRecords(1);
+    fx.sim.injectFault(SimReader::Fault::Refuse, 2, 1);
+    QVERIFY(!PingReader());
+    QVERIFY(!ReadArchiveRecord(1));
+    QCOMPARE(fx.sim.requestsServed(), 2); // each asked once
+    QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().first(), 1));
+    QCOMPARE(fx.sim.replyLog().first().size(), 19);
+}
+
+void TestLinkE2E::connectionErrorOncePerRun()
+{
+    START_READER(fx);
+    fx.link.SetPortName(fx.dir.filePath(QStringLiteral("no-such-port")));
+
+    bool raised = false;
+    try {
+        ReadReaderConfig();
+    } catch (const EProtocolCancel &) {
+        QFAIL("the connection error is not a protocol error");
+    } catch (const ERuvoError &e) {
+        raised = true;
+        QCOMPARE(e.message(),
+                 QStringLiteral("RS232: Не удалось подключиться к заданному COM-порту.\r\nПроверьте настройки подключения."));
+    }
+    QVERIFY(raised);
+    // Later failures are silent.
+    QVERIFY(!ReadReaderConfig());
+    QVERIFY(!PingReader());
+    QVERIFY(!SetReaderMode(0));
+    QCOMPARE(fx.sim.requestsServed(), 0);
+
+    // The archive read keeps the error to itself: it logs it and fails, and
+    // the once-per-run report is then used up.
+    ResetReportConnectFailure();
+    QVERIFY(!ReadArchiveRecord(1));
+    QVERIFY(fx.eventLines().value(0).endsWith(QStringLiteral(">Ошибка при запросе архивной записи")));
+    QVERIFY(!ReadReaderConfig());
+
+    // The right port again: commands work.
+    fx.link.SetPortName(fx.sim.portPath());
+    QVERIFY(ReadReaderConfig());
+}
+
+void TestLinkE2E::labelReadFailingOnThirdReply()
+{
+    START_READER(fx);
+    fx.sim.setInserted(true);
+    fx.sim.injectFault(SimReader::Fault::Refuse, 1, 1, 2);
+    QString text = QStringLiteral("before");
+    QByteArray code("before");
+    QVERIFY(!ReadDosimeterLabel(text, code));
+    QCOMPARE(text, QStringLiteral("before"));
+    QCOMPARE(code, QByteArray("before"));
+    QVERIFY(!fx.link.CommPort.IsOpen());
+    const QList<QByteArray> sent = fx.sim.requestLog();
+    QCOMPARE(sent.size(), 3);
+    QCOMPARE(FrameBody(sent[0]), QByteArray::fromHex("F3FF"));
+    QCOMPARE(FrameBody(sent[2]), QByteArray::fromHex("F5FF"));
+}
+
+void TestLinkE2E::busyReader()
+{
+    START_READER(fx);
+    fx.sim.setAddress(0x050607);
+    fx.sim.setBusy(true);
+    SetLastResponderAddress(0);
+    App().ReaderBusy = false;
+    QVERIFY(!ReadReaderConfig());
+    QVERIFY(App().ReaderBusy);
+    QCOMPARE(LastResponderAddress(), quint32(0x050607));
+    QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 1));
+    QVERIFY(PingReader()); // the presence check is still answered
+
+    fx.sim.setBusy(false);
+    QVERIFY(ReadReaderConfig());
+    QVERIFY(!App().ReaderBusy);
+
+    // A refusal with another code is no busy reader.
+    fx.sim.injectFault(SimReader::Fault::Refuse, 1, 4);
+    QVERIFY(!ReadReaderConfig());
+    QVERIFY(!App().ReaderBusy);
+}
+
+void TestLinkE2E::invalidArchiveDates()
+{
+    START_READER(fx);
+    fx.sim.addRecords(3);
+    fx.sim.setSlotTimeBytes(2, QByteArray::fromHex("0012311326")); // month 13
+
+    QVERIFY(ReadArchiveRecord(2));
+    QVERIFY(ArchiveRecord().Time.isNull());
+    QCOMPARE(ArchiveRecord().ID, fx.sim.record(2).id);
+    QStringList events = fx.eventLines();
+    QCOMPARE(events.size(), 1);
+    QVERIFY(events[0].endsWith(QStringLiteral(">Ошибка при запросе архивной записи")));
+
+    // A slot never written answers with zero date bytes: the same.
+    QVERIFY(ReadArchiveRecord(2000));
+    QVERIFY(ArchiveRecord().Time.isNull());
+    QCOMPARE(fx.eventLines().size(), 2);
+
+    QVERIFY(ReadArchiveRecord(3));
+    QCOMPARE(ArchiveRecord().Time, fx.sim.record(3).time);
+    QCOMPARE(fx.eventLines().size(), 2);
+
+    // Without the events log nothing is written.
+    App().EventsLogEnabled = false;
+    QVERIFY(ReadArchiveRecord(2));
+    QCOMPARE(fx.eventLines().size(), 2);
+}
+
+void TestLinkE2E::receiveWindowEnd()
+{
+    START_READER(fx);
+    fx.link.PingDelayMS = 800;
+    QElapsedTimer t;
+
+    // A whole reply ends the window at once.
+    fx.link.FixedReceiveWindow = false;
+    t.start();
+    QVERIFY(ReadReaderConfig());
+    QVERIFY2(t.elapsed() < 400, qPrintable(QString::number(t.elapsed())));
+
+    // A fixed window is listened to in full, whatever came.
+    fx.link.FixedReceiveWindow = true;
+    t.start();
+    QVERIFY(ReadReaderConfig());
+    QVERIFY2(t.elapsed() >= 790 && t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(fx.sim.requestsServed(), 2);
+}
+
+void TestLinkE2E::toolAgainstReaderProgram()
+{
+    const QString simPath = LinkE2EFixture::binary(QStringLiteral("reader-sim"));
+    const QString toolPath = LinkE2EFixture::binary(QStringLiteral("ruvo-link"));
+    if (simPath.isEmpty() || toolPath.isEmpty())
+        QSKIP("reader-sim or ruvo-link not built next to the tests");
+    QTemporaryDir dir;
+
+    QProcess reader;
+    reader.start(simPath, {QStringLiteral("--records"), QStringLiteral("12"), QStringLiteral("--address"),
+                           QStringLiteral("9.8.7"), QStringLiteral("--inserted")});
+    QVERIFY(reader.waitForStarted(5000));
+    QVERIFY(reader.waitForReadyRead(5000));
+    const QString port = QString::fromUtf8(reader.readLine()).trimmed();
+    QVERIFY2(port.startsWith(QLatin1Char('/')), qPrintable(port));
+
+    auto tell = [&](const char *line) {
+        reader.write(line);
+        reader.write("\n");
+        QElapsedTimer waited;
+        waited.start();
+        while (!reader.canReadLine() && waited.elapsed() < 5000)
+            reader.waitForReadyRead(100);
+        return QString::fromUtf8(reader.readLine()).trimmed();
+    };
+    auto run = [&](const QStringList &args, int &exitCode) {
+        QProcess tool;
+        tool.setWorkingDirectory(dir.path());
+        tool.start(toolPath, args);
+        if (!tool.waitForFinished(20000))
+            return QJsonObject();
+        exitCode = tool.exitCode();
+        return QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
+    };
+    const QStringList base = {QStringLiteral("--port"), port, QStringLiteral("--ping-ms"), QStringLiteral("200"),
+                              QStringLiteral("--send-ms"), QStringLiteral("400")};
+
+    int code = -1;
+    QJsonObject out = run(base + QStringList{QStringLiteral("read-config")}, code);
+    QCOMPARE(code, 0);
+    QCOMPARE(out.value(QStringLiteral("Ok")).toBool(), true);
+    QCOMPARE(out.value(QStringLiteral("LastResponder")).toString(), QStringLiteral("9.8.7"));
+    const QJsonObject rec0 = out.value(QStringLiteral("TRec0")).toObject();
+    QCOMPARE(rec0.value(QStringLiteral("RecordCount")).toInt(), 12);
+    QCOMPARE(rec0.value(QStringLiteral("DosimeterInserted")).toBool(), true);
+
+    out = run(base + QStringList{QStringLiteral("read-record"), QStringLiteral("12")}, code);
+    QCOMPARE(code, 0);
+    const QJsonObject rec = out.value(QStringLiteral("ArchiveRecord")).toObject();
+    QVERIFY(rec.value(QStringLiteral("ID")).toInt() > 0);
+    QVERIFY(!rec.value(QStringLiteral("Name")).toString().trimmed().isEmpty());
+    QVERIFY(!rec.value(QStringLiteral("Time")).toString().isEmpty());
+
+    QCOMPARE(tell("busy on"), QStringLiteral("ok"));
+    out = run(base + QStringList{QStringLiteral("read-config")}, code);
+    QCOMPARE(code, 1);
+    QCOMPARE(out.value(QStringLiteral("Ok")).toBool(), false);
+    QCOMPARE(out.value(QStringLiteral("ReaderBusy")).toBool(), true);
+    QCOMPARE(tell("busy off"), QStringLiteral("ok"));
+
+    QCOMPARE(tell("fault noreply 2"), QStringLiteral("ok"));
+    out = run(base + QStringList{QStringLiteral("--repeats"), QStringLiteral("1"), QStringLiteral("ping")}, code);
+    QCOMPARE(code, 1);
+    out = run(base + QStringList{QStringLiteral("ping")}, code);
+    QCOMPARE(code, 0);
+
+    out = run({QStringLiteral("--port"), dir.filePath(QStringLiteral("missing")), QStringLiteral("ping")}, code);
+    QCOMPARE(code, 1);
+    QCOMPARE(out.value(QStringLiteral("Error")).toString(), TRS232Link::ConnectFailureText());
+
+    QVERIFY(tell("status").contains(QStringLiteral("address 9.8.7")));
+    reader.write("quit\n");
+    QVERIFY(reader.waitForFinished(5000));
+    QCOMPARE(reader.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(reader.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestLinkE2E)
+#include "tst_link_e2e.moc"
