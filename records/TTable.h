@@ -50,10 +50,19 @@ enum TLocateOption : int {
     loNone = 0,
     loCaseInsensitive = 0x1,  // texts compare without regard to letter case
     loPartialKey = 0x2,       // a text matches when it begins with the value
+    loAllRows = 0x4,          // look among all rows, also those the filter hides
 };
 using TLocateOptions = int;
 
 enum class TDataSetState { Inactive, Browse, Edit, Insert };
+
+// One row as fetched for a grid: its key, the stored value of the sort field
+// and the stored values of the fields asked for.
+struct TRowData {
+    QVariant key;
+    QVariant sortValue;
+    QVector<QVariant> values;
+};
 
 class TTable : public QObject {
     Q_OBJECT
@@ -177,6 +186,14 @@ public:
     int PositionOfKey(const QVariant &key) const;
     // Whether the row with this key passes the filter in force.
     bool KeyShown(const QVariant &key) const;
+    // Up to limit rows shown, in the current order (forward) or against it,
+    // starting after the boundary row (or at the start / end when there is
+    // none, skipping offset rows there). fields: indexes into Fields().
+    QVector<TRowData> FetchRows(const QVector<int> &fields, bool forward, const TRowData *boundary, int limit,
+                                int offset = 0) const;
+    // Makes the row with this key current, whether the filter shows it or
+    // not; false when there is no such row.
+    bool FindKey(const QVariant &key);
 
     // Conversions between the interface values and the stored ones.
     static QVariant ToStorage(const TFieldDef &field, const QVariant &value);
@@ -205,12 +222,13 @@ private:
     void setState(TDataSetState state);
     QString selectList() const;
     QString whereWith(const QString &extra) const;
-    void loadFrom(const QSqlQuery &query);
+    void setCurrent(const QVector<QVariant> &stored);
     void clearCurrent();
-    bool fetchOne(const QString &where, const QVariantList &params, bool descending);
-    QString keysetCondition(bool after, QVariantList &params) const;
-    QVariant storedSortValue() const;
-    int sortFieldIndex() const { return m_sortField; }
+    bool loadKey(const QVariant &key, bool onlyShown);
+    bool moveTo(bool forward, bool fromBoundary);
+    TRowData currentRowData() const;
+    bool filterApplied() const;
+    QString sortColumn() const;
     int fieldIndexOrRaise(const QString &name) const;
     void notifyReset();
     void notifyCurrent();
@@ -233,6 +251,9 @@ private:
 
     QVariant m_curKey;                 // primary key of the current row (null: none)
     QVector<QVariant> m_values;        // the current row (interface values)
+    QVector<QVariant> m_stored;        // the current row as last read (stored values)
+    bool m_savedEof = true;
+    bool m_savedBof = true;
     QVector<QVariant> m_savedValues;   // the row before Edit
     QVariant m_savedKey;               // current key before Append
     QVector<bool> m_changed;           // fields set since Append / Edit

@@ -81,6 +81,7 @@ public:
     void EnsureAttached(const QString &schema, const QString &fileName);
     bool IsAttached(const QString &schema) const;
     void Detach(const QString &schema);
+    void UseWriteAheadLog(const QString &schema);
     void NotifyPeers(TTable *changed);
 
 private:

@@ -1,0 +1,321 @@
+#include "records/TTableModel.h"
+
+#include "core/Errors.h"
+#include "records/TTable.h"
+
+#include <QTimer>
+#include <algorithm>
+
+TTableModel::TTableModel(TTable *table, const QStringList &columns, QObject *parent)
+    : QAbstractTableModel(parent), m_table(table)
+{
+    setColumns(columns);
+    connect(m_table, &TTable::DataSetReset, this, &TTableModel::onReset);
+    connect(m_table, &TTable::RowInserted, this, &TTableModel::onInserted);
+    connect(m_table, &TTable::RowUpdated, this, &TTableModel::onUpdated);
+    connect(m_table, &TTable::RowDeleted, this, &TTableModel::onDeleted);
+    connect(m_table, &TTable::CurrentChanged, this, &TTableModel::onCurrentChanged);
+}
+
+TTableModel::~TTableModel() = default;
+
+void TTableModel::setColumns(const QStringList &fields)
+{
+    beginResetModel();
+    m_columns.clear();
+    m_fieldIndex.clear();
+    if (fields.isEmpty()) {
+        for (const TFieldDef &f : m_table->Fields()) {
+            m_columns.append(f.name);
+            m_fieldIndex.append(m_table->FieldIndex(f.name));
+        }
+    } else {
+        for (const QString &name : fields) {
+            const int i = m_table->FieldIndex(name);
+            if (i < 0)
+                throw EGeneralError(QStringLiteral("%1: поле '%2' не найдено").arg(m_table->TableName(), name));
+            m_columns.append(m_table->Fields()[i].name);
+            m_fieldIndex.append(i);
+        }
+    }
+    m_titles.clear();
+    dropCache();
+    m_count = -1;
+    endResetModel();
+}
+
+QString TTableModel::fieldOfColumn(int column) const
+{
+    return m_columns.value(column);
+}
+
+int TTableModel::columnOfField(const QString &field) const
+{
+    for (int i = 0; i < m_columns.size(); ++i) {
+        if (m_columns[i].compare(field, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void TTableModel::setColumnTitle(int column, const QString &title)
+{
+    m_titles.insert(column, title);
+    emit headerDataChanged(Qt::Horizontal, column, column);
+}
+
+void TTableModel::setPageSize(int rows)
+{
+    m_pageSize = qMax(1, rows);
+    dropCache();
+}
+
+void TTableModel::countRows() const
+{
+    if (m_count >= 0)
+        return;
+    try {
+        m_count = m_table->Active() ? m_table->RecordCount() : 0;
+    } catch (const ERuvoError &) {
+        m_count = 0;
+    }
+}
+
+int TTableModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    countRows();
+    return m_count;
+}
+
+int TTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_columns.size();
+}
+
+void TTableModel::dropCache() const
+{
+    m_pages.clear();
+}
+
+void TTableModel::fetchPage(int page) const
+{
+    // A neighbouring page gives a key to start from, which costs the same
+    // wherever the page lies; only a jump into the unknown counts rows off.
+    QVector<TRowData> rows;
+    const auto prev = m_pages.constFind(page - 1);
+    const auto next = m_pages.constFind(page + 1);
+    if (page > 0 && prev != m_pages.cend() && prev->rows.size() == m_pageSize) {
+        const Row &last = prev->rows.last();
+        TRowData b{last.key, last.sortValue, {}};
+        rows = m_table->FetchRows(m_fieldIndex, true, &b, m_pageSize);
+    } else if (next != m_pages.cend() && !next->rows.isEmpty()) {
+        const Row &first = next->rows.first();
+        TRowData b{first.key, first.sortValue, {}};
+        rows = m_table->FetchRows(m_fieldIndex, false, &b, m_pageSize);
+        std::reverse(rows.begin(), rows.end());
+    } else {
+        const int start = page * m_pageSize;
+        if (page > 0 && start >= m_count / 2 && m_count > 0) {
+            // Near the end: counted from the end, backwards.
+            const int end = qMin(start + m_pageSize, m_count);
+            rows = m_table->FetchRows(m_fieldIndex, false, nullptr, end - start, m_count - end);
+            std::reverse(rows.begin(), rows.end());
+        } else {
+            rows = m_table->FetchRows(m_fieldIndex, true, nullptr, m_pageSize, start);
+        }
+    }
+    Page p;
+    p.rows.reserve(rows.size());
+    for (TRowData &r : rows)
+        p.rows.append(Row{r.key, r.sortValue, std::move(r.values)});
+    p.lastUse = ++m_useCounter;
+    ++m_pagesFetched;
+    if (m_pages.size() >= m_maxPages) {
+        auto oldest = m_pages.begin();
+        for (auto it = m_pages.begin(); it != m_pages.end(); ++it) {
+            if (it->lastUse < oldest->lastUse)
+                oldest = it;
+        }
+        m_pages.erase(oldest);
+    }
+    m_pages.insert(page, std::move(p));
+}
+
+const TTableModel::Row *TTableModel::rowAt(int row) const
+{
+    countRows();
+    if (row < 0 || row >= m_count || !m_table->Active())
+        return nullptr;
+    const int page = row / m_pageSize;
+    auto it = m_pages.find(page);
+    if (it == m_pages.end()) {
+        try {
+            fetchPage(page);
+        } catch (const ERuvoError &) {
+            return nullptr;
+        }
+        it = m_pages.find(page);
+        if (it == m_pages.end())
+            return nullptr;
+    }
+    it->lastUse = ++m_useCounter;
+    const int offset = row % m_pageSize;
+    return offset < it->rows.size() ? &it->rows[offset] : nullptr;
+}
+
+QVariant TTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.column() < 0 || index.column() >= m_columns.size())
+        return QVariant();
+    if (role != Qt::DisplayRole && role != Qt::EditRole && role != KeyRole && role != Qt::TextAlignmentRole)
+        return QVariant();
+    const TFieldDef &f = m_table->Fields()[m_fieldIndex[index.column()]];
+    if (role == Qt::TextAlignmentRole) {
+        const bool number = f.type == TFieldType::Integer || f.type == TFieldType::AutoInc
+                            || f.type == TFieldType::Float;
+        return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight | Qt::AlignVCenter
+                                                        : Qt::AlignLeft | Qt::AlignVCenter));
+    }
+    const Row *r = rowAt(index.row());
+    if (!r)
+        return QVariant();
+    if (role == KeyRole)
+        return r->key;
+    const QVariant value = TTable::FromStorage(f, r->values.value(index.column()));
+    if (role == Qt::EditRole)
+        return value;
+    return TTable::DisplayText(f, value);
+}
+
+QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    if (orientation == Qt::Vertical)
+        return section + 1;
+    if (section < 0 || section >= m_columns.size())
+        return QVariant();
+    const auto it = m_titles.constFind(section);
+    if (it != m_titles.cend())
+        return *it;
+    return m_table->Fields()[m_fieldIndex[section]].label;
+}
+
+Qt::ItemFlags TTableModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+QVariant TTableModel::keyOfRow(int row) const
+{
+    const Row *r = rowAt(row);
+    return r ? r->key : QVariant();
+}
+
+int TTableModel::rowOfCurrent() const
+{
+    if (!m_table->Active() || !m_table->HasCurrent())
+        return -1;
+    const QVariant key = m_table->GetBookmark();
+    for (auto it = m_pages.cbegin(); it != m_pages.cend(); ++it) {
+        for (int i = 0; i < it->rows.size(); ++i) {
+            if (it->rows[i].key == key)
+                return it.key() * m_pageSize + i;
+        }
+    }
+    try {
+        return m_table->PositionOfKey(key);
+    } catch (const ERuvoError &) {
+        return -1;
+    }
+}
+
+void TTableModel::setCurrentRow(int row)
+{
+    const QVariant key = keyOfRow(row);
+    if (key.isNull() || key == m_table->GetBookmark())
+        return;
+    m_table->FindKey(key);
+}
+
+void TTableModel::reload()
+{
+    beginResetModel();
+    dropCache();
+    m_count = -1;
+    endResetModel();
+}
+
+void TTableModel::onReset()
+{
+    reload();
+}
+
+void TTableModel::onInserted(const QVariant &, bool shown)
+{
+    // The new row's place in the order is not known without counting; the
+    // row count grows at the end and every shown row is read again.
+    dropCache();
+    if (m_count < 0 || !shown) {
+        if (m_count < 0)
+            return;
+        return;
+    }
+    beginInsertRows(QModelIndex(), m_count, m_count);
+    ++m_count;
+    endInsertRows();
+    if (m_count > 0 && !m_columns.isEmpty())
+        emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
+}
+
+void TTableModel::onUpdated(const QVariant &, int shownDelta)
+{
+    dropCache();
+    if (m_count < 0)
+        return;
+    if (shownDelta > 0) {
+        beginInsertRows(QModelIndex(), m_count, m_count);
+        ++m_count;
+        endInsertRows();
+    } else if (shownDelta < 0 && m_count > 0) {
+        beginRemoveRows(QModelIndex(), m_count - 1, m_count - 1);
+        --m_count;
+        endRemoveRows();
+    }
+    if (m_count > 0 && !m_columns.isEmpty())
+        emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
+}
+
+void TTableModel::onDeleted(const QVariant &, bool wasShown)
+{
+    dropCache();
+    if (m_count < 0)
+        return;
+    if (wasShown && m_count > 0) {
+        beginRemoveRows(QModelIndex(), m_count - 1, m_count - 1);
+        --m_count;
+        endRemoveRows();
+    }
+    if (m_count > 0 && !m_columns.isEmpty())
+        emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
+}
+
+void TTableModel::onCurrentChanged()
+{
+    // A loop over the table moves the current row many times; the grid hears
+    // of it once, when the loop has ended.
+    if (m_currentPending)
+        return;
+    m_currentPending = true;
+    QTimer::singleShot(0, this, &TTableModel::emitCurrent);
+}
+
+void TTableModel::emitCurrent()
+{
+    m_currentPending = false;
+    emit currentRowChanged(rowOfCurrent());
+}

@@ -1,0 +1,561 @@
+#include "records/UDM.h"
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "core/Prompt.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringView>
+#include <atomic>
+
+#include <sqlite3.h>
+
+namespace {
+
+TDM *g_dm = nullptr;
+std::atomic<int> g_connectionCounter{0};
+
+const char *const kCollation = "RUNOCASE";
+
+// Unicode case-insensitive order: texts equal but for letter case compare
+// equal, so the primary key breaks their ties.
+int ruNoCaseCompare(void *, int len1, const void *s1, int len2, const void *s2)
+{
+    const QStringView a(static_cast<const QChar *>(s1), len1 / 2);
+    const QStringView b(static_cast<const QChar *>(s2), len2 / 2);
+    const int c = a.compare(b, Qt::CaseInsensitive);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+// ruvo_prefix(value, prefix, caseInsensitive): 1 when value begins with prefix.
+void ruPrefixFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (argc != 3 || sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+        sqlite3_result_int(ctx, 0);
+        return;
+    }
+    const auto *v = static_cast<const QChar *>(sqlite3_value_text16(argv[0]));
+    const int vLen = sqlite3_value_bytes16(argv[0]) / 2;
+    const auto *p = static_cast<const QChar *>(sqlite3_value_text16(argv[1]));
+    const int pLen = sqlite3_value_bytes16(argv[1]) / 2;
+    const bool ci = sqlite3_value_int(argv[2]) != 0;
+    const QStringView value(v, vLen);
+    const QStringView prefix(p, pLen);
+    sqlite3_result_int(ctx, value.startsWith(prefix, ci ? Qt::CaseInsensitive : Qt::CaseSensitive) ? 1 : 0);
+}
+
+QString quoted(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+void report(const QString &text)
+{
+    Prompt().message(MsgKind::Error, text, BtnOk);
+}
+
+} // namespace
+
+TDM *DM()
+{
+    return g_dm;
+}
+
+void SetDM(TDM *dm)
+{
+    g_dm = dm;
+}
+
+// ---------------------------------------------------------------- field lists
+
+QList<TFieldDef> TDM::MeasuresFields()
+{
+    using T = TFieldType;
+    return {
+        {QStringLiteral("Index"), T::AutoInc, QStringLiteral("Индекс"), 0, {}},
+        {QStringLiteral("TarnAddress"), T::Integer, QStringLiteral("TARN Адрес"), 0, {}},
+        {QStringLiteral("RecNumber"), T::Integer, QStringLiteral("№ Записи"), 0, {}},
+        {QStringLiteral("DateTime"), T::DateTime, QStringLiteral("Дата"), 0, QStringLiteral("dd.MM.yy HH:mm")},
+        {QStringLiteral("ID"), T::Integer, QStringLiteral("№"), 0, {}},
+        {QStringLiteral("Name"), T::Text, QStringLiteral("Идентификатор"), 40, {}},
+        {QStringLiteral("Dose"), T::Float, QStringLiteral("Доза, мкЗв"), 0, QStringLiteral("0.000")},
+        {QStringLiteral("RecoveryTime"), T::DateTime, QStringLiteral("Время считывания"), 0, {}},
+        {QStringLiteral("FIO"), T::Text, QStringLiteral("ФИО"), 40, {}},
+        {QStringLiteral("Check"), T::Boolean, QStringLiteral("Пометка"), 0, {}},
+    };
+}
+
+QList<TFieldDef> TDM::NotesFields()
+{
+    using T = TFieldType;
+    return {
+        {QStringLiteral("Index"), T::AutoInc, QStringLiteral("Индекс"), 0, {}},
+        {QStringLiteral("ID"), T::Integer, QStringLiteral("Дозиметр"), 0, {}},
+        {QStringLiteral("TimeFrom"), T::DateTime, QStringLiteral("Приписан"), 0, QStringLiteral("dd.MM.yy")},
+        {QStringLiteral("TimeTo"), T::DateTime, QStringLiteral("Освобождён"), 0, QStringLiteral("dd.MM.yy")},
+        {QStringLiteral("FIO"), T::Text, QStringLiteral("ФИО"), 40, {}},
+        {QStringLiteral("Dose"), T::Float, QStringLiteral("Суммарная доза"), 0, {}},
+    };
+}
+
+QList<TFieldDef> TDM::DevicesFields()
+{
+    using T = TFieldType;
+    return {
+        {QStringLiteral("TarnAddress"), T::Integer, QStringLiteral("Tarn Адрес"), 0, {}},
+        {QStringLiteral("LastRecNumber"), T::Integer, QStringLiteral("Номер последней записи"), 0, {}},
+        {QStringLiteral("LastRecTime"), T::DateTime, QStringLiteral("Время последней записи"), 0, {}},
+    };
+}
+
+QList<TFieldDef> TDM::CardsFields()
+{
+    using T = TFieldType;
+    return {
+        {QStringLiteral("Index"), T::AutoInc, QStringLiteral("Индекс"), 0, {}},
+        {QStringLiteral("ID"), T::Integer, QStringLiteral("Табельный номер"), 0, {}},
+        {QStringLiteral("FIO"), T::Text, QStringLiteral("ФИО"), 40, {}},
+        {QStringLiteral("FIO_RFID"), T::Text, QStringLiteral("Метка"), 16, {}},
+        {QStringLiteral("BirthDay"), T::Date, QStringLiteral("День рождения"), 0, {}},
+        {QStringLiteral("isMale"), T::Boolean, QStringLiteral("Пол"), 0, QStringLiteral("М;Ж")},
+        {QStringLiteral("Vacancy"), T::Text, QStringLiteral("Должность"), 30, {}},
+        {QStringLiteral("SubDiv"), T::Text, QStringLiteral("Подразделение"), 30, {}},
+        {QStringLiteral("Address"), T::Text, QStringLiteral("Адрес"), 60, {}},
+        {QStringLiteral("Telephone"), T::Text, QStringLiteral("Телефон"), 30, {}},
+        {QStringLiteral("Comment"), T::Text, QStringLiteral("Коментарий"), 100, {}},
+    };
+}
+
+// ---------------------------------------------------------------- module
+
+TDM::TDM(QObject *parent)
+    : QObject(parent),
+      Measures(this, QStringLiteral("Measures"), QStringLiteral("Measures.DB"), MeasuresFields()),
+      Notes(this, QStringLiteral("Notes"), QStringLiteral("Notes.DB"), NotesFields()),
+      Devices(this, QStringLiteral("Devices"), QStringLiteral("Devices.db"), DevicesFields()),
+      DBCards(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), CardsFields()),
+      DBCards4Find(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), CardsFields()),
+      DSMeasures(Measures),
+      DSNotes(Notes),
+      DSDevices(Devices),
+      DSCards(DBCards)
+{
+    m_connectionName = QStringLiteral("RUVO-%1").arg(++g_connectionCounter);
+}
+
+TDM::~TDM()
+{
+    DataModuleDestroy();
+    if (g_dm == this)
+        g_dm = nullptr;
+}
+
+QString TDM::DataDir() const
+{
+    return App().ProgramDir + QStringLiteral("Data");
+}
+
+QString TDM::TablePath(const QString &fileName) const
+{
+    return DataDir() + QDir::separator() + fileName;
+}
+
+QSqlDatabase TDM::Database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+bool TDM::Connected() const
+{
+    return QSqlDatabase::contains(m_connectionName) && Database().isOpen();
+}
+
+void TDM::registerCollation()
+{
+    QSqlDatabase db = Database();
+    const QVariant handle = db.driver()->handle();
+    sqlite3 *h = nullptr;
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        h = *static_cast<sqlite3 *const *>(handle.constData());
+    if (!h)
+        throw EGeneralError(QStringLiteral("Нет доступа к соединению SQLite"));
+    if (sqlite3_create_collation_v2(h, kCollation, SQLITE_UTF16_ALIGNED, nullptr, ruNoCaseCompare, nullptr)
+        != SQLITE_OK)
+        throw EGeneralError(QString::fromUtf8(sqlite3_errmsg(h)));
+    if (sqlite3_create_function_v2(h, "ruvo_prefix", 3, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,
+                                   ruPrefixFunction, nullptr, nullptr, nullptr)
+        != SQLITE_OK)
+        throw EGeneralError(QString::fromUtf8(sqlite3_errmsg(h)));
+}
+
+void TDM::openConnection()
+{
+    closeConnection();
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    db.setDatabaseName(QStringLiteral(":memory:"));
+    // Another program holding a table's file makes an operation wait this long
+    // before it fails.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=500"));
+    if (!db.open())
+        throw EGeneralError(db.lastError().text());
+    registerCollation();
+}
+
+void TDM::closeConnection()
+{
+    if (!QSqlDatabase::contains(m_connectionName))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (db.isOpen()) {
+            if (m_inTransaction) {
+                QSqlQuery q(db);
+                q.exec(QStringLiteral("ROLLBACK"));
+            }
+            for (const QString &schema : std::as_const(m_attached)) {
+                QSqlQuery q(db);
+                q.exec(QStringLiteral("DETACH DATABASE ") + quoted(schema));
+            }
+            db.close();
+        }
+    }
+    m_attached.clear();
+    m_inTransaction = false;
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+bool TDM::IsAttached(const QString &schema) const
+{
+    return m_attached.contains(schema);
+}
+
+void TDM::EnsureAttached(const QString &schema, const QString &fileName)
+{
+    if (IsAttached(schema))
+        return;
+    if (!Connected())
+        throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
+    QSqlDatabase db = Database();
+    const QString path = QDir(DataDir()).filePath(fileName);
+    {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("ATTACH DATABASE ? AS ") + quoted(schema));
+        q.addBindValue(path);
+        if (!q.exec())
+            throw EGeneralError(q.lastError().text());
+    }
+    // Reading the file's schema now finds a file that is no database at all
+    // before anything is written to it. A file that holds the table is
+    // switched to write-ahead logging (cheap commits); any other file is
+    // left exactly as it is.
+    QString failure;
+    bool holdsTable = false;
+    {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("SELECT count(*) FROM %1.sqlite_master WHERE type = 'table' AND name = ?")
+                      .arg(quoted(schema)));
+        q.addBindValue(schema);
+        if (!q.exec())
+            failure = q.lastError().text();
+        else if (q.next())
+            holdsTable = q.value(0).toInt() > 0;
+    }
+    if (!failure.isEmpty()) {
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("DETACH DATABASE ") + quoted(schema));
+        throw EGeneralError(failure);
+    }
+    m_attached.append(schema);
+    if (holdsTable)
+        UseWriteAheadLog(schema);
+}
+
+void TDM::UseWriteAheadLog(const QString &schema)
+{
+    QSqlDatabase db = Database();
+    QSqlQuery q(db);
+    if (q.exec(QStringLiteral("PRAGMA %1.journal_mode=WAL").arg(quoted(schema))))
+        q.exec(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(quoted(schema)));
+}
+
+void TDM::Detach(const QString &schema)
+{
+    if (!IsAttached(schema))
+        return;
+    QSqlQuery q(Database());
+    if (!q.exec(QStringLiteral("DETACH DATABASE ") + quoted(schema)))
+        throw EGeneralError(q.lastError().text());
+    m_attached.removeAll(schema);
+}
+
+void TDM::NotifyPeers(TTable *changed)
+{
+    for (TTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
+        if (t != changed && t->TableName() == changed->TableName() && t->Active())
+            t->peerChanged();
+    }
+}
+
+void TDM::StartTransaction()
+{
+    if (m_inTransaction)
+        throw EGeneralError(QStringLiteral("Транзакция уже начата"));
+    if (!Connected())
+        throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
+    QSqlQuery q(Database());
+    if (!q.exec(QStringLiteral("BEGIN")))
+        throw EGeneralError(q.lastError().text());
+    m_inTransaction = true;
+}
+
+void TDM::Commit()
+{
+    if (!m_inTransaction)
+        throw EGeneralError(QStringLiteral("Транзакция не начата"));
+    QSqlQuery q(Database());
+    if (!q.exec(QStringLiteral("COMMIT")))
+        throw EGeneralError(q.lastError().text());
+    m_inTransaction = false;
+}
+
+void TDM::Rollback()
+{
+    if (!m_inTransaction)
+        return;
+    {
+        QSqlQuery q(Database());
+        q.exec(QStringLiteral("ROLLBACK"));
+    }
+    m_inTransaction = false;
+    // Rows written in the transaction are gone: every view re-reads.
+    for (TTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
+        if (t->Active()) {
+            try {
+                t->Refresh();
+            } catch (const ERuvoError &) {
+            }
+        }
+    }
+}
+
+TTransaction::TTransaction(TDM &dm) : m_dm(dm)
+{
+    m_dm.StartTransaction();
+}
+
+TTransaction::~TTransaction()
+{
+    if (!m_done) {
+        try {
+            m_dm.Rollback();
+        } catch (...) {
+        }
+    }
+}
+
+void TTransaction::Commit()
+{
+    m_dm.Commit();
+    m_done = true;
+}
+
+// ---------------------------------------------------------------- start-up
+
+void TDM::DataModuleCreate()
+{
+    m_terminateRequested = false;
+
+    // 1. The data directory.
+    const QString dir = DataDir();
+    if (!QFileInfo(dir).isDir()) {
+        if (QDir().mkpath(dir))
+            report(QStringLiteral("Не обнаружен каталог \r") + dir + QStringLiteral("\r")
+                   + QStringLiteral("произведено его пересеоздание"));
+        else
+            report(QStringLiteral("Не обнаружен каталог \r") + dir + QStringLiteral("\r")
+                   + QStringLiteral("автоматическое пересеоздание невозможно"));
+    }
+
+    // 2. The connection, bound to the data directory.
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+        report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
+        m_terminateRequested = true;
+        if (QCoreApplication::instance())
+            QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
+        return;
+    }
+    try {
+        openConnection();
+    } catch (const ERuvoError &) {
+        // Without a working connection nothing can be stored at all.
+        report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
+        m_terminateRequested = true;
+        closeConnection();
+        if (QCoreApplication::instance())
+            QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
+        return;
+    }
+    if (!QFileInfo(dir).isDir())
+        report(QStringLiteral("DM: Ошибка при открытии базы данных"));
+
+    // 3. Missing tables are announced and created; a failure to create one
+    //    goes to the caller and ends the start-up here.
+    TTable *const tables[] = {&Measures, &Notes, &Devices, &DBCards};
+    for (TTable *t : tables) {
+        const QString path = TablePath(t->FileName());
+        if (!QFileInfo::exists(path)) {
+            report(QStringLiteral("Не обнаружена таблица \r") + path + QStringLiteral("\r")
+                   + QStringLiteral("будет произведена попытка создания новой таблицы"));
+            t->CreateTable();
+        }
+    }
+
+    // 4. Indexes, each table on its own.
+    for (TTable *t : tables) {
+        QString text;
+        if (t == &Measures)
+            text = QStringLiteral("DM: Ошибка при открытии таблицы измерений\r");
+        else if (t == &Notes)
+            text = QStringLiteral("DM: Ошибка при открытии таблицы журнала\r");
+        else if (t == &Devices)
+            text = QStringLiteral("DM: Ошибка при открытии таблицы устройств ТРЕМ\r");
+        else
+            text = QStringLiteral("DM: Ошибка при открытии таблицы картотеки\r");
+        try {
+            RebuildIndexes(*t);
+        } catch (const std::exception &) {
+            report(text + TablePath(t->FileName()) + QStringLiteral("\r"));
+        }
+    }
+
+    // 5. The second cursor on the cards.
+    try {
+        DBCards4Find.Open();
+    } catch (const std::exception &) {
+        report(QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + TablePath(DBCards4Find.FileName())
+               + QStringLiteral("\r"));
+    }
+}
+
+namespace {
+
+struct IndexSpec {
+    QString name;
+    QString sql;
+};
+
+// The indexes a table keeps: one per field, named "i" + field name; texts
+// ordered without regard to letter case, everything else in plain order so
+// that exact look-ups (the duplicate check on DateTime) can use them.
+QList<IndexSpec> indexSpecs(const TTable &table)
+{
+    QList<IndexSpec> specs;
+    for (const TFieldDef &f : table.Fields()) {
+        IndexSpec s;
+        s.name = QStringLiteral("i") + f.name;
+        s.sql = QStringLiteral("CREATE INDEX %1 ON %2(%3%4)")
+                    .arg(quoted(s.name), quoted(table.TableName()), quoted(f.name),
+                         f.type == TFieldType::Text ? QStringLiteral(" COLLATE RUNOCASE") : QString());
+        specs.append(s);
+    }
+    return specs;
+}
+
+} // namespace
+
+void TDM::RebuildIndexes(TTable &table)
+{
+    // 1. Closed, then exclusive, natural order, no filter, views quiet.
+    table.Close();
+    table.SetExclusive(true);
+    table.SetIndexFieldNames(QString());
+    table.SetFilter(QString());
+    table.DisableControls();
+
+    QString failure;
+    bool failed = false;
+    try {
+        // 2-3. Open exclusively: the table's file is locked against writers
+        //      until the rebuild is committed.
+        table.Open();
+        const QString schema = quoted(table.TableName());
+        // 4-5. The primary key is part of the table itself; every field gets
+        //      its index. An index that is missing or not as it should be is
+        //      made anew; damaged index pages are rebuilt from the rows.
+        const QList<IndexSpec> specs = indexSpecs(table);
+        QHash<QString, QString> existing;
+        {
+            QSqlQuery q = table.Exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' "
+                                                    "AND tbl_name = ? AND sql IS NOT NULL")
+                                         .arg(schema),
+                                     {table.TableName()});
+            while (q.next())
+                existing.insert(q.value(0).toString(), q.value(1).toString());
+        }
+        QStringList kept;
+        for (auto it = existing.cbegin(); it != existing.cend(); ++it) {
+            bool wanted = false;
+            for (const IndexSpec &s : specs)
+                wanted = wanted || (s.name == it.key() && s.sql == it.value());
+            if (wanted)
+                kept.append(it.key());
+            else
+                table.Exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(it.key())));
+        }
+        for (const IndexSpec &s : specs) {
+            if (!kept.contains(s.name))
+                table.Exec(QString(s.sql).replace(QStringLiteral("CREATE INDEX \"i"),
+                                                  QStringLiteral("CREATE INDEX %1.\"i").arg(schema)));
+        }
+        bool damaged = false;
+        {
+            QSqlQuery q = table.Exec(QStringLiteral("PRAGMA %1.quick_check").arg(schema));
+            while (q.next())
+                damaged = damaged || q.value(0).toString() != QLatin1String("ok");
+        }
+        if (damaged) {
+            for (const QString &name : std::as_const(kept))
+                table.Exec(QStringLiteral("REINDEX %1.%2").arg(schema, quoted(name)));
+        }
+        // 6. Closing commits the rebuild.
+        table.Close();
+    } catch (const ERuvoError &e) {
+        failed = true;
+        failure = e.message();
+        try {
+            table.Close();
+        } catch (...) {
+        }
+    }
+
+    // 7. In every case: shared again, open, views notified.
+    table.SetExclusive(false);
+    try {
+        table.Open();
+    } catch (const ERuvoError &e) {
+        if (!failed) {
+            failed = true;
+            failure = e.message();
+        }
+    }
+    table.EnableControls();
+    if (failed)
+        throw EGeneralError(failure);
+}
+
+void TDM::DataModuleDestroy()
+{
+    for (TTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
+        try {
+            t->Close();
+        } catch (...) {
+        }
+    }
+    closeConnection();
+}

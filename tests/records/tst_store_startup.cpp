@@ -1,0 +1,307 @@
+// Start-up and shut-down of the database module on real files: the messages,
+// their order, what is created and what is left alone.
+
+#include "StoreFixture.h"
+#include "ScriptedPrompt.h"
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "records/UDM.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QtTest>
+
+namespace {
+
+const char *const kFiles[] = {"Measures.DB", "Notes.DB", "Devices.db", "Cards.DB"};
+
+QString missingTableText(const StoreDir &dir, const QString &file)
+{
+    return QStringLiteral("Не обнаружена таблица \r") + dir.programDir() + QStringLiteral("Data/") + file
+           + QStringLiteral("\rбудет произведена попытка создания новой таблицы");
+}
+
+QStringList indexNames(TDM &dm, const QString &table)
+{
+    QSqlQuery q(dm.Database());
+    q.exec(QStringLiteral("SELECT name FROM \"%1\".sqlite_master WHERE type='index' AND sql IS NOT NULL ORDER BY name")
+               .arg(table));
+    QStringList names;
+    while (q.next())
+        names << q.value(0).toString();
+    return names;
+}
+
+QStringList expectedIndexNames(const TTable &t)
+{
+    QStringList names;
+    for (const TFieldDef &f : t.Fields())
+        names << QStringLiteral("i") + f.name;
+    names.sort();
+    return names;
+}
+
+void addRow(TTable &t, const QString &field, const QVariant &value)
+{
+    t.Append();
+    t.SetFieldValue(field, value);
+    t.Post();
+}
+
+// A second connection on one table file, as another program would hold it.
+class OtherConnection {
+public:
+    explicit OtherConnection(const QString &path) : m_name(QStringLiteral("other-%1").arg(quintptr(this)))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(path);
+        db.open();
+    }
+    ~OtherConnection()
+    {
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool exec(const QString &sql)
+    {
+        QSqlQuery q(QSqlDatabase::database(m_name, false));
+        const bool ok = q.exec(sql);
+        if (!ok)
+            qWarning() << sql << q.lastError().text();
+        return ok;
+    }
+
+private:
+    QString m_name;
+};
+
+} // namespace
+
+class TestStoreStartup : public QObject {
+    Q_OBJECT
+private slots:
+    void firstStartInEmptyDirectory();
+    void deletedTableRecreatedAloneOthersKeepRows();
+    void missingAndAlteredIndexesRebuiltSilently();
+    void damagedTableReportedAndLeftUntouched();
+    void lockedTableReportedOthersGoOn();
+    void directoryThatCannotBeCreated();
+    void destroyClosesEverything();
+};
+
+void TestStoreStartup::firstStartInEmptyDirectory()
+{
+    StoreDir dir;
+    QVERIFY(dir.isValid());
+    ScriptedPrompt prompt;
+    auto dm = dir.start();
+
+    QStringList expected;
+    expected << QStringLiteral("Не обнаружен каталог \r") + dir.programDir() + QStringLiteral("Data\r")
+                    + QStringLiteral("произведено его пересеоздание");
+    for (const char *f : kFiles)
+        expected << missingTableText(dir, QString::fromLatin1(f));
+    QCOMPARE(prompt.texts(), expected);
+    for (const auto &a : prompt.asked) {
+        QCOMPARE(int(a.kind), int(MsgKind::Error));
+        QCOMPARE(a.buttons, int(BtnOk));
+    }
+    QVERIFY(!dm->TerminateRequested());
+
+    for (const char *f : kFiles)
+        QVERIFY(QFile::exists(dir.tablePath(QString::fromLatin1(f))));
+    for (TTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find}) {
+        QVERIFY2(t->Active(), qPrintable(t->TableName()));
+        QVERIFY(t->IsEmpty());
+        QCOMPARE(t->IndexFieldNames(), QString());
+        QCOMPARE(t->Filter(), QString());
+        QVERIFY(!t->Filtered());
+        QVERIFY(!t->Exclusive());
+        QCOMPARE(indexNames(*dm, t->TableName()), expectedIndexNames(*t));
+    }
+
+    // A second start finds everything in place and says nothing.
+    dm.reset();
+    prompt.asked.clear();
+    dm = dir.start();
+    QCOMPARE(prompt.texts(), QStringList());
+    QVERIFY(dm->Measures.Active());
+}
+
+void TestStoreStartup::deletedTableRecreatedAloneOthersKeepRows()
+{
+    StoreDir dir;
+    ScriptedPrompt prompt;
+    {
+        auto dm = dir.start();
+        addRow(dm->Measures, QStringLiteral("Name"), QStringLiteral("Первая"));
+        addRow(dm->Notes, QStringLiteral("FIO"), QStringLiteral("Иванов"));
+        addRow(dm->Devices, QStringLiteral("TarnAddress"), 5);
+        addRow(dm->DBCards, QStringLiteral("FIO"), QStringLiteral("Петров"));
+        dm->DataModuleDestroy();
+    }
+    QVERIFY(QFile::remove(dir.tablePath(QStringLiteral("Notes.DB"))));
+    prompt.asked.clear();
+    auto dm = dir.start();
+    QCOMPARE(prompt.texts(), QStringList{missingTableText(dir, QStringLiteral("Notes.DB"))});
+    QCOMPARE(dm->Notes.RecordCount(), 0);
+    QCOMPARE(indexNames(*dm, QStringLiteral("Notes")), expectedIndexNames(dm->Notes));
+    QCOMPARE(dm->Measures.RecordCount(), 1);
+    QCOMPARE(dm->Measures.FieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Первая"));
+    QCOMPARE(dm->Devices.RecordCount(), 1);
+    QCOMPARE(dm->DBCards.RecordCount(), 1);
+    QCOMPARE(dm->DBCards4Find.RecordCount(), 1);
+}
+
+void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
+{
+    StoreDir dir;
+    ScriptedPrompt prompt;
+    {
+        auto dm = dir.start();
+        FillMeasures(*dm, 3000);
+        dm->DataModuleDestroy();
+    }
+    {
+        // Another tool drops one index and redefines another (without the
+        // case-insensitive order, on a different column).
+        OtherConnection other(dir.tablePath(QStringLiteral("Measures.DB")));
+        QVERIFY(other.exec(QStringLiteral("DROP INDEX \"iDose\"")));
+        QVERIFY(other.exec(QStringLiteral("DROP INDEX \"iName\"")));
+        QVERIFY(other.exec(QStringLiteral("CREATE INDEX \"iName\" ON \"Measures\"(\"FIO\")")));
+        QVERIFY(other.exec(QStringLiteral("CREATE INDEX \"stray\" ON \"Measures\"(\"ID\")")));
+    }
+    prompt.asked.clear();
+    auto dm = dir.start();
+    QCOMPARE(prompt.texts(), QStringList());
+    QCOMPARE(indexNames(*dm, QStringLiteral("Measures")), expectedIndexNames(dm->Measures));
+    QSqlQuery q(dm->Database());
+    QVERIFY(q.exec(QStringLiteral("SELECT sql FROM \"Measures\".sqlite_master WHERE name='iName'")));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), QStringLiteral("CREATE INDEX \"iName\" ON \"Measures\"(\"Name\" COLLATE RUNOCASE)"));
+    q.finish();
+    // The rebuilt index serves a case-insensitive look-up.
+    QVERIFY(dm->Measures.Locate(QStringLiteral("Name"), QStringLiteral("метка5"), loCaseInsensitive));
+    QCOMPARE(dm->Measures.RecordCount(), 3000);
+}
+
+void TestStoreStartup::damagedTableReportedAndLeftUntouched()
+{
+    StoreDir dir;
+    ScriptedPrompt prompt;
+    {
+        auto dm = dir.start();
+        addRow(dm->Measures, QStringLiteral("Name"), QStringLiteral("Сохранить"));
+        dm->DataModuleDestroy();
+    }
+    // Devices: no database at all; Cards: a database file whose table is gone.
+    const QString devices = dir.tablePath(QStringLiteral("Devices.db"));
+    const QString cards = dir.tablePath(QStringLiteral("Cards.DB"));
+    {
+        QFile f(devices);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QByteArray junk;
+        for (int i = 0; i < 5000; ++i)
+            junk.append(char((i * 7919) % 251));
+        f.write(junk);
+    }
+    QVERIFY(QFile::resize(cards, 0));
+    const QByteArray devicesBefore = FileBytes(devices);
+
+    prompt.asked.clear();
+    auto dm = dir.start();
+    const QStringList expected{
+        QStringLiteral("DM: Ошибка при открытии таблицы устройств ТРЕМ\r") + devices + QStringLiteral("\r"),
+        QStringLiteral("DM: Ошибка при открытии таблицы картотеки\r") + cards + QStringLiteral("\r"),
+        QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + cards + QStringLiteral("\r"),
+    };
+    QCOMPARE(prompt.texts(), expected);
+    QCOMPARE(FileBytes(devices), devicesBefore);
+    QCOMPARE(QFileInfo(cards).size(), qint64(0));
+    QVERIFY(!dm->Devices.Active());
+    QVERIFY(!dm->DBCards.Active());
+    // The other tables work, and the damaged one fails on use, not silently.
+    QCOMPARE(dm->Measures.FieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Сохранить"));
+    QVERIFY(dm->Notes.Active());
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->Devices.Append());
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->RebuildIndexes(dm->Devices));
+    dm.reset();
+    QCOMPARE(FileBytes(devices), devicesBefore);
+}
+
+void TestStoreStartup::lockedTableReportedOthersGoOn()
+{
+    StoreDir dir;
+    ScriptedPrompt prompt;
+    {
+        auto dm = dir.start();
+        addRow(dm->Notes, QStringLiteral("FIO"), QStringLiteral("Иванов"));
+        dm->DataModuleDestroy();
+    }
+    const QString notes = dir.tablePath(QStringLiteral("Notes.DB"));
+    auto other = std::make_unique<OtherConnection>(notes);
+    QVERIFY(other->exec(QStringLiteral("BEGIN IMMEDIATE")));
+    QVERIFY(other->exec(QStringLiteral("UPDATE \"Notes\" SET \"Dose\" = 1")));
+
+    prompt.asked.clear();
+    auto dm = dir.start();
+    QCOMPARE(prompt.texts(), QStringList{QStringLiteral("DM: Ошибка при открытии таблицы журнала\r") + notes
+                                         + QStringLiteral("\r")});
+    for (TTable *t : {&dm->Measures, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
+        QVERIFY2(t->Active(), qPrintable(t->TableName()));
+    // The table itself is still open for reading, after the failed rebuild.
+    QVERIFY(dm->Notes.Active());
+    QCOMPARE(dm->Notes.FieldValue(QStringLiteral("FIO")).toString(), QStringLiteral("Иванов"));
+
+    // Once the other program lets go, the rebuild goes through.
+    QVERIFY(other->exec(QStringLiteral("ROLLBACK")));
+    other.reset();
+    dm->RebuildIndexes(dm->Notes);
+    QVERIFY(dm->Notes.Active());
+    QCOMPARE(indexNames(*dm, QStringLiteral("Notes")), expectedIndexNames(dm->Notes));
+}
+
+void TestStoreStartup::directoryThatCannotBeCreated()
+{
+    StoreDir dir;
+    ScriptedPrompt prompt;
+    // The program directory is a plain file: nothing can be created below it.
+    QFile blocker(dir.programDir() + QStringLiteral("blocker"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    App().ProgramDir = blocker.fileName() + QLatin1Char('/');
+    TDM dm;
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm.DataModuleCreate());
+    const QString data = blocker.fileName() + QStringLiteral("/Data");
+    QCOMPARE(prompt.texts(),
+             (QStringList{QStringLiteral("Не обнаружен каталог \r") + data + QStringLiteral("\r")
+                              + QStringLiteral("автоматическое пересеоздание невозможно"),
+                          QStringLiteral("DM: Ошибка при открытии базы данных"),
+                          QStringLiteral("Не обнаружена таблица \r") + data + QStringLiteral("/Measures.DB\r")
+                              + QStringLiteral("будет произведена попытка создания новой таблицы")}));
+    QVERIFY(!dm.TerminateRequested());
+    QVERIFY(!dm.Measures.Active());
+}
+
+void TestStoreStartup::destroyClosesEverything()
+{
+    StoreDir dir;
+    ScriptedPrompt prompt;
+    auto dm = dir.start();
+    addRow(dm->Measures, QStringLiteral("Name"), QStringLiteral("X"));
+    dm->DataModuleDestroy();
+    for (TTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
+        QVERIFY(!t->Active());
+    QVERIFY(!dm->Connected());
+    // Closed files are complete databases on their own (no log left beside them).
+    QVERIFY(!QFile::exists(dir.tablePath(QStringLiteral("Measures.DB-wal"))));
+    OtherConnection other(dir.tablePath(QStringLiteral("Measures.DB")));
+    QVERIFY(other.exec(QStringLiteral("SELECT \"Name\" FROM \"Measures\"")));
+    dm->DataModuleDestroy();  // a second time is harmless
+}
+
+QTEST_GUILESS_MAIN(TestStoreStartup)
+#include "tst_store_startup.moc"
