@@ -1,0 +1,95 @@
+// The program entry: one copy per user, then the main window, the link
+// settings window and the database module, in this order, for the whole run.
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "core/Platform.h"
+#include "core/Prompt.h"
+#include "monitor/core/Settings.h"
+#include "monitor/core/SettingsStartup.h"
+#include "monitor/core/SyncEngine.h"
+#include "monitor/ui/RS232Window.h"
+#include "monitor/ui/UFace.h"
+#include "monitor/ui/WidgetPrompt.h"
+#include "records/UDM.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+#include <QSqlQuery>
+#include <QTextStream>
+#include <QTimer>
+#include <clocale>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    // The decimal separator is "." for the whole run, whatever the system says.
+    std::setlocale(LC_NUMERIC, "C");
+    QLocale::setDefault(QLocale::c());
+    app.setProperty("ruvoTitle", QStringLiteral("RUVO-Монитор"));
+
+    WidgetPrompt prompt;
+    SetPrompt(&prompt);
+
+    SingleInstanceLock lock(QStringLiteral("RUVO"));
+    if (!lock.acquire()) {
+        Prompt().message(MsgKind::Information, QStringLiteral("Одна копия программы \"RUVO - Монитор\" уже запущена"),
+                         BtnCancel);
+        SetPrompt(nullptr);
+        return 0;
+    }
+
+    const QString overrideDir = qEnvironmentVariable("RUVO_PROGRAM_DIR");
+    const QString note = ApplyStartup(App(), QCoreApplication::applicationFilePath(), app.arguments(), overrideDir);
+    if (!overrideDir.isEmpty())
+        QDir().mkpath(App().ProgramDir);
+
+    int result = 0;
+    {
+        SyncEngine engine;
+        TFace face(note);
+        prompt.setParent(&face);
+        engine.SetView(&face);
+        face.SetSettingsPath(SettingsFilePath(QCoreApplication::applicationFilePath()));
+
+        auto *rs232 = new TRS232(&face);  // installs the link object for the run
+        face.SetRS232(rs232);
+
+        TDM dm;
+        SetDM(&dm);
+        try {
+            dm.DataModuleCreate();
+        } catch (const ERuvoError &e) {
+            Prompt().message(MsgKind::Error, e.message(), BtnOk);
+        }
+        if (dm.TerminateRequested()) {
+            SetDM(nullptr);
+            SetPrompt(nullptr);
+            return 1;
+        }
+        engine.SetDatabase(&dm);
+        face.BindMeasures(&dm.Measures);
+
+        // A run for a fixed time (the demo without a display): the window then
+        // closes itself the ordinary way and reports what the database holds.
+        bool exitOk = false;
+        const int exitAfter = qEnvironmentVariableIntValue("RUVO_EXIT_AFTER_MS", &exitOk);
+        if (exitOk && exitAfter > 0) {
+            QTimer::singleShot(exitAfter, &face, &QWidget::close);
+            face.BeforeDatabaseClose = [&dm]() {
+                QSqlQuery q = dm.Measures.Exec(QStringLiteral("SELECT COUNT(*) FROM ") + dm.Measures.SqlName());
+                const qlonglong count = q.next() ? q.value(0).toLongLong() : -1;
+                QTextStream(stdout) << "RUVO: Measures holds " << count << " readings in " << dm.DataDir()
+                                    << Qt::endl;
+            };
+        }
+
+        face.show();
+        result = app.exec();
+        prompt.setParent(nullptr);
+        SetDM(nullptr);
+    }
+    SetPrompt(nullptr);
+    return result;
+}

@@ -1,0 +1,307 @@
+#include "RecordsView.h"
+
+#include "core/Prompt.h"
+#include "records/TTable.h"
+
+#include <QDateTime>
+
+QList<RecordsColumn> DefaultRecordsColumns()
+{
+    QList<RecordsColumn> c;
+    c.append({mfDateTime, QStringLiteral("DateTime"), QStringLiteral("Дата"), 130, true, true});
+    c.append({mfID, QStringLiteral("ID"), QStringLiteral("№"), 92, true, false});
+    c.append({mfName, QStringLiteral("Name"), QStringLiteral("Идентификатор"), 291, true, true});
+    c.append({mfFIO, QStringLiteral("FIO"), QStringLiteral("ФИО (по журналу)"), 291, false, true});
+    c.append({mfDose, QStringLiteral("Dose"), QStringLiteral("Доза, мкЗв"), 111, true, false});
+    return c;
+}
+
+QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth, int gap)
+{
+    int w = indicatorWidth;
+    int last = -1;
+    for (int i = 0; i < columns.size(); ++i) {
+        if (!columns[i].visible)
+            continue;
+        w += columns[i].width + gap;
+        last = i;
+    }
+    if (last >= 0 && w - columns[last].width < clientWidth)
+        columns[last].width = clientWidth - (w - columns[last].width);
+
+    QList<LabelPlace> places;
+    int x = indicatorWidth;
+    for (const RecordsColumn &c : columns) {
+        LabelPlace p;
+        p.x = x;
+        p.width = c.width;
+        p.placed = c.visible;
+        places.append(p);
+        if (c.visible)
+            x += c.width + gap;
+    }
+    return places;
+}
+
+TRecordsView::TRecordsView(TTable *measures) : Columns(DefaultRecordsColumns()), m_table(measures)
+{
+    MinLabels.append(ColumnLabel{});
+    MaxLabels.append(ColumnLabel{});
+}
+
+int TRecordsView::ColumnOfField(int fieldIndex) const
+{
+    for (int i = 0; i < Columns.size(); ++i)
+        if (Columns[i].fieldIndex == fieldIndex)
+            return i;
+    return -1;
+}
+
+void TRecordsView::ExtOnlyNewClick()
+{
+    ClearQuickFilters();
+    if (m_table) {
+        try {
+            if (ExtOnlyNewDown) {
+                m_table->SetFilter(QStringLiteral("Index>") + QString::number(LastCheckedIndex));
+                m_table->SetFiltered(true);
+            } else {
+                m_table->SetFiltered(false);
+            }
+        } catch (const ERuvoError &) {
+            // the table keeps its former filter; the labels below show what it shows
+        }
+    }
+    StatusText = ExtOnlyNewDown ? QStringLiteral("Только новые") : QString();
+    RebuildColumnLabels();
+}
+
+void TRecordsView::ExtNotesClick()
+{
+    if (AskNameSync)
+        AskNameSync(ExtNotesDown);
+    const int fio = ColumnOfField(mfFIO);
+    const int name = ColumnOfField(mfName);
+    if (fio >= 0 && name >= 0) {
+        if (ExtNotesDown) {
+            Columns[fio].width = Columns[name].width;
+            Columns[fio].visible = true;
+            Columns[name].visible = false;
+        } else {
+            Columns[name].width = Columns[fio].width;
+            Columns[name].visible = true;
+            Columns[fio].visible = false;
+        }
+    }
+    RebuildColumnLabels();
+}
+
+void TRecordsView::ExtFiltrUp()
+{
+    ClearQuickFilters();
+    if (m_table) {
+        try {
+            m_table->SetFiltered(false);  // the filter text stays for the next time
+        } catch (const ERuvoError &) {
+        }
+    }
+    StatusText.clear();
+    RebuildColumnLabels();
+}
+
+void TRecordsView::TitleClick(int fieldIndex)
+{
+    SortFieldIndex = fieldIndex;
+    if (!m_table)
+        return;
+    try {
+        if (fieldIndex < 0 || fieldIndex >= m_table->FieldCount())
+            throw EGeneralError(QStringLiteral("Нет поля с номером ") + QString::number(fieldIndex));
+        m_table->SetIndexFieldNames(m_table->Fields().at(fieldIndex).name);
+    } catch (const ERuvoError &) {
+        try {
+            m_table->SetIndexFieldNames(QString());
+        } catch (const ERuvoError &) {
+        }
+        if (RebuildIndexes)
+            RebuildIndexes();
+    }
+}
+
+bool TRecordsView::RebuildColumnLabels()
+{
+    if (!m_table)
+        return false;
+    try {
+        if (!m_table->Active() || m_table->IsEmpty())
+            return false;
+    } catch (const ERuvoError &) {
+        return false;
+    }
+    ClearQuickFilters();
+    MinLabels.clear();
+    MaxLabels.clear();
+    for (const RecordsColumn &c : Columns) {
+        ColumnLabel lo, hi;
+        lo.visible = hi.visible = c.visible;
+        try {
+            // The smallest and largest value under the filter in force, found
+            // by the database; the current row and sort order stay.
+            const QPair<QVariant, QVariant> range = m_table->FirstAndLastValue(c.field);
+            const TFieldDef &def = m_table->FieldDef(c.field);
+            lo.text = range.first.isNull() ? QString() : TTable::PlainText(def, range.first);
+            hi.text = range.second.isNull() ? QString() : TTable::PlainText(def, range.second);
+        } catch (const ERuvoError &) {
+            lo.text.clear();
+            hi.text.clear();
+        }
+        MinLabels.append(lo);
+        MaxLabels.append(hi);
+    }
+    LabelsBuilt = true;
+    return true;
+}
+
+QString TRecordsView::QuickCondition(const RecordsColumn &column, const QString &value, bool minimum)
+{
+    const QString op = minimum ? QStringLiteral(">=") : QStringLiteral("<=");
+    if (!column.quoted)
+        return column.field + op + value;
+    // A quote inside the value is doubled, so the value stays one text constant.
+    QString text = value;
+    text.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return column.field + op + QLatin1Char('\'') + text + QLatin1Char('\'');
+}
+
+TRecordsView::AskFunction TRecordsView::PromptAsk()
+{
+    return [](const QString &caption, const QString &prompt, QString &value) {
+        return Prompt().input(caption, prompt, value);
+    };
+}
+
+bool TRecordsView::SetQuickMinFilter(int column, const AskFunction &ask)
+{
+    return setQuickFilter(column, ask, true);
+}
+
+bool TRecordsView::SetQuickMaxFilter(int column, const AskFunction &ask)
+{
+    return setQuickFilter(column, ask, false);
+}
+
+bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minimum)
+{
+    if (column < 0 || column >= Columns.size())
+        return false;
+    DropModeFilters();  // may rebuild the labels: the column's label is looked up afresh below
+
+    QList<ColumnLabel> &labels = minimum ? MinLabels : MaxLabels;
+    QString value = column < labels.size() ? labels[column].text : QString();
+    if (!ask(QStringLiteral("Фильтр по значениям"),
+             minimum ? QStringLiteral("Ввод значения для фильтра по минимальному значению:")
+                     : QStringLiteral("Ввод значения для фильтра по максимальному значению:"),
+             value))
+        return false;
+
+    QString &saved = minimum ? MinLabelSavedText : MaxLabelSavedText;
+    for (ColumnLabel &l : labels) {
+        if (l.active) {
+            l.active = false;
+            l.text = saved;
+        }
+    }
+
+    QString &own = minimum ? MinFilterExpr : MaxFilterExpr;
+    const QString &other = minimum ? MaxFilterExpr : MinFilterExpr;
+    QString condition = QuickCondition(Columns[column], value, minimum);
+    own = condition;
+    if (!other.isEmpty())
+        condition = QLatin1Char('(') + condition + QStringLiteral(") AND (") + other + QLatin1Char(')');
+
+    bool applied = false;
+    try {
+        if (m_table) {
+            m_table->SetFilter(condition);
+            m_table->SetFiltered(true);
+        }
+        if (column < labels.size()) {
+            saved = labels[column].text;
+            labels[column].text = value;
+            labels[column].active = true;
+        }
+        StatusText = condition;
+        m_quickStatus = condition;
+        applied = true;
+    } catch (const ERuvoError &) {
+        // a value the filter language refuses: the filter in force stays
+    }
+    (minimum ? ClearMinVisible : ClearMaxVisible) = true;
+    return applied;
+}
+
+void TRecordsView::ClearQuickFilters()
+{
+    bool anyActive = false;
+    for (ColumnLabel &l : MaxLabels) {
+        if (l.active) {
+            l.active = false;
+            l.text = MaxLabelSavedText;
+            anyActive = true;
+        }
+    }
+    for (ColumnLabel &l : MinLabels) {
+        if (l.active) {
+            l.active = false;
+            l.text = MinLabelSavedText;
+            anyActive = true;
+        }
+    }
+    // The table's filter text is emptied only when a quick filter was in
+    // force: the modes' filters are left alone.
+    if (anyActive && m_table) {
+        try {
+            m_table->SetFilter(QString());
+        } catch (const ERuvoError &) {
+        }
+    }
+    if (anyActive && !m_quickStatus.isEmpty() && StatusText == m_quickStatus)
+        StatusText.clear();
+    m_quickStatus.clear();
+    MinFilterExpr.clear();
+    MaxFilterExpr.clear();
+    ClearMinVisible = false;
+    ClearMaxVisible = false;
+}
+
+void TRecordsView::DropModeFilters()
+{
+    if (ExtFiltrDown) {
+        ExtFiltrDown = false;
+        if (StoredFilterOff)
+            StoredFilterOff();
+        else
+            ExtFiltrUp();
+    }
+    if (ExtOnlyNewDown) {
+        ExtOnlyNewDown = false;
+        ExtOnlyNewClick();
+    }
+}
+
+QString RewindReaderPosition(TTable &devices, TTable &measures, int records, int &lastRecNumber,
+                             QDateTime &lastRecTime)
+{
+    const int current = devices.HasCurrent() ? devices.AsInteger(QStringLiteral("LastRecNumber")) : 0;
+    const int n = current - records;
+    if (!measures.Locate(QStringLiteral("RecNumber"), n))
+        return QStringLiteral("Не удалось найти запись ") + QString::number(n);
+    const QDateTime time = measures.AsDateTime(QStringLiteral("DateTime"));
+    devices.Edit();
+    devices.SetFieldValue(QStringLiteral("LastRecNumber"), n);
+    devices.SetFieldValue(QStringLiteral("LastRecTime"), time);
+    devices.Post();
+    lastRecNumber = n;
+    lastRecTime = time;
+    return QString();
+}

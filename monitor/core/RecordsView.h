@@ -1,0 +1,152 @@
+#pragma once
+// The logic of the records view below the grid widget: the column set and the
+// switch between the dosimeter name and the journal name, the sort column,
+// the only-new mode, the stored-filter switch's "off" branch, and the rows of
+// labels above and below the grid that show each column's smallest and
+// largest value and set the quick filters.
+//
+// The table Measures has a single filter text. Whichever of the stored
+// filter, only-new and the quick filters (minimum, maximum or both combined)
+// was set last is in force. Setting a quick filter first drops the two modes;
+// switching a mode first clears the quick filters.
+//
+// The main window mirrors this state in its widgets (labels, buttons, status
+// panel 1) after every operation.
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <functional>
+
+class TTable;
+
+// Field positions in the field list of Measures.
+enum MeasuresField : int {
+    mfIndex = 0,
+    mfTarnAddress = 1,
+    mfRecNumber = 2,
+    mfDateTime = 3,
+    mfID = 4,
+    mfName = 5,
+    mfDose = 6,
+    mfRecoveryTime = 7,
+    mfFIO = 8,
+    mfCheck = 9,
+};
+
+struct RecordsColumn {
+    int fieldIndex = 0;   // position in the field list of Measures
+    QString field;        // field name
+    QString title;
+    int width = 64;
+    bool visible = true;
+    bool quoted = false;  // text and date columns: filter values go in quotes
+};
+
+// The five grid columns at start: Дата, №, Идентификатор, ФИО (hidden), Доза.
+QList<RecordsColumn> DefaultRecordsColumns();
+
+// Label colours: dark blue while idle, magenta while the label's quick filter is on.
+constexpr unsigned LabelIdleRgb = 0x00004F;
+constexpr unsigned LabelActiveRgb = 0xFF00FF;
+
+struct ColumnLabel {
+    QString text;
+    bool active = false;   // shown in magenta: its quick filter is on
+    bool visible = true;
+};
+
+// Where the labels of one column go: x relative to the grid's left edge.
+struct LabelPlace {
+    int x = 0;
+    int width = 0;
+    bool placed = false;  // false: the column's minimum label is hidden
+};
+
+// The label layout: the visible columns fill the grid's client width exactly
+// (the last visible column takes up or gives back the difference; its new
+// width is returned in lastWidth / lastColumn, -1 when none is visible).
+// indicatorWidth is the row indicator in front of the first column, gap the
+// grid line after each column when the column width does not include it.
+QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth = 14,
+                                     int gap = 1);
+
+// The test commands that rewind the copy position of the current Devices row
+// by `records`: the Measures row with RecNumber = LastRecNumber - records
+// gives the new position and time, which go into the Devices row and into
+// lastRecNumber / lastRecTime. Returns the message for the operator when no
+// such row exists (nothing changes then), else an empty text. Table errors raise.
+QString RewindReaderPosition(TTable &devices, TTable &measures, int records, int &lastRecNumber,
+                             QDateTime &lastRecTime);
+
+class TRecordsView {
+public:
+    explicit TRecordsView(TTable *measures = nullptr);
+
+    void SetTable(TTable *measures) { m_table = measures; }
+    TTable *Table() const { return m_table; }
+
+    // ---- state
+    QList<RecordsColumn> Columns;   // in grid order
+    int SortFieldIndex = mfDateTime;
+    int LastCheckedIndex = 0;
+    QString MinFilterExpr;
+    QString MaxFilterExpr;
+    QString MinLabelSavedText;
+    QString MaxLabelSavedText;
+    QList<ColumnLabel> MinLabels;   // one per column once built; one empty entry before
+    QList<ColumnLabel> MaxLabels;
+    bool LabelsBuilt = false;
+    bool ClearMinVisible = false;   // BtnClearFilterMin shown
+    bool ClearMaxVisible = false;   // BtnClearFilterMax shown
+    bool ExtFiltrDown = false;
+    bool ExtOnlyNewDown = false;
+    bool ExtNotesDown = false;
+    QString StatusText;             // status panel 1
+
+    // Optional hooks of the window: ask the name synchronisation question
+    // (called by ExtNotesClick with the new state), switch the stored filter
+    // off (called by DropModeFilters after raising ExtFiltr; without a hook
+    // ExtFiltrUp runs), rebuild the indexes of Measures after a failed sort.
+    std::function<void(bool extNotesDown)> AskNameSync;
+    std::function<void()> StoredFilterOff;
+    std::function<void()> RebuildIndexes;
+
+    int ColumnOfField(int fieldIndex) const;  // -1 when no column shows it
+
+    // ---- operations (each after the toggle has changed its state)
+    void ExtOnlyNewClick();
+    void ExtNotesClick();
+    void ExtFiltrUp();   // the stored filter switched off: filtering off, labels rebuilt
+
+    // Title click on the column showing fieldIndex: the sort column and the
+    // table's sort order follow; a failed sort falls back to the natural order
+    // and rebuilds the indexes of Measures.
+    void TitleClick(int fieldIndex);
+
+    // Builds one minimum and one maximum label per column from the rows the
+    // table shows (the smallest and largest value under the filter in force).
+    // Does nothing when the table shows no row. Clears the quick filters.
+    bool RebuildColumnLabels();
+
+    // Quick filters on the column at `column` (grid order). `ask` puts the
+    // question with caption, prompt and start text and returns false on
+    // Cancel. Returns whether the filter was applied.
+    using AskFunction = std::function<bool(const QString &caption, const QString &prompt, QString &value)>;
+    bool SetQuickMinFilter(int column, const AskFunction &ask);
+    bool SetQuickMaxFilter(int column, const AskFunction &ask);
+    // The asker of the program: Prompt().input.
+    static AskFunction PromptAsk();
+
+    void ClearQuickFilters();
+    void DropModeFilters();
+
+    // The condition a quick filter builds for a column and an entered value.
+    static QString QuickCondition(const RecordsColumn &column, const QString &value, bool minimum);
+
+private:
+    bool setQuickFilter(int column, const AskFunction &ask, bool minimum);
+
+    TTable *m_table = nullptr;
+    QString m_quickStatus;  // the condition status panel 1 shows for the quick filters
+};

@@ -1,0 +1,174 @@
+#include "RS232Window.h"
+
+#include "link/URS232.h"
+#include "monitor/core/SyncEngine.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/Prompt.h"
+
+TRS232::TRS232(QWidget *parent) : QDialog(parent), m_link(std::make_unique<TRS232Link>())
+{
+    setObjectName(QStringLiteral("TRS232"));
+    setWindowTitle(QStringLiteral("Настройки соединения"));
+    SetRS232Link(m_link.get());
+
+    auto *layout = new QVBoxLayout(this);
+    auto *menu = new QMenuBar(this);
+    layout->setMenuBar(menu);
+    QMenu *file = menu->addMenu(QStringLiteral("&Файл"));
+    N2 = file->addAction(QStringLiteral("В&ыход"));
+    N2->setObjectName(QStringLiteral("N2"));
+    N2->setShortcut(QKeySequence(QStringLiteral("Ctrl+X")));
+    connect(N2, &QAction::triggered, this, &TRS232::N2Click);
+
+    QWidget *central = this;
+    GroupComPort = new QGroupBox(QStringLiteral("СОМ-порт"), central);
+    GroupComPort->setObjectName(QStringLiteral("GroupBox1"));
+    auto *groupLayout = new QHBoxLayout(GroupComPort);
+    CB_ComPort = new QComboBox(GroupComPort);
+    CB_ComPort->setObjectName(QStringLiteral("CB_ComPort"));
+    for (int i = 1; i <= 8; ++i)
+        CB_ComPort->addItem(QStringLiteral("COM") + QString::number(i));
+    CB_ComPort->setCurrentIndex(0);
+    CB_ComPort->setToolTip(QStringLiteral("Номер COM-порта для обмена на компьютере"));
+    groupLayout->addWidget(CB_ComPort);
+    layout->addWidget(GroupComPort);
+
+    CB_UseThread = new QCheckBox(QStringLiteral("Использовать отдельный поток"), central);
+    CB_UseThread->setObjectName(QStringLiteral("CB_UseThread"));
+    layout->addWidget(CB_UseThread);
+
+    auto *buttons = new QHBoxLayout;
+    btnOk = new QPushButton(QStringLiteral("&Принять"), central);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
+    btnOk->setToolTip(QStringLiteral("Принять изменения"));
+    btnOk->setDefault(true);
+    btnOk->setAutoDefault(true);
+    btnCancel = new QPushButton(QStringLiteral("&Отменить"), central);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setToolTip(QStringLiteral("Отменить и выйти"));
+    buttons->addStretch();
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+    layout->addLayout(buttons);
+
+    connect(btnOk, &QPushButton::clicked, this, [this] {
+        btnOkClick();
+        accept();
+    });
+    connect(btnCancel, &QPushButton::clicked, this, &TRS232::btnCancelClick);
+    connect(CB_ComPort, qOverload<int>(&QComboBox::currentIndexChanged), this, &TRS232::selectPort);
+
+    // A fixed border: the window keeps its designed size.
+    adjustSize();
+    setFixedSize(qMax(width(), 260), sizeHint().height());
+}
+
+TRS232::~TRS232()
+{
+    if (RS232Link() == m_link.get())
+        SetRS232Link(nullptr);
+}
+
+void TRS232::selectPort(int index)
+{
+    m_link->ComPortIndex = index;
+    if (index < 0)
+        CB_ComPort->setPlaceholderText(m_link->PortName());
+}
+
+int TRS232::ShowModal()
+{
+    m_checkedAtOpen = CB_UseThread->isChecked();
+    return Prompt().runModal(this, [this]() { return exec(); });
+}
+
+void TRS232::btnOkClick()
+{
+    SyncEngine *engine = Engine();
+    const bool checked = CB_UseThread->isChecked();
+    m_checkedAtOpen = checked;
+    if (!engine)
+        return;
+    if (checked) {
+        engine->SetUseThread(true);
+        if (!engine->ThreadRunning())
+            engine->RequestThreadStart();
+    } else {
+        if (engine->ThreadRunning())
+            engine->StopThread(200);
+        engine->SetUseThread(false);
+    }
+}
+
+void TRS232::btnCancelClick()
+{
+    reject();
+}
+
+void TRS232::N2Click()
+{
+    reject();
+}
+
+void TRS232::done(int result)
+{
+    if (result != QDialog::Accepted)
+        CB_UseThread->setChecked(m_checkedAtOpen);
+    QDialog::done(result);
+}
+
+void TRS232::Restore(const TIniFile &ini)
+{
+    RS232StoredValues v;
+    v.PortName = m_link->PortName();
+    v.ComPortItemIndex = CB_ComPort->currentIndex();
+    v.UseThread = CB_UseThread->isChecked();
+    ReadRS232Values(ini, v);
+    if (!v.PortName.isEmpty())
+        m_link->SetPortName(v.PortName);
+    CB_ComPort->setCurrentIndex(v.ComPortItemIndex);
+    selectPort(v.ComPortItemIndex);
+    CB_UseThread->setChecked(v.UseThread);
+    m_checkedAtOpen = v.UseThread;
+    if (SyncEngine *engine = Engine())
+        engine->SetUseThread(v.UseThread);
+
+    FormPlacement p;
+    if (ReadPlacement(ini, SectionRS232, p, true)) {
+        const int dpi = logicalDpiY();
+        if (p.PixelsPerInch == dpi)
+            move(p.NormPos[0], p.NormPos[1]);
+        if (QWidget *w = findChild<QWidget *>(p.ActiveControl))
+            w->setFocus();
+    }
+}
+
+void TRS232::Save(TIniFile &ini) const
+{
+    FormPlacement p;
+    const QRect g = geometry();
+    p.NormPos[0] = g.left();
+    p.NormPos[1] = g.top();
+    p.NormPos[2] = g.left() + g.width();
+    p.NormPos[3] = g.top() + g.height();
+    p.PixelsPerInch = logicalDpiY();
+    p.ShowCmd = 1;
+    QWidget *focused = focusWidget();
+    p.ActiveControl = focused ? focused->objectName() : QString();
+    WritePlacement(ini, SectionRS232, p, true);
+
+    RS232StoredValues v;
+    v.PortName = m_link->PortName();
+    v.ComPortItemIndex = CB_ComPort->currentIndex();
+    v.UseThread = CB_UseThread->isChecked();
+    WriteRS232Values(ini, v);
+}

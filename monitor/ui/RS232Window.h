@@ -1,0 +1,64 @@
+#pragma once
+// The link settings window TRS232 ("Настройки соединения"): the COM port and
+// whether the reader is polled from the separate request thread. It is a
+// thin layer over the headless link object (TRS232Link), which it owns and
+// installs for the whole run, and over the synchronisation engine, which it
+// tells about the thread choice.
+//
+// The port selection goes to the link at once, so it takes effect at the
+// next command whichever button closes the window. The thread choice takes
+// effect only through "&Принять": closing the window any other way puts the
+// check box back as it was, so the control timer and the request thread
+// never poll the reader at the same time.
+
+#include "monitor/core/Settings.h"
+
+#include <QDialog>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDialog;
+class QGroupBox;
+class QPushButton;
+class TRS232Link;
+
+class TRS232 : public QDialog {
+    Q_OBJECT
+public:
+    explicit TRS232(QWidget *parent = nullptr);
+    ~TRS232() override;
+
+    TRS232Link &Link() { return *m_link; }
+
+    QComboBox *CB_ComPort = nullptr;
+    QCheckBox *CB_UseThread = nullptr;
+    QPushButton *btnOk = nullptr;
+    QPushButton *btnCancel = nullptr;
+    QGroupBox *GroupComPort = nullptr;
+    QAction *N2 = nullptr;
+
+    // Shows the window modally (through the prompt) and returns its result:
+    // QDialog::Accepted when closed by "&Принять", QDialog::Rejected otherwise.
+    int ShowModal();
+
+    // "&Принять": starts or stops the request thread through the engine.
+    void btnOkClick();
+    void btnCancelClick();
+    void N2Click();
+
+    // The stored values of this window.
+    void Restore(const TIniFile &ini);
+    void Save(TIniFile &ini) const;
+
+    // Every way of closing the window ends here; anything but "&Принять"
+    // puts the thread check box back as it was when the window opened.
+    void done(int result) override;
+
+private:
+    void selectPort(int index);
+
+    std::unique_ptr<TRS232Link> m_link;
+    bool m_checkedAtOpen = false;
+};

@@ -1,0 +1,175 @@
+#include "RecordsGrid.h"
+
+#include "records/TTable.h"
+#include "records/TTableModel.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QPainter>
+
+QVariant TRecordsProxy::data(const QModelIndex &index, int role) const
+{
+    if (role == Qt::TextAlignmentRole) {
+        const QString field = fieldOfColumn(index.column());
+        if (field == QLatin1String("ID"))
+            return int(Qt::AlignCenter);
+        if (field == QLatin1String("Dose"))
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    if (role == Qt::ForegroundRole && fieldOfColumn(index.column()) == QLatin1String("FIO"))
+        return QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    return QIdentityProxyModel::data(index, role);
+}
+
+QVariant TRecordsProxy::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Vertical) {
+        if (role == Qt::DisplayRole)
+            return QString();
+        return QVariant();
+    }
+    if (role == Qt::TextAlignmentRole) {
+        const QString field = fieldOfColumn(section);
+        if (field == QLatin1String("ID") || field == QLatin1String("Dose"))
+            return int(Qt::AlignCenter);
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    return QIdentityProxyModel::headerData(section, orientation, role);
+}
+
+QString TRecordsProxy::fieldOfColumn(int column) const
+{
+    auto *m = qobject_cast<TTableModel *>(sourceModel());
+    return m ? m->fieldOfColumn(column) : QString();
+}
+
+TRecordsGrid::TRecordsGrid(QWidget *parent) : QTableView(parent)
+{
+    setObjectName(QStringLiteral("RxDBGrid"));
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setAlternatingRowColors(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setItemDelegate(new TRecordsDelegate(this));
+    // The selected row stays visible when the grid loses the focus.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(pal);
+
+    QHeaderView *rows = verticalHeader();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(fontMetrics().height() + 4);
+    rows->setMinimumWidth(14);
+    rows->setMaximumWidth(14);
+    rows->setFixedWidth(14);
+
+    QHeaderView *titles = horizontalHeader();
+    titles->setSectionsMovable(true);
+    titles->setSectionsClickable(true);
+    titles->setHighlightSections(false);
+    titles->setSortIndicatorShown(false);
+    titles->setStretchLastSection(false);
+    QFont tf = titles->font();
+    tf.setPixelSize(16);
+    titles->setFont(tf);
+    connect(titles, &QHeaderView::sectionClicked, this, &TRecordsGrid::TitleClicked);
+}
+
+void TRecordsGrid::Bind(TTable *measures)
+{
+    setModel(nullptr);
+    delete m_proxy;
+    m_proxy = nullptr;
+    delete m_model;
+    m_model = nullptr;
+    if (!measures)
+        return;
+    m_model = new TTableModel(measures,
+                              {QStringLiteral("DateTime"), QStringLiteral("ID"), QStringLiteral("Name"),
+                               QStringLiteral("FIO"), QStringLiteral("Dose")},
+                              this);
+    m_model->setColumnTitle(m_model->columnOfField(QStringLiteral("FIO")), QStringLiteral("ФИО (по журналу)"));
+    m_proxy = new TRecordsProxy(this);
+    m_proxy->setSourceModel(m_model);
+    setModel(m_proxy);
+    connect(m_model, &TTableModel::currentRowChanged, this, &TRecordsGrid::followTableRow);
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current, const QModelIndex &) {
+                if (m_syncing || !current.isValid() || !m_model)
+                    return;
+                m_syncing = true;
+                try {
+                    m_model->setCurrentRow(current.row());
+                } catch (...) {
+                }
+                m_syncing = false;
+            });
+}
+
+void TRecordsGrid::followTableRow(int row)
+{
+    if (m_syncing || !m_proxy || row < 0)
+        return;
+    m_syncing = true;
+    const QModelIndex idx = m_proxy->index(row, qMax(0, horizontalHeader()->logicalIndexAt(0)));
+    if (idx.isValid())
+        selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_syncing = false;
+}
+
+int TRecordsGrid::ColumnOfField(const QString &field) const
+{
+    return m_model ? m_model->columnOfField(field) : -1;
+}
+
+QString TRecordsGrid::FieldOfColumn(int logicalColumn) const
+{
+    return m_model ? m_model->fieldOfColumn(logicalColumn) : QString();
+}
+
+void TRecordsGrid::SetSortField(const QString &field)
+{
+    m_sortField = field;
+    const int column = ColumnOfField(field);
+    QHeaderView *titles = horizontalHeader();
+    if (column >= 0) {
+        titles->setSortIndicatorShown(true);
+        titles->setSortIndicator(column, Qt::DescendingOrder);
+    } else {
+        titles->setSortIndicatorShown(false);
+    }
+    viewport()->update();
+}
+
+QColor TRecordsGrid::SortedCellColour()
+{
+    return QColor(0xA0, 0xFF, 0xFF);
+}
+
+QColor TRecordsGrid::SortedBaseColour()
+{
+    return QColor(0xFF, 0xFB, 0xF0);
+}
+
+void TRecordsDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    const QString field = m_grid->FieldOfColumn(index.column());
+    const bool selected = opt.state & QStyle::State_Selected;
+    if (!field.isEmpty() && field == m_grid->m_sortField) {
+        // Once a column has been drawn sorted it keeps the sorted base colour.
+        m_grid->m_sortBase.insert(field);
+        if (!selected)
+            opt.backgroundBrush = TRecordsGrid::SortedCellColour();
+    } else if (!selected && m_grid->m_sortBase.contains(field)) {
+        opt.backgroundBrush = TRecordsGrid::SortedBaseColour();
+    }
+    QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The records grid RxDBGrid: a read-only table view over Measures through the
+// database's lazy model, with whole-row selection, a narrow row indicator,
+// the sorted column highlighted and its title marked, and the journal-name
+// column painted in the caption colour.
+
+#include <QIdentityProxyModel>
+#include <QSet>
+#include <QStyledItemDelegate>
+#include <QTableView>
+
+class TTable;
+class TTableModel;
+
+// Adds what the grid shows besides the table's texts: the column alignment,
+// the colour of the journal-name column, an empty row indicator.
+class TRecordsProxy : public QIdentityProxyModel {
+    Q_OBJECT
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    QString fieldOfColumn(int column) const;
+};
+
+class TRecordsGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit TRecordsGrid(QWidget *parent = nullptr);
+
+    // Binds the grid to Measures (nullptr unbinds it).
+    void Bind(TTable *measures);
+    TTableModel *TableModel() const { return m_model; }
+    TRecordsProxy *Proxy() const { return m_proxy; }
+
+    // The columns by field name; -1 when not shown.
+    int ColumnOfField(const QString &field) const;
+    QString FieldOfColumn(int logicalColumn) const;
+
+    // The sorted column: highlighted cells, a descending marker on its title
+    // and, once it has been drawn sorted, the base colour of sorted columns.
+    void SetSortField(const QString &field);
+    QString SortField() const { return m_sortField; }
+    bool ColumnHasSortBase(const QString &field) const { return m_sortBase.contains(field); }
+
+    static QColor SortedCellColour();   // A0 FF FF
+    static QColor SortedBaseColour();   // FF FB F0
+
+signals:
+    void TitleClicked(int logicalColumn);
+
+private:
+    friend class TRecordsDelegate;
+    void followTableRow(int row);
+
+    TTableModel *m_model = nullptr;
+    TRecordsProxy *m_proxy = nullptr;
+    QString m_sortField;
+    QSet<QString> m_sortBase;
+    bool m_syncing = false;
+};
+
+class TRecordsDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    explicit TRecordsDelegate(TRecordsGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+
+private:
+    TRecordsGrid *m_grid;
+};

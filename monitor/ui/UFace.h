@@ -1,0 +1,166 @@
+#pragma once
+// The main window TFace ("RUVO - Монитор"): the state indicator and status
+// label on top, the records grid with its label rows and mode panel in the
+// centre, the command buttons below, the menus and the status bar. It is the
+// view of the synchronisation engine and forwards its commands to the engine
+// and to the records view logic (TRecordsView).
+
+#include "monitor/core/RecordsView.h"
+#include "monitor/core/Settings.h"
+#include "monitor/core/StateIndicator.h"
+#include "monitor/core/SyncView.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <functional>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QToolButton;
+class TRS232;
+class TRecordsGrid;
+class TTable;
+class TStateSquare;
+class TClickLabel;
+
+class TFace : public QMainWindow, public ISyncView {
+    Q_OBJECT
+public:
+    // statusNote: the start-up note of status panel 1 (the log words).
+    explicit TFace(const QString &statusNote = QString(), QWidget *parent = nullptr);
+    ~TFace() override;
+
+    // The link settings window (created after this one; not owned).
+    void SetRS232(TRS232 *rs232) { m_rs232 = rs232; }
+    TRS232 *RS232Window() const { return m_rs232; }
+
+    // The settings file; empty: no settings are read or written.
+    void SetSettingsPath(const QString &path) { m_settingsPath = path; }
+    QString SettingsPath() const { return m_settingsPath; }
+
+    // Binds the records grid and the view logic to Measures (after the
+    // database module has been created).
+    void BindMeasures(TTable *measures);
+
+    // ---- ISyncView
+    void SetStatusText(const QString &text) override;
+    void SetProgress(int index, int total) override;
+    void UpdateStateIndicator() override;
+    void PulseHeartbeat() override;
+
+    // ---- settings
+    void FormStorage1RestorePlacement();  // the first showing
+    void FormStorage1SavePlacement();     // the close
+    FaceStoredValues StoredValues;        // the main window's own values (link values included)
+
+    // ---- window events
+    void FormActivate();
+    void RebuildColumnLabels();
+    void RelayoutColumnLabels();
+
+    // ---- commands
+    void ExtFiltrClick();
+    void ExtOnlyNewClick();
+    void ExtNotesClick();
+    void RxDBGridTitleClick(int logicalColumn);
+    void SetQuickMinFilter(int column);
+    void SetQuickMaxFilter(int column);
+    void ClearQuickFilters();
+    void ShowLinkSettings();
+    void RewindPosition(int records);  // the "Тест" commands
+    void nViewPanelModesClick();
+    void nViewPanelCommandsClick();
+    void NotYetAvailable();
+
+    TRecordsView &View() { return m_view; }
+    int LastCheckedIndex() const { return m_view.LastCheckedIndex; }
+
+    // Called after the settings are saved and before the database module
+    // closes its tables at the end (the demo counts the stored readings there).
+    std::function<void()> BeforeDatabaseClose;
+
+    // ---- controls (named as in the program's design)
+    TStateSquare *PaintBox_ShowState = nullptr;
+    TClickLabel *PanelInfoStatus = nullptr;
+    QWidget *PanelInfoLastDid = nullptr;
+    QWidget *ImageProgress = nullptr;
+    QLabel *LabelInfoLastDoIt = nullptr;
+    QWidget *PanelMin = nullptr;
+    QWidget *PanelMax = nullptr;
+    QLabel *PanelLabelMin = nullptr;
+    TClickLabel *PanelLabelMax = nullptr;
+    QPushButton *BtnClearFilterMin = nullptr;
+    QPushButton *BtnClearFilterMax = nullptr;
+    QWidget *PanelLeft = nullptr;
+    QWidget *PanelRight = nullptr;
+    QSplitter *Splitter = nullptr;  // holds PanelLeft, the grid and PanelRight
+    QToolButton *ExtFiltr = nullptr;
+    QToolButton *ExtOnlyNew = nullptr;
+    QToolButton *ExtNotes = nullptr;
+    QToolButton *BtnShowDetail = nullptr;
+    TRecordsGrid *RxDBGrid = nullptr;
+    QPushButton *RunNotes = nullptr;
+    QPushButton *RunCardsEdit = nullptr;
+    QPushButton *RunPencilOptions = nullptr;
+    QPushButton *RunService = nullptr;
+    QLabel *StatusPanel0 = nullptr;
+    QLabel *StatusPanel1 = nullptr;
+    QLabel *StatusPanel2 = nullptr;
+    QList<TClickLabel *> MinLabels;
+    QList<TClickLabel *> MaxLabels;
+
+    QAction *N4 = nullptr;
+    QAction *N5 = nullptr;
+    QAction *actGetFullArchive = nullptr;
+    QAction *actSyncFIO = nullptr;
+    QAction *NStopSynchro = nullptr;
+    QAction *actShowSpectrum = nullptr;
+    QAction *NNotes = nullptr;
+    QAction *NCards = nullptr;
+    QAction *NDosimetr = nullptr;
+    QAction *NMetrology = nullptr;
+    QMenu *NTest = nullptr;
+    QAction *N21 = nullptr;
+    QAction *N101 = nullptr;
+    QAction *nViewPanelModes = nullptr;
+    QAction *nViewPanelCommands = nullptr;
+    QAction *actSetFilter = nullptr;
+    QAction *actOnlyNew = nullptr;
+    QAction *actExtNotes = nullptr;
+    QAction *actDetailRecord = nullptr;
+    QAction *N3 = nullptr;
+    QMenu *GridMenu = nullptr;
+
+    static constexpr int PanelWidth = 62;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildLayout(const QString &statusNote);
+    void applyViewState();       // mirrors the view logic in the widgets
+    void syncColumnsFromGrid();  // grid order and widths into the view logic
+    void applyColumnsToGrid();
+    void setModeColour(QToolButton *button, bool down);
+    void setServiceEnabled(bool on);
+    void onSplitterMoved();
+    void FormCloseQuery();
+
+    TRecordsView m_view;
+    TTable *m_measures = nullptr;
+    TRS232 *m_rs232 = nullptr;
+    QString m_settingsPath;
+    StateColourTracker m_colourTracker;
+    bool m_restored = false;
+    bool m_closing = false;
+    bool m_commandsCollapsedBySplitter = false;
+    QList<int> m_lastSizes;
+};

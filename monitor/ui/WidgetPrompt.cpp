@@ -1,0 +1,85 @@
+#include "WidgetPrompt.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QTextStream>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+bool WidgetPrompt::Unattended()
+{
+    return QGuiApplication::platformName() == QLatin1String("offscreen")
+           || qEnvironmentVariableIntValue("RUVO_UNATTENDED") == 1;
+}
+
+int WidgetPrompt::message(MsgKind kind, const QString &text, int buttons)
+{
+    if (Unattended()) {
+        QString line = text;
+        line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        QTextStream(stderr) << "RUVO: " << line << Qt::endl;
+        return (buttons & BtnCancel) ? BtnCancel : BtnOk;
+    }
+    QMessageBox box(m_parent);
+    const QString title = qApp->property("ruvoTitle").toString();
+    box.setWindowTitle(title.isEmpty() ? QApplication::applicationName() : title);
+    switch (kind) {
+    case MsgKind::Information: box.setIcon(QMessageBox::Information); break;
+    case MsgKind::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MsgKind::Error: box.setIcon(QMessageBox::Critical); break;
+    case MsgKind::Question: box.setIcon(QMessageBox::Question); break;
+    }
+    // The texts use CR and LF as their own line breaks; a lone CR breaks too.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    box.setText(shown);
+
+    struct Map { PromptButton ours; QMessageBox::StandardButton theirs; };
+    const Map map[] = {{BtnOk, QMessageBox::Ok}, {BtnYes, QMessageBox::Yes}, {BtnNo, QMessageBox::No},
+                       {BtnCancel, QMessageBox::Cancel}};
+    QMessageBox::StandardButtons standard;
+    for (const Map &m : map)
+        if (buttons & m.ours)
+            standard |= m.theirs;
+    if (!standard)
+        standard = QMessageBox::Ok;
+    box.setStandardButtons(standard);
+    for (const Map &m : map)
+        if (QAbstractButton *b = box.button(m.theirs))
+            b->setText(m.ours == BtnOk ? QStringLiteral("OK")
+                       : m.ours == BtnYes ? QStringLiteral("&Да")
+                       : m.ours == BtnNo ? QStringLiteral("&Нет")
+                                         : QStringLiteral("Отмена"));
+    if (buttons & BtnCancel)
+        box.setEscapeButton(QMessageBox::Cancel);
+    const int result = box.exec();
+    for (const Map &m : map)
+        if (result == m.theirs)
+            return m.ours;
+    return (buttons & BtnCancel) ? BtnCancel : BtnOk;
+}
+
+bool WidgetPrompt::input(const QString &caption, const QString &label, QString &value)
+{
+    if (Unattended())
+        return false;
+    bool ok = false;
+    const QString entered = QInputDialog::getText(m_parent, caption, label, QLineEdit::Normal, value, &ok);
+    if (!ok)
+        return false;
+    value = entered;
+    return true;
+}
+
+int WidgetPrompt::runModal(QObject *, const std::function<int()> &exec)
+{
+    if (Unattended())
+        return 0;
+    return exec ? exec() : 0;
+}
+
+void WidgetPrompt::beep()
+{
+    QApplication::beep();
+}

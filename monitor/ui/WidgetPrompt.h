@@ -1,0 +1,29 @@
+#pragma once
+// The prompt of the running program: message boxes with the kind's icon and
+// exactly the buttons asked for, input boxes, and modal dialogs run by their
+// own exec.
+//
+// A run nobody can see (Qt's offscreen platform, or RUVO_UNATTENDED=1 in the
+// environment) has no operator to answer: messages then go to standard error
+// and are answered with Cancel where offered, else OK; inputs and dialogs
+// are cancelled.
+
+#include "core/Prompt.h"
+
+class QWidget;
+
+class WidgetPrompt final : public IPrompt {
+public:
+    explicit WidgetPrompt(QWidget *parent = nullptr) : m_parent(parent) {}
+    void setParent(QWidget *parent) { m_parent = parent; }
+
+    int message(MsgKind kind, const QString &text, int buttons) override;
+    bool input(const QString &caption, const QString &label, QString &value) override;
+    int runModal(QObject *dialog, const std::function<int()> &exec) override;
+    void beep() override;
+
+    static bool Unattended();
+
+private:
+    QWidget *m_parent = nullptr;
+};

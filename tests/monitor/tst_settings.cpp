@@ -1,0 +1,288 @@
+// The settings file and the values kept in it: defaults for a missing or
+// damaged file, the file's byte form, the round trip of every key, the list
+// sections, and the only-new boundary rule at start.
+
+#include "core/TextCode.h"
+#include "monitor/core/IniFile.h"
+#include "monitor/core/Settings.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <stdexcept>
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void missingFileGivesDefaults();
+    void damagedFileGivesDefaults();
+    void needSyncFlagIsTrueOnlyForOne();
+    void fileIsWindows1251WithCrLf();
+    void everyKeyRoundTrips();
+    void listsKeepCountAndItems();
+    void emptiedListComesBackDesigned();
+    void placementRejectsBrokenValues();
+    void onlyNewBoundaryAtStart();
+    void fileLivesInConfigDirectory();
+};
+
+void TestSettings::missingFileGivesDefaults()
+{
+    QTemporaryDir dir;
+    TIniFile ini(dir.filePath(QStringLiteral("RUVO.INI")));
+    QVERIFY(ini.sections().isEmpty());
+    FaceStoredValues v;
+    ReadFaceValues(ini, v);
+    QCOMPARE(v.PingDelayMS, 300);
+    QCOMPARE(v.SendDelayMS, 2000);
+    QCOMPARE(v.BaseRequestCount, 3);
+    QCOMPARE(v.LastReadedIndex, 0);
+    QCOMPARE(v.LastCheckedIndex, 0);
+    QCOMPARE(v.MaxCardsIndex, 0);
+    QCOMPARE(v.INeedSynhroFIO, false);
+    QCOMPARE(v.FixedReceiveWindow, false);
+    RS232StoredValues r;
+    r.PortName = QStringLiteral("/dev/ttyS0");
+    ReadRS232Values(ini, r);
+    QCOMPARE(r.PortName, QStringLiteral("/dev/ttyS0"));
+    QCOMPARE(r.ComPortItemIndex, 0);
+    QCOMPARE(r.UseThread, false);
+    FormPlacement p;
+    QVERIFY(!ReadPlacement(ini, SectionFace, p));
+}
+
+void TestSettings::damagedFileGivesDefaults()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray junk("PingDelayMS=5\r\n");  // before any section: belongs to none
+    junk += QByteArray("\x00\xFF\xFE garbage \x01\x02", 16);
+    junk += "\r\n[TFace\r\nSendDelayMS=7\r\n";  // broken header: its lines are skipped
+    junk += "[TFace]\r\nPingDelayMS=abc\r\nBaseRequestCount=\r\n=12\r\nno equals sign\r\n";
+    junk += "LastReadedIndex=  41 \r\nINeedSynhroFIO=yes\r\n";
+    junk += "[TRS232]\r\nCB_ComPort_ItemIndex=99\r\nCB_UseThread_Checked=perhaps\r\n";
+    junk += "[TFace.List]\r\nCount=2000000000\r\nItem0=a\r\n";
+    f.write(junk);
+    f.close();
+
+    TIniFile ini(path);
+    FaceStoredValues v;
+    ReadFaceValues(ini, v);
+    QCOMPARE(v.PingDelayMS, 300);
+    QCOMPARE(v.SendDelayMS, 2000);
+    QCOMPARE(v.BaseRequestCount, 3);
+    QCOMPARE(v.LastReadedIndex, 41);  // a readable key in a damaged file still counts
+    QCOMPARE(v.INeedSynhroFIO, false);
+    RS232StoredValues r;
+    ReadRS232Values(ini, r);
+    QCOMPARE(r.ComPortItemIndex, 0);
+    QCOMPARE(r.UseThread, false);
+    // A damaged count yields no more lines than are stored.
+    QStringList lines{QStringLiteral("designed")};
+    QVERIFY(ini.readList(QStringLiteral("TFace"), QStringLiteral("List"), lines));
+    QCOMPARE(lines, QStringList{QStringLiteral("a")});
+}
+
+void TestSettings::needSyncFlagIsTrueOnlyForOne()
+{
+    TIniFile ini;
+    FaceStoredValues v;
+    for (const char *text : {"2", "-1", "True", "0"}) {
+        ini.writeString(SectionFace, QStringLiteral("INeedSynhroFIO"), QString::fromLatin1(text));
+        v.INeedSynhroFIO = true;
+        ReadFaceValues(ini, v);
+        QVERIFY2(!v.INeedSynhroFIO, text);
+    }
+    ini.writeString(SectionFace, QStringLiteral("INeedSynhroFIO"), QStringLiteral("1"));
+    ReadFaceValues(ini, v);
+    QVERIFY(v.INeedSynhroFIO);
+}
+
+void TestSettings::fileIsWindows1251WithCrLf()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
+    TIniFile ini(path);
+    ini.writeString(QStringLiteral("TMeasureFiltr"), QStringLiteral("Caption"), QStringLiteral("Записи"));
+    ini.writeInteger(SectionFace, QStringLiteral("PingDelayMS"), 300);
+    QVERIFY(ini.save());
+
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    QVERIFY(bytes.startsWith("[TMeasureFiltr]\r\nCaption=\xC7\xE0\xEF\xE8\xF1\xE8\r\n"));
+    QVERIFY(bytes.contains("\r\n[TFace]\r\nPingDelayMS=300\r\n"));
+    QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));  // every line ends in CR LF
+}
+
+void TestSettings::everyKeyRoundTrips()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
+    FaceStoredValues v;
+    v.LastReadedIndex = 1234;
+    v.LastCheckedIndex = 1200;
+    v.MaxCardsIndex = 77;
+    v.PingDelayMS = 450;
+    v.SendDelayMS = 2500;
+    v.BaseRequestCount = 0;
+    v.INeedSynhroFIO = true;
+    v.FixedReceiveWindow = true;
+    FormPlacement p;
+    p.Flags = 2;
+    p.ShowCmd = 3;
+    p.PixelsPerInch = 120;
+    p.MinMaxPos[0] = -1; p.MinMaxPos[1] = -1; p.MinMaxPos[2] = -8; p.MinMaxPos[3] = -8;
+    p.NormPos[0] = 112; p.NormPos[1] = 94; p.NormPos[2] = 912; p.NormPos[3] = 674;
+    p.Visible = 1;
+    FormPlacement q;
+    q.NormPos[0] = 10; q.NormPos[1] = 20; q.NormPos[2] = 310; q.NormPos[3] = 220;
+    q.ActiveControl = QStringLiteral("CB_ComPort");
+    RS232StoredValues r;
+    r.PortName = QStringLiteral("/tmp/порт/ttyRUVO");
+    r.ComPortItemIndex = -1;
+    r.UseThread = true;
+    {
+        TIniFile ini(path);
+        WritePlacement(ini, SectionFace, p);
+        WriteFaceValues(ini, v);
+        WritePlacement(ini, SectionRS232, q, true);
+        WriteRS232Values(ini, r);
+        QVERIFY(ini.save());
+    }
+    TIniFile ini(path);
+    QCOMPARE(ini.readString(SectionFace, QStringLiteral("NormPos")), QStringLiteral("112,94,912,674"));
+    QCOMPARE(ini.readString(SectionRS232, QStringLiteral("CB_UseThread_Checked")), QStringLiteral("True"));
+    QCOMPARE(ini.readString(SectionFace, QStringLiteral("INeedSynhroFIO")), QStringLiteral("1"));
+    QCOMPARE(ini.keys(SectionFace),
+             (QStringList{"FormVersion", "Flags", "ShowCmd", "PixelsPerInch", "MinMaxPos", "NormPos", "Visible",
+                          "LastReadedIndex", "LastCheckedIndex", "MaxCardsIndex", "PingDelayMS",
+                          "FixedReceiveWindow", "SendDelayMS", "BaseRequestCount", "INeedSynhroFIO"}));
+    FaceStoredValues v2;
+    ReadFaceValues(ini, v2);
+    QCOMPARE(v2.LastReadedIndex, 1234);
+    QCOMPARE(v2.LastCheckedIndex, 1200);
+    QCOMPARE(v2.MaxCardsIndex, 77);
+    QCOMPARE(v2.PingDelayMS, 450);
+    QCOMPARE(v2.SendDelayMS, 2500);
+    QCOMPARE(v2.BaseRequestCount, 0);
+    QCOMPARE(v2.INeedSynhroFIO, true);
+    QCOMPARE(v2.FixedReceiveWindow, true);
+    FormPlacement p2;
+    QVERIFY(ReadPlacement(ini, SectionFace, p2));
+    QCOMPARE(p2.Flags, 2);
+    QVERIFY(p2.maximised());
+    QCOMPARE(p2.PixelsPerInch, 120);
+    QCOMPARE(p2.MinMaxPos[2], -8);
+    QCOMPARE(p2.width(), 800);
+    QCOMPARE(p2.height(), 580);
+    QCOMPARE(p2.Visible, 1);
+    FormPlacement q2;
+    QVERIFY(ReadPlacement(ini, SectionRS232, q2, true));
+    QCOMPARE(q2.ActiveControl, QStringLiteral("CB_ComPort"));
+    RS232StoredValues r2;
+    ReadRS232Values(ini, r2);
+    QCOMPARE(r2.PortName, r.PortName);
+    QCOMPARE(r2.ComPortItemIndex, -1);
+    QCOMPARE(r2.UseThread, true);
+    // Section and key names compare without regard to case, as the file format expects.
+    QCOMPARE(ini.readInteger(QStringLiteral("tface"), QStringLiteral("pingdelayms"), 0), 450);
+}
+
+void TestSettings::listsKeepCountAndItems()
+{
+    TIniFile ini;
+    const QStringList filters{QStringLiteral("Записи с начала месяца=DateTime>={Начало месяца}"),
+                              QStringLiteral("С пометкой пользователя=Check")};
+    ini.writeList(QStringLiteral("TMeasureFiltr"), QStringLiteral("VLE_Filters_Strings"), filters);
+    const QString sec = QStringLiteral("TMeasureFiltr.VLE_Filters_Strings");
+    QCOMPARE(ini.readInteger(sec, QStringLiteral("Count"), 0), 2);
+    QCOMPARE(ini.readString(sec, QStringLiteral("Item1")), filters[1]);
+    // A shorter list replaces the longer one entirely.
+    ini.writeList(QStringLiteral("TMeasureFiltr"), QStringLiteral("VLE_Filters_Strings"), {QStringLiteral("x=Dose>1")});
+    QVERIFY(!ini.valueExists(sec, QStringLiteral("Item1")));
+    TIniFile copy;
+    copy.fromBytes(ini.toBytes());
+    QStringList lines;
+    QVERIFY(copy.readList(QStringLiteral("TMeasureFiltr"), QStringLiteral("VLE_Filters_Strings"), lines));
+    QCOMPARE(lines, QStringList{QStringLiteral("x=Dose>1")});
+}
+
+void TestSettings::emptiedListComesBackDesigned()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
+    {
+        TIniFile ini(path);
+        ini.writeList(QStringLiteral("TFiltrRecordDetail"), QStringLiteral("ComboBox1_Items"), {QStringLiteral("a")});
+        QVERIFY(ini.save());
+    }
+    {
+        TIniFile ini(path);
+        ini.writeList(QStringLiteral("TFiltrRecordDetail"), QStringLiteral("ComboBox1_Items"), {});
+        QVERIFY(ini.save());
+    }
+    TIniFile ini(path);
+    QVERIFY(!ini.sectionExists(QStringLiteral("TFiltrRecordDetail.ComboBox1_Items")));
+    const QStringList designed{QStringLiteral("Дата"), QStringLiteral("Доза, мкЗв")};
+    QStringList lines = designed;
+    QVERIFY(!ini.readList(QStringLiteral("TFiltrRecordDetail"), QStringLiteral("ComboBox1_Items"), lines));
+    QCOMPARE(lines, designed);
+}
+
+void TestSettings::placementRejectsBrokenValues()
+{
+    TIniFile ini;
+    FormPlacement p;
+    ini.writeString(SectionFace, QStringLiteral("NormPos"), QStringLiteral("1,2,3"));
+    QVERIFY(!ReadPlacement(ini, SectionFace, p));
+    ini.writeString(SectionFace, QStringLiteral("NormPos"), QStringLiteral("100,100,50,300"));
+    QVERIFY(!ReadPlacement(ini, SectionFace, p));  // no width
+    ini.writeString(SectionFace, QStringLiteral("NormPos"), QStringLiteral("100,100,500,x"));
+    QVERIFY(!ReadPlacement(ini, SectionFace, p));
+    ini.writeString(SectionFace, QStringLiteral("NormPos"), QStringLiteral("100,100,500,300"));
+    ini.writeString(SectionFace, QStringLiteral("FormVersion"), QStringLiteral("-1"));
+    QVERIFY(!ReadPlacement(ini, SectionFace, p));
+    ini.writeString(SectionFace, QStringLiteral("FormVersion"), QStringLiteral("0"));
+    QVERIFY(ReadPlacement(ini, SectionFace, p));
+    QCOMPARE(p.width(), 400);
+}
+
+void TestSettings::onlyNewBoundaryAtStart()
+{
+    const QDate today(2026, 12, 9);
+    const QDateTime todayMorning(today, QTime(0, 0, 0));
+    const QDateTime yesterdayEvening(today.addDays(-1), QTime(23, 59, 59, 999));
+    auto rowWith = [](const QDateTime &t) {
+        return [t](int index) -> std::optional<QDateTime> {
+            if (index != 57)
+                return std::nullopt;
+            return t;
+        };
+    };
+    QCOMPARE(SettleOnlyNewBoundary(57, 90, rowWith(todayMorning), today), 57);      // read today: kept
+    QCOMPARE(SettleOnlyNewBoundary(57, 90, rowWith(yesterdayEvening), today), 90);  // yesterday: all old
+    QCOMPARE(SettleOnlyNewBoundary(58, 90, rowWith(todayMorning), today), 90);      // no such row
+    QCOMPARE(SettleOnlyNewBoundary(57, 90, rowWith(QDateTime()), today), 90);       // blank time
+    auto failing = [](int) -> std::optional<QDateTime> { throw std::runtime_error("table closed"); };
+    QCOMPARE(SettleOnlyNewBoundary(57, 90, failing, today), 90);
+}
+
+void TestSettings::fileLivesInConfigDirectory()
+{
+    QTemporaryDir dir;
+    const QByteArray old = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    const QString path = SettingsFilePath(QStringLiteral("/opt/ruvo/bin/RUVO"));
+    if (old.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", old);
+    QCOMPARE(path, dir.path() + QStringLiteral("/RUVO.INI"));
+    QCOMPARE(SettingsFileName(QStringLiteral("C:/W/P/RUVO/ruvo.exe")), QStringLiteral("ruvo.INI"));
+}
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
