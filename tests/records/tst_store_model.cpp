@@ -1,0 +1,250 @@
+// The lazy grid model over a large table: rows at the start, middle and end
+// without reading the rest, pages that join up whichever way they were
+// fetched, and a model that follows the table's changes and current row.
+
+#include "StoreFixture.h"
+#include "ScriptedPrompt.h"
+
+#include "records/TTableModel.h"
+#include "records/UDM.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+constexpr int kRows = 60000;
+const QStringList kGridColumns{QStringLiteral("DateTime"), QStringLiteral("ID"), QStringLiteral("Name"),
+                               QStringLiteral("FIO"), QStringLiteral("Dose")};
+
+QString cell(const TTableModel &m, int row, int column, int role = Qt::DisplayRole)
+{
+    return m.data(m.index(row, column), role).toString();
+}
+
+} // namespace
+
+class TestStoreModel : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void rowsAtStartMiddleAndEndWithoutReadingTheRest();
+    void pagesJoinUpWhicheverWayTheyAreFetched();
+    void followsFilterAppendEditDelete();
+    void currentRowMovesWithTheTable();
+    void headersAndRoles();
+
+private:
+    std::unique_ptr<StoreDir> m_dir;
+    std::unique_ptr<ScriptedPrompt> m_prompt;
+    std::unique_ptr<TDM> m_dm;
+};
+
+void TestStoreModel::initTestCase()
+{
+    m_dir = std::make_unique<StoreDir>();
+    m_prompt = std::make_unique<ScriptedPrompt>();
+    m_dm = m_dir->start();
+    FillMeasures(*m_dm, kRows);
+}
+
+void TestStoreModel::cleanupTestCase()
+{
+    m_dm.reset();
+    m_prompt.reset();
+    m_dir.reset();
+}
+
+void TestStoreModel::init()
+{
+    TTable &t = m_dm->Measures;
+    t.SetFiltered(false);
+    t.SetFilter(QString());
+    t.SetIndexFieldNames(QString());
+}
+
+void TestStoreModel::rowsAtStartMiddleAndEndWithoutReadingTheRest()
+{
+    TTableModel model(&m_dm->Measures, kGridColumns);
+    QCOMPARE(model.rowCount(), kRows);
+    QCOMPARE(model.columnCount(), 5);
+    for (int row : {0, 1, kRows / 2, kRows / 2 + 1, kRows - 2, kRows - 1}) {
+        QCOMPARE(cell(model, row, 0), GeneratedTime(row).toString(QStringLiteral("dd.MM.yy HH:mm")));
+        QCOMPARE(cell(model, row, 1), QString::number(row % 50));
+        QCOMPARE(cell(model, row, 2).toLower(), QStringLiteral("метка%1").arg(row % 97));
+        QCOMPARE(cell(model, row, 4), QString::number((row % 1000) / 10.0, 'f', 3));
+        QCOMPARE(model.keyOfRow(row).toInt(), row + 1);
+    }
+    // One page each for the start, the middle and the end.
+    QCOMPARE(model.pagesFetched(), 3);
+    QVERIFY(model.cachedPages() * model.pageSize() < kRows / 50);
+    QVERIFY(!model.data(model.index(kRows, 0)).isValid());
+}
+
+void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
+{
+    // Sorted by a text with duplicates in mixed letter case and by a number,
+    // one model walks forwards page after page, another backwards from the
+    // end, a third jumps straight into the middle: all three agree row for
+    // row, and the order holds across every page boundary.
+    for (const QString &sort : {QStringLiteral("Name"), QStringLiteral("Dose"), QStringLiteral("DateTime")}) {
+        m_dm->Measures.SetIndexFieldNames(sort);
+        m_dm->Measures.SetFilter(QStringLiteral("ID<20"));
+        m_dm->Measures.SetFiltered(true);
+        TTableModel forward(&m_dm->Measures, {sort});
+        TTableModel backward(&m_dm->Measures, {sort});
+        TTableModel jump(&m_dm->Measures, {sort});
+        for (TTableModel *m : {&forward, &backward, &jump})
+            m->setPageSize(97);
+        const int n = forward.rowCount();
+        QCOMPARE(n, kRows / 50 * 20);
+        const int from = n / 2 - 150;
+        const int to = n / 2 + 150;
+        QVector<QVariant> keysForward(n);
+        for (int r = 0; r < to; ++r)
+            keysForward[r] = forward.keyOfRow(r);
+        for (int r = n - 1; r >= from; --r) {
+            const QVariant key = backward.keyOfRow(r);
+            QVERIFY(!key.isNull());
+            if (r < to)
+                QCOMPARE(key, keysForward[r]);
+        }
+        for (int r = from; r < to; ++r) {
+            QCOMPARE(jump.keyOfRow(r), keysForward[r]);
+            QCOMPARE(backward.keyOfRow(r), keysForward[r]);
+        }
+        for (int r = 1; r < to; ++r) {
+            const QVariant a = forward.data(forward.index(r - 1, 0), Qt::EditRole);
+            const QVariant b = forward.data(forward.index(r, 0), Qt::EditRole);
+            bool ordered = false;
+            if (sort == QLatin1String("Name")) {
+                const int c = QString::compare(a.toString(), b.toString(), Qt::CaseInsensitive);
+                ordered = c < 0 || (c == 0 && keysForward[r - 1].toInt() < keysForward[r].toInt());
+            } else if (sort == QLatin1String("Dose")) {
+                ordered = a.toDouble() < b.toDouble()
+                          || (a.toDouble() == b.toDouble() && keysForward[r - 1].toInt() < keysForward[r].toInt());
+            } else {
+                ordered = a.toDateTime() < b.toDateTime();
+            }
+            QVERIFY2(ordered, qPrintable(QStringLiteral("%1: rows %2 and %3").arg(sort).arg(r - 1).arg(r)));
+        }
+        // The middle cost one counted jump and then key ranges.
+        QVERIFY(jump.pagesFetched() <= 5);
+    }
+}
+
+void TestStoreModel::followsFilterAppendEditDelete()
+{
+    TTable &t = m_dm->Measures;
+    TTableModel model(&t, kGridColumns);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QCOMPARE(model.rowCount(), kRows);
+
+    t.SetFilter(QStringLiteral("Dose>50"));
+    t.SetFiltered(true);
+    QVERIFY(resets.count() >= 1);
+    QCOMPARE(model.rowCount(), kRows / 1000 * 499);
+    QCOMPARE(cell(model, 0, 4), QStringLiteral("50.100"));
+
+    // A new row that passes the filter adds a row; one that does not, none.
+    t.Append();
+    t.SetFieldValue(QStringLiteral("Dose"), 77.0);
+    t.SetFieldValue(QStringLiteral("Name"), QStringLiteral("новая"));
+    t.Post();
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(model.rowCount(), kRows / 1000 * 499 + 1);
+    QCOMPARE(cell(model, model.rowCount() - 1, 2), QStringLiteral("новая"));
+    t.Append();
+    t.SetFieldValue(QStringLiteral("Dose"), 1.0);
+    t.Post();
+    QCOMPARE(model.rowCount(), kRows / 1000 * 499 + 1);
+
+    // An edit that takes a row out of the filter removes a row.
+    QVERIFY(t.Locate(QStringLiteral("Name"), QStringLiteral("новая")));
+    t.Edit();
+    t.SetFieldValue(QStringLiteral("Dose"), 2.0);
+    t.Post();
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(model.rowCount(), kRows / 1000 * 499);
+    t.Edit();
+    t.SetFieldValue(QStringLiteral("Dose"), 99.0);
+    t.Post();
+    QCOMPARE(model.rowCount(), kRows / 1000 * 499 + 1);
+    QCOMPARE(cell(model, model.rowCount() - 1, 4), QStringLiteral("99.000"));
+
+    t.Delete();
+    QCOMPARE(model.rowCount(), kRows / 1000 * 499);
+    t.SetFiltered(false);
+    QCOMPARE(model.rowCount(), kRows + 1);
+    t.Last();
+    t.Delete();
+    QCOMPARE(model.rowCount(), kRows);
+}
+
+void TestStoreModel::currentRowMovesWithTheTable()
+{
+    TTable &t = m_dm->Measures;
+    t.SetIndexFieldNames(QStringLiteral("Name"));
+    TTableModel model(&t, kGridColumns);
+    QSignalSpy moved(&model, &TTableModel::currentRowChanged);
+
+    // The grid moves the table.
+    const int row = kRows / 3;
+    model.setCurrentRow(row);
+    QCOMPARE(t.GetBookmark(), model.keyOfRow(row));
+    QCOMPARE(cell(model, row, 2), t.AsString(QStringLiteral("Name")));
+    QCOMPARE(model.rowOfCurrent(), row);
+
+    // The table moves the grid: many moves in a row are told once, after the
+    // loop, with the row found even where no page was read.
+    t.First();
+    for (int i = 0; i < 10; ++i)
+        t.Next();
+    t.Last();
+    QVERIFY(moved.wait(2000));
+    QCOMPARE(moved.count(), 1);
+    QCOMPARE(moved.first().first().toInt(), kRows - 1);
+    QVERIFY(t.Locate(QStringLiteral("Index"), kRows / 2));
+    QVERIFY(moved.wait(2000));
+    const int at = moved.last().first().toInt();
+    QCOMPARE(model.keyOfRow(at).toInt(), kRows / 2);
+
+    // A row the filter hides has no place in the grid.
+    t.SetFilter(QStringLiteral("ID=1"));
+    t.SetFiltered(true);
+    QVERIFY(t.FindKey(3));
+    QCOMPARE(model.rowOfCurrent(), -1);
+}
+
+void TestStoreModel::headersAndRoles()
+{
+    TTableModel model(&m_dm->Measures, kGridColumns);
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Дата"));
+    QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("№"));
+    QCOMPARE(model.headerData(4, Qt::Horizontal).toString(), QStringLiteral("Доза, мкЗв"));
+    model.setColumnTitle(3, QStringLiteral("ФИО (по журналу)"));
+    QCOMPARE(model.headerData(3, Qt::Horizontal).toString(), QStringLiteral("ФИО (по журналу)"));
+    QCOMPARE(model.columnOfField(QStringLiteral("dose")), 4);
+    QCOMPARE(model.data(model.index(5, 0), Qt::EditRole).toDateTime(), GeneratedTime(5));
+    QCOMPARE(model.data(model.index(5, 4), Qt::EditRole).toDouble(), 0.5);
+    QCOMPARE(model.data(model.index(5, 0), TTableModel::KeyRole).toInt(), 6);
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, TTableModel(&m_dm->Measures, {QStringLiteral("Nope")}));
+
+    TTableModel cards(&m_dm->DBCards);
+    QCOMPARE(cards.columnCount(), 11);
+    QCOMPARE(cards.headerData(3, Qt::Horizontal).toString(), QStringLiteral("Метка"));
+    QCOMPARE(cards.rowCount(), 0);
+    m_dm->DBCards.Append();
+    m_dm->DBCards.SetFieldValue(QStringLiteral("isMale"), true);
+    m_dm->DBCards.Post();
+    QCOMPARE(cards.rowCount(), 1);
+    QCOMPARE(cell(cards, 0, 5), QStringLiteral("М"));
+}
+
+QTEST_GUILESS_MAIN(TestStoreModel)
+#include "tst_store_model.moc"
