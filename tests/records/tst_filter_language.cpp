@@ -286,9 +286,9 @@ void TestFilterLanguage::rejects_data()
     QTest::newRow("bad number") << "Dose>1.2.3" << "Некорректное число \"1.2.3\" в позиции 6" << 6;
     QTest::newRow("keyword as value") << "Dose>AND" << "Ожидалось значение вместо \"AND\" в позиции 6" << 6;
     QTest::newRow("deep nesting") << QString(100, QLatin1Char('(')) + "Check" + QString(100, QLatin1Char(')'))
-                                  << "Слишком глубокая вложенность в позиции 17" << 17;
+                                  << "Слишком глубокая вложенность в позиции 9" << 9;
     QTest::newRow("NOT chain") << QStringLiteral("NOT ").repeated(50) + "Check"
-                               << "Слишком глубокая вложенность в позиции 65" << 65;
+                               << "Слишком глубокая вложенность в позиции 33" << 33;
     QString longChain = QStringLiteral("Dose");
     for (int i = 0; i < 300; ++i)
         longChain += QStringLiteral("+1");
