@@ -834,6 +834,13 @@ CompiledFilter CompileFilter(const QString &text, const QList<FilterField> &fiel
     return emitter.result();
 }
 
+QString QuoteFilterText(const QString &value)
+{
+    QString inner = value;
+    inner.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + inner + QLatin1Char('\'');
+}
+
 QList<FilterField> MeasuresFilterFields()
 {
     using T = FilterFieldType;

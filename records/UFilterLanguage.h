@@ -88,6 +88,11 @@ private:
 // Compiles a filter text against the fields of one table; raises EFilterError.
 CompiledFilter CompileFilter(const QString &text, const QList<FilterField> &fields);
 
+// A value as a quoted text constant of the language: in single quotes, with
+// every quote inside doubled ("O'Brien" gives 'O''Brien'). For building a
+// filter text from a value the operator typed or a field shows.
+QString QuoteFilterText(const QString &value);
+
 // The field lists of the four tables, in field order, with their display
 // labels: the filter language's view of the database schema.
 QList<FilterField> MeasuresFilterFields();

@@ -321,6 +321,13 @@ void TestFilterLanguage::operatorTextNeverReachesSql()
     QVERIFY(c.sqlWhere.contains(QLatin1String("\"Check\"")));
     QCOMPARE(c.params, (QVariantList{QStringLiteral("Robert') OR 1=1; --"), qlonglong(7)}));
     QCOMPARE(c.sqlWhere.count(QLatin1Char('?')), c.params.size());
+
+    // A value quoted for a filter text comes back exactly.
+    const QString quoted = QuoteFilterText(QStringLiteral("O'Brien"));
+    QCOMPARE(quoted, QStringLiteral("'O''Brien'"));
+    QCOMPARE(run(QStringLiteral("Measures"), QStringLiteral("Name>=") + quoted + QStringLiteral(" AND Name<=") + quoted,
+                 MeasuresFilterFields()),
+             Rows{3});
 }
 
 void TestFilterLanguage::emptyTextIsNoRestriction()
