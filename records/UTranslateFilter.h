@@ -18,8 +18,10 @@
 #include <QString>
 #include <QStringList>
 
-// Expands the macros, the word operators and the display labels of
-// measuresFields (in field order, so "№ Записи" goes before "№").
+// Expands the macros, then the word operators and the display labels of
+// measuresFields (in field order, so "№ Записи" goes before "№"). Word
+// operators and labels inside quoted texts are left as written, so that
+// Name='№ 5' still looks for "№ 5".
 // now gives the date-time macros ("dd.MM.yyyy HH:mm:ss" in single quotes,
 // the time left out at exactly midnight; dates "dd.MM.yyyy"),
 // lastResponderAddress replaces {TARN Сейчас}.
