@@ -100,6 +100,8 @@ bool SimServer::start()
         return true;
     if (!pty.open(&error))
         return false;
+    m_buffer.clear();
+    m_pending.clear();
     stopping = false;
     running = true;
     thread = std::thread([this] { run(); });
@@ -250,10 +252,9 @@ void SimServer::serve(const QByteArray &request, Clock::time_point arrivedFrom)
             }
         }
     }
-    if (out.isEmpty()) {
-        served.notify_all();
+    served.notify_all(); // the request is counted
+    if (out.isEmpty())
         return;
-    }
 
     const auto perByte = std::chrono::duration_cast<Clock::duration>(
         std::chrono::nanoseconds(10LL * 1000000000LL / qMax(1, rate)));
