@@ -146,6 +146,46 @@ void TestReaderSim::requestsAnsweredAndIgnored()
     QCOMPARE(quint8(m.handle(shortWrite)[14]), quint8(1));
     QCOMPARE(m.handle(request(8, 1, QByteArray::fromHex("F7FF0100000000"))).size(), 14);
 
+    // Where the values sit in the replies, byte by byte.
+    m.setAddress(0x010203);
+    const QDateTime when(QDate(2026, 12, 8), QTime(14, 30));
+    m.addRecord(when, 0x123456, QStringLiteral("Иванов"), 1.0);
+    m.setRecordCount(0x0102);
+    SimDosimeter d;
+    d.number = 0xABCDEF;
+    d.accumulation = true;
+    d.setA(1.5);
+    d.b = 0x8001;
+    m.setDosimeter(d);
+    QByteArray r = m.handle(config);
+    QCOMPARE(r.mid(32, 4), QByteArray::fromHex("0102" "10" "00")); // count (high first), status, status 2
+    QCOMPARE(r.at(36), '\0');                                        // no mode switching
+    r = m.handle(request(6, 1, ArchiveRecordRequestBody(1)));
+    QCOMPARE(r.size(), 52);
+    QCOMPARE(r.mid(16, 8), QByteArray::fromHex("3014081226" "123456"));
+    QCOMPARE(r.mid(24, 16), QByteArray::fromHex("A5B361BD6FB3") + QByteArray(10, ' '));
+    QCOMPARE(r.mid(42, 2), QByteArray::fromHex("E864")); // 1 µSv: the word in sieverts, high byte first
+    r = m.handle(request(6, 1, DosimeterRegisterReadBody(0xF7)));
+    QCOMPARE(r.size(), 25);
+    QCOMPARE(r.mid(16, 4), QByteArray::fromHex("EFCDAB02"));
+    r = m.handle(request(6, 1, DosimeterRegisterReadBody(0xF2)));
+    QCOMPARE(r.mid(16, 4), QByteArray::fromHex("96000180"));
+    m.setSpectrum({0x1234, 7});
+    r = m.handle(request(6, 17, QByteArray(1, '\0')));
+    QCOMPARE(r.size(), 220);
+    QCOMPARE(r.mid(16, 4), QByteArray::fromHex("34120700"));
+    SimSpectrumHeader sh;
+    sh.doseWord = 0x0864;
+    sh.doseCounts = 0x01020304;
+    sh.maxChannel = 661;
+    m.setSpectrumHeader(sh);
+    r = m.handle(request(6, 125, QByteArray(1, char(4))));
+    QCOMPARE(r.size(), 37);
+    QCOMPARE(r.mid(21, 6), QByteArray::fromHex("6408" "04030201"));
+    QCOMPARE(r.mid(29, 2), QByteArray::fromHex("9502"));
+    m.setModeSwitching(true);
+    QVERIFY(m.handle(config).at(36) != '\0');
+
     // Busy: everything but the presence check refused with code 5.
     m.setBusy(true);
     QCOMPARE(quint8(m.handle(config)[14]), quint8(5));
