@@ -239,7 +239,7 @@ bool TIniFile::readList(const QString &section, const QString &key, QStringList 
     if (count <= 0)
         return false;
     // A damaged count never makes more lines than the section holds keys.
-    const int limit = int(keys(name).size());
+    const int limit = int(keys(name).size()) - 1;  // every key but "Count"
     QStringList out;
     for (int i = 0; i < count && i < limit; ++i)
         out << readString(name, QStringLiteral("Item") + QString::number(i));

@@ -1,0 +1,375 @@
+// The records view logic over a real Measures table: only-new, the quick
+// filters and their combination, the labels built from the rows shown, the
+// journal-name switch, title-click sorting, and the test rewind commands.
+
+#include "ViewFixture.h"
+
+#include "core/AppState.h"
+#include "monitor/core/RecordsView.h"
+#include "records/UDM.h"
+
+#include <QtTest>
+
+namespace {
+
+// An asker that answers with a fixed value and records the question.
+struct Asker {
+    QString answer;
+    bool cancel = false;
+    QStringList asked;
+    std::function<void()> onAsk;
+    TRecordsView::AskFunction fn()
+    {
+        return [this](const QString &caption, const QString &prompt, QString &value) {
+            asked << caption + QLatin1Char('|') + prompt + QLatin1Char('|') + value;
+            if (onAsk)
+                onAsk();
+            if (cancel)
+                return false;
+            value = answer;
+            return true;
+        };
+    }
+};
+
+enum { colDate = 0, colId = 1, colName = 2, colFio = 3, colDose = 4 };
+
+} // namespace
+
+class TestView : public QObject {
+    Q_OBJECT
+private slots:
+    void onlyNewShowsRowsAboveTheBoundary();
+    void minAndMaxCombineAndOneClearRemovesBoth();
+    void textAndDateValuesAreQuoted();
+    void refusedValueKeepsTheFilterInForce();
+    void quickFilterSwitchesOnlyNewOffFirst();
+    void labelsComeFromTheRowsShown();
+    void emptyTableBuildsNoLabels();
+    void namesSwitchSwapsTheColumns();
+    void titleClickSortsAndAFailedSortRebuildsIndexes();
+    void labelLayoutFillsTheGrid();
+    void rewindMovesTheDevicePosition();
+};
+
+void TestView::onlyNewShowsRowsAboveTheBoundary()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(80);
+    TRecordsView view(&db.dm.Measures);
+    view.LastCheckedIndex = 57;
+    QVERIFY(view.RebuildColumnLabels());
+
+    view.ExtOnlyNewDown = true;
+    view.ExtOnlyNewClick();
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Index>57"));
+    QVERIFY(db.dm.Measures.Filtered());
+    QCOMPARE(db.dm.Measures.RecordCount(), 23);
+    QCOMPARE(view.StatusText, QStringLiteral("Только новые"));
+    // The labels now describe the new rows only: record 58 is the earliest.
+    QCOMPARE(view.MinLabels[colDate].text, QStringLiteral("01.12.2026 08:57:00"));
+    QCOMPARE(view.MaxLabels[colDose].text, QStringLiteral("8"));
+
+    view.ExtOnlyNewDown = false;
+    view.ExtOnlyNewClick();
+    QVERIFY(!db.dm.Measures.Filtered());
+    QCOMPARE(db.dm.Measures.RecordCount(), 80);
+    QCOMPARE(view.StatusText, QString());
+    QCOMPARE(view.MinLabels[colDate].text, QStringLiteral("01.12.2026 08:00:00"));
+}
+
+void TestView::minAndMaxCombineAndOneClearRemovesBoth()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(40);  // doses 0.1 .. 4.0
+    TRecordsView view(&db.dm.Measures);
+    QVERIFY(view.RebuildColumnLabels());
+    const QString doseMin = view.MinLabels[colDose].text;
+    const QString doseMax = view.MaxLabels[colDose].text;
+    QCOMPARE(doseMin, QStringLiteral("0.1"));
+    QCOMPARE(doseMax, QStringLiteral("4"));
+
+    Asker ask;
+    ask.answer = QStringLiteral("0.5");
+    QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
+    QCOMPARE(ask.asked.last(), QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по минимальному значению:|0.1"));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=0.5"));
+    QVERIFY(view.ClearMinVisible);
+    QVERIFY(!view.ClearMaxVisible);
+
+    ask.answer = QStringLiteral("2");
+    QVERIFY(view.SetQuickMaxFilter(colDose, ask.fn()));
+    QCOMPARE(ask.asked.last(), QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по максимальному значению:|4"));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
+    QCOMPARE(view.StatusText, QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
+    QCOMPARE(db.dm.Measures.RecordCount(), 16);  // 0.5 .. 2.0
+    QVERIFY(view.MinLabels[colDose].active);
+    QVERIFY(view.MaxLabels[colDose].active);
+    QCOMPARE(view.MinLabels[colDose].text, QStringLiteral("0.5"));
+    QCOMPARE(view.MaxLabels[colDose].text, QStringLiteral("2"));
+    QVERIFY(view.ClearMinVisible && view.ClearMaxVisible);
+
+    // A second minimum replaces the first and keeps the maximum.
+    ask.answer = QStringLiteral("1");
+    QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Dose>=1) AND (Dose<=2)"));
+    QCOMPARE(view.MinLabels[colDose].text, QStringLiteral("1"));
+
+    view.ClearQuickFilters();
+    QVERIFY(!view.MinLabels[colDose].active);
+    QVERIFY(!view.MaxLabels[colDose].active);
+    QCOMPARE(view.MinLabels[colDose].text, doseMin);
+    QCOMPARE(view.MaxLabels[colDose].text, doseMax);
+    QCOMPARE(db.dm.Measures.Filter(), QString());
+    QCOMPARE(db.dm.Measures.RecordCount(), 40);
+    QVERIFY(!view.ClearMinVisible && !view.ClearMaxVisible);
+    QVERIFY(view.MinFilterExpr.isEmpty() && view.MaxFilterExpr.isEmpty());
+    QCOMPARE(view.StatusText, QString());  // the condition no longer applies
+}
+
+void TestView::textAndDateValuesAreQuoted()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.add(1, QDateTime(QDate(2026, 12, 1), QTime(9, 0)), 5, QStringLiteral("A"), 1);
+    db.add(2, QDateTime(QDate(2026, 12, 2), QTime(9, 0)), 6, QStringLiteral("O'Brien"), 2);
+    db.add(3, QDateTime(QDate(2026, 12, 3), QTime(9, 0)), 7, QStringLiteral("Z"), 3);
+    TRecordsView view(&db.dm.Measures);
+    QVERIFY(view.RebuildColumnLabels());
+    Asker ask;
+
+    ask.answer = QStringLiteral("A");
+    QVERIFY(view.SetQuickMinFilter(colName, ask.fn()));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Name>='A'"));
+
+    // A quote in the value stays inside the text constant.
+    ask.answer = QStringLiteral("O'Brien");
+    QVERIFY(view.SetQuickMaxFilter(colName, ask.fn()));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Name<='O''Brien') AND (Name>='A')"));
+    QCOMPARE(db.dm.Measures.RecordCount(), 2);
+
+    view.ClearQuickFilters();
+    ask.answer = QStringLiteral("02.12.2026");
+    QVERIFY(view.SetQuickMinFilter(colDate, ask.fn()));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("DateTime>='02.12.2026'"));
+    QCOMPARE(db.dm.Measures.RecordCount(), 2);
+
+    view.ClearQuickFilters();
+    ask.answer = QStringLiteral("6");
+    QVERIFY(view.SetQuickMinFilter(colId, ask.fn()));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("ID>=6"));
+}
+
+void TestView::refusedValueKeepsTheFilterInForce()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(10);
+    TRecordsView view(&db.dm.Measures);
+    QVERIFY(view.RebuildColumnLabels());
+    Asker ask;
+    ask.answer = QStringLiteral("0.5");
+    QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
+    const QString before = view.MaxLabels[colDose].text;
+
+    ask.answer = QStringLiteral("много");  // no number: the filter language refuses it
+    QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=0.5"));
+    QCOMPARE(db.dm.Measures.RecordCount(), 6);
+    QVERIFY(!view.MaxLabels[colDose].active);
+    QCOMPARE(view.MaxLabels[colDose].text, before);
+
+    ask.cancel = true;  // Cancel changes nothing at all
+    QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=0.5"));
+    QVERIFY(view.MinLabels[colDose].active);
+}
+
+void TestView::quickFilterSwitchesOnlyNewOffFirst()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(30);
+    TRecordsView view(&db.dm.Measures);
+    view.LastCheckedIndex = 20;
+    view.ExtOnlyNewDown = true;
+    view.ExtOnlyNewClick();
+    QCOMPARE(view.MinLabels[colDate].text, QStringLiteral("01.12.2026 08:20:00"));
+
+    Asker ask;
+    ask.answer = QStringLiteral("1");
+    bool modeOffWhenAsked = false;
+    QString labelWhenAsked;
+    ask.onAsk = [&] {
+        modeOffWhenAsked = !view.ExtOnlyNewDown && !db.dm.Measures.Filtered();
+        labelWhenAsked = view.MinLabels[colDate].text;
+    };
+    QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
+    QVERIFY(modeOffWhenAsked);
+    // The labels were rebuilt from the whole table before the question.
+    QCOMPARE(labelWhenAsked, QStringLiteral("01.12.2026 08:00:00"));
+    QCOMPARE(ask.asked.last().section(QLatin1Char('|'), 2), QStringLiteral("0.1"));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=1"));
+    QCOMPARE(db.dm.Measures.RecordCount(), 21);
+    QCOMPARE(view.StatusText, QStringLiteral("Dose>=1"));
+
+    // And the other way round: switching only-new on clears the quick filters.
+    view.ExtOnlyNewDown = true;
+    view.ExtOnlyNewClick();
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Index>20"));
+    QVERIFY(!view.MinLabels[colDose].active);
+    QVERIFY(view.MinFilterExpr.isEmpty());
+}
+
+void TestView::labelsComeFromTheRowsShown()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    const QDateTime t(QDate(2026, 12, 5), QTime(10, 15, 30));
+    db.add(1, t, 300, QStringLiteral("бета"), 2.5, QDateTime::currentDateTime(), QStringLiteral("Петров"));
+    db.add(2, t.addSecs(3600), 42, QStringLiteral("Альфа"), 0.25);
+    db.add(3, t.addSecs(-3600), 1000, QStringLiteral("гамма"), 12);
+    TRecordsView view(&db.dm.Measures);
+    QVERIFY(view.RebuildColumnLabels());
+    QCOMPARE(view.MinLabels.size(), 5);
+    QCOMPARE(view.MinLabels[colDate].text, QStringLiteral("05.12.2026 09:15:30"));
+    QCOMPARE(view.MaxLabels[colDate].text, QStringLiteral("05.12.2026 11:15:30"));
+    QCOMPARE(view.MinLabels[colId].text, QStringLiteral("42"));  // numbers compare as numbers
+    QCOMPARE(view.MaxLabels[colId].text, QStringLiteral("1000"));
+    QCOMPARE(view.MinLabels[colName].text, QStringLiteral("Альфа"));
+    QCOMPARE(view.MaxLabels[colName].text, QStringLiteral("гамма"));
+    QCOMPARE(view.MinLabels[colDose].text, QStringLiteral("0.25"));
+    QCOMPARE(view.MaxLabels[colDose].text, QStringLiteral("12"));
+    QVERIFY(!view.MinLabels[colFio].visible);  // the hidden name column's labels are hidden
+    // Only one row has a journal name; blanks sort first, so the minimum is empty.
+    QCOMPARE(view.MinLabels[colFio].text, QString());
+    QCOMPARE(view.MaxLabels[colFio].text, QStringLiteral("Петров"));
+
+    // The current row and the sort order stay where they were.
+    db.dm.Measures.SetIndexFieldNames(QStringLiteral("ID"));
+    QVERIFY(db.dm.Measures.Locate(QStringLiteral("RecNumber"), 2));
+    QVERIFY(view.RebuildColumnLabels());
+    QCOMPARE(db.dm.Measures.IndexFieldNames(), QStringLiteral("ID"));
+    QCOMPARE(db.dm.Measures.AsInteger(QStringLiteral("RecNumber")), 2);
+}
+
+void TestView::emptyTableBuildsNoLabels()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    TRecordsView view(&db.dm.Measures);
+    QVERIFY(!view.RebuildColumnLabels());
+    QVERIFY(!view.LabelsBuilt);
+    QCOMPARE(view.MinLabels.size(), 1);
+    QCOMPARE(view.MaxLabels.size(), 1);
+    // The layout of the labels of an empty table changes nothing and raises nothing.
+    QList<RecordsColumn> columns = view.Columns;
+    LayoutColumnLabels(columns, 600);
+    view.ClearQuickFilters();
+    QCOMPARE(view.MinLabels.size(), 1);
+}
+
+void TestView::namesSwitchSwapsTheColumns()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(3);
+    TRecordsView view(&db.dm.Measures);
+    QList<bool> asked;
+    view.AskNameSync = [&](bool down) { asked << down; };
+    view.Columns[colName].width = 250;
+
+    view.ExtNotesDown = true;
+    view.ExtNotesClick();
+    QCOMPARE(asked, QList<bool>{true});
+    QVERIFY(view.Columns[colFio].visible);
+    QVERIFY(!view.Columns[colName].visible);
+    QCOMPARE(view.Columns[colFio].width, 250);
+    QVERIFY(view.MinLabels[colFio].visible);
+    QVERIFY(!view.MinLabels[colName].visible);
+
+    view.Columns[colFio].width = 200;
+    view.ExtNotesDown = false;
+    view.ExtNotesClick();
+    QCOMPARE(asked, (QList<bool>{true, false}));
+    QVERIFY(!view.Columns[colFio].visible);
+    QVERIFY(view.Columns[colName].visible);
+    QCOMPARE(view.Columns[colName].width, 200);
+}
+
+void TestView::titleClickSortsAndAFailedSortRebuildsIndexes()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(5);
+    TRecordsView view(&db.dm.Measures);
+    QCOMPARE(view.SortFieldIndex, int(mfDateTime));
+    int rebuilds = 0;
+    view.RebuildIndexes = [&] {
+        ++rebuilds;
+        db.dm.RebuildIndexes(db.dm.Measures);
+    };
+
+    view.TitleClick(mfDose);
+    QCOMPARE(view.SortFieldIndex, int(mfDose));
+    QCOMPARE(db.dm.Measures.IndexFieldNames(), QStringLiteral("Dose"));
+    QCOMPARE(rebuilds, 0);
+
+    view.TitleClick(42);  // no such field: the sort fails
+    QCOMPARE(view.SortFieldIndex, 42);
+    QCOMPARE(db.dm.Measures.IndexFieldNames(), QString());  // natural order
+    QCOMPARE(rebuilds, 1);
+    QVERIFY(db.dm.Measures.Active());
+    QCOMPARE(db.dm.Measures.RecordCount(), 5);
+}
+
+void TestView::labelLayoutFillsTheGrid()
+{
+    QList<RecordsColumn> columns = DefaultRecordsColumns();  // 130, 92, 291, (hidden), 111
+    const QList<LabelPlace> places = LayoutColumnLabels(columns, 800, 14, 1);
+    QCOMPARE(places.size(), 5);
+    QCOMPARE(places[0].x, 14);
+    QCOMPARE(places[1].x, 14 + 131);
+    QCOMPARE(places[2].x, 14 + 131 + 93);
+    QVERIFY(!places[3].placed);
+    QCOMPARE(places[4].x, 14 + 131 + 93 + 292);
+    // The last visible column takes up the rest: 800 - (14 + 131 + 93 + 292 + 1).
+    QCOMPARE(columns[4].width, 269);
+    QCOMPARE(places[4].width, 269);
+    // A grid narrower than the columns leaves them as they are.
+    QList<RecordsColumn> wide = DefaultRecordsColumns();
+    LayoutColumnLabels(wide, 300, 14, 1);
+    QCOMPARE(wide[4].width, 111);
+}
+
+void TestView::rewindMovesTheDevicePosition()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(12);
+    TTable &dev = db.dm.Devices;
+    dev.Append();
+    dev.SetFieldValue(QStringLiteral("TarnAddress"), 0x010203);
+    dev.SetFieldValue(QStringLiteral("LastRecNumber"), 12);
+    dev.SetFieldValue(QStringLiteral("LastRecTime"), QDateTime(QDate(2026, 12, 1), QTime(8, 11)));
+    dev.Post();
+
+    int number = 12;
+    QDateTime time;
+    QCOMPARE(RewindReaderPosition(dev, db.dm.Measures, 10, number, time), QString());
+    QCOMPARE(number, 2);
+    QCOMPARE(time, QDateTime(QDate(2026, 12, 1), QTime(8, 1)));
+    QCOMPARE(dev.AsInteger(QStringLiteral("LastRecNumber")), 2);
+    QCOMPARE(dev.AsDateTime(QStringLiteral("LastRecTime")), time);
+
+    // Nothing 10 records before 2: the message names the number, nothing moves.
+    QCOMPARE(RewindReaderPosition(dev, db.dm.Measures, 10, number, time),
+             QStringLiteral("Не удалось найти запись -8"));
+    QCOMPARE(number, 2);
+    QCOMPARE(dev.AsInteger(QStringLiteral("LastRecNumber")), 2);
+}
+
+QTEST_GUILESS_MAIN(TestView)
+#include "tst_view.moc"
