@@ -13,7 +13,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -33,6 +37,7 @@ const char *const Usage =
     "  --mode-switching     the reader needs service mode for dosimeter access\n"
     "  --clock-offset S     reader clock = computer clock + S seconds\n"
     "  --link PATH          also create a symbolic link PATH to the terminal\n"
+    "  --add-every S        add one generated reading every S seconds (a live reader)\n"
     "  --exit-on-eof        end when standard input ends (otherwise keep running)\n"
     "  --help               this text\n"
     "\n"
@@ -219,6 +224,7 @@ int main(int argc, char **argv)
     QString linkPath;
     bool paced = false;
     int rate = 9600;
+    double addEvery = 0;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
@@ -267,6 +273,9 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--link")) {
             if (!value(linkPath))
                 return 2;
+        } else if (a == QLatin1String("--add-every")) {
+            if (!value(v) || (addEvery = v.toDouble(&ok), !ok) || addEvery <= 0)
+                return complain(QStringLiteral("--add-every: seconds are expected")), 2;
         } else if (a == QLatin1String("--exit-on-eof")) {
             exitOnEof = true;
         } else {
@@ -294,6 +303,20 @@ int main(int argc, char **argv)
     }
     say(sim.portPath());
 
+    // A live reader: a new reading now and then, until the end.
+    std::mutex endMutex;
+    std::condition_variable endSignal;
+    bool ending = false;
+    std::thread live;
+    if (addEvery > 0) {
+        live = std::thread([&] {
+            const auto period = std::chrono::milliseconds(qint64(addEvery * 1000.0));
+            std::unique_lock<std::mutex> lock(endMutex);
+            while (!endSignal.wait_for(lock, period, [&] { return ending; }))
+                sim.addRecords(1);
+        });
+    }
+
     bool watchInput = true;
     for (;;) {
         QByteArray line;
@@ -308,6 +331,14 @@ int main(int argc, char **argv)
         }
         if (!runCommand(sim, QString::fromUtf8(line)))
             break;
+    }
+    if (live.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(endMutex);
+            ending = true;
+        }
+        endSignal.notify_all();
+        live.join();
     }
     sim.stop();
     if (!linkPath.isEmpty() && QFileInfo(linkPath).isSymLink())

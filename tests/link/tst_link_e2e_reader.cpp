@@ -327,6 +327,21 @@ void TestReaderSim::programOptionsAndEnding()
     const QString said = QString::fromUtf8(eof.readAllStandardOutput());
     QVERIFY2(said.contains(QStringLiteral("ok newest 4")) && said.contains(QStringLiteral("records 4 (newest 4)")),
              qPrintable(said));
+
+    // --add-every: a live reader adds readings by itself.
+    QProcess live;
+    live.start(simPath, {QStringLiteral("--exit-on-eof"), QStringLiteral("--add-every"), QStringLiteral("0.05")});
+    QVERIFY(live.waitForReadyRead(5000));
+    live.readLine();
+    QTest::qWait(400);
+    live.write("status\n");
+    live.closeWriteChannel();
+    QVERIFY(live.waitForFinished(5000));
+    QCOMPARE(live.exitCode(), 0);
+    const QString liveStatus = QString::fromUtf8(live.readAllStandardOutput());
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("records (\\d+) \\(newest")).match(liveStatus);
+    QVERIFY2(m.hasMatch() && m.captured(1).toInt() >= 3, qPrintable(liveStatus));
 }
 
 QTEST_GUILESS_MAIN(TestReaderSim)
