@@ -437,9 +437,13 @@ void SyncEngine::CheckReaderClock()
 
 void SyncEngine::SetStopSynchro(bool checked)
 {
-    const bool changed = m_stopSynchro != checked;
-    m_stopSynchro = checked;
-    App().SyncState = checked ? SyncSuspended : SyncOffline;
+    bool changed = false;
+    {
+        QMutexLocker lock(&m_stateMutex);
+        changed = m_stopSynchro != checked;
+        m_stopSynchro = checked;
+        App().SyncState = checked ? SyncSuspended : SyncOffline;
+    }
     View().UpdateStateIndicator();
     if (changed)
         emit StopSynchroChanged(checked);
@@ -448,6 +452,15 @@ void SyncEngine::SetStopSynchro(bool checked)
 bool SyncEngine::StopSynchroChecked() const
 {
     return m_stopSynchro;
+}
+
+bool SyncEngine::WorkerSetState(int state)
+{
+    QMutexLocker lock(&m_stateMutex);
+    if (m_stopSynchro)
+        return false;
+    App().SyncState = state;
+    return true;
 }
 
 // ---------------------------------------------------------------- request thread
@@ -553,8 +566,9 @@ void SyncEngine::ShowSuspendedText()
 void SyncEngine::ThreadSyncStep()
 {
     AppState &app = App();
-    // A foreground operation holds the link: its own work comes first.
-    if (app.SyncPaused)
+    // A foreground operation holds the link: its own work comes first. A
+    // suspension checked while the worker polled stays in force.
+    if (app.SyncPaused || StopSynchroChecked())
         return;
     try {
         if (static_cast<int>(LastResponderAddress()) != LoadedAddress.load())

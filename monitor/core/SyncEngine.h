@@ -13,6 +13,7 @@
 #include "monitor/core/SyncView.h"
 
 #include <QDateTime>
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -119,13 +120,17 @@ private:
     void ReportError(const std::exception *e, bool protocolCancel);
     void WriteDevicePosition();
     void EnableTimerAfterWork();
+    // The worker's writes of SyncState: skipped (false) once the operator has
+    // suspended synchronisation, so a poll under way never undoes it.
+    bool WorkerSetState(int state);
 
     ISyncView *m_view = nullptr;
     std::unique_ptr<NullSyncView> m_nullView;
     TDM *m_dm = nullptr;
     QTimer *m_timer = nullptr;
     bool m_timerStarted = false;
-    bool m_stopSynchro = false;
+    std::atomic<bool> m_stopSynchro{false};
+    QMutex m_stateMutex;
     std::atomic<bool> m_useThread{false};
     QPointer<TTimerThread> m_worker;
     std::vector<QPointer<TTimerThread>> m_retired;

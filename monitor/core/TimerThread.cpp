@@ -105,9 +105,8 @@ void TTimerThread::Poll()
         // foreground operation holds the link: one that has set SyncPaused
         // and taken the lock never sees this round touch the state.
         TLinkLockGuard lock(&LinkLock());
-        if (app.SyncPaused)
+        if (app.SyncPaused || !m_engine->WorkerSetState(SyncOffline))
             return;
-        app.SyncState = SyncOffline;
         app.ReaderNormalMode = true;
         if (ReadReaderConfig()) {
             app.ReaderNormalMode = true;
@@ -121,8 +120,10 @@ void TTimerThread::Poll()
             lock.relock();
             if (app.SyncPaused)
                 return;
-            if (app.SyncState == SyncOffline || TRec0().RecordCount != m_engine->LastRecNumber.load())
-                app.SyncState = SyncExchanging;
+            if (app.SyncState == SyncOffline || TRec0().RecordCount != m_engine->LastRecNumber.load()) {
+                if (!m_engine->WorkerSetState(SyncExchanging))
+                    return;
+            }
             if (app.ReaderModeRestorePending && app.ReaderModeSwitching > 0) {
                 try {
                     if (SetReaderMode(0))
@@ -134,7 +135,7 @@ void TTimerThread::Poll()
             app.ReaderBusy = true;
             app.ReaderNormalMode = false;
         } else {
-            app.SyncState = SyncOffline;
+            m_engine->WorkerSetState(SyncOffline);
         }
     } catch (const EProtocolCancel &) {
         HandOff([this] { m_engine->ReportRangeError(); });

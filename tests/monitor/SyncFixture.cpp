@@ -1,0 +1,173 @@
+#include "SyncFixture.h"
+
+#include "core/AppState.h"
+#include "core/TextCode.h"
+#include "link/URUVOProtocol.h"
+
+#include <QFile>
+#include <QSqlQuery>
+
+void RecordingView::UpdateStateIndicator()
+{
+    ++indicatorUpdates;
+    statesPainted << App().SyncState.load();
+}
+
+SyncRig::SyncRig()
+{
+    App().reset();
+    App().ProgramDir = dir.path() + QLatin1Char('/');
+    App().EventsLogEnabled = true;
+    App().FaceNotReady = false;
+    ResetLinkValues();
+    link.ComPortIndex = -1;
+    link.PingDelayMS = PingWindowMs;
+    link.SendDelayMS = SendWindowMs;
+    link.BaseRequestCount = 1;
+    link.FixedReceiveWindow = false;
+    engine.SetView(&view);
+    engine.SetDatabase(&dm);
+}
+
+SyncRig::~SyncRig()
+{
+    engine.ShutDown();
+    engine.WaitForWorkers(5000);
+    engine.SetView(nullptr);
+    SetRS232Link(nullptr);
+    sim.stop();
+    dm.DataModuleDestroy();
+    App().reset();
+}
+
+bool SyncRig::start(bool withReader)
+{
+    dm.DataModuleCreate();  // the announcements of new tables go to the scripted prompt
+    prompt.asked.clear();
+    if (!dm.Measures.Active() || !dm.Notes.Active() || !dm.Devices.Active())
+        return false;
+    if (!withReader)
+        return true;
+    if (!sim.start())
+        return false;
+    link.SetPortName(sim.portPath());
+    SetRS232Link(&link);
+    return true;
+}
+
+QPair<int, QDateTime> SyncRig::device(int address)
+{
+    QSqlQuery q = dm.Devices.Exec(
+        QStringLiteral("SELECT \"LastRecNumber\", \"LastRecTime\" FROM %1 WHERE \"TarnAddress\"=?").arg(dm.Devices.SqlName()),
+        {address});
+    if (!q.next())
+        return {-1, QDateTime()};
+    const TFieldDef &def = dm.Devices.FieldDef(QStringLiteral("LastRecTime"));
+    return {q.value(0).toInt(), TTable::FromStorage(def, q.value(1)).toDateTime()};
+}
+
+void SyncRig::setDevice(int address, int lastRecNumber, const QDateTime &lastRecTime)
+{
+    TTable &d = dm.Devices;
+    if (d.Locate(QStringLiteral("TarnAddress"), address)) {
+        d.Edit();
+    } else {
+        d.Append();
+        d.SetFieldValue(QStringLiteral("TarnAddress"), address);
+    }
+    d.SetFieldValue(QStringLiteral("LastRecNumber"), lastRecNumber);
+    d.SetFieldValue(QStringLiteral("LastRecTime"), lastRecTime);
+    d.Post();
+}
+
+void SyncRig::rememberRecord(int number, qint64 timeShiftMs)
+{
+    setDevice(address(), number, sim.record(number).time.addMSecs(timeShiftMs));
+}
+
+QList<MeasureRow> SyncRig::measures()
+{
+    QList<MeasureRow> rows;
+    TTable &m = dm.Measures;
+    QSqlQuery q = m.Exec(QStringLiteral("SELECT \"Index\", \"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
+                                        "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\" FROM %1 ORDER BY \"Index\"")
+                             .arg(m.SqlName()));
+    while (q.next()) {
+        MeasureRow r;
+        r.index = q.value(0).toInt();
+        r.address = q.value(1).toInt();
+        r.recNumber = q.value(2).toInt();
+        r.time = TTable::FromStorage(m.FieldDef(QStringLiteral("DateTime")), q.value(3)).toDateTime();
+        r.id = q.value(4).toInt();
+        r.name = q.value(5).toString();
+        r.dose = q.value(6).toDouble();
+        r.recoveryTime = TTable::FromStorage(m.FieldDef(QStringLiteral("RecoveryTime")), q.value(7)).toDateTime();
+        r.fio = q.value(8).toString();
+        r.check = TTable::FromStorage(m.FieldDef(QStringLiteral("Check")), q.value(9));
+        rows << r;
+    }
+    return rows;
+}
+
+QList<int> SyncRig::recNumbers()
+{
+    QList<int> out;
+    for (const MeasureRow &r : measures())
+        out << r.recNumber;
+    return out;
+}
+
+int SyncRig::measuresCount()
+{
+    QSqlQuery q = dm.Measures.Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(dm.Measures.SqlName()));
+    return q.next() ? q.value(0).toInt() : -1;
+}
+
+int SyncRig::addMeasure(const QDateTime &time, int id, double dose, int recNumber, int address, const QString &fio)
+{
+    TTable &m = dm.Measures;
+    m.Append();
+    m.SetFieldValue(QStringLiteral("DateTime"), time);
+    m.SetFieldValue(QStringLiteral("ID"), id);
+    m.SetFieldValue(QStringLiteral("Dose"), dose);
+    m.SetFieldValue(QStringLiteral("RecNumber"), recNumber);
+    m.SetFieldValue(QStringLiteral("TarnAddress"), address);
+    if (!fio.isNull())
+        m.SetFieldValue(QStringLiteral("FIO"), fio);
+    m.Post();
+    return m.FieldValue(QStringLiteral("Index")).toInt();
+}
+
+int SyncRig::addNote(int id, const QVariant &from, const QVariant &to, const QString &fio)
+{
+    TTable &n = dm.Notes;
+    n.Append();
+    n.SetFieldValue(QStringLiteral("ID"), id);
+    n.SetFieldValue(QStringLiteral("TimeFrom"), from);
+    n.SetFieldValue(QStringLiteral("TimeTo"), to);
+    n.SetFieldValue(QStringLiteral("FIO"), fio);
+    n.Post();
+    return n.FieldValue(QStringLiteral("Index")).toInt();
+}
+
+QVariant SyncRig::noteDose(int key)
+{
+    QSqlQuery q = dm.Notes.Exec(QStringLiteral("SELECT \"Dose\" FROM %1 WHERE \"Index\"=?").arg(dm.Notes.SqlName()), {key});
+    return q.next() ? q.value(0) : QVariant();
+}
+
+QStringList SyncRig::eventLines() const
+{
+    QFile f(App().ProgramDir + QStringLiteral("Events.log"));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = FromCp1251(f.readAll()).split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QDateTime At(int h, int m, int s)
+{
+    return QDateTime(QDate(2026, 3, 10), QTime(h, m, s));
+}

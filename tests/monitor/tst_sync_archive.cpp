@@ -1,0 +1,147 @@
+// The full archive read against the simulated reader: its questions, its
+// stop through the suspension, and what it leaves behind.
+
+#include "SyncFixture.h"
+
+#include "core/AppState.h"
+#include "link/URUVOProtocol.h"
+
+#include <QTimer>
+#include <QtTest>
+
+class TestSyncArchive : public QObject {
+    Q_OBJECT
+private slots:
+    void endOfUnwrappedArchiveAsksToStop();
+    void cancelGoesOnAndAsksAtEveryFailure();
+    void needsTheReaderInNormalMode();
+    void suspensionStopsTheRead();
+    void lostLinkEndsSilently();
+
+private:
+    // The state a poll leaves before a full read from the menu.
+    // Returns the requests served so far.
+    static int online(SyncRig &rig)
+    {
+        if (!ReadReaderConfig())
+            return -1;
+        App().ReaderNormalMode = true;
+        App().SyncState = SyncOnline;
+        return rig.sim.requestsServed();
+    }
+};
+
+void TestSyncArchive::endOfUnwrappedArchiveAsksToStop()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(37);
+    const int base = online(rig);
+    QVERIFY(base >= 0);
+    rig.engine.StartControlTimer();
+    rig.prompt.answers << BtnOk;
+
+    rig.engine.ReadFullArchive();
+
+    QCOMPARE(rig.prompt.asked.size(), 1);
+    QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
+    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk | BtnCancel));
+    QCOMPARE(rig.prompt.asked.at(0).text,
+             QStringLiteral("Найдена последняя запись архива (37)\r\nПрекратить дальнейшее считывание ?"));
+    QCOMPARE(rig.measuresCount(), 37);
+    QCOMPARE(rig.sim.requestsServed() - base, 38);
+    QCOMPARE(rig.view.statusTexts.first(), QStringLiteral("Полное чтение архива"));
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Получен полный архив записей"));
+    QCOMPARE(rig.view.progress.at(36), qMakePair(37, 2000));
+    QCOMPARE(rig.view.progress.last(), qMakePair(0, 0));
+    QCOMPARE(rig.engine.LastRecNumber.load(), 37);
+    QVERIFY(!App().SyncPaused.load());
+    QVERIFY(rig.engine.TimerControl()->isActive());
+    rig.engine.TimerControl()->stop();
+}
+
+void TestSyncArchive::cancelGoesOnAndAsksAtEveryFailure()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(5);
+    const int base = online(rig);
+    QVERIFY(base >= 0);
+    rig.prompt.answers << BtnCancel << BtnCancel << BtnOk;
+
+    rig.engine.ReadFullArchive();
+
+    QCOMPARE(rig.prompt.texts(),
+             (QStringList{QStringLiteral("Найдена последняя запись архива (5)\r\nПрекратить дальнейшее считывание ?"),
+                          QStringLiteral("Ошибка считывания записи 7\r\nПрекратить дальнейшее считывание ?"),
+                          QStringLiteral("Ошибка считывания записи 8\r\nПрекратить дальнейшее считывание ?")}));
+    QCOMPARE(rig.prompt.asked.at(1).kind, MsgKind::Error);
+    QCOMPARE(rig.prompt.asked.at(1).buttons, int(BtnOk | BtnCancel));
+    QCOMPARE(rig.measuresCount(), 5);
+    QCOMPARE(rig.sim.requestsServed() - base, 8);
+    QVERIFY(!rig.engine.TimerControl()->isActive());  // the stored settings never started it
+}
+
+void TestSyncArchive::needsTheReaderInNormalMode()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(5);
+    const int base = online(rig);
+    QVERIFY(base >= 0);
+    App().ReaderNormalMode = false;
+
+    rig.engine.ReadFullArchive();
+
+    QCOMPARE(rig.prompt.asked.size(), 1);
+    QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
+    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk));
+    QCOMPARE(rig.prompt.asked.at(0).text,
+             QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"));
+    QCOMPARE(rig.sim.requestsServed() - base, 0);
+    QCOMPARE(rig.measuresCount(), 0);
+    QVERIFY(!App().SyncPaused.load());
+}
+
+void TestSyncArchive::suspensionStopsTheRead()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(2000);
+    const int base = online(rig);
+    QVERIFY(base >= 0);
+    // The operator checks "Приостановить синхронизацию" while records come in.
+    QTimer::singleShot(300, &rig.engine, [&rig] { rig.engine.SetStopSynchro(true); });
+
+    rig.engine.ReadFullArchive();
+
+    const int stored = rig.measuresCount();
+    QVERIFY2(stored > 0 && stored < 2000, qPrintable(QString::number(stored)));
+    QCOMPARE(rig.sim.requestsServed() - base, stored);
+    QVERIFY(rig.prompt.asked.isEmpty());
+    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.LastRecNumber.load(), stored);
+    QVERIFY(!App().SyncPaused.load());
+}
+
+void TestSyncArchive::lostLinkEndsSilently()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(50);
+    const int base = online(rig);
+    QVERIFY(base >= 0);
+    rig.sim.injectFault(SimReader::Fault::NoReply, 1000, 0, 10);
+
+    rig.engine.ReadFullArchive();
+
+    // After the first failed request the other numbers pass without requests.
+    QCOMPARE(rig.measuresCount(), 10);
+    QCOMPARE(rig.sim.requestsServed() - base, 10 + rig.link.BaseRequestCount + 1);
+    QVERIFY(rig.prompt.asked.isEmpty());
+    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    QVERIFY(!rig.view.statusTexts.contains(QStringLiteral("Получен полный архив записей")));
+}
+
+QTEST_GUILESS_MAIN(TestSyncArchive)
+#include "tst_sync_archive.moc"

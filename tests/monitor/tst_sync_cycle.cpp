@@ -1,0 +1,450 @@
+// The synchronisation cycle in timer mode against the simulated reader: what
+// is copied, where the position ends up, what the operator sees.
+
+#include "SyncFixture.h"
+
+#include "core/AppState.h"
+#include "link/URUVOProtocol.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+QStringList ProgressTexts(int from, int to, int total)
+{
+    QStringList out;
+    for (int i = from; i <= to; ++i)
+        out << QStringLiteral("Чтение записи %1 из %2").arg(i).arg(total);
+    return out;
+}
+
+QStringList Only(const QStringList &texts, const QString &prefix)
+{
+    QStringList out;
+    for (const QString &t : texts)
+        if (t.startsWith(prefix))
+            out << t;
+    return out;
+}
+
+QList<int> Range(int from, int to)
+{
+    QList<int> out;
+    for (int i = from; i <= to; ++i)
+        out << i;
+    return out;
+}
+
+} // namespace
+
+class TestSyncCycle : public QObject {
+    Q_OBJECT
+private slots:
+    void copiesNewRecordsWithProgress();
+    void followsTheRingRoundItsEnd();
+    void equalCountsWriteThePositionUnchanged();
+    void rememberedRecordTimeTolerance_data();
+    void rememberedRecordTimeTolerance();
+    void recordAlreadyStoredIsNotDoubled();
+    void newBusAddressReadsTheWholeArchive();
+    void addressZeroBeforeAnyReplyIsNotLookedUp();
+    void clockToleranceIsWholeSeconds();
+    void clockQuestionOncePerRunAndOkSetsTheClock();
+    void readerSilentMidPassKeepsThePosition();
+    void busyReaderIsOnlineAndCopiesNothing();
+    void zeroTimeInRangeStopsAtThatRecord();
+    void controlTickCountsPausesAndSuspends();
+    void timerNeverPollsBesideAWorker();
+    void progressAndHeartbeatHelpers();
+};
+
+void TestSyncCycle::copiesNewRecordsWithProgress()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(120);
+    rig.rememberRecord(100);
+
+    rig.engine.PollReader();
+
+    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.recNumbers(), Range(101, 120));
+    QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")), ProgressTexts(1, 20, 20));
+    QList<QPair<int, int>> expected;
+    for (int i = 1; i <= 20; ++i)
+        expected << qMakePair(i, 20);
+    expected << qMakePair(0, 0);
+    QCOMPARE(rig.view.progress, expected);
+    QCOMPARE(rig.view.statusTexts.first(), QStringLiteral("Конфигурация считана"));
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Синхронизация завершена"));
+    QCOMPARE(rig.device(rig.address()).first, 120);
+    QCOMPARE(rig.device(rig.address()).second, rig.sim.record(120).time);
+    QCOMPARE(rig.engine.LastRecNumber.load(), 120);
+
+    // Every field of a stored row comes from the reader's record.
+    const QList<MeasureRow> rows = rig.measures();
+    const SimRecord rec = rig.sim.record(110);
+    const MeasureRow &row = rows.at(9);
+    QCOMPARE(row.recNumber, 110);
+    QCOMPARE(row.time, rec.time);
+    QCOMPARE(row.address, rig.address());
+    QCOMPARE(row.id, int(rec.id));
+    QCOMPARE(row.name, rec.name);
+    QCOMPARE(row.dose, rec.doseMicroSv);
+    QCOMPARE(row.check.toBool(), false);
+    QVERIFY(!row.check.isNull());
+    QVERIFY(qAbs(row.recoveryTime.secsTo(QDateTime::currentDateTime())) < 30);
+    QCOMPARE(rig.engine.LastReadedIndex.load(), rows.last().index);
+    QVERIFY(App().INeedSynhroFIO.load());
+}
+
+void TestSyncCycle::followsTheRingRoundItsEnd()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(2005);
+    QCOMPARE(rig.sim.recordCount(), 5);
+    rig.rememberRecord(1990);
+
+    rig.engine.PollReader();
+
+    QCOMPARE(rig.recNumbers(), Range(1991, 2000) + Range(1, 5));
+    QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")),
+             ProgressTexts(1, 10, 10) + ProgressTexts(1, 5, 5));
+    QCOMPARE(rig.device(rig.address()).first, 5);
+    QCOMPARE(rig.device(rig.address()).second, rig.sim.record(5).time);
+    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+}
+
+void TestSyncCycle::equalCountsWriteThePositionUnchanged()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(2);
+    rig.rememberRecord(2);
+    QSignalSpy written(&rig.dm.Devices, &TTable::RowUpdated);
+
+    rig.engine.PollReader();
+
+    QCOMPARE(rig.view.statesPainted.first(), int(SyncExchanging));
+    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.view.statusTexts, QStringList{QStringLiteral("Конфигурация считана")});
+    QCOMPARE(rig.measuresCount(), 0);
+    QVERIFY(written.count() >= 1);
+    QCOMPARE(rig.device(rig.address()).first, 2);
+    QCOMPARE(rig.device(rig.address()).second, rig.sim.record(2).time);
+}
+
+void TestSyncCycle::rememberedRecordTimeTolerance_data()
+{
+    QTest::addColumn<qint64>("shiftMs");
+    QTest::addColumn<int>("expectedRows");
+    QTest::newRow("3 s later still matches") << qint64(3000) << 20;
+    QTest::newRow("3 s earlier still matches") << qint64(-3000) << 20;
+    QTest::newRow("4 s off reads everything") << qint64(4000) << 120;
+}
+
+void TestSyncCycle::rememberedRecordTimeTolerance()
+{
+    QFETCH(qint64, shiftMs);
+    QFETCH(int, expectedRows);
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(120);
+    rig.rememberRecord(100, shiftMs);
+    rig.prompt.answers << BtnOk;  // the end of the archive during a full read
+
+    rig.engine.PollReader();
+
+    QCOMPARE(rig.measuresCount(), expectedRows);
+    QCOMPARE(rig.device(rig.address()).first, 120);
+    if (expectedRows == 120) {
+        QCOMPARE(rig.prompt.texts(),
+                 QStringList{QStringLiteral("Найдена последняя запись архива (120)\r\nПрекратить дальнейшее считывание ?")});
+        QVERIFY(rig.view.statusTexts.contains(QStringLiteral("Полное чтение архива")));
+        QVERIFY(!App().SyncPaused.load());
+    } else {
+        QVERIFY(rig.prompt.asked.isEmpty());
+    }
+}
+
+void TestSyncCycle::recordAlreadyStoredIsNotDoubled()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(120);
+    rig.rememberRecord(100);
+    const SimRecord rec = rig.sim.record(105);
+    rig.addMeasure(rec.time, int(rec.id), rec.doseMicroSv, 105, rig.address());
+    // Same time and number from another reader is another reading.
+    const SimRecord other = rig.sim.record(107);
+    rig.addMeasure(other.time, int(other.id), other.doseMicroSv, 107, rig.address() + 1);
+    // A filter on the grid does not hide the stored row from the check.
+    rig.dm.Measures.SetFilter(QStringLiteral("RecNumber=0"));
+    rig.dm.Measures.SetFiltered(true);
+    App().INeedSynhroFIO = false;
+
+    rig.engine.PollReader();
+
+    QList<int> numbers = rig.recNumbers();
+    QCOMPARE(numbers.count(105), 1);
+    QCOMPARE(numbers.count(107), 2);
+    QCOMPARE(numbers.size(), 21);
+    QCOMPARE(rig.device(rig.address()).first, 120);
+    QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")).size(), 20);
+}
+
+void TestSyncCycle::newBusAddressReadsTheWholeArchive()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.setAddress(0x0A0B0C);
+    rig.sim.addRecords(37);
+    rig.setDevice(0x010203, 30, rig.sim.record(30).time);
+    QSignalSpy inserted(&rig.dm.Devices, &TTable::RowInserted);
+
+    rig.engine.PollReader();
+
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(rig.engine.LoadedAddress.load(), 0x0A0B0C);
+    QCOMPARE(rig.measuresCount(), 37);
+    QCOMPARE(rig.device(0x0A0B0C).first, 37);
+    QCOMPARE(rig.device(0x010203).first, 30);  // the other reader's position is left alone
+    QCOMPARE(rig.prompt.texts(),
+             QStringList{QStringLiteral("Найдена последняя запись архива (37)\r\nПрекратить дальнейшее считывание ?")});
+    // The timer-mode poll does not mark names for a new reader row by itself;
+    // the stored records do.
+    QVERIFY(App().INeedSynhroFIO.load());
+}
+
+void TestSyncCycle::addressZeroBeforeAnyReplyIsNotLookedUp()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.setAddress(0);
+    rig.setDevice(0, 50, At(10, 0));
+
+    rig.engine.PollReader();
+
+    // Address 0 is what LoadedAddress starts with: the row is not read.
+    QCOMPARE(rig.engine.LastRecNumber.load(), 0);
+    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.sim.requestsServed(), 1);
+}
+
+void TestSyncCycle::clockToleranceIsWholeSeconds()
+{
+    SyncRig rig;
+    QVERIFY(rig.start(false));
+    TRec0Data rec;
+    rec.Clock = QDateTime::currentDateTime().addMSecs(150900);  // 150.9 s: 150 whole seconds
+    SetTRec0(rec);
+    rig.engine.CheckReaderClock();
+    QVERIFY(rig.prompt.asked.isEmpty());
+    QVERIFY(!rig.engine.ClockQuestionAsked);
+
+    rec.Clock = QDateTime::currentDateTime().addMSecs(-150900);
+    SetTRec0(rec);
+    rig.engine.CheckReaderClock();
+    QVERIFY(rig.prompt.asked.isEmpty());
+
+    rig.prompt.answers << BtnCancel;
+    rec.Clock = QDateTime::currentDateTime().addMSecs(151500);
+    SetTRec0(rec);
+    App().SyncPaused = true;
+    rig.engine.CheckReaderClock();
+    QCOMPARE(rig.prompt.asked.size(), 1);
+    QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Information);
+    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk | BtnCancel));
+    QCOMPARE(rig.prompt.asked.at(0).text,
+             QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"));
+    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
+    QVERIFY(!App().SyncPaused.load());
+    QCOMPARE(TRec0().Clock, rec.Clock);  // Cancel leaves the clock alone
+}
+
+void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.rememberRecord(3);
+    rig.engine.PollReader();  // the reader's row is loaded, the clock is right
+    QVERIFY(rig.prompt.asked.isEmpty());
+    QCOMPARE(rig.engine.LastRecNumber.load(), 3);
+    rig.sim.setClockOffsetSeconds(3600);
+    rig.prompt.answers << BtnOk;
+
+    rig.engine.PollReader();
+
+    QCOMPARE(rig.prompt.asked.size(), 1);
+    QCOMPARE(rig.sim.readModel<int>([](const SimReaderModel &m) { return m.configWrites(); }), 1);
+    QVERIFY(qAbs(rig.sim.clock().secsTo(QDateTime::currentDateTime())) < 61);
+    // The counts were equal: synchronisation stays suspended after the question.
+    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
+
+    // Once per run: the next poll (clock off again) asks nothing.
+    rig.sim.setClockOffsetSeconds(-3600);
+    rig.engine.SetStopSynchro(true);
+    rig.engine.SetStopSynchro(false);
+    rig.engine.PollReader();
+    QCOMPARE(rig.prompt.asked.size(), 1);
+    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+}
+
+void TestSyncCycle::readerSilentMidPassKeepsThePosition()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(120);
+    rig.rememberRecord(100);
+    // Configuration, the check of record 100, records 101..110 answered; then silence.
+    rig.sim.injectFault(SimReader::Fault::NoReply, 50, 0, 12);
+
+    rig.engine.PollReader();
+
+    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    QCOMPARE(rig.recNumbers(), Range(101, 110));
+    QCOMPARE(rig.device(rig.address()).first, 110);
+    QCOMPARE(rig.device(rig.address()).second, rig.sim.record(110).time);
+    QVERIFY(!rig.view.statusTexts.contains(QStringLiteral("Синхронизация завершена")));
+
+    rig.sim.clearFaults();
+    rig.engine.PollReader();
+    QCOMPARE(rig.recNumbers(), Range(101, 120));
+    QCOMPARE(rig.device(rig.address()).first, 120);
+    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+}
+
+void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(5);
+    rig.sim.setBusy(true);
+
+    rig.engine.PollReader();
+
+    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QVERIFY(App().ReaderBusy.load());
+    QVERIFY(!App().ReaderNormalMode.load());
+    QCOMPARE(rig.measuresCount(), 0);
+    QCOMPARE(rig.view.statesPainted, QList<int>{int(SyncOnline)});
+
+    // A silent reader: offline, nothing else.
+    rig.sim.setBusy(false);
+    rig.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
+    rig.engine.PollReader();
+    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    QVERIFY(!App().ReaderBusy.load());
+}
+
+void TestSyncCycle::zeroTimeInRangeStopsAtThatRecord()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(120);
+    rig.rememberRecord(100);
+    rig.sim.setSlotTimeBytes(105, QByteArray(5, '\0'));
+
+    for (int pass = 1; pass <= 2; ++pass) {
+        rig.engine.PollReader();
+        QCOMPARE(rig.recNumbers(), Range(101, 104));
+        QCOMPARE(rig.device(rig.address()).first, 104);
+        QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Ошибка чтения и обработки"));
+        const QStringList errors = rig.eventLines().filter(QStringLiteral(" >Ошибка чтения и обработки"));
+        QCOMPARE(errors.size(), pass);
+    }
+    QVERIFY(rig.engine.TimerControl()->isActive() == false);  // the timer was never started
+}
+
+void TestSyncCycle::controlTickCountsPausesAndSuspends()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.rememberRecord(3);
+
+    for (int i = 0; i < 10; ++i)
+        rig.engine.TimerControlTimer();
+    QCOMPARE(rig.sim.requestsServed(), 0);
+    rig.engine.TimerControlTimer();  // the 11th counted tick polls
+    QVERIFY(rig.sim.requestsServed() > 0);
+    QCOMPARE(App().SyncTickCounter.load(), 11);
+
+    // Paused: nothing at all, not even counting.
+    const int served = rig.sim.requestsServed();
+    App().SyncPaused = true;
+    for (int i = 0; i < 22; ++i)
+        rig.engine.TimerControlTimer();
+    QCOMPARE(App().SyncTickCounter.load(), 11);
+    App().SyncPaused = false;
+
+    // Suspended: the text at every tick, no poll.
+    rig.view.clear();
+    rig.engine.SetStopSynchro(true);
+    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
+    for (int i = 0; i < 22; ++i)
+        rig.engine.TimerControlTimer();
+    QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 22);
+    QCOMPARE(rig.sim.requestsServed(), served);
+
+    // Unchecking always leaves state 0, whatever came before.
+    App().SyncState = SyncOnline;
+    rig.engine.SetStopSynchro(false);
+    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    QCOMPARE(App().ThreadStartTicks.load(), 55);
+}
+
+void TestSyncCycle::timerNeverPollsBesideAWorker()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.rememberRecord(3);
+    rig.engine.SetUseThread(true);
+    rig.engine.RequestThreadStart();
+    for (int i = 0; i < 4; ++i)
+        rig.engine.TimerControlTimer();
+    QVERIFY(rig.engine.ThreadRunning());
+
+    // The box goes back to unchecked while the worker lives (a settings
+    // dialog closed with Cancel): the tick must not poll beside it. A timer
+    // poll always repaints the indicator; the worker's steps cannot, since
+    // this thread runs no events here.
+    rig.engine.SetUseThread(false);
+    rig.view.clear();
+    for (int i = 0; i < 33; ++i)
+        rig.engine.TimerControlTimer();
+    QVERIFY(rig.engine.WorkerAlive());
+    QCOMPARE(rig.view.indicatorUpdates, 0);
+
+    // Once the worker has ended, the timer polls again at the next 11th tick.
+    rig.engine.StopThread(50);
+    QVERIFY(rig.engine.WaitForWorkers(3000));
+    rig.view.clear();
+    for (int i = 0; i < 11; ++i)
+        rig.engine.TimerControlTimer();
+    QVERIFY(rig.view.indicatorUpdates >= 1);
+}
+
+void TestSyncCycle::progressAndHeartbeatHelpers()
+{
+    QCOMPARE(ProgressWidth(1, 20, 289), 14);   // 14.45
+    QCOMPARE(ProgressWidth(1, 2, 5), 2);       // 2.5: halves to even
+    QCOMPARE(ProgressWidth(3, 2, 5), 8);       // 7.5
+    QCOMPARE(ProgressWidth(20, 20, 289), 289);
+    QCOMPARE(ProgressWidth(0, 0, 289), 0);
+    QString text;
+    QStringList seen;
+    for (int i = 0; i < 6; ++i) {
+        text = NextHeartbeatText(text);
+        seen << text;
+    }
+    const QString b(QChar(0x2022));
+    QCOMPARE(seen, (QStringList{b, b + b, b + b + b, b + b + b + b, QString(), b}));
+}
+
+QTEST_GUILESS_MAIN(TestSyncCycle)
+#include "tst_sync_cycle.moc"

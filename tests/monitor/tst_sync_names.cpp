@@ -1,0 +1,208 @@
+// The name synchronisation over a real database: which readings get which
+// name, the dose totals of the journal, the journal's filter, the question
+// before it and its failure.
+
+#include "SyncFixture.h"
+
+#include "core/AppState.h"
+
+#include <QSqlQuery>
+#include <QtTest>
+
+class TestSyncNames : public QObject {
+    Q_OBJECT
+private slots:
+    void closedPeriodBoundsAreInclusive();
+    void openAndBlankBounds();
+    void overlappingPeriodsLaterStartWins();
+    void journalFilterLeavesClosedPeriodsNameless();
+    void askOnlyWhenOutOfStepAndNamesShown();
+    void failedTableOperationIsReported();
+
+private:
+    static QMap<int, QString> names(SyncRig &rig)
+    {
+        QMap<int, QString> out;
+        for (const MeasureRow &r : rig.measures())
+            out.insert(r.index, r.fio);
+        return out;
+    }
+};
+
+void TestSyncNames::closedPeriodBoundsAreInclusive()
+{
+    SyncRig rig;
+    QVERIFY(rig.start(false));
+    const int a = rig.addMeasure(At(10, 0), 5, 1.5);
+    const int b = rig.addMeasure(At(12, 0), 5, 2.25);
+    const int c = rig.addMeasure(At(12, 1), 5, 100);
+    const int d = rig.addMeasure(At(9, 59), 5, 100);
+    const int e = rig.addMeasure(At(11, 0), 6, 100, 0, 0, QStringLiteral("Старое имя"));
+    const int note = rig.addNote(5, At(10, 0), At(12, 0), QStringLiteral("Петров П.П."));
+    rig.dm.Measures.SetIndexFieldNames(QStringLiteral("ID"));
+    App().INeedSynhroFIO = true;
+
+    rig.engine.SyncNamesFromJournal();
+
+    const QMap<int, QString> fio = names(rig);
+    QCOMPARE(fio.value(a), QStringLiteral("Петров П.П."));
+    QCOMPARE(fio.value(b), QStringLiteral("Петров П.П."));
+    QCOMPARE(fio.value(c), QString());
+    QCOMPARE(fio.value(d), QString());
+    QCOMPARE(fio.value(e), QString());  // every name is rewritten from the journal
+    QCOMPARE(rig.noteDose(note).toDouble(), 3.75);
+    QVERIFY(!App().INeedSynhroFIO.load());
+    QVERIFY(rig.prompt.asked.isEmpty());
+    // The sort orders stay as the synchronisation set them.
+    QCOMPARE(rig.dm.Measures.IndexFieldNames(), QStringLiteral("DateTime"));
+    QCOMPARE(rig.dm.Notes.IndexFieldNames(), QStringLiteral("TimeFrom"));
+    // The table object shows the new values.
+    QVERIFY(rig.dm.Measures.Locate(QStringLiteral("Index"), a));
+    QCOMPARE(rig.dm.Measures.AsString(QStringLiteral("FIO")), QStringLiteral("Петров П.П."));
+}
+
+void TestSyncNames::openAndBlankBounds()
+{
+    SyncRig rig;
+    QVERIFY(rig.start(false));
+    const int before = rig.addMeasure(At(8, 0), 3, 1);
+    const int after = rig.addMeasure(At(15, 0), 3, 2);
+    const int muchLater = rig.addMeasure(QDateTime(QDate(2030, 1, 1), QTime(0, 0)), 3, 4);
+    const int open = rig.addNote(3, At(9, 0), QVariant(), QStringLiteral("Сидоров"));
+    // A blank start holds everything up to the end of the period.
+    const int early = rig.addMeasure(At(7, 0), 4, 8);
+    const int late = rig.addMeasure(At(19, 0), 4, 16);
+    const int blankFrom = rig.addNote(4, QVariant(), At(18, 0), QStringLiteral("Кузнецов"));
+
+    rig.engine.SyncNamesFromJournal();
+
+    const QMap<int, QString> fio = names(rig);
+    QCOMPARE(fio.value(before), QString());
+    QCOMPARE(fio.value(after), QStringLiteral("Сидоров"));
+    QCOMPARE(fio.value(muchLater), QStringLiteral("Сидоров"));
+    QCOMPARE(rig.noteDose(open).toDouble(), 6.0);
+    QCOMPARE(fio.value(early), QStringLiteral("Кузнецов"));
+    QCOMPARE(fio.value(late), QString());
+    QCOMPARE(rig.noteDose(blankFrom).toDouble(), 8.0);
+}
+
+void TestSyncNames::overlappingPeriodsLaterStartWins()
+{
+    SyncRig rig;
+    QVERIFY(rig.start(false));
+    const int r10 = rig.addMeasure(At(10, 0), 7, 1);
+    const int r12 = rig.addMeasure(At(12, 0), 7, 2);
+    const int r14 = rig.addMeasure(At(14, 0), 7, 4);
+    // Entered in the other order: the later start is taken later all the same.
+    const int second = rig.addNote(7, At(11, 0), QVariant(), QStringLiteral("Второй"));
+    const int first = rig.addNote(7, At(9, 0), At(13, 0), QStringLiteral("Первый"));
+    const int none = rig.addNote(7, At(20, 0), At(21, 0), QStringLiteral("Никто"));
+
+    rig.engine.SyncNamesFromJournal();
+
+    const QMap<int, QString> fio = names(rig);
+    QCOMPARE(fio.value(r10), QStringLiteral("Первый"));
+    QCOMPARE(fio.value(r12), QStringLiteral("Второй"));
+    QCOMPARE(fio.value(r14), QStringLiteral("Второй"));
+    QCOMPARE(rig.noteDose(first).toDouble(), 3.0);
+    QCOMPARE(rig.noteDose(second).toDouble(), 6.0);
+    QCOMPARE(rig.noteDose(none).toDouble(), 0.0);
+
+    // Run again after a name changed only in letter case: it is written.
+    rig.dm.Notes.Locate(QStringLiteral("Index"), second);
+    rig.dm.Notes.Edit();
+    rig.dm.Notes.SetFieldValue(QStringLiteral("FIO"), QStringLiteral("ВТОРОЙ"));
+    rig.dm.Notes.Post();
+    rig.engine.SyncNamesFromJournal();
+    QCOMPARE(names(rig).value(r14), QStringLiteral("ВТОРОЙ"));
+}
+
+void TestSyncNames::journalFilterLeavesClosedPeriodsNameless()
+{
+    SyncRig rig;
+    QVERIFY(rig.start(false));
+    const int closedReading = rig.addMeasure(At(10, 0), 1, 5, 0, 0, QStringLiteral("Прежний"));
+    const int openReading = rig.addMeasure(At(10, 0), 2, 7);
+    const int closed = rig.addNote(1, At(9, 0), At(11, 0), QStringLiteral("Прежний"));
+    const int open = rig.addNote(2, At(9, 0), QVariant(), QStringLiteral("Нынешний"));
+    rig.dm.Notes.Locate(QStringLiteral("Index"), closed);
+    rig.dm.Notes.Edit();
+    rig.dm.Notes.SetFieldValue(QStringLiteral("Dose"), 42.0);
+    rig.dm.Notes.Post();
+    rig.dm.Notes.SetFilter(QStringLiteral("TimeTo=NULL"));
+    rig.dm.Notes.SetFiltered(true);
+    // The grid's own filter on Measures is kept as it was.
+    rig.dm.Measures.SetFilter(QStringLiteral("ID=2"));
+    rig.dm.Measures.SetFiltered(true);
+
+    rig.engine.SyncNamesFromJournal();
+
+    const QMap<int, QString> fio = names(rig);
+    QCOMPARE(fio.value(closedReading), QString());
+    QCOMPARE(fio.value(openReading), QStringLiteral("Нынешний"));
+    QCOMPARE(rig.noteDose(open).toDouble(), 7.0);
+    QCOMPARE(rig.noteDose(closed).toDouble(), 42.0);
+    QCOMPARE(rig.dm.Measures.Filter(), QStringLiteral("ID=2"));
+    QVERIFY(rig.dm.Measures.Filtered());
+    QCOMPARE(rig.dm.Measures.RecordCount(), 1);
+    QVERIFY(rig.dm.Notes.Filtered());
+}
+
+void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
+{
+    SyncRig rig;
+    QVERIFY(rig.start(false));
+    const int reading = rig.addMeasure(At(10, 0), 5, 1);
+    rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Иванов"));
+
+    App().INeedSynhroFIO = true;
+    rig.engine.AskNameSync(false);  // names switched off: no question
+    QVERIFY(rig.prompt.asked.isEmpty());
+
+    rig.prompt.answers << BtnCancel;
+    rig.engine.AskNameSync(true);
+    QCOMPARE(rig.prompt.asked.size(), 1);
+    QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
+    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk | BtnCancel));
+    QCOMPARE(rig.prompt.asked.at(0).text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
+    QVERIFY(App().INeedSynhroFIO.load());
+    QCOMPARE(names(rig).value(reading), QString());
+
+    rig.prompt.answers << BtnOk;
+    rig.engine.AskNameSync(true);
+    QCOMPARE(rig.prompt.asked.size(), 2);
+    QVERIFY(!App().INeedSynhroFIO.load());
+    QCOMPARE(names(rig).value(reading), QStringLiteral("Иванов"));
+
+    rig.engine.AskNameSync(true);  // in step now: no question
+    QCOMPARE(rig.prompt.asked.size(), 2);
+}
+
+void TestSyncNames::failedTableOperationIsReported()
+{
+    SyncRig rig;
+    QVERIFY(rig.start(false));
+    const int reading = rig.addMeasure(At(10, 0), 5, 1, 0, 0, QStringLiteral("Было"));
+    rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Стало"));
+    rig.dm.Measures.SetFilter(QStringLiteral("Dose>0"));
+    rig.dm.Measures.SetFiltered(true);
+    rig.dm.Measures.Exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"NoNames\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
+                                        "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    App().INeedSynhroFIO = true;
+
+    rig.engine.SyncNamesFromJournal();
+
+    QCOMPARE(rig.prompt.asked.size(), 1);
+    QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Error);
+    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk));
+    QCOMPARE(rig.prompt.asked.at(0).text,
+             QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"));
+    QVERIFY(!App().INeedSynhroFIO.load());
+    QCOMPARE(rig.dm.Measures.Filter(), QStringLiteral("Dose>0"));
+    QVERIFY(rig.dm.Measures.Filtered());
+    QCOMPARE(names(rig).value(reading), QStringLiteral("Было"));  // nothing half done
+    QVERIFY(!rig.dm.InTransaction());
+}
+
+QTEST_GUILESS_MAIN(TestSyncNames)
+#include "tst_sync_names.moc"

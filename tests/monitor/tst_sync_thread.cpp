@@ -1,0 +1,195 @@
+// The request thread against the simulated reader: starting and stopping it,
+// the hand-offs to the main thread, suspension and foreground use of the link.
+
+#include "SyncFixture.h"
+
+#include "core/AppState.h"
+#include "link/URS232.h"
+#include "link/URUVOProtocol.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+class TestSyncThread : public QObject {
+    Q_OBJECT
+private slots:
+    void workerStartsCopiesAndStops();
+    void suspendedTextShownOnce();
+    void pausedWorkerNeitherPollsNorShows();
+    void suspensionDuringAPollStays();
+    void foregroundUseWaitsForTheCommandUnderWay();
+    void shutDownDoesNotHangOnAHandOff();
+
+private:
+    static void startWorker(SyncRig &rig)
+    {
+        rig.engine.SetUseThread(true);
+        rig.engine.RequestThreadStart();
+        for (int i = 0; i < SyncEngine::ThreadStartTick; ++i)
+            rig.engine.TimerControlTimer();
+    }
+};
+
+void TestSyncThread::workerStartsCopiesAndStops()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(120);
+    rig.rememberRecord(100);
+    rig.engine.SetUseThread(true);
+    rig.engine.RequestThreadStart();
+    for (int i = 0; i < 3; ++i)
+        rig.engine.TimerControlTimer();
+    QVERIFY(!rig.engine.ThreadRunning());
+    rig.engine.TimerControlTimer();  // the fourth tick starts it
+    QVERIFY(rig.engine.ThreadRunning());
+    for (int i = 0; i < 30; ++i)
+        rig.engine.TimerControlTimer();  // the ticks only count now
+
+    // Records arrive through the worker's hand-offs.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.device(rig.address()).first, 120, 10000);
+    QCOMPARE(rig.recNumbers().size(), 20);
+    QVERIFY(rig.view.heartbeats >= 1);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 3, 10000);
+    QVERIFY(rig.view.statusTexts.contains(QStringLiteral("Синхронизация завершена")));
+
+    // One more record on the reader: it comes through the next poll.
+    rig.sim.addRecords(1);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.device(rig.address()).first, 121, 10000);
+
+    // Switching the thread off: it ends within about the wait.
+    rig.engine.SetUseThread(false);
+    QElapsedTimer clock;
+    clock.start();
+    rig.engine.StopThread(200);
+    QVERIFY(!rig.engine.ThreadRunning());
+    QVERIFY(rig.engine.WaitForWorkers(2000));
+    QVERIFY2(clock.elapsed() < 600, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!App().SyncPaused.load());
+
+    // The timer polls again.
+    const int served = rig.sim.requestsServed();
+    for (int i = 0; i < SyncEngine::PollPeriodTicks; ++i)
+        rig.engine.TimerControlTimer();
+    QVERIFY(rig.sim.requestsServed() > served);
+
+    // Switching on again starts one worker only when none exists.
+    startWorker(rig);
+    QVERIFY(rig.engine.ThreadRunning());
+    rig.engine.ShutDown();
+    QVERIFY(rig.engine.WaitForWorkers(2000));
+}
+
+void TestSyncThread::suspendedTextShownOnce()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.rememberRecord(3);
+    startWorker(rig);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 1, 5000);
+
+    rig.view.clear();
+    rig.engine.SetStopSynchro(true);
+    QTest::qWait(1500);
+    QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 1);
+    QCOMPARE(rig.view.heartbeats, 0);
+
+    // Unchecked: the worker polls again, and a second suspension shows the
+    // text once more.
+    rig.engine.SetStopSynchro(false);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 1, 5000);
+    rig.engine.SetStopSynchro(true);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 2, 3000);
+}
+
+void TestSyncThread::pausedWorkerNeitherPollsNorShows()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.rememberRecord(3);
+    startWorker(rig);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 1, 5000);
+
+    ForegroundLinkUse use(100);  // a service dialog is open
+    QVERIFY(App().SyncPaused.load());
+    QTest::qWait(100);
+    rig.view.clear();
+    const int served = rig.sim.requestsServed();
+    const int ticks = App().SyncTickCounter.load();
+    QTest::qWait(1500);
+    QCOMPARE(rig.sim.requestsServed(), served);
+    QCOMPARE(App().SyncTickCounter.load(), ticks);
+    QCOMPARE(rig.view.heartbeats, 0);
+    QVERIFY(rig.view.statusTexts.isEmpty());
+}
+
+void TestSyncThread::suspensionDuringAPollStays()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.rememberRecord(3);
+    rig.link.PingDelayMS = 800;
+    rig.sim.setTurnaroundMs(300);
+    startWorker(rig);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.requestsServed() > rig.sim.repliesSent(), 5000);
+
+    rig.engine.SetStopSynchro(true);  // while the worker's request is on the line
+    QTest::qWait(1500);
+    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 1);
+}
+
+void TestSyncThread::foregroundUseWaitsForTheCommandUnderWay()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.rememberRecord(3);
+    rig.link.PingDelayMS = 800;
+    rig.sim.setTurnaroundMs(300);  // every reply starts 300 ms after its request
+    startWorker(rig);
+
+    for (int round = 0; round < 3; ++round) {
+        // Catch a worker request on the line, its reply still to come.
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim.requestsServed() > rig.sim.repliesSent(), 5000);
+        QElapsedTimer clock;
+        clock.start();
+        {
+            ForegroundLinkUse use(0);
+            const qint64 waited = clock.elapsed();
+            // The guard waited for the worker's reply, and no request of the
+            // worker is outstanding now.
+            QVERIFY2(waited >= 150, qPrintable(QString::number(waited)));
+            QCOMPARE(rig.sim.repliesSent(), rig.sim.requestsServed());
+            const int served = rig.sim.requestsServed();
+            QVERIFY(PingReader());  // the foreground's own exchange
+            QTest::qWait(400);      // the worker goes on looping meanwhile
+            QCOMPARE(rig.sim.requestsServed(), served + 1);
+            QCOMPARE(rig.sim.repliesSent(), served + 1);
+        }
+        QVERIFY(!App().SyncPaused.load());
+    }
+}
+
+void TestSyncThread::shutDownDoesNotHangOnAHandOff()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.rememberRecord(3);
+    startWorker(rig);
+    // No events run here: the worker soon waits for its first hand-off.
+    QThread::msleep(300);
+    QElapsedTimer clock;
+    clock.start();
+    rig.engine.ShutDown();
+    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(!rig.engine.ThreadRunning());
+    QVERIFY(rig.engine.WaitForWorkers(2000));
+}
+
+QTEST_GUILESS_MAIN(TestSyncThread)
+#include "tst_sync_thread.moc"
