@@ -96,6 +96,18 @@ TFace::TFace(const QString &statusNote, QWidget *parent) : QMainWindow(parent)
             }
         }
     };
+    if (SyncEngine *engine = Engine()) {
+        // The menu item follows the suspension whoever changed it.
+        connect(engine, &SyncEngine::StopSynchroChanged, this, [this](bool checked) {
+            QSignalBlocker block(NStopSynchro);
+            NStopSynchro->setChecked(checked);
+        });
+        // The names in the grid change when the name synchronisation ran.
+        connect(engine, &SyncEngine::NamesSynchronised, this, [this] {
+            if (m_measures && m_measures->Active())
+                m_measures->Refresh();
+        });
+    }
     m_view.AskNameSync = [](bool extNotesDown) {
         if (SyncEngine *engine = Engine())
             engine->AskNameSync(extNotesDown);

@@ -1,0 +1,735 @@
+// The main window and the link settings window built with real widgets on
+// the offscreen platform: start-up words, the state indicator and its enable
+// rules, menus, captions and shortcuts, the link settings window over the
+// engine, the records grid with its labels and modes, and the stored
+// settings read at the first showing and written at the close.
+
+#include "ViewFixture.h"
+
+#include "core/AppState.h"
+#include "link/URS232.h"
+#include "monitor/core/IniFile.h"
+#include "monitor/core/Settings.h"
+#include "monitor/core/SettingsStartup.h"
+#include "monitor/core/StateIndicator.h"
+#include "monitor/core/SyncEngine.h"
+#include "monitor/ui/FaceWidgets.h"
+#include "monitor/ui/RS232Window.h"
+#include "monitor/ui/RecordsGrid.h"
+#include "monitor/ui/StateStrip.h"
+#include "monitor/ui/UFace.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+QAction *FindMenuAction(QMenuBar *bar, const QString &objectName)
+{
+    const QList<QAction *> all = bar->findChildren<QAction *>();
+    for (QAction *a : all)
+        if (a->objectName() == objectName)
+            return a;
+    return nullptr;
+}
+
+QColor PixelAt(QWidget *w, int x, int y)
+{
+    return w->grab().toImage().pixelColor(x, y);
+}
+
+// The window with its link settings window, as the program builds them.
+struct FaceRig {
+    SyncEngine engine;
+    TFace face;
+    TRS232 *rs232;
+    FaceRig() : face(QString()), rs232(new TRS232(&face))
+    {
+        engine.SetView(&face);
+        face.SetRS232(rs232);
+    }
+    ~FaceRig() { engine.SetView(nullptr); }
+};
+
+} // namespace
+
+class TestUi : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startupWordsAndProgramDir();
+    void stateLookAndEnableRules();
+    void indicatorStripHasItsPictures();
+    void windowHasEveryCommand();
+    void stateSquareRepaintsForEachState();
+    void laterFunctionsSayTheyComeLater();
+    void stopSynchroLeavesStateZero();
+    void linkOkStartsAndStopsTheThread();
+    void linkCancelRestoresTheThreadChoice();
+    void linkSettingsRestoreAndSave();
+    void gridLabelsAndQuickFilters();
+    void modesSortingAndPanels();
+    void emptyTableAtFirstActivation();
+    void settingsAtShowAndClose_data();
+    void settingsAtShowAndClose();
+};
+
+void TestUi::init()
+{
+    App().reset();
+}
+
+void TestUi::cleanup()
+{
+    App().reset();
+}
+
+void TestUi::startupWordsAndProgramDir()
+{
+    // The words are searched in the joined, upper-cased arguments.
+    StartupWords w = ReadStartupWords({QStringLiteral("abc_rs232log"), QStringLiteral("EvEnTsLoG")});
+    QVERIFY(w.Rs232Log);
+    QVERIFY(w.EventsLog);
+    QCOMPARE(w.CommandLineText, QStringLiteral("ABC_RS232LOGEVENTSLOG"));
+    QCOMPARE(w.StatusNote,
+             QStringLiteral("активировано логгирование событий   активировано логгирование RS232"));
+    // A word split across two arguments still counts.
+    w = ReadStartupWords({QStringLiteral("RS23"), QStringLiteral("2log")});
+    QVERIFY(w.Rs232Log);
+    QVERIFY(!w.EventsLog);
+    QCOMPARE(w.StatusNote, QStringLiteral("  активировано логгирование RS232"));
+    w = ReadStartupWords({});
+    QVERIFY(!w.Rs232Log && !w.EventsLog);
+    QVERIFY(w.StatusNote.isEmpty());
+
+    QCOMPARE(ComputeProgramDir(QStringLiteral("/opt/ruvo/RUVO")), QStringLiteral("/opt/ruvo/"));
+    QCOMPARE(ComputeProgramDir(QStringLiteral("/RUVO")), QStringLiteral("./"));  // a bare root
+    QTemporaryDir dir;
+    QCOMPARE(ComputeProgramDir(QStringLiteral("/opt/ruvo/RUVO"), dir.path()), dir.path() + QLatin1Char('/'));
+
+    AppState &app = App();
+    const QString note = ApplyStartup(app, QStringLiteral("/opt/ruvo/RUVO"),
+                                      {QStringLiteral("/opt/ruvo/RUVO"), QStringLiteral("eventslog")}, QString());
+    QCOMPARE(app.ProgramDir, QStringLiteral("/opt/ruvo/"));
+    QVERIFY(app.EventsLogEnabled);
+    QVERIFY(!app.Rs232LogEnabled);  // the program file itself is not an argument
+    QCOMPARE(note, QStringLiteral("активировано логгирование событий "));
+}
+
+void TestUi::stateLookAndEnableRules()
+{
+    StateLook l = ComputeStateLook(0, false, true, 0, 5);
+    QVERIFY(l.systemFace);
+    QCOMPARE(l.picture, 60);
+    QCOMPARE(l.statusText, QStringLiteral("Нет соединения"));
+    QCOMPARE(l.service, ServiceCommands::Disable);
+
+    l = ComputeStateLook(1, false, true, 0, 5);  // normal mode, no mode switching
+    QCOMPARE(l.rgb, 0xA0FFA0u);
+    QCOMPARE(l.picture, 0);
+    QCOMPARE(l.statusText, QStringLiteral("Соединение есть"));
+    QVERIFY(l.infoText.isEmpty());
+    QCOMPARE(l.service, ServiceCommands::Disable);
+    QCOMPARE(ComputeStateLook(1, false, true, 1, 5).service, ServiceCommands::Enable);   // switching reader
+    QCOMPARE(ComputeStateLook(1, true, false, 0, 5).service, ServiceCommands::Enable);   // busy reader
+    QCOMPARE(ComputeStateLook(1, true, false, 0, 5).infoText, QStringLiteral("Прибор занят"));
+
+    l = ComputeStateLook(2, false, true, 0, 130);
+    QCOMPARE(l.rgb, 0xA0A0FFu);
+    QCOMPARE(l.picture, 130 % 59);
+    QCOMPARE(l.statusText, QStringLiteral("Обмен данными"));
+    QCOMPARE(l.service, ServiceCommands::Keep);
+    QCOMPARE(ComputeStateLook(2, false, true, 0, 59).picture, 0);
+
+    l = ComputeStateLook(3, false, true, 0, 5);
+    QCOMPARE(l.rgb, 0xFFFFA0u);
+    QCOMPARE(l.picture, 60);
+    QCOMPARE(l.statusText, QStringLiteral("Соединение приостановлено"));
+    QCOMPARE(l.service, ServiceCommands::Enable);
+
+    l = ComputeStateLook(9, false, true, 0, 5);
+    QCOMPARE(l.rgb, 0x808080u);
+    QCOMPARE(l.picture, -1);
+    QVERIFY(l.statusText.isEmpty());
+    QCOMPARE(l.service, ServiceCommands::Keep);
+
+    StateColourTracker t;
+    QVERIFY(t.changed(2));  // the first call always paints
+    QVERIFY(!t.changed(2));
+    QVERIFY(t.changed(1));
+}
+
+void TestUi::indicatorStripHasItsPictures()
+{
+    const QImage connected = StateStripPicture(0).toImage();
+    const QImage idle = StateStripPicture(60).toImage();
+    QCOMPARE(connected.size(), QSize(32, 32));
+    QCOMPARE(idle.size(), QSize(32, 32));
+    QVERIFY(connected != idle);
+    // The exchange animation moves: neighbouring pictures differ.
+    QVERIFY(StateStripPicture(10).toImage() != StateStripPicture(11).toImage());
+    QCOMPARE(StateStripPicture(-3).toImage(), idle);
+}
+
+void TestUi::windowHasEveryCommand()
+{
+    FaceRig rig;
+    TFace &f = rig.face;
+    QCOMPARE(f.windowTitle(), QStringLiteral("RUVO - Монитор"));
+    QCOMPARE(f.minimumSize(), QSize(586, 406));
+
+    QStringList menus;
+    for (QAction *a : f.menuBar()->actions())
+        menus << a->text();
+    QCOMPARE(menus, (QStringList{"&Файл", "&Сервис", "&Вид", "&Помощь"}));
+
+    struct Item { const char *name; const char *caption; const char *key; };
+    const Item items[] = {
+        {"N4", "В&ыход", "Ctrl+X"},
+        {"N5", "Настройка свя&зи", "Ctrl+O"},
+        {"actGetFullArchive", "Считать весь архив ТРЕМ-01", ""},
+        {"actSyncFIO", "&Синхронизировать ФИО по дозиметрам с записями в журнале", "Ctrl+H"},
+        {"NStopSynchro", "Приостановить синхронизацию", "Ctrl+P"},
+        {"actShowSpectrum", "Считать и показать спектр АЦП", ""},
+        {"NNotes", "Журнал", ""},
+        {"NCards", "Картотека", ""},
+        {"NDosimetr", "Дозиметр", ""},
+        {"NMetrology", "Метрология", ""},
+        {"N21", "Эмулировать введение дозиметра", ""},
+        {"N101", "Эмулировать подключение считывателя с 10 записями", ""},
+        {"nViewPanelModes", "Отображать панель &режимов", ""},
+        {"nViewPanelCommands", "Отображать панель &действий", ""},
+        {"actSetFilter", "Установить / Снять  &фильтр", "Ctrl+S"},
+        {"actOnlyNew", "Включить / выключить режим отображения только новых", "Ctrl+N"},
+        {"actExtNotes", "Отобразить / скрыть поля из записей в журнале", "Ctrl+J"},
+        {"actDetailRecord", "Отобразить детальную информацию по выбранной записи", "Ctrl+I"},
+        {"N3", "&О программе", ""},
+    };
+    for (const Item &it : items) {
+        QAction *a = f.findChild<QAction *>(QString::fromLatin1(it.name));
+        QVERIFY2(a, it.name);
+        QCOMPARE(a->text(), QString::fromUtf8(it.caption));
+        QCOMPARE(a->shortcut(), QKeySequence(QString::fromLatin1(it.key)));
+    }
+    // The test submenu exists but is hidden.
+    QVERIFY(f.NTest->menuAction() && !f.NTest->menuAction()->isVisible());
+    QVERIFY(f.nViewPanelModes->isChecked() && f.nViewPanelCommands->isChecked());
+    // Service commands start disabled; the stored-filter switch waits for its dialogs.
+    QVERIFY(!f.RunPencilOptions->isEnabled() && !f.RunService->isEnabled());
+    QVERIFY(!f.NDosimetr->isEnabled() && !f.NMetrology->isEnabled());
+    QVERIFY(!f.ExtFiltr->isEnabled());
+    // The grid's context menu.
+    QStringList grid;
+    for (QAction *a : f.GridMenu->actions())
+        grid << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
+    QCOMPARE(grid, (QStringList{"actSetFilter", "actOnlyNew", "actExtNotes", "-", "actDetailRecord"}));
+
+    QCOMPARE(f.PanelInfoStatus->text(), QStringLiteral("Статус соединения"));
+    QCOMPARE(f.RunNotes->text(), QStringLiteral("Журнал"));
+    QCOMPARE(f.RunCardsEdit->text(), QStringLiteral("Картотека"));
+    QCOMPARE(f.RunCardsEdit->toolTip(), QStringLiteral("Работа со списком людей"));
+    QCOMPARE(f.RunPencilOptions->toolTip(), QStringLiteral("Настройка работы дозиметра"));
+    QCOMPARE(f.RunService->toolTip(), QStringLiteral("Настройка коэфициентов дозиметра"));
+    QCOMPARE(f.ExtNotes->toolTip(),
+             QStringLiteral("Отображение записей\r\nо данных пользователей дозиметров\r\nиз журнала"));
+    QCOMPARE(f.ExtOnlyNew->text(), QStringLiteral("Новые"));
+    QCOMPARE(f.BtnShowDetail->text(), QStringLiteral("Детали"));
+    QCOMPARE(f.StatusPanel0->text(), QStringLiteral("Фильтр"));
+    QCOMPARE(f.BtnClearFilterMin->text(), QStringLiteral("Очистка"));
+    QVERIFY(f.BtnClearFilterMin->isHidden() && f.BtnClearFilterMax->isHidden());
+
+    // The link settings window and its texts.
+    TRS232 *r = rig.rs232;
+    QCOMPARE(r->windowTitle(), QStringLiteral("Настройки соединения"));
+    QCOMPARE(r->GroupComPort->title(), QStringLiteral("СОМ-порт"));
+    QCOMPARE(r->CB_ComPort->count(), 8);
+    QCOMPARE(r->CB_ComPort->itemText(0), QStringLiteral("COM1"));
+    QCOMPARE(r->CB_ComPort->itemText(7), QStringLiteral("COM8"));
+    QCOMPARE(r->CB_ComPort->toolTip(), QStringLiteral("Номер COM-порта для обмена на компьютере"));
+    QCOMPARE(r->CB_UseThread->text(), QStringLiteral("Использовать отдельный поток"));
+    QCOMPARE(r->btnOk->text(), QStringLiteral("&Принять"));
+    QCOMPARE(r->btnOk->toolTip(), QStringLiteral("Принять изменения"));
+    QCOMPARE(r->btnCancel->text(), QStringLiteral("&Отменить"));
+    QCOMPARE(r->btnCancel->toolTip(), QStringLiteral("Отменить и выйти"));
+    QCOMPARE(r->N2->text(), QStringLiteral("В&ыход"));
+    QCOMPARE(r->N2->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
+    QCOMPARE(RS232Link(), &r->Link());  // the window installs the link object
+}
+
+void TestUi::stateSquareRepaintsForEachState()
+{
+    FaceRig rig;
+    TFace &f = rig.face;
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    TStateSquare *sq = f.PaintBox_ShowState;
+
+    struct Case { int state; QColor colour; int picture; const char *text; };
+    const Case cases[] = {
+        {1, QColor(0xA0, 0xFF, 0xA0), 0, "Соединение есть"},
+        {2, QColor(0xA0, 0xA0, 0xFF), 7, "Обмен данными"},
+        {3, QColor(0xFF, 0xFF, 0xA0), 60, "Соединение приостановлено"},
+        {0, f.palette().color(QPalette::Button), 60, "Нет соединения"},
+    };
+    App().SyncTickCounter = 66;  // 66 mod 59 = 7
+    App().ReaderNormalMode = false;
+    for (const Case &c : cases) {
+        App().SyncState = c.state;
+        const int before = sq->PaintCount();
+        f.UpdateStateIndicator();
+        QTRY_VERIFY(sq->PaintCount() > before);
+        QCOMPARE(sq->Colour(), c.colour);
+        QCOMPARE(sq->Picture(), c.picture);
+        QCOMPARE(f.PanelInfoStatus->text(), QString::fromUtf8(c.text));
+        QCOMPARE(f.PanelInfoStatus->palette().color(QPalette::Window), c.colour);
+        // The square really shows the colour (a corner the picture leaves free).
+        QCOMPARE(PixelAt(sq, 31, 32), c.colour);
+        const bool serviceOn = f.RunPencilOptions->isEnabled();
+        if (c.state == 1 || c.state == 3)
+            QVERIFY(serviceOn && f.RunService->isEnabled() && f.NDosimetr->isEnabled() && f.NMetrology->isEnabled());
+        if (c.state == 0)
+            QVERIFY(!serviceOn && !f.RunService->isEnabled() && !f.NDosimetr->isEnabled() && !f.NMetrology->isEnabled());
+        if (c.state == 2)
+            QVERIFY(serviceOn);  // kept from state 1
+    }
+    // State 1 in normal mode without mode switching disables the service commands.
+    App().SyncState = 1;
+    App().ReaderNormalMode = true;
+    App().ReaderBusy = true;
+    f.UpdateStateIndicator();
+    QVERIFY(!f.RunPencilOptions->isEnabled());
+    QCOMPARE(f.LabelInfoLastDoIt->text(), QStringLiteral("Прибор занят"));
+
+    // The engine's view calls land in the window.
+    f.SetStatusText(QStringLiteral("Чтение записи 3 из 4"));
+    QCOMPARE(f.LabelInfoLastDoIt->text(), QStringLiteral("Чтение записи 3 из 4"));
+    f.SetProgress(1, 2);
+    QCOMPARE(f.ImageProgress->width(), ProgressWidth(1, 2, f.PanelInfoLastDid->width()));
+    f.SetProgress(0, 0);
+    QCOMPARE(f.ImageProgress->width(), 0);
+    for (int i = 0; i < 5; ++i)
+        f.PulseHeartbeat();
+    QCOMPARE(f.StatusPanel2->text(), QString());
+    f.PulseHeartbeat();
+    QCOMPARE(f.StatusPanel2->text(), QString(QChar(0x2022)));
+}
+
+void TestUi::laterFunctionsSayTheyComeLater()
+{
+    ScriptedPrompt prompt;
+    FaceRig rig;
+    TFace &f = rig.face;
+    App().SyncState = 3;
+    f.UpdateStateIndicator();  // enables the service commands
+    const QString later = QStringLiteral("Функция будет доступна в следующей версии программы");
+    QList<std::function<void()>> clicks = {
+        [&] { f.RunNotes->click(); },          [&] { f.RunCardsEdit->click(); },
+        [&] { f.RunPencilOptions->click(); },  [&] { f.RunService->click(); },
+        [&] { f.actShowSpectrum->trigger(); }, [&] { f.N3->trigger(); },
+        [&] { f.actDetailRecord->trigger(); }, [&] { f.BtnShowDetail->click(); },
+    };
+    for (int i = 0; i < clicks.size(); ++i) {
+        clicks[i]();
+        QCOMPARE(prompt.asked.size(), i + 1);
+        QCOMPARE(prompt.asked.last().text, later);
+        QCOMPARE(prompt.asked.last().kind, MsgKind::Information);
+        QCOMPARE(prompt.asked.last().buttons, int(BtnOk));
+    }
+}
+
+void TestUi::stopSynchroLeavesStateZero()
+{
+    FaceRig rig;
+    TFace &f = rig.face;
+    App().SyncState = 2;
+    f.NStopSynchro->trigger();
+    QCOMPARE(int(App().SyncState), 3);
+    QCOMPARE(f.PanelInfoStatus->text(), QStringLiteral("Соединение приостановлено"));
+    App().SyncState = 1;
+    f.NStopSynchro->trigger();
+    QCOMPARE(int(App().SyncState), 0);
+    QVERIFY(!f.NStopSynchro->isChecked());
+    // The engine's own change shows in the menu.
+    rig.engine.SetStopSynchro(true);
+    QVERIFY(f.NStopSynchro->isChecked());
+}
+
+void TestUi::linkOkStartsAndStopsTheThread()
+{
+    ScriptedPrompt prompt;
+    FaceRig rig;
+    SyncEngine &e = rig.engine;
+    TRS232 *r = rig.rs232;
+    r->Link().SetPortName(QStringLiteral("/nonexistent/ttyRUVO"));
+    r->CB_ComPort->setCurrentIndex(-1);
+
+    // Checking the box and "&Принять": the start is requested, the tick starts the worker.
+    prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
+        r->CB_UseThread->setChecked(true);
+        r->btnOk->click();
+        return r->result();
+    };
+    App().ThreadStartTicks = 50;
+    QCOMPARE(r->ShowModal(), int(QDialog::Accepted));
+    QVERIFY(e.UseThread());
+    QCOMPARE(int(App().ThreadStartTicks), 0);
+    for (int i = 0; i < 4; ++i)
+        e.TimerControlTimer();
+    QTRY_VERIFY(e.ThreadRunning());
+
+    // "&Принять" again with the box still checked starts no second worker.
+    prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
+        r->btnOk->click();
+        return r->result();
+    };
+    App().ThreadStartTicks = 50;
+    r->ShowModal();
+    QCOMPARE(int(App().ThreadStartTicks), 50);
+
+    // Unchecking it and "&Принять" stops the worker at once.
+    prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
+        r->CB_UseThread->setChecked(false);
+        r->btnOk->click();
+        return r->result();
+    };
+    QElapsedTimer t;
+    t.start();
+    r->ShowModal();
+    QVERIFY(!e.ThreadRunning());
+    QVERIFY(!e.UseThread());
+    QVERIFY(t.elapsed() < 2000);
+    QVERIFY(!App().SyncPaused);
+    QVERIFY(e.WaitForWorkers(5000));
+}
+
+void TestUi::linkCancelRestoresTheThreadChoice()
+{
+    ScriptedPrompt prompt;
+    FaceRig rig;
+    SyncEngine &e = rig.engine;
+    TRS232 *r = rig.rs232;
+    App().ThreadStartTicks = 50;
+
+    // Every way out but "&Принять": the box comes back, the engine is untouched.
+    const QList<std::function<void()>> exits = {
+        [r] { r->btnCancel->click(); },
+        [r] { QTest::keyClick(r, Qt::Key_Escape); },
+        [r] { r->N2->trigger(); },
+        [r] { r->close(); },
+    };
+    for (int i = 0; i < exits.size(); ++i) {
+        const auto leave = exits[i];
+        prompt.dialogs[QStringLiteral("TRS232")] = [r, leave](QObject *) {
+            r->show();
+            r->CB_UseThread->setChecked(true);
+            r->CB_ComPort->setCurrentIndex(2);  // the port choice takes effect anyway
+            leave();
+            return r->result();
+        };
+        QCOMPARE(r->ShowModal(), int(QDialog::Rejected));
+        QVERIFY2(!r->CB_UseThread->isChecked(), qPrintable(QString::number(i)));
+        QVERIFY(r->isHidden());
+        QVERIFY(!e.UseThread());
+        QCOMPARE(int(App().ThreadStartTicks), 50);
+        QCOMPARE(int(r->Link().ComPortIndex), 2);
+        r->CB_ComPort->setCurrentIndex(0);
+    }
+    for (int i = 0; i < 6; ++i)
+        e.TimerControlTimer();
+    QVERIFY(!e.ThreadRunning());
+
+    // With the thread chosen and running, Cancel after unchecking keeps it running.
+    e.SetUseThread(true);
+    r->CB_UseThread->setChecked(true);
+    App().ThreadStartTicks = 0;
+    for (int i = 0; i < 4; ++i)
+        e.TimerControlTimer();
+    QTRY_VERIFY(e.ThreadRunning());
+    prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
+        r->CB_UseThread->setChecked(false);
+        r->btnCancel->click();
+        return r->result();
+    };
+    r->ShowModal();
+    QVERIFY(r->CB_UseThread->isChecked());
+    QVERIFY(e.UseThread());
+    QVERIFY(e.ThreadRunning());
+    e.ShutDown();
+    QVERIFY(e.WaitForWorkers(5000));
+}
+
+void TestUi::linkSettingsRestoreAndSave()
+{
+    FaceRig rig;
+    TRS232 *r = rig.rs232;
+    TIniFile ini;
+    ini.writeString(SectionRS232, QStringLiteral("CommPort_PortName"), QStringLiteral("/tmp/demo/ttyRUVO"));
+    ini.writeInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -1);
+    ini.writeBool(SectionRS232, QStringLiteral("CB_UseThread_Checked"), true);
+    r->Restore(ini);
+    QCOMPARE(r->CB_ComPort->currentIndex(), -1);
+    QCOMPARE(int(r->Link().ComPortIndex), -1);
+    QCOMPARE(r->Link().PortName(), QStringLiteral("/tmp/demo/ttyRUVO"));
+    QVERIFY(r->CB_UseThread->isChecked());
+    QVERIFY(rig.engine.UseThread());  // the worker starts on the fourth tick after start
+
+    r->CB_ComPort->setCurrentIndex(4);
+    r->CB_UseThread->setChecked(false);
+    TIniFile out;
+    r->Save(out);
+    QCOMPARE(out.readInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -9), 4);
+    QCOMPARE(out.readString(SectionRS232, QStringLiteral("CB_UseThread_Checked")), QStringLiteral("False"));
+    QCOMPARE(out.readString(SectionRS232, QStringLiteral("CommPort_PortName")), QStringLiteral("/tmp/demo/ttyRUVO"));
+    QVERIFY(out.valueExists(SectionRS232, QStringLiteral("ActiveControl")));
+    QVERIFY(out.valueExists(SectionRS232, QStringLiteral("NormPos")));
+}
+
+void TestUi::gridLabelsAndQuickFilters()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(40);
+    FaceRig rig;
+    TFace &f = rig.face;
+    f.BindMeasures(&db.dm.Measures);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.FormActivate();
+    QVERIFY(!App().FaceNotReady);
+    QCOMPARE(f.MinLabels.size(), 5);
+    QCOMPARE(f.MaxLabels.size(), 5);
+    QCOMPARE(f.RxDBGrid->model()->rowCount(), 40);
+    QCOMPARE(f.MinLabels[4]->text(), QStringLiteral("0.1"));
+    QCOMPARE(f.MaxLabels[4]->text(), QStringLiteral("4"));
+    QVERIFY(f.MinLabels[3]->isHidden());  // the journal-name column is hidden at start
+
+    // Titles and display formats of the grid.
+    QAbstractItemModel *m = f.RxDBGrid->model();
+    QStringList titles;
+    for (int c = 0; c < m->columnCount(); ++c)
+        titles << m->headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(titles, (QStringList{"Дата", "№", "Идентификатор", "ФИО (по журналу)", "Доза, мкЗв"}));
+    QCOMPARE(m->index(0, 0).data().toString(), QStringLiteral("01.12.26 08:00"));
+    QCOMPARE(m->index(0, 4).data().toString(), QStringLiteral("0.100"));
+    QCOMPARE(f.RxDBGrid->horizontalHeader()->sectionSize(1), 92);
+    QVERIFY(f.RxDBGrid->isColumnHidden(3));
+
+    // A click on the minimum label of Dose asks for the value and filters.
+    ScriptedPrompt prompt;
+    prompt.inputs = {QStringLiteral("0.5"), QStringLiteral("2")};
+    QTest::mouseClick(f.MinLabels[4], Qt::LeftButton);
+    QCOMPARE(prompt.inputCaptions.last(),
+             QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по минимальному значению:|0.1"));
+    QTest::mouseClick(f.MaxLabels[4], Qt::LeftButton);
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
+    QTRY_COMPARE(f.RxDBGrid->model()->rowCount(), 16);
+    QCOMPARE(f.MinLabels[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
+    QCOMPARE(f.MaxLabels[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
+    QCOMPARE(f.MinLabels[4]->text(), QStringLiteral("0.5"));
+    QVERIFY(f.BtnClearFilterMin->isVisible() && f.BtnClearFilterMax->isVisible());
+    QCOMPARE(f.StatusPanel1->text(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
+
+    // One "Очистка" removes both.
+    f.BtnClearFilterMax->click();
+    QTRY_COMPARE(f.RxDBGrid->model()->rowCount(), 40);
+    QCOMPARE(f.MinLabels[4]->palette().color(QPalette::WindowText), QColor(0x00, 0x00, 0x4F));
+    QCOMPARE(f.MaxLabels[4]->palette().color(QPalette::WindowText), QColor(0x00, 0x00, 0x4F));
+    QCOMPARE(f.MinLabels[4]->text(), QStringLiteral("0.1"));
+    QCOMPARE(f.MaxLabels[4]->text(), QStringLiteral("4"));
+    QVERIFY(f.BtnClearFilterMin->isHidden() && f.BtnClearFilterMax->isHidden());
+
+    // The label caption "фильтр max:" clears as well.
+    prompt.inputs = {QStringLiteral("A")};
+    QTest::mouseClick(f.MinLabels[2], Qt::LeftButton);
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Name>='A'"));
+    QTest::mouseClick(f.PanelLabelMax, Qt::LeftButton);
+    QCOMPARE(db.dm.Measures.Filter(), QString());
+
+    // The labels sit over their columns.
+    const int gridX = f.RxDBGrid->mapTo(&f, QPoint(0, 0)).x() - f.PanelMin->mapTo(&f, QPoint(0, 0)).x();
+    QHeaderView *h = f.RxDBGrid->horizontalHeader();
+    for (int i : {0, 1, 2, 4}) {
+        QCOMPARE(f.MinLabels[i]->width(), h->sectionSize(i));
+        QVERIFY(qAbs(f.MinLabels[i]->x() - (gridX + f.RxDBGrid->frameWidth() + f.RxDBGrid->verticalHeader()->width()
+                                            + h->sectionViewportPosition(i))) <= 1);
+    }
+}
+
+void TestUi::modesSortingAndPanels()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(30);
+    FaceRig rig;
+    TFace &f = rig.face;
+    f.BindMeasures(&db.dm.Measures);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.FormActivate();
+    f.View().LastCheckedIndex = 25;
+
+    // Only-new through its menu command.
+    f.actOnlyNew->trigger();
+    QVERIFY(f.ExtOnlyNew->isChecked());
+    QVERIFY(f.actOnlyNew->isChecked());
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Index>25"));
+    QTRY_COMPARE(f.RxDBGrid->model()->rowCount(), 5);
+    QCOMPARE(f.StatusPanel1->text(), QStringLiteral("Только новые"));
+    QCOMPARE(f.ExtOnlyNew->styleSheet().contains(QStringLiteral("#A6CAF0")), true);
+
+    // A quick filter switches only-new off first.
+    ScriptedPrompt prompt;
+    prompt.inputs = {QStringLiteral("2")};
+    QTest::mouseClick(f.MinLabels[4], Qt::LeftButton);
+    QVERIFY(!f.ExtOnlyNew->isChecked());
+    QVERIFY(!f.actOnlyNew->isChecked());
+    QCOMPARE(prompt.inputCaptions.last().section(QLatin1Char('|'), 2), QStringLiteral("0.1"));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=2"));
+    f.ClearQuickFilters();
+
+    // The names mode shows the journal column in place of the dosimeter name.
+    App().INeedSynhroFIO = true;
+    prompt.answers = {BtnCancel};
+    f.ExtNotes->click();
+    QVERIFY(f.actExtNotes->isChecked());
+    QVERIFY(!f.RxDBGrid->isColumnHidden(3));
+    QVERIFY(f.RxDBGrid->isColumnHidden(2));
+    QCOMPARE(f.RxDBGrid->horizontalHeader()->sectionSize(3), 291);
+    QCOMPARE(prompt.asked.last().text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
+    QVERIFY(App().INeedSynhroFIO);  // Cancel leaves the flag
+    f.actExtNotes->trigger();
+    QVERIFY(f.RxDBGrid->isColumnHidden(3));
+    QVERIFY(!f.RxDBGrid->isColumnHidden(2));
+
+    // A title click sorts by that column and marks it.
+    QHeaderView *h = f.RxDBGrid->horizontalHeader();
+    const int doseColumn = f.RxDBGrid->ColumnOfField(QStringLiteral("Dose"));
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                      QPoint(h->sectionViewportPosition(doseColumn) + 10, h->height() / 2));
+    QCOMPARE(f.View().SortFieldIndex, int(mfDose));
+    QCOMPARE(db.dm.Measures.IndexFieldNames(), QStringLiteral("Dose"));
+    QCOMPARE(h->sortIndicatorSection(), doseColumn);
+    QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
+    // Cells of the sorted column are painted A0 FF FF (outside the selected row).
+    f.RxDBGrid->clearSelection();
+    const QRect cell = f.RxDBGrid->visualRect(f.RxDBGrid->model()->index(3, doseColumn));
+    const QImage shot = f.RxDBGrid->viewport()->grab().toImage();
+    QCOMPARE(shot.pixelColor(cell.left() + 3, cell.center().y()), QColor(0xA0, 0xFF, 0xFF));
+    QVERIFY(f.RxDBGrid->ColumnHasSortBase(QStringLiteral("Dose")));
+
+    // The panels collapse to one pixel and come back at 62.
+    f.nViewPanelModes->trigger();
+    QCOMPARE(f.Splitter->sizes().at(0), 1);
+    QVERIFY(!f.nViewPanelModes->isChecked());
+    f.nViewPanelModes->trigger();
+    QCOMPARE(f.Splitter->sizes().at(0), TFace::PanelWidth);
+    f.nViewPanelCommands->trigger();
+    QCOMPARE(f.Splitter->sizes().at(2), 1);
+    f.nViewPanelCommands->trigger();
+    QCOMPARE(f.Splitter->sizes().at(2), TFace::PanelWidth);
+}
+
+void TestUi::emptyTableAtFirstActivation()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    FaceRig rig;
+    TFace &f = rig.face;
+    f.BindMeasures(&db.dm.Measures);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    f.FormActivate();
+    QVERIFY(!App().FaceNotReady);
+    QVERIFY(f.MinLabels.isEmpty());
+    f.resize(900, 600);
+    f.resize(640, 480);
+    QVERIFY(f.MinLabels.isEmpty());
+    QCOMPARE(f.StatusPanel1->width(), f.width() - 100);
+}
+
+void TestUi::settingsAtShowAndClose_data()
+{
+    QTest::addColumn<int>("readDaysAgo");
+    QTest::addColumn<bool>("rowExists");
+    QTest::addColumn<int>("expectedBoundary");
+    QTest::newRow("read today: kept") << 0 << true << 5;
+    QTest::newRow("read yesterday: all old") << 1 << true << 8;
+    QTest::newRow("no such row") << 0 << false << 8;
+}
+
+void TestUi::settingsAtShowAndClose()
+{
+    QFETCH(int, readDaysAgo);
+    QFETCH(bool, rowExists);
+    QFETCH(int, expectedBoundary);
+
+    ViewDb db;
+    QVERIFY(db.open());
+    const QDateTime read = QDateTime(QDate::currentDate().addDays(-readDaysAgo), QTime(0, 0, 1));
+    for (int i = 1; i <= 8; ++i)
+        db.add(i, QDateTime(QDate(2026, 12, 1), QTime(9, i)), 7, QStringLiteral("x"), i, read);
+    const QString path = db.dir.filePath(QStringLiteral("RUVO.INI"));
+    {
+        TIniFile ini(path);
+        ini.writeInteger(SectionFace, QStringLiteral("LastReadedIndex"), 8);
+        ini.writeInteger(SectionFace, QStringLiteral("LastCheckedIndex"), rowExists ? 5 : 500);
+        ini.writeInteger(SectionFace, QStringLiteral("MaxCardsIndex"), 12);
+        ini.writeInteger(SectionFace, QStringLiteral("PingDelayMS"), 250);
+        ini.writeInteger(SectionFace, QStringLiteral("FixedReceiveWindow"), 1);
+        ini.writeInteger(SectionFace, QStringLiteral("INeedSynhroFIO"), 1);
+        ini.writeString(QStringLiteral("TOther"), QStringLiteral("Key"), QStringLiteral("значение"));
+        ini.writeString(SectionRS232, QStringLiteral("CommPort_PortName"), QStringLiteral("/dev/null"));
+        ini.writeInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -1);
+        QVERIFY(ini.save());
+    }
+    {
+        FaceRig rig;
+        TFace &f = rig.face;
+        f.SetSettingsPath(path);
+        f.BindMeasures(&db.dm.Measures);
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QVERIFY(rig.engine.TimerControl()->isActive());  // the restore enables the control timer
+        QCOMPARE(f.LastCheckedIndex(), expectedBoundary);
+        QCOMPARE(int(rig.engine.LastReadedIndex), 8);
+        QCOMPARE(int(App().MaxCardsIndex), 12);
+        QVERIFY(App().INeedSynhroFIO);
+        QCOMPARE(int(RS232Link()->PingDelayMS), 250);
+        QCOMPARE(int(RS232Link()->SendDelayMS), 2000);
+        QCOMPARE(int(RS232Link()->BaseRequestCount), 3);
+        QVERIFY(RS232Link()->FixedReceiveWindow);
+        QCOMPARE(RS232Link()->PortName(), QStringLiteral("/dev/null"));
+        QCOMPARE(f.PanelInfoStatus->text(), QStringLiteral("Нет соединения"));  // UpdateStateIndicator ran
+
+        rig.engine.LastReadedIndex = 9;
+        App().INeedSynhroFIO = false;
+        QVERIFY(f.close());
+        QVERIFY(App().FaceNotReady);
+        QVERIFY(!db.dm.Measures.Active());  // the database module closed its tables
+    }
+    TIniFile ini(path);
+    QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("LastReadedIndex"), -1), 9);
+    QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("LastCheckedIndex"), -1), expectedBoundary);
+    QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("PingDelayMS"), -1), 250);
+    QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("INeedSynhroFIO"), -1), 0);
+    QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("FixedReceiveWindow"), -1), 1);
+    QCOMPARE(ini.readString(QStringLiteral("TOther"), QStringLiteral("Key")), QStringLiteral("значение"));
+    QVERIFY(ini.valueExists(SectionFace, QStringLiteral("NormPos")));
+    QCOMPARE(ini.readInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -9), -1);
+}
+
+QTEST_MAIN(TestUi)
+#include "tst_ui.moc"
