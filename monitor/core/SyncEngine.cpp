@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QSqlQuery>
 #include <QThread>
 #include <QTimer>
@@ -356,10 +357,12 @@ void SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
             throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
         TTable &measures = RequireDatabase(*this).Measures;
         const int address = static_cast<int>(LastResponderAddress());
+        QElapsedTimer dbClock;
+        dbClock.start();
         // The duplicate check looks at the whole table, whatever filter the
         // grid has on.
         QSqlQuery found = measures.Exec(
-            QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"DateTime\"=? AND \"TarnAddress\"=? AND \"RecNumber\"=? LIMIT 1")
+            QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"DateTime\"=? AND +\"TarnAddress\"=? AND +\"RecNumber\"=? LIMIT 1")
                 .arg(measures.SqlName()),
             {TTable::ToStorage(measures.FieldDef(QStringLiteral("DateTime")), record.Time), address, number});
         if (!found.next()) {
@@ -386,6 +389,8 @@ void SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
             LastReadedIndex = ok ? index : 0;
             app.INeedSynhroFIO = true;
         }
+        m_storeDbNs += dbClock.nsecsElapsed();
+        ++m_storeCalls;
         LastRecNumber = number;
         LastRecTime = record.Time;
         View().SetStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));

@@ -104,6 +104,16 @@ public:
     void ReportRangeError();
     void ReportReadError();
 
+    // Time spent in the table work of StoreArchiveRecord (duplicate check and
+    // append) since the start or the last reset, in nanoseconds (benchmarks).
+    qint64 StoreDatabaseNs() const { return m_storeDbNs; }
+    int StoredRecordCalls() const { return m_storeCalls; }
+    void ResetStoreStatistics()
+    {
+        m_storeDbNs = 0;
+        m_storeCalls = 0;
+    }
+
     // Waits ms milliseconds while processing window events other than the
     // operator's input (the worker's hand-offs and the ticks go on).
     static void WaitProcessing(int ms);
@@ -132,6 +142,8 @@ private:
     std::atomic<bool> m_stopSynchro{false};
     QMutex m_stateMutex;
     std::atomic<bool> m_useThread{false};
+    qint64 m_storeDbNs = 0;
+    int m_storeCalls = 0;
     QPointer<TTimerThread> m_worker;
     std::vector<QPointer<TTimerThread>> m_retired;
 };

@@ -1,0 +1,90 @@
+#include "BenchSupport.h"
+
+#include "core/AppState.h"
+
+#include <QDir>
+#include <QSqlQuery>
+
+BenchDatabase::BenchDatabase(const QString &dir)
+{
+    if (dir.isEmpty()) {
+        m_temp = std::make_unique<QTemporaryDir>();
+        m_programDir = m_temp->path() + QLatin1Char('/');
+    } else {
+        QDir().mkpath(dir);
+        m_programDir = QDir(dir).absolutePath() + QLatin1Char('/');
+    }
+    SetPrompt(&m_prompt);
+    App().ProgramDir = m_programDir;
+    dm.DataModuleCreate();
+    SetDM(&dm);
+}
+
+BenchDatabase::~BenchDatabase()
+{
+    SetDM(nullptr);
+    dm.DataModuleDestroy();
+    SetPrompt(nullptr);
+}
+
+qint64 BenchDatabase::FillMeasures(int rows, int dosimeters)
+{
+    QElapsedTimer clock;
+    clock.start();
+    TTable &m = dm.Measures;
+    TTransaction tx(dm);
+    m.Exec(QStringLiteral(
+               "WITH RECURSIVE n(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM n WHERE x + 1 < %2) "
+               "INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", \"Dose\", "
+               "\"RecoveryTime\", \"FIO\", \"Check\") "
+               "SELECT 8323072, (x %% 2000) + 1, strftime('%%Y-%%m-%%d %%H:%%M:%%S.000', '2025-01-01', '+' || x || ' minutes'), "
+               "(x %% %3) + 1, 'Дозиметр ' || ((x %% %3) + 1), (x %% 97) * 0.25, "
+               "strftime('%%Y-%%m-%%d %%H:%%M:%%S.000', '2025-01-01', '+' || x || ' minutes', '+5 seconds'), NULL, 0 FROM n")
+               .replace(QStringLiteral("%%"), QStringLiteral("%"))
+               .arg(m.SqlName())
+               .arg(rows)
+               .arg(dosimeters));
+    tx.Commit();
+    m.Refresh();
+    return clock.elapsed();
+}
+
+qint64 BenchDatabase::FillNotes(int dosimeters, int perDosimeter, int readings)
+{
+    QElapsedTimer clock;
+    clock.start();
+    TTable &n = dm.Notes;
+    const qint64 spanMinutes = readings;  // one reading a minute
+    const qint64 step = spanMinutes / perDosimeter;
+    TTransaction tx(dm);
+    QSqlQuery q(dm.Database());
+    q.prepare(QStringLiteral("INSERT INTO %1 (\"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\", \"Dose\") VALUES (?, ?, ?, ?, NULL)")
+                  .arg(n.SqlName()));
+    const QDateTime start(QDate(2025, 1, 1), QTime(0, 0));
+    const TFieldDef &def = n.FieldDef(QStringLiteral("TimeFrom"));
+    for (int id = 1; id <= dosimeters; ++id) {
+        for (int k = 0; k < perDosimeter; ++k) {
+            const QDateTime from = start.addSecs((k * step + id % 7) * 60);
+            const QDateTime to = start.addSecs(((k + 1) * step - 1) * 60);
+            q.addBindValue(id);
+            q.addBindValue(TTable::ToStorage(def, from));
+            q.addBindValue(k + 1 == perDosimeter ? QVariant() : TTable::ToStorage(def, to));
+            q.addBindValue(QStringLiteral("Сотрудник %1-%2").arg(id).arg(k));
+            q.exec();
+        }
+    }
+    tx.Commit();
+    n.Refresh();
+    return clock.elapsed();
+}
+
+qint64 BenchDatabase::Count(TTable &table)
+{
+    QSqlQuery q = table.Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table.SqlName()));
+    return q.next() ? q.value(0).toLongLong() : -1;
+}
+
+double Ms(qint64 ns)
+{
+    return ns / 1e6;
+}

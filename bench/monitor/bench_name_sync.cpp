@@ -1,0 +1,58 @@
+// The name synchronisation over a large database.
+//
+//   bench_name_sync [--rows M] [--notes K]
+//
+// M readings of 1000 dosimeters in Measures (default 1000000) and K journal
+// entries (default 10000: K/1000 consecutive periods per dosimeter, the last
+// one open). Runs the synchronisation twice: the first run writes every name,
+// the second finds them in step.
+
+#include "BenchSupport.h"
+
+#include "core/AppState.h"
+#include "monitor/core/SyncEngine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSqlQuery>
+#include <QStringList>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int rows = 1000000;
+    int notes = 10000;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--rows"))
+            rows = qMax(1, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--notes"))
+            notes = qMax(1000, args[i + 1].toInt());
+    }
+    const int dosimeters = 1000;
+    App().reset();
+    BenchDatabase db;
+    std::printf("filling %d readings and %d journal entries...\n", rows, notes);
+    std::fflush(stdout);
+    const qint64 fillM = db.FillMeasures(rows, dosimeters);
+    const qint64 fillN = db.FillNotes(dosimeters, notes / dosimeters, rows);
+    std::printf("Measures: %lld rows (%.1f s), Notes: %lld rows (%.1f s)\n", db.Count(db.dm.Measures), fillM / 1000.0,
+                db.Count(db.dm.Notes), fillN / 1000.0);
+
+    SyncEngine engine;
+    engine.SetDatabase(&db.dm);
+    for (int run = 1; run <= 2; ++run) {
+        App().INeedSynhroFIO = true;
+        QElapsedTimer clock;
+        clock.start();
+        engine.SyncNamesFromJournal();
+        const qint64 ms = clock.elapsed();
+        QSqlQuery q = db.dm.Measures.Exec(
+            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"FIO\" IS NOT NULL").arg(db.dm.Measures.SqlName()));
+        const qint64 named = q.next() ? q.value(0).toLongLong() : -1;
+        std::printf("run %d: %.2f s, readings with a name: %lld, flag %d\n", run, ms / 1000.0, named,
+                    int(App().INeedSynhroFIO.load()));
+    }
+    return 0;
+}

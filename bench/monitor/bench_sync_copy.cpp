@@ -1,0 +1,100 @@
+// Copying records from a paced simulated reader (9600 bit/s, no turnaround)
+// end to end (the poll and its catch-up) into a Measures table that already
+// holds many rows.
+//
+//   bench_sync_copy [--count N] [--rows M] [--fast-commits]
+//
+// N records to copy (default 2000: a full ring read by a reader seen for the
+// first time; fewer: a catch-up from a remembered position), M rows in
+// Measures beforehand (default 1000000). The line alone needs about 75 ms a
+// record at 9600 bit/s, so the default run takes some 150 s. Every stored
+// record is its own durable commit (the disk flush is most of the database
+// time); --fast-commits turns the flush off to show the table work alone.
+
+#include "BenchSupport.h"
+
+#include "core/AppState.h"
+#include "link/URS232.h"
+#include "link/URUVOProtocol.h"
+#include "monitor/core/SyncEngine.h"
+#include "sim/SimReader.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int count = 2000;
+    int rows = 1000000;
+    const QStringList args = app.arguments();
+    const bool fastCommits = args.contains(QStringLiteral("--fast-commits"));
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--count"))
+            count = qBound(1, args[i + 1].toInt(), 2000);
+        else if (args[i] == QLatin1String("--rows"))
+            rows = qMax(0, args[i + 1].toInt());
+    }
+
+    App().reset();
+    BenchDatabase db;
+    App().FaceNotReady = false;
+    std::printf("Measures: filling %d rows...\n", rows);
+    std::fflush(stdout);
+    const qint64 fillMs = rows > 0 ? db.FillMeasures(rows, 1000) : 0;
+    std::printf("Measures: %lld rows in %.1f s\n", db.Count(db.dm.Measures), fillMs / 1000.0);
+
+    SimReader sim;
+    if (!sim.start()) {
+        std::fprintf(stderr, "no pseudo-terminal: %s\n", qPrintable(sim.errorText()));
+        return 1;
+    }
+    sim.setPaced(true, 9600);
+    sim.setTurnaroundMs(0);
+    TRS232Link link;
+    link.ComPortIndex = -1;
+    link.SetPortName(sim.portPath());
+    link.PingDelayMS = 300;
+    link.SendDelayMS = 2000;
+    link.BaseRequestCount = 3;
+    link.FixedReceiveWindow = false;
+    SetRS232Link(&link);
+    ResetLinkValues();
+
+    SyncEngine engine;
+    engine.SetDatabase(&db.dm);
+    db.dm.SetDurableCommits(!fastCommits);
+    if (count == 2000) {
+        sim.addRecords(2000);  // a full ring; the reader is new to the database: full read
+    } else {
+        sim.addRecords(count + 1);
+        TTable &d = db.dm.Devices;
+        d.Append();
+        d.SetFieldValue(QStringLiteral("TarnAddress"), int(sim.address()));
+        d.SetFieldValue(QStringLiteral("LastRecNumber"), 1);
+        d.SetFieldValue(QStringLiteral("LastRecTime"), sim.record(1).time);
+        d.Post();
+    }
+
+    const qint64 before = db.Count(db.dm.Measures);
+    QElapsedTimer clock;
+    clock.start();
+    engine.PollReader();
+    const qint64 totalNs = clock.nsecsElapsed();
+    const qint64 copied = db.Count(db.dm.Measures) - before;
+    const int calls = engine.StoredRecordCalls();
+
+    std::printf("commits: %s\n", fastCommits ? "without disk flush" : "durable (flushed to disk)");
+    std::printf("path: %s\n", count == 2000 ? "full archive read (new reader)" : "catch-up from a remembered position");
+    std::printf("records copied: %lld (stored calls %d), state %d\n", copied, calls, App().SyncState.load());
+    std::printf("total: %.1f s, per record: %.2f ms\n", totalNs / 1e9, copied ? Ms(totalNs) / copied : 0.0);
+    std::printf("database per record: %.3f ms (%.2f %% of the total)\n", calls ? Ms(engine.StoreDatabaseNs()) / calls : 0.0,
+                totalNs ? 100.0 * engine.StoreDatabaseNs() / totalNs : 0.0);
+    std::printf("requests: %d\n", sim.requestsServed());
+
+    SetRS232Link(nullptr);
+    sim.stop();
+    return copied == count ? 0 : 2;
+}
