@@ -83,9 +83,16 @@ void TTimerThread::Execute()
             }
             suspendedTextDue = true;
             const int tick = ++app.SyncTickCounter;
-            if (tick % SyncEngine::PollPeriodTicks == 0)
+            const bool polled = tick % SyncEngine::PollPeriodTicks == 0;
+            if (polled)
                 Poll();
-            HandOff([this] { m_engine->ThreadSyncStep(); });
+            HandOff([this, polled] {
+                m_engine->ThreadSyncStep();
+                // After a poll the indicator also follows a reader that went
+                // offline or busy, not only the end of a catch-up.
+                if (polled && !App().SyncPaused)
+                    m_engine->View().UpdateStateIndicator();
+            });
         } catch (...) {
             // The worker never ends because of an error; the steps report
             // their own.

@@ -57,6 +57,11 @@ void TestSyncThread::workerStartsCopiesAndStops()
     rig.sim.addRecords(1);
     QTRY_COMPARE_WITH_TIMEOUT(rig.device(rig.address()).first, 121, 10000);
 
+    // A reader that falls silent shows as offline in the indicator.
+    rig.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view.statesPainted.isEmpty() && rig.view.statesPainted.last() == int(SyncOffline), 10000);
+    rig.sim.setFaultProbability(SimReader::Fault::NoReply, 0.0);
+
     // Switching the thread off: it ends within about the wait.
     rig.engine.SetUseThread(false);
     QElapsedTimer clock;
