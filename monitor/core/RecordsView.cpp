@@ -8,10 +8,13 @@
 QList<RecordsColumn> DefaultRecordsColumns()
 {
     QList<RecordsColumn> c;
-    c.append({mfDateTime, QStringLiteral("DateTime"), QStringLiteral("Дата"), 130, true, true});
+    // Date 130 and name 291 pixels at design: the labels above and below show
+    // the full date and time, which needs a little more in the fonts of this
+    // platform, and the name column gives it back.
+    c.append({mfDateTime, QStringLiteral("DateTime"), QStringLiteral("Дата"), 150, true, true});
     c.append({mfID, QStringLiteral("ID"), QStringLiteral("№"), 92, true, false});
-    c.append({mfName, QStringLiteral("Name"), QStringLiteral("Идентификатор"), 291, true, true});
-    c.append({mfFIO, QStringLiteral("FIO"), QStringLiteral("ФИО (по журналу)"), 291, false, true});
+    c.append({mfName, QStringLiteral("Name"), QStringLiteral("Идентификатор"), 271, true, true});
+    c.append({mfFIO, QStringLiteral("FIO"), QStringLiteral("ФИО (по журналу)"), 271, false, true});
     c.append({mfDose, QStringLiteral("Dose"), QStringLiteral("Доза, мкЗв"), 111, true, false});
     return c;
 }

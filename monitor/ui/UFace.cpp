@@ -443,7 +443,8 @@ void TFace::buildLayout(const QString &statusNote)
     bar->setSizeGripEnabled(true);
     StatusPanel0 = new QLabel(QStringLiteral("Фильтр"), bar);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
-    StatusPanel0->setFixedWidth(50);
+    // 50 pixels at design; never narrower than its word in the font in use.
+    StatusPanel0->setFixedWidth(qMax(50, StatusPanel0->fontMetrics().horizontalAdvance(StatusPanel0->text()) + 12));
     StatusPanel1 = new QLabel(statusNote, bar);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
     StatusPanel1->setFixedWidth(700);
@@ -458,6 +459,7 @@ void TFace::buildLayout(const QString &statusNote)
 
     PanelMin->installEventFilter(this);
     PanelMax->installEventFilter(this);
+    RxDBGrid->viewport()->installEventFilter(this);
 }
 
 // ---------------------------------------------------------------- binding
@@ -650,7 +652,8 @@ void TFace::RelayoutColumnLabels()
 
 bool TFace::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((watched == PanelMin || watched == PanelMax) && event->type() == QEvent::Resize)
+    if ((watched == PanelMin || watched == PanelMax || watched == RxDBGrid->viewport())
+        && event->type() == QEvent::Resize)
         RelayoutColumnLabels();
     return QMainWindow::eventFilter(watched, event);
 }
