@@ -131,6 +131,26 @@ QSqlQuery TTable::Exec(const QString &sql, const QVariantList &params) const
     return q;
 }
 
+QString TTable::orderIndexHint() const
+{
+    if (m_sortField > 0)
+        return QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + m_fields[m_sortField].name);
+    return QStringLiteral(" NOT INDEXED");  // the rows' own order by key
+}
+
+QSqlQuery TTable::execHinted(const QString &sql, const QVariantList &params) const
+{
+    try {
+        return Exec(sql, params);
+    } catch (const EGeneralError &) {
+        // Without its index (a failed rebuild) the order still works, slowly.
+        const QString hint = orderIndexHint();
+        if (!sql.contains(hint))
+            throw;
+        return Exec(QString(sql).replace(hint, QString()), params);
+    }
+}
+
 // ---------------------------------------------------------------- conversions
 
 QVariant TTable::ToStorage(const TFieldDef &f, const QVariant &value)
@@ -358,6 +378,7 @@ void TTable::Open()
     }
     m_active = true;
     invalidateCount();
+    m_totalCache = -1;
     setState(TDataSetState::Browse);
     moveTo(true, false);
     notifyReset();
@@ -480,6 +501,44 @@ QString TTable::OrderByClause(bool descending) const
     return QStringLiteral("ORDER BY ") + key;
 }
 
+TTable::OrderSql TTable::orderSql() const
+{
+    // Two ways to read rows in order. Usually the order's index is walked and
+    // the filter tested on the way (a page costs about a page). When the
+    // filter lets through only a small share of the rows, walking the order
+    // could pass over most of the table for one page; the rows the filter
+    // selects (through its own indexes) are sorted instead, so the order's
+    // columns are written so that no index matches them.
+    OrderSql o;
+    o.subset = filterApplied() && qint64(RecordCount()) * 50 < qint64(TotalRows());
+    const QString key = quoted(KeyField());
+    o.key = o.subset ? QStringLiteral("+") + key : key;
+    if (m_sortField > 0) {
+        const TFieldDef &f = m_fields[m_sortField];
+        o.col = o.subset ? QStringLiteral("+") + quoted(f.name) : quoted(f.name);
+        o.expr = f.type == TFieldType::Text
+                     ? (o.subset ? QStringLiteral("(%1)").arg(o.col) : o.col) + QStringLiteral(" COLLATE RUNOCASE")
+                     : o.col;
+        o.asc = QStringLiteral("ORDER BY %1, %2").arg(o.expr, o.key);
+        o.desc = QStringLiteral("ORDER BY %1 DESC, %2 DESC").arg(o.expr, o.key);
+    } else {
+        o.asc = QStringLiteral("ORDER BY ") + o.key;
+        o.desc = QStringLiteral("ORDER BY ") + o.key + QStringLiteral(" DESC");
+    }
+    o.hint = o.subset ? QString() : orderIndexHint();
+    return o;
+}
+
+qint64 TTable::TotalRows() const
+{
+    requireActive();
+    if (m_totalCache < 0) {
+        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(SqlName()));
+        m_totalCache = q.next() ? q.value(0).toLongLong() : 0;
+    }
+    return m_totalCache;
+}
+
 QVector<TRowData> TTable::FetchRows(const QVector<int> &fields, bool forward, const TRowData *boundary, int limit,
                                     int offset) const
 {
@@ -494,14 +553,19 @@ QVector<TRowData> TTable::FetchRows(const QVector<int> &fields, bool forward, co
     for (int f : fields)
         cols += QStringLiteral(", ") + quoted(m_fields.at(f).name);
     const int firstValue = bySort ? 2 : 1;
+    const OrderSql o = orderSql();
 
     auto run = [&](const QString &cond, QVariantList params, int count, int skip) {
-        const QString sql = QStringLiteral("SELECT %1 FROM %2%3 %4 LIMIT ? OFFSET ?")
-                                .arg(cols, SqlName(), whereWith(cond), OrderByClause(!forward));
+        // Going on from a row walks the order's index from that row; left to
+        // itself SQLite may prefer an index of the filter and sort everything
+        // the filter passes, once per page.
+        const QString sql = QStringLiteral("SELECT %1 FROM %2%5%3 %4 LIMIT ? OFFSET ?")
+                                .arg(cols, SqlName(), whereWith(cond), forward ? o.asc : o.desc,
+                                     cond.isEmpty() ? QString() : o.hint);
         QVariantList all = filterApplied() ? m_compiled.params : QVariantList();
         all += params;
         all << count << skip;
-        QSqlQuery q = Exec(sql, all);
+        QSqlQuery q = execHinted(sql, all);
         while (q.next()) {
             TRowData r;
             r.key = q.value(0);
@@ -517,28 +581,28 @@ QVector<TRowData> TTable::FetchRows(const QVector<int> &fields, bool forward, co
         run(QString(), {}, limit, qMax(0, offset));
         return rows;
     }
-    const QString key = quoted(KeyField());
     if (!bySort) {
-        run(key + (forward ? QStringLiteral(" > ?") : QStringLiteral(" < ?")), {boundary->key}, limit, 0);
+        run(o.key + (forward ? QStringLiteral(" > ?") : QStringLiteral(" < ?")), {boundary->key}, limit, 0);
         return rows;
     }
     // Blanks sort first: going forward from a blank the remaining blanks come
     // before every value; going back from a value the blanks come last.
-    const QString expr = sortColumn();
-    const QString col = quoted(m_fields[m_sortField].name);
     const QVariant &sv = boundary->sortValue;
     if (sv.isNull()) {
-        run(col + QStringLiteral(" IS NULL AND ") + key + (forward ? QStringLiteral(" > ?") : QStringLiteral(" < ?")),
+        run(o.col + QStringLiteral(" IS NULL AND ") + o.key
+                + (forward ? QStringLiteral(" > ?") : QStringLiteral(" < ?")),
             {boundary->key}, limit, 0);
         if (forward && rows.size() < limit)
-            run(col + QStringLiteral(" IS NOT NULL"), {}, limit - rows.size(), 0);
+            run(o.col + QStringLiteral(" IS NOT NULL"), {}, limit - rows.size(), 0);
     } else {
         if (forward)
-            run(QStringLiteral("%1 >= ? AND (%1 > ? OR %2 > ?)").arg(expr, key), {sv, sv, boundary->key}, limit, 0);
+            run(QStringLiteral("%1 >= ? AND (%1 > ? OR %2 > ?)").arg(o.expr, o.key), {sv, sv, boundary->key}, limit,
+                0);
         else
-            run(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(expr, key), {sv, sv, boundary->key}, limit, 0);
+            run(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(o.expr, o.key), {sv, sv, boundary->key}, limit,
+                0);
         if (!forward && rows.size() < limit)
-            run(col + QStringLiteral(" IS NULL"), {}, limit - rows.size(), 0);
+            run(o.col + QStringLiteral(" IS NULL"), {}, limit - rows.size(), 0);
     }
     return rows;
 }
@@ -898,6 +962,8 @@ void TTable::Post()
         m_modified = false;
         if (m_countCache >= 0 && shown)
             ++m_countCache;
+        if (m_totalCache >= 0)
+            ++m_totalCache;
         setState(TDataSetState::Browse);
         if (!ControlsDisabled())
             emit RowInserted(key, shown);
@@ -991,6 +1057,8 @@ void TTable::Delete()
     Exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(SqlName(), quoted(KeyField())), {key});
     if (m_countCache >= 0 && wasShown)
         --m_countCache;
+    if (m_totalCache >= 0)
+        --m_totalCache;
     QVector<int> all(m_fields.size());
     for (int i = 0; i < all.size(); ++i)
         all[i] = i;
@@ -1095,6 +1163,7 @@ void TTable::Refresh()
 {
     checkBrowseMode();
     invalidateCount();
+    m_totalCache = -1;
     if (m_curKey.isNull() || !loadKey(m_curKey, false)) {
         if (moveTo(true, false)) {
             m_bof = true;
@@ -1112,30 +1181,50 @@ int TTable::PositionOfKey(const QVariant &key) const
     requireActive();
     if (key.isNull() || !KeyShown(key))
         return -1;
-    const QString k = quoted(KeyField());
-    auto count = [&](const QString &cond, const QVariantList &params) {
+    const OrderSql o = orderSql();
+    // Counting the rows on the shorter side: a row near the end (a record
+    // just stored) costs as little as one near the start. A small filtered
+    // set is simply counted.
+    constexpr int kNearEnd = 4096;
+    const int cap = o.subset ? 0 : kNearEnd;
+    auto count = [&](const QString &cond, const QVariantList &params, int limit) {
         QVariantList all = filterApplied() ? m_compiled.params : QVariantList();
         all += params;
-        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(SqlName(), whereWith(cond)), all);
+        QString sql = limit > 0 ? QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1%4%2 LIMIT %3)")
+                                      .arg(SqlName(), whereWith(cond))
+                                      .arg(limit)
+                                      .arg(o.hint)
+                                : QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(SqlName(), whereWith(cond));
+        QSqlQuery q = execHinted(sql, all);
         return q.next() ? q.value(0).toInt() : 0;
     };
-    if (m_sortField <= 0)
-        return count(k + QStringLiteral(" < ?"), {key});
+    if (m_sortField <= 0) {
+        if (cap > 0) {
+            const int after = count(o.key + QStringLiteral(" > ?"), {key}, cap);
+            if (after < cap)
+                return RecordCount() - 1 - after;
+        }
+        return count(o.key + QStringLiteral(" < ?"), {key}, 0);
+    }
     QVariant sv;
     {
         QSqlQuery q = Exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                               .arg(quoted(m_fields[m_sortField].name), SqlName(), k),
+                               .arg(quoted(m_fields[m_sortField].name), SqlName(), quoted(KeyField())),
                            {key});
         if (!q.next())
             return -1;
         sv = q.value(0);
     }
-    const QString col = quoted(m_fields[m_sortField].name);
     if (sv.isNull())
-        return count(col + QStringLiteral(" IS NULL AND ") + k + QStringLiteral(" < ?"), {key});
-    const QString expr = sortColumn();
-    return count(col + QStringLiteral(" IS NULL"), {})
-        + count(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(expr, k), {sv, sv, key});
+        return count(o.col + QStringLiteral(" IS NULL AND ") + o.key + QStringLiteral(" < ?"), {key}, 0);
+    if (cap > 0) {
+        const int after =
+            count(QStringLiteral("%1 >= ? AND (%1 > ? OR %2 > ?)").arg(o.expr, o.key), {sv, sv, key}, cap);
+        if (after < cap)
+            return RecordCount() - 1 - after;
+    }
+    return count(o.col + QStringLiteral(" IS NULL"), {}, 0)
+        + count(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(o.expr, o.key), {sv, sv, key}, 0);
 }
 
 QPair<QVariant, QVariant> TTable::FirstAndLastValue(const QString &field) const
@@ -1144,9 +1233,13 @@ QPair<QVariant, QVariant> TTable::FirstAndLastValue(const QString &field) const
     const TFieldDef &f = FieldDef(field);
     const QString expr = SortExpression(f.name);
     const QString key = quoted(KeyField());
-    const QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
+    // The limit is bound rather than written: SQLite then walks the order's
+    // index and stops at the first row the filter passes, instead of sorting
+    // every row the filter passes.
+    QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
+    params.append(1);
     auto one = [&](const QString &dir) {
-        QSqlQuery q = Exec(QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4%5, %6%5 LIMIT 1")
+        QSqlQuery q = Exec(QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4%5, %6%5 LIMIT ?")
                                .arg(quoted(f.name), SqlName(), whereWith(QString()), expr, dir, key),
                            params);
         return q.next() ? FromStorage(f, q.value(0)) : QVariant();
@@ -1198,5 +1291,6 @@ void TTable::notifyCurrent()
 void TTable::peerChanged()
 {
     invalidateCount();
+    m_totalCache = -1;
     notifyReset();
 }

@@ -186,6 +186,8 @@ public:
     int PositionOfKey(const QVariant &key) const;
     // Whether the row with this key passes the filter in force.
     bool KeyShown(const QVariant &key) const;
+    // Rows in the table, filter or not.
+    qint64 TotalRows() const;
     // Up to limit rows shown, in the current order (forward) or against it,
     // starting after the boundary row (or at the start / end when there is
     // none, skipping offset rows there). fields: indexes into Fields().
@@ -229,6 +231,13 @@ private:
     TRowData currentRowData() const;
     bool filterApplied() const;
     QString sortColumn() const;
+    QString orderIndexHint() const;
+    struct OrderSql {
+        bool subset = false;  // sort the few rows the filter selects
+        QString col, expr, key, asc, desc, hint;
+    };
+    OrderSql orderSql() const;
+    QSqlQuery execHinted(const QString &sql, const QVariantList &params) const;
     int fieldIndexOrRaise(const QString &name) const;
     void notifyReset();
     void notifyCurrent();
@@ -267,4 +276,5 @@ private:
     bool m_pendingReset = false;
     bool m_pendingCurrent = false;
     mutable int m_countCache = -1;
+    mutable qint64 m_totalCache = -1;
 };

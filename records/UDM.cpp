@@ -205,6 +205,8 @@ void TDM::openConnection()
     if (!db.open())
         throw EGeneralError(db.lastError().text());
     registerCollation();
+    QSqlQuery q(db);
+    q.exec(QStringLiteral("PRAGMA analysis_limit=1000"));
 }
 
 void TDM::closeConnection()
@@ -281,7 +283,20 @@ void TDM::UseWriteAheadLog(const QString &schema)
     QSqlDatabase db = Database();
     QSqlQuery q(db);
     if (q.exec(QStringLiteral("PRAGMA %1.journal_mode=WAL").arg(quoted(schema))))
-        q.exec(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(quoted(schema)));
+        q.exec(QStringLiteral("PRAGMA %1.synchronous=%2")
+                   .arg(quoted(schema), m_durable ? QStringLiteral("FULL") : QStringLiteral("NORMAL")));
+}
+
+void TDM::SetDurableCommits(bool durable)
+{
+    m_durable = durable;
+    if (!Connected())
+        return;
+    for (const QString &schema : std::as_const(m_attached)) {
+        QSqlQuery q(Database());
+        q.exec(QStringLiteral("PRAGMA %1.synchronous=%2")
+                   .arg(quoted(schema), m_durable ? QStringLiteral("FULL") : QStringLiteral("NORMAL")));
+    }
 }
 
 void TDM::Detach(const QString &schema)
@@ -464,6 +479,14 @@ QList<IndexSpec> indexSpecs(const TTable &table)
                          f.type == TFieldType::Text ? QStringLiteral(" COLLATE RUNOCASE") : QString());
         specs.append(s);
     }
+    // The synchronisation cycle's duplicate check looks up one archive record
+    // by its time, reader and number before every append; this index answers
+    // it directly, also before the table has statistics.
+    if (table.TableName() == QLatin1String("Measures")) {
+        specs.append({QStringLiteral("iArchiveRecord"),
+                      QStringLiteral("CREATE INDEX \"iArchiveRecord\" ON \"Measures\"(\"DateTime\", \"TarnAddress\", "
+                                     "\"RecNumber\")")});
+    }
     return specs;
 }
 
@@ -523,6 +546,9 @@ void TDM::RebuildIndexes(TTable &table)
             for (const QString &name : std::as_const(kept))
                 table.Exec(QStringLiteral("REINDEX %1.%2").arg(schema, quoted(name)));
         }
+        // Fresh statistics (from a sample of each index) let SQLite choose
+        // the index that narrows a look-up most.
+        table.Exec(QStringLiteral("ANALYZE %1.%2").arg(schema, quoted(table.TableName())));
         // 6. Closing commits the rebuild.
         table.Close();
     } catch (const ERuvoError &e) {

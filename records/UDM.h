@@ -75,6 +75,13 @@ public:
     static QList<TFieldDef> DevicesFields();
     static QList<TFieldDef> CardsFields();
 
+    // Whether every commit waits until the table file's log is on the disk
+    // (the default: a stored reading survives a power cut). Without it a
+    // commit costs no disk flush, and the last commits before a power cut may
+    // be lost (never after a crash of the program alone).
+    void SetDurableCommits(bool durable);
+    bool DurableCommits() const { return m_durable; }
+
     // For the table class: makes sure the file of a schema is attached
     // (raises on failure) and tells the other table objects on that schema
     // about a change.
@@ -93,6 +100,7 @@ private:
     QStringList m_attached;
     bool m_inTransaction = false;
     bool m_terminateRequested = false;
+    bool m_durable = true;
 };
 
 // A transaction that rolls back unless committed.

@@ -40,6 +40,8 @@ QStringList expectedIndexNames(const TTable &t)
     QStringList names;
     for (const TFieldDef &f : t.Fields())
         names << QStringLiteral("i") + f.name;
+    if (t.TableName() == QLatin1String("Measures"))
+        names << QStringLiteral("iArchiveRecord");  // the duplicate check's own index
     names.sort();
     return names;
 }

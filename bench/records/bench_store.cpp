@@ -1,0 +1,171 @@
+// Figures of the store on a large Measures table. Prints one line per figure.
+
+#include "StoreFixture.h"
+
+#include "core/AppState.h"
+#include "core/Prompt.h"
+#include "records/TTableModel.h"
+#include "records/UDM.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSqlQuery>
+#include <QTextStream>
+#include <functional>
+
+namespace {
+
+class QuietPrompt : public IPrompt {
+public:
+    int message(MsgKind, const QString &text, int) override
+    {
+        QTextStream(stderr) << "message: " << text << Qt::endl;
+        return BtnOk;
+    }
+    bool input(const QString &, const QString &, QString &) override { return false; }
+    int runModal(QObject *, const std::function<int()> &) override { return 0; }
+};
+
+QTextStream &out()
+{
+    static QTextStream s(stdout);
+    return s;
+}
+
+double ms(const std::function<void()> &f)
+{
+    QElapsedTimer t;
+    t.start();
+    f();
+    return t.nsecsElapsed() / 1e6;
+}
+
+void line(const QString &what, double value, const QString &unit = QStringLiteral("ms"))
+{
+    out() << what.leftJustified(62, QLatin1Char(' ')) << QString::number(value, 'f', 3) << ' ' << unit << Qt::endl;
+}
+
+const QStringList kGrid{QStringLiteral("DateTime"), QStringLiteral("ID"), QStringLiteral("Name"), QStringLiteral("FIO"),
+                        QStringLiteral("Dose")};
+
+// The first screen of the grid: the count and 40 rows of 5 columns.
+double firstScreen(TTableModel &model)
+{
+    return ms([&] {
+        model.reload();
+        const int rows = qMin(40, model.rowCount());
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < model.columnCount(); ++c)
+                model.data(model.index(r, c));
+    });
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int rows = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 1000000;
+    QuietPrompt prompt;
+    SetPrompt(&prompt);
+    StoreDir dir;
+    out() << "Measures rows: " << rows << Qt::endl;
+
+    std::unique_ptr<TDM> dm = dir.start();
+    // Filled without indexes; the next start builds them all.
+    for (const TFieldDef &f : dm->Measures.Fields())
+        dm->Measures.Exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
+    line(QStringLiteral("fill (one transaction, prepared insert, no indexes)"), ms([&] { FillMeasures(*dm, rows); }));
+    dm.reset();
+    line(QStringLiteral("start-up building every index of Measures"), ms([&] { dm = dir.start(); }));
+    dm.reset();
+    line(QStringLiteral("start-up with the indexes in place (checked)"), ms([&] { dm = dir.start(); }));
+    TTable &m = dm->Measures;
+    TTableModel model(&m, kGrid);
+    line(QStringLiteral("first screen, no filter, key order"), firstScreen(model));
+
+    const QStringList filters{QStringLiteral("Dose>10"), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"),
+                              QStringLiteral("Name>='A'"), QStringLiteral("Index>500000"), QStringLiteral("ID=7"),
+                              QStringLiteral("DateTime>='01.06.2020'"), QStringLiteral("Dose>99.85")};
+    m.SetFiltered(true);
+    for (const QString &f : filters) {
+        line(QStringLiteral("apply filter  %1").arg(f), ms([&] { m.SetFilter(f); }));
+        line(QStringLiteral("  first screen after it (%1 rows)").arg(m.RecordCount()), firstScreen(model));
+    }
+    m.SetFilter(QString());
+    for (const QString &col : kGrid) {
+        line(QStringLiteral("sort by %1").arg(col), ms([&] { m.SetIndexFieldNames(col); }));
+        line(QStringLiteral("  first screen after it"), firstScreen(model));
+    }
+    m.SetFilter(QStringLiteral("Dose>10"));
+    for (const QString &col : kGrid) {
+        m.SetIndexFieldNames(col);
+        line(QStringLiteral("  first screen sorted by %1, filter Dose>10").arg(col), firstScreen(model));
+    }
+    for (const QString &f : {QString(), QStringLiteral("Dose>10"), QStringLiteral("Name>='A'")}) {
+        m.SetFilter(f);
+        for (const QString &col : kGrid)
+            line(QStringLiteral("smallest and largest %1, filter '%2'").arg(col, f),
+                 ms([&] { m.FirstAndLastValue(col); }));
+    }
+
+    // Scrolling: a jump into the middle, then the screens that follow.
+    m.SetFilter(QString());
+    m.SetIndexFieldNames(QStringLiteral("Name"));
+    model.reload();
+    line(QStringLiteral("grid jump to the middle, sorted by Name"), ms([&] {
+             model.data(model.index(model.rowCount() / 2, 0));
+         }));
+    line(QStringLiteral("grid next 2000 rows after it"), ms([&] {
+             for (int r = 0; r < 2000; ++r)
+                 model.data(model.index(model.rowCount() / 2 + r, 2));
+         }));
+    line(QStringLiteral("grid jump to the end"), ms([&] { model.data(model.index(model.rowCount() - 1, 0)); }));
+
+    // Storing one archive record as the synchronisation cycle does, with the
+    // grid sorted by date and filtered, events processed after each record.
+    m.SetIndexFieldNames(QStringLiteral("DateTime"));
+    m.SetFilter(QStringLiteral("Dose>10"));
+    model.reload();
+    model.rowCount();
+    const int n = 2000;
+    const QStringList key{QStringLiteral("DateTime"), QStringLiteral("TarnAddress"), QStringLiteral("RecNumber")};
+    QObject::connect(&model, &TTableModel::currentRowChanged, [](int) {});
+    auto storeRecords = [&](int base) {
+        int stored = 0;
+        const double total = ms([&] {
+            for (int i = 0; i < n; ++i) {
+                const QDateTime t = GeneratedTime(base + i);
+                if (m.Locate(key, {t, 77, i % 2000 + 1}, loAllRows))
+                    continue;
+                m.Append();
+                m.SetFieldValue(QStringLiteral("DateTime"), t);
+                m.SetFieldValue(QStringLiteral("TarnAddress"), 77);
+                m.SetFieldValue(QStringLiteral("RecNumber"), i % 2000 + 1);
+                m.SetFieldValue(QStringLiteral("ID"), i % 50);
+                m.SetFieldValue(QStringLiteral("Name"), QStringLiteral("Метка%1").arg(i));
+                m.SetFieldValue(QStringLiteral("Dose"), i % 30 / 1.0);
+                m.SetFieldValue(QStringLiteral("RecoveryTime"), QDateTime::currentDateTime());
+                m.SetFieldValue(QStringLiteral("Check"), false);
+                m.Post();
+                ++stored;
+                QCoreApplication::processEvents();
+                model.rowOfCurrent();
+            }
+        });
+        return qMakePair(stored, total / n);
+    };
+    auto durable = storeRecords(rows);
+    line(QStringLiteral("store one record, durable commit (avg of %1)").arg(durable.first), durable.second);
+    dm->SetDurableCommits(false);
+    auto fast = storeRecords(rows + n);
+    line(QStringLiteral("store one record, commit without disk flush (avg of %1)").arg(fast.first), fast.second);
+    dm->SetDurableCommits(true);
+    line(QStringLiteral("duplicate check alone, row present (avg of %1)").arg(n), ms([&] {
+             for (int i = 0; i < n; ++i)
+                 m.Locate(key, {GeneratedTime(rows + i), 77, i % 2000 + 1}, loAllRows);
+         }) / n);
+    line(QStringLiteral("record count with filter Dose>10"), ms([&] { m.Refresh(); m.RecordCount(); }));
+    dm.reset();
+    return 0;
+}
