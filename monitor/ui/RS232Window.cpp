@@ -66,6 +66,7 @@ TRS232::TRS232(QWidget *parent) : QDialog(parent), m_link(std::make_unique<TRS23
     });
     connect(btnCancel, &QPushButton::clicked, this, &TRS232::btnCancelClick);
     connect(CB_ComPort, qOverload<int>(&QComboBox::currentIndexChanged), this, &TRS232::selectPort);
+    selectPort(CB_ComPort->currentIndex());  // the link follows the box from the start
 
     // A fixed border: the window keeps its designed size.
     adjustSize();

@@ -30,6 +30,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -58,6 +59,18 @@ struct FaceRig {
     {
         engine.SetView(&face);
         face.SetRS232(rs232);
+        // No reader here: the cycle's polls find no port and change nothing.
+        rs232->Link().SetPortName(QStringLiteral("/nonexistent/ttyRUVO"));
+        rs232->CB_ComPort->setCurrentIndex(-1);
+    }
+    // Shows the window and stops the control timer its first showing started,
+    // so no poll changes the state while a test looks at it.
+    bool show()
+    {
+        face.show();
+        const bool exposed = QTest::qWaitForWindowExposed(&face);
+        engine.TimerControl()->stop();
+        return exposed;
     }
     ~FaceRig() { engine.SetView(nullptr); }
 };
@@ -267,14 +280,19 @@ void TestUi::windowHasEveryCommand()
     QCOMPARE(r->N2->text(), QStringLiteral("В&ыход"));
     QCOMPARE(r->N2->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
     QCOMPARE(RS232Link(), &r->Link());  // the window installs the link object
+    {
+        TRS232 fresh;  // the box shows COM1 at start, and the link uses COM1
+        QCOMPARE(fresh.CB_ComPort->currentIndex(), 0);
+        QCOMPARE(int(fresh.Link().ComPortIndex), 0);
+    }
+    QCOMPARE(RS232Link(), nullptr);
 }
 
 void TestUi::stateSquareRepaintsForEachState()
 {
     FaceRig rig;
     TFace &f = rig.face;
-    f.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QVERIFY(rig.show());
     TStateSquare *sq = f.PaintBox_ShowState;
 
     struct Case { int state; QColor colour; int picture; const char *text; };
@@ -505,8 +523,7 @@ void TestUi::gridLabelsAndQuickFilters()
     FaceRig rig;
     TFace &f = rig.face;
     f.BindMeasures(&db.dm.Measures);
-    f.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QVERIFY(rig.show());
     f.FormActivate();
     QVERIFY(!App().FaceNotReady);
     QCOMPARE(f.MinLabels.size(), 5);
@@ -576,8 +593,7 @@ void TestUi::modesSortingAndPanels()
     FaceRig rig;
     TFace &f = rig.face;
     f.BindMeasures(&db.dm.Measures);
-    f.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QVERIFY(rig.show());
     f.FormActivate();
     f.View().LastCheckedIndex = 25;
 
@@ -650,8 +666,7 @@ void TestUi::emptyTableAtFirstActivation()
     FaceRig rig;
     TFace &f = rig.face;
     f.BindMeasures(&db.dm.Measures);
-    f.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QVERIFY(rig.show());
     f.FormActivate();
     QVERIFY(!App().FaceNotReady);
     QVERIFY(f.MinLabels.isEmpty());
@@ -692,7 +707,7 @@ void TestUi::settingsAtShowAndClose()
         ini.writeInteger(SectionFace, QStringLiteral("FixedReceiveWindow"), 1);
         ini.writeInteger(SectionFace, QStringLiteral("INeedSynhroFIO"), 1);
         ini.writeString(QStringLiteral("TOther"), QStringLiteral("Key"), QStringLiteral("значение"));
-        ini.writeString(SectionRS232, QStringLiteral("CommPort_PortName"), QStringLiteral("/dev/null"));
+        ini.writeString(SectionRS232, QStringLiteral("CommPort_PortName"), QStringLiteral("/nonexistent/ttyS9"));
         ini.writeInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -1);
         QVERIFY(ini.save());
     }
@@ -712,7 +727,7 @@ void TestUi::settingsAtShowAndClose()
         QCOMPARE(int(RS232Link()->SendDelayMS), 2000);
         QCOMPARE(int(RS232Link()->BaseRequestCount), 3);
         QVERIFY(RS232Link()->FixedReceiveWindow);
-        QCOMPARE(RS232Link()->PortName(), QStringLiteral("/dev/null"));
+        QCOMPARE(RS232Link()->PortName(), QStringLiteral("/nonexistent/ttyS9"));
         QCOMPARE(f.PanelInfoStatus->text(), QStringLiteral("Нет соединения"));  // UpdateStateIndicator ran
 
         rig.engine.LastReadedIndex = 9;
