@@ -471,11 +471,18 @@ QVariantList TTable::WhereParams() const
     return filterApplied() ? m_compiled.params : QVariantList();
 }
 
-QString TTable::whereWith(const QString &extra) const
+QString TTable::whereWith(const QString &extra, bool viaKeys) const
 {
     QStringList parts;
-    if (filterApplied())
+    if (filterApplied() && viaKeys) {
+        // The keys the filter selects, found apart: SQLite reads them from the
+        // filter's own index without visiting the rows, where it might
+        // otherwise prefer to read the whole table.
+        parts.append(QStringLiteral("%1 IN (SELECT %1 FROM %2 WHERE %3)")
+                         .arg(quoted(KeyField()), SqlName(), m_compiled.sqlWhere));
+    } else if (filterApplied()) {
         parts.append(QLatin1Char('(') + m_compiled.sqlWhere + QLatin1Char(')'));
+    }
     if (!extra.isEmpty())
         parts.append(QLatin1Char('(') + extra + QLatin1Char(')'));
     return parts.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
@@ -560,8 +567,7 @@ QVector<TRowData> TTable::FetchRows(const QVector<int> &fields, bool forward, co
         // itself SQLite may prefer an index of the filter and sort everything
         // the filter passes, once per page.
         const QString sql = QStringLiteral("SELECT %1 FROM %2%5%3 %4 LIMIT ? OFFSET ?")
-                                .arg(cols, SqlName(), whereWith(cond), forward ? o.asc : o.desc,
-                                     cond.isEmpty() ? QString() : o.hint);
+                                .arg(cols, SqlName(), whereWith(cond, o.subset), forward ? o.asc : o.desc, o.hint);
         QVariantList all = filterApplied() ? m_compiled.params : QVariantList();
         all += params;
         all << count << skip;
@@ -1231,17 +1237,37 @@ QPair<QVariant, QVariant> TTable::FirstAndLastValue(const QString &field) const
 {
     requireActive();
     const TFieldDef &f = FieldDef(field);
-    const QString expr = SortExpression(f.name);
-    const QString key = quoted(KeyField());
+    // As for the grid's pages: walk the field's index, unless the filter
+    // selects so few rows that sorting them is cheaper.
+    const bool subset = filterApplied() && qint64(RecordCount()) * 50 < qint64(TotalRows());
+    QString expr = SortExpression(f.name);
+    QString key = quoted(KeyField());
+    QString hint;
+    if (subset) {
+        expr = f.type == TFieldType::Text ? QStringLiteral("(+%1) COLLATE RUNOCASE").arg(quoted(f.name))
+                                          : QStringLiteral("+") + quoted(f.name);
+        key = QStringLiteral("+") + key;
+    } else if (f.name != KeyField()) {
+        hint = QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + f.name);
+    } else {
+        hint = QStringLiteral(" NOT INDEXED");
+    }
     // The limit is bound rather than written: SQLite then walks the order's
     // index and stops at the first row the filter passes, instead of sorting
     // every row the filter passes.
     QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
     params.append(1);
     auto one = [&](const QString &dir) {
-        QSqlQuery q = Exec(QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4%5, %6%5 LIMIT ?")
-                               .arg(quoted(f.name), SqlName(), whereWith(QString()), expr, dir, key),
-                           params);
+        const QString sql = QStringLiteral("SELECT %1 FROM %2%7%3 ORDER BY %4%5, %6%5 LIMIT ?")
+                                .arg(quoted(f.name), SqlName(), whereWith(QString(), subset), expr, dir, key, hint);
+        QSqlQuery q;
+        try {
+            q = Exec(sql, params);
+        } catch (const EGeneralError &) {
+            if (hint.isEmpty())
+                throw;
+            q = Exec(QString(sql).replace(hint, QString()), params);  // the index is missing
+        }
         return q.next() ? FromStorage(f, q.value(0)) : QVariant();
     };
     return {one(QString()), one(QStringLiteral(" DESC"))};

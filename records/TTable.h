@@ -169,7 +169,10 @@ public:
     // ---- set-based helpers over the rows shown
     // The condition of the filter in force (empty when every row is shown) and
     // the values to bind to its "?" placeholders in order; the table's SQL
-    // name is SqlName(). Field names in it are double-quoted.
+    // name is SqlName(). Field names in it are double-quoted. Stored values
+    // follow ToStorage (date-times as StoredDateTime text, Booleans 0/1).
+    // Rows changed by such SQL (best inside a TTransaction) reach the views
+    // after Refresh().
     QString WhereClause() const;
     QVariantList WhereParams() const;
     // "ORDER BY ..." of the current sort order (descending reverses it).
@@ -223,7 +226,7 @@ private:
     void checkBrowseMode();
     void setState(TDataSetState state);
     QString selectList() const;
-    QString whereWith(const QString &extra) const;
+    QString whereWith(const QString &extra, bool viaKeys = false) const;
     void setCurrent(const QVector<QVariant> &stored);
     void clearCurrent();
     bool loadKey(const QVariant &key, bool onlyShown);

@@ -260,11 +260,8 @@ void TTableModel::onInserted(const QVariant &, bool shown)
     // The new row's place in the order is not known without counting; the
     // row count grows at the end and every shown row is read again.
     dropCache();
-    if (m_count < 0 || !shown) {
-        if (m_count < 0)
-            return;
-        return;
-    }
+    if (m_count < 0 || !shown)
+        return;  // not counted yet, or not shown: nothing moves
     beginInsertRows(QModelIndex(), m_count, m_count);
     ++m_count;
     endInsertRows();

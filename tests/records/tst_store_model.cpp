@@ -135,6 +135,10 @@ void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
             }
             QVERIFY2(ordered, qPrintable(QStringLiteral("%1 / %2: rows %3 and %4").arg(filter, sort).arg(r - 1).arg(r)));
         }
+        // The smallest and largest values are those of the first and last rows.
+        const auto extremes = m_dm->Measures.FirstAndLastValue(sort);
+        QCOMPARE(extremes.first, forward.data(forward.index(0, 0), Qt::EditRole));
+        QCOMPARE(extremes.second, backward.data(backward.index(n - 1, 0), Qt::EditRole));
         // The table's own walk agrees with the grid, and so do positions.
         TTable &t = m_dm->Measures;
         t.First();
