@@ -2,6 +2,7 @@
 
 #include "core/Prompt.h"
 #include "records/TTable.h"
+#include "records/UFilterLanguage.h"
 
 #include <QDateTime>
 
@@ -171,9 +172,7 @@ QString TRecordsView::QuickCondition(const RecordsColumn &column, const QString 
     if (!column.quoted)
         return column.field + op + value;
     // A quote inside the value is doubled, so the value stays one text constant.
-    QString text = value;
-    text.replace(QLatin1Char('\''), QStringLiteral("''"));
-    return column.field + op + QLatin1Char('\'') + text + QLatin1Char('\'');
+    return column.field + op + QuoteFilterText(value);
 }
 
 TRecordsView::AskFunction TRecordsView::PromptAsk()
