@@ -355,6 +355,7 @@ void TDM::Rollback()
     for (TTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
         if (t->Active()) {
             try {
+                t->Cancel();  // a pending row is not written after the rollback
                 t->Refresh();
             } catch (const ERuvoError &) {
             }

@@ -586,6 +586,15 @@ void TestStoreTable::transactionRollbackForgetsRows()
     QCOMPARE(m.RecordCount(), 1);
     QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("kept"));
     {
+        // A row still being edited when the transaction is dropped is not
+        // written afterwards either.
+        TTransaction tx(*m_dm);
+        m.Append();
+        m.SetFieldValue(QStringLiteral("Name"), QStringLiteral("pending"));
+    }
+    QCOMPARE(m.State(), TDataSetState::Browse);
+    QCOMPARE(m.RecordCount(), 1);
+    {
         TTransaction tx(*m_dm);
         QVERIFY_THROWS_EXCEPTION(EGeneralError, m_dm->StartTransaction());
         appendMeasure(m, {1, 3, GeneratedTime(3), 1, QStringLiteral("stored"), 1.0});
