@@ -8,7 +8,7 @@
 // dose sums every reading of its own period. Both bounds are inclusive; a
 // blank TimeFrom counts as the zero date-time (30.12.1899), an unreadable one
 // as the largest date-time (the entry then matches nothing); a blank or
-// unreadable TimeTo is an open end. While the journal's filter is on only the
+// unreadable TimeTo is an open end. Readings whose time is blank get no name. While the journal's filter is on only the
 // entries it shows are taken; the readings of the others keep no name.
 
 #include "core/AppState.h"
@@ -24,6 +24,7 @@
 namespace {
 
 const QString EntriesTable = QStringLiteral("temp.\"RuvoNameSyncEntries\"");
+const QString TotalsTable = QStringLiteral("temp.\"RuvoNameSyncTotals\"");
 
 QSqlQuery Run(const QSqlDatabase &db, const QString &sql, const QVariantList &params = {})
 {
@@ -48,69 +49,60 @@ void PostPending(TTable &table)
     }
 }
 
-// The bounds of one journal entry as stored date-time texts.
-QVariant Bound(const TFieldDef &def, const QVariant &stored, const QDateTime &whenBlank)
+// A stored date-time text that reads as a date-time: the fixed-width form
+// with a real calendar date and time.
+QString Readable(const QString &column)
 {
-    if (stored.isNull())
-        return TTable::ToStorage(def, whenBlank);
-    const QVariant value = TTable::FromStorage(def, stored);
-    const QDateTime time = value.toDateTime();
-    if (value.isNull() || !time.isValid())
-        return TTable::ToStorage(def, MaxDateTime());
-    return TTable::ToStorage(def, time);
+    return QStringLiteral("(%1 GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9].[0-9][0-9][0-9]' "
+                          "AND datetime(substr(%1, 1, 19)) = substr(%1, 1, 19))")
+        .arg(column);
 }
+
+struct DropTemp {
+    QSqlDatabase db;
+    ~DropTemp()
+    {
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
+        q.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
+    }
+};
 
 void RunNameSync(TDM &dm)
 {
     TTable &measures = dm.Measures;
     TTable &notes = dm.Notes;
     const QSqlDatabase db = dm.Database();
-    const TFieldDef &fromDef = notes.FieldDef(QStringLiteral("TimeFrom"));
-    const TFieldDef &toDef = notes.FieldDef(QStringLiteral("TimeTo"));
-    const QDateTime zeroTime(QDate(1899, 12, 30), QTime(0, 0));
+    const TFieldDef &timeDef = notes.FieldDef(QStringLiteral("TimeFrom"));
+    const QVariant zeroTime = TTable::ToStorage(timeDef, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+    const QVariant maxTime = TTable::ToStorage(timeDef, MaxDateTime());
 
+    DropTemp dropTemp{db};
     Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
+    Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
     Run(db, QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER PRIMARY KEY, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
                            "\"TimeFrom\" TEXT, \"TimeTo\" TEXT, \"FIO\" TEXT)")
                 .arg(EntriesTable));
-    struct DropEntries {
-        QSqlDatabase db;
-        ~DropEntries()
-        {
-            QSqlQuery q(db);
-            q.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
-        }
-    } dropEntries{db};
 
-    // The entries the journal shows, in the order they are taken.
+    // The entries the journal shows, numbered in the order they are taken,
+    // with their bounds. A blank dosimeter number is taken as 0, as the
+    // journal's "ID=" filter of it would select.
     const QString where = notes.WhereClause();
-    QSqlQuery entries = Run(db,
-                            QStringLiteral("SELECT \"Index\", \"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\" FROM %1%2 "
-                                           "ORDER BY \"TimeFrom\", \"Index\"")
-                                .arg(notes.SqlName(), where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
-                            notes.WhereParams());
-    QSqlQuery insert(db);
-    if (!insert.prepare(QStringLiteral("INSERT INTO %1 (\"NoteKey\", \"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") "
-                                       "VALUES (?, ?, ?, ?, ?)")
-                            .arg(EntriesTable)))
-        throw EGeneralError(insert.lastError().text());
-    while (entries.next()) {
-        insert.addBindValue(entries.value(0));
-        // The journal's "ID=" filter of a blank number selects dosimeter 0.
-        insert.addBindValue(entries.value(1).isNull() ? QVariant(0) : QVariant(entries.value(1).toLongLong()));
-        insert.addBindValue(Bound(fromDef, entries.value(2), zeroTime));
-        const QVariant to = entries.value(3).isNull() ? TTable::ToStorage(toDef, MaxDateTime())
-                                                      : Bound(toDef, entries.value(3), MaxDateTime());
-        insert.addBindValue(to);
-        insert.addBindValue(entries.value(4));
-        if (!insert.exec())
-            throw EGeneralError(insert.lastError().text());
-    }
-    entries.finish();
+    QVariantList params{zeroTime, maxTime, maxTime};
+    params += notes.WhereParams();
+    Run(db,
+        QStringLiteral("INSERT INTO %1 (\"Ord\", \"NoteKey\", \"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") "
+                       "SELECT row_number() OVER (ORDER BY \"TimeFrom\", \"Index\"), \"Index\", "
+                       "CAST(COALESCE(\"ID\", 0) AS INTEGER), "
+                       "CASE WHEN \"TimeFrom\" IS NULL THEN ? WHEN %3 THEN \"TimeFrom\" ELSE ? END, "
+                       "CASE WHEN %4 THEN \"TimeTo\" ELSE ? END, \"FIO\" FROM %2%5")
+            .arg(EntriesTable, notes.SqlName(), Readable(QStringLiteral("\"TimeFrom\"")), Readable(QStringLiteral("\"TimeTo\"")),
+                 where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
+        params);
     Run(db, QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncEntriesID\" ON \"RuvoNameSyncEntries\" (\"ID\", \"TimeFrom\")"));
 
     // Every reading: the name of the last entry taken whose period holds it,
-    // or none. Rows whose name does not change are not written.
+    // or none. One pass over the table; rows whose name stays are not written.
     const QString nameOf = QStringLiteral(
                                "(SELECT e.\"FIO\" FROM %1 AS e WHERE e.\"ID\" = m.\"ID\" "
                                "AND m.\"DateTime\" BETWEEN e.\"TimeFrom\" AND e.\"TimeTo\" "
@@ -119,23 +111,30 @@ void RunNameSync(TDM &dm)
     Run(db, QStringLiteral("UPDATE %1 AS m SET \"FIO\" = %2 WHERE m.\"FIO\" COLLATE BINARY IS NOT %2")
                 .arg(measures.SqlName(), nameOf));
 
-    // Every entry taken: the dose over its own period. An entry whose total
-    // cannot be written keeps its old one.
-    QSqlQuery totals = Run(db, QStringLiteral("SELECT \"NoteKey\", \"ID\", \"TimeFrom\", \"TimeTo\" FROM %1 ORDER BY \"Ord\"")
-                                   .arg(EntriesTable));
-    QSqlQuery update(db);
-    if (!update.prepare(QStringLiteral("UPDATE %1 SET \"Dose\" = (SELECT TOTAL(m.\"Dose\") FROM %2 AS m "
-                                       "WHERE m.\"ID\" = ? AND m.\"DateTime\" BETWEEN ? AND ?) WHERE \"Index\" = ?")
-                            .arg(notes.SqlName(), measures.SqlName())))
-        throw EGeneralError(update.lastError().text());
-    while (totals.next()) {
-        update.addBindValue(totals.value(1));
-        update.addBindValue(totals.value(2));
-        update.addBindValue(totals.value(3));
-        update.addBindValue(totals.value(0));
-        update.exec();
+    // Every entry taken: the dose over its own period (blank doses add
+    // nothing), again in one pass over the readings.
+    Run(db, QStringLiteral("CREATE TABLE %1 AS SELECT e.\"NoteKey\" AS \"NoteKey\", TOTAL(m.\"Dose\") AS \"Dose\" "
+                           "FROM %2 AS m CROSS JOIN %3 AS e "
+                           "WHERE e.\"ID\" = m.\"ID\" AND m.\"DateTime\" BETWEEN e.\"TimeFrom\" AND e.\"TimeTo\" "
+                           "GROUP BY e.\"NoteKey\"")
+                .arg(TotalsTable, measures.SqlName(), EntriesTable));
+    Run(db, QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncTotalsKey\" ON \"RuvoNameSyncTotals\" (\"NoteKey\")"));
+    const QString totalOf = QStringLiteral("COALESCE((SELECT t.\"Dose\" FROM %1 AS t WHERE t.\"NoteKey\" = %2.\"Index\"), 0.0)");
+    try {
+        Run(db, QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" IN (SELECT \"NoteKey\" FROM %3)")
+                    .arg(notes.SqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\"")), EntriesTable));
+    } catch (const EGeneralError &) {
+        // One entry whose total cannot be written keeps its old total; the
+        // others still get theirs.
+        QSqlQuery keys = Run(db, QStringLiteral("SELECT \"NoteKey\" FROM %1 ORDER BY \"Ord\"").arg(EntriesTable));
+        QSqlQuery update(db);
+        update.prepare(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" = ?")
+                           .arg(notes.SqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\""))));
+        while (keys.next()) {
+            update.addBindValue(keys.value(0));
+            update.exec();
+        }
     }
-    totals.finish();
 }
 
 } // namespace
