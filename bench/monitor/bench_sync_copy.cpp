@@ -92,6 +92,9 @@ int main(int argc, char **argv)
     std::printf("total: %.1f s, per record: %.2f ms\n", totalNs / 1e9, copied ? Ms(totalNs) / copied : 0.0);
     std::printf("database per record: %.3f ms (%.2f %% of the total)\n", calls ? Ms(engine.StoreDatabaseNs()) / calls : 0.0,
                 totalNs ? 100.0 * engine.StoreDatabaseNs() / totalNs : 0.0);
+    std::printf("of which the duplicate check: %.3f ms, the append: %.3f ms\n",
+                calls ? Ms(engine.StoreLookupNs()) / calls : 0.0,
+                calls ? Ms(engine.StoreDatabaseNs() - engine.StoreLookupNs()) / calls : 0.0);
     std::printf("requests: %d\n", sim.requestsServed());
 
     SetRS232Link(nullptr);

@@ -365,7 +365,9 @@ void SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
             QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"DateTime\"=? AND +\"TarnAddress\"=? AND +\"RecNumber\"=? LIMIT 1")
                 .arg(measures.SqlName()),
             {TTable::ToStorage(measures.FieldDef(QStringLiteral("DateTime")), record.Time), address, number});
-        if (!found.next()) {
+        const bool stored = found.next();
+        m_storeLookupNs += dbClock.nsecsElapsed();
+        if (!stored) {
             try {
                 measures.Append();
                 measures.SetFieldValue(QStringLiteral("DateTime"), record.Time);

@@ -107,10 +107,12 @@ public:
     // Time spent in the table work of StoreArchiveRecord (duplicate check and
     // append) since the start or the last reset, in nanoseconds (benchmarks).
     qint64 StoreDatabaseNs() const { return m_storeDbNs; }
+    qint64 StoreLookupNs() const { return m_storeLookupNs; }  // the duplicate check alone
     int StoredRecordCalls() const { return m_storeCalls; }
     void ResetStoreStatistics()
     {
         m_storeDbNs = 0;
+        m_storeLookupNs = 0;
         m_storeCalls = 0;
     }
 
@@ -143,6 +145,7 @@ private:
     QMutex m_stateMutex;
     std::atomic<bool> m_useThread{false};
     qint64 m_storeDbNs = 0;
+    qint64 m_storeLookupNs = 0;
     int m_storeCalls = 0;
     QPointer<TTimerThread> m_worker;
     std::vector<QPointer<TTimerThread>> m_retired;
