@@ -379,7 +379,7 @@ void TTable::Open()
     m_active = true;
     invalidateCount();
     m_totalCache = -1;
-    setState(TDataSetState::Browse);
+    setState(TTableState::Browse);
     moveTo(true, false);
     notifyReset();
 }
@@ -388,12 +388,12 @@ void TTable::Close()
 {
     if (!m_active)
         return;
-    if (m_state == TDataSetState::Edit || m_state == TDataSetState::Insert)
+    if (m_state == TTableState::Edit || m_state == TTableState::Insert)
         Cancel();
     m_active = false;
     clearCurrent();
     invalidateCount();
-    setState(TDataSetState::Inactive);
+    setState(TTableState::Inactive);
     notifyReset();
     if (m_holdsLock) {
         m_holdsLock = false;
@@ -413,7 +413,7 @@ void TTable::SetExclusive(bool exclusive)
     m_exclusive = exclusive;
 }
 
-void TTable::setState(TDataSetState state)
+void TTable::setState(TTableState state)
 {
     if (m_state == state)
         return;
@@ -656,7 +656,7 @@ bool TTable::loadKey(const QVariant &key, bool onlyShown)
 void TTable::checkBrowseMode()
 {
     requireActive();
-    if (m_state == TDataSetState::Edit || m_state == TDataSetState::Insert) {
+    if (m_state == TTableState::Edit || m_state == TTableState::Insert) {
         if (m_modified)
             Post();
         else
@@ -831,21 +831,21 @@ void TTable::Append()
     m_values.fill(QVariant());
     m_changed.fill(false);
     m_modified = false;
-    setState(TDataSetState::Insert);
+    setState(TTableState::Insert);
     notifyCurrent();
 }
 
 void TTable::Edit()
 {
     requireActive();
-    if (m_state == TDataSetState::Edit || m_state == TDataSetState::Insert)
+    if (m_state == TTableState::Edit || m_state == TTableState::Insert)
         return;
     if (m_curKey.isNull())
         throw EGeneralError(QStringLiteral("%1: нет текущей записи").arg(m_tableName));
     m_savedValues = m_values;
     m_changed.fill(false);
     m_modified = false;
-    setState(TDataSetState::Edit);
+    setState(TTableState::Edit);
 }
 
 void TTable::SetFieldValue(const QString &field, const QVariant &value)
@@ -853,7 +853,7 @@ void TTable::SetFieldValue(const QString &field, const QVariant &value)
     requireActive();
     const int i = fieldIndexOrRaise(field);
     const TFieldDef &f = m_fields[i];
-    if (m_state != TDataSetState::Edit && m_state != TDataSetState::Insert)
+    if (m_state != TTableState::Edit && m_state != TTableState::Insert)
         throw EGeneralError(QStringLiteral("%1: таблица не в режиме редактирования").arg(m_tableName));
     if (f.type == TFieldType::AutoInc)
         throw EGeneralError(QStringLiteral("%1: поле %2 нельзя изменить").arg(m_tableName, f.name));
@@ -938,7 +938,7 @@ bool TTable::KeyShown(const QVariant &key) const
 void TTable::Post()
 {
     requireActive();
-    if (m_state == TDataSetState::Insert) {
+    if (m_state == TTableState::Insert) {
         const bool autoKey = m_fields.first().type == TFieldType::AutoInc;
         QStringList cols;
         QStringList marks;
@@ -970,7 +970,7 @@ void TTable::Post()
             ++m_countCache;
         if (m_totalCache >= 0)
             ++m_totalCache;
-        setState(TDataSetState::Browse);
+        setState(TTableState::Browse);
         if (!ControlsDisabled())
             emit RowInserted(key, shown);
         else
@@ -979,7 +979,7 @@ void TTable::Post()
         m_dm->NotifyPeers(this);
         return;
     }
-    if (m_state == TDataSetState::Edit) {
+    if (m_state == TTableState::Edit) {
         const QVariant oldKey = m_curKey;
         QStringList sets;
         QVariantList params;
@@ -991,7 +991,7 @@ void TTable::Post()
         }
         if (sets.isEmpty()) {
             m_modified = false;
-            setState(TDataSetState::Browse);
+            setState(TTableState::Browse);
             return;
         }
         if (m_changed[0] && m_values[0].isNull())
@@ -1007,7 +1007,7 @@ void TTable::Post()
         m_modified = false;
         if (m_countCache >= 0)
             m_countCache += int(nowShown) - int(wasShown);
-        setState(TDataSetState::Browse);
+        setState(TTableState::Browse);
         if (!ControlsDisabled())
             emit RowUpdated(newKey, int(nowShown) - int(wasShown));
         else
@@ -1022,9 +1022,9 @@ void TTable::Post()
 void TTable::Cancel()
 {
     requireActive();
-    if (m_state == TDataSetState::Insert) {
+    if (m_state == TTableState::Insert) {
         const QVariant key = m_savedKey;
-        setState(TDataSetState::Browse);
+        setState(TTableState::Browse);
         m_modified = false;
         if (key.isNull() || !loadKey(key, false)) {
             if (!key.isNull())
@@ -1038,10 +1038,10 @@ void TTable::Cancel()
         notifyCurrent();
         return;
     }
-    if (m_state == TDataSetState::Edit) {
+    if (m_state == TTableState::Edit) {
         m_values = m_savedValues;
         m_modified = false;
-        setState(TDataSetState::Browse);
+        setState(TTableState::Browse);
         notifyCurrent();
     }
 }
@@ -1049,11 +1049,11 @@ void TTable::Cancel()
 void TTable::Delete()
 {
     requireActive();
-    if (m_state == TDataSetState::Insert) {
+    if (m_state == TTableState::Insert) {
         Cancel();
         return;
     }
-    if (m_state == TDataSetState::Edit)
+    if (m_state == TTableState::Edit)
         Cancel();
     if (m_curKey.isNull())
         throw EGeneralError(QStringLiteral("%1: нет текущей записи").arg(m_tableName));

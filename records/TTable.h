@@ -54,7 +54,7 @@ enum TLocateOption : int {
 };
 using TLocateOptions = int;
 
-enum class TDataSetState { Inactive, Browse, Edit, Insert };
+enum class TTableState { Inactive, Browse, Edit, Insert };
 
 // One row as fetched for a grid: its key, the stored value of the sort field
 // and the stored values of the fields asked for.
@@ -119,7 +119,7 @@ public:
     bool Locate(const QStringList &fields, const QVariantList &values, TLocateOptions options = loNone);
 
     // ---- editing
-    TDataSetState State() const { return m_state; }
+    TTableState State() const { return m_state; }
     void Append();   // an empty new row; the auto-increment field is assigned on Post
     void Edit();     // the current row into edit mode
     void Post();     // writes the pending row; the written row becomes current
@@ -224,7 +224,7 @@ private:
 
     void requireActive() const;
     void checkBrowseMode();
-    void setState(TDataSetState state);
+    void setState(TTableState state);
     QString selectList() const;
     QString whereWith(const QString &extra, bool viaKeys = false) const;
     void setCurrent(const QVector<QVariant> &stored);
@@ -256,7 +256,7 @@ private:
     bool m_active = false;
     bool m_exclusive = false;
     bool m_holdsLock = false;
-    TDataSetState m_state = TDataSetState::Inactive;
+    TTableState m_state = TTableState::Inactive;
     bool m_eof = true;
     bool m_bof = true;
     bool m_modified = false;

@@ -41,7 +41,7 @@ QSqlQuery Run(const QSqlDatabase &db, const QString &sql, const QVariantList &pa
 
 void PostPending(TTable &table)
 {
-    if (table.State() == TDataSetState::Edit || table.State() == TDataSetState::Insert) {
+    if (table.State() == TTableState::Edit || table.State() == TTableState::Insert) {
         if (table.Modified())
             table.Post();
         else

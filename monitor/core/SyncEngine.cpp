@@ -267,7 +267,7 @@ void SyncEngine::WriteDevicePosition()
     const bool onRow = devices.HasCurrent() && !devices.IsNull(QStringLiteral("TarnAddress"))
         && devices.AsInteger(QStringLiteral("TarnAddress")) == address;
     try {
-        if (devices.State() == TDataSetState::Edit || devices.State() == TDataSetState::Insert)
+        if (devices.State() == TTableState::Edit || devices.State() == TTableState::Insert)
             devices.Cancel();
         if (onRow || devices.Locate(QStringLiteral("TarnAddress"), address)) {
             devices.Edit();

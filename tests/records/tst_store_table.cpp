@@ -130,9 +130,9 @@ void TestStoreTable::primaryKeyAndAutoIncrement()
     dev.Append();
     dev.SetFieldValue(QStringLiteral("TarnAddress"), 0x010203);
     QVERIFY_THROWS_EXCEPTION(EGeneralError, dev.Post());
-    QCOMPARE(dev.State(), TDataSetState::Insert);
+    QCOMPARE(dev.State(), TTableState::Insert);
     dev.Cancel();
-    QCOMPARE(dev.State(), TDataSetState::Browse);
+    QCOMPARE(dev.State(), TTableState::Browse);
     QCOMPARE(dev.RecordCount(), 1);
     QCOMPARE(dev.AsInteger(QStringLiteral("TarnAddress")), 0x010203);
     // A row without its key is refused rather than numbered by the store.
@@ -408,7 +408,7 @@ void TestStoreTable::filterPostsPendingEdit()
     m.Edit();
     m.SetFieldValue(QStringLiteral("Dose"), 50.0);
     m.SetFilter(QStringLiteral("Dose>10"));
-    QCOMPARE(m.State(), TDataSetState::Browse);
+    QCOMPARE(m.State(), TTableState::Browse);
     m.SetFiltered(true);
     QCOMPARE(m.RecordCount(), 1);
     QCOMPARE(m.AsFloat(QStringLiteral("Dose")), 50.0);
@@ -592,7 +592,7 @@ void TestStoreTable::transactionRollbackForgetsRows()
         m.Append();
         m.SetFieldValue(QStringLiteral("Name"), QStringLiteral("pending"));
     }
-    QCOMPARE(m.State(), TDataSetState::Browse);
+    QCOMPARE(m.State(), TTableState::Browse);
     QCOMPARE(m.RecordCount(), 1);
     {
         TTransaction tx(*m_dm);
