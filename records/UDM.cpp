@@ -283,8 +283,7 @@ void TDM::UseWriteAheadLog(const QString &schema)
     QSqlDatabase db = Database();
     QSqlQuery q(db);
     if (q.exec(QStringLiteral("PRAGMA %1.journal_mode=WAL").arg(quoted(schema))))
-        q.exec(QStringLiteral("PRAGMA %1.synchronous=%2")
-                   .arg(quoted(schema), m_durable ? QStringLiteral("FULL") : QStringLiteral("NORMAL")));
+        q.exec(QStringLiteral("PRAGMA %1.synchronous=%2").arg(quoted(schema), synchronousFor(schema)));
     // A page cache large enough for the upper levels of every index of a
     // table of a million rows: storing one row then touches the disk once.
     q.exec(QStringLiteral("PRAGMA %1.cache_size=-65536").arg(quoted(schema)));
@@ -297,9 +296,36 @@ void TDM::SetDurableCommits(bool durable)
         return;
     for (const QString &schema : std::as_const(m_attached)) {
         QSqlQuery q(Database());
-        q.exec(QStringLiteral("PRAGMA %1.synchronous=%2")
-                   .arg(quoted(schema), m_durable ? QStringLiteral("FULL") : QStringLiteral("NORMAL")));
+        q.exec(QStringLiteral("PRAGMA %1.synchronous=%2").arg(quoted(schema), synchronousFor(schema)));
     }
+}
+
+QString TDM::synchronousFor(const QString &schema) const
+{
+    const bool readings = schema.compare(QStringLiteral("Measures"), Qt::CaseInsensitive) == 0;
+    return m_durable && !readings ? QStringLiteral("FULL") : QStringLiteral("NORMAL");
+}
+
+void TDM::FlushReadings()
+{
+    const QString schema = QStringLiteral("Measures");
+    if (!m_durable || !Connected() || !IsAttached(schema))
+        return;
+    // One commit made with a full flush: syncing the log file puts every
+    // earlier commit of that file on the disk too. Rewriting the header
+    // cookie with its own value is the smallest commit there is.
+    QSqlQuery q(Database());
+    const QString name = quoted(schema);
+    if (!q.exec(QStringLiteral("PRAGMA %1.user_version").arg(name)) || !q.next())
+        throw EGeneralError(q.lastError().text());
+    const int version = q.value(0).toInt();
+    q.finish();
+    bool ok = q.exec(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(name))
+        && q.exec(QStringLiteral("PRAGMA %1.user_version=%2").arg(name).arg(version));
+    const QString failure = ok ? QString() : q.lastError().text();
+    q.exec(QStringLiteral("PRAGMA %1.synchronous=%2").arg(name, synchronousFor(schema)));
+    if (!ok)
+        throw EGeneralError(failure);
 }
 
 void TDM::Detach(const QString &schema)

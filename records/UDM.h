@@ -76,11 +76,19 @@ public:
     static QList<TFieldDef> CardsFields();
 
     // Whether every commit waits until the table file's log is on the disk
-    // (the default: a stored reading survives a power cut). Without it a
-    // commit costs no disk flush, and the last commits before a power cut may
-    // be lost (never after a crash of the program alone).
+    // (the default). Without it a commit costs no disk flush, and the last
+    // commits before a power cut may be lost (never after a crash of the
+    // program alone).
+    //
+    // Readings in Measures never wait for the disk one by one: until the
+    // reader position that follows them is saved in Devices, the reader still
+    // holds them and the next pass reads them again (the duplicate check keeps
+    // them single). FlushReadings() puts every committed reading on the disk;
+    // the cycle calls it before it saves a position, so a power cut can never
+    // leave a saved position ahead of the readings on the disk.
     void SetDurableCommits(bool durable);
     bool DurableCommits() const { return m_durable; }
+    void FlushReadings();
 
     // For the table class: makes sure the file of a schema is attached
     // (raises on failure) and tells the other table objects on that schema
@@ -101,6 +109,8 @@ private:
     bool m_inTransaction = false;
     bool m_terminateRequested = false;
     bool m_durable = true;
+
+    QString synchronousFor(const QString &schema) const;
 };
 
 // A transaction that rolls back unless committed.

@@ -260,8 +260,11 @@ void SyncEngine::LoadDeviceRow(bool fromThread)
 
 void SyncEngine::WriteDevicePosition()
 {
-    TTable &devices = RequireDatabase(*this).Devices;
+    TDM &dm = RequireDatabase(*this);
+    TTable &devices = dm.Devices;
     const int address = LoadedAddress.load();
+    // The readings up to this position reach the disk before the position does.
+    dm.FlushReadings();
     // The position always goes into the row of the address it belongs to
     // (created when it is missing), whatever row another view made current.
     const bool onRow = devices.HasCurrent() && !devices.IsNull(QStringLiteral("TarnAddress"))

@@ -10,6 +10,7 @@
 
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QFileInfo>
 #include <QtTest>
 #include <algorithm>
 
@@ -96,6 +97,7 @@ private slots:
     void notificationSuspendedAndResumed();
     void firstAndLastValueOverRowsShown();
     void transactionRollbackForgetsRows();
+    void readingsReachTheDiskBeforeAPosition();
     void secondCursorOnCardsSeesChanges();
 
 private:
@@ -600,6 +602,35 @@ void TestStoreTable::transactionRollbackForgetsRows()
         appendMeasure(m, {1, 3, GeneratedTime(3), 1, QStringLiteral("stored"), 1.0});
         tx.Commit();
     }
+    m_dm->DataModuleDestroy();
+    m_dm = m_dir->start();
+    QCOMPARE(m_dm->Measures.RecordCount(), 2);
+}
+
+void TestStoreTable::readingsReachTheDiskBeforeAPosition()
+{
+    auto synchronous = [this](const QString &schema) {
+        QSqlQuery q(m_dm->Database());
+        q.exec(QStringLiteral("PRAGMA \"%1\".synchronous").arg(schema));
+        return q.next() ? q.value(0).toInt() : -1;
+    };
+    // Readings are committed without a flush each; the other tables wait for the disk.
+    QCOMPARE(synchronous(QStringLiteral("Measures")), 1);
+    QCOMPARE(synchronous(QStringLiteral("Devices")), 2);
+    QCOMPARE(synchronous(QStringLiteral("Notes")), 2);
+
+    TTable &m = m_dm->Measures;
+    appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("first"), 1.0});
+    appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("second"), 2.0});
+    const QString wal = m_dir->tablePath(QStringLiteral("Measures.DB")) + QStringLiteral("-wal");
+    const qint64 before = QFileInfo(wal).size();
+    QVERIFY(before > 0);
+    // The flush is a commit of its own made with a full flush of the log.
+    m_dm->FlushReadings();
+    QVERIFY(QFileInfo(wal).size() > before);
+    QCOMPARE(synchronous(QStringLiteral("Measures")), 1);
+    QCOMPARE(m.RecordCount(), 2);
+
     m_dm->DataModuleDestroy();
     m_dm = m_dir->start();
     QCOMPARE(m_dm->Measures.RecordCount(), 2);
