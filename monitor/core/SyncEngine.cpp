@@ -197,13 +197,7 @@ void SyncEngine::PollReader()
             CheckReaderClock();
             if (app.SyncState == SyncOffline || TRec0().RecordCount != LastRecNumber.load())
                 app.SyncState = SyncExchanging;
-            if (app.ReaderModeRestorePending && app.ReaderModeSwitching > 0) {
-                try {
-                    if (SetReaderMode(0))
-                        app.ReaderModeRestorePending = false;
-                } catch (...) {
-                }
-            }
+            RetryReaderModeRestore();
         } else if (PingReader()) {
             app.ReaderBusy = true;
             app.ReaderNormalMode = false;
@@ -571,6 +565,18 @@ void SyncEngine::ShowSuspendedText()
 {
     View().SetStatusText(TextSuspended);
     View().UpdateStateIndicator();
+}
+
+void SyncEngine::RetryReaderModeRestore()
+{
+    AppState &app = App();
+    if (!app.ReaderModeRestorePending || app.ReaderModeSwitching <= 0)
+        return;
+    try {
+        if (SetReaderMode(0))
+            app.ReaderModeRestorePending = false;
+    } catch (...) {
+    }
 }
 
 void SyncEngine::ThreadSyncStep()

@@ -135,6 +135,9 @@ private:
     // The worker's writes of SyncState: skipped (false) once the operator has
     // suspended synchronisation, so a poll under way never undoes it.
     bool WorkerSetState(int state);
+    // A failed switch of the reader back to mode 0 is retried by every poll
+    // that read the configuration; an error of the retry is ignored.
+    static void RetryReaderModeRestore();
 
     ISyncView *m_view = nullptr;
     std::unique_ptr<NullSyncView> m_nullView;

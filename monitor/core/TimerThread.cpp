@@ -131,13 +131,7 @@ void TTimerThread::Poll()
                 if (!m_engine->WorkerSetState(SyncExchanging))
                     return;
             }
-            if (app.ReaderModeRestorePending && app.ReaderModeSwitching > 0) {
-                try {
-                    if (SetReaderMode(0))
-                        app.ReaderModeRestorePending = false;
-                } catch (...) {
-                }
-            }
+            SyncEngine::RetryReaderModeRestore();
         } else if (PingReader()) {
             app.ReaderBusy = true;
             app.ReaderNormalMode = false;

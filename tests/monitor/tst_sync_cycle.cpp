@@ -53,6 +53,7 @@ private slots:
     void clockQuestionOncePerRunAndOkSetsTheClock();
     void readerSilentMidPassKeepsThePosition();
     void busyReaderIsOnlineAndCopiesNothing();
+    void pendingModeRestoreRetriedByThePoll();
     void zeroTimeInRangeStopsAtThatRecord();
     void controlTickCountsPausesAndSuspends();
     void timerNeverPollsBesideAWorker();
@@ -315,6 +316,36 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(rig.device(rig.address()).first, 120);
     QCOMPARE(App().SyncState.load(), int(SyncOnline));
+}
+
+void TestSyncCycle::pendingModeRestoreRetriedByThePoll()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.engine.PollReader();  // the first pass copies the three records
+    const QByteArray modeZero("\x08\x01\x02\x00", 4);  // function, selector, body length
+    auto modeRequests = [&] {
+        int n = 0;
+        for (const QByteArray &r : rig.sim.requestLog())
+            if (r.mid(6, 4) == modeZero && r.mid(14, 2) == QByteArray("\x01\x00", 2))
+                ++n;
+        return n;
+    };
+
+    // A reader that does not switch modes: the pending switch waits.
+    App().ReaderModeRestorePending = true;
+    rig.engine.PollReader();
+    QCOMPARE(modeRequests(), 0);
+    QVERIFY(App().ReaderModeRestorePending.load());
+
+    // A reader that switches modes gets mode 0 at the next poll; the flag clears.
+    rig.sim.setModeSwitching(true);
+    rig.engine.PollReader();
+    QCOMPARE(modeRequests(), 1);
+    QVERIFY(!App().ReaderModeRestorePending.load());
+    rig.engine.PollReader();
+    QCOMPARE(modeRequests(), 1);
 }
 
 void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
