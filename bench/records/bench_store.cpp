@@ -1,5 +1,6 @@
 // Figures of the store on a large Measures table. Prints one line per figure.
 
+#include "bench/BenchFigures.h"
 #include "StoreFixture.h"
 
 #include "core/AppState.h"
@@ -25,25 +26,6 @@ public:
     bool input(const QString &, const QString &, QString &) override { return false; }
     int runModal(QObject *, const std::function<int()> &) override { return 0; }
 };
-
-QTextStream &out()
-{
-    static QTextStream s(stdout);
-    return s;
-}
-
-double ms(const std::function<void()> &f)
-{
-    QElapsedTimer t;
-    t.start();
-    f();
-    return t.nsecsElapsed() / 1e6;
-}
-
-void line(const QString &what, double value, const QString &unit = QStringLiteral("ms"))
-{
-    out() << what.leftJustified(62, QLatin1Char(' ')) << QString::number(value, 'f', 3) << ' ' << unit << Qt::endl;
-}
 
 const QStringList kGrid{QStringLiteral("DateTime"), QStringLiteral("ID"), QStringLiteral("Name"), QStringLiteral("FIO"),
                         QStringLiteral("Dose")};

@@ -1,6 +1,7 @@
 // Figures of the records grid in the main window over a large Measures
 // table. Prints one line per figure.
 
+#include "bench/BenchFigures.h"
 #include "core/AppState.h"
 #include "core/Prompt.h"
 #include "monitor/core/SyncEngine.h"
@@ -36,25 +37,6 @@ public:
     }
     int runModal(QObject *, const std::function<int()> &) override { return 0; }
 };
-
-QTextStream &out()
-{
-    static QTextStream s(stdout);
-    return s;
-}
-
-double ms(const std::function<void()> &f)
-{
-    QElapsedTimer t;
-    t.start();
-    f();
-    return t.nsecsElapsed() / 1e6;
-}
-
-void line(const QString &what, double value, const QString &unit = QStringLiteral("ms"))
-{
-    out() << what.leftJustified(60, QLatin1Char(' ')) << QString::number(value, 'f', 2) << ' ' << unit << Qt::endl;
-}
 
 void fill(TDM &dm, int n)
 {
