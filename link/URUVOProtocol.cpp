@@ -17,6 +17,7 @@ QMutex g_recordsMutex;
 TRec0Data g_trec0;
 ArchiveRecordData g_archiveRecord;
 std::atomic<quint32> g_lastResponder{0};
+QByteArray g_lastCommandReply;
 
 constexpr quint8 FnRefusal = 3;
 constexpr quint8 FnPresence = 4;
@@ -74,6 +75,12 @@ quint32 ReplySource(const QByteArray &reply)
     return FrameAddress(reply, 3);
 }
 
+void NoteCommandReply(const QByteArray &reply)
+{
+    QMutexLocker lock(&g_recordsMutex);
+    g_lastCommandReply = reply;
+}
+
 // Closes the link when a command leaves, by any way.
 struct TLinkCloser {
     TRS232Link *link;
@@ -87,8 +94,11 @@ QByteArray RunExchange(TRS232Link *link, quint8 function, quint8 selector, const
 {
     const QByteArray request = BuildPacket(BroadcastAddress, MonitorAddress, function, selector, body);
     TLinkCloser closer{link};
+    NoteCommandReply(QByteArray());
     link->OpenLink();
-    return link->ExchangePacket(request, windowMs);
+    const QByteArray reply = link->ExchangePacket(request, windowMs);
+    NoteCommandReply(reply);
+    return reply;
 }
 
 // Writes to a dosimeter register: acknowledged by a 14-byte reply.
@@ -158,7 +168,14 @@ void ResetLinkValues()
     SetTRec0(TRec0Data());
     SetArchiveRecord(ArchiveRecordData());
     g_lastResponder.store(0);
+    NoteCommandReply(QByteArray());
     ResetReportConnectFailure();
+}
+
+QByteArray LastCommandReply()
+{
+    QMutexLocker lock(&g_recordsMutex);
+    return g_lastCommandReply;
 }
 
 // ---- Request bodies ----
@@ -410,6 +427,7 @@ bool ReadDosimeterLabel(QString &text, QByteArray &code)
     if (!link)
         return false;
     TLinkCloser closer{link};
+    NoteCommandReply(QByteArray());
     link->OpenLink();
     QByteArray labelCode;
     QByteArray reply;
@@ -417,6 +435,7 @@ bool ReadDosimeterLabel(QString &text, QByteArray &code)
         const QByteArray request =
             BuildPacket(BroadcastAddress, MonitorAddress, FnRead, SelRegister, DosimeterRegisterReadBody(reg));
         reply = link->ExchangePacket(request, link->PingDelayMS);
+        NoteCommandReply(reply);
         QByteArray data;
         if (!RegisterReplyData(reply, data))
             return false;

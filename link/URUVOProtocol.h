@@ -56,6 +56,10 @@ void SetLastResponderAddress(quint32 address);
 // Back to the start of a run: TRec0, ArchiveRecord, LastResponderAddress,
 // ReportConnectFailure (for tests).
 void ResetLinkValues();
+// The reply bytes of the last exchange a command made, whether the command
+// accepted them or not: empty when nothing usable came or the port did not
+// open. Lets a caller tell a silent reader from a refusal or a wrong length.
+QByteArray LastCommandReply();
 
 // ---- The commands ----
 bool ReadReaderConfig();                 // into TRec0; ReaderBusy, ReaderModeSwitching
