@@ -1,5 +1,7 @@
 #include "link/CPDrv.h"
 
+#include "core/Platform.h"
+
 #include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QSerialPort>
@@ -11,6 +13,22 @@ namespace {
 unsigned ClampQueueSize(unsigned size)
 {
     return std::clamp(size, 128u, 8192u);
+}
+
+TCPDrv::TOpenFailure FailureOf(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return TCPDrv::TOpenFailure::NoDevice;
+    case QSerialPort::PermissionError:
+        return TCPDrv::TOpenFailure::NoAccess;
+    case QSerialPort::OpenError:
+        return TCPDrv::TOpenFailure::InUse;
+    case QSerialPort::UnsupportedOperationError:
+        return TCPDrv::TOpenFailure::Settings;
+    default:
+        return TCPDrv::TOpenFailure::Other;
+    }
 }
 
 } // namespace
@@ -91,7 +109,23 @@ bool TCPDrv::OpenPort()
         && serial->setParity(QSerialPort::NoParity) && serial->setStopBits(QSerialPort::OneStop)
         && serial->setFlowControl(QSerialPort::NoFlowControl) && serial->open(QIODevice::ReadWrite);
     if (!ok) {
+        // The serial port class reports a device held by another program (its
+        // lock file taken, the device busy) as a permission error too.
+        m_openFailure = FailureOf(serial->error());
+        const QString why = serial->errorString();
+        if (m_openFailure == TOpenFailure::NoAccess
+            && (why.contains(QLatin1String("lock"), Qt::CaseInsensitive)
+                || why.contains(QLatin1String("busy"), Qt::CaseInsensitive)))
+            m_openFailure = TOpenFailure::InUse;
+        m_openFailureText = serial->errorString();
         delete serial;
+        return false;
+    }
+    if (LockDeviceExclusively(serial->handle()) == DeviceLockResult::InUse) {
+        serial->close();
+        delete serial;
+        m_openFailure = TOpenFailure::InUse;
+        m_openFailureText.clear();
         return false;
     }
     // Pseudo-terminals and some USB adapters have no modem lines: a refusal
@@ -102,7 +136,21 @@ bool TCPDrv::OpenPort()
     serial->clearError();
     serial->setReadBufferSize(m_inBufSize);
     m_serial = serial;
+    m_openFailure = TOpenFailure::None;
+    m_openFailureText.clear();
     return true;
+}
+
+TCPDrv::TOpenFailure TCPDrv::LastOpenFailure() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_openFailure;
+}
+
+QString TCPDrv::LastOpenFailureText() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_openFailureText;
 }
 
 void TCPDrv::ClosePort()

@@ -58,10 +58,19 @@ public:
     static constexpr int BaudRateValue = 9600;
 
     // True when the port is open afterwards (also when it already was). Fails
-    // only when the device cannot be opened or the speed and framing cannot be
-    // set; modem lines that cannot be raised (pseudo-terminals, some USB
-    // adapters) do not fail the open.
+    // when the device cannot be opened, is held by another program, or the
+    // speed and framing cannot be set; modem lines that cannot be raised
+    // (pseudo-terminals, some USB adapters) do not fail the open.
+    //
+    // The port is held exclusively: besides the system's own exclusive open,
+    // an advisory lock on the device keeps out every other program that opens
+    // it through this class, whatever its rights.
     bool OpenPort();
+    // Why the last OpenPort failed (None after a successful one), and the
+    // system's text for it.
+    enum class TOpenFailure { None, InUse, NoDevice, NoAccess, Settings, Other };
+    TOpenFailure LastOpenFailure() const;
+    QString LastOpenFailureText() const;
     void ClosePort();
     bool IsOpen() const;
 
@@ -82,8 +91,10 @@ public:
     QByteArray ReceiveBytes(int n, const TNeeded &needed = TNeeded());
 
 private:
-    mutable QMutex m_mutex;  // guards the name and the port object pointer
+    mutable QMutex m_mutex;  // guards the name, the port object pointer and the open failure
     QString m_portName;
+    TOpenFailure m_openFailure = TOpenFailure::None;
+    QString m_openFailureText;
     int m_port = 1;
     QSerialPort *m_serial = nullptr;
     std::atomic<unsigned> m_inBufSize{2048};

@@ -62,6 +62,33 @@ bool TRS232Link::OpenLink()
     return false;
 }
 
+QString TRS232Link::LastOpenError() const
+{
+    QString why;
+    switch (CommPort.LastOpenFailure()) {
+    case TCPDrv::TOpenFailure::None:
+        return QString();
+    case TCPDrv::TOpenFailure::InUse:
+        why = QStringLiteral("порт занят другой программой");
+        break;
+    case TCPDrv::TOpenFailure::NoDevice:
+        why = QStringLiteral("нет такого устройства");
+        break;
+    case TCPDrv::TOpenFailure::NoAccess:
+        why = QStringLiteral("нет доступа к устройству");
+        break;
+    case TCPDrv::TOpenFailure::Settings:
+        why = QStringLiteral("порт не принимает настройки линии (9600 бит/с, 8 бит, без чётности, 1 стоп-бит)");
+        break;
+    case TCPDrv::TOpenFailure::Other: {
+        const QString text = CommPort.LastOpenFailureText();
+        why = text.isEmpty() ? QStringLiteral("ошибка системы") : QStringLiteral("ошибка системы (%1)").arg(text);
+        break;
+    }
+    }
+    return QStringLiteral("Не удалось открыть порт %1: %2").arg(CommPort.PortName(), why);
+}
+
 void TRS232Link::CloseLink()
 {
     CommPort.ClosePort();

@@ -49,6 +49,10 @@ public:
     // ConnectFailureText(); later failures return false silently.
     bool OpenLink();
     void CloseLink();
+    // Empty after a successful open; else why the port could not be opened,
+    // naming the port ("занят другой программой", "нет такого устройства",
+    // "нет доступа", ...). May be read from any thread.
+    QString LastOpenError() const;
 
     // Sends the request and listens for the reply during `windowMs`, up to
     // BaseRequestCount + 1 attempts while no usable reply came. Never raises

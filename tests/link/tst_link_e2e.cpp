@@ -49,6 +49,7 @@ private slots:
     void retriesAndTheirLog();
     void refusalsAreNotRepeated();
     void connectionErrorOncePerRun();
+    void portHeldExclusively();
     void labelReadFailingOnThirdReply();
     void busyReader();
     void invalidArchiveDates();
@@ -359,6 +360,37 @@ void TestLinkE2E::connectionErrorOncePerRun()
     // The right port again: commands work.
     fx.link.SetPortName(fx.sim.portPath());
     QVERIFY(ReadReaderConfig());
+}
+
+void TestLinkE2E::portHeldExclusively()
+{
+    START_READER(fx);
+    const QString port = fx.sim.portPath();
+    QVERIFY(fx.link.OpenLink());
+    QCOMPARE(fx.link.LastOpenError(), QString());
+
+    // A second holder of the same device is refused while the first holds it,
+    // also when it names the device by another path (as a by-id link names a
+    // USB adapter), and is told why; the first keeps working.
+    TRS232Link other;
+    const QString alias = fx.dir.filePath(QStringLiteral("ttyALIAS"));
+    QVERIFY(QFile::link(port, alias));
+    for (const QString &name : {port, alias}) {
+        other.SetPortName(name);
+        QVERIFY(!other.CommPort.OpenPort());
+        QCOMPARE(other.LastOpenError(),
+                 QStringLiteral("Не удалось открыть порт %1: порт занят другой программой").arg(name));
+    }
+    QVERIFY(fx.link.ExchangePacket(BuildPacket(BroadcastAddress, MonitorAddress, 4, 1), 300).size() == 14);
+    fx.link.CloseLink();
+    QVERIFY(other.CommPort.OpenPort());
+    QCOMPARE(other.LastOpenError(), QString());
+    other.CloseLink();
+
+    const QString missing = fx.dir.filePath(QStringLiteral("no-such-port"));
+    other.SetPortName(missing);
+    QVERIFY(!other.CommPort.OpenPort());
+    QCOMPARE(other.LastOpenError(), QStringLiteral("Не удалось открыть порт %1: нет такого устройства").arg(missing));
 }
 
 void TestLinkE2E::labelReadFailingOnThirdReply()
