@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QStringList>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -57,6 +58,35 @@ QJsonValue NumberValue(double v)
     return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null);
 }
 
+// A value decoded from the decimal word carries at most four significant
+// digits; arithmetic on it (a dose in sieverts times a million) can leave a
+// floating-point tail. Rounded to 15 significant digits it is the nearest
+// double to its decimal value again, which prints as that decimal ("123", not
+// "123.00000000000001").
+QJsonValue DecimalValue(double v)
+{
+    if (!std::isfinite(v))
+        return QJsonValue(QJsonValue::Null);
+    char text[40];
+    const auto written = std::to_chars(text, text + sizeof text, v, std::chars_format::general, 15);
+    double back = v;
+    std::from_chars(text, written.ptr, back);
+    return QJsonValue(back);
+}
+
+// A single-precision value as the shortest decimal that reads back as the
+// same single (0.1, not 0.10000000149011612).
+QJsonValue SingleValue(float v)
+{
+    if (!std::isfinite(v))
+        return QJsonValue(QJsonValue::Null);
+    char text[40];
+    const auto written = std::to_chars(text, text + sizeof text, v);
+    double back = double(v);
+    std::from_chars(text, written.ptr, back);
+    return QJsonValue(back);
+}
+
 QString Hex(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
@@ -79,14 +109,66 @@ QJsonObject Rec0Json(const TRec0Data &r)
     return o;
 }
 
-bool ParseUInt(const QString &text, qint64 max, qint64 &value)
+// Numbers on the command line are decimal: a leading zero does not make one octal.
+bool ParseInt(const QString &text, qint64 min, qint64 max, qint64 &value)
 {
     bool ok = false;
-    const qint64 v = text.toLongLong(&ok, 0);
-    if (!ok || v < 0 || v > max)
+    const qint64 v = text.toLongLong(&ok, 10);
+    if (!ok || v < min || v > max)
         return false;
     value = v;
     return true;
+}
+
+bool ParseUInt(const QString &text, qint64 max, qint64 &value)
+{
+    return ParseInt(text, 0, max, value);
+}
+
+// Coefficient A goes out as a decimal word: 0, or three significant digits
+// with a power of ten from -32 to 31. Anything else (not a number, infinite,
+// negative, 1e32 and above, below 1e-32) would be written as 0 or with a
+// wrapped power of ten.
+bool DecimalWordHolds(double a)
+{
+    if (!std::isfinite(a) || a < 0)
+        return false;
+    if (a == 0)
+        return true;
+    const double sent = DecodeDecimalWord(EncodeDecimalWord(a));
+    return sent > 0 && std::abs(sent - a) <= a * 0.01;
+}
+
+// A path with a directory part is a file path: a relative one is taken from
+// the current directory (the serial port layer would look for it under /dev/).
+// A bare name ("ttyUSB0", "COM3") stays the platform's device name.
+QString PortPath(const QString &given)
+{
+    if (given.contains(QLatin1Char('/')) && !QDir::isAbsolutePath(given))
+        return QDir::cleanPath(QDir::current().absoluteFilePath(given));
+    return given;
+}
+
+// A refusal: function 3 with a one-byte body, the code.
+bool IsRefusal(const QByteArray &reply)
+{
+    return reply.size() == RefusalReplySize && quint8(reply[6]) == 3;
+}
+
+// Why a command failed, judged from the last reply it got.
+QString FailureText(const QByteArray &reply, int expectedSize, const QString &undecodable)
+{
+    if (reply.isEmpty())
+        return QStringLiteral("Считыватель не ответил");
+    if (IsRefusal(reply)) {
+        const int code = quint8(reply[14]);
+        if (code == 5)
+            return QStringLiteral("Считыватель занят (отказ с кодом 5)");
+        return QStringLiteral("Считыватель отказал в запросе (код %1)").arg(code);
+    }
+    if (reply.size() != expectedSize)
+        return QStringLiteral("Ответ длиной %1 байт вместо %2").arg(reply.size()).arg(expectedSize);
+    return undecodable;
 }
 
 } // namespace
@@ -113,7 +195,7 @@ int main(int argc, char **argv)
             if (i + 1 >= args.size())
                 return Usage(QStringLiteral("--port needs a path"));
             link.ComPortIndex = -1;
-            link.SetPortName(args[++i]);
+            link.SetPortName(PortPath(args[++i]));
             portGiven = true;
         } else if (a == QLatin1String("--com")) {
             if (!value(8, v) || v < 1)
@@ -163,9 +245,36 @@ int main(int argc, char **argv)
     QJsonObject out;
     out[QStringLiteral("Command")] = command;
     bool ok = false;
+    // What the failing exchange should have brought back, and what to say
+    // when it came whole but could not be decoded.
+    int expected = AcknowledgeReplySize;
+    QString undecodable = QStringLiteral("Ответ не удалось разобрать");
+    const bool connectFailureReportable = ReportConnectFailure();
+
+    // Commands whose request depends on how the reader works read its
+    // configuration first: a new process does not know ReaderModeSwitching.
+    auto readConfigFirst = [&]() {
+        if (!ReadReaderConfig()) {
+            expected = ReaderConfigReplySize;
+            undecodable = QStringLiteral("Часы считывателя не дают верной даты");
+            return false;
+        }
+        out[QStringLiteral("ReaderModeSwitching")] = int(App().ReaderModeSwitching);
+        return true;
+    };
+    auto needsModeSwitching = [&]() {
+        if (App().ReaderModeSwitching != 0)
+            return true;
+        out[QStringLiteral("Error")] =
+            QStringLiteral("Считыватель работает без переключения режимов: запрос не отправлен");
+        return false;
+    };
+
     try {
         qint64 v = 0, w = 0;
         if (command == QLatin1String("read-config") && needArgs(0)) {
+            expected = ReaderConfigReplySize;
+            undecodable = QStringLiteral("Часы считывателя не дают верной даты");
             ok = ReadReaderConfig();
             if (ok)
                 out[QStringLiteral("TRec0")] = Rec0Json(TRec0());
@@ -173,20 +282,24 @@ int main(int argc, char **argv)
             out[QStringLiteral("ReaderModeSwitching")] = int(App().ReaderModeSwitching);
         } else if (command == QLatin1String("write-config") && needArgs(0)) {
             // The configuration is carried back as read; only the clock changes.
-            if (ReadReaderConfig()) {
+            if (readConfigFirst()) {
                 TRec0Data rec = TRec0();
                 rec.Clock = QDateTime::currentDateTime();
                 SetTRec0(rec);
-                ok = WriteReaderConfig();
+                // The write itself succeeds whatever comes back; the tool
+                // wants the reader's acknowledgement.
+                ok = WriteReaderConfig() && LastCommandReply().size() == AcknowledgeReplySize;
                 out[QStringLiteral("TRec0")] = Rec0Json(rec);
             }
             out[QStringLiteral("ReaderBusy")] = bool(App().ReaderBusy);
         } else if (command == QLatin1String("ping") && needArgs(0)) {
             ok = PingReader();
         } else if (command == QLatin1String("read-record") && needArgs(1)) {
-            if (!ParseUInt(words[0], 65535, v))
-                return Usage(QStringLiteral("read-record needs a record number"));
+            // Record 0 would be the configuration request.
+            if (!ParseInt(words[0], 1, 2000, v))
+                return Usage(QStringLiteral("read-record needs a record number 1..2000"));
             out[QStringLiteral("RecordNumber")] = int(v);
+            expected = ArchiveRecordReplySize;
             ok = ReadArchiveRecord(int(v));
             if (ok) {
                 const ArchiveRecordData r = ArchiveRecord();
@@ -194,17 +307,19 @@ int main(int argc, char **argv)
                 o[QStringLiteral("Time")] = TimeValue(r.Time);
                 o[QStringLiteral("ID")] = qint64(r.ID);
                 o[QStringLiteral("Name")] = r.Name;
-                o[QStringLiteral("Dose")] = NumberValue(r.Dose);
+                o[QStringLiteral("Dose")] = DecimalValue(r.Dose);
                 out[QStringLiteral("ArchiveRecord")] = o;
             }
         } else if (command == QLatin1String("set-mode") && needArgs(1)) {
-            if (!ParseUInt(words[0], 255, v))
-                return Usage(QStringLiteral("set-mode needs a mode 0..255"));
+            if (!ParseUInt(words[0], 1, v))
+                return Usage(QStringLiteral("set-mode needs a mode 0 or 1"));
             out[QStringLiteral("Mode")] = int(v);
-            ok = SetReaderMode(quint8(v));
+            if (readConfigFirst() && needsModeSwitching())
+                ok = SetReaderMode(quint8(v));
         } else if (command == QLatin1String("read-label") && needArgs(0)) {
             QString text;
             QByteArray code;
+            expected = RegisterReplySize;
             ok = ReadDosimeterLabel(text, code);
             if (ok) {
                 out[QStringLiteral("Text")] = text;
@@ -213,26 +328,28 @@ int main(int argc, char **argv)
         } else if (command == QLatin1String("read-coeffs") && needArgs(0)) {
             double a = 0;
             quint16 b = 0;
+            expected = RegisterReplySize;
             ok = ReadMetrologyCoefficients(a, b);
             if (ok) {
-                out[QStringLiteral("A")] = NumberValue(a);
+                out[QStringLiteral("A")] = DecimalValue(a);
                 out[QStringLiteral("B")] = int(b);
                 out[QStringLiteral("BSigned")] = int(qint16(b));
             }
         } else if (command == QLatin1String("write-coeffs") && needArgs(2)) {
-            bool okA = false;
             qint64 b = 0;
-            bool okB = false;
-            b = words[0].toLongLong(&okB, 0);
+            bool okA = false;
             const double a = words[1].toDouble(&okA);
-            if (!okB || b < -32768 || b > 65535 || !okA)
-                return Usage(QStringLiteral("write-coeffs needs B (-32768..65535) and A"));
+            if (!ParseInt(words[0], -32768, 65535, b) || !okA || !DecimalWordHolds(a))
+                return Usage(QStringLiteral("write-coeffs needs B (-32768..65535) and A (0, or from 1e-32 up to below 1e32)"));
             out[QStringLiteral("B")] = int(quint16(b));
-            out[QStringLiteral("A")] = NumberValue(DecodeDecimalWord(EncodeDecimalWord(a)));
-            ok = WriteMetrologyCoefficients(quint16(b), a);
+            out[QStringLiteral("A")] = DecimalValue(DecodeDecimalWord(EncodeDecimalWord(a)));
+            // The body has one more byte on a reader with mode switching.
+            if (readConfigFirst())
+                ok = WriteMetrologyCoefficients(quint16(b), a);
         } else if (command == QLatin1String("read-number") && needArgs(0)) {
             quint32 number = 0;
             bool acc = false;
+            expected = RegisterReplySize;
             ok = ReadDosimeterNumber(number, acc);
             if (ok) {
                 out[QStringLiteral("Number")] = qint64(number);
@@ -249,25 +366,38 @@ int main(int argc, char **argv)
             ok = ClearDosimeterDose();
         } else if (command == QLatin1String("read-dose") && needArgs(0)) {
             float dose = 0;
+            expected = RegisterReplySize;
             ok = ReadTotalDose(dose);
             if (ok)
-                out[QStringLiteral("Dose")] = NumberValue(double(dose));
+                out[QStringLiteral("Dose")] = SingleValue(dose);
         } else if (command == QLatin1String("read-spectrum") && needArgs(1)) {
             if (!ParseUInt(words[0], 255, w))
                 return Usage(QStringLiteral("read-spectrum needs a block number 0..255"));
             out[QStringLiteral("Block")] = int(w);
+            expected = SpectrumReplySize;
             QVector<quint16> channels;
-            ReadSpectrum(quint8(w), channels);
-            QJsonArray arr;
-            for (const quint16 c : channels)
-                arr.append(int(c));
-            out[QStringLiteral("Channels")] = arr;
-            ok = true;
+            try {
+                ReadSpectrum(quint8(w), channels);
+                QJsonArray arr;
+                for (const quint16 c : channels)
+                    arr.append(int(c));
+                out[QStringLiteral("Channels")] = arr;
+                ok = true;
+            } catch (const EProtocolCancel &e) {
+                // Raised for any reply but a whole block; silence and a
+                // refusal are not a block of the wrong size.
+                const QByteArray reply = LastCommandReply();
+                out[QStringLiteral("Error")] =
+                    reply.isEmpty() || IsRefusal(reply) ? FailureText(reply, expected, QString()) : e.message();
+            }
         } else if (command == QLatin1String("read-spectrum-header") && needArgs(0)) {
             SpectrumHeaderData h;
-            ok = ReadSpectrumHeader(h);
+            if (readConfigFirst() && needsModeSwitching()) {
+                expected = SpectrumHeaderReplySize;
+                ok = ReadSpectrumHeader(h);
+            }
             if (ok) {
-                out[QStringLiteral("Dose")] = NumberValue(h.Dose);
+                out[QStringLiteral("Dose")] = DecimalValue(h.Dose);
                 out[QStringLiteral("DoseCounts")] = qint64(h.DoseCounts);
                 out[QStringLiteral("Delta")] = int(h.Delta);
                 out[QStringLiteral("MaxChannel")] = int(h.MaxChannel);
@@ -282,6 +412,14 @@ int main(int argc, char **argv)
     } catch (const std::exception &e) {
         ok = false;
         out[QStringLiteral("Error")] = QString::fromUtf8(e.what());
+    }
+    if (!ok && !out.contains(QStringLiteral("Error"))) {
+        // The archive read keeps the connection error to itself: the spent
+        // report says the port did not open.
+        if (connectFailureReportable && !ReportConnectFailure())
+            out[QStringLiteral("Error")] = TRS232Link::ConnectFailureText();
+        else
+            out[QStringLiteral("Error")] = FailureText(LastCommandReply(), expected, undecodable);
     }
     SetRS232Link(nullptr);
     out[QStringLiteral("Ok")] = ok;
