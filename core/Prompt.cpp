@@ -12,6 +12,11 @@ public:
         QTextStream(stderr) << text << Qt::endl;
         return (buttons & BtnCancel) ? BtnCancel : BtnOk;
     }
+    int ask(MsgKind, const QString &text, int, int unattended) override
+    {
+        QTextStream(stderr) << text << Qt::endl;
+        return unattended;
+    }
     bool input(const QString &, const QString &, QString &) override { return false; }
     int runModal(QObject *, const std::function<int()> &) override { return 0; }
 };

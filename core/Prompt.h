@@ -22,24 +22,40 @@ class IPrompt {
 public:
     virtual ~IPrompt() = default;
 
-    // A message box of the given kind with the given buttons (a combination of
-    // PromptButton); returns the button pressed (BtnCancel when closed).
+    // A notice: a message box of the given kind with the given buttons (a
+    // combination of PromptButton) whose answer changes nothing; returns the
+    // button pressed (BtnCancel when closed).
     virtual int message(MsgKind kind, const QString &text, int buttons) = 0;
 
+    // A question: a message box whose answer decides what happens next.
+    // `unattended` is the answer that keeps the data safe and the program
+    // going (one of `buttons`); a run nobody watches takes it without waiting.
+    // Every choice offered to the operator goes through here, each caller
+    // stating its own unattended answer.
+    virtual int ask(MsgKind kind, const QString &text, int buttons, int unattended)
+    {
+        (void)unattended;
+        return message(kind, text, buttons);
+    }
+
     // An input box. Returns false when the operator cancelled; value holds the
-    // start text on entry and the entered text on return.
+    // start text on entry and the entered text on return. Unattended runs
+    // cancel it: whatever the value was for, nothing changes.
     virtual bool input(const QString &caption, const QString &label, QString &value) = 0;
 
     // Shows a modal dialog: exec runs it the ordinary way and returns its
     // result code. A scripted implementation may instead fill the dialog
     // (found by its object name or class name) and return a result itself.
+    // Unattended runs do not show it and return 0 (rejected), so a dialog
+    // must change nothing unless it is accepted.
     virtual int runModal(QObject *dialog, const std::function<int()> &exec) = 0;
 
     // The system beep that precedes a message about a failed device write.
     virtual void beep() {}
 };
 
-// The prompt in force. Without an installed one, messages go to standard error
-// and are answered with Cancel where offered, else OK; inputs are cancelled.
+// The prompt in force. Without an installed one, messages go to standard error,
+// notices are answered with Cancel where offered, else OK, questions with
+// their unattended answer; inputs and dialogs are cancelled.
 IPrompt &Prompt();
 void SetPrompt(IPrompt *prompt);  // nullptr restores the default

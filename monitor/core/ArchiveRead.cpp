@@ -46,13 +46,16 @@ void SyncEngine::ReadFullArchive()
         // An empty slot right after the newest record is the end of an
         // archive that has not wrapped yet.
         const bool endOfArchive = i == static_cast<int>(TRec0().RecordCount) + 1;
+        // Unattended, the read stops at the end of the archive and at a slot
+        // past the newest record, and goes on over a slot up to the newest
+        // record that cannot be taken, so the readings behind it are stored.
         const int answer = endOfArchive
-            ? Prompt().message(MsgKind::Warning,
-                               QStringLiteral("Найдена последняя запись архива (%1)\r\nПрекратить дальнейшее считывание ?").arg(i - 1),
-                               BtnOk | BtnCancel)
-            : Prompt().message(MsgKind::Error,
-                               QStringLiteral("Ошибка считывания записи %1\r\nПрекратить дальнейшее считывание ?").arg(i),
-                               BtnOk | BtnCancel);
+            ? Prompt().ask(MsgKind::Warning,
+                           QStringLiteral("Найдена последняя запись архива (%1)\r\nПрекратить дальнейшее считывание ?").arg(i - 1),
+                           BtnOk | BtnCancel, BtnOk)
+            : Prompt().ask(MsgKind::Error,
+                           QStringLiteral("Ошибка считывания записи %1\r\nПрекратить дальнейшее считывание ?").arg(i),
+                           BtnOk | BtnCancel, i <= static_cast<int>(TRec0().RecordCount) ? BtnCancel : BtnOk);
         if (answer == BtnOk)
             break;
     }

@@ -182,9 +182,11 @@ void SyncEngine::AskNameSync(bool extNotesDown)
 {
     if (!App().INeedSynhroFIO || !extNotesDown)
         return;
-    const int answer = Prompt().message(MsgKind::Warning,
-                                        QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"),
-                                        BtnOk | BtnCancel);
+    // Unattended, the names wait for an operator: nothing is rewritten unseen
+    // and the flag stays set.
+    const int answer = Prompt().ask(MsgKind::Warning,
+                                    QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"),
+                                    BtnOk | BtnCancel, BtnCancel);
     if (answer == BtnOk)
         SyncNamesFromJournal();
 }

@@ -414,10 +414,14 @@ void SyncEngine::CheckReaderClock()
     app.SyncState = SyncSuspended;
     AtScopeEnd unpause([] { App().SyncPaused = false; });
     QThread::msleep(100);
-    const int answer = Prompt().message(
+    // The window shows the suspension while the question is open (the ticks
+    // that would show it wait behind the question in timer mode). Unattended,
+    // the reader's clock is left alone.
+    ShowSuspendedText();
+    const int answer = Prompt().ask(
         MsgKind::Information,
         QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"),
-        BtnOk | BtnCancel);
+        BtnOk | BtnCancel, BtnCancel);
     if (answer != BtnOk)
         return;
     TRec0Data rec = TRec0();

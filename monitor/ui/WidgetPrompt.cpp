@@ -13,14 +13,37 @@ bool WidgetPrompt::Unattended()
            || qEnvironmentVariableIntValue("RUVO_UNATTENDED") == 1;
 }
 
+namespace {
+
+void ToStderr(const QString &text)
+{
+    QString line = text;
+    line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    QTextStream(stderr) << "RUVO: " << line << Qt::endl;
+}
+
+} // namespace
+
 int WidgetPrompt::message(MsgKind kind, const QString &text, int buttons)
 {
     if (Unattended()) {
-        QString line = text;
-        line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        QTextStream(stderr) << "RUVO: " << line << Qt::endl;
+        ToStderr(text);
         return (buttons & BtnCancel) ? BtnCancel : BtnOk;
     }
+    return show(kind, text, buttons);
+}
+
+int WidgetPrompt::ask(MsgKind kind, const QString &text, int buttons, int unattended)
+{
+    if (Unattended()) {
+        ToStderr(text);
+        return unattended;
+    }
+    return show(kind, text, buttons);
+}
+
+int WidgetPrompt::show(MsgKind kind, const QString &text, int buttons)
+{
     QMessageBox box(m_parent);
     const QString title = qApp->property("ruvoTitle").toString();
     box.setWindowTitle(title.isEmpty() ? QApplication::applicationName() : title);

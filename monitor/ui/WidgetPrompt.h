@@ -4,9 +4,10 @@
 // own exec.
 //
 // A run nobody can see (Qt's offscreen platform, or RUVO_UNATTENDED=1 in the
-// environment) has no operator to answer: messages then go to standard error
-// and are answered with Cancel where offered, else OK; inputs and dialogs
-// are cancelled.
+// environment) has no operator to answer: messages then go to standard error,
+// each question takes the unattended answer its caller stated, notices are
+// answered with Cancel where offered, else OK; inputs and dialogs are
+// cancelled.
 
 #include "core/Prompt.h"
 
@@ -18,6 +19,7 @@ public:
     void setParent(QWidget *parent) { m_parent = parent; }
 
     int message(MsgKind kind, const QString &text, int buttons) override;
+    int ask(MsgKind kind, const QString &text, int buttons, int unattended) override;
     bool input(const QString &caption, const QString &label, QString &value) override;
     int runModal(QObject *dialog, const std::function<int()> &exec) override;
     void beep() override;
@@ -25,5 +27,7 @@ public:
     static bool Unattended();
 
 private:
+    int show(MsgKind kind, const QString &text, int buttons);
+
     QWidget *m_parent = nullptr;
 };

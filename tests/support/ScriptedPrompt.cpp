@@ -15,13 +15,22 @@ ScriptedPrompt::~ScriptedPrompt()
 
 int ScriptedPrompt::message(MsgKind kind, const QString &text, int buttons)
 {
-    asked.append({kind, text, buttons});
+    return ask(kind, text, buttons, BtnNone);
+}
+
+int ScriptedPrompt::ask(MsgKind kind, const QString &text, int buttons, int unattended)
+{
+    asked.append({kind, text, buttons, unattended});
+    if (whileAsking)
+        whileAsking();
     return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
 }
 
 bool ScriptedPrompt::input(const QString &caption, const QString &label, QString &value)
 {
     inputCaptions.append(caption + QLatin1Char('|') + label + QLatin1Char('|') + value);
+    if (whileAsking)
+        whileAsking();
     if (inputs.isEmpty())
         return false;
     const QString answer = inputs.takeFirst();

@@ -15,6 +15,7 @@ public:
         MsgKind kind;
         QString text;
         int buttons;
+        int unattended = BtnNone;  // the answer a question states for unattended runs
     };
 
     ScriptedPrompt();   // installs itself
@@ -33,12 +34,17 @@ public:
     QMap<QString, std::function<int(QObject *)>> dialogs;
     int defaultDialogResult = 0;
 
+    // Runs at every message and input box while it is open (what the window
+    // shows behind the question).
+    std::function<void()> whileAsking;
+
     QList<Asked> asked;
     QList<QString> inputCaptions;
     QList<QString> dialogsShown;
     int beeps = 0;
 
     int message(MsgKind kind, const QString &text, int buttons) override;
+    int ask(MsgKind kind, const QString &text, int buttons, int unattended) override;
     bool input(const QString &caption, const QString &label, QString &value) override;
     int runModal(QObject *dialog, const std::function<int()> &exec) override;
     void beep() override { ++beeps; }
