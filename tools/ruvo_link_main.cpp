@@ -32,7 +32,7 @@ const char *const UsageText =
     "  --eventslog        append the events to Events.log\n"
     "  --log-dir DIR      directory of the two logs (the current one)\n"
     "commands:\n"
-    "  read-config | write-config | ping | read-record N | set-mode M\n"
+    "  read-config | write-config | ping | read-record N (1..2000) | set-mode 0|1\n"
     "  read-label | read-coeffs | write-coeffs B A | read-number\n"
     "  write-number N on|off | clear-dose | read-dose\n"
     "  read-spectrum BLOCK | read-spectrum-header\n";
