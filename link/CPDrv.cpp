@@ -260,3 +260,71 @@ QByteArray TCPDrv::ReceiveBytes(int n, const TNeeded &needed)
     out.resize(ReceiveBytes(out.data(), n, needed));
     return out;
 }
+
+QSerialPort *TCPDrv::Serial() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_serial;
+}
+
+void TCPDrv::DiscardInput()
+{
+    QSerialPort *serial = Serial();
+    if (!serial)
+        return;
+    serial->clear(QSerialPort::Input);
+    serial->readAll();
+    serial->clearError();
+}
+
+bool TCPDrv::InputWithin(int ms)
+{
+    QSerialPort *serial = Serial();
+    if (!serial)
+        return false;
+    if (serial->bytesAvailable() > 0)
+        return true;
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        const qint64 remaining = ms - t.elapsed();
+        if (remaining <= 0)
+            return serial->bytesAvailable() > 0;
+        if (serial->waitForReadyRead(int(remaining)))
+            return true;
+        const auto err = serial->error();
+        serial->clearError();
+        if (err != QSerialPort::TimeoutError && err != QSerialPort::NoError)
+            return false;
+    }
+}
+
+void TCPDrv::DiscardUntilQuiet(int firstQuietMs, int quietMs, int capMs)
+{
+    QSerialPort *serial = Serial();
+    if (!serial)
+        return;
+    QElapsedTimer total, quiet;
+    total.start();
+    quiet.start();
+    qint64 needed = firstQuietMs;
+    for (;;) {
+        if (serial->bytesAvailable() > 0) {
+            serial->readAll();
+            quiet.restart();
+            needed = quietMs;
+        }
+        const qint64 remaining = std::min(needed - quiet.elapsed(), qint64(capMs) - total.elapsed());
+        if (remaining <= 0)
+            break;
+        if (!serial->waitForReadyRead(int(remaining))) {
+            const auto err = serial->error();
+            serial->clearError();
+            if (err != QSerialPort::TimeoutError && err != QSerialPort::NoError)
+                break;
+        }
+    }
+    serial->clear(QSerialPort::Input);
+    serial->readAll();
+    serial->clearError();
+}

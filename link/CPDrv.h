@@ -90,7 +90,20 @@ public:
     int ReceiveBytes(char *buffer, int n, const TNeeded &needed = TNeeded());
     QByteArray ReceiveBytes(int n, const TNeeded &needed = TNeeded());
 
+    // Throws away whatever waits in the input queue (the system's and the
+    // port object's). Nothing on a closed port.
+    void DiscardInput();
+    // True when a byte is waiting or comes within `ms`; it stays queued.
+    // False at once on a closed port.
+    bool InputWithin(int ms);
+    // Watches the line and throws away what comes until it has been quiet:
+    // first for `firstQuietMs`, and after any byte for `quietMs` from that
+    // byte; never longer than `capMs` in all. Nothing on a closed port.
+    void DiscardUntilQuiet(int firstQuietMs, int quietMs, int capMs);
+
 private:
+    QSerialPort *Serial() const;
+
     mutable QMutex m_mutex;  // guards the name, the port object pointer and the open failure
     QString m_portName;
     TOpenFailure m_openFailure = TOpenFailure::None;

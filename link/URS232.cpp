@@ -106,10 +106,15 @@ QByteArray TRS232Link::ReceivePacket()
     // its bytes (corrupted on the line), is not a reply: the attempt failed.
     if (reply.size() < EmptyFrameSize || !FrameIsConsistent(reply))
         throw EProtocolCancel(QStringLiteral("Ошибочный пакет"));
+    // A whole frame followed at once by more bytes: either the frame is not
+    // what it seems or a second answer is on its way. (A fixed window has
+    // taken such bytes into the reply already.)
+    if (!FixedReceiveWindow && CommPort.InputWithin(TrailingLookMs))
+        throw EProtocolCancel(QStringLiteral("Ошибочный пакет"));
     return reply;
 }
 
-QByteArray TRS232Link::ExchangePacket(const QByteArray &request, int windowMs)
+QByteArray TRS232Link::ExchangePacket(const QByteArray &request, int windowMs, const TReplyCheck &accept)
 {
     TLinkLockGuard lock(&LinkLock());
     QByteArray reply;
@@ -120,10 +125,24 @@ QByteArray TRS232Link::ExchangePacket(const QByteArray &request, int windowMs)
     for (int i = 0; i < rounds && reply.isEmpty(); ++i) {
         ++attempts;
         try {
+            if (m_settlePending) {
+                // Only what remains of the quiet time since the failure.
+                const qint64 since = m_sinceFailure.elapsed();
+                if (since < LineSettleMs)
+                    CommPort.DiscardUntilQuiet(int(LineSettleMs - since), LineSettleMs, LineSettleCapMs);
+                m_settlePending = false;
+            }
+            CommPort.DiscardInput();
             CommPort.SendBytes(request);
             reply = ReceivePacket();
+            if (!reply.isEmpty() && accept && !accept(reply))
+                reply.clear();
         } catch (...) {
             reply.clear();
+        }
+        if (reply.isEmpty()) {
+            m_settlePending = true;
+            m_sinceFailure.start();
         }
     }
     if (App().Rs232LogEnabled)

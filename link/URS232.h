@@ -15,7 +15,9 @@
 #include <QRecursiveMutex>
 #include <QString>
 #include <QStringList>
+#include <QElapsedTimer>
 #include <atomic>
+#include <functional>
 
 class TRS232Link {
 public:
@@ -54,18 +56,48 @@ public:
     // "нет доступа", ...). May be read from any thread.
     QString LastOpenError() const;
 
+    // Whether a reply is the answer to the request just sent (the command
+    // knows what its reader repeats of the request).
+    using TReplyCheck = std::function<bool(const QByteArray &reply)>;
+
     // Sends the request and listens for the reply during `windowMs`, up to
     // BaseRequestCount + 1 attempts while no usable reply came. Never raises
     // because of the line: an empty result means no usable reply.
-    QByteArray ExchangePacket(const QByteArray &request, int windowMs);
+    //
+    // A reply is only ever taken as the answer to the request just sent:
+    // whatever waits on the line is thrown away before every request; an
+    // attempt that ends without a good reply (nothing, too little, damaged,
+    // followed by stray bytes, or refused by `accept`) leaves the line to
+    // settle: before the next request, of this exchange or of the next one,
+    // the line must have been quiet for LineSettleMs since then, and what came
+    // meanwhile is thrown away.
+    QByteArray ExchangePacket(const QByteArray &request, int windowMs, const TReplyCheck &accept = TReplyCheck());
     // One reply of the current window: empty when nothing came; raises
-    // EProtocolCancel "Ошибочный пакет" for 1 to 13 bytes and for a reply
-    // whose BodyLength, header checksum or body checksum disagrees with its bytes.
+    // EProtocolCancel "Ошибочный пакет" for 1 to 13 bytes, for a reply whose
+    // BodyLength, header checksum or body checksum disagrees with its bytes,
+    // and for a whole reply followed at once by more bytes.
     QByteArray ReceivePacket();
+
+    // Quiet time the line needs after a failed attempt before the next
+    // request: a reply that comes up to this long after its window closed is
+    // still thrown away rather than taken for the answer to the next request.
+    static constexpr int LineSettleMs = 150;
+    // Longest the line is watched for quiet before a request (a line that
+    // never falls quiet does not stop the link).
+    static constexpr int LineSettleCapMs = 1000;
+    // How long the line is watched after a whole reply for bytes that follow
+    // it: about three characters at 9600 bit/s.
+    static constexpr int TrailingLookMs = 3;
     // The two lines of an exchange in ProgramDir + "rs232.log" (when the log is on).
     void LogExchange(const QByteArray &request, const QByteArray &reply, int attempts);
 
     static QString ConnectFailureText();
+
+private:
+    // Set when an attempt ended without a good reply: the line must settle
+    // before the next request. Used under LinkLock().
+    bool m_settlePending = false;
+    QElapsedTimer m_sinceFailure;
 };
 
 // The two lines LogExchange writes (without line ends), for a given moment.

@@ -87,6 +87,13 @@ struct TLinkCloser {
     ~TLinkCloser() { link->CloseLink(); }
 };
 
+// The exchange of one request whose reply must answer it.
+QByteArray ExchangeChecked(TRS232Link *link, const QByteArray &request, int windowMs)
+{
+    return link->ExchangePacket(request, windowMs,
+                                [&request](const QByteArray &reply) { return ReplyAnswersRequest(request, reply); });
+}
+
 // One request, one reply, the link opened and closed around it. The
 // connection error of OpenLink leaves as EGeneralError.
 QByteArray RunExchange(TRS232Link *link, quint8 function, quint8 selector, const QByteArray &body,
@@ -96,7 +103,7 @@ QByteArray RunExchange(TRS232Link *link, quint8 function, quint8 selector, const
     TLinkCloser closer{link};
     NoteCommandReply(QByteArray());
     link->OpenLink();
-    const QByteArray reply = link->ExchangePacket(request, windowMs);
+    const QByteArray reply = ExchangeChecked(link, request, windowMs);
     NoteCommandReply(reply);
     return reply;
 }
@@ -234,6 +241,29 @@ QByteArray DosimeterNumberWriteBody(quint32 number, bool accumulation)
 QByteArray ClearDoseBody()
 {
     return Bytes({0xF1, 0xFF, 0, 0, 0, 0, 0});
+}
+
+// ---- Replies ----
+
+bool ReplyAnswersRequest(const QByteArray &request, const QByteArray &reply)
+{
+    if (request.size() < EmptyFrameSize || reply.size() < EmptyFrameSize)
+        return false;
+    const quint8 function = U8(request, 6);
+    const quint8 selector = U8(request, 7);
+    if (U8(reply, 7) != selector)
+        return false;
+    if (U8(reply, 6) == FnRefusal)
+        return true;
+    if (U8(reply, 6) != function)
+        return false;
+    int echoed = 0;
+    if (function == FnRead && selector == SelRegister)
+        echoed = 2;
+    else if (function == FnRead && selector == SelSpectrumBlock)
+        echoed = 1;
+    const QByteArray asked = FrameBody(request).left(echoed);
+    return asked.size() == echoed && FrameBody(reply).left(echoed) == asked;
 }
 
 // ---- Decoders ----
@@ -434,7 +464,7 @@ bool ReadDosimeterLabel(QString &text, QByteArray &code)
     for (quint8 reg = 0xF3; reg <= 0xF6; ++reg) {
         const QByteArray request =
             BuildPacket(BroadcastAddress, MonitorAddress, FnRead, SelRegister, DosimeterRegisterReadBody(reg));
-        reply = link->ExchangePacket(request, link->PingDelayMS);
+        reply = ExchangeChecked(link, request, link->PingDelayMS);
         NoteCommandReply(reply);
         QByteArray data;
         if (!RegisterReplyData(reply, data))

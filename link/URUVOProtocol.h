@@ -87,6 +87,14 @@ QByteArray MetrologyWriteBody(quint16 b, double a, bool withTrailingZero);
 QByteArray DosimeterNumberWriteBody(quint32 number, bool accumulation);
 QByteArray ClearDoseBody();                               // F1 FF 00 00 00 00 00
 
+// Whether a reply answers the request just sent: it carries the request's
+// selector, and its function (3 in a refusal); a read of the reader's
+// register space (function 6, selector 1) is answered with the two bytes
+// that were asked for (record number, register code, 00 00 of the
+// configuration) at the head of its body, a spectrum block with its block
+// number. Lengths are the command's to check.
+bool ReplyAnswersRequest(const QByteArray &request, const QByteArray &reply);
+
 // ---- Reply layouts: expected lengths and pure decoders ----
 constexpr int ReaderConfigReplySize = 52;
 constexpr int ArchiveRecordReplySize = 52;

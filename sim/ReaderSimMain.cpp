@@ -55,6 +55,9 @@ const char *const Usage =
     "  fault late MS [N]    ... their reply MS milliseconds late\n"
     "  fault refuse [N]     ... a refusal instead of the reply\n"
     "  fault spectrum [N]   the next N spectrum blocks come 2 bytes short\n"
+    "  fault trailing [N]   ... their reply followed by one stray byte\n"
+    "  fault headersum [N]  ... a body-less reply with its header checksum (not zeros)\n"
+    "  turnaround MS        delay before each reply from now on\n"
     "  fault clear          forget queued faults\n"
     "  status               print the reader's state\n"
     "  quit                 end\n"
@@ -168,6 +171,12 @@ bool runCommand(SimReader &sim, const QString &line)
     } else if (cmd == QLatin1String("clear")) {
         sim.clearArchive();
         say(QStringLiteral("ok"));
+    } else if (cmd == QLatin1String("turnaround") && w.size() == 2) {
+        const int ms = number(1, -1, &ok);
+        if (!ok || ms < 0)
+            return complain(QStringLiteral("turnaround: milliseconds are expected")), true;
+        sim.setTurnaroundMs(ms);
+        say(QStringLiteral("ok"));
     } else if (cmd == QLatin1String("status")) {
         say(statusText(sim));
     } else if (cmd == QLatin1String("fault") && w.size() >= 2) {
@@ -190,6 +199,10 @@ bool runCommand(SimReader &sim, const QString &line)
             f = SimReader::Fault::Refuse;
         else if (kind == QLatin1String("spectrum"))
             f = SimReader::Fault::SpectrumWrongSize;
+        else if (kind == QLatin1String("trailing"))
+            f = SimReader::Fault::Trailing;
+        else if (kind == QLatin1String("headersum"))
+            f = SimReader::Fault::HeaderSumOnEmpty;
         else if (kind == QLatin1String("late")) {
             f = SimReader::Fault::Late;
             param = number(2, -1, &ok);

@@ -243,6 +243,16 @@ void SimServer::serve(const QByteArray &request, Clock::time_point arrivedFrom)
             case SimReader::Fault::Refuse:
                 out = model.refusal(request, quint8(fault.param > 0 ? fault.param : 1));
                 break;
+            case SimReader::Fault::Trailing:
+                out += QByteArray(fault.param > 0 ? fault.param : 1, char(0x55));
+                break;
+            case SimReader::Fault::HeaderSumOnEmpty:
+                if (out.size() == EmptyFrameSize) {
+                    const quint32 sum = FrameChecksum(out.constData(), FrameHeaderSize);
+                    for (int i = 0; i < 4; ++i)
+                        out[FrameHeaderSize + i] = char((sum >> (8 * i)) & 0xFF);
+                }
+                break;
             case SimReader::Fault::SpectrumWrongSize: {
                 const QByteArray body = FrameBody(out);
                 const int cut = fault.param > 0 ? fault.param : 2;

@@ -192,6 +192,9 @@ public:
         Late,              // the reply starts `param` ms late
         Refuse,            // a 19-byte refusal with code `param` (1 when 0) instead of the reply
         SpectrumWrongSize, // spectrum blocks only: the reply is `param` bytes shorter (2 when 0)
+        Trailing,          // the reply is followed at once by `param` stray bytes (1 when 0)
+        HeaderSumOnEmpty,  // a body-less reply carries its header's true checksum instead of
+                           // four zero bytes (other replies pass unchanged)
     };
 
     SimReader();

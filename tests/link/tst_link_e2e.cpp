@@ -48,6 +48,9 @@ private slots:
     void spectrum();
     void retriesAndTheirLog();
     void refusalsAreNotRepeated();
+    void lateRepliesNeverAnswerTheNextRequest();
+    void readerSlowerThanTheWindow();
+    void replyFollowedByStrayBytes();
     void connectionErrorOncePerRun();
     void portHeldExclusively();
     void labelReadFailingOnThirdReply();
@@ -303,17 +306,114 @@ void TestLinkE2E::retriesAndTheirLog()
     QVERIFY(PingReader()); // the fault is used up
     QCOMPARE(fx.rs232Lines().value(3), replyLogLine(fx.sim.replyLog().last(), 1));
 
-    // A late answer to the first attempt is taken by the second one.
+    // A late answer to the first attempt is thrown away while the line
+    // settles; the second attempt gets its own.
     fx.link.BaseRequestCount = 1;
     fx.clearLogs();
     fx.sim.injectFault(SimReader::Fault::Late, 1, LinkE2EFixture::PingWindowMs + 60);
     QVERIFY(ReadReaderConfig());
-    QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().first(), 2));
+    QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 2));
     // The answer to the second request comes after the command ended; the
     // next command does not mistake it for its own reply.
     QTRY_COMPARE(fx.sim.replyLog().size(), 2);
     QVERIFY(ReadArchiveRecord(2));
     QCOMPARE(ArchiveRecord().Time, fx.sim.record(2).time);
+}
+
+namespace {
+// The record the command decoded is the reader's record n.
+bool holdsRecord(LinkE2EFixture &fx, int n)
+{
+    const ArchiveRecordData a = ArchiveRecord();
+    const SimRecord s = fx.sim.record(n);
+    return a.Time == s.time && a.ID == s.id && a.Name == s.name && a.Dose == s.doseMicroSv;
+}
+} // namespace
+
+void TestLinkE2E::lateRepliesNeverAnswerTheNextRequest()
+{
+    START_READER(fx);
+    fx.sim.setInserted(true);
+    fx.sim.addRecords(70);
+    const QString label = fx.sim.dosimeter().label();
+    const int window = LinkE2EFixture::PingWindowMs;
+
+    // A reply so late that the line had settled, arriving while the next
+    // command listens for an answer that does not come: it answers another
+    // request and is not taken.
+    fx.link.BaseRequestCount = 0;
+    fx.sim.injectFault(SimReader::Fault::Late, 1, window + TRS232Link::LineSettleMs + 50);
+    fx.sim.injectFault(SimReader::Fault::NoReply, 1);
+    QVERIFY(!ReadReaderConfig());
+    QVERIFY(!ReadArchiveRecord(3));
+    QCOMPARE(fx.sim.repliesSent(), 1);
+    fx.link.BaseRequestCount = 3;
+
+    // The second of the four label groups answered 400 ms after its window:
+    // neither it nor the answers to its repeats are taken for a later group.
+    fx.sim.injectFault(SimReader::Fault::Late, 1, window + 400, 1);
+    QString text;
+    QByteArray code;
+    QVERIFY(ReadDosimeterLabel(text, code));
+    QCOMPARE(text, label);
+
+    // An archive copy at the line rate with late replies: every record read
+    // is the record asked for.
+    fx.sim.setPaced(true);
+    fx.link.PingDelayMS = 300;
+    for (int n = 62; n <= 70; ++n) {
+        if (n == 65 || n == 66)
+            fx.sim.injectFault(SimReader::Fault::Late, 1, 300 + (n == 65 ? 400 : 100));
+        QVERIFY2(ReadArchiveRecord(n), qPrintable(QString::number(n)));
+        QVERIFY2(holdsRecord(fx, n), qPrintable(QString::number(n)));
+    }
+}
+
+void TestLinkE2E::readerSlowerThanTheWindow()
+{
+    // Every answer comes after its window: no command may take the answer to
+    // an earlier request for its own.
+    START_READER(fx);
+    fx.sim.addRecords(5);
+    fx.sim.setTurnaroundMs(LinkE2EFixture::PingWindowMs + 60);
+    fx.link.BaseRequestCount = 1;
+    for (const bool fixed : {false, true}) {
+        fx.link.FixedReceiveWindow = fixed;
+        if (ReadReaderConfig())
+            QCOMPARE(int(TRec0().RecordCount), 5);
+        for (int n : {2, 3}) {
+            if (ReadArchiveRecord(n))
+                QVERIFY2(holdsRecord(fx, n), qPrintable(QString::number(n)));
+            PingReader();
+        }
+    }
+}
+
+void TestLinkE2E::replyFollowedByStrayBytes()
+{
+    START_READER(fx);
+    fx.sim.setInserted(true);
+
+    // A stray byte after the first label group: that attempt failed, and the
+    // next group is not asked while the byte is on the line.
+    fx.sim.injectFault(SimReader::Fault::Trailing, 1);
+    QString text;
+    QByteArray code;
+    QVERIFY(ReadDosimeterLabel(text, code));
+    QCOMPARE(text, fx.sim.dosimeter().label());
+    QStringList asked;
+    for (const QByteArray &request : fx.sim.requestLog())
+        asked << QString::fromLatin1(FrameBody(request).toHex());
+    QCOMPARE(asked, QStringList({"f3ff", "f3ff", "f4ff", "f5ff", "f6ff"}));
+
+    // A body-less reply may carry its header's true checksum instead of the
+    // four zero bytes: it is a good reply, taken at the first attempt.
+    fx.clearLogs();
+    fx.sim.injectFault(SimReader::Fault::HeaderSumOnEmpty, 1);
+    QVERIFY(PingReader());
+    QCOMPARE(fx.sim.requestsServed(), 6);
+    QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 1));
+    QVERIFY(fx.sim.replyLog().last().mid(10, 4) != QByteArray(4, '\0'));
 }
 
 void TestLinkE2E::refusalsAreNotRepeated()
