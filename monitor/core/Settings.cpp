@@ -1,11 +1,41 @@
 #include "Settings.h"
 
+#include "core/LogFiles.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
 const QString SectionFace = QStringLiteral("TFace");
 const QString SectionRS232 = QStringLiteral("TRS232");
+
+const LinkValueRange PingDelayRange{50, 10000, 300};
+const LinkValueRange SendDelayRange{100, 60000, 2000};
+const LinkValueRange BaseRequestCountRange{0, 10, 3};
+
+namespace {
+
+// A link value: out of its range (a window so long that one lost request
+// blocks the program, none at all, endless repeats) it falls back to the
+// default; the operator's text is kept for the file.
+int ReadLinkValue(const TIniFile &ini, const QString &key, const LinkValueRange &range, int current,
+                  QMap<QString, QString> &kept)
+{
+    kept.remove(key);
+    const int value = ini.readInteger(SectionFace, key, current);
+    if (value >= range.low && value <= range.high)
+        return value;
+    const QString text = ini.readString(SectionFace, key);
+    kept.insert(key, text);
+    LogEvent(QStringLiteral("Настройки: [%1] %2=%3 вне пределов %4..%5, используется %6")
+                 .arg(SectionFace, key, text)
+                 .arg(range.low)
+                 .arg(range.high)
+                 .arg(range.fallback));
+    return range.fallback;
+}
+
+} // namespace
 
 QString SettingsFileName(const QString &programFilePath)
 {
@@ -30,9 +60,10 @@ void ReadFaceValues(const TIniFile &ini, FaceStoredValues &v)
     v.LastReadedIndex = ini.readInteger(s, QStringLiteral("LastReadedIndex"), 0);
     v.LastCheckedIndex = ini.readInteger(s, QStringLiteral("LastCheckedIndex"), 0);
     v.MaxCardsIndex = ini.readInteger(s, QStringLiteral("MaxCardsIndex"), 0);
-    v.PingDelayMS = ini.readInteger(s, QStringLiteral("PingDelayMS"), v.PingDelayMS);
-    v.SendDelayMS = ini.readInteger(s, QStringLiteral("SendDelayMS"), v.SendDelayMS);
-    v.BaseRequestCount = ini.readInteger(s, QStringLiteral("BaseRequestCount"), v.BaseRequestCount);
+    v.PingDelayMS = ReadLinkValue(ini, QStringLiteral("PingDelayMS"), PingDelayRange, v.PingDelayMS, v.KeptAsWritten);
+    v.SendDelayMS = ReadLinkValue(ini, QStringLiteral("SendDelayMS"), SendDelayRange, v.SendDelayMS, v.KeptAsWritten);
+    v.BaseRequestCount = ReadLinkValue(ini, QStringLiteral("BaseRequestCount"), BaseRequestCountRange,
+                                       v.BaseRequestCount, v.KeptAsWritten);
     v.INeedSynhroFIO = ini.readInteger(s, QStringLiteral("INeedSynhroFIO"), 0) == 1;
     v.FixedReceiveWindow = ini.readInteger(s, QStringLiteral("FixedReceiveWindow"), v.FixedReceiveWindow ? 1 : 0) == 1;
 }
@@ -43,10 +74,16 @@ void WriteFaceValues(TIniFile &ini, const FaceStoredValues &v)
     ini.writeInteger(s, QStringLiteral("LastReadedIndex"), v.LastReadedIndex);
     ini.writeInteger(s, QStringLiteral("LastCheckedIndex"), v.LastCheckedIndex);
     ini.writeInteger(s, QStringLiteral("MaxCardsIndex"), v.MaxCardsIndex);
-    ini.writeInteger(s, QStringLiteral("PingDelayMS"), v.PingDelayMS);
+    auto writeLinkValue = [&](const QString &key, int value) {
+        if (v.KeptAsWritten.contains(key))
+            ini.writeString(s, key, v.KeptAsWritten.value(key));
+        else
+            ini.writeInteger(s, key, value);
+    };
+    writeLinkValue(QStringLiteral("PingDelayMS"), v.PingDelayMS);
     ini.writeInteger(s, QStringLiteral("FixedReceiveWindow"), v.FixedReceiveWindow ? 1 : 0);
-    ini.writeInteger(s, QStringLiteral("SendDelayMS"), v.SendDelayMS);
-    ini.writeInteger(s, QStringLiteral("BaseRequestCount"), v.BaseRequestCount);
+    writeLinkValue(QStringLiteral("SendDelayMS"), v.SendDelayMS);
+    writeLinkValue(QStringLiteral("BaseRequestCount"), v.BaseRequestCount);
     ini.writeInteger(s, QStringLiteral("INeedSynhroFIO"), v.INeedSynhroFIO ? 1 : 0);
 }
 

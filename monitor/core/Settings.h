@@ -7,6 +7,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QMap>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -26,7 +27,20 @@ struct FaceStoredValues {
     int BaseRequestCount = 3;
     bool INeedSynhroFIO = false;
     bool FixedReceiveWindow = false;
+    // Link values whose stored text was out of range, by key: the value above
+    // is then the default, and the text goes back into the file unchanged.
+    QMap<QString, QString> KeptAsWritten;
 };
+
+// The sane range of each link value; a stored value outside it is not used.
+struct LinkValueRange {
+    int low;
+    int high;
+    int fallback;
+};
+extern const LinkValueRange PingDelayRange;        // 50..10000 ms, default 300
+extern const LinkValueRange SendDelayRange;        // 100..60000 ms, default 2000
+extern const LinkValueRange BaseRequestCountRange; // 0..10 repeats, default 3
 
 extern const QString SectionFace;    // "TFace"
 extern const QString SectionRS232;   // "TRS232"
@@ -34,6 +48,8 @@ extern const QString SectionRS232;   // "TRS232"
 // Reads the values; a missing or unreadable key keeps the value `v` holds
 // (the link values are read with the current ones as defaults, the three
 // indexes with 0). "INeedSynhroFIO" is true only for the stored value 1.
+// A link value outside its range gives its default, with one line in the
+// events log naming the key.
 void ReadFaceValues(const TIniFile &ini, FaceStoredValues &v);
 void WriteFaceValues(TIniFile &ini, const FaceStoredValues &v);
 

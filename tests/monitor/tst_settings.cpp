@@ -2,6 +2,7 @@
 // damaged file, the file's byte form, the round trip of every key, the list
 // sections, and the only-new boundary rule at start.
 
+#include "core/AppState.h"
 #include "core/TextCode.h"
 #include "monitor/core/IniFile.h"
 #include "monitor/core/Settings.h"
@@ -17,6 +18,7 @@ private slots:
     void missingFileGivesDefaults();
     void damagedFileGivesDefaults();
     void needSyncFlagIsTrueOnlyForOne();
+    void linkValuesOutOfRangeFallBackAndStayInTheFile();
     void fileIsWindows1251WithCrLf();
     void everyKeyRoundTrips();
     void listsKeepCountAndItems();
@@ -98,6 +100,58 @@ void TestSettings::needSyncFlagIsTrueOnlyForOne()
     ini.writeString(SectionFace, QStringLiteral("INeedSynhroFIO"), QStringLiteral("1"));
     ReadFaceValues(ini, v);
     QVERIFY(v.INeedSynhroFIO);
+}
+
+void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
+{
+    QTemporaryDir dir;
+    App().reset();
+    App().ProgramDir = dir.path() + QLatin1Char('/');
+    App().EventsLogEnabled = true;
+    const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
+    {
+        TIniFile ini(path);
+        ini.writeString(SectionFace, QStringLiteral("PingDelayMS"), QStringLiteral("2147483647"));
+        ini.writeString(SectionFace, QStringLiteral("SendDelayMS"), QStringLiteral("99"));
+        ini.writeString(SectionFace, QStringLiteral("BaseRequestCount"), QStringLiteral("-1"));
+        QVERIFY(ini.save());
+    }
+    TIniFile ini(path);
+    FaceStoredValues v;
+    v.PingDelayMS = 700;  // the values in force before do not count
+    ReadFaceValues(ini, v);
+    QCOMPARE(v.PingDelayMS, 300);
+    QCOMPARE(v.SendDelayMS, 2000);
+    QCOMPARE(v.BaseRequestCount, 3);
+    QFile log(dir.filePath(QStringLiteral("Events.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = FromCp1251(log.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    log.close();
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.at(0).contains(QStringLiteral("PingDelayMS=2147483647")), qPrintable(lines.at(0)));
+    QVERIFY2(lines.at(1).contains(QStringLiteral("SendDelayMS=99")), qPrintable(lines.at(1)));
+    QVERIFY2(lines.at(2).contains(QStringLiteral("BaseRequestCount=-1")), qPrintable(lines.at(2)));
+
+    // The file keeps what the operator wrote.
+    WriteFaceValues(ini, v);
+    QVERIFY(ini.save());
+    TIniFile again(path);
+    QCOMPARE(again.readString(SectionFace, QStringLiteral("PingDelayMS")), QStringLiteral("2147483647"));
+    QCOMPARE(again.readString(SectionFace, QStringLiteral("SendDelayMS")), QStringLiteral("99"));
+    QCOMPARE(again.readString(SectionFace, QStringLiteral("BaseRequestCount")), QStringLiteral("-1"));
+
+    // The ends of the ranges are sane values, taken without a word.
+    ini.writeInteger(SectionFace, QStringLiteral("PingDelayMS"), 50);
+    ini.writeInteger(SectionFace, QStringLiteral("SendDelayMS"), 60000);
+    ini.writeInteger(SectionFace, QStringLiteral("BaseRequestCount"), 10);
+    ReadFaceValues(ini, v);
+    QCOMPARE(v.PingDelayMS, 50);
+    QCOMPARE(v.SendDelayMS, 60000);
+    QCOMPARE(v.BaseRequestCount, 10);
+    QVERIFY(v.KeptAsWritten.isEmpty());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll().count("\r\n"), 3);
+    App().reset();
 }
 
 void TestSettings::fileIsWindows1251WithCrLf()
