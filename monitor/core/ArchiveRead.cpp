@@ -6,7 +6,9 @@
 #include "core/Prompt.h"
 #include "link/URUVOProtocol.h"
 #include "monitor/core/SyncEngine.h"
+#include "records/StoredDateTime.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 void SyncEngine::ReadFullArchive()
@@ -15,6 +17,7 @@ void SyncEngine::ReadFullArchive()
     // The cycle stays away from the link while the read runs; a worker
     // command under way ends first.
     ForegroundLinkUse linkUse(100);
+    PassUnderWay pass(*this);
     struct Finally {
         SyncEngine *engine;
         ~Finally()
@@ -32,17 +35,56 @@ void SyncEngine::ReadFullArchive()
     }
     m_timer->stop();
     View().SetStatusText(QStringLiteral("Полное чтение архива"));
+
+    // The position this read leaves never passes a slot up to the reader's
+    // newest record at the start that was empty or could not be read: a
+    // reading may land there while the loop is further on, and the next
+    // catch-up goes on from the position (the duplicate check keeps the
+    // readings the loop has already stored single). Slots after that newest
+    // record hold either older readings of a wrapped ring or readings that
+    // arrived during the read; the catch-up reads the latter again. Until the
+    // read stores something the position stays as it was.
+    const int newestAtStart = TRec0().RecordCount;
+    bool storedAny = false;
+    bool unbroken = true;
+    int reached = 0;
+    QDateTime reachedTime = MinDateTime();
+    auto keepPosition = [&](int i, bool stored) {
+        if (i <= newestAtStart) {
+            if (stored && unbroken) {
+                reached = i;
+                reachedTime = LastRecTime;
+            } else if (!stored) {
+                unbroken = false;
+            }
+        }
+        storedAny = storedAny || stored;
+        if (storedAny) {
+            LastRecNumber = reached;
+            LastRecTime = reachedTime;
+        }
+    };
+
     for (int i = 1; i <= ArchiveCapacity; ++i) {
         bool failed = false;
+        bool stored = false;
         try {
-            StoreArchiveRecord(i, i, ArchiveCapacity);
-            if (StopSynchroChecked())
-                break;
+            stored = StoreArchiveRecord(i, i, ArchiveCapacity);
         } catch (...) {
             failed = true;
         }
-        if (!failed)
+        keepPosition(i, stored);
+        // A record that raised has processed no window events yet: a close
+        // asked for meanwhile is seen here and ends the read at once.
+        if (failed && QCoreApplication::instance())
+            QCoreApplication::processEvents();
+        if (app.FaceNotReady)
+            break;
+        if (!failed) {
+            if (StopSynchroChecked())
+                break;
             continue;
+        }
         // An empty slot right after the newest record is the end of an
         // archive that has not wrapped yet.
         const bool endOfArchive = i == static_cast<int>(TRec0().RecordCount) + 1;
@@ -59,6 +101,6 @@ void SyncEngine::ReadFullArchive()
         if (answer == BtnOk)
             break;
     }
-    if (app.SyncState != SyncOffline)
+    if (app.SyncState != SyncOffline && !app.FaceNotReady)
         View().SetStatusText(QStringLiteral("Получен полный архив записей"));
 }

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <system_error>
 
 namespace {
 
@@ -119,8 +120,9 @@ void SyncEngine::StartControlTimer()
 
 void SyncEngine::EnableTimerAfterWork()
 {
-    // Before the stored settings are restored the timer stays off.
-    if (m_timerStarted)
+    // Before the stored settings are restored the timer stays off, and once
+    // the window has closed it stays off as well.
+    if (m_timerStarted && !m_shutDown)
         m_timer->start();
 }
 
@@ -162,12 +164,43 @@ void SyncEngine::TimerControlTimer()
 
 // ---------------------------------------------------------------- the poll
 
-void SyncEngine::ReportError(const std::exception *, bool protocolCancel)
+void SyncEngine::ReportError(std::exception_ptr error)
 {
-    if (protocolCancel)
+    try {
+        std::rethrow_exception(error);
+    } catch (const EProtocolCancel &) {
         ReportRangeError();
-    else
+    } catch (const EGeneralError &e) {
+        if (e.message() == TRS232Link::ConnectFailureText())
+            ReportPortError();
+        else
+            ReportReadError();
+    } catch (const std::system_error &e) {
+        ReportReadError(QString::fromLocal8Bit(e.code().message().c_str()));
+    } catch (...) {
+        // The program's own errors (a table operation, a record in the wrong
+        // format) carry no system text.
         ReportReadError();
+    }
+}
+
+QString SyncEngine::PortFailureText()
+{
+    const TRS232Link *link = RS232Link();
+    if (!link)
+        return QStringLiteral("Не удалось открыть порт");
+    // The link's own account names the port and the reason.
+    const QString reason = link->LastOpenError();
+    if (!reason.isEmpty())
+        return reason;
+    return QStringLiteral("Не удалось открыть порт %1").arg(link->PortName());
+}
+
+void SyncEngine::ReportPortError()
+{
+    const QString text = PortFailureText();
+    View().SetStatusText(text);
+    LogEvent(text);
 }
 
 void SyncEngine::ReportRangeError()
@@ -179,11 +212,10 @@ void SyncEngine::ReportRangeError()
     }
 }
 
-void SyncEngine::ReportReadError()
+void SyncEngine::ReportReadError(const QString &systemText)
 {
-    const QString osText = OsLastErrorText();
     View().SetStatusText(TextReadError);
-    LogEvent(TextReadError + osText);
+    LogEvent(TextReadError + systemText);
 }
 
 void SyncEngine::PollReader()
@@ -211,12 +243,8 @@ void SyncEngine::PollReader()
         View().UpdateStateIndicator();
         if (app.SyncState == SyncExchanging)
             CatchUp();
-    } catch (const EProtocolCancel &e) {
-        ReportError(&e, true);
-    } catch (const std::exception &e) {
-        ReportError(&e, false);
     } catch (...) {
-        ReportError(nullptr, false);
+        ReportError(std::current_exception());
     }
 }
 
@@ -289,6 +317,7 @@ void SyncEngine::CatchUp()
     AppState &app = App();
     m_timer->stop();
     AtScopeEnd enableTimer([this] { EnableTimerAfterWork(); });
+    PassUnderWay pass(*this);
     View().SetStatusText(QStringLiteral("Конфигурация считана"));
 
     std::exception_ptr error;
@@ -311,20 +340,21 @@ void SyncEngine::CatchUp()
             const int d = LastRecNumber.load();
             if (d != 0) {
                 View().SetStatusText(QStringLiteral("Чтение последних данных архива"));
+                // A close of the window ends the pass at once.
                 if (count > d) {
-                    for (int i = d + 1; i <= count; ++i)
+                    for (int i = d + 1; i <= count && !app.FaceNotReady; ++i)
                         StoreArchiveRecord(i, i - d, count - d);
                 } else {
                     // The reader's numbers have wrapped round the ring.
-                    for (int i = d + 1; i <= ArchiveCapacity; ++i)
+                    for (int i = d + 1; i <= ArchiveCapacity && !app.FaceNotReady; ++i)
                         StoreArchiveRecord(i, i - d, ArchiveCapacity - d);
-                    for (int j = 1; j <= count; ++j)
+                    for (int j = 1; j <= count && !app.FaceNotReady; ++j)
                         StoreArchiveRecord(j, j, count);
                 }
             } else {
                 ReadFullArchive();
             }
-            if (app.SyncState == SyncExchanging) {
+            if (app.SyncState == SyncExchanging && !m_shutDown) {
                 app.SyncState = SyncOnline;
                 View().SetStatusText(QStringLiteral("Синхронизация завершена"));
                 View().SetProgress(0, 0);
@@ -333,18 +363,21 @@ void SyncEngine::CatchUp()
     } catch (...) {
         error = std::current_exception();
     }
-    // Whatever stopped the pass, the position reached is saved.
+    // Whatever stopped the pass, the position reached is saved; a close of
+    // the window in mid-pass has saved it already, before the tables closed.
     View().UpdateStateIndicator();
-    WriteDevicePosition();
+    if (!m_shutDown)
+        WriteDevicePosition();
     if (error)
         std::rethrow_exception(error);
 }
 
-void SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressTotal)
+bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressTotal)
 {
     AppState &app = App();
     if (app.FaceNotReady || app.SyncState == SyncOffline || app.SyncState == SyncSuspended)
-        return;
+        return false;
+    bool kept = false;
     if (!ReadArchiveRecord(number)) {
         // The remaining records of this pass are skipped.
         app.SyncState = SyncOffline;
@@ -392,12 +425,14 @@ void SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
         ++m_storeCalls;
         LastRecNumber = number;
         LastRecTime = record.Time;
+        kept = true;
         View().SetStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
         View().SetProgress(progressIndex, progressTotal);
     }
     // The window stays responsive; the operator may suspend in mid-pass.
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
+    return kept;
 }
 
 void SyncEngine::CheckReaderClock()
@@ -541,11 +576,25 @@ void SyncEngine::StopThread(int waitMs)
 
 void SyncEngine::ShutDown()
 {
+    // A pass under way (the close came while it processed window events)
+    // stores nothing more once FaceNotReady is set; its final step runs now,
+    // while the tables are still open: the position of the last stored
+    // record goes into Devices.
+    const bool passUnderWay = m_passDepth > 0 && !m_shutDown;
+    m_shutDown = true;
+    m_timer->stop();
     if (m_worker) {
         m_worker->Terminate();
         m_retired.push_back(m_worker);
         m_worker = nullptr;
         WaitForWorkers(200);
+    }
+    if (passUnderWay) {
+        try {
+            WriteDevicePosition();
+        } catch (...) {
+            ReportError(std::current_exception());
+        }
     }
 }
 
@@ -597,12 +646,8 @@ void SyncEngine::ThreadSyncStep()
             app.SyncState = SyncOnline;
         if (app.SyncState == SyncExchanging)
             CatchUp();
-    } catch (const EProtocolCancel &e) {
-        ReportError(&e, true);
-    } catch (const std::exception &e) {
-        ReportError(&e, false);
     } catch (...) {
-        ReportError(nullptr, false);
+        ReportError(std::current_exception());
     }
 }
 

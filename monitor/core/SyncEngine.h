@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QString>
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -65,7 +66,8 @@ public:
     void PollReader();                      // timer version of the poll
     void LoadDeviceRow(bool fromThread = false);
     void CatchUp();
-    void StoreArchiveRecord(int number, int progressIndex, int progressTotal);
+    // True when the record is in Measures afterwards (stored now or before).
+    bool StoreArchiveRecord(int number, int progressIndex, int progressTotal);
     void CheckReaderClock();
 
     // ---- Commands of the "Сервис" menu ----
@@ -92,7 +94,10 @@ public:
     // Any worker thread still runs, also one told to terminate that has not
     // ended its round yet. The tick does not poll while this is true.
     bool WorkerAlive() const;
-    // Window close: tell the worker to terminate and wait 200 ms.
+    // Window close: tell the worker to terminate and wait 200 ms. A pass under
+    // way (a catch-up or a full read) saves the position of its last stored
+    // record now; afterwards the engine writes no tables and leaves the
+    // control timer off.
     void ShutDown();
     // Tests and the end of the program: waits (processing window events) until
     // every worker has ended; false when one still runs after timeoutMs.
@@ -102,7 +107,15 @@ public:
     void ShowSuspendedText();
     void ThreadSyncStep();
     void ReportRangeError();
-    void ReportReadError();
+    // "Ошибка чтения и обработки" in the status label and the events log; the
+    // log line carries the system's own text when the error came from the system.
+    void ReportReadError(const QString &systemText = QString());
+    // The port that cannot be opened, named in the status label and the log
+    // (the link raises that failure once per run).
+    void ReportPortError();
+    static QString PortFailureText();
+    // The report of an error of a poll or of ThreadSyncStep, by its kind.
+    void ReportError(std::exception_ptr error);
 
     // Time spent in the table work of StoreArchiveRecord (duplicate check and
     // append) since the start or the last reset, in nanoseconds (benchmarks).
@@ -129,7 +142,6 @@ signals:
 private:
     friend class TTimerThread;
     void RestartWorker();
-    void ReportError(const std::exception *e, bool protocolCancel);
     void WriteDevicePosition();
     void EnableTimerAfterWork();
     // The worker's writes of SyncState: skipped (false) once the operator has
@@ -152,6 +164,17 @@ private:
     int m_storeCalls = 0;
     QPointer<TTimerThread> m_worker;
     std::vector<QPointer<TTimerThread>> m_retired;
+    int m_passDepth = 0;      // catch-ups and full reads under way (main thread)
+    bool m_shutDown = false;  // ShutDown has run
+
+    // Counts a catch-up or a full read while it runs.
+    struct PassUnderWay {
+        explicit PassUnderWay(SyncEngine &e) : engine(e) { ++engine.m_passDepth; }
+        ~PassUnderWay() { --engine.m_passDepth; }
+        PassUnderWay(const PassUnderWay &) = delete;
+        PassUnderWay &operator=(const PassUnderWay &) = delete;
+        SyncEngine &engine;
+    };
 };
 
 // The engine of the run (the last one created); nullptr when none exists.

@@ -138,9 +138,8 @@ void TTimerThread::Poll()
         } else {
             m_engine->WorkerSetState(SyncOffline);
         }
-    } catch (const EProtocolCancel &) {
-        HandOff([this] { m_engine->ReportRangeError(); });
     } catch (...) {
-        HandOff([this] { m_engine->ReportReadError(); });
+        const std::exception_ptr error = std::current_exception();
+        HandOff([this, error] { m_engine->ReportError(error); });
     }
 }

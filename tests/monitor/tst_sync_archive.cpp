@@ -8,6 +8,7 @@
 
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 
 class TestSyncArchive : public QObject {
     Q_OBJECT
@@ -17,6 +18,7 @@ private slots:
     void needsTheReaderInNormalMode();
     void suspensionStopsTheRead();
     void lostLinkEndsSilently();
+    void readingsLandingBehindTheLoopAreReadNextPass();
 
 private:
     // The state a poll leaves before a full read from the menu.
@@ -141,6 +143,41 @@ void TestSyncArchive::lostLinkEndsSilently()
     QVERIFY(rig.prompt.asked.isEmpty());
     QCOMPARE(App().SyncState.load(), int(SyncOffline));
     QVERIFY(!rig.view.statusTexts.contains(QStringLiteral("Получен полный архив записей")));
+}
+
+void TestSyncArchive::readingsLandingBehindTheLoopAreReadNextPass()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(37);
+    const SimRecord newest = rig.sim.record(37);
+    // Readings 38..42 arrive while the full read runs: 40..42 are in their
+    // slots when the loop gets there, 38 and 39 land after it has passed them.
+    for (int n = 40; n <= 42; ++n)
+        rig.sim.setSlot(n, newest.time.addSecs(60 * (n - 37)), 700 + n, QStringLiteral("Петров П.П."), n);
+    // Go on at the end of the archive and at 39; stop at 43.
+    rig.prompt.answers << BtnCancel << BtnCancel << BtnOk;
+
+    rig.engine.PollReader();  // a new reader: the whole archive is read
+
+    QCOMPARE(rig.prompt.asked.size(), 3);
+    QCOMPARE(rig.measuresCount(), 40);
+    // The position does not pass the slots that were still empty.
+    QCOMPARE(rig.device(rig.address()).first, 37);
+    QCOMPARE(rig.device(rig.address()).second, newest.time);
+
+    for (int n = 38; n <= 39; ++n)
+        rig.sim.setSlot(n, newest.time.addSecs(60 * (n - 37)), 700 + n, QStringLiteral("Петров П.П."), n);
+    rig.sim.setRecordCount(42);
+    rig.engine.PollReader();
+
+    QList<int> numbers = rig.recNumbers();
+    std::sort(numbers.begin(), numbers.end());
+    QList<int> expected;
+    for (int n = 1; n <= 42; ++n)
+        expected << n;
+    QCOMPARE(numbers, expected);
+    QCOMPARE(rig.device(rig.address()).first, 42);
 }
 
 QTEST_GUILESS_MAIN(TestSyncArchive)

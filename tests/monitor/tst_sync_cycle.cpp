@@ -8,6 +8,7 @@
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <cerrno>
 
 namespace {
 
@@ -47,12 +48,16 @@ private slots:
     void rememberedRecordTimeTolerance_data();
     void rememberedRecordTimeTolerance();
     void recordAlreadyStoredIsNotDoubled();
+    void duplicateCheckNeedsTimeAndNumber();
     void newBusAddressReadsTheWholeArchive();
     void addressZeroBeforeAnyReplyIsNotLookedUp();
     void clockToleranceIsWholeSeconds();
     void clockQuestionOncePerRunAndOkSetsTheClock();
     void readerSilentMidPassKeepsThePosition();
     void busyReaderIsOnlineAndCopiesNothing();
+    void presenceAnsweredAloneMarksTheReaderBusy();
+    void portThatCannotOpenIsNamedOnce();
+    void databaseErrorLogsNoSystemText();
     void pendingModeRestoreRetriedByThePoll();
     void zeroTimeInRangeStopsAtThatRecord();
     void controlTickCountsPausesAndSuspends();
@@ -194,6 +199,29 @@ void TestSyncCycle::recordAlreadyStoredIsNotDoubled()
     QCOMPARE(numbers.size(), 21);
     QCOMPARE(rig.device(rig.address()).first, 120);
     QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")).size(), 20);
+}
+
+void TestSyncCycle::duplicateCheckNeedsTimeAndNumber()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(120);
+    rig.rememberRecord(120);
+    const QDateTime t = rig.sim.record(120).time.addSecs(60);
+    // Two readings of one reader in the same minute.
+    rig.sim.addRecord(t, 11, QStringLiteral("Сидоров С.С."), 1.5);
+    rig.sim.addRecord(t, 12, QStringLiteral("Козлов К.К."), 2.5);
+    // Slot 123 was stored a lap of the ring ago; the reader has a new reading there.
+    rig.addMeasure(t.addDays(-30), 13, 3.5, 123, rig.address());
+    rig.sim.addRecord(t.addSecs(60), 14, QStringLiteral("Орлов О.О."), 4.5);
+
+    rig.engine.PollReader();
+
+    const QList<int> numbers = rig.recNumbers();
+    QCOMPARE(numbers.count(121), 1);
+    QCOMPARE(numbers.count(122), 1);
+    QCOMPARE(numbers.count(123), 2);
+    QCOMPARE(rig.device(rig.address()).first, 123);
 }
 
 void TestSyncCycle::newBusAddressReadsTheWholeArchive()
@@ -369,6 +397,64 @@ void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
     rig.engine.PollReader();
     QCOMPARE(App().SyncState.load(), int(SyncOffline));
     QVERIFY(!App().ReaderBusy.load());
+}
+
+void TestSyncCycle::presenceAnsweredAloneMarksTheReaderBusy()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(5);
+    // The configuration request is refused (not for being busy); the
+    // presence check that follows is answered.
+    rig.sim.injectFault(SimReader::Fault::Refuse, 1, 1);
+
+    rig.engine.PollReader();
+
+    QVERIFY(App().ReaderBusy.load());
+    QVERIFY(!App().ReaderNormalMode.load());
+    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.measuresCount(), 0);
+}
+
+void TestSyncCycle::portThatCannotOpenIsNamedOnce()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    const QString port = rig.dir.filePath(QStringLiteral("ttyMissing"));
+    rig.link.SetPortName(port);
+    ResetReportConnectFailure();
+
+    for (int i = 0; i < 3; ++i)
+        rig.engine.PollReader();
+
+    QVERIFY2(rig.view.statusTexts.size() == 1 && rig.view.statusTexts.last().contains(port),
+             qPrintable(rig.view.statusTexts.join(QLatin1Char('|'))));
+    const QStringList lines = rig.eventLines();
+    QCOMPARE(lines.filter(port).size(), 1);
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    ResetReportConnectFailure();
+}
+
+void TestSyncCycle::databaseErrorLogsNoSystemText()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.engine.PollReader();
+    QCOMPARE(rig.device(rig.address()).first, 3);
+    // The position cannot be written; the system's last error code is one
+    // that has nothing to do with it.
+    rig.dm.Devices.Close();
+    rig.sim.addRecords(2);
+    errno = ENOTTY;
+
+    rig.engine.PollReader();
+
+    QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Ошибка чтения и обработки"));
+    const QStringList lines = rig.eventLines().filter(QStringLiteral("Ошибка чтения и обработки"));
+    QVERIFY2(lines.size() == 1, qPrintable(lines.join(QLatin1Char('|'))));
+    QVERIFY2(lines.last().endsWith(QStringLiteral(" >Ошибка чтения и обработки")), qPrintable(lines.last()));
 }
 
 void TestSyncCycle::zeroTimeInRangeStopsAtThatRecord()

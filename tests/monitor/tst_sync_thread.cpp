@@ -19,6 +19,7 @@ private slots:
     void suspensionDuringAPollStays();
     void foregroundUseWaitsForTheCommandUnderWay();
     void shutDownDoesNotHangOnAHandOff();
+    void presenceAnsweredAloneMarksTheReaderBusy();
 
 private:
     static void startWorker(SyncRig &rig)
@@ -195,6 +196,23 @@ void TestSyncThread::shutDownDoesNotHangOnAHandOff()
     QVERIFY(clock.elapsed() < 1000);
     QVERIFY(!rig.engine.ThreadRunning());
     QVERIFY(rig.engine.WaitForWorkers(2000));
+}
+
+void TestSyncThread::presenceAnsweredAloneMarksTheReaderBusy()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(5);
+    startWorker(rig);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.device(rig.address()).first, 5, 10000);
+    QVERIFY(!App().ReaderBusy.load());
+
+    // The next configuration request is refused (not for being busy); the
+    // presence check that follows is answered.
+    rig.sim.injectFault(SimReader::Fault::Refuse, 1, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(App().ReaderBusy.load(), 10000);
+    rig.engine.ShutDown();
+    QVERIFY(rig.engine.WaitForWorkers(5000));
 }
 
 QTEST_GUILESS_MAIN(TestSyncThread)
