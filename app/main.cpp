@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
+#include <QPointer>
 #include <QSqlQuery>
 #include <QTextStream>
 #include <QTimer>
@@ -28,6 +29,7 @@ int main(int argc, char **argv)
     std::setlocale(LC_NUMERIC, "C");
     QLocale::setDefault(QLocale::c());
     app.setProperty("ruvoTitle", QStringLiteral("RUVO-Монитор"));
+    WidgetPrompt::InstallStandardTexts();  // standard buttons and dialogs in Russian
 
     WidgetPrompt prompt;
     SetPrompt(&prompt);
@@ -52,6 +54,13 @@ int main(int argc, char **argv)
         prompt.setParent(&face);
         engine.SetView(&face);
         face.SetSettingsPath(SettingsFilePath(QCoreApplication::applicationFilePath()));
+        // SIGTERM and SIGINT close the window the ordinary way: the position
+        // and the settings are saved as at any close.
+        QPointer<TFace> faceToClose(&face);
+        OnTerminationSignal([faceToClose] {
+            if (faceToClose)
+                faceToClose->close();
+        });
 
         auto *rs232 = new TRS232(&face);  // installs the link object for the run
         face.SetRS232(rs232);
