@@ -20,7 +20,8 @@ QList<RecordsColumn> DefaultRecordsColumns()
     return c;
 }
 
-QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth, int gap)
+QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth, int gap,
+                                     const ColumnFit &fit)
 {
     int w = indicatorWidth;
     int last = -1;
@@ -29,6 +30,20 @@ QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWi
             continue;
         w += columns[i].width + gap;
         last = i;
+    }
+    const int flex = fit.flexible;
+    if (last >= 0 && flex >= 0 && flex < columns.size() && flex != last && columns[flex].visible) {
+        // Everything but the flexible and the last column.
+        const int others = w - columns[flex].width - columns[last].width;
+        const int preferred = qMax(fit.preferred, fit.flexibleMin);
+        const int lastMin = qMax(fit.lastMin, 1);
+        if (others + preferred + lastMin <= clientWidth)
+            columns[flex].width = preferred;
+        else
+            columns[flex].width = qMax(fit.flexibleMin, clientWidth - others - lastMin);
+        if (others + columns[flex].width + columns[last].width > clientWidth)
+            columns[last].width = qMax(lastMin, clientWidth - others - columns[flex].width);
+        w = others + columns[flex].width + columns[last].width;
     }
     if (last >= 0 && w - columns[last].width < clientWidth)
         columns[last].width = clientWidth - (w - columns[last].width);
@@ -143,8 +158,15 @@ bool TRecordsView::RebuildColumnLabels()
         return false;
     }
     ClearQuickFilters();
-    MinLabels.clear();
-    MaxLabels.clear();
+    labelTexts(MinLabels, MaxLabels);
+    LabelsBuilt = true;
+    return true;
+}
+
+void TRecordsView::labelTexts(QList<ColumnLabel> &los, QList<ColumnLabel> &his) const
+{
+    los.clear();
+    his.clear();
     for (const RecordsColumn &c : Columns) {
         ColumnLabel lo, hi;
         lo.visible = hi.visible = c.visible;
@@ -159,10 +181,31 @@ bool TRecordsView::RebuildColumnLabels()
             lo.text.clear();
             hi.text.clear();
         }
-        MinLabels.append(lo);
-        MaxLabels.append(hi);
+        los.append(lo);
+        his.append(hi);
     }
-    LabelsBuilt = true;
+}
+
+bool TRecordsView::RefreshColumnLabels()
+{
+    if (!LabelsBuilt || MinLabels.size() != Columns.size() || MaxLabels.size() != Columns.size())
+        return RebuildColumnLabels();
+    if (!m_table)
+        return false;
+    try {
+        if (!m_table->Active() || m_table->IsEmpty())
+            return false;
+    } catch (const ERuvoError &) {
+        return false;
+    }
+    QList<ColumnLabel> los, his;
+    labelTexts(los, his);
+    for (int i = 0; i < Columns.size(); ++i) {
+        if (!MinLabels[i].active)
+            MinLabels[i].text = los[i].text;
+        if (!MaxLabels[i].active)
+            MaxLabels[i].text = his[i].text;
+    }
     return true;
 }
 
@@ -206,6 +249,25 @@ bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minim
              value))
         return false;
 
+    QString &own = minimum ? MinFilterExpr : MaxFilterExpr;
+    const QString &other = minimum ? MaxFilterExpr : MinFilterExpr;
+    const QString ownCondition = QuickCondition(Columns[column], value, minimum);
+    QString condition = ownCondition;
+    if (!other.isEmpty())
+        condition = QLatin1Char('(') + condition + QStringLiteral(") AND (") + other + QLatin1Char(')');
+
+    try {
+        if (m_table) {
+            m_table->SetFilter(condition);
+            m_table->SetFiltered(true);
+        }
+    } catch (const ERuvoError &) {
+        // A value the filter language refuses: the filter in force, the
+        // labels and the clear buttons stay as they are.
+        Prompt().message(MsgKind::Warning, RefusedValueText(Columns[column], value), BtnOk);
+        return false;
+    }
+
     QString &saved = minimum ? MinLabelSavedText : MaxLabelSavedText;
     for (ColumnLabel &l : labels) {
         if (l.active) {
@@ -213,33 +275,29 @@ bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minim
             l.text = saved;
         }
     }
-
-    QString &own = minimum ? MinFilterExpr : MaxFilterExpr;
-    const QString &other = minimum ? MaxFilterExpr : MinFilterExpr;
-    QString condition = QuickCondition(Columns[column], value, minimum);
-    own = condition;
-    if (!other.isEmpty())
-        condition = QLatin1Char('(') + condition + QStringLiteral(") AND (") + other + QLatin1Char(')');
-
-    bool applied = false;
-    try {
-        if (m_table) {
-            m_table->SetFilter(condition);
-            m_table->SetFiltered(true);
-        }
-        if (column < labels.size()) {
-            saved = labels[column].text;
-            labels[column].text = value;
-            labels[column].active = true;
-        }
-        StatusText = condition;
-        m_quickStatus = condition;
-        applied = true;
-    } catch (const ERuvoError &) {
-        // a value the filter language refuses: the filter in force stays
+    own = ownCondition;
+    if (column < labels.size()) {
+        saved = labels[column].text;
+        labels[column].text = value;
+        labels[column].active = true;
     }
+    StatusText = condition;
+    m_quickStatus = condition;
     (minimum ? ClearMinVisible : ClearMaxVisible) = true;
-    return applied;
+    return true;
+}
+
+QString TRecordsView::RefusedValueText(const RecordsColumn &column, const QString &value)
+{
+    QString need;
+    if (column.fieldIndex == mfDateTime)
+        need = QStringLiteral("нужны дата и время, например 01.12.2026 08:00:00");
+    else if (!column.quoted)
+        need = QStringLiteral("нужно число, например 0.5");
+    else
+        need = QStringLiteral("значение не подходит для фильтра");
+    return QStringLiteral("Значение \"%1\" для столбца \"%2\" не принято: %3.\rФильтр не изменён.")
+        .arg(value, column.title, need);
 }
 
 void TRecordsView::ClearQuickFilters()

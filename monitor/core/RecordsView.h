@@ -68,8 +68,20 @@ struct LabelPlace {
 // width is returned in lastWidth / lastColumn, -1 when none is visible).
 // indicatorWidth is the row indicator in front of the first column, gap the
 // grid line after each column when the column width does not include it.
+//
+// fit.flexible names a column (the name column) that gives up width, down to
+// fit.flexibleMin, when the columns are wider than the grid, so the last
+// visible column keeps at least fit.lastMin and stays on screen; whenever
+// the columns fit, the flexible column has fit.preferred (its width as the
+// operator left it).
+struct ColumnFit {
+    int flexible = -1;
+    int preferred = 0;
+    int flexibleMin = 0;
+    int lastMin = 0;
+};
 QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth = 14,
-                                     int gap = 1);
+                                     int gap = 1, const ColumnFit &fit = ColumnFit());
 
 // The test commands that rewind the copy position of the current Devices row
 // by `records`: the Measures row with RecNumber = LastRecNumber - records
@@ -129,9 +141,15 @@ public:
     // Does nothing when the table shows no row. Clears the quick filters.
     bool RebuildColumnLabels();
 
+    // After new readings: the label texts again from the rows the table
+    // shows, without touching the quick filters (a label whose quick filter
+    // is on keeps the entered value). Builds the labels when none exist yet.
+    bool RefreshColumnLabels();
+
     // Quick filters on the column at `column` (grid order). `ask` puts the
     // question with caption, prompt and start text and returns false on
-    // Cancel. Returns whether the filter was applied.
+    // Cancel. Returns whether the filter was applied. A value the filter
+    // language refuses changes nothing and the operator is told why.
     using AskFunction = std::function<bool(const QString &caption, const QString &prompt, QString &value)>;
     bool SetQuickMinFilter(int column, const AskFunction &ask);
     bool SetQuickMaxFilter(int column, const AskFunction &ask);
@@ -144,8 +162,12 @@ public:
     // The condition a quick filter builds for a column and an entered value.
     static QString QuickCondition(const RecordsColumn &column, const QString &value, bool minimum);
 
+    // What the operator is told about a refused quick-filter value.
+    static QString RefusedValueText(const RecordsColumn &column, const QString &value);
+
 private:
     bool setQuickFilter(int column, const AskFunction &ask, bool minimum);
+    void labelTexts(QList<ColumnLabel> &lo, QList<ColumnLabel> &hi) const;
 
     TTable *m_table = nullptr;
     QString m_quickStatus;  // the condition status panel 1 shows for the quick filters

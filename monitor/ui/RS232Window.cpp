@@ -146,8 +146,10 @@ void TRS232::Restore(const TIniFile &ini)
     FormPlacement p;
     if (ReadPlacement(ini, SectionRS232, p, true)) {
         const int dpi = logicalDpiY();
+        // The stored rectangle is the window's own (what Save writes, without
+        // the frame); putting it back the same way keeps the window in place.
         if (p.PixelsPerInch == dpi)
-            move(p.NormPos[0], p.NormPos[1]);
+            setGeometry(p.NormPos[0], p.NormPos[1], width(), height());
         if (QWidget *w = findChild<QWidget *>(p.ActiveControl))
             w->setFocus();
     }

@@ -97,10 +97,17 @@ void TRecordsGrid::Bind(TTable *measures)
     m_proxy = new TRecordsProxy(this);
     m_proxy->setSourceModel(m_model);
     setModel(m_proxy);
+    m_heldKey = QVariant();
+    m_rowsArrived = false;
+    m_wasLast = true;
     connect(m_model, &TTableModel::currentRowChanged, this, &TRecordsGrid::followTableRow);
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, &TRecordsGrid::rowsArriving);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {
-                if (m_syncing || !current.isValid() || !m_model)
+                if (!current.isValid() || !m_model)
+                    return;
+                m_heldKey = m_model->keyOfRow(current.row());
+                if (m_syncing)
                     return;
                 m_syncing = true;
                 try {
@@ -111,10 +118,31 @@ void TRecordsGrid::Bind(TTable *measures)
             });
 }
 
+void TRecordsGrid::rowsArriving()
+{
+    if (m_rowsArrived || !m_model)
+        return;
+    m_rowsArrived = true;
+    const QModelIndex current = currentIndex();
+    m_wasLast = !current.isValid() || current.row() >= m_model->rowCount() - 1;
+}
+
 void TRecordsGrid::followTableRow(int row)
 {
     if (m_syncing || !m_proxy || row < 0)
         return;
+    if (m_rowsArrived) {
+        m_rowsArrived = false;
+        if (!m_wasLast && !m_heldKey.isNull()) {
+            // Back to the operator's row; the table reports it and the grid
+            // follows that report.
+            try {
+                if (m_model->table()->GotoBookmark(m_heldKey))
+                    return;
+            } catch (...) {
+            }
+        }
+    }
     m_syncing = true;
     const QModelIndex idx = m_proxy->index(row, qMax(0, horizontalHeader()->logicalIndexAt(0)));
     if (idx.isValid())

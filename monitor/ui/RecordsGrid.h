@@ -52,6 +52,14 @@ signals:
 private:
     friend class TRecordsDelegate;
     void followTableRow(int row);
+    void rowsArriving();
+
+    // New readings move the table's current row to them. The grid follows
+    // them only while its current row is the last one; otherwise it keeps
+    // the operator's row (by its key) and puts the table back on it.
+    QVariant m_heldKey;         // key of the grid's current row
+    bool m_rowsArrived = false; // rows came in since the grid last followed
+    bool m_wasLast = true;      // the grid was on its last row when they came
 
     TTableModel *m_model = nullptr;
     TRecordsProxy *m_proxy = nullptr;

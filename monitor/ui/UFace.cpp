@@ -320,7 +320,10 @@ void TFace::buildLayout(const QString &statusNote)
         auto *label = new TClickLabel(caption, panel);
         label->setObjectName(name == QLatin1String("PanelMin") ? QStringLiteral("PanelLabelMin")
                                                                : QStringLiteral("PanelLabelMax"));
-        label->setGeometry(4, 0, 80, 35);
+        // The caption keeps in front of the first column (mode panel, splitter,
+        // row indicator): where one line is too wide it takes two.
+        label->setGeometry(4, 0, 74, 35);
+        label->setWordWrap(true);
         if (name == QLatin1String("PanelMin"))
             PanelLabelMin = label;
         else
@@ -374,7 +377,12 @@ void TFace::buildLayout(const QString &statusNote)
         syncColumnsFromGrid();
         RebuildColumnLabels();
     });
-    connect(titles, &QHeaderView::sectionResized, this, [this] {
+    connect(titles, &QHeaderView::sectionResized, this, [this](int logical, int, int newSize) {
+        if (m_layingOut)
+            return;
+        const QString field = RxDBGrid->FieldOfColumn(logical);
+        if (field == QLatin1String("Name") || field == QLatin1String("FIO"))
+            m_namePreferred = newSize;
         if (!m_closing)
             QTimer::singleShot(0, this, &TFace::RelayoutColumnLabels);
     });
@@ -599,6 +607,8 @@ void TFace::applyViewState()
 void TFace::RebuildColumnLabels()
 {
     syncColumnsFromGrid();
+    if (SyncEngine *engine = Engine())
+        m_labelsIndex = engine->LastReadedIndex;
     m_view.RebuildColumnLabels();
     applyViewState();
 }
@@ -619,21 +629,51 @@ void TFace::RelayoutColumnLabels()
     const int indicator = RxDBGrid->verticalHeader()->width();
     const int client = indicator + RxDBGrid->viewport()->width();
     QList<RecordsColumn> columns = m_view.Columns;
-    const QList<LabelPlace> places = LayoutColumnLabels(columns, client, indicator, 0);
-    // The visible columns fill the grid: the last one takes up the difference.
-    for (int i = columns.size() - 1; i >= 0; --i) {
-        if (!columns[i].visible)
-            continue;
-        if (columns[i].width != m_view.Columns[i].width) {
-            const int logical = RxDBGrid->ColumnOfField(columns[i].field);
-            QSignalBlocker block(titles);
-            titles->resizeSection(logical, columns[i].width);
-            m_view.Columns[i].width = columns[i].width;
-        }
-        break;
+    // The visible columns fill the grid: the last one takes up the
+    // difference; when they are wider than the grid, the name column gives
+    // up width so the dose column stays on screen.
+    ColumnFit fit;
+    for (int i = 0; i < columns.size(); ++i)
+        if (columns[i].visible && (columns[i].fieldIndex == mfName || columns[i].fieldIndex == mfFIO))
+            fit.flexible = i;
+    if (fit.flexible >= 0) {
+        if (m_namePreferred <= 0)
+            m_namePreferred = columns[fit.flexible].width;
+        fit.preferred = m_namePreferred;
+        fit.flexibleMin = NameColumnMinWidth;
     }
+    for (const RecordsColumn &c : DefaultRecordsColumns())
+        for (const RecordsColumn &v : columns)
+            if (v.visible && v.field == c.field)
+                fit.lastMin = c.width;  // the design width of the last visible column
+    const QList<LabelPlace> places = LayoutColumnLabels(columns, client, indicator, 0, fit);
+    for (int i = 0; i < columns.size(); ++i) {
+        if (!columns[i].visible || columns[i].width == m_view.Columns[i].width)
+            continue;
+        const int logical = RxDBGrid->ColumnOfField(columns[i].field);
+        // The grid hears of the new width (its body follows its titles); the
+        // window's own handler knows the layout did it.
+        m_layingOut = true;
+        titles->resizeSection(logical, columns[i].width);
+        m_layingOut = false;
+        m_view.Columns[i].width = columns[i].width;
+    }
+
+    // The labels keep to the strip between the caption ("фильтр min:",
+    // "фильтр max:") and a shown clear button: a label reaching past either
+    // end is cut back to the strip, so its text stays readable beside them.
     const int gridLeft = RxDBGrid->mapTo(this, QPoint(0, 0)).x() + RxDBGrid->frameWidth()
                          - PanelMin->mapTo(this, QPoint(0, 0)).x() - RxDBGrid->horizontalScrollBar()->value();
+    auto place = [](TClickLabel *label, int x, int top, int width, int stripLeft, int stripRight, bool shown) {
+        const int left = qMax(x, stripLeft);
+        const int right = qMin(x + width, stripRight);
+        label->setGeometry(left, top, qMax(0, right - left), 18);
+        label->setVisible(shown && right - left >= MinLabelWidth);
+    };
+    const int minStart = PanelLabelMin->geometry().right() + 3;
+    const int maxStart = PanelLabelMax->geometry().right() + 3;
+    const int minEnd = !BtnClearFilterMin->isHidden() ? BtnClearFilterMin->x() - 3 : PanelMin->width() - 2;
+    const int maxEnd = !BtnClearFilterMax->isHidden() ? BtnClearFilterMax->x() - 3 : PanelMax->width() - 2;
     for (int i = 0; i < columns.size() && i < MinLabels.size() && i < MaxLabels.size(); ++i) {
         const LabelPlace &p = places[i];
         Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
@@ -641,12 +681,10 @@ void TFace::RelayoutColumnLabels()
             align = Qt::AlignCenter;
         else if (columns[i].field == QLatin1String("Dose"))
             align = Qt::AlignRight | Qt::AlignVCenter;
-        MinLabels[i]->setGeometry(gridLeft + p.x, 6, p.width, 18);
-        MaxLabels[i]->setGeometry(gridLeft + p.x, 14, p.width, 18);
         MinLabels[i]->setAlignment(align);
         MaxLabels[i]->setAlignment(align);
-        MinLabels[i]->setVisible(p.placed && m_view.MinLabels.value(i).visible);
-        MaxLabels[i]->setVisible(p.placed && m_view.MaxLabels.value(i).visible);
+        place(MinLabels[i], gridLeft + p.x, 6, p.width, minStart, minEnd, p.placed && m_view.MinLabels.value(i).visible);
+        place(MaxLabels[i], gridLeft + p.x, 14, p.width, maxStart, maxEnd, p.placed && m_view.MaxLabels.value(i).visible);
     }
 }
 
@@ -705,17 +743,26 @@ void TFace::RxDBGridTitleClick(int logicalColumn)
     RxDBGrid->SetSortField(field);
 }
 
+TRecordsView::AskFunction TFace::quickFilterAsk()
+{
+    // The modes dropped before the question show as dropped while it is open.
+    return [this](const QString &caption, const QString &prompt, QString &value) {
+        applyViewState();
+        return Prompt().input(caption, prompt, value);
+    };
+}
+
 void TFace::SetQuickMinFilter(int column)
 {
     syncColumnsFromGrid();
-    m_view.SetQuickMinFilter(column, TRecordsView::PromptAsk());
+    m_view.SetQuickMinFilter(column, quickFilterAsk());
     applyViewState();
 }
 
 void TFace::SetQuickMaxFilter(int column)
 {
     syncColumnsFromGrid();
-    m_view.SetQuickMaxFilter(column, TRecordsView::PromptAsk());
+    m_view.SetQuickMaxFilter(column, quickFilterAsk());
     applyViewState();
 }
 
@@ -866,6 +913,25 @@ void TFace::UpdateStateIndicator()
         setServiceEnabled(true);
     else if (look.service == ServiceCommands::Disable)
         setServiceEnabled(false);
+    if (state != SyncExchanging)
+        refreshLabelsAfterReadings();
+}
+
+void TFace::refreshLabelsAfterReadings()
+{
+    // A pass that stored readings ends with the indicator painted: the
+    // labels then show the smallest and largest values again (a few MIN/MAX
+    // queries), and the first readings of a new database build them.
+    SyncEngine *engine = Engine();
+    if (!engine || App().FaceNotReady || m_closing || !m_measures)
+        return;
+    const int newest = engine->LastReadedIndex;
+    if (newest == m_labelsIndex)
+        return;
+    m_labelsIndex = newest;
+    syncColumnsFromGrid();
+    if (m_view.RefreshColumnLabels())
+        applyViewState();
 }
 
 // ---------------------------------------------------------------- settings

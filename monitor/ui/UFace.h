@@ -135,6 +135,8 @@ public:
     QMenu *GridMenu = nullptr;
 
     static constexpr int PanelWidth = 62;
+    static constexpr int NameColumnMinWidth = 80;   // what the name column keeps when space is short
+    static constexpr int MinLabelWidth = 12;        // a label cut back narrower than this is hidden
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -153,12 +155,17 @@ private:
     void setServiceEnabled(bool on);
     void onSplitterMoved();
     void FormCloseQuery();
+    TRecordsView::AskFunction quickFilterAsk();
+    void refreshLabelsAfterReadings();
 
     TRecordsView m_view;
     TTable *m_measures = nullptr;
     TRS232 *m_rs232 = nullptr;
     QString m_settingsPath;
     StateColourTracker m_colourTracker;
+    int m_namePreferred = 0;  // the name column's width as the operator left it
+    bool m_layingOut = false;
+    int m_labelsIndex = 0;  // LastReadedIndex when the labels were last built
     bool m_restored = false;
     bool m_closing = false;
     bool m_commandsCollapsedBySplitter = false;

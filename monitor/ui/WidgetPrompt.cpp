@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QTextStream>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -23,6 +25,17 @@ void ToStderr(const QString &text)
 }
 
 } // namespace
+
+QTranslator *WidgetPrompt::InstallStandardTexts()
+{
+    auto *translator = new QTranslator(qApp);
+    if (!translator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))
+        || !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    return translator;
+}
 
 int WidgetPrompt::message(MsgKind kind, const QString &text, int buttons)
 {

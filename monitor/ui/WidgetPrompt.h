@@ -11,6 +11,7 @@
 
 #include "core/Prompt.h"
 
+class QTranslator;
 class QWidget;
 
 class WidgetPrompt final : public IPrompt {
@@ -25,6 +26,12 @@ public:
     void beep() override;
 
     static bool Unattended();
+
+    // Loads Qt's own Russian texts (qtbase_ru from Qt's translations
+    // directory) into the application, so every standard button and dialog
+    // text is Russian. Returns the installed translator (owned by the
+    // application), nullptr when the file cannot be loaded.
+    static QTranslator *InstallStandardTexts();
 
 private:
     int show(MsgKind kind, const QString &text, int buttons);

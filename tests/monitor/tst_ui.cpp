@@ -4,6 +4,7 @@
 // engine, the records grid with its labels and modes, and the stored
 // settings read at the first showing and written at the close.
 
+#include "SyncFixture.h"
 #include "ViewFixture.h"
 
 #include "core/AppState.h"
@@ -18,6 +19,9 @@
 #include "monitor/ui/RecordsGrid.h"
 #include "monitor/ui/StateStrip.h"
 #include "monitor/ui/UFace.h"
+#include "monitor/ui/WidgetPrompt.h"
+#include "link/URUVOProtocol.h"
+#include "records/TTableModel.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -25,6 +29,9 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
+#include <QInputDialog>
+#include <QScrollBar>
+#include <QTranslator>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -98,6 +105,12 @@ private slots:
     void emptyTableAtFirstActivation();
     void settingsAtShowAndClose_data();
     void settingsAtShowAndClose();
+    void unattendedRunAnswersEachQuestionItsOwnWay();
+    void clockQuestionShowsTheSuspension();
+    void labelsFollowStoredReadings();
+    void gridKeepsTheOperatorsRow();
+    void labelsKeepClearOfCaptionsAndButtons();
+    void standardButtonsAreRussian();
 };
 
 void TestUi::init()
@@ -606,10 +619,20 @@ void TestUi::modesSortingAndPanels()
     QCOMPARE(f.StatusPanel1->text(), QStringLiteral("Только новые"));
     QCOMPARE(f.ExtOnlyNew->styleSheet().contains(QStringLiteral("#A6CAF0")), true);
 
-    // A quick filter switches only-new off first.
+    // A quick filter switches only-new off first, and the window shows it
+    // before the question.
     ScriptedPrompt prompt;
     prompt.inputs = {QStringLiteral("2")};
+    bool downWhenAsked = true;
+    QString panelWhenAsked = QStringLiteral("?");
+    prompt.whileAsking = [&] {
+        downWhenAsked = f.ExtOnlyNew->isChecked() || f.actOnlyNew->isChecked();
+        panelWhenAsked = f.StatusPanel1->text();
+    };
     QTest::mouseClick(f.MinLabels[4], Qt::LeftButton);
+    prompt.whileAsking = nullptr;
+    QVERIFY(!downWhenAsked);
+    QCOMPARE(panelWhenAsked, QString());
     QVERIFY(!f.ExtOnlyNew->isChecked());
     QVERIFY(!f.actOnlyNew->isChecked());
     QCOMPARE(prompt.inputCaptions.last().section(QLatin1Char('|'), 2), QStringLiteral("0.1"));
@@ -746,6 +769,202 @@ void TestUi::settingsAtShowAndClose()
     QCOMPARE(ini.readString(QStringLiteral("TOther"), QStringLiteral("Key")), QStringLiteral("значение"));
     QVERIFY(ini.valueExists(SectionFace, QStringLiteral("NormPos")));
     QCOMPARE(ini.readInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -9), -1);
+}
+
+void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(37);
+    rig.sim.withModel([](SimReaderModel &m) { m.clearSlot(10); });
+    rig.sim.setClockOffsetSeconds(-3600);
+    QVERIFY(ReadReaderConfig());
+    App().ReaderNormalMode = true;
+    App().SyncState = SyncOnline;
+    WidgetPrompt unattended;  // nobody watches the offscreen platform
+    QVERIFY(WidgetPrompt::Unattended());
+    SetPrompt(&unattended);
+
+    // The full read goes on over a slot that cannot be taken up to the newest
+    // record and stops at the end of the archive.
+    int served = rig.sim.requestsServed();
+    rig.engine.ReadFullArchive();
+    QCOMPARE(rig.measuresCount(), 36);
+    QCOMPARE(rig.sim.requestsServed() - served, 38);
+
+    // The reader's clock is left alone.
+    served = rig.sim.requestsServed();
+    rig.engine.CheckReaderClock();
+    QVERIFY(rig.engine.ClockQuestionAsked);
+    QCOMPARE(rig.sim.requestsServed(), served);
+
+    // The names wait for an operator.
+    rig.addNote(rig.measures().first().id, QVariant(), QVariant(), QStringLiteral("Петров"));
+    App().INeedSynhroFIO = true;
+    rig.engine.AskNameSync(true);
+    QVERIFY(App().INeedSynhroFIO);
+    QVERIFY(rig.measures().first().fio.isEmpty());
+    SetPrompt(&rig.prompt);
+}
+
+void TestUi::clockQuestionShowsTheSuspension()
+{
+    FaceRig rig;
+    TFace &f = rig.face;
+    QVERIFY(rig.show());
+    App().SyncState = SyncOnline;
+    f.UpdateStateIndicator();
+    TRec0Data rec = TRec0();
+    rec.Clock = QDateTime::currentDateTime().addSecs(-600);
+    SetTRec0(rec);
+    ScriptedPrompt prompt;
+    prompt.answers = {BtnCancel};
+    QString status, info;
+    QColor colour;
+    prompt.whileAsking = [&] {
+        status = f.PanelInfoStatus->text();
+        info = f.LabelInfoLastDoIt->text();
+        colour = f.PaintBox_ShowState->Colour();
+    };
+    rig.engine.CheckReaderClock();
+    QCOMPARE(prompt.asked.size(), 1);
+    QCOMPARE(prompt.asked.first().unattended, int(BtnCancel));
+    QCOMPARE(status, QStringLiteral("Соединение приостановлено"));
+    QCOMPARE(info, QStringLiteral("Синхронизация приостановлена"));
+    QCOMPARE(colour, QColor(0xFF, 0xFF, 0xA0));
+}
+
+void TestUi::labelsFollowStoredReadings()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    FaceRig rig;
+    TFace &f = rig.face;
+    f.BindMeasures(&db.dm.Measures);
+    QVERIFY(rig.show());
+    f.FormActivate();
+    QVERIFY(f.MinLabels.isEmpty());  // a first start: nothing to show yet
+
+    // A pass stores readings: the labels are built when it ends.
+    const QDateTime t(QDate(2026, 12, 1), QTime(8, 0));
+    db.add(1, t, 7, QStringLiteral("a"), 1.5);
+    rig.engine.LastReadedIndex = db.add(2, t.addSecs(60), 8, QStringLiteral("b"), 2.5);
+    App().SyncState = SyncExchanging;
+    f.UpdateStateIndicator();
+    QVERIFY(f.MinLabels.isEmpty());  // not in the middle of the pass
+    App().SyncState = SyncOnline;
+    f.UpdateStateIndicator();
+    QCOMPARE(f.MinLabels.size(), 5);
+    QCOMPARE(f.MaxLabels[4]->text(), QStringLiteral("2.5"));
+
+    // A quick filter stays in force while later readings refresh the other labels.
+    ScriptedPrompt prompt;
+    prompt.inputs = {QStringLiteral("2")};
+    QTest::mouseClick(f.MinLabels[4], Qt::LeftButton);
+    rig.engine.LastReadedIndex = db.add(3, t.addSecs(120), 9, QStringLiteral("c"), 7.25);
+    f.UpdateStateIndicator();
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=2"));
+    QCOMPARE(f.MinLabels[4]->text(), QStringLiteral("2"));
+    QCOMPARE(f.MaxLabels[4]->text(), QStringLiteral("7.25"));
+    QCOMPARE(f.MaxLabels[1]->text(), QStringLiteral("9"));
+}
+
+void TestUi::gridKeepsTheOperatorsRow()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(40);
+    FaceRig rig;
+    TFace &f = rig.face;
+    f.BindMeasures(&db.dm.Measures);
+    QVERIFY(rig.show());
+    f.FormActivate();
+    TRecordsGrid *g = f.RxDBGrid;
+    const QDateTime later(QDate(2026, 12, 2), QTime(9, 0));
+
+    // The operator looks at row 5: a new reading does not take the row away.
+    g->setCurrentIndex(g->model()->index(5, 0));
+    const QVariant key = g->TableModel()->keyOfRow(5);
+    db.add(41, later, 1, QStringLiteral("новый"), 1);
+    QTRY_COMPARE(g->model()->rowCount(), 41);
+    QTest::qWait(50);
+    QCOMPARE(g->currentIndex().row(), 5);
+    QCOMPARE(db.dm.Measures.GetBookmark(), key);
+
+    // On the last row the grid follows the new readings.
+    g->setCurrentIndex(g->model()->index(40, 0));
+    db.add(42, later.addSecs(60), 2, QStringLiteral("ещё"), 2);
+    QTRY_COMPARE(g->currentIndex().row(), 41);
+}
+
+void TestUi::labelsKeepClearOfCaptionsAndButtons()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(3);  // few rows: no vertical scroll bar beside the dose column
+    FaceRig rig;
+    TFace &f = rig.face;
+    f.BindMeasures(&db.dm.Measures);
+    QVERIFY(rig.show());
+    f.resize(f.minimumSize());
+    QTRY_COMPARE(f.size(), f.minimumSize());
+    f.FormActivate();
+    TRecordsGrid *g = f.RxDBGrid;
+    QHeaderView *h = g->horizontalHeader();
+    const int dose = g->ColumnOfField(QStringLiteral("Dose"));
+
+    auto overlaps = [&](const QString &when) {
+        QStringList found;
+        for (const QList<TClickLabel *> &row : {f.MinLabels, f.MaxLabels}) {
+            for (TClickLabel *l : row) {
+                if (l->isHidden())
+                    continue;
+                QWidget *panel = l->parentWidget();
+                QWidget *caption = panel == f.PanelMin ? static_cast<QWidget *>(f.PanelLabelMin) : f.PanelLabelMax;
+                QPushButton *clear = panel == f.PanelMin ? f.BtnClearFilterMin : f.BtnClearFilterMax;
+                if (l->geometry().intersects(caption->geometry()))
+                    found << when + QStringLiteral(": ") + l->objectName() + QStringLiteral(" over the caption");
+                if (!clear->isHidden() && l->geometry().intersects(clear->geometry()))
+                    found << when + QStringLiteral(": ") + l->objectName() + QStringLiteral(" under the clear button");
+            }
+        }
+        return found;
+    };
+
+    // At the minimum size the dose column is on screen.
+    QTRY_VERIFY(h->sectionViewportPosition(dose) + h->sectionSize(dose) <= g->viewport()->width());
+    QVERIFY(h->sectionViewportPosition(dose) >= 0);
+    QCOMPARE(overlaps(QStringLiteral("minimum size")), QStringList());
+
+    // "Очистка" shown, the mode panel hidden, the grid scrolled sideways.
+    ScriptedPrompt prompt;
+    prompt.inputs = {QStringLiteral("0.1"), QStringLiteral("0.3")};
+    QTest::mouseClick(f.MinLabels[4], Qt::LeftButton);
+    QTest::mouseClick(f.MaxLabels[4], Qt::LeftButton);
+    QVERIFY(!f.BtnClearFilterMin->isHidden());
+    QCOMPARE(overlaps(QStringLiteral("clear buttons")), QStringList());
+    QVERIFY(f.MaxLabels[4]->isVisible());
+    f.nViewPanelModes->trigger();
+    QCOMPARE(overlaps(QStringLiteral("mode panel hidden")), QStringList());
+    h->resizeSection(g->ColumnOfField(QStringLiteral("DateTime")), 400);
+    QTRY_VERIFY(g->horizontalScrollBar()->maximum() > 0);
+    g->horizontalScrollBar()->setValue(g->horizontalScrollBar()->maximum());
+    QCOMPARE(overlaps(QStringLiteral("scrolled")), QStringList());
+}
+
+void TestUi::standardButtonsAreRussian()
+{
+    QTranslator *russian = WidgetPrompt::InstallStandardTexts();
+    QVERIFY(russian);
+    QInputDialog dialog;
+    dialog.show();  // the buttons come with the first showing
+    const QList<QPushButton *> buttons = dialog.findChildren<QPushButton *>();
+    QStringList texts;
+    for (QPushButton *b : buttons)
+        texts << b->text().remove(QLatin1Char('&'));
+    QCoreApplication::removeTranslator(russian);
+    delete russian;
+    QVERIFY2(texts.contains(QStringLiteral("Отмена")), qPrintable(texts.join(QLatin1Char(' '))));
 }
 
 QTEST_MAIN(TestUi)

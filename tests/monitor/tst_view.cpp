@@ -185,6 +185,24 @@ void TestView::refusedValueKeepsTheFilterInForce()
     QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
     QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=0.5"));
     QVERIFY(view.MinLabels[colDose].active);
+
+    // A refused value leaves an active filter of the same kind, its label and
+    // the clear buttons as they were, and the operator is told why.
+    ask.cancel = false;
+    ask.answer = QStringLiteral("3");
+    QVERIFY(view.SetQuickMaxFilter(colDose, ask.fn()));
+    view.ClearMaxVisible = false;  // so a wrongly shown button would be seen
+    db.prompt.asked.clear();
+    ask.answer = QStringLiteral("abc");
+    QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
+    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Dose<=3) AND (Dose>=0.5)"));
+    QCOMPARE(view.MaxFilterExpr, QStringLiteral("Dose<=3"));
+    QVERIFY(view.MaxLabels[colDose].active);
+    QCOMPARE(view.MaxLabels[colDose].text, QStringLiteral("3"));
+    QVERIFY(!view.ClearMaxVisible);
+    QCOMPARE(db.prompt.asked.size(), 1);
+    QCOMPARE(db.prompt.asked.first().kind, MsgKind::Warning);
+    QVERIFY(db.prompt.asked.first().text.contains(QStringLiteral("\"abc\"")));
 }
 
 void TestView::quickFilterSwitchesOnlyNewOffFirst()
