@@ -148,17 +148,30 @@ void TRS232::Restore(const TIniFile &ini)
         const int dpi = logicalDpiY();
         // The stored rectangle is the window's own (what Save writes, without
         // the frame); putting it back the same way keeps the window in place.
-        if (p.PixelsPerInch == dpi)
+        if (p.PixelsPerInch == dpi) {
             setGeometry(p.NormPos[0], p.NormPos[1], width(), height());
+            m_placed = true;
+        }
         if (QWidget *w = findChild<QWidget *>(p.ActiveControl))
             w->setFocus();
     }
 }
 
+void TRS232::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    m_placed = true;
+}
+
 void TRS232::Save(TIniFile &ini) const
 {
     FormPlacement p;
-    const QRect g = geometry();
+    QRect g = geometry();
+    // A window never shown nor placed has no position of its own yet: the
+    // one written is where it opens, over the middle of the main window,
+    // not the corner of the screen.
+    if (!m_placed && parentWidget())
+        g.moveCenter(parentWidget()->window()->geometry().center());
     p.NormPos[0] = g.left();
     p.NormPos[1] = g.top();
     p.NormPos[2] = g.left() + g.width();
@@ -168,7 +181,11 @@ void TRS232::Save(TIniFile &ini) const
     QWidget *focused = focusWidget();
     p.ActiveControl = focused ? focused->objectName() : QString();
     WritePlacement(ini, SectionRS232, p, true);
+    saveValues(ini);
+}
 
+void TRS232::saveValues(TIniFile &ini) const
+{
     RS232StoredValues v;
     v.PortName = m_link->PortName();
     v.ComPortItemIndex = CB_ComPort->currentIndex();

@@ -57,8 +57,13 @@ public:
     void done(int result) override;
 
 private:
+    void saveValues(TIniFile &ini) const;
     void selectPort(int index);
 
     std::unique_ptr<TRS232Link> m_link;
     bool m_checkedAtOpen = false;
+    bool m_placed = false;  // a stored placement was applied, or the window has been shown
+
+protected:
+    void showEvent(QShowEvent *event) override;
 };

@@ -519,8 +519,15 @@ void TestUi::linkSettingsRestoreAndSave()
 
     r->CB_ComPort->setCurrentIndex(4);
     r->CB_UseThread->setChecked(false);
+    rig.face.setGeometry(300, 200, 800, 580);
     TIniFile out;
     r->Save(out);
+    // Never shown nor placed: the position written is over the main window,
+    // not the corner of the screen.
+    FormPlacement written;
+    QVERIFY(ReadPlacement(out, SectionRS232, written, true));
+    QVERIFY(qAbs((written.NormPos[0] + written.NormPos[2]) / 2 - 700) <= 1);
+    QVERIFY(qAbs((written.NormPos[1] + written.NormPos[3]) / 2 - 490) <= 1);
     QCOMPARE(out.readInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -9), 4);
     QCOMPARE(out.readString(SectionRS232, QStringLiteral("CB_UseThread_Checked")), QStringLiteral("False"));
     QCOMPARE(out.readString(SectionRS232, QStringLiteral("CommPort_PortName")), QStringLiteral("/tmp/demo/ttyRUVO"));
