@@ -642,10 +642,13 @@ void TFace::RelayoutColumnLabels()
         fit.preferred = m_namePreferred;
         fit.flexibleMin = NameColumnMinWidth;
     }
+    QString lastField;
+    for (const RecordsColumn &v : columns)
+        if (v.visible)
+            lastField = v.field;
     for (const RecordsColumn &c : DefaultRecordsColumns())
-        for (const RecordsColumn &v : columns)
-            if (v.visible && v.field == c.field)
-                fit.lastMin = c.width;  // the design width of the last visible column
+        if (c.field == lastField)
+            fit.lastMin = c.width;  // the design width of the last visible column
     const QList<LabelPlace> places = LayoutColumnLabels(columns, client, indicator, 0, fit);
     for (int i = 0; i < columns.size(); ++i) {
         if (!columns[i].visible || columns[i].width == m_view.Columns[i].width)
