@@ -11,11 +11,11 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QRecursiveMutex>
 #include <QString>
 #include <QStringList>
-#include <QElapsedTimer>
 #include <atomic>
 #include <functional>
 
@@ -51,9 +51,10 @@ public:
     // ConnectFailureText(); later failures return false silently.
     bool OpenLink();
     void CloseLink();
-    // Empty after a successful open; else why the port could not be opened,
-    // naming the port ("занят другой программой", "нет такого устройства",
-    // "нет доступа", ...). May be read from any thread.
+    // Empty after a successful open; else a text that names the port and why
+    // it could not be opened ("Не удалось открыть порт /dev/ttyS0: порт занят
+    // другой программой"; "нет такого устройства", "нет доступа к
+    // устройству", ...). May be read from any thread.
     QString LastOpenError() const;
 
     // Whether a reply is the answer to the request just sent (the command
