@@ -121,7 +121,7 @@ bool TCPDrv::OpenPort()
         delete serial;
         return false;
     }
-    if (LockDeviceExclusively(serial->handle()) == DeviceLockResult::InUse) {
+    if (LockDeviceExclusively(qintptr(serial->handle())) == DeviceLockResult::InUse) {
         serial->close();
         delete serial;
         m_openFailure = TOpenFailure::InUse;
