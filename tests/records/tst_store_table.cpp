@@ -96,6 +96,7 @@ private slots:
     void editCancelDelete();
     void notificationSuspendedAndResumed();
     void firstAndLastValueOverRowsShown();
+    void textOrderOfAwkwardTexts();
     void transactionRollbackForgetsRows();
     void readingsReachTheDiskBeforeAPosition();
     void secondCursorOnCardsSeesChanges();
@@ -574,6 +575,40 @@ void TestStoreTable::firstAndLastValueOverRowsShown()
     QCOMPARE(m.GetBookmark(), here);
     m.SetFilter(QStringLiteral("ID>100"));
     QCOMPARE(m.FirstAndLastValue(QStringLiteral("ID")), qMakePair(QVariant(), QVariant()));
+}
+
+void TestStoreTable::textOrderOfAwkwardTexts()
+{
+    // Letters of every width in UTF-8, texts that share their first bytes,
+    // letters that fold to others, characters beyond the 16-bit range: the
+    // sort order of texts is that of a case-insensitive comparison.
+    TTable &m = m_dm->Measures;
+    const QStringList texts{
+        QStringLiteral("Жук"), QStringLiteral("жук"), QStringLiteral("Зуб"), QStringLiteral("ЖУКИ"),
+        QStringLiteral("Ёж"), QStringLiteral("ёж"), QStringLiteral("Еж"), QStringLiteral("ez"),
+        QStringLiteral("EZ"), QStringLiteral("é"), QStringLiteral("É"), QStringLiteral("aé"),
+        QStringLiteral("aЖ"), QStringLiteral("a€"), QStringLiteral("a😀"), QStringLiteral("A😁"),
+        QStringLiteral("a"), QStringLiteral("A"), QStringLiteral("ab"), QStringLiteral("aB"),
+        QStringLiteral("a["), QStringLiteral("a_"), QStringLiteral("€"), QStringLiteral("Ω"),
+        QStringLiteral("ω"), QStringLiteral("ǅ"), QStringLiteral("ǆ"), QStringLiteral("ß"),
+        QStringLiteral("SS"), QStringLiteral("\u212A"), QStringLiteral("k"), QStringLiteral("\uE000"),
+        QStringLiteral("\uFFFD"), QStringLiteral("😀"), QStringLiteral("Я1"), QStringLiteral("я10"),
+    };
+    for (int i = 0; i < texts.size(); ++i)
+        appendMeasure(m, {1, i, GeneratedTime(i), i, texts[i], 1.0});
+    QList<QPair<QVariant, int>> rows;
+    for (m.First(); !m.Eof(); m.Next())
+        rows << qMakePair(m.FieldValue(QStringLiteral("Name")), m.AsInteger(QStringLiteral("Index")));
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const auto &a, const auto &b) { return lessInOrder(a.first, a.second, b.first, b.second); });
+    QStringList expected;
+    for (const auto &r : rows)
+        expected << r.first.toString();
+    m.SetIndexFieldNames(QStringLiteral("Name"));
+    QStringList sorted;
+    for (const QVariant &v : walk(m, QStringLiteral("Name")))
+        sorted << v.toString();
+    QCOMPARE(sorted, expected);
 }
 
 void TestStoreTable::transactionRollbackForgetsRows()
