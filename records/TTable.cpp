@@ -1240,37 +1240,58 @@ QPair<QVariant, QVariant> TTable::FirstAndLastValue(const QString &field) const
     // As for the grid's pages: walk the field's index, unless the filter
     // selects so few rows that sorting them is cheaper.
     const bool subset = filterApplied() && qint64(RecordCount()) * 50 < qint64(TotalRows());
-    QString expr = SortExpression(f.name);
-    QString key = quoted(KeyField());
-    QString hint;
-    if (subset) {
-        expr = f.type == TFieldType::Text ? QStringLiteral("(+%1) COLLATE RUNOCASE").arg(quoted(f.name))
-                                          : QStringLiteral("+") + quoted(f.name);
-        key = QStringLiteral("+") + key;
-    } else if (f.name != KeyField()) {
-        hint = QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + f.name);
-    } else {
-        hint = QStringLiteral(" NOT INDEXED");
-    }
+    const QVariantList filterParams = filterApplied() ? m_compiled.params : QVariantList();
+    // Sorting the rows the filter selects (read once for both ends, their keys
+    // through the filter's own index), the order written so that no index
+    // matches it.
+    auto sorted = [&]() {
+        const QString order = f.type == TFieldType::Text ? QStringLiteral("\"v\" COLLATE RUNOCASE") : QStringLiteral("\"v\"");
+        QSqlQuery q = Exec(QStringLiteral("WITH s AS MATERIALIZED (SELECT %1 AS \"v\", %2 AS \"k\" FROM %3%4) "
+                                          "SELECT (SELECT \"v\" FROM s ORDER BY %5, \"k\" LIMIT 1), "
+                                          "(SELECT \"v\" FROM s ORDER BY %5 DESC, \"k\" DESC LIMIT 1)")
+                               .arg(quoted(f.name), quoted(KeyField()), SqlName(), whereWith(QString(), true), order),
+                           filterParams);
+        if (!q.next())
+            return qMakePair(QVariant(), QVariant());
+        return qMakePair(FromStorage(f, q.value(0)), FromStorage(f, q.value(1)));
+    };
+    if (subset)
+        return sorted();
+    const QString expr = SortExpression(f.name);
+    const QString key = quoted(KeyField());
+    const QString hint = f.name != KeyField() ? QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + f.name)
+                                              : QStringLiteral(" NOT INDEXED");
     // The limit is bound rather than written: SQLite then walks the order's
     // index and stops at the first row the filter passes, instead of sorting
     // every row the filter passes.
-    QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
+    QVariantList params = filterParams;
     params.append(1);
     auto one = [&](const QString &dir) {
         const QString sql = QStringLiteral("SELECT %1 FROM %2%7%3 ORDER BY %4%5, %6%5 LIMIT ?")
-                                .arg(quoted(f.name), SqlName(), whereWith(QString(), subset), expr, dir, key, hint);
+                                .arg(quoted(f.name), SqlName(), whereWith(QString()), expr, dir, key, hint);
         QSqlQuery q;
         try {
             q = Exec(sql, params);
         } catch (const EGeneralError &) {
-            if (hint.isEmpty())
-                throw;
-            q = Exec(QString(sql).replace(hint, QString()), params);  // the index is missing
+            // The index is missing (a walk cut off below fails again at once).
+            q = Exec(QString(sql).replace(hint, QString()), params);
         }
         return q.next() ? FromStorage(f, q.value(0)) : QVariant();
     };
-    return {one(QString()), one(QStringLiteral(" DESC"))};
+    if (!filterApplied())
+        return {one(QString()), one(QStringLiteral(" DESC"))};
+    // Where the rows the filter passes gather far along the order (the names
+    // of the readings of one dosimeter), the walk would read most of the
+    // table row by row to find the first of them. It is cut off after about
+    // as much work as sorting a fiftieth of the table takes, and the
+    // filter's rows are sorted instead.
+    constexpr int kWalkSteps = 50000;
+    QPair<QVariant, QVariant> ends;
+    const bool walked = m_dm->WithinSteps(kWalkSteps, [&] {
+        ends.first = one(QString());
+        ends.second = one(QStringLiteral(" DESC"));
+    });
+    return walked ? ends : sorted();
 }
 
 // ---------------------------------------------------------------- notification

@@ -446,6 +446,56 @@ void TDM::FlushReadings()
         throw EGeneralError(failure);
 }
 
+namespace {
+
+struct StepBudget {
+    int left = 0;
+    bool spent = false;
+};
+
+int countSteps(void *budget)
+{
+    auto *b = static_cast<StepBudget *>(budget);
+    if (--b->left > 0)
+        return 0;
+    b->spent = true;
+    return 1;  // SQLite stops the statement with SQLITE_INTERRUPT
+}
+
+sqlite3 *sqliteHandle(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        return *static_cast<sqlite3 *const *>(handle.constData());
+    return nullptr;
+}
+
+} // namespace
+
+bool TDM::WithinSteps(int steps, const std::function<void()> &work)
+{
+    sqlite3 *h = Connected() ? sqliteHandle(Database()) : nullptr;
+    if (!h) {
+        work();
+        return true;
+    }
+    // The handler is asked every kPeriod engine steps.
+    constexpr int kPeriod = 100;
+    StepBudget budget;
+    budget.left = qMax(1, steps / kPeriod);
+    sqlite3_progress_handler(h, kPeriod, countSteps, &budget);
+    try {
+        work();
+    } catch (const ERuvoError &) {
+        sqlite3_progress_handler(h, 0, nullptr, nullptr);
+        if (budget.spent)
+            return false;
+        throw;
+    }
+    sqlite3_progress_handler(h, 0, nullptr, nullptr);
+    return !budget.spent;
+}
+
 void TDM::Detach(const QString &schema)
 {
     if (!IsAttached(schema))

@@ -20,6 +20,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class TDM : public QObject {
     Q_OBJECT
@@ -89,6 +90,13 @@ public:
     void SetDurableCommits(bool durable);
     bool DurableCommits() const { return m_durable; }
     void FlushReadings();
+
+    // Runs work with the database's effort bounded: a statement that goes on
+    // for more than about `steps` steps of SQLite's engine is stopped and
+    // fails. False when that happened (whatever work raised then is dropped);
+    // other failures raise as usual. For reads only: a stopped write would
+    // roll back the transaction it belongs to.
+    bool WithinSteps(int steps, const std::function<void()> &work);
 
     // For the table class: makes sure the file of a schema is attached
     // (raises on failure) and tells the other table objects on that schema

@@ -96,6 +96,7 @@ private slots:
     void editCancelDelete();
     void notificationSuspendedAndResumed();
     void firstAndLastValueOverRowsShown();
+    void firstAndLastValueOfRowsFarAlongTheOrder();
     void textOrderOfAwkwardTexts();
     void transactionRollbackForgetsRows();
     void readingsReachTheDiskBeforeAPosition();
@@ -575,6 +576,30 @@ void TestStoreTable::firstAndLastValueOverRowsShown()
     QCOMPARE(m.GetBookmark(), here);
     m.SetFilter(QStringLiteral("ID>100"));
     QCOMPARE(m.FirstAndLastValue(QStringLiteral("ID")), qMakePair(QVariant(), QVariant()));
+}
+
+void TestStoreTable::firstAndLastValueOfRowsFarAlongTheOrder()
+{
+    // The rows of dosimeter 7 lie in the middle of the FIO order, thousands
+    // of rows from either end, and are too many to be simply sorted at once.
+    TTable &m = m_dm->Measures;
+    FillMeasures(*m_dm, 30000);
+    m.Exec(QStringLiteral("UPDATE %1 SET \"ID\" = CASE WHEN \"Index\" BETWEEN 14001 AND 15000 THEN 7 ELSE 1 END, "
+                          "\"FIO\" = CASE WHEN \"Index\" <= 14000 THEN 'Аня' WHEN \"Index\" > 15000 THEN 'Яна' "
+                          "ELSE CASE \"Index\" % 4 WHEN 1 THEN 'БОРИС' WHEN 2 THEN 'Борис' WHEN 3 THEN 'вера' "
+                          "ELSE 'ВЕРА' END END")
+               .arg(m.SqlName()));
+    m.Refresh();
+    m.SetFilter(QStringLiteral("ID=7"));
+    m.SetFiltered(true);
+    QCOMPARE(m.RecordCount(), 1000);
+    // Ties in letter case go by key, as in the grid's order.
+    QCOMPARE(m.FirstAndLastValue(QStringLiteral("FIO")),
+             qMakePair(QVariant(QStringLiteral("БОРИС")), QVariant(QStringLiteral("ВЕРА"))));
+    QCOMPARE(m.FirstAndLastValue(QStringLiteral("Index")), qMakePair(QVariant(14001), QVariant(15000)));
+    m.SetFilter(QStringLiteral("ID=1"));
+    QCOMPARE(m.FirstAndLastValue(QStringLiteral("FIO")),
+             qMakePair(QVariant(QStringLiteral("Аня")), QVariant(QStringLiteral("Яна"))));
 }
 
 void TestStoreTable::textOrderOfAwkwardTexts()
