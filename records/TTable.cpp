@@ -1233,6 +1233,90 @@ int TTable::PositionOfKey(const QVariant &key) const
         + count(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(o.expr, o.key), {sv, sv, key}, 0);
 }
 
+void TTable::SetFieldFromTable(const QString &field, const QString &source)
+{
+    requireActive();
+    const TFieldDef &f = FieldDef(field);
+    qint64 count = 0;
+    {
+        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(source));
+        count = q.next() ? q.value(0).toLongLong() : 0;
+    }
+    if (count == 0)
+        return;
+    // All or nothing, also outside a transaction: an index is never left
+    // dropped.
+    Exec(QStringLiteral("SAVEPOINT \"RuvoSetField\""));
+    try {
+        setFieldFromTable(f, source, count * 4 >= TotalRows());
+    } catch (...) {
+        // (Gone already when SQLite rolled the whole transaction back.)
+        QSqlQuery q(Database());
+        q.exec(QStringLiteral("ROLLBACK TO \"RuvoSetField\""));
+        q.exec(QStringLiteral("RELEASE \"RuvoSetField\""));
+        throw;
+    }
+    Exec(QStringLiteral("RELEASE \"RuvoSetField\""));
+}
+
+void TTable::setFieldFromTable(const TFieldDef &f, const QString &source, bool many)
+{
+    const QString schema = quoted(m_tableName);
+    // The plain indexes that hold the field, as they are defined in the file.
+    QList<QPair<QString, QString>> indexes;
+    if (many) {
+        QSqlQuery q = Exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' AND tbl_name = ? "
+                                          "AND sql IS NOT NULL")
+                               .arg(schema),
+                           {m_tableName});
+        while (q.next()) {
+            const QString name = q.value(0).toString();
+            // Read back, a definition names the index without its schema.
+            if (!q.value(1).toString().startsWith(QStringLiteral("CREATE INDEX ") + quoted(name) + QLatin1Char(' ')))
+                continue;
+            QSqlQuery columns = Exec(QStringLiteral("PRAGMA %1.index_info(%2)").arg(schema, quoted(name)));
+            bool holds = false;
+            while (columns.next())
+                holds = holds || columns.value(2).toString().compare(f.name, Qt::CaseInsensitive) == 0;
+            if (holds)
+                indexes.append({name, q.value(1).toString()});
+        }
+    }
+    // Dropping an index drops its statistics; they are put back as they were.
+    QList<QVariantList> stats;
+    if (!indexes.isEmpty()) {
+        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master WHERE type = 'table' AND name = 'sqlite_stat1'")
+                               .arg(schema));
+        if (q.next() && q.value(0).toInt() > 0) {
+            for (const auto &index : std::as_const(indexes)) {
+                QSqlQuery row = Exec(QStringLiteral("SELECT tbl, idx, stat FROM %1.sqlite_stat1 WHERE idx = ?").arg(schema),
+                                     {index.first});
+                while (row.next())
+                    stats.append({row.value(0), row.value(1), row.value(2)});
+            }
+        }
+    }
+    for (const auto &index : std::as_const(indexes))
+        Exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(index.first)));
+    // The source is read in key order and each row reached by its key
+    // (NOT INDEXED keeps SQLite from walking the whole table along an index
+    // instead).
+    Exec(QStringLiteral("UPDATE %1 AS t NOT INDEXED SET %2 = s.\"Value\" FROM %3 AS s WHERE t.%4 = s.\"Key\"")
+             .arg(SqlName(), quoted(f.name), source, quoted(KeyField())));
+    for (const auto &index : std::as_const(indexes)) {
+        QString sql = index.second;
+        sql.replace(0, QStringLiteral("CREATE INDEX ").size() + quoted(index.first).size(),
+                    QStringLiteral("CREATE INDEX %1.%2").arg(schema, quoted(index.first)));
+        Exec(sql);
+    }
+    if (!stats.isEmpty()) {
+        for (const QVariantList &row : std::as_const(stats))
+            Exec(QStringLiteral("INSERT INTO %1.sqlite_stat1 (tbl, idx, stat) VALUES (?, ?, ?)").arg(schema), row);
+        // Makes SQLite read the statistics again.
+        Exec(QStringLiteral("ANALYZE %1.sqlite_master").arg(schema));
+    }
+}
+
 QPair<QVariant, QVariant> TTable::FirstAndLastValue(const QString &field) const
 {
     requireActive();

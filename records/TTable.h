@@ -184,6 +184,14 @@ public:
     // are sorted by that field (blanks sort first); both null when no row is
     // shown. The current row and sort order do not change.
     QPair<QVariant, QVariant> FirstAndLastValue(const QString &field) const;
+    // Sets field, in every row whose key is in the "Key" column of the SQL
+    // table source, to that row's "Value", in one statement, all or nothing
+    // (inside the caller's transaction when there is one). When the rows are
+    // many (a quarter of the table or more), the field's indexes are taken
+    // away first and built anew from the finished rows, which costs a
+    // fraction of changing them row by row; their statistics stay as they
+    // were. Call Refresh() afterwards.
+    void SetFieldFromTable(const QString &field, const QString &source);
     // Position (0-based) of the row with this key in the current order among
     // the rows shown; -1 when it is not shown.
     int PositionOfKey(const QVariant &key) const;
@@ -241,6 +249,7 @@ private:
     };
     OrderSql orderSql() const;
     QSqlQuery execHinted(const QString &sql, const QVariantList &params) const;
+    void setFieldFromTable(const TFieldDef &f, const QString &source, bool many);
     int fieldIndexOrRaise(const QString &name) const;
     void notifyReset();
     void notifyCurrent();

@@ -25,6 +25,7 @@ namespace {
 
 const QString EntriesTable = QStringLiteral("temp.\"RuvoNameSyncEntries\"");
 const QString TotalsTable = QStringLiteral("temp.\"RuvoNameSyncTotals\"");
+const QString NamesTable = QStringLiteral("temp.\"RuvoNameSyncNames\"");
 
 QSqlQuery Run(const QSqlDatabase &db, const QString &sql, const QVariantList &params = {})
 {
@@ -65,6 +66,7 @@ struct DropTemp {
         QSqlQuery q(db);
         q.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
         q.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
+        q.exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(NamesTable));
     }
 };
 
@@ -80,8 +82,11 @@ void RunNameSync(TDM &dm)
     DropTemp dropTemp{db};
     Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
     Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
-    Run(db, QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER PRIMARY KEY, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
-                           "\"TimeFrom\" TEXT, \"TimeTo\" TEXT, \"FIO\" TEXT)")
+    Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(NamesTable));
+    // Kept in dosimeter and taking order, so that the entry a reading gets is
+    // the first one found walking its dosimeter's entries backwards.
+    Run(db, QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
+                           "\"TimeFrom\" TEXT, \"TimeTo\" TEXT, \"FIO\" TEXT, PRIMARY KEY (\"ID\", \"Ord\")) WITHOUT ROWID")
                 .arg(EntriesTable));
 
     // The entries the journal shows, numbered in the order they are taken,
@@ -99,17 +104,27 @@ void RunNameSync(TDM &dm)
             .arg(EntriesTable, notes.SqlName(), Readable(QStringLiteral("\"TimeFrom\"")), Readable(QStringLiteral("\"TimeTo\"")),
                  where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
         params);
-    Run(db, QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncEntriesID\" ON \"RuvoNameSyncEntries\" (\"ID\", \"TimeFrom\")"));
+    // The periods of a dosimeter by their start, with everything the totals
+    // read, so that they never look up the entry itself.
+    Run(db, QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncEntriesID\" ON \"RuvoNameSyncEntries\" "
+                           "(\"ID\", \"TimeFrom\", \"TimeTo\", \"NoteKey\")"));
 
     // Every reading: the name of the last entry taken whose period holds it,
-    // or none. One pass over the table; rows whose name stays are not written.
+    // or none. One pass over the table finds the readings whose name changes
+    // (looking each one's entry up once); only those are written.
     const QString nameOf = QStringLiteral(
                                "(SELECT e.\"FIO\" FROM %1 AS e WHERE e.\"ID\" = m.\"ID\" "
                                "AND m.\"DateTime\" BETWEEN e.\"TimeFrom\" AND e.\"TimeTo\" "
                                "ORDER BY e.\"Ord\" DESC LIMIT 1)")
                                .arg(EntriesTable);
-    Run(db, QStringLiteral("UPDATE %1 AS m SET \"FIO\" = %2 WHERE m.\"FIO\" COLLATE BINARY IS NOT %2")
-                .arg(measures.SqlName(), nameOf));
+    Run(db, QStringLiteral("CREATE TABLE %1 (\"Key\" INTEGER PRIMARY KEY, \"Value\")").arg(NamesTable));
+    // The limit keeps the inner query whole, so that the name is looked up
+    // once a reading rather than once for the test and once for the value.
+    Run(db, QStringLiteral("INSERT INTO %1 (\"Key\", \"Value\") SELECT \"Key\", \"Value\" FROM "
+                           "(SELECT m.\"Index\" AS \"Key\", m.\"FIO\" AS \"Old\", %3 AS \"Value\" FROM %2 AS m LIMIT -1) "
+                           "WHERE \"Old\" COLLATE BINARY IS NOT \"Value\"")
+                .arg(NamesTable, measures.SqlName(), nameOf));
+    measures.SetFieldFromTable(QStringLiteral("FIO"), NamesTable);
 
     // Every entry taken: the dose over its own period (blank doses add
     // nothing), again in one pass over the readings.

@@ -18,6 +18,7 @@ private slots:
     void journalFilterLeavesClosedPeriodsNameless();
     void askOnlyWhenOutOfStepAndNamesShown();
     void failedTableOperationIsReported();
+    void namesWrittenInBulkKeepTheirIndex();
 
 private:
     static QMap<int, QString> names(SyncRig &rig)
@@ -202,6 +203,51 @@ void TestSyncNames::failedTableOperationIsReported()
     QVERIFY(rig.dm.Measures.Filtered());
     QCOMPARE(names(rig).value(reading), QStringLiteral("Было"));  // nothing half done
     QVERIFY(!rig.dm.InTransaction());
+}
+
+void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
+{
+    // Most names change: the name index is built anew around the writing.
+    SyncRig rig;
+    QVERIFY(rig.start(false));
+    QList<int> readings;
+    for (int i = 0; i < 12; ++i)
+        readings << rig.addMeasure(At(10, i), 5, 1, 0, 0, i % 3 ? QStringLiteral("Старое") : QString());
+    const int note = rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Новое"));
+    auto index = [&] {
+        QSqlQuery q = rig.dm.Measures.Exec(QStringLiteral(
+            "SELECT m.sql, (SELECT group_concat(s.stat) FROM \"Measures\".sqlite_stat1 AS s WHERE s.idx = m.name) "
+            "FROM \"Measures\".sqlite_master AS m WHERE m.type = 'index' AND m.name = 'iFIO'"));
+        return q.next() ? q.value(0).toString() + QStringLiteral(" / ") + q.value(1).toString() : QString();
+    };
+    rig.dm.Measures.Exec(QStringLiteral("ANALYZE \"Measures\".\"Measures\""));
+    const QString before = index();
+    QVERIFY(before.endsWith(QStringLiteral(" / 12 6")));  // its statistics stay as they were
+    QVERIFY(before.startsWith(QStringLiteral("CREATE INDEX \"iFIO\" ON \"Measures\"(\"FIO\" COLLATE RUNOCASE)")));
+
+    rig.engine.SyncNamesFromJournal();
+
+    QCOMPARE(index(), before);
+    for (int key : readings)
+        QCOMPARE(names(rig).value(key), QStringLiteral("Новое"));
+    QCOMPARE(rig.noteDose(note).toDouble(), 12.0);
+    // The grid's order by name and a look-up by name go through the index.
+    rig.dm.Measures.SetIndexFieldNames(QStringLiteral("FIO"));
+    QVERIFY(rig.dm.Measures.Locate(QStringLiteral("FIO"), QStringLiteral("новое"), loCaseInsensitive));
+    QCOMPARE(rig.dm.Measures.RecordCount(), 12);
+
+    // A synchronisation that fails halfway leaves names and index as they were.
+    rig.dm.Notes.Locate(QStringLiteral("Index"), note);
+    rig.dm.Notes.Edit();
+    rig.dm.Notes.SetFieldValue(QStringLiteral("FIO"), QStringLiteral("Третье"));
+    rig.dm.Notes.Post();
+    rig.dm.Measures.Exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"Refuse\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
+                                        "WHEN NEW.\"Index\" = %1 BEGIN SELECT RAISE(ABORT, 'refused'); END")
+                             .arg(readings.last()));
+    rig.engine.SyncNamesFromJournal();
+    QCOMPARE(rig.prompt.asked.size(), 1);
+    QCOMPARE(index(), before);
+    QCOMPARE(names(rig).value(readings.first()), QStringLiteral("Новое"));
 }
 
 QTEST_GUILESS_MAIN(TestSyncNames)
