@@ -36,25 +36,27 @@ void SyncEngine::ReadFullArchive()
     m_timer->stop();
     View().SetStatusText(QStringLiteral("Полное чтение архива"));
 
-    // The position this read leaves never passes a slot up to the reader's
-    // newest record at the start that was empty or could not be read: a
-    // reading may land there while the loop is further on, and the next
+    // The position this read leaves is at most the reader's newest record at
+    // the start: a reading that arrives during the read may land in a slot
+    // after it that the loop has passed while it was empty, and the next
     // catch-up goes on from the position (the duplicate check keeps the
-    // readings the loop has already stored single). Slots after that newest
+    // readings the loop stored after it single). Slots after that newest
     // record hold either older readings of a wrapped ring or readings that
-    // arrived during the read; the catch-up reads the latter again. Until the
-    // read stores something the position stays as it was.
+    // arrived during the read. Up to it, the position stops before a record
+    // that could not be taken (a failed request, a table error), so the next
+    // pass tries it again; an empty slot there cannot fill any more and is
+    // passed. Until the read stores something the position stays as it was.
     const int newestAtStart = TRec0().RecordCount;
     bool storedAny = false;
     bool unbroken = true;
     int reached = 0;
     QDateTime reachedTime = MinDateTime();
-    auto keepPosition = [&](int i, bool stored) {
+    auto keepPosition = [&](int i, bool stored, bool emptySlot) {
         if (i <= newestAtStart) {
             if (stored && unbroken) {
                 reached = i;
                 reachedTime = LastRecTime;
-            } else if (!stored) {
+            } else if (!stored && !emptySlot) {
                 unbroken = false;
             }
         }
@@ -68,12 +70,16 @@ void SyncEngine::ReadFullArchive()
     for (int i = 1; i <= ArchiveCapacity; ++i) {
         bool failed = false;
         bool stored = false;
+        bool emptySlot = false;
         try {
             stored = StoreArchiveRecord(i, i, ArchiveCapacity);
+        } catch (const EFormatError &) {
+            failed = true;
+            emptySlot = true;
         } catch (...) {
             failed = true;
         }
-        keepPosition(i, stored);
+        keepPosition(i, stored, emptySlot);
         // A record that raised has processed no window events yet: a close
         // asked for meanwhile is seen here and ends the read at once.
         if (failed && QCoreApplication::instance())

@@ -155,14 +155,17 @@ void TestSyncArchive::readingsLandingBehindTheLoopAreReadNextPass()
     // slots when the loop gets there, 38 and 39 land after it has passed them.
     for (int n = 40; n <= 42; ++n)
         rig.sim.setSlot(n, newest.time.addSecs(60 * (n - 37)), 700 + n, QStringLiteral("Петров П.П."), n);
-    // Go on at the end of the archive and at 39; stop at 43.
-    rig.prompt.answers << BtnCancel << BtnCancel << BtnOk;
+    // A slot below the newest record that is empty for good.
+    rig.sim.setSlotTimeBytes(20, QByteArray(5, '\0'));
+    // Go on at 20, at the end of the archive and at 39; stop at 43.
+    rig.prompt.answers << BtnCancel << BtnCancel << BtnCancel << BtnOk;
 
     rig.engine.PollReader();  // a new reader: the whole archive is read
 
-    QCOMPARE(rig.prompt.asked.size(), 3);
-    QCOMPARE(rig.measuresCount(), 40);
-    // The position does not pass the slots that were still empty.
+    QCOMPARE(rig.prompt.asked.size(), 4);
+    QCOMPARE(rig.measuresCount(), 39);
+    // The position passes the slot that cannot fill any more, not those
+    // after the newest record that were still empty.
     QCOMPARE(rig.device(rig.address()).first, 37);
     QCOMPARE(rig.device(rig.address()).second, newest.time);
 
@@ -175,7 +178,8 @@ void TestSyncArchive::readingsLandingBehindTheLoopAreReadNextPass()
     std::sort(numbers.begin(), numbers.end());
     QList<int> expected;
     for (int n = 1; n <= 42; ++n)
-        expected << n;
+        if (n != 20)
+            expected << n;
     QCOMPARE(numbers, expected);
     QCOMPARE(rig.device(rig.address()).first, 42);
 }
