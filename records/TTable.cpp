@@ -1296,22 +1296,35 @@ void TTable::setFieldFromTable(const TFieldDef &f, const QString &source, bool m
             }
         }
     }
-    for (const auto &index : std::as_const(indexes))
-        Exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(index.first)));
+    // A statement still reading the table keeps SQLite from dropping its
+    // indexes; those are then changed row by row.
+    QList<QPair<QString, QString>> dropped;
+    for (const auto &index : std::as_const(indexes)) {
+        QSqlQuery q(Database());
+        if (q.exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(index.first))))
+            dropped.append(index);
+    }
     // The source is read in key order and each row reached by its key
     // (NOT INDEXED keeps SQLite from walking the whole table along an index
     // instead).
     Exec(QStringLiteral("UPDATE %1 AS t NOT INDEXED SET %2 = s.\"Value\" FROM %3 AS s WHERE t.%4 = s.\"Key\"")
              .arg(SqlName(), quoted(f.name), source, quoted(KeyField())));
-    for (const auto &index : std::as_const(indexes)) {
+    for (const auto &index : std::as_const(dropped)) {
         QString sql = index.second;
         sql.replace(0, QStringLiteral("CREATE INDEX ").size() + quoted(index.first).size(),
                     QStringLiteral("CREATE INDEX %1.%2").arg(schema, quoted(index.first)));
         Exec(sql);
     }
-    if (!stats.isEmpty()) {
-        for (const QVariantList &row : std::as_const(stats))
-            Exec(QStringLiteral("INSERT INTO %1.sqlite_stat1 (tbl, idx, stat) VALUES (?, ?, ?)").arg(schema), row);
+    bool restored = false;
+    for (const QVariantList &row : std::as_const(stats)) {
+        for (const auto &index : std::as_const(dropped)) {
+            if (row.at(1).toString() == index.first) {
+                Exec(QStringLiteral("INSERT INTO %1.sqlite_stat1 (tbl, idx, stat) VALUES (?, ?, ?)").arg(schema), row);
+                restored = true;
+            }
+        }
+    }
+    if (restored) {
         // Makes SQLite read the statistics again.
         Exec(QStringLiteral("ANALYZE %1.sqlite_master").arg(schema));
     }

@@ -496,6 +496,39 @@ bool TDM::WithinSteps(int steps, const std::function<void()> &work)
     return !budget.spent;
 }
 
+namespace {
+
+void callFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    const auto *fn = static_cast<const TDM::SqlFunction *>(sqlite3_user_data(ctx));
+    try {
+        (*fn)(ctx, argc, argv);
+    } catch (const std::exception &e) {
+        sqlite3_result_error(ctx, e.what(), -1);
+    }
+}
+
+} // namespace
+
+void TDM::WithFunction(const char *name, int nArgs, const SqlFunction &fn, const std::function<void()> &work)
+{
+    sqlite3 *h = Connected() ? sqliteHandle(Database()) : nullptr;
+    if (!h)
+        throw EGeneralError(QStringLiteral("Нет доступа к соединению SQLite"));
+    if (sqlite3_create_function_v2(h, name, nArgs, SQLITE_UTF8, const_cast<SqlFunction *>(&fn), callFunction, nullptr,
+                                   nullptr, nullptr)
+        != SQLITE_OK)
+        throw EGeneralError(QString::fromUtf8(sqlite3_errmsg(h)));
+    auto remove = [&] { sqlite3_create_function_v2(h, name, nArgs, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr, nullptr); };
+    try {
+        work();
+    } catch (...) {
+        remove();
+        throw;
+    }
+    remove();
+}
+
 void TDM::Detach(const QString &schema)
 {
     if (!IsAttached(schema))

@@ -22,6 +22,9 @@
 #include <QStringList>
 #include <functional>
 
+struct sqlite3_context;
+struct sqlite3_value;
+
 class TDM : public QObject {
     Q_OBJECT
 public:
@@ -97,6 +100,12 @@ public:
     // other failures raise as usual. For reads only: a stopped write would
     // roll back the transaction it belongs to.
     bool WithinSteps(int steps, const std::function<void()> &work);
+
+    // Runs work with the SQL function `name` of nArgs arguments defined on
+    // the connection (SQLite's C interface: fn sets the result on the
+    // context); it is removed again afterwards, also when work raises.
+    using SqlFunction = std::function<void(sqlite3_context *, int, sqlite3_value **)>;
+    void WithFunction(const char *name, int nArgs, const SqlFunction &fn, const std::function<void()> &work);
 
     // For the table class: makes sure the file of a schema is attached
     // (raises on failure) and tells the other table objects on that schema

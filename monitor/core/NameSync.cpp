@@ -2,13 +2,18 @@
 // person who held that dosimeter at the time of the reading, as the journal
 // Notes says, and every journal entry gets the dose summed over its period.
 //
-// The work is set-based SQL in one transaction. The journal entries are taken
-// in TimeFrom order (ties in key order); where the periods of one dosimeter
-// overlap, the entry taken later wins the shared readings, and each entry's
-// dose sums every reading of its own period. Both bounds are inclusive; a
-// blank TimeFrom counts as the zero date-time (30.12.1899), an unreadable one
-// as the largest date-time (the entry then matches nothing); a blank or
-// unreadable TimeTo is an open end. Readings whose time is blank get no name. While the journal's filter is on only the
+// The work runs in one transaction. SQL gathers the journal entries taken,
+// the readings pass once through SQL and are each looked up among their
+// dosimeter's entries in memory (compared as SQLite compares the stored
+// values), and the names that change are written in one statement.
+//
+// The journal entries are taken in TimeFrom order (ties in key order); where
+// the periods of one dosimeter overlap, the entry taken later wins the shared
+// readings, and each entry's dose sums every reading of its own period. Both
+// bounds are inclusive; a blank TimeFrom counts as the zero date-time
+// (30.12.1899), an unreadable one as the largest date-time (the entry then
+// matches nothing); a blank or unreadable TimeTo is an open end. Readings
+// whose time is blank get no name. While the journal's filter is on only the
 // entries it shows are taken; the readings of the others keep no name.
 
 #include "core/AppState.h"
@@ -18,8 +23,15 @@
 #include "records/StoredDateTime.h"
 #include "records/UDM.h"
 
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QVector>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -59,6 +71,180 @@ QString Readable(const QString &column)
         .arg(column);
 }
 
+// A value as SQLite stores it, compared in SQLite's own order (numbers
+// before texts before blobs, texts and blobs byte by byte), so that the
+// look-ups below find exactly what SQL comparisons of the same values would.
+// The bytes of a text or blob are SQLite's own: they last as long as the
+// call of the function that was given the value.
+struct StoredValue {
+    int type = SQLITE_NULL;
+    qint64 i = 0;
+    double r = 0;
+    const char *data = nullptr;
+    int size = 0;
+
+    static StoredValue of(sqlite3_value *v)
+    {
+        StoredValue s;
+        s.type = sqlite3_value_type(v);
+        if (s.type == SQLITE_INTEGER) {
+            s.i = sqlite3_value_int64(v);
+        } else if (s.type == SQLITE_FLOAT) {
+            s.r = sqlite3_value_double(v);
+        } else if (s.type == SQLITE_TEXT) {
+            s.data = reinterpret_cast<const char *>(sqlite3_value_text(v));
+            s.size = sqlite3_value_bytes(v);
+        } else if (s.type == SQLITE_BLOB) {
+            s.data = static_cast<const char *>(sqlite3_value_blob(v));
+            s.size = sqlite3_value_bytes(v);
+        }
+        return s;
+    }
+    bool numeric() const { return type == SQLITE_INTEGER || type == SQLITE_FLOAT; }
+};
+
+int compareIntReal(qint64 i, double r)
+{
+    if (r < -9223372036854775808.0)
+        return 1;
+    if (r >= 9223372036854775808.0)
+        return -1;
+    const qint64 y = qint64(r);
+    if (i != y)
+        return i < y ? -1 : 1;
+    const double x = double(i);
+    return x < r ? -1 : (x > r ? 1 : 0);
+}
+
+// Neither value is NULL.
+int compareStored(const StoredValue &a, const StoredValue &b)
+{
+    auto rank = [](int type) { return type == SQLITE_TEXT ? 2 : (type == SQLITE_BLOB ? 3 : 1); };
+    if (rank(a.type) != rank(b.type))
+        return rank(a.type) < rank(b.type) ? -1 : 1;
+    if (a.numeric()) {
+        if (a.type == SQLITE_INTEGER && b.type == SQLITE_INTEGER)
+            return a.i < b.i ? -1 : (a.i > b.i ? 1 : 0);
+        if (a.type == SQLITE_FLOAT && b.type == SQLITE_FLOAT)
+            return a.r < b.r ? -1 : (a.r > b.r ? 1 : 0);
+        return a.type == SQLITE_INTEGER ? compareIntReal(a.i, b.r) : -compareIntReal(b.i, a.r);
+    }
+    const int n = qMin(a.size, b.size);
+    const int c = n > 0 ? std::memcmp(a.data, b.data, size_t(n)) : 0;
+    if (c != 0)
+        return c < 0 ? -1 : 1;
+    return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
+}
+
+// The journal entries taken, each dosimeter's last taken first, with the
+// dose totalled over each one's period while the readings pass by.
+class EntryLookup {
+public:
+    ~EntryLookup()
+    {
+        for (Entry &e : m_entries)
+            sqlite3_value_free(e.fio);
+    }
+    // One entry (ID, Ord, NoteKey, TimeFrom, TimeTo, FIO), in that order.
+    void add(sqlite3_value **v)
+    {
+        Entry e;
+        e.ord = sqlite3_value_int64(v[1]);
+        e.noteKey = sqlite3_value_int64(v[2]);
+        e.from = StoredValue::of(v[3]);
+        e.to = StoredValue::of(v[4]);
+        e.fromBytes = QByteArray(e.from.data, e.from.size);
+        e.toBytes = QByteArray(e.to.data, e.to.size);
+        e.fio = sqlite3_value_dup(v[5]);
+        m_byId[sqlite3_value_int64(v[0])].append(m_entries.size());
+        m_entries.append(e);
+    }
+    // After the last add: each dosimeter's entries, last taken first.
+    void ready()
+    {
+        for (Entry &e : m_entries) {
+            e.from.data = e.fromBytes.constData();
+            e.to.data = e.toBytes.constData();
+        }
+        for (QVector<int> &list : m_byId)
+            std::sort(list.begin(), list.end(), [&](int a, int b) { return m_entries[a].ord > m_entries[b].ord; });
+    }
+    // A reading (ID, DateTime, Dose): its name, the FIO of the last entry
+    // taken whose period holds it (NULL when none does); its dose goes to
+    // every entry whose period holds it, as TOTAL() adds it up.
+    void reading(sqlite3_context *ctx, sqlite3_value **v)
+    {
+        const QVector<int> *list = entriesOf(v[0]);
+        if (!list || sqlite3_value_type(v[1]) == SQLITE_NULL) {
+            sqlite3_result_null(ctx);
+            return;
+        }
+        const StoredValue time = StoredValue::of(v[1]);
+        double dose = 0;
+        const int doseType = sqlite3_value_numeric_type(v[2]);
+        if (doseType == SQLITE_INTEGER)
+            dose = double(sqlite3_value_int64(v[2]));
+        else if (doseType != SQLITE_NULL)
+            dose = sqlite3_value_double(v[2]);
+        const Entry *taken = nullptr;
+        for (int index : *list) {
+            Entry &e = m_entries[index];
+            if (e.from.type == SQLITE_NULL || e.to.type == SQLITE_NULL || compareStored(time, e.from) < 0
+                || compareStored(time, e.to) > 0)
+                continue;
+            if (!taken)
+                taken = &e;
+            if (doseType != SQLITE_NULL)
+                e.total += dose;
+        }
+        if (taken)
+            sqlite3_result_value(ctx, taken->fio);
+        else
+            sqlite3_result_null(ctx);
+    }
+    // (NoteKey, total) of every entry.
+    QList<QPair<qint64, double>> totals() const
+    {
+        QList<QPair<qint64, double>> out;
+        for (const Entry &e : m_entries)
+            out.append({e.noteKey, e.total});
+        return out;
+    }
+
+private:
+    struct Entry {
+        qint64 ord = 0;
+        qint64 noteKey = 0;
+        StoredValue from;
+        StoredValue to;
+        QByteArray fromBytes;  // what from and to point at
+        QByteArray toBytes;
+        sqlite3_value *fio = nullptr;
+        double total = 0;
+    };
+    // The entries of the dosimeter a reading names: its number compares
+    // equal to theirs only as a number.
+    const QVector<int> *entriesOf(sqlite3_value *id) const
+    {
+        const StoredValue v = StoredValue::of(id);
+        qint64 key = 0;
+        if (v.type == SQLITE_INTEGER) {
+            key = v.i;
+        } else if (v.type == SQLITE_FLOAT && std::floor(v.r) == v.r && std::fabs(v.r) < 9.0e18) {
+            key = qint64(v.r);
+            if (compareIntReal(key, v.r) != 0)
+                return nullptr;
+        } else {
+            return nullptr;
+        }
+        const auto it = m_byId.constFind(key);
+        return it == m_byId.constEnd() ? nullptr : &it.value();
+    }
+
+    QVector<Entry> m_entries;
+    QHash<qint64, QVector<int>> m_byId;
+};
+
 struct DropTemp {
     QSqlDatabase db;
     ~DropTemp()
@@ -83,10 +269,8 @@ void RunNameSync(TDM &dm)
     Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
     Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
     Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(NamesTable));
-    // Kept in dosimeter and taking order, so that the entry a reading gets is
-    // the first one found walking its dosimeter's entries backwards.
-    Run(db, QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
-                           "\"TimeFrom\" TEXT, \"TimeTo\" TEXT, \"FIO\" TEXT, PRIMARY KEY (\"ID\", \"Ord\")) WITHOUT ROWID")
+    Run(db, QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER PRIMARY KEY, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
+                           "\"TimeFrom\" TEXT, \"TimeTo\" TEXT, \"FIO\" TEXT)")
                 .arg(EntriesTable));
 
     // The entries the journal shows, numbered in the order they are taken,
@@ -104,35 +288,48 @@ void RunNameSync(TDM &dm)
             .arg(EntriesTable, notes.SqlName(), Readable(QStringLiteral("\"TimeFrom\"")), Readable(QStringLiteral("\"TimeTo\"")),
                  where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
         params);
-    // The periods of a dosimeter by their start, with everything the totals
-    // read, so that they never look up the entry itself.
-    Run(db, QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncEntriesID\" ON \"RuvoNameSyncEntries\" "
-                           "(\"ID\", \"TimeFrom\", \"TimeTo\", \"NoteKey\")"));
-
     // Every reading: the name of the last entry taken whose period holds it,
-    // or none. One pass over the table finds the readings whose name changes
-    // (looking each one's entry up once); only those are written.
-    const QString nameOf = QStringLiteral(
-                               "(SELECT e.\"FIO\" FROM %1 AS e WHERE e.\"ID\" = m.\"ID\" "
-                               "AND m.\"DateTime\" BETWEEN e.\"TimeFrom\" AND e.\"TimeTo\" "
-                               "ORDER BY e.\"Ord\" DESC LIMIT 1)")
-                               .arg(EntriesTable);
+    // or none; every entry: the dose over its own period (blank doses add
+    // nothing). One pass over the readings, each looked up among its
+    // dosimeter's entries in memory, finds the readings whose name changes;
+    // only those are written.
+    EntryLookup lookup;
+    // Each entry taken, handed over with its values as SQLite holds them.
+    dm.WithFunction("ruvo_name_sync_entry", 6, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
+        lookup.add(v);
+        sqlite3_result_null(ctx);
+    }, [&] {
+        Run(db, QStringLiteral("SELECT count(ruvo_name_sync_entry(\"ID\", \"Ord\", \"NoteKey\", \"TimeFrom\", \"TimeTo\", \"FIO\")) "
+                               "FROM %1")
+                    .arg(EntriesTable));
+    });
+    lookup.ready();
     Run(db, QStringLiteral("CREATE TABLE %1 (\"Key\" INTEGER PRIMARY KEY, \"Value\")").arg(NamesTable));
-    // The limit keeps the inner query whole, so that the name is looked up
-    // once a reading rather than once for the test and once for the value.
-    Run(db, QStringLiteral("INSERT INTO %1 (\"Key\", \"Value\") SELECT \"Key\", \"Value\" FROM "
-                           "(SELECT m.\"Index\" AS \"Key\", m.\"FIO\" AS \"Old\", %3 AS \"Value\" FROM %2 AS m LIMIT -1) "
-                           "WHERE \"Old\" COLLATE BINARY IS NOT \"Value\"")
-                .arg(NamesTable, measures.SqlName(), nameOf));
+    dm.WithFunction("ruvo_name_sync_reading", 3, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
+        lookup.reading(ctx, v);
+    }, [&] {
+        // The limit keeps the inner query whole, so that every reading is
+        // looked up exactly once.
+        Run(db, QStringLiteral("INSERT INTO %1 (\"Key\", \"Value\") SELECT \"Key\", \"Value\" FROM "
+                               "(SELECT m.\"Index\" AS \"Key\", m.\"FIO\" AS \"Old\", "
+                               "ruvo_name_sync_reading(m.\"ID\", m.\"DateTime\", m.\"Dose\") AS \"Value\" "
+                               "FROM %2 AS m LIMIT -1) WHERE \"Old\" COLLATE BINARY IS NOT \"Value\"")
+                    .arg(NamesTable, measures.SqlName()));
+    });
     measures.SetFieldFromTable(QStringLiteral("FIO"), NamesTable);
 
-    // Every entry taken: the dose over its own period (blank doses add
-    // nothing), again in one pass over the readings.
-    Run(db, QStringLiteral("CREATE TABLE %1 AS SELECT e.\"NoteKey\" AS \"NoteKey\", TOTAL(m.\"Dose\") AS \"Dose\" "
-                           "FROM %2 AS m CROSS JOIN %3 AS e "
-                           "WHERE e.\"ID\" = m.\"ID\" AND m.\"DateTime\" BETWEEN e.\"TimeFrom\" AND e.\"TimeTo\" "
-                           "GROUP BY e.\"NoteKey\"")
-                .arg(TotalsTable, measures.SqlName(), EntriesTable));
+    Run(db, QStringLiteral("CREATE TABLE %1 (\"NoteKey\" INTEGER, \"Dose\" REAL)").arg(TotalsTable));
+    {
+        QSqlQuery insert(db);
+        if (!insert.prepare(QStringLiteral("INSERT INTO %1 (\"NoteKey\", \"Dose\") VALUES (?, ?)").arg(TotalsTable)))
+            throw EGeneralError(insert.lastError().text());
+        for (const auto &total : lookup.totals()) {
+            insert.addBindValue(total.first);
+            insert.addBindValue(total.second);
+            if (!insert.exec())
+                throw EGeneralError(insert.lastError().text());
+        }
+    }
     Run(db, QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncTotalsKey\" ON \"RuvoNameSyncTotals\" (\"NoteKey\")"));
     const QString totalOf = QStringLiteral("COALESCE((SELECT t.\"Dose\" FROM %1 AS t WHERE t.\"NoteKey\" = %2.\"Index\"), 0.0)");
     try {

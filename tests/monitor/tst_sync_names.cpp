@@ -19,6 +19,7 @@ private slots:
     void askOnlyWhenOutOfStepAndNamesShown();
     void failedTableOperationIsReported();
     void namesWrittenInBulkKeepTheirIndex();
+    void oddlyStoredValuesMatchAsInSql();
 
 private:
     static QMap<int, QString> names(SyncRig &rig)
@@ -248,6 +249,56 @@ void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(index(), before);
     QCOMPARE(names(rig).value(readings.first()), QStringLiteral("Новое"));
+}
+
+void TestSyncNames::oddlyStoredValuesMatchAsInSql()
+{
+    // Values another program may have left in the files: a dosimeter number
+    // that is no whole number or no number, a time that is no text, doses
+    // that are texts. Readings match entries, and doses add up, exactly as
+    // SQL compares and totals the stored values.
+    SyncRig rig;
+    QVERIFY(rig.start(false));
+    const int plain = rig.addMeasure(At(10, 30), 2, 1.5);
+    const int textDose = rig.addMeasure(At(10, 40), 2, 0);
+    const int wordDose = rig.addMeasure(At(10, 50), 2, 0);
+    const int realId = rig.addMeasure(At(10, 30), 2, 100);
+    const int textId = rig.addMeasure(At(10, 30), 2, 100);
+    const int blobTime = rig.addMeasure(At(10, 30), 2, 100);
+    const int shortTime = rig.addMeasure(At(10, 30), 2, 100);
+    const int note = rig.addNote(2, At(10, 0), At(11, 0), QStringLiteral("Петров"));
+    TTable &m = rig.dm.Measures;
+    auto set = [&](int key, const QString &assignment) {
+        m.Exec(QStringLiteral("UPDATE %1 SET %2 WHERE \"Index\" = %3").arg(m.SqlName(), assignment).arg(key));
+    };
+    set(textDose, QStringLiteral("\"Dose\" = '12.5abc'"));
+    set(wordDose, QStringLiteral("\"Dose\" = 'много'"));
+    set(realId, QStringLiteral("\"ID\" = 2.5"));
+    set(textId, QStringLiteral("\"ID\" = '2x'"));
+    set(blobTime, QStringLiteral("\"DateTime\" = CAST(\"DateTime\" AS BLOB)"));
+    set(shortTime, QStringLiteral("\"DateTime\" = substr(\"DateTime\", 1, 16)"));  // "…10:30", before 10:30:00.000
+    QSqlQuery total = m.Exec(QStringLiteral("SELECT TOTAL(\"Dose\") FROM %1 WHERE \"Index\" IN (%2, %3, %4)")
+                                 .arg(m.SqlName())
+                                 .arg(plain)
+                                 .arg(textDose)
+                                 .arg(wordDose));
+    QVERIFY(total.next());
+    const double expected = total.value(0).toDouble();
+    QVERIFY(expected > 1.5);
+    m.Refresh();
+    // The query is still open on the readings: the name index cannot be
+    // dropped and is changed row by row instead.
+    QVERIFY(total.isActive());
+
+    rig.engine.SyncNamesFromJournal();
+
+    const QMap<int, QString> fio = names(rig);
+    for (int key : {plain, textDose, wordDose, shortTime})
+        QCOMPARE(fio.value(key), QStringLiteral("Петров"));
+    for (int key : {realId, textId, blobTime})
+        QCOMPARE(fio.value(key), QString());
+    QCOMPARE(rig.noteDose(note).toDouble(), expected + 100);  // the shortened time still lies in the period
+    QVERIFY(rig.prompt.asked.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSyncNames)
