@@ -82,10 +82,12 @@ int main(int argc, char **argv)
         line(QStringLiteral("sort by %1").arg(col), ms([&] { m.SetIndexFieldNames(col); }));
         line(QStringLiteral("  first screen after it"), firstScreen(model));
     }
-    m.SetFilter(QStringLiteral("Dose>10"));
-    for (const QString &col : kGrid) {
-        m.SetIndexFieldNames(col);
-        line(QStringLiteral("  first screen sorted by %1, filter Dose>10").arg(col), firstScreen(model));
+    for (const QString &f : {QStringLiteral("Dose>10"), QStringLiteral("ID=7")}) {
+        m.SetFilter(f);
+        for (const QString &col : kGrid) {
+            m.SetIndexFieldNames(col);
+            line(QStringLiteral("  first screen sorted by %1, filter %2").arg(col, f), firstScreen(model));
+        }
     }
     for (const QString &f : {QString(), QStringLiteral("Dose>10"), QStringLiteral("Name>='A'"), QStringLiteral("ID=7"),
                              QStringLiteral("Dose>99.85")}) {
