@@ -498,14 +498,30 @@ bool TDM::WithinSteps(int steps, const std::function<void()> &work)
 
 namespace {
 
+// What a defined function calls: nothing once its work is over. SQLite owns
+// the slot and frees it when the function goes (it keeps a function that
+// cannot be removed while a statement is still under way).
+struct FunctionSlot {
+    const TDM::SqlFunction *fn = nullptr;
+};
+
 void callFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
-    const auto *fn = static_cast<const TDM::SqlFunction *>(sqlite3_user_data(ctx));
+    const auto *slot = static_cast<const FunctionSlot *>(sqlite3_user_data(ctx));
+    if (!slot->fn) {
+        sqlite3_result_error(ctx, "function no longer defined", -1);
+        return;
+    }
     try {
-        (*fn)(ctx, argc, argv);
+        (*slot->fn)(ctx, argc, argv);
     } catch (const std::exception &e) {
         sqlite3_result_error(ctx, e.what(), -1);
     }
+}
+
+void freeSlot(void *slot)
+{
+    delete static_cast<FunctionSlot *>(slot);
 }
 
 } // namespace
@@ -515,11 +531,14 @@ void TDM::WithFunction(const char *name, int nArgs, const SqlFunction &fn, const
     sqlite3 *h = Connected() ? sqliteHandle(Database()) : nullptr;
     if (!h)
         throw EGeneralError(QStringLiteral("Нет доступа к соединению SQLite"));
-    if (sqlite3_create_function_v2(h, name, nArgs, SQLITE_UTF8, const_cast<SqlFunction *>(&fn), callFunction, nullptr,
-                                   nullptr, nullptr)
+    auto *slot = new FunctionSlot{&fn};
+    if (sqlite3_create_function_v2(h, name, nArgs, SQLITE_UTF8, slot, callFunction, nullptr, nullptr, freeSlot)
         != SQLITE_OK)
-        throw EGeneralError(QString::fromUtf8(sqlite3_errmsg(h)));
-    auto remove = [&] { sqlite3_create_function_v2(h, name, nArgs, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr, nullptr); };
+        throw EGeneralError(QString::fromUtf8(sqlite3_errmsg(h)));  // SQLite has freed the slot
+    auto remove = [&] {
+        slot->fn = nullptr;
+        sqlite3_create_function_v2(h, name, nArgs, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr, nullptr);
+    };
     try {
         work();
     } catch (...) {
