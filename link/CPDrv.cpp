@@ -15,6 +15,18 @@ unsigned ClampQueueSize(unsigned size)
     return std::clamp(size, 128u, 8192u);
 }
 
+// Waits up to `ms` for input. False when the device has gone away: such a
+// device makes every wait fail at once, so the caller stops instead of
+// spinning for the rest of its time.
+bool WaitForInput(QSerialPort *serial, int ms)
+{
+    if (serial->waitForReadyRead(ms))
+        return true;
+    const auto err = serial->error();
+    serial->clearError();
+    return err == QSerialPort::TimeoutError || err == QSerialPort::NoError;
+}
+
 TCPDrv::TOpenFailure FailureOf(QSerialPort::SerialPortError error)
 {
     switch (error) {
@@ -240,14 +252,8 @@ int TCPDrv::ReceiveBytes(char *buffer, int n, const TNeeded &needed)
         const qint64 remaining = windowMs - window.elapsed();
         if (remaining <= 0)
             break;
-        if (!serial->waitForReadyRead(int(remaining))) {
-            const auto err = serial->error();
-            serial->clearError();
-            // A device that has gone away makes every wait fail at once:
-            // stop instead of spinning for the rest of the window.
-            if (err != QSerialPort::TimeoutError && err != QSerialPort::NoError)
-                break;
-        }
+        if (!WaitForInput(serial, int(remaining)))
+            break;
     }
     return count;
 }
@@ -282,19 +288,13 @@ bool TCPDrv::InputWithin(int ms)
     QSerialPort *serial = Serial();
     if (!serial)
         return false;
-    if (serial->bytesAvailable() > 0)
-        return true;
     QElapsedTimer t;
     t.start();
     for (;;) {
-        const qint64 remaining = ms - t.elapsed();
-        if (remaining <= 0)
-            return serial->bytesAvailable() > 0;
-        if (serial->waitForReadyRead(int(remaining)))
+        if (serial->bytesAvailable() > 0)
             return true;
-        const auto err = serial->error();
-        serial->clearError();
-        if (err != QSerialPort::TimeoutError && err != QSerialPort::NoError)
+        const qint64 remaining = ms - t.elapsed();
+        if (remaining <= 0 || !WaitForInput(serial, int(remaining)))
             return false;
     }
 }
@@ -317,12 +317,8 @@ void TCPDrv::DiscardUntilQuiet(int firstQuietMs, int quietMs, int capMs)
         const qint64 remaining = std::min(needed - quiet.elapsed(), qint64(capMs) - total.elapsed());
         if (remaining <= 0)
             break;
-        if (!serial->waitForReadyRead(int(remaining))) {
-            const auto err = serial->error();
-            serial->clearError();
-            if (err != QSerialPort::TimeoutError && err != QSerialPort::NoError)
-                break;
-        }
+        if (!WaitForInput(serial, int(remaining)))
+            break;
     }
     serial->clear(QSerialPort::Input);
     serial->readAll();
