@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "core/Errors.h"
 #include "core/LogFiles.h"
+#include "link/ProtocolCodes.h"
 #include "link/URS232.h"
 
 #include <QMutex>
@@ -19,13 +20,7 @@ ArchiveRecordData g_archiveRecord;
 std::atomic<quint32> g_lastResponder{0};
 QByteArray g_lastCommandReply;
 
-constexpr quint8 FnRefusal = 3;
-constexpr quint8 FnPresence = 4;
-constexpr quint8 FnRead = 6;
-constexpr quint8 FnWrite = 8;
-constexpr quint8 SelRegister = 1;
-constexpr quint8 SelSpectrumBlock = 17;
-constexpr quint8 SelSpectrumHeader = 125;
+using namespace TarnCodes;
 
 quint8 U8(const QByteArray &b, int i)
 {
@@ -219,13 +214,13 @@ QByteArray ReaderModeBody(quint8 mode)
 
 QByteArray DosimeterRegisterReadBody(quint8 code)
 {
-    return Bytes({code, 0xFF});
+    return Bytes({code, RegMarker});
 }
 
 QByteArray MetrologyWriteBody(quint16 b, double a, bool withTrailingZero)
 {
     const quint16 word = EncodeDecimalWord(a);
-    QByteArray body = Bytes({0xF2, 0xFF, quint8(word & 0xFF), quint8(word >> 8), quint8(b & 0xFF),
+    QByteArray body = Bytes({RegMetrology, RegMarker, quint8(word & 0xFF), quint8(word >> 8), quint8(b & 0xFF),
                              quint8(b >> 8)});
     if (withTrailingZero)
         body.append('\0');
@@ -234,13 +229,13 @@ QByteArray MetrologyWriteBody(quint16 b, double a, bool withTrailingZero)
 
 QByteArray DosimeterNumberWriteBody(quint32 number, bool accumulation)
 {
-    return Bytes({0xF7, 0xFF, quint8(number & 0xFF), quint8((number >> 8) & 0xFF),
+    return Bytes({RegDosimeterNumber, RegMarker, quint8(number & 0xFF), quint8((number >> 8) & 0xFF),
                   quint8((number >> 16) & 0xFF), quint8(accumulation ? 0x02 : 0x00), 0x00});
 }
 
 QByteArray ClearDoseBody()
 {
-    return Bytes({0xF1, 0xFF, 0, 0, 0, 0, 0});
+    return Bytes({RegTotalDose, RegMarker, 0, 0, 0, 0, 0});
 }
 
 // ---- Replies ----
@@ -290,7 +285,7 @@ bool DecodeReaderConfigReply(const QByteArray &reply, TRec0Data &rec)
 
 bool IsReaderBusyRefusal(const QByteArray &reply)
 {
-    return reply.size() == RefusalReplySize && U8(reply, 6) == FnRefusal && U8(reply, 14) == 5;
+    return reply.size() == RefusalReplySize && U8(reply, 6) == FnRefusal && U8(reply, 14) == RefuseBusy;
 }
 
 bool DecodeArchiveRecordReply(const QByteArray &reply, ArchiveRecordData &rec, bool &timeValid)
@@ -461,7 +456,7 @@ bool ReadDosimeterLabel(QString &text, QByteArray &code)
     link->OpenLink();
     QByteArray labelCode;
     QByteArray reply;
-    for (quint8 reg = 0xF3; reg <= 0xF6; ++reg) {
+    for (quint8 reg = RegLabelFirst; reg <= RegLabelLast; ++reg) {
         const QByteArray request =
             BuildPacket(BroadcastAddress, MonitorAddress, FnRead, SelRegister, DosimeterRegisterReadBody(reg));
         reply = ExchangeChecked(link, request, link->PingDelayMS);
@@ -482,7 +477,7 @@ bool ReadMetrologyCoefficients(double &a, quint16 &b)
     TLinkLockGuard lock(&LinkLock());
     TRS232Link *link = RS232Link();
     QByteArray reply;
-    if (!link || !RunRegisterRead(0xF2, link->PingDelayMS, reply))
+    if (!link || !RunRegisterRead(RegMetrology, link->PingDelayMS, reply))
         return false;
     DecodeMetrologyReply(reply, a, b);
     SetLastResponderAddress(ReplySource(reply));
@@ -499,7 +494,7 @@ bool ReadDosimeterNumber(quint32 &number, bool &accumulation)
     TLinkLockGuard lock(&LinkLock());
     TRS232Link *link = RS232Link();
     QByteArray reply;
-    if (!link || !RunRegisterRead(0xF7, link->PingDelayMS, reply))
+    if (!link || !RunRegisterRead(RegDosimeterNumber, link->PingDelayMS, reply))
         return false;
     DecodeDosimeterNumberReply(reply, number, accumulation);
     SetLastResponderAddress(ReplySource(reply));
@@ -521,7 +516,7 @@ bool ReadTotalDose(float &dose)
     TLinkLockGuard lock(&LinkLock());
     TRS232Link *link = RS232Link();
     QByteArray reply;
-    if (!link || !RunRegisterRead(0xF1, link->SendDelayMS, reply))
+    if (!link || !RunRegisterRead(RegTotalDose, link->SendDelayMS, reply))
         return false;
     DecodeTotalDoseReply(reply, dose);
     SetLastResponderAddress(ReplySource(reply));

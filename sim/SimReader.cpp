@@ -3,6 +3,7 @@
 
 #include "sim/SimReader.h"
 
+#include "link/ProtocolCodes.h"
 #include "link/TarnModTransport.h"
 #include "sim/PtyChannel.h"
 
@@ -27,7 +28,7 @@ constexpr auto PartialRequestTimeout = std::chrono::milliseconds(100);
 
 bool isSpectrumBlockRequest(const QByteArray &request)
 {
-    return request.size() > 7 && quint8(request[6]) == 6 && quint8(request[7]) == 17;
+    return request.size() > 7 && quint8(request[6]) == TarnCodes::FnRead && quint8(request[7]) == TarnCodes::SelSpectrumBlock;
 }
 
 qint64 monotonicMs()

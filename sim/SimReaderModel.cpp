@@ -3,6 +3,7 @@
 #include "sim/SimReader.h"
 
 #include "link/DeviceText.h"
+#include "link/ProtocolCodes.h"
 #include "link/TarnModTransport.h"
 #include "link/numFormats.h"
 
@@ -12,17 +13,7 @@
 
 namespace {
 
-constexpr quint8 FnRefusal = 3;
-constexpr quint8 FnPresence = 4;
-constexpr quint8 FnRead = 6;
-constexpr quint8 FnWrite = 8;
-constexpr quint8 SelRegister = 1;
-constexpr quint8 SelSpectrumBlock = 17;
-constexpr quint8 SelSpectrumHeader = 125;
-
-constexpr quint8 RefuseUnknown = 1;
-constexpr quint8 RefuseNoDosimeter = 2;
-constexpr quint8 RefuseBusy = 5;
+using namespace TarnCodes;
 
 constexpr int LabelBytes = 16;
 constexpr int NameBytes = 16;
@@ -392,7 +383,7 @@ QByteArray SimReaderModel::handleRead(const QByteArray &request, const QByteArra
 {
     if (body.size() != 2)
         return refusal(request, RefuseUnknown);
-    if (quint8(body[1]) == 0xFF && quint8(body[0]) >= 0xF1 && quint8(body[0]) <= 0xF7)
+    if (quint8(body[1]) == RegMarker && quint8(body[0]) >= RegTotalDose && quint8(body[0]) <= RegDosimeterNumber)
         return registerRead(request, quint8(body[0]));
 
     const int number = int(getLE(body, 0, 2));
@@ -449,7 +440,7 @@ QByteArray SimReaderModel::handleWrite(const QByteArray &request, const QByteArr
         ++m_configWrites;
         return reply(request, FnWrite, SelRegister, QByteArray());
     }
-    if (body.size() >= 2 && quint8(body[1]) == 0xFF && quint8(body[0]) >= 0xF1 && quint8(body[0]) <= 0xF7)
+    if (body.size() >= 2 && quint8(body[1]) == RegMarker && quint8(body[0]) >= RegTotalDose && quint8(body[0]) <= RegDosimeterNumber)
         return registerWrite(request, quint8(body[0]), body.mid(2));
     return refusal(request, RefuseUnknown);
 }
@@ -468,24 +459,24 @@ QByteArray SimReaderModel::registerRead(const QByteArray &request, quint8 reg)
         return refused;
     QByteArray out(7, '\0');
     out[0] = char(reg);
-    out[1] = char(0xFF);
+    out[1] = char(RegMarker);
     switch (reg) {
-    case 0xF1: {
+    case RegTotalDose: {
         quint32 bits;
         std::memcpy(&bits, &m_dosimeter.totalDose, 4);
         putLE(out, 2, bits, 4);
         break;
     }
-    case 0xF2:
+    case RegMetrology:
         putLE(out, 2, m_dosimeter.aWord, 2);
         putLE(out, 4, m_dosimeter.b, 2);
         break;
-    case 0xF7:
+    case RegDosimeterNumber:
         putLE(out, 2, m_dosimeter.number, 3);
         out[5] = char(m_dosimeter.accumulation ? 0x02 : 0x00);
         break;
     default: // F3..F6: four label bytes each
-        out.replace(2, 4, m_dosimeter.labelCode.mid(4 * (reg - 0xF3), 4));
+        out.replace(2, 4, m_dosimeter.labelCode.mid(4 * (reg - RegLabelFirst), 4));
         break;
     }
     return reply(request, FnRead, SelRegister, out);
@@ -497,21 +488,21 @@ QByteArray SimReaderModel::registerWrite(const QByteArray &request, quint8 reg, 
     if (!refused.isEmpty())
         return refused;
     switch (reg) {
-    case 0xF1: {
+    case RegTotalDose: {
         if (data.size() != 5)
             return refusal(request, RefuseUnknown);
         const quint32 bits = getLE(data, 0, 4);
         std::memcpy(&m_dosimeter.totalDose, &bits, 4);
         break;
     }
-    case 0xF2:
+    case RegMetrology:
         // A and B; a reader that needs mode switching is sent one more byte.
         if (data.size() != 4 && data.size() != 5)
             return refusal(request, RefuseUnknown);
         m_dosimeter.aWord = quint16(getLE(data, 0, 2));
         m_dosimeter.b = quint16(getLE(data, 2, 2));
         break;
-    case 0xF7:
+    case RegDosimeterNumber:
         if (data.size() != 5)
             return refusal(request, RefuseUnknown);
         m_dosimeter.number = getLE(data, 0, 3);
@@ -520,7 +511,7 @@ QByteArray SimReaderModel::registerWrite(const QByteArray &request, quint8 reg, 
     default: // F3..F6: four label bytes, then a zero byte
         if (data.size() != 4 && data.size() != 5)
             return refusal(request, RefuseUnknown);
-        m_dosimeter.labelCode.replace(4 * (reg - 0xF3), 4, data.left(4));
+        m_dosimeter.labelCode.replace(4 * (reg - RegLabelFirst), 4, data.left(4));
         break;
     }
     return reply(request, FnWrite, SelRegister, QByteArray());
