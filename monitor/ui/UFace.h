@@ -4,6 +4,11 @@
 // centre, the command buttons below, the menus and the status bar. It is the
 // view of the synchronisation engine and forwards its commands to the engine
 // and to the records view logic (TRecordsView).
+//
+// Its code is split by what it holds: UFace.cpp the construction, the
+// engine's view and the window events; facelayout.cpp the menus and
+// controls; facelabels.cpp the grid's columns and the label rows;
+// facecommands.cpp the command handlers; facesettings.cpp the stored values.
 
 #include "monitor/core/RecordsView.h"
 #include "monitor/core/Settings.h"

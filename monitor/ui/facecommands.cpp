@@ -1,0 +1,186 @@
+#include "UFace.h"
+
+#include "RS232Window.h"
+#include "RecordsGrid.h"
+
+#include "core/Prompt.h"
+#include "monitor/core/SyncEngine.h"
+#include "records/TTable.h"
+#include "records/UDM.h"
+
+#include <QAction>
+#include <QPushButton>
+#include <QSplitter>
+#include <QToolButton>
+
+// The main window's command handlers: the mode switches, the title click,
+// the quick filters, the commands of later windows, the link settings, the
+// hidden "Тест" commands and the side panels.
+
+// ---------------------------------------------------------------- modes and filters
+
+void TFace::ExtFiltrClick()
+{
+    m_view.ExtFiltrDown = ExtFiltr->isChecked();
+    if (m_view.ExtFiltrDown) {
+        // The stored filters and their dialogs come in a later version.
+        m_view.ExtFiltrDown = false;
+        NotYetAvailable();
+    } else {
+        m_view.ExtFiltrUp();
+    }
+    RxDBGrid->setFocus();
+    applyViewState();
+}
+
+void TFace::ExtOnlyNewClick()
+{
+    m_view.ExtOnlyNewDown = ExtOnlyNew->isChecked();
+    syncColumnsFromGrid();
+    m_view.ExtOnlyNewClick();
+    RxDBGrid->setFocus();
+    applyViewState();
+}
+
+void TFace::ExtNotesClick()
+{
+    m_view.ExtNotesDown = ExtNotes->isChecked();
+    syncColumnsFromGrid();
+    m_view.ExtNotesClick();
+    RxDBGrid->setFocus();
+    applyColumnsToGrid();
+    applyViewState();
+}
+
+void TFace::RxDBGridTitleClick(int logicalColumn)
+{
+    if (!m_measures)
+        return;
+    const QString field = RxDBGrid->FieldOfColumn(logicalColumn);
+    const int fieldIndex = m_measures->FieldIndex(field);
+    if (fieldIndex < 0)
+        return;
+    m_view.TitleClick(fieldIndex);
+    RxDBGrid->SetSortField(field);
+}
+
+TRecordsView::AskFunction TFace::quickFilterAsk()
+{
+    // The modes dropped before the question show as dropped while it is open.
+    return [this](const QString &caption, const QString &prompt, QString &value) {
+        applyViewState();
+        return Prompt().input(caption, prompt, value);
+    };
+}
+
+void TFace::SetQuickMinFilter(int column)
+{
+    syncColumnsFromGrid();
+    m_view.SetQuickMinFilter(column, quickFilterAsk());
+    applyViewState();
+}
+
+void TFace::SetQuickMaxFilter(int column)
+{
+    syncColumnsFromGrid();
+    m_view.SetQuickMaxFilter(column, quickFilterAsk());
+    applyViewState();
+}
+
+void TFace::ClearQuickFilters()
+{
+    m_view.ClearQuickFilters();
+    applyViewState();
+}
+
+// ---------------------------------------------------------------- commands
+
+void TFace::NotYetAvailable()
+{
+    Prompt().message(MsgKind::Information, QStringLiteral("Функция будет доступна в следующей версии программы"),
+                     BtnOk);
+}
+
+void TFace::ShowLinkSettings()
+{
+    if (m_rs232)
+        m_rs232->ShowModal();
+}
+
+void TFace::RewindPosition(int records)
+{
+    TDM *dm = DM();
+    SyncEngine *engine = Engine();
+    if (!dm || !engine)
+        return;
+    try {
+        int number = engine->LastRecNumber;
+        QDateTime time = engine->LastRecTime;
+        const QString problem = RewindReaderPosition(dm->Devices, dm->Measures, records, number, time);
+        if (!problem.isEmpty()) {
+            Prompt().message(MsgKind::Information, problem, BtnOk);
+            return;
+        }
+        engine->LastRecNumber = number;
+        engine->LastRecTime = time;
+    } catch (const ERuvoError &e) {
+        Prompt().message(MsgKind::Error, e.message(), BtnOk);
+    }
+}
+
+void TFace::nViewPanelModesClick()
+{
+    QList<int> sizes = Splitter->sizes();
+    const bool shown = sizes[0] >= PanelWidth;
+    const int delta = shown ? sizes[0] - 1 : PanelWidth - sizes[0];
+    sizes[0] = shown ? 1 : PanelWidth;
+    sizes[1] += shown ? delta : -delta;
+    Splitter->setSizes(sizes);
+    nViewPanelModes->setChecked(!shown);
+    m_lastSizes = Splitter->sizes();
+    RelayoutColumnLabels();
+}
+
+void TFace::nViewPanelCommandsClick()
+{
+    QList<int> sizes = Splitter->sizes();
+    const bool shown = sizes[2] >= PanelWidth;
+    const int delta = shown ? sizes[2] - 1 : PanelWidth - sizes[2];
+    sizes[2] = shown ? 1 : PanelWidth;
+    sizes[1] += shown ? delta : -delta;
+    Splitter->setSizes(sizes);
+    nViewPanelCommands->setChecked(!shown);
+    m_lastSizes = Splitter->sizes();
+    RelayoutColumnLabels();
+}
+
+void TFace::onSplitterMoved()
+{
+    // A panel is either shown at its full width or collapsed to one pixel.
+    QList<int> sizes = Splitter->sizes();
+    const QList<int> before = m_lastSizes.size() == 3 ? m_lastSizes : QList<int>{PanelWidth, 0, PanelWidth};
+    for (int i : {0, 2}) {
+        if (sizes[i] != 1 && sizes[i] != PanelWidth) {
+            sizes[1] += sizes[i] - PanelWidth;
+            sizes[i] = PanelWidth;
+        }
+    }
+    Splitter->setSizes(sizes);
+    sizes = Splitter->sizes();
+    nViewPanelModes->setChecked(sizes[0] > 1);
+    nViewPanelCommands->setChecked(sizes[2] > 1);
+    // The clear buttons shrink while the splitter keeps the command panel collapsed.
+    if (before[2] > 1 && sizes[2] <= 1) {
+        for (QPushButton *b : {BtnClearFilterMin, BtnClearFilterMax}) {
+            b->setText(QStringLiteral("x"));
+            b->setFixedSize(20, 25);
+        }
+    } else if (before[2] <= 1 && sizes[2] > 1) {
+        for (QPushButton *b : {BtnClearFilterMin, BtnClearFilterMax}) {
+            b->setText(QStringLiteral("Очистка"));
+            b->setFixedSize(71, 25);
+        }
+    }
+    m_lastSizes = sizes;
+    RelayoutColumnLabels();
+}

@@ -1,0 +1,83 @@
+#include "UFace.h"
+
+#include "RS232Window.h"
+
+#include "core/AppState.h"
+#include "link/URS232.h"
+#include "monitor/core/IniFile.h"
+#include "monitor/core/SyncEngine.h"
+#include "records/TTable.h"
+
+#include <QDate>
+
+// The main window's stored values: read at the first showing, written at
+// the close, together with the link settings window's section.
+
+// ---------------------------------------------------------------- settings
+
+void TFace::FormStorage1RestorePlacement()
+{
+    SyncEngine *engine = Engine();
+    if (engine)
+        engine->StartControlTimer();
+
+    TIniFile ini(m_settingsPath);
+    ReadFaceValues(ini, StoredValues);
+    App().MaxCardsIndex = StoredValues.MaxCardsIndex;
+    App().INeedSynhroFIO = StoredValues.INeedSynhroFIO;
+    if (TRS232Link *link = RS232Link()) {
+        link->PingDelayMS = StoredValues.PingDelayMS;
+        link->SendDelayMS = StoredValues.SendDelayMS;
+        link->BaseRequestCount = StoredValues.BaseRequestCount;
+        link->FixedReceiveWindow = StoredValues.FixedReceiveWindow;
+    }
+    if (engine)
+        engine->LastReadedIndex = StoredValues.LastReadedIndex;
+
+    // Records copied today stay new across a restart on the same day; on the
+    // first start of a new day everything read so far becomes old.
+    TTable *measures = m_measures;
+    m_view.LastCheckedIndex = SettleOnlyNewBoundary(
+        StoredValues.LastCheckedIndex, StoredValues.LastReadedIndex,
+        [measures](int index) -> std::optional<QDateTime> {
+            if (!measures || !measures->Active())
+                return std::nullopt;
+            if (!measures->Locate(QStringLiteral("Index"), index))
+                return std::nullopt;
+            return measures->AsDateTime(QStringLiteral("RecoveryTime"));
+        },
+        QDate::currentDate());
+
+    if (m_rs232)
+        m_rs232->Restore(ini);
+    UpdateStateIndicator();
+}
+
+void TFace::FormStorage1SavePlacement()
+{
+    if (m_settingsPath.isEmpty())
+        return;
+    TIniFile ini(m_settingsPath);  // the other windows' sections stay as they are
+
+    FormPlacement p;
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    p.NormPos[0] = normal.left();
+    p.NormPos[1] = normal.top();
+    p.NormPos[2] = normal.left() + normal.width();
+    p.NormPos[3] = normal.top() + normal.height();
+    p.ShowCmd = isMaximized() ? 3 : isMinimized() ? 2 : 1;
+    p.PixelsPerInch = logicalDpiY();
+    p.Visible = 0;
+    WritePlacement(ini, SectionFace, p);
+
+    FaceStoredValues v = StoredValues;  // the link values are written back as they were read
+    if (SyncEngine *engine = Engine())
+        v.LastReadedIndex = engine->LastReadedIndex;
+    v.LastCheckedIndex = m_view.LastCheckedIndex;
+    v.MaxCardsIndex = App().MaxCardsIndex;
+    v.INeedSynhroFIO = App().INeedSynhroFIO;
+    WriteFaceValues(ini, v);
+    if (m_rs232)
+        m_rs232->Save(ini);
+    ini.save();
+}
