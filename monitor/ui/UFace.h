@@ -158,6 +158,7 @@ private:
     void applyColumnsToGrid();
     void setModeColour(QToolButton *button, bool down);
     void setServiceEnabled(bool on);
+    void togglePanel(int index, QAction *item);
     void onSplitterMoved();
     void FormCloseQuery();
     TRecordsView::AskFunction quickFilterAsk();

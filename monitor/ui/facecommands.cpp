@@ -128,30 +128,29 @@ void TFace::RewindPosition(int records)
     }
 }
 
-void TFace::nViewPanelModesClick()
+void TFace::togglePanel(int index, QAction *item)
 {
+    // A side panel of the splitter (0 the mode panel, 2 the command panel)
+    // goes between its full width and one pixel; the grid takes up the rest.
     QList<int> sizes = Splitter->sizes();
-    const bool shown = sizes[0] >= PanelWidth;
-    const int delta = shown ? sizes[0] - 1 : PanelWidth - sizes[0];
-    sizes[0] = shown ? 1 : PanelWidth;
+    const bool shown = sizes[index] >= PanelWidth;
+    const int delta = shown ? sizes[index] - 1 : PanelWidth - sizes[index];
+    sizes[index] = shown ? 1 : PanelWidth;
     sizes[1] += shown ? delta : -delta;
     Splitter->setSizes(sizes);
-    nViewPanelModes->setChecked(!shown);
+    item->setChecked(!shown);
     m_lastSizes = Splitter->sizes();
     RelayoutColumnLabels();
 }
 
+void TFace::nViewPanelModesClick()
+{
+    togglePanel(0, nViewPanelModes);
+}
+
 void TFace::nViewPanelCommandsClick()
 {
-    QList<int> sizes = Splitter->sizes();
-    const bool shown = sizes[2] >= PanelWidth;
-    const int delta = shown ? sizes[2] - 1 : PanelWidth - sizes[2];
-    sizes[2] = shown ? 1 : PanelWidth;
-    sizes[1] += shown ? delta : -delta;
-    Splitter->setSizes(sizes);
-    nViewPanelCommands->setChecked(!shown);
-    m_lastSizes = Splitter->sizes();
-    RelayoutColumnLabels();
+    togglePanel(2, nViewPanelCommands);
 }
 
 void TFace::onSplitterMoved()
