@@ -54,6 +54,7 @@ private slots:
     void clockToleranceIsWholeSeconds();
     void clockQuestionOncePerRunAndOkSetsTheClock();
     void readerSilentMidPassKeepsThePosition();
+    void lateRepliesNeverStoreAWrongReading();
     void busyReaderIsOnlineAndCopiesNothing();
     void presenceAnsweredAloneMarksTheReaderBusy();
     void portThatCannotOpenIsNamedOnce();
@@ -268,19 +269,19 @@ void TestSyncCycle::clockToleranceIsWholeSeconds()
     QVERIFY(rig.start(false));
     TRec0Data rec;
     rec.Clock = QDateTime::currentDateTime().addMSecs(150900);  // 150.9 s: 150 whole seconds
-    SetTRec0(rec);
+    rig.engine.SetReaderConfig(rec);
     rig.engine.CheckReaderClock();
     QVERIFY(rig.prompt.asked.isEmpty());
     QVERIFY(!rig.engine.ClockQuestionAsked);
 
     rec.Clock = QDateTime::currentDateTime().addMSecs(-150900);
-    SetTRec0(rec);
+    rig.engine.SetReaderConfig(rec);
     rig.engine.CheckReaderClock();
     QVERIFY(rig.prompt.asked.isEmpty());
 
     rig.prompt.answers << BtnCancel;
     rec.Clock = QDateTime::currentDateTime().addMSecs(151500);
-    SetTRec0(rec);
+    rig.engine.SetReaderConfig(rec);
     App().SyncPaused = true;
     rig.engine.CheckReaderClock();
     QCOMPARE(rig.prompt.asked.size(), 1);
@@ -290,7 +291,7 @@ void TestSyncCycle::clockToleranceIsWholeSeconds()
              QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"));
     QCOMPARE(App().SyncState.load(), int(SyncSuspended));
     QVERIFY(!App().SyncPaused.load());
-    QCOMPARE(TRec0().Clock, rec.Clock);  // Cancel leaves the clock alone
+    QCOMPARE(rig.engine.ReaderConfig().Clock, rec.Clock);  // Cancel leaves the clock alone
 }
 
 void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
@@ -344,6 +345,51 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(rig.device(rig.address()).first, 120);
     QCOMPARE(App().SyncState.load(), int(SyncOnline));
+}
+
+// Every stored row holds the reading of the slot its RecNumber names.
+static void CheckRowsMatchTheReader(SyncRig &rig)
+{
+    QList<int> seen;
+    for (const MeasureRow &r : rig.measures()) {
+        QVERIFY2(!seen.contains(r.recNumber), qPrintable(QString::number(r.recNumber)));
+        seen << r.recNumber;
+        const SimRecord s = rig.sim.record(r.recNumber);
+        QCOMPARE(r.time, s.time);
+        QCOMPARE(r.id, int(s.id));
+        QCOMPARE(r.name, s.name);
+        QCOMPARE(r.dose, s.doseMicroSv);
+    }
+}
+
+void TestSyncCycle::lateRepliesNeverStoreAWrongReading()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(40);
+    rig.rememberRecord(10);
+    // Replies that come after the window has closed, and stray bytes after a
+    // reply, at random during the copy.
+    rig.sim.setFaultProbability(SimReader::Fault::Late, 0.2, SyncRig::PingWindowMs + 100);
+    rig.sim.setFaultProbability(SimReader::Fault::Trailing, 0.1, 1);
+    for (int i = 0; i < 4; ++i) {
+        rig.engine.PollReader();
+        CheckRowsMatchTheReader(rig);
+    }
+    // A reader slower than the window: nothing it says is taken for the
+    // answer to a later request.
+    rig.sim.clearFaults();
+    rig.sim.addRecords(5);
+    rig.sim.setTurnaroundMs(SyncRig::PingWindowMs + 30);
+    rig.engine.PollReader();
+    CheckRowsMatchTheReader(rig);
+
+    rig.sim.setTurnaroundMs(0);
+    for (int i = 0; i < 3 && rig.device(rig.address()).first != 45; ++i)
+        rig.engine.PollReader();
+    CheckRowsMatchTheReader(rig);
+    QCOMPARE(rig.recNumbers().size(), 35);
+    QCOMPARE(rig.device(rig.address()).first, 45);
 }
 
 void TestSyncCycle::pendingModeRestoreRetriedByThePoll()
@@ -422,7 +468,7 @@ void TestSyncCycle::portThatCannotOpenIsNamedOnce()
     QVERIFY(rig.start());
     const QString port = rig.dir.filePath(QStringLiteral("ttyMissing"));
     rig.link.SetPortName(port);
-    ResetReportConnectFailure();
+    rig.link.ResetReportConnectFailure();
 
     for (int i = 0; i < 3; ++i)
         rig.engine.PollReader();
@@ -433,7 +479,7 @@ void TestSyncCycle::portThatCannotOpenIsNamedOnce()
     QCOMPARE(lines.filter(port).size(), 1);
     QCOMPARE(lines.size(), 1);
     QCOMPARE(App().SyncState.load(), int(SyncOffline));
-    ResetReportConnectFailure();
+    rig.link.ResetReportConnectFailure();
 }
 
 void TestSyncCycle::databaseErrorLogsNoSystemText()
