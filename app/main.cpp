@@ -11,13 +11,13 @@
 #include "monitor/ui/RS232Window.h"
 #include "monitor/ui/UFace.h"
 #include "monitor/ui/WidgetPrompt.h"
+#include "records/ReadingStore.h"
 #include "records/UDM.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
 #include <QPointer>
-#include <QSqlQuery>
 #include <QTextStream>
 #include <QTimer>
 #include <clocale>
@@ -87,8 +87,11 @@ int main(int argc, char **argv)
         if (exitOk && exitAfter > 0) {
             QTimer::singleShot(exitAfter, &face, &QWidget::close);
             face.BeforeDatabaseClose = [&dm]() {
-                QSqlQuery q = dm.Measures.Exec(QStringLiteral("SELECT COUNT(*) FROM ") + dm.Measures.SqlName());
-                const qlonglong count = q.next() ? q.value(0).toLongLong() : -1;
+                qint64 count = -1;
+                try {
+                    count = ReadingStore(dm).readingCount();
+                } catch (const ERuvoError &) {
+                }
                 QTextStream(stdout) << "RUVO: Measures holds " << count << " readings in " << dm.DataDir()
                                     << Qt::endl;
             };

@@ -1,25 +1,11 @@
-// The name synchronisation: every reading in Measures gets the name of the
-// person who held that dosimeter at the time of the reading, as the journal
-// Notes says, and every journal entry gets the dose summed over its period.
-//
-// The work runs in one transaction. SQL gathers the journal entries taken,
-// the readings pass once through SQL and are each looked up among their
-// dosimeter's entries in memory (compared as SQLite compares the stored
-// values), and the names that change are written in one statement.
-//
-// The journal entries are taken in TimeFrom order (ties in key order); where
-// the periods of one dosimeter overlap, the entry taken later wins the shared
-// readings, and each entry's dose sums every reading of its own period. Both
-// bounds are inclusive; a blank TimeFrom counts as the zero date-time
-// (30.12.1899), an unreadable one as the largest date-time (the entry then
-// matches nothing); a blank or unreadable TimeTo is an open end. Readings
-// whose time is blank get no name. While the journal's filter is on only the
-// entries it shows are taken; the readings of the others keep no name.
+// The name synchronisation; see NameSync.h. The journal entries taken are
+// gathered by SQL, the readings pass once through SQL and are each looked up
+// among their dosimeter's entries in memory (compared as SQLite compares the
+// stored values), and the names that change are written in one statement.
 
-#include "core/AppState.h"
+#include "records/NameSync.h"
+
 #include "core/Errors.h"
-#include "core/Prompt.h"
-#include "monitor/core/SyncEngine.h"
 #include "records/StoredDateTime.h"
 #include "records/UDM.h"
 
@@ -38,19 +24,6 @@ namespace {
 const QString EntriesTable = QStringLiteral("temp.\"RuvoNameSyncEntries\"");
 const QString TotalsTable = QStringLiteral("temp.\"RuvoNameSyncTotals\"");
 const QString NamesTable = QStringLiteral("temp.\"RuvoNameSyncNames\"");
-
-QSqlQuery Run(const QSqlDatabase &db, const QString &sql, const QVariantList &params = {})
-{
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw EGeneralError(q.lastError().text());
-    for (const QVariant &v : params)
-        q.addBindValue(v);
-    if (!q.exec())
-        throw EGeneralError(q.lastError().text());
-    return q;
-}
 
 void PostPending(TTable &table)
 {
@@ -261,17 +234,22 @@ void RunNameSync(TDM &dm)
     TTable &measures = dm.Measures;
     TTable &notes = dm.Notes;
     const QSqlDatabase db = dm.Database();
+    // Every statement goes through the module's connection, raising with the
+    // database's message.
+    const auto Run = [&measures](const QString &sql, const QVariantList &params = {}) {
+        return measures.Exec(sql, params);
+    };
     const TFieldDef &timeDef = notes.FieldDef(QStringLiteral("TimeFrom"));
     const QVariant zeroTime = TTable::ToStorage(timeDef, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
     const QVariant maxTime = TTable::ToStorage(timeDef, MaxDateTime());
 
     DropTemp dropTemp{db};
-    Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
-    Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
-    Run(db, QStringLiteral("DROP TABLE IF EXISTS %1").arg(NamesTable));
-    Run(db, QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER PRIMARY KEY, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
-                           "\"TimeFrom\" TEXT, \"TimeTo\" TEXT, \"FIO\" TEXT)")
-                .arg(EntriesTable));
+    Run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
+    Run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
+    Run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(NamesTable));
+    Run(QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER PRIMARY KEY, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
+                       "\"TimeFrom\" TEXT, \"TimeTo\" TEXT, \"FIO\" TEXT)")
+            .arg(EntriesTable));
 
     // The entries the journal shows, numbered in the order they are taken,
     // with their bounds. A blank dosimeter number is taken as 0, as the
@@ -279,8 +257,7 @@ void RunNameSync(TDM &dm)
     const QString where = notes.WhereClause();
     QVariantList params{zeroTime, maxTime, maxTime};
     params += notes.WhereParams();
-    Run(db,
-        QStringLiteral("INSERT INTO %1 (\"Ord\", \"NoteKey\", \"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") "
+    Run(QStringLiteral("INSERT INTO %1 (\"Ord\", \"NoteKey\", \"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") "
                        "SELECT row_number() OVER (ORDER BY \"TimeFrom\", \"Index\"), \"Index\", "
                        "CAST(COALESCE(\"ID\", 0) AS INTEGER), "
                        "CASE WHEN \"TimeFrom\" IS NULL THEN ? WHEN %3 THEN \"TimeFrom\" ELSE ? END, "
@@ -299,26 +276,26 @@ void RunNameSync(TDM &dm)
         lookup.add(v);
         sqlite3_result_null(ctx);
     }, [&] {
-        Run(db, QStringLiteral("SELECT count(ruvo_name_sync_entry(\"ID\", \"Ord\", \"NoteKey\", \"TimeFrom\", \"TimeTo\", \"FIO\")) "
-                               "FROM %1")
-                    .arg(EntriesTable));
+        Run(QStringLiteral("SELECT count(ruvo_name_sync_entry(\"ID\", \"Ord\", \"NoteKey\", \"TimeFrom\", \"TimeTo\", \"FIO\")) "
+                           "FROM %1")
+                .arg(EntriesTable));
     });
     lookup.ready();
-    Run(db, QStringLiteral("CREATE TABLE %1 (\"Key\" INTEGER PRIMARY KEY, \"Value\")").arg(NamesTable));
+    Run(QStringLiteral("CREATE TABLE %1 (\"Key\" INTEGER PRIMARY KEY, \"Value\")").arg(NamesTable));
     dm.WithFunction("ruvo_name_sync_reading", 3, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
         lookup.reading(ctx, v);
     }, [&] {
         // The limit keeps the inner query whole, so that every reading is
         // looked up exactly once.
-        Run(db, QStringLiteral("INSERT INTO %1 (\"Key\", \"Value\") SELECT \"Key\", \"Value\" FROM "
-                               "(SELECT m.\"Index\" AS \"Key\", m.\"FIO\" AS \"Old\", "
-                               "ruvo_name_sync_reading(m.\"ID\", m.\"DateTime\", m.\"Dose\") AS \"Value\" "
-                               "FROM %2 AS m LIMIT -1) WHERE \"Old\" COLLATE BINARY IS NOT \"Value\"")
-                    .arg(NamesTable, measures.SqlName()));
+        Run(QStringLiteral("INSERT INTO %1 (\"Key\", \"Value\") SELECT \"Key\", \"Value\" FROM "
+                           "(SELECT m.\"Index\" AS \"Key\", m.\"FIO\" AS \"Old\", "
+                           "ruvo_name_sync_reading(m.\"ID\", m.\"DateTime\", m.\"Dose\") AS \"Value\" "
+                           "FROM %2 AS m LIMIT -1) WHERE \"Old\" COLLATE BINARY IS NOT \"Value\"")
+                .arg(NamesTable, measures.SqlName()));
     });
     measures.SetFieldFromTable(QStringLiteral("FIO"), NamesTable);
 
-    Run(db, QStringLiteral("CREATE TABLE %1 (\"NoteKey\" INTEGER, \"Dose\" REAL)").arg(TotalsTable));
+    Run(QStringLiteral("CREATE TABLE %1 (\"NoteKey\" INTEGER, \"Dose\" REAL)").arg(TotalsTable));
     {
         QSqlQuery insert(db);
         if (!insert.prepare(QStringLiteral("INSERT INTO %1 (\"NoteKey\", \"Dose\") VALUES (?, ?)").arg(TotalsTable)))
@@ -330,15 +307,15 @@ void RunNameSync(TDM &dm)
                 throw EGeneralError(insert.lastError().text());
         }
     }
-    Run(db, QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncTotalsKey\" ON \"RuvoNameSyncTotals\" (\"NoteKey\")"));
+    Run(QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncTotalsKey\" ON \"RuvoNameSyncTotals\" (\"NoteKey\")"));
     const QString totalOf = QStringLiteral("COALESCE((SELECT t.\"Dose\" FROM %1 AS t WHERE t.\"NoteKey\" = %2.\"Index\"), 0.0)");
     try {
-        Run(db, QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" IN (SELECT \"NoteKey\" FROM %3)")
-                    .arg(notes.SqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\"")), EntriesTable));
+        Run(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" IN (SELECT \"NoteKey\" FROM %3)")
+                .arg(notes.SqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\"")), EntriesTable));
     } catch (const EGeneralError &) {
         // One entry whose total cannot be written keeps its old total; the
         // others still get theirs.
-        QSqlQuery keys = Run(db, QStringLiteral("SELECT \"NoteKey\" FROM %1 ORDER BY \"Ord\"").arg(EntriesTable));
+        QSqlQuery keys = Run(QStringLiteral("SELECT \"NoteKey\" FROM %1 ORDER BY \"Ord\"").arg(EntriesTable));
         QSqlQuery update(db);
         update.prepare(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" = ?")
                            .arg(notes.SqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\""))));
@@ -351,54 +328,36 @@ void RunNameSync(TDM &dm)
 
 } // namespace
 
-void SyncEngine::SyncNamesFromJournal()
+NameSync::NameSync(TDM &dm) : m_dm(dm)
 {
-    TDM *dm = Database();
-    if (dm) {
-        TTable &measures = dm->Measures;
-        TTable &notes = dm->Notes;
-        try {
-            PostPending(measures);
-            PostPending(notes);
-            // These orders stay in force afterwards.
-            measures.SetIndexFieldNames(QStringLiteral("DateTime"));
-            notes.SetIndexFieldNames(QStringLiteral("TimeFrom"));
-            TTransaction transaction(*dm);
-            RunNameSync(*dm);
-            transaction.Commit();
-        } catch (...) {
-            Prompt().message(MsgKind::Error,
-                             QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
-                             BtnOk);
-        }
-        // The views re-read the rewritten rows; the filter of Measures was
-        // never touched, so it stays as it was.
-        try {
-            measures.Refresh();
-        } catch (...) {
-        }
-        try {
-            notes.Refresh();
-        } catch (...) {
-        }
-    } else {
-        Prompt().message(MsgKind::Error,
-                         QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
-                         BtnOk);
-    }
-    App().INeedSynhroFIO = false;
-    emit NamesSynchronised();
 }
 
-void SyncEngine::AskNameSync(bool extNotesDown)
+bool NameSync::run()
 {
-    if (!App().INeedSynhroFIO || !extNotesDown)
-        return;
-    // Unattended, the names wait for an operator: nothing is rewritten unseen
-    // and the flag stays set.
-    const int answer = Prompt().ask(MsgKind::Warning,
-                                    QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"),
-                                    BtnOk | BtnCancel, BtnCancel);
-    if (answer == BtnOk)
-        SyncNamesFromJournal();
+    TTable &measures = m_dm.Measures;
+    TTable &notes = m_dm.Notes;
+    bool done = false;
+    try {
+        PostPending(measures);
+        PostPending(notes);
+        // These orders stay in force afterwards.
+        measures.SetIndexFieldNames(QStringLiteral("DateTime"));
+        notes.SetIndexFieldNames(QStringLiteral("TimeFrom"));
+        TTransaction transaction(m_dm);
+        RunNameSync(m_dm);
+        transaction.Commit();
+        done = true;
+    } catch (...) {
+    }
+    // The views re-read the rewritten rows; the filter of Measures was
+    // never touched, so it stays as it was.
+    try {
+        measures.Refresh();
+    } catch (...) {
+    }
+    try {
+        notes.Refresh();
+    } catch (...) {
+    }
+    return done;
 }

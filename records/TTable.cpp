@@ -1,23 +1,23 @@
+// The table class: identity, opening and closing, the current row and the
+// navigation over the sort order and filter, the edit buffer and its
+// writes, order and filter, bookmarks and change notification. The SQL it
+// builds is in TableQueries.cpp, the conversions of values in
+// TableValues.cpp, the rows read for the grid model in TableRows.cpp.
+
 #include "records/TTable.h"
 
 #include "core/Errors.h"
-#include "records/StoredDateTime.h"
-#include "records/UDM.h"
+#include "records/SqlQuote.h"
+#include "records/TableHost.h"
 
 #include <QDir>
 #include <QSet>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <cmath>
-#include <limits>
 
 namespace {
 
-QString quoted(const QString &name)
-{
-    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-}
+using RecordsSql::quoted;
 
 QString sqlType(const TFieldDef &f, bool first, bool autoKey)
 {
@@ -38,29 +38,11 @@ QString sqlType(const TFieldDef &f, bool first, bool autoKey)
     return QStringLiteral("TEXT");
 }
 
-QDateTime parseDateTimeText(const QString &text)
-{
-    const QString t = text.trimmed();
-    static const char *const formats[] = {"dd.MM.yyyy HH:mm:ss.zzz", "dd.MM.yyyy HH:mm:ss", "dd.MM.yyyy HH:mm",
-                                          "dd.MM.yyyy", "d.M.yyyy H:mm:ss", "d.M.yyyy H:mm", "d.M.yyyy"};
-    for (const char *f : formats) {
-        const QDateTime dt = QDateTime::fromString(t, QLatin1String(f));
-        if (dt.isValid())
-            return dt;
-    }
-    return DateTimeFromStored(t);
-}
-
-bool inStoredRange(const QDateTime &dt)
-{
-    return dt.isValid() && dt.date().year() >= 1 && dt.date().year() <= 9999;
-}
-
 } // namespace
 
-TTable::TTable(TDM *dm, const QString &tableName, const QString &fileName, const QList<TFieldDef> &fields,
+TTable::TTable(TableHost *host, const QString &tableName, const QString &fileName, const QList<TFieldDef> &fields,
                QObject *parent)
-    : QObject(parent), m_dm(dm), m_tableName(tableName), m_fileName(fileName), m_fields(fields)
+    : QObject(parent), m_dm(host), m_tableName(tableName), m_fileName(fileName), m_fields(fields)
 {
     m_values.resize(m_fields.size());
     m_stored.resize(m_fields.size());
@@ -105,210 +87,12 @@ const TFieldDef &TTable::FieldDef(const QString &name) const
 
 QList<FilterField> TTable::FilterFields() const
 {
-    QList<FilterField> list;
-    for (const TFieldDef &f : m_fields)
-        list.append(FilterField{f.name, f.type, f.label, f.size});
-    return list;
+    return filterFieldsOf(m_fields);
 }
 
 QSqlDatabase TTable::Database() const
 {
     return m_dm->Database();
-}
-
-QSqlQuery TTable::Exec(const QString &sql, const QVariantList &params) const
-{
-    if (!m_dm->Connected())
-        throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
-    QSqlQuery q(Database());
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw EGeneralError(q.lastError().text());
-    for (const QVariant &p : params)
-        q.addBindValue(p);
-    if (!q.exec())
-        throw EGeneralError(q.lastError().text());
-    return q;
-}
-
-QString TTable::orderIndexHint() const
-{
-    if (m_sortField > 0)
-        return QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + m_fields[m_sortField].name);
-    return QStringLiteral(" NOT INDEXED");  // the rows' own order by key
-}
-
-QSqlQuery TTable::execHinted(const QString &sql, const QVariantList &params) const
-{
-    try {
-        return Exec(sql, params);
-    } catch (const EGeneralError &) {
-        // Without its index (a failed rebuild) the order still works, slowly.
-        const QString hint = orderIndexHint();
-        if (!sql.contains(hint))
-            throw;
-        return Exec(QString(sql).replace(hint, QString()), params);
-    }
-}
-
-// ---------------------------------------------------------------- conversions
-
-QVariant TTable::ToStorage(const TFieldDef &f, const QVariant &value)
-{
-    if (!value.isValid() || value.isNull())
-        return QVariant();
-    const bool isText = value.typeId() == QMetaType::QString;
-    const QString text = isText ? value.toString() : QString();
-    if (isText && f.type != TFieldType::Text && text.trimmed().isEmpty())
-        return QVariant();
-    bool ok = true;
-    switch (f.type) {
-    case TFieldType::AutoInc:
-    case TFieldType::Integer: {
-        qlonglong v = 0;
-        if (isText) {
-            v = text.trimmed().toLongLong(&ok);
-        } else if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float) {
-            const double d = value.toDouble();
-            ok = std::isfinite(d) && d == std::floor(d);
-            v = ok ? static_cast<qlonglong>(d) : 0;
-        } else {
-            v = value.toLongLong(&ok);
-        }
-        if (!ok || v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max())
-            throw EGeneralError(QStringLiteral("'%1' не является допустимым целым значением для поля %2")
-                                    .arg(value.toString(), f.name));
-        return QVariant(v);
-    }
-    case TFieldType::Float: {
-        const double d = isText ? text.trimmed().toDouble(&ok) : value.toDouble(&ok);
-        if (!ok || !std::isfinite(d))
-            throw EGeneralError(QStringLiteral("'%1' не является допустимым числом для поля %2")
-                                    .arg(value.toString(), f.name));
-        return QVariant(d);
-    }
-    case TFieldType::Boolean: {
-        if (isText) {
-            const QString t = text.trimmed().toLower();
-            if (t == QLatin1String("true") || t == QLatin1String("1"))
-                return QVariant(qlonglong(1));
-            if (t == QLatin1String("false") || t == QLatin1String("0"))
-                return QVariant(qlonglong(0));
-            throw EGeneralError(QStringLiteral("'%1' не является логическим значением для поля %2").arg(text, f.name));
-        }
-        return QVariant(qlonglong(value.toBool() ? 1 : 0));
-    }
-    case TFieldType::DateTime: {
-        QDateTime dt;
-        if (value.typeId() == QMetaType::QDateTime)
-            dt = value.toDateTime();
-        else if (value.typeId() == QMetaType::QDate)
-            dt = QDateTime(value.toDate(), QTime(0, 0));
-        else if (isText)
-            dt = parseDateTimeText(text);
-        if (!inStoredRange(dt))
-            throw EGeneralError(QStringLiteral("'%1' не является допустимой датой и временем для поля %2")
-                                    .arg(value.toString(), f.name));
-        return QVariant(DateTimeToStored(dt));
-    }
-    case TFieldType::Date: {
-        QDate d;
-        if (value.typeId() == QMetaType::QDate)
-            d = value.toDate();
-        else if (value.typeId() == QMetaType::QDateTime)
-            d = value.toDateTime().date();
-        else if (isText)
-            d = parseDateTimeText(text).date();
-        if (!d.isValid() || d.year() < 1 || d.year() > 9999)
-            throw EGeneralError(QStringLiteral("'%1' не является допустимой датой для поля %2")
-                                    .arg(value.toString(), f.name));
-        return QVariant(DateToStored(d));
-    }
-    case TFieldType::Text: {
-        const QString t = value.toString();
-        return t.isEmpty() ? QVariant() : QVariant(t);
-    }
-    }
-    return QVariant();
-}
-
-QVariant TTable::FromStorage(const TFieldDef &f, const QVariant &stored)
-{
-    if (!stored.isValid() || stored.isNull())
-        return QVariant();
-    switch (f.type) {
-    case TFieldType::AutoInc:
-    case TFieldType::Integer:
-        return QVariant(static_cast<int>(stored.toLongLong()));
-    case TFieldType::Float:
-        return QVariant(stored.toDouble());
-    case TFieldType::Boolean:
-        return QVariant(stored.toLongLong() != 0);
-    case TFieldType::DateTime: {
-        const QDateTime dt = DateTimeFromStored(stored.toString());
-        return dt.isValid() ? QVariant(dt) : QVariant();
-    }
-    case TFieldType::Date: {
-        const QDate d = DateFromStored(stored.toString());
-        return d.isValid() ? QVariant(d) : QVariant();
-    }
-    case TFieldType::Text:
-        return QVariant(stored.toString());
-    }
-    return QVariant();
-}
-
-QString TTable::PlainText(const TFieldDef &f, const QVariant &value)
-{
-    if (!value.isValid() || value.isNull())
-        return QString();
-    switch (f.type) {
-    case TFieldType::AutoInc:
-    case TFieldType::Integer:
-        return QString::number(value.toLongLong());
-    case TFieldType::Float:
-        return QString::number(value.toDouble(), 'g', 15);
-    case TFieldType::Boolean:
-        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-    case TFieldType::DateTime: {
-        const QDateTime dt = value.toDateTime();
-        if (dt.time() == QTime(0, 0))
-            return dt.toString(QStringLiteral("dd.MM.yyyy"));
-        return dt.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-    }
-    case TFieldType::Date:
-        return value.toDate().toString(QStringLiteral("dd.MM.yyyy"));
-    case TFieldType::Text:
-        return value.toString();
-    }
-    return value.toString();
-}
-
-QString TTable::DisplayText(const TFieldDef &f, const QVariant &value)
-{
-    if (!value.isValid() || value.isNull())
-        return QString();
-    if (f.displayFormat.isEmpty())
-        return PlainText(f, value);
-    switch (f.type) {
-    case TFieldType::DateTime:
-        return value.toDateTime().toString(f.displayFormat);
-    case TFieldType::Date:
-        return value.toDate().toString(f.displayFormat);
-    case TFieldType::Float: {
-        const int dot = f.displayFormat.indexOf(QLatin1Char('.'));
-        const int decimals = dot < 0 ? 0 : int(f.displayFormat.size() - dot - 1);
-        return QString::number(value.toDouble(), 'f', decimals);
-    }
-    case TFieldType::Boolean: {
-        const QStringList parts = f.displayFormat.split(QLatin1Char(';'));
-        if (parts.size() >= 2)
-            return value.toBool() ? parts[0] : parts[1];
-        return PlainText(f, value);
-    }
-    default:
-        return PlainText(f, value);
-    }
 }
 
 // ---------------------------------------------------------------- open and close
@@ -446,171 +230,6 @@ TRowData TTable::currentRowData() const
     r.key = m_curKey;
     r.sortValue = m_sortField > 0 ? m_stored.value(m_sortField) : m_curKey;
     return r;
-}
-
-QString TTable::selectList() const
-{
-    QStringList cols;
-    for (const TFieldDef &f : m_fields)
-        cols.append(quoted(f.name));
-    return cols.join(QStringLiteral(", "));
-}
-
-bool TTable::filterApplied() const
-{
-    return m_filtered && !m_compiled.sqlWhere.isEmpty();
-}
-
-QString TTable::WhereClause() const
-{
-    return filterApplied() ? m_compiled.sqlWhere : QString();
-}
-
-QVariantList TTable::WhereParams() const
-{
-    return filterApplied() ? m_compiled.params : QVariantList();
-}
-
-QString TTable::whereWith(const QString &extra, bool viaKeys) const
-{
-    QStringList parts;
-    if (filterApplied() && viaKeys) {
-        // The keys the filter selects, found apart: SQLite reads them from the
-        // filter's own index without visiting the rows, where it might
-        // otherwise prefer to read the whole table.
-        parts.append(QStringLiteral("%1 IN (SELECT %1 FROM %2 WHERE %3)")
-                         .arg(quoted(KeyField()), SqlName(), m_compiled.sqlWhere));
-    } else if (filterApplied()) {
-        parts.append(QLatin1Char('(') + m_compiled.sqlWhere + QLatin1Char(')'));
-    }
-    if (!extra.isEmpty())
-        parts.append(QLatin1Char('(') + extra + QLatin1Char(')'));
-    return parts.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
-}
-
-QString TTable::SortExpression(const QString &field) const
-{
-    const TFieldDef &f = FieldDef(field);
-    return f.type == TFieldType::Text ? quoted(f.name) + QStringLiteral(" COLLATE RUNOCASE") : quoted(f.name);
-}
-
-QString TTable::sortColumn() const
-{
-    return m_sortField > 0 ? SortExpression(m_fields[m_sortField].name) : QString();
-}
-
-QString TTable::OrderByClause(bool descending) const
-{
-    const QString dir = descending ? QStringLiteral(" DESC") : QString();
-    const QString key = quoted(KeyField()) + dir;
-    if (m_sortField > 0)
-        return QStringLiteral("ORDER BY ") + sortColumn() + dir + QStringLiteral(", ") + key;
-    return QStringLiteral("ORDER BY ") + key;
-}
-
-TTable::OrderSql TTable::orderSql() const
-{
-    // Two ways to read rows in order. Usually the order's index is walked and
-    // the filter tested on the way (a page costs about a page). When the
-    // filter lets through only a small share of the rows, walking the order
-    // could pass over most of the table for one page; the rows the filter
-    // selects (through its own indexes) are sorted instead, so the order's
-    // columns are written so that no index matches them.
-    OrderSql o;
-    o.subset = filterApplied() && qint64(RecordCount()) * 50 < qint64(TotalRows());
-    const QString key = quoted(KeyField());
-    o.key = o.subset ? QStringLiteral("+") + key : key;
-    if (m_sortField > 0) {
-        const TFieldDef &f = m_fields[m_sortField];
-        o.col = o.subset ? QStringLiteral("+") + quoted(f.name) : quoted(f.name);
-        o.expr = f.type == TFieldType::Text
-                     ? (o.subset ? QStringLiteral("(%1)").arg(o.col) : o.col) + QStringLiteral(" COLLATE RUNOCASE")
-                     : o.col;
-        o.asc = QStringLiteral("ORDER BY %1, %2").arg(o.expr, o.key);
-        o.desc = QStringLiteral("ORDER BY %1 DESC, %2 DESC").arg(o.expr, o.key);
-    } else {
-        o.asc = QStringLiteral("ORDER BY ") + o.key;
-        o.desc = QStringLiteral("ORDER BY ") + o.key + QStringLiteral(" DESC");
-    }
-    o.hint = o.subset ? QString() : orderIndexHint();
-    return o;
-}
-
-qint64 TTable::TotalRows() const
-{
-    requireActive();
-    if (m_totalCache < 0) {
-        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(SqlName()));
-        m_totalCache = q.next() ? q.value(0).toLongLong() : 0;
-    }
-    return m_totalCache;
-}
-
-QVector<TRowData> TTable::FetchRows(const QVector<int> &fields, bool forward, const TRowData *boundary, int limit,
-                                    int offset) const
-{
-    requireActive();
-    QVector<TRowData> rows;
-    if (limit <= 0)
-        return rows;
-    const bool bySort = m_sortField > 0;
-    QString cols = quoted(KeyField());
-    if (bySort)
-        cols += QStringLiteral(", ") + quoted(m_fields[m_sortField].name);
-    for (int f : fields)
-        cols += QStringLiteral(", ") + quoted(m_fields.at(f).name);
-    const int firstValue = bySort ? 2 : 1;
-    const OrderSql o = orderSql();
-
-    auto run = [&](const QString &cond, QVariantList params, int count, int skip) {
-        // Going on from a row walks the order's index from that row; left to
-        // itself SQLite may prefer an index of the filter and sort everything
-        // the filter passes, once per page.
-        const QString sql = QStringLiteral("SELECT %1 FROM %2%5%3 %4 LIMIT ? OFFSET ?")
-                                .arg(cols, SqlName(), whereWith(cond, o.subset), forward ? o.asc : o.desc, o.hint);
-        QVariantList all = filterApplied() ? m_compiled.params : QVariantList();
-        all += params;
-        all << count << skip;
-        QSqlQuery q = execHinted(sql, all);
-        while (q.next()) {
-            TRowData r;
-            r.key = q.value(0);
-            r.sortValue = bySort ? q.value(1) : r.key;
-            r.values.reserve(fields.size());
-            for (int i = 0; i < fields.size(); ++i)
-                r.values.append(q.value(firstValue + i));
-            rows.append(r);
-        }
-    };
-
-    if (!boundary) {
-        run(QString(), {}, limit, qMax(0, offset));
-        return rows;
-    }
-    if (!bySort) {
-        run(o.key + (forward ? QStringLiteral(" > ?") : QStringLiteral(" < ?")), {boundary->key}, limit, 0);
-        return rows;
-    }
-    // Blanks sort first: going forward from a blank the remaining blanks come
-    // before every value; going back from a value the blanks come last.
-    const QVariant &sv = boundary->sortValue;
-    if (sv.isNull()) {
-        run(o.col + QStringLiteral(" IS NULL AND ") + o.key
-                + (forward ? QStringLiteral(" > ?") : QStringLiteral(" < ?")),
-            {boundary->key}, limit, 0);
-        if (forward && rows.size() < limit)
-            run(o.col + QStringLiteral(" IS NOT NULL"), {}, limit - rows.size(), 0);
-    } else {
-        if (forward)
-            run(QStringLiteral("%1 >= ? AND (%1 > ? OR %2 > ?)").arg(o.expr, o.key), {sv, sv, boundary->key}, limit,
-                0);
-        else
-            run(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(o.expr, o.key), {sv, sv, boundary->key}, limit,
-                0);
-        if (!forward && rows.size() < limit)
-            run(o.col + QStringLiteral(" IS NULL"), {}, limit - rows.size(), 0);
-    }
-    return rows;
 }
 
 bool TTable::moveTo(bool forward, bool fromBoundary)
@@ -922,19 +541,6 @@ QString TTable::DisplayText(const QString &field) const
     return DisplayText(m_fields[i], FieldValue(field));
 }
 
-bool TTable::KeyShown(const QVariant &key) const
-{
-    requireActive();
-    if (key.isNull())
-        return false;
-    QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
-    params.append(key);
-    QSqlQuery q = Exec(QStringLiteral("SELECT 1 FROM %1%2")
-                           .arg(SqlName(), whereWith(quoted(KeyField()) + QStringLiteral(" = ?"))),
-                       params);
-    return q.next();
-}
-
 void TTable::Post()
 {
     requireActive();
@@ -1180,215 +786,6 @@ void TTable::Refresh()
     }
     notifyReset();
     notifyCurrent();
-}
-
-int TTable::PositionOfKey(const QVariant &key) const
-{
-    requireActive();
-    if (key.isNull() || !KeyShown(key))
-        return -1;
-    const OrderSql o = orderSql();
-    // Counting the rows on the shorter side: a row near the end (a record
-    // just stored) costs as little as one near the start. A small filtered
-    // set is simply counted.
-    constexpr int kNearEnd = 4096;
-    const int cap = o.subset ? 0 : kNearEnd;
-    auto count = [&](const QString &cond, const QVariantList &params, int limit) {
-        QVariantList all = filterApplied() ? m_compiled.params : QVariantList();
-        all += params;
-        QString sql = limit > 0 ? QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1%4%2 LIMIT %3)")
-                                      .arg(SqlName(), whereWith(cond))
-                                      .arg(limit)
-                                      .arg(o.hint)
-                                : QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(SqlName(), whereWith(cond));
-        QSqlQuery q = execHinted(sql, all);
-        return q.next() ? q.value(0).toInt() : 0;
-    };
-    if (m_sortField <= 0) {
-        if (cap > 0) {
-            const int after = count(o.key + QStringLiteral(" > ?"), {key}, cap);
-            if (after < cap)
-                return RecordCount() - 1 - after;
-        }
-        return count(o.key + QStringLiteral(" < ?"), {key}, 0);
-    }
-    QVariant sv;
-    {
-        QSqlQuery q = Exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                               .arg(quoted(m_fields[m_sortField].name), SqlName(), quoted(KeyField())),
-                           {key});
-        if (!q.next())
-            return -1;
-        sv = q.value(0);
-    }
-    if (sv.isNull())
-        return count(o.col + QStringLiteral(" IS NULL AND ") + o.key + QStringLiteral(" < ?"), {key}, 0);
-    if (cap > 0) {
-        const int after =
-            count(QStringLiteral("%1 >= ? AND (%1 > ? OR %2 > ?)").arg(o.expr, o.key), {sv, sv, key}, cap);
-        if (after < cap)
-            return RecordCount() - 1 - after;
-    }
-    return count(o.col + QStringLiteral(" IS NULL"), {}, 0)
-        + count(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(o.expr, o.key), {sv, sv, key}, 0);
-}
-
-void TTable::SetFieldFromTable(const QString &field, const QString &source)
-{
-    requireActive();
-    const TFieldDef &f = FieldDef(field);
-    qint64 count = 0;
-    {
-        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(source));
-        count = q.next() ? q.value(0).toLongLong() : 0;
-    }
-    if (count == 0)
-        return;
-    // All or nothing, also outside a transaction: an index is never left
-    // dropped.
-    Exec(QStringLiteral("SAVEPOINT \"RuvoSetField\""));
-    try {
-        setFieldFromTable(f, source, count * 4 >= TotalRows());
-    } catch (...) {
-        // (Gone already when SQLite rolled the whole transaction back.)
-        QSqlQuery q(Database());
-        q.exec(QStringLiteral("ROLLBACK TO \"RuvoSetField\""));
-        q.exec(QStringLiteral("RELEASE \"RuvoSetField\""));
-        throw;
-    }
-    Exec(QStringLiteral("RELEASE \"RuvoSetField\""));
-}
-
-void TTable::setFieldFromTable(const TFieldDef &f, const QString &source, bool many)
-{
-    const QString schema = quoted(m_tableName);
-    // The plain indexes that hold the field, as they are defined in the file.
-    QList<QPair<QString, QString>> indexes;
-    if (many) {
-        QSqlQuery q = Exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' AND tbl_name = ? "
-                                          "AND sql IS NOT NULL")
-                               .arg(schema),
-                           {m_tableName});
-        while (q.next()) {
-            const QString name = q.value(0).toString();
-            // Read back, a definition names the index without its schema.
-            if (!q.value(1).toString().startsWith(QStringLiteral("CREATE INDEX ") + quoted(name) + QLatin1Char(' ')))
-                continue;
-            QSqlQuery columns = Exec(QStringLiteral("PRAGMA %1.index_info(%2)").arg(schema, quoted(name)));
-            bool holds = false;
-            while (columns.next())
-                holds = holds || columns.value(2).toString().compare(f.name, Qt::CaseInsensitive) == 0;
-            if (holds)
-                indexes.append({name, q.value(1).toString()});
-        }
-    }
-    // Dropping an index drops its statistics; they are put back as they were.
-    QList<QVariantList> stats;
-    if (!indexes.isEmpty()) {
-        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master WHERE type = 'table' AND name = 'sqlite_stat1'")
-                               .arg(schema));
-        if (q.next() && q.value(0).toInt() > 0) {
-            for (const auto &index : std::as_const(indexes)) {
-                QSqlQuery row = Exec(QStringLiteral("SELECT tbl, idx, stat FROM %1.sqlite_stat1 WHERE idx = ?").arg(schema),
-                                     {index.first});
-                while (row.next())
-                    stats.append({row.value(0), row.value(1), row.value(2)});
-            }
-        }
-    }
-    // A statement still reading the table keeps SQLite from dropping its
-    // indexes; those are then changed row by row.
-    QList<QPair<QString, QString>> dropped;
-    for (const auto &index : std::as_const(indexes)) {
-        QSqlQuery q(Database());
-        if (q.exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(index.first))))
-            dropped.append(index);
-    }
-    // The source is read in key order and each row reached by its key
-    // (NOT INDEXED keeps SQLite from walking the whole table along an index
-    // instead).
-    Exec(QStringLiteral("UPDATE %1 AS t NOT INDEXED SET %2 = s.\"Value\" FROM %3 AS s WHERE t.%4 = s.\"Key\"")
-             .arg(SqlName(), quoted(f.name), source, quoted(KeyField())));
-    for (const auto &index : std::as_const(dropped)) {
-        QString sql = index.second;
-        sql.replace(0, QStringLiteral("CREATE INDEX ").size() + quoted(index.first).size(),
-                    QStringLiteral("CREATE INDEX %1.%2").arg(schema, quoted(index.first)));
-        Exec(sql);
-    }
-    bool restored = false;
-    for (const QVariantList &row : std::as_const(stats)) {
-        for (const auto &index : std::as_const(dropped)) {
-            if (row.at(1).toString() == index.first) {
-                Exec(QStringLiteral("INSERT INTO %1.sqlite_stat1 (tbl, idx, stat) VALUES (?, ?, ?)").arg(schema), row);
-                restored = true;
-            }
-        }
-    }
-    if (restored) {
-        // Makes SQLite read the statistics again.
-        Exec(QStringLiteral("ANALYZE %1.sqlite_master").arg(schema));
-    }
-}
-
-QPair<QVariant, QVariant> TTable::FirstAndLastValue(const QString &field) const
-{
-    requireActive();
-    const TFieldDef &f = FieldDef(field);
-    // As for the grid's pages: walk the field's index, unless the filter
-    // selects so few rows that sorting them is cheaper.
-    const bool subset = filterApplied() && qint64(RecordCount()) * 50 < qint64(TotalRows());
-    const QVariantList filterParams = filterApplied() ? m_compiled.params : QVariantList();
-    // Sorting the rows the filter selects (read once for both ends, their keys
-    // through the filter's own index), the order written so that no index
-    // matches it.
-    auto sorted = [&]() {
-        const QString order = f.type == TFieldType::Text ? QStringLiteral("\"v\" COLLATE RUNOCASE") : QStringLiteral("\"v\"");
-        QSqlQuery q = Exec(QStringLiteral("WITH s AS MATERIALIZED (SELECT %1 AS \"v\", %2 AS \"k\" FROM %3%4) "
-                                          "SELECT (SELECT \"v\" FROM s ORDER BY %5, \"k\" LIMIT 1), "
-                                          "(SELECT \"v\" FROM s ORDER BY %5 DESC, \"k\" DESC LIMIT 1)")
-                               .arg(quoted(f.name), quoted(KeyField()), SqlName(), whereWith(QString(), true), order),
-                           filterParams);
-        if (!q.next())
-            return qMakePair(QVariant(), QVariant());
-        return qMakePair(FromStorage(f, q.value(0)), FromStorage(f, q.value(1)));
-    };
-    if (subset)
-        return sorted();
-    const QString expr = SortExpression(f.name);
-    const QString key = quoted(KeyField());
-    const QString hint = f.name != KeyField() ? QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + f.name)
-                                              : QStringLiteral(" NOT INDEXED");
-    // The limit is bound rather than written: SQLite then walks the order's
-    // index and stops at the first row the filter passes, instead of sorting
-    // every row the filter passes.
-    QVariantList params = filterParams;
-    params.append(1);
-    auto one = [&](const QString &dir) {
-        const QString sql = QStringLiteral("SELECT %1 FROM %2%7%3 ORDER BY %4%5, %6%5 LIMIT ?")
-                                .arg(quoted(f.name), SqlName(), whereWith(QString()), expr, dir, key, hint);
-        QSqlQuery q;
-        try {
-            q = Exec(sql, params);
-        } catch (const EGeneralError &) {
-            // The index is missing (a walk cut off below fails again at once).
-            q = Exec(QString(sql).replace(hint, QString()), params);
-        }
-        return q.next() ? FromStorage(f, q.value(0)) : QVariant();
-    };
-    if (!filterApplied())
-        return {one(QString()), one(QStringLiteral(" DESC"))};
-    // Where the rows the filter passes gather far along the order (the names
-    // of the readings of one dosimeter), the walk would read most of the
-    // table row by row to find the first of them. It is cut off after about
-    // as much work as sorting a fiftieth of the table takes, and the
-    // filter's rows are sorted instead.
-    constexpr int kWalkSteps = 50000;
-    QPair<QVariant, QVariant> ends;
-    const bool walked = m_dm->WithinSteps(kWalkSteps, [&] {
-        ends.first = one(QString());
-        ends.second = one(QStringLiteral(" DESC"));
-    });
-    return walked ? ends : sorted();
 }
 
 // ---------------------------------------------------------------- notification

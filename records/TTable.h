@@ -5,7 +5,8 @@
 // notification that item models follow.
 //
 // Storage: each table lives in its own SQLite file, attached to the module's
-// connection under a schema name (see UDM.h). Values cross this interface as
+// connection under a schema name (see UDM.h); the table reaches the module
+// only through TableHost. Values cross this interface as
 // QVariant: date-times as QDateTime, dates as QDate, Booleans as bool, floats
 // as double, integers as int, texts as QString; a blank field is a null
 // QVariant. A blank text is stored as NULL, so an empty text and a blank
@@ -17,6 +18,7 @@
 //
 // All access happens on the main thread.
 
+#include "records/TableSchema.h"
 #include "records/UFilterLanguage.h"
 
 #include <QDateTime>
@@ -29,22 +31,8 @@
 #include <QVariant>
 #include <QVector>
 
-class TDM;
+class TableHost;
 class QSqlQuery;
-
-using TFieldType = FilterFieldType;
-
-// One field of a table: its name, type, display label, text size and the
-// display format of on-screen text (a Qt date-time format such as
-// "dd.MM.yy HH:mm", "0.000" for three decimals, "М;Ж" for Booleans; empty
-// when the plain text is shown).
-struct TFieldDef {
-    QString name;
-    TFieldType type = TFieldType::Text;
-    QString label;
-    int size = 0;
-    QString displayFormat;
-};
 
 enum TLocateOption : int {
     loNone = 0,
@@ -70,12 +58,12 @@ public:
     // tableName: the name inside the file and the schema name it is attached
     // under ("Measures", "Notes", "Devices", "Cards"); fileName: its file in the
     // data directory. The first field is the primary key.
-    TTable(TDM *dm, const QString &tableName, const QString &fileName, const QList<TFieldDef> &fields,
+    TTable(TableHost *host, const QString &tableName, const QString &fileName, const QList<TFieldDef> &fields,
            QObject *parent = nullptr);
     ~TTable() override;
 
     // ---- identity and fields
-    TDM *Module() const { return m_dm; }
+    TableHost *Module() const { return m_dm; }
     QString TableName() const { return m_tableName; }
     QString FileName() const { return m_fileName; }
     QString FilePath() const;   // data directory + separator + file name
@@ -218,6 +206,9 @@ public:
     // database's message. For the module and the grid model.
     QSqlQuery Exec(const QString &sql, const QVariantList &params = {}) const;
 
+    // For the module: another table object on the same file changed it.
+    void peerChanged();
+
 signals:
     void CurrentChanged();            // another row became current, or its values changed
     void StateChanged();              // browse / edit / insert / inactive
@@ -227,7 +218,6 @@ signals:
     void RowDeleted(const QVariant &key, bool wasShown); // a row was removed
 
 private:
-    friend class TDM;
     struct Cursor;
 
     void requireActive() const;
@@ -254,10 +244,8 @@ private:
     void notifyReset();
     void notifyCurrent();
     void invalidateCount() const { m_countCache = -1; }
-    // Called by the module when another table object on the same file changed it.
-    void peerChanged();
 
-    TDM *m_dm;
+    TableHost *m_dm;
     QString m_tableName;
     QString m_fileName;
     QList<TFieldDef> m_fields;

@@ -4,10 +4,8 @@
 #include "core/Errors.h"
 #include "core/Prompt.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMetaObject>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -190,75 +188,15 @@ void SetDM(TDM *dm)
     g_dm = dm;
 }
 
-// ---------------------------------------------------------------- field lists
-
-QList<TFieldDef> TDM::MeasuresFields()
-{
-    using T = TFieldType;
-    return {
-        {QStringLiteral("Index"), T::AutoInc, QStringLiteral("Индекс"), 0, {}},
-        {QStringLiteral("TarnAddress"), T::Integer, QStringLiteral("TARN Адрес"), 0, {}},
-        {QStringLiteral("RecNumber"), T::Integer, QStringLiteral("№ Записи"), 0, {}},
-        {QStringLiteral("DateTime"), T::DateTime, QStringLiteral("Дата"), 0, QStringLiteral("dd.MM.yy HH:mm")},
-        {QStringLiteral("ID"), T::Integer, QStringLiteral("№"), 0, {}},
-        {QStringLiteral("Name"), T::Text, QStringLiteral("Идентификатор"), 40, {}},
-        {QStringLiteral("Dose"), T::Float, QStringLiteral("Доза, мкЗв"), 0, QStringLiteral("0.000")},
-        {QStringLiteral("RecoveryTime"), T::DateTime, QStringLiteral("Время считывания"), 0, {}},
-        {QStringLiteral("FIO"), T::Text, QStringLiteral("ФИО"), 40, {}},
-        {QStringLiteral("Check"), T::Boolean, QStringLiteral("Пометка"), 0, {}},
-    };
-}
-
-QList<TFieldDef> TDM::NotesFields()
-{
-    using T = TFieldType;
-    return {
-        {QStringLiteral("Index"), T::AutoInc, QStringLiteral("Индекс"), 0, {}},
-        {QStringLiteral("ID"), T::Integer, QStringLiteral("Дозиметр"), 0, {}},
-        {QStringLiteral("TimeFrom"), T::DateTime, QStringLiteral("Приписан"), 0, QStringLiteral("dd.MM.yy")},
-        {QStringLiteral("TimeTo"), T::DateTime, QStringLiteral("Освобождён"), 0, QStringLiteral("dd.MM.yy")},
-        {QStringLiteral("FIO"), T::Text, QStringLiteral("ФИО"), 40, {}},
-        {QStringLiteral("Dose"), T::Float, QStringLiteral("Суммарная доза"), 0, {}},
-    };
-}
-
-QList<TFieldDef> TDM::DevicesFields()
-{
-    using T = TFieldType;
-    return {
-        {QStringLiteral("TarnAddress"), T::Integer, QStringLiteral("Tarn Адрес"), 0, {}},
-        {QStringLiteral("LastRecNumber"), T::Integer, QStringLiteral("Номер последней записи"), 0, {}},
-        {QStringLiteral("LastRecTime"), T::DateTime, QStringLiteral("Время последней записи"), 0, {}},
-    };
-}
-
-QList<TFieldDef> TDM::CardsFields()
-{
-    using T = TFieldType;
-    return {
-        {QStringLiteral("Index"), T::AutoInc, QStringLiteral("Индекс"), 0, {}},
-        {QStringLiteral("ID"), T::Integer, QStringLiteral("Табельный номер"), 0, {}},
-        {QStringLiteral("FIO"), T::Text, QStringLiteral("ФИО"), 40, {}},
-        {QStringLiteral("FIO_RFID"), T::Text, QStringLiteral("Метка"), 16, {}},
-        {QStringLiteral("BirthDay"), T::Date, QStringLiteral("День рождения"), 0, {}},
-        {QStringLiteral("isMale"), T::Boolean, QStringLiteral("Пол"), 0, QStringLiteral("М;Ж")},
-        {QStringLiteral("Vacancy"), T::Text, QStringLiteral("Должность"), 30, {}},
-        {QStringLiteral("SubDiv"), T::Text, QStringLiteral("Подразделение"), 30, {}},
-        {QStringLiteral("Address"), T::Text, QStringLiteral("Адрес"), 60, {}},
-        {QStringLiteral("Telephone"), T::Text, QStringLiteral("Телефон"), 30, {}},
-        {QStringLiteral("Comment"), T::Text, QStringLiteral("Коментарий"), 100, {}},
-    };
-}
-
 // ---------------------------------------------------------------- module
 
 TDM::TDM(QObject *parent)
     : QObject(parent),
-      Measures(this, QStringLiteral("Measures"), QStringLiteral("Measures.DB"), MeasuresFields()),
-      Notes(this, QStringLiteral("Notes"), QStringLiteral("Notes.DB"), NotesFields()),
-      Devices(this, QStringLiteral("Devices"), QStringLiteral("Devices.db"), DevicesFields()),
-      DBCards(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), CardsFields()),
-      DBCards4Find(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), CardsFields()),
+      Measures(this, QStringLiteral("Measures"), QStringLiteral("Measures.DB"), measuresSchema()),
+      Notes(this, QStringLiteral("Notes"), QStringLiteral("Notes.DB"), notesSchema()),
+      Devices(this, QStringLiteral("Devices"), QStringLiteral("Devices.db"), devicesSchema()),
+      DBCards(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema()),
+      DBCards4Find(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema()),
       DSMeasures(Measures),
       DSNotes(Notes),
       DSDevices(Devices),
@@ -609,16 +547,16 @@ void TDM::Rollback()
     }
 }
 
-TTransaction::TTransaction(TDM &dm) : m_dm(dm)
+TTransaction::TTransaction(TableHost &host) : m_host(host)
 {
-    m_dm.StartTransaction();
+    m_host.StartTransaction();
 }
 
 TTransaction::~TTransaction()
 {
     if (!m_done) {
         try {
-            m_dm.Rollback();
+            m_host.Rollback();
         } catch (...) {
         }
     }
@@ -626,7 +564,7 @@ TTransaction::~TTransaction()
 
 void TTransaction::Commit()
 {
-    m_dm.Commit();
+    m_host.Commit();
     m_done = true;
 }
 
@@ -651,8 +589,6 @@ void TDM::DataModuleCreate()
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
         report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
         m_terminateRequested = true;
-        if (QCoreApplication::instance())
-            QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
         return;
     }
     try {
@@ -662,8 +598,6 @@ void TDM::DataModuleCreate()
         report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
         m_terminateRequested = true;
         closeConnection();
-        if (QCoreApplication::instance())
-            QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
         return;
     }
     if (!QFileInfo(dir).isDir())

@@ -15,6 +15,7 @@
 // temporary directories.
 
 #include "records/TTable.h"
+#include "records/TableHost.h"
 
 #include <QObject>
 #include <QSqlDatabase>
@@ -25,7 +26,7 @@
 struct sqlite3_context;
 struct sqlite3_value;
 
-class TDM : public QObject {
+class TDM : public QObject, public TableHost {
     Q_OBJECT
 public:
     explicit TDM(QObject *parent = nullptr);
@@ -44,21 +45,22 @@ public:
     // Closes the tables and the connection, ignoring failures.
     void DataModuleDestroy();
 
-    // True when the store could not work at all and the module asked the
-    // application to end.
+    // True when the store could not work at all (no SQLite driver, no
+    // connection): the start-up message has been shown and nothing can be
+    // stored; the program decides whether to go on.
     bool TerminateRequested() const { return m_terminateRequested; }
 
     QString DataDir() const;            // ProgramDir + "Data" (no trailing separator)
-    QString TablePath(const QString &fileName) const;  // ProgramDir + "Data" + separator + file name
-    QSqlDatabase Database() const;
+    QString TablePath(const QString &fileName) const override;  // ProgramDir + "Data" + separator + file name
+    QSqlDatabase Database() const override;
     QString ConnectionName() const { return m_connectionName; }
-    bool Connected() const;
+    bool Connected() const override;
 
     // Transactions over all tables. Inside one, every Post/Delete joins it;
     // the grid and other views are notified at once as usual.
-    void StartTransaction();
-    void Commit();
-    void Rollback();
+    void StartTransaction() override;
+    void Commit() override;
+    void Rollback() override;
     bool InTransaction() const { return m_inTransaction; }
 
     // The tables, in the program's order, and the second cursor on the cards.
@@ -72,12 +74,6 @@ public:
     TTable &DSNotes;
     TTable &DSDevices;
     TTable &DSCards;
-
-    // The field lists of the four tables, in field order.
-    static QList<TFieldDef> MeasuresFields();
-    static QList<TFieldDef> NotesFields();
-    static QList<TFieldDef> DevicesFields();
-    static QList<TFieldDef> CardsFields();
 
     // Whether every commit waits until the table file's log is on the disk
     // (the default). Without it a commit costs no disk flush, and the last
@@ -99,7 +95,7 @@ public:
     // fails. False when that happened (whatever work raised then is dropped);
     // other failures raise as usual. For reads only: a stopped write would
     // roll back the transaction it belongs to.
-    bool WithinSteps(int steps, const std::function<void()> &work);
+    bool WithinSteps(int steps, const std::function<void()> &work) override;
 
     // Runs work with the SQL function `name` of nArgs arguments defined on
     // the connection (SQLite's C interface: fn sets the result on the
@@ -110,11 +106,11 @@ public:
     // For the table class: makes sure the file of a schema is attached
     // (raises on failure) and tells the other table objects on that schema
     // about a change.
-    void EnsureAttached(const QString &schema, const QString &fileName);
-    bool IsAttached(const QString &schema) const;
+    void EnsureAttached(const QString &schema, const QString &fileName) override;
+    bool IsAttached(const QString &schema) const override;
     void Detach(const QString &schema);
-    void UseWriteAheadLog(const QString &schema);
-    void NotifyPeers(TTable *changed);
+    void UseWriteAheadLog(const QString &schema) override;
+    void NotifyPeers(TTable *changed) override;
 
 private:
     void openConnection();
@@ -128,20 +124,6 @@ private:
     bool m_durable = true;
 
     QString synchronousFor(const QString &schema) const;
-};
-
-// A transaction that rolls back unless committed.
-class TTransaction {
-public:
-    explicit TTransaction(TDM &dm);
-    ~TTransaction();
-    void Commit();
-    TTransaction(const TTransaction &) = delete;
-    TTransaction &operator=(const TTransaction &) = delete;
-
-private:
-    TDM &m_dm;
-    bool m_done = false;
 };
 
 // The program's module (null until set).

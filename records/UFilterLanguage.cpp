@@ -816,11 +816,6 @@ private:
     QVariantList m_params;
 };
 
-FilterField F(const char *name, FilterFieldType type, const char *label, int size = 0)
-{
-    return FilterField{QString::fromLatin1(name), type, QString::fromUtf8(label), size};
-}
-
 } // namespace
 
 CompiledFilter CompileFilter(const QString &text, const QList<FilterField> &fields)
@@ -839,54 +834,4 @@ QString QuoteFilterText(const QString &value)
     QString inner = value;
     inner.replace(QLatin1Char('\''), QLatin1String("''"));
     return QLatin1Char('\'') + inner + QLatin1Char('\'');
-}
-
-QList<FilterField> MeasuresFilterFields()
-{
-    using T = FilterFieldType;
-    return {F("Index", T::AutoInc, "Индекс"),
-            F("TarnAddress", T::Integer, "TARN Адрес"),
-            F("RecNumber", T::Integer, "№ Записи"),
-            F("DateTime", T::DateTime, "Дата"),
-            F("ID", T::Integer, "№"),
-            F("Name", T::Text, "Идентификатор", 40),
-            F("Dose", T::Float, "Доза, мкЗв"),
-            F("RecoveryTime", T::DateTime, "Время считывания"),
-            F("FIO", T::Text, "ФИО", 40),
-            F("Check", T::Boolean, "Пометка")};
-}
-
-QList<FilterField> NotesFilterFields()
-{
-    using T = FilterFieldType;
-    return {F("Index", T::AutoInc, "Индекс"),
-            F("ID", T::Integer, "Дозиметр"),
-            F("TimeFrom", T::DateTime, "Приписан"),
-            F("TimeTo", T::DateTime, "Освобождён"),
-            F("FIO", T::Text, "ФИО", 40),
-            F("Dose", T::Float, "Суммарная доза")};
-}
-
-QList<FilterField> DevicesFilterFields()
-{
-    using T = FilterFieldType;
-    return {F("TarnAddress", T::Integer, "Tarn Адрес"),
-            F("LastRecNumber", T::Integer, "Номер последней записи"),
-            F("LastRecTime", T::DateTime, "Время последней записи")};
-}
-
-QList<FilterField> CardsFilterFields()
-{
-    using T = FilterFieldType;
-    return {F("Index", T::AutoInc, "Индекс"),
-            F("ID", T::Integer, "Табельный номер"),
-            F("FIO", T::Text, "ФИО", 40),
-            F("FIO_RFID", T::Text, "Метка", 16),
-            F("BirthDay", T::Date, "День рождения"),
-            F("isMale", T::Boolean, "Пол"),
-            F("Vacancy", T::Text, "Должность", 30),
-            F("SubDiv", T::Text, "Подразделение", 30),
-            F("Address", T::Text, "Адрес", 60),
-            F("Telephone", T::Text, "Телефон", 30),
-            F("Comment", T::Text, "Коментарий", 100)};
 }

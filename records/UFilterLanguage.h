@@ -93,9 +93,5 @@ CompiledFilter CompileFilter(const QString &text, const QList<FilterField> &fiel
 // filter text from a value the operator typed or a field shows.
 QString QuoteFilterText(const QString &value);
 
-// The field lists of the four tables, in field order, with their display
-// labels: the filter language's view of the database schema.
-QList<FilterField> MeasuresFilterFields();
-QList<FilterField> NotesFilterFields();
-QList<FilterField> DevicesFilterFields();
-QList<FilterField> CardsFilterFields();
+// The field lists of the tables themselves come with the schema
+// (records/TableSchema.h).

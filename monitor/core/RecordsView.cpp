@@ -8,15 +8,23 @@
 
 QList<RecordsColumn> DefaultRecordsColumns()
 {
+    // Field names and types come from the schema of Measures; text and date
+    // columns take their filter values in quotes.
+    const QList<TFieldDef> fields = measuresSchema();
+    const auto column = [&fields](MeasuresField field, const QString &title, int width, bool visible) {
+        const TFieldDef &f = fields.at(field);
+        const bool quoted = f.type == TFieldType::Text || f.type == TFieldType::DateTime || f.type == TFieldType::Date;
+        return RecordsColumn{field, f.name, title, width, visible, quoted};
+    };
     QList<RecordsColumn> c;
     // Date 130 and name 291 pixels at design: the labels above and below show
     // the full date and time, which needs a little more in the fonts of this
     // platform, and the name column gives it back.
-    c.append({mfDateTime, QStringLiteral("DateTime"), QStringLiteral("Дата"), 150, true, true});
-    c.append({mfID, QStringLiteral("ID"), QStringLiteral("№"), 92, true, false});
-    c.append({mfName, QStringLiteral("Name"), QStringLiteral("Идентификатор"), 271, true, true});
-    c.append({mfFIO, QStringLiteral("FIO"), QStringLiteral("ФИО (по журналу)"), 271, false, true});
-    c.append({mfDose, QStringLiteral("Dose"), QStringLiteral("Доза, мкЗв"), 111, true, false});
+    c.append(column(mfDateTime, QStringLiteral("Дата"), 150, true));
+    c.append(column(mfID, QStringLiteral("№"), 92, true));
+    c.append(column(mfName, QStringLiteral("Идентификатор"), 271, true));
+    c.append(column(mfFIO, QStringLiteral("ФИО (по журналу)"), 271, false));
+    c.append(column(mfDose, QStringLiteral("Доза, мкЗв"), 111, true));
     return c;
 }
 

@@ -13,26 +13,14 @@
 // The main window mirrors this state in its widgets (labels, buttons, status
 // panel 1) after every operation.
 
+#include "records/TableSchema.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
 #include <functional>
 
 class TTable;
-
-// Field positions in the field list of Measures.
-enum MeasuresField : int {
-    mfIndex = 0,
-    mfTarnAddress = 1,
-    mfRecNumber = 2,
-    mfDateTime = 3,
-    mfID = 4,
-    mfName = 5,
-    mfDose = 6,
-    mfRecoveryTime = 7,
-    mfFIO = 8,
-    mfCheck = 9,
-};
 
 struct RecordsColumn {
     int fieldIndex = 0;   // position in the field list of Measures

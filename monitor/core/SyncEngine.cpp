@@ -8,13 +8,14 @@
 #include "link/URS232.h"
 #include "link/URUVOProtocol.h"
 #include "monitor/core/TimerThread.h"
+#include "records/NameSync.h"
+#include "records/ReadingStore.h"
 #include "records/StoredDateTime.h"
 #include "records/UDM.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QSqlQuery>
 #include <QThread>
 #include <QTimer>
 
@@ -251,27 +252,14 @@ void SyncEngine::PollReader()
 void SyncEngine::LoadDeviceRow(bool fromThread)
 {
     try {
-        TTable &devices = RequireDatabase(*this).Devices;
+        ReadingStore store(RequireDatabase(*this));
         const int address = static_cast<int>(LastResponderAddress());
-        if (!devices.Locate(QStringLiteral("TarnAddress"), address)) {
-            try {
-                devices.Append();
-                devices.SetFieldValue(QStringLiteral("TarnAddress"), address);
-                devices.SetFieldValue(QStringLiteral("LastRecNumber"), 0);
-                devices.SetFieldValue(QStringLiteral("LastRecTime"), MinDateTime());
-                devices.Post();
-            } catch (...) {
-                try {
-                    devices.Cancel();
-                } catch (...) {
-                }
-                throw;
-            }
-            if (fromThread)
-                App().INeedSynhroFIO = true;
-        }
-        LastRecNumber = devices.AsInteger(QStringLiteral("LastRecNumber"));
-        LastRecTime = devices.AsDateTime(QStringLiteral("LastRecTime"));
+        bool created = false;
+        const ReaderPosition position = store.loadReaderPosition(address, &created);
+        if (created && fromThread)
+            App().INeedSynhroFIO = true;
+        LastRecNumber = position.recNumber;
+        LastRecTime = position.time;
         LoadedAddress = address;
     } catch (...) {
         View().SetStatusText(TextDatabaseError);
@@ -282,34 +270,9 @@ void SyncEngine::LoadDeviceRow(bool fromThread)
 
 void SyncEngine::WriteDevicePosition()
 {
-    TDM &dm = RequireDatabase(*this);
-    TTable &devices = dm.Devices;
-    const int address = LoadedAddress.load();
-    // The readings up to this position reach the disk before the position does.
-    dm.FlushReadings();
-    // The position always goes into the row of the address it belongs to
-    // (created when it is missing), whatever row another view made current.
-    const bool onRow = devices.HasCurrent() && !devices.IsNull(QStringLiteral("TarnAddress"))
-        && devices.AsInteger(QStringLiteral("TarnAddress")) == address;
-    try {
-        if (devices.State() == TTableState::Edit || devices.State() == TTableState::Insert)
-            devices.Cancel();
-        if (onRow || devices.Locate(QStringLiteral("TarnAddress"), address)) {
-            devices.Edit();
-        } else {
-            devices.Append();
-            devices.SetFieldValue(QStringLiteral("TarnAddress"), address);
-        }
-        devices.SetFieldValue(QStringLiteral("LastRecNumber"), LastRecNumber.load());
-        devices.SetFieldValue(QStringLiteral("LastRecTime"), LastRecTime);
-        devices.Post();
-    } catch (...) {
-        try {
-            devices.Cancel();
-        } catch (...) {
-        }
-        throw;
-    }
+    // The position always goes into the row of the address it belongs to,
+    // the readings up to it on the disk first.
+    ReadingStore(RequireDatabase(*this)).saveReaderPosition(LoadedAddress.load(), {LastRecNumber.load(), LastRecTime});
 }
 
 void SyncEngine::CatchUp()
@@ -385,40 +348,17 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
         const ArchiveRecordData record = ArchiveRecord();
         if (!record.Time.isValid())
             throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
-        TTable &measures = RequireDatabase(*this).Measures;
+        ReadingStore store(RequireDatabase(*this));
         const int address = static_cast<int>(LastResponderAddress());
         QElapsedTimer dbClock;
         dbClock.start();
         // The duplicate check looks at the whole table, whatever filter the
         // grid has on.
-        QSqlQuery found = measures.Exec(
-            QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"DateTime\"=? AND +\"TarnAddress\"=? AND +\"RecNumber\"=? LIMIT 1")
-                .arg(measures.SqlName()),
-            {TTable::ToStorage(measures.FieldDef(QStringLiteral("DateTime")), record.Time), address, number});
-        const bool stored = found.next();
+        const bool stored = store.readingStored(record.Time, address, number);
         m_storeLookupNs += dbClock.nsecsElapsed();
         if (!stored) {
-            try {
-                measures.Append();
-                measures.SetFieldValue(QStringLiteral("DateTime"), record.Time);
-                measures.SetFieldValue(QStringLiteral("TarnAddress"), address);
-                measures.SetFieldValue(QStringLiteral("RecNumber"), number);
-                measures.SetFieldValue(QStringLiteral("ID"), static_cast<int>(record.ID));
-                measures.SetFieldValue(QStringLiteral("Name"), record.Name);
-                measures.SetFieldValue(QStringLiteral("Dose"), record.Dose);
-                measures.SetFieldValue(QStringLiteral("RecoveryTime"), QDateTime::currentDateTime());
-                measures.SetFieldValue(QStringLiteral("Check"), false);
-                measures.Post();
-            } catch (...) {
-                try {
-                    measures.Cancel();
-                } catch (...) {
-                }
-                throw;
-            }
-            bool ok = false;
-            const int index = measures.FieldValue(QStringLiteral("Index")).toInt(&ok);
-            LastReadedIndex = ok ? index : 0;
+            LastReadedIndex = store.storeReading(
+                {record.Time, address, number, static_cast<int>(record.ID), record.Name, record.Dose});
             app.INeedSynhroFIO = true;
         }
         m_storeDbNs += dbClock.nsecsElapsed();
@@ -667,4 +607,30 @@ ForegroundLinkUse::~ForegroundLinkUse()
     if (m_locked)
         LinkLock().unlock();
     App().SyncPaused = m_wasPaused;
+}
+
+// ---------------------------------------------------------------- names
+
+void SyncEngine::SyncNamesFromJournal()
+{
+    TDM *dm = Database();
+    if (!dm || !NameSync(*dm).run())
+        Prompt().message(MsgKind::Error,
+                         QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
+                         BtnOk);
+    App().INeedSynhroFIO = false;
+    emit NamesSynchronised();
+}
+
+void SyncEngine::AskNameSync(bool extNotesDown)
+{
+    if (!App().INeedSynhroFIO || !extNotesDown)
+        return;
+    // Unattended, the names wait for an operator: nothing is rewritten unseen
+    // and the flag stays set.
+    const int answer = Prompt().ask(MsgKind::Warning,
+                                    QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"),
+                                    BtnOk | BtnCancel, BtnCancel);
+    if (answer == BtnOk)
+        SyncNamesFromJournal();
 }

@@ -6,6 +6,7 @@
 // (with random damage), from random tokens, random bytes and code units,
 // nesting and chains around the limits, and injection attempts.
 
+#include "records/TableSchema.h"
 #include "records/UFilterLanguage.h"
 
 #include <QElapsedTimer>

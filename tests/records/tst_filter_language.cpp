@@ -4,6 +4,7 @@
 // case-insensitive, as an index-friendly store might, so that the filter's
 // own case-respecting comparison is what is tested.
 
+#include "records/TableSchema.h"
 #include "records/UFilterLanguage.h"
 
 #include <QSqlDatabase>

@@ -3,6 +3,7 @@
 // is applied, and the initial filter list applied end to end against a
 // small Measures table in an in-memory SQLite database.
 
+#include "records/TableSchema.h"
 #include "records/UTranslateFilter.h"
 
 #include <QSqlDatabase>

@@ -5,6 +5,7 @@
 #include "ScriptedPrompt.h"
 
 #include "core/Errors.h"
+#include "records/ReadingStore.h"
 #include "records/StoredDateTime.h"
 #include "records/UDM.h"
 
@@ -100,6 +101,7 @@ private slots:
     void textOrderOfAwkwardTexts();
     void transactionRollbackForgetsRows();
     void readingsReachTheDiskBeforeAPosition();
+    void readingStoreAnswersWhateverTheViewsShow();
     void secondCursorOnCardsSeesChanges();
 
 private:
@@ -709,4 +711,36 @@ void TestStoreTable::secondCursorOnCardsSeesChanges()
 }
 
 QTEST_GUILESS_MAIN(TestStoreTable)
+void TestStoreTable::readingStoreAnswersWhateverTheViewsShow()
+{
+    ReadingStore store(*m_dm);
+    const QDateTime t = GeneratedTime(5);
+    QVERIFY(!store.readingStored(t, 7, 3));
+    const int index = store.storeReading({t, 7, 3, 12, QStringLiteral("Метка"), 1.5});
+    TTable &m = m_dm->Measures;
+    QVERIFY(index > 0);
+    QCOMPARE(m.FieldValue(QStringLiteral("Index")).toInt(), index);
+    QCOMPARE(m.AsBoolean(QStringLiteral("Check")), false);
+    // A grid filter hiding the reading changes neither the check nor the count.
+    m.SetFilter(QStringLiteral("ID=99"));
+    m.SetFiltered(true);
+    QVERIFY(store.readingStored(t, 7, 3));
+    QVERIFY(!store.readingStored(t, 7, 4));
+    QVERIFY(!store.readingStored(t.addMSecs(1), 7, 3));
+    QCOMPARE(store.readingCount(), 1);
+
+    // A position goes into the row of its own reader, whichever row is current.
+    bool created = false;
+    QCOMPARE(store.loadReaderPosition(1, &created).recNumber, 0);
+    QVERIFY(created);
+    store.loadReaderPosition(2, &created);
+    QVERIFY(created);
+    store.saveReaderPosition(1, {40, t});
+    const ReaderPosition saved = store.loadReaderPosition(1, &created);
+    QVERIFY(!created);
+    QCOMPARE(saved.recNumber, 40);
+    QCOMPARE(saved.time, t);
+    QCOMPARE(store.loadReaderPosition(2).recNumber, 0);
+}
+
 #include "tst_store_table.moc"

@@ -1,0 +1,57 @@
+#pragma once
+// What the synchronisation cycle and the program ask of the store: whether a
+// reading of the reader's archive is in Measures already, storing one, the
+// copy position of each reader in Devices and the number of readings. The
+// SQL of these operations stays here.
+//
+// Table failures raise EGeneralError (core/Errors.h) with the database's
+// message; a row being appended when the failure comes is dropped.
+
+#include <QDateTime>
+#include <QString>
+
+class TDM;
+
+// One archive record as it goes into Measures.
+struct StoredReading {
+    QDateTime time;      // when the dosimeter was read (DateTime)
+    int address = 0;     // the reader's bus address (TarnAddress)
+    int recNumber = 0;   // its slot in the reader's archive (RecNumber)
+    int id = 0;          // dosimeter number
+    QString name;        // dosimeter identifier
+    double dose = 0;     // microsieverts
+};
+
+// How far the archive of one reader has been copied.
+struct ReaderPosition {
+    int recNumber = 0;   // LastRecNumber
+    QDateTime time;      // LastRecTime
+};
+
+class ReadingStore {
+public:
+    explicit ReadingStore(TDM &dm);
+
+    // Whether Measures holds the reading of this time, reader and archive
+    // slot, whatever filter the grid has on.
+    bool readingStored(const QDateTime &time, int address, int recNumber) const;
+    // Appends the reading (copied now, unmarked); it becomes the current row
+    // of Measures. Its Index (0 when it cannot be read back).
+    int storeReading(const StoredReading &reading);
+
+    // The Devices row of the reader at this address becomes current; a
+    // missing one is created at position 0 and the zero time (*created tells
+    // so). Its position.
+    ReaderPosition loadReaderPosition(int address, bool *created = nullptr);
+    // Writes the position into the Devices row of the reader at this address
+    // (created when missing), whatever row another view made current. The
+    // readings up to it reach the disk first, so a power cut cannot leave a
+    // saved position ahead of the readings on the disk.
+    void saveReaderPosition(int address, const ReaderPosition &position);
+
+    // The readings in Measures, filter or not, as counted now.
+    qint64 readingCount() const;
+
+private:
+    TDM &m_dm;
+};

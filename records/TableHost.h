@@ -1,0 +1,53 @@
+#pragma once
+// What a table object needs of the database module it lives in: the
+// connection, its table file attached, transactions, a bounded read and the
+// word to the other objects on the same file. The module (UDM.h) provides
+// it; the table class knows nothing else of the module.
+
+#include <QSqlDatabase>
+#include <QString>
+#include <functional>
+
+class TTable;
+
+class TableHost {
+public:
+    virtual ~TableHost() = default;
+
+    virtual QSqlDatabase Database() const = 0;
+    virtual bool Connected() const = 0;
+    // The path of a table file in the data directory.
+    virtual QString TablePath(const QString &fileName) const = 0;
+
+    // The file of a schema attached (raises on failure), and whether it is.
+    virtual void EnsureAttached(const QString &schema, const QString &fileName) = 0;
+    virtual bool IsAttached(const QString &schema) const = 0;
+    // The journal mode and flushing a file holding its table runs with.
+    virtual void UseWriteAheadLog(const QString &schema) = 0;
+    // Tells the other table objects on the file of `changed` that its rows
+    // changed.
+    virtual void NotifyPeers(TTable *changed) = 0;
+
+    // Transactions over all tables; a table's writes join one under way.
+    virtual void StartTransaction() = 0;
+    virtual void Commit() = 0;
+    virtual void Rollback() = 0;
+
+    // Runs a read with SQLite's effort bounded to about `steps` steps; false
+    // when it was stopped.
+    virtual bool WithinSteps(int steps, const std::function<void()> &work) = 0;
+};
+
+// A transaction that rolls back unless committed.
+class TTransaction {
+public:
+    explicit TTransaction(TableHost &host);
+    ~TTransaction();
+    void Commit();
+    TTransaction(const TTransaction &) = delete;
+    TTransaction &operator=(const TTransaction &) = delete;
+
+private:
+    TableHost &m_host;
+    bool m_done = false;
+};

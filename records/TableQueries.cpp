@@ -1,0 +1,234 @@
+// The table class: the SQL it builds (the filter's condition, the sort
+// order and its index), the runner every statement goes through, and the
+// set-based write of one field from another table.
+
+#include "records/TTable.h"
+
+#include "core/Errors.h"
+#include "records/SqlQuote.h"
+#include "records/TableHost.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+using RecordsSql::quoted;
+
+QSqlQuery TTable::Exec(const QString &sql, const QVariantList &params) const
+{
+    if (!m_dm->Connected())
+        throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
+    QSqlQuery q(Database());
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw EGeneralError(q.lastError().text());
+    for (const QVariant &p : params)
+        q.addBindValue(p);
+    if (!q.exec())
+        throw EGeneralError(q.lastError().text());
+    return q;
+}
+
+QString TTable::orderIndexHint() const
+{
+    if (m_sortField > 0)
+        return QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + m_fields[m_sortField].name);
+    return QStringLiteral(" NOT INDEXED");  // the rows' own order by key
+}
+
+QSqlQuery TTable::execHinted(const QString &sql, const QVariantList &params) const
+{
+    try {
+        return Exec(sql, params);
+    } catch (const EGeneralError &) {
+        // Without its index (a failed rebuild) the order still works, slowly.
+        const QString hint = orderIndexHint();
+        if (!sql.contains(hint))
+            throw;
+        return Exec(QString(sql).replace(hint, QString()), params);
+    }
+}
+
+QString TTable::selectList() const
+{
+    QStringList cols;
+    for (const TFieldDef &f : m_fields)
+        cols.append(quoted(f.name));
+    return cols.join(QStringLiteral(", "));
+}
+
+bool TTable::filterApplied() const
+{
+    return m_filtered && !m_compiled.sqlWhere.isEmpty();
+}
+
+QString TTable::WhereClause() const
+{
+    return filterApplied() ? m_compiled.sqlWhere : QString();
+}
+
+QVariantList TTable::WhereParams() const
+{
+    return filterApplied() ? m_compiled.params : QVariantList();
+}
+
+QString TTable::whereWith(const QString &extra, bool viaKeys) const
+{
+    QStringList parts;
+    if (filterApplied() && viaKeys) {
+        // The keys the filter selects, found apart: SQLite reads them from the
+        // filter's own index without visiting the rows, where it might
+        // otherwise prefer to read the whole table.
+        parts.append(QStringLiteral("%1 IN (SELECT %1 FROM %2 WHERE %3)")
+                         .arg(quoted(KeyField()), SqlName(), m_compiled.sqlWhere));
+    } else if (filterApplied()) {
+        parts.append(QLatin1Char('(') + m_compiled.sqlWhere + QLatin1Char(')'));
+    }
+    if (!extra.isEmpty())
+        parts.append(QLatin1Char('(') + extra + QLatin1Char(')'));
+    return parts.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
+}
+
+QString TTable::SortExpression(const QString &field) const
+{
+    const TFieldDef &f = FieldDef(field);
+    return f.type == TFieldType::Text ? quoted(f.name) + QStringLiteral(" COLLATE RUNOCASE") : quoted(f.name);
+}
+
+QString TTable::sortColumn() const
+{
+    return m_sortField > 0 ? SortExpression(m_fields[m_sortField].name) : QString();
+}
+
+QString TTable::OrderByClause(bool descending) const
+{
+    const QString dir = descending ? QStringLiteral(" DESC") : QString();
+    const QString key = quoted(KeyField()) + dir;
+    if (m_sortField > 0)
+        return QStringLiteral("ORDER BY ") + sortColumn() + dir + QStringLiteral(", ") + key;
+    return QStringLiteral("ORDER BY ") + key;
+}
+
+TTable::OrderSql TTable::orderSql() const
+{
+    // Two ways to read rows in order. Usually the order's index is walked and
+    // the filter tested on the way (a page costs about a page). When the
+    // filter lets through only a small share of the rows, walking the order
+    // could pass over most of the table for one page; the rows the filter
+    // selects (through its own indexes) are sorted instead, so the order's
+    // columns are written so that no index matches them.
+    OrderSql o;
+    o.subset = filterApplied() && qint64(RecordCount()) * 50 < qint64(TotalRows());
+    const QString key = quoted(KeyField());
+    o.key = o.subset ? QStringLiteral("+") + key : key;
+    if (m_sortField > 0) {
+        const TFieldDef &f = m_fields[m_sortField];
+        o.col = o.subset ? QStringLiteral("+") + quoted(f.name) : quoted(f.name);
+        o.expr = f.type == TFieldType::Text
+                     ? (o.subset ? QStringLiteral("(%1)").arg(o.col) : o.col) + QStringLiteral(" COLLATE RUNOCASE")
+                     : o.col;
+        o.asc = QStringLiteral("ORDER BY %1, %2").arg(o.expr, o.key);
+        o.desc = QStringLiteral("ORDER BY %1 DESC, %2 DESC").arg(o.expr, o.key);
+    } else {
+        o.asc = QStringLiteral("ORDER BY ") + o.key;
+        o.desc = QStringLiteral("ORDER BY ") + o.key + QStringLiteral(" DESC");
+    }
+    o.hint = o.subset ? QString() : orderIndexHint();
+    return o;
+}
+
+void TTable::SetFieldFromTable(const QString &field, const QString &source)
+{
+    requireActive();
+    const TFieldDef &f = FieldDef(field);
+    qint64 count = 0;
+    {
+        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(source));
+        count = q.next() ? q.value(0).toLongLong() : 0;
+    }
+    if (count == 0)
+        return;
+    // All or nothing, also outside a transaction: an index is never left
+    // dropped.
+    Exec(QStringLiteral("SAVEPOINT \"RuvoSetField\""));
+    try {
+        setFieldFromTable(f, source, count * 4 >= TotalRows());
+    } catch (...) {
+        // (Gone already when SQLite rolled the whole transaction back.)
+        QSqlQuery q(Database());
+        q.exec(QStringLiteral("ROLLBACK TO \"RuvoSetField\""));
+        q.exec(QStringLiteral("RELEASE \"RuvoSetField\""));
+        throw;
+    }
+    Exec(QStringLiteral("RELEASE \"RuvoSetField\""));
+}
+
+void TTable::setFieldFromTable(const TFieldDef &f, const QString &source, bool many)
+{
+    const QString schema = quoted(m_tableName);
+    // The plain indexes that hold the field, as they are defined in the file.
+    QList<QPair<QString, QString>> indexes;
+    if (many) {
+        QSqlQuery q = Exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' AND tbl_name = ? "
+                                          "AND sql IS NOT NULL")
+                               .arg(schema),
+                           {m_tableName});
+        while (q.next()) {
+            const QString name = q.value(0).toString();
+            // Read back, a definition names the index without its schema.
+            if (!q.value(1).toString().startsWith(QStringLiteral("CREATE INDEX ") + quoted(name) + QLatin1Char(' ')))
+                continue;
+            QSqlQuery columns = Exec(QStringLiteral("PRAGMA %1.index_info(%2)").arg(schema, quoted(name)));
+            bool holds = false;
+            while (columns.next())
+                holds = holds || columns.value(2).toString().compare(f.name, Qt::CaseInsensitive) == 0;
+            if (holds)
+                indexes.append({name, q.value(1).toString()});
+        }
+    }
+    // Dropping an index drops its statistics; they are put back as they were.
+    QList<QVariantList> stats;
+    if (!indexes.isEmpty()) {
+        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master WHERE type = 'table' AND name = 'sqlite_stat1'")
+                               .arg(schema));
+        if (q.next() && q.value(0).toInt() > 0) {
+            for (const auto &index : std::as_const(indexes)) {
+                QSqlQuery row = Exec(QStringLiteral("SELECT tbl, idx, stat FROM %1.sqlite_stat1 WHERE idx = ?").arg(schema),
+                                     {index.first});
+                while (row.next())
+                    stats.append({row.value(0), row.value(1), row.value(2)});
+            }
+        }
+    }
+    // A statement still reading the table keeps SQLite from dropping its
+    // indexes; those are then changed row by row.
+    QList<QPair<QString, QString>> dropped;
+    for (const auto &index : std::as_const(indexes)) {
+        QSqlQuery q(Database());
+        if (q.exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(index.first))))
+            dropped.append(index);
+    }
+    // The source is read in key order and each row reached by its key
+    // (NOT INDEXED keeps SQLite from walking the whole table along an index
+    // instead).
+    Exec(QStringLiteral("UPDATE %1 AS t NOT INDEXED SET %2 = s.\"Value\" FROM %3 AS s WHERE t.%4 = s.\"Key\"")
+             .arg(SqlName(), quoted(f.name), source, quoted(KeyField())));
+    for (const auto &index : std::as_const(dropped)) {
+        QString sql = index.second;
+        sql.replace(0, QStringLiteral("CREATE INDEX ").size() + quoted(index.first).size(),
+                    QStringLiteral("CREATE INDEX %1.%2").arg(schema, quoted(index.first)));
+        Exec(sql);
+    }
+    bool restored = false;
+    for (const QVariantList &row : std::as_const(stats)) {
+        for (const auto &index : std::as_const(dropped)) {
+            if (row.at(1).toString() == index.first) {
+                Exec(QStringLiteral("INSERT INTO %1.sqlite_stat1 (tbl, idx, stat) VALUES (?, ?, ?)").arg(schema), row);
+                restored = true;
+            }
+        }
+    }
+    if (restored) {
+        // Makes SQLite read the statistics again.
+        Exec(QStringLiteral("ANALYZE %1.sqlite_master").arg(schema));
+    }
+}

@@ -1,0 +1,97 @@
+#include "records/TableSchema.h"
+
+namespace {
+
+TFieldDef F(const char *name, TFieldType type, const char *label, int size = 0, const char *displayFormat = "")
+{
+    return TFieldDef{QString::fromLatin1(name), type, QString::fromUtf8(label), size, QString::fromUtf8(displayFormat)};
+}
+
+} // namespace
+
+QList<TFieldDef> measuresSchema()
+{
+    using T = TFieldType;
+    // Built by position, so that the MeasuresField names cannot drift from it.
+    QList<TFieldDef> fields(mfCount);
+    fields[mfIndex] = F("Index", T::AutoInc, "Индекс");
+    fields[mfTarnAddress] = F("TarnAddress", T::Integer, "TARN Адрес");
+    fields[mfRecNumber] = F("RecNumber", T::Integer, "№ Записи");
+    fields[mfDateTime] = F("DateTime", T::DateTime, "Дата", 0, "dd.MM.yy HH:mm");
+    fields[mfID] = F("ID", T::Integer, "№");
+    fields[mfName] = F("Name", T::Text, "Идентификатор", 40);
+    fields[mfDose] = F("Dose", T::Float, "Доза, мкЗв", 0, "0.000");
+    fields[mfRecoveryTime] = F("RecoveryTime", T::DateTime, "Время считывания");
+    fields[mfFIO] = F("FIO", T::Text, "ФИО", 40);
+    fields[mfCheck] = F("Check", T::Boolean, "Пометка");
+    return fields;
+}
+
+QList<TFieldDef> notesSchema()
+{
+    using T = TFieldType;
+    return {
+        F("Index", T::AutoInc, "Индекс"),
+        F("ID", T::Integer, "Дозиметр"),
+        F("TimeFrom", T::DateTime, "Приписан", 0, "dd.MM.yy"),
+        F("TimeTo", T::DateTime, "Освобождён", 0, "dd.MM.yy"),
+        F("FIO", T::Text, "ФИО", 40),
+        F("Dose", T::Float, "Суммарная доза"),
+    };
+}
+
+QList<TFieldDef> devicesSchema()
+{
+    using T = TFieldType;
+    return {
+        F("TarnAddress", T::Integer, "Tarn Адрес"),
+        F("LastRecNumber", T::Integer, "Номер последней записи"),
+        F("LastRecTime", T::DateTime, "Время последней записи"),
+    };
+}
+
+QList<TFieldDef> cardsSchema()
+{
+    using T = TFieldType;
+    return {
+        F("Index", T::AutoInc, "Индекс"),
+        F("ID", T::Integer, "Табельный номер"),
+        F("FIO", T::Text, "ФИО", 40),
+        F("FIO_RFID", T::Text, "Метка", 16),
+        F("BirthDay", T::Date, "День рождения"),
+        F("isMale", T::Boolean, "Пол", 0, "М;Ж"),
+        F("Vacancy", T::Text, "Должность", 30),
+        F("SubDiv", T::Text, "Подразделение", 30),
+        F("Address", T::Text, "Адрес", 60),
+        F("Telephone", T::Text, "Телефон", 30),
+        F("Comment", T::Text, "Коментарий", 100),
+    };
+}
+
+QList<FilterField> filterFieldsOf(const QList<TFieldDef> &fields)
+{
+    QList<FilterField> list;
+    for (const TFieldDef &f : fields)
+        list.append(FilterField{f.name, f.type, f.label, f.size});
+    return list;
+}
+
+QList<FilterField> MeasuresFilterFields()
+{
+    return filterFieldsOf(measuresSchema());
+}
+
+QList<FilterField> NotesFilterFields()
+{
+    return filterFieldsOf(notesSchema());
+}
+
+QList<FilterField> DevicesFilterFields()
+{
+    return filterFieldsOf(devicesSchema());
+}
+
+QList<FilterField> CardsFilterFields()
+{
+    return filterFieldsOf(cardsSchema());
+}
