@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "core/Platform.h"
 #include "core/Prompt.h"
+#include "link/URS232.h"
 #include "monitor/core/Settings.h"
 #include "monitor/core/SettingsStartup.h"
 #include "monitor/core/SyncEngine.h"
@@ -49,6 +50,7 @@ int main(int argc, char **argv)
 
     int result = 0;
     {
+        TRS232Link link;
         SyncEngine engine;
         TFace face(note);
         prompt.setParent(&face);
@@ -62,8 +64,11 @@ int main(int argc, char **argv)
                 faceToClose->close();
         });
 
-        auto *rs232 = new TRS232(&face);  // installs the link object for the run
+        // The one link to the reader for the whole run: the settings window
+        // sets it up, the engine talks over it.
+        auto *rs232 = new TRS232(link, &face);
         face.SetRS232(rs232);
+        engine.SetLink(&link);
 
         TDM dm;
         SetDM(&dm);

@@ -2,7 +2,9 @@
 // The program-wide store of shared state. One instance for the whole run.
 //
 // Owners: the main window and the synchronisation cycle write the sync flags;
-// the link writes ReaderBusy and ReaderModeSwitching; the entry writes
+// the cycle's poll writes ReaderBusy and ReaderModeSwitching from the
+// configuration read (the commands themselves return what they read and
+// leave no state behind); the entry writes
 // ProgramDir, CommandLineText and the two log switches once, before any thread
 // starts. Every value that the request thread reads or writes is atomic.
 

@@ -7,8 +7,6 @@
 
 namespace {
 
-std::atomic<TRS232Link *> g_link{nullptr};
-std::atomic<bool> g_reportConnectFailure{true};
 
 QString HexBytes(const QByteArray &bytes)
 {
@@ -37,11 +35,7 @@ int WholeFrameLength(const char *data, int count)
 
 TRS232Link::TRS232Link() = default;
 
-TRS232Link::~TRS232Link()
-{
-    TRS232Link *self = this;
-    g_link.compare_exchange_strong(self, nullptr);
-}
+TRS232Link::~TRS232Link() = default;
 
 QString TRS232Link::ConnectFailureText()
 {
@@ -57,7 +51,7 @@ bool TRS232Link::OpenLink()
     if (CommPort.OpenPort())
         return true;
     bool expected = true;
-    if (g_reportConnectFailure.compare_exchange_strong(expected, false))
+    if (m_reportConnectFailure.compare_exchange_strong(expected, false))
         throw EGeneralError(ConnectFailureText());
     return false;
 }
@@ -145,6 +139,7 @@ QByteArray TRS232Link::ExchangePacket(const QByteArray &request, int windowMs, c
             m_sinceFailure.start();
         }
     }
+    m_lastReply = reply;
     if (App().Rs232LogEnabled)
         LogExchange(request, reply, attempts);
     return reply;
@@ -168,24 +163,20 @@ void TRS232Link::LogExchange(const QByteArray &request, const QByteArray &reply,
     }
 }
 
-TRS232Link *RS232Link()
+bool TRS232Link::ReportConnectFailure() const
 {
-    return g_link.load();
+    return m_reportConnectFailure.load();
 }
 
-void SetRS232Link(TRS232Link *link)
+void TRS232Link::ResetReportConnectFailure()
 {
-    g_link.store(link);
+    m_reportConnectFailure.store(true);
 }
 
-bool ReportConnectFailure()
+QByteArray TRS232Link::LastReply() const
 {
-    return g_reportConnectFailure.load();
-}
-
-void ResetReportConnectFailure()
-{
-    g_reportConnectFailure.store(true);
+    TLinkLockGuard lock(&LinkLock());
+    return m_lastReply;
 }
 
 QRecursiveMutex &LinkLock()

@@ -1,5 +1,6 @@
 #pragma once
-// The headless link object: the serial port, the port selection, the timing
+// The headless link object of the run (the program entry owns it and passes
+// it to whatever talks to the reader): the serial port, the port selection, the timing
 // values read at every exchange, the exchange with its attempts and the
 // exchange log "rs232.log". The settings window is a widget built over it.
 //
@@ -94,7 +95,17 @@ public:
 
     static QString ConnectFailureText();
 
+    // The connection error is reported once for the link's life (the run).
+    // True while the next failure to open is still to be reported.
+    bool ReportConnectFailure() const;
+    void ResetReportConnectFailure();
+
+    // The reply of the last exchange (empty when nothing usable came).
+    QByteArray LastReply() const;
+
 private:
+    std::atomic<bool> m_reportConnectFailure{true};
+    QByteArray m_lastReply;
     // Set when an attempt ended without a good reply: the line must settle
     // before the next request. Used under LinkLock().
     bool m_settlePending = false;
@@ -104,16 +115,6 @@ private:
 // The two lines LogExchange writes (without line ends), for a given moment.
 QStringList ExchangeLogLines(const QDateTime &moment, const QByteArray &request,
                              const QByteArray &reply, int attempts);
-
-// The link object of the program; null when there is none (every command then
-// fails at once). Not owned.
-TRS232Link *RS232Link();
-void SetRS232Link(TRS232Link *link);
-
-// The connection error is reported once per run. True while the next failure
-// to open is still to be reported; the reset is for tests.
-bool ReportConnectFailure();
-void ResetReportConnectFailure();
 
 // Held for the whole length of every command (recursive: a command may be
 // run by a caller that already holds it).

@@ -1,6 +1,5 @@
 #include "link/URUVOProtocol.h"
 
-#include "core/AppState.h"
 #include "core/Errors.h"
 #include "core/LogFiles.h"
 #include "link/ProtocolCodes.h"
@@ -13,12 +12,6 @@
 #include <cstring>
 
 namespace {
-
-QMutex g_recordsMutex;
-TRec0Data g_trec0;
-ArchiveRecordData g_archiveRecord;
-std::atomic<quint32> g_lastResponder{0};
-QByteArray g_lastCommandReply;
 
 using namespace TarnCodes;
 
@@ -70,12 +63,6 @@ quint32 ReplySource(const QByteArray &reply)
     return FrameAddress(reply, 3);
 }
 
-void NoteCommandReply(const QByteArray &reply)
-{
-    QMutexLocker lock(&g_recordsMutex);
-    g_lastCommandReply = reply;
-}
-
 // Closes the link when a command leaves, by any way.
 struct TLinkCloser {
     TRS232Link *link;
@@ -96,89 +83,70 @@ QByteArray RunExchange(TRS232Link *link, quint8 function, quint8 selector, const
 {
     const QByteArray request = BuildPacket(BroadcastAddress, MonitorAddress, function, selector, body);
     TLinkCloser closer{link};
-    NoteCommandReply(QByteArray());
     link->OpenLink();
-    const QByteArray reply = ExchangeChecked(link, request, windowMs);
-    NoteCommandReply(reply);
-    return reply;
+    return ExchangeChecked(link, request, windowMs);
+}
+
+template <typename T>
+CommandResult<T> Failed(CommandFailure failure, const QByteArray &reply = QByteArray())
+{
+    CommandResult<T> result;
+    result.failure = failure;
+    result.reply = reply;
+    return result;
+}
+
+// Why a reply of the wrong length was not taken.
+CommandFailure LengthFailure(const QByteArray &reply)
+{
+    if (reply.isEmpty())
+        return CommandFailure::NoReply;
+    if (reply.size() == RefusalReplySize && U8(reply, 6) == FnRefusal)
+        return IsReaderBusyRefusal(reply) ? CommandFailure::ReaderBusy : CommandFailure::Refused;
+    return CommandFailure::WrongLength;
+}
+
+// The reply of `size` bytes carries the value: the responder is noted.
+template <typename T>
+CommandResult<T> Taken(const QByteArray &reply, T value)
+{
+    CommandResult<T> result;
+    result.failure = CommandFailure::None;
+    result.value = std::move(value);
+    result.reply = reply;
+    result.responder = ReplySource(reply);
+    return result;
 }
 
 // Writes to a dosimeter register: acknowledged by a 14-byte reply.
-bool RunAcknowledgedWrite(const QByteArray &body)
+CommandResult<NoValue> RunAcknowledgedWrite(TRS232Link *link, const QByteArray &body)
 {
     TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
     if (!link)
-        return false;
+        return Failed<NoValue>(CommandFailure::NoLink);
     const QByteArray reply = RunExchange(link, FnWrite, SelRegister, body, link->SendDelayMS);
     if (reply.size() != AcknowledgeReplySize)
-        return false;
-    SetLastResponderAddress(ReplySource(reply));
-    return true;
+        return Failed<NoValue>(LengthFailure(reply), reply);
+    return Taken(reply, NoValue());
 }
 
-// Reads a dosimeter register: a 25-byte reply.
-bool RunRegisterRead(quint8 code, int windowMs, QByteArray &reply)
+// Reads a dosimeter register: a 25-byte reply, decoded by `decode`.
+template <typename T, typename Decode>
+CommandResult<T> RunRegisterRead(TRS232Link *link, quint8 code, bool longWindow, Decode decode)
 {
-    TRS232Link *link = RS232Link();
+    TLinkLockGuard lock(&LinkLock());
     if (!link)
-        return false;
-    reply = RunExchange(link, FnRead, SelRegister, DosimeterRegisterReadBody(code), windowMs);
-    return reply.size() == RegisterReplySize;
+        return Failed<T>(CommandFailure::NoLink);
+    const QByteArray reply = RunExchange(link, FnRead, SelRegister, DosimeterRegisterReadBody(code),
+                                         longWindow ? link->SendDelayMS : link->PingDelayMS);
+    T value{};
+    if (reply.size() != RegisterReplySize)
+        return Failed<T>(LengthFailure(reply), reply);
+    decode(reply, value);
+    return Taken(reply, value);
 }
 
 } // namespace
-
-// ---- Values left behind ----
-
-TRec0Data TRec0()
-{
-    QMutexLocker lock(&g_recordsMutex);
-    return g_trec0;
-}
-
-void SetTRec0(const TRec0Data &rec)
-{
-    QMutexLocker lock(&g_recordsMutex);
-    g_trec0 = rec;
-}
-
-ArchiveRecordData ArchiveRecord()
-{
-    QMutexLocker lock(&g_recordsMutex);
-    return g_archiveRecord;
-}
-
-void SetArchiveRecord(const ArchiveRecordData &rec)
-{
-    QMutexLocker lock(&g_recordsMutex);
-    g_archiveRecord = rec;
-}
-
-quint32 LastResponderAddress()
-{
-    return g_lastResponder.load();
-}
-
-void SetLastResponderAddress(quint32 address)
-{
-    g_lastResponder.store(address & 0xFFFFFF);
-}
-
-void ResetLinkValues()
-{
-    SetTRec0(TRec0Data());
-    SetArchiveRecord(ArchiveRecordData());
-    g_lastResponder.store(0);
-    NoteCommandReply(QByteArray());
-    ResetReportConnectFailure();
-}
-
-QByteArray LastCommandReply()
-{
-    QMutexLocker lock(&g_recordsMutex);
-    return g_lastCommandReply;
-}
 
 // ---- Request bodies ----
 
@@ -360,99 +328,92 @@ bool DecodeSpectrumHeaderReply(const QByteArray &reply, SpectrumHeaderData &head
 
 // ---- The commands ----
 
-bool ReadReaderConfig()
+CommandResult<TRec0Data> ReadReaderConfig(TRS232Link *link)
 {
-    App().ReaderBusy = false;
     TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
     if (!link)
-        return false;
+        return Failed<TRec0Data>(CommandFailure::NoLink);
     const QByteArray reply = RunExchange(link, FnRead, SelRegister, ReaderConfigReadBody(), link->PingDelayMS);
     if (reply.size() == ReaderConfigReplySize) {
-        TRec0Data rec = TRec0();
+        TRec0Data rec;
         if (!DecodeReaderConfigReply(reply, rec))
-            return false;  // the clock is not a valid date: nothing changes
-        App().ReaderModeSwitching = U8(reply, 36) != 0 ? 1 : 0;
-        SetTRec0(rec);
-        SetLastResponderAddress(ReplySource(reply));
-        return true;
+            return Failed<TRec0Data>(CommandFailure::BadValue, reply);  // the clock is not a valid date
+        return Taken(reply, rec);
     }
-    if (reply.size() == RefusalReplySize) {
-        SetLastResponderAddress(ReplySource(reply));
-        if (IsReaderBusyRefusal(reply))
-            App().ReaderBusy = true;
-    }
-    return false;
+    CommandResult<TRec0Data> result = Failed<TRec0Data>(LengthFailure(reply), reply);
+    // A refusal still names the reader that gave it.
+    if (reply.size() == RefusalReplySize)
+        result.responder = ReplySource(reply);
+    return result;
 }
 
-bool WriteReaderConfig()
+CommandResult<NoValue> WriteReaderConfig(TRS232Link *link, const TRec0Data &rec)
 {
     TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
     if (!link)
-        return false;
-    RunExchange(link, FnWrite, SelRegister, ReaderConfigWriteBody(TRec0()), link->SendDelayMS);
-    return true;
+        return Failed<NoValue>(CommandFailure::NoLink);
+    CommandResult<NoValue> result;
+    result.reply = RunExchange(link, FnWrite, SelRegister, ReaderConfigWriteBody(rec), link->SendDelayMS);
+    result.failure = CommandFailure::None;
+    return result;
 }
 
-bool PingReader()
+CommandResult<NoValue> PingReader(TRS232Link *link)
 {
     TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
     if (!link)
-        return false;
+        return Failed<NoValue>(CommandFailure::NoLink);
     const QByteArray reply = RunExchange(link, FnPresence, SelRegister, QByteArray(), link->PingDelayMS);
     if (reply.size() != AcknowledgeReplySize)
-        return false;
-    SetLastResponderAddress(ReplySource(reply));
-    return true;
+        return Failed<NoValue>(LengthFailure(reply), reply);
+    return Taken(reply, NoValue());
 }
 
-bool ReadArchiveRecord(int number)
+CommandResult<ArchiveRecordData> ReadArchiveRecord(TRS232Link *link, int number)
 {
     const QString errorText = QStringLiteral("Ошибка при запросе архивной записи");
-    bool decoded = false;
+    CommandResult<ArchiveRecordData> result = Failed<ArchiveRecordData>(CommandFailure::NoReply);
     try {
         TLinkLockGuard lock(&LinkLock());
-        TRS232Link *link = RS232Link();
         if (!link)
-            return false;
+            return Failed<ArchiveRecordData>(CommandFailure::NoLink);
         const QByteArray reply = RunExchange(link, FnRead, SelRegister, ArchiveRecordRequestBody(number),
                                              link->PingDelayMS);
         ArchiveRecordData rec;
         bool timeValid = false;
         if (!DecodeArchiveRecordReply(reply, rec, timeValid))
-            return false;
-        SetArchiveRecord(rec);
-        SetLastResponderAddress(ReplySource(reply));
-        decoded = true;
+            return Failed<ArchiveRecordData>(LengthFailure(reply), reply);
+        result = Taken(reply, rec);
         if (!timeValid)
             LogEvent(errorText);
-        return true;
+        return result;
     } catch (...) {
         LogEvent(errorText);
-        return decoded;
+        return result;
     }
 }
 
-bool SetReaderMode(quint8 mode)
+CommandResult<NoValue> SetReaderMode(TRS232Link *link, quint8 mode)
 {
     TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
     if (!link)
-        return false;
+        return Failed<NoValue>(CommandFailure::NoLink);
     const QByteArray reply = RunExchange(link, FnWrite, SelRegister, ReaderModeBody(mode), link->SendDelayMS);
-    return reply.size() == AcknowledgeReplySize;
+    if (reply.size() != AcknowledgeReplySize)
+        return Failed<NoValue>(LengthFailure(reply), reply);
+    // The answer to a mode switch names no reader the poll should follow.
+    CommandResult<NoValue> result;
+    result.failure = CommandFailure::None;
+    result.reply = reply;
+    return result;
 }
 
-bool ReadDosimeterLabel(QString &text, QByteArray &code)
+CommandResult<DosimeterLabelData> ReadDosimeterLabel(TRS232Link *link)
 {
     TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
     if (!link)
-        return false;
+        return Failed<DosimeterLabelData>(CommandFailure::NoLink);
     TLinkCloser closer{link};
-    NoteCommandReply(QByteArray());
     link->OpenLink();
     QByteArray labelCode;
     QByteArray reply;
@@ -460,73 +421,53 @@ bool ReadDosimeterLabel(QString &text, QByteArray &code)
         const QByteArray request =
             BuildPacket(BroadcastAddress, MonitorAddress, FnRead, SelRegister, DosimeterRegisterReadBody(reg));
         reply = ExchangeChecked(link, request, link->PingDelayMS);
-        NoteCommandReply(reply);
         QByteArray data;
         if (!RegisterReplyData(reply, data))
-            return false;
+            return Failed<DosimeterLabelData>(LengthFailure(reply), reply);
         labelCode += data;
     }
-    code = labelCode;
-    text = DeviceCodeToText(labelCode);
-    SetLastResponderAddress(ReplySource(reply));
-    return true;
+    return Taken(reply, DosimeterLabelData{DeviceCodeToText(labelCode), labelCode});
 }
 
-bool ReadMetrologyCoefficients(double &a, quint16 &b)
+CommandResult<MetrologyData> ReadMetrologyCoefficients(TRS232Link *link)
+{
+    return RunRegisterRead<MetrologyData>(link, RegMetrology, false, [](const QByteArray &reply, MetrologyData &v) {
+        DecodeMetrologyReply(reply, v.A, v.B);
+    });
+}
+
+CommandResult<NoValue> WriteMetrologyCoefficients(TRS232Link *link, quint16 b, double a, bool modeSwitching)
+{
+    return RunAcknowledgedWrite(link, MetrologyWriteBody(b, a, modeSwitching));
+}
+
+CommandResult<DosimeterNumberData> ReadDosimeterNumber(TRS232Link *link)
+{
+    return RunRegisterRead<DosimeterNumberData>(link, RegDosimeterNumber, false,
+                                                [](const QByteArray &reply, DosimeterNumberData &v) {
+                                                    DecodeDosimeterNumberReply(reply, v.Number, v.Accumulation);
+                                                });
+}
+
+CommandResult<NoValue> WriteDosimeterNumber(TRS232Link *link, quint32 number, bool accumulation)
+{
+    return RunAcknowledgedWrite(link, DosimeterNumberWriteBody(number, accumulation));
+}
+
+CommandResult<NoValue> ClearDosimeterDose(TRS232Link *link)
+{
+    return RunAcknowledgedWrite(link, ClearDoseBody());
+}
+
+CommandResult<float> ReadTotalDose(TRS232Link *link)
+{
+    return RunRegisterRead<float>(link, RegTotalDose, true,
+                                  [](const QByteArray &reply, float &dose) { DecodeTotalDoseReply(reply, dose); });
+}
+
+QVector<quint16> ReadSpectrum(TRS232Link *link, quint8 block)
 {
     TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
-    QByteArray reply;
-    if (!link || !RunRegisterRead(RegMetrology, link->PingDelayMS, reply))
-        return false;
-    DecodeMetrologyReply(reply, a, b);
-    SetLastResponderAddress(ReplySource(reply));
-    return true;
-}
-
-bool WriteMetrologyCoefficients(quint16 b, double a)
-{
-    return RunAcknowledgedWrite(MetrologyWriteBody(b, a, App().ReaderModeSwitching != 0));
-}
-
-bool ReadDosimeterNumber(quint32 &number, bool &accumulation)
-{
-    TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
-    QByteArray reply;
-    if (!link || !RunRegisterRead(RegDosimeterNumber, link->PingDelayMS, reply))
-        return false;
-    DecodeDosimeterNumberReply(reply, number, accumulation);
-    SetLastResponderAddress(ReplySource(reply));
-    return true;
-}
-
-bool WriteDosimeterNumber(quint32 number, bool accumulation)
-{
-    return RunAcknowledgedWrite(DosimeterNumberWriteBody(number, accumulation));
-}
-
-bool ClearDosimeterDose()
-{
-    return RunAcknowledgedWrite(ClearDoseBody());
-}
-
-bool ReadTotalDose(float &dose)
-{
-    TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
-    QByteArray reply;
-    if (!link || !RunRegisterRead(RegTotalDose, link->SendDelayMS, reply))
-        return false;
-    DecodeTotalDoseReply(reply, dose);
-    SetLastResponderAddress(ReplySource(reply));
-    return true;
-}
-
-void ReadSpectrum(quint8 block, QVector<quint16> &channels)
-{
-    TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
     // Without a link there is no spectrum: that is an error, never an empty success.
     if (!link)
         throw EGeneralError(TRS232Link::ConnectFailureText());
@@ -535,21 +476,20 @@ void ReadSpectrum(quint8 block, QVector<quint16> &channels)
     QVector<quint16> values;
     if (!DecodeSpectrumReply(reply, values))
         throw EProtocolCancel(QStringLiteral("Ошибка размера пакета спектра"));
-    channels = values;
     for (const quint16 v : values)
         LogEvent(QString::number(v));
+    return values;
 }
 
-bool ReadSpectrumHeader(SpectrumHeaderData &header)
+CommandResult<SpectrumHeaderData> ReadSpectrumHeader(TRS232Link *link)
 {
     TLinkLockGuard lock(&LinkLock());
-    TRS232Link *link = RS232Link();
     if (!link)
-        return false;
+        return Failed<SpectrumHeaderData>(CommandFailure::NoLink);
     const QByteArray reply =
         RunExchange(link, FnRead, SelSpectrumHeader, QByteArray(1, char(0x04)), link->SendDelayMS);
+    SpectrumHeaderData header;
     if (!DecodeSpectrumHeaderReply(reply, header))
-        return false;
-    SetLastResponderAddress(ReplySource(reply));
-    return true;
+        return Failed<SpectrumHeaderData>(LengthFailure(reply), reply);
+    return Taken(reply, header);
 }

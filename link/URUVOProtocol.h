@@ -1,14 +1,16 @@
 #pragma once
-// The device commands of the reader and the inserted dosimeter, and the values
-// they leave behind. Every command builds its request to BroadcastAddress from
-// MonitorAddress, opens the link, exchanges, closes the link, checks the reply
-// length and decodes it. Commands return a Boolean success and never raise for
-// a bad or missing reply; the first failure to open the port in a run leaves
-// them as EGeneralError (ReadArchiveRecord logs it and returns false), and
-// ReadSpectrum raises EProtocolCancel for a block of the wrong size.
+// The device commands of the reader and the inserted dosimeter. Every command
+// builds its request to BroadcastAddress from MonitorAddress, opens the link,
+// exchanges, closes the link, checks the reply length and decodes it. Commands
+// return their result (CommandResult) and never raise for a bad or missing
+// reply; the first failure to open the port in a run leaves them as
+// EGeneralError (ReadArchiveRecord logs it and returns a failure), and
+// ReadSpectrum raises EProtocolCancel for a block of the wrong size and
+// EGeneralError without a link.
 //
 // Every command holds LinkLock() for its whole length.
 
+#include "link/CommandResult.h"
 #include "link/DeviceText.h"
 #include "link/TarnModTransport.h"
 #include "link/numFormats.h"
@@ -19,6 +21,8 @@
 #include <QVector>
 #include <QtGlobal>
 
+class TRS232Link;
+
 // The reader configuration record.
 struct TRec0Data {
     QDateTime Clock;          // reader clock, minute resolution
@@ -28,6 +32,10 @@ struct TRec0Data {
     quint8 Status = 0;        // bit 0x10: a dosimeter is inserted
     quint8 Status2 = 0;
     QByteArray InfoText;      // 9 bytes, as received
+
+    // The reader switches between its normal and service modes (the first
+    // byte of InfoText is not zero).
+    bool ModeSwitching() const { return !InfoText.isEmpty() && InfoText.at(0) != 0; }
 };
 
 constexpr quint8 StatusDosimeterInserted = 0x10;
@@ -46,36 +54,45 @@ struct SpectrumHeaderData {
     quint16 Delta = 0, MaxChannel = 0, ComparatorChannel = 0;
 };
 
-// ---- Values left behind (race-free) ----
-TRec0Data TRec0();                       // a copy
-void SetTRec0(const TRec0Data &rec);
-ArchiveRecordData ArchiveRecord();       // a copy
-void SetArchiveRecord(const ArchiveRecordData &rec);
-quint32 LastResponderAddress();          // 24-bit Source of the last accepted reply, 0 before
-void SetLastResponderAddress(quint32 address);
-// Back to the start of a run: TRec0, ArchiveRecord, LastResponderAddress,
-// ReportConnectFailure (for tests).
-void ResetLinkValues();
-// The reply bytes of the last exchange a command made, whether the command
-// accepted them or not: empty when nothing usable came or the port did not
-// open. Lets a caller tell a silent reader from a refusal or a wrong length.
-QByteArray LastCommandReply();
+// The two register values of the metrology coefficients.
+struct MetrologyData {
+    double A = 0;
+    quint16 B = 0;
+};
+
+// The dosimeter's number and its accumulation flag.
+struct DosimeterNumberData {
+    quint32 Number = 0;
+    bool Accumulation = false;
+};
+
+// The label of the inserted dosimeter: its 16 bytes and their text.
+struct DosimeterLabelData {
+    QString Text;
+    QByteArray Code;
+};
 
 // ---- The commands ----
-bool ReadReaderConfig();                 // into TRec0; ReaderBusy, ReaderModeSwitching
-bool WriteReaderConfig();                // sends TRec0; true whenever the link exists
-bool PingReader();
-bool ReadArchiveRecord(int number);      // into ArchiveRecord
-bool SetReaderMode(quint8 mode);         // 1 service, 0 normal
-bool ReadDosimeterLabel(QString &text, QByteArray &code);
-bool ReadMetrologyCoefficients(double &a, quint16 &b);
-bool WriteMetrologyCoefficients(quint16 b, double a);
-bool ReadDosimeterNumber(quint32 &number, bool &accumulation);
-bool WriteDosimeterNumber(quint32 number, bool accumulation);
-bool ClearDosimeterDose();
-bool ReadTotalDose(float &dose);
-void ReadSpectrum(quint8 block, QVector<quint16> &channels);  // 100 channels
-bool ReadSpectrumHeader(SpectrumHeaderData &header);
+// Each takes the link it talks over (nullptr: the command fails at once with
+// NoLink) and returns what it read, or why it has nothing.
+CommandResult<TRec0Data> ReadReaderConfig(TRS232Link *link);   // ReaderBusy for the busy refusal
+CommandResult<NoValue> WriteReaderConfig(TRS232Link *link, const TRec0Data &rec);  // ok whenever the link exists
+CommandResult<NoValue> PingReader(TRS232Link *link);
+// ok with a null Time when the record's date is not valid.
+CommandResult<ArchiveRecordData> ReadArchiveRecord(TRS232Link *link, int number);
+CommandResult<NoValue> SetReaderMode(TRS232Link *link, quint8 mode);  // 1 service, 0 normal
+CommandResult<DosimeterLabelData> ReadDosimeterLabel(TRS232Link *link);
+CommandResult<MetrologyData> ReadMetrologyCoefficients(TRS232Link *link);
+// A reader that switches modes (TRec0Data::ModeSwitching) takes the body
+// with a trailing zero byte.
+CommandResult<NoValue> WriteMetrologyCoefficients(TRS232Link *link, quint16 b, double a, bool modeSwitching);
+CommandResult<DosimeterNumberData> ReadDosimeterNumber(TRS232Link *link);
+CommandResult<NoValue> WriteDosimeterNumber(TRS232Link *link, quint32 number, bool accumulation);
+CommandResult<NoValue> ClearDosimeterDose(TRS232Link *link);
+CommandResult<float> ReadTotalDose(TRS232Link *link);
+// The 100 channels of a block.
+QVector<quint16> ReadSpectrum(TRS232Link *link, quint8 block);
+CommandResult<SpectrumHeaderData> ReadSpectrumHeader(TRS232Link *link);
 
 // ---- Request bodies (also used by the simulated reader's tests) ----
 QByteArray ReaderConfigReadBody();                        // 00 00

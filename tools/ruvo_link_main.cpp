@@ -238,7 +238,6 @@ int main(int argc, char **argv)
     if (words.isEmpty())
         return Usage(QStringLiteral("no command given"));
     App().ProgramDir = QDir(logDir).absolutePath() + QLatin1Char('/');
-    SetRS232Link(&link);
 
     const QString command = words.takeFirst();
     auto needArgs = [&](int n) { return words.size() == n; };
@@ -249,21 +248,33 @@ int main(int argc, char **argv)
     // when it came whole but could not be decoded.
     int expected = AcknowledgeReplySize;
     QString undecodable = QStringLiteral("Ответ не удалось разобрать");
-    const bool connectFailureReportable = ReportConnectFailure();
+    const bool connectFailureReportable = link.ReportConnectFailure();
+    // The reader that answered last, and the reply of the last command.
+    quint32 lastResponder = 0;
+    QByteArray lastReply;
+    auto take = [&](const auto &result) {
+        if (result.responder)
+            lastResponder = *result.responder;
+        lastReply = result.reply;
+        return result.ok();
+    };
+    TRec0Data config;
 
     // Commands whose request depends on how the reader works read its
     // configuration first: a new process does not know ReaderModeSwitching.
     auto readConfigFirst = [&]() {
-        if (!ReadReaderConfig()) {
+        const CommandResult<TRec0Data> result = ReadReaderConfig(&link);
+        if (!take(result)) {
             expected = ReaderConfigReplySize;
             undecodable = QStringLiteral("Часы считывателя не дают верной даты");
             return false;
         }
-        out[QStringLiteral("ReaderModeSwitching")] = int(App().ReaderModeSwitching);
+        config = result.value;
+        out[QStringLiteral("ReaderModeSwitching")] = int(config.ModeSwitching());
         return true;
     };
     auto needsModeSwitching = [&]() {
-        if (App().ReaderModeSwitching != 0)
+        if (config.ModeSwitching())
             return true;
         out[QStringLiteral("Error")] =
             QStringLiteral("Считыватель работает без переключения режимов: запрос не отправлен");
@@ -275,34 +286,38 @@ int main(int argc, char **argv)
         if (command == QLatin1String("read-config") && needArgs(0)) {
             expected = ReaderConfigReplySize;
             undecodable = QStringLiteral("Часы считывателя не дают верной даты");
-            ok = ReadReaderConfig();
+            const CommandResult<TRec0Data> result = ReadReaderConfig(&link);
+            ok = take(result);
             if (ok)
-                out[QStringLiteral("TRec0")] = Rec0Json(TRec0());
-            out[QStringLiteral("ReaderBusy")] = bool(App().ReaderBusy);
-            out[QStringLiteral("ReaderModeSwitching")] = int(App().ReaderModeSwitching);
+                out[QStringLiteral("TRec0")] = Rec0Json(result.value);
+            out[QStringLiteral("ReaderBusy")] = result.failure == CommandFailure::ReaderBusy;
+            out[QStringLiteral("ReaderModeSwitching")] = int(ok && result.value.ModeSwitching());
         } else if (command == QLatin1String("write-config") && needArgs(0)) {
             // The configuration is carried back as read; only the clock changes.
+            bool busy = false;
             if (readConfigFirst()) {
-                TRec0Data rec = TRec0();
+                TRec0Data rec = config;
                 rec.Clock = QDateTime::currentDateTime();
-                SetTRec0(rec);
                 // The write itself succeeds whatever comes back; the tool
                 // wants the reader's acknowledgement.
-                ok = WriteReaderConfig() && LastCommandReply().size() == AcknowledgeReplySize;
+                ok = take(WriteReaderConfig(&link, rec)) && lastReply.size() == AcknowledgeReplySize;
                 out[QStringLiteral("TRec0")] = Rec0Json(rec);
+            } else {
+                busy = IsReaderBusyRefusal(lastReply);
             }
-            out[QStringLiteral("ReaderBusy")] = bool(App().ReaderBusy);
+            out[QStringLiteral("ReaderBusy")] = busy;
         } else if (command == QLatin1String("ping") && needArgs(0)) {
-            ok = PingReader();
+            ok = take(PingReader(&link));
         } else if (command == QLatin1String("read-record") && needArgs(1)) {
             // Record 0 would be the configuration request.
             if (!ParseInt(words[0], 1, 2000, v))
                 return Usage(QStringLiteral("read-record needs a record number 1..2000"));
             out[QStringLiteral("RecordNumber")] = int(v);
             expected = ArchiveRecordReplySize;
-            ok = ReadArchiveRecord(int(v));
+            const CommandResult<ArchiveRecordData> result = ReadArchiveRecord(&link, int(v));
+            ok = take(result);
             if (ok) {
-                const ArchiveRecordData r = ArchiveRecord();
+                const ArchiveRecordData &r = result.value;
                 QJsonObject o;
                 o[QStringLiteral("Time")] = TimeValue(r.Time);
                 o[QStringLiteral("ID")] = qint64(r.ID);
@@ -315,21 +330,21 @@ int main(int argc, char **argv)
                 return Usage(QStringLiteral("set-mode needs a mode 0 or 1"));
             out[QStringLiteral("Mode")] = int(v);
             if (readConfigFirst() && needsModeSwitching())
-                ok = SetReaderMode(quint8(v));
+                ok = take(SetReaderMode(&link, quint8(v)));
         } else if (command == QLatin1String("read-label") && needArgs(0)) {
-            QString text;
-            QByteArray code;
             expected = RegisterReplySize;
-            ok = ReadDosimeterLabel(text, code);
+            const CommandResult<DosimeterLabelData> result = ReadDosimeterLabel(&link);
+            ok = take(result);
             if (ok) {
-                out[QStringLiteral("Text")] = text;
-                out[QStringLiteral("Code")] = Hex(code);
+                out[QStringLiteral("Text")] = result.value.Text;
+                out[QStringLiteral("Code")] = Hex(result.value.Code);
             }
         } else if (command == QLatin1String("read-coeffs") && needArgs(0)) {
-            double a = 0;
-            quint16 b = 0;
             expected = RegisterReplySize;
-            ok = ReadMetrologyCoefficients(a, b);
+            const CommandResult<MetrologyData> result = ReadMetrologyCoefficients(&link);
+            ok = take(result);
+            const double a = result.value.A;
+            const quint16 b = result.value.B;
             if (ok) {
                 out[QStringLiteral("A")] = DecimalValue(a);
                 out[QStringLiteral("B")] = int(b);
@@ -345,15 +360,14 @@ int main(int argc, char **argv)
             out[QStringLiteral("A")] = DecimalValue(DecodeDecimalWord(EncodeDecimalWord(a)));
             // The body has one more byte on a reader with mode switching.
             if (readConfigFirst())
-                ok = WriteMetrologyCoefficients(quint16(b), a);
+                ok = take(WriteMetrologyCoefficients(&link, quint16(b), a, config.ModeSwitching()));
         } else if (command == QLatin1String("read-number") && needArgs(0)) {
-            quint32 number = 0;
-            bool acc = false;
             expected = RegisterReplySize;
-            ok = ReadDosimeterNumber(number, acc);
+            const CommandResult<DosimeterNumberData> result = ReadDosimeterNumber(&link);
+            ok = take(result);
             if (ok) {
-                out[QStringLiteral("Number")] = qint64(number);
-                out[QStringLiteral("Accumulation")] = acc;
+                out[QStringLiteral("Number")] = qint64(result.value.Number);
+                out[QStringLiteral("Accumulation")] = result.value.Accumulation;
             }
         } else if (command == QLatin1String("write-number") && needArgs(2)) {
             const QString mode = words[1].toLower();
@@ -361,23 +375,22 @@ int main(int argc, char **argv)
                 return Usage(QStringLiteral("write-number needs a number 0..16777215 and on|off"));
             out[QStringLiteral("Number")] = qint64(v);
             out[QStringLiteral("Accumulation")] = mode == QLatin1String("on");
-            ok = WriteDosimeterNumber(quint32(v), mode == QLatin1String("on"));
+            ok = take(WriteDosimeterNumber(&link, quint32(v), mode == QLatin1String("on")));
         } else if (command == QLatin1String("clear-dose") && needArgs(0)) {
-            ok = ClearDosimeterDose();
+            ok = take(ClearDosimeterDose(&link));
         } else if (command == QLatin1String("read-dose") && needArgs(0)) {
-            float dose = 0;
             expected = RegisterReplySize;
-            ok = ReadTotalDose(dose);
+            const CommandResult<float> result = ReadTotalDose(&link);
+            ok = take(result);
             if (ok)
-                out[QStringLiteral("Dose")] = SingleValue(dose);
+                out[QStringLiteral("Dose")] = SingleValue(result.value);
         } else if (command == QLatin1String("read-spectrum") && needArgs(1)) {
             if (!ParseUInt(words[0], 255, w))
                 return Usage(QStringLiteral("read-spectrum needs a block number 0..255"));
             out[QStringLiteral("Block")] = int(w);
             expected = SpectrumReplySize;
-            QVector<quint16> channels;
             try {
-                ReadSpectrum(quint8(w), channels);
+                const QVector<quint16> channels = ReadSpectrum(&link, quint8(w));
                 QJsonArray arr;
                 for (const quint16 c : channels)
                     arr.append(int(c));
@@ -386,7 +399,7 @@ int main(int argc, char **argv)
             } catch (const EProtocolCancel &e) {
                 // Raised for any reply but a whole block; silence and a
                 // refusal are not a block of the wrong size.
-                const QByteArray reply = LastCommandReply();
+                const QByteArray reply = link.LastReply();
                 out[QStringLiteral("Error")] =
                     reply.isEmpty() || IsRefusal(reply) ? FailureText(reply, expected, QString()) : e.message();
             }
@@ -394,7 +407,9 @@ int main(int argc, char **argv)
             SpectrumHeaderData h;
             if (readConfigFirst() && needsModeSwitching()) {
                 expected = SpectrumHeaderReplySize;
-                ok = ReadSpectrumHeader(h);
+                const CommandResult<SpectrumHeaderData> result = ReadSpectrumHeader(&link);
+                ok = take(result);
+                h = result.value;
             }
             if (ok) {
                 out[QStringLiteral("Dose")] = DecimalValue(h.Dose);
@@ -416,15 +431,14 @@ int main(int argc, char **argv)
     if (!ok && !out.contains(QStringLiteral("Error"))) {
         // The archive read keeps the connection error to itself: the spent
         // report says the port did not open.
-        if (connectFailureReportable && !ReportConnectFailure())
+        if (connectFailureReportable && !link.ReportConnectFailure())
             out[QStringLiteral("Error")] = TRS232Link::ConnectFailureText();
         else
-            out[QStringLiteral("Error")] = FailureText(LastCommandReply(), expected, undecodable);
+            out[QStringLiteral("Error")] = FailureText(lastReply, expected, undecodable);
     }
-    SetRS232Link(nullptr);
     out[QStringLiteral("Ok")] = ok;
-    out[QStringLiteral("LastResponderAddress")] = qint64(LastResponderAddress());
-    out[QStringLiteral("LastResponder")] = AddressToText(LastResponderAddress());
+    out[QStringLiteral("LastResponderAddress")] = qint64(lastResponder);
+    out[QStringLiteral("LastResponder")] = AddressToText(lastResponder);
     std::fputs(QJsonDocument(out).toJson(QJsonDocument::Indented).constData(), stdout);
     return ok ? 0 : 1;
 }

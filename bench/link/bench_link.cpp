@@ -51,7 +51,6 @@ int benchArchive(int count)
     TRS232Link link;
     link.ComPortIndex = -1;
     link.SetPortName(sim.portPath());
-    SetRS232Link(&link);
 
     std::printf("archive read: %d records, reader paced at %.0f bit/s, no turnaround, windows %d ms, "
                 "attempts up to %d\n",
@@ -61,7 +60,7 @@ int benchArchive(int count)
     QElapsedTimer t;
     t.start();
     for (int n = 1; n <= count; ++n) {
-        if (!ReadArchiveRecord((n - 1) % SimReaderModel::ArchiveCapacity + 1))
+        if (!ReadArchiveRecord(&link, (n - 1) % SimReaderModel::ArchiveCapacity + 1))
             ++failed;
         if (n % 250 == 0) {
             std::printf("  %d records, %.1f s\n", n, t.elapsed() / 1000.0);
@@ -69,7 +68,6 @@ int benchArchive(int count)
         }
     }
     const double seconds = t.nsecsElapsed() / 1e9;
-    SetRS232Link(nullptr);
     const double limit = lineLimitSeconds(count);
     std::printf("  elapsed            %.2f s (%d failed)\n", seconds, failed);
     std::printf("  line-rate limit    %.2f s\n", limit);
@@ -96,7 +94,6 @@ int benchIdle(int idleSeconds)
     TRS232Link link;
     link.ComPortIndex = -1;
     link.SetPortName(port);
-    SetRS232Link(&link);
 
     int ticks = 0, polls = 0, failed = 0;
     QTimer control;
@@ -104,7 +101,7 @@ int benchIdle(int idleSeconds)
     QObject::connect(&control, &QTimer::timeout, [&] {
         if (++ticks % 11 == 0) {
             ++polls;
-            if (!ReadReaderConfig())
+            if (!ReadReaderConfig(&link))
                 ++failed;
         }
     });
@@ -117,7 +114,6 @@ int benchIdle(int idleSeconds)
     control.stop();
     const double cpu = double(std::clock() - cpu0) / CLOCKS_PER_SEC;
     const double seconds = wall.nsecsElapsed() / 1e9;
-    SetRS232Link(nullptr);
     reader.write("quit\n");
     reader.waitForFinished(3000);
 

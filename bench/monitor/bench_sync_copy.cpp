@@ -60,11 +60,10 @@ int main(int argc, char **argv)
     link.SendDelayMS = 2000;
     link.BaseRequestCount = 3;
     link.FixedReceiveWindow = false;
-    SetRS232Link(&link);
-    ResetLinkValues();
 
     SyncEngine engine;
     engine.SetDatabase(&db.dm);
+    engine.SetLink(&link);
     db.dm.SetDurableCommits(!fastCommits);
     if (count == 2000) {
         sim.addRecords(2000);  // a full ring; the reader is new to the database: full read
@@ -97,7 +96,6 @@ int main(int argc, char **argv)
                 calls ? Ms(engine.StoreDatabaseNs() - engine.StoreLookupNs()) / calls : 0.0);
     std::printf("requests: %d\n", sim.requestsServed());
 
-    SetRS232Link(nullptr);
     sim.stop();
     return copied == count ? 0 : 2;
 }

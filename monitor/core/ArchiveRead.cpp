@@ -46,7 +46,7 @@ void SyncEngine::ReadFullArchive()
     // that could not be taken (a failed request, a table error), so the next
     // pass tries it again; an empty slot there cannot fill any more and is
     // passed. Until the read stores something the position stays as it was.
-    const int newestAtStart = TRec0().RecordCount;
+    const int newestAtStart = ReaderConfig().RecordCount;
     bool storedAny = false;
     bool unbroken = true;
     int reached = 0;
@@ -93,7 +93,7 @@ void SyncEngine::ReadFullArchive()
         }
         // An empty slot right after the newest record is the end of an
         // archive that has not wrapped yet.
-        const bool endOfArchive = i == static_cast<int>(TRec0().RecordCount) + 1;
+        const bool endOfArchive = i == static_cast<int>(ReaderConfig().RecordCount) + 1;
         // Unattended, the read stops at the end of the archive and at a slot
         // past the newest record, and goes on over a slot up to the newest
         // record that cannot be taken, so the readings behind it are stored.
@@ -103,7 +103,7 @@ void SyncEngine::ReadFullArchive()
                            BtnOk | BtnCancel, BtnOk)
             : Prompt().ask(MsgKind::Error,
                            QStringLiteral("Ошибка считывания записи %1\r\nПрекратить дальнейшее считывание ?").arg(i),
-                           BtnOk | BtnCancel, i <= static_cast<int>(TRec0().RecordCount) ? BtnCancel : BtnOk);
+                           BtnOk | BtnCancel, i <= static_cast<int>(ReaderConfig().RecordCount) ? BtnCancel : BtnOk);
         if (answer == BtnOk)
             break;
     }

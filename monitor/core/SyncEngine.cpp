@@ -185,9 +185,54 @@ void SyncEngine::ReportError(std::exception_ptr error)
     }
 }
 
-QString SyncEngine::PortFailureText()
+void SyncEngine::SetLink(TRS232Link *link)
 {
-    const TRS232Link *link = RS232Link();
+    m_link = link;
+}
+
+TRec0Data SyncEngine::ReaderConfig() const
+{
+    QMutexLocker lock(&m_readerMutex);
+    return m_readerConfig;
+}
+
+void SyncEngine::NoteResponder(const std::optional<quint32> &address)
+{
+    if (address)
+        m_responder = *address & 0xFFFFFF;
+}
+
+bool SyncEngine::ReadConfig()
+{
+    AppState &app = App();
+    app.ReaderBusy = false;
+    const CommandResult<TRec0Data> result = ReadReaderConfig(m_link);
+    NoteResponder(result.responder);
+    if (result.failure == CommandFailure::ReaderBusy)
+        app.ReaderBusy = true;
+    if (!result)
+        return false;
+    app.ReaderModeSwitching = result.value.ModeSwitching() ? 1 : 0;
+    SetReaderConfig(result.value);
+    return true;
+}
+
+void SyncEngine::SetReaderConfig(const TRec0Data &rec)
+{
+    QMutexLocker lock(&m_readerMutex);
+    m_readerConfig = rec;
+}
+
+bool SyncEngine::Ping()
+{
+    const CommandResult<NoValue> result = PingReader(m_link);
+    NoteResponder(result.responder);
+    return result.ok();
+}
+
+QString SyncEngine::PortFailureText() const
+{
+    const TRS232Link *link = m_link;
     if (!link)
         return QStringLiteral("Не удалось открыть порт");
     // The link's own account names the port and the reason.
@@ -206,7 +251,7 @@ void SyncEngine::ReportPortError()
 
 void SyncEngine::ReportRangeError()
 {
-    const int count = TRec0().RecordCount;
+    const int count = ReaderConfig().RecordCount;
     if (std::abs(count - LastRecNumber.load()) > 1) {
         View().SetStatusText(TextRangeError);
         LogEvent(TextRangeError);
@@ -225,19 +270,19 @@ void SyncEngine::PollReader()
     try {
         app.SyncState = SyncOffline;
         app.ReaderNormalMode = true;
-        if (ReadReaderConfig()) {
+        if (ReadConfig()) {
             app.ReaderNormalMode = true;
             CheckReaderClock();
-            if (app.SyncState == SyncOffline || TRec0().RecordCount != LastRecNumber.load())
+            if (app.SyncState == SyncOffline || ReaderConfig().RecordCount != LastRecNumber.load())
                 app.SyncState = SyncExchanging;
             RetryReaderModeRestore();
-        } else if (PingReader()) {
+        } else if (Ping()) {
             app.ReaderBusy = true;
             app.ReaderNormalMode = false;
         } else {
             app.SyncState = SyncOffline;
         }
-        if (static_cast<int>(LastResponderAddress()) != LoadedAddress.load())
+        if (static_cast<int>(ResponderAddress()) != LoadedAddress.load())
             LoadDeviceRow(false);
         if (app.ReaderBusy)
             app.SyncState = SyncOnline;
@@ -253,7 +298,7 @@ void SyncEngine::LoadDeviceRow(bool fromThread)
 {
     try {
         ReadingStore store(RequireDatabase(*this));
-        const int address = static_cast<int>(LastResponderAddress());
+        const int address = static_cast<int>(ResponderAddress());
         bool created = false;
         const ReaderPosition position = store.loadReaderPosition(address, &created);
         if (created && fromThread)
@@ -285,15 +330,17 @@ void SyncEngine::CatchUp()
 
     std::exception_ptr error;
     try {
-        const int count = TRec0().RecordCount;
+        const int count = ReaderConfig().RecordCount;
         if (LastRecNumber.load() == count) {
             app.SyncState = SyncOnline;
         } else {
             // Is the remembered record still the same reading?
             if (LastRecNumber.load() != 0) {
-                bool same = ReadArchiveRecord(LastRecNumber.load());
+                const CommandResult<ArchiveRecordData> remembered = ReadArchiveRecord(m_link, LastRecNumber.load());
+                NoteResponder(remembered.responder);
+                bool same = remembered.ok();
                 if (same) {
-                    const QDateTime time = ArchiveRecord().Time;
+                    const QDateTime time = remembered.value.Time;
                     same = time.isValid() && LastRecTime.isValid()
                         && std::llabs(time.msecsTo(LastRecTime)) <= RecordTimeToleranceMs;
                 }
@@ -341,15 +388,17 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
     if (app.FaceNotReady || app.SyncState == SyncOffline || app.SyncState == SyncSuspended)
         return false;
     bool kept = false;
-    if (!ReadArchiveRecord(number)) {
+    const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(m_link, number);
+    NoteResponder(read.responder);
+    if (!read) {
         // The remaining records of this pass are skipped.
         app.SyncState = SyncOffline;
     } else {
-        const ArchiveRecordData record = ArchiveRecord();
+        const ArchiveRecordData &record = read.value;
         if (!record.Time.isValid())
             throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
         ReadingStore store(RequireDatabase(*this));
-        const int address = static_cast<int>(LastResponderAddress());
+        const int address = static_cast<int>(ResponderAddress());
         QElapsedTimer dbClock;
         dbClock.start();
         // The duplicate check looks at the whole table, whatever filter the
@@ -380,7 +429,7 @@ void SyncEngine::CheckReaderClock()
     if (ClockQuestionAsked)
         return;
     AppState &app = App();
-    const QDateTime readerClock = TRec0().Clock;
+    const QDateTime readerClock = ReaderConfig().Clock;
     const qint64 seconds = std::llabs(QDateTime::currentDateTime().msecsTo(readerClock)) / 1000;
     if (seconds <= ClockToleranceSeconds)
         return;
@@ -399,14 +448,14 @@ void SyncEngine::CheckReaderClock()
         BtnOk | BtnCancel, BtnCancel);
     if (answer != BtnOk)
         return;
-    TRec0Data rec = TRec0();
+    TRec0Data rec = ReaderConfig();
     rec.Clock = QDateTime::currentDateTime();
-    SetTRec0(rec);
+    SetReaderConfig(rec);
     QThread::msleep(100);
     bool written = false;
     try {
         // A missing link object is a failed write as well.
-        written = WriteReaderConfig();
+        written = WriteReaderConfig(m_link, rec).ok();
     } catch (...) {
         written = false;
     }
@@ -566,7 +615,7 @@ void SyncEngine::RetryReaderModeRestore()
     if (!app.ReaderModeRestorePending || app.ReaderModeSwitching <= 0)
         return;
     try {
-        if (SetReaderMode(0))
+        if (SetReaderMode(m_link, 0))
             app.ReaderModeRestorePending = false;
     } catch (...) {
     }
@@ -580,7 +629,7 @@ void SyncEngine::ThreadSyncStep()
     if (app.SyncPaused || StopSynchroChecked())
         return;
     try {
-        if (static_cast<int>(LastResponderAddress()) != LoadedAddress.load())
+        if (static_cast<int>(ResponderAddress()) != LoadedAddress.load())
             LoadDeviceRow(true);
         if (app.ReaderBusy)
             app.SyncState = SyncOnline;

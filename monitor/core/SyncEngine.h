@@ -10,6 +10,7 @@
 // Thread mode (UseThread()): a worker TTimerThread polls instead and hands all
 // window and table work to the main thread while it waits.
 
+#include "link/URUVOProtocol.h"
 #include "monitor/core/SyncView.h"
 
 #include <QDateTime>
@@ -24,6 +25,7 @@
 
 class QTimer;
 class TDM;
+class TRS232Link;
 class TTimerThread;
 
 class SyncEngine : public QObject {
@@ -46,6 +48,17 @@ public:
     // one the engine uses the program's module (DM()).
     void SetDatabase(TDM *dm);
     TDM *Database() const;
+
+    // The link to the reader. Not owned; without one every command fails at once.
+    void SetLink(TRS232Link *link);
+    TRS232Link *Link() const { return m_link; }
+
+    // The reader's configuration as the last poll read it (the clock as the
+    // engine last wrote it), and the bus address of the reader that answered
+    // last (0 before any answer). Any thread.
+    TRec0Data ReaderConfig() const;
+    quint32 ResponderAddress() const { return m_responder.load(); }
+    void SetReaderConfig(const TRec0Data &rec);
 
     // ---- Window fields (main thread; the worker reads LastRecNumber) ----
     std::atomic<int> LastRecNumber{0};   // mirror of Devices.LastRecNumber of LoadedAddress
@@ -113,7 +126,7 @@ public:
     // The port that cannot be opened, named in the status label and the log
     // (the link raises that failure once per run).
     void ReportPortError();
-    static QString PortFailureText();
+    QString PortFailureText() const;
     // The report of an error of a poll or of ThreadSyncStep, by its kind.
     void ReportError(std::exception_ptr error);
 
@@ -149,11 +162,22 @@ private:
     bool WorkerSetState(int state);
     // A failed switch of the reader back to mode 0 is retried by every poll
     // that read the configuration; an error of the retry is ignored.
-    static void RetryReaderModeRestore();
+    void RetryReaderModeRestore();
+    // The configuration read of a poll: the reader's busy and mode-switching
+    // flags follow it, the configuration and the responder are kept.
+    bool ReadConfig();
+    // The presence query of a poll; the responder is kept.
+    bool Ping();
+    // Keeps the address a command's reply came from.
+    void NoteResponder(const std::optional<quint32> &address);
 
     ISyncView *m_view = nullptr;
     std::unique_ptr<NullSyncView> m_nullView;
     TDM *m_dm = nullptr;
+    TRS232Link *m_link = nullptr;
+    mutable QMutex m_readerMutex;
+    TRec0Data m_readerConfig;  // under m_readerMutex
+    std::atomic<quint32> m_responder{0};
     QTimer *m_timer = nullptr;
     bool m_timerStarted = false;
     std::atomic<bool> m_stopSynchro{false};

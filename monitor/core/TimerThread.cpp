@@ -115,7 +115,7 @@ void TTimerThread::Poll()
         if (app.SyncPaused || !m_engine->WorkerSetState(SyncOffline))
             return;
         app.ReaderNormalMode = true;
-        if (ReadReaderConfig()) {
+        if (m_engine->ReadConfig()) {
             app.ReaderNormalMode = true;
             lock.unlock();
             HandOff([this] {
@@ -127,12 +127,12 @@ void TTimerThread::Poll()
             lock.relock();
             if (app.SyncPaused)
                 return;
-            if (app.SyncState == SyncOffline || TRec0().RecordCount != m_engine->LastRecNumber.load()) {
+            if (app.SyncState == SyncOffline || m_engine->ReaderConfig().RecordCount != m_engine->LastRecNumber.load()) {
                 if (!m_engine->WorkerSetState(SyncExchanging))
                     return;
             }
-            SyncEngine::RetryReaderModeRestore();
-        } else if (PingReader()) {
+            m_engine->RetryReaderModeRestore();
+        } else if (m_engine->Ping()) {
             app.ReaderBusy = true;
             app.ReaderNormalMode = false;
         } else {

@@ -14,11 +14,10 @@
 
 #include "core/Prompt.h"
 
-TRS232::TRS232(QWidget *parent) : QDialog(parent), m_link(std::make_unique<TRS232Link>())
+TRS232::TRS232(TRS232Link &link, QWidget *parent) : QDialog(parent), m_link(&link)
 {
     setObjectName(QStringLiteral("TRS232"));
     setWindowTitle(QStringLiteral("Настройки соединения"));
-    SetRS232Link(m_link.get());
 
     auto *layout = new QVBoxLayout(this);
     auto *menu = new QMenuBar(this);
@@ -73,11 +72,7 @@ TRS232::TRS232(QWidget *parent) : QDialog(parent), m_link(std::make_unique<TRS23
     setFixedSize(qMax(width(), 260), sizeHint().height());
 }
 
-TRS232::~TRS232()
-{
-    if (RS232Link() == m_link.get())
-        SetRS232Link(nullptr);
-}
+TRS232::~TRS232() = default;
 
 void TRS232::selectPort(int index)
 {

@@ -1,8 +1,8 @@
 #pragma once
 // The link settings window TRS232 ("Настройки соединения"): the COM port and
 // whether the reader is polled from the separate request thread. It is a
-// thin layer over the headless link object (TRS232Link), which it owns and
-// installs for the whole run, and over the synchronisation engine, which it
+// thin layer over the headless link object of the run (TRS232Link), which
+// the program entry owns and hands to it, and over the synchronisation engine, which it
 // tells about the thread choice.
 //
 // The port selection goes to the link at once, so it takes effect at the
@@ -14,7 +14,6 @@
 #include "monitor/core/Settings.h"
 
 #include <QDialog>
-#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -27,7 +26,7 @@ class TRS232Link;
 class TRS232 : public QDialog {
     Q_OBJECT
 public:
-    explicit TRS232(QWidget *parent = nullptr);
+    explicit TRS232(TRS232Link &link, QWidget *parent = nullptr);
     ~TRS232() override;
 
     TRS232Link &Link() { return *m_link; }
@@ -60,7 +59,7 @@ private:
     void saveValues(TIniFile &ini) const;
     void selectPort(int index);
 
-    std::unique_ptr<TRS232Link> m_link;
+    TRS232Link *m_link;
     bool m_checkedAtOpen = false;
     bool m_placed = false;  // a stored placement was applied, or the window has been shown
 

@@ -25,7 +25,7 @@ void TFace::FormStorage1RestorePlacement()
     ReadFaceValues(ini, StoredValues);
     App().MaxCardsIndex = StoredValues.MaxCardsIndex;
     App().INeedSynhroFIO = StoredValues.INeedSynhroFIO;
-    if (TRS232Link *link = RS232Link()) {
+    if (TRS232Link *link = m_rs232 ? &m_rs232->Link() : nullptr) {
         link->PingDelayMS = StoredValues.PingDelayMS;
         link->SendDelayMS = StoredValues.SendDelayMS;
         link->BaseRequestCount = StoredValues.BaseRequestCount;

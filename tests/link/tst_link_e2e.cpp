@@ -68,8 +68,9 @@ void TestLinkE2E::readerCommands()
     fx.sim.setInserted(true);
     fx.sim.setClockOffsetSeconds(-3 * 3600);
 
-    QVERIFY(ReadReaderConfig());
-    const TRec0Data r = TRec0();
+    const CommandResult<TRec0Data> config = ReadReaderConfig(&fx.link);
+    QVERIFY(config);
+    const TRec0Data &r = config.value;
     QCOMPARE(int(r.RecordCount), 37);
     QVERIFY(r.Status & StatusDosimeterInserted);
     const qint64 behind = r.Clock.secsTo(fx.sim.clock());
@@ -82,50 +83,55 @@ void TestLinkE2E::readerCommands()
         QCOMPARE(r.InfoText, m.infoText());
     });
     QCOMPARE(r.InfoText.at(0), '\0');
-    QCOMPARE(int(App().ReaderModeSwitching), 0);
-    QCOMPARE(LastResponderAddress(), quint32(0x0A0B0C));
+    QVERIFY(!r.ModeSwitching());
+    QCOMPARE(config.responder, std::optional<quint32>(0x0A0B0C));
 
     fx.sim.setModeSwitching(true);
-    QVERIFY(ReadReaderConfig());
-    QCOMPARE(int(App().ReaderModeSwitching), 1);
+    const CommandResult<TRec0Data> switching = ReadReaderConfig(&fx.link);
+    QVERIFY(switching);
+    QVERIFY(switching.value.ModeSwitching());
 
-    SetLastResponderAddress(0);
-    QVERIFY(PingReader());
-    QCOMPARE(LastResponderAddress(), quint32(0x0A0B0C));
+    const CommandResult<NoValue> ping = PingReader(&fx.link);
+    QVERIFY(ping);
+    QCOMPARE(ping.responder, std::optional<quint32>(0x0A0B0C));
     QCOMPARE(fx.sim.requestLog().last().size(), 14);
 
+    QDateTime lastTime;
     for (int n : {1, 36, 37}) {
-        QVERIFY(ReadArchiveRecord(n));
-        const ArchiveRecordData a = ArchiveRecord();
+        const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(&fx.link, n);
+        QVERIFY(read);
+        const ArchiveRecordData &a = read.value;
+        lastTime = a.Time;
         const SimRecord s = fx.sim.record(n);
         QCOMPARE(a.Time, s.time);
         QCOMPARE(a.ID, s.id);
         QCOMPARE(a.Name, s.name);
         QCOMPARE(a.Dose, s.doseMicroSv);
     }
-    QVERIFY(ArchiveRecord().Time > fx.sim.record(36).time);
+    QVERIFY(lastTime > fx.sim.record(36).time);
 
     // The clock write: the reader's clock runs on from the written time, and
     // the configuration bytes travel back as they were read.
-    TRec0Data w = TRec0();
+    TRec0Data w = switching.value;
     w.Clock = QDateTime::currentDateTime().addSecs(2 * 3600);
     w.Param2 = 0x7F;
-    SetTRec0(w);
-    QVERIFY(WriteReaderConfig());
+    QVERIFY(WriteReaderConfig(&fx.link, w));
     QVERIFY(qAbs(QDateTime::currentDateTime().addSecs(2 * 3600).secsTo(fx.sim.clock())) < 62);
     fx.sim.withModel([&](SimReaderModel &m) {
         QCOMPARE(m.configWrites(), 1);
         QCOMPARE(int(m.param(2)), 0x7F);
         QCOMPARE(m.param(1), w.Param1);
     });
-    QVERIFY(ReadReaderConfig());
-    QVERIFY2(qAbs(TRec0().Clock.secsTo(w.Clock)) < 62, qPrintable(TRec0().Clock.toString() + " / " + w.Clock.toString()));
+    const CommandResult<TRec0Data> back = ReadReaderConfig(&fx.link);
+    QVERIFY(back);
+    QVERIFY2(qAbs(back.value.Clock.secsTo(w.Clock)) < 62, qPrintable(back.value.Clock.toString() + " / " + w.Clock.toString()));
 
-    SetLastResponderAddress(0x111111);
-    QVERIFY(SetReaderMode(1));
+    // The answer to a mode switch names no reader to follow.
+    const CommandResult<NoValue> mode = SetReaderMode(&fx.link, 1);
+    QVERIFY(mode);
     QCOMPARE(fx.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 1);
-    QCOMPARE(LastResponderAddress(), quint32(0x111111));
-    QVERIFY(SetReaderMode(0));
+    QVERIFY(!mode.responder);
+    QVERIFY(SetReaderMode(&fx.link, 0));
     QCOMPARE(fx.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 0);
 }
 
@@ -142,73 +148,72 @@ void TestLinkE2E::dosimeterCommands()
     d.b = 0xFFFF;
     fx.sim.setDosimeter(d);
 
-    QString text;
-    QByteArray code;
-    QVERIFY(ReadDosimeterLabel(text, code));
-    QCOMPARE(code, d.labelCode);
-    QCOMPARE(text, QStringLiteral("Петров П.П.     "));
+    const CommandResult<DosimeterLabelData> label = ReadDosimeterLabel(&fx.link);
+    QVERIFY(label);
+    QCOMPARE(label.value.Code, d.labelCode);
+    QCOMPARE(label.value.Text, QStringLiteral("Петров П.П.     "));
     QCOMPARE(fx.sim.requestLog().size(), 4);
 
-    double a = 0;
-    quint16 b = 0;
-    QVERIFY(ReadMetrologyCoefficients(a, b));
-    QCOMPARE(a, 2.5);
-    QCOMPARE(b, quint16(0xFFFF));
-    QVERIFY(WriteMetrologyCoefficients(0x0010, 3.14159));
+    const CommandResult<MetrologyData> coefficients = ReadMetrologyCoefficients(&fx.link);
+    QVERIFY(coefficients);
+    QCOMPARE(coefficients.value.A, 2.5);
+    QCOMPARE(coefficients.value.B, quint16(0xFFFF));
+    QVERIFY(WriteMetrologyCoefficients(&fx.link, 0x0010, 3.14159, false));
     QCOMPARE(fx.sim.dosimeter().aWord, quint16(0x013A));
     QCOMPARE(fx.sim.dosimeter().b, quint16(0x0010));
     QCOMPARE(FrameBody(fx.sim.requestLog().last()).size(), 6); // no mode switching: no trailing byte
 
-    quint32 number = 0;
-    bool acc = false;
-    QVERIFY(ReadDosimeterNumber(number, acc));
-    QCOMPARE(number, quint32(0x123456));
-    QVERIFY(acc);
-    QVERIFY(WriteDosimeterNumber(0x00ABCD, false));
+    CommandResult<DosimeterNumberData> number = ReadDosimeterNumber(&fx.link);
+    QVERIFY(number);
+    QCOMPARE(number.value.Number, quint32(0x123456));
+    QVERIFY(number.value.Accumulation);
+    QVERIFY(WriteDosimeterNumber(&fx.link, 0x00ABCD, false));
     QCOMPARE(FrameBody(fx.sim.requestLog().last()), QByteArray::fromHex("F7FFCDAB000000"));
-    QVERIFY(ReadDosimeterNumber(number, acc));
-    QCOMPARE(number, quint32(0xABCD));
-    QVERIFY(!acc);
+    number = ReadDosimeterNumber(&fx.link);
+    QVERIFY(number);
+    QCOMPARE(number.value.Number, quint32(0xABCD));
+    QVERIFY(!number.value.Accumulation);
 
-    float dose = 0;
-    QVERIFY(ReadTotalDose(dose));
-    QCOMPARE(dose, 3.25f);
-    QVERIFY(ClearDosimeterDose());
-    QVERIFY(ReadTotalDose(dose));
-    QCOMPARE(dose, 0.0f);
+    CommandResult<float> dose = ReadTotalDose(&fx.link);
+    QVERIFY(dose);
+    QCOMPARE(dose.value, 3.25f);
+    QVERIFY(ClearDosimeterDose(&fx.link));
+    dose = ReadTotalDose(&fx.link);
+    QVERIFY(dose);
+    QCOMPARE(dose.value, 0.0f);
     d = fx.sim.dosimeter();
     d.totalDose = std::nanf("");
     fx.sim.setDosimeter(d);
-    QVERIFY(ReadTotalDose(dose));
-    QVERIFY(std::isnan(dose));
+    dose = ReadTotalDose(&fx.link);
+    QVERIFY(dose);
+    QVERIFY(std::isnan(dose.value));
 }
 
 void TestLinkE2E::dosimeterAccessRefused()
 {
     START_READER(fx);
     // No dosimeter: the reader refuses, and a refusal is not asked again.
-    QString text = QStringLiteral("keep");
-    QByteArray code("keep");
-    QVERIFY(!ReadDosimeterLabel(text, code));
-    QCOMPARE(text, QStringLiteral("keep"));
+    const CommandResult<DosimeterLabelData> label = ReadDosimeterLabel(&fx.link);
+    QCOMPARE(label.failure, CommandFailure::Refused);
+    QVERIFY(label.value.Code.isEmpty());
     QCOMPARE(fx.sim.requestsServed(), 1);
-    quint32 number = 7;
-    bool acc = false;
-    QVERIFY(!ReadDosimeterNumber(number, acc));
-    QCOMPARE(number, quint32(7));
-    QVERIFY(!ClearDosimeterDose());
+    const CommandResult<DosimeterNumberData> number = ReadDosimeterNumber(&fx.link);
+    QCOMPARE(number.failure, CommandFailure::Refused);
+    QCOMPARE(number.value.Number, quint32(0));
+    QCOMPARE(ClearDosimeterDose(&fx.link).failure, CommandFailure::Refused);
     QCOMPARE(fx.sim.requestsServed(), 3);
 
     // A reader that needs mode switching answers the dosimeter only in mode 1,
     // and then takes coefficient A and B with one more byte.
     fx.sim.setInserted(true);
     fx.sim.setModeSwitching(true);
-    QVERIFY(ReadReaderConfig());
-    QCOMPARE(int(App().ReaderModeSwitching), 1);
-    QVERIFY(!ReadDosimeterNumber(number, acc));
-    QVERIFY(SetReaderMode(1));
-    QVERIFY(ReadDosimeterNumber(number, acc));
-    QVERIFY(WriteMetrologyCoefficients(0xFFFF, 1.5));
+    const CommandResult<TRec0Data> config = ReadReaderConfig(&fx.link);
+    QVERIFY(config);
+    QVERIFY(config.value.ModeSwitching());
+    QVERIFY(!ReadDosimeterNumber(&fx.link));
+    QVERIFY(SetReaderMode(&fx.link, 1));
+    QVERIFY(ReadDosimeterNumber(&fx.link));
+    QVERIFY(WriteMetrologyCoefficients(&fx.link, 0xFFFF, 1.5, config.value.ModeSwitching()));
     QCOMPARE(FrameBody(fx.sim.requestLog().last()), QByteArray::fromHex("F2FF9600FFFF00"));
     QCOMPARE(fx.sim.dosimeter().a(), 1.5);
 }
@@ -216,8 +221,9 @@ void TestLinkE2E::dosimeterAccessRefused()
 void TestLinkE2E::spectrum()
 {
     START_READER(fx);
-    SpectrumHeaderData h;
-    QVERIFY(ReadSpectrumHeader(h));
+    const CommandResult<SpectrumHeaderData> header = ReadSpectrumHeader(&fx.link);
+    QVERIFY(header);
+    const SpectrumHeaderData &h = header.value;
     const SimSpectrumHeader sh = fx.sim.readModel<SimSpectrumHeader>(
         [](const SimReaderModel &m) { return m.spectrumHeader(); });
     QCOMPARE(h.Dose, DecodeDecimalWord(sh.doseWord));
@@ -230,9 +236,7 @@ void TestLinkE2E::spectrum()
         fx.sim.readModel<QVector<quint16>>([](const SimReaderModel &m) { return m.spectrum(); });
     const int eventsBefore = fx.eventLines().size();
     for (int block : {0, 14}) {
-        QVector<quint16> channels;
-        ReadSpectrum(quint8(block), channels);
-        QCOMPARE(channels, all.mid(block * 100, 100));
+        QCOMPARE(ReadSpectrum(&fx.link, quint8(block)), all.mid(block * 100, 100));
     }
     // Every channel value goes to the events log, one line each.
     const QStringList events = fx.eventLines();
@@ -240,10 +244,9 @@ void TestLinkE2E::spectrum()
     QVERIFY(events.last().endsWith(QLatin1Char('>') + QString::number(all[1499])));
 
     fx.sim.injectFault(SimReader::Fault::SpectrumWrongSize);
-    QVector<quint16> channels;
     bool raised = false;
     try {
-        ReadSpectrum(3, channels);
+        ReadSpectrum(&fx.link, 3);
     } catch (const EProtocolCancel &e) {
         raised = true;
         QCOMPARE(e.message(), QStringLiteral("Ошибка размера пакета спектра"));
@@ -251,8 +254,7 @@ void TestLinkE2E::spectrum()
     QVERIFY(raised);
     QVERIFY(!fx.link.CommPort.IsOpen());
     QCOMPARE(fx.sim.replyLog().last().size(), 218);
-    ReadSpectrum(3, channels);
-    QCOMPARE(channels, all.mid(300, 100));
+    QCOMPARE(ReadSpectrum(&fx.link, 3), all.mid(300, 100));
 }
 
 void TestLinkE2E::retriesAndTheirLog()
@@ -264,7 +266,7 @@ void TestLinkE2E::retriesAndTheirLog()
     // attempt, and the log shows the count 2 and the second reply only.
     fx.clearLogs();
     fx.sim.injectFault(SimReader::Fault::ShortReply, 1, 10);
-    QVERIFY(ReadReaderConfig());
+    QVERIFY(ReadReaderConfig(&fx.link));
     QCOMPARE(fx.sim.requestsServed(), 2);
     QCOMPARE(fx.sim.replyLog().first().size(), 10);
     QStringList log = fx.rs232Lines();
@@ -277,10 +279,11 @@ void TestLinkE2E::retriesAndTheirLog()
     for (int where : {0, 1}) {
         fx.clearLogs();
         fx.sim.injectFault(SimReader::Fault::Corrupt, 1, where);
-        QVERIFY(ReadArchiveRecord(4));
+        const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(&fx.link, 4);
+        QVERIFY(read);
         QCOMPARE(fx.sim.replyLog().size(), 2);
         QVERIFY(fx.sim.replyLog().first() != fx.sim.replyLog().last());
-        QCOMPARE(ArchiveRecord().Time, fx.sim.record(4).time);
+        QCOMPARE(read.value.Time, fx.sim.record(4).time);
         QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 2));
     }
 
@@ -291,7 +294,7 @@ void TestLinkE2E::retriesAndTheirLog()
     fx.sim.injectFault(SimReader::Fault::NoReply, 4);
     QElapsedTimer t;
     t.start();
-    QVERIFY(!ReadReaderConfig());
+    QVERIFY(!ReadReaderConfig(&fx.link));
     QVERIFY(t.elapsed() >= 4 * LinkE2EFixture::PingWindowMs - 20);
     QCOMPARE(fx.sim.requestsServed() - before, 4);
     QCOMPARE(fx.rs232Lines().value(1), QStringLiteral("<   (4)"));
@@ -300,10 +303,10 @@ void TestLinkE2E::retriesAndTheirLog()
     fx.clearLogs();
     fx.link.BaseRequestCount = 0;
     fx.sim.injectFault(SimReader::Fault::NoReply, 1);
-    QVERIFY(!PingReader());
+    QVERIFY(!PingReader(&fx.link));
     QCOMPARE(fx.sim.requestLog().size(), 1);
     QCOMPARE(fx.rs232Lines().value(1), QStringLiteral("<   (1)"));
-    QVERIFY(PingReader()); // the fault is used up
+    QVERIFY(PingReader(&fx.link)); // the fault is used up
     QCOMPARE(fx.rs232Lines().value(3), replyLogLine(fx.sim.replyLog().last(), 1));
 
     // A late answer to the first attempt is thrown away while the line
@@ -311,20 +314,20 @@ void TestLinkE2E::retriesAndTheirLog()
     fx.link.BaseRequestCount = 1;
     fx.clearLogs();
     fx.sim.injectFault(SimReader::Fault::Late, 1, LinkE2EFixture::PingWindowMs + 60);
-    QVERIFY(ReadReaderConfig());
+    QVERIFY(ReadReaderConfig(&fx.link));
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 2));
     // The answer to the second request comes after the command ended; the
     // next command does not mistake it for its own reply.
     QTRY_COMPARE(fx.sim.replyLog().size(), 2);
-    QVERIFY(ReadArchiveRecord(2));
-    QCOMPARE(ArchiveRecord().Time, fx.sim.record(2).time);
+    const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(&fx.link, 2);
+    QVERIFY(read);
+    QCOMPARE(read.value.Time, fx.sim.record(2).time);
 }
 
 namespace {
 // The record the command decoded is the reader's record n.
-bool holdsRecord(LinkE2EFixture &fx, int n)
+bool holdsRecord(LinkE2EFixture &fx, const ArchiveRecordData &a, int n)
 {
-    const ArchiveRecordData a = ArchiveRecord();
     const SimRecord s = fx.sim.record(n);
     return a.Time == s.time && a.ID == s.id && a.Name == s.name && a.Dose == s.doseMicroSv;
 }
@@ -344,18 +347,17 @@ void TestLinkE2E::lateRepliesNeverAnswerTheNextRequest()
     fx.link.BaseRequestCount = 0;
     fx.sim.injectFault(SimReader::Fault::Late, 1, window + TRS232Link::LineSettleMs + 50);
     fx.sim.injectFault(SimReader::Fault::NoReply, 1);
-    QVERIFY(!ReadReaderConfig());
-    QVERIFY(!ReadArchiveRecord(3));
+    QVERIFY(!ReadReaderConfig(&fx.link));
+    QVERIFY(!ReadArchiveRecord(&fx.link, 3));
     QTRY_COMPARE(fx.sim.repliesSent(), 1);
     fx.link.BaseRequestCount = 3;
 
     // The second of the four label groups answered 400 ms after its window:
     // neither it nor the answers to its repeats are taken for a later group.
     fx.sim.injectFault(SimReader::Fault::Late, 1, window + 400, 1);
-    QString text;
-    QByteArray code;
-    QVERIFY(ReadDosimeterLabel(text, code));
-    QCOMPARE(text, label);
+    const CommandResult<DosimeterLabelData> read = ReadDosimeterLabel(&fx.link);
+    QVERIFY(read);
+    QCOMPARE(read.value.Text, label);
 
     // An archive copy at the line rate with late replies: every record read
     // is the record asked for.
@@ -364,8 +366,9 @@ void TestLinkE2E::lateRepliesNeverAnswerTheNextRequest()
     for (int n = 62; n <= 70; ++n) {
         if (n == 65 || n == 66)
             fx.sim.injectFault(SimReader::Fault::Late, 1, 300 + (n == 65 ? 400 : 100));
-        QVERIFY2(ReadArchiveRecord(n), qPrintable(QString::number(n)));
-        QVERIFY2(holdsRecord(fx, n), qPrintable(QString::number(n)));
+        const CommandResult<ArchiveRecordData> record = ReadArchiveRecord(&fx.link, n);
+        QVERIFY2(record, qPrintable(QString::number(n)));
+        QVERIFY2(holdsRecord(fx, record.value, n), qPrintable(QString::number(n)));
     }
 }
 
@@ -379,12 +382,14 @@ void TestLinkE2E::readerSlowerThanTheWindow()
     fx.link.BaseRequestCount = 1;
     for (const bool fixed : {false, true}) {
         fx.link.FixedReceiveWindow = fixed;
-        if (ReadReaderConfig())
-            QCOMPARE(int(TRec0().RecordCount), 5);
+        const CommandResult<TRec0Data> config = ReadReaderConfig(&fx.link);
+        if (config)
+            QCOMPARE(int(config.value.RecordCount), 5);
         for (int n : {2, 3}) {
-            if (ReadArchiveRecord(n))
-                QVERIFY2(holdsRecord(fx, n), qPrintable(QString::number(n)));
-            PingReader();
+            const CommandResult<ArchiveRecordData> record = ReadArchiveRecord(&fx.link, n);
+            if (record)
+                QVERIFY2(holdsRecord(fx, record.value, n), qPrintable(QString::number(n)));
+            PingReader(&fx.link);
         }
     }
 }
@@ -397,10 +402,9 @@ void TestLinkE2E::replyFollowedByStrayBytes()
     // A stray byte after the first label group: that attempt failed, and the
     // next group is not asked while the byte is on the line.
     fx.sim.injectFault(SimReader::Fault::Trailing, 1);
-    QString text;
-    QByteArray code;
-    QVERIFY(ReadDosimeterLabel(text, code));
-    QCOMPARE(text, fx.sim.dosimeter().label());
+    const CommandResult<DosimeterLabelData> label = ReadDosimeterLabel(&fx.link);
+    QVERIFY(label);
+    QCOMPARE(label.value.Text, fx.sim.dosimeter().label());
     QStringList asked;
     for (const QByteArray &request : fx.sim.requestLog())
         asked << QString::fromLatin1(FrameBody(request).toHex());
@@ -410,7 +414,7 @@ void TestLinkE2E::replyFollowedByStrayBytes()
     // four zero bytes: it is a good reply, taken at the first attempt.
     fx.clearLogs();
     fx.sim.injectFault(SimReader::Fault::HeaderSumOnEmpty, 1);
-    QVERIFY(PingReader());
+    QVERIFY(PingReader(&fx.link));
     QCOMPARE(fx.sim.requestsServed(), 6);
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 1));
     QVERIFY(fx.sim.replyLog().last().mid(10, 4) != QByteArray(4, '\0'));
@@ -421,8 +425,8 @@ void TestLinkE2E::refusalsAreNotRepeated()
     START_READER(fx);
     fx.sim.addRecords(1);
     fx.sim.injectFault(SimReader::Fault::Refuse, 2, 1);
-    QVERIFY(!PingReader());
-    QVERIFY(!ReadArchiveRecord(1));
+    QVERIFY(!PingReader(&fx.link));
+    QVERIFY(!ReadArchiveRecord(&fx.link, 1));
     QCOMPARE(fx.sim.requestsServed(), 2); // each asked once
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().first(), 1));
     QCOMPARE(fx.sim.replyLog().first().size(), 19);
@@ -435,7 +439,7 @@ void TestLinkE2E::connectionErrorOncePerRun()
 
     bool raised = false;
     try {
-        ReadReaderConfig();
+        ReadReaderConfig(&fx.link);
     } catch (const EProtocolCancel &) {
         QFAIL("the connection error is not a protocol error");
     } catch (const ERuvoError &e) {
@@ -445,21 +449,21 @@ void TestLinkE2E::connectionErrorOncePerRun()
     }
     QVERIFY(raised);
     // Later failures are silent.
-    QVERIFY(!ReadReaderConfig());
-    QVERIFY(!PingReader());
-    QVERIFY(!SetReaderMode(0));
+    QVERIFY(!ReadReaderConfig(&fx.link));
+    QVERIFY(!PingReader(&fx.link));
+    QVERIFY(!SetReaderMode(&fx.link, 0));
     QCOMPARE(fx.sim.requestsServed(), 0);
 
     // The archive read keeps the error to itself: it logs it and fails, and
     // the once-per-run report is then used up.
-    ResetReportConnectFailure();
-    QVERIFY(!ReadArchiveRecord(1));
+    fx.link.ResetReportConnectFailure();
+    QVERIFY(!ReadArchiveRecord(&fx.link, 1));
     QVERIFY(fx.eventLines().value(0).endsWith(QStringLiteral(">Ошибка при запросе архивной записи")));
-    QVERIFY(!ReadReaderConfig());
+    QVERIFY(!ReadReaderConfig(&fx.link));
 
     // The right port again: commands work.
     fx.link.SetPortName(fx.sim.portPath());
-    QVERIFY(ReadReaderConfig());
+    QVERIFY(ReadReaderConfig(&fx.link));
 }
 
 void TestLinkE2E::portHeldExclusively()
@@ -498,11 +502,10 @@ void TestLinkE2E::labelReadFailingOnThirdReply()
     START_READER(fx);
     fx.sim.setInserted(true);
     fx.sim.injectFault(SimReader::Fault::Refuse, 1, 1, 2);
-    QString text = QStringLiteral("before");
-    QByteArray code("before");
-    QVERIFY(!ReadDosimeterLabel(text, code));
-    QCOMPARE(text, QStringLiteral("before"));
-    QCOMPARE(code, QByteArray("before"));
+    const CommandResult<DosimeterLabelData> label = ReadDosimeterLabel(&fx.link);
+    QCOMPARE(label.failure, CommandFailure::Refused);
+    QVERIFY(label.value.Text.isEmpty() && label.value.Code.isEmpty());  // nothing of the two groups read
+    QVERIFY(!label.responder);
     QVERIFY(!fx.link.CommPort.IsOpen());
     const QList<QByteArray> sent = fx.sim.requestLog();
     QCOMPARE(sent.size(), 3);
@@ -515,22 +518,20 @@ void TestLinkE2E::busyReader()
     START_READER(fx);
     fx.sim.setAddress(0x050607);
     fx.sim.setBusy(true);
-    SetLastResponderAddress(0);
-    App().ReaderBusy = false;
-    QVERIFY(!ReadReaderConfig());
-    QVERIFY(App().ReaderBusy);
-    QCOMPARE(LastResponderAddress(), quint32(0x050607));
+    const CommandResult<TRec0Data> busy = ReadReaderConfig(&fx.link);
+    QCOMPARE(busy.failure, CommandFailure::ReaderBusy);
+    QCOMPARE(busy.responder, std::optional<quint32>(0x050607));
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 1));
-    QVERIFY(PingReader()); // the presence check is still answered
+    QVERIFY(PingReader(&fx.link)); // the presence check is still answered
 
     fx.sim.setBusy(false);
-    QVERIFY(ReadReaderConfig());
-    QVERIFY(!App().ReaderBusy);
+    QVERIFY(ReadReaderConfig(&fx.link));
 
     // A refusal with another code is no busy reader.
     fx.sim.injectFault(SimReader::Fault::Refuse, 1, 4);
-    QVERIFY(!ReadReaderConfig());
-    QVERIFY(!App().ReaderBusy);
+    const CommandResult<TRec0Data> refused = ReadReaderConfig(&fx.link);
+    QCOMPARE(refused.failure, CommandFailure::Refused);
+    QCOMPARE(refused.responder, std::optional<quint32>(0x050607));
 }
 
 void TestLinkE2E::invalidArchiveDates()
@@ -539,25 +540,28 @@ void TestLinkE2E::invalidArchiveDates()
     fx.sim.addRecords(3);
     fx.sim.setSlotTimeBytes(2, QByteArray::fromHex("0012311326")); // month 13
 
-    QVERIFY(ReadArchiveRecord(2));
-    QVERIFY(ArchiveRecord().Time.isNull());
-    QCOMPARE(ArchiveRecord().ID, fx.sim.record(2).id);
+    CommandResult<ArchiveRecordData> read = ReadArchiveRecord(&fx.link, 2);
+    QVERIFY(read);
+    QVERIFY(read.value.Time.isNull());
+    QCOMPARE(read.value.ID, fx.sim.record(2).id);
     QStringList events = fx.eventLines();
     QCOMPARE(events.size(), 1);
     QVERIFY(events[0].endsWith(QStringLiteral(">Ошибка при запросе архивной записи")));
 
     // A slot never written answers with zero date bytes: the same.
-    QVERIFY(ReadArchiveRecord(2000));
-    QVERIFY(ArchiveRecord().Time.isNull());
+    read = ReadArchiveRecord(&fx.link, 2000);
+    QVERIFY(read);
+    QVERIFY(read.value.Time.isNull());
     QCOMPARE(fx.eventLines().size(), 2);
 
-    QVERIFY(ReadArchiveRecord(3));
-    QCOMPARE(ArchiveRecord().Time, fx.sim.record(3).time);
+    read = ReadArchiveRecord(&fx.link, 3);
+    QVERIFY(read);
+    QCOMPARE(read.value.Time, fx.sim.record(3).time);
     QCOMPARE(fx.eventLines().size(), 2);
 
     // Without the events log nothing is written.
     App().EventsLogEnabled = false;
-    QVERIFY(ReadArchiveRecord(2));
+    QVERIFY(ReadArchiveRecord(&fx.link, 2));
     QCOMPARE(fx.eventLines().size(), 2);
 }
 
@@ -570,13 +574,13 @@ void TestLinkE2E::receiveWindowEnd()
     // A whole reply ends the window at once.
     fx.link.FixedReceiveWindow = false;
     t.start();
-    QVERIFY(ReadReaderConfig());
+    QVERIFY(ReadReaderConfig(&fx.link));
     QVERIFY2(t.elapsed() < 400, qPrintable(QString::number(t.elapsed())));
 
     // A fixed window is listened to in full, whatever came.
     fx.link.FixedReceiveWindow = true;
     t.start();
-    QVERIFY(ReadReaderConfig());
+    QVERIFY(ReadReaderConfig(&fx.link));
     QVERIFY2(t.elapsed() >= 790 && t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
     QCOMPARE(fx.sim.requestsServed(), 2);
 }

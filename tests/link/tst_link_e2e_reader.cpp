@@ -201,31 +201,28 @@ void TestReaderSim::queuedFaults()
 
     // Skip one request, then two silent ones; then back to normal.
     fx.sim.injectFault(SimReader::Fault::NoReply, 2, 0, 1);
-    QVERIFY(PingReader());
-    QVERIFY(!PingReader());
-    QVERIFY(!PingReader());
-    QVERIFY(PingReader());
+    QVERIFY(PingReader(&fx.link));
+    QVERIFY(!PingReader(&fx.link));
+    QVERIFY(!PingReader(&fx.link));
+    QVERIFY(PingReader(&fx.link));
 
     // A spectrum fault waits for a spectrum block and lets the rest pass.
     fx.sim.injectFault(SimReader::Fault::SpectrumWrongSize);
-    QVERIFY(PingReader());
-    QVERIFY(ReadReaderConfig());
-    QVector<quint16> channels;
-    QVERIFY_THROWS_EXCEPTION(EProtocolCancel, ReadSpectrum(0, channels));
-    ReadSpectrum(0, channels);
-    QCOMPARE(channels.size(), 100);
+    QVERIFY(PingReader(&fx.link));
+    QVERIFY(ReadReaderConfig(&fx.link));
+    QVERIFY_THROWS_EXCEPTION(EProtocolCancel, ReadSpectrum(&fx.link, 0));
+    QCOMPARE(ReadSpectrum(&fx.link, 0).size(), 100);
 
     // Faults by chance: always, then never.
     fx.sim.setFaultProbability(SimReader::Fault::Refuse, 1.0, 5);
-    QVERIFY(!ReadReaderConfig());
-    QVERIFY(App().ReaderBusy);
-    QVERIFY(!PingReader());
+    QCOMPARE(ReadReaderConfig(&fx.link).failure, CommandFailure::ReaderBusy);
+    QVERIFY(!PingReader(&fx.link));
     fx.sim.setFaultProbability(SimReader::Fault::Refuse, 0.0);
-    QVERIFY(PingReader());
+    QVERIFY(PingReader(&fx.link));
 
     fx.sim.injectFault(SimReader::Fault::NoReply, 5);
     fx.sim.clearFaults();
-    QVERIFY(PingReader());
+    QVERIFY(PingReader(&fx.link));
 }
 
 void TestReaderSim::pacingAndTurnaround()
@@ -241,12 +238,11 @@ void TestReaderSim::pacingAndTurnaround()
     // reply 249 ms.
     fx.sim.setPaced(true);
     t.start();
-    QVERIFY(ReadReaderConfig());
+    QVERIFY(ReadReaderConfig(&fx.link));
     const qint64 config = t.elapsed();
     QVERIFY2(config >= 73 && config < 500, qPrintable(QString::number(config)));
-    QVector<quint16> channels;
     t.start();
-    ReadSpectrum(2, channels);
+    const QVector<quint16> channels = ReadSpectrum(&fx.link, 2);
     const qint64 block = t.elapsed();
     QVERIFY2(block >= 246 && block < 700, qPrintable(QString::number(block)));
     QCOMPARE(channels.size(), 100);
@@ -254,7 +250,7 @@ void TestReaderSim::pacingAndTurnaround()
     fx.sim.setPaced(false);
     fx.sim.setTurnaroundMs(120);
     t.start();
-    QVERIFY(PingReader());
+    QVERIFY(PingReader(&fx.link));
     QVERIFY2(t.elapsed() >= 120, qPrintable(QString::number(t.elapsed())));
 }
 

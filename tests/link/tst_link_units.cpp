@@ -61,8 +61,6 @@ private slots:
     void init()
     {
         App().reset();
-        ResetLinkValues();
-        SetRS232Link(nullptr);
     }
 
     void frameChecksum()
@@ -483,32 +481,23 @@ private slots:
 
     void commandsWithoutLink()
     {
-        App().ReaderBusy = true;
-        QVERIFY(!ReadReaderConfig());
-        QVERIFY(!App().ReaderBusy);
-        QVERIFY(!WriteReaderConfig());
-        QVERIFY(!PingReader());
-        QVERIFY(!ReadArchiveRecord(1));
-        QVERIFY(!SetReaderMode(1));
-        QString text;
-        QByteArray code;
-        QVERIFY(!ReadDosimeterLabel(text, code));
-        double a;
-        quint16 b;
-        QVERIFY(!ReadMetrologyCoefficients(a, b));
-        QVERIFY(!WriteMetrologyCoefficients(1, 1.0));
-        quint32 n;
-        bool acc;
-        QVERIFY(!ReadDosimeterNumber(n, acc));
-        QVERIFY(!WriteDosimeterNumber(1, true));
-        QVERIFY(!ClearDosimeterDose());
-        float dose;
-        QVERIFY(!ReadTotalDose(dose));
-        SpectrumHeaderData h;
-        QVERIFY(!ReadSpectrumHeader(h));
-        QVector<quint16> channels;
-        QVERIFY_THROWS_EXCEPTION(ERuvoError, ReadSpectrum(0, channels));
-        QCOMPARE(LastResponderAddress(), 0u);
+        const auto noLink = [](const auto &result) {
+            return result.failure == CommandFailure::NoLink && !result.ok() && !result.responder;
+        };
+        QVERIFY(noLink(ReadReaderConfig(nullptr)));
+        QVERIFY(noLink(WriteReaderConfig(nullptr, TRec0Data())));
+        QVERIFY(noLink(PingReader(nullptr)));
+        QVERIFY(noLink(ReadArchiveRecord(nullptr, 1)));
+        QVERIFY(noLink(SetReaderMode(nullptr, 1)));
+        QVERIFY(noLink(ReadDosimeterLabel(nullptr)));
+        QVERIFY(noLink(ReadMetrologyCoefficients(nullptr)));
+        QVERIFY(noLink(WriteMetrologyCoefficients(nullptr, 1, 1.0, false)));
+        QVERIFY(noLink(ReadDosimeterNumber(nullptr)));
+        QVERIFY(noLink(WriteDosimeterNumber(nullptr, 1, true)));
+        QVERIFY(noLink(ClearDosimeterDose(nullptr)));
+        QVERIFY(noLink(ReadTotalDose(nullptr)));
+        QVERIFY(noLink(ReadSpectrumHeader(nullptr)));
+        QVERIFY_THROWS_EXCEPTION(ERuvoError, ReadSpectrum(nullptr, 0));
     }
 
     // The first failure to open the port in a run is an error; later ones are
@@ -524,24 +513,25 @@ private slots:
         link.SetPortName(dir.filePath(QStringLiteral("no-such-port")));
         link.BaseRequestCount = 0;
         link.PingDelayMS = 50;
-        SetRS232Link(&link);
 
-        QVERIFY(ReportConnectFailure());
+        QVERIFY(link.ReportConnectFailure());
         try {
-            PingReader();
+            PingReader(&link);
             QFAIL("no connection error");
         } catch (const EGeneralError &e) {
             QCOMPARE(e.message(), QStringLiteral("RS232: Не удалось подключиться к заданному COM-порту.\r\n"
                                                  "Проверьте настройки подключения."));
         }
-        QVERIFY(!ReportConnectFailure());
+        QVERIFY(!link.ReportConnectFailure());
         QVERIFY(!link.CommPort.IsOpen());
-        QVERIFY(!PingReader());
-        QVERIFY(!ReadReaderConfig());
+        QVERIFY(!PingReader(&link));
+        QVERIFY(!ReadReaderConfig(&link));
+        // The report belongs to the link: another link of the run reports its own.
+        QVERIFY(TRS232Link().ReportConnectFailure());
 
-        ResetReportConnectFailure();
-        QVERIFY(!ReadArchiveRecord(5));
-        QVERIFY(!ReportConnectFailure());
+        link.ResetReportConnectFailure();
+        QVERIFY(!ReadArchiveRecord(&link, 5));
+        QVERIFY(!link.ReportConnectFailure());
         QFile events(dir.filePath(QStringLiteral("Events.log")));
         QVERIFY(events.open(QIODevice::ReadOnly));
         const QByteArray log = events.readAll();
@@ -551,7 +541,6 @@ private slots:
         QFile rs232(dir.filePath(QStringLiteral("rs232.log")));
         QVERIFY(rs232.open(QIODevice::ReadOnly));
         QVERIFY(rs232.readAll().contains("\r\n<   (1)\r\n"));
-        SetRS232Link(nullptr);
     }
 
     // A command waits for a command of another thread that holds the link.
@@ -559,8 +548,6 @@ private slots:
     {
         TRS232Link link;
         link.SetPortName(QStringLiteral("/nonexistent/port"));
-        SetRS232Link(&link);
-        ResetReportConnectFailure();
         std::atomic<bool> locked{false};
         std::atomic<bool> release{false};
         QThread *holder = QThread::create([&] {
@@ -575,7 +562,7 @@ private slots:
         std::atomic<bool> done{false};
         QThread *worker = QThread::create([&] {
             try {
-                PingReader();
+                PingReader(&link);
             } catch (...) {
             }
             done = true;
@@ -589,25 +576,23 @@ private slots:
         holder->wait();
         delete holder;
         delete worker;
-        SetRS232Link(nullptr);
     }
 
-    void valuesLeftBehind()
+    // A result nothing has filled in is a failure, never a success, and
+    // names no reader; the mode-switching flag is the first info byte.
+    void resultsStartAsFailures()
     {
-        SetLastResponderAddress(0x1234567);
-        QCOMPARE(LastResponderAddress(), 0x234567u);
+        const CommandResult<TRec0Data> nothing;
+        QVERIFY(!nothing);
+        QCOMPARE(nothing.failure, CommandFailure::NoReply);
+        QVERIFY(!nothing.responder);
+        QVERIFY(!nothing.value.ModeSwitching());
         TRec0Data rec;
-        rec.RecordCount = 77;
-        SetTRec0(rec);
-        QCOMPARE(TRec0().RecordCount, quint16(77));
-        ArchiveRecordData ar;
-        ar.ID = 9;
-        SetArchiveRecord(ar);
-        QCOMPARE(ArchiveRecord().ID, 9u);
-        ResetLinkValues();
-        QCOMPARE(LastResponderAddress(), 0u);
-        QCOMPARE(TRec0().RecordCount, quint16(0));
-        QCOMPARE(ArchiveRecord().ID, 0u);
+        rec.InfoText = QByteArray::fromHex("010000000000000000");
+        QVERIFY(rec.ModeSwitching());
+        rec.InfoText[0] = '\0';
+        rec.InfoText[1] = '\1';
+        QVERIFY(!rec.ModeSwitching());
     }
 
 private:

@@ -13,20 +13,12 @@ void RecordingView::UpdateStateIndicator()
     statesPainted << App().SyncState.load();
 }
 
-SyncRig::SyncRig()
+SyncRig::SyncRig() : ReaderLinkSetup(1)
 {
-    App().reset();
-    App().ProgramDir = dir.path() + QLatin1Char('/');
-    App().EventsLogEnabled = true;
     App().FaceNotReady = false;
-    ResetLinkValues();
-    link.ComPortIndex = -1;
-    link.PingDelayMS = PingWindowMs;
-    link.SendDelayMS = SendWindowMs;
-    link.BaseRequestCount = 1;
-    link.FixedReceiveWindow = false;
     engine.SetView(&view);
     engine.SetDatabase(&dm);
+    engine.SetLink(&link);
 }
 
 SyncRig::~SyncRig()
@@ -34,10 +26,8 @@ SyncRig::~SyncRig()
     engine.ShutDown();
     engine.WaitForWorkers(5000);
     engine.SetView(nullptr);
-    SetRS232Link(nullptr);
     sim.stop();
     dm.DataModuleDestroy();
-    App().reset();
 }
 
 bool SyncRig::start(bool withReader)
@@ -48,11 +38,7 @@ bool SyncRig::start(bool withReader)
         return false;
     if (!withReader)
         return true;
-    if (!sim.start())
-        return false;
-    link.SetPortName(sim.portPath());
-    SetRS232Link(&link);
-    return true;
+    return startReader();
 }
 
 QPair<int, QDateTime> SyncRig::device(int address)
@@ -154,17 +140,6 @@ QVariant SyncRig::noteDose(int key)
 {
     QSqlQuery q = dm.Notes.Exec(QStringLiteral("SELECT \"Dose\" FROM %1 WHERE \"Index\"=?").arg(dm.Notes.SqlName()), {key});
     return q.next() ? q.value(0) : QVariant();
-}
-
-QStringList SyncRig::eventLines() const
-{
-    QFile f(App().ProgramDir + QStringLiteral("Events.log"));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = FromCp1251(f.readAll()).split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
 }
 
 QDateTime At(int h, int m, int s)

@@ -3,12 +3,11 @@
 // pseudo-terminal and a real database in a temporary program directory, with
 // a view that records everything the engine shows.
 
-#include "link/URS232.h"
 #include "monitor/core/SyncEngine.h"
 #include "monitor/core/SyncView.h"
 #include "records/UDM.h"
-#include "sim/SimReader.h"
 
+#include "ReaderLinkSetup.h"
 #include "ScriptedPrompt.h"
 
 #include <QDateTime>
@@ -61,11 +60,8 @@ struct MeasureRow {
     QVariant check;
 };
 
-class SyncRig {
+class SyncRig : public ReaderLinkSetup {
 public:
-    static constexpr int PingWindowMs = 150;
-    static constexpr int SendWindowMs = 300;
-
     SyncRig();
     ~SyncRig();
 
@@ -73,10 +69,7 @@ public:
     // points the link at it. False when something cannot be set up.
     bool start(bool withReader = true);
 
-    QTemporaryDir dir;
     ScriptedPrompt prompt;
-    SimReader sim;
-    TRS232Link link;
     TDM dm;
     RecordingView view;
     SyncEngine engine;
@@ -96,7 +89,6 @@ public:
     int addNote(int id, const QVariant &from, const QVariant &to, const QString &fio);
     QVariant noteDose(int key);
 
-    QStringList eventLines() const;
     int address() const { return static_cast<int>(sim.address()); }
 };
 

@@ -25,8 +25,10 @@ private:
     // Returns the requests served so far.
     static int online(SyncRig &rig)
     {
-        if (!ReadReaderConfig())
+        const CommandResult<TRec0Data> config = ReadReaderConfig(&rig.link);
+        if (!config)
             return -1;
+        rig.engine.SetReaderConfig(config.value);
         App().ReaderNormalMode = true;
         App().SyncState = SyncOnline;
         return rig.sim.requestsServed();

@@ -172,7 +172,7 @@ void TestSyncThread::foregroundUseWaitsForTheCommandUnderWay()
             QVERIFY2(waited >= 10, qPrintable(QString::number(waited)));
             QCOMPARE(rig.sim.repliesSent(), rig.sim.requestsServed());
             const int served = rig.sim.requestsServed();
-            QVERIFY(PingReader());  // the foreground's own exchange
+            QVERIFY(PingReader(&rig.link));  // the foreground's own exchange
             QTest::qWait(400);      // the worker goes on looping meanwhile
             QCOMPARE(rig.sim.requestsServed(), served + 1);
             QCOMPARE(rig.sim.repliesSent(), served + 1);

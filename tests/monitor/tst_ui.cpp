@@ -60,11 +60,13 @@ QColor PixelAt(QWidget *w, int x, int y)
 // The window with its link settings window, as the program builds them.
 struct FaceRig {
     SyncEngine engine;
+    TRS232Link link;
     TFace face;
     TRS232 *rs232;
-    FaceRig() : face(QString()), rs232(new TRS232(&face))
+    FaceRig() : face(QString()), rs232(new TRS232(link, &face))
     {
         engine.SetView(&face);
+        engine.SetLink(&link);
         face.SetRS232(rs232);
         // No reader here: the cycle's polls find no port and change nothing.
         rs232->Link().SetPortName(QStringLiteral("/nonexistent/ttyRUVO"));
@@ -292,13 +294,13 @@ void TestUi::windowHasEveryCommand()
     QCOMPARE(r->btnCancel->toolTip(), QStringLiteral("Отменить и выйти"));
     QCOMPARE(r->N2->text(), QStringLiteral("В&ыход"));
     QCOMPARE(r->N2->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
-    QCOMPARE(RS232Link(), &r->Link());  // the window installs the link object
+    QCOMPARE(&r->Link(), &rig.link);  // the window works on the link of the run
     {
-        TRS232 fresh;  // the box shows COM1 at start, and the link uses COM1
+        TRS232Link freshLink;
+        TRS232 fresh(freshLink);  // the box shows COM1 at start, and the link uses COM1
         QCOMPARE(fresh.CB_ComPort->currentIndex(), 0);
-        QCOMPARE(int(fresh.Link().ComPortIndex), 0);
+        QCOMPARE(int(freshLink.ComPortIndex), 0);
     }
-    QCOMPARE(RS232Link(), nullptr);
 }
 
 void TestUi::stateSquareRepaintsForEachState()
@@ -754,11 +756,11 @@ void TestUi::settingsAtShowAndClose()
         QCOMPARE(int(rig.engine.LastReadedIndex), 8);
         QCOMPARE(int(App().MaxCardsIndex), 12);
         QVERIFY(App().INeedSynhroFIO);
-        QCOMPARE(int(RS232Link()->PingDelayMS), 250);
-        QCOMPARE(int(RS232Link()->SendDelayMS), 2000);
-        QCOMPARE(int(RS232Link()->BaseRequestCount), 3);
-        QVERIFY(RS232Link()->FixedReceiveWindow);
-        QCOMPARE(RS232Link()->PortName(), QStringLiteral("/nonexistent/ttyS9"));
+        QCOMPARE(int(rig.link.PingDelayMS), 250);
+        QCOMPARE(int(rig.link.SendDelayMS), 2000);
+        QCOMPARE(int(rig.link.BaseRequestCount), 3);
+        QVERIFY(rig.link.FixedReceiveWindow);
+        QCOMPARE(rig.link.PortName(), QStringLiteral("/nonexistent/ttyS9"));
         QCOMPARE(f.PanelInfoStatus->text(), QStringLiteral("Нет соединения"));  // UpdateStateIndicator ran
 
         rig.engine.LastReadedIndex = 9;
@@ -785,7 +787,9 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     rig.sim.addRecords(37);
     rig.sim.withModel([](SimReaderModel &m) { m.clearSlot(10); });
     rig.sim.setClockOffsetSeconds(-3600);
-    QVERIFY(ReadReaderConfig());
+    const CommandResult<TRec0Data> config = ReadReaderConfig(&rig.link);
+    QVERIFY(config);
+    rig.engine.SetReaderConfig(config.value);
     App().ReaderNormalMode = true;
     App().SyncState = SyncOnline;
     WidgetPrompt unattended;  // nobody watches the offscreen platform
@@ -821,9 +825,9 @@ void TestUi::clockQuestionShowsTheSuspension()
     QVERIFY(rig.show());
     App().SyncState = SyncOnline;
     f.UpdateStateIndicator();
-    TRec0Data rec = TRec0();
+    TRec0Data rec = rig.engine.ReaderConfig();
     rec.Clock = QDateTime::currentDateTime().addSecs(-600);
-    SetTRec0(rec);
+    rig.engine.SetReaderConfig(rec);
     ScriptedPrompt prompt;
     prompt.answers = {BtnCancel};
     QString status, info;

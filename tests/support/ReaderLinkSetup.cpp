@@ -1,0 +1,53 @@
+#include "ReaderLinkSetup.h"
+
+#include "core/AppState.h"
+#include "core/TextCode.h"
+
+#include <QFile>
+
+ReaderLinkSetup::ReaderLinkSetup(int repeats)
+{
+    App().reset();
+    App().ProgramDir = dir.path() + QLatin1Char('/');
+    App().EventsLogEnabled = true;
+    link.ComPortIndex = -1;
+    link.PingDelayMS = PingWindowMs;
+    link.SendDelayMS = SendWindowMs;
+    link.BaseRequestCount = repeats;
+    link.FixedReceiveWindow = false;
+}
+
+ReaderLinkSetup::~ReaderLinkSetup()
+{
+    sim.stop();
+    App().reset();
+}
+
+bool ReaderLinkSetup::startReader()
+{
+    if (!sim.start())
+        return false;
+    link.SetPortName(sim.portPath());
+    return true;
+}
+
+QStringList ReaderLinkSetup::logLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = FromCp1251(f.readAll()).split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QStringList ReaderLinkSetup::rs232Lines() const
+{
+    return logLines(App().ProgramDir + QStringLiteral("rs232.log"));
+}
+
+QStringList ReaderLinkSetup::eventLines() const
+{
+    return logLines(App().ProgramDir + QStringLiteral("Events.log"));
+}
