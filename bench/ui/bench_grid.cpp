@@ -121,7 +121,7 @@ int main(int argc, char **argv)
     engine.TimerControl()->stop();  // no reader here: the cycle stays quiet
     face.FormActivate();  // usually done by the activation while showing
     line(QStringLiteral("rebuild the column labels (MIN/MAX of the rows shown)"), ms([&] { face.RebuildColumnLabels(); }));
-    TRecordsGrid *grid = face.RxDBGrid;
+    TRecordsGrid *grid = face.recordsGrid();
     QScrollBar *bar = grid->verticalScrollBar();
 
     // Scrolling: the end, jumps across the whole table, then line by line.
@@ -153,18 +153,18 @@ int main(int argc, char **argv)
 
     const int doseColumn = grid->ColumnOfField(QStringLiteral("Dose"));
     line(QStringLiteral("title click on Dose (sort) + paint"), ms([&] {
-             face.RxDBGridTitleClick(doseColumn);
+             face.sortByColumn(doseColumn);
              QApplication::processEvents();
              paintNow(grid);
          }));
     face.View().LastCheckedIndex = rows - 500;
     line(QStringLiteral("only-new on (labels rebuilt) + paint"), ms([&] {
-             face.ExtOnlyNew->click();
+             face.findChild<QToolButton *>(QStringLiteral("ExtOnlyNew"))->click();
              QApplication::processEvents();
              paintNow(grid);
          }));
     line(QStringLiteral("only-new off (labels rebuilt) + paint"), ms([&] {
-             face.ExtOnlyNew->click();
+             face.findChild<QToolButton *>(QStringLiteral("ExtOnlyNew"))->click();
              QApplication::processEvents();
              paintNow(grid);
          }));

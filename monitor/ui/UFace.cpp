@@ -54,8 +54,8 @@ TFace::TFace(const QString &statusNote, QWidget *parent) : QMainWindow(parent)
     if (SyncEngine *engine = Engine()) {
         // The menu item follows the suspension whoever changed it.
         connect(engine, &SyncEngine::StopSynchroChanged, this, [this](bool checked) {
-            QSignalBlocker block(NStopSynchro);
-            NStopSynchro->setChecked(checked);
+            QSignalBlocker block(m_stopSynchroAction);
+            m_stopSynchroAction->setChecked(checked);
         });
         // The names in the grid change when the name synchronisation ran.
         connect(engine, &SyncEngine::NamesSynchronised, this, [this] {
@@ -80,26 +80,26 @@ TFace::~TFace()
 
 void TFace::SetStatusText(const QString &text)
 {
-    LabelInfoLastDoIt->setText(text);
+    m_statusLabel->setText(text);
 }
 
 void TFace::SetProgress(int index, int total)
 {
-    ImageProgress->setFixedWidth(ProgressWidth(index, total, PanelInfoLastDid->width()));
-    ImageProgress->setFixedHeight(PanelInfoLastDid->height());
+    m_progressBar->setFixedWidth(ProgressWidth(index, total, m_progressPanel->width()));
+    m_progressBar->setFixedHeight(m_progressPanel->height());
 }
 
 void TFace::PulseHeartbeat()
 {
-    StatusPanel2->setText(NextHeartbeatText(StatusPanel2->text()));
+    m_statusHeartbeat->setText(NextHeartbeatText(m_statusHeartbeat->text()));
 }
 
 void TFace::setServiceEnabled(bool on)
 {
-    RunPencilOptions->setEnabled(on);
-    RunService->setEnabled(on);
-    NDosimetr->setEnabled(on);
-    NMetrology->setEnabled(on);
+    m_dosimeterButton->setEnabled(on);
+    m_metrologyButton->setEnabled(on);
+    m_dosimeterAction->setEnabled(on);
+    m_metrologyAction->setEnabled(on);
 }
 
 void TFace::UpdateStateIndicator()
@@ -110,17 +110,17 @@ void TFace::UpdateStateIndicator()
                                             app.SyncTickCounter);
     if (m_colourTracker.changed(state)) {
         const QColor colour = look.systemFace ? SystemFace() : QColor::fromRgb(look.rgb);
-        PaintBox_ShowState->SetColour(colour);
-        QPalette pal = PanelInfoStatus->palette();
+        m_stateSquare->SetColour(colour);
+        QPalette pal = m_connectionStatus->palette();
         pal.setColor(QPalette::Window, colour);
-        PanelInfoStatus->setPalette(pal);
+        m_connectionStatus->setPalette(pal);
     }
     if (look.picture >= 0)
-        PaintBox_ShowState->SetPicture(look.picture);
+        m_stateSquare->SetPicture(look.picture);
     if (!look.statusText.isEmpty())
-        PanelInfoStatus->setText(look.statusText);
+        m_connectionStatus->setText(look.statusText);
     if (!look.infoText.isEmpty())
-        LabelInfoLastDoIt->setText(look.infoText);
+        m_statusLabel->setText(look.infoText);
     if (look.service == ServiceCommands::Enable)
         setServiceEnabled(true);
     else if (look.service == ServiceCommands::Disable)
@@ -168,7 +168,7 @@ void TFace::showEvent(QShowEvent *event)
         if (QScreen *s = screen())
             move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     }
-    FormStorage1RestorePlacement();
+    restoreSettings();
     // Some platforms never activate a window nobody clicked (a display
     // without a window manager): the first activation then happens here.
     QTimer::singleShot(250, this, [this] {
@@ -197,7 +197,7 @@ void TFace::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     RelayoutColumnLabels();
-    StatusPanel1->setFixedWidth(qMax(50, width() - 100));
+    m_statusNote->setFixedWidth(qMax(50, width() - 100));
 }
 
 void TFace::closeEvent(QCloseEvent *event)
@@ -218,7 +218,7 @@ void TFace::FormCloseQuery()
             engine->TimerControl()->stop();
     }
     try {
-        FormStorage1SavePlacement();
+        saveSettings();
     } catch (...) {
     }
     if (BeforeDatabaseClose) {
@@ -227,7 +227,7 @@ void TFace::FormCloseQuery()
         } catch (...) {
         }
     }
-    RxDBGrid->Bind(nullptr);
+    m_grid->Bind(nullptr);
     m_view.SetTable(nullptr);
     m_measures = nullptr;
     if (TDM *dm = DM())

@@ -57,8 +57,8 @@ public:
     void PulseHeartbeat() override;
 
     // ---- settings
-    void FormStorage1RestorePlacement();  // the first showing
-    void FormStorage1SavePlacement();     // the close
+    void restoreSettings();  // the first showing
+    void saveSettings();     // the close
     FaceStoredValues StoredValues;        // the main window's own values (link values included)
 
     // ---- window events
@@ -70,7 +70,7 @@ public:
     void ExtFiltrClick();
     void ExtOnlyNewClick();
     void ExtNotesClick();
-    void RxDBGridTitleClick(int logicalColumn);
+    void sortByColumn(int logicalColumn);
     void SetQuickMinFilter(int column);
     void SetQuickMaxFilter(int column);
     void ClearQuickFilters();
@@ -87,57 +87,10 @@ public:
     // closes its tables at the end (the demo counts the stored readings there).
     std::function<void()> BeforeDatabaseClose;
 
-    // ---- controls (named as in the program's design)
-    TStateSquare *PaintBox_ShowState = nullptr;
-    TClickLabel *PanelInfoStatus = nullptr;
-    QWidget *PanelInfoLastDid = nullptr;
-    QWidget *ImageProgress = nullptr;
-    QLabel *LabelInfoLastDoIt = nullptr;
-    QWidget *PanelMin = nullptr;
-    QWidget *PanelMax = nullptr;
-    QLabel *PanelLabelMin = nullptr;
-    TClickLabel *PanelLabelMax = nullptr;
-    QPushButton *BtnClearFilterMin = nullptr;
-    QPushButton *BtnClearFilterMax = nullptr;
-    QWidget *PanelLeft = nullptr;
-    QWidget *PanelRight = nullptr;
-    QSplitter *Splitter = nullptr;  // holds PanelLeft, the grid and PanelRight
-    QToolButton *ExtFiltr = nullptr;
-    QToolButton *ExtOnlyNew = nullptr;
-    QToolButton *ExtNotes = nullptr;
-    QToolButton *BtnShowDetail = nullptr;
-    TRecordsGrid *RxDBGrid = nullptr;
-    QPushButton *RunNotes = nullptr;
-    QPushButton *RunCardsEdit = nullptr;
-    QPushButton *RunPencilOptions = nullptr;
-    QPushButton *RunService = nullptr;
-    QLabel *StatusPanel0 = nullptr;
-    QLabel *StatusPanel1 = nullptr;
-    QLabel *StatusPanel2 = nullptr;
-    QList<TClickLabel *> MinLabels;
-    QList<TClickLabel *> MaxLabels;
-
-    QAction *N4 = nullptr;
-    QAction *N5 = nullptr;
-    QAction *actGetFullArchive = nullptr;
-    QAction *actSyncFIO = nullptr;
-    QAction *NStopSynchro = nullptr;
-    QAction *actShowSpectrum = nullptr;
-    QAction *NNotes = nullptr;
-    QAction *NCards = nullptr;
-    QAction *NDosimetr = nullptr;
-    QAction *NMetrology = nullptr;
-    QMenu *NTest = nullptr;
-    QAction *N21 = nullptr;
-    QAction *N101 = nullptr;
-    QAction *nViewPanelModes = nullptr;
-    QAction *nViewPanelCommands = nullptr;
-    QAction *actSetFilter = nullptr;
-    QAction *actOnlyNew = nullptr;
-    QAction *actExtNotes = nullptr;
-    QAction *actDetailRecord = nullptr;
-    QAction *N3 = nullptr;
-    QMenu *GridMenu = nullptr;
+    // ---- the controls tests and tools look at; the others by object name
+    TRecordsGrid *recordsGrid() const { return m_grid; }
+    const QList<TClickLabel *> &minLabels() const { return m_minLabels; }
+    const QList<TClickLabel *> &maxLabels() const { return m_maxLabels; }
 
     static constexpr int PanelWidth = 62;
     static constexpr int NameColumnMinWidth = 80;   // what the name column keeps when space is short
@@ -163,6 +116,58 @@ private:
     void FormCloseQuery();
     TRecordsView::AskFunction quickFilterAsk();
     void refreshLabelsAfterReadings();
+
+    // ---- controls (object names as in the program's design)
+    TStateSquare *m_stateSquare = nullptr;
+    TClickLabel *m_connectionStatus = nullptr;
+    QWidget *m_progressPanel = nullptr;
+    QWidget *m_progressBar = nullptr;
+    QLabel *m_statusLabel = nullptr;
+    QWidget *m_minPanel = nullptr;
+    QWidget *m_maxPanel = nullptr;
+    QLabel *m_minCaption = nullptr;
+    TClickLabel *m_maxCaption = nullptr;
+    QPushButton *m_clearMinButton = nullptr;
+    QPushButton *m_clearMaxButton = nullptr;
+    QWidget *m_modePanel = nullptr;
+    QWidget *m_commandPanel = nullptr;
+    QSplitter *m_splitter = nullptr;  // holds m_modePanel, the grid and m_commandPanel
+    QToolButton *m_filterButton = nullptr;
+    QToolButton *m_onlyNewButton = nullptr;
+    QToolButton *m_namesButton = nullptr;
+    QToolButton *m_detailButton = nullptr;
+    TRecordsGrid *m_grid = nullptr;
+    QPushButton *m_journalButton = nullptr;
+    QPushButton *m_cardsButton = nullptr;
+    QPushButton *m_dosimeterButton = nullptr;
+    QPushButton *m_metrologyButton = nullptr;
+    QLabel *m_statusFilter = nullptr;
+    QLabel *m_statusNote = nullptr;
+    QLabel *m_statusHeartbeat = nullptr;
+    QList<TClickLabel *> m_minLabels;
+    QList<TClickLabel *> m_maxLabels;
+
+    QAction *m_exitAction = nullptr;
+    QAction *m_linkSettingsAction = nullptr;
+    QAction *m_fullArchiveAction = nullptr;
+    QAction *m_syncNamesAction = nullptr;
+    QAction *m_stopSynchroAction = nullptr;
+    QAction *m_spectrumAction = nullptr;
+    QAction *m_journalAction = nullptr;
+    QAction *m_cardsAction = nullptr;
+    QAction *m_dosimeterAction = nullptr;
+    QAction *m_metrologyAction = nullptr;
+    QMenu *m_testMenu = nullptr;
+    QAction *m_rewindOneAction = nullptr;
+    QAction *m_rewindTenAction = nullptr;
+    QAction *m_modePanelAction = nullptr;
+    QAction *m_commandPanelAction = nullptr;
+    QAction *m_setFilterAction = nullptr;
+    QAction *m_onlyNewAction = nullptr;
+    QAction *m_namesAction = nullptr;
+    QAction *m_detailAction = nullptr;
+    QAction *m_aboutAction = nullptr;
+    QMenu *m_gridMenu = nullptr;
 
     TRecordsView m_view;
     TTable *m_measures = nullptr;

@@ -21,7 +21,7 @@
 
 void TFace::ExtFiltrClick()
 {
-    m_view.ExtFiltrDown = ExtFiltr->isChecked();
+    m_view.ExtFiltrDown = m_filterButton->isChecked();
     if (m_view.ExtFiltrDown) {
         // The stored filters and their dialogs come in a later version.
         m_view.ExtFiltrDown = false;
@@ -29,39 +29,39 @@ void TFace::ExtFiltrClick()
     } else {
         m_view.ExtFiltrUp();
     }
-    RxDBGrid->setFocus();
+    m_grid->setFocus();
     applyViewState();
 }
 
 void TFace::ExtOnlyNewClick()
 {
-    m_view.ExtOnlyNewDown = ExtOnlyNew->isChecked();
+    m_view.ExtOnlyNewDown = m_onlyNewButton->isChecked();
     syncColumnsFromGrid();
     m_view.ExtOnlyNewClick();
-    RxDBGrid->setFocus();
+    m_grid->setFocus();
     applyViewState();
 }
 
 void TFace::ExtNotesClick()
 {
-    m_view.ExtNotesDown = ExtNotes->isChecked();
+    m_view.ExtNotesDown = m_namesButton->isChecked();
     syncColumnsFromGrid();
     m_view.ExtNotesClick();
-    RxDBGrid->setFocus();
+    m_grid->setFocus();
     applyColumnsToGrid();
     applyViewState();
 }
 
-void TFace::RxDBGridTitleClick(int logicalColumn)
+void TFace::sortByColumn(int logicalColumn)
 {
     if (!m_measures)
         return;
-    const QString field = RxDBGrid->FieldOfColumn(logicalColumn);
+    const QString field = m_grid->FieldOfColumn(logicalColumn);
     const int fieldIndex = m_measures->FieldIndex(field);
     if (fieldIndex < 0)
         return;
     m_view.TitleClick(fieldIndex);
-    RxDBGrid->SetSortField(field);
+    m_grid->SetSortField(field);
 }
 
 TRecordsView::AskFunction TFace::quickFilterAsk()
@@ -132,31 +132,31 @@ void TFace::togglePanel(int index, QAction *item)
 {
     // A side panel of the splitter (0 the mode panel, 2 the command panel)
     // goes between its full width and one pixel; the grid takes up the rest.
-    QList<int> sizes = Splitter->sizes();
+    QList<int> sizes = m_splitter->sizes();
     const bool shown = sizes[index] >= PanelWidth;
     const int delta = shown ? sizes[index] - 1 : PanelWidth - sizes[index];
     sizes[index] = shown ? 1 : PanelWidth;
     sizes[1] += shown ? delta : -delta;
-    Splitter->setSizes(sizes);
+    m_splitter->setSizes(sizes);
     item->setChecked(!shown);
-    m_lastSizes = Splitter->sizes();
+    m_lastSizes = m_splitter->sizes();
     RelayoutColumnLabels();
 }
 
 void TFace::nViewPanelModesClick()
 {
-    togglePanel(0, nViewPanelModes);
+    togglePanel(0, m_modePanelAction);
 }
 
 void TFace::nViewPanelCommandsClick()
 {
-    togglePanel(2, nViewPanelCommands);
+    togglePanel(2, m_commandPanelAction);
 }
 
 void TFace::onSplitterMoved()
 {
     // A panel is either shown at its full width or collapsed to one pixel.
-    QList<int> sizes = Splitter->sizes();
+    QList<int> sizes = m_splitter->sizes();
     const QList<int> before = m_lastSizes.size() == 3 ? m_lastSizes : QList<int>{PanelWidth, 0, PanelWidth};
     for (int i : {0, 2}) {
         if (sizes[i] != 1 && sizes[i] != PanelWidth) {
@@ -164,18 +164,18 @@ void TFace::onSplitterMoved()
             sizes[i] = PanelWidth;
         }
     }
-    Splitter->setSizes(sizes);
-    sizes = Splitter->sizes();
-    nViewPanelModes->setChecked(sizes[0] > 1);
-    nViewPanelCommands->setChecked(sizes[2] > 1);
+    m_splitter->setSizes(sizes);
+    sizes = m_splitter->sizes();
+    m_modePanelAction->setChecked(sizes[0] > 1);
+    m_commandPanelAction->setChecked(sizes[2] > 1);
     // The clear buttons shrink while the splitter keeps the command panel collapsed.
     if (before[2] > 1 && sizes[2] <= 1) {
-        for (QPushButton *b : {BtnClearFilterMin, BtnClearFilterMax}) {
+        for (QPushButton *b : {m_clearMinButton, m_clearMaxButton}) {
             b->setText(QStringLiteral("x"));
             b->setFixedSize(20, 25);
         }
     } else if (before[2] <= 1 && sizes[2] > 1) {
-        for (QPushButton *b : {BtnClearFilterMin, BtnClearFilterMax}) {
+        for (QPushButton *b : {m_clearMinButton, m_clearMaxButton}) {
             b->setText(QStringLiteral("Очистка"));
             b->setFixedSize(71, 25);
         }

@@ -32,25 +32,25 @@ void TFace::BindMeasures(TTable *measures)
 {
     m_measures = measures;
     m_view.SetTable(measures);
-    RxDBGrid->Bind(measures);
+    m_grid->Bind(measures);
     if (!measures)
         return;
-    QHeaderView *titles = RxDBGrid->horizontalHeader();
+    QHeaderView *titles = m_grid->horizontalHeader();
     titles->setSectionResizeMode(QHeaderView::Interactive);
     applyColumnsToGrid();
     if (m_view.SortFieldIndex >= 0 && m_view.SortFieldIndex < measures->FieldCount())
-        RxDBGrid->SetSortField(measures->Fields().at(m_view.SortFieldIndex).name);
+        m_grid->SetSortField(measures->Fields().at(m_view.SortFieldIndex).name);
 }
 
 void TFace::applyColumnsToGrid()
 {
-    if (!RxDBGrid->model())
+    if (!m_grid->model())
         return;
-    QHeaderView *titles = RxDBGrid->horizontalHeader();
+    QHeaderView *titles = m_grid->horizontalHeader();
     QSignalBlocker block(titles);
     for (int visual = 0; visual < m_view.Columns.size(); ++visual) {
         const RecordsColumn &c = m_view.Columns[visual];
-        const int logical = RxDBGrid->ColumnOfField(c.field);
+        const int logical = m_grid->ColumnOfField(c.field);
         if (logical < 0)
             continue;
         const int from = titles->visualIndex(logical);
@@ -64,13 +64,13 @@ void TFace::applyColumnsToGrid()
 
 void TFace::syncColumnsFromGrid()
 {
-    if (!RxDBGrid->model())
+    if (!m_grid->model())
         return;
-    QHeaderView *titles = RxDBGrid->horizontalHeader();
+    QHeaderView *titles = m_grid->horizontalHeader();
     QList<RecordsColumn> ordered;
     for (int visual = 0; visual < titles->count(); ++visual) {
         const int logical = titles->logicalIndex(visual);
-        const QString field = RxDBGrid->FieldOfColumn(logical);
+        const QString field = m_grid->FieldOfColumn(logical);
         for (const RecordsColumn &c : m_view.Columns) {
             if (c.field != field)
                 continue;
@@ -98,21 +98,21 @@ void TFace::setModeColour(QToolButton *button, bool down)
 void TFace::applyViewState()
 {
     {
-        QSignalBlocker b1(ExtFiltr), b2(ExtOnlyNew), b3(ExtNotes);
-        ExtFiltr->setChecked(m_view.ExtFiltrDown);
-        ExtOnlyNew->setChecked(m_view.ExtOnlyNewDown);
-        ExtNotes->setChecked(m_view.ExtNotesDown);
+        QSignalBlocker b1(m_filterButton), b2(m_onlyNewButton), b3(m_namesButton);
+        m_filterButton->setChecked(m_view.ExtFiltrDown);
+        m_onlyNewButton->setChecked(m_view.ExtOnlyNewDown);
+        m_namesButton->setChecked(m_view.ExtNotesDown);
     }
-    setModeColour(ExtFiltr, m_view.ExtFiltrDown);
-    setModeColour(ExtOnlyNew, m_view.ExtOnlyNewDown);
-    setModeColour(ExtNotes, m_view.ExtNotesDown);
+    setModeColour(m_filterButton, m_view.ExtFiltrDown);
+    setModeColour(m_onlyNewButton, m_view.ExtOnlyNewDown);
+    setModeColour(m_namesButton, m_view.ExtNotesDown);
     {
-        QSignalBlocker b1(actSetFilter), b2(actOnlyNew), b3(actExtNotes);
-        actSetFilter->setChecked(m_view.ExtFiltrDown);
-        actOnlyNew->setChecked(m_view.ExtOnlyNewDown);
-        actExtNotes->setChecked(m_view.ExtNotesDown);
+        QSignalBlocker b1(m_setFilterAction), b2(m_onlyNewAction), b3(m_namesAction);
+        m_setFilterAction->setChecked(m_view.ExtFiltrDown);
+        m_onlyNewAction->setChecked(m_view.ExtOnlyNewDown);
+        m_namesAction->setChecked(m_view.ExtNotesDown);
     }
-    StatusPanel1->setText(m_view.StatusText);
+    m_statusNote->setText(m_view.StatusText);
 
     // The label widgets follow the view logic's label lists.
     auto syncLabels = [this](QList<TClickLabel *> &widgets, const QList<ColumnLabel> &labels, QWidget *panel,
@@ -153,10 +153,10 @@ void TFace::applyViewState()
             w->setVisible(labels[i].visible);
         }
     };
-    syncLabels(MinLabels, m_view.MinLabels, PanelMin, true);
-    syncLabels(MaxLabels, m_view.MaxLabels, PanelMax, false);
-    BtnClearFilterMin->setVisible(m_view.ClearMinVisible);
-    BtnClearFilterMax->setVisible(m_view.ClearMaxVisible);
+    syncLabels(m_minLabels, m_view.MinLabels, m_minPanel, true);
+    syncLabels(m_maxLabels, m_view.MaxLabels, m_maxPanel, false);
+    m_clearMinButton->setVisible(m_view.ClearMinVisible);
+    m_clearMaxButton->setVisible(m_view.ClearMaxVisible);
     RelayoutColumnLabels();
 }
 
@@ -171,19 +171,19 @@ void TFace::RebuildColumnLabels()
 
 void TFace::RelayoutColumnLabels()
 {
-    if (App().FaceNotReady || m_closing || !RxDBGrid->model())
+    if (App().FaceNotReady || m_closing || !m_grid->model())
         return;
     // Clear buttons keep to the right edge of their panels.
-    const bool small = BtnClearFilterMin->text() == QLatin1String("x");
-    for (QPushButton *b : {BtnClearFilterMin, BtnClearFilterMax})
+    const bool small = m_clearMinButton->text() == QLatin1String("x");
+    for (QPushButton *b : {m_clearMinButton, m_clearMaxButton})
         b->move(b->parentWidget()->width() - (small ? 20 : 71) - 4, 5);
-    if (MinLabels.isEmpty())
+    if (m_minLabels.isEmpty())
         return;
 
     syncColumnsFromGrid();
-    QHeaderView *titles = RxDBGrid->horizontalHeader();
-    const int indicator = RxDBGrid->verticalHeader()->width();
-    const int client = indicator + RxDBGrid->viewport()->width();
+    QHeaderView *titles = m_grid->horizontalHeader();
+    const int indicator = m_grid->verticalHeader()->width();
+    const int client = indicator + m_grid->viewport()->width();
     QList<RecordsColumn> columns = m_view.Columns;
     // The visible columns fill the grid: the last one takes up the
     // difference; when they are wider than the grid, the name column gives
@@ -209,7 +209,7 @@ void TFace::RelayoutColumnLabels()
     for (int i = 0; i < columns.size(); ++i) {
         if (!columns[i].visible || columns[i].width == m_view.Columns[i].width)
             continue;
-        const int logical = RxDBGrid->ColumnOfField(columns[i].field);
+        const int logical = m_grid->ColumnOfField(columns[i].field);
         // The grid hears of the new width (its body follows its titles); the
         // window's own handler knows the layout did it.
         m_layingOut = true;
@@ -221,35 +221,35 @@ void TFace::RelayoutColumnLabels()
     // The labels keep to the strip between the caption ("фильтр min:",
     // "фильтр max:") and a shown clear button: a label reaching past either
     // end is cut back to the strip, so its text stays readable beside them.
-    const int gridLeft = RxDBGrid->mapTo(this, QPoint(0, 0)).x() + RxDBGrid->frameWidth()
-                         - PanelMin->mapTo(this, QPoint(0, 0)).x() - RxDBGrid->horizontalScrollBar()->value();
+    const int gridLeft = m_grid->mapTo(this, QPoint(0, 0)).x() + m_grid->frameWidth()
+                         - m_minPanel->mapTo(this, QPoint(0, 0)).x() - m_grid->horizontalScrollBar()->value();
     auto place = [](TClickLabel *label, int x, int top, int width, int stripLeft, int stripRight, bool shown) {
         const int left = qMax(x, stripLeft);
         const int right = qMin(x + width, stripRight);
         label->setGeometry(left, top, qMax(0, right - left), 18);
         label->setVisible(shown && right - left >= MinLabelWidth);
     };
-    const int minStart = PanelLabelMin->geometry().right() + 3;
-    const int maxStart = PanelLabelMax->geometry().right() + 3;
-    const int minEnd = !BtnClearFilterMin->isHidden() ? BtnClearFilterMin->x() - 3 : PanelMin->width() - 2;
-    const int maxEnd = !BtnClearFilterMax->isHidden() ? BtnClearFilterMax->x() - 3 : PanelMax->width() - 2;
-    for (int i = 0; i < columns.size() && i < MinLabels.size() && i < MaxLabels.size(); ++i) {
+    const int minStart = m_minCaption->geometry().right() + 3;
+    const int maxStart = m_maxCaption->geometry().right() + 3;
+    const int minEnd = !m_clearMinButton->isHidden() ? m_clearMinButton->x() - 3 : m_minPanel->width() - 2;
+    const int maxEnd = !m_clearMaxButton->isHidden() ? m_clearMaxButton->x() - 3 : m_maxPanel->width() - 2;
+    for (int i = 0; i < columns.size() && i < m_minLabels.size() && i < m_maxLabels.size(); ++i) {
         const LabelPlace &p = places[i];
         Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
         if (columns[i].field == QLatin1String("ID"))
             align = Qt::AlignCenter;
         else if (columns[i].field == QLatin1String("Dose"))
             align = Qt::AlignRight | Qt::AlignVCenter;
-        MinLabels[i]->setAlignment(align);
-        MaxLabels[i]->setAlignment(align);
-        place(MinLabels[i], gridLeft + p.x, 6, p.width, minStart, minEnd, p.placed && m_view.MinLabels.value(i).visible);
-        place(MaxLabels[i], gridLeft + p.x, 14, p.width, maxStart, maxEnd, p.placed && m_view.MaxLabels.value(i).visible);
+        m_minLabels[i]->setAlignment(align);
+        m_maxLabels[i]->setAlignment(align);
+        place(m_minLabels[i], gridLeft + p.x, 6, p.width, minStart, minEnd, p.placed && m_view.MinLabels.value(i).visible);
+        place(m_maxLabels[i], gridLeft + p.x, 14, p.width, maxStart, maxEnd, p.placed && m_view.MaxLabels.value(i).visible);
     }
 }
 
 bool TFace::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((watched == PanelMin || watched == PanelMax || watched == RxDBGrid->viewport())
+    if ((watched == m_minPanel || watched == m_maxPanel || watched == m_grid->viewport())
         && event->type() == QEvent::Resize)
         RelayoutColumnLabels();
     return QMainWindow::eventFilter(watched, event);

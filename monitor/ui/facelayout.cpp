@@ -63,126 +63,126 @@ void TFace::buildMenus()
     QMenuBar *bar = menuBar();
 
     QMenu *file = bar->addMenu(QStringLiteral("&Файл"));
-    N4 = MenuAction(this, QStringLiteral("N4"), QStringLiteral("В&ыход"), QStringLiteral("Ctrl+X"));
-    file->addAction(N4);
-    connect(N4, &QAction::triggered, this, &QWidget::close);
+    m_exitAction = MenuAction(this, QStringLiteral("N4"), QStringLiteral("В&ыход"), QStringLiteral("Ctrl+X"));
+    file->addAction(m_exitAction);
+    connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
 
     QMenu *service = bar->addMenu(QStringLiteral("&Сервис"));
-    N5 = MenuAction(this, QStringLiteral("N5"), QStringLiteral("Настройка свя&зи"), QStringLiteral("Ctrl+O"));
-    actGetFullArchive = MenuAction(this, QStringLiteral("actGetFullArchive"), QStringLiteral("Считать весь архив ТРЕМ-01"));
-    actSyncFIO = MenuAction(this, QStringLiteral("actSyncFIO"),
+    m_linkSettingsAction = MenuAction(this, QStringLiteral("N5"), QStringLiteral("Настройка свя&зи"), QStringLiteral("Ctrl+O"));
+    m_fullArchiveAction = MenuAction(this, QStringLiteral("actGetFullArchive"), QStringLiteral("Считать весь архив ТРЕМ-01"));
+    m_syncNamesAction = MenuAction(this, QStringLiteral("actSyncFIO"),
                             QStringLiteral("&Синхронизировать ФИО по дозиметрам с записями в журнале"),
                             QStringLiteral("Ctrl+H"));
-    NStopSynchro = MenuAction(this, QStringLiteral("NStopSynchro"), QStringLiteral("Приостановить синхронизацию"),
+    m_stopSynchroAction = MenuAction(this, QStringLiteral("NStopSynchro"), QStringLiteral("Приостановить синхронизацию"),
                               QStringLiteral("Ctrl+P"));
-    NStopSynchro->setCheckable(true);
-    actShowSpectrum = MenuAction(this, QStringLiteral("actShowSpectrum"), QStringLiteral("Считать и показать спектр АЦП"));
-    NNotes = MenuAction(this, QStringLiteral("NNotes"), QStringLiteral("Журнал"));
-    NCards = MenuAction(this, QStringLiteral("NCards"), QStringLiteral("Картотека"));
-    NCards->setToolTip(QStringLiteral("Работа со списком людей"));
-    NDosimetr = MenuAction(this, QStringLiteral("NDosimetr"), QStringLiteral("Дозиметр"));
-    NDosimetr->setEnabled(false);
-    NMetrology = MenuAction(this, QStringLiteral("NMetrology"), QStringLiteral("Метрология"));
-    NMetrology->setEnabled(false);
-    service->addAction(N5);
+    m_stopSynchroAction->setCheckable(true);
+    m_spectrumAction = MenuAction(this, QStringLiteral("actShowSpectrum"), QStringLiteral("Считать и показать спектр АЦП"));
+    m_journalAction = MenuAction(this, QStringLiteral("NNotes"), QStringLiteral("Журнал"));
+    m_cardsAction = MenuAction(this, QStringLiteral("NCards"), QStringLiteral("Картотека"));
+    m_cardsAction->setToolTip(QStringLiteral("Работа со списком людей"));
+    m_dosimeterAction = MenuAction(this, QStringLiteral("NDosimetr"), QStringLiteral("Дозиметр"));
+    m_dosimeterAction->setEnabled(false);
+    m_metrologyAction = MenuAction(this, QStringLiteral("NMetrology"), QStringLiteral("Метрология"));
+    m_metrologyAction->setEnabled(false);
+    service->addAction(m_linkSettingsAction);
     service->addSeparator();
-    service->addAction(actGetFullArchive);
-    service->addAction(actSyncFIO);
-    service->addAction(NStopSynchro);
+    service->addAction(m_fullArchiveAction);
+    service->addAction(m_syncNamesAction);
+    service->addAction(m_stopSynchroAction);
     service->addSeparator();
-    service->addAction(actShowSpectrum);
+    service->addAction(m_spectrumAction);
     service->addSeparator();
-    service->addAction(NNotes);
-    service->addAction(NCards);
-    service->addAction(NDosimetr);
-    service->addAction(NMetrology);
-    NTest = new QMenu(QStringLiteral("Тест"), this);
-    NTest->setObjectName(QStringLiteral("NTest"));
-    N21 = MenuAction(this, QStringLiteral("N21"), QStringLiteral("Эмулировать введение дозиметра"));
-    N101 = MenuAction(this, QStringLiteral("N101"), QStringLiteral("Эмулировать подключение считывателя с 10 записями"));
-    NTest->addAction(N21);
-    NTest->addAction(N101);
-    QAction *testMenu = service->addMenu(NTest);
+    service->addAction(m_journalAction);
+    service->addAction(m_cardsAction);
+    service->addAction(m_dosimeterAction);
+    service->addAction(m_metrologyAction);
+    m_testMenu = new QMenu(QStringLiteral("Тест"), this);
+    m_testMenu->setObjectName(QStringLiteral("NTest"));
+    m_rewindOneAction = MenuAction(this, QStringLiteral("N21"), QStringLiteral("Эмулировать введение дозиметра"));
+    m_rewindTenAction = MenuAction(this, QStringLiteral("N101"), QStringLiteral("Эмулировать подключение считывателя с 10 записями"));
+    m_testMenu->addAction(m_rewindOneAction);
+    m_testMenu->addAction(m_rewindTenAction);
+    QAction *testMenu = service->addMenu(m_testMenu);
     testMenu->setVisible(false);  // the test submenu is hidden
 
     QMenu *view = bar->addMenu(QStringLiteral("&Вид"));
-    nViewPanelModes = MenuAction(this, QStringLiteral("nViewPanelModes"), QStringLiteral("Отображать панель &режимов"));
-    nViewPanelModes->setCheckable(true);
-    nViewPanelModes->setChecked(true);
-    nViewPanelCommands = MenuAction(this, QStringLiteral("nViewPanelCommands"), QStringLiteral("Отображать панель &действий"));
-    nViewPanelCommands->setCheckable(true);
-    nViewPanelCommands->setChecked(true);
-    actSetFilter = MenuAction(this, QStringLiteral("actSetFilter"), QStringLiteral("Установить / Снять  &фильтр"),
+    m_modePanelAction = MenuAction(this, QStringLiteral("nViewPanelModes"), QStringLiteral("Отображать панель &режимов"));
+    m_modePanelAction->setCheckable(true);
+    m_modePanelAction->setChecked(true);
+    m_commandPanelAction = MenuAction(this, QStringLiteral("nViewPanelCommands"), QStringLiteral("Отображать панель &действий"));
+    m_commandPanelAction->setCheckable(true);
+    m_commandPanelAction->setChecked(true);
+    m_setFilterAction = MenuAction(this, QStringLiteral("actSetFilter"), QStringLiteral("Установить / Снять  &фильтр"),
                               QStringLiteral("Ctrl+S"));
-    actSetFilter->setCheckable(true);
-    actSetFilter->setEnabled(false);  // the stored filters come with their dialogs
-    actOnlyNew = MenuAction(this, QStringLiteral("actOnlyNew"),
+    m_setFilterAction->setCheckable(true);
+    m_setFilterAction->setEnabled(false);  // the stored filters come with their dialogs
+    m_onlyNewAction = MenuAction(this, QStringLiteral("actOnlyNew"),
                             QStringLiteral("Включить / выключить режим отображения только новых"), QStringLiteral("Ctrl+N"));
-    actOnlyNew->setCheckable(true);
-    actExtNotes = MenuAction(this, QStringLiteral("actExtNotes"),
+    m_onlyNewAction->setCheckable(true);
+    m_namesAction = MenuAction(this, QStringLiteral("actExtNotes"),
                              QStringLiteral("Отобразить / скрыть поля из записей в журнале"), QStringLiteral("Ctrl+J"));
-    actExtNotes->setCheckable(true);
-    actDetailRecord = MenuAction(this, QStringLiteral("actDetailRecord"),
+    m_namesAction->setCheckable(true);
+    m_detailAction = MenuAction(this, QStringLiteral("actDetailRecord"),
                                  QStringLiteral("Отобразить детальную информацию по выбранной записи"),
                                  QStringLiteral("Ctrl+I"));
-    view->addAction(nViewPanelModes);
-    view->addAction(nViewPanelCommands);
+    view->addAction(m_modePanelAction);
+    view->addAction(m_commandPanelAction);
     view->addSeparator();
-    view->addAction(actSetFilter);
-    view->addAction(actOnlyNew);
-    view->addAction(actExtNotes);
+    view->addAction(m_setFilterAction);
+    view->addAction(m_onlyNewAction);
+    view->addAction(m_namesAction);
     view->addSeparator();
-    view->addAction(actDetailRecord);
+    view->addAction(m_detailAction);
 
     QMenu *help = bar->addMenu(QStringLiteral("&Помощь"));
-    N3 = MenuAction(this, QStringLiteral("N3"), QStringLiteral("&О программе"));
-    help->addAction(N3);
+    m_aboutAction = MenuAction(this, QStringLiteral("N3"), QStringLiteral("&О программе"));
+    help->addAction(m_aboutAction);
 
-    GridMenu = new QMenu(this);
-    GridMenu->setObjectName(QStringLiteral("GridMenu"));
-    GridMenu->addAction(actSetFilter);
-    GridMenu->addAction(actOnlyNew);
-    GridMenu->addAction(actExtNotes);
-    GridMenu->addSeparator();
-    GridMenu->addAction(actDetailRecord);
+    m_gridMenu = new QMenu(this);
+    m_gridMenu->setObjectName(QStringLiteral("GridMenu"));
+    m_gridMenu->addAction(m_setFilterAction);
+    m_gridMenu->addAction(m_onlyNewAction);
+    m_gridMenu->addAction(m_namesAction);
+    m_gridMenu->addSeparator();
+    m_gridMenu->addAction(m_detailAction);
 
     // Every action answers its shortcut wherever the focus is in the window.
     for (QAction *a : findChildren<QAction *>())
         if (!a->shortcut().isEmpty())
             addAction(a);
 
-    connect(N5, &QAction::triggered, this, &TFace::ShowLinkSettings);
-    connect(actGetFullArchive, &QAction::triggered, this, [] {
+    connect(m_linkSettingsAction, &QAction::triggered, this, &TFace::ShowLinkSettings);
+    connect(m_fullArchiveAction, &QAction::triggered, this, [] {
         if (SyncEngine *engine = Engine())
             engine->ReadFullArchive();
     });
-    connect(actSyncFIO, &QAction::triggered, this, [] {
+    connect(m_syncNamesAction, &QAction::triggered, this, [] {
         if (SyncEngine *engine = Engine())
             engine->SyncNamesFromJournal();
     });
-    connect(NStopSynchro, &QAction::toggled, this, [this](bool checked) {
+    connect(m_stopSynchroAction, &QAction::toggled, this, [this](bool checked) {
         if (SyncEngine *engine = Engine())
             engine->SetStopSynchro(checked);
         else
             App().SyncState = checked ? SyncSuspended : SyncOffline;
         UpdateStateIndicator();
     });
-    for (QAction *a : {actShowSpectrum, NNotes, NCards, NDosimetr, NMetrology, actDetailRecord, N3})
+    for (QAction *a : {m_spectrumAction, m_journalAction, m_cardsAction, m_dosimeterAction, m_metrologyAction, m_detailAction, m_aboutAction})
         connect(a, &QAction::triggered, this, &TFace::NotYetAvailable);
-    connect(N21, &QAction::triggered, this, [this] { RewindPosition(1); });
-    connect(N101, &QAction::triggered, this, [this] { RewindPosition(10); });
-    connect(nViewPanelModes, &QAction::triggered, this, &TFace::nViewPanelModesClick);
-    connect(nViewPanelCommands, &QAction::triggered, this, &TFace::nViewPanelCommandsClick);
-    connect(actSetFilter, &QAction::triggered, this, [this] {
-        ExtFiltr->setChecked(!ExtFiltr->isChecked());
+    connect(m_rewindOneAction, &QAction::triggered, this, [this] { RewindPosition(1); });
+    connect(m_rewindTenAction, &QAction::triggered, this, [this] { RewindPosition(10); });
+    connect(m_modePanelAction, &QAction::triggered, this, &TFace::nViewPanelModesClick);
+    connect(m_commandPanelAction, &QAction::triggered, this, &TFace::nViewPanelCommandsClick);
+    connect(m_setFilterAction, &QAction::triggered, this, [this] {
+        m_filterButton->setChecked(!m_filterButton->isChecked());
         ExtFiltrClick();
     });
-    connect(actOnlyNew, &QAction::triggered, this, [this] {
-        ExtOnlyNew->setChecked(!ExtOnlyNew->isChecked());
+    connect(m_onlyNewAction, &QAction::triggered, this, [this] {
+        m_onlyNewButton->setChecked(!m_onlyNewButton->isChecked());
         ExtOnlyNewClick();
     });
-    connect(actExtNotes, &QAction::triggered, this, [this] {
-        ExtNotes->setChecked(!ExtNotes->isChecked());
+    connect(m_namesAction, &QAction::triggered, this, [this] {
+        m_namesButton->setChecked(!m_namesButton->isChecked());
         ExtNotesClick();
     });
 }
@@ -202,45 +202,45 @@ void TFace::buildLayout(const QString &statusNote)
     auto *topLayout = new QHBoxLayout(top);
     topLayout->setContentsMargins(2, 2, 2, 2);
     topLayout->setSpacing(2);
-    PaintBox_ShowState = new TStateSquare(top);
-    PaintBox_ShowState->setObjectName(QStringLiteral("PaintBox_ShowState"));
-    PanelInfoStatus = new TClickLabel(QStringLiteral("Статус соединения"), top);
-    PanelInfoStatus->setObjectName(QStringLiteral("PanelInfoStatus"));
-    QFont bold = PanelInfoStatus->font();
+    m_stateSquare = new TStateSquare(top);
+    m_stateSquare->setObjectName(QStringLiteral("PaintBox_ShowState"));
+    m_connectionStatus = new TClickLabel(QStringLiteral("Статус соединения"), top);
+    m_connectionStatus->setObjectName(QStringLiteral("PanelInfoStatus"));
+    QFont bold = m_connectionStatus->font();
     bold.setBold(true);
-    PanelInfoStatus->setFont(bold);
-    PanelInfoStatus->setAlignment(Qt::AlignCenter);
-    PanelInfoStatus->setFrameShape(QFrame::Panel);
-    PanelInfoStatus->setFrameShadow(QFrame::Sunken);
-    PanelInfoStatus->setAutoFillBackground(true);
+    m_connectionStatus->setFont(bold);
+    m_connectionStatus->setAlignment(Qt::AlignCenter);
+    m_connectionStatus->setFrameShape(QFrame::Panel);
+    m_connectionStatus->setFrameShadow(QFrame::Sunken);
+    m_connectionStatus->setAutoFillBackground(true);
     {
-        QPalette pal = PanelInfoStatus->palette();
+        QPalette pal = m_connectionStatus->palette();
         pal.setColor(QPalette::Window, QColor(0xF0, 0xFB, 0xFF));
-        PanelInfoStatus->setPalette(pal);
+        m_connectionStatus->setPalette(pal);
     }
-    PanelInfoStatus->setCursor(Qt::PointingHandCursor);
-    PanelInfoLastDid = new QWidget(top);
-    PanelInfoLastDid->setObjectName(QStringLiteral("PanelInfoLastDid"));
-    PanelInfoLastDid->setFixedWidth(289);
-    ImageProgress = new QWidget(PanelInfoLastDid);
-    ImageProgress->setObjectName(QStringLiteral("ImageProgress"));
-    ImageProgress->setAutoFillBackground(true);
+    m_connectionStatus->setCursor(Qt::PointingHandCursor);
+    m_progressPanel = new QWidget(top);
+    m_progressPanel->setObjectName(QStringLiteral("PanelInfoLastDid"));
+    m_progressPanel->setFixedWidth(289);
+    m_progressBar = new QWidget(m_progressPanel);
+    m_progressBar->setObjectName(QStringLiteral("ImageProgress"));
+    m_progressBar->setAutoFillBackground(true);
     {
-        QPalette pal = ImageProgress->palette();
+        QPalette pal = m_progressBar->palette();
         pal.setColor(QPalette::Window, QColor(0x80, 0xC0, 0xFF));
-        ImageProgress->setPalette(pal);
+        m_progressBar->setPalette(pal);
     }
-    ImageProgress->setGeometry(0, 0, 0, 33);
-    LabelInfoLastDoIt = new QLabel(PanelInfoLastDid);
-    LabelInfoLastDoIt->setObjectName(QStringLiteral("LabelInfoLastDoIt"));
-    LabelInfoLastDoIt->setAlignment(Qt::AlignCenter);
-    LabelInfoLastDoIt->setGeometry(0, 0, 289, 33);
-    topLayout->addWidget(PaintBox_ShowState);
-    topLayout->addWidget(PanelInfoStatus, 1);
-    topLayout->addWidget(PanelInfoLastDid);
+    m_progressBar->setGeometry(0, 0, 0, 33);
+    m_statusLabel = new QLabel(m_progressPanel);
+    m_statusLabel->setObjectName(QStringLiteral("LabelInfoLastDoIt"));
+    m_statusLabel->setAlignment(Qt::AlignCenter);
+    m_statusLabel->setGeometry(0, 0, 289, 33);
+    topLayout->addWidget(m_stateSquare);
+    topLayout->addWidget(m_connectionStatus, 1);
+    topLayout->addWidget(m_progressPanel);
     main->addWidget(top);
-    connect(PaintBox_ShowState, &TStateSquare::clicked, this, &TFace::ShowLinkSettings);
-    connect(PanelInfoStatus, &TClickLabel::clicked, this, &TFace::ShowLinkSettings);
+    connect(m_stateSquare, &TStateSquare::clicked, this, &TFace::ShowLinkSettings);
+    connect(m_connectionStatus, &TClickLabel::clicked, this, &TFace::ShowLinkSettings);
 
     // ---- label rows
     auto makeLabelPanel = [&](const QString &name, const QString &caption, QPushButton *&clear,
@@ -260,9 +260,9 @@ void TFace::buildLayout(const QString &statusNote)
         label->setGeometry(4, 0, 74, 35);
         label->setWordWrap(true);
         if (name == QLatin1String("PanelMin"))
-            PanelLabelMin = label;
+            m_minCaption = label;
         else
-            PanelLabelMax = label;
+            m_maxCaption = label;
         clear = new QPushButton(QStringLiteral("Очистка"), panel);
         clear->setObjectName(clearName);
         clear->setFixedSize(71, 25);
@@ -270,44 +270,44 @@ void TFace::buildLayout(const QString &statusNote)
         connect(clear, &QPushButton::clicked, this, &TFace::ClearQuickFilters);
         return panel;
     };
-    PanelMin = makeLabelPanel(QStringLiteral("PanelMin"), QStringLiteral("фильтр min:"), BtnClearFilterMin,
+    m_minPanel = makeLabelPanel(QStringLiteral("PanelMin"), QStringLiteral("фильтр min:"), m_clearMinButton,
                               QStringLiteral("BtnClearFilterMin"));
-    PanelMax = makeLabelPanel(QStringLiteral("PanelMax"), QStringLiteral("фильтр max:"), BtnClearFilterMax,
+    m_maxPanel = makeLabelPanel(QStringLiteral("PanelMax"), QStringLiteral("фильтр max:"), m_clearMaxButton,
                               QStringLiteral("BtnClearFilterMax"));
-    connect(PanelLabelMax, &TClickLabel::clicked, this, &TFace::ClearQuickFilters);
+    connect(m_maxCaption, &TClickLabel::clicked, this, &TFace::ClearQuickFilters);
 
     // ---- centre: mode panel | grid | command panel
-    Splitter = new QSplitter(Qt::Horizontal, central);
-    Splitter->setObjectName(QStringLiteral("SplitterModes"));
-    Splitter->setChildrenCollapsible(false);
-    Splitter->setHandleWidth(4);
-    PanelLeft = new QWidget(Splitter);
-    PanelLeft->setObjectName(QStringLiteral("PanelLeft"));
-    PanelLeft->setMinimumWidth(1);
-    auto *leftLayout = new QVBoxLayout(PanelLeft);
+    m_splitter = new QSplitter(Qt::Horizontal, central);
+    m_splitter->setObjectName(QStringLiteral("SplitterModes"));
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setHandleWidth(4);
+    m_modePanel = new QWidget(m_splitter);
+    m_modePanel->setObjectName(QStringLiteral("PanelLeft"));
+    m_modePanel->setMinimumWidth(1);
+    auto *leftLayout = new QVBoxLayout(m_modePanel);
     leftLayout->setContentsMargins(4, 4, 4, 4);
-    ExtFiltr = ModeButton(PanelLeft, QStringLiteral("ExtFiltr"), QStringLiteral("Фильтр"),
+    m_filterButton = ModeButton(m_modePanel, QStringLiteral("ExtFiltr"), QStringLiteral("Фильтр"),
                           QStringLiteral("Настройка фильтра отображения записей"));
-    ExtFiltr->setEnabled(false);  // the stored filters come with their dialogs
-    ExtOnlyNew = ModeButton(PanelLeft, QStringLiteral("ExtOnlyNew"), QStringLiteral("Новые"),
+    m_filterButton->setEnabled(false);  // the stored filters come with their dialogs
+    m_onlyNewButton = ModeButton(m_modePanel, QStringLiteral("ExtOnlyNew"), QStringLiteral("Новые"),
                             QStringLiteral("Выделение только новых записей"));
-    ExtNotes = ModeButton(PanelLeft, QStringLiteral("ExtNotes"), QStringLiteral("Имена"),
+    m_namesButton = ModeButton(m_modePanel, QStringLiteral("ExtNotes"), QStringLiteral("Имена"),
                           QStringLiteral("Отображение записей\r\nо данных пользователей дозиметров\r\nиз журнала"));
-    leftLayout->addWidget(ExtFiltr);
-    leftLayout->addWidget(ExtOnlyNew);
-    leftLayout->addWidget(ExtNotes);
+    leftLayout->addWidget(m_filterButton);
+    leftLayout->addWidget(m_onlyNewButton);
+    leftLayout->addWidget(m_namesButton);
     leftLayout->addStretch();
-    connect(ExtFiltr, &QToolButton::clicked, this, &TFace::ExtFiltrClick);
-    connect(ExtOnlyNew, &QToolButton::clicked, this, &TFace::ExtOnlyNewClick);
-    connect(ExtNotes, &QToolButton::clicked, this, &TFace::ExtNotesClick);
+    connect(m_filterButton, &QToolButton::clicked, this, &TFace::ExtFiltrClick);
+    connect(m_onlyNewButton, &QToolButton::clicked, this, &TFace::ExtOnlyNewClick);
+    connect(m_namesButton, &QToolButton::clicked, this, &TFace::ExtNotesClick);
 
-    RxDBGrid = new TRecordsGrid(Splitter);
-    RxDBGrid->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(RxDBGrid, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &pos) { GridMenu->popup(RxDBGrid->viewport()->mapToGlobal(pos)); });
-    connect(RxDBGrid, &QAbstractItemView::doubleClicked, this, &TFace::NotYetAvailable);
-    connect(RxDBGrid, &TRecordsGrid::TitleClicked, this, &TFace::RxDBGridTitleClick);
-    QHeaderView *titles = RxDBGrid->horizontalHeader();
+    m_grid = new TRecordsGrid(m_splitter);
+    m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_grid, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { m_gridMenu->popup(m_grid->viewport()->mapToGlobal(pos)); });
+    connect(m_grid, &QAbstractItemView::doubleClicked, this, &TFace::NotYetAvailable);
+    connect(m_grid, &TRecordsGrid::TitleClicked, this, &TFace::sortByColumn);
+    QHeaderView *titles = m_grid->horizontalHeader();
     connect(titles, &QHeaderView::sectionMoved, this, [this] {
         syncColumnsFromGrid();
         RebuildColumnLabels();
@@ -315,42 +315,42 @@ void TFace::buildLayout(const QString &statusNote)
     connect(titles, &QHeaderView::sectionResized, this, [this](int logical, int, int newSize) {
         if (m_layingOut)
             return;
-        const QString field = RxDBGrid->FieldOfColumn(logical);
+        const QString field = m_grid->FieldOfColumn(logical);
         if (field == QLatin1String("Name") || field == QLatin1String("FIO"))
             m_namePreferred = newSize;
         if (!m_closing)
             QTimer::singleShot(0, this, &TFace::RelayoutColumnLabels);
     });
-    RxDBGrid->horizontalScrollBar()->setEnabled(true);
-    connect(RxDBGrid->horizontalScrollBar(), &QScrollBar::valueChanged, this, &TFace::RelayoutColumnLabels);
+    m_grid->horizontalScrollBar()->setEnabled(true);
+    connect(m_grid->horizontalScrollBar(), &QScrollBar::valueChanged, this, &TFace::RelayoutColumnLabels);
 
-    PanelRight = new QWidget(Splitter);
-    PanelRight->setObjectName(QStringLiteral("PanelRight"));
-    PanelRight->setMinimumWidth(1);
-    auto *rightLayout = new QVBoxLayout(PanelRight);
+    m_commandPanel = new QWidget(m_splitter);
+    m_commandPanel->setObjectName(QStringLiteral("PanelRight"));
+    m_commandPanel->setMinimumWidth(1);
+    auto *rightLayout = new QVBoxLayout(m_commandPanel);
     rightLayout->setContentsMargins(4, 4, 4, 4);
-    BtnShowDetail = ModeButton(PanelRight, QStringLiteral("BtnShowDetail"), QStringLiteral("Детали"),
-                               actDetailRecord->text());
-    BtnShowDetail->setCheckable(false);
-    rightLayout->addWidget(BtnShowDetail);
+    m_detailButton = ModeButton(m_commandPanel, QStringLiteral("BtnShowDetail"), QStringLiteral("Детали"),
+                               m_detailAction->text());
+    m_detailButton->setCheckable(false);
+    rightLayout->addWidget(m_detailButton);
     rightLayout->addStretch();
-    connect(BtnShowDetail, &QToolButton::clicked, this, [this] {
-        RxDBGrid->setFocus();
+    connect(m_detailButton, &QToolButton::clicked, this, [this] {
+        m_grid->setFocus();
         NotYetAvailable();
     });
 
-    Splitter->addWidget(PanelLeft);
-    Splitter->addWidget(RxDBGrid);
-    Splitter->addWidget(PanelRight);
-    Splitter->setStretchFactor(0, 0);
-    Splitter->setStretchFactor(1, 1);
-    Splitter->setStretchFactor(2, 0);
-    Splitter->setSizes({PanelWidth, 800 - 2 * PanelWidth, PanelWidth});
-    connect(Splitter, &QSplitter::splitterMoved, this, &TFace::onSplitterMoved);
+    m_splitter->addWidget(m_modePanel);
+    m_splitter->addWidget(m_grid);
+    m_splitter->addWidget(m_commandPanel);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setStretchFactor(2, 0);
+    m_splitter->setSizes({PanelWidth, 800 - 2 * PanelWidth, PanelWidth});
+    connect(m_splitter, &QSplitter::splitterMoved, this, &TFace::onSplitterMoved);
 
-    main->addWidget(PanelMin);
-    main->addWidget(Splitter, 1);
-    main->addWidget(PanelMax);
+    main->addWidget(m_minPanel);
+    main->addWidget(m_splitter, 1);
+    main->addWidget(m_maxPanel);
 
     // ---- bottom strip
     auto *bottom = new QWidget(central);
@@ -363,16 +363,16 @@ void TFace::buildLayout(const QString &statusNote)
         bottom->setPalette(pal);
     }
     auto *bottomLayout = new QHBoxLayout(bottom);
-    RunNotes = CommandButton(bottom, QStringLiteral("RunNotes"), QStringLiteral("Журнал"), QString());
-    RunCardsEdit = CommandButton(bottom, QStringLiteral("RunCardsEdit"), QStringLiteral("Картотека"),
+    m_journalButton = CommandButton(bottom, QStringLiteral("RunNotes"), QStringLiteral("Журнал"), QString());
+    m_cardsButton = CommandButton(bottom, QStringLiteral("RunCardsEdit"), QStringLiteral("Картотека"),
                                  QStringLiteral("Работа со списком людей"));
-    RunPencilOptions = CommandButton(bottom, QStringLiteral("RunPencilOptions"), QStringLiteral("Дозиметр"),
+    m_dosimeterButton = CommandButton(bottom, QStringLiteral("RunPencilOptions"), QStringLiteral("Дозиметр"),
                                      QStringLiteral("Настройка работы дозиметра"));
-    RunService = CommandButton(bottom, QStringLiteral("RunService"), QStringLiteral("Метрология"),
+    m_metrologyButton = CommandButton(bottom, QStringLiteral("RunService"), QStringLiteral("Метрология"),
                                QStringLiteral("Настройка коэфициентов дозиметра"));
-    RunPencilOptions->setEnabled(false);
-    RunService->setEnabled(false);
-    for (QPushButton *b : {RunNotes, RunCardsEdit, RunPencilOptions, RunService}) {
+    m_dosimeterButton->setEnabled(false);
+    m_metrologyButton->setEnabled(false);
+    for (QPushButton *b : {m_journalButton, m_cardsButton, m_dosimeterButton, m_metrologyButton}) {
         bottomLayout->addWidget(b);
         connect(b, &QPushButton::clicked, this, &TFace::NotYetAvailable);
     }
@@ -384,23 +384,23 @@ void TFace::buildLayout(const QString &statusNote)
     QStatusBar *bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(true);
-    StatusPanel0 = new QLabel(QStringLiteral("Фильтр"), bar);
-    StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+    m_statusFilter = new QLabel(QStringLiteral("Фильтр"), bar);
+    m_statusFilter->setObjectName(QStringLiteral("StatusPanel0"));
     // 50 pixels at design; never narrower than its word in the font in use.
-    StatusPanel0->setFixedWidth(qMax(50, StatusPanel0->fontMetrics().horizontalAdvance(StatusPanel0->text()) + 12));
-    StatusPanel1 = new QLabel(statusNote, bar);
-    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
-    StatusPanel1->setFixedWidth(700);
-    StatusPanel2 = new QLabel(bar);
-    StatusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
-    StatusPanel2->setFixedWidth(50);
-    for (QLabel *l : {StatusPanel0, StatusPanel1, StatusPanel2}) {
+    m_statusFilter->setFixedWidth(qMax(50, m_statusFilter->fontMetrics().horizontalAdvance(m_statusFilter->text()) + 12));
+    m_statusNote = new QLabel(statusNote, bar);
+    m_statusNote->setObjectName(QStringLiteral("StatusPanel1"));
+    m_statusNote->setFixedWidth(700);
+    m_statusHeartbeat = new QLabel(bar);
+    m_statusHeartbeat->setObjectName(QStringLiteral("StatusPanel2"));
+    m_statusHeartbeat->setFixedWidth(50);
+    for (QLabel *l : {m_statusFilter, m_statusNote, m_statusHeartbeat}) {
         l->setFrameShape(QFrame::Panel);
         l->setFrameShadow(QFrame::Sunken);
         bar->addWidget(l);
     }
 
-    PanelMin->installEventFilter(this);
-    PanelMax->installEventFilter(this);
-    RxDBGrid->viewport()->installEventFilter(this);
+    m_minPanel->installEventFilter(this);
+    m_maxPanel->installEventFilter(this);
+    m_grid->viewport()->installEventFilter(this);
 }

@@ -15,7 +15,7 @@
 
 // ---------------------------------------------------------------- settings
 
-void TFace::FormStorage1RestorePlacement()
+void TFace::restoreSettings()
 {
     SyncEngine *engine = Engine();
     if (engine)
@@ -53,7 +53,7 @@ void TFace::FormStorage1RestorePlacement()
     UpdateStateIndicator();
 }
 
-void TFace::FormStorage1SavePlacement()
+void TFace::saveSettings()
 {
     if (m_settingsPath.isEmpty())
         return;

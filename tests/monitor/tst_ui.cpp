@@ -57,6 +57,16 @@ QColor PixelAt(QWidget *w, int x, int y)
     return w->grab().toImage().pixelColor(x, y);
 }
 
+// A control of the main window by its object name (the design's name).
+template <class T>
+T *control(const QObject &window, const char *name)
+{
+    T *found = window.findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("the window has no %s named %s", T::staticMetaObject.className(), name);
+    return found;
+}
+
 // The window with its link settings window, as the program builds them.
 struct FaceRig {
     SyncEngine engine;
@@ -253,31 +263,31 @@ void TestUi::windowHasEveryCommand()
         QCOMPARE(a->shortcut(), QKeySequence(QString::fromLatin1(it.key)));
     }
     // The test submenu exists but is hidden.
-    QVERIFY(f.NTest->menuAction() && !f.NTest->menuAction()->isVisible());
-    QVERIFY(f.nViewPanelModes->isChecked() && f.nViewPanelCommands->isChecked());
+    QVERIFY(control<QMenu>(f, "NTest")->menuAction() && !control<QMenu>(f, "NTest")->menuAction()->isVisible());
+    QVERIFY(control<QAction>(f, "nViewPanelModes")->isChecked() && control<QAction>(f, "nViewPanelCommands")->isChecked());
     // Service commands start disabled; the stored-filter switch waits for its dialogs.
-    QVERIFY(!f.RunPencilOptions->isEnabled() && !f.RunService->isEnabled());
-    QVERIFY(!f.NDosimetr->isEnabled() && !f.NMetrology->isEnabled());
-    QVERIFY(!f.ExtFiltr->isEnabled());
+    QVERIFY(!control<QPushButton>(f, "RunPencilOptions")->isEnabled() && !control<QPushButton>(f, "RunService")->isEnabled());
+    QVERIFY(!control<QAction>(f, "NDosimetr")->isEnabled() && !control<QAction>(f, "NMetrology")->isEnabled());
+    QVERIFY(!control<QToolButton>(f, "ExtFiltr")->isEnabled());
     // The grid's context menu.
     QStringList grid;
-    for (QAction *a : f.GridMenu->actions())
+    for (QAction *a : control<QMenu>(f, "GridMenu")->actions())
         grid << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
     QCOMPARE(grid, (QStringList{"actSetFilter", "actOnlyNew", "actExtNotes", "-", "actDetailRecord"}));
 
-    QCOMPARE(f.PanelInfoStatus->text(), QStringLiteral("Статус соединения"));
-    QCOMPARE(f.RunNotes->text(), QStringLiteral("Журнал"));
-    QCOMPARE(f.RunCardsEdit->text(), QStringLiteral("Картотека"));
-    QCOMPARE(f.RunCardsEdit->toolTip(), QStringLiteral("Работа со списком людей"));
-    QCOMPARE(f.RunPencilOptions->toolTip(), QStringLiteral("Настройка работы дозиметра"));
-    QCOMPARE(f.RunService->toolTip(), QStringLiteral("Настройка коэфициентов дозиметра"));
-    QCOMPARE(f.ExtNotes->toolTip(),
+    QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Статус соединения"));
+    QCOMPARE(control<QPushButton>(f, "RunNotes")->text(), QStringLiteral("Журнал"));
+    QCOMPARE(control<QPushButton>(f, "RunCardsEdit")->text(), QStringLiteral("Картотека"));
+    QCOMPARE(control<QPushButton>(f, "RunCardsEdit")->toolTip(), QStringLiteral("Работа со списком людей"));
+    QCOMPARE(control<QPushButton>(f, "RunPencilOptions")->toolTip(), QStringLiteral("Настройка работы дозиметра"));
+    QCOMPARE(control<QPushButton>(f, "RunService")->toolTip(), QStringLiteral("Настройка коэфициентов дозиметра"));
+    QCOMPARE(control<QToolButton>(f, "ExtNotes")->toolTip(),
              QStringLiteral("Отображение записей\r\nо данных пользователей дозиметров\r\nиз журнала"));
-    QCOMPARE(f.ExtOnlyNew->text(), QStringLiteral("Новые"));
-    QCOMPARE(f.BtnShowDetail->text(), QStringLiteral("Детали"));
-    QCOMPARE(f.StatusPanel0->text(), QStringLiteral("Фильтр"));
-    QCOMPARE(f.BtnClearFilterMin->text(), QStringLiteral("Очистка"));
-    QVERIFY(f.BtnClearFilterMin->isHidden() && f.BtnClearFilterMax->isHidden());
+    QCOMPARE(control<QToolButton>(f, "ExtOnlyNew")->text(), QStringLiteral("Новые"));
+    QCOMPARE(control<QToolButton>(f, "BtnShowDetail")->text(), QStringLiteral("Детали"));
+    QCOMPARE(control<QLabel>(f, "StatusPanel0")->text(), QStringLiteral("Фильтр"));
+    QCOMPARE(control<QPushButton>(f, "BtnClearFilterMin")->text(), QStringLiteral("Очистка"));
+    QVERIFY(control<QPushButton>(f, "BtnClearFilterMin")->isHidden() && control<QPushButton>(f, "BtnClearFilterMax")->isHidden());
 
     // The link settings window and its texts.
     TRS232 *r = rig.rs232;
@@ -308,7 +318,7 @@ void TestUi::stateSquareRepaintsForEachState()
     FaceRig rig;
     TFace &f = rig.face;
     QVERIFY(rig.show());
-    TStateSquare *sq = f.PaintBox_ShowState;
+    TStateSquare *sq = control<TStateSquare>(f, "PaintBox_ShowState");
 
     struct Case { int state; QColor colour; int picture; const char *text; };
     const Case cases[] = {
@@ -326,15 +336,15 @@ void TestUi::stateSquareRepaintsForEachState()
         QTRY_VERIFY(sq->PaintCount() > before);
         QCOMPARE(sq->Colour(), c.colour);
         QCOMPARE(sq->Picture(), c.picture);
-        QCOMPARE(f.PanelInfoStatus->text(), QString::fromUtf8(c.text));
-        QCOMPARE(f.PanelInfoStatus->palette().color(QPalette::Window), c.colour);
+        QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QString::fromUtf8(c.text));
+        QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->palette().color(QPalette::Window), c.colour);
         // The square really shows the colour (a corner the picture leaves free).
         QCOMPARE(PixelAt(sq, 31, 32), c.colour);
-        const bool serviceOn = f.RunPencilOptions->isEnabled();
+        const bool serviceOn = control<QPushButton>(f, "RunPencilOptions")->isEnabled();
         if (c.state == 1 || c.state == 3)
-            QVERIFY(serviceOn && f.RunService->isEnabled() && f.NDosimetr->isEnabled() && f.NMetrology->isEnabled());
+            QVERIFY(serviceOn && control<QPushButton>(f, "RunService")->isEnabled() && control<QAction>(f, "NDosimetr")->isEnabled() && control<QAction>(f, "NMetrology")->isEnabled());
         if (c.state == 0)
-            QVERIFY(!serviceOn && !f.RunService->isEnabled() && !f.NDosimetr->isEnabled() && !f.NMetrology->isEnabled());
+            QVERIFY(!serviceOn && !control<QPushButton>(f, "RunService")->isEnabled() && !control<QAction>(f, "NDosimetr")->isEnabled() && !control<QAction>(f, "NMetrology")->isEnabled());
         if (c.state == 2)
             QVERIFY(serviceOn);  // kept from state 1
     }
@@ -343,21 +353,21 @@ void TestUi::stateSquareRepaintsForEachState()
     App().ReaderNormalMode = true;
     App().ReaderBusy = true;
     f.UpdateStateIndicator();
-    QVERIFY(!f.RunPencilOptions->isEnabled());
-    QCOMPARE(f.LabelInfoLastDoIt->text(), QStringLiteral("Прибор занят"));
+    QVERIFY(!control<QPushButton>(f, "RunPencilOptions")->isEnabled());
+    QCOMPARE(control<QLabel>(f, "LabelInfoLastDoIt")->text(), QStringLiteral("Прибор занят"));
 
     // The engine's view calls land in the window.
     f.SetStatusText(QStringLiteral("Чтение записи 3 из 4"));
-    QCOMPARE(f.LabelInfoLastDoIt->text(), QStringLiteral("Чтение записи 3 из 4"));
+    QCOMPARE(control<QLabel>(f, "LabelInfoLastDoIt")->text(), QStringLiteral("Чтение записи 3 из 4"));
     f.SetProgress(1, 2);
-    QCOMPARE(f.ImageProgress->width(), ProgressWidth(1, 2, f.PanelInfoLastDid->width()));
+    QCOMPARE(control<QWidget>(f, "ImageProgress")->width(), ProgressWidth(1, 2, control<QWidget>(f, "PanelInfoLastDid")->width()));
     f.SetProgress(0, 0);
-    QCOMPARE(f.ImageProgress->width(), 0);
+    QCOMPARE(control<QWidget>(f, "ImageProgress")->width(), 0);
     for (int i = 0; i < 5; ++i)
         f.PulseHeartbeat();
-    QCOMPARE(f.StatusPanel2->text(), QString());
+    QCOMPARE(control<QLabel>(f, "StatusPanel2")->text(), QString());
     f.PulseHeartbeat();
-    QCOMPARE(f.StatusPanel2->text(), QString(QChar(0x2022)));
+    QCOMPARE(control<QLabel>(f, "StatusPanel2")->text(), QString(QChar(0x2022)));
 }
 
 void TestUi::laterFunctionsSayTheyComeLater()
@@ -369,10 +379,10 @@ void TestUi::laterFunctionsSayTheyComeLater()
     f.UpdateStateIndicator();  // enables the service commands
     const QString later = QStringLiteral("Функция будет доступна в следующей версии программы");
     QList<std::function<void()>> clicks = {
-        [&] { f.RunNotes->click(); },          [&] { f.RunCardsEdit->click(); },
-        [&] { f.RunPencilOptions->click(); },  [&] { f.RunService->click(); },
-        [&] { f.actShowSpectrum->trigger(); }, [&] { f.N3->trigger(); },
-        [&] { f.actDetailRecord->trigger(); }, [&] { f.BtnShowDetail->click(); },
+        [&] { control<QPushButton>(f, "RunNotes")->click(); },          [&] { control<QPushButton>(f, "RunCardsEdit")->click(); },
+        [&] { control<QPushButton>(f, "RunPencilOptions")->click(); },  [&] { control<QPushButton>(f, "RunService")->click(); },
+        [&] { control<QAction>(f, "actShowSpectrum")->trigger(); }, [&] { control<QAction>(f, "N3")->trigger(); },
+        [&] { control<QAction>(f, "actDetailRecord")->trigger(); }, [&] { control<QToolButton>(f, "BtnShowDetail")->click(); },
     };
     for (int i = 0; i < clicks.size(); ++i) {
         clicks[i]();
@@ -388,16 +398,16 @@ void TestUi::stopSynchroLeavesStateZero()
     FaceRig rig;
     TFace &f = rig.face;
     App().SyncState = 2;
-    f.NStopSynchro->trigger();
+    control<QAction>(f, "NStopSynchro")->trigger();
     QCOMPARE(int(App().SyncState), 3);
-    QCOMPARE(f.PanelInfoStatus->text(), QStringLiteral("Соединение приостановлено"));
+    QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Соединение приостановлено"));
     App().SyncState = 1;
-    f.NStopSynchro->trigger();
+    control<QAction>(f, "NStopSynchro")->trigger();
     QCOMPARE(int(App().SyncState), 0);
-    QVERIFY(!f.NStopSynchro->isChecked());
+    QVERIFY(!control<QAction>(f, "NStopSynchro")->isChecked());
     // The engine's own change shows in the menu.
     rig.engine.SetStopSynchro(true);
-    QVERIFY(f.NStopSynchro->isChecked());
+    QVERIFY(control<QAction>(f, "NStopSynchro")->isChecked());
 }
 
 void TestUi::linkOkStartsAndStopsTheThread()
@@ -548,61 +558,61 @@ void TestUi::gridLabelsAndQuickFilters()
     QVERIFY(rig.show());
     f.FormActivate();
     QVERIFY(!App().FaceNotReady);
-    QCOMPARE(f.MinLabels.size(), 5);
-    QCOMPARE(f.MaxLabels.size(), 5);
-    QCOMPARE(f.RxDBGrid->model()->rowCount(), 40);
-    QCOMPARE(f.MinLabels[4]->text(), QStringLiteral("0.1"));
-    QCOMPARE(f.MaxLabels[4]->text(), QStringLiteral("4"));
-    QVERIFY(f.MinLabels[3]->isHidden());  // the journal-name column is hidden at start
+    QCOMPARE(f.minLabels().size(), 5);
+    QCOMPARE(f.maxLabels().size(), 5);
+    QCOMPARE(f.recordsGrid()->model()->rowCount(), 40);
+    QCOMPARE(f.minLabels()[4]->text(), QStringLiteral("0.1"));
+    QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("4"));
+    QVERIFY(f.minLabels()[3]->isHidden());  // the journal-name column is hidden at start
 
     // Titles and display formats of the grid.
-    QAbstractItemModel *m = f.RxDBGrid->model();
+    QAbstractItemModel *m = f.recordsGrid()->model();
     QStringList titles;
     for (int c = 0; c < m->columnCount(); ++c)
         titles << m->headerData(c, Qt::Horizontal).toString();
     QCOMPARE(titles, (QStringList{"Дата", "№", "Идентификатор", "ФИО (по журналу)", "Доза, мкЗв"}));
     QCOMPARE(m->index(0, 0).data().toString(), QStringLiteral("01.12.26 08:00"));
     QCOMPARE(m->index(0, 4).data().toString(), QStringLiteral("0.100"));
-    QCOMPARE(f.RxDBGrid->horizontalHeader()->sectionSize(1), 92);
-    QVERIFY(f.RxDBGrid->isColumnHidden(3));
+    QCOMPARE(f.recordsGrid()->horizontalHeader()->sectionSize(1), 92);
+    QVERIFY(f.recordsGrid()->isColumnHidden(3));
 
     // A click on the minimum label of Dose asks for the value and filters.
     ScriptedPrompt prompt;
     prompt.inputs = {QStringLiteral("0.5"), QStringLiteral("2")};
-    QTest::mouseClick(f.MinLabels[4], Qt::LeftButton);
+    QTest::mouseClick(f.minLabels()[4], Qt::LeftButton);
     QCOMPARE(prompt.inputCaptions.last(),
              QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по минимальному значению:|0.1"));
-    QTest::mouseClick(f.MaxLabels[4], Qt::LeftButton);
+    QTest::mouseClick(f.maxLabels()[4], Qt::LeftButton);
     QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
-    QTRY_COMPARE(f.RxDBGrid->model()->rowCount(), 16);
-    QCOMPARE(f.MinLabels[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
-    QCOMPARE(f.MaxLabels[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
-    QCOMPARE(f.MinLabels[4]->text(), QStringLiteral("0.5"));
-    QVERIFY(f.BtnClearFilterMin->isVisible() && f.BtnClearFilterMax->isVisible());
-    QCOMPARE(f.StatusPanel1->text(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
+    QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 16);
+    QCOMPARE(f.minLabels()[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
+    QCOMPARE(f.maxLabels()[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
+    QCOMPARE(f.minLabels()[4]->text(), QStringLiteral("0.5"));
+    QVERIFY(control<QPushButton>(f, "BtnClearFilterMin")->isVisible() && control<QPushButton>(f, "BtnClearFilterMax")->isVisible());
+    QCOMPARE(control<QLabel>(f, "StatusPanel1")->text(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
 
     // One "Очистка" removes both.
-    f.BtnClearFilterMax->click();
-    QTRY_COMPARE(f.RxDBGrid->model()->rowCount(), 40);
-    QCOMPARE(f.MinLabels[4]->palette().color(QPalette::WindowText), QColor(0x00, 0x00, 0x4F));
-    QCOMPARE(f.MaxLabels[4]->palette().color(QPalette::WindowText), QColor(0x00, 0x00, 0x4F));
-    QCOMPARE(f.MinLabels[4]->text(), QStringLiteral("0.1"));
-    QCOMPARE(f.MaxLabels[4]->text(), QStringLiteral("4"));
-    QVERIFY(f.BtnClearFilterMin->isHidden() && f.BtnClearFilterMax->isHidden());
+    control<QPushButton>(f, "BtnClearFilterMax")->click();
+    QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 40);
+    QCOMPARE(f.minLabels()[4]->palette().color(QPalette::WindowText), QColor(0x00, 0x00, 0x4F));
+    QCOMPARE(f.maxLabels()[4]->palette().color(QPalette::WindowText), QColor(0x00, 0x00, 0x4F));
+    QCOMPARE(f.minLabels()[4]->text(), QStringLiteral("0.1"));
+    QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("4"));
+    QVERIFY(control<QPushButton>(f, "BtnClearFilterMin")->isHidden() && control<QPushButton>(f, "BtnClearFilterMax")->isHidden());
 
     // The label caption "фильтр max:" clears as well.
     prompt.inputs = {QStringLiteral("A")};
-    QTest::mouseClick(f.MinLabels[2], Qt::LeftButton);
+    QTest::mouseClick(f.minLabels()[2], Qt::LeftButton);
     QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Name>='A'"));
-    QTest::mouseClick(f.PanelLabelMax, Qt::LeftButton);
+    QTest::mouseClick(control<TClickLabel>(f, "PanelLabelMax"), Qt::LeftButton);
     QCOMPARE(db.dm.Measures.Filter(), QString());
 
     // The labels sit over their columns.
-    const int gridX = f.RxDBGrid->mapTo(&f, QPoint(0, 0)).x() - f.PanelMin->mapTo(&f, QPoint(0, 0)).x();
-    QHeaderView *h = f.RxDBGrid->horizontalHeader();
+    const int gridX = f.recordsGrid()->mapTo(&f, QPoint(0, 0)).x() - control<QWidget>(f, "PanelMin")->mapTo(&f, QPoint(0, 0)).x();
+    QHeaderView *h = f.recordsGrid()->horizontalHeader();
     for (int i : {0, 1, 2, 4}) {
-        QCOMPARE(f.MinLabels[i]->width(), h->sectionSize(i));
-        QVERIFY(qAbs(f.MinLabels[i]->x() - (gridX + f.RxDBGrid->frameWidth() + f.RxDBGrid->verticalHeader()->width()
+        QCOMPARE(f.minLabels()[i]->width(), h->sectionSize(i));
+        QVERIFY(qAbs(f.minLabels()[i]->x() - (gridX + f.recordsGrid()->frameWidth() + f.recordsGrid()->verticalHeader()->width()
                                             + h->sectionViewportPosition(i))) <= 1);
     }
 }
@@ -620,13 +630,13 @@ void TestUi::modesSortingAndPanels()
     f.View().LastCheckedIndex = 25;
 
     // Only-new through its menu command.
-    f.actOnlyNew->trigger();
-    QVERIFY(f.ExtOnlyNew->isChecked());
-    QVERIFY(f.actOnlyNew->isChecked());
+    control<QAction>(f, "actOnlyNew")->trigger();
+    QVERIFY(control<QToolButton>(f, "ExtOnlyNew")->isChecked());
+    QVERIFY(control<QAction>(f, "actOnlyNew")->isChecked());
     QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Index>25"));
-    QTRY_COMPARE(f.RxDBGrid->model()->rowCount(), 5);
-    QCOMPARE(f.StatusPanel1->text(), QStringLiteral("Только новые"));
-    QCOMPARE(f.ExtOnlyNew->styleSheet().contains(QStringLiteral("#A6CAF0")), true);
+    QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 5);
+    QCOMPARE(control<QLabel>(f, "StatusPanel1")->text(), QStringLiteral("Только новые"));
+    QCOMPARE(control<QToolButton>(f, "ExtOnlyNew")->styleSheet().contains(QStringLiteral("#A6CAF0")), true);
 
     // A quick filter switches only-new off first, and the window shows it
     // before the question.
@@ -635,15 +645,15 @@ void TestUi::modesSortingAndPanels()
     bool downWhenAsked = true;
     QString panelWhenAsked = QStringLiteral("?");
     prompt.whileAsking = [&] {
-        downWhenAsked = f.ExtOnlyNew->isChecked() || f.actOnlyNew->isChecked();
-        panelWhenAsked = f.StatusPanel1->text();
+        downWhenAsked = control<QToolButton>(f, "ExtOnlyNew")->isChecked() || control<QAction>(f, "actOnlyNew")->isChecked();
+        panelWhenAsked = control<QLabel>(f, "StatusPanel1")->text();
     };
-    QTest::mouseClick(f.MinLabels[4], Qt::LeftButton);
+    QTest::mouseClick(f.minLabels()[4], Qt::LeftButton);
     prompt.whileAsking = nullptr;
     QVERIFY(!downWhenAsked);
     QCOMPARE(panelWhenAsked, QString());
-    QVERIFY(!f.ExtOnlyNew->isChecked());
-    QVERIFY(!f.actOnlyNew->isChecked());
+    QVERIFY(!control<QToolButton>(f, "ExtOnlyNew")->isChecked());
+    QVERIFY(!control<QAction>(f, "actOnlyNew")->isChecked());
     QCOMPARE(prompt.inputCaptions.last().section(QLatin1Char('|'), 2), QStringLiteral("0.1"));
     QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=2"));
     f.ClearQuickFilters();
@@ -651,21 +661,21 @@ void TestUi::modesSortingAndPanels()
     // The names mode shows the journal column in place of the dosimeter name.
     App().INeedSynhroFIO = true;
     prompt.answers = {BtnCancel};
-    f.ExtNotes->click();
-    QVERIFY(f.actExtNotes->isChecked());
-    QVERIFY(!f.RxDBGrid->isColumnHidden(3));
-    QVERIFY(f.RxDBGrid->isColumnHidden(2));
-    QCOMPARE(f.RxDBGrid->horizontalHeader()->sectionSize(3), f.View().Columns[3].width);
+    control<QToolButton>(f, "ExtNotes")->click();
+    QVERIFY(control<QAction>(f, "actExtNotes")->isChecked());
+    QVERIFY(!f.recordsGrid()->isColumnHidden(3));
+    QVERIFY(f.recordsGrid()->isColumnHidden(2));
+    QCOMPARE(f.recordsGrid()->horizontalHeader()->sectionSize(3), f.View().Columns[3].width);
     QVERIFY(f.View().Columns[3].width >= 271);
     QCOMPARE(prompt.asked.last().text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
     QVERIFY(App().INeedSynhroFIO);  // Cancel leaves the flag
-    f.actExtNotes->trigger();
-    QVERIFY(f.RxDBGrid->isColumnHidden(3));
-    QVERIFY(!f.RxDBGrid->isColumnHidden(2));
+    control<QAction>(f, "actExtNotes")->trigger();
+    QVERIFY(f.recordsGrid()->isColumnHidden(3));
+    QVERIFY(!f.recordsGrid()->isColumnHidden(2));
 
     // A title click sorts by that column and marks it.
-    QHeaderView *h = f.RxDBGrid->horizontalHeader();
-    const int doseColumn = f.RxDBGrid->ColumnOfField(QStringLiteral("Dose"));
+    QHeaderView *h = f.recordsGrid()->horizontalHeader();
+    const int doseColumn = f.recordsGrid()->ColumnOfField(QStringLiteral("Dose"));
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
                       QPoint(h->sectionViewportPosition(doseColumn) + 10, h->height() / 2));
     QCOMPARE(f.View().SortFieldIndex, int(mfDose));
@@ -673,22 +683,22 @@ void TestUi::modesSortingAndPanels()
     QCOMPARE(h->sortIndicatorSection(), doseColumn);
     QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
     // Cells of the sorted column are painted A0 FF FF (outside the selected row).
-    f.RxDBGrid->clearSelection();
-    const QRect cell = f.RxDBGrid->visualRect(f.RxDBGrid->model()->index(3, doseColumn));
-    const QImage shot = f.RxDBGrid->viewport()->grab().toImage();
+    f.recordsGrid()->clearSelection();
+    const QRect cell = f.recordsGrid()->visualRect(f.recordsGrid()->model()->index(3, doseColumn));
+    const QImage shot = f.recordsGrid()->viewport()->grab().toImage();
     QCOMPARE(shot.pixelColor(cell.left() + 3, cell.center().y()), QColor(0xA0, 0xFF, 0xFF));
-    QVERIFY(f.RxDBGrid->ColumnHasSortBase(QStringLiteral("Dose")));
+    QVERIFY(f.recordsGrid()->ColumnHasSortBase(QStringLiteral("Dose")));
 
     // The panels collapse to one pixel and come back at 62.
-    f.nViewPanelModes->trigger();
-    QCOMPARE(f.Splitter->sizes().at(0), 1);
-    QVERIFY(!f.nViewPanelModes->isChecked());
-    f.nViewPanelModes->trigger();
-    QCOMPARE(f.Splitter->sizes().at(0), TFace::PanelWidth);
-    f.nViewPanelCommands->trigger();
-    QCOMPARE(f.Splitter->sizes().at(2), 1);
-    f.nViewPanelCommands->trigger();
-    QCOMPARE(f.Splitter->sizes().at(2), TFace::PanelWidth);
+    control<QAction>(f, "nViewPanelModes")->trigger();
+    QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(0), 1);
+    QVERIFY(!control<QAction>(f, "nViewPanelModes")->isChecked());
+    control<QAction>(f, "nViewPanelModes")->trigger();
+    QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(0), TFace::PanelWidth);
+    control<QAction>(f, "nViewPanelCommands")->trigger();
+    QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(2), 1);
+    control<QAction>(f, "nViewPanelCommands")->trigger();
+    QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(2), TFace::PanelWidth);
 }
 
 void TestUi::emptyTableAtFirstActivation()
@@ -701,12 +711,12 @@ void TestUi::emptyTableAtFirstActivation()
     QVERIFY(rig.show());
     f.FormActivate();
     QVERIFY(!App().FaceNotReady);
-    QVERIFY(f.MinLabels.isEmpty());
+    QVERIFY(f.minLabels().isEmpty());
     f.resize(900, 600);
     f.resize(640, 480);
-    QVERIFY(f.MinLabels.isEmpty());
+    QVERIFY(f.minLabels().isEmpty());
     QTRY_COMPARE(f.width(), 640);  // the status panels never hold the window wide
-    QCOMPARE(f.StatusPanel1->width(), f.width() - 100);
+    QCOMPARE(control<QLabel>(f, "StatusPanel1")->width(), f.width() - 100);
 }
 
 void TestUi::settingsAtShowAndClose_data()
@@ -761,7 +771,7 @@ void TestUi::settingsAtShowAndClose()
         QCOMPARE(int(rig.link.BaseRequestCount), 3);
         QVERIFY(rig.link.FixedReceiveWindow);
         QCOMPARE(rig.link.PortName(), QStringLiteral("/nonexistent/ttyS9"));
-        QCOMPARE(f.PanelInfoStatus->text(), QStringLiteral("Нет соединения"));  // UpdateStateIndicator ran
+        QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Нет соединения"));  // UpdateStateIndicator ran
 
         rig.engine.LastReadedIndex = 9;
         App().INeedSynhroFIO = false;
@@ -833,9 +843,9 @@ void TestUi::clockQuestionShowsTheSuspension()
     QString status, info;
     QColor colour;
     prompt.whileAsking = [&] {
-        status = f.PanelInfoStatus->text();
-        info = f.LabelInfoLastDoIt->text();
-        colour = f.PaintBox_ShowState->Colour();
+        status = control<TClickLabel>(f, "PanelInfoStatus")->text();
+        info = control<QLabel>(f, "LabelInfoLastDoIt")->text();
+        colour = control<TStateSquare>(f, "PaintBox_ShowState")->Colour();
     };
     rig.engine.CheckReaderClock();
     QCOMPARE(prompt.asked.size(), 1);
@@ -854,7 +864,7 @@ void TestUi::labelsFollowStoredReadings()
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.FormActivate();
-    QVERIFY(f.MinLabels.isEmpty());  // a first start: nothing to show yet
+    QVERIFY(f.minLabels().isEmpty());  // a first start: nothing to show yet
 
     // A pass stores readings: the labels are built when it ends.
     const QDateTime t(QDate(2026, 12, 1), QTime(8, 0));
@@ -862,22 +872,22 @@ void TestUi::labelsFollowStoredReadings()
     rig.engine.LastReadedIndex = db.add(2, t.addSecs(60), 8, QStringLiteral("b"), 2.5);
     App().SyncState = SyncExchanging;
     f.UpdateStateIndicator();
-    QVERIFY(f.MinLabels.isEmpty());  // not in the middle of the pass
+    QVERIFY(f.minLabels().isEmpty());  // not in the middle of the pass
     App().SyncState = SyncOnline;
     f.UpdateStateIndicator();
-    QCOMPARE(f.MinLabels.size(), 5);
-    QCOMPARE(f.MaxLabels[4]->text(), QStringLiteral("2.5"));
+    QCOMPARE(f.minLabels().size(), 5);
+    QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("2.5"));
 
     // A quick filter stays in force while later readings refresh the other labels.
     ScriptedPrompt prompt;
     prompt.inputs = {QStringLiteral("2")};
-    QTest::mouseClick(f.MinLabels[4], Qt::LeftButton);
+    QTest::mouseClick(f.minLabels()[4], Qt::LeftButton);
     rig.engine.LastReadedIndex = db.add(3, t.addSecs(120), 9, QStringLiteral("c"), 7.25);
     f.UpdateStateIndicator();
     QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=2"));
-    QCOMPARE(f.MinLabels[4]->text(), QStringLiteral("2"));
-    QCOMPARE(f.MaxLabels[4]->text(), QStringLiteral("7.25"));
-    QCOMPARE(f.MaxLabels[1]->text(), QStringLiteral("9"));
+    QCOMPARE(f.minLabels()[4]->text(), QStringLiteral("2"));
+    QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("7.25"));
+    QCOMPARE(f.maxLabels()[1]->text(), QStringLiteral("9"));
 }
 
 void TestUi::gridKeepsTheOperatorsRow()
@@ -890,7 +900,7 @@ void TestUi::gridKeepsTheOperatorsRow()
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.FormActivate();
-    TRecordsGrid *g = f.RxDBGrid;
+    TRecordsGrid *g = f.recordsGrid();
     const QDateTime later(QDate(2026, 12, 2), QTime(9, 0));
 
     // The operator looks at row 5: a new reading does not take the row away.
@@ -920,19 +930,19 @@ void TestUi::labelsKeepClearOfCaptionsAndButtons()
     f.resize(f.minimumSize());
     QTRY_COMPARE(f.size(), f.minimumSize());
     f.FormActivate();
-    TRecordsGrid *g = f.RxDBGrid;
+    TRecordsGrid *g = f.recordsGrid();
     QHeaderView *h = g->horizontalHeader();
     const int dose = g->ColumnOfField(QStringLiteral("Dose"));
 
     auto overlaps = [&](const QString &when) {
         QStringList found;
-        for (const QList<TClickLabel *> &row : {f.MinLabels, f.MaxLabels}) {
+        for (const QList<TClickLabel *> &row : {f.minLabels(), f.maxLabels()}) {
             for (TClickLabel *l : row) {
                 if (l->isHidden())
                     continue;
                 QWidget *panel = l->parentWidget();
-                QWidget *caption = panel == f.PanelMin ? static_cast<QWidget *>(f.PanelLabelMin) : f.PanelLabelMax;
-                QPushButton *clear = panel == f.PanelMin ? f.BtnClearFilterMin : f.BtnClearFilterMax;
+                QWidget *caption = panel == control<QWidget>(f, "PanelMin") ? static_cast<QWidget *>(control<TClickLabel>(f, "PanelLabelMin")) : control<TClickLabel>(f, "PanelLabelMax");
+                QPushButton *clear = panel == control<QWidget>(f, "PanelMin") ? control<QPushButton>(f, "BtnClearFilterMin") : control<QPushButton>(f, "BtnClearFilterMax");
                 if (l->geometry().intersects(caption->geometry()))
                     found << when + QStringLiteral(": ") + l->objectName() + QStringLiteral(" over the caption");
                 if (!clear->isHidden() && l->geometry().intersects(clear->geometry()))
@@ -950,12 +960,12 @@ void TestUi::labelsKeepClearOfCaptionsAndButtons()
     // "Очистка" shown, the mode panel hidden, the grid scrolled sideways.
     ScriptedPrompt prompt;
     prompt.inputs = {QStringLiteral("0.1"), QStringLiteral("0.3")};
-    QTest::mouseClick(f.MinLabels[4], Qt::LeftButton);
-    QTest::mouseClick(f.MaxLabels[4], Qt::LeftButton);
-    QVERIFY(!f.BtnClearFilterMin->isHidden());
+    QTest::mouseClick(f.minLabels()[4], Qt::LeftButton);
+    QTest::mouseClick(f.maxLabels()[4], Qt::LeftButton);
+    QVERIFY(!control<QPushButton>(f, "BtnClearFilterMin")->isHidden());
     QCOMPARE(overlaps(QStringLiteral("clear buttons")), QStringList());
-    QVERIFY(f.MaxLabels[4]->isVisible());
-    f.nViewPanelModes->trigger();
+    QVERIFY(f.maxLabels()[4]->isVisible());
+    control<QAction>(f, "nViewPanelModes")->trigger();
     QCOMPARE(overlaps(QStringLiteral("mode panel hidden")), QStringList());
     h->resizeSection(g->ColumnOfField(QStringLiteral("DateTime")), 400);
     QTRY_VERIFY(g->horizontalScrollBar()->maximum() > 0);
