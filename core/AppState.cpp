@@ -4,10 +4,6 @@ void AppState::reset()
 {
     SyncState = SyncOffline;
     SyncPaused = false;
-    ReaderNormalMode = false;
-    ReaderBusy = false;
-    ReaderModeSwitching = 0;
-    ReaderModeRestorePending = false;
     FaceNotReady = true;
     EventsLogEnabled = false;
     Rs232LogEnabled = false;

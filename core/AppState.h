@@ -1,12 +1,10 @@
 #pragma once
 // The program-wide store of shared state. One instance for the whole run.
 //
-// Owners: the main window and the synchronisation cycle write the sync flags;
-// the cycle's poll writes ReaderBusy and ReaderModeSwitching from the
-// configuration read (the commands themselves return what they read and
-// leave no state behind); the entry writes
-// ProgramDir, CommandLineText and the two log switches once, before any thread
-// starts. Every value that the request thread reads or writes is atomic.
+// Owners: the main window and the synchronisation cycle write the sync flags
+// (what the polls found out about the reader belongs to the engine); the entry
+// writes ProgramDir, CommandLineText and the two log switches once, before any
+// thread starts. Every value that the request thread reads or writes is atomic.
 
 #include <QString>
 #include <atomic>
@@ -21,10 +19,6 @@ enum SyncStateValue : int {
 struct AppState {
     std::atomic<int> SyncState{SyncOffline};
     std::atomic<bool> SyncPaused{false};
-    std::atomic<bool> ReaderNormalMode{false};
-    std::atomic<bool> ReaderBusy{false};
-    std::atomic<int> ReaderModeSwitching{0};
-    std::atomic<bool> ReaderModeRestorePending{false};
     std::atomic<bool> FaceNotReady{true};
     std::atomic<bool> EventsLogEnabled{false};
     std::atomic<bool> Rs232LogEnabled{false};

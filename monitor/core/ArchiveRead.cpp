@@ -27,7 +27,7 @@ void SyncEngine::ReadFullArchive()
         }
     } finally{this};
 
-    if (!app.ReaderNormalMode) {
+    if (!ReaderNormalMode) {
         Prompt().message(MsgKind::Warning,
                          QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"),
                          BtnOk);

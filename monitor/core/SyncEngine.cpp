@@ -204,15 +204,14 @@ void SyncEngine::NoteResponder(const std::optional<quint32> &address)
 
 bool SyncEngine::ReadConfig()
 {
-    AppState &app = App();
-    app.ReaderBusy = false;
+    ReaderBusy = false;
     const CommandResult<TRec0Data> result = ReadReaderConfig(m_link);
     NoteResponder(result.responder);
     if (result.failure == CommandFailure::ReaderBusy)
-        app.ReaderBusy = true;
+        ReaderBusy = true;
     if (!result)
         return false;
-    app.ReaderModeSwitching = result.value.ModeSwitching() ? 1 : 0;
+    ReaderModeSwitching = result.value.ModeSwitching() ? 1 : 0;
     SetReaderConfig(result.value);
     return true;
 }
@@ -269,22 +268,22 @@ void SyncEngine::PollReader()
     AppState &app = App();
     try {
         app.SyncState = SyncOffline;
-        app.ReaderNormalMode = true;
+        ReaderNormalMode = true;
         if (ReadConfig()) {
-            app.ReaderNormalMode = true;
+            ReaderNormalMode = true;
             CheckReaderClock();
             if (app.SyncState == SyncOffline || ReaderConfig().RecordCount != LastRecNumber.load())
                 app.SyncState = SyncExchanging;
             RetryReaderModeRestore();
         } else if (Ping()) {
-            app.ReaderBusy = true;
-            app.ReaderNormalMode = false;
+            ReaderBusy = true;
+            ReaderNormalMode = false;
         } else {
             app.SyncState = SyncOffline;
         }
         if (static_cast<int>(ResponderAddress()) != LoadedAddress.load())
             LoadDeviceRow(false);
-        if (app.ReaderBusy)
+        if (ReaderBusy)
             app.SyncState = SyncOnline;
         View().UpdateStateIndicator();
         if (app.SyncState == SyncExchanging)
@@ -611,12 +610,11 @@ void SyncEngine::ShowSuspendedText()
 
 void SyncEngine::RetryReaderModeRestore()
 {
-    AppState &app = App();
-    if (!app.ReaderModeRestorePending || app.ReaderModeSwitching <= 0)
+    if (!ReaderModeRestorePending || ReaderModeSwitching <= 0)
         return;
     try {
         if (SetReaderMode(m_link, 0))
-            app.ReaderModeRestorePending = false;
+            ReaderModeRestorePending = false;
     } catch (...) {
     }
 }
@@ -631,7 +629,7 @@ void SyncEngine::ThreadSyncStep()
     try {
         if (static_cast<int>(ResponderAddress()) != LoadedAddress.load())
             LoadDeviceRow(true);
-        if (app.ReaderBusy)
+        if (ReaderBusy)
             app.SyncState = SyncOnline;
         if (app.SyncState == SyncExchanging)
             CatchUp();

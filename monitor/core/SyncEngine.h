@@ -67,6 +67,12 @@ public:
     std::atomic<int> LastReadedIndex{0}; // Measures.Index of the last row the cycle appended
     bool ClockQuestionAsked = false;     // the clock question was asked in this run
 
+    // ---- The reader as the polls found it (any thread) ----
+    std::atomic<bool> ReaderNormalMode{false};    // the configuration read was answered
+    std::atomic<bool> ReaderBusy{false};          // busy with a dosimeter: online, nothing copied
+    std::atomic<int> ReaderModeSwitching{0};      // 1: the reader switches between normal and service mode
+    std::atomic<bool> ReaderModeRestorePending{false};  // a switch back to mode 0 failed and is retried
+
     // ---- Control timer ----
     QTimer *TimerControl() const;
     // Enables the control timer (the main window does it once the stored

@@ -114,9 +114,9 @@ void TTimerThread::Poll()
         TLinkLockGuard lock(&LinkLock());
         if (app.SyncPaused || !m_engine->WorkerSetState(SyncOffline))
             return;
-        app.ReaderNormalMode = true;
+        m_engine->ReaderNormalMode = true;
         if (m_engine->ReadConfig()) {
-            app.ReaderNormalMode = true;
+            m_engine->ReaderNormalMode = true;
             lock.unlock();
             HandOff([this] {
                 if (!App().SyncPaused)
@@ -133,8 +133,8 @@ void TTimerThread::Poll()
             }
             m_engine->RetryReaderModeRestore();
         } else if (m_engine->Ping()) {
-            app.ReaderBusy = true;
-            app.ReaderNormalMode = false;
+            m_engine->ReaderBusy = true;
+            m_engine->ReaderNormalMode = false;
         } else {
             m_engine->WorkerSetState(SyncOffline);
         }

@@ -106,8 +106,9 @@ void TFace::UpdateStateIndicator()
 {
     AppState &app = App();
     const int state = app.SyncState;
-    const StateLook look = ComputeStateLook(state, app.ReaderBusy, app.ReaderNormalMode, app.ReaderModeSwitching,
-                                            app.SyncTickCounter);
+    const SyncEngine *engine = Engine();
+    const StateLook look = ComputeStateLook(state, engine && engine->ReaderBusy, engine && engine->ReaderNormalMode,
+                                            engine ? engine->ReaderModeSwitching.load() : 0, app.SyncTickCounter);
     if (m_colourTracker.changed(state)) {
         const QColor colour = look.systemFace ? SystemFace() : QColor::fromRgb(look.rgb);
         m_stateSquare->SetColour(colour);

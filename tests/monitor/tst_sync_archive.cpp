@@ -29,7 +29,7 @@ private:
         if (!config)
             return -1;
         rig.engine.SetReaderConfig(config.value);
-        App().ReaderNormalMode = true;
+        rig.engine.ReaderNormalMode = true;
         App().SyncState = SyncOnline;
         return rig.sim.requestsServed();
     }
@@ -93,7 +93,7 @@ void TestSyncArchive::needsTheReaderInNormalMode()
     rig.sim.addRecords(5);
     const int base = online(rig);
     QVERIFY(base >= 0);
-    App().ReaderNormalMode = false;
+    rig.engine.ReaderNormalMode = false;
 
     rig.engine.ReadFullArchive();
 

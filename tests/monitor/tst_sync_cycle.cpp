@@ -408,16 +408,16 @@ void TestSyncCycle::pendingModeRestoreRetriedByThePoll()
     };
 
     // A reader that does not switch modes: the pending switch waits.
-    App().ReaderModeRestorePending = true;
+    rig.engine.ReaderModeRestorePending = true;
     rig.engine.PollReader();
     QCOMPARE(modeRequests(), 0);
-    QVERIFY(App().ReaderModeRestorePending.load());
+    QVERIFY(rig.engine.ReaderModeRestorePending.load());
 
     // A reader that switches modes gets mode 0 at the next poll; the flag clears.
     rig.sim.setModeSwitching(true);
     rig.engine.PollReader();
     QCOMPARE(modeRequests(), 1);
-    QVERIFY(!App().ReaderModeRestorePending.load());
+    QVERIFY(!rig.engine.ReaderModeRestorePending.load());
     rig.engine.PollReader();
     QCOMPARE(modeRequests(), 1);
 }
@@ -432,8 +432,8 @@ void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
     rig.engine.PollReader();
 
     QCOMPARE(App().SyncState.load(), int(SyncOnline));
-    QVERIFY(App().ReaderBusy.load());
-    QVERIFY(!App().ReaderNormalMode.load());
+    QVERIFY(rig.engine.ReaderBusy.load());
+    QVERIFY(!rig.engine.ReaderNormalMode.load());
     QCOMPARE(rig.measuresCount(), 0);
     QCOMPARE(rig.view.statesPainted, QList<int>{int(SyncOnline)});
 
@@ -442,7 +442,7 @@ void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
     rig.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
     rig.engine.PollReader();
     QCOMPARE(App().SyncState.load(), int(SyncOffline));
-    QVERIFY(!App().ReaderBusy.load());
+    QVERIFY(!rig.engine.ReaderBusy.load());
 }
 
 void TestSyncCycle::presenceAnsweredAloneMarksTheReaderBusy()
@@ -456,8 +456,8 @@ void TestSyncCycle::presenceAnsweredAloneMarksTheReaderBusy()
 
     rig.engine.PollReader();
 
-    QVERIFY(App().ReaderBusy.load());
-    QVERIFY(!App().ReaderNormalMode.load());
+    QVERIFY(rig.engine.ReaderBusy.load());
+    QVERIFY(!rig.engine.ReaderNormalMode.load());
     QCOMPARE(App().SyncState.load(), int(SyncOnline));
     QCOMPARE(rig.measuresCount(), 0);
 }

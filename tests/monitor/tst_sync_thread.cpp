@@ -205,12 +205,12 @@ void TestSyncThread::presenceAnsweredAloneMarksTheReaderBusy()
     rig.sim.addRecords(5);
     startWorker(rig);
     QTRY_COMPARE_WITH_TIMEOUT(rig.device(rig.address()).first, 5, 10000);
-    QVERIFY(!App().ReaderBusy.load());
+    QVERIFY(!rig.engine.ReaderBusy.load());
 
     // The next configuration request is refused (not for being busy); the
     // presence check that follows is answered.
     rig.sim.injectFault(SimReader::Fault::Refuse, 1, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(App().ReaderBusy.load(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.ReaderBusy.load(), 10000);
     rig.engine.ShutDown();
     QVERIFY(rig.engine.WaitForWorkers(5000));
 }

@@ -328,7 +328,7 @@ void TestUi::stateSquareRepaintsForEachState()
         {0, f.palette().color(QPalette::Button), 60, "Нет соединения"},
     };
     App().SyncTickCounter = 66;  // 66 mod 59 = 7
-    App().ReaderNormalMode = false;
+    rig.engine.ReaderNormalMode = false;
     for (const Case &c : cases) {
         App().SyncState = c.state;
         const int before = sq->PaintCount();
@@ -350,8 +350,8 @@ void TestUi::stateSquareRepaintsForEachState()
     }
     // State 1 in normal mode without mode switching disables the service commands.
     App().SyncState = 1;
-    App().ReaderNormalMode = true;
-    App().ReaderBusy = true;
+    rig.engine.ReaderNormalMode = true;
+    rig.engine.ReaderBusy = true;
     f.UpdateStateIndicator();
     QVERIFY(!control<QPushButton>(f, "RunPencilOptions")->isEnabled());
     QCOMPARE(control<QLabel>(f, "LabelInfoLastDoIt")->text(), QStringLiteral("Прибор занят"));
@@ -800,7 +800,7 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     const CommandResult<TRec0Data> config = ReadReaderConfig(&rig.link);
     QVERIFY(config);
     rig.engine.SetReaderConfig(config.value);
-    App().ReaderNormalMode = true;
+    rig.engine.ReaderNormalMode = true;
     App().SyncState = SyncOnline;
     WidgetPrompt unattended;  // nobody watches the offscreen platform
     QVERIFY(WidgetPrompt::Unattended());
