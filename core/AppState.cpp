@@ -9,8 +9,6 @@ void AppState::reset()
     Rs232LogEnabled = false;
     INeedSynhroFIO = false;
     MaxCardsIndex = 0;
-    SyncTickCounter = 0;
-    ThreadStartTicks = 0;
     ProgramDir.clear();
     CommandLineText.clear();
 }

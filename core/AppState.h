@@ -24,8 +24,6 @@ struct AppState {
     std::atomic<bool> Rs232LogEnabled{false};
     std::atomic<bool> INeedSynhroFIO{false};
     std::atomic<int> MaxCardsIndex{0};
-    std::atomic<int> SyncTickCounter{0};
-    std::atomic<int> ThreadStartTicks{0};
 
     // Set once at start, before any worker thread exists; read-only afterwards.
     QString ProgramDir;       // directory of the program file, ending in '/'

@@ -141,9 +141,9 @@ void SyncEngine::WaitProcessing(int ms)
 void SyncEngine::TimerControlTimer()
 {
     AppState &app = App();
-    ++app.ThreadStartTicks;
+    ++ThreadStartTicks;
     if (UseThread()) {
-        if (app.ThreadStartTicks == ThreadStartTick)
+        if (ThreadStartTicks == ThreadStartTick)
             RestartWorker();
         return;
     }
@@ -158,7 +158,7 @@ void SyncEngine::TimerControlTimer()
         View().UpdateStateIndicator();
         return;
     }
-    const int tick = ++app.SyncTickCounter;
+    const int tick = ++SyncTickCounter;
     if (tick % PollPeriodTicks == 0)
         PollReader();
 }
@@ -508,7 +508,7 @@ bool SyncEngine::UseThread() const
 
 void SyncEngine::RequestThreadStart()
 {
-    App().ThreadStartTicks = 0;
+    ThreadStartTicks = 0;
 }
 
 bool SyncEngine::ThreadRunning() const

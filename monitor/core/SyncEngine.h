@@ -73,6 +73,10 @@ public:
     std::atomic<int> ReaderModeSwitching{0};      // 1: the reader switches between normal and service mode
     std::atomic<bool> ReaderModeRestorePending{false};  // a switch back to mode 0 failed and is retried
 
+    // ---- The cycle's counters (any thread) ----
+    std::atomic<int> SyncTickCounter{0};   // counted ticks; every PollPeriodTicks-th polls
+    std::atomic<int> ThreadStartTicks{0};  // ticks since a worker start was asked for
+
     // ---- Control timer ----
     QTimer *TimerControl() const;
     // Enables the control timer (the main window does it once the stored

@@ -82,7 +82,7 @@ void TTimerThread::Execute()
                 continue;
             }
             suspendedTextDue = true;
-            const int tick = ++app.SyncTickCounter;
+            const int tick = ++m_engine->SyncTickCounter;
             const bool polled = tick % SyncEngine::PollPeriodTicks == 0;
             if (polled)
                 Poll();

@@ -108,7 +108,8 @@ void TFace::UpdateStateIndicator()
     const int state = app.SyncState;
     const SyncEngine *engine = Engine();
     const StateLook look = ComputeStateLook(state, engine && engine->ReaderBusy, engine && engine->ReaderNormalMode,
-                                            engine ? engine->ReaderModeSwitching.load() : 0, app.SyncTickCounter);
+                                            engine ? engine->ReaderModeSwitching.load() : 0,
+                                            engine ? engine->SyncTickCounter.load() : 0);
     if (m_colourTracker.changed(state)) {
         const QColor colour = look.systemFace ? SystemFace() : QColor::fromRgb(look.rgb);
         m_stateSquare->SetColour(colour);

@@ -534,14 +534,14 @@ void TestSyncCycle::controlTickCountsPausesAndSuspends()
     QCOMPARE(rig.sim.requestsServed(), 0);
     rig.engine.TimerControlTimer();  // the 11th counted tick polls
     QVERIFY(rig.sim.requestsServed() > 0);
-    QCOMPARE(App().SyncTickCounter.load(), 11);
+    QCOMPARE(rig.engine.SyncTickCounter.load(), 11);
 
     // Paused: nothing at all, not even counting.
     const int served = rig.sim.requestsServed();
     App().SyncPaused = true;
     for (int i = 0; i < 22; ++i)
         rig.engine.TimerControlTimer();
-    QCOMPARE(App().SyncTickCounter.load(), 11);
+    QCOMPARE(rig.engine.SyncTickCounter.load(), 11);
     App().SyncPaused = false;
 
     // Suspended: the text at every tick, no poll.
@@ -557,7 +557,7 @@ void TestSyncCycle::controlTickCountsPausesAndSuspends()
     App().SyncState = SyncOnline;
     rig.engine.SetStopSynchro(false);
     QCOMPARE(App().SyncState.load(), int(SyncOffline));
-    QCOMPARE(App().ThreadStartTicks.load(), 55);
+    QCOMPARE(rig.engine.ThreadStartTicks.load(), 55);
 }
 
 void TestSyncCycle::timerNeverPollsBesideAWorker()

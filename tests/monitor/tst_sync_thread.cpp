@@ -124,10 +124,10 @@ void TestSyncThread::pausedWorkerNeitherPollsNorShows()
     QTest::qWait(100);
     rig.view.clear();
     const int served = rig.sim.requestsServed();
-    const int ticks = App().SyncTickCounter.load();
+    const int ticks = rig.engine.SyncTickCounter.load();
     QTest::qWait(1500);
     QCOMPARE(rig.sim.requestsServed(), served);
-    QCOMPARE(App().SyncTickCounter.load(), ticks);
+    QCOMPARE(rig.engine.SyncTickCounter.load(), ticks);
     QCOMPARE(rig.view.heartbeats, 0);
     QVERIFY(rig.view.statusTexts.isEmpty());
 }

@@ -327,7 +327,7 @@ void TestUi::stateSquareRepaintsForEachState()
         {3, QColor(0xFF, 0xFF, 0xA0), 60, "Соединение приостановлено"},
         {0, f.palette().color(QPalette::Button), 60, "Нет соединения"},
     };
-    App().SyncTickCounter = 66;  // 66 mod 59 = 7
+    rig.engine.SyncTickCounter = 66;  // 66 mod 59 = 7
     rig.engine.ReaderNormalMode = false;
     for (const Case &c : cases) {
         App().SyncState = c.state;
@@ -425,10 +425,10 @@ void TestUi::linkOkStartsAndStopsTheThread()
         r->btnOk->click();
         return r->result();
     };
-    App().ThreadStartTicks = 50;
+    rig.engine.ThreadStartTicks = 50;
     QCOMPARE(r->ShowModal(), int(QDialog::Accepted));
     QVERIFY(e.UseThread());
-    QCOMPARE(int(App().ThreadStartTicks), 0);
+    QCOMPARE(int(rig.engine.ThreadStartTicks), 0);
     for (int i = 0; i < 4; ++i)
         e.TimerControlTimer();
     QTRY_VERIFY(e.ThreadRunning());
@@ -438,9 +438,9 @@ void TestUi::linkOkStartsAndStopsTheThread()
         r->btnOk->click();
         return r->result();
     };
-    App().ThreadStartTicks = 50;
+    rig.engine.ThreadStartTicks = 50;
     r->ShowModal();
-    QCOMPARE(int(App().ThreadStartTicks), 50);
+    QCOMPARE(int(rig.engine.ThreadStartTicks), 50);
 
     // Unchecking it and "&Принять" stops the worker at once.
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
@@ -464,7 +464,7 @@ void TestUi::linkCancelRestoresTheThreadChoice()
     FaceRig rig;
     SyncEngine &e = rig.engine;
     TRS232 *r = rig.rs232;
-    App().ThreadStartTicks = 50;
+    rig.engine.ThreadStartTicks = 50;
 
     // Every way out but "&Принять": the box comes back, the engine is untouched.
     const QList<std::function<void()>> exits = {
@@ -486,7 +486,7 @@ void TestUi::linkCancelRestoresTheThreadChoice()
         QVERIFY2(!r->CB_UseThread->isChecked(), qPrintable(QString::number(i)));
         QVERIFY(r->isHidden());
         QVERIFY(!e.UseThread());
-        QCOMPARE(int(App().ThreadStartTicks), 50);
+        QCOMPARE(int(rig.engine.ThreadStartTicks), 50);
         QCOMPARE(int(r->Link().ComPortIndex), 2);
         r->CB_ComPort->setCurrentIndex(0);
     }
@@ -497,7 +497,7 @@ void TestUi::linkCancelRestoresTheThreadChoice()
     // With the thread chosen and running, Cancel after unchecking keeps it running.
     e.SetUseThread(true);
     r->CB_UseThread->setChecked(true);
-    App().ThreadStartTicks = 0;
+    rig.engine.ThreadStartTicks = 0;
     for (int i = 0; i < 4; ++i)
         e.TimerControlTimer();
     QTRY_VERIFY(e.ThreadRunning());
