@@ -110,7 +110,7 @@ QByteArray TRS232Link::ReceivePacket()
 
 QByteArray TRS232Link::ExchangePacket(const QByteArray &request, int windowMs, const TReplyCheck &accept)
 {
-    TLinkLockGuard lock(&LinkLock());
+    TLinkLockGuard lock(&m_lock);
     QByteArray reply;
     int attempts = 0;
     CommPort.SetInputTimeout(windowMs);
@@ -175,12 +175,6 @@ void TRS232Link::ResetReportConnectFailure()
 
 QByteArray TRS232Link::LastReply() const
 {
-    TLinkLockGuard lock(&LinkLock());
+    TLinkLockGuard lock(&m_lock);
     return m_lastReply;
-}
-
-QRecursiveMutex &LinkLock()
-{
-    static QRecursiveMutex mutex;
-    return mutex;
 }

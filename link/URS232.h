@@ -4,8 +4,8 @@
 // values read at every exchange, the exchange with its attempts and the
 // exchange log "rs232.log". The settings window is a widget built over it.
 //
-// Two exchanges must never overlap: every command holds LinkLock() for its
-// whole length, so a foreground operation can wait for a command of the
+// Two exchanges must never overlap: every command holds the link's Lock() for
+// its whole length, so a foreground operation can wait for a command of the
 // request thread under way before it uses the link itself.
 
 #include "link/CPDrv.h"
@@ -103,11 +103,16 @@ public:
     // The reply of the last exchange (empty when nothing usable came).
     QByteArray LastReply() const;
 
+    // Held for the whole length of every command (recursive: a command may
+    // be run by a caller that already holds it).
+    QRecursiveMutex &Lock() const { return m_lock; }
+
 private:
+    mutable QRecursiveMutex m_lock;
     std::atomic<bool> m_reportConnectFailure{true};
     QByteArray m_lastReply;
     // Set when an attempt ended without a good reply: the line must settle
-    // before the next request. Used under LinkLock().
+    // before the next request. Used under m_lock.
     bool m_settlePending = false;
     QElapsedTimer m_sinceFailure;
 };
@@ -116,7 +121,5 @@ private:
 QStringList ExchangeLogLines(const QDateTime &moment, const QByteArray &request,
                              const QByteArray &reply, int attempts);
 
-// Held for the whole length of every command (recursive: a command may be
-// run by a caller that already holds it).
-QRecursiveMutex &LinkLock();
+// Holds a link's Lock().
 using TLinkLockGuard = QMutexLocker<QRecursiveMutex>;

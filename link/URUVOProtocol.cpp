@@ -121,9 +121,9 @@ CommandResult<T> Taken(const QByteArray &reply, T value)
 // Writes to a dosimeter register: acknowledged by a 14-byte reply.
 CommandResult<NoValue> RunAcknowledgedWrite(TRS232Link *link, const QByteArray &body)
 {
-    TLinkLockGuard lock(&LinkLock());
     if (!link)
         return Failed<NoValue>(CommandFailure::NoLink);
+    TLinkLockGuard lock(&link->Lock());
     const QByteArray reply = RunExchange(link, FnWrite, SelRegister, body, link->SendDelayMS);
     if (reply.size() != AcknowledgeReplySize)
         return Failed<NoValue>(LengthFailure(reply), reply);
@@ -134,9 +134,9 @@ CommandResult<NoValue> RunAcknowledgedWrite(TRS232Link *link, const QByteArray &
 template <typename T, typename Decode>
 CommandResult<T> RunRegisterRead(TRS232Link *link, quint8 code, bool longWindow, Decode decode)
 {
-    TLinkLockGuard lock(&LinkLock());
     if (!link)
         return Failed<T>(CommandFailure::NoLink);
+    TLinkLockGuard lock(&link->Lock());
     const QByteArray reply = RunExchange(link, FnRead, SelRegister, DosimeterRegisterReadBody(code),
                                          longWindow ? link->SendDelayMS : link->PingDelayMS);
     T value{};
@@ -330,9 +330,9 @@ bool DecodeSpectrumHeaderReply(const QByteArray &reply, SpectrumHeaderData &head
 
 CommandResult<TRec0Data> ReadReaderConfig(TRS232Link *link)
 {
-    TLinkLockGuard lock(&LinkLock());
     if (!link)
         return Failed<TRec0Data>(CommandFailure::NoLink);
+    TLinkLockGuard lock(&link->Lock());
     const QByteArray reply = RunExchange(link, FnRead, SelRegister, ReaderConfigReadBody(), link->PingDelayMS);
     if (reply.size() == ReaderConfigReplySize) {
         TRec0Data rec;
@@ -349,9 +349,9 @@ CommandResult<TRec0Data> ReadReaderConfig(TRS232Link *link)
 
 CommandResult<NoValue> WriteReaderConfig(TRS232Link *link, const TRec0Data &rec)
 {
-    TLinkLockGuard lock(&LinkLock());
     if (!link)
         return Failed<NoValue>(CommandFailure::NoLink);
+    TLinkLockGuard lock(&link->Lock());
     CommandResult<NoValue> result;
     result.reply = RunExchange(link, FnWrite, SelRegister, ReaderConfigWriteBody(rec), link->SendDelayMS);
     result.failure = CommandFailure::None;
@@ -360,9 +360,9 @@ CommandResult<NoValue> WriteReaderConfig(TRS232Link *link, const TRec0Data &rec)
 
 CommandResult<NoValue> PingReader(TRS232Link *link)
 {
-    TLinkLockGuard lock(&LinkLock());
     if (!link)
         return Failed<NoValue>(CommandFailure::NoLink);
+    TLinkLockGuard lock(&link->Lock());
     const QByteArray reply = RunExchange(link, FnPresence, SelRegister, QByteArray(), link->PingDelayMS);
     if (reply.size() != AcknowledgeReplySize)
         return Failed<NoValue>(LengthFailure(reply), reply);
@@ -374,9 +374,9 @@ CommandResult<ArchiveRecordData> ReadArchiveRecord(TRS232Link *link, int number)
     const QString errorText = QStringLiteral("Ошибка при запросе архивной записи");
     CommandResult<ArchiveRecordData> result = Failed<ArchiveRecordData>(CommandFailure::NoReply);
     try {
-        TLinkLockGuard lock(&LinkLock());
         if (!link)
             return Failed<ArchiveRecordData>(CommandFailure::NoLink);
+        TLinkLockGuard lock(&link->Lock());
         const QByteArray reply = RunExchange(link, FnRead, SelRegister, ArchiveRecordRequestBody(number),
                                              link->PingDelayMS);
         ArchiveRecordData rec;
@@ -395,9 +395,9 @@ CommandResult<ArchiveRecordData> ReadArchiveRecord(TRS232Link *link, int number)
 
 CommandResult<NoValue> SetReaderMode(TRS232Link *link, quint8 mode)
 {
-    TLinkLockGuard lock(&LinkLock());
     if (!link)
         return Failed<NoValue>(CommandFailure::NoLink);
+    TLinkLockGuard lock(&link->Lock());
     const QByteArray reply = RunExchange(link, FnWrite, SelRegister, ReaderModeBody(mode), link->SendDelayMS);
     if (reply.size() != AcknowledgeReplySize)
         return Failed<NoValue>(LengthFailure(reply), reply);
@@ -410,9 +410,9 @@ CommandResult<NoValue> SetReaderMode(TRS232Link *link, quint8 mode)
 
 CommandResult<DosimeterLabelData> ReadDosimeterLabel(TRS232Link *link)
 {
-    TLinkLockGuard lock(&LinkLock());
     if (!link)
         return Failed<DosimeterLabelData>(CommandFailure::NoLink);
+    TLinkLockGuard lock(&link->Lock());
     TLinkCloser closer{link};
     link->OpenLink();
     QByteArray labelCode;
@@ -467,10 +467,10 @@ CommandResult<float> ReadTotalDose(TRS232Link *link)
 
 QVector<quint16> ReadSpectrum(TRS232Link *link, quint8 block)
 {
-    TLinkLockGuard lock(&LinkLock());
     // Without a link there is no spectrum: that is an error, never an empty success.
     if (!link)
         throw EGeneralError(TRS232Link::ConnectFailureText());
+    TLinkLockGuard lock(&link->Lock());
     const QByteArray reply =
         RunExchange(link, FnRead, SelSpectrumBlock, QByteArray(1, char(block)), link->SendDelayMS);
     QVector<quint16> values;
@@ -483,9 +483,9 @@ QVector<quint16> ReadSpectrum(TRS232Link *link, quint8 block)
 
 CommandResult<SpectrumHeaderData> ReadSpectrumHeader(TRS232Link *link)
 {
-    TLinkLockGuard lock(&LinkLock());
     if (!link)
         return Failed<SpectrumHeaderData>(CommandFailure::NoLink);
+    TLinkLockGuard lock(&link->Lock());
     const QByteArray reply =
         RunExchange(link, FnRead, SelSpectrumHeader, QByteArray(1, char(0x04)), link->SendDelayMS);
     SpectrumHeaderData header;

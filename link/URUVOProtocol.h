@@ -8,7 +8,7 @@
 // ReadSpectrum raises EProtocolCancel for a block of the wrong size and
 // EGeneralError without a link.
 //
-// Every command holds LinkLock() for its whole length.
+// Every command holds its link's Lock() for its whole length.
 
 #include "link/CommandResult.h"
 #include "link/DeviceText.h"

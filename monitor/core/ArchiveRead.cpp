@@ -16,7 +16,7 @@ void SyncEngine::ReadFullArchive()
     AppState &app = App();
     // The cycle stays away from the link while the read runs; a worker
     // command under way ends first.
-    ForegroundLinkUse linkUse(100);
+    ForegroundLinkUse linkUse(m_link, 100);
     PassUnderWay pass(*this);
     struct Finally {
         SyncEngine *engine;

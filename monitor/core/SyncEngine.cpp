@@ -640,19 +640,20 @@ void SyncEngine::ThreadSyncStep()
 
 // ---------------------------------------------------------------- foreground use
 
-ForegroundLinkUse::ForegroundLinkUse(int waitMs) : m_wasPaused(App().SyncPaused.exchange(true))
+ForegroundLinkUse::ForegroundLinkUse(TRS232Link *link, int waitMs)
+    : m_link(link), m_wasPaused(App().SyncPaused.exchange(true))
 {
     if (waitMs > 0)
         QThread::msleep(static_cast<unsigned long>(waitMs));
     // A worker command under way ends before this operation uses the link.
-    LinkLock().lock();
-    m_locked = true;
+    if (m_link)
+        m_link->Lock().lock();
 }
 
 ForegroundLinkUse::~ForegroundLinkUse()
 {
-    if (m_locked)
-        LinkLock().unlock();
+    if (m_link)
+        m_link->Lock().unlock();
     App().SyncPaused = m_wasPaused;
 }
 

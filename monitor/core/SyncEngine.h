@@ -216,18 +216,18 @@ SyncEngine *Engine();
 
 // A foreground operation that talks to the reader outside the cycle (the full
 // archive read, the service dialogs): sets SyncPaused, waits waitMs, then also
-// takes the link lock, so a worker command under way ends before the
+// takes the lock of the link (when there is one), so a worker command under way ends before the
 // operation starts its own exchange. Releases both on destruction (SyncPaused
 // goes back to what it was before: cleared, unless an enclosing operation
 // holds it).
 class ForegroundLinkUse {
 public:
-    explicit ForegroundLinkUse(int waitMs = 100);
+    explicit ForegroundLinkUse(TRS232Link *link, int waitMs = 100);
     ~ForegroundLinkUse();
     ForegroundLinkUse(const ForegroundLinkUse &) = delete;
     ForegroundLinkUse &operator=(const ForegroundLinkUse &) = delete;
 
 private:
+    TRS232Link *m_link;
     bool m_wasPaused = false;
-    bool m_locked = false;
 };

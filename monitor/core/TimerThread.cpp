@@ -111,7 +111,9 @@ void TTimerThread::Poll()
         // The shared state is changed only under the link lock and while no
         // foreground operation holds the link: one that has set SyncPaused
         // and taken the lock never sees this round touch the state.
-        TLinkLockGuard lock(&LinkLock());
+        QRecursiveMutex unlinked;  // without a link there is nothing to share
+        TRS232Link *link = m_engine->Link();
+        TLinkLockGuard lock(link ? &link->Lock() : &unlinked);
         if (app.SyncPaused || !m_engine->WorkerSetState(SyncOffline))
             return;
         m_engine->ReaderNormalMode = true;

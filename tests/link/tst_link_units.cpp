@@ -551,7 +551,7 @@ private slots:
         std::atomic<bool> locked{false};
         std::atomic<bool> release{false};
         QThread *holder = QThread::create([&] {
-            TLinkLockGuard lock(&LinkLock());
+            TLinkLockGuard lock(&link.Lock());
             locked = true;
             while (!release)
                 QThread::msleep(5);

@@ -119,7 +119,7 @@ void TestSyncThread::pausedWorkerNeitherPollsNorShows()
     startWorker(rig);
     QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 1, 5000);
 
-    ForegroundLinkUse use(100);  // a service dialog is open
+    ForegroundLinkUse use(&rig.link, 100);  // a service dialog is open
     QVERIFY(App().SyncPaused.load());
     QTest::qWait(100);
     rig.view.clear();
@@ -165,7 +165,7 @@ void TestSyncThread::foregroundUseWaitsForTheCommandUnderWay()
         QElapsedTimer clock;
         clock.start();
         {
-            ForegroundLinkUse use(0);
+            ForegroundLinkUse use(&rig.link, 0);
             const qint64 waited = clock.elapsed();
             // The guard waited for the worker's reply, and no request of the
             // worker is outstanding now.
