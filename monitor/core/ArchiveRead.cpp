@@ -8,10 +8,18 @@
 #include "monitor/core/SyncEngine.h"
 #include "records/StoredDateTime.h"
 
-#include <QCoreApplication>
-#include <QTimer>
+#include <QThread>
 
 void SyncEngine::ReadFullArchive()
+{
+    // The reader is talked to in the link thread; the window goes on.
+    if (QThread::currentThread() == thread())
+        RunOnLinkThread([this] { FullArchiveRead(); }, true);
+    else
+        FullArchiveRead();
+}
+
+void SyncEngine::FullArchiveRead()
 {
     AppState &app = App();
     // The cycle stays away from the link while the read runs; a worker
@@ -20,21 +28,18 @@ void SyncEngine::ReadFullArchive()
     PassUnderWay pass(*this);
     struct Finally {
         SyncEngine *engine;
-        ~Finally()
-        {
-            engine->EnableTimerAfterWork();
-            engine->View().SetProgress(0, 0);
-        }
+        ~Finally() { engine->Out().SetProgress(0, 0); }
     } finally{this};
 
     if (!ReaderNormalMode) {
-        Prompt().message(MsgKind::Warning,
-                         QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"),
-                         BtnOk);
+        OnMain([] {
+            Prompt().message(MsgKind::Warning,
+                             QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"),
+                             BtnOk);
+        });
         return;
     }
-    m_timer->stop();
-    View().SetStatusText(QStringLiteral("Полное чтение архива"));
+    Out().SetStatusText(QStringLiteral("Полное чтение архива"));
 
     // The position this read leaves is at most the reader's newest record at
     // the start: a reading that arrives during the read may land in a slot
@@ -61,10 +66,12 @@ void SyncEngine::ReadFullArchive()
             }
         }
         storedAny = storedAny || stored;
-        if (storedAny) {
-            LastRecNumber = reached;
-            LastRecTime = reachedTime;
-        }
+        // The position is the main thread's, which saves it at a close.
+        if (storedAny)
+            OnMain([&] {
+                LastRecNumber = reached;
+                LastRecTime = reachedTime;
+            });
     };
 
     for (int i = 1; i <= ArchiveCapacity; ++i) {
@@ -80,11 +87,8 @@ void SyncEngine::ReadFullArchive()
             failed = true;
         }
         keepPosition(i, stored, emptySlot);
-        // A record that raised has processed no window events yet: a close
-        // asked for meanwhile is seen here and ends the read at once.
-        if (failed && QCoreApplication::instance())
-            QCoreApplication::processEvents();
-        if (app.FaceNotReady)
+        // A close of the window meanwhile ends the read at once.
+        if (app.FaceNotReady || Interrupted())
             break;
         if (!failed) {
             if (StopSynchroChecked())
@@ -97,16 +101,20 @@ void SyncEngine::ReadFullArchive()
         // Unattended, the read stops at the end of the archive and at a slot
         // past the newest record, and goes on over a slot up to the newest
         // record that cannot be taken, so the readings behind it are stored.
-        const int answer = endOfArchive
-            ? Prompt().ask(MsgKind::Warning,
-                           QStringLiteral("Найдена последняя запись архива (%1)\r\nПрекратить дальнейшее считывание ?").arg(i - 1),
-                           BtnOk | BtnCancel, BtnOk)
-            : Prompt().ask(MsgKind::Error,
-                           QStringLiteral("Ошибка считывания записи %1\r\nПрекратить дальнейшее считывание ?").arg(i),
-                           BtnOk | BtnCancel, i <= static_cast<int>(ReaderConfig().RecordCount) ? BtnCancel : BtnOk);
+        // The question is asked in the main thread while this one waits.
+        int answer = BtnOk;
+        OnMain([&] {
+            answer = endOfArchive
+                ? Prompt().ask(MsgKind::Warning,
+                               QStringLiteral("Найдена последняя запись архива (%1)\r\nПрекратить дальнейшее считывание ?").arg(i - 1),
+                               BtnOk | BtnCancel, BtnOk)
+                : Prompt().ask(MsgKind::Error,
+                               QStringLiteral("Ошибка считывания записи %1\r\nПрекратить дальнейшее считывание ?").arg(i),
+                               BtnOk | BtnCancel, i <= static_cast<int>(ReaderConfig().RecordCount) ? BtnCancel : BtnOk);
+        });
         if (answer == BtnOk)
             break;
     }
     if (app.SyncState != SyncOffline && !app.FaceNotReady)
-        View().SetStatusText(QStringLiteral("Получен полный архив записей"));
+        Out().SetStatusText(QStringLiteral("Получен полный архив записей"));
 }

@@ -16,6 +16,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMetaObject>
 #include <QThread>
 #include <QTimer>
 
@@ -52,8 +54,53 @@ SyncEngine *Engine()
     return g_engine;
 }
 
+// Calls from outside the main thread are queued to it, so the window gets
+// them in the order they were made and nobody waits for a repaint.
+class SyncEngine::QueuedView : public ISyncView {
+public:
+    explicit QueuedView(SyncEngine &engine) : m_engine(engine) {}
+    void SetStatusText(const QString &text) override
+    {
+        post([text](ISyncView &v) { v.SetStatusText(text); });
+    }
+    void SetProgress(int index, int total) override
+    {
+        post([index, total](ISyncView &v) { v.SetProgress(index, total); });
+    }
+    // The indicator paints the state of the moment it is asked for: the
+    // caller waits for it.
+    void UpdateStateIndicator() override
+    {
+        m_engine.OnMain([this] { m_engine.View().UpdateStateIndicator(); });
+    }
+    void PulseHeartbeat() override
+    {
+        post([](ISyncView &v) { v.PulseHeartbeat(); });
+    }
+
+private:
+    template <typename F>
+    void post(F call)
+    {
+        SyncEngine *engine = &m_engine;
+        if (QThread::currentThread() == engine->thread()) {
+            call(engine->View());
+            return;
+        }
+        QMetaObject::invokeMethod(
+            engine,
+            [engine, call] {
+                if (!engine->m_closing)
+                    call(engine->View());
+            },
+            Qt::QueuedConnection);
+    }
+    SyncEngine &m_engine;
+};
+
 SyncEngine::SyncEngine(QObject *parent)
-    : QObject(parent), m_nullView(std::make_unique<NullSyncView>()), m_timer(new QTimer(this))
+    : QObject(parent), m_nullView(std::make_unique<NullSyncView>()), m_timer(new QTimer(this)),
+      m_out(std::make_unique<QueuedView>(*this))
 {
     LastRecTime = MinDateTime();
     m_timer->setInterval(100);
@@ -71,11 +118,106 @@ SyncEngine::~SyncEngine()
     for (auto &w : m_retired)
         if (w)
             w->Terminate();
+    if (m_linkThread)
+        m_linkThread->requestInterruption();
     // A worker still inside a command after that is left to end by itself;
     // it runs no hand-off any more.
     WaitForWorkers(10000);
+    m_closing = true;
+    if (m_linkThread) {
+        m_linkThread->quit();
+        QDeadlineTimer deadline(10000);
+        while (!m_linkThread->wait(QDeadlineTimer(5)) && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        m_linkThread->wait();
+        delete m_linkContext;
+        delete m_linkThread;
+    }
     if (g_engine == this)
         g_engine = nullptr;
+}
+
+ISyncView &SyncEngine::Out() const
+{
+    return *m_out;
+}
+
+bool SyncEngine::Interrupted()
+{
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
+bool SyncEngine::OnMain(const std::function<void()> &step)
+{
+    if (QThread::currentThread() == thread()) {
+        step();
+        return true;
+    }
+    QThread *worker = QThread::currentThread();
+    if (worker->isInterruptionRequested() || m_closing)
+        return false;
+    std::exception_ptr error;
+    bool ran = false;
+    // A worker told to terminate meanwhile gets its step dropped, so a main
+    // thread that stops the worker never waits on it.
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+            if (worker->isInterruptionRequested() || m_closing)
+                return;
+            ran = true;
+            try {
+                step();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (error)
+        std::rethrow_exception(error);
+    return ran;
+}
+
+void SyncEngine::RunOnLinkThread(std::function<void()> job, bool wait)
+{
+    if (!m_linkThread) {
+        m_linkThread = new QThread;
+        m_linkThread->setObjectName(QStringLiteral("LinkThread"));
+        m_linkContext = new QObject;
+        m_linkContext->moveToThread(m_linkThread);
+        m_linkThread->start();
+    }
+    ++m_linkJobs;
+    if (!wait) {
+        QMetaObject::invokeMethod(
+            m_linkContext,
+            [this, job = std::move(job)] {
+                try {
+                    job();
+                } catch (...) {
+                }
+                --m_linkJobs;
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    QEventLoop loop;
+    std::exception_ptr error;
+    QMetaObject::invokeMethod(
+        m_linkContext,
+        [this, &job, &loop, &error] {
+            try {
+                job();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            --m_linkJobs;
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+    loop.exec();
+    if (error)
+        std::rethrow_exception(error);
 }
 
 void SyncEngine::SetView(ISyncView *view)
@@ -119,14 +261,6 @@ void SyncEngine::StartControlTimer()
     m_timer->start();
 }
 
-void SyncEngine::EnableTimerAfterWork()
-{
-    // Before the stored settings are restored the timer stays off, and once
-    // the window has closed it stays off as well.
-    if (m_timerStarted && !m_shutDown)
-        m_timer->start();
-}
-
 void SyncEngine::WaitProcessing(int ms)
 {
     QDeadlineTimer deadline(ms);
@@ -141,6 +275,10 @@ void SyncEngine::WaitProcessing(int ms)
 void SyncEngine::TimerControlTimer()
 {
     AppState &app = App();
+    // A poll or a pass under way holds the count: the ticks meanwhile are
+    // not counted at all.
+    if (PollUnderWay() || m_passDepth > 0)
+        return;
     ++ThreadStartTicks;
     if (UseThread()) {
         if (ThreadStartTicks == ThreadStartTick)
@@ -160,7 +298,7 @@ void SyncEngine::TimerControlTimer()
     }
     const int tick = ++SyncTickCounter;
     if (tick % PollPeriodTicks == 0)
-        PollReader();
+        RunOnLinkThread([this] { PollRound(false); }, false);
 }
 
 // ---------------------------------------------------------------- the poll
@@ -265,36 +403,93 @@ void SyncEngine::ReportReadError(const QString &systemText)
 
 void SyncEngine::PollReader()
 {
+    if (QThread::currentThread() == thread())
+        RunOnLinkThread([this] { PollRound(false); }, true);
+    else
+        PollRound(false);
+}
+
+void SyncEngine::PollRound(bool threadMode)
+{
+    PollExchange(threadMode);
+    FollowUp(threadMode, true);
+}
+
+void SyncEngine::PollExchange(bool threadMode)
+{
     AppState &app = App();
     try {
-        app.SyncState = SyncOffline;
+        // Only the request thread shows its heartbeat.
+        if (threadMode)
+            Out().PulseHeartbeat();
+        if (Interrupted())
+            return;
+        // The shared state is changed only under the link lock and while no
+        // foreground operation holds the link: one that has set SyncPaused
+        // and taken the lock never sees this round touch the state.
+        QRecursiveMutex unlinked;  // without a link there is nothing to share
+        TLinkLockGuard lock(m_link ? &m_link->Lock() : &unlinked);
+        if (app.SyncPaused || !WorkerSetState(SyncOffline))
+            return;
         ReaderNormalMode = true;
         if (ReadConfig()) {
             ReaderNormalMode = true;
-            CheckReaderClock();
-            if (app.SyncState == SyncOffline || ReaderConfig().RecordCount != LastRecNumber.load())
-                app.SyncState = SyncExchanging;
+            lock.unlock();
+            if (!app.SyncPaused)
+                CheckReaderClock();
+            if (Interrupted())
+                return;
+            lock.relock();
+            if (app.SyncPaused)
+                return;
+            if (app.SyncState == SyncOffline || ReaderConfig().RecordCount != LastRecNumber.load()) {
+                if (!WorkerSetState(SyncExchanging))
+                    return;
+            }
             RetryReaderModeRestore();
         } else if (Ping()) {
             ReaderBusy = true;
             ReaderNormalMode = false;
         } else {
-            app.SyncState = SyncOffline;
+            WorkerSetState(SyncOffline);
         }
-        if (static_cast<int>(ResponderAddress()) != LoadedAddress.load())
-            LoadDeviceRow(false);
-        if (ReaderBusy)
-            app.SyncState = SyncOnline;
-        View().UpdateStateIndicator();
-        if (app.SyncState == SyncExchanging)
-            CatchUp();
     } catch (...) {
-        ReportError(std::current_exception());
+        const std::exception_ptr error = std::current_exception();
+        OnMain([this, error] { ReportError(error); });
     }
+}
+
+void SyncEngine::FollowUp(bool threadMode, bool polled)
+{
+    AppState &app = App();
+    // A foreground operation holds the link: its own work comes first. A
+    // suspension checked while the poll ran stays in force.
+    if (!app.SyncPaused && !StopSynchroChecked() && !Interrupted()) {
+        try {
+            if (static_cast<int>(ResponderAddress()) != LoadedAddress.load())
+                OnMain([this, threadMode] { LoadDeviceRow(threadMode); });
+            if (ReaderBusy)
+                app.SyncState = SyncOnline;
+            // The timer's poll shows what it found before it copies.
+            if (!threadMode)
+                Out().UpdateStateIndicator();
+            if (app.SyncState == SyncExchanging)
+                CatchUp();
+        } catch (...) {
+            const std::exception_ptr error = std::current_exception();
+            OnMain([this, error] { ReportError(error); });
+        }
+    }
+    // After a poll the request thread's indicator also follows a reader that
+    // went offline or busy, not only the end of a catch-up.
+    if (threadMode && polled && !app.SyncPaused)
+        Out().UpdateStateIndicator();
 }
 
 void SyncEngine::LoadDeviceRow(bool fromThread)
 {
+    if (m_shutDown)
+        return;
     try {
         ReadingStore store(RequireDatabase(*this));
         const int address = static_cast<int>(ResponderAddress());
@@ -322,10 +517,8 @@ void SyncEngine::WriteDevicePosition()
 void SyncEngine::CatchUp()
 {
     AppState &app = App();
-    m_timer->stop();
-    AtScopeEnd enableTimer([this] { EnableTimerAfterWork(); });
     PassUnderWay pass(*this);
-    View().SetStatusText(QStringLiteral("Конфигурация считана"));
+    Out().SetStatusText(QStringLiteral("Конфигурация считана"));
 
     std::exception_ptr error;
     try {
@@ -348,16 +541,16 @@ void SyncEngine::CatchUp()
             }
             const int d = LastRecNumber.load();
             if (d != 0) {
-                View().SetStatusText(QStringLiteral("Чтение последних данных архива"));
+                Out().SetStatusText(QStringLiteral("Чтение последних данных архива"));
                 // A close of the window ends the pass at once.
                 if (count > d) {
-                    for (int i = d + 1; i <= count && !app.FaceNotReady; ++i)
+                    for (int i = d + 1; i <= count && !app.FaceNotReady && !Interrupted(); ++i)
                         StoreArchiveRecord(i, i - d, count - d);
                 } else {
                     // The reader's numbers have wrapped round the ring.
-                    for (int i = d + 1; i <= ArchiveCapacity && !app.FaceNotReady; ++i)
+                    for (int i = d + 1; i <= ArchiveCapacity && !app.FaceNotReady && !Interrupted(); ++i)
                         StoreArchiveRecord(i, i - d, ArchiveCapacity - d);
-                    for (int j = 1; j <= count && !app.FaceNotReady; ++j)
+                    for (int j = 1; j <= count && !app.FaceNotReady && !Interrupted(); ++j)
                         StoreArchiveRecord(j, j, count);
                 }
             } else {
@@ -365,8 +558,8 @@ void SyncEngine::CatchUp()
             }
             if (app.SyncState == SyncExchanging && !m_shutDown) {
                 app.SyncState = SyncOnline;
-                View().SetStatusText(QStringLiteral("Синхронизация завершена"));
-                View().SetProgress(0, 0);
+                Out().SetStatusText(QStringLiteral("Синхронизация завершена"));
+                Out().SetProgress(0, 0);
             }
         }
     } catch (...) {
@@ -374,9 +567,11 @@ void SyncEngine::CatchUp()
     }
     // Whatever stopped the pass, the position reached is saved; a close of
     // the window in mid-pass has saved it already, before the tables closed.
-    View().UpdateStateIndicator();
-    if (!m_shutDown)
-        WriteDevicePosition();
+    Out().UpdateStateIndicator();
+    OnMain([this] {
+        if (!m_shutDown)
+            WriteDevicePosition();
+    });
     if (error)
         std::rethrow_exception(error);
 }
@@ -384,7 +579,7 @@ void SyncEngine::CatchUp()
 bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressTotal)
 {
     AppState &app = App();
-    if (app.FaceNotReady || app.SyncState == SyncOffline || app.SyncState == SyncSuspended)
+    if (app.FaceNotReady || app.SyncState == SyncOffline || app.SyncState == SyncSuspended || Interrupted())
         return false;
     bool kept = false;
     const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(m_link, number);
@@ -392,10 +587,16 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
     if (!read) {
         // The remaining records of this pass are skipped.
         app.SyncState = SyncOffline;
-    } else {
-        const ArchiveRecordData &record = read.value;
-        if (!record.Time.isValid())
-            throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
+        return false;
+    }
+    const ArchiveRecordData &record = read.value;
+    if (!record.Time.isValid())
+        throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
+    // The tables belong to the main thread; the window goes on meanwhile and
+    // may be closed before the record gets there.
+    OnMain([&] {
+        if (app.FaceNotReady || m_shutDown)
+            return;
         ReadingStore store(RequireDatabase(*this));
         const int address = static_cast<int>(ResponderAddress());
         QElapsedTimer dbClock;
@@ -416,10 +617,7 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
         kept = true;
         View().SetStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
         View().SetProgress(progressIndex, progressTotal);
-    }
-    // The window stays responsive; the operator may suspend in mid-pass.
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents();
+    });
     return kept;
 }
 
@@ -436,21 +634,26 @@ void SyncEngine::CheckReaderClock()
     app.SyncPaused = false;
     app.SyncState = SyncSuspended;
     AtScopeEnd unpause([] { App().SyncPaused = false; });
-    QThread::msleep(100);
+    if (QThread::currentThread() != thread())
+        QThread::msleep(100);
     // The window shows the suspension while the question is open (the ticks
     // that would show it wait behind the question in timer mode). Unattended,
     // the reader's clock is left alone.
-    ShowSuspendedText();
-    const int answer = Prompt().ask(
-        MsgKind::Information,
-        QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"),
-        BtnOk | BtnCancel, BtnCancel);
+    int answer = BtnCancel;
+    OnMain([this, &answer] {
+        ShowSuspendedText();
+        answer = Prompt().ask(
+            MsgKind::Information,
+            QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"),
+            BtnOk | BtnCancel, BtnCancel);
+    });
     if (answer != BtnOk)
         return;
     TRec0Data rec = ReaderConfig();
     rec.Clock = QDateTime::currentDateTime();
     SetReaderConfig(rec);
-    QThread::msleep(100);
+    if (QThread::currentThread() != thread())
+        QThread::msleep(100);
     bool written = false;
     try {
         // A missing link object is a failed write as well.
@@ -459,9 +662,11 @@ void SyncEngine::CheckReaderClock()
         written = false;
     }
     if (!written)
-        Prompt().message(MsgKind::Error,
-                         QStringLiteral("Не удалось синхронизировать время в ТРЕМ\r(Ошибка прибора или специальный режим работы прибора)"),
-                         BtnOk | BtnCancel);
+        OnMain([] {
+            Prompt().message(MsgKind::Error,
+                             QStringLiteral("Не удалось синхронизировать время в ТРЕМ\r(Ошибка прибора или специальный режим работы прибора)"),
+                             BtnOk | BtnCancel);
+        });
 }
 
 // ---------------------------------------------------------------- suspension
@@ -593,7 +798,7 @@ bool SyncEngine::WaitForWorkers(int timeoutMs)
         m_retired.erase(std::remove_if(m_retired.begin(), m_retired.end(),
                                        [](const QPointer<TTimerThread> &w) { return !w || w->isFinished(); }),
                         m_retired.end());
-        const bool alive = WorkerAlive();
+        const bool alive = WorkerAlive() || PollUnderWay();
         if (!alive || deadline.hasExpired())
             return !alive;
         if (QCoreApplication::instance())
@@ -604,8 +809,8 @@ bool SyncEngine::WaitForWorkers(int timeoutMs)
 
 void SyncEngine::ShowSuspendedText()
 {
-    View().SetStatusText(TextSuspended);
-    View().UpdateStateIndicator();
+    Out().SetStatusText(TextSuspended);
+    Out().UpdateStateIndicator();
 }
 
 void SyncEngine::RetryReaderModeRestore()
@@ -616,25 +821,6 @@ void SyncEngine::RetryReaderModeRestore()
         if (SetReaderMode(m_link, 0))
             ReaderModeRestorePending = false;
     } catch (...) {
-    }
-}
-
-void SyncEngine::ThreadSyncStep()
-{
-    AppState &app = App();
-    // A foreground operation holds the link: its own work comes first. A
-    // suspension checked while the worker polled stays in force.
-    if (app.SyncPaused || StopSynchroChecked())
-        return;
-    try {
-        if (static_cast<int>(ResponderAddress()) != LoadedAddress.load())
-            LoadDeviceRow(true);
-        if (ReaderBusy)
-            app.SyncState = SyncOnline;
-        if (app.SyncState == SyncExchanging)
-            CatchUp();
-    } catch (...) {
-        ReportError(std::current_exception());
     }
 }
 

@@ -5,10 +5,16 @@
 // starts the control timer once the stored settings are restored, forwards the
 // menu commands and the thread check box of the link settings window.
 //
-// Timer mode: TimerControl ticks every 100 ms; every 11th counted tick runs
-// PollReader, which runs the device commands in the main thread.
-// Thread mode (UseThread()): a worker TTimerThread polls instead and hands all
-// window and table work to the main thread while it waits.
+// The reader is only ever talked to outside the main thread; both modes run
+// the same poll (PollRound) there. The table work and the questions to the
+// operator run in the main thread while the worker waits for them; what the
+// window shows reaches it queued, in order.
+// Timer mode: TimerControl ticks every 100 ms; every 11th counted tick hands
+// a poll to the link thread (ticks are not counted while it runs, as if the
+// timer waited for it). The full archive read started from the window runs
+// there too.
+// Thread mode (UseThread()): a worker TTimerThread polls on its own 100 ms
+// count instead.
 
 #include "link/URUVOProtocol.h"
 #include "monitor/core/SyncView.h"
@@ -20,9 +26,11 @@
 #include <QString>
 #include <atomic>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <vector>
 
+class QThread;
 class QTimer;
 class TDM;
 class TRS232Link;
@@ -85,8 +93,12 @@ public:
     void StartControlTimer();
     void TimerControlTimer();  // the 100 ms tick
 
-    // ---- The cycle (main thread) ----
-    void PollReader();                      // timer version of the poll
+    // ---- The cycle ----
+    // One timer-mode poll. From the main thread it runs in the link thread and
+    // returns when it is done (window events go on meanwhile).
+    void PollReader();
+    // A timer-mode poll handed to the link thread is under way.
+    bool PollUnderWay() const { return m_linkJobs.load() > 0; }
     void LoadDeviceRow(bool fromThread = false);
     void CatchUp();
     // True when the record is in Measures afterwards (stored now or before).
@@ -94,6 +106,8 @@ public:
     void CheckReaderClock();
 
     // ---- Commands of the "Сервис" menu ----
+    // From the main thread it runs in the link thread and returns when it is
+    // done (window events go on meanwhile).
     void ReadFullArchive();
     void SyncNamesFromJournal();
     void AskNameSync(bool extNotesDown);
@@ -123,12 +137,13 @@ public:
     // control timer off.
     void ShutDown();
     // Tests and the end of the program: waits (processing window events) until
-    // every worker has ended; false when one still runs after timeoutMs.
+    // every worker has ended and the link thread has nothing under way; false
+    // when one still runs after timeoutMs.
     bool WaitForWorkers(int timeoutMs);
 
-    // ---- Hand-offs of the worker (run in the main thread) ----
+    // Shows the suspension (queued from another thread).
     void ShowSuspendedText();
-    void ThreadSyncStep();
+    // ---- Run in the main thread ----
     void ReportRangeError();
     // "Ошибка чтения и обработки" in the status label and the events log; the
     // log line carries the system's own text when the error came from the system.
@@ -137,7 +152,7 @@ public:
     // (the link raises that failure once per run).
     void ReportPortError();
     QString PortFailureText() const;
-    // The report of an error of a poll or of ThreadSyncStep, by its kind.
+    // The report of an error of a poll or of its follow-up step, by its kind.
     void ReportError(std::exception_ptr error);
 
     // Time spent in the table work of StoreArchiveRecord (duplicate check and
@@ -164,9 +179,29 @@ signals:
 
 private:
     friend class TTimerThread;
+    class QueuedView;
     void RestartWorker();
     void WriteDevicePosition();
-    void EnableTimerAfterWork();
+    // The poll of both modes, run outside the main thread: the exchange with
+    // the reader, then the follow-up step.
+    void PollRound(bool threadMode);
+    void PollExchange(bool threadMode);
+    // What a poll's findings lead to: the reader's Devices row, the catch-up.
+    // Thread mode runs it at every counted tick, repainting after a poll.
+    void FollowUp(bool threadMode, bool polled);
+    void FullArchiveRead();
+    // Runs step in the main thread; from another thread it waits for it and
+    // raises again what it raised there. False (nothing run) once the calling
+    // worker is told to terminate or the engine is going.
+    bool OnMain(const std::function<void()> &step);
+    // Hands job to the link thread; with wait, returns once it is done (its
+    // error raised again here) while the event loop runs.
+    void RunOnLinkThread(std::function<void()> job, bool wait);
+    // The view for code that may run outside the main thread: its calls reach
+    // the view queued, in order (directly in the main thread).
+    ISyncView &Out() const;
+    // The calling worker has been told to end.
+    static bool Interrupted();
     // The worker's writes of SyncState: skipped (false) once the operator has
     // suspended synchronisation, so a poll under way never undoes it.
     bool WorkerSetState(int state);
@@ -198,8 +233,13 @@ private:
     int m_storeCalls = 0;
     QPointer<TTimerThread> m_worker;
     std::vector<QPointer<TTimerThread>> m_retired;
-    int m_passDepth = 0;      // catch-ups and full reads under way (main thread)
-    bool m_shutDown = false;  // ShutDown has run
+    std::unique_ptr<QueuedView> m_out;
+    QThread *m_linkThread = nullptr;
+    QObject *m_linkContext = nullptr;  // lives in m_linkThread
+    std::atomic<int> m_linkJobs{0};    // jobs handed to the link thread, not done
+    std::atomic<bool> m_closing{false};  // the engine is being destroyed
+    std::atomic<int> m_passDepth{0};     // catch-ups and full reads under way
+    std::atomic<bool> m_shutDown{false}; // ShutDown has run
 
     // Counts a catch-up or a full read while it runs.
     struct PassUnderWay {

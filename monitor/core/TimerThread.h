@@ -1,12 +1,13 @@
 #pragma once
-// The request thread: polls the reader from a worker thread and hands every
-// piece of window and table work to the engine in the main thread, waiting
-// for it. Its body is Execute. A worker told to terminate skips the hand-offs
-// still to come and ends at its next check.
+// The request thread: counts its own 100 ms ticks and runs the engine's poll
+// at every 11th, the engine's follow-up step at the others. Its body is
+// Execute. A worker told to terminate skips the hand-offs still to come and
+// ends at its next check.
 
+#include <QMutex>
 #include <QThread>
+#include <QWaitCondition>
 #include <atomic>
-#include <exception>
 
 class SyncEngine;
 
@@ -18,7 +19,7 @@ public:
 
     // Tells the worker to terminate: it finishes the command under way and
     // ends without running any further hand-off.
-    void Terminate() { requestInterruption(); }
+    void Terminate();
     bool Terminated() const { return isInterruptionRequested(); }
 
     // Rounds the worker has polled (tests, benchmark).
@@ -29,14 +30,11 @@ protected:
 
 private:
     void Execute();
-    void Poll();
-    // Sleeps ms in short steps; false when told to terminate meanwhile.
+    // Sleeps ms; false when told to terminate meanwhile (which wakes it).
     bool Nap(int ms);
-    // Runs step in the main thread and waits for it. Errors raised there are
-    // raised again here. Returns false (and runs nothing) once terminated.
-    template <typename F>
-    bool HandOff(F &&step);
 
     SyncEngine *m_engine;
     std::atomic<int> m_polls{0};
+    QMutex m_napMutex;
+    QWaitCondition m_wake;
 };

@@ -533,6 +533,9 @@ void TestSyncCycle::controlTickCountsPausesAndSuspends()
         rig.engine.TimerControlTimer();
     QCOMPARE(rig.sim.requestsServed(), 0);
     rig.engine.TimerControlTimer();  // the 11th counted tick polls
+    QVERIFY(rig.engine.PollUnderWay());
+    rig.engine.TimerControlTimer();  // not counted while the poll runs
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.PollUnderWay(), 10000);
     QVERIFY(rig.sim.requestsServed() > 0);
     QCOMPARE(rig.engine.SyncTickCounter.load(), 11);
 
@@ -589,7 +592,7 @@ void TestSyncCycle::timerNeverPollsBesideAWorker()
     rig.view.clear();
     for (int i = 0; i < 11; ++i)
         rig.engine.TimerControlTimer();
-    QVERIFY(rig.view.indicatorUpdates >= 1);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view.indicatorUpdates >= 1, 10000);
 }
 
 void TestSyncCycle::progressAndHeartbeatHelpers()

@@ -78,7 +78,7 @@ void TestSyncThread::workerStartsCopiesAndStops()
     const int served = rig.sim.requestsServed();
     for (int i = 0; i < SyncEngine::PollPeriodTicks; ++i)
         rig.engine.TimerControlTimer();
-    QVERIFY(rig.sim.requestsServed() > served);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.requestsServed() > served, 10000);
 
     // Switching on again starts one worker only when none exists.
     startWorker(rig);
