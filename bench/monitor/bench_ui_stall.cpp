@@ -1,0 +1,197 @@
+// How long the main thread goes without running its events while the cycle
+// runs: a 5 ms timer on the main thread records the largest gap between two
+// of its timeouts, with the engine's control timer running as in the window.
+//
+//   bench_ui_stall [--seconds S] [--count N] [--rows M]
+//
+// Four runs, each in timer mode and in thread mode: a silent reader for S
+// seconds (default 8), then a catch-up of N records (default 300) from a
+// paced simulated reader (9600 bit/s) into a Measures of M rows (default 0).
+// A gap of a few milliseconds is the timer's own granularity; anything the
+// operator would notice is tens of milliseconds.
+
+#include "BenchSupport.h"
+
+#include "../BenchFigures.h"
+#include "core/AppState.h"
+#include "link/URS232.h"
+#include "monitor/core/SyncEngine.h"
+#include "sim/SimReader.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QTimer>
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+struct Stall {
+    double largestMs = 0;
+    int over50 = 0;
+    int timeouts = 0;
+};
+
+// Runs the event loop until done() holds (checked every 5 ms) or timeoutMs
+// passes, measuring the gaps between the 5 ms timeouts.
+Stall Watch(const std::function<bool()> &done, int timeoutMs, bool *finished)
+{
+    Stall s;
+    QEventLoop loop;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(5);
+    QElapsedTimer gap;
+    QElapsedTimer total;
+    gap.start();
+    total.start();
+    *finished = false;
+    QObject::connect(&probe, &QTimer::timeout, &loop, [&] {
+        const double ms = gap.nsecsElapsed() / 1e6;
+        gap.restart();
+        ++s.timeouts;
+        s.largestMs = std::max(s.largestMs, ms);
+        if (ms > 50)
+            ++s.over50;
+        if (done()) {
+            *finished = true;
+            loop.quit();
+        } else if (total.elapsed() > timeoutMs) {
+            loop.quit();
+        }
+    });
+    probe.start();
+    loop.exec();
+    return s;
+}
+
+struct Reader {
+    SimReader sim;
+    TRS232Link link;
+    bool start()
+    {
+        if (!sim.start())
+            return false;
+        sim.setPaced(true, 9600);
+        sim.setTurnaroundMs(0);
+        link.ComPortIndex = -1;
+        link.SetPortName(sim.portPath());
+        link.PingDelayMS = 300;
+        link.SendDelayMS = 2000;
+        link.BaseRequestCount = 3;
+        link.FixedReceiveWindow = false;
+        return true;
+    }
+};
+
+void StartCycle(SyncEngine &engine, bool threadMode)
+{
+    if (threadMode) {
+        engine.SetUseThread(true);
+        engine.RequestThreadStart();
+    }
+    engine.StartControlTimer();
+}
+
+void StopCycle(SyncEngine &engine)
+{
+    engine.ShutDown();
+    engine.WaitForWorkers(10000);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int seconds = 8;
+    int count = 300;
+    int rows = 0;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--seconds"))
+            seconds = qBound(2, args[i + 1].toInt(), 600);
+        else if (args[i] == QLatin1String("--count"))
+            count = qBound(1, args[i + 1].toInt(), 1999);
+        else if (args[i] == QLatin1String("--rows"))
+            rows = qMax(0, args[i + 1].toInt());
+    }
+
+    App().reset();
+    BenchDatabase db;
+    App().FaceNotReady = false;
+    if (rows > 0)
+        db.FillMeasures(rows, 1000);
+    int failures = 0;
+
+    for (const bool threadMode : {false, true}) {
+        const QString mode = threadMode ? QStringLiteral("thread mode") : QStringLiteral("timer mode");
+        App().SyncState = SyncOffline;
+        App().SyncPaused = false;
+
+        // A silent reader: every request goes unanswered.
+        {
+            Reader reader;
+            if (!reader.start())
+                return 1;
+            reader.sim.addRecords(3);
+            reader.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
+            SyncEngine engine;
+            engine.SetDatabase(&db.dm);
+            engine.SetLink(&reader.link);
+            StartCycle(engine, threadMode);
+            bool finished = false;
+            const Stall s = Watch([] { return false; }, seconds * 1000, &finished);
+            const int requests = reader.sim.requestsServed();
+            StopCycle(engine);
+            line(QStringLiteral("%1, silent (%2 requests): largest gap").arg(mode).arg(requests), s.largestMs);
+            line(QStringLiteral("%1, silent: gaps over 50 ms").arg(mode), s.over50, QStringLiteral("gaps"));
+        }
+
+        // A catch-up of `count` records from a remembered position.
+        {
+            Reader reader;
+            if (!reader.start())
+                return 1;
+            reader.sim.addRecords(count + 1);
+            const int address = int(reader.sim.address());
+            TTable &d = db.dm.Devices;
+            if (d.Locate(QStringLiteral("TarnAddress"), address))
+                d.Edit();
+            else
+                d.Append();
+            d.SetFieldValue(QStringLiteral("TarnAddress"), address);
+            d.SetFieldValue(QStringLiteral("LastRecNumber"), 1);
+            d.SetFieldValue(QStringLiteral("LastRecTime"), reader.sim.record(1).time);
+            d.Post();
+            SyncEngine engine;
+            engine.SetDatabase(&db.dm);
+            engine.SetLink(&reader.link);
+            const qint64 before = db.Count(db.dm.Measures);
+            StartCycle(engine, threadMode);
+            QElapsedTimer clock;
+            clock.start();
+            bool finished = false;
+            const Stall s = Watch([&] { return engine.LastRecNumber.load() == count + 1 && App().SyncState == SyncOnline; },
+                                  count * 200 + 20000, &finished);
+            const double total = clock.elapsed();
+            StopCycle(engine);
+            const qint64 copied = db.Count(db.dm.Measures) - before;
+            if (!finished || copied != count)
+                ++failures;
+            line(QStringLiteral("%1, copy of %2 (%3 stored, %4 s): largest gap")
+                     .arg(mode)
+                     .arg(count)
+                     .arg(copied)
+                     .arg(total / 1000.0, 0, 'f', 1),
+                 s.largestMs);
+            line(QStringLiteral("%1, copy: gaps over 50 ms").arg(mode), s.over50, QStringLiteral("gaps"));
+            db.dm.Measures.Exec(QStringLiteral("DELETE FROM %1 WHERE \"TarnAddress\"=?").arg(db.dm.Measures.SqlName()),
+                                {address});
+        }
+    }
+    return failures ? 2 : 0;
+}
