@@ -2,13 +2,16 @@
 // runs: a 5 ms timer on the main thread records the largest gap between two
 // of its timeouts, with the engine's control timer running as in the window.
 //
-//   bench_ui_stall [--seconds S] [--count N] [--rows M]
+//   bench_ui_stall [--seconds S] [--count N] [--rows M] [--idle-seconds I]
 //
-// Four runs, each in timer mode and in thread mode: a silent reader for S
+// Three runs, each in timer mode and in thread mode: a silent reader for S
 // seconds (default 8), then a catch-up of N records (default 300) from a
 // paced simulated reader (9600 bit/s) into a Measures of M rows (default 0).
 // A gap of a few milliseconds is the timer's own granularity; anything the
-// operator would notice is tens of milliseconds.
+// operator would notice is tens of milliseconds. Last, the processor time of
+// the idle cycle over I seconds (default 20, 0 skips it): the reader answers
+// from a child process (reader-sim) and has nothing new, so only the
+// monitor's side is counted.
 
 #include "BenchSupport.h"
 
@@ -19,12 +22,15 @@
 #include "sim/SimReader.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QEventLoop>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QTimer>
 #include <algorithm>
+#include <ctime>
 #include <functional>
 
 namespace {
@@ -102,6 +108,39 @@ void StopCycle(SyncEngine &engine)
     engine.WaitForWorkers(10000);
 }
 
+// The processor time of idleSeconds of the cycle against a reader with
+// nothing new, in % of one core; negative when the reader cannot run.
+double IdleLoad(TDM &dm, bool threadMode, int idleSeconds)
+{
+    const QString readerSim = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("reader-sim"));
+    QProcess reader;
+    reader.start(readerSim, {QStringLiteral("--records"), QStringLiteral("0")});
+    if (!reader.waitForStarted(5000) || !reader.waitForReadyRead(5000))
+        return -1;
+    TRS232Link link;
+    link.ComPortIndex = -1;
+    link.SetPortName(QString::fromUtf8(reader.readLine()).trimmed());
+    double load = -1;
+    {
+        SyncEngine engine;
+        engine.SetDatabase(&dm);
+        engine.SetLink(&link);
+        StartCycle(engine, threadMode);
+        bool finished = false;
+        Watch([] { return false; }, 3000, &finished);  // the first polls find the reader
+        const std::clock_t cpu0 = std::clock();
+        QElapsedTimer wall;
+        wall.start();
+        QTimer::singleShot(idleSeconds * 1000, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        load = 100.0 * double(std::clock() - cpu0) / CLOCKS_PER_SEC / (wall.nsecsElapsed() / 1e9);
+        StopCycle(engine);
+    }
+    reader.write("quit\n");
+    reader.waitForFinished(3000);
+    return load;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -110,6 +149,7 @@ int main(int argc, char **argv)
     int seconds = 8;
     int count = 300;
     int rows = 0;
+    int idleSeconds = 20;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--seconds"))
@@ -118,6 +158,8 @@ int main(int argc, char **argv)
             count = qBound(1, args[i + 1].toInt(), 1999);
         else if (args[i] == QLatin1String("--rows"))
             rows = qMax(0, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--idle-seconds"))
+            idleSeconds = qMax(0, args[i + 1].toInt());
     }
 
     App().reset();
@@ -192,6 +234,20 @@ int main(int argc, char **argv)
             db.dm.Measures.Exec(QStringLiteral("DELETE FROM %1 WHERE \"TarnAddress\"=?").arg(db.dm.Measures.SqlName()),
                                 {address});
         }
+    }
+    for (const bool threadMode : {false, true}) {
+        if (idleSeconds <= 0)
+            break;
+        App().SyncState = SyncOffline;
+        const double load = IdleLoad(db.dm, threadMode, idleSeconds);
+        if (load < 0) {
+            ++failures;
+            break;
+        }
+        line(QStringLiteral("%1, idle cycle for %2 s: processor time")
+                 .arg(threadMode ? QStringLiteral("thread mode") : QStringLiteral("timer mode"))
+                 .arg(idleSeconds),
+             load, QStringLiteral("% of a core"));
     }
     return failures ? 2 : 0;
 }
