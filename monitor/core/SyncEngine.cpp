@@ -263,13 +263,15 @@ void SyncEngine::StartControlTimer()
 
 void SyncEngine::WaitProcessing(int ms)
 {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        const qint64 left = deadline.remainingTime();
-        QThread::msleep(static_cast<unsigned long>(qBound<qint64>(qint64(0), left, qint64(2))));
+    if (ms <= 0)
+        return;
+    if (!QCoreApplication::instance()) {
+        QThread::msleep(static_cast<unsigned long>(ms));
+        return;
     }
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void SyncEngine::TimerControlTimer()
@@ -829,11 +831,21 @@ void SyncEngine::RetryReaderModeRestore()
 ForegroundLinkUse::ForegroundLinkUse(TRS232Link *link, int waitMs)
     : m_link(link), m_wasPaused(App().SyncPaused.exchange(true))
 {
-    if (waitMs > 0)
+    // In the main thread the window's events go on while it waits.
+    const bool mainThread = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    if (mainThread)
+        SyncEngine::WaitProcessing(waitMs);
+    else if (waitMs > 0)
         QThread::msleep(static_cast<unsigned long>(waitMs));
     // A worker command under way ends before this operation uses the link.
-    if (m_link)
-        m_link->Lock().lock();
+    if (m_link) {
+        if (mainThread) {
+            while (!m_link->Lock().tryLock(5))
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        } else {
+            m_link->Lock().lock();
+        }
+    }
 }
 
 ForegroundLinkUse::~ForegroundLinkUse()

@@ -167,7 +167,7 @@ public:
         m_storeCalls = 0;
     }
 
-    // Waits ms milliseconds while processing window events other than the
+    // Waits ms milliseconds in a local event loop that leaves out the
     // operator's input (the worker's hand-offs and the ticks go on).
     static void WaitProcessing(int ms);
 
@@ -257,7 +257,8 @@ SyncEngine *Engine();
 // A foreground operation that talks to the reader outside the cycle (the full
 // archive read, the service dialogs): sets SyncPaused, waits waitMs, then also
 // takes the lock of the link (when there is one), so a worker command under way ends before the
-// operation starts its own exchange. Releases both on destruction (SyncPaused
+// operation starts its own exchange. In the main thread both waits run the
+// window's events (not the operator's input). Releases both on destruction (SyncPaused
 // goes back to what it was before: cleared, unless an enclosing operation
 // holds it).
 class ForegroundLinkUse {
