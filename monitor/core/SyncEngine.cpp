@@ -278,8 +278,9 @@ void SyncEngine::TimerControlTimer()
 {
     AppState &app = App();
     // A poll or a pass under way holds the count: the ticks meanwhile are
-    // not counted at all.
-    if (PollUnderWay() || m_passDepth > 0)
+    // not counted at all, except while the clock question is open, when they
+    // go on and show the suspension.
+    if ((PollUnderWay() && !m_clockQuestionOpen) || m_passDepth > 0)
         return;
     ++ThreadStartTicks;
     if (UseThread()) {
@@ -643,6 +644,8 @@ void SyncEngine::CheckReaderClock()
     // the reader's clock is left alone.
     int answer = BtnCancel;
     OnMain([this, &answer] {
+        m_clockQuestionOpen = true;
+        AtScopeEnd closed([this] { m_clockQuestionOpen = false; });
         ShowSuspendedText();
         answer = Prompt().ask(
             MsgKind::Information,

@@ -238,6 +238,7 @@ private:
     QObject *m_linkContext = nullptr;  // lives in m_linkThread
     std::atomic<int> m_linkJobs{0};    // jobs handed to the link thread, not done
     std::atomic<bool> m_closing{false};  // the engine is being destroyed
+    bool m_clockQuestionOpen = false;    // main thread
     std::atomic<int> m_passDepth{0};     // catch-ups and full reads under way
     std::atomic<bool> m_shutDown{false}; // ShutDown has run
 
