@@ -30,6 +30,7 @@
 #include <memory>
 #include <vector>
 
+class FullArchiveRead;
 class QThread;
 class QTimer;
 class TDM;
@@ -106,8 +107,9 @@ public:
     void CheckReaderClock();
 
     // ---- Commands of the "Сервис" menu ----
-    // From the main thread it runs in the link thread and returns when it is
-    // done (window events go on meanwhile).
+    // The full archive read (a FullArchiveRead). From the main thread it runs
+    // in the link thread and returns when it is done (window events go on
+    // meanwhile).
     void ReadFullArchive();
     void SyncNamesFromJournal();
     void AskNameSync(bool extNotesDown);
@@ -179,6 +181,7 @@ signals:
 
 private:
     friend class TTimerThread;
+    friend class FullArchiveRead;
     class QueuedView;
     void RestartWorker();
     void WriteDevicePosition();
@@ -189,7 +192,6 @@ private:
     // What a poll's findings lead to: the reader's Devices row, the catch-up.
     // Thread mode runs it at every counted tick, repainting after a poll.
     void FollowUp(bool threadMode, bool polled);
-    void FullArchiveRead();
     // Runs step in the main thread; from another thread it waits for it and
     // raises again what it raised there. False (nothing run) once the calling
     // worker is told to terminate or the engine is going.

@@ -1,0 +1,137 @@
+// The full archive read: every slot of the reader's ring, 1 to 2000, into
+// Measures, with a question at each record that cannot be taken.
+
+#include "monitor/core/FullArchiveRead.h"
+
+#include "core/AppState.h"
+#include "core/Errors.h"
+#include "core/Prompt.h"
+#include "link/URUVOProtocol.h"
+#include "monitor/core/SyncEngine.h"
+#include "records/StoredDateTime.h"
+
+#include <QThread>
+
+void SyncEngine::ReadFullArchive()
+{
+    // The reader is talked to in the link thread; the window goes on.
+    if (QThread::currentThread() == thread())
+        RunOnLinkThread([this] { FullArchiveRead(*this).run(); }, true);
+    else
+        FullArchiveRead(*this).run();
+}
+
+FullArchiveRead::FullArchiveRead(SyncEngine &engine)
+    : m_engine(engine), m_reachedTime(MinDateTime())
+{
+}
+
+void FullArchiveRead::run()
+{
+    AppState &app = App();
+    // The cycle stays away from the link while the read runs; a worker
+    // command under way ends first.
+    ForegroundLinkUse linkUse(m_engine.Link(), 100);
+    SyncEngine::PassUnderWay pass(m_engine);
+    struct Finally {
+        SyncEngine &engine;
+        ~Finally() { engine.Out().SetProgress(0, 0); }
+    } finally{m_engine};
+
+    if (!m_engine.ReaderNormalMode) {
+        m_engine.OnMain([] {
+            Prompt().message(MsgKind::Warning,
+                             QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"),
+                             BtnOk);
+        });
+        return;
+    }
+    m_engine.Out().SetStatusText(QStringLiteral("Полное чтение архива"));
+
+    // The position this read leaves is at most the reader's newest record at
+    // the start: a reading that arrives during the read may land in a slot
+    // after it that the loop has passed while it was empty, and the next
+    // catch-up goes on from the position (the duplicate check keeps the
+    // readings the loop stored after it single). Slots after that newest
+    // record hold either older readings of a wrapped ring or readings that
+    // arrived during the read. Up to it, the position stops before a record
+    // that could not be taken (a failed request, a table error), so the next
+    // pass tries it again; an empty slot there cannot fill any more and is
+    // passed. Until the read stores something the position stays as it was.
+    m_newestAtStart = m_engine.ReaderConfig().RecordCount;
+
+    for (int i = 1; i <= SyncEngine::ArchiveCapacity; ++i) {
+        bool emptySlot = false;
+        const bool taken = readSlot(i, emptySlot);
+        // A close of the window meanwhile ends the read at once.
+        if (app.FaceNotReady || SyncEngine::Interrupted())
+            break;
+        if (taken) {
+            if (m_engine.StopSynchroChecked())
+                break;
+            continue;
+        }
+        if (askToStop(i))
+            break;
+    }
+    if (app.SyncState != SyncOffline && !app.FaceNotReady)
+        m_engine.Out().SetStatusText(QStringLiteral("Получен полный архив записей"));
+}
+
+bool FullArchiveRead::readSlot(int i, bool &emptySlot)
+{
+    bool failed = false;
+    bool stored = false;
+    try {
+        stored = m_engine.StoreArchiveRecord(i, i, SyncEngine::ArchiveCapacity);
+    } catch (const EFormatError &) {
+        failed = true;
+        emptySlot = true;
+    } catch (...) {
+        failed = true;
+    }
+    keepPosition(i, stored, emptySlot);
+    return !failed;
+}
+
+void FullArchiveRead::keepPosition(int i, bool stored, bool emptySlot)
+{
+    if (i <= m_newestAtStart) {
+        if (stored && m_unbroken) {
+            m_reached = i;
+            m_reachedTime = m_engine.LastRecTime;
+        } else if (!stored && !emptySlot) {
+            m_unbroken = false;
+        }
+    }
+    m_storedAny = m_storedAny || stored;
+    // The position is the main thread's, which saves it at a close.
+    if (m_storedAny)
+        m_engine.OnMain([this] {
+            m_engine.LastRecNumber = m_reached;
+            m_engine.LastRecTime = m_reachedTime;
+        });
+}
+
+bool FullArchiveRead::askToStop(int i)
+{
+    // An empty slot right after the newest record is the end of an archive
+    // that has not wrapped yet.
+    const int newest = static_cast<int>(m_engine.ReaderConfig().RecordCount);
+    const bool endOfArchive = i == newest + 1;
+    // Unattended, the read stops at the end of the archive and at a slot past
+    // the newest record, and goes on over a slot up to the newest record that
+    // cannot be taken, so the readings behind it are stored. The question is
+    // asked in the main thread while this one waits.
+    int answer = BtnOk;
+    m_engine.OnMain([&] {
+        answer = endOfArchive
+            ? Prompt().ask(MsgKind::Warning,
+                           QStringLiteral("Найдена последняя запись архива (%1)\r\nПрекратить дальнейшее считывание ?").arg(i - 1),
+                           BtnOk | BtnCancel, BtnOk)
+            : Prompt().ask(MsgKind::Error,
+                           QStringLiteral("Ошибка считывания записи %1\r\nПрекратить дальнейшее считывание ?").arg(i),
+                           BtnOk | BtnCancel, i <= static_cast<int>(m_engine.ReaderConfig().RecordCount) ? BtnCancel : BtnOk);
+    });
+    return answer == BtnOk;
+}
