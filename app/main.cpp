@@ -54,6 +54,7 @@ int main(int argc, char **argv)
         SyncEngine engine;
         TFace face(note);
         prompt.setParent(&face);
+        face.setEngine(&engine);
         engine.SetView(&face);
         face.SetSettingsPath(SettingsFilePath(QCoreApplication::applicationFilePath()));
         // SIGTERM and SIGINT close the window the ordinary way: the position

@@ -2,13 +2,8 @@
 
 void AppState::reset()
 {
-    SyncState = SyncOffline;
-    SyncPaused = false;
-    FaceNotReady = true;
     EventsLogEnabled = false;
     Rs232LogEnabled = false;
-    INeedSynhroFIO = false;
-    MaxCardsIndex = 0;
     ProgramDir.clear();
     CommandLineText.clear();
 }

@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     SyncEngine engine;
     engine.SetDatabase(&db.dm);
     for (int run = 1; run <= 2; ++run) {
-        App().INeedSynhroFIO = true;
+        engine.INeedSynhroFIO = true;
         QElapsedTimer clock;
         clock.start();
         engine.SyncNamesFromJournal();
@@ -52,7 +52,7 @@ int main(int argc, char **argv)
             QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"FIO\" IS NOT NULL").arg(db.dm.Measures.SqlName()));
         const qint64 named = q.next() ? q.value(0).toLongLong() : -1;
         std::printf("run %d: %.2f s, readings with a name: %lld, flag %d\n", run, ms / 1000.0, named,
-                    int(App().INeedSynhroFIO.load()));
+                    int(engine.INeedSynhroFIO.load()));
     }
     return 0;
 }

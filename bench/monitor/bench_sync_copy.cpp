@@ -40,7 +40,6 @@ int main(int argc, char **argv)
 
     App().reset();
     BenchDatabase db;
-    App().FaceNotReady = false;
     std::printf("Measures: filling %d rows...\n", rows);
     std::fflush(stdout);
     const qint64 fillMs = rows > 0 ? db.FillMeasures(rows, 1000) : 0;
@@ -63,6 +62,7 @@ int main(int argc, char **argv)
 
     SyncEngine engine;
     engine.SetDatabase(&db.dm);
+    engine.FaceNotReady = false;
     engine.SetLink(&link);
     db.dm.SetDurableCommits(!fastCommits);
     if (count == 2000) {
@@ -87,7 +87,7 @@ int main(int argc, char **argv)
 
     std::printf("commits: %s\n", fastCommits ? "without disk flush" : "durable (flushed to disk)");
     std::printf("path: %s\n", count == 2000 ? "full archive read (new reader)" : "catch-up from a remembered position");
-    std::printf("records copied: %lld (stored calls %d), state %d\n", copied, calls, App().SyncState.load());
+    std::printf("records copied: %lld (stored calls %d), state %d\n", copied, calls, engine.SyncState.load());
     std::printf("total: %.1f s, per record: %.2f ms\n", totalNs / 1e9, copied ? Ms(totalNs) / copied : 0.0);
     std::printf("database per record: %.3f ms (%.2f %% of the total)\n", calls ? Ms(engine.StoreDatabaseNs()) / calls : 0.0,
                 totalNs ? 100.0 * engine.StoreDatabaseNs() / totalNs : 0.0);

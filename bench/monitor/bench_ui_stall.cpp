@@ -124,6 +124,7 @@ double IdleLoad(TDM &dm, bool threadMode, int idleSeconds)
     {
         SyncEngine engine;
         engine.SetDatabase(&dm);
+        engine.FaceNotReady = false;
         engine.SetLink(&link);
         StartCycle(engine, threadMode);
         bool finished = false;
@@ -164,15 +165,12 @@ int main(int argc, char **argv)
 
     App().reset();
     BenchDatabase db;
-    App().FaceNotReady = false;
     if (rows > 0)
         db.FillMeasures(rows, 1000);
     int failures = 0;
 
     for (const bool threadMode : {false, true}) {
         const QString mode = threadMode ? QStringLiteral("thread mode") : QStringLiteral("timer mode");
-        App().SyncState = SyncOffline;
-        App().SyncPaused = false;
 
         // A silent reader: every request goes unanswered.
         {
@@ -183,6 +181,7 @@ int main(int argc, char **argv)
             reader.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
             SyncEngine engine;
             engine.SetDatabase(&db.dm);
+            engine.FaceNotReady = false;
             engine.SetLink(&reader.link);
             StartCycle(engine, threadMode);
             bool finished = false;
@@ -211,13 +210,14 @@ int main(int argc, char **argv)
             d.Post();
             SyncEngine engine;
             engine.SetDatabase(&db.dm);
+            engine.FaceNotReady = false;
             engine.SetLink(&reader.link);
             const qint64 before = db.Count(db.dm.Measures);
             StartCycle(engine, threadMode);
             QElapsedTimer clock;
             clock.start();
             bool finished = false;
-            const Stall s = Watch([&] { return engine.LastRecNumber.load() == count + 1 && App().SyncState == SyncOnline; },
+            const Stall s = Watch([&] { return engine.LastRecNumber.load() == count + 1 && engine.SyncState == SyncOnline; },
                                   count * 200 + 20000, &finished);
             const double total = clock.elapsed();
             StopCycle(engine);
@@ -238,7 +238,6 @@ int main(int argc, char **argv)
     for (const bool threadMode : {false, true}) {
         if (idleSeconds <= 0)
             break;
-        App().SyncState = SyncOffline;
         const double load = IdleLoad(db.dm, threadMode, idleSeconds);
         if (load < 0) {
             ++failures;

@@ -3,7 +3,6 @@
 
 #include "monitor/core/FullArchiveRead.h"
 
-#include "core/AppState.h"
 #include "core/Errors.h"
 #include "core/Prompt.h"
 #include "link/URUVOProtocol.h"
@@ -28,10 +27,9 @@ FullArchiveRead::FullArchiveRead(SyncEngine &engine)
 
 void FullArchiveRead::run()
 {
-    AppState &app = App();
     // The cycle stays away from the link while the read runs; a worker
     // command under way ends first.
-    ForegroundLinkUse linkUse(m_engine.Link(), 100);
+    ForegroundLinkUse linkUse(m_engine, 100);
     SyncEngine::PassUnderWay pass(m_engine);
     struct Finally {
         SyncEngine &engine;
@@ -64,7 +62,7 @@ void FullArchiveRead::run()
         bool emptySlot = false;
         const bool taken = readSlot(i, emptySlot);
         // A close of the window meanwhile ends the read at once.
-        if (app.FaceNotReady || SyncEngine::Interrupted())
+        if (m_engine.FaceNotReady || SyncEngine::Interrupted())
             break;
         if (taken) {
             if (m_engine.StopSynchroChecked())
@@ -74,7 +72,7 @@ void FullArchiveRead::run()
         if (askToStop(i))
             break;
     }
-    if (app.SyncState != SyncOffline && !app.FaceNotReady)
+    if (m_engine.SyncState != SyncOffline && !m_engine.FaceNotReady)
         m_engine.Out().SetStatusText(QStringLiteral("Получен полный архив записей"));
 }
 

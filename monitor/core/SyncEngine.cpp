@@ -1,6 +1,5 @@
 #include "monitor/core/SyncEngine.h"
 
-#include "core/AppState.h"
 #include "core/Errors.h"
 #include "core/LogFiles.h"
 #include "core/Platform.h"
@@ -27,8 +26,6 @@
 
 namespace {
 
-SyncEngine *g_engine = nullptr;
-
 const QString TextSuspended = QStringLiteral("Синхронизация приостановлена");
 const QString TextRangeError = QStringLiteral("Ошибка диапазона архива");
 const QString TextReadError = QStringLiteral("Ошибка чтения и обработки");
@@ -48,11 +45,6 @@ private:
 };
 
 } // namespace
-
-SyncEngine *Engine()
-{
-    return g_engine;
-}
 
 // Calls from outside the main thread are queued to it, so the window gets
 // them in the order they were made and nobody waits for a repaint.
@@ -105,7 +97,6 @@ SyncEngine::SyncEngine(QObject *parent)
     LastRecTime = MinDateTime();
     m_timer->setInterval(100);
     connect(m_timer, &QTimer::timeout, this, &SyncEngine::TimerControlTimer);
-    g_engine = this;
 }
 
 SyncEngine::~SyncEngine()
@@ -133,8 +124,6 @@ SyncEngine::~SyncEngine()
         delete m_linkContext;
         delete m_linkThread;
     }
-    if (g_engine == this)
-        g_engine = nullptr;
 }
 
 ISyncView &SyncEngine::Out() const
@@ -276,7 +265,6 @@ void SyncEngine::WaitProcessing(int ms)
 
 void SyncEngine::TimerControlTimer()
 {
-    AppState &app = App();
     // A poll or a pass under way holds the count: the ticks meanwhile are
     // not counted at all, except while the clock question is open, when they
     // go on and show the suspension.
@@ -292,9 +280,9 @@ void SyncEngine::TimerControlTimer()
     // to terminate that has not ended its round yet).
     if (WorkerAlive())
         return;
-    if (app.SyncPaused)
+    if (SyncPaused)
         return;
-    if (app.SyncState == SyncSuspended) {
+    if (SyncState == SyncSuspended) {
         View().SetStatusText(TextSuspended);
         View().UpdateStateIndicator();
         return;
@@ -420,7 +408,6 @@ void SyncEngine::PollRound(bool threadMode)
 
 void SyncEngine::PollExchange(bool threadMode)
 {
-    AppState &app = App();
     try {
         // Only the request thread shows its heartbeat.
         if (threadMode)
@@ -432,20 +419,20 @@ void SyncEngine::PollExchange(bool threadMode)
         // and taken the lock never sees this round touch the state.
         QRecursiveMutex unlinked;  // without a link there is nothing to share
         TLinkLockGuard lock(m_link ? &m_link->Lock() : &unlinked);
-        if (app.SyncPaused || !WorkerSetState(SyncOffline))
+        if (SyncPaused || !WorkerSetState(SyncOffline))
             return;
         ReaderNormalMode = true;
         if (ReadConfig()) {
             ReaderNormalMode = true;
             lock.unlock();
-            if (!app.SyncPaused)
+            if (!SyncPaused)
                 CheckReaderClock();
             if (Interrupted())
                 return;
             lock.relock();
-            if (app.SyncPaused)
+            if (SyncPaused)
                 return;
-            if (app.SyncState == SyncOffline || ReaderConfig().RecordCount != LastRecNumber.load()) {
+            if (SyncState == SyncOffline || ReaderConfig().RecordCount != LastRecNumber.load()) {
                 if (!WorkerSetState(SyncExchanging))
                     return;
             }
@@ -464,19 +451,18 @@ void SyncEngine::PollExchange(bool threadMode)
 
 void SyncEngine::FollowUp(bool threadMode, bool polled)
 {
-    AppState &app = App();
     // A foreground operation holds the link: its own work comes first. A
     // suspension checked while the poll ran stays in force.
-    if (!app.SyncPaused && !StopSynchroChecked() && !Interrupted()) {
+    if (!SyncPaused && !StopSynchroChecked() && !Interrupted()) {
         try {
             if (static_cast<int>(ResponderAddress()) != LoadedAddress.load())
                 OnMain([this, threadMode] { LoadDeviceRow(threadMode); });
             if (ReaderBusy)
-                app.SyncState = SyncOnline;
+                SyncState = SyncOnline;
             // The timer's poll shows what it found before it copies.
             if (!threadMode)
                 Out().UpdateStateIndicator();
-            if (app.SyncState == SyncExchanging)
+            if (SyncState == SyncExchanging)
                 CatchUp();
         } catch (...) {
             const std::exception_ptr error = std::current_exception();
@@ -485,7 +471,7 @@ void SyncEngine::FollowUp(bool threadMode, bool polled)
     }
     // After a poll the request thread's indicator also follows a reader that
     // went offline or busy, not only the end of a catch-up.
-    if (threadMode && polled && !app.SyncPaused)
+    if (threadMode && polled && !SyncPaused)
         Out().UpdateStateIndicator();
 }
 
@@ -499,14 +485,14 @@ void SyncEngine::LoadDeviceRow(bool fromThread)
         bool created = false;
         const ReaderPosition position = store.loadReaderPosition(address, &created);
         if (created && fromThread)
-            App().INeedSynhroFIO = true;
+            INeedSynhroFIO = true;
         LastRecNumber = position.recNumber;
         LastRecTime = position.time;
         LoadedAddress = address;
     } catch (...) {
         View().SetStatusText(TextDatabaseError);
-        if (App().SyncState == SyncExchanging)
-            App().SyncState = SyncOnline;
+        if (SyncState == SyncExchanging)
+            SyncState = SyncOnline;
     }
 }
 
@@ -519,7 +505,6 @@ void SyncEngine::WriteDevicePosition()
 
 void SyncEngine::CatchUp()
 {
-    AppState &app = App();
     PassUnderWay pass(*this);
     Out().SetStatusText(QStringLiteral("Конфигурация считана"));
 
@@ -527,7 +512,7 @@ void SyncEngine::CatchUp()
     try {
         const int count = ReaderConfig().RecordCount;
         if (LastRecNumber.load() == count) {
-            app.SyncState = SyncOnline;
+            SyncState = SyncOnline;
         } else {
             // Is the remembered record still the same reading?
             if (LastRecNumber.load() != 0) {
@@ -547,20 +532,20 @@ void SyncEngine::CatchUp()
                 Out().SetStatusText(QStringLiteral("Чтение последних данных архива"));
                 // A close of the window ends the pass at once.
                 if (count > d) {
-                    for (int i = d + 1; i <= count && !app.FaceNotReady && !Interrupted(); ++i)
+                    for (int i = d + 1; i <= count && !FaceNotReady && !Interrupted(); ++i)
                         StoreArchiveRecord(i, i - d, count - d);
                 } else {
                     // The reader's numbers have wrapped round the ring.
-                    for (int i = d + 1; i <= ArchiveCapacity && !app.FaceNotReady && !Interrupted(); ++i)
+                    for (int i = d + 1; i <= ArchiveCapacity && !FaceNotReady && !Interrupted(); ++i)
                         StoreArchiveRecord(i, i - d, ArchiveCapacity - d);
-                    for (int j = 1; j <= count && !app.FaceNotReady && !Interrupted(); ++j)
+                    for (int j = 1; j <= count && !FaceNotReady && !Interrupted(); ++j)
                         StoreArchiveRecord(j, j, count);
                 }
             } else {
                 ReadFullArchive();
             }
-            if (app.SyncState == SyncExchanging && !m_shutDown) {
-                app.SyncState = SyncOnline;
+            if (SyncState == SyncExchanging && !m_shutDown) {
+                SyncState = SyncOnline;
                 Out().SetStatusText(QStringLiteral("Синхронизация завершена"));
                 Out().SetProgress(0, 0);
             }
@@ -581,15 +566,14 @@ void SyncEngine::CatchUp()
 
 bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressTotal)
 {
-    AppState &app = App();
-    if (app.FaceNotReady || app.SyncState == SyncOffline || app.SyncState == SyncSuspended || Interrupted())
+    if (FaceNotReady || SyncState == SyncOffline || SyncState == SyncSuspended || Interrupted())
         return false;
     bool kept = false;
     const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(m_link, number);
     NoteResponder(read.responder);
     if (!read) {
         // The remaining records of this pass are skipped.
-        app.SyncState = SyncOffline;
+        SyncState = SyncOffline;
         return false;
     }
     const ArchiveRecordData &record = read.value;
@@ -598,7 +582,7 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
     // The tables belong to the main thread; the window goes on meanwhile and
     // may be closed before the record gets there.
     OnMain([&] {
-        if (app.FaceNotReady || m_shutDown)
+        if (FaceNotReady || m_shutDown)
             return;
         ReadingStore store(RequireDatabase(*this));
         const int address = static_cast<int>(ResponderAddress());
@@ -611,7 +595,7 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
         if (!stored) {
             LastReadedIndex = store.storeReading(
                 {record.Time, address, number, static_cast<int>(record.ID), record.Name, record.Dose});
-            app.INeedSynhroFIO = true;
+            INeedSynhroFIO = true;
         }
         m_storeDbNs += dbClock.nsecsElapsed();
         ++m_storeCalls;
@@ -628,15 +612,14 @@ void SyncEngine::CheckReaderClock()
 {
     if (ClockQuestionAsked)
         return;
-    AppState &app = App();
     const QDateTime readerClock = ReaderConfig().Clock;
     const qint64 seconds = std::llabs(QDateTime::currentDateTime().msecsTo(readerClock)) / 1000;
     if (seconds <= ClockToleranceSeconds)
         return;
     ClockQuestionAsked = true;
-    app.SyncPaused = false;
-    app.SyncState = SyncSuspended;
-    AtScopeEnd unpause([] { App().SyncPaused = false; });
+    SyncPaused = false;
+    SyncState = SyncSuspended;
+    AtScopeEnd unpause([this] { SyncPaused = false; });
     if (QThread::currentThread() != thread())
         QThread::msleep(100);
     // The window shows the suspension while the question is open (the ticks
@@ -683,7 +666,7 @@ void SyncEngine::SetStopSynchro(bool checked)
         QMutexLocker lock(&m_stateMutex);
         changed = m_stopSynchro != checked;
         m_stopSynchro = checked;
-        App().SyncState = checked ? SyncSuspended : SyncOffline;
+        SyncState = checked ? SyncSuspended : SyncOffline;
     }
     View().UpdateStateIndicator();
     if (changed)
@@ -700,7 +683,7 @@ bool SyncEngine::WorkerSetState(int state)
     QMutexLocker lock(&m_stateMutex);
     if (m_stopSynchro)
         return false;
-    App().SyncState = state;
+    SyncState = state;
     return true;
 }
 
@@ -738,9 +721,8 @@ bool SyncEngine::WorkerAlive() const
 
 void SyncEngine::RestartWorker()
 {
-    AppState &app = App();
     if (m_worker) {
-        app.SyncPaused = true;
+        SyncPaused = true;
         try {
             WaitProcessing(2000);
             m_worker->Terminate();
@@ -748,7 +730,7 @@ void SyncEngine::RestartWorker()
             m_worker = nullptr;
         } catch (...) {
         }
-        app.SyncPaused = false;
+        SyncPaused = false;
     }
     auto *worker = new TTimerThread(this);
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
@@ -760,8 +742,7 @@ void SyncEngine::StopThread(int waitMs)
 {
     if (!m_worker)
         return;
-    AppState &app = App();
-    app.SyncPaused = true;
+    SyncPaused = true;
     try {
         WaitProcessing(waitMs);
         m_worker->Terminate();
@@ -769,7 +750,7 @@ void SyncEngine::StopThread(int waitMs)
         m_worker = nullptr;
     } catch (...) {
     }
-    app.SyncPaused = false;
+    SyncPaused = false;
 }
 
 void SyncEngine::ShutDown()
@@ -831,8 +812,8 @@ void SyncEngine::RetryReaderModeRestore()
 
 // ---------------------------------------------------------------- foreground use
 
-ForegroundLinkUse::ForegroundLinkUse(TRS232Link *link, int waitMs)
-    : m_link(link), m_wasPaused(App().SyncPaused.exchange(true))
+ForegroundLinkUse::ForegroundLinkUse(SyncEngine &engine, int waitMs)
+    : m_engine(engine), m_link(engine.Link()), m_wasPaused(engine.SyncPaused.exchange(true))
 {
     // In the main thread the window's events go on while it waits.
     const bool mainThread = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
@@ -855,7 +836,7 @@ ForegroundLinkUse::~ForegroundLinkUse()
 {
     if (m_link)
         m_link->Lock().unlock();
-    App().SyncPaused = m_wasPaused;
+    m_engine.SyncPaused = m_wasPaused;
 }
 
 // ---------------------------------------------------------------- names
@@ -867,13 +848,13 @@ void SyncEngine::SyncNamesFromJournal()
         Prompt().message(MsgKind::Error,
                          QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
                          BtnOk);
-    App().INeedSynhroFIO = false;
+    INeedSynhroFIO = false;
     emit NamesSynchronised();
 }
 
 void SyncEngine::AskNameSync(bool extNotesDown)
 {
-    if (!App().INeedSynhroFIO || !extNotesDown)
+    if (!INeedSynhroFIO || !extNotesDown)
         return;
     // Unattended, the names wait for an operator: nothing is rewritten unseen
     // and the flag stays set.

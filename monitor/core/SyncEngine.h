@@ -1,7 +1,7 @@
 #pragma once
 // The synchronisation engine: keeps the local table Measures in step with the
-// archive of the reader. One instance for the run, living in the main thread
-// (reachable through Engine()). The main window owns its view (ISyncView),
+// archive of the reader. One instance for the run, living in the main thread;
+// the program entry gives it to the main window, which is its view (ISyncView),
 // starts the control timer once the stored settings are restored, forwards the
 // menu commands and the thread check box of the link settings window.
 //
@@ -36,6 +36,14 @@ class QTimer;
 class TDM;
 class TRS232Link;
 class TTimerThread;
+
+// The cycle's state, shown by the indicator.
+enum SyncStateValue : int {
+    SyncOffline = 0,
+    SyncOnline = 1,
+    SyncExchanging = 2,
+    SyncSuspended = 3,
+};
 
 class SyncEngine : public QObject {
     Q_OBJECT
@@ -81,6 +89,18 @@ public:
     std::atomic<bool> ReaderBusy{false};          // busy with a dosimeter: online, nothing copied
     std::atomic<int> ReaderModeSwitching{0};      // 1: the reader switches between normal and service mode
     std::atomic<bool> ReaderModeRestorePending{false};  // a switch back to mode 0 failed and is retried
+
+    // ---- The cycle's state (any thread) ----
+    std::atomic<int> SyncState{SyncOffline};  // a SyncStateValue
+    // A foreground operation (ForegroundLinkUse, a worker restart or stop, the
+    // clock question) keeps the cycle away from the link.
+    std::atomic<bool> SyncPaused{false};
+    // Set by the window until its first activation and from its close on: the
+    // engine then stores nothing and the copy loops end.
+    std::atomic<bool> FaceNotReady{true};
+    // Readings were stored since the last name synchronisation (the window
+    // keeps it in its stored settings).
+    std::atomic<bool> INeedSynhroFIO{false};
 
     // ---- The cycle's counters (any thread) ----
     std::atomic<int> SyncTickCounter{0};   // counted ticks; every PollPeriodTicks-th polls
@@ -254,24 +274,22 @@ private:
     };
 };
 
-// The engine of the run (the last one created); nullptr when none exists.
-SyncEngine *Engine();
-
 // A foreground operation that talks to the reader outside the cycle (the full
-// archive read, the service dialogs): sets SyncPaused, waits waitMs, then also
-// takes the lock of the link (when there is one), so a worker command under way ends before the
+// archive read, the service dialogs): sets the engine's SyncPaused, waits
+// waitMs, then also takes the lock of the engine's link (when there is one), so a worker command under way ends before the
 // operation starts its own exchange. In the main thread both waits run the
 // window's events (not the operator's input). Releases both on destruction (SyncPaused
 // goes back to what it was before: cleared, unless an enclosing operation
 // holds it).
 class ForegroundLinkUse {
 public:
-    explicit ForegroundLinkUse(TRS232Link *link, int waitMs = 100);
+    explicit ForegroundLinkUse(SyncEngine &engine, int waitMs = 100);
     ~ForegroundLinkUse();
     ForegroundLinkUse(const ForegroundLinkUse &) = delete;
     ForegroundLinkUse &operator=(const ForegroundLinkUse &) = delete;
 
 private:
+    SyncEngine &m_engine;
     TRS232Link *m_link;
     bool m_wasPaused = false;
 };

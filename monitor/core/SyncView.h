@@ -17,7 +17,7 @@ public:
     // (0, 0) empties the picture.
     virtual void SetProgress(int index, int total) = 0;
 
-    // Repaints the state indicator from App().SyncState and applies the enable
+    // Repaints the state indicator from the engine's SyncState and applies the enable
     // rules of the service commands.
     virtual void UpdateStateIndicator() = 0;
 

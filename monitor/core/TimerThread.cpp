@@ -1,6 +1,5 @@
 #include "monitor/core/TimerThread.h"
 
-#include "core/AppState.h"
 #include "core/Errors.h"
 #include "link/URS232.h"
 #include "link/URUVOProtocol.h"
@@ -49,11 +48,10 @@ void TTimerThread::Execute()
     while (!Terminated()) {
         if (!Nap(100))
             break;
-        AppState &app = App();
-        if (app.SyncPaused)
+        if (m_engine->SyncPaused)
             continue;
         try {
-            if (app.SyncState == SyncSuspended) {
+            if (m_engine->SyncState == SyncSuspended) {
                 if (suspendedTextDue)
                     m_engine->ShowSuspendedText();  // queued to the window
                 suspendedTextDue = false;

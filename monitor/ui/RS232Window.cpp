@@ -89,7 +89,7 @@ int TRS232::ShowModal()
 
 void TRS232::btnOkClick()
 {
-    SyncEngine *engine = Engine();
+    SyncEngine *engine = m_engine;
     const bool checked = CB_UseThread->isChecked();
     m_checkedAtOpen = checked;
     if (!engine)
@@ -135,8 +135,8 @@ void TRS232::Restore(const TIniFile &ini)
     selectPort(v.ComPortItemIndex);
     CB_UseThread->setChecked(v.UseThread);
     m_checkedAtOpen = v.UseThread;
-    if (SyncEngine *engine = Engine())
-        engine->SetUseThread(v.UseThread);
+    if (m_engine)
+        m_engine->SetUseThread(v.UseThread);
 
     FormPlacement p;
     if (ReadPlacement(ini, SectionRS232, p, true)) {

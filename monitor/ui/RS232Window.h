@@ -21,6 +21,7 @@ class QComboBox;
 class QDialog;
 class QGroupBox;
 class QPushButton;
+class SyncEngine;
 class TRS232Link;
 
 class TRS232 : public QDialog {
@@ -30,6 +31,8 @@ public:
     ~TRS232() override;
 
     TRS232Link &Link() { return *m_link; }
+    // The engine told about the thread choice (not owned; none: nobody is told).
+    void setEngine(SyncEngine *engine) { m_engine = engine; }
 
     QComboBox *CB_ComPort = nullptr;
     QCheckBox *CB_UseThread = nullptr;
@@ -60,6 +63,7 @@ private:
     void selectPort(int index);
 
     TRS232Link *m_link;
+    SyncEngine *m_engine = nullptr;
     bool m_checkedAtOpen = false;
     bool m_placed = false;  // a stored placement was applied, or the window has been shown
 

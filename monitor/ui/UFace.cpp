@@ -1,9 +1,9 @@
 #include "UFace.h"
 
 #include "FaceWidgets.h"
+#include "RS232Window.h"
 #include "RecordsGrid.h"
 
-#include "core/AppState.h"
 #include "monitor/core/SyncEngine.h"
 #include "records/TTable.h"
 #include "records/UDM.h"
@@ -35,7 +35,6 @@ TFace::TFace(const QString &statusNote, QWidget *parent) : QMainWindow(parent)
     resize(800, 580);
     setMinimumSize(586, 406);
 
-    App().SyncState = SyncOffline;
     m_view.SortFieldIndex = mfDateTime;
     m_view.StatusText = statusNote;
 
@@ -51,29 +50,57 @@ TFace::TFace(const QString &statusNote, QWidget *parent) : QMainWindow(parent)
             }
         }
     };
-    if (SyncEngine *engine = Engine()) {
-        // The menu item follows the suspension whoever changed it.
-        connect(engine, &SyncEngine::StopSynchroChanged, this, [this](bool checked) {
-            QSignalBlocker block(m_stopSynchroAction);
-            m_stopSynchroAction->setChecked(checked);
-        });
-        // The names in the grid change when the name synchronisation ran.
-        connect(engine, &SyncEngine::NamesSynchronised, this, [this] {
-            if (m_measures && m_measures->Active())
-                m_measures->Refresh();
-        });
-    }
-    m_view.AskNameSync = [](bool extNotesDown) {
-        if (SyncEngine *engine = Engine())
-            engine->AskNameSync(extNotesDown);
+    m_view.AskNameSync = [this](bool extNotesDown) {
+        if (m_engine)
+            m_engine->AskNameSync(extNotesDown);
     };
 }
 
 TFace::~TFace()
 {
-    if (SyncEngine *engine = Engine())
-        if (&engine->View() == static_cast<ISyncView *>(this))
-            engine->SetView(nullptr);
+    if (m_engine && &m_engine->View() == static_cast<ISyncView *>(this))
+        m_engine->SetView(nullptr);
+}
+
+void TFace::setEngine(SyncEngine *engine)
+{
+    if (m_engine)
+        disconnect(m_engine, nullptr, this, nullptr);
+    m_engine = engine;
+    if (m_rs232)
+        m_rs232->setEngine(engine);
+    if (!engine)
+        return;
+    engine->FaceNotReady = m_faceNotReady;
+    // The menu item follows the suspension whoever changed it.
+    connect(engine, &SyncEngine::StopSynchroChanged, this, [this](bool checked) {
+        QSignalBlocker block(m_stopSynchroAction);
+        m_stopSynchroAction->setChecked(checked);
+    });
+    // The names in the grid change when the name synchronisation ran.
+    connect(engine, &SyncEngine::NamesSynchronised, this, [this] {
+        if (m_measures && m_measures->Active())
+            m_measures->Refresh();
+    });
+}
+
+void TFace::SetRS232(TRS232 *rs232)
+{
+    m_rs232 = rs232;
+    if (m_rs232)
+        m_rs232->setEngine(m_engine);
+}
+
+void TFace::setFaceNotReady(bool notReady)
+{
+    m_faceNotReady = notReady;
+    if (m_engine)
+        m_engine->FaceNotReady = notReady;
+}
+
+int TFace::syncState() const
+{
+    return m_engine ? m_engine->SyncState.load() : m_detachedState;
 }
 
 // ---------------------------------------------------------------- ISyncView
@@ -104,9 +131,8 @@ void TFace::setServiceEnabled(bool on)
 
 void TFace::UpdateStateIndicator()
 {
-    AppState &app = App();
-    const int state = app.SyncState;
-    const SyncEngine *engine = Engine();
+    const int state = syncState();
+    const SyncEngine *engine = m_engine;
     const StateLook look = ComputeStateLook(state, engine && engine->ReaderBusy, engine && engine->ReaderNormalMode,
                                             engine ? engine->ReaderModeSwitching.load() : 0,
                                             engine ? engine->SyncTickCounter.load() : 0);
@@ -136,8 +162,8 @@ void TFace::refreshLabelsAfterReadings()
     // A pass that stored readings ends with the indicator painted: the
     // labels then show the smallest and largest values again (a few MIN/MAX
     // queries), and the first readings of a new database build them.
-    SyncEngine *engine = Engine();
-    if (!engine || App().FaceNotReady || m_closing || !m_measures)
+    SyncEngine *engine = m_engine;
+    if (!engine || m_faceNotReady || m_closing || !m_measures)
         return;
     const int newest = engine->LastReadedIndex;
     if (newest == m_labelsIndex)
@@ -174,7 +200,7 @@ void TFace::showEvent(QShowEvent *event)
     // Some platforms never activate a window nobody clicked (a display
     // without a window manager): the first activation then happens here.
     QTimer::singleShot(250, this, [this] {
-        if (App().FaceNotReady && !m_closing)
+        if (m_faceNotReady && !m_closing)
             FormActivate();
     });
 }
@@ -188,10 +214,10 @@ void TFace::changeEvent(QEvent *event)
 
 void TFace::FormActivate()
 {
-    if (!App().FaceNotReady || m_closing)
+    if (!m_faceNotReady || m_closing)
         return;
     RebuildColumnLabels();
-    App().FaceNotReady = false;
+    setFaceNotReady(false);
     RelayoutColumnLabels();
 }
 
@@ -213,8 +239,8 @@ void TFace::closeEvent(QCloseEvent *event)
 void TFace::FormCloseQuery()
 {
     m_closing = true;
-    App().FaceNotReady = true;  // record storing and label layout stop at once
-    if (SyncEngine *engine = Engine()) {
+    setFaceNotReady(true);  // record storing and label layout stop at once
+    if (SyncEngine *engine = m_engine) {
         engine->ShutDown();
         if (engine->TimerControl())
             engine->TimerControl()->stop();

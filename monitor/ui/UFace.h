@@ -25,6 +25,7 @@ class QMenu;
 class QPushButton;
 class QSplitter;
 class QToolButton;
+class SyncEngine;
 class TRS232;
 class TRecordsGrid;
 class TTable;
@@ -39,8 +40,14 @@ public:
     ~TFace() override;
 
     // The link settings window (created after this one; not owned).
-    void SetRS232(TRS232 *rs232) { m_rs232 = rs232; }
+    // Also given the engine.
+    void SetRS232(TRS232 *rs232);
     TRS232 *RS232Window() const { return m_rs232; }
+
+    // The synchronisation engine whose view this window is and to which it
+    // forwards the commands (not owned; none: the commands do nothing).
+    void setEngine(SyncEngine *engine);
+    SyncEngine *engine() const { return m_engine; }
 
     // The settings file; empty: no settings are read or written.
     void SetSettingsPath(const QString &path) { m_settingsPath = path; }
@@ -172,6 +179,13 @@ private:
     TRecordsView m_view;
     TTable *m_measures = nullptr;
     TRS232 *m_rs232 = nullptr;
+    SyncEngine *m_engine = nullptr;
+    // Until the first activation and from the close on: no table work, no
+    // label layout (the engine is told).
+    bool m_faceNotReady = true;
+    int m_detachedState = 0;  // the state shown without an engine (SyncOffline or SyncSuspended)
+    void setFaceNotReady(bool notReady);
+    int syncState() const;
     QString m_settingsPath;
     StateColourTracker m_colourTracker;
     int m_namePreferred = 0;  // the name column's width as the operator left it

@@ -110,7 +110,7 @@ void TFace::ShowLinkSettings()
 void TFace::RewindPosition(int records)
 {
     TDM *dm = DM();
-    SyncEngine *engine = Engine();
+    SyncEngine *engine = m_engine;
     if (!dm || !engine)
         return;
     try {

@@ -3,7 +3,6 @@
 #include "FaceWidgets.h"
 #include "RecordsGrid.h"
 
-#include "core/AppState.h"
 #include "monitor/core/SyncEngine.h"
 #include "records/TTable.h"
 
@@ -163,15 +162,15 @@ void TFace::applyViewState()
 void TFace::RebuildColumnLabels()
 {
     syncColumnsFromGrid();
-    if (SyncEngine *engine = Engine())
-        m_labelsIndex = engine->LastReadedIndex;
+    if (m_engine)
+        m_labelsIndex = m_engine->LastReadedIndex;
     m_view.RebuildColumnLabels();
     applyViewState();
 }
 
 void TFace::RelayoutColumnLabels()
 {
-    if (App().FaceNotReady || m_closing || !m_grid->model())
+    if (m_faceNotReady || m_closing || !m_grid->model())
         return;
     // Clear buttons keep to the right edge of their panels.
     const bool small = m_clearMinButton->text() == QLatin1String("x");

@@ -3,7 +3,6 @@
 #include "FaceWidgets.h"
 #include "RecordsGrid.h"
 
-#include "core/AppState.h"
 #include "monitor/core/SyncEngine.h"
 
 #include <QAction>
@@ -152,19 +151,19 @@ void TFace::buildMenus()
             addAction(a);
 
     connect(m_linkSettingsAction, &QAction::triggered, this, &TFace::ShowLinkSettings);
-    connect(m_fullArchiveAction, &QAction::triggered, this, [] {
-        if (SyncEngine *engine = Engine())
-            engine->ReadFullArchive();
+    connect(m_fullArchiveAction, &QAction::triggered, this, [this] {
+        if (m_engine)
+            m_engine->ReadFullArchive();
     });
-    connect(m_syncNamesAction, &QAction::triggered, this, [] {
-        if (SyncEngine *engine = Engine())
-            engine->SyncNamesFromJournal();
+    connect(m_syncNamesAction, &QAction::triggered, this, [this] {
+        if (m_engine)
+            m_engine->SyncNamesFromJournal();
     });
     connect(m_stopSynchroAction, &QAction::toggled, this, [this](bool checked) {
-        if (SyncEngine *engine = Engine())
-            engine->SetStopSynchro(checked);
+        if (m_engine)
+            m_engine->SetStopSynchro(checked);
         else
-            App().SyncState = checked ? SyncSuspended : SyncOffline;
+            m_detachedState = checked ? SyncSuspended : SyncOffline;
         UpdateStateIndicator();
     });
     for (QAction *a : {m_spectrumAction, m_journalAction, m_cardsAction, m_dosimeterAction, m_metrologyAction, m_detailAction, m_aboutAction})

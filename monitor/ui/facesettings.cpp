@@ -2,7 +2,6 @@
 
 #include "RS232Window.h"
 
-#include "core/AppState.h"
 #include "link/URS232.h"
 #include "monitor/core/IniFile.h"
 #include "monitor/core/SyncEngine.h"
@@ -17,14 +16,14 @@
 
 void TFace::restoreSettings()
 {
-    SyncEngine *engine = Engine();
+    SyncEngine *engine = m_engine;
     if (engine)
         engine->StartControlTimer();
 
     TIniFile ini(m_settingsPath);
     ReadFaceValues(ini, StoredValues);
-    App().MaxCardsIndex = StoredValues.MaxCardsIndex;
-    App().INeedSynhroFIO = StoredValues.INeedSynhroFIO;
+    if (engine)
+        engine->INeedSynhroFIO = StoredValues.INeedSynhroFIO;
     if (TRS232Link *link = m_rs232 ? &m_rs232->Link() : nullptr) {
         link->PingDelayMS = StoredValues.PingDelayMS;
         link->SendDelayMS = StoredValues.SendDelayMS;
@@ -71,11 +70,11 @@ void TFace::saveSettings()
     WritePlacement(ini, SectionFace, p);
 
     FaceStoredValues v = StoredValues;  // the link values are written back as they were read
-    if (SyncEngine *engine = Engine())
-        v.LastReadedIndex = engine->LastReadedIndex;
+    if (m_engine)
+        v.LastReadedIndex = m_engine->LastReadedIndex;
     v.LastCheckedIndex = m_view.LastCheckedIndex;
-    v.MaxCardsIndex = App().MaxCardsIndex;
-    v.INeedSynhroFIO = App().INeedSynhroFIO;
+    if (m_engine)
+        v.INeedSynhroFIO = m_engine->INeedSynhroFIO;
     WriteFaceValues(ini, v);
     if (m_rs232)
         m_rs232->Save(ini);

@@ -1,6 +1,5 @@
 #include "SyncFixture.h"
 
-#include "core/AppState.h"
 #include "core/TextCode.h"
 #include "link/URUVOProtocol.h"
 
@@ -10,12 +9,13 @@
 void RecordingView::UpdateStateIndicator()
 {
     ++indicatorUpdates;
-    statesPainted << App().SyncState.load();
+    statesPainted << (engine ? engine->SyncState.load() : int(SyncOffline));
 }
 
 SyncRig::SyncRig() : ReaderLinkSetup(1)
 {
-    App().FaceNotReady = false;
+    engine.FaceNotReady = false;
+    view.engine = &engine;
     engine.SetView(&view);
     engine.SetDatabase(&dm);
     engine.SetLink(&link);

@@ -25,7 +25,8 @@ public:
     int indicatorUpdates = 0;
     int heartbeats = 0;
     QString heartbeatText;
-    QList<int> statesPainted;  // SyncState at every UpdateStateIndicator
+    QList<int> statesPainted;  // the engine's SyncState at every UpdateStateIndicator
+    const SyncEngine *engine = nullptr;
 
     void SetStatusText(const QString &text) override { statusTexts << text; }
     void SetProgress(int index, int total) override { progress << qMakePair(index, total); }

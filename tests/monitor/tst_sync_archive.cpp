@@ -3,7 +3,6 @@
 
 #include "SyncFixture.h"
 
-#include "core/AppState.h"
 #include "link/URUVOProtocol.h"
 
 #include <QTimer>
@@ -30,7 +29,7 @@ private:
             return -1;
         rig.engine.SetReaderConfig(config.value);
         rig.engine.ReaderNormalMode = true;
-        App().SyncState = SyncOnline;
+        rig.engine.SyncState = SyncOnline;
         return rig.sim.requestsServed();
     }
 };
@@ -59,7 +58,7 @@ void TestSyncArchive::endOfUnwrappedArchiveAsksToStop()
     QCOMPARE(rig.view.progress.at(36), qMakePair(37, 2000));
     QCOMPARE(rig.view.progress.last(), qMakePair(0, 0));
     QCOMPARE(rig.engine.LastRecNumber.load(), 37);
-    QVERIFY(!App().SyncPaused.load());
+    QVERIFY(!rig.engine.SyncPaused.load());
     QVERIFY(rig.engine.TimerControl()->isActive());
     rig.engine.TimerControl()->stop();
 }
@@ -104,7 +103,7 @@ void TestSyncArchive::needsTheReaderInNormalMode()
              QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"));
     QCOMPARE(rig.sim.requestsServed() - base, 0);
     QCOMPARE(rig.measuresCount(), 0);
-    QVERIFY(!App().SyncPaused.load());
+    QVERIFY(!rig.engine.SyncPaused.load());
 }
 
 void TestSyncArchive::suspensionStopsTheRead()
@@ -123,9 +122,9 @@ void TestSyncArchive::suspensionStopsTheRead()
     QVERIFY2(stored > 0 && stored < 2000, qPrintable(QString::number(stored)));
     QCOMPARE(rig.sim.requestsServed() - base, stored);
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
     QCOMPARE(rig.engine.LastRecNumber.load(), stored);
-    QVERIFY(!App().SyncPaused.load());
+    QVERIFY(!rig.engine.SyncPaused.load());
 }
 
 void TestSyncArchive::lostLinkEndsSilently()
@@ -143,7 +142,7 @@ void TestSyncArchive::lostLinkEndsSilently()
     QCOMPARE(rig.measuresCount(), 10);
     QCOMPARE(rig.sim.requestsServed() - base, 10 + rig.link.BaseRequestCount + 1);
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
     QVERIFY(!rig.view.statusTexts.contains(QStringLiteral("Получен полный архив записей")));
 }
 

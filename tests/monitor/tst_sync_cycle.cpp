@@ -3,7 +3,6 @@
 
 #include "SyncFixture.h"
 
-#include "core/AppState.h"
 #include "link/URUVOProtocol.h"
 
 #include <QSignalSpy>
@@ -75,7 +74,7 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
 
     rig.engine.PollReader();
 
-    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")), ProgressTexts(1, 20, 20));
     QList<QPair<int, int>> expected;
@@ -103,7 +102,7 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
     QVERIFY(!row.check.isNull());
     QVERIFY(qAbs(row.recoveryTime.secsTo(QDateTime::currentDateTime())) < 30);
     QCOMPARE(rig.engine.LastReadedIndex.load(), rows.last().index);
-    QVERIFY(App().INeedSynhroFIO.load());
+    QVERIFY(rig.engine.INeedSynhroFIO.load());
 }
 
 void TestSyncCycle::followsTheRingRoundItsEnd()
@@ -121,7 +120,7 @@ void TestSyncCycle::followsTheRingRoundItsEnd()
              ProgressTexts(1, 10, 10) + ProgressTexts(1, 5, 5));
     QCOMPARE(rig.device(rig.address()).first, 5);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(5).time);
-    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
 }
 
 void TestSyncCycle::equalCountsWriteThePositionUnchanged()
@@ -135,7 +134,7 @@ void TestSyncCycle::equalCountsWriteThePositionUnchanged()
     rig.engine.PollReader();
 
     QCOMPARE(rig.view.statesPainted.first(), int(SyncExchanging));
-    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
     QCOMPARE(rig.view.statusTexts, QStringList{QStringLiteral("Конфигурация считана")});
     QCOMPARE(rig.measuresCount(), 0);
     QVERIFY(written.count() >= 1);
@@ -170,7 +169,7 @@ void TestSyncCycle::rememberedRecordTimeTolerance()
         QCOMPARE(rig.prompt.texts(),
                  QStringList{QStringLiteral("Найдена последняя запись архива (120)\r\nПрекратить дальнейшее считывание ?")});
         QVERIFY(rig.view.statusTexts.contains(QStringLiteral("Полное чтение архива")));
-        QVERIFY(!App().SyncPaused.load());
+        QVERIFY(!rig.engine.SyncPaused.load());
     } else {
         QVERIFY(rig.prompt.asked.isEmpty());
     }
@@ -190,7 +189,7 @@ void TestSyncCycle::recordAlreadyStoredIsNotDoubled()
     // A filter on the grid does not hide the stored row from the check.
     rig.dm.Measures.SetFilter(QStringLiteral("RecNumber=0"));
     rig.dm.Measures.SetFiltered(true);
-    App().INeedSynhroFIO = false;
+    rig.engine.INeedSynhroFIO = false;
 
     rig.engine.PollReader();
 
@@ -245,7 +244,7 @@ void TestSyncCycle::newBusAddressReadsTheWholeArchive()
              QStringList{QStringLiteral("Найдена последняя запись архива (37)\r\nПрекратить дальнейшее считывание ?")});
     // The timer-mode poll does not mark names for a new reader row by itself;
     // the stored records do.
-    QVERIFY(App().INeedSynhroFIO.load());
+    QVERIFY(rig.engine.INeedSynhroFIO.load());
 }
 
 void TestSyncCycle::addressZeroBeforeAnyReplyIsNotLookedUp()
@@ -259,7 +258,7 @@ void TestSyncCycle::addressZeroBeforeAnyReplyIsNotLookedUp()
 
     // Address 0 is what LoadedAddress starts with: the row is not read.
     QCOMPARE(rig.engine.LastRecNumber.load(), 0);
-    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
     QCOMPARE(rig.sim.requestsServed(), 1);
 }
 
@@ -282,15 +281,15 @@ void TestSyncCycle::clockToleranceIsWholeSeconds()
     rig.prompt.answers << BtnCancel;
     rec.Clock = QDateTime::currentDateTime().addMSecs(151500);
     rig.engine.SetReaderConfig(rec);
-    App().SyncPaused = true;
+    rig.engine.SyncPaused = true;
     rig.engine.CheckReaderClock();
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Information);
     QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk | BtnCancel));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"));
-    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
-    QVERIFY(!App().SyncPaused.load());
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
+    QVERIFY(!rig.engine.SyncPaused.load());
     QCOMPARE(rig.engine.ReaderConfig().Clock, rec.Clock);  // Cancel leaves the clock alone
 }
 
@@ -312,7 +311,7 @@ void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
     QCOMPARE(rig.sim.readModel<int>([](const SimReaderModel &m) { return m.configWrites(); }), 1);
     QVERIFY(qAbs(rig.sim.clock().secsTo(QDateTime::currentDateTime())) < 61);
     // The counts were equal: synchronisation stays suspended after the question.
-    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
 
     // Once per run: the next poll (clock off again) asks nothing.
     rig.sim.setClockOffsetSeconds(-3600);
@@ -320,7 +319,7 @@ void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
     rig.engine.SetStopSynchro(false);
     rig.engine.PollReader();
     QCOMPARE(rig.prompt.asked.size(), 1);
-    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
 }
 
 void TestSyncCycle::readerSilentMidPassKeepsThePosition()
@@ -334,7 +333,7 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
 
     rig.engine.PollReader();
 
-    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
     QCOMPARE(rig.recNumbers(), Range(101, 110));
     QCOMPARE(rig.device(rig.address()).first, 110);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(110).time);
@@ -344,7 +343,7 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
     rig.engine.PollReader();
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(rig.device(rig.address()).first, 120);
-    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
 }
 
 // Every stored row holds the reading of the slot its RecNumber names.
@@ -431,7 +430,7 @@ void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
 
     rig.engine.PollReader();
 
-    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
     QVERIFY(rig.engine.ReaderBusy.load());
     QVERIFY(!rig.engine.ReaderNormalMode.load());
     QCOMPARE(rig.measuresCount(), 0);
@@ -441,7 +440,7 @@ void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
     rig.sim.setBusy(false);
     rig.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
     rig.engine.PollReader();
-    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
     QVERIFY(!rig.engine.ReaderBusy.load());
 }
 
@@ -458,7 +457,7 @@ void TestSyncCycle::presenceAnsweredAloneMarksTheReaderBusy()
 
     QVERIFY(rig.engine.ReaderBusy.load());
     QVERIFY(!rig.engine.ReaderNormalMode.load());
-    QCOMPARE(App().SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
     QCOMPARE(rig.measuresCount(), 0);
 }
 
@@ -478,7 +477,7 @@ void TestSyncCycle::portThatCannotOpenIsNamedOnce()
     const QStringList lines = rig.eventLines();
     QCOMPARE(lines.filter(port).size(), 1);
     QCOMPARE(lines.size(), 1);
-    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
     rig.link.ResetReportConnectFailure();
 }
 
@@ -541,25 +540,25 @@ void TestSyncCycle::controlTickCountsPausesAndSuspends()
 
     // Paused: nothing at all, not even counting.
     const int served = rig.sim.requestsServed();
-    App().SyncPaused = true;
+    rig.engine.SyncPaused = true;
     for (int i = 0; i < 22; ++i)
         rig.engine.TimerControlTimer();
     QCOMPARE(rig.engine.SyncTickCounter.load(), 11);
-    App().SyncPaused = false;
+    rig.engine.SyncPaused = false;
 
     // Suspended: the text at every tick, no poll.
     rig.view.clear();
     rig.engine.SetStopSynchro(true);
-    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
     for (int i = 0; i < 22; ++i)
         rig.engine.TimerControlTimer();
     QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 22);
     QCOMPARE(rig.sim.requestsServed(), served);
 
     // Unchecking always leaves state 0, whatever came before.
-    App().SyncState = SyncOnline;
+    rig.engine.SyncState = SyncOnline;
     rig.engine.SetStopSynchro(false);
-    QCOMPARE(App().SyncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
     QCOMPARE(rig.engine.ThreadStartTicks.load(), 55);
 }
 

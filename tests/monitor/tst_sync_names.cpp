@@ -4,7 +4,6 @@
 
 #include "SyncFixture.h"
 
-#include "core/AppState.h"
 
 #include <QSqlQuery>
 #include <QtTest>
@@ -42,7 +41,7 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     const int e = rig.addMeasure(At(11, 0), 6, 100, 0, 0, QStringLiteral("Старое имя"));
     const int note = rig.addNote(5, At(10, 0), At(12, 0), QStringLiteral("Петров П.П."));
     rig.dm.Measures.SetIndexFieldNames(QStringLiteral("ID"));
-    App().INeedSynhroFIO = true;
+    rig.engine.INeedSynhroFIO = true;
 
     rig.engine.SyncNamesFromJournal();
 
@@ -53,7 +52,7 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     QCOMPARE(fio.value(d), QString());
     QCOMPARE(fio.value(e), QString());  // every name is rewritten from the journal
     QCOMPARE(rig.noteDose(note).toDouble(), 3.75);
-    QVERIFY(!App().INeedSynhroFIO.load());
+    QVERIFY(!rig.engine.INeedSynhroFIO.load());
     QVERIFY(rig.prompt.asked.isEmpty());
     // The sort orders stay as the synchronisation set them.
     QCOMPARE(rig.dm.Measures.IndexFieldNames(), QStringLiteral("DateTime"));
@@ -157,7 +156,7 @@ void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
     const int reading = rig.addMeasure(At(10, 0), 5, 1);
     rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Иванов"));
 
-    App().INeedSynhroFIO = true;
+    rig.engine.INeedSynhroFIO = true;
     rig.engine.AskNameSync(false);  // names switched off: no question
     QVERIFY(rig.prompt.asked.isEmpty());
 
@@ -167,13 +166,13 @@ void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
     QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk | BtnCancel));
     QCOMPARE(rig.prompt.asked.at(0).text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
-    QVERIFY(App().INeedSynhroFIO.load());
+    QVERIFY(rig.engine.INeedSynhroFIO.load());
     QCOMPARE(names(rig).value(reading), QString());
 
     rig.prompt.answers << BtnOk;
     rig.engine.AskNameSync(true);
     QCOMPARE(rig.prompt.asked.size(), 2);
-    QVERIFY(!App().INeedSynhroFIO.load());
+    QVERIFY(!rig.engine.INeedSynhroFIO.load());
     QCOMPARE(names(rig).value(reading), QStringLiteral("Иванов"));
 
     rig.engine.AskNameSync(true);  // in step now: no question
@@ -190,7 +189,7 @@ void TestSyncNames::failedTableOperationIsReported()
     rig.dm.Measures.SetFiltered(true);
     rig.dm.Measures.Exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"NoNames\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
                                         "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
-    App().INeedSynhroFIO = true;
+    rig.engine.INeedSynhroFIO = true;
 
     rig.engine.SyncNamesFromJournal();
 
@@ -199,7 +198,7 @@ void TestSyncNames::failedTableOperationIsReported()
     QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"));
-    QVERIFY(!App().INeedSynhroFIO.load());
+    QVERIFY(!rig.engine.INeedSynhroFIO.load());
     QCOMPARE(rig.dm.Measures.Filter(), QStringLiteral("Dose>0"));
     QVERIFY(rig.dm.Measures.Filtered());
     QCOMPARE(names(rig).value(reading), QStringLiteral("Было"));  // nothing half done

@@ -4,7 +4,6 @@
 
 #include "SyncFixture.h"
 
-#include "core/AppState.h"
 #include "monitor/core/IniFile.h"
 
 #include <QDir>
@@ -27,7 +26,7 @@ private:
     // shuts down, the tables close.
     static void closeWindow(SyncRig &rig)
     {
-        App().FaceNotReady = true;
+        rig.engine.FaceNotReady = true;
         rig.engine.ShutDown();
         rig.dm.DataModuleDestroy();
     }

@@ -3,7 +3,6 @@
 
 #include "SyncFixture.h"
 
-#include "core/AppState.h"
 #include "link/URS232.h"
 #include "link/URUVOProtocol.h"
 
@@ -72,7 +71,7 @@ void TestSyncThread::workerStartsCopiesAndStops()
     QVERIFY(!rig.engine.ThreadRunning());
     QVERIFY(rig.engine.WaitForWorkers(2000));
     QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!App().SyncPaused.load());
+    QVERIFY(!rig.engine.SyncPaused.load());
 
     // The timer polls again.
     const int served = rig.sim.requestsServed();
@@ -119,8 +118,8 @@ void TestSyncThread::pausedWorkerNeitherPollsNorShows()
     startWorker(rig);
     QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 1, 5000);
 
-    ForegroundLinkUse use(&rig.link, 100);  // a service dialog is open
-    QVERIFY(App().SyncPaused.load());
+    ForegroundLinkUse use(rig.engine, 100);  // a service dialog is open
+    QVERIFY(rig.engine.SyncPaused.load());
     QTest::qWait(100);
     rig.view.clear();
     const int served = rig.sim.requestsServed();
@@ -145,7 +144,7 @@ void TestSyncThread::suspensionDuringAPollStays()
 
     rig.engine.SetStopSynchro(true);  // while the worker's request is on the line
     QTest::qWait(1500);
-    QCOMPARE(App().SyncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
     QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 1);
 }
 
@@ -165,7 +164,7 @@ void TestSyncThread::foregroundUseWaitsForTheCommandUnderWay()
         QElapsedTimer clock;
         clock.start();
         {
-            ForegroundLinkUse use(&rig.link, 0);
+            ForegroundLinkUse use(rig.engine, 0);
             const qint64 waited = clock.elapsed();
             // The guard waited for the worker's reply, and no request of the
             // worker is outstanding now.
@@ -177,7 +176,7 @@ void TestSyncThread::foregroundUseWaitsForTheCommandUnderWay()
             QCOMPARE(rig.sim.requestsServed(), served + 1);
             QCOMPARE(rig.sim.repliesSent(), served + 1);
         }
-        QVERIFY(!App().SyncPaused.load());
+        QVERIFY(!rig.engine.SyncPaused.load());
     }
 }
 

@@ -75,6 +75,7 @@ struct FaceRig {
     TRS232 *rs232;
     FaceRig() : face(QString()), rs232(new TRS232(link, &face))
     {
+        face.setEngine(&engine);
         engine.SetView(&face);
         engine.SetLink(&link);
         face.SetRS232(rs232);
@@ -330,7 +331,7 @@ void TestUi::stateSquareRepaintsForEachState()
     rig.engine.SyncTickCounter = 66;  // 66 mod 59 = 7
     rig.engine.ReaderNormalMode = false;
     for (const Case &c : cases) {
-        App().SyncState = c.state;
+        rig.engine.SyncState = c.state;
         const int before = sq->PaintCount();
         f.UpdateStateIndicator();
         QTRY_VERIFY(sq->PaintCount() > before);
@@ -349,7 +350,7 @@ void TestUi::stateSquareRepaintsForEachState()
             QVERIFY(serviceOn);  // kept from state 1
     }
     // State 1 in normal mode without mode switching disables the service commands.
-    App().SyncState = 1;
+    rig.engine.SyncState = 1;
     rig.engine.ReaderNormalMode = true;
     rig.engine.ReaderBusy = true;
     f.UpdateStateIndicator();
@@ -375,7 +376,7 @@ void TestUi::laterFunctionsSayTheyComeLater()
     ScriptedPrompt prompt;
     FaceRig rig;
     TFace &f = rig.face;
-    App().SyncState = 3;
+    rig.engine.SyncState = 3;
     f.UpdateStateIndicator();  // enables the service commands
     const QString later = QStringLiteral("Функция будет доступна в следующей версии программы");
     QList<std::function<void()>> clicks = {
@@ -397,13 +398,13 @@ void TestUi::stopSynchroLeavesStateZero()
 {
     FaceRig rig;
     TFace &f = rig.face;
-    App().SyncState = 2;
+    rig.engine.SyncState = 2;
     control<QAction>(f, "NStopSynchro")->trigger();
-    QCOMPARE(int(App().SyncState), 3);
+    QCOMPARE(int(rig.engine.SyncState), 3);
     QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Соединение приостановлено"));
-    App().SyncState = 1;
+    rig.engine.SyncState = 1;
     control<QAction>(f, "NStopSynchro")->trigger();
-    QCOMPARE(int(App().SyncState), 0);
+    QCOMPARE(int(rig.engine.SyncState), 0);
     QVERIFY(!control<QAction>(f, "NStopSynchro")->isChecked());
     // The engine's own change shows in the menu.
     rig.engine.SetStopSynchro(true);
@@ -454,7 +455,7 @@ void TestUi::linkOkStartsAndStopsTheThread()
     QVERIFY(!e.ThreadRunning());
     QVERIFY(!e.UseThread());
     QVERIFY(t.elapsed() < 2000);
-    QVERIFY(!App().SyncPaused);
+    QVERIFY(!rig.engine.SyncPaused);
     QVERIFY(e.WaitForWorkers(5000));
 }
 
@@ -557,7 +558,7 @@ void TestUi::gridLabelsAndQuickFilters()
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.FormActivate();
-    QVERIFY(!App().FaceNotReady);
+    QVERIFY(!rig.engine.FaceNotReady);
     QCOMPARE(f.minLabels().size(), 5);
     QCOMPARE(f.maxLabels().size(), 5);
     QCOMPARE(f.recordsGrid()->model()->rowCount(), 40);
@@ -659,7 +660,7 @@ void TestUi::modesSortingAndPanels()
     f.ClearQuickFilters();
 
     // The names mode shows the journal column in place of the dosimeter name.
-    App().INeedSynhroFIO = true;
+    rig.engine.INeedSynhroFIO = true;
     prompt.answers = {BtnCancel};
     control<QToolButton>(f, "ExtNotes")->click();
     QVERIFY(control<QAction>(f, "actExtNotes")->isChecked());
@@ -668,7 +669,7 @@ void TestUi::modesSortingAndPanels()
     QCOMPARE(f.recordsGrid()->horizontalHeader()->sectionSize(3), f.View().Columns[3].width);
     QVERIFY(f.View().Columns[3].width >= 271);
     QCOMPARE(prompt.asked.last().text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
-    QVERIFY(App().INeedSynhroFIO);  // Cancel leaves the flag
+    QVERIFY(rig.engine.INeedSynhroFIO);  // Cancel leaves the flag
     control<QAction>(f, "actExtNotes")->trigger();
     QVERIFY(f.recordsGrid()->isColumnHidden(3));
     QVERIFY(!f.recordsGrid()->isColumnHidden(2));
@@ -710,7 +711,7 @@ void TestUi::emptyTableAtFirstActivation()
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.FormActivate();
-    QVERIFY(!App().FaceNotReady);
+    QVERIFY(!rig.engine.FaceNotReady);
     QVERIFY(f.minLabels().isEmpty());
     f.resize(900, 600);
     f.resize(640, 480);
@@ -764,8 +765,8 @@ void TestUi::settingsAtShowAndClose()
         QVERIFY(rig.engine.TimerControl()->isActive());  // the restore enables the control timer
         QCOMPARE(f.LastCheckedIndex(), expectedBoundary);
         QCOMPARE(int(rig.engine.LastReadedIndex), 8);
-        QCOMPARE(int(App().MaxCardsIndex), 12);
-        QVERIFY(App().INeedSynhroFIO);
+        QCOMPARE(f.StoredValues.MaxCardsIndex, 12);
+        QVERIFY(rig.engine.INeedSynhroFIO);
         QCOMPARE(int(rig.link.PingDelayMS), 250);
         QCOMPARE(int(rig.link.SendDelayMS), 2000);
         QCOMPARE(int(rig.link.BaseRequestCount), 3);
@@ -774,9 +775,9 @@ void TestUi::settingsAtShowAndClose()
         QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Нет соединения"));  // UpdateStateIndicator ran
 
         rig.engine.LastReadedIndex = 9;
-        App().INeedSynhroFIO = false;
+        rig.engine.INeedSynhroFIO = false;
         QVERIFY(f.close());
-        QVERIFY(App().FaceNotReady);
+        QVERIFY(rig.engine.FaceNotReady);
         QVERIFY(!db.dm.Measures.Active());  // the database module closed its tables
     }
     TIniFile ini(path);
@@ -801,7 +802,7 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     QVERIFY(config);
     rig.engine.SetReaderConfig(config.value);
     rig.engine.ReaderNormalMode = true;
-    App().SyncState = SyncOnline;
+    rig.engine.SyncState = SyncOnline;
     WidgetPrompt unattended;  // nobody watches the offscreen platform
     QVERIFY(WidgetPrompt::Unattended());
     SetPrompt(&unattended);
@@ -821,9 +822,9 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
 
     // The names wait for an operator.
     rig.addNote(rig.measures().first().id, QVariant(), QVariant(), QStringLiteral("Петров"));
-    App().INeedSynhroFIO = true;
+    rig.engine.INeedSynhroFIO = true;
     rig.engine.AskNameSync(true);
-    QVERIFY(App().INeedSynhroFIO);
+    QVERIFY(rig.engine.INeedSynhroFIO);
     QVERIFY(rig.measures().first().fio.isEmpty());
     SetPrompt(&rig.prompt);
 }
@@ -833,7 +834,7 @@ void TestUi::clockQuestionShowsTheSuspension()
     FaceRig rig;
     TFace &f = rig.face;
     QVERIFY(rig.show());
-    App().SyncState = SyncOnline;
+    rig.engine.SyncState = SyncOnline;
     f.UpdateStateIndicator();
     TRec0Data rec = rig.engine.ReaderConfig();
     rec.Clock = QDateTime::currentDateTime().addSecs(-600);
@@ -870,10 +871,10 @@ void TestUi::labelsFollowStoredReadings()
     const QDateTime t(QDate(2026, 12, 1), QTime(8, 0));
     db.add(1, t, 7, QStringLiteral("a"), 1.5);
     rig.engine.LastReadedIndex = db.add(2, t.addSecs(60), 8, QStringLiteral("b"), 2.5);
-    App().SyncState = SyncExchanging;
+    rig.engine.SyncState = SyncExchanging;
     f.UpdateStateIndicator();
     QVERIFY(f.minLabels().isEmpty());  // not in the middle of the pass
-    App().SyncState = SyncOnline;
+    rig.engine.SyncState = SyncOnline;
     f.UpdateStateIndicator();
     QCOMPARE(f.minLabels().size(), 5);
     QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("2.5"));
