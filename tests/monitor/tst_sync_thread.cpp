@@ -78,6 +78,8 @@ void TestSyncThread::workerStartsCopiesAndStops()
     for (int i = 0; i < SyncEngine::PollPeriodTicks; ++i)
         rig.engine.TimerControlTimer();
     QTRY_VERIFY_WITH_TIMEOUT(rig.sim.requestsServed() > served, 10000);
+    // Ticks are not counted while that poll is under way.
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.PollUnderWay(), 10000);
 
     // Switching on again starts one worker only when none exists.
     startWorker(rig);
