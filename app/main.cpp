@@ -5,7 +5,7 @@
 #include "core/Errors.h"
 #include "core/Platform.h"
 #include "core/Prompt.h"
-#include "link/URS232.h"
+#include "link/SerialLink.h"
 #include "monitor/core/Settings.h"
 #include "monitor/core/SettingsStartup.h"
 #include "monitor/core/SyncEngine.h"
@@ -50,7 +50,7 @@ int main(int argc, char **argv)
 
     int result = 0;
     {
-        TRS232Link link;
+        SerialLink link;
         SyncEngine engine;
         TFace face(note);
         prompt.setParent(&face);

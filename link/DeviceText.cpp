@@ -40,7 +40,7 @@ const quint8 FromDeviceTable[256] = {
     0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20,  // F0
 };
 
-QByteArray Cp1251ToDeviceCode(const QByteArray &cp1251)
+QByteArray cp1251ToDeviceCode(const QByteArray &cp1251)
 {
     QByteArray out(cp1251.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < cp1251.size(); ++i)
@@ -48,7 +48,7 @@ QByteArray Cp1251ToDeviceCode(const QByteArray &cp1251)
     return out;
 }
 
-QByteArray DeviceCodeToCp1251(const QByteArray &device)
+QByteArray deviceCodeToCp1251(const QByteArray &device)
 {
     QByteArray out(device.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < device.size(); ++i)
@@ -56,12 +56,12 @@ QByteArray DeviceCodeToCp1251(const QByteArray &device)
     return out;
 }
 
-QByteArray TextToDeviceCode(const QString &text)
+QByteArray textToDeviceCode(const QString &text)
 {
-    return Cp1251ToDeviceCode(ToCp1251(text));
+    return cp1251ToDeviceCode(ToCp1251(text));
 }
 
-QString DeviceCodeToText(const QByteArray &bytes)
+QString deviceCodeToText(const QByteArray &bytes)
 {
-    return FromCp1251(DeviceCodeToCp1251(bytes));
+    return FromCp1251(deviceCodeToCp1251(bytes));
 }

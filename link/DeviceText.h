@@ -13,10 +13,10 @@ extern const quint8 ToDeviceTable[256];    // Windows-1251 code -> device code
 extern const quint8 FromDeviceTable[256];  // device code -> Windows-1251 code
 
 // Each Windows-1251 byte b of the text becomes ToDeviceTable[b]; the length is kept.
-QByteArray TextToDeviceCode(const QString &text);
+QByteArray textToDeviceCode(const QString &text);
 // Each byte b becomes FromDeviceTable[b]; the length is kept.
-QString DeviceCodeToText(const QByteArray &bytes);
+QString deviceCodeToText(const QByteArray &bytes);
 
 // The same conversions on Windows-1251 bytes.
-QByteArray Cp1251ToDeviceCode(const QByteArray &cp1251);
-QByteArray DeviceCodeToCp1251(const QByteArray &device);
+QByteArray cp1251ToDeviceCode(const QByteArray &cp1251);
+QByteArray deviceCodeToCp1251(const QByteArray &device);

@@ -4,7 +4,7 @@
 // standard input ends.
 
 #include "core/Errors.h"
-#include "link/TarnModTransport.h"
+#include "link/TarnFrame.h"
 #include "sim/PtyChannel.h"
 #include "sim/SimReader.h"
 
@@ -85,7 +85,7 @@ bool parseAddress(const QString &text, quint32 &out)
         return ok;
     }
     try {
-        const QByteArray a = ParseDeviceAddress(text);
+        const QByteArray a = parseDeviceAddress(text);
         out = (quint32(quint8(a[0])) << 16) | (quint32(quint8(a[1])) << 8) | quint8(a[2]);
         return true;
     } catch (const ERuvoError &) {
@@ -99,7 +99,7 @@ QString statusText(SimReader &sim)
     sim.withModel([&](SimReaderModel &m) {
         text = QStringLiteral("address %1, records %2 (newest %3), inserted %4, busy %5, switching %6, mode %7, "
                               "clock %8")
-                   .arg(AddressToText(m.address()))
+                   .arg(addressToText(m.address()))
                    .arg(m.recordsWritten())
                    .arg(m.recordCount())
                    .arg(m.inserted() ? "yes" : "no", m.busy() ? "yes" : "no", m.modeSwitching() ? "yes" : "no")

@@ -3,8 +3,8 @@
 
 #include "sim/SimReader.h"
 
-#include "link/ProtocolCodes.h"
-#include "link/TarnModTransport.h"
+#include "link/TarnCodes.h"
+#include "link/TarnFrame.h"
 #include "sim/PtyChannel.h"
 
 #include <QElapsedTimer>
@@ -131,7 +131,7 @@ void SimServer::ingest(const QByteArray &bytes)
                 pty.discardUnreadByTerminal();
         }
         m_buffer.append(c);
-        const int expected = ExpectedFrameLength(m_buffer);
+        const int expected = expectedFrameLength(m_buffer);
         if (expected > MaxRequestLength || (expected < 0 && m_buffer.size() >= 10)) {
             m_buffer.clear();
             continue;
@@ -249,13 +249,13 @@ void SimServer::serve(const QByteArray &request, Clock::time_point arrivedFrom)
                 break;
             case SimReader::Fault::HeaderSumOnEmpty:
                 if (out.size() == EmptyFrameSize) {
-                    const quint32 sum = FrameChecksum(out.constData(), FrameHeaderSize);
+                    const quint32 sum = frameChecksum(out.constData(), FrameHeaderSize);
                     for (int i = 0; i < 4; ++i)
                         out[FrameHeaderSize + i] = char((sum >> (8 * i)) & 0xFF);
                 }
                 break;
             case SimReader::Fault::SpectrumWrongSize: {
-                const QByteArray body = FrameBody(out);
+                const QByteArray body = frameBody(out);
                 const int cut = fault.param > 0 ? fault.param : 2;
                 out = model.reply(request, quint8(out[6]), quint8(out[7]), body.left(qMax(1, body.size() - cut)));
                 break;

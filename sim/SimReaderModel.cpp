@@ -3,9 +3,9 @@
 #include "sim/SimReader.h"
 
 #include "link/DeviceText.h"
-#include "link/ProtocolCodes.h"
-#include "link/TarnModTransport.h"
-#include "link/numFormats.h"
+#include "link/TarnCodes.h"
+#include "link/TarnFrame.h"
+#include "link/ValueCodec.h"
 
 #include <QtEndian>
 #include <cmath>
@@ -20,7 +20,7 @@ constexpr int NameBytes = 16;
 
 QByteArray toCode16(const QString &text)
 {
-    QByteArray code = TextToDeviceCode(text).left(LabelBytes);
+    QByteArray code = textToDeviceCode(text).left(LabelBytes);
     if (code.size() < LabelBytes)
         code.append(QByteArray(LabelBytes - code.size(), ' '));
     return code;
@@ -97,7 +97,7 @@ QVector<quint16> peakedSpectrum()
 
 QString SimDosimeter::label() const
 {
-    return DeviceCodeToText(labelCode);
+    return deviceCodeToText(labelCode);
 }
 
 void SimDosimeter::setLabel(const QString &text)
@@ -107,12 +107,12 @@ void SimDosimeter::setLabel(const QString &text)
 
 double SimDosimeter::a() const
 {
-    return DecodeDecimalWord(aWord);
+    return decodeDecimalWord(aWord);
 }
 
 void SimDosimeter::setA(double value)
 {
-    aWord = EncodeDecimalWord(value);
+    aWord = encodeDecimalWord(value);
 }
 
 // ---------------------------------------------------------------- the model
@@ -132,7 +132,7 @@ SimReaderModel::SimReaderModel()
     for (int ch = 200; ch < m_spectrum.size(); ++ch)
         if (m_spectrum[ch] > m_spectrum[maxCh])
             maxCh = ch;
-    m_spectrumHeader.doseWord = EncodeDecimalWord(2.5e-6);
+    m_spectrumHeader.doseWord = encodeDecimalWord(2.5e-6);
     m_spectrumHeader.doseCounts = 48213;
     m_spectrumHeader.delta = 44;
     m_spectrumHeader.maxChannel = quint16(maxCh);
@@ -249,14 +249,14 @@ void SimReaderModel::setSlot(int number, const QDateTime &time, quint32 id, cons
     SimRecord &r = m_slots[number - 1];
     r.number = number;
     r.empty = false;
-    r.timeBytes = EncodeDeviceDateTime(time);
+    r.timeBytes = encodeDeviceDateTime(time);
     r.time = QDateTime();
-    DecodeDeviceDateTime(r.timeBytes, 0, r.time);
+    decodeDeviceDateTime(r.timeBytes, 0, r.time);
     r.id = id & 0xFFFFFF;
     r.nameCode = toCode16(name);
-    r.name = DeviceCodeToText(r.nameCode);
-    r.doseWord = EncodeDecimalWord(doseMicroSv / 1000000.0);
-    r.doseMicroSv = DecodeDecimalWord(r.doseWord) * 1000000.0;
+    r.name = deviceCodeToText(r.nameCode);
+    r.doseWord = encodeDecimalWord(doseMicroSv / 1000000.0);
+    r.doseMicroSv = decodeDecimalWord(r.doseWord) * 1000000.0;
 }
 
 void SimReaderModel::setSlotTimeBytes(int number, const QByteArray &fiveBytes)
@@ -269,7 +269,7 @@ void SimReaderModel::setSlotTimeBytes(int number, const QByteArray &fiveBytes)
     if (r.timeBytes.size() < 5)
         r.timeBytes.append(QByteArray(5 - r.timeBytes.size(), '\0'));
     r.time = QDateTime();
-    DecodeDeviceDateTime(r.timeBytes, 0, r.time);
+    decodeDeviceDateTime(r.timeBytes, 0, r.time);
 }
 
 void SimReaderModel::clearSlot(int number)
@@ -281,7 +281,7 @@ void SimReaderModel::clearSlot(int number)
     r.number = number;
     r.timeBytes = QByteArray(5, '\0');
     r.nameCode = QByteArray(NameBytes, '\0');
-    r.name = DeviceCodeToText(r.nameCode);
+    r.name = deviceCodeToText(r.nameCode);
 }
 
 void SimReaderModel::clearArchive()
@@ -320,10 +320,10 @@ QByteArray SimReaderModel::reply(const QByteArray &request, quint8 function, qui
     if (body.isEmpty())
         return f + QByteArray(4, '\0');
     QByteArray cs(4, '\0');
-    putLE(cs, 0, FrameChecksum(f), 4);
+    putLE(cs, 0, frameChecksum(f), 4);
     f += cs;
     f += body;
-    putLE(cs, 0, FrameChecksum(body), 4);
+    putLE(cs, 0, frameChecksum(body), 4);
     f += cs;
     return f;
 }
@@ -336,15 +336,15 @@ QByteArray SimReaderModel::refusal(const QByteArray &request, quint8 code) const
 
 QByteArray SimReaderModel::handle(const QByteArray &request)
 {
-    if (request.size() < EmptyFrameSize || !FrameIsConsistent(request))
+    if (request.size() < EmptyFrameSize || !frameIsConsistent(request))
         return QByteArray();
-    const quint32 destination = FrameAddress(request, 0);
+    const quint32 destination = frameAddress(request, 0);
     if (destination != 0xFFFFFF && destination != m_address)
         return QByteArray();
 
     const quint8 function = quint8(request[6]);
     const quint8 selector = quint8(request[7]);
-    const QByteArray body = FrameBody(request);
+    const QByteArray body = frameBody(request);
 
     if (function == FnPresence)
         return reply(request, FnPresence, selector, QByteArray());
@@ -392,7 +392,7 @@ QByteArray SimReaderModel::handleRead(const QByteArray &request, const QByteArra
     out[1] = body[1];
     if (number == 0) {
         // The configuration record.
-        out.replace(2, 5, EncodeDeviceDateTime(clock()));
+        out.replace(2, 5, encodeDeviceDateTime(clock()));
         out[7] = char(m_params[0]);
         out[8] = char(m_params[1]);
         out[9] = char(m_params[2]);
@@ -425,7 +425,7 @@ QByteArray SimReaderModel::handleWrite(const QByteArray &request, const QByteArr
     }
     if (body.size() == 34 && body[0] == 0 && body[1] == 0) {
         QDateTime written;
-        if (!DecodeDeviceDateTime(body, 2, written))
+        if (!decodeDeviceDateTime(body, 2, written))
             return refusal(request, RefuseUnknown);
         // The clock runs on from the written minute (milliseconds, so that it
         // does not start a hair below that minute).

@@ -3,8 +3,8 @@
 
 #include "core/AppState.h"
 #include "core/Errors.h"
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -92,7 +92,7 @@ QString Hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-QJsonObject Rec0Json(const TRec0Data &r)
+QJsonObject Rec0Json(const ReaderConfigData &r)
 {
     QJsonObject o;
     o[QStringLiteral("Clock")] = TimeValue(r.Clock);
@@ -135,7 +135,7 @@ bool DecimalWordHolds(double a)
         return false;
     if (a == 0)
         return true;
-    const double sent = DecodeDecimalWord(EncodeDecimalWord(a));
+    const double sent = decodeDecimalWord(encodeDecimalWord(a));
     return sent > 0 && std::abs(sent - a) <= a * 0.01;
 }
 
@@ -179,7 +179,7 @@ int main(int argc, char **argv)
     QStringList args = app.arguments();
     args.removeFirst();
 
-    TRS232Link link;
+    SerialLink link;
     QString logDir = QDir::currentPath();
     bool portGiven = false;
     QStringList words;
@@ -194,28 +194,28 @@ int main(int argc, char **argv)
         if (a == QLatin1String("--port")) {
             if (i + 1 >= args.size())
                 return Usage(QStringLiteral("--port needs a path"));
-            link.ComPortIndex = -1;
-            link.SetPortName(PortPath(args[++i]));
+            link.setComPortIndex(-1);
+            link.setPortName(PortPath(args[++i]));
             portGiven = true;
         } else if (a == QLatin1String("--com")) {
             if (!value(8, v) || v < 1)
                 return Usage(QStringLiteral("--com needs a number 1..8"));
-            link.ComPortIndex = int(v - 1);
+            link.setComPortIndex(int(v - 1));
             portGiven = true;
         } else if (a == QLatin1String("--ping-ms")) {
             if (!value(600000, v))
                 return Usage(QStringLiteral("--ping-ms needs milliseconds"));
-            link.PingDelayMS = int(v);
+            link.setPingDelayMs(int(v));
         } else if (a == QLatin1String("--send-ms")) {
             if (!value(600000, v))
                 return Usage(QStringLiteral("--send-ms needs milliseconds"));
-            link.SendDelayMS = int(v);
+            link.setSendDelayMs(int(v));
         } else if (a == QLatin1String("--repeats")) {
             if (!value(100, v))
                 return Usage(QStringLiteral("--repeats needs a number 0..100"));
-            link.BaseRequestCount = int(v);
+            link.setBaseRequestCount(int(v));
         } else if (a == QLatin1String("--fixed-window")) {
-            link.FixedReceiveWindow = true;
+            link.setFixedReceiveWindow(true);
         } else if (a == QLatin1String("--rs232log")) {
             App().Rs232LogEnabled = true;
         } else if (a == QLatin1String("--eventslog")) {
@@ -248,7 +248,7 @@ int main(int argc, char **argv)
     // when it came whole but could not be decoded.
     int expected = AcknowledgeReplySize;
     QString undecodable = QStringLiteral("Ответ не удалось разобрать");
-    const bool connectFailureReportable = link.ReportConnectFailure();
+    const bool connectFailureReportable = link.reportConnectFailure();
     // The reader that answered last, and the reply of the last command.
     quint32 lastResponder = 0;
     QByteArray lastReply;
@@ -258,23 +258,23 @@ int main(int argc, char **argv)
         lastReply = result.reply;
         return result.ok();
     };
-    TRec0Data config;
+    ReaderConfigData config;
 
     // Commands whose request depends on how the reader works read its
     // configuration first: a new process does not know ReaderModeSwitching.
     auto readConfigFirst = [&]() {
-        const CommandResult<TRec0Data> result = ReadReaderConfig(&link);
+        const CommandResult<ReaderConfigData> result = readReaderConfig(&link);
         if (!take(result)) {
             expected = ReaderConfigReplySize;
             undecodable = QStringLiteral("Часы считывателя не дают верной даты");
             return false;
         }
         config = result.value;
-        out[QStringLiteral("ReaderModeSwitching")] = int(config.ModeSwitching());
+        out[QStringLiteral("ReaderModeSwitching")] = int(config.modeSwitching());
         return true;
     };
     auto needsModeSwitching = [&]() {
-        if (config.ModeSwitching())
+        if (config.modeSwitching())
             return true;
         out[QStringLiteral("Error")] =
             QStringLiteral("Считыватель работает без переключения режимов: запрос не отправлен");
@@ -286,35 +286,35 @@ int main(int argc, char **argv)
         if (command == QLatin1String("read-config") && needArgs(0)) {
             expected = ReaderConfigReplySize;
             undecodable = QStringLiteral("Часы считывателя не дают верной даты");
-            const CommandResult<TRec0Data> result = ReadReaderConfig(&link);
+            const CommandResult<ReaderConfigData> result = readReaderConfig(&link);
             ok = take(result);
             if (ok)
                 out[QStringLiteral("TRec0")] = Rec0Json(result.value);
             out[QStringLiteral("ReaderBusy")] = result.failure == CommandFailure::ReaderBusy;
-            out[QStringLiteral("ReaderModeSwitching")] = int(ok && result.value.ModeSwitching());
+            out[QStringLiteral("ReaderModeSwitching")] = int(ok && result.value.modeSwitching());
         } else if (command == QLatin1String("write-config") && needArgs(0)) {
             // The configuration is carried back as read; only the clock changes.
             bool busy = false;
             if (readConfigFirst()) {
-                TRec0Data rec = config;
+                ReaderConfigData rec = config;
                 rec.Clock = QDateTime::currentDateTime();
                 // The write itself succeeds whatever comes back; the tool
                 // wants the reader's acknowledgement.
-                ok = take(WriteReaderConfig(&link, rec)) && lastReply.size() == AcknowledgeReplySize;
+                ok = take(writeReaderConfig(&link, rec)) && lastReply.size() == AcknowledgeReplySize;
                 out[QStringLiteral("TRec0")] = Rec0Json(rec);
             } else {
-                busy = IsReaderBusyRefusal(lastReply);
+                busy = isReaderBusyRefusal(lastReply);
             }
             out[QStringLiteral("ReaderBusy")] = busy;
         } else if (command == QLatin1String("ping") && needArgs(0)) {
-            ok = take(PingReader(&link));
+            ok = take(pingReader(&link));
         } else if (command == QLatin1String("read-record") && needArgs(1)) {
             // Record 0 would be the configuration request.
             if (!ParseInt(words[0], 1, 2000, v))
                 return Usage(QStringLiteral("read-record needs a record number 1..2000"));
             out[QStringLiteral("RecordNumber")] = int(v);
             expected = ArchiveRecordReplySize;
-            const CommandResult<ArchiveRecordData> result = ReadArchiveRecord(&link, int(v));
+            const CommandResult<ArchiveRecordData> result = readArchiveRecord(&link, int(v));
             ok = take(result);
             if (ok) {
                 const ArchiveRecordData &r = result.value;
@@ -330,10 +330,10 @@ int main(int argc, char **argv)
                 return Usage(QStringLiteral("set-mode needs a mode 0 or 1"));
             out[QStringLiteral("Mode")] = int(v);
             if (readConfigFirst() && needsModeSwitching())
-                ok = take(SetReaderMode(&link, quint8(v)));
+                ok = take(setReaderMode(&link, quint8(v)));
         } else if (command == QLatin1String("read-label") && needArgs(0)) {
             expected = RegisterReplySize;
-            const CommandResult<DosimeterLabelData> result = ReadDosimeterLabel(&link);
+            const CommandResult<DosimeterLabelData> result = readDosimeterLabel(&link);
             ok = take(result);
             if (ok) {
                 out[QStringLiteral("Text")] = result.value.Text;
@@ -341,7 +341,7 @@ int main(int argc, char **argv)
             }
         } else if (command == QLatin1String("read-coeffs") && needArgs(0)) {
             expected = RegisterReplySize;
-            const CommandResult<MetrologyData> result = ReadMetrologyCoefficients(&link);
+            const CommandResult<MetrologyData> result = readMetrologyCoefficients(&link);
             ok = take(result);
             const double a = result.value.A;
             const quint16 b = result.value.B;
@@ -357,13 +357,13 @@ int main(int argc, char **argv)
             if (!ParseInt(words[0], -32768, 65535, b) || !okA || !DecimalWordHolds(a))
                 return Usage(QStringLiteral("write-coeffs needs B (-32768..65535) and A (0, or from 1e-32 up to below 1e32)"));
             out[QStringLiteral("B")] = int(quint16(b));
-            out[QStringLiteral("A")] = DecimalValue(DecodeDecimalWord(EncodeDecimalWord(a)));
+            out[QStringLiteral("A")] = DecimalValue(decodeDecimalWord(encodeDecimalWord(a)));
             // The body has one more byte on a reader with mode switching.
             if (readConfigFirst())
-                ok = take(WriteMetrologyCoefficients(&link, quint16(b), a, config.ModeSwitching()));
+                ok = take(writeMetrologyCoefficients(&link, quint16(b), a, config.modeSwitching()));
         } else if (command == QLatin1String("read-number") && needArgs(0)) {
             expected = RegisterReplySize;
-            const CommandResult<DosimeterNumberData> result = ReadDosimeterNumber(&link);
+            const CommandResult<DosimeterNumberData> result = readDosimeterNumber(&link);
             ok = take(result);
             if (ok) {
                 out[QStringLiteral("Number")] = qint64(result.value.Number);
@@ -375,12 +375,12 @@ int main(int argc, char **argv)
                 return Usage(QStringLiteral("write-number needs a number 0..16777215 and on|off"));
             out[QStringLiteral("Number")] = qint64(v);
             out[QStringLiteral("Accumulation")] = mode == QLatin1String("on");
-            ok = take(WriteDosimeterNumber(&link, quint32(v), mode == QLatin1String("on")));
+            ok = take(writeDosimeterNumber(&link, quint32(v), mode == QLatin1String("on")));
         } else if (command == QLatin1String("clear-dose") && needArgs(0)) {
-            ok = take(ClearDosimeterDose(&link));
+            ok = take(clearDosimeterDose(&link));
         } else if (command == QLatin1String("read-dose") && needArgs(0)) {
             expected = RegisterReplySize;
-            const CommandResult<float> result = ReadTotalDose(&link);
+            const CommandResult<float> result = readTotalDose(&link);
             ok = take(result);
             if (ok)
                 out[QStringLiteral("Dose")] = SingleValue(result.value);
@@ -390,7 +390,7 @@ int main(int argc, char **argv)
             out[QStringLiteral("Block")] = int(w);
             expected = SpectrumReplySize;
             try {
-                const QVector<quint16> channels = ReadSpectrum(&link, quint8(w));
+                const QVector<quint16> channels = readSpectrum(&link, quint8(w));
                 QJsonArray arr;
                 for (const quint16 c : channels)
                     arr.append(int(c));
@@ -399,7 +399,7 @@ int main(int argc, char **argv)
             } catch (const EProtocolCancel &e) {
                 // Raised for any reply but a whole block; silence and a
                 // refusal are not a block of the wrong size.
-                const QByteArray reply = link.LastReply();
+                const QByteArray reply = link.lastReply();
                 out[QStringLiteral("Error")] =
                     reply.isEmpty() || IsRefusal(reply) ? FailureText(reply, expected, QString()) : e.message();
             }
@@ -407,7 +407,7 @@ int main(int argc, char **argv)
             SpectrumHeaderData h;
             if (readConfigFirst() && needsModeSwitching()) {
                 expected = SpectrumHeaderReplySize;
-                const CommandResult<SpectrumHeaderData> result = ReadSpectrumHeader(&link);
+                const CommandResult<SpectrumHeaderData> result = readSpectrumHeader(&link);
                 ok = take(result);
                 h = result.value;
             }
@@ -431,14 +431,14 @@ int main(int argc, char **argv)
     if (!ok && !out.contains(QStringLiteral("Error"))) {
         // The archive read keeps the connection error to itself: the spent
         // report says the port did not open.
-        if (connectFailureReportable && !link.ReportConnectFailure())
-            out[QStringLiteral("Error")] = TRS232Link::ConnectFailureText();
+        if (connectFailureReportable && !link.reportConnectFailure())
+            out[QStringLiteral("Error")] = SerialLink::connectFailureText();
         else
             out[QStringLiteral("Error")] = FailureText(lastReply, expected, undecodable);
     }
     out[QStringLiteral("Ok")] = ok;
     out[QStringLiteral("LastResponderAddress")] = qint64(lastResponder);
-    out[QStringLiteral("LastResponder")] = AddressToText(lastResponder);
+    out[QStringLiteral("LastResponder")] = addressToText(lastResponder);
     std::fputs(QJsonDocument(out).toJson(QJsonDocument::Indented).constData(), stdout);
     return ok ? 0 : 1;
 }

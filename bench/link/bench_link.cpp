@@ -11,8 +11,8 @@
 // Usage: bench_link [--count N] [--idle-seconds S] [--no-archive] [--no-idle]
 
 #include "core/AppState.h"
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 #include "sim/SimReader.h"
 
 #include <QCoreApplication>
@@ -48,19 +48,19 @@ int benchArchive(int count)
     sim.setTurnaroundMs(0);
     sim.addRecords(SimReaderModel::ArchiveCapacity);
 
-    TRS232Link link;
-    link.ComPortIndex = -1;
-    link.SetPortName(sim.portPath());
+    SerialLink link;
+    link.setComPortIndex(-1);
+    link.setPortName(sim.portPath());
 
     std::printf("archive read: %d records, reader paced at %.0f bit/s, no turnaround, windows %d ms, "
                 "attempts up to %d\n",
-                count, LineRate, int(link.PingDelayMS), int(link.BaseRequestCount) + 1);
+                count, LineRate, int(link.pingDelayMs()), int(link.baseRequestCount()) + 1);
     std::fflush(stdout);
     int failed = 0;
     QElapsedTimer t;
     t.start();
     for (int n = 1; n <= count; ++n) {
-        if (!ReadArchiveRecord(&link, (n - 1) % SimReaderModel::ArchiveCapacity + 1))
+        if (!readArchiveRecord(&link, (n - 1) % SimReaderModel::ArchiveCapacity + 1))
             ++failed;
         if (n % 250 == 0) {
             std::printf("  %d records, %.1f s\n", n, t.elapsed() / 1000.0);
@@ -91,9 +91,9 @@ int benchIdle(int idleSeconds)
     }
     const QString port = QString::fromUtf8(reader.readLine()).trimmed();
 
-    TRS232Link link;
-    link.ComPortIndex = -1;
-    link.SetPortName(port);
+    SerialLink link;
+    link.setComPortIndex(-1);
+    link.setPortName(port);
 
     int ticks = 0, polls = 0, failed = 0;
     QTimer control;
@@ -101,7 +101,7 @@ int benchIdle(int idleSeconds)
     QObject::connect(&control, &QTimer::timeout, [&] {
         if (++ticks % 11 == 0) {
             ++polls;
-            if (!ReadReaderConfig(&link))
+            if (!readReaderConfig(&link))
                 ++failed;
         }
     });

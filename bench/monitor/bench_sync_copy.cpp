@@ -14,8 +14,8 @@
 #include "BenchSupport.h"
 
 #include "core/AppState.h"
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 #include "monitor/core/SyncEngine.h"
 #include "sim/SimReader.h"
 
@@ -52,13 +52,13 @@ int main(int argc, char **argv)
     }
     sim.setPaced(true, 9600);
     sim.setTurnaroundMs(0);
-    TRS232Link link;
-    link.ComPortIndex = -1;
-    link.SetPortName(sim.portPath());
-    link.PingDelayMS = 300;
-    link.SendDelayMS = 2000;
-    link.BaseRequestCount = 3;
-    link.FixedReceiveWindow = false;
+    SerialLink link;
+    link.setComPortIndex(-1);
+    link.setPortName(sim.portPath());
+    link.setPingDelayMs(300);
+    link.setSendDelayMs(2000);
+    link.setBaseRequestCount(3);
+    link.setFixedReceiveWindow(false);
 
     SyncEngine engine;
     engine.SetDatabase(&db.dm);

@@ -17,7 +17,7 @@
 
 #include "../BenchFigures.h"
 #include "core/AppState.h"
-#include "link/URS232.h"
+#include "link/SerialLink.h"
 #include "monitor/core/SyncEngine.h"
 #include "sim/SimReader.h"
 
@@ -76,19 +76,19 @@ Stall Watch(const std::function<bool()> &done, int timeoutMs, bool *finished)
 
 struct Reader {
     SimReader sim;
-    TRS232Link link;
+    SerialLink link;
     bool start()
     {
         if (!sim.start())
             return false;
         sim.setPaced(true, 9600);
         sim.setTurnaroundMs(0);
-        link.ComPortIndex = -1;
-        link.SetPortName(sim.portPath());
-        link.PingDelayMS = 300;
-        link.SendDelayMS = 2000;
-        link.BaseRequestCount = 3;
-        link.FixedReceiveWindow = false;
+        link.setComPortIndex(-1);
+        link.setPortName(sim.portPath());
+        link.setPingDelayMs(300);
+        link.setSendDelayMs(2000);
+        link.setBaseRequestCount(3);
+        link.setFixedReceiveWindow(false);
         return true;
     }
 };
@@ -117,9 +117,9 @@ double IdleLoad(TDM &dm, bool threadMode, int idleSeconds)
     reader.start(readerSim, {QStringLiteral("--records"), QStringLiteral("0")});
     if (!reader.waitForStarted(5000) || !reader.waitForReadyRead(5000))
         return -1;
-    TRS232Link link;
-    link.ComPortIndex = -1;
-    link.SetPortName(QString::fromUtf8(reader.readLine()).trimmed());
+    SerialLink link;
+    link.setComPortIndex(-1);
+    link.setPortName(QString::fromUtf8(reader.readLine()).trimmed());
     double load = -1;
     {
         SyncEngine engine;

@@ -5,7 +5,7 @@
 
 #include "core/Errors.h"
 #include "core/Prompt.h"
-#include "link/URUVOProtocol.h"
+#include "link/DeviceCommands.h"
 #include "monitor/core/SyncEngine.h"
 #include "records/StoredDateTime.h"
 

@@ -4,8 +4,8 @@
 #include "core/LogFiles.h"
 #include "core/Platform.h"
 #include "core/Prompt.h"
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 #include "monitor/core/TimerThread.h"
 #include "records/NameSync.h"
 #include "records/ReadingStore.h"
@@ -301,7 +301,7 @@ void SyncEngine::ReportError(std::exception_ptr error)
     } catch (const EProtocolCancel &) {
         ReportRangeError();
     } catch (const EGeneralError &e) {
-        if (e.message() == TRS232Link::ConnectFailureText())
+        if (e.message() == SerialLink::connectFailureText())
             ReportPortError();
         else
             ReportReadError();
@@ -314,12 +314,12 @@ void SyncEngine::ReportError(std::exception_ptr error)
     }
 }
 
-void SyncEngine::SetLink(TRS232Link *link)
+void SyncEngine::SetLink(SerialLink *link)
 {
     m_link = link;
 }
 
-TRec0Data SyncEngine::ReaderConfig() const
+ReaderConfigData SyncEngine::ReaderConfig() const
 {
     QMutexLocker lock(&m_readerMutex);
     return m_readerConfig;
@@ -334,18 +334,18 @@ void SyncEngine::NoteResponder(const std::optional<quint32> &address)
 bool SyncEngine::ReadConfig()
 {
     ReaderBusy = false;
-    const CommandResult<TRec0Data> result = ReadReaderConfig(m_link);
+    const CommandResult<ReaderConfigData> result = readReaderConfig(m_link);
     NoteResponder(result.responder);
     if (result.failure == CommandFailure::ReaderBusy)
         ReaderBusy = true;
     if (!result)
         return false;
-    ReaderModeSwitching = result.value.ModeSwitching() ? 1 : 0;
+    ReaderModeSwitching = result.value.modeSwitching() ? 1 : 0;
     SetReaderConfig(result.value);
     return true;
 }
 
-void SyncEngine::SetReaderConfig(const TRec0Data &rec)
+void SyncEngine::SetReaderConfig(const ReaderConfigData &rec)
 {
     QMutexLocker lock(&m_readerMutex);
     m_readerConfig = rec;
@@ -353,21 +353,21 @@ void SyncEngine::SetReaderConfig(const TRec0Data &rec)
 
 bool SyncEngine::Ping()
 {
-    const CommandResult<NoValue> result = PingReader(m_link);
+    const CommandResult<NoValue> result = pingReader(m_link);
     NoteResponder(result.responder);
     return result.ok();
 }
 
 QString SyncEngine::PortFailureText() const
 {
-    const TRS232Link *link = m_link;
+    const SerialLink *link = m_link;
     if (!link)
         return QStringLiteral("Не удалось открыть порт");
     // The link's own account names the port and the reason.
-    const QString reason = link->LastOpenError();
+    const QString reason = link->lastOpenError();
     if (!reason.isEmpty())
         return reason;
-    return QStringLiteral("Не удалось открыть порт %1").arg(link->PortName());
+    return QStringLiteral("Не удалось открыть порт %1").arg(link->portName());
 }
 
 void SyncEngine::ReportPortError()
@@ -418,7 +418,7 @@ void SyncEngine::PollExchange(bool threadMode)
         // foreground operation holds the link: one that has set SyncPaused
         // and taken the lock never sees this round touch the state.
         QRecursiveMutex unlinked;  // without a link there is nothing to share
-        TLinkLockGuard lock(m_link ? &m_link->Lock() : &unlinked);
+        LinkLockGuard lock(m_link ? &m_link->lock() : &unlinked);
         if (SyncPaused || !WorkerSetState(SyncOffline))
             return;
         ReaderNormalMode = true;
@@ -516,7 +516,7 @@ void SyncEngine::CatchUp()
         } else {
             // Is the remembered record still the same reading?
             if (LastRecNumber.load() != 0) {
-                const CommandResult<ArchiveRecordData> remembered = ReadArchiveRecord(m_link, LastRecNumber.load());
+                const CommandResult<ArchiveRecordData> remembered = readArchiveRecord(m_link, LastRecNumber.load());
                 NoteResponder(remembered.responder);
                 bool same = remembered.ok();
                 if (same) {
@@ -569,7 +569,7 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
     if (FaceNotReady || SyncState == SyncOffline || SyncState == SyncSuspended || Interrupted())
         return false;
     bool kept = false;
-    const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(m_link, number);
+    const CommandResult<ArchiveRecordData> read = readArchiveRecord(m_link, number);
     NoteResponder(read.responder);
     if (!read) {
         // The remaining records of this pass are skipped.
@@ -637,7 +637,7 @@ void SyncEngine::CheckReaderClock()
     });
     if (answer != BtnOk)
         return;
-    TRec0Data rec = ReaderConfig();
+    ReaderConfigData rec = ReaderConfig();
     rec.Clock = QDateTime::currentDateTime();
     SetReaderConfig(rec);
     if (QThread::currentThread() != thread())
@@ -645,7 +645,7 @@ void SyncEngine::CheckReaderClock()
     bool written = false;
     try {
         // A missing link object is a failed write as well.
-        written = WriteReaderConfig(m_link, rec).ok();
+        written = writeReaderConfig(m_link, rec).ok();
     } catch (...) {
         written = false;
     }
@@ -804,7 +804,7 @@ void SyncEngine::RetryReaderModeRestore()
     if (!ReaderModeRestorePending || ReaderModeSwitching <= 0)
         return;
     try {
-        if (SetReaderMode(m_link, 0))
+        if (setReaderMode(m_link, 0))
             ReaderModeRestorePending = false;
     } catch (...) {
     }
@@ -824,10 +824,10 @@ ForegroundLinkUse::ForegroundLinkUse(SyncEngine &engine, int waitMs)
     // A worker command under way ends before this operation uses the link.
     if (m_link) {
         if (mainThread) {
-            while (!m_link->Lock().tryLock(5))
+            while (!m_link->lock().tryLock(5))
                 QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         } else {
-            m_link->Lock().lock();
+            m_link->lock().lock();
         }
     }
 }
@@ -835,7 +835,7 @@ ForegroundLinkUse::ForegroundLinkUse(SyncEngine &engine, int waitMs)
 ForegroundLinkUse::~ForegroundLinkUse()
 {
     if (m_link)
-        m_link->Lock().unlock();
+        m_link->lock().unlock();
     m_engine.SyncPaused = m_wasPaused;
 }
 

@@ -16,7 +16,7 @@
 // Thread mode (UseThread()): a worker TTimerThread polls on its own 100 ms
 // count instead.
 
-#include "link/URUVOProtocol.h"
+#include "link/DeviceCommands.h"
 #include "monitor/core/SyncView.h"
 
 #include <QDateTime>
@@ -34,7 +34,7 @@ class FullArchiveRead;
 class QThread;
 class QTimer;
 class TDM;
-class TRS232Link;
+class SerialLink;
 class TTimerThread;
 
 // The cycle's state, shown by the indicator.
@@ -67,15 +67,15 @@ public:
     TDM *Database() const;
 
     // The link to the reader. Not owned; without one every command fails at once.
-    void SetLink(TRS232Link *link);
-    TRS232Link *Link() const { return m_link; }
+    void SetLink(SerialLink *link);
+    SerialLink *Link() const { return m_link; }
 
     // The reader's configuration as the last poll read it (the clock as the
     // engine last wrote it), and the bus address of the reader that answered
     // last (0 before any answer). Any thread.
-    TRec0Data ReaderConfig() const;
+    ReaderConfigData ReaderConfig() const;
     quint32 ResponderAddress() const { return m_responder.load(); }
-    void SetReaderConfig(const TRec0Data &rec);
+    void SetReaderConfig(const ReaderConfigData &rec);
 
     // ---- Window fields (main thread; the worker reads LastRecNumber) ----
     std::atomic<int> LastRecNumber{0};   // mirror of Devices.LastRecNumber of LoadedAddress
@@ -241,9 +241,9 @@ private:
     ISyncView *m_view = nullptr;
     std::unique_ptr<NullSyncView> m_nullView;
     TDM *m_dm = nullptr;
-    TRS232Link *m_link = nullptr;
+    SerialLink *m_link = nullptr;
     mutable QMutex m_readerMutex;
-    TRec0Data m_readerConfig;  // under m_readerMutex
+    ReaderConfigData m_readerConfig;  // under m_readerMutex
     std::atomic<quint32> m_responder{0};
     QTimer *m_timer = nullptr;
     bool m_timerStarted = false;
@@ -290,6 +290,6 @@ public:
 
 private:
     SyncEngine &m_engine;
-    TRS232Link *m_link;
+    SerialLink *m_link;
     bool m_wasPaused = false;
 };

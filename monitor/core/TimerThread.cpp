@@ -1,8 +1,8 @@
 #include "monitor/core/TimerThread.h"
 
 #include "core/Errors.h"
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 #include "monitor/core/SyncEngine.h"
 
 #include <QDeadlineTimer>

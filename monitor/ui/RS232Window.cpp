@@ -1,6 +1,6 @@
 #include "RS232Window.h"
 
-#include "link/URS232.h"
+#include "link/SerialLink.h"
 #include "monitor/core/SyncEngine.h"
 
 #include <QAction>
@@ -14,7 +14,7 @@
 
 #include "core/Prompt.h"
 
-TRS232::TRS232(TRS232Link &link, QWidget *parent) : QDialog(parent), m_link(&link)
+TRS232::TRS232(SerialLink &link, QWidget *parent) : QDialog(parent), m_link(&link)
 {
     setObjectName(QStringLiteral("TRS232"));
     setWindowTitle(QStringLiteral("Настройки соединения"));
@@ -76,9 +76,9 @@ TRS232::~TRS232() = default;
 
 void TRS232::selectPort(int index)
 {
-    m_link->ComPortIndex = index;
+    m_link->setComPortIndex(index);
     if (index < 0)
-        CB_ComPort->setPlaceholderText(m_link->PortName());
+        CB_ComPort->setPlaceholderText(m_link->portName());
 }
 
 int TRS232::ShowModal()
@@ -125,12 +125,12 @@ void TRS232::done(int result)
 void TRS232::Restore(const TIniFile &ini)
 {
     RS232StoredValues v;
-    v.PortName = m_link->PortName();
+    v.PortName = m_link->portName();
     v.ComPortItemIndex = CB_ComPort->currentIndex();
     v.UseThread = CB_UseThread->isChecked();
     ReadRS232Values(ini, v);
     if (!v.PortName.isEmpty())
-        m_link->SetPortName(v.PortName);
+        m_link->setPortName(v.PortName);
     CB_ComPort->setCurrentIndex(v.ComPortItemIndex);
     selectPort(v.ComPortItemIndex);
     CB_UseThread->setChecked(v.UseThread);
@@ -182,7 +182,7 @@ void TRS232::Save(TIniFile &ini) const
 void TRS232::saveValues(TIniFile &ini) const
 {
     RS232StoredValues v;
-    v.PortName = m_link->PortName();
+    v.PortName = m_link->portName();
     v.ComPortItemIndex = CB_ComPort->currentIndex();
     v.UseThread = CB_UseThread->isChecked();
     WriteRS232Values(ini, v);

@@ -1,7 +1,7 @@
 #pragma once
 // The link settings window TRS232 ("Настройки соединения"): the COM port and
 // whether the reader is polled from the separate request thread. It is a
-// thin layer over the headless link object of the run (TRS232Link), which
+// thin layer over the headless link object of the run (SerialLink), which
 // the program entry owns and hands to it, and over the synchronisation engine, which it
 // tells about the thread choice.
 //
@@ -22,15 +22,15 @@ class QDialog;
 class QGroupBox;
 class QPushButton;
 class SyncEngine;
-class TRS232Link;
+class SerialLink;
 
 class TRS232 : public QDialog {
     Q_OBJECT
 public:
-    explicit TRS232(TRS232Link &link, QWidget *parent = nullptr);
+    explicit TRS232(SerialLink &link, QWidget *parent = nullptr);
     ~TRS232() override;
 
-    TRS232Link &Link() { return *m_link; }
+    SerialLink &Link() { return *m_link; }
     // The engine told about the thread choice (not owned; none: nobody is told).
     void setEngine(SyncEngine *engine) { m_engine = engine; }
 
@@ -62,7 +62,7 @@ private:
     void saveValues(TIniFile &ini) const;
     void selectPort(int index);
 
-    TRS232Link *m_link;
+    SerialLink *m_link;
     SyncEngine *m_engine = nullptr;
     bool m_checkedAtOpen = false;
     bool m_placed = false;  // a stored placement was applied, or the window has been shown

@@ -2,7 +2,7 @@
 
 #include "RS232Window.h"
 
-#include "link/URS232.h"
+#include "link/SerialLink.h"
 #include "monitor/core/IniFile.h"
 #include "monitor/core/SyncEngine.h"
 #include "records/TTable.h"
@@ -24,11 +24,11 @@ void TFace::restoreSettings()
     ReadFaceValues(ini, StoredValues);
     if (engine)
         engine->INeedSynhroFIO = StoredValues.INeedSynhroFIO;
-    if (TRS232Link *link = m_rs232 ? &m_rs232->Link() : nullptr) {
-        link->PingDelayMS = StoredValues.PingDelayMS;
-        link->SendDelayMS = StoredValues.SendDelayMS;
-        link->BaseRequestCount = StoredValues.BaseRequestCount;
-        link->FixedReceiveWindow = StoredValues.FixedReceiveWindow;
+    if (SerialLink *link = m_rs232 ? &m_rs232->Link() : nullptr) {
+        link->setPingDelayMs(StoredValues.PingDelayMS);
+        link->setSendDelayMs(StoredValues.SendDelayMS);
+        link->setBaseRequestCount(StoredValues.BaseRequestCount);
+        link->setFixedReceiveWindow(StoredValues.FixedReceiveWindow);
     }
     if (engine)
         engine->LastReadedIndex = StoredValues.LastReadedIndex;

@@ -7,8 +7,8 @@
 
 #include "core/AppState.h"
 #include "core/Errors.h"
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -68,9 +68,9 @@ void TestLinkE2E::readerCommands()
     fx.sim.setInserted(true);
     fx.sim.setClockOffsetSeconds(-3 * 3600);
 
-    const CommandResult<TRec0Data> config = ReadReaderConfig(&fx.link);
+    const CommandResult<ReaderConfigData> config = readReaderConfig(&fx.link);
     QVERIFY(config);
-    const TRec0Data &r = config.value;
+    const ReaderConfigData &r = config.value;
     QCOMPARE(int(r.RecordCount), 37);
     QVERIFY(r.Status & StatusDosimeterInserted);
     const qint64 behind = r.Clock.secsTo(fx.sim.clock());
@@ -83,22 +83,22 @@ void TestLinkE2E::readerCommands()
         QCOMPARE(r.InfoText, m.infoText());
     });
     QCOMPARE(r.InfoText.at(0), '\0');
-    QVERIFY(!r.ModeSwitching());
+    QVERIFY(!r.modeSwitching());
     QCOMPARE(config.responder, std::optional<quint32>(0x0A0B0C));
 
     fx.sim.setModeSwitching(true);
-    const CommandResult<TRec0Data> switching = ReadReaderConfig(&fx.link);
+    const CommandResult<ReaderConfigData> switching = readReaderConfig(&fx.link);
     QVERIFY(switching);
-    QVERIFY(switching.value.ModeSwitching());
+    QVERIFY(switching.value.modeSwitching());
 
-    const CommandResult<NoValue> ping = PingReader(&fx.link);
+    const CommandResult<NoValue> ping = pingReader(&fx.link);
     QVERIFY(ping);
     QCOMPARE(ping.responder, std::optional<quint32>(0x0A0B0C));
     QCOMPARE(fx.sim.requestLog().last().size(), 14);
 
     QDateTime lastTime;
     for (int n : {1, 36, 37}) {
-        const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(&fx.link, n);
+        const CommandResult<ArchiveRecordData> read = readArchiveRecord(&fx.link, n);
         QVERIFY(read);
         const ArchiveRecordData &a = read.value;
         lastTime = a.Time;
@@ -112,26 +112,26 @@ void TestLinkE2E::readerCommands()
 
     // The clock write: the reader's clock runs on from the written time, and
     // the configuration bytes travel back as they were read.
-    TRec0Data w = switching.value;
+    ReaderConfigData w = switching.value;
     w.Clock = QDateTime::currentDateTime().addSecs(2 * 3600);
     w.Param2 = 0x7F;
-    QVERIFY(WriteReaderConfig(&fx.link, w));
+    QVERIFY(writeReaderConfig(&fx.link, w));
     QVERIFY(qAbs(QDateTime::currentDateTime().addSecs(2 * 3600).secsTo(fx.sim.clock())) < 62);
     fx.sim.withModel([&](SimReaderModel &m) {
         QCOMPARE(m.configWrites(), 1);
         QCOMPARE(int(m.param(2)), 0x7F);
         QCOMPARE(m.param(1), w.Param1);
     });
-    const CommandResult<TRec0Data> back = ReadReaderConfig(&fx.link);
+    const CommandResult<ReaderConfigData> back = readReaderConfig(&fx.link);
     QVERIFY(back);
     QVERIFY2(qAbs(back.value.Clock.secsTo(w.Clock)) < 62, qPrintable(back.value.Clock.toString() + " / " + w.Clock.toString()));
 
     // The answer to a mode switch names no reader to follow.
-    const CommandResult<NoValue> mode = SetReaderMode(&fx.link, 1);
+    const CommandResult<NoValue> mode = setReaderMode(&fx.link, 1);
     QVERIFY(mode);
     QCOMPARE(fx.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 1);
     QVERIFY(!mode.responder);
-    QVERIFY(SetReaderMode(&fx.link, 0));
+    QVERIFY(setReaderMode(&fx.link, 0));
     QCOMPARE(fx.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 0);
 }
 
@@ -148,43 +148,43 @@ void TestLinkE2E::dosimeterCommands()
     d.b = 0xFFFF;
     fx.sim.setDosimeter(d);
 
-    const CommandResult<DosimeterLabelData> label = ReadDosimeterLabel(&fx.link);
+    const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
     QVERIFY(label);
     QCOMPARE(label.value.Code, d.labelCode);
     QCOMPARE(label.value.Text, QStringLiteral("Петров П.П.     "));
     QCOMPARE(fx.sim.requestLog().size(), 4);
 
-    const CommandResult<MetrologyData> coefficients = ReadMetrologyCoefficients(&fx.link);
+    const CommandResult<MetrologyData> coefficients = readMetrologyCoefficients(&fx.link);
     QVERIFY(coefficients);
     QCOMPARE(coefficients.value.A, 2.5);
     QCOMPARE(coefficients.value.B, quint16(0xFFFF));
-    QVERIFY(WriteMetrologyCoefficients(&fx.link, 0x0010, 3.14159, false));
+    QVERIFY(writeMetrologyCoefficients(&fx.link, 0x0010, 3.14159, false));
     QCOMPARE(fx.sim.dosimeter().aWord, quint16(0x013A));
     QCOMPARE(fx.sim.dosimeter().b, quint16(0x0010));
-    QCOMPARE(FrameBody(fx.sim.requestLog().last()).size(), 6); // no mode switching: no trailing byte
+    QCOMPARE(frameBody(fx.sim.requestLog().last()).size(), 6); // no mode switching: no trailing byte
 
-    CommandResult<DosimeterNumberData> number = ReadDosimeterNumber(&fx.link);
+    CommandResult<DosimeterNumberData> number = readDosimeterNumber(&fx.link);
     QVERIFY(number);
     QCOMPARE(number.value.Number, quint32(0x123456));
     QVERIFY(number.value.Accumulation);
-    QVERIFY(WriteDosimeterNumber(&fx.link, 0x00ABCD, false));
-    QCOMPARE(FrameBody(fx.sim.requestLog().last()), QByteArray::fromHex("F7FFCDAB000000"));
-    number = ReadDosimeterNumber(&fx.link);
+    QVERIFY(writeDosimeterNumber(&fx.link, 0x00ABCD, false));
+    QCOMPARE(frameBody(fx.sim.requestLog().last()), QByteArray::fromHex("F7FFCDAB000000"));
+    number = readDosimeterNumber(&fx.link);
     QVERIFY(number);
     QCOMPARE(number.value.Number, quint32(0xABCD));
     QVERIFY(!number.value.Accumulation);
 
-    CommandResult<float> dose = ReadTotalDose(&fx.link);
+    CommandResult<float> dose = readTotalDose(&fx.link);
     QVERIFY(dose);
     QCOMPARE(dose.value, 3.25f);
-    QVERIFY(ClearDosimeterDose(&fx.link));
-    dose = ReadTotalDose(&fx.link);
+    QVERIFY(clearDosimeterDose(&fx.link));
+    dose = readTotalDose(&fx.link);
     QVERIFY(dose);
     QCOMPARE(dose.value, 0.0f);
     d = fx.sim.dosimeter();
     d.totalDose = std::nanf("");
     fx.sim.setDosimeter(d);
-    dose = ReadTotalDose(&fx.link);
+    dose = readTotalDose(&fx.link);
     QVERIFY(dose);
     QVERIFY(std::isnan(dose.value));
 }
@@ -193,40 +193,40 @@ void TestLinkE2E::dosimeterAccessRefused()
 {
     START_READER(fx);
     // No dosimeter: the reader refuses, and a refusal is not asked again.
-    const CommandResult<DosimeterLabelData> label = ReadDosimeterLabel(&fx.link);
+    const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
     QCOMPARE(label.failure, CommandFailure::Refused);
     QVERIFY(label.value.Code.isEmpty());
     QCOMPARE(fx.sim.requestsServed(), 1);
-    const CommandResult<DosimeterNumberData> number = ReadDosimeterNumber(&fx.link);
+    const CommandResult<DosimeterNumberData> number = readDosimeterNumber(&fx.link);
     QCOMPARE(number.failure, CommandFailure::Refused);
     QCOMPARE(number.value.Number, quint32(0));
-    QCOMPARE(ClearDosimeterDose(&fx.link).failure, CommandFailure::Refused);
+    QCOMPARE(clearDosimeterDose(&fx.link).failure, CommandFailure::Refused);
     QCOMPARE(fx.sim.requestsServed(), 3);
 
     // A reader that needs mode switching answers the dosimeter only in mode 1,
     // and then takes coefficient A and B with one more byte.
     fx.sim.setInserted(true);
     fx.sim.setModeSwitching(true);
-    const CommandResult<TRec0Data> config = ReadReaderConfig(&fx.link);
+    const CommandResult<ReaderConfigData> config = readReaderConfig(&fx.link);
     QVERIFY(config);
-    QVERIFY(config.value.ModeSwitching());
-    QVERIFY(!ReadDosimeterNumber(&fx.link));
-    QVERIFY(SetReaderMode(&fx.link, 1));
-    QVERIFY(ReadDosimeterNumber(&fx.link));
-    QVERIFY(WriteMetrologyCoefficients(&fx.link, 0xFFFF, 1.5, config.value.ModeSwitching()));
-    QCOMPARE(FrameBody(fx.sim.requestLog().last()), QByteArray::fromHex("F2FF9600FFFF00"));
+    QVERIFY(config.value.modeSwitching());
+    QVERIFY(!readDosimeterNumber(&fx.link));
+    QVERIFY(setReaderMode(&fx.link, 1));
+    QVERIFY(readDosimeterNumber(&fx.link));
+    QVERIFY(writeMetrologyCoefficients(&fx.link, 0xFFFF, 1.5, config.value.modeSwitching()));
+    QCOMPARE(frameBody(fx.sim.requestLog().last()), QByteArray::fromHex("F2FF9600FFFF00"));
     QCOMPARE(fx.sim.dosimeter().a(), 1.5);
 }
 
 void TestLinkE2E::spectrum()
 {
     START_READER(fx);
-    const CommandResult<SpectrumHeaderData> header = ReadSpectrumHeader(&fx.link);
+    const CommandResult<SpectrumHeaderData> header = readSpectrumHeader(&fx.link);
     QVERIFY(header);
     const SpectrumHeaderData &h = header.value;
     const SimSpectrumHeader sh = fx.sim.readModel<SimSpectrumHeader>(
         [](const SimReaderModel &m) { return m.spectrumHeader(); });
-    QCOMPARE(h.Dose, DecodeDecimalWord(sh.doseWord));
+    QCOMPARE(h.Dose, decodeDecimalWord(sh.doseWord));
     QCOMPARE(h.DoseCounts, sh.doseCounts);
     QCOMPARE(h.Delta, sh.delta);
     QCOMPARE(h.MaxChannel, sh.maxChannel);
@@ -236,7 +236,7 @@ void TestLinkE2E::spectrum()
         fx.sim.readModel<QVector<quint16>>([](const SimReaderModel &m) { return m.spectrum(); });
     const int eventsBefore = fx.eventLines().size();
     for (int block : {0, 14}) {
-        QCOMPARE(ReadSpectrum(&fx.link, quint8(block)), all.mid(block * 100, 100));
+        QCOMPARE(readSpectrum(&fx.link, quint8(block)), all.mid(block * 100, 100));
     }
     // Every channel value goes to the events log, one line each.
     const QStringList events = fx.eventLines();
@@ -246,15 +246,15 @@ void TestLinkE2E::spectrum()
     fx.sim.injectFault(SimReader::Fault::SpectrumWrongSize);
     bool raised = false;
     try {
-        ReadSpectrum(&fx.link, 3);
+        readSpectrum(&fx.link, 3);
     } catch (const EProtocolCancel &e) {
         raised = true;
         QCOMPARE(e.message(), QStringLiteral("Ошибка размера пакета спектра"));
     }
     QVERIFY(raised);
-    QVERIFY(!fx.link.CommPort.IsOpen());
+    QVERIFY(!fx.link.serialPort().isOpen());
     QCOMPARE(fx.sim.replyLog().last().size(), 218);
-    QCOMPARE(ReadSpectrum(&fx.link, 3), all.mid(300, 100));
+    QCOMPARE(readSpectrum(&fx.link, 3), all.mid(300, 100));
 }
 
 void TestLinkE2E::retriesAndTheirLog()
@@ -266,7 +266,7 @@ void TestLinkE2E::retriesAndTheirLog()
     // attempt, and the log shows the count 2 and the second reply only.
     fx.clearLogs();
     fx.sim.injectFault(SimReader::Fault::ShortReply, 1, 10);
-    QVERIFY(ReadReaderConfig(&fx.link));
+    QVERIFY(readReaderConfig(&fx.link));
     QCOMPARE(fx.sim.requestsServed(), 2);
     QCOMPARE(fx.sim.replyLog().first().size(), 10);
     QStringList log = fx.rs232Lines();
@@ -279,7 +279,7 @@ void TestLinkE2E::retriesAndTheirLog()
     for (int where : {0, 1}) {
         fx.clearLogs();
         fx.sim.injectFault(SimReader::Fault::Corrupt, 1, where);
-        const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(&fx.link, 4);
+        const CommandResult<ArchiveRecordData> read = readArchiveRecord(&fx.link, 4);
         QVERIFY(read);
         QCOMPARE(fx.sim.replyLog().size(), 2);
         QVERIFY(fx.sim.replyLog().first() != fx.sim.replyLog().last());
@@ -294,32 +294,32 @@ void TestLinkE2E::retriesAndTheirLog()
     fx.sim.injectFault(SimReader::Fault::NoReply, 4);
     QElapsedTimer t;
     t.start();
-    QVERIFY(!ReadReaderConfig(&fx.link));
+    QVERIFY(!readReaderConfig(&fx.link));
     QVERIFY(t.elapsed() >= 4 * LinkE2EFixture::PingWindowMs - 20);
     QCOMPARE(fx.sim.requestsServed() - before, 4);
     QCOMPARE(fx.rs232Lines().value(1), QStringLiteral("<   (4)"));
 
-    // BaseRequestCount 0: one attempt only.
+    // baseRequestCount() 0: one attempt only.
     fx.clearLogs();
-    fx.link.BaseRequestCount = 0;
+    fx.link.setBaseRequestCount(0);
     fx.sim.injectFault(SimReader::Fault::NoReply, 1);
-    QVERIFY(!PingReader(&fx.link));
+    QVERIFY(!pingReader(&fx.link));
     QCOMPARE(fx.sim.requestLog().size(), 1);
     QCOMPARE(fx.rs232Lines().value(1), QStringLiteral("<   (1)"));
-    QVERIFY(PingReader(&fx.link)); // the fault is used up
+    QVERIFY(pingReader(&fx.link)); // the fault is used up
     QCOMPARE(fx.rs232Lines().value(3), replyLogLine(fx.sim.replyLog().last(), 1));
 
     // A late answer to the first attempt is thrown away while the line
     // settles; the second attempt gets its own.
-    fx.link.BaseRequestCount = 1;
+    fx.link.setBaseRequestCount(1);
     fx.clearLogs();
     fx.sim.injectFault(SimReader::Fault::Late, 1, LinkE2EFixture::PingWindowMs + 60);
-    QVERIFY(ReadReaderConfig(&fx.link));
+    QVERIFY(readReaderConfig(&fx.link));
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 2));
     // The answer to the second request comes after the command ended; the
     // next command does not mistake it for its own reply.
     QTRY_COMPARE(fx.sim.replyLog().size(), 2);
-    const CommandResult<ArchiveRecordData> read = ReadArchiveRecord(&fx.link, 2);
+    const CommandResult<ArchiveRecordData> read = readArchiveRecord(&fx.link, 2);
     QVERIFY(read);
     QCOMPARE(read.value.Time, fx.sim.record(2).time);
 }
@@ -344,29 +344,29 @@ void TestLinkE2E::lateRepliesNeverAnswerTheNextRequest()
     // A reply so late that the line had settled, arriving while the next
     // command listens for an answer that does not come: it answers another
     // request and is not taken.
-    fx.link.BaseRequestCount = 0;
-    fx.sim.injectFault(SimReader::Fault::Late, 1, window + TRS232Link::LineSettleMs + 50);
+    fx.link.setBaseRequestCount(0);
+    fx.sim.injectFault(SimReader::Fault::Late, 1, window + SerialLink::LineSettleMs + 50);
     fx.sim.injectFault(SimReader::Fault::NoReply, 1);
-    QVERIFY(!ReadReaderConfig(&fx.link));
-    QVERIFY(!ReadArchiveRecord(&fx.link, 3));
+    QVERIFY(!readReaderConfig(&fx.link));
+    QVERIFY(!readArchiveRecord(&fx.link, 3));
     QTRY_COMPARE(fx.sim.repliesSent(), 1);
-    fx.link.BaseRequestCount = 3;
+    fx.link.setBaseRequestCount(3);
 
     // The second of the four label groups answered 400 ms after its window:
     // neither it nor the answers to its repeats are taken for a later group.
     fx.sim.injectFault(SimReader::Fault::Late, 1, window + 400, 1);
-    const CommandResult<DosimeterLabelData> read = ReadDosimeterLabel(&fx.link);
+    const CommandResult<DosimeterLabelData> read = readDosimeterLabel(&fx.link);
     QVERIFY(read);
     QCOMPARE(read.value.Text, label);
 
     // An archive copy at the line rate with late replies: every record read
     // is the record asked for.
     fx.sim.setPaced(true);
-    fx.link.PingDelayMS = 300;
+    fx.link.setPingDelayMs(300);
     for (int n = 62; n <= 70; ++n) {
         if (n == 65 || n == 66)
             fx.sim.injectFault(SimReader::Fault::Late, 1, 300 + (n == 65 ? 400 : 100));
-        const CommandResult<ArchiveRecordData> record = ReadArchiveRecord(&fx.link, n);
+        const CommandResult<ArchiveRecordData> record = readArchiveRecord(&fx.link, n);
         QVERIFY2(record, qPrintable(QString::number(n)));
         QVERIFY2(holdsRecord(fx, record.value, n), qPrintable(QString::number(n)));
     }
@@ -379,17 +379,17 @@ void TestLinkE2E::readerSlowerThanTheWindow()
     START_READER(fx);
     fx.sim.addRecords(5);
     fx.sim.setTurnaroundMs(LinkE2EFixture::PingWindowMs + 60);
-    fx.link.BaseRequestCount = 1;
+    fx.link.setBaseRequestCount(1);
     for (const bool fixed : {false, true}) {
-        fx.link.FixedReceiveWindow = fixed;
-        const CommandResult<TRec0Data> config = ReadReaderConfig(&fx.link);
+        fx.link.setFixedReceiveWindow(fixed);
+        const CommandResult<ReaderConfigData> config = readReaderConfig(&fx.link);
         if (config)
             QCOMPARE(int(config.value.RecordCount), 5);
         for (int n : {2, 3}) {
-            const CommandResult<ArchiveRecordData> record = ReadArchiveRecord(&fx.link, n);
+            const CommandResult<ArchiveRecordData> record = readArchiveRecord(&fx.link, n);
             if (record)
                 QVERIFY2(holdsRecord(fx, record.value, n), qPrintable(QString::number(n)));
-            PingReader(&fx.link);
+            pingReader(&fx.link);
         }
     }
 }
@@ -402,19 +402,19 @@ void TestLinkE2E::replyFollowedByStrayBytes()
     // A stray byte after the first label group: that attempt failed, and the
     // next group is not asked while the byte is on the line.
     fx.sim.injectFault(SimReader::Fault::Trailing, 1);
-    const CommandResult<DosimeterLabelData> label = ReadDosimeterLabel(&fx.link);
+    const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
     QVERIFY(label);
     QCOMPARE(label.value.Text, fx.sim.dosimeter().label());
     QStringList asked;
     for (const QByteArray &request : fx.sim.requestLog())
-        asked << QString::fromLatin1(FrameBody(request).toHex());
+        asked << QString::fromLatin1(frameBody(request).toHex());
     QCOMPARE(asked, QStringList({"f3ff", "f3ff", "f4ff", "f5ff", "f6ff"}));
 
     // A body-less reply may carry its header's true checksum instead of the
     // four zero bytes: it is a good reply, taken at the first attempt.
     fx.clearLogs();
     fx.sim.injectFault(SimReader::Fault::HeaderSumOnEmpty, 1);
-    QVERIFY(PingReader(&fx.link));
+    QVERIFY(pingReader(&fx.link));
     QCOMPARE(fx.sim.requestsServed(), 6);
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 1));
     QVERIFY(fx.sim.replyLog().last().mid(10, 4) != QByteArray(4, '\0'));
@@ -425,8 +425,8 @@ void TestLinkE2E::refusalsAreNotRepeated()
     START_READER(fx);
     fx.sim.addRecords(1);
     fx.sim.injectFault(SimReader::Fault::Refuse, 2, 1);
-    QVERIFY(!PingReader(&fx.link));
-    QVERIFY(!ReadArchiveRecord(&fx.link, 1));
+    QVERIFY(!pingReader(&fx.link));
+    QVERIFY(!readArchiveRecord(&fx.link, 1));
     QCOMPARE(fx.sim.requestsServed(), 2); // each asked once
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().first(), 1));
     QCOMPARE(fx.sim.replyLog().first().size(), 19);
@@ -435,11 +435,11 @@ void TestLinkE2E::refusalsAreNotRepeated()
 void TestLinkE2E::connectionErrorOncePerRun()
 {
     START_READER(fx);
-    fx.link.SetPortName(fx.dir.filePath(QStringLiteral("no-such-port")));
+    fx.link.setPortName(fx.dir.filePath(QStringLiteral("no-such-port")));
 
     bool raised = false;
     try {
-        ReadReaderConfig(&fx.link);
+        readReaderConfig(&fx.link);
     } catch (const EProtocolCancel &) {
         QFAIL("the connection error is not a protocol error");
     } catch (const ERuvoError &e) {
@@ -449,52 +449,52 @@ void TestLinkE2E::connectionErrorOncePerRun()
     }
     QVERIFY(raised);
     // Later failures are silent.
-    QVERIFY(!ReadReaderConfig(&fx.link));
-    QVERIFY(!PingReader(&fx.link));
-    QVERIFY(!SetReaderMode(&fx.link, 0));
+    QVERIFY(!readReaderConfig(&fx.link));
+    QVERIFY(!pingReader(&fx.link));
+    QVERIFY(!setReaderMode(&fx.link, 0));
     QCOMPARE(fx.sim.requestsServed(), 0);
 
     // The archive read keeps the error to itself: it logs it and fails, and
     // the once-per-run report is then used up.
-    fx.link.ResetReportConnectFailure();
-    QVERIFY(!ReadArchiveRecord(&fx.link, 1));
+    fx.link.resetReportConnectFailure();
+    QVERIFY(!readArchiveRecord(&fx.link, 1));
     QVERIFY(fx.eventLines().value(0).endsWith(QStringLiteral(">Ошибка при запросе архивной записи")));
-    QVERIFY(!ReadReaderConfig(&fx.link));
+    QVERIFY(!readReaderConfig(&fx.link));
 
     // The right port again: commands work.
-    fx.link.SetPortName(fx.sim.portPath());
-    QVERIFY(ReadReaderConfig(&fx.link));
+    fx.link.setPortName(fx.sim.portPath());
+    QVERIFY(readReaderConfig(&fx.link));
 }
 
 void TestLinkE2E::portHeldExclusively()
 {
     START_READER(fx);
     const QString port = fx.sim.portPath();
-    QVERIFY(fx.link.OpenLink());
-    QCOMPARE(fx.link.LastOpenError(), QString());
+    QVERIFY(fx.link.openLink());
+    QCOMPARE(fx.link.lastOpenError(), QString());
 
     // A second holder of the same device is refused while the first holds it,
     // also when it names the device by another path (as a by-id link names a
     // USB adapter), and is told why; the first keeps working.
-    TRS232Link other;
+    SerialLink other;
     const QString alias = fx.dir.filePath(QStringLiteral("ttyALIAS"));
     QVERIFY(QFile::link(port, alias));
     for (const QString &name : {port, alias}) {
-        other.SetPortName(name);
-        QVERIFY(!other.CommPort.OpenPort());
-        QCOMPARE(other.LastOpenError(),
+        other.setPortName(name);
+        QVERIFY(!other.serialPort().openPort());
+        QCOMPARE(other.lastOpenError(),
                  QStringLiteral("Не удалось открыть порт %1: порт занят другой программой").arg(name));
     }
-    QVERIFY(fx.link.ExchangePacket(BuildPacket(BroadcastAddress, MonitorAddress, 4, 1), 300).size() == 14);
-    fx.link.CloseLink();
-    QVERIFY(other.CommPort.OpenPort());
-    QCOMPARE(other.LastOpenError(), QString());
-    other.CloseLink();
+    QVERIFY(fx.link.exchangePacket(buildPacket(BroadcastAddress, MonitorAddress, 4, 1), 300).size() == 14);
+    fx.link.closeLink();
+    QVERIFY(other.serialPort().openPort());
+    QCOMPARE(other.lastOpenError(), QString());
+    other.closeLink();
 
     const QString missing = fx.dir.filePath(QStringLiteral("no-such-port"));
-    other.SetPortName(missing);
-    QVERIFY(!other.CommPort.OpenPort());
-    QCOMPARE(other.LastOpenError(), QStringLiteral("Не удалось открыть порт %1: нет такого устройства").arg(missing));
+    other.setPortName(missing);
+    QVERIFY(!other.serialPort().openPort());
+    QCOMPARE(other.lastOpenError(), QStringLiteral("Не удалось открыть порт %1: нет такого устройства").arg(missing));
 }
 
 void TestLinkE2E::labelReadFailingOnThirdReply()
@@ -502,15 +502,15 @@ void TestLinkE2E::labelReadFailingOnThirdReply()
     START_READER(fx);
     fx.sim.setInserted(true);
     fx.sim.injectFault(SimReader::Fault::Refuse, 1, 1, 2);
-    const CommandResult<DosimeterLabelData> label = ReadDosimeterLabel(&fx.link);
+    const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
     QCOMPARE(label.failure, CommandFailure::Refused);
     QVERIFY(label.value.Text.isEmpty() && label.value.Code.isEmpty());  // nothing of the two groups read
     QVERIFY(!label.responder);
-    QVERIFY(!fx.link.CommPort.IsOpen());
+    QVERIFY(!fx.link.serialPort().isOpen());
     const QList<QByteArray> sent = fx.sim.requestLog();
     QCOMPARE(sent.size(), 3);
-    QCOMPARE(FrameBody(sent[0]), QByteArray::fromHex("F3FF"));
-    QCOMPARE(FrameBody(sent[2]), QByteArray::fromHex("F5FF"));
+    QCOMPARE(frameBody(sent[0]), QByteArray::fromHex("F3FF"));
+    QCOMPARE(frameBody(sent[2]), QByteArray::fromHex("F5FF"));
 }
 
 void TestLinkE2E::busyReader()
@@ -518,18 +518,18 @@ void TestLinkE2E::busyReader()
     START_READER(fx);
     fx.sim.setAddress(0x050607);
     fx.sim.setBusy(true);
-    const CommandResult<TRec0Data> busy = ReadReaderConfig(&fx.link);
+    const CommandResult<ReaderConfigData> busy = readReaderConfig(&fx.link);
     QCOMPARE(busy.failure, CommandFailure::ReaderBusy);
     QCOMPARE(busy.responder, std::optional<quint32>(0x050607));
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 1));
-    QVERIFY(PingReader(&fx.link)); // the presence check is still answered
+    QVERIFY(pingReader(&fx.link)); // the presence check is still answered
 
     fx.sim.setBusy(false);
-    QVERIFY(ReadReaderConfig(&fx.link));
+    QVERIFY(readReaderConfig(&fx.link));
 
     // A refusal with another code is no busy reader.
     fx.sim.injectFault(SimReader::Fault::Refuse, 1, 4);
-    const CommandResult<TRec0Data> refused = ReadReaderConfig(&fx.link);
+    const CommandResult<ReaderConfigData> refused = readReaderConfig(&fx.link);
     QCOMPARE(refused.failure, CommandFailure::Refused);
     QCOMPARE(refused.responder, std::optional<quint32>(0x050607));
 }
@@ -540,7 +540,7 @@ void TestLinkE2E::invalidArchiveDates()
     fx.sim.addRecords(3);
     fx.sim.setSlotTimeBytes(2, QByteArray::fromHex("0012311326")); // month 13
 
-    CommandResult<ArchiveRecordData> read = ReadArchiveRecord(&fx.link, 2);
+    CommandResult<ArchiveRecordData> read = readArchiveRecord(&fx.link, 2);
     QVERIFY(read);
     QVERIFY(read.value.Time.isNull());
     QCOMPARE(read.value.ID, fx.sim.record(2).id);
@@ -549,38 +549,38 @@ void TestLinkE2E::invalidArchiveDates()
     QVERIFY(events[0].endsWith(QStringLiteral(">Ошибка при запросе архивной записи")));
 
     // A slot never written answers with zero date bytes: the same.
-    read = ReadArchiveRecord(&fx.link, 2000);
+    read = readArchiveRecord(&fx.link, 2000);
     QVERIFY(read);
     QVERIFY(read.value.Time.isNull());
     QCOMPARE(fx.eventLines().size(), 2);
 
-    read = ReadArchiveRecord(&fx.link, 3);
+    read = readArchiveRecord(&fx.link, 3);
     QVERIFY(read);
     QCOMPARE(read.value.Time, fx.sim.record(3).time);
     QCOMPARE(fx.eventLines().size(), 2);
 
     // Without the events log nothing is written.
     App().EventsLogEnabled = false;
-    QVERIFY(ReadArchiveRecord(&fx.link, 2));
+    QVERIFY(readArchiveRecord(&fx.link, 2));
     QCOMPARE(fx.eventLines().size(), 2);
 }
 
 void TestLinkE2E::receiveWindowEnd()
 {
     START_READER(fx);
-    fx.link.PingDelayMS = 800;
+    fx.link.setPingDelayMs(800);
     QElapsedTimer t;
 
     // A whole reply ends the window at once.
-    fx.link.FixedReceiveWindow = false;
+    fx.link.setFixedReceiveWindow(false);
     t.start();
-    QVERIFY(ReadReaderConfig(&fx.link));
+    QVERIFY(readReaderConfig(&fx.link));
     QVERIFY2(t.elapsed() < 400, qPrintable(QString::number(t.elapsed())));
 
     // A fixed window is listened to in full, whatever came.
-    fx.link.FixedReceiveWindow = true;
+    fx.link.setFixedReceiveWindow(true);
     t.start();
-    QVERIFY(ReadReaderConfig(&fx.link));
+    QVERIFY(readReaderConfig(&fx.link));
     QVERIFY2(t.elapsed() >= 790 && t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
     QCOMPARE(fx.sim.requestsServed(), 2);
 }
@@ -653,7 +653,7 @@ void TestLinkE2E::toolAgainstReaderProgram()
 
     out = run({QStringLiteral("--port"), dir.filePath(QStringLiteral("missing")), QStringLiteral("ping")}, code);
     QCOMPARE(code, 1);
-    QCOMPARE(out.value(QStringLiteral("Error")).toString(), TRS232Link::ConnectFailureText());
+    QCOMPARE(out.value(QStringLiteral("Error")).toString(), SerialLink::connectFailureText());
 
     QVERIFY(tell("status").contains(QStringLiteral("address 9.8.7")));
     reader.write("quit\n");

@@ -7,8 +7,8 @@
 
 #include "core/AppState.h"
 #include "core/Errors.h"
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,7 +22,7 @@ namespace {
 QByteArray request(quint8 function, quint8 selector, const QByteArray &body,
                    const QString &destination = BroadcastAddress)
 {
-    return BuildPacket(destination, MonitorAddress, function, selector, body);
+    return buildPacket(destination, MonitorAddress, function, selector, body);
 }
 
 // Writes a request straight to the terminal (no serial port code, nothing
@@ -116,9 +116,9 @@ void TestReaderSim::requestsAnsweredAndIgnored()
     m.setAddress(0x010203);
     const QByteArray config = request(6, 1, QByteArray(2, '\0'));
     QCOMPARE(m.handle(config).size(), 52);
-    QCOMPARE(FrameAddress(m.handle(config), 3), quint32(0x010203));
-    QCOMPARE(FrameAddress(m.handle(config), 0), quint32(0x010101)); // back to the requester
-    QVERIFY(FrameIsConsistent(m.handle(config)));
+    QCOMPARE(frameAddress(m.handle(config), 3), quint32(0x010203));
+    QCOMPARE(frameAddress(m.handle(config), 0), quint32(0x010101)); // back to the requester
+    QVERIFY(frameIsConsistent(m.handle(config)));
 
     // Addressed to the reader itself: answered; to another device: silence.
     QCOMPARE(m.handle(request(6, 1, QByteArray(2, '\0'), QStringLiteral("1.2.3"))).size(), 52);
@@ -132,7 +132,7 @@ void TestReaderSim::requestsAnsweredAndIgnored()
 
     // What the reader does not know is refused with code 1.
     for (const QByteArray &unknown :
-         {request(6, 1, ArchiveRecordRequestBody(2001)), request(6, 17, QByteArray(1, char(15))),
+         {request(6, 1, archiveRecordRequestBody(2001)), request(6, 17, QByteArray(1, char(15))),
           request(6, 125, QByteArray(1, char(3))), request(9, 1, QByteArray(2, '\0'))}) {
         const QByteArray r = m.handle(unknown);
         QCOMPARE(r.size(), 19);
@@ -160,15 +160,15 @@ void TestReaderSim::requestsAnsweredAndIgnored()
     QByteArray r = m.handle(config);
     QCOMPARE(r.mid(32, 4), QByteArray::fromHex("0102" "10" "00")); // count (high first), status, status 2
     QCOMPARE(r.at(36), '\0');                                        // no mode switching
-    r = m.handle(request(6, 1, ArchiveRecordRequestBody(1)));
+    r = m.handle(request(6, 1, archiveRecordRequestBody(1)));
     QCOMPARE(r.size(), 52);
     QCOMPARE(r.mid(16, 8), QByteArray::fromHex("3014081226" "123456"));
     QCOMPARE(r.mid(24, 16), QByteArray::fromHex("A5B361BD6FB3") + QByteArray(10, ' '));
     QCOMPARE(r.mid(42, 2), QByteArray::fromHex("E864")); // 1 µSv: the word in sieverts, high byte first
-    r = m.handle(request(6, 1, DosimeterRegisterReadBody(0xF7)));
+    r = m.handle(request(6, 1, dosimeterRegisterReadBody(0xF7)));
     QCOMPARE(r.size(), 25);
     QCOMPARE(r.mid(16, 4), QByteArray::fromHex("EFCDAB02"));
-    r = m.handle(request(6, 1, DosimeterRegisterReadBody(0xF2)));
+    r = m.handle(request(6, 1, dosimeterRegisterReadBody(0xF2)));
     QCOMPARE(r.mid(16, 4), QByteArray::fromHex("96000180"));
     m.setSpectrum({0x1234, 7});
     r = m.handle(request(6, 17, QByteArray(1, '\0')));
@@ -189,7 +189,7 @@ void TestReaderSim::requestsAnsweredAndIgnored()
     // Busy: everything but the presence check refused with code 5.
     m.setBusy(true);
     QCOMPARE(quint8(m.handle(config)[14]), quint8(5));
-    QCOMPARE(quint8(m.handle(request(6, 1, ArchiveRecordRequestBody(1)))[14]), quint8(5));
+    QCOMPARE(quint8(m.handle(request(6, 1, archiveRecordRequestBody(1)))[14]), quint8(5));
     QCOMPARE(m.handle(request(4, 1, QByteArray())).size(), 14);
 }
 
@@ -197,40 +197,40 @@ void TestReaderSim::queuedFaults()
 {
     LinkE2EFixture fx;
     QVERIFY(fx.start());
-    fx.link.BaseRequestCount = 0;
+    fx.link.setBaseRequestCount(0);
 
     // Skip one request, then two silent ones; then back to normal.
     fx.sim.injectFault(SimReader::Fault::NoReply, 2, 0, 1);
-    QVERIFY(PingReader(&fx.link));
-    QVERIFY(!PingReader(&fx.link));
-    QVERIFY(!PingReader(&fx.link));
-    QVERIFY(PingReader(&fx.link));
+    QVERIFY(pingReader(&fx.link));
+    QVERIFY(!pingReader(&fx.link));
+    QVERIFY(!pingReader(&fx.link));
+    QVERIFY(pingReader(&fx.link));
 
     // A spectrum fault waits for a spectrum block and lets the rest pass.
     fx.sim.injectFault(SimReader::Fault::SpectrumWrongSize);
-    QVERIFY(PingReader(&fx.link));
-    QVERIFY(ReadReaderConfig(&fx.link));
-    QVERIFY_THROWS_EXCEPTION(EProtocolCancel, ReadSpectrum(&fx.link, 0));
-    QCOMPARE(ReadSpectrum(&fx.link, 0).size(), 100);
+    QVERIFY(pingReader(&fx.link));
+    QVERIFY(readReaderConfig(&fx.link));
+    QVERIFY_THROWS_EXCEPTION(EProtocolCancel, readSpectrum(&fx.link, 0));
+    QCOMPARE(readSpectrum(&fx.link, 0).size(), 100);
 
     // Faults by chance: always, then never.
     fx.sim.setFaultProbability(SimReader::Fault::Refuse, 1.0, 5);
-    QCOMPARE(ReadReaderConfig(&fx.link).failure, CommandFailure::ReaderBusy);
-    QVERIFY(!PingReader(&fx.link));
+    QCOMPARE(readReaderConfig(&fx.link).failure, CommandFailure::ReaderBusy);
+    QVERIFY(!pingReader(&fx.link));
     fx.sim.setFaultProbability(SimReader::Fault::Refuse, 0.0);
-    QVERIFY(PingReader(&fx.link));
+    QVERIFY(pingReader(&fx.link));
 
     fx.sim.injectFault(SimReader::Fault::NoReply, 5);
     fx.sim.clearFaults();
-    QVERIFY(PingReader(&fx.link));
+    QVERIFY(pingReader(&fx.link));
 }
 
 void TestReaderSim::pacingAndTurnaround()
 {
     LinkE2EFixture fx;
     QVERIFY(fx.start());
-    fx.link.PingDelayMS = 1000;
-    fx.link.SendDelayMS = 1000;
+    fx.link.setPingDelayMs(1000);
+    fx.link.setSendDelayMs(1000);
     QElapsedTimer t;
 
     // 9600 bit/s, 10 bits a byte: the 20-byte request and the 52-byte reply
@@ -238,11 +238,11 @@ void TestReaderSim::pacingAndTurnaround()
     // reply 249 ms.
     fx.sim.setPaced(true);
     t.start();
-    QVERIFY(ReadReaderConfig(&fx.link));
+    QVERIFY(readReaderConfig(&fx.link));
     const qint64 config = t.elapsed();
     QVERIFY2(config >= 73 && config < 500, qPrintable(QString::number(config)));
     t.start();
-    const QVector<quint16> channels = ReadSpectrum(&fx.link, 2);
+    const QVector<quint16> channels = readSpectrum(&fx.link, 2);
     const qint64 block = t.elapsed();
     QVERIFY2(block >= 246 && block < 700, qPrintable(QString::number(block)));
     QCOMPARE(channels.size(), 100);
@@ -250,7 +250,7 @@ void TestReaderSim::pacingAndTurnaround()
     fx.sim.setPaced(false);
     fx.sim.setTurnaroundMs(120);
     t.start();
-    QVERIFY(PingReader(&fx.link));
+    QVERIFY(pingReader(&fx.link));
     QVERIFY2(t.elapsed() >= 120, qPrintable(QString::number(t.elapsed())));
 }
 

@@ -3,9 +3,9 @@
 
 #include "core/AppState.h"
 #include "core/Errors.h"
-#include "link/CPDrv.h"
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/SerialPortDriver.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -27,7 +27,7 @@ QByteArray Hex(const char *text)
 // A reply as the reader sends it: to the monitor, from address 10.11.12.
 QByteArray Reply(quint8 function, quint8 selector, const QByteArray &body)
 {
-    return BuildPacket(QStringLiteral("1.1.1"), QStringLiteral("10.11.12"), function, selector, body);
+    return buildPacket(QStringLiteral("1.1.1"), QStringLiteral("10.11.12"), function, selector, body);
 }
 
 // A 52-byte configuration reply with the given clock bytes and InfoText.
@@ -63,124 +63,124 @@ private slots:
         App().reset();
     }
 
-    void frameChecksum()
+    void FrameChecksum()
     {
-        QCOMPARE(FrameChecksum(QByteArray()), 0u);
-        QCOMPARE(FrameChecksum(QByteArray("abc")), 0x6E43u);
-        QCOMPARE(FrameChecksum(Hex("00 00")), 0u);
-        QCOMPARE(FrameChecksum(Hex("FF FF FF 01 01 01 06 01 02 00")), 0x8074462Fu);
-        QCOMPARE(FrameChecksum(Hex("05")), 0x05u);
-        QCOMPARE(FrameChecksum(Hex("01 02 03")), 0x0223u);
+        QCOMPARE(frameChecksum(QByteArray()), 0u);
+        QCOMPARE(frameChecksum(QByteArray("abc")), 0x6E43u);
+        QCOMPARE(frameChecksum(Hex("00 00")), 0u);
+        QCOMPARE(frameChecksum(Hex("FF FF FF 01 01 01 06 01 02 00")), 0x8074462Fu);
+        QCOMPARE(frameChecksum(Hex("05")), 0x05u);
+        QCOMPARE(frameChecksum(Hex("01 02 03")), 0x0223u);
         // The rotation carries the top bits round to the bottom.
-        QCOMPARE(FrameChecksum(Hex("F8 00 00 00 00 00")), quint32((0xF800u << 10 | 0xF800u >> 22)));
+        QCOMPARE(frameChecksum(Hex("F8 00 00 00 00 00")), quint32((0xF800u << 10 | 0xF800u >> 22)));
     }
 
     void buildPacketWorkedFrames()
     {
-        QCOMPARE(BuildPacket(BroadcastAddress, MonitorAddress, 6, 1, Hex("00 00")),
+        QCOMPARE(buildPacket(BroadcastAddress, MonitorAddress, 6, 1, Hex("00 00")),
                  Hex("FF FF FF 01 01 01 06 01 02 00 2F 46 74 80 00 00 00 00 00 00"));
-        QCOMPARE(BuildPacket(BroadcastAddress, MonitorAddress, 4, 1, QByteArray()),
+        QCOMPARE(buildPacket(BroadcastAddress, MonitorAddress, 4, 1, QByteArray()),
                  Hex("FF FF FF 01 01 01 04 01 00 00 00 00 00 00"));
-        QCOMPARE(BuildPacket(BroadcastAddress, MonitorAddress, 8, 1, Hex("01 01")),
+        QCOMPARE(buildPacket(BroadcastAddress, MonitorAddress, 8, 1, Hex("01 01")),
                  Hex("FF FF FF 01 01 01 08 01 02 00 2F 86 75 80 01 01 01 01 00 00"));
     }
 
     void buildPacketBodies()
     {
-        const QByteArray empty = BuildPacket(QStringLiteral("9.8.7"), QStringLiteral("1.2.3"), 0x55, 0xAA);
+        const QByteArray empty = buildPacket(QStringLiteral("9.8.7"), QStringLiteral("1.2.3"), 0x55, 0xAA);
         QCOMPARE(empty.size(), 14);
         QCOMPARE(empty.mid(10), QByteArray(4, '\0'));
         QCOMPARE(empty.left(6), Hex("09 08 07 01 02 03"));
 
-        const QByteArray one = BuildPacket(BroadcastAddress, MonitorAddress, 8, 1, Hex("05"));
+        const QByteArray one = buildPacket(BroadcastAddress, MonitorAddress, 8, 1, Hex("05"));
         QCOMPARE(one.size(), 19);
         QCOMPARE(one.mid(8, 2), Hex("01 00"));
         QCOMPARE(one.mid(15), Hex("05 00 00 00"));
 
         const QByteArray body(256, '\x11');
-        const QByteArray big = BuildPacket(BroadcastAddress, MonitorAddress, 8, 1, body);
+        const QByteArray big = buildPacket(BroadcastAddress, MonitorAddress, 8, 1, body);
         QCOMPARE(big.size(), 256 + 18);
         QCOMPARE(big.mid(8, 2), Hex("00 01"));
-        QCOMPARE(ExpectedFrameLength(big.left(10)), 274);
-        QVERIFY(FrameIsConsistent(big));
+        QCOMPARE(expectedFrameLength(big.left(10)), 274);
+        QVERIFY(frameIsConsistent(big));
     }
 
     void deviceAddress()
     {
-        QCOMPARE(ParseDeviceAddress(QStringLiteral("255.255.255")), Hex("FF FF FF"));
-        QCOMPARE(ParseDeviceAddress(QStringLiteral("  1.1.1 ")), Hex("01 01 01"));
-        QCOMPARE(ParseDeviceAddress(QStringLiteral("0.10.200")), Hex("00 0A C8"));
-        QCOMPARE(ParseDeviceAddress(QStringLiteral("256.257.1")), Hex("00 01 01"));  // low 8 bits
+        QCOMPARE(parseDeviceAddress(QStringLiteral("255.255.255")), Hex("FF FF FF"));
+        QCOMPARE(parseDeviceAddress(QStringLiteral("  1.1.1 ")), Hex("01 01 01"));
+        QCOMPARE(parseDeviceAddress(QStringLiteral("0.10.200")), Hex("00 0A C8"));
+        QCOMPARE(parseDeviceAddress(QStringLiteral("256.257.1")), Hex("00 01 01"));  // low 8 bits
         for (const char *bad : {"1.1", "1..1", "1.1.", ".1.1", "a.b.c", "1.1.x", "1 .1.1", "", "   ",
                                 "1.1.1.1", "-1.1.1"}) {
             try {
-                ParseDeviceAddress(QString::fromLatin1(bad));
+                parseDeviceAddress(QString::fromLatin1(bad));
                 QFAIL(qPrintable(QStringLiteral("accepted \"%1\"").arg(QLatin1String(bad))));
             } catch (const EFormatError &e) {
                 QCOMPARE(e.message(), QStringLiteral("Неправильно задан адрес устройства"));
             }
         }
-        QVERIFY_THROWS_EXCEPTION(EFormatError, BuildPacket(QStringLiteral("1.1"), MonitorAddress, 6, 1));
-        QCOMPARE(AddressToText(FrameAddress(Reply(4, 1, {}), 3)), QStringLiteral("10.11.12"));
-        QCOMPARE(FrameAddress(Reply(4, 1, {}), 3), quint32(10 * 65536 + 11 * 256 + 12));
+        QVERIFY_THROWS_EXCEPTION(EFormatError, buildPacket(QStringLiteral("1.1"), MonitorAddress, 6, 1));
+        QCOMPARE(addressToText(frameAddress(Reply(4, 1, {}), 3)), QStringLiteral("10.11.12"));
+        QCOMPARE(frameAddress(Reply(4, 1, {}), 3), quint32(10 * 65536 + 11 * 256 + 12));
     }
 
     void frameValidation()
     {
         const QByteArray good = Reply(6, 1, Hex("01 02 03 04 05"));
-        QVERIFY(FrameIsConsistent(good));
-        QCOMPARE(ExpectedFrameLength(good.left(9)), -1);
-        QCOMPARE(ExpectedFrameLength(good.left(10)), good.size());
+        QVERIFY(frameIsConsistent(good));
+        QCOMPARE(expectedFrameLength(good.left(9)), -1);
+        QCOMPARE(expectedFrameLength(good.left(10)), good.size());
 
         QByteArray headerSum = good;
         headerSum[11] = char(headerSum[11] ^ 0x01);
-        QVERIFY(!FrameIsConsistent(headerSum));
+        QVERIFY(!frameIsConsistent(headerSum));
         QByteArray headerByte = good;
         headerByte[6] = 7;  // a changed Function no longer matches the header checksum
-        QVERIFY(!FrameIsConsistent(headerByte));
+        QVERIFY(!frameIsConsistent(headerByte));
         QByteArray bodyByte = good;
         bodyByte[15] = char(0x7F);
-        QVERIFY(!FrameIsConsistent(bodyByte));
+        QVERIFY(!frameIsConsistent(bodyByte));
         QByteArray bodySum = good;
         bodySum[bodySum.size() - 1] = char(bodySum[bodySum.size() - 1] ^ 0x80);
-        QVERIFY(!FrameIsConsistent(bodySum));
-        QVERIFY(!FrameIsConsistent(good + Hex("00")));     // more bytes than BodyLength says
-        QVERIFY(!FrameIsConsistent(good.chopped(1)));      // fewer
-        QVERIFY(!FrameIsConsistent(good.left(10)));
+        QVERIFY(!frameIsConsistent(bodySum));
+        QVERIFY(!frameIsConsistent(good + Hex("00")));     // more bytes than BodyLength says
+        QVERIFY(!frameIsConsistent(good.chopped(1)));      // fewer
+        QVERIFY(!frameIsConsistent(good.left(10)));
 
         // Body-less frames carry zeros where the header checksum would be.
         const QByteArray ack = Reply(8, 1, QByteArray());
-        QVERIFY(FrameIsConsistent(ack));
-        QVERIFY(FrameIsConsistent(Hex("01 01 01 0A 0B 0C 04 01 00 00 00 00 00 00")));
+        QVERIFY(frameIsConsistent(ack));
+        QVERIFY(frameIsConsistent(Hex("01 01 01 0A 0B 0C 04 01 00 00 00 00 00 00")));
         QByteArray ackGarbage = ack;
         ackGarbage[12] = 0x33;
-        QVERIFY(!FrameIsConsistent(ackGarbage));
-        QVERIFY(!FrameIsConsistent(ack + Hex("00 00 00 00")));
+        QVERIFY(!frameIsConsistent(ackGarbage));
+        QVERIFY(!frameIsConsistent(ack + Hex("00 00 00 00")));
     }
 
     void bcdAndDeviceDateTime()
     {
-        QCOMPARE(ToBcd(0), quint8(0x00));
-        QCOMPARE(ToBcd(59), quint8(0x59));
-        QCOMPARE(ToBcd(26), quint8(0x26));
-        QCOMPARE(FromBcd(0x99), 99);
-        QCOMPARE(FromBcd(0x1F), 25);
+        QCOMPARE(toBcd(0), quint8(0x00));
+        QCOMPARE(toBcd(59), quint8(0x59));
+        QCOMPARE(toBcd(26), quint8(0x26));
+        QCOMPARE(fromBcd(0x99), 99);
+        QCOMPARE(fromBcd(0x1F), 25);
 
         QDateTime t;
-        QVERIFY(DecodeDeviceDateTime(Hex("30 14 08 12 26"), 0, t));
+        QVERIFY(decodeDeviceDateTime(Hex("30 14 08 12 26"), 0, t));
         QCOMPARE(t, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
         const QDateTime before = t;
         for (const char *bad : {"00 00 00 00 00", "00 00 01 13 26", "00 00 32 01 26", "00 24 01 01 26",
                                 "60 00 01 01 26", "00 00 30 02 26", "00 00 29 02 25"}) {
-            QVERIFY2(!DecodeDeviceDateTime(Hex(bad), 0, t), bad);
+            QVERIFY2(!decodeDeviceDateTime(Hex(bad), 0, t), bad);
             QCOMPARE(t, before);  // untouched on failure
         }
-        QVERIFY(DecodeDeviceDateTime(Hex("59 23 29 02 24"), 0, t));  // a leap day
-        QVERIFY(!DecodeDeviceDateTime(Hex("30 14 08 12"), 0, t));    // too short
+        QVERIFY(decodeDeviceDateTime(Hex("59 23 29 02 24"), 0, t));  // a leap day
+        QVERIFY(!decodeDeviceDateTime(Hex("30 14 08 12"), 0, t));    // too short
 
         const QDateTime moment(QDate(2031, 1, 5), QTime(9, 7, 45, 500));
-        QCOMPARE(EncodeDeviceDateTime(moment), Hex("07 09 05 01 31"));
-        QVERIFY(DecodeDeviceDateTime(EncodeDeviceDateTime(moment), 0, t));
+        QCOMPARE(encodeDeviceDateTime(moment), Hex("07 09 05 01 31"));
+        QVERIFY(decodeDeviceDateTime(encodeDeviceDateTime(moment), 0, t));
         QCOMPARE(t, QDateTime(QDate(2031, 1, 5), QTime(9, 7, 0)));  // seconds dropped
     }
 
@@ -216,18 +216,18 @@ private slots:
         QFETCH(double, x);
         QFETCH(int, word);
         QFETCH(double, decoded);
-        QCOMPARE(int(EncodeDecimalWord(x)), word);
-        QCOMPARE(DecodeDecimalWord(quint16(word)), decoded);
+        QCOMPARE(int(encodeDecimalWord(x)), word);
+        QCOMPARE(decodeDecimalWord(quint16(word)), decoded);
     }
 
     void decimalWordDecodeOnly()
     {
-        QCOMPARE(DecodeDecimalWord(0x03FF), 10.23);
-        QCOMPARE(DecodeDecimalWord(0x07FF), 102.3);
-        QVERIFY(qFuzzyCompare(DecodeDecimalWord(0x8064), 1e-32));
-        QCOMPARE(DecodeDecimalWord(0x0000), 0.0);
-        QCOMPARE(EncodeDecimalWord(std::numeric_limits<double>::quiet_NaN()), quint16(0));
-        QCOMPARE(EncodeDecimalWord(std::numeric_limits<double>::infinity()), quint16(0));
+        QCOMPARE(decodeDecimalWord(0x03FF), 10.23);
+        QCOMPARE(decodeDecimalWord(0x07FF), 102.3);
+        QVERIFY(qFuzzyCompare(decodeDecimalWord(0x8064), 1e-32));
+        QCOMPARE(decodeDecimalWord(0x0000), 0.0);
+        QCOMPARE(encodeDecimalWord(std::numeric_limits<double>::quiet_NaN()), quint16(0));
+        QCOMPARE(encodeDecimalWord(std::numeric_limits<double>::infinity()), quint16(0));
     }
 
     // Every value of three significant digits survives the round trip exactly.
@@ -237,12 +237,12 @@ private slots:
         for (int e = -9; e <= 9; ++e) {
             for (int m = 100; m <= 999; ++m) {
                 const double x = QStringLiteral("%1e%2").arg(m).arg(e - 2).toDouble();
-                const quint16 w = EncodeDecimalWord(x);
+                const quint16 w = encodeDecimalWord(x);
                 const quint16 expected = quint16(m + ((e + 64) % 64) * 1024);
                 if (w != expected)
                     QFAIL(qPrintable(QStringLiteral("%1e%2 encoded as %3").arg(m).arg(e - 2).arg(w, 4, 16)));
-                if (DecodeDecimalWord(w) != x)
-                    QFAIL(qPrintable(QStringLiteral("%1e%2 decoded as %3").arg(m).arg(e - 2).arg(DecodeDecimalWord(w), 0, 'g', 17)));
+                if (decodeDecimalWord(w) != x)
+                    QFAIL(qPrintable(QStringLiteral("%1e%2 decoded as %3").arg(m).arg(e - 2).arg(decodeDecimalWord(w), 0, 'g', 17)));
                 ++checked;
             }
         }
@@ -252,16 +252,16 @@ private slots:
     void deviceText()
     {
         const QString ivanov = QStringLiteral("Иванов");
-        QCOMPARE(TextToDeviceCode(ivanov), Hex("A5 B3 61 BD 6F B3"));
-        QCOMPARE(DeviceCodeToText(Hex("A5 B3 61 BD 6F B3")), ivanov);
-        QCOMPARE(DeviceCodeToText(Hex("41 42 43")), QStringLiteral("АВС"));
-        QCOMPARE(Cp1251ToDeviceCode(Hex("C0 C2 D1")), Hex("41 42 43"));
-        QCOMPARE(DeviceCodeToText(QByteArray(3, '\0')), QStringLiteral("¤¤¤"));
-        QCOMPARE(DeviceCodeToText(Hex("80 C8 FF")), QStringLiteral("   "));
-        QCOMPARE(TextToDeviceCode(QStringLiteral("Ёё№")), Hex("A2 B5 17"));
+        QCOMPARE(textToDeviceCode(ivanov), Hex("A5 B3 61 BD 6F B3"));
+        QCOMPARE(deviceCodeToText(Hex("A5 B3 61 BD 6F B3")), ivanov);
+        QCOMPARE(deviceCodeToText(Hex("41 42 43")), QStringLiteral("АВС"));
+        QCOMPARE(cp1251ToDeviceCode(Hex("C0 C2 D1")), Hex("41 42 43"));
+        QCOMPARE(deviceCodeToText(QByteArray(3, '\0')), QStringLiteral("¤¤¤"));
+        QCOMPARE(deviceCodeToText(Hex("80 C8 FF")), QStringLiteral("   "));
+        QCOMPARE(textToDeviceCode(QStringLiteral("Ёё№")), Hex("A2 B5 17"));
         // Latin look-alikes written to the device come back Cyrillic.
-        QCOMPARE(DeviceCodeToText(TextToDeviceCode(QStringLiteral("TOM"))), QStringLiteral("ТОМ"));
-        QCOMPARE(TextToDeviceCode(QStringLiteral("Z9.-")), QByteArray("Z9.-"));
+        QCOMPARE(deviceCodeToText(textToDeviceCode(QStringLiteral("TOM"))), QStringLiteral("ТОМ"));
+        QCOMPARE(textToDeviceCode(QStringLiteral("Z9.-")), QByteArray("Z9.-"));
 
         // Every Cyrillic letter survives the round trip, and the Windows-1251
         // range 80..AF repeats the letters' device codes.
@@ -269,7 +269,7 @@ private slots:
             if (b != 0xDC)
                 QCOMPARE(int(FromDeviceTable[ToDeviceTable[b]]), b);
         // The device has one code for both soft signs: Ь is read back as ь.
-        QCOMPARE(DeviceCodeToText(TextToDeviceCode(QStringLiteral("Ь"))), QStringLiteral("ь"));
+        QCOMPARE(deviceCodeToText(textToDeviceCode(QStringLiteral("Ь"))), QStringLiteral("ь"));
         for (int b : {0xA8, 0xB8, 0xB9})
             QCOMPARE(int(FromDeviceTable[ToDeviceTable[b]]), b);
         for (int b = 0x80; b <= 0xAF; ++b)
@@ -278,23 +278,23 @@ private slots:
         // Printable ASCII other than the look-alike letters travels unchanged.
         for (int b = 0x30; b <= 0x39; ++b)
             QCOMPARE(int(FromDeviceTable[ToDeviceTable[b]]), b);
-        const QString all = DeviceCodeToText(QByteArray(1, char(0x17)) + Hex("A2 B5"));
+        const QString all = deviceCodeToText(QByteArray(1, char(0x17)) + Hex("A2 B5"));
         QCOMPARE(all, QStringLiteral("№Ёё"));
     }
 
     void requestBodies()
     {
-        QCOMPARE(ArchiveRecordRequestBody(2000), Hex("D0 07"));
-        QCOMPARE(ArchiveRecordRequestBody(1), Hex("01 00"));
-        QCOMPARE(ReaderModeBody(1), Hex("01 01"));
-        QCOMPARE(DosimeterRegisterReadBody(0xF3), Hex("F3 FF"));
-        QCOMPARE(DosimeterNumberWriteBody(0x123456, true), Hex("F7 FF 56 34 12 02 00"));
-        QCOMPARE(DosimeterNumberWriteBody(0xAB123456, false), Hex("F7 FF 56 34 12 00 00"));
-        QCOMPARE(MetrologyWriteBody(0xFFFF, 1.5, false), Hex("F2 FF 96 00 FF FF"));
-        QCOMPARE(MetrologyWriteBody(0xFFFF, 1.5, true), Hex("F2 FF 96 00 FF FF 00"));
-        QCOMPARE(ClearDoseBody(), Hex("F1 FF 00 00 00 00 00"));
+        QCOMPARE(archiveRecordRequestBody(2000), Hex("D0 07"));
+        QCOMPARE(archiveRecordRequestBody(1), Hex("01 00"));
+        QCOMPARE(readerModeBody(1), Hex("01 01"));
+        QCOMPARE(dosimeterRegisterReadBody(0xF3), Hex("F3 FF"));
+        QCOMPARE(dosimeterNumberWriteBody(0x123456, true), Hex("F7 FF 56 34 12 02 00"));
+        QCOMPARE(dosimeterNumberWriteBody(0xAB123456, false), Hex("F7 FF 56 34 12 00 00"));
+        QCOMPARE(metrologyWriteBody(0xFFFF, 1.5, false), Hex("F2 FF 96 00 FF FF"));
+        QCOMPARE(metrologyWriteBody(0xFFFF, 1.5, true), Hex("F2 FF 96 00 FF FF 00"));
+        QCOMPARE(clearDoseBody(), Hex("F1 FF 00 00 00 00 00"));
 
-        TRec0Data rec;
+        ReaderConfigData rec;
         rec.Clock = QDateTime(QDate(2026, 12, 8), QTime(14, 30, 59));
         rec.Param1 = 7;
         rec.Param2 = 8;
@@ -304,13 +304,13 @@ private slots:
         rec.RecordCount = 121;
         rec.Status = 0x10;
         rec.InfoText = "XXXXXXXXX";
-        const QByteArray body = ReaderConfigWriteBody(rec);
+        const QByteArray body = readerConfigWriteBody(rec);
         QCOMPARE(body.size(), 34);
         QCOMPARE(body, Hex("00 00 30 14 08 12 26 07 08 09 01 02 03 04 A0 B0 C0 D0 00 79") + QByteArray(14, ' '));
         // What is written reads back as the same configuration (seconds aside).
         QByteArray reply = Reply(6, 1, body.left(20) + Hex("10 22") + QByteArray("XXXXXXXXX") + Hex("00 00 00"));
-        TRec0Data back;
-        QVERIFY(DecodeReaderConfigReply(reply, back));
+        ReaderConfigData back;
+        QVERIFY(decodeReaderConfigReply(reply, back));
         QCOMPARE(back.Clock, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
         QCOMPARE(back.Value2, rec.Value2);
         QCOMPARE(back.RecordCount, rec.RecordCount);
@@ -320,8 +320,8 @@ private slots:
     {
         const QByteArray reply = ConfigReply(Hex("30 14 08 12 26"), QByteArray("\0ABCDEFGH", 9));
         QCOMPARE(reply.size(), ReaderConfigReplySize);
-        TRec0Data rec;
-        QVERIFY(DecodeReaderConfigReply(reply, rec));
+        ReaderConfigData rec;
+        QVERIFY(decodeReaderConfigReply(reply, rec));
         QCOMPARE(rec.Clock, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
         QCOMPARE(rec.Param1, quint8(7));
         QCOMPARE(rec.Param3, quint8(9));
@@ -333,40 +333,40 @@ private slots:
         QCOMPARE(rec.InfoText, QByteArray("\0ABCDEFGH", 9));
         QCOMPARE(rec.InfoText.at(0), '\0');
 
-        TRec0Data untouched;
+        ReaderConfigData untouched;
         untouched.RecordCount = 5;
-        QVERIFY(!DecodeReaderConfigReply(ConfigReply(Hex("30 14 08 13 26"), QByteArray(9, 'A')), untouched));
+        QVERIFY(!decodeReaderConfigReply(ConfigReply(Hex("30 14 08 13 26"), QByteArray(9, 'A')), untouched));
         QCOMPARE(untouched.RecordCount, quint16(5));
         QVERIFY(!untouched.Clock.isValid());
-        QVERIFY(!DecodeReaderConfigReply(reply.left(51), untouched));
+        QVERIFY(!decodeReaderConfigReply(reply.left(51), untouched));
 
-        QVERIFY(IsReaderBusyRefusal(Reply(3, 1, Hex("05"))));
-        QVERIFY(!IsReaderBusyRefusal(Reply(3, 1, Hex("04"))));
-        QVERIFY(!IsReaderBusyRefusal(Reply(6, 1, Hex("05"))));
-        QVERIFY(!IsReaderBusyRefusal(Reply(3, 1, Hex("05 00"))));
+        QVERIFY(isReaderBusyRefusal(Reply(3, 1, Hex("05"))));
+        QVERIFY(!isReaderBusyRefusal(Reply(3, 1, Hex("04"))));
+        QVERIFY(!isReaderBusyRefusal(Reply(6, 1, Hex("05"))));
+        QVERIFY(!isReaderBusyRefusal(Reply(3, 1, Hex("05 00"))));
     }
 
     void archiveReply()
     {
         ArchiveRecordData rec;
         bool timeValid = false;
-        const QByteArray name = TextToDeviceCode(QStringLiteral("Иванов")) + QByteArray(10, ' ');
+        const QByteArray name = textToDeviceCode(QStringLiteral("Иванов")) + QByteArray(10, ' ');
         QByteArray reply = ArchiveReply(Hex("05 09 01 03 26"), Hex("12 34 56"), name, Hex("00 64"));
         QCOMPARE(reply.size(), ArchiveRecordReplySize);
-        QVERIFY(DecodeArchiveRecordReply(reply, rec, timeValid));
+        QVERIFY(decodeArchiveRecordReply(reply, rec, timeValid));
         QVERIFY(timeValid);
         QCOMPARE(rec.Time, QDateTime(QDate(2026, 3, 1), QTime(9, 5, 0)));
         QCOMPARE(rec.ID, 0x123456u);
         QCOMPARE(rec.Name, QStringLiteral("Иванов          "));
         QCOMPARE(rec.Dose, 1000000.0);
 
-        QVERIFY(DecodeArchiveRecordReply(ArchiveReply(Hex("05 09 01 03 26"), Hex("00 00 01"), QByteArray(16, ' '),
+        QVERIFY(decodeArchiveRecordReply(ArchiveReply(Hex("05 09 01 03 26"), Hex("00 00 01"), QByteArray(16, ' '),
                                                       Hex("E8 64")),
                                          rec, timeValid));
         QCOMPARE(rec.Dose, 1.0);
         QCOMPARE(rec.Name, QString(16, QLatin1Char(' ')));
 
-        QVERIFY(DecodeArchiveRecordReply(ArchiveReply(Hex("00 00 00 00 00"), Hex("00 00 02"), QByteArray(16, '\0'),
+        QVERIFY(decodeArchiveRecordReply(ArchiveReply(Hex("00 00 00 00 00"), Hex("00 00 02"), QByteArray(16, '\0'),
                                                       Hex("00 00")),
                                          rec, timeValid));
         QVERIFY(!timeValid);
@@ -375,37 +375,37 @@ private slots:
         QCOMPARE(rec.Name, QString(16, QChar(0x00A4)));
         QCOMPARE(rec.Dose, 0.0);
 
-        QVERIFY(!DecodeArchiveRecordReply(Reply(3, 1, Hex("01")), rec, timeValid));
+        QVERIFY(!decodeArchiveRecordReply(Reply(3, 1, Hex("01")), rec, timeValid));
     }
 
     void registerReplies()
     {
         quint32 number = 0;
         bool acc = false;
-        QVERIFY(DecodeDosimeterNumberReply(RegisterReply(Hex("56 34 12 02")), number, acc));
+        QVERIFY(decodeDosimeterNumberReply(RegisterReply(Hex("56 34 12 02")), number, acc));
         QCOMPARE(number, 0x123456u);
         QVERIFY(acc);
-        QVERIFY(DecodeDosimeterNumberReply(RegisterReply(Hex("01 00 00 FD")), number, acc));
+        QVERIFY(decodeDosimeterNumberReply(RegisterReply(Hex("01 00 00 FD")), number, acc));
         QCOMPARE(number, 1u);
         QVERIFY(!acc);
 
         double a = 0;
         quint16 b = 0;
-        QVERIFY(DecodeMetrologyReply(RegisterReply(Hex("96 00 FF FF")), a, b));
+        QVERIFY(decodeMetrologyReply(RegisterReply(Hex("96 00 FF FF")), a, b));
         QCOMPARE(a, 1.5);
         QCOMPARE(b, quint16(0xFFFF));
 
         float dose = 0;
-        QVERIFY(DecodeTotalDoseReply(RegisterReply(Hex("00 00 C0 3F")), dose));
+        QVERIFY(decodeTotalDoseReply(RegisterReply(Hex("00 00 C0 3F")), dose));
         QCOMPARE(dose, 1.5f);
-        QVERIFY(DecodeTotalDoseReply(RegisterReply(Hex("00 00 C0 7F")), dose));
+        QVERIFY(decodeTotalDoseReply(RegisterReply(Hex("00 00 C0 7F")), dose));
         QVERIFY(std::isnan(dose));
 
         QByteArray data;
-        QVERIFY(RegisterReplyData(RegisterReply(Hex("41 42 43 44")), data));
+        QVERIFY(registerReplyData(RegisterReply(Hex("41 42 43 44")), data));
         QCOMPARE(data, QByteArray("ABCD"));
-        QVERIFY(!RegisterReplyData(Reply(3, 1, Hex("02")), data));
-        QVERIFY(!DecodeDosimeterNumberReply(Reply(8, 1, {}), number, acc));
+        QVERIFY(!registerReplyData(Reply(3, 1, Hex("02")), data));
+        QVERIFY(!decodeDosimeterNumberReply(Reply(8, 1, {}), number, acc));
     }
 
     void spectrumReplies()
@@ -418,18 +418,18 @@ private slots:
         const QByteArray reply = Reply(6, 17, body);
         QCOMPARE(reply.size(), SpectrumReplySize);
         QVector<quint16> channels;
-        QVERIFY(DecodeSpectrumReply(reply, channels));
+        QVERIFY(decodeSpectrumReply(reply, channels));
         QCOMPARE(channels.size(), 100);
         QCOMPARE(channels[1], quint16(600));
         QCOMPARE(channels[99], quint16(59400));
-        QVERIFY(!DecodeSpectrumReply(reply.left(219), channels));
+        QVERIFY(!decodeSpectrumReply(reply.left(219), channels));
 
         const QByteArray header =
             Reply(6, 125, Hex("00 00 00 00 00 00 00") + Hex("96 E8") + Hex("78 56 34 12") + Hex("01 02")
                               + Hex("DC 05") + Hex("10 00"));
         QCOMPARE(header.size(), SpectrumHeaderReplySize);
         SpectrumHeaderData h;
-        QVERIFY(DecodeSpectrumHeaderReply(header, h));
+        QVERIFY(decodeSpectrumHeaderReply(header, h));
         QCOMPARE(h.Dose, 1.5e-6);
         QCOMPARE(h.DoseCounts, 0x12345678u);
         QCOMPARE(h.Delta, quint16(0x0201));
@@ -437,45 +437,45 @@ private slots:
         QCOMPARE(h.ComparatorChannel, quint16(16));
     }
 
-    void exchangeLogLines()
+    void ExchangeLogLines()
     {
         const QDateTime moment(QDate(2026, 12, 8), QTime(13, 30, 25));
-        const QByteArray request = BuildPacket(BroadcastAddress, MonitorAddress, 6, 1, Hex("00 00"));
-        QStringList lines = ExchangeLogLines(moment, request, QByteArray(), 4);
+        const QByteArray request = buildPacket(BroadcastAddress, MonitorAddress, 6, 1, Hex("00 00"));
+        QStringList lines = exchangeLogLines(moment, request, QByteArray(), 4);
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[0], QStringLiteral("08.12.2026 13:30:25 >FF FF FF 01 01 01 06 01 02 00 2F 46 74 80 00 00 00 00 00 00 "));
         QCOMPARE(lines[1], QStringLiteral("<   (4)"));
-        lines = ExchangeLogLines(moment, Hex("0a"), Hex("ab 01"), 1);
+        lines = exchangeLogLines(moment, Hex("0a"), Hex("ab 01"), 1);
         QCOMPARE(lines[0], QStringLiteral("08.12.2026 13:30:25 >0A "));
         QCOMPARE(lines[1], QStringLiteral("< AB 01   (1)"));
     }
 
     void serialPortSettings()
     {
-        TCPDrv port;
-        QCOMPARE(port.InBufSize(), 2048u);
-        port.SetInBufSize(100);
-        QCOMPARE(port.InBufSize(), 128u);
-        port.SetOutBufSize(10000);
-        QCOMPARE(port.OutBufSize(), 8192u);
-        port.SetPort(3);
-        QCOMPARE(port.PortName(), TCPDrv::PortNameForNumber(3));
-        QCOMPARE(port.Port(), 3);
-        port.SetPortName(QStringLiteral("/dev/ttyUSB0"));
-        QCOMPARE(port.Port(), int(TCPDrv::pnCustom));
-        port.SetPort(0);
-        QCOMPARE(port.PortName(), QStringLiteral("/dev/ttyUSB0"));
+        SerialPortDriver port;
+        QCOMPARE(port.inBufSize(), 2048u);
+        port.setInBufSize(100);
+        QCOMPARE(port.inBufSize(), 128u);
+        port.setOutBufSize(10000);
+        QCOMPARE(port.outBufSize(), 8192u);
+        port.setPort(3);
+        QCOMPARE(port.portName(), SerialPortDriver::portNameForNumber(3));
+        QCOMPARE(port.port(), 3);
+        port.setPortName(QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(port.port(), int(SerialPortDriver::CustomPort));
+        port.setPort(0);
+        QCOMPARE(port.portName(), QStringLiteral("/dev/ttyUSB0"));
 #ifdef Q_OS_WIN
-        QCOMPARE(TCPDrv::PortNameForNumber(3), QStringLiteral("\\\\.\\COM3"));
+        QCOMPARE(SerialPortDriver::portNameForNumber(3), QStringLiteral("\\\\.\\COM3"));
 #else
-        QCOMPARE(TCPDrv::PortNameForNumber(1), QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(SerialPortDriver::portNameForNumber(1), QStringLiteral("/dev/ttyS0"));
 #endif
         // A closed port sends nothing and receives nothing, at once.
         QElapsedTimer t;
         t.start();
-        port.SetInputTimeout(500);
-        QVERIFY(!port.SendBytes(Hex("01")));
-        QCOMPARE(port.ReceiveBytes(10).size(), 0);
+        port.setInputTimeout(500);
+        QVERIFY(!port.sendBytes(Hex("01")));
+        QCOMPARE(port.receiveBytes(10).size(), 0);
         QVERIFY(t.elapsed() < 200);
     }
 
@@ -484,20 +484,20 @@ private slots:
         const auto noLink = [](const auto &result) {
             return result.failure == CommandFailure::NoLink && !result.ok() && !result.responder;
         };
-        QVERIFY(noLink(ReadReaderConfig(nullptr)));
-        QVERIFY(noLink(WriteReaderConfig(nullptr, TRec0Data())));
-        QVERIFY(noLink(PingReader(nullptr)));
-        QVERIFY(noLink(ReadArchiveRecord(nullptr, 1)));
-        QVERIFY(noLink(SetReaderMode(nullptr, 1)));
-        QVERIFY(noLink(ReadDosimeterLabel(nullptr)));
-        QVERIFY(noLink(ReadMetrologyCoefficients(nullptr)));
-        QVERIFY(noLink(WriteMetrologyCoefficients(nullptr, 1, 1.0, false)));
-        QVERIFY(noLink(ReadDosimeterNumber(nullptr)));
-        QVERIFY(noLink(WriteDosimeterNumber(nullptr, 1, true)));
-        QVERIFY(noLink(ClearDosimeterDose(nullptr)));
-        QVERIFY(noLink(ReadTotalDose(nullptr)));
-        QVERIFY(noLink(ReadSpectrumHeader(nullptr)));
-        QVERIFY_THROWS_EXCEPTION(ERuvoError, ReadSpectrum(nullptr, 0));
+        QVERIFY(noLink(readReaderConfig(nullptr)));
+        QVERIFY(noLink(writeReaderConfig(nullptr, ReaderConfigData())));
+        QVERIFY(noLink(pingReader(nullptr)));
+        QVERIFY(noLink(readArchiveRecord(nullptr, 1)));
+        QVERIFY(noLink(setReaderMode(nullptr, 1)));
+        QVERIFY(noLink(readDosimeterLabel(nullptr)));
+        QVERIFY(noLink(readMetrologyCoefficients(nullptr)));
+        QVERIFY(noLink(writeMetrologyCoefficients(nullptr, 1, 1.0, false)));
+        QVERIFY(noLink(readDosimeterNumber(nullptr)));
+        QVERIFY(noLink(writeDosimeterNumber(nullptr, 1, true)));
+        QVERIFY(noLink(clearDosimeterDose(nullptr)));
+        QVERIFY(noLink(readTotalDose(nullptr)));
+        QVERIFY(noLink(readSpectrumHeader(nullptr)));
+        QVERIFY_THROWS_EXCEPTION(ERuvoError, readSpectrum(nullptr, 0));
     }
 
     // The first failure to open the port in a run is an error; later ones are
@@ -509,29 +509,29 @@ private slots:
         App().ProgramDir = dir.path() + QLatin1Char('/');
         App().EventsLogEnabled = true;
         App().Rs232LogEnabled = true;
-        TRS232Link link;
-        link.SetPortName(dir.filePath(QStringLiteral("no-such-port")));
-        link.BaseRequestCount = 0;
-        link.PingDelayMS = 50;
+        SerialLink link;
+        link.setPortName(dir.filePath(QStringLiteral("no-such-port")));
+        link.setBaseRequestCount(0);
+        link.setPingDelayMs(50);
 
-        QVERIFY(link.ReportConnectFailure());
+        QVERIFY(link.reportConnectFailure());
         try {
-            PingReader(&link);
+            pingReader(&link);
             QFAIL("no connection error");
         } catch (const EGeneralError &e) {
             QCOMPARE(e.message(), QStringLiteral("RS232: Не удалось подключиться к заданному COM-порту.\r\n"
                                                  "Проверьте настройки подключения."));
         }
-        QVERIFY(!link.ReportConnectFailure());
-        QVERIFY(!link.CommPort.IsOpen());
-        QVERIFY(!PingReader(&link));
-        QVERIFY(!ReadReaderConfig(&link));
+        QVERIFY(!link.reportConnectFailure());
+        QVERIFY(!link.serialPort().isOpen());
+        QVERIFY(!pingReader(&link));
+        QVERIFY(!readReaderConfig(&link));
         // The report belongs to the link: another link of the run reports its own.
-        QVERIFY(TRS232Link().ReportConnectFailure());
+        QVERIFY(SerialLink().reportConnectFailure());
 
-        link.ResetReportConnectFailure();
-        QVERIFY(!ReadArchiveRecord(&link, 5));
-        QVERIFY(!link.ReportConnectFailure());
+        link.resetReportConnectFailure();
+        QVERIFY(!readArchiveRecord(&link, 5));
+        QVERIFY(!link.reportConnectFailure());
         QFile events(dir.filePath(QStringLiteral("Events.log")));
         QVERIFY(events.open(QIODevice::ReadOnly));
         const QByteArray log = events.readAll();
@@ -546,12 +546,12 @@ private slots:
     // A command waits for a command of another thread that holds the link.
     void linkLockSerialisesCommands()
     {
-        TRS232Link link;
-        link.SetPortName(QStringLiteral("/nonexistent/port"));
+        SerialLink link;
+        link.setPortName(QStringLiteral("/nonexistent/port"));
         std::atomic<bool> locked{false};
         std::atomic<bool> release{false};
         QThread *holder = QThread::create([&] {
-            TLinkLockGuard lock(&link.Lock());
+            LinkLockGuard lock(&link.lock());
             locked = true;
             while (!release)
                 QThread::msleep(5);
@@ -562,7 +562,7 @@ private slots:
         std::atomic<bool> done{false};
         QThread *worker = QThread::create([&] {
             try {
-                PingReader(&link);
+                pingReader(&link);
             } catch (...) {
             }
             done = true;
@@ -582,17 +582,17 @@ private slots:
     // names no reader; the mode-switching flag is the first info byte.
     void resultsStartAsFailures()
     {
-        const CommandResult<TRec0Data> nothing;
+        const CommandResult<ReaderConfigData> nothing;
         QVERIFY(!nothing);
         QCOMPARE(nothing.failure, CommandFailure::NoReply);
         QVERIFY(!nothing.responder);
-        QVERIFY(!nothing.value.ModeSwitching());
-        TRec0Data rec;
+        QVERIFY(!nothing.value.modeSwitching());
+        ReaderConfigData rec;
         rec.InfoText = QByteArray::fromHex("010000000000000000");
-        QVERIFY(rec.ModeSwitching());
+        QVERIFY(rec.modeSwitching());
         rec.InfoText[0] = '\0';
         rec.InfoText[1] = '\1';
-        QVERIFY(!rec.ModeSwitching());
+        QVERIFY(!rec.modeSwitching());
     }
 
 private:

@@ -3,9 +3,9 @@
 // need the reader's configuration first, the reasons given for failures, the
 // port path and the printed doses.
 
-#include "link/TarnModTransport.h"
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/TarnFrame.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -187,7 +187,7 @@ private slots:
         const QStringList lines = logLines(rs232Log());
         QCOMPARE(lines.size(), 4);
         const QByteArray request =
-            BuildPacket(BroadcastAddress, MonitorAddress, 8, 1, MetrologyWriteBody(5, 1.5, true));
+            buildPacket(BroadcastAddress, MonitorAddress, 8, 1, metrologyWriteBody(5, 1.5, true));
         QVERIFY2(lines[2].endsWith(QStringLiteral(" >") + hexLine(request)), qPrintable(lines[2]));
     }
 
@@ -221,7 +221,7 @@ private slots:
         // The archive read keeps the connection error to itself; the tool does not.
         r = tool(m_dir.path(), {"--port", m_dir.filePath("missing"), "read-record", "5"});
         QCOMPARE(r.exitCode, 1);
-        QCOMPARE(r.error(), TRS232Link::ConnectFailureText());
+        QCOMPARE(r.error(), SerialLink::connectFailureText());
 
         // A relative path is taken from the current directory, not from /dev/.
         r = tool(m_dir.path(), {"--port", "t0/tty", "ping"});

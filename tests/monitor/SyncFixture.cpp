@@ -1,7 +1,7 @@
 #include "SyncFixture.h"
 
 #include "core/TextCode.h"
-#include "link/URUVOProtocol.h"
+#include "link/DeviceCommands.h"
 
 #include <QFile>
 #include <QSqlQuery>

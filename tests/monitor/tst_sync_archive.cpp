@@ -3,7 +3,7 @@
 
 #include "SyncFixture.h"
 
-#include "link/URUVOProtocol.h"
+#include "link/DeviceCommands.h"
 
 #include <QTimer>
 #include <QtTest>
@@ -24,7 +24,7 @@ private:
     // Returns the requests served so far.
     static int online(SyncRig &rig)
     {
-        const CommandResult<TRec0Data> config = ReadReaderConfig(&rig.link);
+        const CommandResult<ReaderConfigData> config = readReaderConfig(&rig.link);
         if (!config)
             return -1;
         rig.engine.SetReaderConfig(config.value);
@@ -140,7 +140,7 @@ void TestSyncArchive::lostLinkEndsSilently()
 
     // After the first failed request the other numbers pass without requests.
     QCOMPARE(rig.measuresCount(), 10);
-    QCOMPARE(rig.sim.requestsServed() - base, 10 + rig.link.BaseRequestCount + 1);
+    QCOMPARE(rig.sim.requestsServed() - base, 10 + rig.link.baseRequestCount() + 1);
     QVERIFY(rig.prompt.asked.isEmpty());
     QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
     QVERIFY(!rig.view.statusTexts.contains(QStringLiteral("Получен полный архив записей")));

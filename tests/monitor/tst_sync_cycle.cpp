@@ -3,7 +3,7 @@
 
 #include "SyncFixture.h"
 
-#include "link/URUVOProtocol.h"
+#include "link/DeviceCommands.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -266,7 +266,7 @@ void TestSyncCycle::clockToleranceIsWholeSeconds()
 {
     SyncRig rig;
     QVERIFY(rig.start(false));
-    TRec0Data rec;
+    ReaderConfigData rec;
     rec.Clock = QDateTime::currentDateTime().addMSecs(150900);  // 150.9 s: 150 whole seconds
     rig.engine.SetReaderConfig(rec);
     rig.engine.CheckReaderClock();
@@ -466,8 +466,8 @@ void TestSyncCycle::portThatCannotOpenIsNamedOnce()
     SyncRig rig;
     QVERIFY(rig.start());
     const QString port = rig.dir.filePath(QStringLiteral("ttyMissing"));
-    rig.link.SetPortName(port);
-    rig.link.ResetReportConnectFailure();
+    rig.link.setPortName(port);
+    rig.link.resetReportConnectFailure();
 
     for (int i = 0; i < 3; ++i)
         rig.engine.PollReader();
@@ -478,7 +478,7 @@ void TestSyncCycle::portThatCannotOpenIsNamedOnce()
     QCOMPARE(lines.filter(port).size(), 1);
     QCOMPARE(lines.size(), 1);
     QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
-    rig.link.ResetReportConnectFailure();
+    rig.link.resetReportConnectFailure();
 }
 
 void TestSyncCycle::databaseErrorLogsNoSystemText()

@@ -3,8 +3,8 @@
 
 #include "SyncFixture.h"
 
-#include "link/URS232.h"
-#include "link/URUVOProtocol.h"
+#include "link/SerialLink.h"
+#include "link/DeviceCommands.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -139,7 +139,7 @@ void TestSyncThread::suspensionDuringAPollStays()
     QVERIFY(rig.start());
     rig.sim.addRecords(3);
     rig.rememberRecord(3);
-    rig.link.PingDelayMS = 800;
+    rig.link.setPingDelayMs(800);
     rig.sim.setTurnaroundMs(300);
     startWorker(rig);
     QTRY_VERIFY_WITH_TIMEOUT(rig.sim.requestsServed() > rig.sim.repliesSent(), 5000);
@@ -156,7 +156,7 @@ void TestSyncThread::foregroundUseWaitsForTheCommandUnderWay()
     QVERIFY(rig.start());
     rig.sim.addRecords(3);
     rig.rememberRecord(3);
-    rig.link.PingDelayMS = 800;
+    rig.link.setPingDelayMs(800);
     rig.sim.setTurnaroundMs(300);  // every reply starts 300 ms after its request
     startWorker(rig);
 
@@ -173,7 +173,7 @@ void TestSyncThread::foregroundUseWaitsForTheCommandUnderWay()
             QVERIFY2(waited >= 10, qPrintable(QString::number(waited)));
             QCOMPARE(rig.sim.repliesSent(), rig.sim.requestsServed());
             const int served = rig.sim.requestsServed();
-            QVERIFY(PingReader(&rig.link));  // the foreground's own exchange
+            QVERIFY(pingReader(&rig.link));  // the foreground's own exchange
             QTest::qWait(400);      // the worker goes on looping meanwhile
             QCOMPARE(rig.sim.requestsServed(), served + 1);
             QCOMPARE(rig.sim.repliesSent(), served + 1);

@@ -8,7 +8,7 @@
 #include "ViewFixture.h"
 
 #include "core/AppState.h"
-#include "link/URS232.h"
+#include "link/SerialLink.h"
 #include "monitor/core/IniFile.h"
 #include "monitor/core/Settings.h"
 #include "monitor/core/SettingsStartup.h"
@@ -20,7 +20,7 @@
 #include "monitor/ui/StateStrip.h"
 #include "monitor/ui/UFace.h"
 #include "monitor/ui/WidgetPrompt.h"
-#include "link/URUVOProtocol.h"
+#include "link/DeviceCommands.h"
 #include "records/TTableModel.h"
 
 #include <QAction>
@@ -70,7 +70,7 @@ T *control(const QObject &window, const char *name)
 // The window with its link settings window, as the program builds them.
 struct FaceRig {
     SyncEngine engine;
-    TRS232Link link;
+    SerialLink link;
     TFace face;
     TRS232 *rs232;
     FaceRig() : face(QString()), rs232(new TRS232(link, &face))
@@ -80,7 +80,7 @@ struct FaceRig {
         engine.SetLink(&link);
         face.SetRS232(rs232);
         // No reader here: the cycle's polls find no port and change nothing.
-        rs232->Link().SetPortName(QStringLiteral("/nonexistent/ttyRUVO"));
+        rs232->Link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
         rs232->CB_ComPort->setCurrentIndex(-1);
     }
     // Shows the window and stops the control timer its first showing started,
@@ -307,10 +307,10 @@ void TestUi::windowHasEveryCommand()
     QCOMPARE(r->N2->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
     QCOMPARE(&r->Link(), &rig.link);  // the window works on the link of the run
     {
-        TRS232Link freshLink;
+        SerialLink freshLink;
         TRS232 fresh(freshLink);  // the box shows COM1 at start, and the link uses COM1
         QCOMPARE(fresh.CB_ComPort->currentIndex(), 0);
-        QCOMPARE(int(freshLink.ComPortIndex), 0);
+        QCOMPARE(int(freshLink.comPortIndex()), 0);
     }
 }
 
@@ -417,7 +417,7 @@ void TestUi::linkOkStartsAndStopsTheThread()
     FaceRig rig;
     SyncEngine &e = rig.engine;
     TRS232 *r = rig.rs232;
-    r->Link().SetPortName(QStringLiteral("/nonexistent/ttyRUVO"));
+    r->Link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
     r->CB_ComPort->setCurrentIndex(-1);
 
     // Checking the box and "&Принять": the start is requested, the tick starts the worker.
@@ -488,7 +488,7 @@ void TestUi::linkCancelRestoresTheThreadChoice()
         QVERIFY(r->isHidden());
         QVERIFY(!e.UseThread());
         QCOMPARE(int(rig.engine.ThreadStartTicks), 50);
-        QCOMPARE(int(r->Link().ComPortIndex), 2);
+        QCOMPARE(int(r->Link().comPortIndex()), 2);
         r->CB_ComPort->setCurrentIndex(0);
     }
     for (int i = 0; i < 6; ++i)
@@ -525,8 +525,8 @@ void TestUi::linkSettingsRestoreAndSave()
     ini.writeBool(SectionRS232, QStringLiteral("CB_UseThread_Checked"), true);
     r->Restore(ini);
     QCOMPARE(r->CB_ComPort->currentIndex(), -1);
-    QCOMPARE(int(r->Link().ComPortIndex), -1);
-    QCOMPARE(r->Link().PortName(), QStringLiteral("/tmp/demo/ttyRUVO"));
+    QCOMPARE(int(r->Link().comPortIndex()), -1);
+    QCOMPARE(r->Link().portName(), QStringLiteral("/tmp/demo/ttyRUVO"));
     QVERIFY(r->CB_UseThread->isChecked());
     QVERIFY(rig.engine.UseThread());  // the worker starts on the fourth tick after start
 
@@ -767,11 +767,11 @@ void TestUi::settingsAtShowAndClose()
         QCOMPARE(int(rig.engine.LastReadedIndex), 8);
         QCOMPARE(f.StoredValues.MaxCardsIndex, 12);
         QVERIFY(rig.engine.INeedSynhroFIO);
-        QCOMPARE(int(rig.link.PingDelayMS), 250);
-        QCOMPARE(int(rig.link.SendDelayMS), 2000);
-        QCOMPARE(int(rig.link.BaseRequestCount), 3);
-        QVERIFY(rig.link.FixedReceiveWindow);
-        QCOMPARE(rig.link.PortName(), QStringLiteral("/nonexistent/ttyS9"));
+        QCOMPARE(int(rig.link.pingDelayMs()), 250);
+        QCOMPARE(int(rig.link.sendDelayMs()), 2000);
+        QCOMPARE(int(rig.link.baseRequestCount()), 3);
+        QVERIFY(rig.link.fixedReceiveWindow());
+        QCOMPARE(rig.link.portName(), QStringLiteral("/nonexistent/ttyS9"));
         QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Нет соединения"));  // UpdateStateIndicator ran
 
         rig.engine.LastReadedIndex = 9;
@@ -798,7 +798,7 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     rig.sim.addRecords(37);
     rig.sim.withModel([](SimReaderModel &m) { m.clearSlot(10); });
     rig.sim.setClockOffsetSeconds(-3600);
-    const CommandResult<TRec0Data> config = ReadReaderConfig(&rig.link);
+    const CommandResult<ReaderConfigData> config = readReaderConfig(&rig.link);
     QVERIFY(config);
     rig.engine.SetReaderConfig(config.value);
     rig.engine.ReaderNormalMode = true;
@@ -836,7 +836,7 @@ void TestUi::clockQuestionShowsTheSuspension()
     QVERIFY(rig.show());
     rig.engine.SyncState = SyncOnline;
     f.UpdateStateIndicator();
-    TRec0Data rec = rig.engine.ReaderConfig();
+    ReaderConfigData rec = rig.engine.ReaderConfig();
     rec.Clock = QDateTime::currentDateTime().addSecs(-600);
     rig.engine.SetReaderConfig(rec);
     ScriptedPrompt prompt;

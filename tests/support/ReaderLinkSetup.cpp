@@ -10,11 +10,11 @@ ReaderLinkSetup::ReaderLinkSetup(int repeats)
     App().reset();
     App().ProgramDir = dir.path() + QLatin1Char('/');
     App().EventsLogEnabled = true;
-    link.ComPortIndex = -1;
-    link.PingDelayMS = PingWindowMs;
-    link.SendDelayMS = SendWindowMs;
-    link.BaseRequestCount = repeats;
-    link.FixedReceiveWindow = false;
+    link.setComPortIndex(-1);
+    link.setPingDelayMs(PingWindowMs);
+    link.setSendDelayMs(SendWindowMs);
+    link.setBaseRequestCount(repeats);
+    link.setFixedReceiveWindow(false);
 }
 
 ReaderLinkSetup::~ReaderLinkSetup()
@@ -27,7 +27,7 @@ bool ReaderLinkSetup::startReader()
 {
     if (!sim.start())
         return false;
-    link.SetPortName(sim.portPath());
+    link.setPortName(sim.portPath());
     return true;
 }
 

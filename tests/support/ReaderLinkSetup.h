@@ -4,7 +4,7 @@
 // on a pseudo-terminal and a link object pointed at it, with short windows so
 // that the tests run fast. The program state is reset again at the end.
 
-#include "link/URS232.h"
+#include "link/SerialLink.h"
 #include "sim/SimReader.h"
 
 #include <QString>
@@ -16,7 +16,7 @@ public:
     static constexpr int PingWindowMs = 150;
     static constexpr int SendWindowMs = 300;
 
-    // `repeats`: the link's BaseRequestCount. The events log is on.
+    // `repeats`: the link's baseRequestCount(). The events log is on.
     explicit ReaderLinkSetup(int repeats);
     ~ReaderLinkSetup();
     ReaderLinkSetup(const ReaderLinkSetup &) = delete;
@@ -28,7 +28,7 @@ public:
 
     QTemporaryDir dir;
     SimReader sim;
-    TRS232Link link;
+    SerialLink link;
 
     // The lines of "rs232.log" / "Events.log" in the program directory.
     QStringList rs232Lines() const;

@@ -1,28 +1,28 @@
-#include "link/numFormats.h"
+#include "link/ValueCodec.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-quint8 ToBcd(int n)
+quint8 toBcd(int n)
 {
     return quint8(((n / 10) * 16 + (n % 10)) & 0xFF);
 }
 
-int FromBcd(quint8 b)
+int fromBcd(quint8 b)
 {
     return (b / 16) * 10 + (b % 16);
 }
 
-bool DecodeDeviceDateTime(const char *five, QDateTime &out)
+bool decodeDeviceDateTime(const char *five, QDateTime &out)
 {
     const auto *b = reinterpret_cast<const quint8 *>(five);
-    const int minute = FromBcd(b[0]);
-    const int hour = FromBcd(b[1]);
-    const int day = FromBcd(b[2]);
-    const int month = FromBcd(b[3]);
-    const int year = FromBcd(b[4]) + 2000;
+    const int minute = fromBcd(b[0]);
+    const int hour = fromBcd(b[1]);
+    const int day = fromBcd(b[2]);
+    const int month = fromBcd(b[3]);
+    const int year = fromBcd(b[4]) + 2000;
     const QDate date(year, month, day);
     const QTime time(hour, minute, 0);
     if (!date.isValid() || !time.isValid())
@@ -31,30 +31,30 @@ bool DecodeDeviceDateTime(const char *five, QDateTime &out)
     return true;
 }
 
-bool DecodeDeviceDateTime(const QByteArray &bytes, int offset, QDateTime &out)
+bool decodeDeviceDateTime(const QByteArray &bytes, int offset, QDateTime &out)
 {
     if (offset < 0 || bytes.size() < offset + 5)
         return false;
-    return DecodeDeviceDateTime(bytes.constData() + offset, out);
+    return decodeDeviceDateTime(bytes.constData() + offset, out);
 }
 
-QByteArray EncodeDeviceDateTime(const QDateTime &moment)
+QByteArray encodeDeviceDateTime(const QDateTime &moment)
 {
     const QDate d = moment.date();
     const QTime t = moment.time();
     QByteArray out;
-    out.append(char(ToBcd(t.minute())));
-    out.append(char(ToBcd(t.hour())));
-    out.append(char(ToBcd(d.day())));
-    out.append(char(ToBcd(d.month())));
-    out.append(char(ToBcd(d.year() - 2000)));
+    out.append(char(toBcd(t.minute())));
+    out.append(char(toBcd(t.hour())));
+    out.append(char(toBcd(d.day())));
+    out.append(char(toBcd(d.month())));
+    out.append(char(toBcd(d.year() - 2000)));
     return out;
 }
 
 namespace {
 
 // m * 10^p for a whole m, correctly rounded while 10^|p| is exact in a double.
-double ScaleByPowerOfTen(double m, int p)
+double scaleByPowerOfTen(double m, int p)
 {
     static const double exact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -68,7 +68,7 @@ double ScaleByPowerOfTen(double m, int p)
 
 } // namespace
 
-double DecodeDecimalWord(quint16 w)
+double decodeDecimalWord(quint16 w)
 {
     const int m = w & 0x3FF;
     int e = (w >> 10) & 0x3F;
@@ -76,10 +76,10 @@ double DecodeDecimalWord(quint16 w)
         e -= 64;
     // M / 100 * 10^E, computed as one scaling so that exact decimal values
     // come out as the nearest double.
-    return ScaleByPowerOfTen(double(m), e - 2);
+    return scaleByPowerOfTen(double(m), e - 2);
 }
 
-quint16 EncodeDecimalWord(double x)
+quint16 encodeDecimalWord(double x)
 {
     if (!(x > 0) || !std::isfinite(x))
         return 0;

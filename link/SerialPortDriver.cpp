@@ -1,4 +1,4 @@
-#include "link/CPDrv.h"
+#include "link/SerialPortDriver.h"
 
 #include "core/Platform.h"
 
@@ -10,7 +10,7 @@
 
 namespace {
 
-unsigned ClampQueueSize(unsigned size)
+unsigned clampQueueSize(unsigned size)
 {
     return std::clamp(size, 128u, 8192u);
 }
@@ -18,7 +18,7 @@ unsigned ClampQueueSize(unsigned size)
 // Waits up to `ms` for input. False when the device has gone away: such a
 // device makes every wait fail at once, so the caller stops instead of
 // spinning for the rest of its time.
-bool WaitForInput(QSerialPort *serial, int ms)
+bool waitForInput(QSerialPort *serial, int ms)
 {
     if (serial->waitForReadyRead(ms))
         return true;
@@ -27,32 +27,32 @@ bool WaitForInput(QSerialPort *serial, int ms)
     return err == QSerialPort::TimeoutError || err == QSerialPort::NoError;
 }
 
-TCPDrv::TOpenFailure FailureOf(QSerialPort::SerialPortError error)
+SerialPortDriver::OpenFailure failureOf(QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
-        return TCPDrv::TOpenFailure::NoDevice;
+        return SerialPortDriver::OpenFailure::NoDevice;
     case QSerialPort::PermissionError:
-        return TCPDrv::TOpenFailure::NoAccess;
+        return SerialPortDriver::OpenFailure::NoAccess;
     case QSerialPort::OpenError:
-        return TCPDrv::TOpenFailure::InUse;
+        return SerialPortDriver::OpenFailure::InUse;
     case QSerialPort::UnsupportedOperationError:
-        return TCPDrv::TOpenFailure::Settings;
+        return SerialPortDriver::OpenFailure::Settings;
     default:
-        return TCPDrv::TOpenFailure::Other;
+        return SerialPortDriver::OpenFailure::Other;
     }
 }
 
 } // namespace
 
-TCPDrv::TCPDrv() : m_portName(PortNameForNumber(1)) {}
+SerialPortDriver::SerialPortDriver() : m_portName(portNameForNumber(1)) {}
 
-TCPDrv::~TCPDrv()
+SerialPortDriver::~SerialPortDriver()
 {
-    ClosePort();
+    closePort();
 }
 
-QString TCPDrv::PortNameForNumber(int n)
+QString SerialPortDriver::portNameForNumber(int n)
 {
 #ifdef Q_OS_WIN
     return QStringLiteral("\\\\.\\COM%1").arg(n);
@@ -61,54 +61,54 @@ QString TCPDrv::PortNameForNumber(int n)
 #endif
 }
 
-int TCPDrv::Port() const
+int SerialPortDriver::port() const
 {
     QMutexLocker lock(&m_mutex);
     return m_port;
 }
 
-void TCPDrv::SetPort(int n)
+void SerialPortDriver::setPort(int n)
 {
     QMutexLocker lock(&m_mutex);
     if (m_serial)
         return;
-    m_port = n < 0 ? pnCustom : n;
+    m_port = n < 0 ? CustomPort : n;
     if (n >= 1)
-        m_portName = PortNameForNumber(n);
+        m_portName = portNameForNumber(n);
 }
 
-QString TCPDrv::PortName() const
+QString SerialPortDriver::portName() const
 {
     QMutexLocker lock(&m_mutex);
     return m_portName;
 }
 
-void TCPDrv::SetPortName(const QString &name)
+void SerialPortDriver::setPortName(const QString &name)
 {
     QMutexLocker lock(&m_mutex);
     if (m_serial)
         return;
     m_portName = name;
-    m_port = pnCustom;
+    m_port = CustomPort;
 }
 
-void TCPDrv::SetInBufSize(unsigned size)
+void SerialPortDriver::setInBufSize(unsigned size)
 {
-    m_inBufSize = ClampQueueSize(size);
+    m_inBufSize = clampQueueSize(size);
 }
 
-void TCPDrv::SetOutBufSize(unsigned size)
+void SerialPortDriver::setOutBufSize(unsigned size)
 {
-    m_outBufSize = ClampQueueSize(size);
+    m_outBufSize = clampQueueSize(size);
 }
 
-bool TCPDrv::IsOpen() const
+bool SerialPortDriver::isOpen() const
 {
     QMutexLocker lock(&m_mutex);
     return m_serial != nullptr;
 }
 
-bool TCPDrv::OpenPort()
+bool SerialPortDriver::openPort()
 {
     QMutexLocker lock(&m_mutex);
     if (m_serial)
@@ -123,12 +123,12 @@ bool TCPDrv::OpenPort()
     if (!ok) {
         // The serial port class reports a device held by another program (its
         // lock file taken, the device busy) as a permission error too.
-        m_openFailure = FailureOf(serial->error());
+        m_openFailure = failureOf(serial->error());
         const QString why = serial->errorString();
-        if (m_openFailure == TOpenFailure::NoAccess
+        if (m_openFailure == OpenFailure::NoAccess
             && (why.contains(QLatin1String("lock"), Qt::CaseInsensitive)
                 || why.contains(QLatin1String("busy"), Qt::CaseInsensitive)))
-            m_openFailure = TOpenFailure::InUse;
+            m_openFailure = OpenFailure::InUse;
         m_openFailureText = serial->errorString();
         delete serial;
         return false;
@@ -136,7 +136,7 @@ bool TCPDrv::OpenPort()
     if (LockDeviceExclusively(qintptr(serial->handle())) == DeviceLockResult::InUse) {
         serial->close();
         delete serial;
-        m_openFailure = TOpenFailure::InUse;
+        m_openFailure = OpenFailure::InUse;
         m_openFailureText.clear();
         return false;
     }
@@ -148,24 +148,24 @@ bool TCPDrv::OpenPort()
     serial->clearError();
     serial->setReadBufferSize(m_inBufSize);
     m_serial = serial;
-    m_openFailure = TOpenFailure::None;
+    m_openFailure = OpenFailure::None;
     m_openFailureText.clear();
     return true;
 }
 
-TCPDrv::TOpenFailure TCPDrv::LastOpenFailure() const
+SerialPortDriver::OpenFailure SerialPortDriver::lastOpenFailure() const
 {
     QMutexLocker lock(&m_mutex);
     return m_openFailure;
 }
 
-QString TCPDrv::LastOpenFailureText() const
+QString SerialPortDriver::lastOpenFailureText() const
 {
     QMutexLocker lock(&m_mutex);
     return m_openFailureText;
 }
 
-void TCPDrv::ClosePort()
+void SerialPortDriver::closePort()
 {
     QMutexLocker lock(&m_mutex);
     if (!m_serial)
@@ -175,7 +175,7 @@ void TCPDrv::ClosePort()
     m_serial = nullptr;
 }
 
-bool TCPDrv::SendBytes(const QByteArray &bytes)
+bool SerialPortDriver::sendBytes(const QByteArray &bytes)
 {
     QSerialPort *serial;
     {
@@ -222,7 +222,7 @@ bool TCPDrv::SendBytes(const QByteArray &bytes)
     return offset == total && serial->bytesToWrite() == 0;
 }
 
-int TCPDrv::ReceiveBytes(char *buffer, int n, const TNeeded &needed)
+int SerialPortDriver::receiveBytes(char *buffer, int n, const NeededCount &needed)
 {
     QSerialPort *serial;
     {
@@ -252,30 +252,30 @@ int TCPDrv::ReceiveBytes(char *buffer, int n, const TNeeded &needed)
         const qint64 remaining = windowMs - window.elapsed();
         if (remaining <= 0)
             break;
-        if (!WaitForInput(serial, int(remaining)))
+        if (!waitForInput(serial, int(remaining)))
             break;
     }
     return count;
 }
 
-QByteArray TCPDrv::ReceiveBytes(int n, const TNeeded &needed)
+QByteArray SerialPortDriver::receiveBytes(int n, const NeededCount &needed)
 {
     if (n <= 0)
         return QByteArray();
     QByteArray out(n, Qt::Uninitialized);
-    out.resize(ReceiveBytes(out.data(), n, needed));
+    out.resize(receiveBytes(out.data(), n, needed));
     return out;
 }
 
-QSerialPort *TCPDrv::Serial() const
+QSerialPort *SerialPortDriver::currentSerial() const
 {
     QMutexLocker lock(&m_mutex);
     return m_serial;
 }
 
-void TCPDrv::DiscardInput()
+void SerialPortDriver::discardInput()
 {
-    QSerialPort *serial = Serial();
+    QSerialPort *serial = currentSerial();
     if (!serial)
         return;
     serial->clear(QSerialPort::Input);
@@ -283,9 +283,9 @@ void TCPDrv::DiscardInput()
     serial->clearError();
 }
 
-bool TCPDrv::InputWithin(int ms)
+bool SerialPortDriver::inputWithin(int ms)
 {
-    QSerialPort *serial = Serial();
+    QSerialPort *serial = currentSerial();
     if (!serial)
         return false;
     QElapsedTimer t;
@@ -294,14 +294,14 @@ bool TCPDrv::InputWithin(int ms)
         if (serial->bytesAvailable() > 0)
             return true;
         const qint64 remaining = ms - t.elapsed();
-        if (remaining <= 0 || !WaitForInput(serial, int(remaining)))
+        if (remaining <= 0 || !waitForInput(serial, int(remaining)))
             return false;
     }
 }
 
-void TCPDrv::DiscardUntilQuiet(int firstQuietMs, int quietMs, int capMs)
+void SerialPortDriver::discardUntilQuiet(int firstQuietMs, int quietMs, int capMs)
 {
-    QSerialPort *serial = Serial();
+    QSerialPort *serial = currentSerial();
     if (!serial)
         return;
     QElapsedTimer total, quiet;
@@ -317,7 +317,7 @@ void TCPDrv::DiscardUntilQuiet(int firstQuietMs, int quietMs, int capMs)
         const qint64 remaining = std::min(needed - quiet.elapsed(), qint64(capMs) - total.elapsed());
         if (remaining <= 0)
             break;
-        if (!WaitForInput(serial, int(remaining)))
+        if (!waitForInput(serial, int(remaining)))
             break;
     }
     serial->clear(QSerialPort::Input);

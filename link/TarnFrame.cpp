@@ -1,16 +1,16 @@
-#include "link/TarnModTransport.h"
+#include "link/TarnFrame.h"
 
 #include "core/Errors.h"
 
 namespace {
 
-QString AddressErrorText()
+QString addressErrorText()
 {
     return QStringLiteral("Неправильно задан адрес устройства");
 }
 
 // One decimal part of an address: digits only (no sign, no blanks).
-bool ParseAddressPart(const QString &part, quint8 &byte)
+bool parseAddressPart(const QString &part, quint8 &byte)
 {
     if (part.isEmpty())
         return false;
@@ -25,7 +25,7 @@ bool ParseAddressPart(const QString &part, quint8 &byte)
     return true;
 }
 
-void AppendLe32(QByteArray &out, quint32 v)
+void appendLe32(QByteArray &out, quint32 v)
 {
     out.append(char(v & 0xFF));
     out.append(char((v >> 8) & 0xFF));
@@ -33,7 +33,7 @@ void AppendLe32(QByteArray &out, quint32 v)
     out.append(char((v >> 24) & 0xFF));
 }
 
-quint32 ReadLe32(const QByteArray &b, int offset)
+quint32 readLe32(const QByteArray &b, int offset)
 {
     return quint32(quint8(b[offset])) | (quint32(quint8(b[offset + 1])) << 8)
         | (quint32(quint8(b[offset + 2])) << 16) | (quint32(quint8(b[offset + 3])) << 24);
@@ -41,7 +41,7 @@ quint32 ReadLe32(const QByteArray &b, int offset)
 
 } // namespace
 
-quint32 FrameChecksum(const char *data, int length)
+quint32 frameChecksum(const char *data, int length)
 {
     const auto *b = reinterpret_cast<const quint8 *>(data);
     quint32 h = 0;
@@ -58,25 +58,25 @@ quint32 FrameChecksum(const char *data, int length)
     return h;
 }
 
-quint32 FrameChecksum(const QByteArray &bytes)
+quint32 frameChecksum(const QByteArray &bytes)
 {
-    return FrameChecksum(bytes.constData(), int(bytes.size()));
+    return frameChecksum(bytes.constData(), int(bytes.size()));
 }
 
-QByteArray ParseDeviceAddress(const QString &text)
+QByteArray parseDeviceAddress(const QString &text)
 {
     const QString t = text.left(11).trimmed();
     const int p1 = int(t.indexOf(QLatin1Char('.')));
     if (p1 < 0)
-        throw EFormatError(AddressErrorText());
+        throw EFormatError(addressErrorText());
     const QString rest = t.mid(p1 + 1);
     const int p2 = int(rest.indexOf(QLatin1Char('.')));
     if (p2 < 0)
-        throw EFormatError(AddressErrorText());
+        throw EFormatError(addressErrorText());
     quint8 a = 0, b = 0, c = 0;
-    if (!ParseAddressPart(t.left(p1), a) || !ParseAddressPart(rest.left(p2), b)
-        || !ParseAddressPart(rest.mid(p2 + 1), c))
-        throw EFormatError(AddressErrorText());
+    if (!parseAddressPart(t.left(p1), a) || !parseAddressPart(rest.left(p2), b)
+        || !parseAddressPart(rest.mid(p2 + 1), c))
+        throw EFormatError(addressErrorText());
     QByteArray out;
     out.append(char(a));
     out.append(char(b));
@@ -84,11 +84,11 @@ QByteArray ParseDeviceAddress(const QString &text)
     return out;
 }
 
-QByteArray BuildPacket(const QString &destination, const QString &source, quint8 function,
+QByteArray buildPacket(const QString &destination, const QString &source, quint8 function,
                        quint8 selector, const QByteArray &body)
 {
-    QByteArray header = ParseDeviceAddress(destination);
-    header += ParseDeviceAddress(source);
+    QByteArray header = parseDeviceAddress(destination);
+    header += parseDeviceAddress(source);
     const int n = int(body.size());
     header.append(char(function));
     header.append(char(selector));
@@ -100,13 +100,13 @@ QByteArray BuildPacket(const QString &destination, const QString &source, quint8
         return frame;
     }
     frame.reserve(n + FrameOverhead);
-    AppendLe32(frame, FrameChecksum(header));
+    appendLe32(frame, frameChecksum(header));
     frame += body;
-    AppendLe32(frame, FrameChecksum(body));
+    appendLe32(frame, frameChecksum(body));
     return frame;
 }
 
-int ExpectedFrameLength(const char *data, int count)
+int expectedFrameLength(const char *data, int count)
 {
     if (count < FrameHeaderSize)
         return -1;
@@ -114,39 +114,39 @@ int ExpectedFrameLength(const char *data, int count)
     return n == 0 ? EmptyFrameSize : n + FrameOverhead;
 }
 
-int ExpectedFrameLength(const QByteArray &head)
+int expectedFrameLength(const QByteArray &head)
 {
-    return ExpectedFrameLength(head.constData(), int(head.size()));
+    return expectedFrameLength(head.constData(), int(head.size()));
 }
 
-bool FrameIsConsistent(const QByteArray &frame)
+bool frameIsConsistent(const QByteArray &frame)
 {
-    const int expected = ExpectedFrameLength(frame);
+    const int expected = expectedFrameLength(frame);
     if (expected < 0 || frame.size() != expected)
         return false;
-    const quint32 headerSum = ReadLe32(frame, FrameHeaderSize);
-    const quint32 trueHeaderSum = FrameChecksum(frame.constData(), FrameHeaderSize);
+    const quint32 headerSum = readLe32(frame, FrameHeaderSize);
+    const quint32 trueHeaderSum = frameChecksum(frame.constData(), FrameHeaderSize);
     if (expected == EmptyFrameSize)
         return headerSum == 0 || headerSum == trueHeaderSum;
     if (headerSum != trueHeaderSum)
         return false;
     const int n = expected - FrameOverhead;
-    return ReadLe32(frame, EmptyFrameSize + n) == FrameChecksum(frame.constData() + EmptyFrameSize, n);
+    return readLe32(frame, EmptyFrameSize + n) == frameChecksum(frame.constData() + EmptyFrameSize, n);
 }
 
-quint16 FrameBodyLength(const QByteArray &frame)
+quint16 frameBodyLength(const QByteArray &frame)
 {
     if (frame.size() < FrameHeaderSize)
         return 0;
     return quint16(quint8(frame[8]) | (quint8(frame[9]) << 8));
 }
 
-QByteArray FrameBody(const QByteArray &frame)
+QByteArray frameBody(const QByteArray &frame)
 {
-    return frame.mid(EmptyFrameSize, FrameBodyLength(frame));
+    return frame.mid(EmptyFrameSize, frameBodyLength(frame));
 }
 
-quint32 FrameAddress(const QByteArray &frame, int offset)
+quint32 frameAddress(const QByteArray &frame, int offset)
 {
     if (offset < 0 || frame.size() < offset + 3)
         return 0;
@@ -154,7 +154,7 @@ quint32 FrameAddress(const QByteArray &frame, int offset)
         | quint32(quint8(frame[offset + 2]));
 }
 
-QString AddressToText(quint32 address)
+QString addressToText(quint32 address)
 {
     return QStringLiteral("%1.%2.%3")
         .arg((address >> 16) & 0xFF)

@@ -4,16 +4,16 @@
 // exchanges, closes the link, checks the reply length and decodes it. Commands
 // return their result (CommandResult) and never raise for a bad or missing
 // reply; the first failure to open the port in a run leaves them as
-// EGeneralError (ReadArchiveRecord logs it and returns a failure), and
-// ReadSpectrum raises EProtocolCancel for a block of the wrong size and
+// EGeneralError (readArchiveRecord() logs it and returns a failure), and
+// readSpectrum() raises EProtocolCancel for a block of the wrong size and
 // EGeneralError without a link.
 //
-// Every command holds its link's Lock() for its whole length.
+// Every command holds its link's lock() for its whole length.
 
 #include "link/CommandResult.h"
 #include "link/DeviceText.h"
-#include "link/TarnModTransport.h"
-#include "link/numFormats.h"
+#include "link/TarnFrame.h"
+#include "link/ValueCodec.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -21,10 +21,10 @@
 #include <QVector>
 #include <QtGlobal>
 
-class TRS232Link;
+class SerialLink;
 
 // The reader configuration record.
-struct TRec0Data {
+struct ReaderConfigData {
     QDateTime Clock;          // reader clock, minute resolution
     quint8 Param1 = 0, Param2 = 0, Param3 = 0;
     quint32 Value1 = 0, Value2 = 0;
@@ -35,7 +35,7 @@ struct TRec0Data {
 
     // The reader switches between its normal and service modes (the first
     // byte of InfoText is not zero).
-    bool ModeSwitching() const { return !InfoText.isEmpty() && InfoText.at(0) != 0; }
+    bool modeSwitching() const { return !InfoText.isEmpty() && InfoText.at(0) != 0; }
 };
 
 constexpr quint8 StatusDosimeterInserted = 0x10;
@@ -75,34 +75,34 @@ struct DosimeterLabelData {
 // ---- The commands ----
 // Each takes the link it talks over (nullptr: the command fails at once with
 // NoLink) and returns what it read, or why it has nothing.
-CommandResult<TRec0Data> ReadReaderConfig(TRS232Link *link);   // ReaderBusy for the busy refusal
-CommandResult<NoValue> WriteReaderConfig(TRS232Link *link, const TRec0Data &rec);  // ok whenever the link exists
-CommandResult<NoValue> PingReader(TRS232Link *link);
+CommandResult<ReaderConfigData> readReaderConfig(SerialLink *link);   // ReaderBusy for the busy refusal
+CommandResult<NoValue> writeReaderConfig(SerialLink *link, const ReaderConfigData &rec);  // ok whenever the link exists
+CommandResult<NoValue> pingReader(SerialLink *link);
 // ok with a null Time when the record's date is not valid.
-CommandResult<ArchiveRecordData> ReadArchiveRecord(TRS232Link *link, int number);
-CommandResult<NoValue> SetReaderMode(TRS232Link *link, quint8 mode);  // 1 service, 0 normal
-CommandResult<DosimeterLabelData> ReadDosimeterLabel(TRS232Link *link);
-CommandResult<MetrologyData> ReadMetrologyCoefficients(TRS232Link *link);
-// A reader that switches modes (TRec0Data::ModeSwitching) takes the body
+CommandResult<ArchiveRecordData> readArchiveRecord(SerialLink *link, int number);
+CommandResult<NoValue> setReaderMode(SerialLink *link, quint8 mode);  // 1 service, 0 normal
+CommandResult<DosimeterLabelData> readDosimeterLabel(SerialLink *link);
+CommandResult<MetrologyData> readMetrologyCoefficients(SerialLink *link);
+// A reader that switches modes (ReaderConfigData::modeSwitching()) takes the body
 // with a trailing zero byte.
-CommandResult<NoValue> WriteMetrologyCoefficients(TRS232Link *link, quint16 b, double a, bool modeSwitching);
-CommandResult<DosimeterNumberData> ReadDosimeterNumber(TRS232Link *link);
-CommandResult<NoValue> WriteDosimeterNumber(TRS232Link *link, quint32 number, bool accumulation);
-CommandResult<NoValue> ClearDosimeterDose(TRS232Link *link);
-CommandResult<float> ReadTotalDose(TRS232Link *link);
+CommandResult<NoValue> writeMetrologyCoefficients(SerialLink *link, quint16 b, double a, bool modeSwitching);
+CommandResult<DosimeterNumberData> readDosimeterNumber(SerialLink *link);
+CommandResult<NoValue> writeDosimeterNumber(SerialLink *link, quint32 number, bool accumulation);
+CommandResult<NoValue> clearDosimeterDose(SerialLink *link);
+CommandResult<float> readTotalDose(SerialLink *link);
 // The 100 channels of a block.
-QVector<quint16> ReadSpectrum(TRS232Link *link, quint8 block);
-CommandResult<SpectrumHeaderData> ReadSpectrumHeader(TRS232Link *link);
+QVector<quint16> readSpectrum(SerialLink *link, quint8 block);
+CommandResult<SpectrumHeaderData> readSpectrumHeader(SerialLink *link);
 
 // ---- Request bodies (also used by the simulated reader's tests) ----
-QByteArray ReaderConfigReadBody();                        // 00 00
-QByteArray ReaderConfigWriteBody(const TRec0Data &rec);   // 34 bytes
-QByteArray ArchiveRecordRequestBody(int number);          // number, little-endian
-QByteArray ReaderModeBody(quint8 mode);                   // 01 mode
-QByteArray DosimeterRegisterReadBody(quint8 code);        // code FF (code F1..F7)
-QByteArray MetrologyWriteBody(quint16 b, double a, bool withTrailingZero);
-QByteArray DosimeterNumberWriteBody(quint32 number, bool accumulation);
-QByteArray ClearDoseBody();                               // F1 FF 00 00 00 00 00
+QByteArray readerConfigReadBody();                        // 00 00
+QByteArray readerConfigWriteBody(const ReaderConfigData &rec);   // 34 bytes
+QByteArray archiveRecordRequestBody(int number);          // number, little-endian
+QByteArray readerModeBody(quint8 mode);                   // 01 mode
+QByteArray dosimeterRegisterReadBody(quint8 code);        // code FF (code F1..F7)
+QByteArray metrologyWriteBody(quint16 b, double a, bool withTrailingZero);
+QByteArray dosimeterNumberWriteBody(quint32 number, bool accumulation);
+QByteArray clearDoseBody();                               // F1 FF 00 00 00 00 00
 
 // Whether a reply answers the request just sent: it carries the request's
 // selector, and its function (3 in a refusal); a read of the reader's
@@ -110,7 +110,7 @@ QByteArray ClearDoseBody();                               // F1 FF 00 00 00 00 0
 // that were asked for (record number, register code, 00 00 of the
 // configuration) at the head of its body, a spectrum block with its block
 // number. Lengths are the command's to check.
-bool ReplyAnswersRequest(const QByteArray &request, const QByteArray &reply);
+bool replyAnswersRequest(const QByteArray &request, const QByteArray &reply);
 
 // ---- Reply layouts: expected lengths and pure decoders ----
 constexpr int ReaderConfigReplySize = 52;
@@ -124,16 +124,16 @@ constexpr int SpectrumBlockChannels = 100;
 
 // A 52-byte configuration reply → record. False (rec untouched) when the
 // length is wrong or the clock bytes are not a valid date and time.
-bool DecodeReaderConfigReply(const QByteArray &reply, TRec0Data &rec);
+bool decodeReaderConfigReply(const QByteArray &reply, ReaderConfigData &rec);
 // A 19-byte refusal whose Function is 3 and body byte 5: the reader is busy.
-bool IsReaderBusyRefusal(const QByteArray &reply);
+bool isReaderBusyRefusal(const QByteArray &reply);
 // A 52-byte archive reply → record. False when the length is wrong. An invalid
 // date leaves Time null and timeValid false; the rest is decoded.
-bool DecodeArchiveRecordReply(const QByteArray &reply, ArchiveRecordData &rec, bool &timeValid);
+bool decodeArchiveRecordReply(const QByteArray &reply, ArchiveRecordData &rec, bool &timeValid);
 // The four data bytes (frame bytes 16..19) of a 25-byte register reply.
-bool RegisterReplyData(const QByteArray &reply, QByteArray &data);
-bool DecodeMetrologyReply(const QByteArray &reply, double &a, quint16 &b);
-bool DecodeDosimeterNumberReply(const QByteArray &reply, quint32 &number, bool &accumulation);
-bool DecodeTotalDoseReply(const QByteArray &reply, float &dose);
-bool DecodeSpectrumReply(const QByteArray &reply, QVector<quint16> &channels);
-bool DecodeSpectrumHeaderReply(const QByteArray &reply, SpectrumHeaderData &header);
+bool registerReplyData(const QByteArray &reply, QByteArray &data);
+bool decodeMetrologyReply(const QByteArray &reply, double &a, quint16 &b);
+bool decodeDosimeterNumberReply(const QByteArray &reply, quint32 &number, bool &accumulation);
+bool decodeTotalDoseReply(const QByteArray &reply, float &dose);
+bool decodeSpectrumReply(const QByteArray &reply, QVector<quint16> &channels);
+bool decodeSpectrumHeaderReply(const QByteArray &reply, SpectrumHeaderData &header);

@@ -1,14 +1,14 @@
-#include "link/URS232.h"
+#include "link/SerialLink.h"
 
 #include "core/AppState.h"
 #include "core/Errors.h"
 #include "core/LogFiles.h"
-#include "link/TarnModTransport.h"
+#include "link/TarnFrame.h"
 
 namespace {
 
 
-QString HexBytes(const QByteArray &bytes)
+QString hexBytes(const QByteArray &bytes)
 {
     QString out;
     out.reserve(bytes.size() * 3);
@@ -24,97 +24,97 @@ QString HexBytes(const QByteArray &bytes)
 
 // How many bytes a reply needs in all, judged from what has come so far:
 // first the header, then the length its BodyLength names.
-int WholeFrameLength(const char *data, int count)
+int wholeFrameLength(const char *data, int count)
 {
     if (count < FrameHeaderSize)
         return FrameHeaderSize;
-    return ExpectedFrameLength(data, count);
+    return expectedFrameLength(data, count);
 }
 
 } // namespace
 
-TRS232Link::TRS232Link() = default;
+SerialLink::SerialLink() = default;
 
-TRS232Link::~TRS232Link() = default;
+SerialLink::~SerialLink() = default;
 
-QString TRS232Link::ConnectFailureText()
+QString SerialLink::connectFailureText()
 {
     return QStringLiteral(
         "RS232: Не удалось подключиться к заданному COM-порту.\r\nПроверьте настройки подключения.");
 }
 
-bool TRS232Link::OpenLink()
+bool SerialLink::openLink()
 {
-    const int index = ComPortIndex;
+    const int index = m_comPortIndex;
     if (index >= 0 && index <= 7)
-        CommPort.SetPort(index + 1);
-    if (CommPort.OpenPort())
+        m_serialPort.setPort(index + 1);
+    if (m_serialPort.openPort())
         return true;
     bool expected = true;
     if (m_reportConnectFailure.compare_exchange_strong(expected, false))
-        throw EGeneralError(ConnectFailureText());
+        throw EGeneralError(connectFailureText());
     return false;
 }
 
-QString TRS232Link::LastOpenError() const
+QString SerialLink::lastOpenError() const
 {
     QString why;
-    switch (CommPort.LastOpenFailure()) {
-    case TCPDrv::TOpenFailure::None:
+    switch (m_serialPort.lastOpenFailure()) {
+    case SerialPortDriver::OpenFailure::None:
         return QString();
-    case TCPDrv::TOpenFailure::InUse:
+    case SerialPortDriver::OpenFailure::InUse:
         why = QStringLiteral("порт занят другой программой");
         break;
-    case TCPDrv::TOpenFailure::NoDevice:
+    case SerialPortDriver::OpenFailure::NoDevice:
         why = QStringLiteral("нет такого устройства");
         break;
-    case TCPDrv::TOpenFailure::NoAccess:
+    case SerialPortDriver::OpenFailure::NoAccess:
         why = QStringLiteral("нет доступа к устройству");
         break;
-    case TCPDrv::TOpenFailure::Settings:
+    case SerialPortDriver::OpenFailure::Settings:
         why = QStringLiteral("порт не принимает настройки линии (9600 бит/с, 8 бит, без чётности, 1 стоп-бит)");
         break;
-    case TCPDrv::TOpenFailure::Other: {
-        const QString text = CommPort.LastOpenFailureText();
+    case SerialPortDriver::OpenFailure::Other: {
+        const QString text = m_serialPort.lastOpenFailureText();
         why = text.isEmpty() ? QStringLiteral("ошибка системы") : QStringLiteral("ошибка системы (%1)").arg(text);
         break;
     }
     }
-    return QStringLiteral("Не удалось открыть порт %1: %2").arg(CommPort.PortName(), why);
+    return QStringLiteral("Не удалось открыть порт %1: %2").arg(m_serialPort.portName(), why);
 }
 
-void TRS232Link::CloseLink()
+void SerialLink::closeLink()
 {
-    CommPort.ClosePort();
+    m_serialPort.closePort();
 }
 
-QByteArray TRS232Link::ReceivePacket()
+QByteArray SerialLink::receivePacket()
 {
-    TCPDrv::TNeeded needed;
-    if (!FixedReceiveWindow)
-        needed = WholeFrameLength;
-    const QByteArray reply = CommPort.ReceiveBytes(MaxReplySize, needed);
+    SerialPortDriver::NeededCount needed;
+    if (!m_fixedReceiveWindow)
+        needed = wholeFrameLength;
+    const QByteArray reply = m_serialPort.receiveBytes(MaxReplySize, needed);
     if (reply.isEmpty())
         return reply;
     // A short reply, and a reply whose length field or checksums disagree with
     // its bytes (corrupted on the line), is not a reply: the attempt failed.
-    if (reply.size() < EmptyFrameSize || !FrameIsConsistent(reply))
+    if (reply.size() < EmptyFrameSize || !frameIsConsistent(reply))
         throw EProtocolCancel(QStringLiteral("Ошибочный пакет"));
     // A whole frame followed at once by more bytes: either the frame is not
     // what it seems or a second answer is on its way. (A fixed window has
     // taken such bytes into the reply already.)
-    if (!FixedReceiveWindow && CommPort.InputWithin(TrailingLookMs))
+    if (!m_fixedReceiveWindow && m_serialPort.inputWithin(TrailingLookMs))
         throw EProtocolCancel(QStringLiteral("Ошибочный пакет"));
     return reply;
 }
 
-QByteArray TRS232Link::ExchangePacket(const QByteArray &request, int windowMs, const TReplyCheck &accept)
+QByteArray SerialLink::exchangePacket(const QByteArray &request, int windowMs, const ReplyCheck &accept)
 {
-    TLinkLockGuard lock(&m_lock);
+    LinkLockGuard lock(&m_lock);
     QByteArray reply;
     int attempts = 0;
-    CommPort.SetInputTimeout(windowMs);
-    const int repeats = BaseRequestCount;
+    m_serialPort.setInputTimeout(windowMs);
+    const int repeats = m_baseRequestCount;
     const int rounds = repeats <= 0 ? 1 : repeats + 1;
     for (int i = 0; i < rounds && reply.isEmpty(); ++i) {
         ++attempts;
@@ -123,12 +123,12 @@ QByteArray TRS232Link::ExchangePacket(const QByteArray &request, int windowMs, c
                 // Only what remains of the quiet time since the failure.
                 const qint64 since = m_sinceFailure.elapsed();
                 if (since < LineSettleMs)
-                    CommPort.DiscardUntilQuiet(int(LineSettleMs - since), LineSettleMs, LineSettleCapMs);
+                    m_serialPort.discardUntilQuiet(int(LineSettleMs - since), LineSettleMs, LineSettleCapMs);
                 m_settlePending = false;
             }
-            CommPort.DiscardInput();
-            CommPort.SendBytes(request);
-            reply = ReceivePacket();
+            m_serialPort.discardInput();
+            m_serialPort.sendBytes(request);
+            reply = receivePacket();
             if (!reply.isEmpty() && accept && !accept(reply))
                 reply.clear();
         } catch (...) {
@@ -141,40 +141,40 @@ QByteArray TRS232Link::ExchangePacket(const QByteArray &request, int windowMs, c
     }
     m_lastReply = reply;
     if (App().Rs232LogEnabled)
-        LogExchange(request, reply, attempts);
+        logExchange(request, reply, attempts);
     return reply;
 }
 
-QStringList ExchangeLogLines(const QDateTime &moment, const QByteArray &request,
+QStringList exchangeLogLines(const QDateTime &moment, const QByteArray &request,
                              const QByteArray &reply, int attempts)
 {
-    return {LogTimeStamp(moment, true) + QStringLiteral(" >") + HexBytes(request),
-            QStringLiteral("< ") + HexBytes(reply) + QStringLiteral("  (") + QString::number(attempts)
+    return {LogTimeStamp(moment, true) + QStringLiteral(" >") + hexBytes(request),
+            QStringLiteral("< ") + hexBytes(reply) + QStringLiteral("  (") + QString::number(attempts)
                 + QStringLiteral(")")};
 }
 
-void TRS232Link::LogExchange(const QByteArray &request, const QByteArray &reply, int attempts)
+void SerialLink::logExchange(const QByteArray &request, const QByteArray &reply, int attempts)
 {
     try {
         AppendLogLines(App().ProgramDir + QStringLiteral("rs232.log"),
-                       ExchangeLogLines(QDateTime::currentDateTime(), request, reply, attempts));
+                       exchangeLogLines(QDateTime::currentDateTime(), request, reply, attempts));
     } catch (...) {
         // The log never changes the outcome of an exchange.
     }
 }
 
-bool TRS232Link::ReportConnectFailure() const
+bool SerialLink::reportConnectFailure() const
 {
     return m_reportConnectFailure.load();
 }
 
-void TRS232Link::ResetReportConnectFailure()
+void SerialLink::resetReportConnectFailure()
 {
     m_reportConnectFailure.store(true);
 }
 
-QByteArray TRS232Link::LastReply() const
+QByteArray SerialLink::lastReply() const
 {
-    TLinkLockGuard lock(&m_lock);
+    LinkLockGuard lock(&m_lock);
     return m_lastReply;
 }

@@ -1,12 +1,12 @@
 #pragma once
-// TCPDrv: the serial port of the link over QSerialPort. 9600 bit/s, 8 data
+// SerialPortDriver: the serial port of the link over QSerialPort. 9600 bit/s, 8 data
 // bits, no parity, 1 stop bit, DTR and RTS on, no handshake; both queues are
 // cleared when the port opens.
 //
 // The port is opened and closed around every command. A QSerialPort belongs
 // to the thread that created it and commands run from the main thread and from
 // the request thread (never at once), so the QSerialPort object is created in
-// OpenPort and deleted in ClosePort, in the thread that runs the command.
+// openPort() and deleted in closePort(), in the thread that runs the command.
 //
 // Waiting never burns the processor: the queues are waited on with blocking
 // waits for the time that remains of the window.
@@ -19,41 +19,41 @@
 
 class QSerialPort;
 
-class TCPDrv {
+class SerialPortDriver {
 public:
-    static constexpr int pnCustom = 0;
+    static constexpr int CustomPort = 0;
 
-    TCPDrv();
-    ~TCPDrv();
-    TCPDrv(const TCPDrv &) = delete;
-    TCPDrv &operator=(const TCPDrv &) = delete;
+    SerialPortDriver();
+    ~SerialPortDriver();
+    SerialPortDriver(const SerialPortDriver &) = delete;
+    SerialPortDriver &operator=(const SerialPortDriver &) = delete;
 
     // The device name of COM port n (1..8): "/dev/ttyS<n-1>" on Linux and
     // other Unix systems, "\\.\COM<n>" on Windows.
-    static QString PortNameForNumber(int n);
+    static QString portNameForNumber(int n);
 
-    // 0 (pnCustom) when PortName was set directly. Setting n >= 1 sets
-    // PortName to the device of COM n; setting 0 leaves PortName unchanged.
+    // 0 (CustomPort) when portName() was set directly. Setting n >= 1 sets
+    // the port name to the device of COM n; setting 0 leaves the port name unchanged.
     // Both setters do nothing while the port is open.
-    int Port() const;
-    void SetPort(int n);
+    int port() const;
+    void setPort(int n);
     // Any device path: "/dev/ttyUSB0", a pseudo-terminal, "COM3", ...
-    // Setting it directly sets Port to pnCustom.
-    QString PortName() const;
-    void SetPortName(const QString &name);
+    // Setting it directly sets port() to CustomPort.
+    QString portName() const;
+    void setPortName(const QString &name);
 
     // Queue sizes, limited to 128..8192 (default 2048 each).
-    unsigned InBufSize() const { return m_inBufSize; }
-    void SetInBufSize(unsigned size);
-    unsigned OutBufSize() const { return m_outBufSize; }
-    void SetOutBufSize(unsigned size);
+    unsigned inBufSize() const { return m_inBufSize; }
+    void setInBufSize(unsigned size);
+    unsigned outBufSize() const { return m_outBufSize; }
+    void setOutBufSize(unsigned size);
 
     // Idle limit of a write, counted from the last progress (default 500 ms).
-    int OutputTimeout() const { return m_outputTimeout; }
-    void SetOutputTimeout(int ms) { m_outputTimeout = ms; }
-    // The receive window, counted from the start of ReceiveBytes (default 200 ms).
-    int InputTimeout() const { return m_inputTimeout; }
-    void SetInputTimeout(int ms) { m_inputTimeout = ms; }
+    int outputTimeout() const { return m_outputTimeout; }
+    void setOutputTimeout(int ms) { m_outputTimeout = ms; }
+    // The receive window, counted from the start of receiveBytes (default 200 ms).
+    int inputTimeout() const { return m_inputTimeout; }
+    void setInputTimeout(int ms) { m_inputTimeout = ms; }
 
     static constexpr int BaudRateValue = 9600;
 
@@ -65,48 +65,48 @@ public:
     // The port is held exclusively: besides the system's own exclusive open,
     // an advisory lock on the device keeps out every other program that opens
     // it through this class, whatever its rights.
-    bool OpenPort();
-    // Why the last OpenPort failed (None after a successful one), and the
+    bool openPort();
+    // Why the last openPort() failed (None after a successful one), and the
     // system's text for it.
-    enum class TOpenFailure { None, InUse, NoDevice, NoAccess, Settings, Other };
-    TOpenFailure LastOpenFailure() const;
-    QString LastOpenFailureText() const;
-    void ClosePort();
-    bool IsOpen() const;
+    enum class OpenFailure { None, InUse, NoDevice, NoAccess, Settings, Other };
+    OpenFailure lastOpenFailure() const;
+    QString lastOpenFailureText() const;
+    void closePort();
+    bool isOpen() const;
 
-    // True when every byte was handed to the system before OutputTimeout ms
+    // True when every byte was handed to the system before outputTimeout() ms
     // passed without progress. False at once on a closed port.
-    bool SendBytes(const QByteArray &bytes);
+    bool sendBytes(const QByteArray &bytes);
 
     // Wanted total for a receive: given the bytes received so far, the number
     // of bytes the caller needs in all (it is asked again after every read).
-    using TNeeded = std::function<int(const char *data, int count)>;
+    using NeededCount = std::function<int(const char *data, int count)>;
 
-    // Collects up to n bytes during the window InputTimeout, counted from the
+    // Collects up to n bytes during the window inputTimeout(), counted from the
     // start of the call; returns the count (0..n). Without `needed` the call
     // ends when n bytes have come or the window has passed; with it, also as
     // soon as the bytes received reach the number it names (bytes beyond it
     // stay queued). 0 at once on a closed port.
-    int ReceiveBytes(char *buffer, int n, const TNeeded &needed = TNeeded());
-    QByteArray ReceiveBytes(int n, const TNeeded &needed = TNeeded());
+    int receiveBytes(char *buffer, int n, const NeededCount &needed = NeededCount());
+    QByteArray receiveBytes(int n, const NeededCount &needed = NeededCount());
 
     // Throws away whatever waits in the input queue (the system's and the
     // port object's). Nothing on a closed port.
-    void DiscardInput();
+    void discardInput();
     // True when a byte is waiting or comes within `ms`; it stays queued.
     // False at once on a closed port.
-    bool InputWithin(int ms);
+    bool inputWithin(int ms);
     // Watches the line and throws away what comes until it has been quiet:
     // first for `firstQuietMs`, and after any byte for `quietMs` from that
     // byte; never longer than `capMs` in all. Nothing on a closed port.
-    void DiscardUntilQuiet(int firstQuietMs, int quietMs, int capMs);
+    void discardUntilQuiet(int firstQuietMs, int quietMs, int capMs);
 
 private:
-    QSerialPort *Serial() const;
+    QSerialPort *currentSerial() const;
 
     mutable QMutex m_mutex;  // guards the name, the port object pointer and the open failure
     QString m_portName;
-    TOpenFailure m_openFailure = TOpenFailure::None;
+    OpenFailure m_openFailure = OpenFailure::None;
     QString m_openFailureText;
     int m_port = 1;
     QSerialPort *m_serial = nullptr;
