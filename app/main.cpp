@@ -13,7 +13,7 @@
 #include "monitor/ui/UFace.h"
 #include "monitor/ui/WidgetPrompt.h"
 #include "records/ReadingStore.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QApplication>
 #include <QDir>
@@ -71,15 +71,15 @@ int main(int argc, char **argv)
         face.SetRS232(rs232);
         engine.SetLink(&link);
 
-        TDM dm;
-        SetDM(&dm);
+        DataModule dm;
+        setDataModule(&dm);
         try {
-            dm.DataModuleCreate();
+            dm.dataModuleCreate();
         } catch (const ERuvoError &e) {
             Prompt().message(MsgKind::Error, e.message(), BtnOk);
         }
-        if (dm.TerminateRequested()) {
-            SetDM(nullptr);
+        if (dm.terminateRequested()) {
+            setDataModule(nullptr);
             SetPrompt(nullptr);
             return 1;
         }
@@ -98,7 +98,7 @@ int main(int argc, char **argv)
                     count = ReadingStore(dm).readingCount();
                 } catch (const ERuvoError &) {
                 }
-                QTextStream(stdout) << "RUVO: Measures holds " << count << " readings in " << dm.DataDir()
+                QTextStream(stdout) << "RUVO: Measures holds " << count << " readings in " << dm.dataDir()
                                     << Qt::endl;
             };
         }
@@ -106,7 +106,7 @@ int main(int argc, char **argv)
         face.show();
         result = app.exec();
         prompt.setParent(nullptr);
-        SetDM(nullptr);
+        setDataModule(nullptr);
     }
     SetPrompt(nullptr);
     return result;

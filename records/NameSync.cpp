@@ -7,7 +7,7 @@
 
 #include "core/Errors.h"
 #include "records/StoredDateTime.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QHash>
 #include <QSqlError>
@@ -25,9 +25,9 @@ const QString EntriesTable = QStringLiteral("temp.\"RuvoNameSyncEntries\"");
 const QString TotalsTable = QStringLiteral("temp.\"RuvoNameSyncTotals\"");
 const QString NamesTable = QStringLiteral("temp.\"RuvoNameSyncNames\"");
 
-void PostPending(TTable &table)
+void PostPending(DataTable &table)
 {
-    if (table.State() == TTableState::Edit || table.State() == TTableState::Insert) {
+    if (table.State() == TableState::Edit || table.State() == TableState::Insert) {
         if (table.Modified())
             table.Post();
         else
@@ -229,19 +229,19 @@ struct DropTemp {
     }
 };
 
-void RunNameSync(TDM &dm)
+void RunNameSync(DataModule &dm)
 {
-    TTable &measures = dm.Measures;
-    TTable &notes = dm.Notes;
-    const QSqlDatabase db = dm.Database();
+    DataTable &measures = dm.Measures;
+    DataTable &notes = dm.Notes;
+    const QSqlDatabase db = dm.database();
     // Every statement goes through the module's connection, raising with the
     // database's message.
     const auto Run = [&measures](const QString &sql, const QVariantList &params = {}) {
         return measures.Exec(sql, params);
     };
-    const TFieldDef &timeDef = notes.FieldDef(QStringLiteral("TimeFrom"));
-    const QVariant zeroTime = TTable::ToStorage(timeDef, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
-    const QVariant maxTime = TTable::ToStorage(timeDef, MaxDateTime());
+    const FieldDef &timeDef = notes.fieldDef(QStringLiteral("TimeFrom"));
+    const QVariant zeroTime = DataTable::ToStorage(timeDef, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+    const QVariant maxTime = DataTable::ToStorage(timeDef, MaxDateTime());
 
     DropTemp dropTemp{db};
     Run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
@@ -272,7 +272,7 @@ void RunNameSync(TDM &dm)
     // only those are written.
     EntryLookup lookup;
     // Each entry taken, handed over with its values as SQLite holds them.
-    dm.WithFunction("ruvo_name_sync_entry", 6, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
+    dm.withFunction("ruvo_name_sync_entry", 6, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
         lookup.add(v);
         sqlite3_result_null(ctx);
     }, [&] {
@@ -282,7 +282,7 @@ void RunNameSync(TDM &dm)
     });
     lookup.ready();
     Run(QStringLiteral("CREATE TABLE %1 (\"Key\" INTEGER PRIMARY KEY, \"Value\")").arg(NamesTable));
-    dm.WithFunction("ruvo_name_sync_reading", 3, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
+    dm.withFunction("ruvo_name_sync_reading", 3, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
         lookup.reading(ctx, v);
     }, [&] {
         // The limit keeps the inner query whole, so that every reading is
@@ -328,14 +328,14 @@ void RunNameSync(TDM &dm)
 
 } // namespace
 
-NameSync::NameSync(TDM &dm) : m_dm(dm)
+NameSync::NameSync(DataModule &dm) : m_dm(dm)
 {
 }
 
 bool NameSync::run()
 {
-    TTable &measures = m_dm.Measures;
-    TTable &notes = m_dm.Notes;
+    DataTable &measures = m_dm.Measures;
+    DataTable &notes = m_dm.Notes;
     bool done = false;
     try {
         PostPending(measures);
@@ -343,9 +343,9 @@ bool NameSync::run()
         // These orders stay in force afterwards.
         measures.SetIndexFieldNames(QStringLiteral("DateTime"));
         notes.SetIndexFieldNames(QStringLiteral("TimeFrom"));
-        TTransaction transaction(m_dm);
+        Transaction transaction(m_dm);
         RunNameSync(m_dm);
-        transaction.Commit();
+        transaction.commit();
         done = true;
     } catch (...) {
     }

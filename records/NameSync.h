@@ -12,11 +12,11 @@
 // whose time is blank get no name. While the journal's filter is on only the
 // entries it shows are taken; the readings of the others keep no name.
 
-class TDM;
+class DataModule;
 
 class NameSync {
 public:
-    explicit NameSync(TDM &dm);
+    explicit NameSync(DataModule &dm);
 
     // Posts a pending edit of either table, leaves Measures sorted by
     // DateTime and Notes by TimeFrom, and does the whole work in one
@@ -25,5 +25,5 @@ public:
     bool run();
 
 private:
-    TDM &m_dm;
+    DataModule &m_dm;
 };

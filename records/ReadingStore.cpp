@@ -1,7 +1,7 @@
 #include "records/ReadingStore.h"
 
 #include "records/StoredDateTime.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QSqlQuery>
 
@@ -10,7 +10,7 @@ namespace {
 // Runs edit on a row being appended or edited; on failure the pending row is
 // dropped and the failure goes on to the caller.
 template <typename F>
-void Editing(TTable &table, F edit)
+void Editing(DataTable &table, F edit)
 {
     try {
         edit();
@@ -25,25 +25,25 @@ void Editing(TTable &table, F edit)
 
 } // namespace
 
-ReadingStore::ReadingStore(TDM &dm) : m_dm(dm)
+ReadingStore::ReadingStore(DataModule &dm) : m_dm(dm)
 {
 }
 
 bool ReadingStore::readingStored(const QDateTime &time, int address, int recNumber) const
 {
-    TTable &measures = m_dm.Measures;
+    DataTable &measures = m_dm.Measures;
     // The index on (DateTime, TarnAddress, RecNumber) answers it; the "+"
     // keeps SQLite from taking the single-field indexes instead.
     QSqlQuery found = measures.Exec(
         QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"DateTime\"=? AND +\"TarnAddress\"=? AND +\"RecNumber\"=? LIMIT 1")
             .arg(measures.SqlName()),
-        {TTable::ToStorage(measures.FieldDef(QStringLiteral("DateTime")), time), address, recNumber});
+        {DataTable::ToStorage(measures.fieldDef(QStringLiteral("DateTime")), time), address, recNumber});
     return found.next();
 }
 
 int ReadingStore::storeReading(const StoredReading &reading)
 {
-    TTable &measures = m_dm.Measures;
+    DataTable &measures = m_dm.Measures;
     Editing(measures, [&] {
         measures.Append();
         measures.SetFieldValue(QStringLiteral("DateTime"), reading.time);
@@ -63,7 +63,7 @@ int ReadingStore::storeReading(const StoredReading &reading)
 
 ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
 {
-    TTable &devices = m_dm.Devices;
+    DataTable &devices = m_dm.Devices;
     const bool missing = !devices.Locate(QStringLiteral("TarnAddress"), address);
     if (missing) {
         Editing(devices, [&] {
@@ -81,12 +81,12 @@ ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
 
 void ReadingStore::saveReaderPosition(int address, const ReaderPosition &position)
 {
-    TTable &devices = m_dm.Devices;
-    m_dm.FlushReadings();
+    DataTable &devices = m_dm.Devices;
+    m_dm.flushReadings();
     const bool onRow = devices.HasCurrent() && !devices.IsNull(QStringLiteral("TarnAddress"))
         && devices.AsInteger(QStringLiteral("TarnAddress")) == address;
     Editing(devices, [&] {
-        if (devices.State() == TTableState::Edit || devices.State() == TTableState::Insert)
+        if (devices.State() == TableState::Edit || devices.State() == TableState::Insert)
             devices.Cancel();
         if (onRow || devices.Locate(QStringLiteral("TarnAddress"), address)) {
             devices.Edit();
@@ -102,7 +102,7 @@ void ReadingStore::saveReaderPosition(int address, const ReaderPosition &positio
 
 qint64 ReadingStore::readingCount() const
 {
-    TTable &measures = m_dm.Measures;
+    DataTable &measures = m_dm.Measures;
     QSqlQuery q = measures.Exec(QStringLiteral("SELECT COUNT(*) FROM ") + measures.SqlName());
     return q.next() ? q.value(0).toLongLong() : -1;
 }

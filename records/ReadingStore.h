@@ -10,7 +10,7 @@
 #include <QDateTime>
 #include <QString>
 
-class TDM;
+class DataModule;
 
 // One archive record as it goes into Measures.
 struct StoredReading {
@@ -30,7 +30,7 @@ struct ReaderPosition {
 
 class ReadingStore {
 public:
-    explicit ReadingStore(TDM &dm);
+    explicit ReadingStore(DataModule &dm);
 
     // Whether Measures holds the reading of this time, reader and archive
     // slot, whatever filter the grid has on.
@@ -53,5 +53,5 @@ public:
     qint64 readingCount() const;
 
 private:
-    TDM &m_dm;
+    DataModule &m_dm;
 };

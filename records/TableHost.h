@@ -1,51 +1,51 @@
 #pragma once
 // What a table object needs of the database module it lives in: the
 // connection, its table file attached, transactions, a bounded read and the
-// word to the other objects on the same file. The module (UDM.h) provides
+// word to the other objects on the same file. The module (DataModule.h) provides
 // it; the table class knows nothing else of the module.
 
 #include <QSqlDatabase>
 #include <QString>
 #include <functional>
 
-class TTable;
+class DataTable;
 
 class TableHost {
 public:
     virtual ~TableHost() = default;
 
-    virtual QSqlDatabase Database() const = 0;
-    virtual bool Connected() const = 0;
+    virtual QSqlDatabase database() const = 0;
+    virtual bool connected() const = 0;
     // The path of a table file in the data directory.
-    virtual QString TablePath(const QString &fileName) const = 0;
+    virtual QString tablePath(const QString &fileName) const = 0;
 
     // The file of a schema attached (raises on failure), and whether it is.
-    virtual void EnsureAttached(const QString &schema, const QString &fileName) = 0;
-    virtual bool IsAttached(const QString &schema) const = 0;
+    virtual void ensureAttached(const QString &schema, const QString &fileName) = 0;
+    virtual bool isAttached(const QString &schema) const = 0;
     // The journal mode and flushing a file holding its table runs with.
-    virtual void UseWriteAheadLog(const QString &schema) = 0;
+    virtual void useWriteAheadLog(const QString &schema) = 0;
     // Tells the other table objects on the file of `changed` that its rows
     // changed.
-    virtual void NotifyPeers(TTable *changed) = 0;
+    virtual void notifyPeers(DataTable *changed) = 0;
 
     // Transactions over all tables; a table's writes join one under way.
-    virtual void StartTransaction() = 0;
-    virtual void Commit() = 0;
-    virtual void Rollback() = 0;
+    virtual void startTransaction() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
 
     // Runs a read with SQLite's effort bounded to about `steps` steps; false
     // when it was stopped.
-    virtual bool WithinSteps(int steps, const std::function<void()> &work) = 0;
+    virtual bool withinSteps(int steps, const std::function<void()> &work) = 0;
 };
 
 // A transaction that rolls back unless committed.
-class TTransaction {
+class Transaction {
 public:
-    explicit TTransaction(TableHost &host);
-    ~TTransaction();
-    void Commit();
-    TTransaction(const TTransaction &) = delete;
-    TTransaction &operator=(const TTransaction &) = delete;
+    explicit Transaction(TableHost &host);
+    ~Transaction();
+    void commit();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
 
 private:
     TableHost &m_host;

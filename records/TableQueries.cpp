@@ -2,7 +2,7 @@
 // order and its index), the runner every statement goes through, and the
 // set-based write of one field from another table.
 
-#include "records/TTable.h"
+#include "records/DataTable.h"
 
 #include "core/Errors.h"
 #include "records/SqlQuote.h"
@@ -13,11 +13,11 @@
 
 using RecordsSql::quoted;
 
-QSqlQuery TTable::Exec(const QString &sql, const QVariantList &params) const
+QSqlQuery DataTable::Exec(const QString &sql, const QVariantList &params) const
 {
-    if (!m_dm->Connected())
+    if (!m_dm->connected())
         throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
-    QSqlQuery q(Database());
+    QSqlQuery q(database());
     q.setForwardOnly(true);
     if (!q.prepare(sql))
         throw EGeneralError(q.lastError().text());
@@ -28,14 +28,14 @@ QSqlQuery TTable::Exec(const QString &sql, const QVariantList &params) const
     return q;
 }
 
-QString TTable::orderIndexHint() const
+QString DataTable::orderIndexHint() const
 {
     if (m_sortField > 0)
         return QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + m_fields[m_sortField].name);
     return QStringLiteral(" NOT INDEXED");  // the rows' own order by key
 }
 
-QSqlQuery TTable::execHinted(const QString &sql, const QVariantList &params) const
+QSqlQuery DataTable::execHinted(const QString &sql, const QVariantList &params) const
 {
     try {
         return Exec(sql, params);
@@ -48,30 +48,30 @@ QSqlQuery TTable::execHinted(const QString &sql, const QVariantList &params) con
     }
 }
 
-QString TTable::selectList() const
+QString DataTable::selectList() const
 {
     QStringList cols;
-    for (const TFieldDef &f : m_fields)
+    for (const FieldDef &f : m_fields)
         cols.append(quoted(f.name));
     return cols.join(QStringLiteral(", "));
 }
 
-bool TTable::filterApplied() const
+bool DataTable::filterApplied() const
 {
     return m_filtered && !m_compiled.sqlWhere.isEmpty();
 }
 
-QString TTable::WhereClause() const
+QString DataTable::WhereClause() const
 {
     return filterApplied() ? m_compiled.sqlWhere : QString();
 }
 
-QVariantList TTable::WhereParams() const
+QVariantList DataTable::WhereParams() const
 {
     return filterApplied() ? m_compiled.params : QVariantList();
 }
 
-QString TTable::whereWith(const QString &extra, bool viaKeys) const
+QString DataTable::whereWith(const QString &extra, bool viaKeys) const
 {
     QStringList parts;
     if (filterApplied() && viaKeys) {
@@ -88,18 +88,18 @@ QString TTable::whereWith(const QString &extra, bool viaKeys) const
     return parts.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
 }
 
-QString TTable::SortExpression(const QString &field) const
+QString DataTable::SortExpression(const QString &field) const
 {
-    const TFieldDef &f = FieldDef(field);
-    return f.type == TFieldType::Text ? quoted(f.name) + QStringLiteral(" COLLATE RUNOCASE") : quoted(f.name);
+    const FieldDef &f = fieldDef(field);
+    return f.type == FieldType::Text ? quoted(f.name) + QStringLiteral(" COLLATE RUNOCASE") : quoted(f.name);
 }
 
-QString TTable::sortColumn() const
+QString DataTable::sortColumn() const
 {
     return m_sortField > 0 ? SortExpression(m_fields[m_sortField].name) : QString();
 }
 
-QString TTable::OrderByClause(bool descending) const
+QString DataTable::OrderByClause(bool descending) const
 {
     const QString dir = descending ? QStringLiteral(" DESC") : QString();
     const QString key = quoted(KeyField()) + dir;
@@ -108,7 +108,7 @@ QString TTable::OrderByClause(bool descending) const
     return QStringLiteral("ORDER BY ") + key;
 }
 
-TTable::OrderSql TTable::orderSql() const
+DataTable::OrderSql DataTable::orderSql() const
 {
     // Two ways to read rows in order. Usually the order's index is walked and
     // the filter tested on the way (a page costs about a page). When the
@@ -121,9 +121,9 @@ TTable::OrderSql TTable::orderSql() const
     const QString key = quoted(KeyField());
     o.key = o.subset ? QStringLiteral("+") + key : key;
     if (m_sortField > 0) {
-        const TFieldDef &f = m_fields[m_sortField];
+        const FieldDef &f = m_fields[m_sortField];
         o.col = o.subset ? QStringLiteral("+") + quoted(f.name) : quoted(f.name);
-        o.expr = f.type == TFieldType::Text
+        o.expr = f.type == FieldType::Text
                      ? (o.subset ? QStringLiteral("(%1)").arg(o.col) : o.col) + QStringLiteral(" COLLATE RUNOCASE")
                      : o.col;
         o.asc = QStringLiteral("ORDER BY %1, %2").arg(o.expr, o.key);
@@ -136,10 +136,10 @@ TTable::OrderSql TTable::orderSql() const
     return o;
 }
 
-void TTable::SetFieldFromTable(const QString &field, const QString &source)
+void DataTable::SetFieldFromTable(const QString &field, const QString &source)
 {
     requireActive();
-    const TFieldDef &f = FieldDef(field);
+    const FieldDef &f = fieldDef(field);
     qint64 count = 0;
     {
         QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(source));
@@ -154,7 +154,7 @@ void TTable::SetFieldFromTable(const QString &field, const QString &source)
         setFieldFromTable(f, source, count * 4 >= TotalRows());
     } catch (...) {
         // (Gone already when SQLite rolled the whole transaction back.)
-        QSqlQuery q(Database());
+        QSqlQuery q(database());
         q.exec(QStringLiteral("ROLLBACK TO \"RuvoSetField\""));
         q.exec(QStringLiteral("RELEASE \"RuvoSetField\""));
         throw;
@@ -162,7 +162,7 @@ void TTable::SetFieldFromTable(const QString &field, const QString &source)
     Exec(QStringLiteral("RELEASE \"RuvoSetField\""));
 }
 
-void TTable::setFieldFromTable(const TFieldDef &f, const QString &source, bool many)
+void DataTable::setFieldFromTable(const FieldDef &f, const QString &source, bool many)
 {
     const QString schema = quoted(m_tableName);
     // The plain indexes that hold the field, as they are defined in the file.
@@ -203,7 +203,7 @@ void TTable::setFieldFromTable(const TFieldDef &f, const QString &source, bool m
     // indexes; those are then changed row by row.
     QList<QPair<QString, QString>> dropped;
     for (const auto &index : std::as_const(indexes)) {
-        QSqlQuery q(Database());
+        QSqlQuery q(database());
         if (q.exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(index.first))))
             dropped.append(index);
     }

@@ -2,7 +2,7 @@
 // at a time, their count, the position of one of them, and the first and
 // last value of a column.
 
-#include "records/TTable.h"
+#include "records/DataTable.h"
 
 #include "core/Errors.h"
 #include "records/SqlQuote.h"
@@ -13,7 +13,7 @@
 
 using RecordsSql::quoted;
 
-qint64 TTable::TotalRows() const
+qint64 DataTable::TotalRows() const
 {
     requireActive();
     if (m_totalCache < 0) {
@@ -23,11 +23,11 @@ qint64 TTable::TotalRows() const
     return m_totalCache;
 }
 
-QVector<TRowData> TTable::FetchRows(const QVector<int> &fields, bool forward, const TRowData *boundary, int limit,
+QVector<RowData> DataTable::FetchRows(const QVector<int> &fields, bool forward, const RowData *boundary, int limit,
                                     int offset) const
 {
     requireActive();
-    QVector<TRowData> rows;
+    QVector<RowData> rows;
     if (limit <= 0)
         return rows;
     const bool bySort = m_sortField > 0;
@@ -50,7 +50,7 @@ QVector<TRowData> TTable::FetchRows(const QVector<int> &fields, bool forward, co
         all << count << skip;
         QSqlQuery q = execHinted(sql, all);
         while (q.next()) {
-            TRowData r;
+            RowData r;
             r.key = q.value(0);
             r.sortValue = bySort ? q.value(1) : r.key;
             r.values.reserve(fields.size());
@@ -90,7 +90,7 @@ QVector<TRowData> TTable::FetchRows(const QVector<int> &fields, bool forward, co
     return rows;
 }
 
-bool TTable::KeyShown(const QVariant &key) const
+bool DataTable::KeyShown(const QVariant &key) const
 {
     requireActive();
     if (key.isNull())
@@ -103,7 +103,7 @@ bool TTable::KeyShown(const QVariant &key) const
     return q.next();
 }
 
-int TTable::PositionOfKey(const QVariant &key) const
+int DataTable::PositionOfKey(const QVariant &key) const
 {
     requireActive();
     if (key.isNull() || !KeyShown(key))
@@ -154,10 +154,10 @@ int TTable::PositionOfKey(const QVariant &key) const
         + count(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(o.expr, o.key), {sv, sv, key}, 0);
 }
 
-QPair<QVariant, QVariant> TTable::FirstAndLastValue(const QString &field) const
+QPair<QVariant, QVariant> DataTable::FirstAndLastValue(const QString &field) const
 {
     requireActive();
-    const TFieldDef &f = FieldDef(field);
+    const FieldDef &f = fieldDef(field);
     // As for the grid's pages: walk the field's index, unless the filter
     // selects so few rows that sorting them is cheaper.
     const bool subset = filterApplied() && qint64(RecordCount()) * 50 < qint64(TotalRows());
@@ -166,7 +166,7 @@ QPair<QVariant, QVariant> TTable::FirstAndLastValue(const QString &field) const
     // through the filter's own index), the order written so that no index
     // matches it.
     auto sorted = [&]() {
-        const QString order = f.type == TFieldType::Text ? QStringLiteral("\"v\" COLLATE RUNOCASE") : QStringLiteral("\"v\"");
+        const QString order = f.type == FieldType::Text ? QStringLiteral("\"v\" COLLATE RUNOCASE") : QStringLiteral("\"v\"");
         QSqlQuery q = Exec(QStringLiteral("WITH s AS MATERIALIZED (SELECT %1 AS \"v\", %2 AS \"k\" FROM %3%4) "
                                           "SELECT (SELECT \"v\" FROM s ORDER BY %5, \"k\" LIMIT 1), "
                                           "(SELECT \"v\" FROM s ORDER BY %5 DESC, \"k\" DESC LIMIT 1)")
@@ -208,7 +208,7 @@ QPair<QVariant, QVariant> TTable::FirstAndLastValue(const QString &field) const
     // filter's rows are sorted instead.
     constexpr int kWalkSteps = 50000;
     QPair<QVariant, QVariant> ends;
-    const bool walked = m_dm->WithinSteps(kWalkSteps, [&] {
+    const bool walked = m_dm->withinSteps(kWalkSteps, [&] {
         ends.first = one(QString());
         ends.second = one(QStringLiteral(" DESC"));
     });

@@ -2,18 +2,18 @@
 
 namespace {
 
-TFieldDef F(const char *name, TFieldType type, const char *label, int size = 0, const char *displayFormat = "")
+FieldDef F(const char *name, FieldType type, const char *label, int size = 0, const char *displayFormat = "")
 {
-    return TFieldDef{QString::fromLatin1(name), type, QString::fromUtf8(label), size, QString::fromUtf8(displayFormat)};
+    return FieldDef{QString::fromLatin1(name), type, QString::fromUtf8(label), size, QString::fromUtf8(displayFormat)};
 }
 
 } // namespace
 
-QList<TFieldDef> measuresSchema()
+QList<FieldDef> measuresSchema()
 {
-    using T = TFieldType;
+    using T = FieldType;
     // Built by position, so that the MeasuresField names cannot drift from it.
-    QList<TFieldDef> fields(mfCount);
+    QList<FieldDef> fields(mfCount);
     fields[mfIndex] = F("Index", T::AutoInc, "Индекс");
     fields[mfTarnAddress] = F("TarnAddress", T::Integer, "TARN Адрес");
     fields[mfRecNumber] = F("RecNumber", T::Integer, "№ Записи");
@@ -27,9 +27,9 @@ QList<TFieldDef> measuresSchema()
     return fields;
 }
 
-QList<TFieldDef> notesSchema()
+QList<FieldDef> notesSchema()
 {
-    using T = TFieldType;
+    using T = FieldType;
     return {
         F("Index", T::AutoInc, "Индекс"),
         F("ID", T::Integer, "Дозиметр"),
@@ -40,9 +40,9 @@ QList<TFieldDef> notesSchema()
     };
 }
 
-QList<TFieldDef> devicesSchema()
+QList<FieldDef> devicesSchema()
 {
-    using T = TFieldType;
+    using T = FieldType;
     return {
         F("TarnAddress", T::Integer, "Tarn Адрес"),
         F("LastRecNumber", T::Integer, "Номер последней записи"),
@@ -50,9 +50,9 @@ QList<TFieldDef> devicesSchema()
     };
 }
 
-QList<TFieldDef> cardsSchema()
+QList<FieldDef> cardsSchema()
 {
-    using T = TFieldType;
+    using T = FieldType;
     return {
         F("Index", T::AutoInc, "Индекс"),
         F("ID", T::Integer, "Табельный номер"),
@@ -68,30 +68,30 @@ QList<TFieldDef> cardsSchema()
     };
 }
 
-QList<FilterField> filterFieldsOf(const QList<TFieldDef> &fields)
+QList<FilterField> filterFieldsOf(const QList<FieldDef> &fields)
 {
     QList<FilterField> list;
-    for (const TFieldDef &f : fields)
+    for (const FieldDef &f : fields)
         list.append(FilterField{f.name, f.type, f.label, f.size});
     return list;
 }
 
-QList<FilterField> MeasuresFilterFields()
+QList<FilterField> measuresFilterFields()
 {
     return filterFieldsOf(measuresSchema());
 }
 
-QList<FilterField> NotesFilterFields()
+QList<FilterField> notesFilterFields()
 {
     return filterFieldsOf(notesSchema());
 }
 
-QList<FilterField> DevicesFilterFields()
+QList<FilterField> devicesFilterFields()
 {
     return filterFieldsOf(devicesSchema());
 }
 
-QList<FilterField> CardsFilterFields()
+QList<FilterField> cardsFilterFields()
 {
     return filterFieldsOf(cardsSchema());
 }

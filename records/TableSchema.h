@@ -3,20 +3,20 @@
 // tables are created and checked from, the filter language compiles against
 // and the grids show. Field order is the order in each table's file.
 
-#include "records/UFilterLanguage.h"
+#include "records/FilterLanguage.h"
 
 #include <QList>
 #include <QString>
 
-using TFieldType = FilterFieldType;
+using FieldType = FilterFieldType;
 
 // One field of a table: its name, type, display label, text size and the
 // display format of on-screen text (a Qt date-time format such as
 // "dd.MM.yy HH:mm", "0.000" for three decimals, "М;Ж" for Booleans; empty
 // when the plain text is shown).
-struct TFieldDef {
+struct FieldDef {
     QString name;
-    TFieldType type = TFieldType::Text;
+    FieldType type = FieldType::Text;
     QString label;
     int size = 0;
     QString displayFormat;
@@ -38,16 +38,16 @@ enum MeasuresField : int {
 };
 
 // The field lists; the first field is the primary key.
-QList<TFieldDef> measuresSchema();
-QList<TFieldDef> notesSchema();
-QList<TFieldDef> devicesSchema();
-QList<TFieldDef> cardsSchema();
+QList<FieldDef> measuresSchema();
+QList<FieldDef> notesSchema();
+QList<FieldDef> devicesSchema();
+QList<FieldDef> cardsSchema();
 
 // A field list as the filter language sees it (name, type, label, size).
-QList<FilterField> filterFieldsOf(const QList<TFieldDef> &fields);
+QList<FilterField> filterFieldsOf(const QList<FieldDef> &fields);
 
 // The filter language's view of each table: filterFieldsOf its schema.
-QList<FilterField> MeasuresFilterFields();
-QList<FilterField> NotesFilterFields();
-QList<FilterField> DevicesFilterFields();
-QList<FilterField> CardsFilterFields();
+QList<FilterField> measuresFilterFields();
+QList<FilterField> notesFilterFields();
+QList<FilterField> devicesFilterFields();
+QList<FilterField> cardsFilterFields();

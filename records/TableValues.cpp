@@ -1,7 +1,7 @@
 // The table class: conversions between the values its interface takes and
 // gives and the values stored in the table's file, and their texts.
 
-#include "records/TTable.h"
+#include "records/DataTable.h"
 
 #include "core/Errors.h"
 #include "records/StoredDateTime.h"
@@ -31,18 +31,18 @@ bool inStoredRange(const QDateTime &dt)
 
 } // namespace
 
-QVariant TTable::ToStorage(const TFieldDef &f, const QVariant &value)
+QVariant DataTable::ToStorage(const FieldDef &f, const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return QVariant();
     const bool isText = value.typeId() == QMetaType::QString;
     const QString text = isText ? value.toString() : QString();
-    if (isText && f.type != TFieldType::Text && text.trimmed().isEmpty())
+    if (isText && f.type != FieldType::Text && text.trimmed().isEmpty())
         return QVariant();
     bool ok = true;
     switch (f.type) {
-    case TFieldType::AutoInc:
-    case TFieldType::Integer: {
+    case FieldType::AutoInc:
+    case FieldType::Integer: {
         qlonglong v = 0;
         if (isText) {
             v = text.trimmed().toLongLong(&ok);
@@ -58,14 +58,14 @@ QVariant TTable::ToStorage(const TFieldDef &f, const QVariant &value)
                                     .arg(value.toString(), f.name));
         return QVariant(v);
     }
-    case TFieldType::Float: {
+    case FieldType::Float: {
         const double d = isText ? text.trimmed().toDouble(&ok) : value.toDouble(&ok);
         if (!ok || !std::isfinite(d))
             throw EGeneralError(QStringLiteral("'%1' не является допустимым числом для поля %2")
                                     .arg(value.toString(), f.name));
         return QVariant(d);
     }
-    case TFieldType::Boolean: {
+    case FieldType::Boolean: {
         if (isText) {
             const QString t = text.trimmed().toLower();
             if (t == QLatin1String("true") || t == QLatin1String("1"))
@@ -76,7 +76,7 @@ QVariant TTable::ToStorage(const TFieldDef &f, const QVariant &value)
         }
         return QVariant(qlonglong(value.toBool() ? 1 : 0));
     }
-    case TFieldType::DateTime: {
+    case FieldType::DateTime: {
         QDateTime dt;
         if (value.typeId() == QMetaType::QDateTime)
             dt = value.toDateTime();
@@ -89,7 +89,7 @@ QVariant TTable::ToStorage(const TFieldDef &f, const QVariant &value)
                                     .arg(value.toString(), f.name));
         return QVariant(DateTimeToStored(dt));
     }
-    case TFieldType::Date: {
+    case FieldType::Date: {
         QDate d;
         if (value.typeId() == QMetaType::QDate)
             d = value.toDate();
@@ -102,7 +102,7 @@ QVariant TTable::ToStorage(const TFieldDef &f, const QVariant &value)
                                     .arg(value.toString(), f.name));
         return QVariant(DateToStored(d));
     }
-    case TFieldType::Text: {
+    case FieldType::Text: {
         const QString t = value.toString();
         return t.isEmpty() ? QVariant() : QVariant(t);
     }
@@ -110,75 +110,75 @@ QVariant TTable::ToStorage(const TFieldDef &f, const QVariant &value)
     return QVariant();
 }
 
-QVariant TTable::FromStorage(const TFieldDef &f, const QVariant &stored)
+QVariant DataTable::FromStorage(const FieldDef &f, const QVariant &stored)
 {
     if (!stored.isValid() || stored.isNull())
         return QVariant();
     switch (f.type) {
-    case TFieldType::AutoInc:
-    case TFieldType::Integer:
+    case FieldType::AutoInc:
+    case FieldType::Integer:
         return QVariant(static_cast<int>(stored.toLongLong()));
-    case TFieldType::Float:
+    case FieldType::Float:
         return QVariant(stored.toDouble());
-    case TFieldType::Boolean:
+    case FieldType::Boolean:
         return QVariant(stored.toLongLong() != 0);
-    case TFieldType::DateTime: {
+    case FieldType::DateTime: {
         const QDateTime dt = DateTimeFromStored(stored.toString());
         return dt.isValid() ? QVariant(dt) : QVariant();
     }
-    case TFieldType::Date: {
+    case FieldType::Date: {
         const QDate d = DateFromStored(stored.toString());
         return d.isValid() ? QVariant(d) : QVariant();
     }
-    case TFieldType::Text:
+    case FieldType::Text:
         return QVariant(stored.toString());
     }
     return QVariant();
 }
 
-QString TTable::PlainText(const TFieldDef &f, const QVariant &value)
+QString DataTable::PlainText(const FieldDef &f, const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return QString();
     switch (f.type) {
-    case TFieldType::AutoInc:
-    case TFieldType::Integer:
+    case FieldType::AutoInc:
+    case FieldType::Integer:
         return QString::number(value.toLongLong());
-    case TFieldType::Float:
+    case FieldType::Float:
         return QString::number(value.toDouble(), 'g', 15);
-    case TFieldType::Boolean:
+    case FieldType::Boolean:
         return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-    case TFieldType::DateTime: {
+    case FieldType::DateTime: {
         const QDateTime dt = value.toDateTime();
         if (dt.time() == QTime(0, 0))
             return dt.toString(QStringLiteral("dd.MM.yyyy"));
         return dt.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
     }
-    case TFieldType::Date:
+    case FieldType::Date:
         return value.toDate().toString(QStringLiteral("dd.MM.yyyy"));
-    case TFieldType::Text:
+    case FieldType::Text:
         return value.toString();
     }
     return value.toString();
 }
 
-QString TTable::DisplayText(const TFieldDef &f, const QVariant &value)
+QString DataTable::DisplayText(const FieldDef &f, const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return QString();
     if (f.displayFormat.isEmpty())
         return PlainText(f, value);
     switch (f.type) {
-    case TFieldType::DateTime:
+    case FieldType::DateTime:
         return value.toDateTime().toString(f.displayFormat);
-    case TFieldType::Date:
+    case FieldType::Date:
         return value.toDate().toString(f.displayFormat);
-    case TFieldType::Float: {
+    case FieldType::Float: {
         const int dot = f.displayFormat.indexOf(QLatin1Char('.'));
         const int decimals = dot < 0 ? 0 : int(f.displayFormat.size() - dot - 1);
         return QString::number(value.toDouble(), 'f', decimals);
     }
-    case TFieldType::Boolean: {
+    case FieldType::Boolean: {
         const QStringList parts = f.displayFormat.split(QLatin1Char(';'));
         if (parts.size() >= 2)
             return value.toBool() ? parts[0] : parts[1];

@@ -16,14 +16,14 @@ BenchDatabase::BenchDatabase(const QString &dir)
     }
     SetPrompt(&m_prompt);
     App().ProgramDir = m_programDir;
-    dm.DataModuleCreate();
-    SetDM(&dm);
+    dm.dataModuleCreate();
+    setDataModule(&dm);
 }
 
 BenchDatabase::~BenchDatabase()
 {
-    SetDM(nullptr);
-    dm.DataModuleDestroy();
+    setDataModule(nullptr);
+    dm.dataModuleDestroy();
     SetPrompt(nullptr);
 }
 
@@ -31,7 +31,7 @@ qint64 BenchDatabase::FillMeasures(int rows, int dosimeters)
 {
     QElapsedTimer clock;
     clock.start();
-    TTable &m = dm.Measures;
+    DataTable &m = dm.Measures;
     // Without its indexes the table fills fast; the module's rebuild puts
     // them back afterwards, as at every start.
     QStringList indexes;
@@ -41,7 +41,7 @@ qint64 BenchDatabase::FillMeasures(int rows, int dosimeters)
     list.finish();
     for (const QString &name : indexes)
         m.Exec(QStringLiteral("DROP INDEX \"Measures\".\"%1\"").arg(name));
-    TTransaction tx(dm);
+    Transaction tx(dm);
     m.Exec(QStringLiteral(
                "WITH RECURSIVE n(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM n WHERE x + 1 < %2) "
                "INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", \"Dose\", "
@@ -53,8 +53,8 @@ qint64 BenchDatabase::FillMeasures(int rows, int dosimeters)
                .arg(m.SqlName())
                .arg(rows)
                .arg(dosimeters));
-    tx.Commit();
-    dm.RebuildIndexes(m);
+    tx.commit();
+    dm.rebuildIndexes(m);
     m.Refresh();
     return clock.elapsed();
 }
@@ -63,32 +63,32 @@ qint64 BenchDatabase::FillNotes(int dosimeters, int perDosimeter, int readings)
 {
     QElapsedTimer clock;
     clock.start();
-    TTable &n = dm.Notes;
+    DataTable &n = dm.Notes;
     const qint64 spanMinutes = readings;  // one reading a minute
     const qint64 step = spanMinutes / perDosimeter;
-    TTransaction tx(dm);
-    QSqlQuery q(dm.Database());
+    Transaction tx(dm);
+    QSqlQuery q(dm.database());
     q.prepare(QStringLiteral("INSERT INTO %1 (\"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\", \"Dose\") VALUES (?, ?, ?, ?, NULL)")
                   .arg(n.SqlName()));
     const QDateTime start(QDate(2025, 1, 1), QTime(0, 0));
-    const TFieldDef &def = n.FieldDef(QStringLiteral("TimeFrom"));
+    const FieldDef &def = n.fieldDef(QStringLiteral("TimeFrom"));
     for (int id = 1; id <= dosimeters; ++id) {
         for (int k = 0; k < perDosimeter; ++k) {
             const QDateTime from = start.addSecs((k * step + id % 7) * 60);
             const QDateTime to = start.addSecs(((k + 1) * step - 1) * 60);
             q.addBindValue(id);
-            q.addBindValue(TTable::ToStorage(def, from));
-            q.addBindValue(k + 1 == perDosimeter ? QVariant() : TTable::ToStorage(def, to));
+            q.addBindValue(DataTable::ToStorage(def, from));
+            q.addBindValue(k + 1 == perDosimeter ? QVariant() : DataTable::ToStorage(def, to));
             q.addBindValue(QStringLiteral("Сотрудник %1-%2").arg(id).arg(k));
             q.exec();
         }
     }
-    tx.Commit();
+    tx.commit();
     n.Refresh();
     return clock.elapsed();
 }
 
-qint64 BenchDatabase::Count(TTable &table)
+qint64 BenchDatabase::Count(DataTable &table)
 {
     QSqlQuery q = table.Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table.SqlName()));
     return q.next() ? q.value(0).toLongLong() : -1;

@@ -3,7 +3,7 @@
 // program directory and large tables filled by SQL.
 
 #include "core/Prompt.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -25,7 +25,7 @@ public:
     ~BenchDatabase();
 
     QString ProgramDir() const { return m_programDir; }
-    TDM dm;
+    DataModule dm;
 
     // Appends `rows` readings of `dosimeters` dosimeters (IDs 1..dosimeters),
     // one a minute from 1 January 2025 on, under bus address 0x7F0000 (not the
@@ -34,7 +34,7 @@ public:
     // Appends `perDosimeter` consecutive journal periods for each dosimeter,
     // evenly over the span of the readings, the last one open.
     qint64 FillNotes(int dosimeters, int perDosimeter, int readings);
-    qint64 Count(TTable &table);
+    qint64 Count(DataTable &table);
 
 private:
     std::unique_ptr<QTemporaryDir> m_temp;

@@ -64,12 +64,12 @@ int main(int argc, char **argv)
     engine.SetDatabase(&db.dm);
     engine.FaceNotReady = false;
     engine.SetLink(&link);
-    db.dm.SetDurableCommits(!fastCommits);
+    db.dm.setDurableCommits(!fastCommits);
     if (count == 2000) {
         sim.addRecords(2000);  // a full ring; the reader is new to the database: full read
     } else {
         sim.addRecords(count + 1);
-        TTable &d = db.dm.Devices;
+        DataTable &d = db.dm.Devices;
         d.Append();
         d.SetFieldValue(QStringLiteral("TarnAddress"), int(sim.address()));
         d.SetFieldValue(QStringLiteral("LastRecNumber"), 1);

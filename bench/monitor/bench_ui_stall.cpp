@@ -110,7 +110,7 @@ void StopCycle(SyncEngine &engine)
 
 // The processor time of idleSeconds of the cycle against a reader with
 // nothing new, in % of one core; negative when the reader cannot run.
-double IdleLoad(TDM &dm, bool threadMode, int idleSeconds)
+double IdleLoad(DataModule &dm, bool threadMode, int idleSeconds)
 {
     const QString readerSim = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("reader-sim"));
     QProcess reader;
@@ -199,7 +199,7 @@ int main(int argc, char **argv)
                 return 1;
             reader.sim.addRecords(count + 1);
             const int address = int(reader.sim.address());
-            TTable &d = db.dm.Devices;
+            DataTable &d = db.dm.Devices;
             if (d.Locate(QStringLiteral("TarnAddress"), address))
                 d.Edit();
             else

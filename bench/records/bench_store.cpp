@@ -5,8 +5,8 @@
 
 #include "core/AppState.h"
 #include "core/Prompt.h"
-#include "records/TTableModel.h"
-#include "records/UDM.h"
+#include "records/DataTableModel.h"
+#include "records/DataModule.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -31,7 +31,7 @@ const QStringList kGrid{QStringLiteral("DateTime"), QStringLiteral("ID"), QStrin
                         QStringLiteral("Dose")};
 
 // The first screen of the grid: the count and 40 rows of 5 columns.
-double firstScreen(TTableModel &model)
+double firstScreen(DataTableModel &model)
 {
     return ms([&] {
         model.reload();
@@ -53,17 +53,17 @@ int main(int argc, char **argv)
     StoreDir dir;
     out() << "Measures rows: " << rows << Qt::endl;
 
-    std::unique_ptr<TDM> dm = dir.start();
+    std::unique_ptr<DataModule> dm = dir.start();
     // Filled without indexes; the next start builds them all.
-    for (const TFieldDef &f : dm->Measures.Fields())
+    for (const FieldDef &f : dm->Measures.Fields())
         dm->Measures.Exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
     line(QStringLiteral("fill (one transaction, prepared insert, no indexes)"), ms([&] { FillMeasures(*dm, rows); }));
     dm.reset();
     line(QStringLiteral("start-up building every index of Measures"), ms([&] { dm = dir.start(); }));
     dm.reset();
     line(QStringLiteral("start-up with the indexes in place (checked)"), ms([&] { dm = dir.start(); }));
-    TTable &m = dm->Measures;
-    TTableModel model(&m, kGrid);
+    DataTable &m = dm->Measures;
+    DataTableModel model(&m, kGrid);
     line(QStringLiteral("first screen, no filter, key order"), firstScreen(model));
 
     const QStringList filters{QStringLiteral("Dose>10"), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"),
@@ -118,13 +118,13 @@ int main(int argc, char **argv)
     model.rowCount();
     const int n = 2000;
     const QStringList key{QStringLiteral("DateTime"), QStringLiteral("TarnAddress"), QStringLiteral("RecNumber")};
-    QObject::connect(&model, &TTableModel::currentRowChanged, [](int) {});
+    QObject::connect(&model, &DataTableModel::currentRowChanged, [](int) {});
     auto storeRecords = [&](int base, bool flushEach) {
         int stored = 0;
         const double total = ms([&] {
             for (int i = 0; i < n; ++i) {
                 const QDateTime t = GeneratedTime(base + i);
-                if (m.Locate(key, {t, 77, i % 2000 + 1}, loAllRows))
+                if (m.Locate(key, {t, 77, i % 2000 + 1}, LocateOption::AllRows))
                     continue;
                 m.Append();
                 m.SetFieldValue(QStringLiteral("DateTime"), t);
@@ -137,13 +137,13 @@ int main(int argc, char **argv)
                 m.SetFieldValue(QStringLiteral("Check"), false);
                 m.Post();
                 if (flushEach)
-                    dm->FlushReadings();
+                    dm->flushReadings();
                 ++stored;
                 QCoreApplication::processEvents();
                 model.rowOfCurrent();
             }
             // The cycle flushes the readings once, before it saves the position.
-            dm->FlushReadings();
+            dm->flushReadings();
         });
         return qMakePair(stored, total / n);
     };
@@ -154,7 +154,7 @@ int main(int argc, char **argv)
     line(QStringLiteral("store one record, one flush per pass of %1 (avg)").arg(perPass.first), perPass.second);
     line(QStringLiteral("duplicate check alone, row present (avg of %1)").arg(n), ms([&] {
              for (int i = 0; i < n; ++i)
-                 m.Locate(key, {GeneratedTime(rows + i), 77, i % 2000 + 1}, loAllRows);
+                 m.Locate(key, {GeneratedTime(rows + i), 77, i % 2000 + 1}, LocateOption::AllRows);
          }) / n);
     line(QStringLiteral("record count with filter Dose>10"), ms([&] { m.Refresh(); m.RecordCount(); }));
     dm.reset();

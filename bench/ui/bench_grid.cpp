@@ -8,7 +8,7 @@
 #include "monitor/ui/RecordsGrid.h"
 #include "monitor/ui/UFace.h"
 #include "records/StoredDateTime.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -38,10 +38,10 @@ public:
     int runModal(QObject *, const std::function<int()> &) override { return 0; }
 };
 
-void fill(TDM &dm, int n)
+void fill(DataModule &dm, int n)
 {
-    TTransaction tx(dm);
-    QSqlQuery q(dm.Database());
+    Transaction tx(dm);
+    QSqlQuery q(dm.database());
     q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                              "\"Dose\", \"RecoveryTime\", \"Check\") VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
                   .arg(dm.Measures.SqlName()));
@@ -60,7 +60,7 @@ void fill(TDM &dm, int n)
             qFatal("fill: %s", qPrintable(q.lastError().text()));
     }
     q.finish();
-    tx.Commit();
+    tx.commit();
     dm.Measures.Refresh();
 }
 
@@ -104,9 +104,9 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     App().ProgramDir = dir.path() + QLatin1Char('/');
 
-    TDM dm;
-    SetDM(&dm);
-    dm.DataModuleCreate();
+    DataModule dm;
+    setDataModule(&dm);
+    dm.dataModuleCreate();
     line(QStringLiteral("fill Measures with %1 rows").arg(rows), ms([&] { fill(dm, rows); }));
 
     SyncEngine engine;
@@ -182,7 +182,7 @@ int main(int argc, char **argv)
          }));
 
     face.close();
-    SetDM(nullptr);
+    setDataModule(nullptr);
     SetPrompt(nullptr);
     return 0;
 }

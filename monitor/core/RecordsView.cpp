@@ -1,8 +1,8 @@
 #include "RecordsView.h"
 
 #include "core/Prompt.h"
-#include "records/TTable.h"
-#include "records/UFilterLanguage.h"
+#include "records/DataTable.h"
+#include "records/FilterLanguage.h"
 
 #include <QDateTime>
 
@@ -10,10 +10,10 @@ QList<RecordsColumn> DefaultRecordsColumns()
 {
     // Field names and types come from the schema of Measures; text and date
     // columns take their filter values in quotes.
-    const QList<TFieldDef> fields = measuresSchema();
+    const QList<FieldDef> fields = measuresSchema();
     const auto column = [&fields](MeasuresField field, const QString &title, int width, bool visible) {
-        const TFieldDef &f = fields.at(field);
-        const bool quoted = f.type == TFieldType::Text || f.type == TFieldType::DateTime || f.type == TFieldType::Date;
+        const FieldDef &f = fields.at(field);
+        const bool quoted = f.type == FieldType::Text || f.type == FieldType::DateTime || f.type == FieldType::Date;
         return RecordsColumn{field, f.name, title, width, visible, quoted};
     };
     QList<RecordsColumn> c;
@@ -70,7 +70,7 @@ QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWi
     return places;
 }
 
-TRecordsView::TRecordsView(TTable *measures) : Columns(DefaultRecordsColumns()), m_table(measures)
+TRecordsView::TRecordsView(DataTable *measures) : Columns(DefaultRecordsColumns()), m_table(measures)
 {
     MinLabels.append(ColumnLabel{});
     MaxLabels.append(ColumnLabel{});
@@ -182,9 +182,9 @@ void TRecordsView::labelTexts(QList<ColumnLabel> &los, QList<ColumnLabel> &his) 
             // The smallest and largest value under the filter in force, found
             // by the database; the current row and sort order stay.
             const QPair<QVariant, QVariant> range = m_table->FirstAndLastValue(c.field);
-            const TFieldDef &def = m_table->FieldDef(c.field);
-            lo.text = range.first.isNull() ? QString() : TTable::PlainText(def, range.first);
-            hi.text = range.second.isNull() ? QString() : TTable::PlainText(def, range.second);
+            const FieldDef &def = m_table->fieldDef(c.field);
+            lo.text = range.first.isNull() ? QString() : DataTable::PlainText(def, range.first);
+            hi.text = range.second.isNull() ? QString() : DataTable::PlainText(def, range.second);
         } catch (const ERuvoError &) {
             lo.text.clear();
             hi.text.clear();
@@ -223,7 +223,7 @@ QString TRecordsView::QuickCondition(const RecordsColumn &column, const QString 
     if (!column.quoted)
         return column.field + op + value;
     // A quote inside the value is doubled, so the value stays one text constant.
-    return column.field + op + QuoteFilterText(value);
+    return column.field + op + quoteFilterText(value);
 }
 
 TRecordsView::AskFunction TRecordsView::PromptAsk()
@@ -357,7 +357,7 @@ void TRecordsView::DropModeFilters()
     }
 }
 
-QString RewindReaderPosition(TTable &devices, TTable &measures, int records, int &lastRecNumber,
+QString RewindReaderPosition(DataTable &devices, DataTable &measures, int records, int &lastRecNumber,
                              QDateTime &lastRecTime)
 {
     const int current = devices.HasCurrent() ? devices.AsInteger(QStringLiteral("LastRecNumber")) : 0;

@@ -20,7 +20,7 @@
 #include <QString>
 #include <functional>
 
-class TTable;
+class DataTable;
 
 struct RecordsColumn {
     int fieldIndex = 0;   // position in the field list of Measures
@@ -76,15 +76,15 @@ QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWi
 // gives the new position and time, which go into the Devices row and into
 // lastRecNumber / lastRecTime. Returns the message for the operator when no
 // such row exists (nothing changes then), else an empty text. Table errors raise.
-QString RewindReaderPosition(TTable &devices, TTable &measures, int records, int &lastRecNumber,
+QString RewindReaderPosition(DataTable &devices, DataTable &measures, int records, int &lastRecNumber,
                              QDateTime &lastRecTime);
 
 class TRecordsView {
 public:
-    explicit TRecordsView(TTable *measures = nullptr);
+    explicit TRecordsView(DataTable *measures = nullptr);
 
-    void SetTable(TTable *measures) { m_table = measures; }
-    TTable *Table() const { return m_table; }
+    void SetTable(DataTable *measures) { m_table = measures; }
+    DataTable *Table() const { return m_table; }
 
     // ---- state
     QList<RecordsColumn> Columns;   // in grid order
@@ -157,6 +157,6 @@ private:
     bool setQuickFilter(int column, const AskFunction &ask, bool minimum);
     void labelTexts(QList<ColumnLabel> &lo, QList<ColumnLabel> &hi) const;
 
-    TTable *m_table = nullptr;
+    DataTable *m_table = nullptr;
     QString m_quickStatus;  // the condition status panel 1 shows for the quick filters
 };

@@ -10,7 +10,7 @@
 #include "records/NameSync.h"
 #include "records/ReadingStore.h"
 #include "records/StoredDateTime.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -219,19 +219,19 @@ ISyncView &SyncEngine::View() const
     return m_view ? *m_view : *m_nullView;
 }
 
-void SyncEngine::SetDatabase(TDM *dm)
+void SyncEngine::SetDatabase(DataModule *dm)
 {
     m_dm = dm;
 }
 
-TDM *SyncEngine::Database() const
+DataModule *SyncEngine::database() const
 {
-    return m_dm ? m_dm : DM();
+    return m_dm ? m_dm : dataModule();
 }
 
-static TDM &RequireDatabase(const SyncEngine &engine)
+static DataModule &RequireDatabase(const SyncEngine &engine)
 {
-    TDM *dm = engine.Database();
+    DataModule *dm = engine.database();
     if (!dm)
         throw EGeneralError(QStringLiteral("DM: база данных не открыта"));
     return *dm;
@@ -843,7 +843,7 @@ ForegroundLinkUse::~ForegroundLinkUse()
 
 void SyncEngine::SyncNamesFromJournal()
 {
-    TDM *dm = Database();
+    DataModule *dm = database();
     if (!dm || !NameSync(*dm).run())
         Prompt().message(MsgKind::Error,
                          QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),

@@ -33,7 +33,7 @@
 class FullArchiveRead;
 class QThread;
 class QTimer;
-class TDM;
+class DataModule;
 class SerialLink;
 class TTimerThread;
 
@@ -62,9 +62,9 @@ public:
     ISyncView &View() const;
 
     // The database module whose tables the engine writes. Not owned; without
-    // one the engine uses the program's module (DM()).
-    void SetDatabase(TDM *dm);
-    TDM *Database() const;
+    // one the engine uses the program's module (dataModule()).
+    void SetDatabase(DataModule *dm);
+    DataModule *database() const;
 
     // The link to the reader. Not owned; without one every command fails at once.
     void SetLink(SerialLink *link);
@@ -240,7 +240,7 @@ private:
 
     ISyncView *m_view = nullptr;
     std::unique_ptr<NullSyncView> m_nullView;
-    TDM *m_dm = nullptr;
+    DataModule *m_dm = nullptr;
     SerialLink *m_link = nullptr;
     mutable QMutex m_readerMutex;
     ReaderConfigData m_readerConfig;  // under m_readerMutex

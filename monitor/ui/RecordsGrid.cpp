@@ -1,7 +1,7 @@
 #include "RecordsGrid.h"
 
-#include "records/TTable.h"
-#include "records/TTableModel.h"
+#include "records/DataTable.h"
+#include "records/DataTableModel.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -40,7 +40,7 @@ QVariant TRecordsProxy::headerData(int section, Qt::Orientation orientation, int
 
 QString TRecordsProxy::fieldOfColumn(int column) const
 {
-    auto *m = qobject_cast<TTableModel *>(sourceModel());
+    auto *m = qobject_cast<DataTableModel *>(sourceModel());
     return m ? m->fieldOfColumn(column) : QString();
 }
 
@@ -80,7 +80,7 @@ TRecordsGrid::TRecordsGrid(QWidget *parent) : QTableView(parent)
     connect(titles, &QHeaderView::sectionClicked, this, &TRecordsGrid::TitleClicked);
 }
 
-void TRecordsGrid::Bind(TTable *measures)
+void TRecordsGrid::Bind(DataTable *measures)
 {
     setModel(nullptr);
     delete m_proxy;
@@ -89,7 +89,7 @@ void TRecordsGrid::Bind(TTable *measures)
     m_model = nullptr;
     if (!measures)
         return;
-    m_model = new TTableModel(measures,
+    m_model = new DataTableModel(measures,
                               {QStringLiteral("DateTime"), QStringLiteral("ID"), QStringLiteral("Name"),
                                QStringLiteral("FIO"), QStringLiteral("Dose")},
                               this);
@@ -100,7 +100,7 @@ void TRecordsGrid::Bind(TTable *measures)
     m_heldKey = QVariant();
     m_rowsArrived = false;
     m_wasLast = true;
-    connect(m_model, &TTableModel::currentRowChanged, this, &TRecordsGrid::followTableRow);
+    connect(m_model, &DataTableModel::currentRowChanged, this, &TRecordsGrid::followTableRow);
     connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, &TRecordsGrid::rowsArriving);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {

@@ -9,8 +9,8 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
-class TTable;
-class TTableModel;
+class DataTable;
+class DataTableModel;
 
 // Adds what the grid shows besides the table's texts: the column alignment,
 // the colour of the journal-name column, an empty row indicator.
@@ -29,8 +29,8 @@ public:
     explicit TRecordsGrid(QWidget *parent = nullptr);
 
     // Binds the grid to Measures (nullptr unbinds it).
-    void Bind(TTable *measures);
-    TTableModel *TableModel() const { return m_model; }
+    void Bind(DataTable *measures);
+    DataTableModel *TableModel() const { return m_model; }
     TRecordsProxy *Proxy() const { return m_proxy; }
 
     // The columns by field name; -1 when not shown.
@@ -61,7 +61,7 @@ private:
     bool m_rowsArrived = false; // rows came in since the grid last followed
     bool m_wasLast = true;      // the grid was on its last row when they came
 
-    TTableModel *m_model = nullptr;
+    DataTableModel *m_model = nullptr;
     TRecordsProxy *m_proxy = nullptr;
     QString m_sortField;
     QSet<QString> m_sortBase;

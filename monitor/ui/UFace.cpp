@@ -5,8 +5,8 @@
 #include "RecordsGrid.h"
 
 #include "monitor/core/SyncEngine.h"
-#include "records/TTable.h"
-#include "records/UDM.h"
+#include "records/DataTable.h"
+#include "records/DataModule.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -43,9 +43,9 @@ TFace::TFace(const QString &statusNote, QWidget *parent) : QMainWindow(parent)
     applyViewState();
 
     m_view.RebuildIndexes = [this]() {
-        if (DM() && m_measures) {
+        if (dataModule() && m_measures) {
             try {
-                DM()->RebuildIndexes(*m_measures);
+                dataModule()->rebuildIndexes(*m_measures);
             } catch (const ERuvoError &) {
             }
         }
@@ -258,6 +258,6 @@ void TFace::FormCloseQuery()
     m_grid->Bind(nullptr);
     m_view.SetTable(nullptr);
     m_measures = nullptr;
-    if (TDM *dm = DM())
-        dm->DataModuleDestroy();
+    if (DataModule *dm = dataModule())
+        dm->dataModuleDestroy();
 }

@@ -28,7 +28,7 @@ class QToolButton;
 class SyncEngine;
 class TRS232;
 class TRecordsGrid;
-class TTable;
+class DataTable;
 class TStateSquare;
 class TClickLabel;
 
@@ -55,7 +55,7 @@ public:
 
     // Binds the records grid and the view logic to Measures (after the
     // database module has been created).
-    void BindMeasures(TTable *measures);
+    void BindMeasures(DataTable *measures);
 
     // ---- ISyncView
     void SetStatusText(const QString &text) override;
@@ -177,7 +177,7 @@ private:
     QMenu *m_gridMenu = nullptr;
 
     TRecordsView m_view;
-    TTable *m_measures = nullptr;
+    DataTable *m_measures = nullptr;
     TRS232 *m_rs232 = nullptr;
     SyncEngine *m_engine = nullptr;
     // Until the first activation and from the close on: no table work, no

@@ -5,8 +5,8 @@
 
 #include "core/Prompt.h"
 #include "monitor/core/SyncEngine.h"
-#include "records/TTable.h"
-#include "records/UDM.h"
+#include "records/DataTable.h"
+#include "records/DataModule.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -109,7 +109,7 @@ void TFace::ShowLinkSettings()
 
 void TFace::RewindPosition(int records)
 {
-    TDM *dm = DM();
+    DataModule *dm = dataModule();
     SyncEngine *engine = m_engine;
     if (!dm || !engine)
         return;

@@ -4,7 +4,7 @@
 #include "RecordsGrid.h"
 
 #include "monitor/core/SyncEngine.h"
-#include "records/TTable.h"
+#include "records/DataTable.h"
 
 #include <QAction>
 #include <QEvent>
@@ -27,7 +27,7 @@ const QColor LabelActive(0xFF, 0x00, 0xFF);
 
 // ---------------------------------------------------------------- binding
 
-void TFace::BindMeasures(TTable *measures)
+void TFace::BindMeasures(DataTable *measures)
 {
     m_measures = measures;
     m_view.SetTable(measures);

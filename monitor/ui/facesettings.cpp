@@ -5,7 +5,7 @@
 #include "link/SerialLink.h"
 #include "monitor/core/IniFile.h"
 #include "monitor/core/SyncEngine.h"
-#include "records/TTable.h"
+#include "records/DataTable.h"
 
 #include <QDate>
 
@@ -35,7 +35,7 @@ void TFace::restoreSettings()
 
     // Records copied today stay new across a restart on the same day; on the
     // first start of a new day everything read so far becomes old.
-    TTable *measures = m_measures;
+    DataTable *measures = m_measures;
     m_view.LastCheckedIndex = SettleOnlyNewBoundary(
         StoredValues.LastCheckedIndex, StoredValues.LastReadedIndex,
         [measures](int index) -> std::optional<QDateTime> {

@@ -27,12 +27,12 @@ SyncRig::~SyncRig()
     engine.WaitForWorkers(5000);
     engine.SetView(nullptr);
     sim.stop();
-    dm.DataModuleDestroy();
+    dm.dataModuleDestroy();
 }
 
 bool SyncRig::start(bool withReader)
 {
-    dm.DataModuleCreate();  // the announcements of new tables go to the scripted prompt
+    dm.dataModuleCreate();  // the announcements of new tables go to the scripted prompt
     prompt.asked.clear();
     if (!dm.Measures.Active() || !dm.Notes.Active() || !dm.Devices.Active())
         return false;
@@ -48,13 +48,13 @@ QPair<int, QDateTime> SyncRig::device(int address)
         {address});
     if (!q.next())
         return {-1, QDateTime()};
-    const TFieldDef &def = dm.Devices.FieldDef(QStringLiteral("LastRecTime"));
-    return {q.value(0).toInt(), TTable::FromStorage(def, q.value(1)).toDateTime()};
+    const FieldDef &def = dm.Devices.fieldDef(QStringLiteral("LastRecTime"));
+    return {q.value(0).toInt(), DataTable::FromStorage(def, q.value(1)).toDateTime()};
 }
 
 void SyncRig::setDevice(int address, int lastRecNumber, const QDateTime &lastRecTime)
 {
-    TTable &d = dm.Devices;
+    DataTable &d = dm.Devices;
     if (d.Locate(QStringLiteral("TarnAddress"), address)) {
         d.Edit();
     } else {
@@ -74,7 +74,7 @@ void SyncRig::rememberRecord(int number, qint64 timeShiftMs)
 QList<MeasureRow> SyncRig::measures()
 {
     QList<MeasureRow> rows;
-    TTable &m = dm.Measures;
+    DataTable &m = dm.Measures;
     QSqlQuery q = m.Exec(QStringLiteral("SELECT \"Index\", \"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                                         "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\" FROM %1 ORDER BY \"Index\"")
                              .arg(m.SqlName()));
@@ -83,13 +83,13 @@ QList<MeasureRow> SyncRig::measures()
         r.index = q.value(0).toInt();
         r.address = q.value(1).toInt();
         r.recNumber = q.value(2).toInt();
-        r.time = TTable::FromStorage(m.FieldDef(QStringLiteral("DateTime")), q.value(3)).toDateTime();
+        r.time = DataTable::FromStorage(m.fieldDef(QStringLiteral("DateTime")), q.value(3)).toDateTime();
         r.id = q.value(4).toInt();
         r.name = q.value(5).toString();
         r.dose = q.value(6).toDouble();
-        r.recoveryTime = TTable::FromStorage(m.FieldDef(QStringLiteral("RecoveryTime")), q.value(7)).toDateTime();
+        r.recoveryTime = DataTable::FromStorage(m.fieldDef(QStringLiteral("RecoveryTime")), q.value(7)).toDateTime();
         r.fio = q.value(8).toString();
-        r.check = TTable::FromStorage(m.FieldDef(QStringLiteral("Check")), q.value(9));
+        r.check = DataTable::FromStorage(m.fieldDef(QStringLiteral("Check")), q.value(9));
         rows << r;
     }
     return rows;
@@ -111,7 +111,7 @@ int SyncRig::measuresCount()
 
 int SyncRig::addMeasure(const QDateTime &time, int id, double dose, int recNumber, int address, const QString &fio)
 {
-    TTable &m = dm.Measures;
+    DataTable &m = dm.Measures;
     m.Append();
     m.SetFieldValue(QStringLiteral("DateTime"), time);
     m.SetFieldValue(QStringLiteral("ID"), id);
@@ -126,7 +126,7 @@ int SyncRig::addMeasure(const QDateTime &time, int id, double dose, int recNumbe
 
 int SyncRig::addNote(int id, const QVariant &from, const QVariant &to, const QString &fio)
 {
-    TTable &n = dm.Notes;
+    DataTable &n = dm.Notes;
     n.Append();
     n.SetFieldValue(QStringLiteral("ID"), id);
     n.SetFieldValue(QStringLiteral("TimeFrom"), from);

@@ -5,7 +5,7 @@
 
 #include "monitor/core/SyncEngine.h"
 #include "monitor/core/SyncView.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include "ReaderLinkSetup.h"
 #include "ScriptedPrompt.h"
@@ -71,7 +71,7 @@ public:
     bool start(bool withReader = true);
 
     ScriptedPrompt prompt;
-    TDM dm;
+    DataModule dm;
     RecordingView view;
     SyncEngine engine;
 

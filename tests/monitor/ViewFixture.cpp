@@ -6,20 +6,20 @@ ViewDb::ViewDb()
 {
     App().reset();
     App().ProgramDir = dir.path() + QLatin1Char('/');
-    SetDM(&dm);
+    setDataModule(&dm);
 }
 
 ViewDb::~ViewDb()
 {
-    dm.DataModuleDestroy();
-    if (DM() == &dm)
-        SetDM(nullptr);
+    dm.dataModuleDestroy();
+    if (dataModule() == &dm)
+        setDataModule(nullptr);
     App().reset();
 }
 
 bool ViewDb::open()
 {
-    dm.DataModuleCreate();
+    dm.dataModuleCreate();
     prompt.asked.clear();
     return dm.Measures.Active() && dm.Devices.Active();
 }
@@ -27,7 +27,7 @@ bool ViewDb::open()
 int ViewDb::add(int recNumber, const QDateTime &time, int id, const QString &name, double dose,
                 const QDateTime &recoveryTime, const QString &fio, int address)
 {
-    TTable &m = dm.Measures;
+    DataTable &m = dm.Measures;
     m.Append();
     m.SetFieldValue(QStringLiteral("TarnAddress"), address);
     m.SetFieldValue(QStringLiteral("RecNumber"), recNumber);
@@ -45,8 +45,8 @@ int ViewDb::add(int recNumber, const QDateTime &time, int id, const QString &nam
 
 void ViewDb::addMany(int n, const QDateTime &start)
 {
-    TTransaction t(dm);
+    Transaction t(dm);
     for (int i = 1; i <= n; ++i)
         add(i, start.addSecs(60 * (i - 1)), 100 + i % 7, QStringLiteral("Имя ") + QString::number(i), i / 10.0);
-    t.Commit();
+    t.commit();
 }

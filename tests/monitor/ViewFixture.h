@@ -2,7 +2,7 @@
 // A real database in a temporary program directory with Measures rows made
 // to order, for the records view and main window tests.
 
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include "ScriptedPrompt.h"
 
@@ -27,5 +27,5 @@ public:
 
     QTemporaryDir dir;
     ScriptedPrompt prompt;
-    TDM dm;
+    DataModule dm;
 };

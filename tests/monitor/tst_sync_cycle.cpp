@@ -129,7 +129,7 @@ void TestSyncCycle::equalCountsWriteThePositionUnchanged()
     QVERIFY(rig.start());
     rig.sim.addRecords(2);
     rig.rememberRecord(2);
-    QSignalSpy written(&rig.dm.Devices, &TTable::RowUpdated);
+    QSignalSpy written(&rig.dm.Devices, &DataTable::RowUpdated);
 
     rig.engine.PollReader();
 
@@ -231,7 +231,7 @@ void TestSyncCycle::newBusAddressReadsTheWholeArchive()
     rig.sim.setAddress(0x0A0B0C);
     rig.sim.addRecords(37);
     rig.setDevice(0x010203, 30, rig.sim.record(30).time);
-    QSignalSpy inserted(&rig.dm.Devices, &TTable::RowInserted);
+    QSignalSpy inserted(&rig.dm.Devices, &DataTable::RowInserted);
 
     rig.engine.PollReader();
 

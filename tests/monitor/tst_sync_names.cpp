@@ -202,7 +202,7 @@ void TestSyncNames::failedTableOperationIsReported()
     QCOMPARE(rig.dm.Measures.Filter(), QStringLiteral("Dose>0"));
     QVERIFY(rig.dm.Measures.Filtered());
     QCOMPARE(names(rig).value(reading), QStringLiteral("Было"));  // nothing half done
-    QVERIFY(!rig.dm.InTransaction());
+    QVERIFY(!rig.dm.inTransaction());
 }
 
 void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
@@ -233,7 +233,7 @@ void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
     QCOMPARE(rig.noteDose(note).toDouble(), 12.0);
     // The grid's order by name and a look-up by name go through the index.
     rig.dm.Measures.SetIndexFieldNames(QStringLiteral("FIO"));
-    QVERIFY(rig.dm.Measures.Locate(QStringLiteral("FIO"), QStringLiteral("новое"), loCaseInsensitive));
+    QVERIFY(rig.dm.Measures.Locate(QStringLiteral("FIO"), QStringLiteral("новое"), LocateOption::CaseInsensitive));
     QCOMPARE(rig.dm.Measures.RecordCount(), 12);
 
     // A synchronisation that fails halfway leaves names and index as they were.
@@ -266,7 +266,7 @@ void TestSyncNames::oddlyStoredValuesMatchAsInSql()
     const int blobTime = rig.addMeasure(At(10, 30), 2, 100);
     const int shortTime = rig.addMeasure(At(10, 30), 2, 100);
     const int note = rig.addNote(2, At(10, 0), At(11, 0), QStringLiteral("Петров"));
-    TTable &m = rig.dm.Measures;
+    DataTable &m = rig.dm.Measures;
     auto set = [&](int key, const QString &assignment) {
         m.Exec(QStringLiteral("UPDATE %1 SET %2 WHERE \"Index\" = %3").arg(m.SqlName(), assignment).arg(key));
     };

@@ -28,7 +28,7 @@ private:
     {
         rig.engine.FaceNotReady = true;
         rig.engine.ShutDown();
-        rig.dm.DataModuleDestroy();
+        rig.dm.dataModuleDestroy();
     }
 };
 
@@ -39,7 +39,7 @@ void TestSyncShutdown::closeDuringCatchUpSavesThePosition()
     rig.sim.addRecords(300);
     rig.rememberRecord(37);
     int inserted = 0;
-    connect(&rig.dm.Measures, &TTable::RowInserted, &rig.engine, [&rig, &inserted] {
+    connect(&rig.dm.Measures, &DataTable::RowInserted, &rig.engine, [&rig, &inserted] {
         if (++inserted == 100)
             QTimer::singleShot(0, &rig.engine, [&rig] { closeWindow(rig); });
     });
@@ -47,7 +47,7 @@ void TestSyncShutdown::closeDuringCatchUpSavesThePosition()
     rig.engine.PollReader();
 
     QCOMPARE(inserted, 100);
-    rig.dm.DataModuleCreate();
+    rig.dm.dataModuleCreate();
     QCOMPARE(rig.measuresCount(), 100);
     QCOMPARE(rig.device(rig.address()).first, 137);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(137).time);
@@ -62,7 +62,7 @@ void TestSyncShutdown::closeDuringFullReadEndsItAtOnce()
     rig.prompt.defaultAnswer = BtnCancel;  // go on over every empty slot
     int inserted = 0;
     int servedAtClose = -1;
-    connect(&rig.dm.Measures, &TTable::RowInserted, &rig.engine, [&] {
+    connect(&rig.dm.Measures, &DataTable::RowInserted, &rig.engine, [&] {
         if (++inserted == 37)
             QTimer::singleShot(50, &rig.engine, [&] {
                 servedAtClose = rig.sim.requestsServed();
@@ -75,7 +75,7 @@ void TestSyncShutdown::closeDuringFullReadEndsItAtOnce()
     QVERIFY2(servedAtClose > 0, "the close is seen while the read runs");
     QVERIFY2(rig.sim.requestsServed() - servedAtClose <= 1,
              qPrintable(QString::number(rig.sim.requestsServed() - servedAtClose)));
-    rig.dm.DataModuleCreate();
+    rig.dm.dataModuleCreate();
     QCOMPARE(rig.measuresCount(), 37);
     QCOMPARE(rig.device(rig.address()).first, 37);
 }

@@ -21,7 +21,7 @@
 #include "monitor/ui/UFace.h"
 #include "monitor/ui/WidgetPrompt.h"
 #include "link/DeviceCommands.h"
-#include "records/TTableModel.h"
+#include "records/DataTableModel.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -6,7 +6,7 @@
 
 #include "core/AppState.h"
 #include "monitor/core/RecordsView.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QtTest>
 
@@ -327,7 +327,7 @@ void TestView::titleClickSortsAndAFailedSortRebuildsIndexes()
     int rebuilds = 0;
     view.RebuildIndexes = [&] {
         ++rebuilds;
-        db.dm.RebuildIndexes(db.dm.Measures);
+        db.dm.rebuildIndexes(db.dm.Measures);
     };
 
     view.TitleClick(mfDose);
@@ -369,7 +369,7 @@ void TestView::rewindMovesTheDevicePosition()
     ViewDb db;
     QVERIFY(db.open());
     db.addMany(12);
-    TTable &dev = db.dm.Devices;
+    DataTable &dev = db.dm.Devices;
     dev.Append();
     dev.SetFieldValue(QStringLiteral("TarnAddress"), 0x010203);
     dev.SetFieldValue(QStringLiteral("LastRecNumber"), 12);

@@ -29,11 +29,11 @@ QString StoreDir::tablePath(const QString &fileName) const
     return dataDir() + QLatin1Char('/') + fileName;
 }
 
-std::unique_ptr<TDM> StoreDir::start() const
+std::unique_ptr<DataModule> StoreDir::start() const
 {
     App().ProgramDir = programDir();
-    auto dm = std::make_unique<TDM>();
-    dm->DataModuleCreate();
+    auto dm = std::make_unique<DataModule>();
+    dm->dataModuleCreate();
     return dm;
 }
 
@@ -42,10 +42,10 @@ QDateTime GeneratedTime(int i)
     return QDateTime(QDate(2020, 1, 1), QTime(8, 0)).addSecs(qint64(i) * 60);
 }
 
-void FillMeasures(TDM &dm, int n)
+void FillMeasures(DataModule &dm, int n)
 {
-    TTransaction tx(dm);
-    QSqlQuery q(dm.Database());
+    Transaction tx(dm);
+    QSqlQuery q(dm.database());
     q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                              "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
                   .arg(dm.Measures.SqlName()));
@@ -65,7 +65,7 @@ void FillMeasures(TDM &dm, int n)
             qFatal("FillMeasures: %s", qPrintable(q.lastError().text()));
     }
     q.finish();
-    tx.Commit();
+    tx.commit();
     dm.Measures.Refresh();
 }
 

@@ -2,7 +2,7 @@
 // A program directory in a temporary folder with its own database module, and
 // quick ways to fill tables, for the store's tests and benchmarks.
 
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QDateTime>
 #include <QString>
@@ -16,9 +16,9 @@ public:
     QString programDir() const;                     // ends in '/'
     QString dataDir() const;                        // programDir + "Data"
     QString tablePath(const QString &fileName) const;
-    // A module on this directory after DataModuleCreate (messages go to the
+    // A module on this directory after dataModuleCreate (messages go to the
     // prompt installed by the caller).
-    std::unique_ptr<TDM> start() const;
+    std::unique_ptr<DataModule> start() const;
 
 private:
     QTemporaryDir m_tmp;
@@ -29,6 +29,6 @@ private:
 // (i % 97) with alternating letter case, Dose i % 1000 / 10.0, Check i % 2.
 QDateTime GeneratedTime(int i);
 // Inserts n generated rows in one transaction with one prepared statement.
-void FillMeasures(TDM &dm, int n);
+void FillMeasures(DataModule &dm, int n);
 // The whole content of a file (to check that it was left untouched).
 QByteArray FileBytes(const QString &path);

@@ -7,7 +7,7 @@
 // nesting and chains around the limits, and injection attempts.
 
 #include "records/TableSchema.h"
-#include "records/UFilterLanguage.h"
+#include "records/FilterLanguage.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -47,7 +47,7 @@ QString Repeat(const char *s, int n) { return QString::fromUtf8(s).repeated(n); 
 
 void TestFilterFuzz::initTestCase()
 {
-    m_fields = MeasuresFilterFields();
+    m_fields = measuresFilterFields();
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromLatin1(kConnection));
     m_db.setDatabaseName(QStringLiteral(":memory:"));
     QVERIFY(m_db.open());
@@ -75,7 +75,7 @@ bool TestFilterFuzz::check(const QString &text, bool inSubquery)
 {
     CompiledFilter c;
     try {
-        c = CompileFilter(text, m_fields);
+        c = compileFilter(text, m_fields);
     } catch (const EFilterError &e) {
         if (e.message().isEmpty() || e.position() < 0 || e.position() > text.size() + 1)
             m_failure = QStringLiteral("bad error report \"%1\" (%2) for: %3").arg(e.message()).arg(e.position()).arg(text);

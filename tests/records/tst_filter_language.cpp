@@ -5,7 +5,7 @@
 // own case-respecting comparison is what is tested.
 
 #include "records/TableSchema.h"
-#include "records/UFilterLanguage.h"
+#include "records/FilterLanguage.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -108,7 +108,7 @@ void TestFilterLanguage::cleanupTestCase()
 
 Rows TestFilterLanguage::run(const QString &table, const QString &filter, const QList<FilterField> &fields)
 {
-    const CompiledFilter c = CompileFilter(filter, fields);
+    const CompiledFilter c = compileFilter(filter, fields);
     QSqlQuery q(m_db);
     const QString sql = QStringLiteral("SELECT \"Index\" FROM %1%2 ORDER BY \"Index\"")
                             .arg(table, c.sqlWhere.isEmpty() ? QString() : QStringLiteral(" WHERE ") + c.sqlWhere);
@@ -223,7 +223,7 @@ void TestFilterLanguage::selects()
     QFETCH(QString, filter);
     QFETCH(Rows, rows);
     try {
-        QCOMPARE(run(QStringLiteral("Measures"), filter, MeasuresFilterFields()), rows);
+        QCOMPARE(run(QStringLiteral("Measures"), filter, measuresFilterFields()), rows);
     } catch (const EFilterError &e) {
         QFAIL(qPrintable(e.message()));
     }
@@ -231,15 +231,15 @@ void TestFilterLanguage::selects()
 
 void TestFilterLanguage::journalOpenRows()
 {
-    QCOMPARE(run(QStringLiteral("Notes"), QStringLiteral("TimeTo=NULL"), NotesFilterFields()), (Rows{2, 3}));
-    QCOMPARE(run(QStringLiteral("Notes"), QStringLiteral("TimeTo=NULL AND ID=7"), NotesFilterFields()), Rows{2});
-    QCOMPARE(run(QStringLiteral("Notes"), QStringLiteral("TimeTo<>NULL"), NotesFilterFields()), Rows{1});
+    QCOMPARE(run(QStringLiteral("Notes"), QStringLiteral("TimeTo=NULL"), notesFilterFields()), (Rows{2, 3}));
+    QCOMPARE(run(QStringLiteral("Notes"), QStringLiteral("TimeTo=NULL AND ID=7"), notesFilterFields()), Rows{2});
+    QCOMPARE(run(QStringLiteral("Notes"), QStringLiteral("TimeTo<>NULL"), notesFilterFields()), Rows{1});
 }
 
 void TestFilterLanguage::cardDates()
 {
     // A date field against a date, and against a date-time that is not midnight.
-    const auto cards = CardsFilterFields();
+    const auto cards = cardsFilterFields();
     QCOMPARE(run(QStringLiteral("Cards"), QStringLiteral("BirthDay='01.01.1980'"), cards), Rows{1});
     QCOMPARE(run(QStringLiteral("Cards"), QStringLiteral("BirthDay>'01.01.1980 12:00:00'"), cards), Rows{2});
     QCOMPARE(run(QStringLiteral("Cards"), QStringLiteral("BirthDay<='01.01.1980 00:00:00'"), cards), Rows{1});
@@ -302,7 +302,7 @@ void TestFilterLanguage::rejects()
     QFETCH(QString, message);
     QFETCH(int, position);
     try {
-        const CompiledFilter c = CompileFilter(filter, MeasuresFilterFields());
+        const CompiledFilter c = compileFilter(filter, measuresFilterFields());
         QFAIL(qPrintable(QStringLiteral("compiled to ") + c.sqlWhere));
     } catch (const EFilterError &e) {
         QCOMPARE(e.message(), message);
@@ -313,8 +313,8 @@ void TestFilterLanguage::rejects()
 void TestFilterLanguage::operatorTextNeverReachesSql()
 {
     // Constants travel as parameters; names are the canonical ones, quoted.
-    const CompiledFilter c = CompileFilter(QStringLiteral("name='Robert'') OR 1=1; --' AND dose>7 AND [check]"),
-                                           MeasuresFilterFields());
+    const CompiledFilter c = compileFilter(QStringLiteral("name='Robert'') OR 1=1; --' AND dose>7 AND [check]"),
+                                           measuresFilterFields());
     QVERIFY(!c.sqlWhere.contains(QLatin1String("Robert")));
     QVERIFY(!c.sqlWhere.contains(QLatin1Char('7')));
     QVERIFY(c.sqlWhere.contains(QLatin1String("\"Name\"")));
@@ -324,17 +324,17 @@ void TestFilterLanguage::operatorTextNeverReachesSql()
     QCOMPARE(c.sqlWhere.count(QLatin1Char('?')), c.params.size());
 
     // A value quoted for a filter text comes back exactly.
-    const QString quoted = QuoteFilterText(QStringLiteral("O'Brien"));
+    const QString quoted = quoteFilterText(QStringLiteral("O'Brien"));
     QCOMPARE(quoted, QStringLiteral("'O''Brien'"));
     QCOMPARE(run(QStringLiteral("Measures"), QStringLiteral("Name>=") + quoted + QStringLiteral(" AND Name<=") + quoted,
-                 MeasuresFilterFields()),
+                 measuresFilterFields()),
              Rows{3});
 }
 
 void TestFilterLanguage::emptyTextIsNoRestriction()
 {
-    QCOMPARE(run(QStringLiteral("Measures"), QStringLiteral("  \t"), MeasuresFilterFields()).size(), 8);
-    QVERIFY(CompileFilter(QString(), MeasuresFilterFields()).sqlWhere.isEmpty());
+    QCOMPARE(run(QStringLiteral("Measures"), QStringLiteral("  \t"), measuresFilterFields()).size(), 8);
+    QVERIFY(compileFilter(QString(), measuresFilterFields()).sqlWhere.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestFilterLanguage)

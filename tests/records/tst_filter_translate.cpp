@@ -4,7 +4,7 @@
 // small Measures table in an in-memory SQLite database.
 
 #include "records/TableSchema.h"
-#include "records/UTranslateFilter.h"
+#include "records/FilterTranslation.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -32,7 +32,7 @@ const QDateTime kWednesday(QDate(2024, 3, 13), QTime(14, 5, 9));
 
 QString Translate(const QString &formula, const QDateTime &now = kWednesday, quint32 address = 5)
 {
-    return TranslateFilter(formula, now, address, MeasuresFilterFields());
+    return translateFilter(formula, now, address, measuresFilterFields());
 }
 } // namespace
 
@@ -81,8 +81,8 @@ void TestFilterTranslate::nowMacro()
     // The time is left out at exactly midnight, and the result still compiles.
     const QString midnight = Translate(QStringLiteral("DateTime<{сейчас}"), QDateTime(QDate(2024, 3, 1), QTime(0, 0)));
     QCOMPARE(midnight, QStringLiteral("DateTime<'01.03.2024'"));
-    QCOMPARE(CompileFilter(midnight, MeasuresFilterFields()).params, QVariantList{QStringLiteral("2024-03-01 00:00:00.000")});
-    QCOMPARE(CompileFilter(Translate(QStringLiteral("DateTime<{Сейчас}")), MeasuresFilterFields()).params,
+    QCOMPARE(compileFilter(midnight, measuresFilterFields()).params, QVariantList{QStringLiteral("2024-03-01 00:00:00.000")});
+    QCOMPARE(compileFilter(Translate(QStringLiteral("DateTime<{Сейчас}")), measuresFilterFields()).params,
              QVariantList{QStringLiteral("2024-03-13 14:05:09.000")});
     // The address of a reader that never answered, and the largest one.
     QCOMPARE(Translate(QStringLiteral("TARN Адрес={TARN Сейчас}"), kWednesday, 0), QStringLiteral("TarnAddress=0"));
@@ -94,7 +94,7 @@ void TestFilterTranslate::lowerCaseWordIsLeftAndRejected()
     const QString text = Translate(QStringLiteral("Доза, мкЗв>1 и Пометка"));
     QCOMPARE(text, QStringLiteral("Dose>1 и Check"));
     try {
-        CompileFilter(text, MeasuresFilterFields());
+        compileFilter(text, measuresFilterFields());
         QFAIL("a lower-case и was accepted");
     } catch (const EFilterError &e) {
         QCOMPARE(e.message(), QStringLiteral("Лишний текст \"и\" в позиции 8"));
@@ -104,28 +104,28 @@ void TestFilterTranslate::lowerCaseWordIsLeftAndRejected()
 void TestFilterTranslate::parameters()
 {
     QString rest = QStringLiteral("unset");
-    QList<FilterParameter> params = ParseFilterParameters(QStringLiteral("Dose>[1000]"), &rest);
+    QList<FilterParameter> params = parseFilterParameters(QStringLiteral("Dose>[1000]"), &rest);
     QCOMPARE(params.size(), 1);
     QCOMPARE(params.at(0).prompt, QStringLiteral("Dose>"));
     QCOMPARE(params.at(0).defaultValue, QStringLiteral("1000"));
     QCOMPARE(rest, QString());
-    QCOMPARE(BuildParameterResult(params, {QStringLiteral("25")}, rest), QStringLiteral("Dose>25"));
-    QCOMPARE(BuildParameterResult(params, {params.at(0).defaultValue}, rest), QStringLiteral("Dose>1000"));
+    QCOMPARE(buildParameterResult(params, {QStringLiteral("25")}, rest), QStringLiteral("Dose>25"));
+    QCOMPARE(buildParameterResult(params, {params.at(0).defaultValue}, rest), QStringLiteral("Dose>1000"));
 
     // Two parameters; text after the last one is kept on acceptance.
-    params = ParseFilterParameters(QStringLiteral("Dose>=[0.5] AND Dose<=[2] AND Check"), &rest);
+    params = parseFilterParameters(QStringLiteral("Dose>=[0.5] AND Dose<=[2] AND Check"), &rest);
     QCOMPARE(params.size(), 2);
     QCOMPARE(params.at(1).prompt, QStringLiteral(" AND Dose<="));
     QCOMPARE(params.at(1).defaultValue, QStringLiteral("2"));
     QCOMPARE(rest, QStringLiteral(" AND Check"));
-    QCOMPARE(BuildParameterResult(params, {QStringLiteral("1"), QStringLiteral("3")}, rest),
+    QCOMPARE(buildParameterResult(params, {QStringLiteral("1"), QStringLiteral("3")}, rest),
              QStringLiteral("Dose>=1 AND Dose<=3 AND Check"));
-    QCOMPARE(BuildParameterResult(params, {QStringLiteral("1")}, rest), QStringLiteral("Dose>=1 AND Dose<= AND Check"));
+    QCOMPARE(buildParameterResult(params, {QStringLiteral("1")}, rest), QStringLiteral("Dose>=1 AND Dose<= AND Check"));
 
     // A quoted date-time default, and no parameter at all.
-    params = ParseFilterParameters(QStringLiteral("DateTime>=['01.01.1980 01:00:00']"), &rest);
+    params = parseFilterParameters(QStringLiteral("DateTime>=['01.01.1980 01:00:00']"), &rest);
     QCOMPARE(params.at(0).defaultValue, QStringLiteral("'01.01.1980 01:00:00'"));
-    QVERIFY(ParseFilterParameters(QStringLiteral("Check"), &rest).isEmpty());
+    QVERIFY(parseFilterParameters(QStringLiteral("Check"), &rest).isEmpty());
     QCOMPARE(rest, QStringLiteral("Check"));
 }
 
@@ -133,7 +133,7 @@ void TestFilterTranslate::parameterErrors()
 {
     for (const char *formula : {"Dose>[1000", "Dose>]1000[", "Dose>[1] AND ID=]2[", "]["}) {
         try {
-            ParseFilterParameters(QString::fromLatin1(formula));
+            parseFilterParameters(QString::fromLatin1(formula));
             QFAIL(formula);
         } catch (const EFilterError &e) {
             QCOMPARE(e.message(), QStringLiteral("Некорректное выражение фильтра"));
@@ -146,12 +146,12 @@ void TestFilterTranslate::cancelledParameterIsRejected()
     // Cancelling the parameter window leaves the text after the last "]",
     // empty here, so the stored formula itself is translated and rejected.
     QString rest;
-    ParseFilterParameters(QStringLiteral("Dose>[1000]"), &rest);
+    parseFilterParameters(QStringLiteral("Dose>[1000]"), &rest);
     QVERIFY(rest.isEmpty());
     const QString text = Translate(QStringLiteral("Dose>[1000]"));
     QCOMPARE(text, QStringLiteral("Dose>[1000]"));
     try {
-        CompileFilter(text, MeasuresFilterFields());
+        compileFilter(text, measuresFilterFields());
         QFAIL("an unreplaced parameter was accepted");
     } catch (const EFilterError &e) {
         QCOMPARE(e.message(), QStringLiteral("Неизвестное поле \"[1000]\" в позиции 6"));
@@ -160,11 +160,11 @@ void TestFilterTranslate::cancelledParameterIsRejected()
 
 void TestFilterTranslate::defaultListEndToEnd()
 {
-    const QStringList list = DefaultFilterList();
+    const QStringList list = defaultFilterList();
     QCOMPARE(list.size(), 5);
-    QCOMPARE(FilterEntryName(list.at(3)), QStringLiteral("Только подключенный ТРЕМ"));
-    QCOMPARE(FilterEntryFormula(list.at(3)), QStringLiteral("TARN Адрес={TARN Сейчас}"));
-    QCOMPARE(FilterEntryFormula(QStringLiteral("a=b=c")), QStringLiteral("b=c"));
+    QCOMPARE(filterEntryName(list.at(3)), QStringLiteral("Только подключенный ТРЕМ"));
+    QCOMPARE(filterEntryFormula(list.at(3)), QStringLiteral("TARN Адрес={TARN Сейчас}"));
+    QCOMPARE(filterEntryFormula(QStringLiteral("a=b=c")), QStringLiteral("b=c"));
 
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("filter_translate"));
     {
@@ -183,16 +183,16 @@ void TestFilterTranslate::defaultListEndToEnd()
             " (4, 6, '2024-03-13 12:30:00.000', 0.1, 1)")));
 
         auto apply = [&](const QString &entry) {
-            QString formula = FilterEntryFormula(entry);
+            QString formula = filterEntryFormula(entry);
             if (formula.contains(QLatin1Char('['))) {
                 QString rest;
-                const QList<FilterParameter> params = ParseFilterParameters(formula, &rest);
+                const QList<FilterParameter> params = parseFilterParameters(formula, &rest);
                 QStringList defaults;
                 for (const FilterParameter &p : params)
                     defaults << p.defaultValue;
-                formula = BuildParameterResult(params, defaults, rest);
+                formula = buildParameterResult(params, defaults, rest);
             }
-            const CompiledFilter c = CompileFilter(Translate(formula), MeasuresFilterFields());
+            const CompiledFilter c = compileFilter(Translate(formula), measuresFilterFields());
             QSqlQuery s(db);
             s.prepare(QStringLiteral("SELECT \"Index\" FROM Measures WHERE ") + c.sqlWhere
                       + QStringLiteral(" ORDER BY \"Index\""));

@@ -5,8 +5,8 @@
 #include "StoreFixture.h"
 #include "ScriptedPrompt.h"
 
-#include "records/TTableModel.h"
-#include "records/UDM.h"
+#include "records/DataTableModel.h"
+#include "records/DataModule.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -17,7 +17,7 @@ constexpr int kRows = 60000;
 const QStringList kGridColumns{QStringLiteral("DateTime"), QStringLiteral("ID"), QStringLiteral("Name"),
                                QStringLiteral("FIO"), QStringLiteral("Dose")};
 
-QString cell(const TTableModel &m, int row, int column, int role = Qt::DisplayRole)
+QString cell(const DataTableModel &m, int row, int column, int role = Qt::DisplayRole)
 {
     return m.data(m.index(row, column), role).toString();
 }
@@ -40,7 +40,7 @@ private slots:
 private:
     std::unique_ptr<StoreDir> m_dir;
     std::unique_ptr<ScriptedPrompt> m_prompt;
-    std::unique_ptr<TDM> m_dm;
+    std::unique_ptr<DataModule> m_dm;
 };
 
 void TestStoreModel::initTestCase()
@@ -60,7 +60,7 @@ void TestStoreModel::cleanupTestCase()
 
 void TestStoreModel::init()
 {
-    TTable &t = m_dm->Measures;
+    DataTable &t = m_dm->Measures;
     t.SetFiltered(false);
     t.SetFilter(QString());
     t.SetIndexFieldNames(QString());
@@ -68,7 +68,7 @@ void TestStoreModel::init()
 
 void TestStoreModel::rowsAtStartMiddleAndEndWithoutReadingTheRest()
 {
-    TTableModel model(&m_dm->Measures, kGridColumns);
+    DataTableModel model(&m_dm->Measures, kGridColumns);
     QCOMPARE(model.rowCount(), kRows);
     QCOMPARE(model.columnCount(), 5);
     for (int row : {0, 1, kRows / 2, kRows / 2 + 1, kRows - 2, kRows - 1}) {
@@ -98,10 +98,10 @@ void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
         m_dm->Measures.SetIndexFieldNames(sort);
         m_dm->Measures.SetFilter(filter);
         m_dm->Measures.SetFiltered(true);
-        TTableModel forward(&m_dm->Measures, {sort});
-        TTableModel backward(&m_dm->Measures, {sort});
-        TTableModel jump(&m_dm->Measures, {sort});
-        for (TTableModel *m : {&forward, &backward, &jump})
+        DataTableModel forward(&m_dm->Measures, {sort});
+        DataTableModel backward(&m_dm->Measures, {sort});
+        DataTableModel jump(&m_dm->Measures, {sort});
+        for (DataTableModel *m : {&forward, &backward, &jump})
             m->setPageSize(97);
         const int n = forward.rowCount();
         QCOMPARE(n, filter == filters[0] ? kRows / 50 * 20 : 720);
@@ -140,7 +140,7 @@ void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
         QCOMPARE(extremes.first, forward.data(forward.index(0, 0), Qt::EditRole));
         QCOMPARE(extremes.second, backward.data(backward.index(n - 1, 0), Qt::EditRole));
         // The table's own walk agrees with the grid, and so do positions.
-        TTable &t = m_dm->Measures;
+        DataTable &t = m_dm->Measures;
         t.First();
         for (int r = 0; r < 300; ++r, t.Next())
             QCOMPARE(t.GetBookmark(), keysForward[r]);
@@ -153,8 +153,8 @@ void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
 
 void TestStoreModel::followsFilterAppendEditDelete()
 {
-    TTable &t = m_dm->Measures;
-    TTableModel model(&t, kGridColumns);
+    DataTable &t = m_dm->Measures;
+    DataTableModel model(&t, kGridColumns);
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
@@ -203,10 +203,10 @@ void TestStoreModel::followsFilterAppendEditDelete()
 
 void TestStoreModel::currentRowMovesWithTheTable()
 {
-    TTable &t = m_dm->Measures;
+    DataTable &t = m_dm->Measures;
     t.SetIndexFieldNames(QStringLiteral("Name"));
-    TTableModel model(&t, kGridColumns);
-    QSignalSpy moved(&model, &TTableModel::currentRowChanged);
+    DataTableModel model(&t, kGridColumns);
+    QSignalSpy moved(&model, &DataTableModel::currentRowChanged);
 
     // The grid moves the table.
     const int row = kRows / 3;
@@ -238,7 +238,7 @@ void TestStoreModel::currentRowMovesWithTheTable()
 
 void TestStoreModel::headersAndRoles()
 {
-    TTableModel model(&m_dm->Measures, kGridColumns);
+    DataTableModel model(&m_dm->Measures, kGridColumns);
     QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Дата"));
     QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("№"));
     QCOMPARE(model.headerData(4, Qt::Horizontal).toString(), QStringLiteral("Доза, мкЗв"));
@@ -247,10 +247,10 @@ void TestStoreModel::headersAndRoles()
     QCOMPARE(model.columnOfField(QStringLiteral("dose")), 4);
     QCOMPARE(model.data(model.index(5, 0), Qt::EditRole).toDateTime(), GeneratedTime(5));
     QCOMPARE(model.data(model.index(5, 4), Qt::EditRole).toDouble(), 0.5);
-    QCOMPARE(model.data(model.index(5, 0), TTableModel::KeyRole).toInt(), 6);
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, TTableModel(&m_dm->Measures, {QStringLiteral("Nope")}));
+    QCOMPARE(model.data(model.index(5, 0), DataTableModel::KeyRole).toInt(), 6);
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, DataTableModel(&m_dm->Measures, {QStringLiteral("Nope")}));
 
-    TTableModel cards(&m_dm->DBCards);
+    DataTableModel cards(&m_dm->DBCards);
     QCOMPARE(cards.columnCount(), 11);
     QCOMPARE(cards.headerData(3, Qt::Horizontal).toString(), QStringLiteral("Метка"));
     QCOMPARE(cards.rowCount(), 0);

@@ -6,7 +6,7 @@
 
 #include "core/AppState.h"
 #include "core/Errors.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -24,9 +24,9 @@ QString missingTableText(const StoreDir &dir, const QString &file)
            + QStringLiteral("\rбудет произведена попытка создания новой таблицы");
 }
 
-QStringList indexNames(TDM &dm, const QString &table)
+QStringList indexNames(DataModule &dm, const QString &table)
 {
-    QSqlQuery q(dm.Database());
+    QSqlQuery q(dm.database());
     q.exec(QStringLiteral("SELECT name FROM \"%1\".sqlite_master WHERE type='index' AND sql IS NOT NULL ORDER BY name")
                .arg(table));
     QStringList names;
@@ -35,10 +35,10 @@ QStringList indexNames(TDM &dm, const QString &table)
     return names;
 }
 
-QStringList expectedIndexNames(const TTable &t)
+QStringList expectedIndexNames(const DataTable &t)
 {
     QStringList names;
-    for (const TFieldDef &f : t.Fields())
+    for (const FieldDef &f : t.Fields())
         names << QStringLiteral("i") + f.name;
     if (t.TableName() == QLatin1String("Measures"))
         names << QStringLiteral("iArchiveRecord");  // the duplicate check's own index
@@ -46,7 +46,7 @@ QStringList expectedIndexNames(const TTable &t)
     return names;
 }
 
-void addRow(TTable &t, const QString &field, const QVariant &value)
+void addRow(DataTable &t, const QString &field, const QVariant &value)
 {
     t.Append();
     t.SetFieldValue(field, value);
@@ -111,11 +111,11 @@ void TestStoreStartup::firstStartInEmptyDirectory()
         QCOMPARE(int(a.kind), int(MsgKind::Error));
         QCOMPARE(a.buttons, int(BtnOk));
     }
-    QVERIFY(!dm->TerminateRequested());
+    QVERIFY(!dm->terminateRequested());
 
     for (const char *f : kFiles)
         QVERIFY(QFile::exists(dir.tablePath(QString::fromLatin1(f))));
-    for (TTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find}) {
+    for (DataTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find}) {
         QVERIFY2(t->Active(), qPrintable(t->TableName()));
         QVERIFY(t->IsEmpty());
         QCOMPARE(t->IndexFieldNames(), QString());
@@ -143,7 +143,7 @@ void TestStoreStartup::deletedTableRecreatedAloneOthersKeepRows()
         addRow(dm->Notes, QStringLiteral("FIO"), QStringLiteral("Иванов"));
         addRow(dm->Devices, QStringLiteral("TarnAddress"), 5);
         addRow(dm->DBCards, QStringLiteral("FIO"), QStringLiteral("Петров"));
-        dm->DataModuleDestroy();
+        dm->dataModuleDestroy();
     }
     QVERIFY(QFile::remove(dir.tablePath(QStringLiteral("Notes.DB"))));
     prompt.asked.clear();
@@ -165,7 +165,7 @@ void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
     {
         auto dm = dir.start();
         FillMeasures(*dm, 3000);
-        dm->DataModuleDestroy();
+        dm->dataModuleDestroy();
     }
     {
         // Another tool drops one index and redefines another (without the
@@ -180,13 +180,13 @@ void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
     auto dm = dir.start();
     QCOMPARE(prompt.texts(), QStringList());
     QCOMPARE(indexNames(*dm, QStringLiteral("Measures")), expectedIndexNames(dm->Measures));
-    QSqlQuery q(dm->Database());
+    QSqlQuery q(dm->database());
     QVERIFY(q.exec(QStringLiteral("SELECT sql FROM \"Measures\".sqlite_master WHERE name='iName'")));
     QVERIFY(q.next());
     QCOMPARE(q.value(0).toString(), QStringLiteral("CREATE INDEX \"iName\" ON \"Measures\"(\"Name\" COLLATE RUNOCASE)"));
     q.finish();
     // The rebuilt index serves a case-insensitive look-up.
-    QVERIFY(dm->Measures.Locate(QStringLiteral("Name"), QStringLiteral("метка5"), loCaseInsensitive));
+    QVERIFY(dm->Measures.Locate(QStringLiteral("Name"), QStringLiteral("метка5"), LocateOption::CaseInsensitive));
     QCOMPARE(dm->Measures.RecordCount(), 3000);
 }
 
@@ -197,7 +197,7 @@ void TestStoreStartup::damagedTableReportedAndLeftUntouched()
     {
         auto dm = dir.start();
         addRow(dm->Measures, QStringLiteral("Name"), QStringLiteral("Сохранить"));
-        dm->DataModuleDestroy();
+        dm->dataModuleDestroy();
     }
     // Devices: no database at all; Cards: a database file whose table is gone.
     const QString devices = dir.tablePath(QStringLiteral("Devices.db"));
@@ -229,7 +229,7 @@ void TestStoreStartup::damagedTableReportedAndLeftUntouched()
     QCOMPARE(dm->Measures.FieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Сохранить"));
     QVERIFY(dm->Notes.Active());
     QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->Devices.Append());
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->RebuildIndexes(dm->Devices));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->rebuildIndexes(dm->Devices));
     dm.reset();
     QCOMPARE(FileBytes(devices), devicesBefore);
 }
@@ -241,7 +241,7 @@ void TestStoreStartup::lockedTableReportedOthersGoOn()
     {
         auto dm = dir.start();
         addRow(dm->Notes, QStringLiteral("FIO"), QStringLiteral("Иванов"));
-        dm->DataModuleDestroy();
+        dm->dataModuleDestroy();
     }
     const QString notes = dir.tablePath(QStringLiteral("Notes.DB"));
     auto other = std::make_unique<OtherConnection>(notes);
@@ -252,7 +252,7 @@ void TestStoreStartup::lockedTableReportedOthersGoOn()
     auto dm = dir.start();
     QCOMPARE(prompt.texts(), QStringList{QStringLiteral("DM: Ошибка при открытии таблицы журнала\r") + notes
                                          + QStringLiteral("\r")});
-    for (TTable *t : {&dm->Measures, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
+    for (DataTable *t : {&dm->Measures, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
         QVERIFY2(t->Active(), qPrintable(t->TableName()));
     // The table itself is still open for reading, after the failed rebuild.
     QVERIFY(dm->Notes.Active());
@@ -261,7 +261,7 @@ void TestStoreStartup::lockedTableReportedOthersGoOn()
     // Once the other program lets go, the rebuild goes through.
     QVERIFY(other->exec(QStringLiteral("ROLLBACK")));
     other.reset();
-    dm->RebuildIndexes(dm->Notes);
+    dm->rebuildIndexes(dm->Notes);
     QVERIFY(dm->Notes.Active());
     QCOMPARE(indexNames(*dm, QStringLiteral("Notes")), expectedIndexNames(dm->Notes));
 }
@@ -275,8 +275,8 @@ void TestStoreStartup::directoryThatCannotBeCreated()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     App().ProgramDir = blocker.fileName() + QLatin1Char('/');
-    TDM dm;
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm.DataModuleCreate());
+    DataModule dm;
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm.dataModuleCreate());
     const QString data = blocker.fileName() + QStringLiteral("/Data");
     QCOMPARE(prompt.texts(),
              (QStringList{QStringLiteral("Не обнаружен каталог \r") + data + QStringLiteral("\r")
@@ -284,7 +284,7 @@ void TestStoreStartup::directoryThatCannotBeCreated()
                           QStringLiteral("DM: Ошибка при открытии базы данных"),
                           QStringLiteral("Не обнаружена таблица \r") + data + QStringLiteral("/Measures.DB\r")
                               + QStringLiteral("будет произведена попытка создания новой таблицы")}));
-    QVERIFY(!dm.TerminateRequested());
+    QVERIFY(!dm.terminateRequested());
     QVERIFY(!dm.Measures.Active());
 }
 
@@ -294,15 +294,15 @@ void TestStoreStartup::destroyClosesEverything()
     ScriptedPrompt prompt;
     auto dm = dir.start();
     addRow(dm->Measures, QStringLiteral("Name"), QStringLiteral("X"));
-    dm->DataModuleDestroy();
-    for (TTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
+    dm->dataModuleDestroy();
+    for (DataTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
         QVERIFY(!t->Active());
-    QVERIFY(!dm->Connected());
+    QVERIFY(!dm->connected());
     // Closed files are complete databases on their own (no log left beside them).
     QVERIFY(!QFile::exists(dir.tablePath(QStringLiteral("Measures.DB-wal"))));
     OtherConnection other(dir.tablePath(QStringLiteral("Measures.DB")));
     QVERIFY(other.exec(QStringLiteral("SELECT \"Name\" FROM \"Measures\"")));
-    dm->DataModuleDestroy();  // a second time is harmless
+    dm->dataModuleDestroy();  // a second time is harmless
 }
 
 QTEST_GUILESS_MAIN(TestStoreStartup)

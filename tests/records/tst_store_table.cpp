@@ -7,7 +7,7 @@
 #include "core/Errors.h"
 #include "records/ReadingStore.h"
 #include "records/StoredDateTime.h"
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -26,7 +26,7 @@ struct MeasureRow {
     QVariant dose;
 };
 
-void appendMeasure(TTable &t, const MeasureRow &r)
+void appendMeasure(DataTable &t, const MeasureRow &r)
 {
     t.Append();
     t.SetFieldValue(QStringLiteral("TarnAddress"), r.tarn);
@@ -39,7 +39,7 @@ void appendMeasure(TTable &t, const MeasureRow &r)
     t.Post();
 }
 
-QVariantList walk(TTable &t, const QString &field)
+QVariantList walk(DataTable &t, const QString &field)
 {
     QVariantList values;
     for (t.First(); !t.Eof(); t.Next())
@@ -47,7 +47,7 @@ QVariantList walk(TTable &t, const QString &field)
     return values;
 }
 
-QVariantList walkBack(TTable &t, const QString &field)
+QVariantList walkBack(DataTable &t, const QString &field)
 {
     QVariantList values;
     for (t.Last(); !t.Bof(); t.Prior())
@@ -107,7 +107,7 @@ private slots:
 private:
     std::unique_ptr<StoreDir> m_dir;
     std::unique_ptr<ScriptedPrompt> m_prompt;
-    std::unique_ptr<TDM> m_dm;
+    std::unique_ptr<DataModule> m_dm;
 };
 
 void TestStoreTable::init()
@@ -127,7 +127,7 @@ void TestStoreTable::cleanup()
 
 void TestStoreTable::primaryKeyAndAutoIncrement()
 {
-    TTable &dev = m_dm->Devices;
+    DataTable &dev = m_dm->Devices;
     dev.Append();
     dev.SetFieldValue(QStringLiteral("TarnAddress"), 0x010203);
     dev.SetFieldValue(QStringLiteral("LastRecNumber"), 0);
@@ -136,9 +136,9 @@ void TestStoreTable::primaryKeyAndAutoIncrement()
     dev.Append();
     dev.SetFieldValue(QStringLiteral("TarnAddress"), 0x010203);
     QVERIFY_THROWS_EXCEPTION(EGeneralError, dev.Post());
-    QCOMPARE(dev.State(), TTableState::Insert);
+    QCOMPARE(dev.State(), TableState::Insert);
     dev.Cancel();
-    QCOMPARE(dev.State(), TTableState::Browse);
+    QCOMPARE(dev.State(), TableState::Browse);
     QCOMPARE(dev.RecordCount(), 1);
     QCOMPARE(dev.AsInteger(QStringLiteral("TarnAddress")), 0x010203);
     // A row without its key is refused rather than numbered by the store.
@@ -149,7 +149,7 @@ void TestStoreTable::primaryKeyAndAutoIncrement()
 
     // The auto-increment number is there right after posting, is read-only
     // and is never given out twice, also after the last row was deleted.
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     for (int i = 1; i <= 3; ++i) {
         m.Append();
         QVERIFY(m.IsNull(QStringLiteral("Index")));
@@ -172,7 +172,7 @@ void TestStoreTable::primaryKeyAndAutoIncrement()
 
 void TestStoreTable::textsCutToFieldSizeAndBlankTexts()
 {
-    TTable &c = m_dm->DBCards;
+    DataTable &c = m_dm->DBCards;
     c.Append();
     c.SetFieldValue(QStringLiteral("FIO_RFID"), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРС"));  // 19 + 1 below
     c.SetFieldValue(QStringLiteral("FIO_RFID"), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРСТ"));
@@ -192,7 +192,7 @@ void TestStoreTable::textsCutToFieldSizeAndBlankTexts()
 
 void TestStoreTable::valuesConvertedOrRefused()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     m.Append();
     m.SetFieldValue(QStringLiteral("Dose"), QStringLiteral("1.5"));
     m.SetFieldValue(QStringLiteral("ID"), QStringLiteral(" 42 "));
@@ -214,7 +214,7 @@ void TestStoreTable::valuesConvertedOrRefused()
     QCOMPARE(m.AsString(QStringLiteral("Dose")), QStringLiteral("1.5"));
     QVERIFY_THROWS_EXCEPTION(EGeneralError, m.FieldValue(QStringLiteral("NoSuchField")));
 
-    TTable &c = m_dm->DBCards;
+    DataTable &c = m_dm->DBCards;
     c.Append();
     c.SetFieldValue(QStringLiteral("isMale"), false);
     c.SetFieldValue(QStringLiteral("BirthDay"), QDate(1970, 2, 3));
@@ -225,15 +225,15 @@ void TestStoreTable::valuesConvertedOrRefused()
 
 void TestStoreTable::dateTimeExtremesExact()
 {
-    TTable &n = m_dm->Notes;
+    DataTable &n = m_dm->Notes;
     n.Append();
     n.SetFieldValue(QStringLiteral("TimeFrom"), MinDateTime());
     n.SetFieldValue(QStringLiteral("TimeTo"), MaxDateTime());
     n.Post();
     const QVariant key = n.GetBookmark();
-    m_dm->DataModuleDestroy();
+    m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
-    TTable &again = m_dm->Notes;
+    DataTable &again = m_dm->Notes;
     QVERIFY(again.GotoBookmark(key));
     QCOMPARE(again.AsDateTime(QStringLiteral("TimeFrom")), MinDateTime());
     QCOMPARE(again.AsDateTime(QStringLiteral("TimeTo")), MaxDateTime());
@@ -250,7 +250,7 @@ void TestStoreTable::dateTimeExtremesExact()
 
 void TestStoreTable::locateCaseInsensitiveAndPrefix()
 {
-    TTable &c = m_dm->DBCards;
+    DataTable &c = m_dm->DBCards;
     const QStringList names{QStringLiteral("Петров Пётр"), QStringLiteral("Иванов Иван"), QStringLiteral("ивашкин"),
                             QStringLiteral("Smith John"), QStringLiteral("Ёжиков")};
     for (const QString &n : names) {
@@ -260,34 +260,34 @@ void TestStoreTable::locateCaseInsensitiveAndPrefix()
     }
     c.SetIndexFieldNames(QStringLiteral("FIO"));
     // The first match in the current order: "Иванов" sorts before "ивашкин".
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("ива"), loCaseInsensitive | loPartialKey));
+    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("ива"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
     QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("ИВАШ"), loCaseInsensitive | loPartialKey));
+    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("ИВАШ"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
     QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("ивашкин"));
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("ёЖИКОВ"), loCaseInsensitive));
+    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("ёЖИКОВ"), LocateOption::CaseInsensitive));
     QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Ёжиков"));
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("SMITH"), loCaseInsensitive | loPartialKey));
+    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("SMITH"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
     QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Smith John"));
 
     // Without the options letter case counts and the whole text must match;
     // a failed look-up leaves the current row where it was.
-    QVERIFY(!c.Locate(QStringLiteral("FIO"), QStringLiteral("иван"), loPartialKey));
+    QVERIFY(!c.Locate(QStringLiteral("FIO"), QStringLiteral("иван"), LocateOption::PartialKey));
     QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Smith John"));
     QVERIFY(!c.Locate(QStringLiteral("FIO"), QStringLiteral("иванов иван")));
-    QVERIFY(!c.Locate(QStringLiteral("FIO"), QStringLiteral("Иванов"), loCaseInsensitive));
+    QVERIFY(!c.Locate(QStringLiteral("FIO"), QStringLiteral("Иванов"), LocateOption::CaseInsensitive));
     QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("Иванов Иван")));
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("Ив"), loPartialKey));
+    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("Ив"), LocateOption::PartialKey));
     QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
 
     // The second cursor looks up without moving the first.
-    QVERIFY(m_dm->DBCards4Find.Locate(QStringLiteral("FIO"), QStringLiteral("пет"), loCaseInsensitive | loPartialKey));
+    QVERIFY(m_dm->DBCards4Find.Locate(QStringLiteral("FIO"), QStringLiteral("пет"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
     QCOMPARE(m_dm->DBCards4Find.AsString(QStringLiteral("FIO")), QStringLiteral("Петров Пётр"));
     QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
 }
 
 void TestStoreTable::locateSeveralFieldsExactly()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     const QDateTime t0(QDate(2024, 3, 13), QTime(10, 0, 0, 250));
     appendMeasure(m, {5, 120, t0, 7, QStringLiteral("A"), 1.0});
     appendMeasure(m, {5, 121, t0, 7, QStringLiteral("B"), 20.0});
@@ -304,14 +304,14 @@ void TestStoreTable::locateSeveralFieldsExactly()
     m.SetFilter(QStringLiteral("Dose<10"));
     m.SetFiltered(true);
     QVERIFY(!m.Locate(key, {t0, 5, 121}));
-    QVERIFY(m.Locate(key, {t0, 5, 121}, loAllRows));
+    QVERIFY(m.Locate(key, {t0, 5, 121}, LocateOption::AllRows));
     QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("B"));
     QVERIFY_THROWS_EXCEPTION(EGeneralError, m.Locate(key, {t0, 5}));
 }
 
 void TestStoreTable::sortByEveryField()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     const QStringList names{QStringLiteral("бета"), QStringLiteral("Альфа"), QStringLiteral("альфа"),
                             QStringLiteral("Beta"), QStringLiteral("alpha"), QStringLiteral("Гамма")};
     for (int i = 0; i < 24; ++i) {
@@ -320,7 +320,7 @@ void TestStoreTable::sortByEveryField()
                      i % 5 == 0 ? QVariant() : QVariant((i * 37) % 10 / 4.0)};
         appendMeasure(m, r);
     }
-    for (const TFieldDef &f : m.Fields()) {
+    for (const FieldDef &f : m.Fields()) {
         m.SetIndexFieldNames(f.name);
         QCOMPARE(m.IndexFieldNames(), f.name == QLatin1String("Index") ? QString() : f.name);
         // What the order must be, worked out here from the rows in key order.
@@ -348,7 +348,7 @@ void TestStoreTable::sortByEveryField()
 
 void TestStoreTable::sortUnknownFieldRaises()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     m.SetIndexFieldNames(QStringLiteral("Dose"));
     QVERIFY_THROWS_EXCEPTION(EGeneralError, m.SetIndexFieldNames(QStringLiteral("Доза")));
     QCOMPARE(m.IndexFieldNames(), QStringLiteral("Dose"));
@@ -358,10 +358,10 @@ void TestStoreTable::sortUnknownFieldRaises()
 
 void TestStoreTable::filterSetRejectedAndSwitched()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     for (int i = 0; i < 10; ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i * 3)});
-    QSignalSpy resets(&m, &TTable::DataSetReset);
+    QSignalSpy resets(&m, &DataTable::DataSetReset);
     m.SetFilter(QStringLiteral("Dose>10"));
     // Not filtered yet: every row shows.
     QCOMPARE(m.RecordCount(), 10);
@@ -409,12 +409,12 @@ void TestStoreTable::filterSetRejectedAndSwitched()
 
 void TestStoreTable::filterPostsPendingEdit()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("X"), 1.0});
     m.Edit();
     m.SetFieldValue(QStringLiteral("Dose"), 50.0);
     m.SetFilter(QStringLiteral("Dose>10"));
-    QCOMPARE(m.State(), TTableState::Browse);
+    QCOMPARE(m.State(), TableState::Browse);
     m.SetFiltered(true);
     QCOMPARE(m.RecordCount(), 1);
     QCOMPARE(m.AsFloat(QStringLiteral("Dose")), 50.0);
@@ -428,7 +428,7 @@ void TestStoreTable::filterPostsPendingEdit()
 
 void TestStoreTable::journalOpenBindingsFilter()
 {
-    TTable &n = m_dm->Notes;
+    DataTable &n = m_dm->Notes;
     QVERIFY(!n.Filtered());
     QCOMPARE(n.Filter(), QString());
     for (int i = 0; i < 4; ++i) {
@@ -452,7 +452,7 @@ void TestStoreTable::journalOpenBindingsFilter()
 
 void TestStoreTable::bookmarksKeepTheRow()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     for (int i = 0; i < 5; ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
     m.First();
@@ -480,7 +480,7 @@ void TestStoreTable::bookmarksKeepTheRow()
 
 void TestStoreTable::editCancelDelete()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     for (int i = 0; i < 3; ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
     m.First();
@@ -520,10 +520,10 @@ void TestStoreTable::editCancelDelete()
 
 void TestStoreTable::notificationSuspendedAndResumed()
 {
-    TTable &m = m_dm->Measures;
-    QSignalSpy resets(&m, &TTable::DataSetReset);
-    QSignalSpy inserted(&m, &TTable::RowInserted);
-    QSignalSpy current(&m, &TTable::CurrentChanged);
+    DataTable &m = m_dm->Measures;
+    QSignalSpy resets(&m, &DataTable::DataSetReset);
+    QSignalSpy inserted(&m, &DataTable::RowInserted);
+    QSignalSpy current(&m, &DataTable::CurrentChanged);
     appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("A"), 1.0});
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(inserted.first().at(1).toBool(), true);
@@ -556,7 +556,7 @@ void TestStoreTable::notificationSuspendedAndResumed()
 
 void TestStoreTable::firstAndLastValueOverRowsShown()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     appendMeasure(m, {1, 1, GeneratedTime(1), 3, QStringLiteral("банан"), 7.5});
     appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("Яблоко"), 0.25});
     appendMeasure(m, {1, 3, GeneratedTime(3), 2, QStringLiteral("Абрикос"), 12.0});
@@ -584,7 +584,7 @@ void TestStoreTable::firstAndLastValueOfRowsFarAlongTheOrder()
 {
     // The rows of dosimeter 7 lie in the middle of the FIO order, thousands
     // of rows from either end, and are too many to be simply sorted at once.
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     FillMeasures(*m_dm, 30000);
     m.Exec(QStringLiteral("UPDATE %1 SET \"ID\" = CASE WHEN \"Index\" BETWEEN 14001 AND 15000 THEN 7 ELSE 1 END, "
                           "\"FIO\" = CASE WHEN \"Index\" <= 14000 THEN 'Аня' WHEN \"Index\" > 15000 THEN 'Яна' "
@@ -609,7 +609,7 @@ void TestStoreTable::textOrderOfAwkwardTexts()
     // Letters of every width in UTF-8, texts that share their first bytes,
     // letters that fold to others, characters beyond the 16-bit range: the
     // sort order of texts is that of a case-insensitive comparison.
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     const QStringList texts{
         QStringLiteral("Жук"), QStringLiteral("жук"), QStringLiteral("Зуб"), QStringLiteral("ЖУКИ"),
         QStringLiteral("Ёж"), QStringLiteral("ёж"), QStringLiteral("Еж"), QStringLiteral("ez"),
@@ -640,10 +640,10 @@ void TestStoreTable::textOrderOfAwkwardTexts()
 
 void TestStoreTable::transactionRollbackForgetsRows()
 {
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("kept"), 1.0});
     {
-        TTransaction tx(*m_dm);
+        Transaction tx(*m_dm);
         appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("gone"), 1.0});
         QCOMPARE(m.RecordCount(), 2);
     }
@@ -652,19 +652,19 @@ void TestStoreTable::transactionRollbackForgetsRows()
     {
         // A row still being edited when the transaction is dropped is not
         // written afterwards either.
-        TTransaction tx(*m_dm);
+        Transaction tx(*m_dm);
         m.Append();
         m.SetFieldValue(QStringLiteral("Name"), QStringLiteral("pending"));
     }
-    QCOMPARE(m.State(), TTableState::Browse);
+    QCOMPARE(m.State(), TableState::Browse);
     QCOMPARE(m.RecordCount(), 1);
     {
-        TTransaction tx(*m_dm);
-        QVERIFY_THROWS_EXCEPTION(EGeneralError, m_dm->StartTransaction());
+        Transaction tx(*m_dm);
+        QVERIFY_THROWS_EXCEPTION(EGeneralError, m_dm->startTransaction());
         appendMeasure(m, {1, 3, GeneratedTime(3), 1, QStringLiteral("stored"), 1.0});
-        tx.Commit();
+        tx.commit();
     }
-    m_dm->DataModuleDestroy();
+    m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
     QCOMPARE(m_dm->Measures.RecordCount(), 2);
 }
@@ -672,7 +672,7 @@ void TestStoreTable::transactionRollbackForgetsRows()
 void TestStoreTable::readingsReachTheDiskBeforeAPosition()
 {
     auto synchronous = [this](const QString &schema) {
-        QSqlQuery q(m_dm->Database());
+        QSqlQuery q(m_dm->database());
         q.exec(QStringLiteral("PRAGMA \"%1\".synchronous").arg(schema));
         return q.next() ? q.value(0).toInt() : -1;
     };
@@ -681,26 +681,26 @@ void TestStoreTable::readingsReachTheDiskBeforeAPosition()
     QCOMPARE(synchronous(QStringLiteral("Devices")), 2);
     QCOMPARE(synchronous(QStringLiteral("Notes")), 2);
 
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("first"), 1.0});
     appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("second"), 2.0});
     const QString wal = m_dir->tablePath(QStringLiteral("Measures.DB")) + QStringLiteral("-wal");
     const qint64 before = QFileInfo(wal).size();
     QVERIFY(before > 0);
     // The flush is a commit of its own made with a full flush of the log.
-    m_dm->FlushReadings();
+    m_dm->flushReadings();
     QVERIFY(QFileInfo(wal).size() > before);
     QCOMPARE(synchronous(QStringLiteral("Measures")), 1);
     QCOMPARE(m.RecordCount(), 2);
 
-    m_dm->DataModuleDestroy();
+    m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
     QCOMPARE(m_dm->Measures.RecordCount(), 2);
 }
 
 void TestStoreTable::secondCursorOnCardsSeesChanges()
 {
-    QSignalSpy resets(&m_dm->DBCards, &TTable::DataSetReset);
+    QSignalSpy resets(&m_dm->DBCards, &DataTable::DataSetReset);
     m_dm->DBCards4Find.Append();
     m_dm->DBCards4Find.SetFieldValue(QStringLiteral("FIO"), QStringLiteral("Сидоров"));
     m_dm->DBCards4Find.Post();
@@ -717,7 +717,7 @@ void TestStoreTable::readingStoreAnswersWhateverTheViewsShow()
     const QDateTime t = GeneratedTime(5);
     QVERIFY(!store.readingStored(t, 7, 3));
     const int index = store.storeReading({t, 7, 3, 12, QStringLiteral("Метка"), 1.5});
-    TTable &m = m_dm->Measures;
+    DataTable &m = m_dm->Measures;
     QVERIFY(index > 0);
     QCOMPARE(m.FieldValue(QStringLiteral("Index")).toInt(), index);
     QCOMPARE(m.AsBoolean(QStringLiteral("Check")), false);

@@ -4,7 +4,7 @@
 // builds is in TableQueries.cpp, the conversions of values in
 // TableValues.cpp, the rows read for the grid model in TableRows.cpp.
 
-#include "records/TTable.h"
+#include "records/DataTable.h"
 
 #include "core/Errors.h"
 #include "records/SqlQuote.h"
@@ -19,20 +19,20 @@ namespace {
 
 using RecordsSql::quoted;
 
-QString sqlType(const TFieldDef &f, bool first, bool autoKey)
+QString sqlType(const FieldDef &f, bool first, bool autoKey)
 {
     switch (f.type) {
-    case TFieldType::AutoInc:
+    case FieldType::AutoInc:
         return QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
-    case TFieldType::Integer:
+    case FieldType::Integer:
         return first && !autoKey ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("INTEGER");
-    case TFieldType::Float:
+    case FieldType::Float:
         return QStringLiteral("REAL");
-    case TFieldType::Boolean:
+    case FieldType::Boolean:
         return QStringLiteral("INTEGER");
-    case TFieldType::DateTime:
-    case TFieldType::Date:
-    case TFieldType::Text:
+    case FieldType::DateTime:
+    case FieldType::Date:
+    case FieldType::Text:
         return QStringLiteral("TEXT");
     }
     return QStringLiteral("TEXT");
@@ -40,7 +40,7 @@ QString sqlType(const TFieldDef &f, bool first, bool autoKey)
 
 } // namespace
 
-TTable::TTable(TableHost *host, const QString &tableName, const QString &fileName, const QList<TFieldDef> &fields,
+DataTable::DataTable(TableHost *host, const QString &tableName, const QString &fileName, const QList<FieldDef> &fields,
                QObject *parent)
     : QObject(parent), m_dm(host), m_tableName(tableName), m_fileName(fileName), m_fields(fields)
 {
@@ -49,21 +49,21 @@ TTable::TTable(TableHost *host, const QString &tableName, const QString &fileNam
     m_changed.resize(m_fields.size());
 }
 
-TTable::~TTable() = default;
+DataTable::~DataTable() = default;
 
 // ---------------------------------------------------------------- identity
 
-QString TTable::FilePath() const
+QString DataTable::FilePath() const
 {
-    return m_dm->TablePath(m_fileName);
+    return m_dm->tablePath(m_fileName);
 }
 
-QString TTable::SqlName() const
+QString DataTable::SqlName() const
 {
     return quoted(m_tableName) + QLatin1Char('.') + quoted(m_tableName);
 }
 
-int TTable::FieldIndex(const QString &name) const
+int DataTable::FieldIndex(const QString &name) const
 {
     for (int i = 0; i < m_fields.size(); ++i) {
         if (m_fields[i].name.compare(name, Qt::CaseInsensitive) == 0)
@@ -72,7 +72,7 @@ int TTable::FieldIndex(const QString &name) const
     return -1;
 }
 
-int TTable::fieldIndexOrRaise(const QString &name) const
+int DataTable::fieldIndexOrRaise(const QString &name) const
 {
     const int i = FieldIndex(name);
     if (i < 0)
@@ -80,32 +80,32 @@ int TTable::fieldIndexOrRaise(const QString &name) const
     return i;
 }
 
-const TFieldDef &TTable::FieldDef(const QString &name) const
+const FieldDef &DataTable::fieldDef(const QString &name) const
 {
     return m_fields[fieldIndexOrRaise(name)];
 }
 
-QList<FilterField> TTable::FilterFields() const
+QList<FilterField> DataTable::FilterFields() const
 {
     return filterFieldsOf(m_fields);
 }
 
-QSqlDatabase TTable::Database() const
+QSqlDatabase DataTable::database() const
 {
-    return m_dm->Database();
+    return m_dm->database();
 }
 
 // ---------------------------------------------------------------- open and close
 
-void TTable::requireActive() const
+void DataTable::requireActive() const
 {
     if (!m_active)
         throw EGeneralError(QStringLiteral("%1: таблица закрыта").arg(m_tableName));
 }
 
-bool TTable::TableExists() const
+bool DataTable::TableExists() const
 {
-    if (!m_dm->IsAttached(m_tableName))
+    if (!m_dm->isAttached(m_tableName))
         return false;
     QSqlQuery q = Exec(QStringLiteral("SELECT 1 FROM %1.sqlite_master WHERE type = 'table' AND name = ?")
                            .arg(quoted(m_tableName)),
@@ -113,29 +113,29 @@ bool TTable::TableExists() const
     return q.next();
 }
 
-void TTable::CreateTable()
+void DataTable::CreateTable()
 {
     Close();
-    m_dm->EnsureAttached(m_tableName, m_fileName);
-    const bool autoKey = m_fields.first().type == TFieldType::AutoInc;
+    m_dm->ensureAttached(m_tableName, m_fileName);
+    const bool autoKey = m_fields.first().type == FieldType::AutoInc;
     QStringList columns;
     for (int i = 0; i < m_fields.size(); ++i)
         columns.append(quoted(m_fields[i].name) + QLatin1Char(' ') + sqlType(m_fields[i], i == 0, autoKey));
     const QString schema = quoted(m_tableName);
-    TTransaction tx(*m_dm);
+    Transaction tx(*m_dm);
     // Remains of the table (with its indexes) go first.
     Exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(SqlName()));
     Exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(SqlName(), columns.join(QStringLiteral(", "))));
     Exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(schema));
-    tx.Commit();
-    m_dm->UseWriteAheadLog(m_tableName);
+    tx.commit();
+    m_dm->useWriteAheadLog(m_tableName);
 }
 
-void TTable::Open()
+void DataTable::Open()
 {
     if (m_active)
         return;
-    m_dm->EnsureAttached(m_tableName, m_fileName);
+    m_dm->ensureAttached(m_tableName, m_fileName);
     {
         QSqlQuery q = Exec(QStringLiteral("PRAGMA %1.table_info(%2)").arg(quoted(m_tableName), quoted(m_tableName)));
         QSet<QString> names;
@@ -143,7 +143,7 @@ void TTable::Open()
             names.insert(q.value(1).toString().toLower());
         if (names.isEmpty())
             throw EGeneralError(QStringLiteral("Таблица %1 не найдена в файле %2").arg(m_tableName, FilePath()));
-        for (const TFieldDef &f : m_fields) {
+        for (const FieldDef &f : m_fields) {
             if (!names.contains(f.name.toLower()))
                 throw EGeneralError(QStringLiteral("В таблице %1 нет поля %2").arg(m_tableName, f.name));
         }
@@ -151,11 +151,11 @@ void TTable::Open()
     if (m_exclusive) {
         // The write lock of the file: another connection that reads or
         // writes it makes this fail (after the busy timeout).
-        m_dm->StartTransaction();
+        m_dm->startTransaction();
         try {
             Exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(quoted(m_tableName)));
         } catch (...) {
-            m_dm->Rollback();
+            m_dm->rollback();
             throw;
         }
         m_holdsLock = true;
@@ -163,41 +163,41 @@ void TTable::Open()
     m_active = true;
     invalidateCount();
     m_totalCache = -1;
-    setState(TTableState::Browse);
+    setState(TableState::Browse);
     moveTo(true, false);
     notifyReset();
 }
 
-void TTable::Close()
+void DataTable::Close()
 {
     if (!m_active)
         return;
-    if (m_state == TTableState::Edit || m_state == TTableState::Insert)
+    if (m_state == TableState::Edit || m_state == TableState::Insert)
         Cancel();
     m_active = false;
     clearCurrent();
     invalidateCount();
-    setState(TTableState::Inactive);
+    setState(TableState::Inactive);
     notifyReset();
     if (m_holdsLock) {
         m_holdsLock = false;
         try {
-            m_dm->Commit();
+            m_dm->commit();
         } catch (...) {
-            m_dm->Rollback();
+            m_dm->rollback();
             throw;
         }
     }
 }
 
-void TTable::SetExclusive(bool exclusive)
+void DataTable::SetExclusive(bool exclusive)
 {
     if (m_active)
         throw EGeneralError(QStringLiteral("%1: таблица открыта").arg(m_tableName));
     m_exclusive = exclusive;
 }
 
-void TTable::setState(TTableState state)
+void DataTable::setState(TableState state)
 {
     if (m_state == state)
         return;
@@ -208,7 +208,7 @@ void TTable::setState(TTableState state)
 
 // ---------------------------------------------------------------- current row
 
-void TTable::setCurrent(const QVector<QVariant> &stored)
+void DataTable::setCurrent(const QVector<QVariant> &stored)
 {
     m_stored = stored;
     for (int i = 0; i < m_fields.size(); ++i)
@@ -216,7 +216,7 @@ void TTable::setCurrent(const QVector<QVariant> &stored)
     m_curKey = stored.value(0);
 }
 
-void TTable::clearCurrent()
+void DataTable::clearCurrent()
 {
     m_curKey = QVariant();
     m_stored.fill(QVariant());
@@ -224,30 +224,30 @@ void TTable::clearCurrent()
     m_eof = m_bof = true;
 }
 
-TRowData TTable::currentRowData() const
+RowData DataTable::currentRowData() const
 {
-    TRowData r;
+    RowData r;
     r.key = m_curKey;
     r.sortValue = m_sortField > 0 ? m_stored.value(m_sortField) : m_curKey;
     return r;
 }
 
-bool TTable::moveTo(bool forward, bool fromBoundary)
+bool DataTable::moveTo(bool forward, bool fromBoundary)
 {
     QVector<int> all(m_fields.size());
     for (int i = 0; i < all.size(); ++i)
         all[i] = i;
-    TRowData boundary;
+    RowData boundary;
     if (fromBoundary)
         boundary = currentRowData();
-    const QVector<TRowData> rows = FetchRows(all, forward, fromBoundary ? &boundary : nullptr, 1);
+    const QVector<RowData> rows = FetchRows(all, forward, fromBoundary ? &boundary : nullptr, 1);
     if (rows.isEmpty())
         return false;
     setCurrent(rows.first().values);
     return true;
 }
 
-bool TTable::loadKey(const QVariant &key, bool onlyShown)
+bool DataTable::loadKey(const QVariant &key, bool onlyShown)
 {
     if (key.isNull())
         return false;
@@ -272,10 +272,10 @@ bool TTable::loadKey(const QVariant &key, bool onlyShown)
     return true;
 }
 
-void TTable::checkBrowseMode()
+void DataTable::checkBrowseMode()
 {
     requireActive();
-    if (m_state == TTableState::Edit || m_state == TTableState::Insert) {
+    if (m_state == TableState::Edit || m_state == TableState::Insert) {
         if (m_modified)
             Post();
         else
@@ -285,7 +285,7 @@ void TTable::checkBrowseMode()
 
 // ---------------------------------------------------------------- navigation
 
-void TTable::First()
+void DataTable::First()
 {
     checkBrowseMode();
     if (moveTo(true, false)) {
@@ -297,7 +297,7 @@ void TTable::First()
     notifyCurrent();
 }
 
-void TTable::Last()
+void DataTable::Last()
 {
     checkBrowseMode();
     if (moveTo(false, false)) {
@@ -309,7 +309,7 @@ void TTable::Last()
     notifyCurrent();
 }
 
-void TTable::Next()
+void DataTable::Next()
 {
     checkBrowseMode();
     if (m_curKey.isNull()) {
@@ -325,7 +325,7 @@ void TTable::Next()
     }
 }
 
-void TTable::Prior()
+void DataTable::Prior()
 {
     checkBrowseMode();
     if (m_curKey.isNull()) {
@@ -341,7 +341,7 @@ void TTable::Prior()
     }
 }
 
-bool TTable::IsEmpty() const
+bool DataTable::IsEmpty() const
 {
     requireActive();
     if (m_countCache >= 0)
@@ -351,7 +351,7 @@ bool TTable::IsEmpty() const
     return !q.next();
 }
 
-int TTable::RecordCount() const
+int DataTable::RecordCount() const
 {
     requireActive();
     if (m_countCache < 0) {
@@ -362,27 +362,27 @@ int TTable::RecordCount() const
     return m_countCache;
 }
 
-bool TTable::Locate(const QString &field, const QVariant &value, TLocateOptions options)
+bool DataTable::Locate(const QString &field, const QVariant &value, LocateOptions options)
 {
     return Locate(QStringList{field}, QVariantList{value}, options);
 }
 
-bool TTable::Locate(const QStringList &fields, const QVariantList &values, TLocateOptions options)
+bool DataTable::Locate(const QStringList &fields, const QVariantList &values, LocateOptions options)
 {
     checkBrowseMode();
     if (fields.isEmpty() || fields.size() != values.size())
         throw EGeneralError(QStringLiteral("%1: неверные параметры поиска").arg(m_tableName));
     QStringList conds;
     QVariantList params;
-    const bool ci = options & loCaseInsensitive;
-    const bool partial = options & loPartialKey;
+    const bool ci = options.testFlag(LocateOption::CaseInsensitive);
+    const bool partial = options.testFlag(LocateOption::PartialKey);
     for (int i = 0; i < fields.size(); ++i) {
-        const TFieldDef &f = FieldDef(fields[i]);
+        const FieldDef &f = fieldDef(fields[i]);
         const QString col = quoted(f.name);
         const QVariant stored = ToStorage(f, values[i]);
         if (stored.isNull()) {
             conds.append(col + QStringLiteral(" IS NULL"));
-        } else if (f.type == TFieldType::Text) {
+        } else if (f.type == FieldType::Text) {
             const QString text = stored.toString();
             const QString ciCol = col + QStringLiteral(" COLLATE RUNOCASE");
             if (partial) {
@@ -407,7 +407,7 @@ bool TTable::Locate(const QStringList &fields, const QVariantList &values, TLoca
     const QString cond = conds.join(QStringLiteral(" AND "));
     QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), SqlName());
     QVariantList all;
-    if (options & loAllRows) {
+    if (options.testFlag(LocateOption::AllRows)) {
         sql += QStringLiteral(" WHERE ") + cond;
     } else {
         sql += whereWith(cond);
@@ -428,7 +428,7 @@ bool TTable::Locate(const QStringList &fields, const QVariantList &values, TLoca
     return true;
 }
 
-bool TTable::FindKey(const QVariant &key)
+bool DataTable::FindKey(const QVariant &key)
 {
     checkBrowseMode();
     if (!loadKey(key, false))
@@ -440,7 +440,7 @@ bool TTable::FindKey(const QVariant &key)
 
 // ---------------------------------------------------------------- editing
 
-void TTable::Append()
+void DataTable::Append()
 {
     checkBrowseMode();
     m_savedKey = m_curKey;
@@ -450,34 +450,34 @@ void TTable::Append()
     m_values.fill(QVariant());
     m_changed.fill(false);
     m_modified = false;
-    setState(TTableState::Insert);
+    setState(TableState::Insert);
     notifyCurrent();
 }
 
-void TTable::Edit()
+void DataTable::Edit()
 {
     requireActive();
-    if (m_state == TTableState::Edit || m_state == TTableState::Insert)
+    if (m_state == TableState::Edit || m_state == TableState::Insert)
         return;
     if (m_curKey.isNull())
         throw EGeneralError(QStringLiteral("%1: нет текущей записи").arg(m_tableName));
     m_savedValues = m_values;
     m_changed.fill(false);
     m_modified = false;
-    setState(TTableState::Edit);
+    setState(TableState::Edit);
 }
 
-void TTable::SetFieldValue(const QString &field, const QVariant &value)
+void DataTable::SetFieldValue(const QString &field, const QVariant &value)
 {
     requireActive();
     const int i = fieldIndexOrRaise(field);
-    const TFieldDef &f = m_fields[i];
-    if (m_state != TTableState::Edit && m_state != TTableState::Insert)
+    const FieldDef &f = m_fields[i];
+    if (m_state != TableState::Edit && m_state != TableState::Insert)
         throw EGeneralError(QStringLiteral("%1: таблица не в режиме редактирования").arg(m_tableName));
-    if (f.type == TFieldType::AutoInc)
+    if (f.type == FieldType::AutoInc)
         throw EGeneralError(QStringLiteral("%1: поле %2 нельзя изменить").arg(m_tableName, f.name));
     QVariant v = value;
-    if (f.type == TFieldType::Text && v.isValid() && !v.isNull()) {
+    if (f.type == FieldType::Text && v.isValid() && !v.isNull()) {
         QString text = v.toString();
         if (f.size > 0 && text.size() > f.size)
             text.truncate(f.size);  // a longer text is cut to the field size
@@ -489,37 +489,37 @@ void TTable::SetFieldValue(const QString &field, const QVariant &value)
     m_modified = true;
 }
 
-QVariant TTable::FieldValue(const QString &field) const
+QVariant DataTable::FieldValue(const QString &field) const
 {
     requireActive();
     return m_values[fieldIndexOrRaise(field)];
 }
 
-bool TTable::IsNull(const QString &field) const
+bool DataTable::IsNull(const QString &field) const
 {
     const QVariant v = FieldValue(field);
     return !v.isValid() || v.isNull();
 }
 
-QString TTable::AsString(const QString &field) const
+QString DataTable::AsString(const QString &field) const
 {
     const int i = fieldIndexOrRaise(field);
     return PlainText(m_fields[i], FieldValue(field));
 }
 
-int TTable::AsInteger(const QString &field) const
+int DataTable::AsInteger(const QString &field) const
 {
     const QVariant v = FieldValue(field);
     return v.isNull() ? 0 : v.toInt();
 }
 
-double TTable::AsFloat(const QString &field) const
+double DataTable::AsFloat(const QString &field) const
 {
     const QVariant v = FieldValue(field);
     return v.isNull() ? 0.0 : v.toDouble();
 }
 
-QDateTime TTable::AsDateTime(const QString &field) const
+QDateTime DataTable::AsDateTime(const QString &field) const
 {
     const QVariant v = FieldValue(field);
     if (v.isNull())
@@ -529,23 +529,23 @@ QDateTime TTable::AsDateTime(const QString &field) const
     return v.toDateTime();
 }
 
-bool TTable::AsBoolean(const QString &field) const
+bool DataTable::AsBoolean(const QString &field) const
 {
     const QVariant v = FieldValue(field);
     return !v.isNull() && v.toBool();
 }
 
-QString TTable::DisplayText(const QString &field) const
+QString DataTable::DisplayText(const QString &field) const
 {
     const int i = fieldIndexOrRaise(field);
     return DisplayText(m_fields[i], FieldValue(field));
 }
 
-void TTable::Post()
+void DataTable::Post()
 {
     requireActive();
-    if (m_state == TTableState::Insert) {
-        const bool autoKey = m_fields.first().type == TFieldType::AutoInc;
+    if (m_state == TableState::Insert) {
+        const bool autoKey = m_fields.first().type == FieldType::AutoInc;
         QStringList cols;
         QStringList marks;
         QVariantList params;
@@ -576,16 +576,16 @@ void TTable::Post()
             ++m_countCache;
         if (m_totalCache >= 0)
             ++m_totalCache;
-        setState(TTableState::Browse);
+        setState(TableState::Browse);
         if (!ControlsDisabled())
             emit RowInserted(key, shown);
         else
             m_pendingReset = true;
         notifyCurrent();
-        m_dm->NotifyPeers(this);
+        m_dm->notifyPeers(this);
         return;
     }
-    if (m_state == TTableState::Edit) {
+    if (m_state == TableState::Edit) {
         const QVariant oldKey = m_curKey;
         QStringList sets;
         QVariantList params;
@@ -597,7 +597,7 @@ void TTable::Post()
         }
         if (sets.isEmpty()) {
             m_modified = false;
-            setState(TTableState::Browse);
+            setState(TableState::Browse);
             return;
         }
         if (m_changed[0] && m_values[0].isNull())
@@ -613,24 +613,24 @@ void TTable::Post()
         m_modified = false;
         if (m_countCache >= 0)
             m_countCache += int(nowShown) - int(wasShown);
-        setState(TTableState::Browse);
+        setState(TableState::Browse);
         if (!ControlsDisabled())
             emit RowUpdated(newKey, int(nowShown) - int(wasShown));
         else
             m_pendingReset = true;
         notifyCurrent();
-        m_dm->NotifyPeers(this);
+        m_dm->notifyPeers(this);
         return;
     }
     throw EGeneralError(QStringLiteral("%1: таблица не в режиме редактирования").arg(m_tableName));
 }
 
-void TTable::Cancel()
+void DataTable::Cancel()
 {
     requireActive();
-    if (m_state == TTableState::Insert) {
+    if (m_state == TableState::Insert) {
         const QVariant key = m_savedKey;
-        setState(TTableState::Browse);
+        setState(TableState::Browse);
         m_modified = false;
         if (key.isNull() || !loadKey(key, false)) {
             if (!key.isNull())
@@ -644,27 +644,27 @@ void TTable::Cancel()
         notifyCurrent();
         return;
     }
-    if (m_state == TTableState::Edit) {
+    if (m_state == TableState::Edit) {
         m_values = m_savedValues;
         m_modified = false;
-        setState(TTableState::Browse);
+        setState(TableState::Browse);
         notifyCurrent();
     }
 }
 
-void TTable::Delete()
+void DataTable::Delete()
 {
     requireActive();
-    if (m_state == TTableState::Insert) {
+    if (m_state == TableState::Insert) {
         Cancel();
         return;
     }
-    if (m_state == TTableState::Edit)
+    if (m_state == TableState::Edit)
         Cancel();
     if (m_curKey.isNull())
         throw EGeneralError(QStringLiteral("%1: нет текущей записи").arg(m_tableName));
     const QVariant key = m_curKey;
-    const TRowData boundary = currentRowData();
+    const RowData boundary = currentRowData();
     const bool wasShown = KeyShown(key);
     Exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(SqlName(), quoted(KeyField())), {key});
     if (m_countCache >= 0 && wasShown)
@@ -674,7 +674,7 @@ void TTable::Delete()
     QVector<int> all(m_fields.size());
     for (int i = 0; i < all.size(); ++i)
         all[i] = i;
-    QVector<TRowData> rows = FetchRows(all, true, &boundary, 1);
+    QVector<RowData> rows = FetchRows(all, true, &boundary, 1);
     if (!rows.isEmpty()) {
         setCurrent(rows.first().values);
         m_eof = m_bof = false;
@@ -693,12 +693,12 @@ void TTable::Delete()
     else
         m_pendingReset = true;
     notifyCurrent();
-    m_dm->NotifyPeers(this);
+    m_dm->notifyPeers(this);
 }
 
 // ---------------------------------------------------------------- order and filter
 
-void TTable::SetIndexFieldNames(const QString &field)
+void DataTable::SetIndexFieldNames(const QString &field)
 {
     int index = -1;
     if (!field.trimmed().isEmpty()) {
@@ -721,16 +721,16 @@ void TTable::SetIndexFieldNames(const QString &field)
     }
 }
 
-QString TTable::IndexFieldNames() const
+QString DataTable::IndexFieldNames() const
 {
     return m_sortField > 0 ? m_fields[m_sortField].name : QString();
 }
 
-void TTable::SetFilter(const QString &text)
+void DataTable::SetFilter(const QString &text)
 {
     if (m_active)
         checkBrowseMode();
-    const CompiledFilter compiled = CompileFilter(text, FilterFields());  // raises: the old filter stays
+    const CompiledFilter compiled = compileFilter(text, FilterFields());  // raises: the old filter stays
     m_filterText = text;
     m_compiled = compiled;
     invalidateCount();
@@ -740,7 +740,7 @@ void TTable::SetFilter(const QString &text)
     }
 }
 
-void TTable::SetFiltered(bool filtered)
+void DataTable::SetFiltered(bool filtered)
 {
     if (m_active)
         checkBrowseMode();
@@ -756,12 +756,12 @@ void TTable::SetFiltered(bool filtered)
 
 // ---------------------------------------------------------------- bookmarks
 
-bool TTable::BookmarkValid(const QVariant &bookmark) const
+bool DataTable::BookmarkValid(const QVariant &bookmark) const
 {
     return m_active && !bookmark.isNull() && KeyShown(bookmark);
 }
 
-bool TTable::GotoBookmark(const QVariant &bookmark)
+bool DataTable::GotoBookmark(const QVariant &bookmark)
 {
     checkBrowseMode();
     if (!loadKey(bookmark, true))
@@ -771,7 +771,7 @@ bool TTable::GotoBookmark(const QVariant &bookmark)
     return true;
 }
 
-void TTable::Refresh()
+void DataTable::Refresh()
 {
     checkBrowseMode();
     invalidateCount();
@@ -790,12 +790,12 @@ void TTable::Refresh()
 
 // ---------------------------------------------------------------- notification
 
-void TTable::DisableControls()
+void DataTable::DisableControls()
 {
     ++m_disableCount;
 }
 
-void TTable::EnableControls()
+void DataTable::EnableControls()
 {
     if (m_disableCount == 0)
         return;
@@ -811,7 +811,7 @@ void TTable::EnableControls()
     emit StateChanged();
 }
 
-void TTable::notifyReset()
+void DataTable::notifyReset()
 {
     if (ControlsDisabled()) {
         m_pendingReset = true;
@@ -820,7 +820,7 @@ void TTable::notifyReset()
     emit DataSetReset();
 }
 
-void TTable::notifyCurrent()
+void DataTable::notifyCurrent()
 {
     if (ControlsDisabled()) {
         m_pendingCurrent = true;
@@ -829,7 +829,7 @@ void TTable::notifyCurrent()
     emit CurrentChanged();
 }
 
-void TTable::peerChanged()
+void DataTable::peerChanged()
 {
     invalidateCount();
     m_totalCache = -1;

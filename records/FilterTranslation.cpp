@@ -1,4 +1,4 @@
-#include "records/UTranslateFilter.h"
+#include "records/FilterTranslation.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ QString ReplaceOutsideQuotes(const QString &text, const QString &from, const QSt
 
 } // namespace
 
-QString TranslateFilter(const QString &formula, const QDateTime &now, quint32 lastResponderAddress,
+QString translateFilter(const QString &formula, const QDateTime &now, quint32 lastResponderAddress,
                         const QList<FilterField> &measuresFields)
 {
     const QDate today = now.date();
@@ -65,7 +65,7 @@ QString TranslateFilter(const QString &formula, const QDateTime &now, quint32 la
     return s;
 }
 
-QList<FilterParameter> ParseFilterParameters(const QString &formula, QString *rest)
+QList<FilterParameter> parseFilterParameters(const QString &formula, QString *rest)
 {
     QList<FilterParameter> params;
     QString left = formula;
@@ -82,7 +82,7 @@ QList<FilterParameter> ParseFilterParameters(const QString &formula, QString *re
     return params;
 }
 
-QString BuildParameterResult(const QList<FilterParameter> &params, const QStringList &values, const QString &rest)
+QString buildParameterResult(const QList<FilterParameter> &params, const QStringList &values, const QString &rest)
 {
     QString result;
     for (int i = 0; i < params.size(); ++i)
@@ -90,7 +90,7 @@ QString BuildParameterResult(const QList<FilterParameter> &params, const QString
     return result + rest;
 }
 
-QStringList DefaultFilterList()
+QStringList defaultFilterList()
 {
     return {QStringLiteral("Записи с начала месяца=DateTime>={Начало месяца}"),
             QStringLiteral("С превышением дозы (>10 мкЗв)=Dose>10"),
@@ -99,13 +99,13 @@ QStringList DefaultFilterList()
             QStringLiteral("С пометкой пользователя=Check")};
 }
 
-QString FilterEntryName(const QString &entry)
+QString filterEntryName(const QString &entry)
 {
     const int eq = entry.indexOf(QLatin1Char('='));
     return eq < 0 ? entry : entry.left(eq);
 }
 
-QString FilterEntryFormula(const QString &entry)
+QString filterEntryFormula(const QString &entry)
 {
     const int eq = entry.indexOf(QLatin1Char('='));
     return eq < 0 ? QString() : entry.mid(eq + 1);

@@ -1,6 +1,6 @@
 #pragma once
 // The operator's stored filters: the friendly formula form and its
-// translation into the filter language of the tables (UFilterLanguage.h).
+// translation into the filter language of the tables (FilterLanguage.h).
 //
 // A formula may use, besides the filter language itself:
 // - the display labels of the Measures fields, in any letter case;
@@ -11,7 +11,7 @@
 //   applied; the text before each "[" (from the start or the previous "]")
 //   is its prompt.
 
-#include "records/UFilterLanguage.h"
+#include "records/FilterLanguage.h"
 
 #include <QDateTime>
 #include <QList>
@@ -25,7 +25,7 @@
 // now gives the date-time macros ("dd.MM.yyyy HH:mm:ss" in single quotes,
 // the time left out at exactly midnight; dates "dd.MM.yyyy"),
 // lastResponderAddress replaces {TARN Сейчас}.
-QString TranslateFilter(const QString &formula, const QDateTime &now, quint32 lastResponderAddress,
+QString translateFilter(const QString &formula, const QDateTime &now, quint32 lastResponderAddress,
                         const QList<FilterField> &measuresFields);
 
 // One parameter of a formula: the prompt before its "[" and the default
@@ -39,19 +39,19 @@ struct FilterParameter {
 // after the last "]" (the whole formula when there is no "["). Raises
 // EFilterError("Некорректное выражение фильтра") when a "]" comes before its
 // "[" or is missing.
-QList<FilterParameter> ParseFilterParameters(const QString &formula, QString *rest = nullptr);
+QList<FilterParameter> parseFilterParameters(const QString &formula, QString *rest = nullptr);
 
 // What the accepted parameter window gives: prompt + value over the
 // parameters in order (values missing at the end count as empty), then rest,
 // the text after the last "]" (from ParseFilterParameters), so that
 // "Dose>[1000] AND Check" accepted with 25 gives "Dose>25 AND Check".
-QString BuildParameterResult(const QList<FilterParameter> &params, const QStringList &values,
+QString buildParameterResult(const QList<FilterParameter> &params, const QStringList &values,
                              const QString &rest = QString());
 
 // The filter list a fresh installation starts with: "name=formula" lines.
-QStringList DefaultFilterList();
+QStringList defaultFilterList();
 
 // The name and the formula of one "name=formula" line (the name ends at the
 // first "=").
-QString FilterEntryName(const QString &entry);
-QString FilterEntryFormula(const QString &entry);
+QString filterEntryName(const QString &entry);
+QString filterEntryFormula(const QString &entry);

@@ -5,7 +5,7 @@
 // notification that item models follow.
 //
 // Storage: each table lives in its own SQLite file, attached to the module's
-// connection under a schema name (see UDM.h); the table reaches the module
+// connection under a schema name (see DataModule.h); the table reaches the module
 // only through TableHost. Values cross this interface as
 // QVariant: date-times as QDateTime, dates as QDate, Booleans as bool, floats
 // as double, integers as int, texts as QString; a blank field is a null
@@ -14,14 +14,15 @@
 //
 // Every failure raises EGeneralError (core/Errors.h) carrying the database's
 // message, except a malformed filter text, which raises EFilterError
-// (records/UFilterLanguage.h).
+// (records/FilterLanguage.h).
 //
 // All access happens on the main thread.
 
 #include "records/TableSchema.h"
-#include "records/UFilterLanguage.h"
+#include "records/FilterLanguage.h"
 
 #include <QDateTime>
+#include <QFlags>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -34,33 +35,34 @@
 class TableHost;
 class QSqlQuery;
 
-enum TLocateOption : int {
-    loNone = 0,
-    loCaseInsensitive = 0x1,  // texts compare without regard to letter case
-    loPartialKey = 0x2,       // a text matches when it begins with the value
-    loAllRows = 0x4,          // look among all rows, also those the filter hides
+enum class LocateOption : int {
+    None = 0,
+    CaseInsensitive = 0x1,  // texts compare without regard to letter case
+    PartialKey = 0x2,       // a text matches when it begins with the value
+    AllRows = 0x4,          // look among all rows, also those the filter hides
 };
-using TLocateOptions = int;
+Q_DECLARE_FLAGS(LocateOptions, LocateOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(LocateOptions)
 
-enum class TTableState { Inactive, Browse, Edit, Insert };
+enum class TableState { Inactive, Browse, Edit, Insert };
 
 // One row as fetched for a grid: its key, the stored value of the sort field
 // and the stored values of the fields asked for.
-struct TRowData {
+struct RowData {
     QVariant key;
     QVariant sortValue;
     QVector<QVariant> values;
 };
 
-class TTable : public QObject {
+class DataTable : public QObject {
     Q_OBJECT
 public:
     // tableName: the name inside the file and the schema name it is attached
     // under ("Measures", "Notes", "Devices", "Cards"); fileName: its file in the
     // data directory. The first field is the primary key.
-    TTable(TableHost *host, const QString &tableName, const QString &fileName, const QList<TFieldDef> &fields,
+    DataTable(TableHost *host, const QString &tableName, const QString &fileName, const QList<FieldDef> &fields,
            QObject *parent = nullptr);
-    ~TTable() override;
+    ~DataTable() override;
 
     // ---- identity and fields
     TableHost *Module() const { return m_dm; }
@@ -68,13 +70,13 @@ public:
     QString FileName() const { return m_fileName; }
     QString FilePath() const;   // data directory + separator + file name
     QString SqlName() const;    // the quoted schema-qualified name for SQL: "Measures"."Measures"
-    const QList<TFieldDef> &Fields() const { return m_fields; }
+    const QList<FieldDef> &Fields() const { return m_fields; }
     int FieldCount() const { return m_fields.size(); }
     int FieldIndex(const QString &name) const;          // -1 when unknown; any letter case
-    const TFieldDef &FieldDef(const QString &name) const;  // raises for an unknown field
+    const FieldDef &fieldDef(const QString &name) const;  // raises for an unknown field
     QString KeyField() const { return m_fields.first().name; }
     QList<FilterField> FilterFields() const;
-    QSqlDatabase Database() const;
+    QSqlDatabase database() const;
 
     // ---- open and close
     // Open checks that the file holds the table with every field; an exclusive
@@ -103,11 +105,11 @@ public:
 
     // The first row, in the current order, whose field equals the value; on
     // success it becomes the current row. Several fields: all must match.
-    bool Locate(const QString &field, const QVariant &value, TLocateOptions options = loNone);
-    bool Locate(const QStringList &fields, const QVariantList &values, TLocateOptions options = loNone);
+    bool Locate(const QString &field, const QVariant &value, LocateOptions options = {});
+    bool Locate(const QStringList &fields, const QVariantList &values, LocateOptions options = {});
 
     // ---- editing
-    TTableState State() const { return m_state; }
+    TableState State() const { return m_state; }
     void Append();   // an empty new row; the auto-increment field is assigned on Post
     void Edit();     // the current row into edit mode
     void Post();     // writes the pending row; the written row becomes current
@@ -159,7 +161,7 @@ public:
     // the values to bind to its "?" placeholders in order; the table's SQL
     // name is SqlName(). Field names in it are double-quoted. Stored values
     // follow ToStorage (date-times as StoredDateTime text, Booleans 0/1).
-    // Rows changed by such SQL (best inside a TTransaction) reach the views
+    // Rows changed by such SQL (best inside a Transaction) reach the views
     // after Refresh().
     QString WhereClause() const;
     QVariantList WhereParams() const;
@@ -190,17 +192,17 @@ public:
     // Up to limit rows shown, in the current order (forward) or against it,
     // starting after the boundary row (or at the start / end when there is
     // none, skipping offset rows there). fields: indexes into Fields().
-    QVector<TRowData> FetchRows(const QVector<int> &fields, bool forward, const TRowData *boundary, int limit,
+    QVector<RowData> FetchRows(const QVector<int> &fields, bool forward, const RowData *boundary, int limit,
                                 int offset = 0) const;
     // Makes the row with this key current, whether the filter shows it or
     // not; false when there is no such row.
     bool FindKey(const QVariant &key);
 
     // Conversions between the interface values and the stored ones.
-    static QVariant ToStorage(const TFieldDef &field, const QVariant &value);
-    static QVariant FromStorage(const TFieldDef &field, const QVariant &stored);
-    static QString PlainText(const TFieldDef &field, const QVariant &value);
-    static QString DisplayText(const TFieldDef &field, const QVariant &value);
+    static QVariant ToStorage(const FieldDef &field, const QVariant &value);
+    static QVariant FromStorage(const FieldDef &field, const QVariant &stored);
+    static QString PlainText(const FieldDef &field, const QVariant &value);
+    static QString DisplayText(const FieldDef &field, const QVariant &value);
 
     // Runs SQL on the module's connection; raises EGeneralError with the
     // database's message. For the module and the grid model.
@@ -222,14 +224,14 @@ private:
 
     void requireActive() const;
     void checkBrowseMode();
-    void setState(TTableState state);
+    void setState(TableState state);
     QString selectList() const;
     QString whereWith(const QString &extra, bool viaKeys = false) const;
     void setCurrent(const QVector<QVariant> &stored);
     void clearCurrent();
     bool loadKey(const QVariant &key, bool onlyShown);
     bool moveTo(bool forward, bool fromBoundary);
-    TRowData currentRowData() const;
+    RowData currentRowData() const;
     bool filterApplied() const;
     QString sortColumn() const;
     QString orderIndexHint() const;
@@ -239,7 +241,7 @@ private:
     };
     OrderSql orderSql() const;
     QSqlQuery execHinted(const QString &sql, const QVariantList &params) const;
-    void setFieldFromTable(const TFieldDef &f, const QString &source, bool many);
+    void setFieldFromTable(const FieldDef &f, const QString &source, bool many);
     int fieldIndexOrRaise(const QString &name) const;
     void notifyReset();
     void notifyCurrent();
@@ -248,12 +250,12 @@ private:
     TableHost *m_dm;
     QString m_tableName;
     QString m_fileName;
-    QList<TFieldDef> m_fields;
+    QList<FieldDef> m_fields;
 
     bool m_active = false;
     bool m_exclusive = false;
     bool m_holdsLock = false;
-    TTableState m_state = TTableState::Inactive;
+    TableState m_state = TableState::Inactive;
     bool m_eof = true;
     bool m_bof = true;
     bool m_modified = false;

@@ -10,11 +10,11 @@
 // folding), which this module registers on its connection.
 //
 // Life: the program creates one module after the main window, makes it the
-// global one (SetDM) and calls DataModuleCreate(); at exit it calls
-// DataModuleDestroy() and deletes it. Tests create their own modules on
+// global one (SetDM) and calls dataModuleCreate(); at exit it calls
+// dataModuleDestroy() and deletes it. Tests create their own modules on
 // temporary directories.
 
-#include "records/TTable.h"
+#include "records/DataTable.h"
 #include "records/TableHost.h"
 
 #include <QObject>
@@ -26,54 +26,54 @@
 struct sqlite3_context;
 struct sqlite3_value;
 
-class TDM : public QObject, public TableHost {
+class DataModule : public QObject, public TableHost {
     Q_OBJECT
 public:
-    explicit TDM(QObject *parent = nullptr);
-    ~TDM() override;  // closes what is still open
+    explicit DataModule(QObject *parent = nullptr);
+    ~DataModule() override;  // closes what is still open
 
     // Start-up: creates the data directory when missing, opens the connection,
     // announces and creates missing tables, rebuilds every table's indexes
     // (each on its own, with its own error message) and opens DBCards4Find.
     // Messages go through Prompt(). Raises EGeneralError only when creating a
     // missing table fails (the remaining steps are then skipped).
-    void DataModuleCreate();
+    void dataModuleCreate();
     // Rebuilds the indexes of one table (needs the table's file exclusively)
     // and leaves the table open; raises on failure (the table is then closed
     // when it cannot be reopened).
-    void RebuildIndexes(TTable &table);
+    void rebuildIndexes(DataTable &table);
     // Closes the tables and the connection, ignoring failures.
-    void DataModuleDestroy();
+    void dataModuleDestroy();
 
     // True when the store could not work at all (no SQLite driver, no
     // connection): the start-up message has been shown and nothing can be
     // stored; the program decides whether to go on.
-    bool TerminateRequested() const { return m_terminateRequested; }
+    bool terminateRequested() const { return m_terminateRequested; }
 
-    QString DataDir() const;            // ProgramDir + "Data" (no trailing separator)
-    QString TablePath(const QString &fileName) const override;  // ProgramDir + "Data" + separator + file name
-    QSqlDatabase Database() const override;
-    QString ConnectionName() const { return m_connectionName; }
-    bool Connected() const override;
+    QString dataDir() const;            // ProgramDir + "Data" (no trailing separator)
+    QString tablePath(const QString &fileName) const override;  // ProgramDir + "Data" + separator + file name
+    QSqlDatabase database() const override;
+    QString connectionName() const { return m_connectionName; }
+    bool connected() const override;
 
     // Transactions over all tables. Inside one, every Post/Delete joins it;
     // the grid and other views are notified at once as usual.
-    void StartTransaction() override;
-    void Commit() override;
-    void Rollback() override;
-    bool InTransaction() const { return m_inTransaction; }
+    void startTransaction() override;
+    void commit() override;
+    void rollback() override;
+    bool inTransaction() const { return m_inTransaction; }
 
     // The tables, in the program's order, and the second cursor on the cards.
-    TTable Measures;
-    TTable Notes;
-    TTable Devices;
-    TTable DBCards;
-    TTable DBCards4Find;
+    DataTable Measures;
+    DataTable Notes;
+    DataTable Devices;
+    DataTable DBCards;
+    DataTable DBCards4Find;
     // The bindings every view goes through: the table objects themselves.
-    TTable &DSMeasures;
-    TTable &DSNotes;
-    TTable &DSDevices;
-    TTable &DSCards;
+    DataTable &DSMeasures;
+    DataTable &DSNotes;
+    DataTable &DSDevices;
+    DataTable &DSCards;
 
     // Whether every commit waits until the table file's log is on the disk
     // (the default). Without it a commit costs no disk flush, and the last
@@ -83,34 +83,34 @@ public:
     // Readings in Measures never wait for the disk one by one: until the
     // reader position that follows them is saved in Devices, the reader still
     // holds them and the next pass reads them again (the duplicate check keeps
-    // them single). FlushReadings() puts every committed reading on the disk;
+    // them single). flushReadings() puts every committed reading on the disk;
     // the cycle calls it before it saves a position, so a power cut can never
     // leave a saved position ahead of the readings on the disk.
-    void SetDurableCommits(bool durable);
-    bool DurableCommits() const { return m_durable; }
-    void FlushReadings();
+    void setDurableCommits(bool durable);
+    bool durableCommits() const { return m_durable; }
+    void flushReadings();
 
     // Runs work with the database's effort bounded: a statement that goes on
     // for more than about `steps` steps of SQLite's engine is stopped and
     // fails. False when that happened (whatever work raised then is dropped);
     // other failures raise as usual. For reads only: a stopped write would
     // roll back the transaction it belongs to.
-    bool WithinSteps(int steps, const std::function<void()> &work) override;
+    bool withinSteps(int steps, const std::function<void()> &work) override;
 
     // Runs work with the SQL function `name` of nArgs arguments defined on
     // the connection (SQLite's C interface: fn sets the result on the
     // context); it is removed again afterwards, also when work raises.
     using SqlFunction = std::function<void(sqlite3_context *, int, sqlite3_value **)>;
-    void WithFunction(const char *name, int nArgs, const SqlFunction &fn, const std::function<void()> &work);
+    void withFunction(const char *name, int nArgs, const SqlFunction &fn, const std::function<void()> &work);
 
     // For the table class: makes sure the file of a schema is attached
     // (raises on failure) and tells the other table objects on that schema
     // about a change.
-    void EnsureAttached(const QString &schema, const QString &fileName) override;
-    bool IsAttached(const QString &schema) const override;
-    void Detach(const QString &schema);
-    void UseWriteAheadLog(const QString &schema) override;
-    void NotifyPeers(TTable *changed) override;
+    void ensureAttached(const QString &schema, const QString &fileName) override;
+    bool isAttached(const QString &schema) const override;
+    void detach(const QString &schema);
+    void useWriteAheadLog(const QString &schema) override;
+    void notifyPeers(DataTable *changed) override;
 
 private:
     void openConnection();
@@ -127,5 +127,5 @@ private:
 };
 
 // The program's module (null until set).
-TDM *DM();
-void SetDM(TDM *dm);
+DataModule *dataModule();
+void setDataModule(DataModule *dm);

@@ -1,4 +1,4 @@
-#include "records/UFilterLanguage.h"
+#include "records/FilterLanguage.h"
 
 #include "records/StoredDateTime.h"
 
@@ -818,7 +818,7 @@ private:
 
 } // namespace
 
-CompiledFilter CompileFilter(const QString &text, const QList<FilterField> &fields)
+CompiledFilter compileFilter(const QString &text, const QList<FilterField> &fields)
 {
     if (text.trimmed().isEmpty())
         return {};
@@ -829,7 +829,7 @@ CompiledFilter CompileFilter(const QString &text, const QList<FilterField> &fiel
     return emitter.result();
 }
 
-QString QuoteFilterText(const QString &value)
+QString quoteFilterText(const QString &value)
 {
     QString inner = value;
     inner.replace(QLatin1Char('\''), QLatin1String("''"));

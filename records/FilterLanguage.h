@@ -57,7 +57,7 @@ enum class FilterFieldType { AutoInc, Integer, Float, DateTime, Date, Text, Bool
 
 // One field of a table as the filter language sees it: its canonical name,
 // its type, its display label (what the operator's formulas use, see
-// UTranslateFilter.h) and, for texts, its size in characters.
+// FilterTranslation.h) and, for texts, its size in characters.
 struct FilterField {
     QString name;
     FilterFieldType type = FilterFieldType::Text;
@@ -86,12 +86,12 @@ private:
 };
 
 // Compiles a filter text against the fields of one table; raises EFilterError.
-CompiledFilter CompileFilter(const QString &text, const QList<FilterField> &fields);
+CompiledFilter compileFilter(const QString &text, const QList<FilterField> &fields);
 
 // A value as a quoted text constant of the language: in single quotes, with
 // every quote inside doubled ("O'Brien" gives 'O''Brien'). For building a
 // filter text from a value the operator typed or a field shows.
-QString QuoteFilterText(const QString &value);
+QString quoteFilterText(const QString &value);
 
 // The field lists of the tables themselves come with the schema
 // (records/TableSchema.h).

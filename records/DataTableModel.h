@@ -24,18 +24,18 @@
 #include <QVariant>
 #include <QVector>
 
-class TTable;
+class DataTable;
 
-class TTableModel : public QAbstractTableModel {
+class DataTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum { KeyRole = Qt::UserRole + 1 };
 
     // columns: the field names shown, in order (empty: every field).
-    explicit TTableModel(TTable *table, const QStringList &columns = {}, QObject *parent = nullptr);
-    ~TTableModel() override;
+    explicit DataTableModel(DataTable *table, const QStringList &columns = {}, QObject *parent = nullptr);
+    ~DataTableModel() override;
 
-    TTable *table() const { return m_table; }
+    DataTable *table() const { return m_table; }
     void setColumns(const QStringList &fields);
     QStringList columns() const { return m_columns; }
     QString fieldOfColumn(int column) const;
@@ -89,7 +89,7 @@ private:
     void onCurrentChanged();
     void emitCurrent();
 
-    TTable *m_table;
+    DataTable *m_table;
     QStringList m_columns;
     QVector<int> m_fieldIndex;        // table field index per column
     QHash<int, QString> m_titles;

@@ -1,4 +1,4 @@
-#include "records/UDM.h"
+#include "records/DataModule.h"
 
 #include "core/AppState.h"
 #include "core/Errors.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-TDM *g_dm = nullptr;
+DataModule *g_dm = nullptr;
 std::atomic<int> g_connectionCounter{0};
 
 const char *const kCollation = "RUNOCASE";
@@ -178,19 +178,19 @@ void report(const QString &text)
 
 } // namespace
 
-TDM *DM()
+DataModule *dataModule()
 {
     return g_dm;
 }
 
-void SetDM(TDM *dm)
+void setDataModule(DataModule *dm)
 {
     g_dm = dm;
 }
 
 // ---------------------------------------------------------------- module
 
-TDM::TDM(QObject *parent)
+DataModule::DataModule(QObject *parent)
     : QObject(parent),
       Measures(this, QStringLiteral("Measures"), QStringLiteral("Measures.DB"), measuresSchema()),
       Notes(this, QStringLiteral("Notes"), QStringLiteral("Notes.DB"), notesSchema()),
@@ -205,36 +205,36 @@ TDM::TDM(QObject *parent)
     m_connectionName = QStringLiteral("RUVO-%1").arg(++g_connectionCounter);
 }
 
-TDM::~TDM()
+DataModule::~DataModule()
 {
-    DataModuleDestroy();
+    dataModuleDestroy();
     if (g_dm == this)
         g_dm = nullptr;
 }
 
-QString TDM::DataDir() const
+QString DataModule::dataDir() const
 {
     return App().ProgramDir + QStringLiteral("Data");
 }
 
-QString TDM::TablePath(const QString &fileName) const
+QString DataModule::tablePath(const QString &fileName) const
 {
-    return DataDir() + QDir::separator() + fileName;
+    return dataDir() + QDir::separator() + fileName;
 }
 
-QSqlDatabase TDM::Database() const
+QSqlDatabase DataModule::database() const
 {
     return QSqlDatabase::database(m_connectionName, false);
 }
 
-bool TDM::Connected() const
+bool DataModule::connected() const
 {
-    return QSqlDatabase::contains(m_connectionName) && Database().isOpen();
+    return QSqlDatabase::contains(m_connectionName) && database().isOpen();
 }
 
-void TDM::registerCollation()
+void DataModule::registerCollation()
 {
-    QSqlDatabase db = Database();
+    QSqlDatabase db = database();
     const QVariant handle = db.driver()->handle();
     sqlite3 *h = nullptr;
     if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
@@ -250,7 +250,7 @@ void TDM::registerCollation()
         throw EGeneralError(QString::fromUtf8(sqlite3_errmsg(h)));
 }
 
-void TDM::openConnection()
+void DataModule::openConnection()
 {
     closeConnection();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
@@ -265,7 +265,7 @@ void TDM::openConnection()
     q.exec(QStringLiteral("PRAGMA analysis_limit=1000"));
 }
 
-void TDM::closeConnection()
+void DataModule::closeConnection()
 {
     if (!QSqlDatabase::contains(m_connectionName))
         return;
@@ -288,19 +288,19 @@ void TDM::closeConnection()
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
-bool TDM::IsAttached(const QString &schema) const
+bool DataModule::isAttached(const QString &schema) const
 {
     return m_attached.contains(schema);
 }
 
-void TDM::EnsureAttached(const QString &schema, const QString &fileName)
+void DataModule::ensureAttached(const QString &schema, const QString &fileName)
 {
-    if (IsAttached(schema))
+    if (isAttached(schema))
         return;
-    if (!Connected())
+    if (!connected())
         throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
-    QSqlDatabase db = Database();
-    const QString path = QDir(DataDir()).filePath(fileName);
+    QSqlDatabase db = database();
+    const QString path = QDir(dataDir()).filePath(fileName);
     {
         QSqlQuery q(db);
         q.prepare(QStringLiteral("ATTACH DATABASE ? AS ") + quoted(schema));
@@ -331,12 +331,12 @@ void TDM::EnsureAttached(const QString &schema, const QString &fileName)
     }
     m_attached.append(schema);
     if (holdsTable)
-        UseWriteAheadLog(schema);
+        useWriteAheadLog(schema);
 }
 
-void TDM::UseWriteAheadLog(const QString &schema)
+void DataModule::useWriteAheadLog(const QString &schema)
 {
-    QSqlDatabase db = Database();
+    QSqlDatabase db = database();
     QSqlQuery q(db);
     if (q.exec(QStringLiteral("PRAGMA %1.journal_mode=WAL").arg(quoted(schema))))
         q.exec(QStringLiteral("PRAGMA %1.synchronous=%2").arg(quoted(schema), synchronousFor(schema)));
@@ -345,32 +345,32 @@ void TDM::UseWriteAheadLog(const QString &schema)
     q.exec(QStringLiteral("PRAGMA %1.cache_size=-65536").arg(quoted(schema)));
 }
 
-void TDM::SetDurableCommits(bool durable)
+void DataModule::setDurableCommits(bool durable)
 {
     m_durable = durable;
-    if (!Connected())
+    if (!connected())
         return;
     for (const QString &schema : std::as_const(m_attached)) {
-        QSqlQuery q(Database());
+        QSqlQuery q(database());
         q.exec(QStringLiteral("PRAGMA %1.synchronous=%2").arg(quoted(schema), synchronousFor(schema)));
     }
 }
 
-QString TDM::synchronousFor(const QString &schema) const
+QString DataModule::synchronousFor(const QString &schema) const
 {
     const bool readings = schema.compare(QStringLiteral("Measures"), Qt::CaseInsensitive) == 0;
     return m_durable && !readings ? QStringLiteral("FULL") : QStringLiteral("NORMAL");
 }
 
-void TDM::FlushReadings()
+void DataModule::flushReadings()
 {
     const QString schema = QStringLiteral("Measures");
-    if (!m_durable || !Connected() || !IsAttached(schema))
+    if (!m_durable || !connected() || !isAttached(schema))
         return;
     // One commit made with a full flush: syncing the log file puts every
     // earlier commit of that file on the disk too. Rewriting the header
     // cookie with its own value is the smallest commit there is.
-    QSqlQuery q(Database());
+    QSqlQuery q(database());
     const QString name = quoted(schema);
     if (!q.exec(QStringLiteral("PRAGMA %1.user_version").arg(name)) || !q.next())
         throw EGeneralError(q.lastError().text());
@@ -410,9 +410,9 @@ sqlite3 *sqliteHandle(const QSqlDatabase &db)
 
 } // namespace
 
-bool TDM::WithinSteps(int steps, const std::function<void()> &work)
+bool DataModule::withinSteps(int steps, const std::function<void()> &work)
 {
-    sqlite3 *h = Connected() ? sqliteHandle(Database()) : nullptr;
+    sqlite3 *h = connected() ? sqliteHandle(database()) : nullptr;
     if (!h) {
         work();
         return true;
@@ -440,7 +440,7 @@ namespace {
 // the slot and frees it when the function goes (it keeps a function that
 // cannot be removed while a statement is still under way).
 struct FunctionSlot {
-    const TDM::SqlFunction *fn = nullptr;
+    const DataModule::SqlFunction *fn = nullptr;
 };
 
 void callFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
@@ -464,9 +464,9 @@ void freeSlot(void *slot)
 
 } // namespace
 
-void TDM::WithFunction(const char *name, int nArgs, const SqlFunction &fn, const std::function<void()> &work)
+void DataModule::withFunction(const char *name, int nArgs, const SqlFunction &fn, const std::function<void()> &work)
 {
-    sqlite3 *h = Connected() ? sqliteHandle(Database()) : nullptr;
+    sqlite3 *h = connected() ? sqliteHandle(database()) : nullptr;
     if (!h)
         throw EGeneralError(QStringLiteral("Нет доступа к соединению SQLite"));
     auto *slot = new FunctionSlot{&fn};
@@ -486,57 +486,57 @@ void TDM::WithFunction(const char *name, int nArgs, const SqlFunction &fn, const
     remove();
 }
 
-void TDM::Detach(const QString &schema)
+void DataModule::detach(const QString &schema)
 {
-    if (!IsAttached(schema))
+    if (!isAttached(schema))
         return;
-    QSqlQuery q(Database());
+    QSqlQuery q(database());
     if (!q.exec(QStringLiteral("DETACH DATABASE ") + quoted(schema)))
         throw EGeneralError(q.lastError().text());
     m_attached.removeAll(schema);
 }
 
-void TDM::NotifyPeers(TTable *changed)
+void DataModule::notifyPeers(DataTable *changed)
 {
-    for (TTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
+    for (DataTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
         if (t != changed && t->TableName() == changed->TableName() && t->Active())
             t->peerChanged();
     }
 }
 
-void TDM::StartTransaction()
+void DataModule::startTransaction()
 {
     if (m_inTransaction)
         throw EGeneralError(QStringLiteral("Транзакция уже начата"));
-    if (!Connected())
+    if (!connected())
         throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
-    QSqlQuery q(Database());
+    QSqlQuery q(database());
     if (!q.exec(QStringLiteral("BEGIN")))
         throw EGeneralError(q.lastError().text());
     m_inTransaction = true;
 }
 
-void TDM::Commit()
+void DataModule::commit()
 {
     if (!m_inTransaction)
         throw EGeneralError(QStringLiteral("Транзакция не начата"));
-    QSqlQuery q(Database());
+    QSqlQuery q(database());
     if (!q.exec(QStringLiteral("COMMIT")))
         throw EGeneralError(q.lastError().text());
     m_inTransaction = false;
 }
 
-void TDM::Rollback()
+void DataModule::rollback()
 {
     if (!m_inTransaction)
         return;
     {
-        QSqlQuery q(Database());
+        QSqlQuery q(database());
         q.exec(QStringLiteral("ROLLBACK"));
     }
     m_inTransaction = false;
     // Rows written in the transaction are gone: every view re-reads.
-    for (TTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
+    for (DataTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
         if (t->Active()) {
             try {
                 t->Cancel();  // a pending row is not written after the rollback
@@ -547,35 +547,35 @@ void TDM::Rollback()
     }
 }
 
-TTransaction::TTransaction(TableHost &host) : m_host(host)
+Transaction::Transaction(TableHost &host) : m_host(host)
 {
-    m_host.StartTransaction();
+    m_host.startTransaction();
 }
 
-TTransaction::~TTransaction()
+Transaction::~Transaction()
 {
     if (!m_done) {
         try {
-            m_host.Rollback();
+            m_host.rollback();
         } catch (...) {
         }
     }
 }
 
-void TTransaction::Commit()
+void Transaction::commit()
 {
-    m_host.Commit();
+    m_host.commit();
     m_done = true;
 }
 
 // ---------------------------------------------------------------- start-up
 
-void TDM::DataModuleCreate()
+void DataModule::dataModuleCreate()
 {
     m_terminateRequested = false;
 
     // 1. The data directory.
-    const QString dir = DataDir();
+    const QString dir = dataDir();
     if (!QFileInfo(dir).isDir()) {
         if (QDir().mkpath(dir))
             report(QStringLiteral("Не обнаружен каталог \r") + dir + QStringLiteral("\r")
@@ -605,9 +605,9 @@ void TDM::DataModuleCreate()
 
     // 3. Missing tables are announced and created; a failure to create one
     //    goes to the caller and ends the start-up here.
-    TTable *const tables[] = {&Measures, &Notes, &Devices, &DBCards};
-    for (TTable *t : tables) {
-        const QString path = TablePath(t->FileName());
+    DataTable *const tables[] = {&Measures, &Notes, &Devices, &DBCards};
+    for (DataTable *t : tables) {
+        const QString path = tablePath(t->FileName());
         if (!QFileInfo::exists(path)) {
             report(QStringLiteral("Не обнаружена таблица \r") + path + QStringLiteral("\r")
                    + QStringLiteral("будет произведена попытка создания новой таблицы"));
@@ -616,7 +616,7 @@ void TDM::DataModuleCreate()
     }
 
     // 4. Indexes, each table on its own.
-    for (TTable *t : tables) {
+    for (DataTable *t : tables) {
         QString text;
         if (t == &Measures)
             text = QStringLiteral("DM: Ошибка при открытии таблицы измерений\r");
@@ -627,9 +627,9 @@ void TDM::DataModuleCreate()
         else
             text = QStringLiteral("DM: Ошибка при открытии таблицы картотеки\r");
         try {
-            RebuildIndexes(*t);
+            rebuildIndexes(*t);
         } catch (const std::exception &) {
-            report(text + TablePath(t->FileName()) + QStringLiteral("\r"));
+            report(text + tablePath(t->FileName()) + QStringLiteral("\r"));
         }
     }
 
@@ -637,7 +637,7 @@ void TDM::DataModuleCreate()
     try {
         DBCards4Find.Open();
     } catch (const std::exception &) {
-        report(QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + TablePath(DBCards4Find.FileName())
+        report(QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + tablePath(DBCards4Find.FileName())
                + QStringLiteral("\r"));
     }
 }
@@ -652,15 +652,15 @@ struct IndexSpec {
 // The indexes a table keeps: one per field, named "i" + field name; texts
 // ordered without regard to letter case, everything else in plain order so
 // that exact look-ups (the duplicate check on DateTime) can use them.
-QList<IndexSpec> indexSpecs(const TTable &table)
+QList<IndexSpec> indexSpecs(const DataTable &table)
 {
     QList<IndexSpec> specs;
-    for (const TFieldDef &f : table.Fields()) {
+    for (const FieldDef &f : table.Fields()) {
         IndexSpec s;
         s.name = QStringLiteral("i") + f.name;
         s.sql = QStringLiteral("CREATE INDEX %1 ON %2(%3%4)")
                     .arg(quoted(s.name), quoted(table.TableName()), quoted(f.name),
-                         f.type == TFieldType::Text ? QStringLiteral(" COLLATE RUNOCASE") : QString());
+                         f.type == FieldType::Text ? QStringLiteral(" COLLATE RUNOCASE") : QString());
         specs.append(s);
     }
     // The synchronisation cycle's duplicate check looks up one archive record
@@ -676,7 +676,7 @@ QList<IndexSpec> indexSpecs(const TTable &table)
 
 } // namespace
 
-void TDM::RebuildIndexes(TTable &table)
+void DataModule::rebuildIndexes(DataTable &table)
 {
     // 1. Closed, then exclusive, natural order, no filter, views quiet.
     table.Close();
@@ -759,9 +759,9 @@ void TDM::RebuildIndexes(TTable &table)
         throw EGeneralError(failure);
 }
 
-void TDM::DataModuleDestroy()
+void DataModule::dataModuleDestroy()
 {
-    for (TTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
+    for (DataTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
         try {
             t->Close();
         } catch (...) {

@@ -1,31 +1,31 @@
-#include "records/TTableModel.h"
+#include "records/DataTableModel.h"
 
 #include "core/Errors.h"
-#include "records/TTable.h"
+#include "records/DataTable.h"
 
 #include <QTimer>
 #include <algorithm>
 
-TTableModel::TTableModel(TTable *table, const QStringList &columns, QObject *parent)
+DataTableModel::DataTableModel(DataTable *table, const QStringList &columns, QObject *parent)
     : QAbstractTableModel(parent), m_table(table)
 {
     setColumns(columns);
-    connect(m_table, &TTable::DataSetReset, this, &TTableModel::onReset);
-    connect(m_table, &TTable::RowInserted, this, &TTableModel::onInserted);
-    connect(m_table, &TTable::RowUpdated, this, &TTableModel::onUpdated);
-    connect(m_table, &TTable::RowDeleted, this, &TTableModel::onDeleted);
-    connect(m_table, &TTable::CurrentChanged, this, &TTableModel::onCurrentChanged);
+    connect(m_table, &DataTable::DataSetReset, this, &DataTableModel::onReset);
+    connect(m_table, &DataTable::RowInserted, this, &DataTableModel::onInserted);
+    connect(m_table, &DataTable::RowUpdated, this, &DataTableModel::onUpdated);
+    connect(m_table, &DataTable::RowDeleted, this, &DataTableModel::onDeleted);
+    connect(m_table, &DataTable::CurrentChanged, this, &DataTableModel::onCurrentChanged);
 }
 
-TTableModel::~TTableModel() = default;
+DataTableModel::~DataTableModel() = default;
 
-void TTableModel::setColumns(const QStringList &fields)
+void DataTableModel::setColumns(const QStringList &fields)
 {
     beginResetModel();
     m_columns.clear();
     m_fieldIndex.clear();
     if (fields.isEmpty()) {
-        for (const TFieldDef &f : m_table->Fields()) {
+        for (const FieldDef &f : m_table->Fields()) {
             m_columns.append(f.name);
             m_fieldIndex.append(m_table->FieldIndex(f.name));
         }
@@ -44,12 +44,12 @@ void TTableModel::setColumns(const QStringList &fields)
     endResetModel();
 }
 
-QString TTableModel::fieldOfColumn(int column) const
+QString DataTableModel::fieldOfColumn(int column) const
 {
     return m_columns.value(column);
 }
 
-int TTableModel::columnOfField(const QString &field) const
+int DataTableModel::columnOfField(const QString &field) const
 {
     for (int i = 0; i < m_columns.size(); ++i) {
         if (m_columns[i].compare(field, Qt::CaseInsensitive) == 0)
@@ -58,19 +58,19 @@ int TTableModel::columnOfField(const QString &field) const
     return -1;
 }
 
-void TTableModel::setColumnTitle(int column, const QString &title)
+void DataTableModel::setColumnTitle(int column, const QString &title)
 {
     m_titles.insert(column, title);
     emit headerDataChanged(Qt::Horizontal, column, column);
 }
 
-void TTableModel::setPageSize(int rows)
+void DataTableModel::setPageSize(int rows)
 {
     m_pageSize = qMax(1, rows);
     dropCache();
 }
 
-void TTableModel::countRows() const
+void DataTableModel::countRows() const
 {
     if (m_count >= 0)
         return;
@@ -81,7 +81,7 @@ void TTableModel::countRows() const
     }
 }
 
-int TTableModel::rowCount(const QModelIndex &parent) const
+int DataTableModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())
         return 0;
@@ -89,30 +89,30 @@ int TTableModel::rowCount(const QModelIndex &parent) const
     return m_count;
 }
 
-int TTableModel::columnCount(const QModelIndex &parent) const
+int DataTableModel::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : m_columns.size();
 }
 
-void TTableModel::dropCache() const
+void DataTableModel::dropCache() const
 {
     m_pages.clear();
 }
 
-void TTableModel::fetchPage(int page) const
+void DataTableModel::fetchPage(int page) const
 {
     // A neighbouring page gives a key to start from, which costs the same
     // wherever the page lies; only a jump into the unknown counts rows off.
-    QVector<TRowData> rows;
+    QVector<RowData> rows;
     const auto prev = m_pages.constFind(page - 1);
     const auto next = m_pages.constFind(page + 1);
     if (page > 0 && prev != m_pages.cend() && prev->rows.size() == m_pageSize) {
         const Row &last = prev->rows.last();
-        TRowData b{last.key, last.sortValue, {}};
+        RowData b{last.key, last.sortValue, {}};
         rows = m_table->FetchRows(m_fieldIndex, true, &b, m_pageSize);
     } else if (next != m_pages.cend() && !next->rows.isEmpty()) {
         const Row &first = next->rows.first();
-        TRowData b{first.key, first.sortValue, {}};
+        RowData b{first.key, first.sortValue, {}};
         rows = m_table->FetchRows(m_fieldIndex, false, &b, m_pageSize);
         std::reverse(rows.begin(), rows.end());
     } else {
@@ -128,7 +128,7 @@ void TTableModel::fetchPage(int page) const
     }
     Page p;
     p.rows.reserve(rows.size());
-    for (TRowData &r : rows)
+    for (RowData &r : rows)
         p.rows.append(Row{r.key, r.sortValue, std::move(r.values)});
     p.lastUse = ++m_useCounter;
     ++m_pagesFetched;
@@ -143,7 +143,7 @@ void TTableModel::fetchPage(int page) const
     m_pages.insert(page, std::move(p));
 }
 
-const TTableModel::Row *TTableModel::rowAt(int row) const
+const DataTableModel::Row *DataTableModel::rowAt(int row) const
 {
     countRows();
     if (row < 0 || row >= m_count || !m_table->Active())
@@ -165,16 +165,16 @@ const TTableModel::Row *TTableModel::rowAt(int row) const
     return offset < it->rows.size() ? &it->rows[offset] : nullptr;
 }
 
-QVariant TTableModel::data(const QModelIndex &index, int role) const
+QVariant DataTableModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.column() < 0 || index.column() >= m_columns.size())
         return QVariant();
     if (role != Qt::DisplayRole && role != Qt::EditRole && role != KeyRole && role != Qt::TextAlignmentRole)
         return QVariant();
-    const TFieldDef &f = m_table->Fields()[m_fieldIndex[index.column()]];
+    const FieldDef &f = m_table->Fields()[m_fieldIndex[index.column()]];
     if (role == Qt::TextAlignmentRole) {
-        const bool number = f.type == TFieldType::Integer || f.type == TFieldType::AutoInc
-                            || f.type == TFieldType::Float;
+        const bool number = f.type == FieldType::Integer || f.type == FieldType::AutoInc
+                            || f.type == FieldType::Float;
         return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight | Qt::AlignVCenter
                                                         : Qt::AlignLeft | Qt::AlignVCenter));
     }
@@ -183,13 +183,13 @@ QVariant TTableModel::data(const QModelIndex &index, int role) const
         return QVariant();
     if (role == KeyRole)
         return r->key;
-    const QVariant value = TTable::FromStorage(f, r->values.value(index.column()));
+    const QVariant value = DataTable::FromStorage(f, r->values.value(index.column()));
     if (role == Qt::EditRole)
         return value;
-    return TTable::DisplayText(f, value);
+    return DataTable::DisplayText(f, value);
 }
 
-QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+QVariant DataTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (role != Qt::DisplayRole)
         return QVariant();
@@ -203,20 +203,20 @@ QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int r
     return m_table->Fields()[m_fieldIndex[section]].label;
 }
 
-Qt::ItemFlags TTableModel::flags(const QModelIndex &index) const
+Qt::ItemFlags DataTableModel::flags(const QModelIndex &index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
-QVariant TTableModel::keyOfRow(int row) const
+QVariant DataTableModel::keyOfRow(int row) const
 {
     const Row *r = rowAt(row);
     return r ? r->key : QVariant();
 }
 
-int TTableModel::rowOfCurrent() const
+int DataTableModel::rowOfCurrent() const
 {
     if (!m_table->Active() || !m_table->HasCurrent())
         return -1;
@@ -234,7 +234,7 @@ int TTableModel::rowOfCurrent() const
     }
 }
 
-void TTableModel::setCurrentRow(int row)
+void DataTableModel::setCurrentRow(int row)
 {
     const QVariant key = keyOfRow(row);
     if (key.isNull() || key == m_table->GetBookmark())
@@ -242,7 +242,7 @@ void TTableModel::setCurrentRow(int row)
     m_table->FindKey(key);
 }
 
-void TTableModel::reload()
+void DataTableModel::reload()
 {
     beginResetModel();
     dropCache();
@@ -250,12 +250,12 @@ void TTableModel::reload()
     endResetModel();
 }
 
-void TTableModel::onReset()
+void DataTableModel::onReset()
 {
     reload();
 }
 
-void TTableModel::onInserted(const QVariant &, bool shown)
+void DataTableModel::onInserted(const QVariant &, bool shown)
 {
     // The new row's place in the order is not known without counting; the
     // row count grows at the end and every shown row is read again.
@@ -269,7 +269,7 @@ void TTableModel::onInserted(const QVariant &, bool shown)
         emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
 }
 
-void TTableModel::onUpdated(const QVariant &, int shownDelta)
+void DataTableModel::onUpdated(const QVariant &, int shownDelta)
 {
     dropCache();
     if (m_count < 0)
@@ -287,7 +287,7 @@ void TTableModel::onUpdated(const QVariant &, int shownDelta)
         emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
 }
 
-void TTableModel::onDeleted(const QVariant &, bool wasShown)
+void DataTableModel::onDeleted(const QVariant &, bool wasShown)
 {
     dropCache();
     if (m_count < 0)
@@ -301,17 +301,17 @@ void TTableModel::onDeleted(const QVariant &, bool wasShown)
         emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
 }
 
-void TTableModel::onCurrentChanged()
+void DataTableModel::onCurrentChanged()
 {
     // A loop over the table moves the current row many times; the grid hears
     // of it once, when the loop has ended.
     if (m_currentPending)
         return;
     m_currentPending = true;
-    QTimer::singleShot(0, this, &TTableModel::emitCurrent);
+    QTimer::singleShot(0, this, &DataTableModel::emitCurrent);
 }
 
-void TTableModel::emitCurrent()
+void DataTableModel::emitCurrent()
 {
     m_currentPending = false;
     emit currentRowChanged(rowOfCurrent());
