@@ -499,7 +499,7 @@ void DataModule::detach(const QString &schema)
 void DataModule::notifyPeers(DataTable *changed)
 {
     for (DataTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
-        if (t != changed && t->TableName() == changed->TableName() && t->Active())
+        if (t != changed && t->tableName() == changed->tableName() && t->active())
             t->peerChanged();
     }
 }
@@ -537,10 +537,10 @@ void DataModule::rollback()
     m_inTransaction = false;
     // Rows written in the transaction are gone: every view re-reads.
     for (DataTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
-        if (t->Active()) {
+        if (t->active()) {
             try {
-                t->Cancel();  // a pending row is not written after the rollback
-                t->Refresh();
+                t->cancel();  // a pending row is not written after the rollback
+                t->refresh();
             } catch (const ERuvoError &) {
             }
         }
@@ -607,11 +607,11 @@ void DataModule::dataModuleCreate()
     //    goes to the caller and ends the start-up here.
     DataTable *const tables[] = {&Measures, &Notes, &Devices, &DBCards};
     for (DataTable *t : tables) {
-        const QString path = tablePath(t->FileName());
+        const QString path = tablePath(t->fileName());
         if (!QFileInfo::exists(path)) {
             report(QStringLiteral("Не обнаружена таблица \r") + path + QStringLiteral("\r")
                    + QStringLiteral("будет произведена попытка создания новой таблицы"));
-            t->CreateTable();
+            t->createTable();
         }
     }
 
@@ -629,15 +629,15 @@ void DataModule::dataModuleCreate()
         try {
             rebuildIndexes(*t);
         } catch (const std::exception &) {
-            report(text + tablePath(t->FileName()) + QStringLiteral("\r"));
+            report(text + tablePath(t->fileName()) + QStringLiteral("\r"));
         }
     }
 
     // 5. The second cursor on the cards.
     try {
-        DBCards4Find.Open();
+        DBCards4Find.open();
     } catch (const std::exception &) {
-        report(QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + tablePath(DBCards4Find.FileName())
+        report(QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + tablePath(DBCards4Find.fileName())
                + QStringLiteral("\r"));
     }
 }
@@ -655,18 +655,18 @@ struct IndexSpec {
 QList<IndexSpec> indexSpecs(const DataTable &table)
 {
     QList<IndexSpec> specs;
-    for (const FieldDef &f : table.Fields()) {
+    for (const FieldDef &f : table.fields()) {
         IndexSpec s;
         s.name = QStringLiteral("i") + f.name;
         s.sql = QStringLiteral("CREATE INDEX %1 ON %2(%3%4)")
-                    .arg(quoted(s.name), quoted(table.TableName()), quoted(f.name),
+                    .arg(quoted(s.name), quoted(table.tableName()), quoted(f.name),
                          f.type == FieldType::Text ? QStringLiteral(" COLLATE RUNOCASE") : QString());
         specs.append(s);
     }
     // The synchronisation cycle's duplicate check looks up one archive record
     // by its time, reader and number before every append; this index answers
     // it directly, also before the table has statistics.
-    if (table.TableName() == QLatin1String("Measures")) {
+    if (table.tableName() == QLatin1String("Measures")) {
         specs.append({QStringLiteral("iArchiveRecord"),
                       QStringLiteral("CREATE INDEX \"iArchiveRecord\" ON \"Measures\"(\"DateTime\", \"TarnAddress\", "
                                      "\"RecNumber\")")});
@@ -679,29 +679,29 @@ QList<IndexSpec> indexSpecs(const DataTable &table)
 void DataModule::rebuildIndexes(DataTable &table)
 {
     // 1. Closed, then exclusive, natural order, no filter, views quiet.
-    table.Close();
-    table.SetExclusive(true);
-    table.SetIndexFieldNames(QString());
-    table.SetFilter(QString());
-    table.DisableControls();
+    table.close();
+    table.setExclusive(true);
+    table.setIndexFieldNames(QString());
+    table.setFilter(QString());
+    table.disableControls();
 
     QString failure;
     bool failed = false;
     try {
         // 2-3. Open exclusively: the table's file is locked against writers
         //      until the rebuild is committed.
-        table.Open();
-        const QString schema = quoted(table.TableName());
+        table.open();
+        const QString schema = quoted(table.tableName());
         // 4-5. The primary key is part of the table itself; every field gets
         //      its index. An index that is missing or not as it should be is
         //      made anew; damaged index pages are rebuilt from the rows.
         const QList<IndexSpec> specs = indexSpecs(table);
         QHash<QString, QString> existing;
         {
-            QSqlQuery q = table.Exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' "
+            QSqlQuery q = table.exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' "
                                                     "AND tbl_name = ? AND sql IS NOT NULL")
                                          .arg(schema),
-                                     {table.TableName()});
+                                     {table.tableName()});
             while (q.next())
                 existing.insert(q.value(0).toString(), q.value(1).toString());
         }
@@ -713,48 +713,48 @@ void DataModule::rebuildIndexes(DataTable &table)
             if (wanted)
                 kept.append(it.key());
             else
-                table.Exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(it.key())));
+                table.exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(it.key())));
         }
         for (const IndexSpec &s : specs) {
             if (!kept.contains(s.name))
-                table.Exec(QString(s.sql).replace(QStringLiteral("CREATE INDEX \"i"),
+                table.exec(QString(s.sql).replace(QStringLiteral("CREATE INDEX \"i"),
                                                   QStringLiteral("CREATE INDEX %1.\"i").arg(schema)));
         }
         bool damaged = false;
         {
-            QSqlQuery q = table.Exec(QStringLiteral("PRAGMA %1.quick_check").arg(schema));
+            QSqlQuery q = table.exec(QStringLiteral("PRAGMA %1.quick_check").arg(schema));
             while (q.next())
                 damaged = damaged || q.value(0).toString() != QLatin1String("ok");
         }
         if (damaged) {
             for (const QString &name : std::as_const(kept))
-                table.Exec(QStringLiteral("REINDEX %1.%2").arg(schema, quoted(name)));
+                table.exec(QStringLiteral("REINDEX %1.%2").arg(schema, quoted(name)));
         }
         // Fresh statistics (from a sample of each index) let SQLite choose
         // the index that narrows a look-up most.
-        table.Exec(QStringLiteral("ANALYZE %1.%2").arg(schema, quoted(table.TableName())));
+        table.exec(QStringLiteral("ANALYZE %1.%2").arg(schema, quoted(table.tableName())));
         // 6. Closing commits the rebuild.
-        table.Close();
+        table.close();
     } catch (const ERuvoError &e) {
         failed = true;
         failure = e.message();
         try {
-            table.Close();
+            table.close();
         } catch (...) {
         }
     }
 
     // 7. In every case: shared again, open, views notified.
-    table.SetExclusive(false);
+    table.setExclusive(false);
     try {
-        table.Open();
+        table.open();
     } catch (const ERuvoError &e) {
         if (!failed) {
             failed = true;
             failure = e.message();
         }
     }
-    table.EnableControls();
+    table.enableControls();
     if (failed)
         throw EGeneralError(failure);
 }
@@ -763,7 +763,7 @@ void DataModule::dataModuleDestroy()
 {
     for (DataTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
         try {
-            t->Close();
+            t->close();
         } catch (...) {
         }
     }

@@ -53,17 +53,17 @@ DataTable::~DataTable() = default;
 
 // ---------------------------------------------------------------- identity
 
-QString DataTable::FilePath() const
+QString DataTable::filePath() const
 {
     return m_dm->tablePath(m_fileName);
 }
 
-QString DataTable::SqlName() const
+QString DataTable::sqlName() const
 {
     return quoted(m_tableName) + QLatin1Char('.') + quoted(m_tableName);
 }
 
-int DataTable::FieldIndex(const QString &name) const
+int DataTable::fieldIndex(const QString &name) const
 {
     for (int i = 0; i < m_fields.size(); ++i) {
         if (m_fields[i].name.compare(name, Qt::CaseInsensitive) == 0)
@@ -74,7 +74,7 @@ int DataTable::FieldIndex(const QString &name) const
 
 int DataTable::fieldIndexOrRaise(const QString &name) const
 {
-    const int i = FieldIndex(name);
+    const int i = fieldIndex(name);
     if (i < 0)
         throw EGeneralError(QStringLiteral("%1: поле '%2' не найдено").arg(m_tableName, name));
     return i;
@@ -85,7 +85,7 @@ const FieldDef &DataTable::fieldDef(const QString &name) const
     return m_fields[fieldIndexOrRaise(name)];
 }
 
-QList<FilterField> DataTable::FilterFields() const
+QList<FilterField> DataTable::filterFields() const
 {
     return filterFieldsOf(m_fields);
 }
@@ -103,19 +103,19 @@ void DataTable::requireActive() const
         throw EGeneralError(QStringLiteral("%1: таблица закрыта").arg(m_tableName));
 }
 
-bool DataTable::TableExists() const
+bool DataTable::tableExists() const
 {
     if (!m_dm->isAttached(m_tableName))
         return false;
-    QSqlQuery q = Exec(QStringLiteral("SELECT 1 FROM %1.sqlite_master WHERE type = 'table' AND name = ?")
+    QSqlQuery q = exec(QStringLiteral("SELECT 1 FROM %1.sqlite_master WHERE type = 'table' AND name = ?")
                            .arg(quoted(m_tableName)),
                        {m_tableName});
     return q.next();
 }
 
-void DataTable::CreateTable()
+void DataTable::createTable()
 {
-    Close();
+    close();
     m_dm->ensureAttached(m_tableName, m_fileName);
     const bool autoKey = m_fields.first().type == FieldType::AutoInc;
     QStringList columns;
@@ -124,25 +124,25 @@ void DataTable::CreateTable()
     const QString schema = quoted(m_tableName);
     Transaction tx(*m_dm);
     // Remains of the table (with its indexes) go first.
-    Exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(SqlName()));
-    Exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(SqlName(), columns.join(QStringLiteral(", "))));
-    Exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(schema));
+    exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(sqlName()));
+    exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(sqlName(), columns.join(QStringLiteral(", "))));
+    exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(schema));
     tx.commit();
     m_dm->useWriteAheadLog(m_tableName);
 }
 
-void DataTable::Open()
+void DataTable::open()
 {
     if (m_active)
         return;
     m_dm->ensureAttached(m_tableName, m_fileName);
     {
-        QSqlQuery q = Exec(QStringLiteral("PRAGMA %1.table_info(%2)").arg(quoted(m_tableName), quoted(m_tableName)));
+        QSqlQuery q = exec(QStringLiteral("PRAGMA %1.table_info(%2)").arg(quoted(m_tableName), quoted(m_tableName)));
         QSet<QString> names;
         while (q.next())
             names.insert(q.value(1).toString().toLower());
         if (names.isEmpty())
-            throw EGeneralError(QStringLiteral("Таблица %1 не найдена в файле %2").arg(m_tableName, FilePath()));
+            throw EGeneralError(QStringLiteral("Таблица %1 не найдена в файле %2").arg(m_tableName, filePath()));
         for (const FieldDef &f : m_fields) {
             if (!names.contains(f.name.toLower()))
                 throw EGeneralError(QStringLiteral("В таблице %1 нет поля %2").arg(m_tableName, f.name));
@@ -153,7 +153,7 @@ void DataTable::Open()
         // writes it makes this fail (after the busy timeout).
         m_dm->startTransaction();
         try {
-            Exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(quoted(m_tableName)));
+            exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(quoted(m_tableName)));
         } catch (...) {
             m_dm->rollback();
             throw;
@@ -168,12 +168,12 @@ void DataTable::Open()
     notifyReset();
 }
 
-void DataTable::Close()
+void DataTable::close()
 {
     if (!m_active)
         return;
     if (m_state == TableState::Edit || m_state == TableState::Insert)
-        Cancel();
+        cancel();
     m_active = false;
     clearCurrent();
     invalidateCount();
@@ -190,7 +190,7 @@ void DataTable::Close()
     }
 }
 
-void DataTable::SetExclusive(bool exclusive)
+void DataTable::setExclusive(bool exclusive)
 {
     if (m_active)
         throw EGeneralError(QStringLiteral("%1: таблица открыта").arg(m_tableName));
@@ -202,8 +202,8 @@ void DataTable::setState(TableState state)
     if (m_state == state)
         return;
     m_state = state;
-    if (!ControlsDisabled())
-        emit StateChanged();
+    if (!controlsDisabled())
+        emit stateChanged();
 }
 
 // ---------------------------------------------------------------- current row
@@ -212,7 +212,7 @@ void DataTable::setCurrent(const QVector<QVariant> &stored)
 {
     m_stored = stored;
     for (int i = 0; i < m_fields.size(); ++i)
-        m_values[i] = FromStorage(m_fields[i], stored.value(i));
+        m_values[i] = fromStorage(m_fields[i], stored.value(i));
     m_curKey = stored.value(0);
 }
 
@@ -240,7 +240,7 @@ bool DataTable::moveTo(bool forward, bool fromBoundary)
     RowData boundary;
     if (fromBoundary)
         boundary = currentRowData();
-    const QVector<RowData> rows = FetchRows(all, forward, fromBoundary ? &boundary : nullptr, 1);
+    const QVector<RowData> rows = fetchRows(all, forward, fromBoundary ? &boundary : nullptr, 1);
     if (rows.isEmpty())
         return false;
     setCurrent(rows.first().values);
@@ -251,8 +251,8 @@ bool DataTable::loadKey(const QVariant &key, bool onlyShown)
 {
     if (key.isNull())
         return false;
-    const QString cond = quoted(KeyField()) + QStringLiteral(" = ?");
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), SqlName());
+    const QString cond = quoted(keyField()) + QStringLiteral(" = ?");
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), sqlName());
     QVariantList params;
     if (onlyShown) {
         sql += whereWith(cond);
@@ -262,7 +262,7 @@ bool DataTable::loadKey(const QVariant &key, bool onlyShown)
         sql += QStringLiteral(" WHERE ") + cond;
     }
     params.append(key);
-    QSqlQuery q = Exec(sql, params);
+    QSqlQuery q = exec(sql, params);
     if (!q.next())
         return false;
     QVector<QVariant> stored(m_fields.size());
@@ -277,15 +277,15 @@ void DataTable::checkBrowseMode()
     requireActive();
     if (m_state == TableState::Edit || m_state == TableState::Insert) {
         if (m_modified)
-            Post();
+            post();
         else
-            Cancel();
+            cancel();
     }
 }
 
 // ---------------------------------------------------------------- navigation
 
-void DataTable::First()
+void DataTable::first()
 {
     checkBrowseMode();
     if (moveTo(true, false)) {
@@ -297,7 +297,7 @@ void DataTable::First()
     notifyCurrent();
 }
 
-void DataTable::Last()
+void DataTable::last()
 {
     checkBrowseMode();
     if (moveTo(false, false)) {
@@ -309,7 +309,7 @@ void DataTable::Last()
     notifyCurrent();
 }
 
-void DataTable::Next()
+void DataTable::next()
 {
     checkBrowseMode();
     if (m_curKey.isNull()) {
@@ -325,7 +325,7 @@ void DataTable::Next()
     }
 }
 
-void DataTable::Prior()
+void DataTable::prior()
 {
     checkBrowseMode();
     if (m_curKey.isNull()) {
@@ -341,33 +341,33 @@ void DataTable::Prior()
     }
 }
 
-bool DataTable::IsEmpty() const
+bool DataTable::isEmpty() const
 {
     requireActive();
     if (m_countCache >= 0)
         return m_countCache == 0;
-    QSqlQuery q = Exec(QStringLiteral("SELECT 1 FROM %1%2 LIMIT 1").arg(SqlName(), whereWith(QString())),
+    QSqlQuery q = exec(QStringLiteral("SELECT 1 FROM %1%2 LIMIT 1").arg(sqlName(), whereWith(QString())),
                        filterApplied() ? m_compiled.params : QVariantList());
     return !q.next();
 }
 
-int DataTable::RecordCount() const
+int DataTable::recordCount() const
 {
     requireActive();
     if (m_countCache < 0) {
-        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(SqlName(), whereWith(QString())),
+        QSqlQuery q = exec(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(sqlName(), whereWith(QString())),
                            filterApplied() ? m_compiled.params : QVariantList());
         m_countCache = q.next() ? q.value(0).toInt() : 0;
     }
     return m_countCache;
 }
 
-bool DataTable::Locate(const QString &field, const QVariant &value, LocateOptions options)
+bool DataTable::locate(const QString &field, const QVariant &value, LocateOptions options)
 {
-    return Locate(QStringList{field}, QVariantList{value}, options);
+    return locate(QStringList{field}, QVariantList{value}, options);
 }
 
-bool DataTable::Locate(const QStringList &fields, const QVariantList &values, LocateOptions options)
+bool DataTable::locate(const QStringList &fields, const QVariantList &values, LocateOptions options)
 {
     checkBrowseMode();
     if (fields.isEmpty() || fields.size() != values.size())
@@ -379,7 +379,7 @@ bool DataTable::Locate(const QStringList &fields, const QVariantList &values, Lo
     for (int i = 0; i < fields.size(); ++i) {
         const FieldDef &f = fieldDef(fields[i]);
         const QString col = quoted(f.name);
-        const QVariant stored = ToStorage(f, values[i]);
+        const QVariant stored = toStorage(f, values[i]);
         if (stored.isNull()) {
             conds.append(col + QStringLiteral(" IS NULL"));
         } else if (f.type == FieldType::Text) {
@@ -405,7 +405,7 @@ bool DataTable::Locate(const QStringList &fields, const QVariantList &values, Lo
         }
     }
     const QString cond = conds.join(QStringLiteral(" AND "));
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), SqlName());
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList(), sqlName());
     QVariantList all;
     if (options.testFlag(LocateOption::AllRows)) {
         sql += QStringLiteral(" WHERE ") + cond;
@@ -415,8 +415,8 @@ bool DataTable::Locate(const QStringList &fields, const QVariantList &values, Lo
             all = m_compiled.params;
     }
     all += params;
-    sql += QLatin1Char(' ') + OrderByClause() + QStringLiteral(" LIMIT 1");
-    QSqlQuery q = Exec(sql, all);
+    sql += QLatin1Char(' ') + orderByClause() + QStringLiteral(" LIMIT 1");
+    QSqlQuery q = exec(sql, all);
     if (!q.next())
         return false;
     QVector<QVariant> stored(m_fields.size());
@@ -428,7 +428,7 @@ bool DataTable::Locate(const QStringList &fields, const QVariantList &values, Lo
     return true;
 }
 
-bool DataTable::FindKey(const QVariant &key)
+bool DataTable::findKey(const QVariant &key)
 {
     checkBrowseMode();
     if (!loadKey(key, false))
@@ -440,7 +440,7 @@ bool DataTable::FindKey(const QVariant &key)
 
 // ---------------------------------------------------------------- editing
 
-void DataTable::Append()
+void DataTable::append()
 {
     checkBrowseMode();
     m_savedKey = m_curKey;
@@ -454,7 +454,7 @@ void DataTable::Append()
     notifyCurrent();
 }
 
-void DataTable::Edit()
+void DataTable::edit()
 {
     requireActive();
     if (m_state == TableState::Edit || m_state == TableState::Insert)
@@ -467,7 +467,7 @@ void DataTable::Edit()
     setState(TableState::Edit);
 }
 
-void DataTable::SetFieldValue(const QString &field, const QVariant &value)
+void DataTable::setFieldValue(const QString &field, const QVariant &value)
 {
     requireActive();
     const int i = fieldIndexOrRaise(field);
@@ -484,44 +484,44 @@ void DataTable::SetFieldValue(const QString &field, const QVariant &value)
         v = text;
     }
     // Checked and normalised now, so that a bad value fails where it is set.
-    m_values[i] = FromStorage(f, ToStorage(f, v));
+    m_values[i] = fromStorage(f, toStorage(f, v));
     m_changed[i] = true;
     m_modified = true;
 }
 
-QVariant DataTable::FieldValue(const QString &field) const
+QVariant DataTable::fieldValue(const QString &field) const
 {
     requireActive();
     return m_values[fieldIndexOrRaise(field)];
 }
 
-bool DataTable::IsNull(const QString &field) const
+bool DataTable::isNull(const QString &field) const
 {
-    const QVariant v = FieldValue(field);
+    const QVariant v = fieldValue(field);
     return !v.isValid() || v.isNull();
 }
 
-QString DataTable::AsString(const QString &field) const
+QString DataTable::asString(const QString &field) const
 {
     const int i = fieldIndexOrRaise(field);
-    return PlainText(m_fields[i], FieldValue(field));
+    return plainText(m_fields[i], fieldValue(field));
 }
 
-int DataTable::AsInteger(const QString &field) const
+int DataTable::asInteger(const QString &field) const
 {
-    const QVariant v = FieldValue(field);
+    const QVariant v = fieldValue(field);
     return v.isNull() ? 0 : v.toInt();
 }
 
-double DataTable::AsFloat(const QString &field) const
+double DataTable::asFloat(const QString &field) const
 {
-    const QVariant v = FieldValue(field);
+    const QVariant v = fieldValue(field);
     return v.isNull() ? 0.0 : v.toDouble();
 }
 
-QDateTime DataTable::AsDateTime(const QString &field) const
+QDateTime DataTable::asDateTime(const QString &field) const
 {
-    const QVariant v = FieldValue(field);
+    const QVariant v = fieldValue(field);
     if (v.isNull())
         return QDateTime();
     if (v.typeId() == QMetaType::QDate)
@@ -529,19 +529,19 @@ QDateTime DataTable::AsDateTime(const QString &field) const
     return v.toDateTime();
 }
 
-bool DataTable::AsBoolean(const QString &field) const
+bool DataTable::asBoolean(const QString &field) const
 {
-    const QVariant v = FieldValue(field);
+    const QVariant v = fieldValue(field);
     return !v.isNull() && v.toBool();
 }
 
-QString DataTable::DisplayText(const QString &field) const
+QString DataTable::displayText(const QString &field) const
 {
     const int i = fieldIndexOrRaise(field);
-    return DisplayText(m_fields[i], FieldValue(field));
+    return displayText(m_fields[i], fieldValue(field));
 }
 
-void DataTable::Post()
+void DataTable::post()
 {
     requireActive();
     if (m_state == TableState::Insert) {
@@ -550,7 +550,7 @@ void DataTable::Post()
         QStringList marks;
         QVariantList params;
         for (int i = autoKey ? 1 : 0; i < m_fields.size(); ++i) {
-            const QVariant stored = ToStorage(m_fields[i], m_values[i]);
+            const QVariant stored = toStorage(m_fields[i], m_values[i]);
             if (stored.isNull())
                 continue;
             cols.append(quoted(m_fields[i].name));
@@ -558,17 +558,17 @@ void DataTable::Post()
             params.append(stored);
         }
         if (!autoKey && m_values[0].isNull())
-            throw EGeneralError(QStringLiteral("%1: не задано значение ключевого поля %2").arg(m_tableName, KeyField()));
+            throw EGeneralError(QStringLiteral("%1: не задано значение ключевого поля %2").arg(m_tableName, keyField()));
         QVariant key;
         {
             const QString sql = cols.isEmpty()
-                                    ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(SqlName())
+                                    ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(sqlName())
                                     : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                          .arg(SqlName(), cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
-            QSqlQuery q = Exec(sql, params);
-            key = autoKey ? QVariant(q.lastInsertId().toLongLong()) : ToStorage(m_fields[0], m_values[0]);
+                                          .arg(sqlName(), cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
+            QSqlQuery q = exec(sql, params);
+            key = autoKey ? QVariant(q.lastInsertId().toLongLong()) : toStorage(m_fields[0], m_values[0]);
         }
-        const bool shown = KeyShown(key);
+        const bool shown = keyShown(key);
         loadKey(key, false);
         m_eof = m_bof = false;
         m_modified = false;
@@ -577,8 +577,8 @@ void DataTable::Post()
         if (m_totalCache >= 0)
             ++m_totalCache;
         setState(TableState::Browse);
-        if (!ControlsDisabled())
-            emit RowInserted(key, shown);
+        if (!controlsDisabled())
+            emit rowInserted(key, shown);
         else
             m_pendingReset = true;
         notifyCurrent();
@@ -593,7 +593,7 @@ void DataTable::Post()
             if (!m_changed[i])
                 continue;
             sets.append(quoted(m_fields[i].name) + QStringLiteral(" = ?"));
-            params.append(ToStorage(m_fields[i], m_values[i]));
+            params.append(toStorage(m_fields[i], m_values[i]));
         }
         if (sets.isEmpty()) {
             m_modified = false;
@@ -601,21 +601,21 @@ void DataTable::Post()
             return;
         }
         if (m_changed[0] && m_values[0].isNull())
-            throw EGeneralError(QStringLiteral("%1: не задано значение ключевого поля %2").arg(m_tableName, KeyField()));
-        const bool wasShown = KeyShown(oldKey);
+            throw EGeneralError(QStringLiteral("%1: не задано значение ключевого поля %2").arg(m_tableName, keyField()));
+        const bool wasShown = keyShown(oldKey);
         params.append(oldKey);
-        Exec(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                 .arg(SqlName(), sets.join(QStringLiteral(", ")), quoted(KeyField())),
+        exec(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                 .arg(sqlName(), sets.join(QStringLiteral(", ")), quoted(keyField())),
              params);
-        const QVariant newKey = m_changed[0] ? ToStorage(m_fields[0], m_values[0]) : oldKey;
-        const bool nowShown = KeyShown(newKey);
+        const QVariant newKey = m_changed[0] ? toStorage(m_fields[0], m_values[0]) : oldKey;
+        const bool nowShown = keyShown(newKey);
         loadKey(newKey, false);
         m_modified = false;
         if (m_countCache >= 0)
             m_countCache += int(nowShown) - int(wasShown);
         setState(TableState::Browse);
-        if (!ControlsDisabled())
-            emit RowUpdated(newKey, int(nowShown) - int(wasShown));
+        if (!controlsDisabled())
+            emit rowUpdated(newKey, int(nowShown) - int(wasShown));
         else
             m_pendingReset = true;
         notifyCurrent();
@@ -625,7 +625,7 @@ void DataTable::Post()
     throw EGeneralError(QStringLiteral("%1: таблица не в режиме редактирования").arg(m_tableName));
 }
 
-void DataTable::Cancel()
+void DataTable::cancel()
 {
     requireActive();
     if (m_state == TableState::Insert) {
@@ -652,21 +652,21 @@ void DataTable::Cancel()
     }
 }
 
-void DataTable::Delete()
+void DataTable::remove()
 {
     requireActive();
     if (m_state == TableState::Insert) {
-        Cancel();
+        cancel();
         return;
     }
     if (m_state == TableState::Edit)
-        Cancel();
+        cancel();
     if (m_curKey.isNull())
         throw EGeneralError(QStringLiteral("%1: нет текущей записи").arg(m_tableName));
     const QVariant key = m_curKey;
     const RowData boundary = currentRowData();
-    const bool wasShown = KeyShown(key);
-    Exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(SqlName(), quoted(KeyField())), {key});
+    const bool wasShown = keyShown(key);
+    exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(sqlName(), quoted(keyField())), {key});
     if (m_countCache >= 0 && wasShown)
         --m_countCache;
     if (m_totalCache >= 0)
@@ -674,12 +674,12 @@ void DataTable::Delete()
     QVector<int> all(m_fields.size());
     for (int i = 0; i < all.size(); ++i)
         all[i] = i;
-    QVector<RowData> rows = FetchRows(all, true, &boundary, 1);
+    QVector<RowData> rows = fetchRows(all, true, &boundary, 1);
     if (!rows.isEmpty()) {
         setCurrent(rows.first().values);
         m_eof = m_bof = false;
     } else {
-        rows = FetchRows(all, false, &boundary, 1);
+        rows = fetchRows(all, false, &boundary, 1);
         if (!rows.isEmpty()) {
             setCurrent(rows.first().values);
             m_bof = false;
@@ -688,8 +688,8 @@ void DataTable::Delete()
             clearCurrent();
         }
     }
-    if (!ControlsDisabled())
-        emit RowDeleted(key, wasShown);
+    if (!controlsDisabled())
+        emit rowDeleted(key, wasShown);
     else
         m_pendingReset = true;
     notifyCurrent();
@@ -698,11 +698,11 @@ void DataTable::Delete()
 
 // ---------------------------------------------------------------- order and filter
 
-void DataTable::SetIndexFieldNames(const QString &field)
+void DataTable::setIndexFieldNames(const QString &field)
 {
     int index = -1;
     if (!field.trimmed().isEmpty()) {
-        index = FieldIndex(field.trimmed());
+        index = fieldIndex(field.trimmed());
         if (index < 0)
             throw EGeneralError(QStringLiteral("%1: нет индекса для поля '%2'").arg(m_tableName, field));
     }
@@ -721,26 +721,26 @@ void DataTable::SetIndexFieldNames(const QString &field)
     }
 }
 
-QString DataTable::IndexFieldNames() const
+QString DataTable::indexFieldNames() const
 {
     return m_sortField > 0 ? m_fields[m_sortField].name : QString();
 }
 
-void DataTable::SetFilter(const QString &text)
+void DataTable::setFilter(const QString &text)
 {
     if (m_active)
         checkBrowseMode();
-    const CompiledFilter compiled = compileFilter(text, FilterFields());  // raises: the old filter stays
+    const CompiledFilter compiled = compileFilter(text, filterFields());  // raises: the old filter stays
     m_filterText = text;
     m_compiled = compiled;
     invalidateCount();
     if (m_active && m_filtered) {
-        First();
+        first();
         notifyReset();
     }
 }
 
-void DataTable::SetFiltered(bool filtered)
+void DataTable::setFiltered(bool filtered)
 {
     if (m_active)
         checkBrowseMode();
@@ -749,19 +749,19 @@ void DataTable::SetFiltered(bool filtered)
     m_filtered = filtered;
     invalidateCount();
     if (m_active) {
-        First();
+        first();
         notifyReset();
     }
 }
 
 // ---------------------------------------------------------------- bookmarks
 
-bool DataTable::BookmarkValid(const QVariant &bookmark) const
+bool DataTable::bookmarkValid(const QVariant &bookmark) const
 {
-    return m_active && !bookmark.isNull() && KeyShown(bookmark);
+    return m_active && !bookmark.isNull() && keyShown(bookmark);
 }
 
-bool DataTable::GotoBookmark(const QVariant &bookmark)
+bool DataTable::gotoBookmark(const QVariant &bookmark)
 {
     checkBrowseMode();
     if (!loadKey(bookmark, true))
@@ -771,7 +771,7 @@ bool DataTable::GotoBookmark(const QVariant &bookmark)
     return true;
 }
 
-void DataTable::Refresh()
+void DataTable::refresh()
 {
     checkBrowseMode();
     invalidateCount();
@@ -790,12 +790,12 @@ void DataTable::Refresh()
 
 // ---------------------------------------------------------------- notification
 
-void DataTable::DisableControls()
+void DataTable::disableControls()
 {
     ++m_disableCount;
 }
 
-void DataTable::EnableControls()
+void DataTable::enableControls()
 {
     if (m_disableCount == 0)
         return;
@@ -805,28 +805,28 @@ void DataTable::EnableControls()
     const bool current = m_pendingCurrent;
     m_pendingReset = m_pendingCurrent = false;
     if (reset)
-        emit DataSetReset();
+        emit dataSetReset();
     if (reset || current)
-        emit CurrentChanged();
-    emit StateChanged();
+        emit currentChanged();
+    emit stateChanged();
 }
 
 void DataTable::notifyReset()
 {
-    if (ControlsDisabled()) {
+    if (controlsDisabled()) {
         m_pendingReset = true;
         return;
     }
-    emit DataSetReset();
+    emit dataSetReset();
 }
 
 void DataTable::notifyCurrent()
 {
-    if (ControlsDisabled()) {
+    if (controlsDisabled()) {
         m_pendingCurrent = true;
         return;
     }
-    emit CurrentChanged();
+    emit currentChanged();
 }
 
 void DataTable::peerChanged()

@@ -65,159 +65,159 @@ public:
     ~DataTable() override;
 
     // ---- identity and fields
-    TableHost *Module() const { return m_dm; }
-    QString TableName() const { return m_tableName; }
-    QString FileName() const { return m_fileName; }
-    QString FilePath() const;   // data directory + separator + file name
-    QString SqlName() const;    // the quoted schema-qualified name for SQL: "Measures"."Measures"
-    const QList<FieldDef> &Fields() const { return m_fields; }
-    int FieldCount() const { return m_fields.size(); }
-    int FieldIndex(const QString &name) const;          // -1 when unknown; any letter case
+    TableHost *module() const { return m_dm; }
+    QString tableName() const { return m_tableName; }
+    QString fileName() const { return m_fileName; }
+    QString filePath() const;   // data directory + separator + file name
+    QString sqlName() const;    // the quoted schema-qualified name for SQL: "Measures"."Measures"
+    const QList<FieldDef> &fields() const { return m_fields; }
+    int fieldCount() const { return m_fields.size(); }
+    int fieldIndex(const QString &name) const;          // -1 when unknown; any letter case
     const FieldDef &fieldDef(const QString &name) const;  // raises for an unknown field
-    QString KeyField() const { return m_fields.first().name; }
-    QList<FilterField> FilterFields() const;
+    QString keyField() const { return m_fields.first().name; }
+    QList<FilterField> filterFields() const;
     QSqlDatabase database() const;
 
     // ---- open and close
     // Open checks that the file holds the table with every field; an exclusive
     // open also takes the write lock of the table's file (no other connection
     // may write it) and holds it, in a transaction, until Close.
-    void Open();
-    void Close();
-    bool Active() const { return m_active; }
-    void SetExclusive(bool exclusive);
-    bool Exclusive() const { return m_exclusive; }
+    void open();
+    void close();
+    bool active() const { return m_active; }
+    void setExclusive(bool exclusive);
+    bool exclusive() const { return m_exclusive; }
     // Creates the table from its field list in its file, replacing any remains
     // of it there. The table stays closed.
-    void CreateTable();
-    bool TableExists() const;  // the attached file holds a table of this name
+    void createTable();
+    bool tableExists() const;  // the attached file holds a table of this name
 
     // ---- navigation over the current sort order and filter
-    void First();
-    void Next();
-    void Prior();
-    void Last();
-    bool Eof() const { return m_eof; }
-    bool Bof() const { return m_bof; }
-    bool IsEmpty() const;
-    int RecordCount() const;           // rows shown (filter applied)
-    bool HasCurrent() const { return !m_curKey.isNull(); }
+    void first();
+    void next();
+    void prior();
+    void last();
+    bool eof() const { return m_eof; }
+    bool bof() const { return m_bof; }
+    bool isEmpty() const;
+    int recordCount() const;           // rows shown (filter applied)
+    bool hasCurrent() const { return !m_curKey.isNull(); }
 
     // The first row, in the current order, whose field equals the value; on
     // success it becomes the current row. Several fields: all must match.
-    bool Locate(const QString &field, const QVariant &value, LocateOptions options = {});
-    bool Locate(const QStringList &fields, const QVariantList &values, LocateOptions options = {});
+    bool locate(const QString &field, const QVariant &value, LocateOptions options = {});
+    bool locate(const QStringList &fields, const QVariantList &values, LocateOptions options = {});
 
     // ---- editing
-    TableState State() const { return m_state; }
-    void Append();   // an empty new row; the auto-increment field is assigned on Post
-    void Edit();     // the current row into edit mode
-    void Post();     // writes the pending row; the written row becomes current
-    void Cancel();   // drops the pending row (an appended row is forgotten)
-    void Delete();   // deletes the current row; the next one becomes current
-    bool Modified() const { return m_modified; }
+    TableState state() const { return m_state; }
+    void append();   // an empty new row; the auto-increment field is assigned on post()
+    void edit();     // the current row into edit mode
+    void post();     // writes the pending row; the written row becomes current
+    void cancel();   // drops the pending row (an appended row is forgotten)
+    void remove();   // deletes the current row; the next one becomes current
+    bool modified() const { return m_modified; }
 
-    void SetFieldValue(const QString &field, const QVariant &value);
-    QVariant FieldValue(const QString &field) const;
-    bool IsNull(const QString &field) const;
-    QString AsString(const QString &field) const;     // the plain conversion (dates "dd.MM.yyyy HH:mm:ss")
-    int AsInteger(const QString &field) const;        // 0 when blank
-    double AsFloat(const QString &field) const;       // 0 when blank
-    QDateTime AsDateTime(const QString &field) const; // null when blank
-    bool AsBoolean(const QString &field) const;       // false when blank
-    QString DisplayText(const QString &field) const;  // with the field's display format
+    void setFieldValue(const QString &field, const QVariant &value);
+    QVariant fieldValue(const QString &field) const;
+    bool isNull(const QString &field) const;
+    QString asString(const QString &field) const;     // the plain conversion (dates "dd.MM.yyyy HH:mm:ss")
+    int asInteger(const QString &field) const;        // 0 when blank
+    double asFloat(const QString &field) const;       // 0 when blank
+    QDateTime asDateTime(const QString &field) const; // null when blank
+    bool asBoolean(const QString &field) const;       // false when blank
+    QString displayText(const QString &field) const;  // with the field's display format
 
     // ---- sort order
     // One field name, or empty for the primary-key order. Texts sort without
     // regard to letter case (ties in key order). An unknown field raises.
-    void SetIndexFieldNames(const QString &field);
-    QString IndexFieldNames() const;
+    void setIndexFieldNames(const QString &field);
+    QString indexFieldNames() const;
 
     // ---- filter
     // The text is compiled when set (a pending edit is first posted); a
     // malformed text raises EFilterError and the previous text stays in force.
     // Setting a text while filtering is on, and switching filtering on or off,
     // move to the first row.
-    void SetFilter(const QString &text);
-    QString Filter() const { return m_filterText; }
-    void SetFiltered(bool filtered);
-    bool Filtered() const { return m_filtered; }
+    void setFilter(const QString &text);
+    QString filter() const { return m_filterText; }
+    void setFiltered(bool filtered);
+    bool filtered() const { return m_filtered; }
 
     // ---- bookmarks and re-reading
-    QVariant GetBookmark() const { return m_curKey; }       // the primary key of the current row
-    bool GotoBookmark(const QVariant &bookmark);           // false when that row is gone or not shown
-    bool BookmarkValid(const QVariant &bookmark) const;
-    void Refresh();   // re-reads the current row and tells the views to re-read everything
+    QVariant getBookmark() const { return m_curKey; }       // the primary key of the current row
+    bool gotoBookmark(const QVariant &bookmark);           // false when that row is gone or not shown
+    bool bookmarkValid(const QVariant &bookmark) const;
+    void refresh();   // re-reads the current row and tells the views to re-read everything
 
     // ---- change notification
     // DisableControls / EnableControls nest; while disabled no signal is sent,
     // and the last EnableControls sends one DataSetReset and CurrentChanged.
-    void DisableControls();
-    void EnableControls();
-    bool ControlsDisabled() const { return m_disableCount > 0; }
+    void disableControls();
+    void enableControls();
+    bool controlsDisabled() const { return m_disableCount > 0; }
 
     // ---- set-based helpers over the rows shown
     // The condition of the filter in force (empty when every row is shown) and
     // the values to bind to its "?" placeholders in order; the table's SQL
-    // name is SqlName(). Field names in it are double-quoted. Stored values
-    // follow ToStorage (date-times as StoredDateTime text, Booleans 0/1).
+    // name is sqlName(). Field names in it are double-quoted. Stored values
+    // follow toStorage (date-times as StoredDateTime text, Booleans 0/1).
     // Rows changed by such SQL (best inside a Transaction) reach the views
-    // after Refresh().
-    QString WhereClause() const;
-    QVariantList WhereParams() const;
+    // after refresh().
+    QString whereClause() const;
+    QVariantList whereParams() const;
     // "ORDER BY ..." of the current sort order (descending reverses it).
-    QString OrderByClause(bool descending = false) const;
+    QString orderByClause(bool descending = false) const;
     // The SQL expression a field sorts by: the quoted name, with the
     // case-insensitive collation for texts.
-    QString SortExpression(const QString &field) const;
+    QString sortExpression(const QString &field) const;
     // The values of field in the first and the last row shown when the rows
     // are sorted by that field (blanks sort first); both null when no row is
     // shown. The current row and sort order do not change.
-    QPair<QVariant, QVariant> FirstAndLastValue(const QString &field) const;
+    QPair<QVariant, QVariant> firstAndLastValue(const QString &field) const;
     // Sets field, in every row whose key is in the "Key" column of the SQL
     // table source, to that row's "Value", in one statement, all or nothing
     // (inside the caller's transaction when there is one). When the rows are
     // many (a quarter of the table or more), the field's indexes are taken
     // away first and built anew from the finished rows, which costs a
     // fraction of changing them row by row; their statistics stay as they
-    // were. Call Refresh() afterwards.
-    void SetFieldFromTable(const QString &field, const QString &source);
+    // were. Call refresh() afterwards.
+    void setFieldFromTable(const QString &field, const QString &source);
     // Position (0-based) of the row with this key in the current order among
     // the rows shown; -1 when it is not shown.
-    int PositionOfKey(const QVariant &key) const;
+    int positionOfKey(const QVariant &key) const;
     // Whether the row with this key passes the filter in force.
-    bool KeyShown(const QVariant &key) const;
+    bool keyShown(const QVariant &key) const;
     // Rows in the table, filter or not.
-    qint64 TotalRows() const;
+    qint64 totalRows() const;
     // Up to limit rows shown, in the current order (forward) or against it,
     // starting after the boundary row (or at the start / end when there is
-    // none, skipping offset rows there). fields: indexes into Fields().
-    QVector<RowData> FetchRows(const QVector<int> &fields, bool forward, const RowData *boundary, int limit,
+    // none, skipping offset rows there). fields: indexes into fields().
+    QVector<RowData> fetchRows(const QVector<int> &fields, bool forward, const RowData *boundary, int limit,
                                 int offset = 0) const;
     // Makes the row with this key current, whether the filter shows it or
     // not; false when there is no such row.
-    bool FindKey(const QVariant &key);
+    bool findKey(const QVariant &key);
 
     // Conversions between the interface values and the stored ones.
-    static QVariant ToStorage(const FieldDef &field, const QVariant &value);
-    static QVariant FromStorage(const FieldDef &field, const QVariant &stored);
-    static QString PlainText(const FieldDef &field, const QVariant &value);
-    static QString DisplayText(const FieldDef &field, const QVariant &value);
+    static QVariant toStorage(const FieldDef &field, const QVariant &value);
+    static QVariant fromStorage(const FieldDef &field, const QVariant &stored);
+    static QString plainText(const FieldDef &field, const QVariant &value);
+    static QString displayText(const FieldDef &field, const QVariant &value);
 
     // Runs SQL on the module's connection; raises EGeneralError with the
     // database's message. For the module and the grid model.
-    QSqlQuery Exec(const QString &sql, const QVariantList &params = {}) const;
+    QSqlQuery exec(const QString &sql, const QVariantList &params = {}) const;
 
     // For the module: another table object on the same file changed it.
     void peerChanged();
 
 signals:
-    void CurrentChanged();            // another row became current, or its values changed
-    void StateChanged();              // browse / edit / insert / inactive
-    void DataSetReset();              // open, close, filter, sort or refresh: re-read everything
-    void RowInserted(const QVariant &key, bool shown);   // a row was added (shown: passes the filter)
-    void RowUpdated(const QVariant &key, int shownDelta); // a row changed; -1/0/+1 rows shown
-    void RowDeleted(const QVariant &key, bool wasShown); // a row was removed
+    void currentChanged();            // another row became current, or its values changed
+    void stateChanged();              // browse / edit / insert / inactive
+    void dataSetReset();              // open, close, filter, sort or refresh: re-read everything
+    void rowInserted(const QVariant &key, bool shown);   // a row was added (shown: passes the filter)
+    void rowUpdated(const QVariant &key, int shownDelta); // a row changed; -1/0/+1 rows shown
+    void rowDeleted(const QVariant &key, bool wasShown); // a row was removed
 
 private:
     struct Cursor;

@@ -10,11 +10,11 @@ DataTableModel::DataTableModel(DataTable *table, const QStringList &columns, QOb
     : QAbstractTableModel(parent), m_table(table)
 {
     setColumns(columns);
-    connect(m_table, &DataTable::DataSetReset, this, &DataTableModel::onReset);
-    connect(m_table, &DataTable::RowInserted, this, &DataTableModel::onInserted);
-    connect(m_table, &DataTable::RowUpdated, this, &DataTableModel::onUpdated);
-    connect(m_table, &DataTable::RowDeleted, this, &DataTableModel::onDeleted);
-    connect(m_table, &DataTable::CurrentChanged, this, &DataTableModel::onCurrentChanged);
+    connect(m_table, &DataTable::dataSetReset, this, &DataTableModel::onReset);
+    connect(m_table, &DataTable::rowInserted, this, &DataTableModel::onInserted);
+    connect(m_table, &DataTable::rowUpdated, this, &DataTableModel::onUpdated);
+    connect(m_table, &DataTable::rowDeleted, this, &DataTableModel::onDeleted);
+    connect(m_table, &DataTable::currentChanged, this, &DataTableModel::onCurrentChanged);
 }
 
 DataTableModel::~DataTableModel() = default;
@@ -25,16 +25,16 @@ void DataTableModel::setColumns(const QStringList &fields)
     m_columns.clear();
     m_fieldIndex.clear();
     if (fields.isEmpty()) {
-        for (const FieldDef &f : m_table->Fields()) {
+        for (const FieldDef &f : m_table->fields()) {
             m_columns.append(f.name);
-            m_fieldIndex.append(m_table->FieldIndex(f.name));
+            m_fieldIndex.append(m_table->fieldIndex(f.name));
         }
     } else {
         for (const QString &name : fields) {
-            const int i = m_table->FieldIndex(name);
+            const int i = m_table->fieldIndex(name);
             if (i < 0)
-                throw EGeneralError(QStringLiteral("%1: поле '%2' не найдено").arg(m_table->TableName(), name));
-            m_columns.append(m_table->Fields()[i].name);
+                throw EGeneralError(QStringLiteral("%1: поле '%2' не найдено").arg(m_table->tableName(), name));
+            m_columns.append(m_table->fields()[i].name);
             m_fieldIndex.append(i);
         }
     }
@@ -75,7 +75,7 @@ void DataTableModel::countRows() const
     if (m_count >= 0)
         return;
     try {
-        m_count = m_table->Active() ? m_table->RecordCount() : 0;
+        m_count = m_table->active() ? m_table->recordCount() : 0;
     } catch (const ERuvoError &) {
         m_count = 0;
     }
@@ -109,21 +109,21 @@ void DataTableModel::fetchPage(int page) const
     if (page > 0 && prev != m_pages.cend() && prev->rows.size() == m_pageSize) {
         const Row &last = prev->rows.last();
         RowData b{last.key, last.sortValue, {}};
-        rows = m_table->FetchRows(m_fieldIndex, true, &b, m_pageSize);
+        rows = m_table->fetchRows(m_fieldIndex, true, &b, m_pageSize);
     } else if (next != m_pages.cend() && !next->rows.isEmpty()) {
         const Row &first = next->rows.first();
         RowData b{first.key, first.sortValue, {}};
-        rows = m_table->FetchRows(m_fieldIndex, false, &b, m_pageSize);
+        rows = m_table->fetchRows(m_fieldIndex, false, &b, m_pageSize);
         std::reverse(rows.begin(), rows.end());
     } else {
         const int start = page * m_pageSize;
         if (page > 0 && start >= m_count / 2 && m_count > 0) {
             // Near the end: counted from the end, backwards.
             const int end = qMin(start + m_pageSize, m_count);
-            rows = m_table->FetchRows(m_fieldIndex, false, nullptr, end - start, m_count - end);
+            rows = m_table->fetchRows(m_fieldIndex, false, nullptr, end - start, m_count - end);
             std::reverse(rows.begin(), rows.end());
         } else {
-            rows = m_table->FetchRows(m_fieldIndex, true, nullptr, m_pageSize, start);
+            rows = m_table->fetchRows(m_fieldIndex, true, nullptr, m_pageSize, start);
         }
     }
     Page p;
@@ -146,7 +146,7 @@ void DataTableModel::fetchPage(int page) const
 const DataTableModel::Row *DataTableModel::rowAt(int row) const
 {
     countRows();
-    if (row < 0 || row >= m_count || !m_table->Active())
+    if (row < 0 || row >= m_count || !m_table->active())
         return nullptr;
     const int page = row / m_pageSize;
     auto it = m_pages.find(page);
@@ -171,7 +171,7 @@ QVariant DataTableModel::data(const QModelIndex &index, int role) const
         return QVariant();
     if (role != Qt::DisplayRole && role != Qt::EditRole && role != KeyRole && role != Qt::TextAlignmentRole)
         return QVariant();
-    const FieldDef &f = m_table->Fields()[m_fieldIndex[index.column()]];
+    const FieldDef &f = m_table->fields()[m_fieldIndex[index.column()]];
     if (role == Qt::TextAlignmentRole) {
         const bool number = f.type == FieldType::Integer || f.type == FieldType::AutoInc
                             || f.type == FieldType::Float;
@@ -183,10 +183,10 @@ QVariant DataTableModel::data(const QModelIndex &index, int role) const
         return QVariant();
     if (role == KeyRole)
         return r->key;
-    const QVariant value = DataTable::FromStorage(f, r->values.value(index.column()));
+    const QVariant value = DataTable::fromStorage(f, r->values.value(index.column()));
     if (role == Qt::EditRole)
         return value;
-    return DataTable::DisplayText(f, value);
+    return DataTable::displayText(f, value);
 }
 
 QVariant DataTableModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -200,7 +200,7 @@ QVariant DataTableModel::headerData(int section, Qt::Orientation orientation, in
     const auto it = m_titles.constFind(section);
     if (it != m_titles.cend())
         return *it;
-    return m_table->Fields()[m_fieldIndex[section]].label;
+    return m_table->fields()[m_fieldIndex[section]].label;
 }
 
 Qt::ItemFlags DataTableModel::flags(const QModelIndex &index) const
@@ -218,9 +218,9 @@ QVariant DataTableModel::keyOfRow(int row) const
 
 int DataTableModel::rowOfCurrent() const
 {
-    if (!m_table->Active() || !m_table->HasCurrent())
+    if (!m_table->active() || !m_table->hasCurrent())
         return -1;
-    const QVariant key = m_table->GetBookmark();
+    const QVariant key = m_table->getBookmark();
     for (auto it = m_pages.cbegin(); it != m_pages.cend(); ++it) {
         for (int i = 0; i < it->rows.size(); ++i) {
             if (it->rows[i].key == key)
@@ -228,7 +228,7 @@ int DataTableModel::rowOfCurrent() const
         }
     }
     try {
-        return m_table->PositionOfKey(key);
+        return m_table->positionOfKey(key);
     } catch (const ERuvoError &) {
         return -1;
     }
@@ -237,9 +237,9 @@ int DataTableModel::rowOfCurrent() const
 void DataTableModel::setCurrentRow(int row)
 {
     const QVariant key = keyOfRow(row);
-    if (key.isNull() || key == m_table->GetBookmark())
+    if (key.isNull() || key == m_table->getBookmark())
         return;
-    m_table->FindKey(key);
+    m_table->findKey(key);
 }
 
 void DataTableModel::reload()

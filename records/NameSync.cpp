@@ -27,11 +27,11 @@ const QString NamesTable = QStringLiteral("temp.\"RuvoNameSyncNames\"");
 
 void PostPending(DataTable &table)
 {
-    if (table.State() == TableState::Edit || table.State() == TableState::Insert) {
-        if (table.Modified())
-            table.Post();
+    if (table.state() == TableState::Edit || table.state() == TableState::Insert) {
+        if (table.modified())
+            table.post();
         else
-            table.Cancel();
+            table.cancel();
     }
 }
 
@@ -237,11 +237,11 @@ void RunNameSync(DataModule &dm)
     // Every statement goes through the module's connection, raising with the
     // database's message.
     const auto Run = [&measures](const QString &sql, const QVariantList &params = {}) {
-        return measures.Exec(sql, params);
+        return measures.exec(sql, params);
     };
     const FieldDef &timeDef = notes.fieldDef(QStringLiteral("TimeFrom"));
-    const QVariant zeroTime = DataTable::ToStorage(timeDef, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
-    const QVariant maxTime = DataTable::ToStorage(timeDef, MaxDateTime());
+    const QVariant zeroTime = DataTable::toStorage(timeDef, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
+    const QVariant maxTime = DataTable::toStorage(timeDef, MaxDateTime());
 
     DropTemp dropTemp{db};
     Run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
@@ -254,15 +254,15 @@ void RunNameSync(DataModule &dm)
     // The entries the journal shows, numbered in the order they are taken,
     // with their bounds. A blank dosimeter number is taken as 0, as the
     // journal's "ID=" filter of it would select.
-    const QString where = notes.WhereClause();
+    const QString where = notes.whereClause();
     QVariantList params{zeroTime, maxTime, maxTime};
-    params += notes.WhereParams();
+    params += notes.whereParams();
     Run(QStringLiteral("INSERT INTO %1 (\"Ord\", \"NoteKey\", \"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") "
                        "SELECT row_number() OVER (ORDER BY \"TimeFrom\", \"Index\"), \"Index\", "
                        "CAST(COALESCE(\"ID\", 0) AS INTEGER), "
                        "CASE WHEN \"TimeFrom\" IS NULL THEN ? WHEN %3 THEN \"TimeFrom\" ELSE ? END, "
                        "CASE WHEN %4 THEN \"TimeTo\" ELSE ? END, \"FIO\" FROM %2%5")
-            .arg(EntriesTable, notes.SqlName(), Readable(QStringLiteral("\"TimeFrom\"")), Readable(QStringLiteral("\"TimeTo\"")),
+            .arg(EntriesTable, notes.sqlName(), Readable(QStringLiteral("\"TimeFrom\"")), Readable(QStringLiteral("\"TimeTo\"")),
                  where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
         params);
     // Every reading: the name of the last entry taken whose period holds it,
@@ -291,9 +291,9 @@ void RunNameSync(DataModule &dm)
                            "(SELECT m.\"Index\" AS \"Key\", m.\"FIO\" AS \"Old\", "
                            "ruvo_name_sync_reading(m.\"ID\", m.\"DateTime\", m.\"Dose\") AS \"Value\" "
                            "FROM %2 AS m LIMIT -1) WHERE \"Old\" COLLATE BINARY IS NOT \"Value\"")
-                .arg(NamesTable, measures.SqlName()));
+                .arg(NamesTable, measures.sqlName()));
     });
-    measures.SetFieldFromTable(QStringLiteral("FIO"), NamesTable);
+    measures.setFieldFromTable(QStringLiteral("FIO"), NamesTable);
 
     Run(QStringLiteral("CREATE TABLE %1 (\"NoteKey\" INTEGER, \"Dose\" REAL)").arg(TotalsTable));
     {
@@ -311,14 +311,14 @@ void RunNameSync(DataModule &dm)
     const QString totalOf = QStringLiteral("COALESCE((SELECT t.\"Dose\" FROM %1 AS t WHERE t.\"NoteKey\" = %2.\"Index\"), 0.0)");
     try {
         Run(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" IN (SELECT \"NoteKey\" FROM %3)")
-                .arg(notes.SqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\"")), EntriesTable));
+                .arg(notes.sqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\"")), EntriesTable));
     } catch (const EGeneralError &) {
         // One entry whose total cannot be written keeps its old total; the
         // others still get theirs.
         QSqlQuery keys = Run(QStringLiteral("SELECT \"NoteKey\" FROM %1 ORDER BY \"Ord\"").arg(EntriesTable));
         QSqlQuery update(db);
         update.prepare(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" = ?")
-                           .arg(notes.SqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\""))));
+                           .arg(notes.sqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\""))));
         while (keys.next()) {
             update.addBindValue(keys.value(0));
             update.exec();
@@ -341,8 +341,8 @@ bool NameSync::run()
         PostPending(measures);
         PostPending(notes);
         // These orders stay in force afterwards.
-        measures.SetIndexFieldNames(QStringLiteral("DateTime"));
-        notes.SetIndexFieldNames(QStringLiteral("TimeFrom"));
+        measures.setIndexFieldNames(QStringLiteral("DateTime"));
+        notes.setIndexFieldNames(QStringLiteral("TimeFrom"));
         Transaction transaction(m_dm);
         RunNameSync(m_dm);
         transaction.commit();
@@ -352,11 +352,11 @@ bool NameSync::run()
     // The views re-read the rewritten rows; the filter of Measures was
     // never touched, so it stays as it was.
     try {
-        measures.Refresh();
+        measures.refresh();
     } catch (...) {
     }
     try {
-        notes.Refresh();
+        notes.refresh();
     } catch (...) {
     }
     return done;

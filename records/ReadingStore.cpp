@@ -16,7 +16,7 @@ void Editing(DataTable &table, F edit)
         edit();
     } catch (...) {
         try {
-            table.Cancel();
+            table.cancel();
         } catch (...) {
         }
         throw;
@@ -34,10 +34,10 @@ bool ReadingStore::readingStored(const QDateTime &time, int address, int recNumb
     DataTable &measures = m_dm.Measures;
     // The index on (DateTime, TarnAddress, RecNumber) answers it; the "+"
     // keeps SQLite from taking the single-field indexes instead.
-    QSqlQuery found = measures.Exec(
+    QSqlQuery found = measures.exec(
         QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"DateTime\"=? AND +\"TarnAddress\"=? AND +\"RecNumber\"=? LIMIT 1")
-            .arg(measures.SqlName()),
-        {DataTable::ToStorage(measures.fieldDef(QStringLiteral("DateTime")), time), address, recNumber});
+            .arg(measures.sqlName()),
+        {DataTable::toStorage(measures.fieldDef(QStringLiteral("DateTime")), time), address, recNumber});
     return found.next();
 }
 
@@ -45,64 +45,64 @@ int ReadingStore::storeReading(const StoredReading &reading)
 {
     DataTable &measures = m_dm.Measures;
     Editing(measures, [&] {
-        measures.Append();
-        measures.SetFieldValue(QStringLiteral("DateTime"), reading.time);
-        measures.SetFieldValue(QStringLiteral("TarnAddress"), reading.address);
-        measures.SetFieldValue(QStringLiteral("RecNumber"), reading.recNumber);
-        measures.SetFieldValue(QStringLiteral("ID"), reading.id);
-        measures.SetFieldValue(QStringLiteral("Name"), reading.name);
-        measures.SetFieldValue(QStringLiteral("Dose"), reading.dose);
-        measures.SetFieldValue(QStringLiteral("RecoveryTime"), QDateTime::currentDateTime());
-        measures.SetFieldValue(QStringLiteral("Check"), false);
-        measures.Post();
+        measures.append();
+        measures.setFieldValue(QStringLiteral("DateTime"), reading.time);
+        measures.setFieldValue(QStringLiteral("TarnAddress"), reading.address);
+        measures.setFieldValue(QStringLiteral("RecNumber"), reading.recNumber);
+        measures.setFieldValue(QStringLiteral("ID"), reading.id);
+        measures.setFieldValue(QStringLiteral("Name"), reading.name);
+        measures.setFieldValue(QStringLiteral("Dose"), reading.dose);
+        measures.setFieldValue(QStringLiteral("RecoveryTime"), QDateTime::currentDateTime());
+        measures.setFieldValue(QStringLiteral("Check"), false);
+        measures.post();
     });
     bool ok = false;
-    const int index = measures.FieldValue(QStringLiteral("Index")).toInt(&ok);
+    const int index = measures.fieldValue(QStringLiteral("Index")).toInt(&ok);
     return ok ? index : 0;
 }
 
 ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
 {
     DataTable &devices = m_dm.Devices;
-    const bool missing = !devices.Locate(QStringLiteral("TarnAddress"), address);
+    const bool missing = !devices.locate(QStringLiteral("TarnAddress"), address);
     if (missing) {
         Editing(devices, [&] {
-            devices.Append();
-            devices.SetFieldValue(QStringLiteral("TarnAddress"), address);
-            devices.SetFieldValue(QStringLiteral("LastRecNumber"), 0);
-            devices.SetFieldValue(QStringLiteral("LastRecTime"), MinDateTime());
-            devices.Post();
+            devices.append();
+            devices.setFieldValue(QStringLiteral("TarnAddress"), address);
+            devices.setFieldValue(QStringLiteral("LastRecNumber"), 0);
+            devices.setFieldValue(QStringLiteral("LastRecTime"), MinDateTime());
+            devices.post();
         });
     }
     if (created)
         *created = missing;
-    return {devices.AsInteger(QStringLiteral("LastRecNumber")), devices.AsDateTime(QStringLiteral("LastRecTime"))};
+    return {devices.asInteger(QStringLiteral("LastRecNumber")), devices.asDateTime(QStringLiteral("LastRecTime"))};
 }
 
 void ReadingStore::saveReaderPosition(int address, const ReaderPosition &position)
 {
     DataTable &devices = m_dm.Devices;
     m_dm.flushReadings();
-    const bool onRow = devices.HasCurrent() && !devices.IsNull(QStringLiteral("TarnAddress"))
-        && devices.AsInteger(QStringLiteral("TarnAddress")) == address;
+    const bool onRow = devices.hasCurrent() && !devices.isNull(QStringLiteral("TarnAddress"))
+        && devices.asInteger(QStringLiteral("TarnAddress")) == address;
     Editing(devices, [&] {
-        if (devices.State() == TableState::Edit || devices.State() == TableState::Insert)
-            devices.Cancel();
-        if (onRow || devices.Locate(QStringLiteral("TarnAddress"), address)) {
-            devices.Edit();
+        if (devices.state() == TableState::Edit || devices.state() == TableState::Insert)
+            devices.cancel();
+        if (onRow || devices.locate(QStringLiteral("TarnAddress"), address)) {
+            devices.edit();
         } else {
-            devices.Append();
-            devices.SetFieldValue(QStringLiteral("TarnAddress"), address);
+            devices.append();
+            devices.setFieldValue(QStringLiteral("TarnAddress"), address);
         }
-        devices.SetFieldValue(QStringLiteral("LastRecNumber"), position.recNumber);
-        devices.SetFieldValue(QStringLiteral("LastRecTime"), position.time);
-        devices.Post();
+        devices.setFieldValue(QStringLiteral("LastRecNumber"), position.recNumber);
+        devices.setFieldValue(QStringLiteral("LastRecTime"), position.time);
+        devices.post();
     });
 }
 
 qint64 ReadingStore::readingCount() const
 {
     DataTable &measures = m_dm.Measures;
-    QSqlQuery q = measures.Exec(QStringLiteral("SELECT COUNT(*) FROM ") + measures.SqlName());
+    QSqlQuery q = measures.exec(QStringLiteral("SELECT COUNT(*) FROM ") + measures.sqlName());
     return q.next() ? q.value(0).toLongLong() : -1;
 }

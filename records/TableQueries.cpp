@@ -13,7 +13,7 @@
 
 using RecordsSql::quoted;
 
-QSqlQuery DataTable::Exec(const QString &sql, const QVariantList &params) const
+QSqlQuery DataTable::exec(const QString &sql, const QVariantList &params) const
 {
     if (!m_dm->connected())
         throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
@@ -38,13 +38,13 @@ QString DataTable::orderIndexHint() const
 QSqlQuery DataTable::execHinted(const QString &sql, const QVariantList &params) const
 {
     try {
-        return Exec(sql, params);
+        return exec(sql, params);
     } catch (const EGeneralError &) {
         // Without its index (a failed rebuild) the order still works, slowly.
         const QString hint = orderIndexHint();
         if (!sql.contains(hint))
             throw;
-        return Exec(QString(sql).replace(hint, QString()), params);
+        return exec(QString(sql).replace(hint, QString()), params);
     }
 }
 
@@ -61,12 +61,12 @@ bool DataTable::filterApplied() const
     return m_filtered && !m_compiled.sqlWhere.isEmpty();
 }
 
-QString DataTable::WhereClause() const
+QString DataTable::whereClause() const
 {
     return filterApplied() ? m_compiled.sqlWhere : QString();
 }
 
-QVariantList DataTable::WhereParams() const
+QVariantList DataTable::whereParams() const
 {
     return filterApplied() ? m_compiled.params : QVariantList();
 }
@@ -79,7 +79,7 @@ QString DataTable::whereWith(const QString &extra, bool viaKeys) const
         // filter's own index without visiting the rows, where it might
         // otherwise prefer to read the whole table.
         parts.append(QStringLiteral("%1 IN (SELECT %1 FROM %2 WHERE %3)")
-                         .arg(quoted(KeyField()), SqlName(), m_compiled.sqlWhere));
+                         .arg(quoted(keyField()), sqlName(), m_compiled.sqlWhere));
     } else if (filterApplied()) {
         parts.append(QLatin1Char('(') + m_compiled.sqlWhere + QLatin1Char(')'));
     }
@@ -88,7 +88,7 @@ QString DataTable::whereWith(const QString &extra, bool viaKeys) const
     return parts.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
 }
 
-QString DataTable::SortExpression(const QString &field) const
+QString DataTable::sortExpression(const QString &field) const
 {
     const FieldDef &f = fieldDef(field);
     return f.type == FieldType::Text ? quoted(f.name) + QStringLiteral(" COLLATE RUNOCASE") : quoted(f.name);
@@ -96,13 +96,13 @@ QString DataTable::SortExpression(const QString &field) const
 
 QString DataTable::sortColumn() const
 {
-    return m_sortField > 0 ? SortExpression(m_fields[m_sortField].name) : QString();
+    return m_sortField > 0 ? sortExpression(m_fields[m_sortField].name) : QString();
 }
 
-QString DataTable::OrderByClause(bool descending) const
+QString DataTable::orderByClause(bool descending) const
 {
     const QString dir = descending ? QStringLiteral(" DESC") : QString();
-    const QString key = quoted(KeyField()) + dir;
+    const QString key = quoted(keyField()) + dir;
     if (m_sortField > 0)
         return QStringLiteral("ORDER BY ") + sortColumn() + dir + QStringLiteral(", ") + key;
     return QStringLiteral("ORDER BY ") + key;
@@ -117,8 +117,8 @@ DataTable::OrderSql DataTable::orderSql() const
     // selects (through its own indexes) are sorted instead, so the order's
     // columns are written so that no index matches them.
     OrderSql o;
-    o.subset = filterApplied() && qint64(RecordCount()) * 50 < qint64(TotalRows());
-    const QString key = quoted(KeyField());
+    o.subset = filterApplied() && qint64(recordCount()) * 50 < qint64(totalRows());
+    const QString key = quoted(keyField());
     o.key = o.subset ? QStringLiteral("+") + key : key;
     if (m_sortField > 0) {
         const FieldDef &f = m_fields[m_sortField];
@@ -136,22 +136,22 @@ DataTable::OrderSql DataTable::orderSql() const
     return o;
 }
 
-void DataTable::SetFieldFromTable(const QString &field, const QString &source)
+void DataTable::setFieldFromTable(const QString &field, const QString &source)
 {
     requireActive();
     const FieldDef &f = fieldDef(field);
     qint64 count = 0;
     {
-        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(source));
+        QSqlQuery q = exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(source));
         count = q.next() ? q.value(0).toLongLong() : 0;
     }
     if (count == 0)
         return;
     // All or nothing, also outside a transaction: an index is never left
     // dropped.
-    Exec(QStringLiteral("SAVEPOINT \"RuvoSetField\""));
+    exec(QStringLiteral("SAVEPOINT \"RuvoSetField\""));
     try {
-        setFieldFromTable(f, source, count * 4 >= TotalRows());
+        setFieldFromTable(f, source, count * 4 >= totalRows());
     } catch (...) {
         // (Gone already when SQLite rolled the whole transaction back.)
         QSqlQuery q(database());
@@ -159,7 +159,7 @@ void DataTable::SetFieldFromTable(const QString &field, const QString &source)
         q.exec(QStringLiteral("RELEASE \"RuvoSetField\""));
         throw;
     }
-    Exec(QStringLiteral("RELEASE \"RuvoSetField\""));
+    exec(QStringLiteral("RELEASE \"RuvoSetField\""));
 }
 
 void DataTable::setFieldFromTable(const FieldDef &f, const QString &source, bool many)
@@ -168,7 +168,7 @@ void DataTable::setFieldFromTable(const FieldDef &f, const QString &source, bool
     // The plain indexes that hold the field, as they are defined in the file.
     QList<QPair<QString, QString>> indexes;
     if (many) {
-        QSqlQuery q = Exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' AND tbl_name = ? "
+        QSqlQuery q = exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' AND tbl_name = ? "
                                           "AND sql IS NOT NULL")
                                .arg(schema),
                            {m_tableName});
@@ -177,7 +177,7 @@ void DataTable::setFieldFromTable(const FieldDef &f, const QString &source, bool
             // Read back, a definition names the index without its schema.
             if (!q.value(1).toString().startsWith(QStringLiteral("CREATE INDEX ") + quoted(name) + QLatin1Char(' ')))
                 continue;
-            QSqlQuery columns = Exec(QStringLiteral("PRAGMA %1.index_info(%2)").arg(schema, quoted(name)));
+            QSqlQuery columns = exec(QStringLiteral("PRAGMA %1.index_info(%2)").arg(schema, quoted(name)));
             bool holds = false;
             while (columns.next())
                 holds = holds || columns.value(2).toString().compare(f.name, Qt::CaseInsensitive) == 0;
@@ -188,11 +188,11 @@ void DataTable::setFieldFromTable(const FieldDef &f, const QString &source, bool
     // Dropping an index drops its statistics; they are put back as they were.
     QList<QVariantList> stats;
     if (!indexes.isEmpty()) {
-        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master WHERE type = 'table' AND name = 'sqlite_stat1'")
+        QSqlQuery q = exec(QStringLiteral("SELECT COUNT(*) FROM %1.sqlite_master WHERE type = 'table' AND name = 'sqlite_stat1'")
                                .arg(schema));
         if (q.next() && q.value(0).toInt() > 0) {
             for (const auto &index : std::as_const(indexes)) {
-                QSqlQuery row = Exec(QStringLiteral("SELECT tbl, idx, stat FROM %1.sqlite_stat1 WHERE idx = ?").arg(schema),
+                QSqlQuery row = exec(QStringLiteral("SELECT tbl, idx, stat FROM %1.sqlite_stat1 WHERE idx = ?").arg(schema),
                                      {index.first});
                 while (row.next())
                     stats.append({row.value(0), row.value(1), row.value(2)});
@@ -210,25 +210,25 @@ void DataTable::setFieldFromTable(const FieldDef &f, const QString &source, bool
     // The source is read in key order and each row reached by its key
     // (NOT INDEXED keeps SQLite from walking the whole table along an index
     // instead).
-    Exec(QStringLiteral("UPDATE %1 AS t NOT INDEXED SET %2 = s.\"Value\" FROM %3 AS s WHERE t.%4 = s.\"Key\"")
-             .arg(SqlName(), quoted(f.name), source, quoted(KeyField())));
+    exec(QStringLiteral("UPDATE %1 AS t NOT INDEXED SET %2 = s.\"Value\" FROM %3 AS s WHERE t.%4 = s.\"Key\"")
+             .arg(sqlName(), quoted(f.name), source, quoted(keyField())));
     for (const auto &index : std::as_const(dropped)) {
         QString sql = index.second;
         sql.replace(0, QStringLiteral("CREATE INDEX ").size() + quoted(index.first).size(),
                     QStringLiteral("CREATE INDEX %1.%2").arg(schema, quoted(index.first)));
-        Exec(sql);
+        exec(sql);
     }
     bool restored = false;
     for (const QVariantList &row : std::as_const(stats)) {
         for (const auto &index : std::as_const(dropped)) {
             if (row.at(1).toString() == index.first) {
-                Exec(QStringLiteral("INSERT INTO %1.sqlite_stat1 (tbl, idx, stat) VALUES (?, ?, ?)").arg(schema), row);
+                exec(QStringLiteral("INSERT INTO %1.sqlite_stat1 (tbl, idx, stat) VALUES (?, ?, ?)").arg(schema), row);
                 restored = true;
             }
         }
     }
     if (restored) {
         // Makes SQLite read the statistics again.
-        Exec(QStringLiteral("ANALYZE %1.sqlite_master").arg(schema));
+        exec(QStringLiteral("ANALYZE %1.sqlite_master").arg(schema));
     }
 }

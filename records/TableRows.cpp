@@ -13,17 +13,17 @@
 
 using RecordsSql::quoted;
 
-qint64 DataTable::TotalRows() const
+qint64 DataTable::totalRows() const
 {
     requireActive();
     if (m_totalCache < 0) {
-        QSqlQuery q = Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(SqlName()));
+        QSqlQuery q = exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(sqlName()));
         m_totalCache = q.next() ? q.value(0).toLongLong() : 0;
     }
     return m_totalCache;
 }
 
-QVector<RowData> DataTable::FetchRows(const QVector<int> &fields, bool forward, const RowData *boundary, int limit,
+QVector<RowData> DataTable::fetchRows(const QVector<int> &fields, bool forward, const RowData *boundary, int limit,
                                     int offset) const
 {
     requireActive();
@@ -31,7 +31,7 @@ QVector<RowData> DataTable::FetchRows(const QVector<int> &fields, bool forward, 
     if (limit <= 0)
         return rows;
     const bool bySort = m_sortField > 0;
-    QString cols = quoted(KeyField());
+    QString cols = quoted(keyField());
     if (bySort)
         cols += QStringLiteral(", ") + quoted(m_fields[m_sortField].name);
     for (int f : fields)
@@ -44,7 +44,7 @@ QVector<RowData> DataTable::FetchRows(const QVector<int> &fields, bool forward, 
         // itself SQLite may prefer an index of the filter and sort everything
         // the filter passes, once per page.
         const QString sql = QStringLiteral("SELECT %1 FROM %2%5%3 %4 LIMIT ? OFFSET ?")
-                                .arg(cols, SqlName(), whereWith(cond, o.subset), forward ? o.asc : o.desc, o.hint);
+                                .arg(cols, sqlName(), whereWith(cond, o.subset), forward ? o.asc : o.desc, o.hint);
         QVariantList all = filterApplied() ? m_compiled.params : QVariantList();
         all += params;
         all << count << skip;
@@ -90,23 +90,23 @@ QVector<RowData> DataTable::FetchRows(const QVector<int> &fields, bool forward, 
     return rows;
 }
 
-bool DataTable::KeyShown(const QVariant &key) const
+bool DataTable::keyShown(const QVariant &key) const
 {
     requireActive();
     if (key.isNull())
         return false;
     QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
     params.append(key);
-    QSqlQuery q = Exec(QStringLiteral("SELECT 1 FROM %1%2")
-                           .arg(SqlName(), whereWith(quoted(KeyField()) + QStringLiteral(" = ?"))),
+    QSqlQuery q = exec(QStringLiteral("SELECT 1 FROM %1%2")
+                           .arg(sqlName(), whereWith(quoted(keyField()) + QStringLiteral(" = ?"))),
                        params);
     return q.next();
 }
 
-int DataTable::PositionOfKey(const QVariant &key) const
+int DataTable::positionOfKey(const QVariant &key) const
 {
     requireActive();
-    if (key.isNull() || !KeyShown(key))
+    if (key.isNull() || !keyShown(key))
         return -1;
     const OrderSql o = orderSql();
     // Counting the rows on the shorter side: a row near the end (a record
@@ -118,10 +118,10 @@ int DataTable::PositionOfKey(const QVariant &key) const
         QVariantList all = filterApplied() ? m_compiled.params : QVariantList();
         all += params;
         QString sql = limit > 0 ? QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1%4%2 LIMIT %3)")
-                                      .arg(SqlName(), whereWith(cond))
+                                      .arg(sqlName(), whereWith(cond))
                                       .arg(limit)
                                       .arg(o.hint)
-                                : QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(SqlName(), whereWith(cond));
+                                : QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(sqlName(), whereWith(cond));
         QSqlQuery q = execHinted(sql, all);
         return q.next() ? q.value(0).toInt() : 0;
     };
@@ -129,14 +129,14 @@ int DataTable::PositionOfKey(const QVariant &key) const
         if (cap > 0) {
             const int after = count(o.key + QStringLiteral(" > ?"), {key}, cap);
             if (after < cap)
-                return RecordCount() - 1 - after;
+                return recordCount() - 1 - after;
         }
         return count(o.key + QStringLiteral(" < ?"), {key}, 0);
     }
     QVariant sv;
     {
-        QSqlQuery q = Exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                               .arg(quoted(m_fields[m_sortField].name), SqlName(), quoted(KeyField())),
+        QSqlQuery q = exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                               .arg(quoted(m_fields[m_sortField].name), sqlName(), quoted(keyField())),
                            {key});
         if (!q.next())
             return -1;
@@ -148,39 +148,39 @@ int DataTable::PositionOfKey(const QVariant &key) const
         const int after =
             count(QStringLiteral("%1 >= ? AND (%1 > ? OR %2 > ?)").arg(o.expr, o.key), {sv, sv, key}, cap);
         if (after < cap)
-            return RecordCount() - 1 - after;
+            return recordCount() - 1 - after;
     }
     return count(o.col + QStringLiteral(" IS NULL"), {}, 0)
         + count(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(o.expr, o.key), {sv, sv, key}, 0);
 }
 
-QPair<QVariant, QVariant> DataTable::FirstAndLastValue(const QString &field) const
+QPair<QVariant, QVariant> DataTable::firstAndLastValue(const QString &field) const
 {
     requireActive();
     const FieldDef &f = fieldDef(field);
     // As for the grid's pages: walk the field's index, unless the filter
     // selects so few rows that sorting them is cheaper.
-    const bool subset = filterApplied() && qint64(RecordCount()) * 50 < qint64(TotalRows());
+    const bool subset = filterApplied() && qint64(recordCount()) * 50 < qint64(totalRows());
     const QVariantList filterParams = filterApplied() ? m_compiled.params : QVariantList();
     // Sorting the rows the filter selects (read once for both ends, their keys
     // through the filter's own index), the order written so that no index
     // matches it.
     auto sorted = [&]() {
         const QString order = f.type == FieldType::Text ? QStringLiteral("\"v\" COLLATE RUNOCASE") : QStringLiteral("\"v\"");
-        QSqlQuery q = Exec(QStringLiteral("WITH s AS MATERIALIZED (SELECT %1 AS \"v\", %2 AS \"k\" FROM %3%4) "
+        QSqlQuery q = exec(QStringLiteral("WITH s AS MATERIALIZED (SELECT %1 AS \"v\", %2 AS \"k\" FROM %3%4) "
                                           "SELECT (SELECT \"v\" FROM s ORDER BY %5, \"k\" LIMIT 1), "
                                           "(SELECT \"v\" FROM s ORDER BY %5 DESC, \"k\" DESC LIMIT 1)")
-                               .arg(quoted(f.name), quoted(KeyField()), SqlName(), whereWith(QString(), true), order),
+                               .arg(quoted(f.name), quoted(keyField()), sqlName(), whereWith(QString(), true), order),
                            filterParams);
         if (!q.next())
             return qMakePair(QVariant(), QVariant());
-        return qMakePair(FromStorage(f, q.value(0)), FromStorage(f, q.value(1)));
+        return qMakePair(fromStorage(f, q.value(0)), fromStorage(f, q.value(1)));
     };
     if (subset)
         return sorted();
-    const QString expr = SortExpression(f.name);
-    const QString key = quoted(KeyField());
-    const QString hint = f.name != KeyField() ? QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + f.name)
+    const QString expr = sortExpression(f.name);
+    const QString key = quoted(keyField());
+    const QString hint = f.name != keyField() ? QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + f.name)
                                               : QStringLiteral(" NOT INDEXED");
     // The limit is bound rather than written: SQLite then walks the order's
     // index and stops at the first row the filter passes, instead of sorting
@@ -189,15 +189,15 @@ QPair<QVariant, QVariant> DataTable::FirstAndLastValue(const QString &field) con
     params.append(1);
     auto one = [&](const QString &dir) {
         const QString sql = QStringLiteral("SELECT %1 FROM %2%7%3 ORDER BY %4%5, %6%5 LIMIT ?")
-                                .arg(quoted(f.name), SqlName(), whereWith(QString()), expr, dir, key, hint);
+                                .arg(quoted(f.name), sqlName(), whereWith(QString()), expr, dir, key, hint);
         QSqlQuery q;
         try {
-            q = Exec(sql, params);
+            q = exec(sql, params);
         } catch (const EGeneralError &) {
             // The index is missing (a walk cut off below fails again at once).
-            q = Exec(QString(sql).replace(hint, QString()), params);
+            q = exec(QString(sql).replace(hint, QString()), params);
         }
-        return q.next() ? FromStorage(f, q.value(0)) : QVariant();
+        return q.next() ? fromStorage(f, q.value(0)) : QVariant();
     };
     if (!filterApplied())
         return {one(QString()), one(QStringLiteral(" DESC"))};

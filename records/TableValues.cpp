@@ -31,7 +31,7 @@ bool inStoredRange(const QDateTime &dt)
 
 } // namespace
 
-QVariant DataTable::ToStorage(const FieldDef &f, const QVariant &value)
+QVariant DataTable::toStorage(const FieldDef &f, const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return QVariant();
@@ -110,7 +110,7 @@ QVariant DataTable::ToStorage(const FieldDef &f, const QVariant &value)
     return QVariant();
 }
 
-QVariant DataTable::FromStorage(const FieldDef &f, const QVariant &stored)
+QVariant DataTable::fromStorage(const FieldDef &f, const QVariant &stored)
 {
     if (!stored.isValid() || stored.isNull())
         return QVariant();
@@ -136,7 +136,7 @@ QVariant DataTable::FromStorage(const FieldDef &f, const QVariant &stored)
     return QVariant();
 }
 
-QString DataTable::PlainText(const FieldDef &f, const QVariant &value)
+QString DataTable::plainText(const FieldDef &f, const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return QString();
@@ -162,12 +162,12 @@ QString DataTable::PlainText(const FieldDef &f, const QVariant &value)
     return value.toString();
 }
 
-QString DataTable::DisplayText(const FieldDef &f, const QVariant &value)
+QString DataTable::displayText(const FieldDef &f, const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
         return QString();
     if (f.displayFormat.isEmpty())
-        return PlainText(f, value);
+        return plainText(f, value);
     switch (f.type) {
     case FieldType::DateTime:
         return value.toDateTime().toString(f.displayFormat);
@@ -182,9 +182,9 @@ QString DataTable::DisplayText(const FieldDef &f, const QVariant &value)
         const QStringList parts = f.displayFormat.split(QLatin1Char(';'));
         if (parts.size() >= 2)
             return value.toBool() ? parts[0] : parts[1];
-        return PlainText(f, value);
+        return plainText(f, value);
     }
     default:
-        return PlainText(f, value);
+        return plainText(f, value);
     }
 }

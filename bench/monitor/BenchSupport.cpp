@@ -35,14 +35,14 @@ qint64 BenchDatabase::FillMeasures(int rows, int dosimeters)
     // Without its indexes the table fills fast; the module's rebuild puts
     // them back afterwards, as at every start.
     QStringList indexes;
-    QSqlQuery list = m.Exec(QStringLiteral("SELECT name FROM \"Measures\".sqlite_master WHERE type = 'index' AND sql IS NOT NULL"));
+    QSqlQuery list = m.exec(QStringLiteral("SELECT name FROM \"Measures\".sqlite_master WHERE type = 'index' AND sql IS NOT NULL"));
     while (list.next())
         indexes << list.value(0).toString();
     list.finish();
     for (const QString &name : indexes)
-        m.Exec(QStringLiteral("DROP INDEX \"Measures\".\"%1\"").arg(name));
+        m.exec(QStringLiteral("DROP INDEX \"Measures\".\"%1\"").arg(name));
     Transaction tx(dm);
-    m.Exec(QStringLiteral(
+    m.exec(QStringLiteral(
                "WITH RECURSIVE n(x) AS (SELECT 0 UNION ALL SELECT x + 1 FROM n WHERE x + 1 < %2) "
                "INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", \"Dose\", "
                "\"RecoveryTime\", \"FIO\", \"Check\") "
@@ -50,12 +50,12 @@ qint64 BenchDatabase::FillMeasures(int rows, int dosimeters)
                "(x %% %3) + 1, 'Дозиметр ' || ((x %% %3) + 1), (x %% 97) * 0.25, "
                "strftime('%%Y-%%m-%%d %%H:%%M:%%S.000', '2025-01-01', '+' || x || ' minutes', '+5 seconds'), NULL, 0 FROM n")
                .replace(QStringLiteral("%%"), QStringLiteral("%"))
-               .arg(m.SqlName())
+               .arg(m.sqlName())
                .arg(rows)
                .arg(dosimeters));
     tx.commit();
     dm.rebuildIndexes(m);
-    m.Refresh();
+    m.refresh();
     return clock.elapsed();
 }
 
@@ -69,7 +69,7 @@ qint64 BenchDatabase::FillNotes(int dosimeters, int perDosimeter, int readings)
     Transaction tx(dm);
     QSqlQuery q(dm.database());
     q.prepare(QStringLiteral("INSERT INTO %1 (\"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\", \"Dose\") VALUES (?, ?, ?, ?, NULL)")
-                  .arg(n.SqlName()));
+                  .arg(n.sqlName()));
     const QDateTime start(QDate(2025, 1, 1), QTime(0, 0));
     const FieldDef &def = n.fieldDef(QStringLiteral("TimeFrom"));
     for (int id = 1; id <= dosimeters; ++id) {
@@ -77,20 +77,20 @@ qint64 BenchDatabase::FillNotes(int dosimeters, int perDosimeter, int readings)
             const QDateTime from = start.addSecs((k * step + id % 7) * 60);
             const QDateTime to = start.addSecs(((k + 1) * step - 1) * 60);
             q.addBindValue(id);
-            q.addBindValue(DataTable::ToStorage(def, from));
-            q.addBindValue(k + 1 == perDosimeter ? QVariant() : DataTable::ToStorage(def, to));
+            q.addBindValue(DataTable::toStorage(def, from));
+            q.addBindValue(k + 1 == perDosimeter ? QVariant() : DataTable::toStorage(def, to));
             q.addBindValue(QStringLiteral("Сотрудник %1-%2").arg(id).arg(k));
             q.exec();
         }
     }
     tx.commit();
-    n.Refresh();
+    n.refresh();
     return clock.elapsed();
 }
 
 qint64 BenchDatabase::Count(DataTable &table)
 {
-    QSqlQuery q = table.Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table.SqlName()));
+    QSqlQuery q = table.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table.sqlName()));
     return q.next() ? q.value(0).toLongLong() : -1;
 }
 

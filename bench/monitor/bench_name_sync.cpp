@@ -48,8 +48,8 @@ int main(int argc, char **argv)
         clock.start();
         engine.SyncNamesFromJournal();
         const qint64 ms = clock.elapsed();
-        QSqlQuery q = db.dm.Measures.Exec(
-            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"FIO\" IS NOT NULL").arg(db.dm.Measures.SqlName()));
+        QSqlQuery q = db.dm.Measures.exec(
+            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"FIO\" IS NOT NULL").arg(db.dm.Measures.sqlName()));
         const qint64 named = q.next() ? q.value(0).toLongLong() : -1;
         std::printf("run %d: %.2f s, readings with a name: %lld, flag %d\n", run, ms / 1000.0, named,
                     int(engine.INeedSynhroFIO.load()));

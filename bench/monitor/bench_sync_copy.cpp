@@ -70,11 +70,11 @@ int main(int argc, char **argv)
     } else {
         sim.addRecords(count + 1);
         DataTable &d = db.dm.Devices;
-        d.Append();
-        d.SetFieldValue(QStringLiteral("TarnAddress"), int(sim.address()));
-        d.SetFieldValue(QStringLiteral("LastRecNumber"), 1);
-        d.SetFieldValue(QStringLiteral("LastRecTime"), sim.record(1).time);
-        d.Post();
+        d.append();
+        d.setFieldValue(QStringLiteral("TarnAddress"), int(sim.address()));
+        d.setFieldValue(QStringLiteral("LastRecNumber"), 1);
+        d.setFieldValue(QStringLiteral("LastRecTime"), sim.record(1).time);
+        d.post();
     }
 
     const qint64 before = db.Count(db.dm.Measures);

@@ -200,14 +200,14 @@ int main(int argc, char **argv)
             reader.sim.addRecords(count + 1);
             const int address = int(reader.sim.address());
             DataTable &d = db.dm.Devices;
-            if (d.Locate(QStringLiteral("TarnAddress"), address))
-                d.Edit();
+            if (d.locate(QStringLiteral("TarnAddress"), address))
+                d.edit();
             else
-                d.Append();
-            d.SetFieldValue(QStringLiteral("TarnAddress"), address);
-            d.SetFieldValue(QStringLiteral("LastRecNumber"), 1);
-            d.SetFieldValue(QStringLiteral("LastRecTime"), reader.sim.record(1).time);
-            d.Post();
+                d.append();
+            d.setFieldValue(QStringLiteral("TarnAddress"), address);
+            d.setFieldValue(QStringLiteral("LastRecNumber"), 1);
+            d.setFieldValue(QStringLiteral("LastRecTime"), reader.sim.record(1).time);
+            d.post();
             SyncEngine engine;
             engine.SetDatabase(&db.dm);
             engine.FaceNotReady = false;
@@ -231,7 +231,7 @@ int main(int argc, char **argv)
                      .arg(total / 1000.0, 0, 'f', 1),
                  s.largestMs);
             line(QStringLiteral("%1, copy: gaps over 50 ms").arg(mode), s.over50, QStringLiteral("gaps"));
-            db.dm.Measures.Exec(QStringLiteral("DELETE FROM %1 WHERE \"TarnAddress\"=?").arg(db.dm.Measures.SqlName()),
+            db.dm.Measures.exec(QStringLiteral("DELETE FROM %1 WHERE \"TarnAddress\"=?").arg(db.dm.Measures.sqlName()),
                                 {address});
         }
     }

@@ -55,8 +55,8 @@ int main(int argc, char **argv)
 
     std::unique_ptr<DataModule> dm = dir.start();
     // Filled without indexes; the next start builds them all.
-    for (const FieldDef &f : dm->Measures.Fields())
-        dm->Measures.Exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
+    for (const FieldDef &f : dm->Measures.fields())
+        dm->Measures.exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
     line(QStringLiteral("fill (one transaction, prepared insert, no indexes)"), ms([&] { FillMeasures(*dm, rows); }));
     dm.reset();
     line(QStringLiteral("start-up building every index of Measures"), ms([&] { dm = dir.start(); }));
@@ -69,37 +69,37 @@ int main(int argc, char **argv)
     const QStringList filters{QStringLiteral("Dose>10"), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"),
                               QStringLiteral("Name>='A'"), QStringLiteral("Index>500000"), QStringLiteral("ID=7"),
                               QStringLiteral("DateTime>='01.06.2020'"), QStringLiteral("Dose>99.85")};
-    m.SetFiltered(true);
+    m.setFiltered(true);
     for (const QString &f : filters) {
-        const double apply = ms([&] { m.SetFilter(f); });
+        const double apply = ms([&] { m.setFilter(f); });
         line(QStringLiteral("apply filter  %1").arg(f), apply);
         const double screen = firstScreen(model);
-        line(QStringLiteral("  first screen after it (%1 rows)").arg(m.RecordCount()), screen);
+        line(QStringLiteral("  first screen after it (%1 rows)").arg(m.recordCount()), screen);
         line(QStringLiteral("  filter and first screen together"), apply + screen);
     }
-    m.SetFilter(QString());
+    m.setFilter(QString());
     for (const QString &col : kGrid) {
-        line(QStringLiteral("sort by %1").arg(col), ms([&] { m.SetIndexFieldNames(col); }));
+        line(QStringLiteral("sort by %1").arg(col), ms([&] { m.setIndexFieldNames(col); }));
         line(QStringLiteral("  first screen after it"), firstScreen(model));
     }
     for (const QString &f : {QStringLiteral("Dose>10"), QStringLiteral("ID=7")}) {
-        m.SetFilter(f);
+        m.setFilter(f);
         for (const QString &col : kGrid) {
-            m.SetIndexFieldNames(col);
+            m.setIndexFieldNames(col);
             line(QStringLiteral("  first screen sorted by %1, filter %2").arg(col, f), firstScreen(model));
         }
     }
     for (const QString &f : {QString(), QStringLiteral("Dose>10"), QStringLiteral("Name>='A'"), QStringLiteral("ID=7"),
                              QStringLiteral("Dose>99.85")}) {
-        m.SetFilter(f);
+        m.setFilter(f);
         for (const QString &col : kGrid)
             line(QStringLiteral("smallest and largest %1, filter '%2'").arg(col, f),
-                 ms([&] { m.FirstAndLastValue(col); }));
+                 ms([&] { m.firstAndLastValue(col); }));
     }
 
     // Scrolling: a jump into the middle, then the screens that follow.
-    m.SetFilter(QString());
-    m.SetIndexFieldNames(QStringLiteral("Name"));
+    m.setFilter(QString());
+    m.setIndexFieldNames(QStringLiteral("Name"));
     model.reload();
     line(QStringLiteral("grid jump to the middle, sorted by Name"), ms([&] {
              model.data(model.index(model.rowCount() / 2, 0));
@@ -112,8 +112,8 @@ int main(int argc, char **argv)
 
     // Storing one archive record as the synchronisation cycle does, with the
     // grid sorted by date and filtered, events processed after each record.
-    m.SetIndexFieldNames(QStringLiteral("DateTime"));
-    m.SetFilter(QStringLiteral("Dose>10"));
+    m.setIndexFieldNames(QStringLiteral("DateTime"));
+    m.setFilter(QStringLiteral("Dose>10"));
     model.reload();
     model.rowCount();
     const int n = 2000;
@@ -124,18 +124,18 @@ int main(int argc, char **argv)
         const double total = ms([&] {
             for (int i = 0; i < n; ++i) {
                 const QDateTime t = GeneratedTime(base + i);
-                if (m.Locate(key, {t, 77, i % 2000 + 1}, LocateOption::AllRows))
+                if (m.locate(key, {t, 77, i % 2000 + 1}, LocateOption::AllRows))
                     continue;
-                m.Append();
-                m.SetFieldValue(QStringLiteral("DateTime"), t);
-                m.SetFieldValue(QStringLiteral("TarnAddress"), 77);
-                m.SetFieldValue(QStringLiteral("RecNumber"), i % 2000 + 1);
-                m.SetFieldValue(QStringLiteral("ID"), i % 50);
-                m.SetFieldValue(QStringLiteral("Name"), QStringLiteral("Метка%1").arg(i));
-                m.SetFieldValue(QStringLiteral("Dose"), i % 30 / 1.0);
-                m.SetFieldValue(QStringLiteral("RecoveryTime"), QDateTime::currentDateTime());
-                m.SetFieldValue(QStringLiteral("Check"), false);
-                m.Post();
+                m.append();
+                m.setFieldValue(QStringLiteral("DateTime"), t);
+                m.setFieldValue(QStringLiteral("TarnAddress"), 77);
+                m.setFieldValue(QStringLiteral("RecNumber"), i % 2000 + 1);
+                m.setFieldValue(QStringLiteral("ID"), i % 50);
+                m.setFieldValue(QStringLiteral("Name"), QStringLiteral("Метка%1").arg(i));
+                m.setFieldValue(QStringLiteral("Dose"), i % 30 / 1.0);
+                m.setFieldValue(QStringLiteral("RecoveryTime"), QDateTime::currentDateTime());
+                m.setFieldValue(QStringLiteral("Check"), false);
+                m.post();
                 if (flushEach)
                     dm->flushReadings();
                 ++stored;
@@ -154,9 +154,9 @@ int main(int argc, char **argv)
     line(QStringLiteral("store one record, one flush per pass of %1 (avg)").arg(perPass.first), perPass.second);
     line(QStringLiteral("duplicate check alone, row present (avg of %1)").arg(n), ms([&] {
              for (int i = 0; i < n; ++i)
-                 m.Locate(key, {GeneratedTime(rows + i), 77, i % 2000 + 1}, LocateOption::AllRows);
+                 m.locate(key, {GeneratedTime(rows + i), 77, i % 2000 + 1}, LocateOption::AllRows);
          }) / n);
-    line(QStringLiteral("record count with filter Dose>10"), ms([&] { m.Refresh(); m.RecordCount(); }));
+    line(QStringLiteral("record count with filter Dose>10"), ms([&] { m.refresh(); m.recordCount(); }));
     dm.reset();
     return 0;
 }

@@ -44,7 +44,7 @@ void fill(DataModule &dm, int n)
     QSqlQuery q(dm.database());
     q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                              "\"Dose\", \"RecoveryTime\", \"Check\") VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                  .arg(dm.Measures.SqlName()));
+                  .arg(dm.Measures.sqlName()));
     const QDateTime start(QDate(2020, 1, 1), QTime(8, 0));
     const QString recovery = DateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
     for (int i = 0; i < n; ++i) {
@@ -61,7 +61,7 @@ void fill(DataModule &dm, int n)
     }
     q.finish();
     tx.commit();
-    dm.Measures.Refresh();
+    dm.Measures.refresh();
 }
 
 // Repaints the grid at once and returns the time the repaint took.

@@ -90,10 +90,10 @@ void TRecordsView::ExtOnlyNewClick()
     if (m_table) {
         try {
             if (ExtOnlyNewDown) {
-                m_table->SetFilter(QStringLiteral("Index>") + QString::number(LastCheckedIndex));
-                m_table->SetFiltered(true);
+                m_table->setFilter(QStringLiteral("Index>") + QString::number(LastCheckedIndex));
+                m_table->setFiltered(true);
             } else {
-                m_table->SetFiltered(false);
+                m_table->setFiltered(false);
             }
         } catch (const ERuvoError &) {
             // the table keeps its former filter; the labels below show what it shows
@@ -128,7 +128,7 @@ void TRecordsView::ExtFiltrUp()
     ClearQuickFilters();
     if (m_table) {
         try {
-            m_table->SetFiltered(false);  // the filter text stays for the next time
+            m_table->setFiltered(false);  // the filter text stays for the next time
         } catch (const ERuvoError &) {
         }
     }
@@ -142,12 +142,12 @@ void TRecordsView::TitleClick(int fieldIndex)
     if (!m_table)
         return;
     try {
-        if (fieldIndex < 0 || fieldIndex >= m_table->FieldCount())
+        if (fieldIndex < 0 || fieldIndex >= m_table->fieldCount())
             throw EGeneralError(QStringLiteral("Нет поля с номером ") + QString::number(fieldIndex));
-        m_table->SetIndexFieldNames(m_table->Fields().at(fieldIndex).name);
+        m_table->setIndexFieldNames(m_table->fields().at(fieldIndex).name);
     } catch (const ERuvoError &) {
         try {
-            m_table->SetIndexFieldNames(QString());
+            m_table->setIndexFieldNames(QString());
         } catch (const ERuvoError &) {
         }
         if (RebuildIndexes)
@@ -160,7 +160,7 @@ bool TRecordsView::RebuildColumnLabels()
     if (!m_table)
         return false;
     try {
-        if (!m_table->Active() || m_table->IsEmpty())
+        if (!m_table->active() || m_table->isEmpty())
             return false;
     } catch (const ERuvoError &) {
         return false;
@@ -181,10 +181,10 @@ void TRecordsView::labelTexts(QList<ColumnLabel> &los, QList<ColumnLabel> &his) 
         try {
             // The smallest and largest value under the filter in force, found
             // by the database; the current row and sort order stay.
-            const QPair<QVariant, QVariant> range = m_table->FirstAndLastValue(c.field);
+            const QPair<QVariant, QVariant> range = m_table->firstAndLastValue(c.field);
             const FieldDef &def = m_table->fieldDef(c.field);
-            lo.text = range.first.isNull() ? QString() : DataTable::PlainText(def, range.first);
-            hi.text = range.second.isNull() ? QString() : DataTable::PlainText(def, range.second);
+            lo.text = range.first.isNull() ? QString() : DataTable::plainText(def, range.first);
+            hi.text = range.second.isNull() ? QString() : DataTable::plainText(def, range.second);
         } catch (const ERuvoError &) {
             lo.text.clear();
             hi.text.clear();
@@ -201,7 +201,7 @@ bool TRecordsView::RefreshColumnLabels()
     if (!m_table)
         return false;
     try {
-        if (!m_table->Active() || m_table->IsEmpty())
+        if (!m_table->active() || m_table->isEmpty())
             return false;
     } catch (const ERuvoError &) {
         return false;
@@ -266,8 +266,8 @@ bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minim
 
     try {
         if (m_table) {
-            m_table->SetFilter(condition);
-            m_table->SetFiltered(true);
+            m_table->setFilter(condition);
+            m_table->setFiltered(true);
         }
     } catch (const ERuvoError &) {
         // A value the filter language refuses: the filter in force, the
@@ -329,7 +329,7 @@ void TRecordsView::ClearQuickFilters()
     // force: the modes' filters are left alone.
     if (anyActive && m_table) {
         try {
-            m_table->SetFilter(QString());
+            m_table->setFilter(QString());
         } catch (const ERuvoError &) {
         }
     }
@@ -360,15 +360,15 @@ void TRecordsView::DropModeFilters()
 QString RewindReaderPosition(DataTable &devices, DataTable &measures, int records, int &lastRecNumber,
                              QDateTime &lastRecTime)
 {
-    const int current = devices.HasCurrent() ? devices.AsInteger(QStringLiteral("LastRecNumber")) : 0;
+    const int current = devices.hasCurrent() ? devices.asInteger(QStringLiteral("LastRecNumber")) : 0;
     const int n = current - records;
-    if (!measures.Locate(QStringLiteral("RecNumber"), n))
+    if (!measures.locate(QStringLiteral("RecNumber"), n))
         return QStringLiteral("Не удалось найти запись ") + QString::number(n);
-    const QDateTime time = measures.AsDateTime(QStringLiteral("DateTime"));
-    devices.Edit();
-    devices.SetFieldValue(QStringLiteral("LastRecNumber"), n);
-    devices.SetFieldValue(QStringLiteral("LastRecTime"), time);
-    devices.Post();
+    const QDateTime time = measures.asDateTime(QStringLiteral("DateTime"));
+    devices.edit();
+    devices.setFieldValue(QStringLiteral("LastRecNumber"), n);
+    devices.setFieldValue(QStringLiteral("LastRecTime"), time);
+    devices.post();
     lastRecNumber = n;
     lastRecTime = time;
     return QString();

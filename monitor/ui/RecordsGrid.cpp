@@ -137,7 +137,7 @@ void TRecordsGrid::followTableRow(int row)
             // Back to the operator's row; the table reports it and the grid
             // follows that report.
             try {
-                if (m_model->table()->GotoBookmark(m_heldKey))
+                if (m_model->table()->gotoBookmark(m_heldKey))
                     return;
             } catch (...) {
             }

@@ -79,8 +79,8 @@ void TFace::setEngine(SyncEngine *engine)
     });
     // The names in the grid change when the name synchronisation ran.
     connect(engine, &SyncEngine::NamesSynchronised, this, [this] {
-        if (m_measures && m_measures->Active())
-            m_measures->Refresh();
+        if (m_measures && m_measures->active())
+            m_measures->refresh();
     });
 }
 

@@ -57,7 +57,7 @@ void TFace::sortByColumn(int logicalColumn)
     if (!m_measures)
         return;
     const QString field = m_grid->FieldOfColumn(logicalColumn);
-    const int fieldIndex = m_measures->FieldIndex(field);
+    const int fieldIndex = m_measures->fieldIndex(field);
     if (fieldIndex < 0)
         return;
     m_view.TitleClick(fieldIndex);

@@ -37,8 +37,8 @@ void TFace::BindMeasures(DataTable *measures)
     QHeaderView *titles = m_grid->horizontalHeader();
     titles->setSectionResizeMode(QHeaderView::Interactive);
     applyColumnsToGrid();
-    if (m_view.SortFieldIndex >= 0 && m_view.SortFieldIndex < measures->FieldCount())
-        m_grid->SetSortField(measures->Fields().at(m_view.SortFieldIndex).name);
+    if (m_view.SortFieldIndex >= 0 && m_view.SortFieldIndex < measures->fieldCount())
+        m_grid->SetSortField(measures->fields().at(m_view.SortFieldIndex).name);
 }
 
 void TFace::applyColumnsToGrid()

@@ -39,11 +39,11 @@ void TFace::restoreSettings()
     m_view.LastCheckedIndex = SettleOnlyNewBoundary(
         StoredValues.LastCheckedIndex, StoredValues.LastReadedIndex,
         [measures](int index) -> std::optional<QDateTime> {
-            if (!measures || !measures->Active())
+            if (!measures || !measures->active())
                 return std::nullopt;
-            if (!measures->Locate(QStringLiteral("Index"), index))
+            if (!measures->locate(QStringLiteral("Index"), index))
                 return std::nullopt;
-            return measures->AsDateTime(QStringLiteral("RecoveryTime"));
+            return measures->asDateTime(QStringLiteral("RecoveryTime"));
         },
         QDate::currentDate());
 

@@ -34,7 +34,7 @@ bool SyncRig::start(bool withReader)
 {
     dm.dataModuleCreate();  // the announcements of new tables go to the scripted prompt
     prompt.asked.clear();
-    if (!dm.Measures.Active() || !dm.Notes.Active() || !dm.Devices.Active())
+    if (!dm.Measures.active() || !dm.Notes.active() || !dm.Devices.active())
         return false;
     if (!withReader)
         return true;
@@ -43,27 +43,27 @@ bool SyncRig::start(bool withReader)
 
 QPair<int, QDateTime> SyncRig::device(int address)
 {
-    QSqlQuery q = dm.Devices.Exec(
-        QStringLiteral("SELECT \"LastRecNumber\", \"LastRecTime\" FROM %1 WHERE \"TarnAddress\"=?").arg(dm.Devices.SqlName()),
+    QSqlQuery q = dm.Devices.exec(
+        QStringLiteral("SELECT \"LastRecNumber\", \"LastRecTime\" FROM %1 WHERE \"TarnAddress\"=?").arg(dm.Devices.sqlName()),
         {address});
     if (!q.next())
         return {-1, QDateTime()};
     const FieldDef &def = dm.Devices.fieldDef(QStringLiteral("LastRecTime"));
-    return {q.value(0).toInt(), DataTable::FromStorage(def, q.value(1)).toDateTime()};
+    return {q.value(0).toInt(), DataTable::fromStorage(def, q.value(1)).toDateTime()};
 }
 
 void SyncRig::setDevice(int address, int lastRecNumber, const QDateTime &lastRecTime)
 {
     DataTable &d = dm.Devices;
-    if (d.Locate(QStringLiteral("TarnAddress"), address)) {
-        d.Edit();
+    if (d.locate(QStringLiteral("TarnAddress"), address)) {
+        d.edit();
     } else {
-        d.Append();
-        d.SetFieldValue(QStringLiteral("TarnAddress"), address);
+        d.append();
+        d.setFieldValue(QStringLiteral("TarnAddress"), address);
     }
-    d.SetFieldValue(QStringLiteral("LastRecNumber"), lastRecNumber);
-    d.SetFieldValue(QStringLiteral("LastRecTime"), lastRecTime);
-    d.Post();
+    d.setFieldValue(QStringLiteral("LastRecNumber"), lastRecNumber);
+    d.setFieldValue(QStringLiteral("LastRecTime"), lastRecTime);
+    d.post();
 }
 
 void SyncRig::rememberRecord(int number, qint64 timeShiftMs)
@@ -75,21 +75,21 @@ QList<MeasureRow> SyncRig::measures()
 {
     QList<MeasureRow> rows;
     DataTable &m = dm.Measures;
-    QSqlQuery q = m.Exec(QStringLiteral("SELECT \"Index\", \"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
+    QSqlQuery q = m.exec(QStringLiteral("SELECT \"Index\", \"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                                         "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\" FROM %1 ORDER BY \"Index\"")
-                             .arg(m.SqlName()));
+                             .arg(m.sqlName()));
     while (q.next()) {
         MeasureRow r;
         r.index = q.value(0).toInt();
         r.address = q.value(1).toInt();
         r.recNumber = q.value(2).toInt();
-        r.time = DataTable::FromStorage(m.fieldDef(QStringLiteral("DateTime")), q.value(3)).toDateTime();
+        r.time = DataTable::fromStorage(m.fieldDef(QStringLiteral("DateTime")), q.value(3)).toDateTime();
         r.id = q.value(4).toInt();
         r.name = q.value(5).toString();
         r.dose = q.value(6).toDouble();
-        r.recoveryTime = DataTable::FromStorage(m.fieldDef(QStringLiteral("RecoveryTime")), q.value(7)).toDateTime();
+        r.recoveryTime = DataTable::fromStorage(m.fieldDef(QStringLiteral("RecoveryTime")), q.value(7)).toDateTime();
         r.fio = q.value(8).toString();
-        r.check = DataTable::FromStorage(m.fieldDef(QStringLiteral("Check")), q.value(9));
+        r.check = DataTable::fromStorage(m.fieldDef(QStringLiteral("Check")), q.value(9));
         rows << r;
     }
     return rows;
@@ -105,40 +105,40 @@ QList<int> SyncRig::recNumbers()
 
 int SyncRig::measuresCount()
 {
-    QSqlQuery q = dm.Measures.Exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(dm.Measures.SqlName()));
+    QSqlQuery q = dm.Measures.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(dm.Measures.sqlName()));
     return q.next() ? q.value(0).toInt() : -1;
 }
 
 int SyncRig::addMeasure(const QDateTime &time, int id, double dose, int recNumber, int address, const QString &fio)
 {
     DataTable &m = dm.Measures;
-    m.Append();
-    m.SetFieldValue(QStringLiteral("DateTime"), time);
-    m.SetFieldValue(QStringLiteral("ID"), id);
-    m.SetFieldValue(QStringLiteral("Dose"), dose);
-    m.SetFieldValue(QStringLiteral("RecNumber"), recNumber);
-    m.SetFieldValue(QStringLiteral("TarnAddress"), address);
+    m.append();
+    m.setFieldValue(QStringLiteral("DateTime"), time);
+    m.setFieldValue(QStringLiteral("ID"), id);
+    m.setFieldValue(QStringLiteral("Dose"), dose);
+    m.setFieldValue(QStringLiteral("RecNumber"), recNumber);
+    m.setFieldValue(QStringLiteral("TarnAddress"), address);
     if (!fio.isNull())
-        m.SetFieldValue(QStringLiteral("FIO"), fio);
-    m.Post();
-    return m.FieldValue(QStringLiteral("Index")).toInt();
+        m.setFieldValue(QStringLiteral("FIO"), fio);
+    m.post();
+    return m.fieldValue(QStringLiteral("Index")).toInt();
 }
 
 int SyncRig::addNote(int id, const QVariant &from, const QVariant &to, const QString &fio)
 {
     DataTable &n = dm.Notes;
-    n.Append();
-    n.SetFieldValue(QStringLiteral("ID"), id);
-    n.SetFieldValue(QStringLiteral("TimeFrom"), from);
-    n.SetFieldValue(QStringLiteral("TimeTo"), to);
-    n.SetFieldValue(QStringLiteral("FIO"), fio);
-    n.Post();
-    return n.FieldValue(QStringLiteral("Index")).toInt();
+    n.append();
+    n.setFieldValue(QStringLiteral("ID"), id);
+    n.setFieldValue(QStringLiteral("TimeFrom"), from);
+    n.setFieldValue(QStringLiteral("TimeTo"), to);
+    n.setFieldValue(QStringLiteral("FIO"), fio);
+    n.post();
+    return n.fieldValue(QStringLiteral("Index")).toInt();
 }
 
 QVariant SyncRig::noteDose(int key)
 {
-    QSqlQuery q = dm.Notes.Exec(QStringLiteral("SELECT \"Dose\" FROM %1 WHERE \"Index\"=?").arg(dm.Notes.SqlName()), {key});
+    QSqlQuery q = dm.Notes.exec(QStringLiteral("SELECT \"Dose\" FROM %1 WHERE \"Index\"=?").arg(dm.Notes.sqlName()), {key});
     return q.next() ? q.value(0) : QVariant();
 }
 

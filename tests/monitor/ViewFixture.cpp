@@ -21,26 +21,26 @@ bool ViewDb::open()
 {
     dm.dataModuleCreate();
     prompt.asked.clear();
-    return dm.Measures.Active() && dm.Devices.Active();
+    return dm.Measures.active() && dm.Devices.active();
 }
 
 int ViewDb::add(int recNumber, const QDateTime &time, int id, const QString &name, double dose,
                 const QDateTime &recoveryTime, const QString &fio, int address)
 {
     DataTable &m = dm.Measures;
-    m.Append();
-    m.SetFieldValue(QStringLiteral("TarnAddress"), address);
-    m.SetFieldValue(QStringLiteral("RecNumber"), recNumber);
-    m.SetFieldValue(QStringLiteral("DateTime"), time);
-    m.SetFieldValue(QStringLiteral("ID"), id);
-    m.SetFieldValue(QStringLiteral("Name"), name);
-    m.SetFieldValue(QStringLiteral("Dose"), dose);
-    m.SetFieldValue(QStringLiteral("RecoveryTime"), recoveryTime);
+    m.append();
+    m.setFieldValue(QStringLiteral("TarnAddress"), address);
+    m.setFieldValue(QStringLiteral("RecNumber"), recNumber);
+    m.setFieldValue(QStringLiteral("DateTime"), time);
+    m.setFieldValue(QStringLiteral("ID"), id);
+    m.setFieldValue(QStringLiteral("Name"), name);
+    m.setFieldValue(QStringLiteral("Dose"), dose);
+    m.setFieldValue(QStringLiteral("RecoveryTime"), recoveryTime);
     if (!fio.isEmpty())
-        m.SetFieldValue(QStringLiteral("FIO"), fio);
-    m.SetFieldValue(QStringLiteral("Check"), false);
-    m.Post();
-    return m.AsInteger(QStringLiteral("Index"));
+        m.setFieldValue(QStringLiteral("FIO"), fio);
+    m.setFieldValue(QStringLiteral("Check"), false);
+    m.post();
+    return m.asInteger(QStringLiteral("Index"));
 }
 
 void ViewDb::addMany(int n, const QDateTime &start)

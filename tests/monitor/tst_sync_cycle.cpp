@@ -129,7 +129,7 @@ void TestSyncCycle::equalCountsWriteThePositionUnchanged()
     QVERIFY(rig.start());
     rig.sim.addRecords(2);
     rig.rememberRecord(2);
-    QSignalSpy written(&rig.dm.Devices, &DataTable::RowUpdated);
+    QSignalSpy written(&rig.dm.Devices, &DataTable::rowUpdated);
 
     rig.engine.PollReader();
 
@@ -187,8 +187,8 @@ void TestSyncCycle::recordAlreadyStoredIsNotDoubled()
     const SimRecord other = rig.sim.record(107);
     rig.addMeasure(other.time, int(other.id), other.doseMicroSv, 107, rig.address() + 1);
     // A filter on the grid does not hide the stored row from the check.
-    rig.dm.Measures.SetFilter(QStringLiteral("RecNumber=0"));
-    rig.dm.Measures.SetFiltered(true);
+    rig.dm.Measures.setFilter(QStringLiteral("RecNumber=0"));
+    rig.dm.Measures.setFiltered(true);
     rig.engine.INeedSynhroFIO = false;
 
     rig.engine.PollReader();
@@ -231,7 +231,7 @@ void TestSyncCycle::newBusAddressReadsTheWholeArchive()
     rig.sim.setAddress(0x0A0B0C);
     rig.sim.addRecords(37);
     rig.setDevice(0x010203, 30, rig.sim.record(30).time);
-    QSignalSpy inserted(&rig.dm.Devices, &DataTable::RowInserted);
+    QSignalSpy inserted(&rig.dm.Devices, &DataTable::rowInserted);
 
     rig.engine.PollReader();
 
@@ -490,7 +490,7 @@ void TestSyncCycle::databaseErrorLogsNoSystemText()
     QCOMPARE(rig.device(rig.address()).first, 3);
     // The position cannot be written; the system's last error code is one
     // that has nothing to do with it.
-    rig.dm.Devices.Close();
+    rig.dm.Devices.close();
     rig.sim.addRecords(2);
     errno = ENOTTY;
 

@@ -40,7 +40,7 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     const int d = rig.addMeasure(At(9, 59), 5, 100);
     const int e = rig.addMeasure(At(11, 0), 6, 100, 0, 0, QStringLiteral("Старое имя"));
     const int note = rig.addNote(5, At(10, 0), At(12, 0), QStringLiteral("Петров П.П."));
-    rig.dm.Measures.SetIndexFieldNames(QStringLiteral("ID"));
+    rig.dm.Measures.setIndexFieldNames(QStringLiteral("ID"));
     rig.engine.INeedSynhroFIO = true;
 
     rig.engine.SyncNamesFromJournal();
@@ -55,11 +55,11 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     QVERIFY(!rig.engine.INeedSynhroFIO.load());
     QVERIFY(rig.prompt.asked.isEmpty());
     // The sort orders stay as the synchronisation set them.
-    QCOMPARE(rig.dm.Measures.IndexFieldNames(), QStringLiteral("DateTime"));
-    QCOMPARE(rig.dm.Notes.IndexFieldNames(), QStringLiteral("TimeFrom"));
+    QCOMPARE(rig.dm.Measures.indexFieldNames(), QStringLiteral("DateTime"));
+    QCOMPARE(rig.dm.Notes.indexFieldNames(), QStringLiteral("TimeFrom"));
     // The table object shows the new values.
-    QVERIFY(rig.dm.Measures.Locate(QStringLiteral("Index"), a));
-    QCOMPARE(rig.dm.Measures.AsString(QStringLiteral("FIO")), QStringLiteral("Петров П.П."));
+    QVERIFY(rig.dm.Measures.locate(QStringLiteral("Index"), a));
+    QCOMPARE(rig.dm.Measures.asString(QStringLiteral("FIO")), QStringLiteral("Петров П.П."));
 }
 
 void TestSyncNames::openAndBlankBounds()
@@ -110,10 +110,10 @@ void TestSyncNames::overlappingPeriodsLaterStartWins()
     QCOMPARE(rig.noteDose(none).toDouble(), 0.0);
 
     // Run again after a name changed only in letter case: it is written.
-    rig.dm.Notes.Locate(QStringLiteral("Index"), second);
-    rig.dm.Notes.Edit();
-    rig.dm.Notes.SetFieldValue(QStringLiteral("FIO"), QStringLiteral("ВТОРОЙ"));
-    rig.dm.Notes.Post();
+    rig.dm.Notes.locate(QStringLiteral("Index"), second);
+    rig.dm.Notes.edit();
+    rig.dm.Notes.setFieldValue(QStringLiteral("FIO"), QStringLiteral("ВТОРОЙ"));
+    rig.dm.Notes.post();
     rig.engine.SyncNamesFromJournal();
     QCOMPARE(names(rig).value(r14), QStringLiteral("ВТОРОЙ"));
 }
@@ -126,15 +126,15 @@ void TestSyncNames::journalFilterLeavesClosedPeriodsNameless()
     const int openReading = rig.addMeasure(At(10, 0), 2, 7);
     const int closed = rig.addNote(1, At(9, 0), At(11, 0), QStringLiteral("Прежний"));
     const int open = rig.addNote(2, At(9, 0), QVariant(), QStringLiteral("Нынешний"));
-    rig.dm.Notes.Locate(QStringLiteral("Index"), closed);
-    rig.dm.Notes.Edit();
-    rig.dm.Notes.SetFieldValue(QStringLiteral("Dose"), 42.0);
-    rig.dm.Notes.Post();
-    rig.dm.Notes.SetFilter(QStringLiteral("TimeTo=NULL"));
-    rig.dm.Notes.SetFiltered(true);
+    rig.dm.Notes.locate(QStringLiteral("Index"), closed);
+    rig.dm.Notes.edit();
+    rig.dm.Notes.setFieldValue(QStringLiteral("Dose"), 42.0);
+    rig.dm.Notes.post();
+    rig.dm.Notes.setFilter(QStringLiteral("TimeTo=NULL"));
+    rig.dm.Notes.setFiltered(true);
     // The grid's own filter on Measures is kept as it was.
-    rig.dm.Measures.SetFilter(QStringLiteral("ID=2"));
-    rig.dm.Measures.SetFiltered(true);
+    rig.dm.Measures.setFilter(QStringLiteral("ID=2"));
+    rig.dm.Measures.setFiltered(true);
 
     rig.engine.SyncNamesFromJournal();
 
@@ -143,10 +143,10 @@ void TestSyncNames::journalFilterLeavesClosedPeriodsNameless()
     QCOMPARE(fio.value(openReading), QStringLiteral("Нынешний"));
     QCOMPARE(rig.noteDose(open).toDouble(), 7.0);
     QCOMPARE(rig.noteDose(closed).toDouble(), 42.0);
-    QCOMPARE(rig.dm.Measures.Filter(), QStringLiteral("ID=2"));
-    QVERIFY(rig.dm.Measures.Filtered());
-    QCOMPARE(rig.dm.Measures.RecordCount(), 1);
-    QVERIFY(rig.dm.Notes.Filtered());
+    QCOMPARE(rig.dm.Measures.filter(), QStringLiteral("ID=2"));
+    QVERIFY(rig.dm.Measures.filtered());
+    QCOMPARE(rig.dm.Measures.recordCount(), 1);
+    QVERIFY(rig.dm.Notes.filtered());
 }
 
 void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
@@ -185,9 +185,9 @@ void TestSyncNames::failedTableOperationIsReported()
     QVERIFY(rig.start(false));
     const int reading = rig.addMeasure(At(10, 0), 5, 1, 0, 0, QStringLiteral("Было"));
     rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Стало"));
-    rig.dm.Measures.SetFilter(QStringLiteral("Dose>0"));
-    rig.dm.Measures.SetFiltered(true);
-    rig.dm.Measures.Exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"NoNames\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
+    rig.dm.Measures.setFilter(QStringLiteral("Dose>0"));
+    rig.dm.Measures.setFiltered(true);
+    rig.dm.Measures.exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"NoNames\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
                                         "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
     rig.engine.INeedSynhroFIO = true;
 
@@ -199,8 +199,8 @@ void TestSyncNames::failedTableOperationIsReported()
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"));
     QVERIFY(!rig.engine.INeedSynhroFIO.load());
-    QCOMPARE(rig.dm.Measures.Filter(), QStringLiteral("Dose>0"));
-    QVERIFY(rig.dm.Measures.Filtered());
+    QCOMPARE(rig.dm.Measures.filter(), QStringLiteral("Dose>0"));
+    QVERIFY(rig.dm.Measures.filtered());
     QCOMPARE(names(rig).value(reading), QStringLiteral("Было"));  // nothing half done
     QVERIFY(!rig.dm.inTransaction());
 }
@@ -215,12 +215,12 @@ void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
         readings << rig.addMeasure(At(10, i), 5, 1, 0, 0, i % 3 ? QStringLiteral("Старое") : QString());
     const int note = rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Новое"));
     auto index = [&] {
-        QSqlQuery q = rig.dm.Measures.Exec(QStringLiteral(
+        QSqlQuery q = rig.dm.Measures.exec(QStringLiteral(
             "SELECT m.sql, (SELECT group_concat(s.stat) FROM \"Measures\".sqlite_stat1 AS s WHERE s.idx = m.name) "
             "FROM \"Measures\".sqlite_master AS m WHERE m.type = 'index' AND m.name = 'iFIO'"));
         return q.next() ? q.value(0).toString() + QStringLiteral(" / ") + q.value(1).toString() : QString();
     };
-    rig.dm.Measures.Exec(QStringLiteral("ANALYZE \"Measures\".\"Measures\""));
+    rig.dm.Measures.exec(QStringLiteral("ANALYZE \"Measures\".\"Measures\""));
     const QString before = index();
     QVERIFY(before.endsWith(QStringLiteral(" / 12 6")));  // its statistics stay as they were
     QVERIFY(before.startsWith(QStringLiteral("CREATE INDEX \"iFIO\" ON \"Measures\"(\"FIO\" COLLATE RUNOCASE)")));
@@ -232,16 +232,16 @@ void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
         QCOMPARE(names(rig).value(key), QStringLiteral("Новое"));
     QCOMPARE(rig.noteDose(note).toDouble(), 12.0);
     // The grid's order by name and a look-up by name go through the index.
-    rig.dm.Measures.SetIndexFieldNames(QStringLiteral("FIO"));
-    QVERIFY(rig.dm.Measures.Locate(QStringLiteral("FIO"), QStringLiteral("новое"), LocateOption::CaseInsensitive));
-    QCOMPARE(rig.dm.Measures.RecordCount(), 12);
+    rig.dm.Measures.setIndexFieldNames(QStringLiteral("FIO"));
+    QVERIFY(rig.dm.Measures.locate(QStringLiteral("FIO"), QStringLiteral("новое"), LocateOption::CaseInsensitive));
+    QCOMPARE(rig.dm.Measures.recordCount(), 12);
 
     // A synchronisation that fails halfway leaves names and index as they were.
-    rig.dm.Notes.Locate(QStringLiteral("Index"), note);
-    rig.dm.Notes.Edit();
-    rig.dm.Notes.SetFieldValue(QStringLiteral("FIO"), QStringLiteral("Третье"));
-    rig.dm.Notes.Post();
-    rig.dm.Measures.Exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"Refuse\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
+    rig.dm.Notes.locate(QStringLiteral("Index"), note);
+    rig.dm.Notes.edit();
+    rig.dm.Notes.setFieldValue(QStringLiteral("FIO"), QStringLiteral("Третье"));
+    rig.dm.Notes.post();
+    rig.dm.Measures.exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"Refuse\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
                                         "WHEN NEW.\"Index\" = %1 BEGIN SELECT RAISE(ABORT, 'refused'); END")
                              .arg(readings.last()));
     rig.engine.SyncNamesFromJournal();
@@ -268,7 +268,7 @@ void TestSyncNames::oddlyStoredValuesMatchAsInSql()
     const int note = rig.addNote(2, At(10, 0), At(11, 0), QStringLiteral("Петров"));
     DataTable &m = rig.dm.Measures;
     auto set = [&](int key, const QString &assignment) {
-        m.Exec(QStringLiteral("UPDATE %1 SET %2 WHERE \"Index\" = %3").arg(m.SqlName(), assignment).arg(key));
+        m.exec(QStringLiteral("UPDATE %1 SET %2 WHERE \"Index\" = %3").arg(m.sqlName(), assignment).arg(key));
     };
     set(textDose, QStringLiteral("\"Dose\" = '12.5abc'"));
     set(wordDose, QStringLiteral("\"Dose\" = 'много'"));
@@ -276,15 +276,15 @@ void TestSyncNames::oddlyStoredValuesMatchAsInSql()
     set(textId, QStringLiteral("\"ID\" = '2x'"));
     set(blobTime, QStringLiteral("\"DateTime\" = CAST(\"DateTime\" AS BLOB)"));
     set(shortTime, QStringLiteral("\"DateTime\" = substr(\"DateTime\", 1, 16)"));  // "…10:30", before 10:30:00.000
-    QSqlQuery total = m.Exec(QStringLiteral("SELECT TOTAL(\"Dose\") FROM %1 WHERE \"Index\" IN (%2, %3, %4)")
-                                 .arg(m.SqlName())
+    QSqlQuery total = m.exec(QStringLiteral("SELECT TOTAL(\"Dose\") FROM %1 WHERE \"Index\" IN (%2, %3, %4)")
+                                 .arg(m.sqlName())
                                  .arg(plain)
                                  .arg(textDose)
                                  .arg(wordDose));
     QVERIFY(total.next());
     const double expected = total.value(0).toDouble();
     QVERIFY(expected > 1.5);
-    m.Refresh();
+    m.refresh();
     // The query is still open on the readings: the name index cannot be
     // dropped and is changed row by row instead.
     QVERIFY(total.isActive());

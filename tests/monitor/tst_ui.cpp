@@ -584,7 +584,7 @@ void TestUi::gridLabelsAndQuickFilters()
     QCOMPARE(prompt.inputCaptions.last(),
              QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по минимальному значению:|0.1"));
     QTest::mouseClick(f.maxLabels()[4], Qt::LeftButton);
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
     QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 16);
     QCOMPARE(f.minLabels()[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
     QCOMPARE(f.maxLabels()[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
@@ -604,9 +604,9 @@ void TestUi::gridLabelsAndQuickFilters()
     // The label caption "фильтр max:" clears as well.
     prompt.inputs = {QStringLiteral("A")};
     QTest::mouseClick(f.minLabels()[2], Qt::LeftButton);
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Name>='A'"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Name>='A'"));
     QTest::mouseClick(control<TClickLabel>(f, "PanelLabelMax"), Qt::LeftButton);
-    QCOMPARE(db.dm.Measures.Filter(), QString());
+    QCOMPARE(db.dm.Measures.filter(), QString());
 
     // The labels sit over their columns.
     const int gridX = f.recordsGrid()->mapTo(&f, QPoint(0, 0)).x() - control<QWidget>(f, "PanelMin")->mapTo(&f, QPoint(0, 0)).x();
@@ -634,7 +634,7 @@ void TestUi::modesSortingAndPanels()
     control<QAction>(f, "actOnlyNew")->trigger();
     QVERIFY(control<QToolButton>(f, "ExtOnlyNew")->isChecked());
     QVERIFY(control<QAction>(f, "actOnlyNew")->isChecked());
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Index>25"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Index>25"));
     QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 5);
     QCOMPARE(control<QLabel>(f, "StatusPanel1")->text(), QStringLiteral("Только новые"));
     QCOMPARE(control<QToolButton>(f, "ExtOnlyNew")->styleSheet().contains(QStringLiteral("#A6CAF0")), true);
@@ -656,7 +656,7 @@ void TestUi::modesSortingAndPanels()
     QVERIFY(!control<QToolButton>(f, "ExtOnlyNew")->isChecked());
     QVERIFY(!control<QAction>(f, "actOnlyNew")->isChecked());
     QCOMPARE(prompt.inputCaptions.last().section(QLatin1Char('|'), 2), QStringLiteral("0.1"));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=2"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=2"));
     f.ClearQuickFilters();
 
     // The names mode shows the journal column in place of the dosimeter name.
@@ -680,7 +680,7 @@ void TestUi::modesSortingAndPanels()
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
                       QPoint(h->sectionViewportPosition(doseColumn) + 10, h->height() / 2));
     QCOMPARE(f.View().SortFieldIndex, int(mfDose));
-    QCOMPARE(db.dm.Measures.IndexFieldNames(), QStringLiteral("Dose"));
+    QCOMPARE(db.dm.Measures.indexFieldNames(), QStringLiteral("Dose"));
     QCOMPARE(h->sortIndicatorSection(), doseColumn);
     QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
     // Cells of the sorted column are painted A0 FF FF (outside the selected row).
@@ -778,7 +778,7 @@ void TestUi::settingsAtShowAndClose()
         rig.engine.INeedSynhroFIO = false;
         QVERIFY(f.close());
         QVERIFY(rig.engine.FaceNotReady);
-        QVERIFY(!db.dm.Measures.Active());  // the database module closed its tables
+        QVERIFY(!db.dm.Measures.active());  // the database module closed its tables
     }
     TIniFile ini(path);
     QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("LastReadedIndex"), -1), 9);
@@ -885,7 +885,7 @@ void TestUi::labelsFollowStoredReadings()
     QTest::mouseClick(f.minLabels()[4], Qt::LeftButton);
     rig.engine.LastReadedIndex = db.add(3, t.addSecs(120), 9, QStringLiteral("c"), 7.25);
     f.UpdateStateIndicator();
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=2"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=2"));
     QCOMPARE(f.minLabels()[4]->text(), QStringLiteral("2"));
     QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("7.25"));
     QCOMPARE(f.maxLabels()[1]->text(), QStringLiteral("9"));
@@ -911,7 +911,7 @@ void TestUi::gridKeepsTheOperatorsRow()
     QTRY_COMPARE(g->model()->rowCount(), 41);
     QTest::qWait(50);
     QCOMPARE(g->currentIndex().row(), 5);
-    QCOMPARE(db.dm.Measures.GetBookmark(), key);
+    QCOMPARE(db.dm.Measures.getBookmark(), key);
 
     // On the last row the grid follows the new readings.
     g->setCurrentIndex(g->model()->index(40, 0));

@@ -63,9 +63,9 @@ void TestView::onlyNewShowsRowsAboveTheBoundary()
 
     view.ExtOnlyNewDown = true;
     view.ExtOnlyNewClick();
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Index>57"));
-    QVERIFY(db.dm.Measures.Filtered());
-    QCOMPARE(db.dm.Measures.RecordCount(), 23);
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Index>57"));
+    QVERIFY(db.dm.Measures.filtered());
+    QCOMPARE(db.dm.Measures.recordCount(), 23);
     QCOMPARE(view.StatusText, QStringLiteral("Только новые"));
     // The labels now describe the new rows only: record 58 is the earliest.
     QCOMPARE(view.MinLabels[colDate].text, QStringLiteral("01.12.2026 08:57:00"));
@@ -73,8 +73,8 @@ void TestView::onlyNewShowsRowsAboveTheBoundary()
 
     view.ExtOnlyNewDown = false;
     view.ExtOnlyNewClick();
-    QVERIFY(!db.dm.Measures.Filtered());
-    QCOMPARE(db.dm.Measures.RecordCount(), 80);
+    QVERIFY(!db.dm.Measures.filtered());
+    QCOMPARE(db.dm.Measures.recordCount(), 80);
     QCOMPARE(view.StatusText, QString());
     QCOMPARE(view.MinLabels[colDate].text, QStringLiteral("01.12.2026 08:00:00"));
 }
@@ -95,16 +95,16 @@ void TestView::minAndMaxCombineAndOneClearRemovesBoth()
     ask.answer = QStringLiteral("0.5");
     QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
     QCOMPARE(ask.asked.last(), QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по минимальному значению:|0.1"));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=0.5"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=0.5"));
     QVERIFY(view.ClearMinVisible);
     QVERIFY(!view.ClearMaxVisible);
 
     ask.answer = QStringLiteral("2");
     QVERIFY(view.SetQuickMaxFilter(colDose, ask.fn()));
     QCOMPARE(ask.asked.last(), QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по максимальному значению:|4"));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
     QCOMPARE(view.StatusText, QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
-    QCOMPARE(db.dm.Measures.RecordCount(), 16);  // 0.5 .. 2.0
+    QCOMPARE(db.dm.Measures.recordCount(), 16);  // 0.5 .. 2.0
     QVERIFY(view.MinLabels[colDose].active);
     QVERIFY(view.MaxLabels[colDose].active);
     QCOMPARE(view.MinLabels[colDose].text, QStringLiteral("0.5"));
@@ -114,7 +114,7 @@ void TestView::minAndMaxCombineAndOneClearRemovesBoth()
     // A second minimum replaces the first and keeps the maximum.
     ask.answer = QStringLiteral("1");
     QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Dose>=1) AND (Dose<=2)"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Dose>=1) AND (Dose<=2)"));
     QCOMPARE(view.MinLabels[colDose].text, QStringLiteral("1"));
 
     view.ClearQuickFilters();
@@ -122,8 +122,8 @@ void TestView::minAndMaxCombineAndOneClearRemovesBoth()
     QVERIFY(!view.MaxLabels[colDose].active);
     QCOMPARE(view.MinLabels[colDose].text, doseMin);
     QCOMPARE(view.MaxLabels[colDose].text, doseMax);
-    QCOMPARE(db.dm.Measures.Filter(), QString());
-    QCOMPARE(db.dm.Measures.RecordCount(), 40);
+    QCOMPARE(db.dm.Measures.filter(), QString());
+    QCOMPARE(db.dm.Measures.recordCount(), 40);
     QVERIFY(!view.ClearMinVisible && !view.ClearMaxVisible);
     QVERIFY(view.MinFilterExpr.isEmpty() && view.MaxFilterExpr.isEmpty());
     QCOMPARE(view.StatusText, QString());  // the condition no longer applies
@@ -142,24 +142,24 @@ void TestView::textAndDateValuesAreQuoted()
 
     ask.answer = QStringLiteral("A");
     QVERIFY(view.SetQuickMinFilter(colName, ask.fn()));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Name>='A'"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Name>='A'"));
 
     // A quote in the value stays inside the text constant.
     ask.answer = QStringLiteral("O'Brien");
     QVERIFY(view.SetQuickMaxFilter(colName, ask.fn()));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Name<='O''Brien') AND (Name>='A')"));
-    QCOMPARE(db.dm.Measures.RecordCount(), 2);
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Name<='O''Brien') AND (Name>='A')"));
+    QCOMPARE(db.dm.Measures.recordCount(), 2);
 
     view.ClearQuickFilters();
     ask.answer = QStringLiteral("02.12.2026");
     QVERIFY(view.SetQuickMinFilter(colDate, ask.fn()));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("DateTime>='02.12.2026'"));
-    QCOMPARE(db.dm.Measures.RecordCount(), 2);
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("DateTime>='02.12.2026'"));
+    QCOMPARE(db.dm.Measures.recordCount(), 2);
 
     view.ClearQuickFilters();
     ask.answer = QStringLiteral("6");
     QVERIFY(view.SetQuickMinFilter(colId, ask.fn()));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("ID>=6"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("ID>=6"));
 }
 
 void TestView::refusedValueKeepsTheFilterInForce()
@@ -176,14 +176,14 @@ void TestView::refusedValueKeepsTheFilterInForce()
 
     ask.answer = QStringLiteral("много");  // no number: the filter language refuses it
     QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=0.5"));
-    QCOMPARE(db.dm.Measures.RecordCount(), 6);
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=0.5"));
+    QCOMPARE(db.dm.Measures.recordCount(), 6);
     QVERIFY(!view.MaxLabels[colDose].active);
     QCOMPARE(view.MaxLabels[colDose].text, before);
 
     ask.cancel = true;  // Cancel changes nothing at all
     QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=0.5"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=0.5"));
     QVERIFY(view.MinLabels[colDose].active);
 
     // A refused value leaves an active filter of the same kind, its label and
@@ -195,7 +195,7 @@ void TestView::refusedValueKeepsTheFilterInForce()
     db.prompt.asked.clear();
     ask.answer = QStringLiteral("abc");
     QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("(Dose<=3) AND (Dose>=0.5)"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Dose<=3) AND (Dose>=0.5)"));
     QCOMPARE(view.MaxFilterExpr, QStringLiteral("Dose<=3"));
     QVERIFY(view.MaxLabels[colDose].active);
     QCOMPARE(view.MaxLabels[colDose].text, QStringLiteral("3"));
@@ -221,7 +221,7 @@ void TestView::quickFilterSwitchesOnlyNewOffFirst()
     bool modeOffWhenAsked = false;
     QString labelWhenAsked;
     ask.onAsk = [&] {
-        modeOffWhenAsked = !view.ExtOnlyNewDown && !db.dm.Measures.Filtered();
+        modeOffWhenAsked = !view.ExtOnlyNewDown && !db.dm.Measures.filtered();
         labelWhenAsked = view.MinLabels[colDate].text;
     };
     QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
@@ -229,14 +229,14 @@ void TestView::quickFilterSwitchesOnlyNewOffFirst()
     // The labels were rebuilt from the whole table before the question.
     QCOMPARE(labelWhenAsked, QStringLiteral("01.12.2026 08:00:00"));
     QCOMPARE(ask.asked.last().section(QLatin1Char('|'), 2), QStringLiteral("0.1"));
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Dose>=1"));
-    QCOMPARE(db.dm.Measures.RecordCount(), 21);
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=1"));
+    QCOMPARE(db.dm.Measures.recordCount(), 21);
     QCOMPARE(view.StatusText, QStringLiteral("Dose>=1"));
 
     // And the other way round: switching only-new on clears the quick filters.
     view.ExtOnlyNewDown = true;
     view.ExtOnlyNewClick();
-    QCOMPARE(db.dm.Measures.Filter(), QStringLiteral("Index>20"));
+    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Index>20"));
     QVERIFY(!view.MinLabels[colDose].active);
     QVERIFY(view.MinFilterExpr.isEmpty());
 }
@@ -266,11 +266,11 @@ void TestView::labelsComeFromTheRowsShown()
     QCOMPARE(view.MaxLabels[colFio].text, QStringLiteral("Петров"));
 
     // The current row and the sort order stay where they were.
-    db.dm.Measures.SetIndexFieldNames(QStringLiteral("ID"));
-    QVERIFY(db.dm.Measures.Locate(QStringLiteral("RecNumber"), 2));
+    db.dm.Measures.setIndexFieldNames(QStringLiteral("ID"));
+    QVERIFY(db.dm.Measures.locate(QStringLiteral("RecNumber"), 2));
     QVERIFY(view.RebuildColumnLabels());
-    QCOMPARE(db.dm.Measures.IndexFieldNames(), QStringLiteral("ID"));
-    QCOMPARE(db.dm.Measures.AsInteger(QStringLiteral("RecNumber")), 2);
+    QCOMPARE(db.dm.Measures.indexFieldNames(), QStringLiteral("ID"));
+    QCOMPARE(db.dm.Measures.asInteger(QStringLiteral("RecNumber")), 2);
 }
 
 void TestView::emptyTableBuildsNoLabels()
@@ -332,15 +332,15 @@ void TestView::titleClickSortsAndAFailedSortRebuildsIndexes()
 
     view.TitleClick(mfDose);
     QCOMPARE(view.SortFieldIndex, int(mfDose));
-    QCOMPARE(db.dm.Measures.IndexFieldNames(), QStringLiteral("Dose"));
+    QCOMPARE(db.dm.Measures.indexFieldNames(), QStringLiteral("Dose"));
     QCOMPARE(rebuilds, 0);
 
     view.TitleClick(42);  // no such field: the sort fails
     QCOMPARE(view.SortFieldIndex, 42);
-    QCOMPARE(db.dm.Measures.IndexFieldNames(), QString());  // natural order
+    QCOMPARE(db.dm.Measures.indexFieldNames(), QString());  // natural order
     QCOMPARE(rebuilds, 1);
-    QVERIFY(db.dm.Measures.Active());
-    QCOMPARE(db.dm.Measures.RecordCount(), 5);
+    QVERIFY(db.dm.Measures.active());
+    QCOMPARE(db.dm.Measures.recordCount(), 5);
 }
 
 void TestView::labelLayoutFillsTheGrid()
@@ -370,25 +370,25 @@ void TestView::rewindMovesTheDevicePosition()
     QVERIFY(db.open());
     db.addMany(12);
     DataTable &dev = db.dm.Devices;
-    dev.Append();
-    dev.SetFieldValue(QStringLiteral("TarnAddress"), 0x010203);
-    dev.SetFieldValue(QStringLiteral("LastRecNumber"), 12);
-    dev.SetFieldValue(QStringLiteral("LastRecTime"), QDateTime(QDate(2026, 12, 1), QTime(8, 11)));
-    dev.Post();
+    dev.append();
+    dev.setFieldValue(QStringLiteral("TarnAddress"), 0x010203);
+    dev.setFieldValue(QStringLiteral("LastRecNumber"), 12);
+    dev.setFieldValue(QStringLiteral("LastRecTime"), QDateTime(QDate(2026, 12, 1), QTime(8, 11)));
+    dev.post();
 
     int number = 12;
     QDateTime time;
     QCOMPARE(RewindReaderPosition(dev, db.dm.Measures, 10, number, time), QString());
     QCOMPARE(number, 2);
     QCOMPARE(time, QDateTime(QDate(2026, 12, 1), QTime(8, 1)));
-    QCOMPARE(dev.AsInteger(QStringLiteral("LastRecNumber")), 2);
-    QCOMPARE(dev.AsDateTime(QStringLiteral("LastRecTime")), time);
+    QCOMPARE(dev.asInteger(QStringLiteral("LastRecNumber")), 2);
+    QCOMPARE(dev.asDateTime(QStringLiteral("LastRecTime")), time);
 
     // Nothing 10 records before 2: the message names the number, nothing moves.
     QCOMPARE(RewindReaderPosition(dev, db.dm.Measures, 10, number, time),
              QStringLiteral("Не удалось найти запись -8"));
     QCOMPARE(number, 2);
-    QCOMPARE(dev.AsInteger(QStringLiteral("LastRecNumber")), 2);
+    QCOMPARE(dev.asInteger(QStringLiteral("LastRecNumber")), 2);
 }
 
 QTEST_GUILESS_MAIN(TestView)

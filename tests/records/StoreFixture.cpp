@@ -48,7 +48,7 @@ void FillMeasures(DataModule &dm, int n)
     QSqlQuery q(dm.database());
     q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                              "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                  .arg(dm.Measures.SqlName()));
+                  .arg(dm.Measures.sqlName()));
     const QString recovery = DateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
     for (int i = 0; i < n; ++i) {
         const QString name = (i % 2 ? QStringLiteral("метка") : QStringLiteral("МЕТКА")) + QString::number(i % 97);
@@ -66,7 +66,7 @@ void FillMeasures(DataModule &dm, int n)
     }
     q.finish();
     tx.commit();
-    dm.Measures.Refresh();
+    dm.Measures.refresh();
 }
 
 QByteArray FileBytes(const QString &path)

@@ -61,9 +61,9 @@ void TestStoreModel::cleanupTestCase()
 void TestStoreModel::init()
 {
     DataTable &t = m_dm->Measures;
-    t.SetFiltered(false);
-    t.SetFilter(QString());
-    t.SetIndexFieldNames(QString());
+    t.setFiltered(false);
+    t.setFilter(QString());
+    t.setIndexFieldNames(QString());
 }
 
 void TestStoreModel::rowsAtStartMiddleAndEndWithoutReadingTheRest()
@@ -95,9 +95,9 @@ void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
     const QStringList filters{QStringLiteral("ID<20"), QStringLiteral("(ID=3) AND (RecNumber<1200)")};
     for (const QString &filter : filters)
     for (const QString &sort : {QStringLiteral("Name"), QStringLiteral("Dose"), QStringLiteral("DateTime")}) {
-        m_dm->Measures.SetIndexFieldNames(sort);
-        m_dm->Measures.SetFilter(filter);
-        m_dm->Measures.SetFiltered(true);
+        m_dm->Measures.setIndexFieldNames(sort);
+        m_dm->Measures.setFilter(filter);
+        m_dm->Measures.setFiltered(true);
         DataTableModel forward(&m_dm->Measures, {sort});
         DataTableModel backward(&m_dm->Measures, {sort});
         DataTableModel jump(&m_dm->Measures, {sort});
@@ -136,16 +136,16 @@ void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
             QVERIFY2(ordered, qPrintable(QStringLiteral("%1 / %2: rows %3 and %4").arg(filter, sort).arg(r - 1).arg(r)));
         }
         // The smallest and largest values are those of the first and last rows.
-        const auto extremes = m_dm->Measures.FirstAndLastValue(sort);
+        const auto extremes = m_dm->Measures.firstAndLastValue(sort);
         QCOMPARE(extremes.first, forward.data(forward.index(0, 0), Qt::EditRole));
         QCOMPARE(extremes.second, backward.data(backward.index(n - 1, 0), Qt::EditRole));
         // The table's own walk agrees with the grid, and so do positions.
         DataTable &t = m_dm->Measures;
-        t.First();
-        for (int r = 0; r < 300; ++r, t.Next())
-            QCOMPARE(t.GetBookmark(), keysForward[r]);
-        QCOMPARE(t.PositionOfKey(keysForward[from]), from);
-        QCOMPARE(t.PositionOfKey(keysForward[to - 1]), to - 1);
+        t.first();
+        for (int r = 0; r < 300; ++r, t.next())
+            QCOMPARE(t.getBookmark(), keysForward[r]);
+        QCOMPARE(t.positionOfKey(keysForward[from]), from);
+        QCOMPARE(t.positionOfKey(keysForward[to - 1]), to - 1);
         // The middle cost one counted jump and then key ranges.
         QVERIFY(jump.pagesFetched() <= 5);
     }
@@ -160,79 +160,79 @@ void TestStoreModel::followsFilterAppendEditDelete()
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
     QCOMPARE(model.rowCount(), kRows);
 
-    t.SetFilter(QStringLiteral("Dose>50"));
-    t.SetFiltered(true);
+    t.setFilter(QStringLiteral("Dose>50"));
+    t.setFiltered(true);
     QVERIFY(resets.count() >= 1);
     QCOMPARE(model.rowCount(), kRows / 1000 * 499);
     QCOMPARE(cell(model, 0, 4), QStringLiteral("50.100"));
 
     // A new row that passes the filter adds a row; one that does not, none.
-    t.Append();
-    t.SetFieldValue(QStringLiteral("Dose"), 77.0);
-    t.SetFieldValue(QStringLiteral("Name"), QStringLiteral("новая"));
-    t.Post();
+    t.append();
+    t.setFieldValue(QStringLiteral("Dose"), 77.0);
+    t.setFieldValue(QStringLiteral("Name"), QStringLiteral("новая"));
+    t.post();
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(model.rowCount(), kRows / 1000 * 499 + 1);
     QCOMPARE(cell(model, model.rowCount() - 1, 2), QStringLiteral("новая"));
-    t.Append();
-    t.SetFieldValue(QStringLiteral("Dose"), 1.0);
-    t.Post();
+    t.append();
+    t.setFieldValue(QStringLiteral("Dose"), 1.0);
+    t.post();
     QCOMPARE(model.rowCount(), kRows / 1000 * 499 + 1);
 
     // An edit that takes a row out of the filter removes a row.
-    QVERIFY(t.Locate(QStringLiteral("Name"), QStringLiteral("новая")));
-    t.Edit();
-    t.SetFieldValue(QStringLiteral("Dose"), 2.0);
-    t.Post();
+    QVERIFY(t.locate(QStringLiteral("Name"), QStringLiteral("новая")));
+    t.edit();
+    t.setFieldValue(QStringLiteral("Dose"), 2.0);
+    t.post();
     QCOMPARE(removed.count(), 1);
     QCOMPARE(model.rowCount(), kRows / 1000 * 499);
-    t.Edit();
-    t.SetFieldValue(QStringLiteral("Dose"), 99.0);
-    t.Post();
+    t.edit();
+    t.setFieldValue(QStringLiteral("Dose"), 99.0);
+    t.post();
     QCOMPARE(model.rowCount(), kRows / 1000 * 499 + 1);
     QCOMPARE(cell(model, model.rowCount() - 1, 4), QStringLiteral("99.000"));
 
-    t.Delete();
+    t.remove();
     QCOMPARE(model.rowCount(), kRows / 1000 * 499);
-    t.SetFiltered(false);
+    t.setFiltered(false);
     QCOMPARE(model.rowCount(), kRows + 1);
-    t.Last();
-    t.Delete();
+    t.last();
+    t.remove();
     QCOMPARE(model.rowCount(), kRows);
 }
 
 void TestStoreModel::currentRowMovesWithTheTable()
 {
     DataTable &t = m_dm->Measures;
-    t.SetIndexFieldNames(QStringLiteral("Name"));
+    t.setIndexFieldNames(QStringLiteral("Name"));
     DataTableModel model(&t, kGridColumns);
     QSignalSpy moved(&model, &DataTableModel::currentRowChanged);
 
     // The grid moves the table.
     const int row = kRows / 3;
     model.setCurrentRow(row);
-    QCOMPARE(t.GetBookmark(), model.keyOfRow(row));
-    QCOMPARE(cell(model, row, 2), t.AsString(QStringLiteral("Name")));
+    QCOMPARE(t.getBookmark(), model.keyOfRow(row));
+    QCOMPARE(cell(model, row, 2), t.asString(QStringLiteral("Name")));
     QCOMPARE(model.rowOfCurrent(), row);
 
     // The table moves the grid: many moves in a row are told once, after the
     // loop, with the row found even where no page was read.
-    t.First();
+    t.first();
     for (int i = 0; i < 10; ++i)
-        t.Next();
-    t.Last();
+        t.next();
+    t.last();
     QVERIFY(moved.wait(2000));
     QCOMPARE(moved.count(), 1);
     QCOMPARE(moved.first().first().toInt(), kRows - 1);
-    QVERIFY(t.Locate(QStringLiteral("Index"), kRows / 2));
+    QVERIFY(t.locate(QStringLiteral("Index"), kRows / 2));
     QVERIFY(moved.wait(2000));
     const int at = moved.last().first().toInt();
     QCOMPARE(model.keyOfRow(at).toInt(), kRows / 2);
 
     // A row the filter hides has no place in the grid.
-    t.SetFilter(QStringLiteral("ID=1"));
-    t.SetFiltered(true);
-    QVERIFY(t.FindKey(3));
+    t.setFilter(QStringLiteral("ID=1"));
+    t.setFiltered(true);
+    QVERIFY(t.findKey(3));
     QCOMPARE(model.rowOfCurrent(), -1);
 }
 
@@ -254,9 +254,9 @@ void TestStoreModel::headersAndRoles()
     QCOMPARE(cards.columnCount(), 11);
     QCOMPARE(cards.headerData(3, Qt::Horizontal).toString(), QStringLiteral("Метка"));
     QCOMPARE(cards.rowCount(), 0);
-    m_dm->DBCards.Append();
-    m_dm->DBCards.SetFieldValue(QStringLiteral("isMale"), true);
-    m_dm->DBCards.Post();
+    m_dm->DBCards.append();
+    m_dm->DBCards.setFieldValue(QStringLiteral("isMale"), true);
+    m_dm->DBCards.post();
     QCOMPARE(cards.rowCount(), 1);
     QCOMPARE(cell(cards, 0, 5), QStringLiteral("М"));
 }

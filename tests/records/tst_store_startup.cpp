@@ -38,9 +38,9 @@ QStringList indexNames(DataModule &dm, const QString &table)
 QStringList expectedIndexNames(const DataTable &t)
 {
     QStringList names;
-    for (const FieldDef &f : t.Fields())
+    for (const FieldDef &f : t.fields())
         names << QStringLiteral("i") + f.name;
-    if (t.TableName() == QLatin1String("Measures"))
+    if (t.tableName() == QLatin1String("Measures"))
         names << QStringLiteral("iArchiveRecord");  // the duplicate check's own index
     names.sort();
     return names;
@@ -48,9 +48,9 @@ QStringList expectedIndexNames(const DataTable &t)
 
 void addRow(DataTable &t, const QString &field, const QVariant &value)
 {
-    t.Append();
-    t.SetFieldValue(field, value);
-    t.Post();
+    t.append();
+    t.setFieldValue(field, value);
+    t.post();
 }
 
 // A second connection on one table file, as another program would hold it.
@@ -116,13 +116,13 @@ void TestStoreStartup::firstStartInEmptyDirectory()
     for (const char *f : kFiles)
         QVERIFY(QFile::exists(dir.tablePath(QString::fromLatin1(f))));
     for (DataTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find}) {
-        QVERIFY2(t->Active(), qPrintable(t->TableName()));
-        QVERIFY(t->IsEmpty());
-        QCOMPARE(t->IndexFieldNames(), QString());
-        QCOMPARE(t->Filter(), QString());
-        QVERIFY(!t->Filtered());
-        QVERIFY(!t->Exclusive());
-        QCOMPARE(indexNames(*dm, t->TableName()), expectedIndexNames(*t));
+        QVERIFY2(t->active(), qPrintable(t->tableName()));
+        QVERIFY(t->isEmpty());
+        QCOMPARE(t->indexFieldNames(), QString());
+        QCOMPARE(t->filter(), QString());
+        QVERIFY(!t->filtered());
+        QVERIFY(!t->exclusive());
+        QCOMPARE(indexNames(*dm, t->tableName()), expectedIndexNames(*t));
     }
 
     // A second start finds everything in place and says nothing.
@@ -130,7 +130,7 @@ void TestStoreStartup::firstStartInEmptyDirectory()
     prompt.asked.clear();
     dm = dir.start();
     QCOMPARE(prompt.texts(), QStringList());
-    QVERIFY(dm->Measures.Active());
+    QVERIFY(dm->Measures.active());
 }
 
 void TestStoreStartup::deletedTableRecreatedAloneOthersKeepRows()
@@ -149,13 +149,13 @@ void TestStoreStartup::deletedTableRecreatedAloneOthersKeepRows()
     prompt.asked.clear();
     auto dm = dir.start();
     QCOMPARE(prompt.texts(), QStringList{missingTableText(dir, QStringLiteral("Notes.DB"))});
-    QCOMPARE(dm->Notes.RecordCount(), 0);
+    QCOMPARE(dm->Notes.recordCount(), 0);
     QCOMPARE(indexNames(*dm, QStringLiteral("Notes")), expectedIndexNames(dm->Notes));
-    QCOMPARE(dm->Measures.RecordCount(), 1);
-    QCOMPARE(dm->Measures.FieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Первая"));
-    QCOMPARE(dm->Devices.RecordCount(), 1);
-    QCOMPARE(dm->DBCards.RecordCount(), 1);
-    QCOMPARE(dm->DBCards4Find.RecordCount(), 1);
+    QCOMPARE(dm->Measures.recordCount(), 1);
+    QCOMPARE(dm->Measures.fieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Первая"));
+    QCOMPARE(dm->Devices.recordCount(), 1);
+    QCOMPARE(dm->DBCards.recordCount(), 1);
+    QCOMPARE(dm->DBCards4Find.recordCount(), 1);
 }
 
 void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
@@ -186,8 +186,8 @@ void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
     QCOMPARE(q.value(0).toString(), QStringLiteral("CREATE INDEX \"iName\" ON \"Measures\"(\"Name\" COLLATE RUNOCASE)"));
     q.finish();
     // The rebuilt index serves a case-insensitive look-up.
-    QVERIFY(dm->Measures.Locate(QStringLiteral("Name"), QStringLiteral("метка5"), LocateOption::CaseInsensitive));
-    QCOMPARE(dm->Measures.RecordCount(), 3000);
+    QVERIFY(dm->Measures.locate(QStringLiteral("Name"), QStringLiteral("метка5"), LocateOption::CaseInsensitive));
+    QCOMPARE(dm->Measures.recordCount(), 3000);
 }
 
 void TestStoreStartup::damagedTableReportedAndLeftUntouched()
@@ -223,12 +223,12 @@ void TestStoreStartup::damagedTableReportedAndLeftUntouched()
     QCOMPARE(prompt.texts(), expected);
     QCOMPARE(FileBytes(devices), devicesBefore);
     QCOMPARE(QFileInfo(cards).size(), qint64(0));
-    QVERIFY(!dm->Devices.Active());
-    QVERIFY(!dm->DBCards.Active());
+    QVERIFY(!dm->Devices.active());
+    QVERIFY(!dm->DBCards.active());
     // The other tables work, and the damaged one fails on use, not silently.
-    QCOMPARE(dm->Measures.FieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Сохранить"));
-    QVERIFY(dm->Notes.Active());
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->Devices.Append());
+    QCOMPARE(dm->Measures.fieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Сохранить"));
+    QVERIFY(dm->Notes.active());
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->Devices.append());
     QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->rebuildIndexes(dm->Devices));
     dm.reset();
     QCOMPARE(FileBytes(devices), devicesBefore);
@@ -253,16 +253,16 @@ void TestStoreStartup::lockedTableReportedOthersGoOn()
     QCOMPARE(prompt.texts(), QStringList{QStringLiteral("DM: Ошибка при открытии таблицы журнала\r") + notes
                                          + QStringLiteral("\r")});
     for (DataTable *t : {&dm->Measures, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
-        QVERIFY2(t->Active(), qPrintable(t->TableName()));
+        QVERIFY2(t->active(), qPrintable(t->tableName()));
     // The table itself is still open for reading, after the failed rebuild.
-    QVERIFY(dm->Notes.Active());
-    QCOMPARE(dm->Notes.FieldValue(QStringLiteral("FIO")).toString(), QStringLiteral("Иванов"));
+    QVERIFY(dm->Notes.active());
+    QCOMPARE(dm->Notes.fieldValue(QStringLiteral("FIO")).toString(), QStringLiteral("Иванов"));
 
     // Once the other program lets go, the rebuild goes through.
     QVERIFY(other->exec(QStringLiteral("ROLLBACK")));
     other.reset();
     dm->rebuildIndexes(dm->Notes);
-    QVERIFY(dm->Notes.Active());
+    QVERIFY(dm->Notes.active());
     QCOMPARE(indexNames(*dm, QStringLiteral("Notes")), expectedIndexNames(dm->Notes));
 }
 
@@ -285,7 +285,7 @@ void TestStoreStartup::directoryThatCannotBeCreated()
                           QStringLiteral("Не обнаружена таблица \r") + data + QStringLiteral("/Measures.DB\r")
                               + QStringLiteral("будет произведена попытка создания новой таблицы")}));
     QVERIFY(!dm.terminateRequested());
-    QVERIFY(!dm.Measures.Active());
+    QVERIFY(!dm.Measures.active());
 }
 
 void TestStoreStartup::destroyClosesEverything()
@@ -296,7 +296,7 @@ void TestStoreStartup::destroyClosesEverything()
     addRow(dm->Measures, QStringLiteral("Name"), QStringLiteral("X"));
     dm->dataModuleDestroy();
     for (DataTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
-        QVERIFY(!t->Active());
+        QVERIFY(!t->active());
     QVERIFY(!dm->connected());
     // Closed files are complete databases on their own (no log left beside them).
     QVERIFY(!QFile::exists(dir.tablePath(QStringLiteral("Measures.DB-wal"))));

@@ -28,30 +28,30 @@ struct MeasureRow {
 
 void appendMeasure(DataTable &t, const MeasureRow &r)
 {
-    t.Append();
-    t.SetFieldValue(QStringLiteral("TarnAddress"), r.tarn);
-    t.SetFieldValue(QStringLiteral("RecNumber"), r.rec);
-    t.SetFieldValue(QStringLiteral("DateTime"), r.time);
-    t.SetFieldValue(QStringLiteral("ID"), r.id);
-    t.SetFieldValue(QStringLiteral("Name"), r.name);
-    t.SetFieldValue(QStringLiteral("Dose"), r.dose);
-    t.SetFieldValue(QStringLiteral("Check"), r.rec % 2 == 0);
-    t.Post();
+    t.append();
+    t.setFieldValue(QStringLiteral("TarnAddress"), r.tarn);
+    t.setFieldValue(QStringLiteral("RecNumber"), r.rec);
+    t.setFieldValue(QStringLiteral("DateTime"), r.time);
+    t.setFieldValue(QStringLiteral("ID"), r.id);
+    t.setFieldValue(QStringLiteral("Name"), r.name);
+    t.setFieldValue(QStringLiteral("Dose"), r.dose);
+    t.setFieldValue(QStringLiteral("Check"), r.rec % 2 == 0);
+    t.post();
 }
 
 QVariantList walk(DataTable &t, const QString &field)
 {
     QVariantList values;
-    for (t.First(); !t.Eof(); t.Next())
-        values << t.FieldValue(field);
+    for (t.first(); !t.eof(); t.next())
+        values << t.fieldValue(field);
     return values;
 }
 
 QVariantList walkBack(DataTable &t, const QString &field)
 {
     QVariantList values;
-    for (t.Last(); !t.Bof(); t.Prior())
-        values << t.FieldValue(field);
+    for (t.last(); !t.bof(); t.prior())
+        values << t.fieldValue(field);
     return values;
 }
 
@@ -115,7 +115,7 @@ void TestStoreTable::init()
     m_dir = std::make_unique<StoreDir>();
     m_prompt = std::make_unique<ScriptedPrompt>();
     m_dm = m_dir->start();
-    QVERIFY(m_dm->Measures.Active());
+    QVERIFY(m_dm->Measures.active());
 }
 
 void TestStoreTable::cleanup()
@@ -128,63 +128,63 @@ void TestStoreTable::cleanup()
 void TestStoreTable::primaryKeyAndAutoIncrement()
 {
     DataTable &dev = m_dm->Devices;
-    dev.Append();
-    dev.SetFieldValue(QStringLiteral("TarnAddress"), 0x010203);
-    dev.SetFieldValue(QStringLiteral("LastRecNumber"), 0);
-    dev.SetFieldValue(QStringLiteral("LastRecTime"), MinDateTime());
-    dev.Post();
-    dev.Append();
-    dev.SetFieldValue(QStringLiteral("TarnAddress"), 0x010203);
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, dev.Post());
-    QCOMPARE(dev.State(), TableState::Insert);
-    dev.Cancel();
-    QCOMPARE(dev.State(), TableState::Browse);
-    QCOMPARE(dev.RecordCount(), 1);
-    QCOMPARE(dev.AsInteger(QStringLiteral("TarnAddress")), 0x010203);
+    dev.append();
+    dev.setFieldValue(QStringLiteral("TarnAddress"), 0x010203);
+    dev.setFieldValue(QStringLiteral("LastRecNumber"), 0);
+    dev.setFieldValue(QStringLiteral("LastRecTime"), MinDateTime());
+    dev.post();
+    dev.append();
+    dev.setFieldValue(QStringLiteral("TarnAddress"), 0x010203);
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dev.post());
+    QCOMPARE(dev.state(), TableState::Insert);
+    dev.cancel();
+    QCOMPARE(dev.state(), TableState::Browse);
+    QCOMPARE(dev.recordCount(), 1);
+    QCOMPARE(dev.asInteger(QStringLiteral("TarnAddress")), 0x010203);
     // A row without its key is refused rather than numbered by the store.
-    dev.Append();
-    dev.SetFieldValue(QStringLiteral("LastRecNumber"), 7);
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, dev.Post());
-    dev.Cancel();
+    dev.append();
+    dev.setFieldValue(QStringLiteral("LastRecNumber"), 7);
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dev.post());
+    dev.cancel();
 
     // The auto-increment number is there right after posting, is read-only
     // and is never given out twice, also after the last row was deleted.
     DataTable &m = m_dm->Measures;
     for (int i = 1; i <= 3; ++i) {
-        m.Append();
-        QVERIFY(m.IsNull(QStringLiteral("Index")));
-        m.SetFieldValue(QStringLiteral("RecNumber"), i);
-        m.Post();
-        QCOMPARE(m.AsInteger(QStringLiteral("Index")), i);
-        QCOMPARE(m.AsInteger(QStringLiteral("RecNumber")), i);
+        m.append();
+        QVERIFY(m.isNull(QStringLiteral("Index")));
+        m.setFieldValue(QStringLiteral("RecNumber"), i);
+        m.post();
+        QCOMPARE(m.asInteger(QStringLiteral("Index")), i);
+        QCOMPARE(m.asInteger(QStringLiteral("RecNumber")), i);
     }
-    m.Edit();
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.SetFieldValue(QStringLiteral("Index"), 99));
-    m.Cancel();
-    m.Last();
-    m.Delete();
-    m.Append();
-    m.Post();
-    QCOMPARE(m.AsInteger(QStringLiteral("Index")), 4);
+    m.edit();
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.setFieldValue(QStringLiteral("Index"), 99));
+    m.cancel();
+    m.last();
+    m.remove();
+    m.append();
+    m.post();
+    QCOMPARE(m.asInteger(QStringLiteral("Index")), 4);
     // Values can only be set while editing.
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.SetFieldValue(QStringLiteral("ID"), 1));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.setFieldValue(QStringLiteral("ID"), 1));
 }
 
 void TestStoreTable::textsCutToFieldSizeAndBlankTexts()
 {
     DataTable &c = m_dm->DBCards;
-    c.Append();
-    c.SetFieldValue(QStringLiteral("FIO_RFID"), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРС"));  // 19 + 1 below
-    c.SetFieldValue(QStringLiteral("FIO_RFID"), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРСТ"));
-    QCOMPARE(c.FieldValue(QStringLiteral("FIO_RFID")).toString(), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНО"));
-    c.SetFieldValue(QStringLiteral("Comment"), QString(150, QLatin1Char('x')));
-    c.SetFieldValue(QStringLiteral("FIO"), QString());
-    c.Post();
-    c.Refresh();
-    QCOMPARE(c.FieldValue(QStringLiteral("FIO_RFID")).toString(), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНО"));
-    QCOMPARE(c.FieldValue(QStringLiteral("Comment")).toString().size(), 100);
-    QVERIFY(c.IsNull(QStringLiteral("FIO")));
-    QSqlQuery q = c.Exec(QStringLiteral("SELECT length(\"FIO_RFID\"), \"FIO\" IS NULL FROM ") + c.SqlName());
+    c.append();
+    c.setFieldValue(QStringLiteral("FIO_RFID"), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРС"));  // 19 + 1 below
+    c.setFieldValue(QStringLiteral("FIO_RFID"), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРСТ"));
+    QCOMPARE(c.fieldValue(QStringLiteral("FIO_RFID")).toString(), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНО"));
+    c.setFieldValue(QStringLiteral("Comment"), QString(150, QLatin1Char('x')));
+    c.setFieldValue(QStringLiteral("FIO"), QString());
+    c.post();
+    c.refresh();
+    QCOMPARE(c.fieldValue(QStringLiteral("FIO_RFID")).toString(), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНО"));
+    QCOMPARE(c.fieldValue(QStringLiteral("Comment")).toString().size(), 100);
+    QVERIFY(c.isNull(QStringLiteral("FIO")));
+    QSqlQuery q = c.exec(QStringLiteral("SELECT length(\"FIO_RFID\"), \"FIO\" IS NULL FROM ") + c.sqlName());
     QVERIFY(q.next());
     QCOMPARE(q.value(0).toInt(), 16);
     QCOMPARE(q.value(1).toInt(), 1);
@@ -193,59 +193,59 @@ void TestStoreTable::textsCutToFieldSizeAndBlankTexts()
 void TestStoreTable::valuesConvertedOrRefused()
 {
     DataTable &m = m_dm->Measures;
-    m.Append();
-    m.SetFieldValue(QStringLiteral("Dose"), QStringLiteral("1.5"));
-    m.SetFieldValue(QStringLiteral("ID"), QStringLiteral(" 42 "));
-    m.SetFieldValue(QStringLiteral("DateTime"), QStringLiteral("13.03.2024 10:20:30"));
-    m.SetFieldValue(QStringLiteral("Check"), true);
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.SetFieldValue(QStringLiteral("ID"), QStringLiteral("сорок")));
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.SetFieldValue(QStringLiteral("ID"), qlonglong(1) << 40));
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.SetFieldValue(QStringLiteral("Dose"), QStringLiteral("1,5")));
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.SetFieldValue(QStringLiteral("DateTime"), QStringLiteral("вчера")));
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.SetFieldValue(QStringLiteral("NoSuchField"), 1));
-    m.Post();
-    QCOMPARE(m.FieldValue(QStringLiteral("Dose")), QVariant(1.5));
-    QCOMPARE(m.FieldValue(QStringLiteral("ID")), QVariant(42));
-    QCOMPARE(m.AsDateTime(QStringLiteral("DateTime")), QDateTime(QDate(2024, 3, 13), QTime(10, 20, 30)));
-    QCOMPARE(m.FieldValue(QStringLiteral("Check")), QVariant(true));
-    QCOMPARE(m.DisplayText(QStringLiteral("DateTime")), QStringLiteral("13.03.24 10:20"));
-    QCOMPARE(m.DisplayText(QStringLiteral("Dose")), QStringLiteral("1.500"));
-    QCOMPARE(m.AsString(QStringLiteral("DateTime")), QStringLiteral("13.03.2024 10:20:30"));
-    QCOMPARE(m.AsString(QStringLiteral("Dose")), QStringLiteral("1.5"));
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.FieldValue(QStringLiteral("NoSuchField")));
+    m.append();
+    m.setFieldValue(QStringLiteral("Dose"), QStringLiteral("1.5"));
+    m.setFieldValue(QStringLiteral("ID"), QStringLiteral(" 42 "));
+    m.setFieldValue(QStringLiteral("DateTime"), QStringLiteral("13.03.2024 10:20:30"));
+    m.setFieldValue(QStringLiteral("Check"), true);
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.setFieldValue(QStringLiteral("ID"), QStringLiteral("сорок")));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.setFieldValue(QStringLiteral("ID"), qlonglong(1) << 40));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.setFieldValue(QStringLiteral("Dose"), QStringLiteral("1,5")));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.setFieldValue(QStringLiteral("DateTime"), QStringLiteral("вчера")));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.setFieldValue(QStringLiteral("NoSuchField"), 1));
+    m.post();
+    QCOMPARE(m.fieldValue(QStringLiteral("Dose")), QVariant(1.5));
+    QCOMPARE(m.fieldValue(QStringLiteral("ID")), QVariant(42));
+    QCOMPARE(m.asDateTime(QStringLiteral("DateTime")), QDateTime(QDate(2024, 3, 13), QTime(10, 20, 30)));
+    QCOMPARE(m.fieldValue(QStringLiteral("Check")), QVariant(true));
+    QCOMPARE(m.displayText(QStringLiteral("DateTime")), QStringLiteral("13.03.24 10:20"));
+    QCOMPARE(m.displayText(QStringLiteral("Dose")), QStringLiteral("1.500"));
+    QCOMPARE(m.asString(QStringLiteral("DateTime")), QStringLiteral("13.03.2024 10:20:30"));
+    QCOMPARE(m.asString(QStringLiteral("Dose")), QStringLiteral("1.5"));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.fieldValue(QStringLiteral("NoSuchField")));
 
     DataTable &c = m_dm->DBCards;
-    c.Append();
-    c.SetFieldValue(QStringLiteral("isMale"), false);
-    c.SetFieldValue(QStringLiteral("BirthDay"), QDate(1970, 2, 3));
-    c.Post();
-    QCOMPARE(c.DisplayText(QStringLiteral("isMale")), QStringLiteral("Ж"));
-    QCOMPARE(c.FieldValue(QStringLiteral("BirthDay")), QVariant(QDate(1970, 2, 3)));
+    c.append();
+    c.setFieldValue(QStringLiteral("isMale"), false);
+    c.setFieldValue(QStringLiteral("BirthDay"), QDate(1970, 2, 3));
+    c.post();
+    QCOMPARE(c.displayText(QStringLiteral("isMale")), QStringLiteral("Ж"));
+    QCOMPARE(c.fieldValue(QStringLiteral("BirthDay")), QVariant(QDate(1970, 2, 3)));
 }
 
 void TestStoreTable::dateTimeExtremesExact()
 {
     DataTable &n = m_dm->Notes;
-    n.Append();
-    n.SetFieldValue(QStringLiteral("TimeFrom"), MinDateTime());
-    n.SetFieldValue(QStringLiteral("TimeTo"), MaxDateTime());
-    n.Post();
-    const QVariant key = n.GetBookmark();
+    n.append();
+    n.setFieldValue(QStringLiteral("TimeFrom"), MinDateTime());
+    n.setFieldValue(QStringLiteral("TimeTo"), MaxDateTime());
+    n.post();
+    const QVariant key = n.getBookmark();
     m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
     DataTable &again = m_dm->Notes;
-    QVERIFY(again.GotoBookmark(key));
-    QCOMPARE(again.AsDateTime(QStringLiteral("TimeFrom")), MinDateTime());
-    QCOMPARE(again.AsDateTime(QStringLiteral("TimeTo")), MaxDateTime());
-    QCOMPARE(again.AsDateTime(QStringLiteral("TimeTo")).time().msec(), 999);
-    QSqlQuery q = again.Exec(QStringLiteral("SELECT \"TimeFrom\", \"TimeTo\" FROM ") + again.SqlName());
+    QVERIFY(again.gotoBookmark(key));
+    QCOMPARE(again.asDateTime(QStringLiteral("TimeFrom")), MinDateTime());
+    QCOMPARE(again.asDateTime(QStringLiteral("TimeTo")), MaxDateTime());
+    QCOMPARE(again.asDateTime(QStringLiteral("TimeTo")).time().msec(), 999);
+    QSqlQuery q = again.exec(QStringLiteral("SELECT \"TimeFrom\", \"TimeTo\" FROM ") + again.sqlName());
     QVERIFY(q.next());
     QCOMPARE(q.value(0).toString(), QStringLiteral("0001-01-01 00:00:00.000"));
     QCOMPARE(q.value(1).toString(), QStringLiteral("9999-12-31 23:59:59.999"));
     q.finish();
     // Exact comparison finds them again.
-    QVERIFY(again.Locate(QStringLiteral("TimeTo"), MaxDateTime()));
-    QVERIFY(!again.Locate(QStringLiteral("TimeTo"), MaxDateTime().addMSecs(-1)));
+    QVERIFY(again.locate(QStringLiteral("TimeTo"), MaxDateTime()));
+    QVERIFY(!again.locate(QStringLiteral("TimeTo"), MaxDateTime().addMSecs(-1)));
 }
 
 void TestStoreTable::locateCaseInsensitiveAndPrefix()
@@ -254,35 +254,35 @@ void TestStoreTable::locateCaseInsensitiveAndPrefix()
     const QStringList names{QStringLiteral("Петров Пётр"), QStringLiteral("Иванов Иван"), QStringLiteral("ивашкин"),
                             QStringLiteral("Smith John"), QStringLiteral("Ёжиков")};
     for (const QString &n : names) {
-        c.Append();
-        c.SetFieldValue(QStringLiteral("FIO"), n);
-        c.Post();
+        c.append();
+        c.setFieldValue(QStringLiteral("FIO"), n);
+        c.post();
     }
-    c.SetIndexFieldNames(QStringLiteral("FIO"));
+    c.setIndexFieldNames(QStringLiteral("FIO"));
     // The first match in the current order: "Иванов" sorts before "ивашкин".
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("ива"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
-    QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("ИВАШ"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
-    QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("ивашкин"));
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("ёЖИКОВ"), LocateOption::CaseInsensitive));
-    QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Ёжиков"));
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("SMITH"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
-    QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Smith John"));
+    QVERIFY(c.locate(QStringLiteral("FIO"), QStringLiteral("ива"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
+    QCOMPARE(c.asString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
+    QVERIFY(c.locate(QStringLiteral("FIO"), QStringLiteral("ИВАШ"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
+    QCOMPARE(c.asString(QStringLiteral("FIO")), QStringLiteral("ивашкин"));
+    QVERIFY(c.locate(QStringLiteral("FIO"), QStringLiteral("ёЖИКОВ"), LocateOption::CaseInsensitive));
+    QCOMPARE(c.asString(QStringLiteral("FIO")), QStringLiteral("Ёжиков"));
+    QVERIFY(c.locate(QStringLiteral("FIO"), QStringLiteral("SMITH"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
+    QCOMPARE(c.asString(QStringLiteral("FIO")), QStringLiteral("Smith John"));
 
     // Without the options letter case counts and the whole text must match;
     // a failed look-up leaves the current row where it was.
-    QVERIFY(!c.Locate(QStringLiteral("FIO"), QStringLiteral("иван"), LocateOption::PartialKey));
-    QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Smith John"));
-    QVERIFY(!c.Locate(QStringLiteral("FIO"), QStringLiteral("иванов иван")));
-    QVERIFY(!c.Locate(QStringLiteral("FIO"), QStringLiteral("Иванов"), LocateOption::CaseInsensitive));
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("Иванов Иван")));
-    QVERIFY(c.Locate(QStringLiteral("FIO"), QStringLiteral("Ив"), LocateOption::PartialKey));
-    QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
+    QVERIFY(!c.locate(QStringLiteral("FIO"), QStringLiteral("иван"), LocateOption::PartialKey));
+    QCOMPARE(c.asString(QStringLiteral("FIO")), QStringLiteral("Smith John"));
+    QVERIFY(!c.locate(QStringLiteral("FIO"), QStringLiteral("иванов иван")));
+    QVERIFY(!c.locate(QStringLiteral("FIO"), QStringLiteral("Иванов"), LocateOption::CaseInsensitive));
+    QVERIFY(c.locate(QStringLiteral("FIO"), QStringLiteral("Иванов Иван")));
+    QVERIFY(c.locate(QStringLiteral("FIO"), QStringLiteral("Ив"), LocateOption::PartialKey));
+    QCOMPARE(c.asString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
 
     // The second cursor looks up without moving the first.
-    QVERIFY(m_dm->DBCards4Find.Locate(QStringLiteral("FIO"), QStringLiteral("пет"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
-    QCOMPARE(m_dm->DBCards4Find.AsString(QStringLiteral("FIO")), QStringLiteral("Петров Пётр"));
-    QCOMPARE(c.AsString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
+    QVERIFY(m_dm->DBCards4Find.locate(QStringLiteral("FIO"), QStringLiteral("пет"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
+    QCOMPARE(m_dm->DBCards4Find.asString(QStringLiteral("FIO")), QStringLiteral("Петров Пётр"));
+    QCOMPARE(c.asString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
 }
 
 void TestStoreTable::locateSeveralFieldsExactly()
@@ -293,20 +293,20 @@ void TestStoreTable::locateSeveralFieldsExactly()
     appendMeasure(m, {5, 121, t0, 7, QStringLiteral("B"), 20.0});
     appendMeasure(m, {6, 120, t0, 7, QStringLiteral("C"), 3.0});
     const QStringList key{QStringLiteral("DateTime"), QStringLiteral("TarnAddress"), QStringLiteral("RecNumber")};
-    m.First();
-    QVERIFY(m.Locate(key, {t0, 5, 121}));
-    QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("B"));
-    QVERIFY(m.Locate(key, {t0, 6, 120}));
-    QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("C"));
-    QVERIFY(!m.Locate(key, {t0.addMSecs(1), 5, 121}));
-    QVERIFY(!m.Locate(key, {t0, 7, 121}));
+    m.first();
+    QVERIFY(m.locate(key, {t0, 5, 121}));
+    QCOMPARE(m.asString(QStringLiteral("Name")), QStringLiteral("B"));
+    QVERIFY(m.locate(key, {t0, 6, 120}));
+    QCOMPARE(m.asString(QStringLiteral("Name")), QStringLiteral("C"));
+    QVERIFY(!m.locate(key, {t0.addMSecs(1), 5, 121}));
+    QVERIFY(!m.locate(key, {t0, 7, 121}));
     // A filter hides rows from a look-up unless all rows are asked for.
-    m.SetFilter(QStringLiteral("Dose<10"));
-    m.SetFiltered(true);
-    QVERIFY(!m.Locate(key, {t0, 5, 121}));
-    QVERIFY(m.Locate(key, {t0, 5, 121}, LocateOption::AllRows));
-    QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("B"));
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.Locate(key, {t0, 5}));
+    m.setFilter(QStringLiteral("Dose<10"));
+    m.setFiltered(true);
+    QVERIFY(!m.locate(key, {t0, 5, 121}));
+    QVERIFY(m.locate(key, {t0, 5, 121}, LocateOption::AllRows));
+    QCOMPARE(m.asString(QStringLiteral("Name")), QStringLiteral("B"));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.locate(key, {t0, 5}));
 }
 
 void TestStoreTable::sortByEveryField()
@@ -320,21 +320,21 @@ void TestStoreTable::sortByEveryField()
                      i % 5 == 0 ? QVariant() : QVariant((i * 37) % 10 / 4.0)};
         appendMeasure(m, r);
     }
-    for (const FieldDef &f : m.Fields()) {
-        m.SetIndexFieldNames(f.name);
-        QCOMPARE(m.IndexFieldNames(), f.name == QLatin1String("Index") ? QString() : f.name);
+    for (const FieldDef &f : m.fields()) {
+        m.setIndexFieldNames(f.name);
+        QCOMPARE(m.indexFieldNames(), f.name == QLatin1String("Index") ? QString() : f.name);
         // What the order must be, worked out here from the rows in key order.
-        m.SetIndexFieldNames(QString());
+        m.setIndexFieldNames(QString());
         QList<QPair<QVariant, int>> rows;
-        for (m.First(); !m.Eof(); m.Next())
-            rows << qMakePair(m.FieldValue(f.name), m.AsInteger(QStringLiteral("Index")));
+        for (m.first(); !m.eof(); m.next())
+            rows << qMakePair(m.fieldValue(f.name), m.asInteger(QStringLiteral("Index")));
         std::stable_sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) {
             return lessInOrder(a.first, a.second, b.first, b.second);
         });
         QVariantList expectedKeys;
         for (const auto &r : rows)
             expectedKeys << r.second;
-        m.SetIndexFieldNames(f.name);
+        m.setIndexFieldNames(f.name);
         QVariantList keys;
         for (const QVariant &k : walk(m, QStringLiteral("Index")))
             keys << k.toInt();
@@ -349,11 +349,11 @@ void TestStoreTable::sortByEveryField()
 void TestStoreTable::sortUnknownFieldRaises()
 {
     DataTable &m = m_dm->Measures;
-    m.SetIndexFieldNames(QStringLiteral("Dose"));
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.SetIndexFieldNames(QStringLiteral("Доза")));
-    QCOMPARE(m.IndexFieldNames(), QStringLiteral("Dose"));
-    m.SetIndexFieldNames(QStringLiteral("dose"));  // any letter case
-    QCOMPARE(m.IndexFieldNames(), QStringLiteral("Dose"));
+    m.setIndexFieldNames(QStringLiteral("Dose"));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.setIndexFieldNames(QStringLiteral("Доза")));
+    QCOMPARE(m.indexFieldNames(), QStringLiteral("Dose"));
+    m.setIndexFieldNames(QStringLiteral("dose"));  // any letter case
+    QCOMPARE(m.indexFieldNames(), QStringLiteral("Dose"));
 }
 
 void TestStoreTable::filterSetRejectedAndSwitched()
@@ -361,93 +361,93 @@ void TestStoreTable::filterSetRejectedAndSwitched()
     DataTable &m = m_dm->Measures;
     for (int i = 0; i < 10; ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i * 3)});
-    QSignalSpy resets(&m, &DataTable::DataSetReset);
-    m.SetFilter(QStringLiteral("Dose>10"));
+    QSignalSpy resets(&m, &DataTable::dataSetReset);
+    m.setFilter(QStringLiteral("Dose>10"));
     // Not filtered yet: every row shows.
-    QCOMPARE(m.RecordCount(), 10);
-    m.Last();
-    m.SetFiltered(true);
-    QCOMPARE(m.RecordCount(), 6);
-    QCOMPARE(m.AsFloat(QStringLiteral("Dose")), 12.0);  // moved to the first row shown
-    QVERIFY(m.Bof());
+    QCOMPARE(m.recordCount(), 10);
+    m.last();
+    m.setFiltered(true);
+    QCOMPARE(m.recordCount(), 6);
+    QCOMPARE(m.asFloat(QStringLiteral("Dose")), 12.0);  // moved to the first row shown
+    QVERIFY(m.bof());
     QCOMPARE(walk(m, QStringLiteral("ID")), (QVariantList{4, 5, 6, 7, 8, 9}));
 
     // A malformed text is refused; the previous one stays in force.
-    m.Next();
-    QVERIFY_THROWS_EXCEPTION(EFilterError, m.SetFilter(QStringLiteral("Dose>>")));
-    QVERIFY_THROWS_EXCEPTION(EFilterError, m.SetFilter(QStringLiteral("Dose>[1000]")));
-    QCOMPARE(m.Filter(), QStringLiteral("Dose>10"));
-    QVERIFY(m.Filtered());
-    QCOMPARE(m.RecordCount(), 6);
+    m.next();
+    QVERIFY_THROWS_EXCEPTION(EFilterError, m.setFilter(QStringLiteral("Dose>>")));
+    QVERIFY_THROWS_EXCEPTION(EFilterError, m.setFilter(QStringLiteral("Dose>[1000]")));
+    QCOMPARE(m.filter(), QStringLiteral("Dose>10"));
+    QVERIFY(m.filtered());
+    QCOMPARE(m.recordCount(), 6);
 
     // A new text while filtering is on re-applies and goes to the first row.
-    m.Last();
-    m.SetFilter(QStringLiteral("(Dose<=21) AND (Dose>=6)"));
-    QCOMPARE(m.AsInteger(QStringLiteral("ID")), 2);
-    QCOMPARE(m.RecordCount(), 6);
-    m.SetFilter(QStringLiteral("Name>='N7'"));
+    m.last();
+    m.setFilter(QStringLiteral("(Dose<=21) AND (Dose>=6)"));
+    QCOMPARE(m.asInteger(QStringLiteral("ID")), 2);
+    QCOMPARE(m.recordCount(), 6);
+    m.setFilter(QStringLiteral("Name>='N7'"));
     QCOMPARE(walk(m, QStringLiteral("Name")), (QVariantList{QStringLiteral("N7"), QStringLiteral("N8"),
                                                             QStringLiteral("N9")}));
-    m.SetFilter(QStringLiteral("Index>8"));
+    m.setFilter(QStringLiteral("Index>8"));
     QCOMPARE(walk(m, QStringLiteral("ID")), (QVariantList{8, 9}));
 
-    m.SetFiltered(false);
-    QCOMPARE(m.RecordCount(), 10);
-    QCOMPARE(m.AsInteger(QStringLiteral("ID")), 0);
-    QCOMPARE(m.Filter(), QStringLiteral("Index>8"));
+    m.setFiltered(false);
+    QCOMPARE(m.recordCount(), 10);
+    QCOMPARE(m.asInteger(QStringLiteral("ID")), 0);
+    QCOMPARE(m.filter(), QStringLiteral("Index>8"));
     QVERIFY(resets.count() >= 4);
 
     // An empty text shows every row, filtered or not.
-    m.SetFiltered(true);
-    m.SetFilter(QString());
-    QCOMPARE(m.RecordCount(), 10);
-    QVERIFY(m.WhereClause().isEmpty());
-    m.SetFilter(QStringLiteral("Check"));
-    QVERIFY(!m.WhereClause().isEmpty());
-    QCOMPARE(m.RecordCount(), 5);
+    m.setFiltered(true);
+    m.setFilter(QString());
+    QCOMPARE(m.recordCount(), 10);
+    QVERIFY(m.whereClause().isEmpty());
+    m.setFilter(QStringLiteral("Check"));
+    QVERIFY(!m.whereClause().isEmpty());
+    QCOMPARE(m.recordCount(), 5);
 }
 
 void TestStoreTable::filterPostsPendingEdit()
 {
     DataTable &m = m_dm->Measures;
     appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("X"), 1.0});
-    m.Edit();
-    m.SetFieldValue(QStringLiteral("Dose"), 50.0);
-    m.SetFilter(QStringLiteral("Dose>10"));
-    QCOMPARE(m.State(), TableState::Browse);
-    m.SetFiltered(true);
-    QCOMPARE(m.RecordCount(), 1);
-    QCOMPARE(m.AsFloat(QStringLiteral("Dose")), 50.0);
+    m.edit();
+    m.setFieldValue(QStringLiteral("Dose"), 50.0);
+    m.setFilter(QStringLiteral("Dose>10"));
+    QCOMPARE(m.state(), TableState::Browse);
+    m.setFiltered(true);
+    QCOMPARE(m.recordCount(), 1);
+    QCOMPARE(m.asFloat(QStringLiteral("Dose")), 50.0);
     // A rejected text still posts first: the edit is never lost.
-    m.Edit();
-    m.SetFieldValue(QStringLiteral("Dose"), 60.0);
-    QVERIFY_THROWS_EXCEPTION(EFilterError, m.SetFilter(QStringLiteral("Dose >")));
-    m.Refresh();
-    QCOMPARE(m.AsFloat(QStringLiteral("Dose")), 60.0);
+    m.edit();
+    m.setFieldValue(QStringLiteral("Dose"), 60.0);
+    QVERIFY_THROWS_EXCEPTION(EFilterError, m.setFilter(QStringLiteral("Dose >")));
+    m.refresh();
+    QCOMPARE(m.asFloat(QStringLiteral("Dose")), 60.0);
 }
 
 void TestStoreTable::journalOpenBindingsFilter()
 {
     DataTable &n = m_dm->Notes;
-    QVERIFY(!n.Filtered());
-    QCOMPARE(n.Filter(), QString());
+    QVERIFY(!n.filtered());
+    QCOMPARE(n.filter(), QString());
     for (int i = 0; i < 4; ++i) {
-        n.Append();
-        n.SetFieldValue(QStringLiteral("ID"), i);
-        n.SetFieldValue(QStringLiteral("TimeFrom"), GeneratedTime(i));
+        n.append();
+        n.setFieldValue(QStringLiteral("ID"), i);
+        n.setFieldValue(QStringLiteral("TimeFrom"), GeneratedTime(i));
         if (i % 2)
-            n.SetFieldValue(QStringLiteral("TimeTo"), GeneratedTime(i + 10));
-        n.Post();
+            n.setFieldValue(QStringLiteral("TimeTo"), GeneratedTime(i + 10));
+        n.post();
     }
-    n.SetFilter(QStringLiteral("TimeTo=NULL"));
-    n.SetFiltered(true);
+    n.setFilter(QStringLiteral("TimeTo=NULL"));
+    n.setFiltered(true);
     QCOMPARE(walk(n, QStringLiteral("ID")), (QVariantList{0, 2}));
     // Closing a binding takes it out of the view; the count follows.
-    n.First();
-    n.Edit();
-    n.SetFieldValue(QStringLiteral("TimeTo"), GeneratedTime(50));
-    n.Post();
-    QCOMPARE(n.RecordCount(), 1);
+    n.first();
+    n.edit();
+    n.setFieldValue(QStringLiteral("TimeTo"), GeneratedTime(50));
+    n.post();
+    QCOMPARE(n.recordCount(), 1);
 }
 
 void TestStoreTable::bookmarksKeepTheRow()
@@ -455,27 +455,27 @@ void TestStoreTable::bookmarksKeepTheRow()
     DataTable &m = m_dm->Measures;
     for (int i = 0; i < 5; ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
-    m.First();
-    m.Next();
-    m.Next();
-    const QVariant bm = m.GetBookmark();
-    QVERIFY(m.BookmarkValid(bm));
-    m.SetIndexFieldNames(QStringLiteral("Dose"));
-    m.Last();
-    QVERIFY(m.GotoBookmark(bm));
-    QCOMPARE(m.AsInteger(QStringLiteral("ID")), 2);
+    m.first();
+    m.next();
+    m.next();
+    const QVariant bm = m.getBookmark();
+    QVERIFY(m.bookmarkValid(bm));
+    m.setIndexFieldNames(QStringLiteral("Dose"));
+    m.last();
+    QVERIFY(m.gotoBookmark(bm));
+    QCOMPARE(m.asInteger(QStringLiteral("ID")), 2);
     // The order goes on from the bookmarked row.
-    m.Next();
-    QCOMPARE(m.AsInteger(QStringLiteral("ID")), 3);
+    m.next();
+    QCOMPARE(m.asInteger(QStringLiteral("ID")), 3);
     // Hidden by the filter or deleted: the bookmark no longer leads anywhere.
-    m.SetFilter(QStringLiteral("Dose>2"));
-    m.SetFiltered(true);
-    QVERIFY(!m.GotoBookmark(bm));
-    QVERIFY(!m.BookmarkValid(bm));
-    m.SetFiltered(false);
-    QVERIFY(m.GotoBookmark(bm));
-    m.Delete();
-    QVERIFY(!m.GotoBookmark(bm));
+    m.setFilter(QStringLiteral("Dose>2"));
+    m.setFiltered(true);
+    QVERIFY(!m.gotoBookmark(bm));
+    QVERIFY(!m.bookmarkValid(bm));
+    m.setFiltered(false);
+    QVERIFY(m.gotoBookmark(bm));
+    m.remove();
+    QVERIFY(!m.gotoBookmark(bm));
 }
 
 void TestStoreTable::editCancelDelete()
@@ -483,75 +483,75 @@ void TestStoreTable::editCancelDelete()
     DataTable &m = m_dm->Measures;
     for (int i = 0; i < 3; ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
-    m.First();
-    m.Edit();
-    m.SetFieldValue(QStringLiteral("Name"), QStringLiteral("changed"));
-    m.Cancel();
-    QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("N0"));
-    m.Refresh();
-    QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("N0"));
+    m.first();
+    m.edit();
+    m.setFieldValue(QStringLiteral("Name"), QStringLiteral("changed"));
+    m.cancel();
+    QCOMPARE(m.asString(QStringLiteral("Name")), QStringLiteral("N0"));
+    m.refresh();
+    QCOMPARE(m.asString(QStringLiteral("Name")), QStringLiteral("N0"));
 
     // Cancelling an appended row returns to the row that was current.
-    m.Next();
-    m.Append();
-    m.SetFieldValue(QStringLiteral("Name"), QStringLiteral("never"));
-    m.Cancel();
-    QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("N1"));
-    QCOMPARE(m.RecordCount(), 3);
+    m.next();
+    m.append();
+    m.setFieldValue(QStringLiteral("Name"), QStringLiteral("never"));
+    m.cancel();
+    QCOMPARE(m.asString(QStringLiteral("Name")), QStringLiteral("N1"));
+    QCOMPARE(m.recordCount(), 3);
 
     // Moving posts a pending edit.
-    m.Edit();
-    m.SetFieldValue(QStringLiteral("FIO"), QStringLiteral("Иванов"));
-    m.Next();
-    m.Prior();
-    QCOMPARE(m.AsString(QStringLiteral("FIO")), QStringLiteral("Иванов"));
+    m.edit();
+    m.setFieldValue(QStringLiteral("FIO"), QStringLiteral("Иванов"));
+    m.next();
+    m.prior();
+    QCOMPARE(m.asString(QStringLiteral("FIO")), QStringLiteral("Иванов"));
 
     // Deleting moves to the next row, or to the previous one at the end.
-    m.Delete();
-    QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("N2"));
-    m.Delete();
-    QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("N0"));
-    m.Delete();
-    QVERIFY(m.IsEmpty());
-    QVERIFY(m.Eof() && m.Bof());
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.Delete());
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.Edit());
+    m.remove();
+    QCOMPARE(m.asString(QStringLiteral("Name")), QStringLiteral("N2"));
+    m.remove();
+    QCOMPARE(m.asString(QStringLiteral("Name")), QStringLiteral("N0"));
+    m.remove();
+    QVERIFY(m.isEmpty());
+    QVERIFY(m.eof() && m.bof());
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.remove());
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, m.edit());
 }
 
 void TestStoreTable::notificationSuspendedAndResumed()
 {
     DataTable &m = m_dm->Measures;
-    QSignalSpy resets(&m, &DataTable::DataSetReset);
-    QSignalSpy inserted(&m, &DataTable::RowInserted);
-    QSignalSpy current(&m, &DataTable::CurrentChanged);
+    QSignalSpy resets(&m, &DataTable::dataSetReset);
+    QSignalSpy inserted(&m, &DataTable::rowInserted);
+    QSignalSpy current(&m, &DataTable::currentChanged);
     appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("A"), 1.0});
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(inserted.first().at(1).toBool(), true);
 
-    m.DisableControls();
-    m.DisableControls();
+    m.disableControls();
+    m.disableControls();
     inserted.clear();
     current.clear();
     resets.clear();
     for (int i = 0; i < 5; ++i)
         appendMeasure(m, {1, i + 2, GeneratedTime(i + 2), 1, QStringLiteral("B"), 1.0});
-    m.SetIndexFieldNames(QStringLiteral("Name"));
-    m.EnableControls();
+    m.setIndexFieldNames(QStringLiteral("Name"));
+    m.enableControls();
     QCOMPARE(inserted.count() + current.count() + resets.count(), 0);
-    m.EnableControls();
+    m.enableControls();
     QCOMPARE(inserted.count(), 0);
     QCOMPARE(resets.count(), 1);
     QCOMPARE(current.count(), 1);
-    QVERIFY(!m.ControlsDisabled());
+    QVERIFY(!m.controlsDisabled());
 
     // A row that the filter hides is announced as not shown.
-    m.SetFilter(QStringLiteral("Dose>5"));
-    m.SetFiltered(true);
+    m.setFilter(QStringLiteral("Dose>5"));
+    m.setFiltered(true);
     inserted.clear();
     appendMeasure(m, {1, 9, GeneratedTime(9), 1, QStringLiteral("C"), 1.0});
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(inserted.first().at(1).toBool(), false);
-    QCOMPARE(m.RecordCount(), 0);
+    QCOMPARE(m.recordCount(), 0);
 }
 
 void TestStoreTable::firstAndLastValueOverRowsShown()
@@ -560,24 +560,24 @@ void TestStoreTable::firstAndLastValueOverRowsShown()
     appendMeasure(m, {1, 1, GeneratedTime(1), 3, QStringLiteral("банан"), 7.5});
     appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("Яблоко"), 0.25});
     appendMeasure(m, {1, 3, GeneratedTime(3), 2, QStringLiteral("Абрикос"), 12.0});
-    m.SetIndexFieldNames(QStringLiteral("DateTime"));
-    m.Last();
-    const QVariant here = m.GetBookmark();
-    QCOMPARE(m.FirstAndLastValue(QStringLiteral("Name")),
+    m.setIndexFieldNames(QStringLiteral("DateTime"));
+    m.last();
+    const QVariant here = m.getBookmark();
+    QCOMPARE(m.firstAndLastValue(QStringLiteral("Name")),
              qMakePair(QVariant(QStringLiteral("Абрикос")), QVariant(QStringLiteral("Яблоко"))));
-    QCOMPARE(m.FirstAndLastValue(QStringLiteral("Dose")), qMakePair(QVariant(0.25), QVariant(12.0)));
-    QCOMPARE(m.FirstAndLastValue(QStringLiteral("DateTime")),
+    QCOMPARE(m.firstAndLastValue(QStringLiteral("Dose")), qMakePair(QVariant(0.25), QVariant(12.0)));
+    QCOMPARE(m.firstAndLastValue(QStringLiteral("DateTime")),
              qMakePair(QVariant(GeneratedTime(1)), QVariant(GeneratedTime(3))));
-    m.SetFilter(QStringLiteral("ID<3"));
-    m.SetFiltered(true);
-    m.Last();
-    QCOMPARE(m.GetBookmark(), here);
-    QCOMPARE(m.FirstAndLastValue(QStringLiteral("ID")), qMakePair(QVariant(1), QVariant(2)));
+    m.setFilter(QStringLiteral("ID<3"));
+    m.setFiltered(true);
+    m.last();
+    QCOMPARE(m.getBookmark(), here);
+    QCOMPARE(m.firstAndLastValue(QStringLiteral("ID")), qMakePair(QVariant(1), QVariant(2)));
     // The helpers neither move the current row nor change the order.
-    QCOMPARE(m.IndexFieldNames(), QStringLiteral("DateTime"));
-    QCOMPARE(m.GetBookmark(), here);
-    m.SetFilter(QStringLiteral("ID>100"));
-    QCOMPARE(m.FirstAndLastValue(QStringLiteral("ID")), qMakePair(QVariant(), QVariant()));
+    QCOMPARE(m.indexFieldNames(), QStringLiteral("DateTime"));
+    QCOMPARE(m.getBookmark(), here);
+    m.setFilter(QStringLiteral("ID>100"));
+    QCOMPARE(m.firstAndLastValue(QStringLiteral("ID")), qMakePair(QVariant(), QVariant()));
 }
 
 void TestStoreTable::firstAndLastValueOfRowsFarAlongTheOrder()
@@ -586,21 +586,21 @@ void TestStoreTable::firstAndLastValueOfRowsFarAlongTheOrder()
     // of rows from either end, and are too many to be simply sorted at once.
     DataTable &m = m_dm->Measures;
     FillMeasures(*m_dm, 30000);
-    m.Exec(QStringLiteral("UPDATE %1 SET \"ID\" = CASE WHEN \"Index\" BETWEEN 14001 AND 15000 THEN 7 ELSE 1 END, "
+    m.exec(QStringLiteral("UPDATE %1 SET \"ID\" = CASE WHEN \"Index\" BETWEEN 14001 AND 15000 THEN 7 ELSE 1 END, "
                           "\"FIO\" = CASE WHEN \"Index\" <= 14000 THEN 'Аня' WHEN \"Index\" > 15000 THEN 'Яна' "
                           "ELSE CASE \"Index\" % 4 WHEN 1 THEN 'БОРИС' WHEN 2 THEN 'Борис' WHEN 3 THEN 'вера' "
                           "ELSE 'ВЕРА' END END")
-               .arg(m.SqlName()));
-    m.Refresh();
-    m.SetFilter(QStringLiteral("ID=7"));
-    m.SetFiltered(true);
-    QCOMPARE(m.RecordCount(), 1000);
+               .arg(m.sqlName()));
+    m.refresh();
+    m.setFilter(QStringLiteral("ID=7"));
+    m.setFiltered(true);
+    QCOMPARE(m.recordCount(), 1000);
     // Ties in letter case go by key, as in the grid's order.
-    QCOMPARE(m.FirstAndLastValue(QStringLiteral("FIO")),
+    QCOMPARE(m.firstAndLastValue(QStringLiteral("FIO")),
              qMakePair(QVariant(QStringLiteral("БОРИС")), QVariant(QStringLiteral("ВЕРА"))));
-    QCOMPARE(m.FirstAndLastValue(QStringLiteral("Index")), qMakePair(QVariant(14001), QVariant(15000)));
-    m.SetFilter(QStringLiteral("ID=1"));
-    QCOMPARE(m.FirstAndLastValue(QStringLiteral("FIO")),
+    QCOMPARE(m.firstAndLastValue(QStringLiteral("Index")), qMakePair(QVariant(14001), QVariant(15000)));
+    m.setFilter(QStringLiteral("ID=1"));
+    QCOMPARE(m.firstAndLastValue(QStringLiteral("FIO")),
              qMakePair(QVariant(QStringLiteral("Аня")), QVariant(QStringLiteral("Яна"))));
 }
 
@@ -624,14 +624,14 @@ void TestStoreTable::textOrderOfAwkwardTexts()
     for (int i = 0; i < texts.size(); ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, texts[i], 1.0});
     QList<QPair<QVariant, int>> rows;
-    for (m.First(); !m.Eof(); m.Next())
-        rows << qMakePair(m.FieldValue(QStringLiteral("Name")), m.AsInteger(QStringLiteral("Index")));
+    for (m.first(); !m.eof(); m.next())
+        rows << qMakePair(m.fieldValue(QStringLiteral("Name")), m.asInteger(QStringLiteral("Index")));
     std::stable_sort(rows.begin(), rows.end(),
                      [](const auto &a, const auto &b) { return lessInOrder(a.first, a.second, b.first, b.second); });
     QStringList expected;
     for (const auto &r : rows)
         expected << r.first.toString();
-    m.SetIndexFieldNames(QStringLiteral("Name"));
+    m.setIndexFieldNames(QStringLiteral("Name"));
     QStringList sorted;
     for (const QVariant &v : walk(m, QStringLiteral("Name")))
         sorted << v.toString();
@@ -645,19 +645,19 @@ void TestStoreTable::transactionRollbackForgetsRows()
     {
         Transaction tx(*m_dm);
         appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("gone"), 1.0});
-        QCOMPARE(m.RecordCount(), 2);
+        QCOMPARE(m.recordCount(), 2);
     }
-    QCOMPARE(m.RecordCount(), 1);
-    QCOMPARE(m.AsString(QStringLiteral("Name")), QStringLiteral("kept"));
+    QCOMPARE(m.recordCount(), 1);
+    QCOMPARE(m.asString(QStringLiteral("Name")), QStringLiteral("kept"));
     {
         // A row still being edited when the transaction is dropped is not
         // written afterwards either.
         Transaction tx(*m_dm);
-        m.Append();
-        m.SetFieldValue(QStringLiteral("Name"), QStringLiteral("pending"));
+        m.append();
+        m.setFieldValue(QStringLiteral("Name"), QStringLiteral("pending"));
     }
-    QCOMPARE(m.State(), TableState::Browse);
-    QCOMPARE(m.RecordCount(), 1);
+    QCOMPARE(m.state(), TableState::Browse);
+    QCOMPARE(m.recordCount(), 1);
     {
         Transaction tx(*m_dm);
         QVERIFY_THROWS_EXCEPTION(EGeneralError, m_dm->startTransaction());
@@ -666,7 +666,7 @@ void TestStoreTable::transactionRollbackForgetsRows()
     }
     m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
-    QCOMPARE(m_dm->Measures.RecordCount(), 2);
+    QCOMPARE(m_dm->Measures.recordCount(), 2);
 }
 
 void TestStoreTable::readingsReachTheDiskBeforeAPosition()
@@ -691,23 +691,23 @@ void TestStoreTable::readingsReachTheDiskBeforeAPosition()
     m_dm->flushReadings();
     QVERIFY(QFileInfo(wal).size() > before);
     QCOMPARE(synchronous(QStringLiteral("Measures")), 1);
-    QCOMPARE(m.RecordCount(), 2);
+    QCOMPARE(m.recordCount(), 2);
 
     m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
-    QCOMPARE(m_dm->Measures.RecordCount(), 2);
+    QCOMPARE(m_dm->Measures.recordCount(), 2);
 }
 
 void TestStoreTable::secondCursorOnCardsSeesChanges()
 {
-    QSignalSpy resets(&m_dm->DBCards, &DataTable::DataSetReset);
-    m_dm->DBCards4Find.Append();
-    m_dm->DBCards4Find.SetFieldValue(QStringLiteral("FIO"), QStringLiteral("Сидоров"));
-    m_dm->DBCards4Find.Post();
+    QSignalSpy resets(&m_dm->DBCards, &DataTable::dataSetReset);
+    m_dm->DBCards4Find.append();
+    m_dm->DBCards4Find.setFieldValue(QStringLiteral("FIO"), QStringLiteral("Сидоров"));
+    m_dm->DBCards4Find.post();
     QCOMPARE(resets.count(), 1);
-    QCOMPARE(m_dm->DBCards.RecordCount(), 1);
-    m_dm->DBCards.First();
-    QCOMPARE(m_dm->DBCards.AsString(QStringLiteral("FIO")), QStringLiteral("Сидоров"));
+    QCOMPARE(m_dm->DBCards.recordCount(), 1);
+    m_dm->DBCards.first();
+    QCOMPARE(m_dm->DBCards.asString(QStringLiteral("FIO")), QStringLiteral("Сидоров"));
 }
 
 QTEST_GUILESS_MAIN(TestStoreTable)
@@ -719,11 +719,11 @@ void TestStoreTable::readingStoreAnswersWhateverTheViewsShow()
     const int index = store.storeReading({t, 7, 3, 12, QStringLiteral("Метка"), 1.5});
     DataTable &m = m_dm->Measures;
     QVERIFY(index > 0);
-    QCOMPARE(m.FieldValue(QStringLiteral("Index")).toInt(), index);
-    QCOMPARE(m.AsBoolean(QStringLiteral("Check")), false);
+    QCOMPARE(m.fieldValue(QStringLiteral("Index")).toInt(), index);
+    QCOMPARE(m.asBoolean(QStringLiteral("Check")), false);
     // A grid filter hiding the reading changes neither the check nor the count.
-    m.SetFilter(QStringLiteral("ID=99"));
-    m.SetFiltered(true);
+    m.setFilter(QStringLiteral("ID=99"));
+    m.setFiltered(true);
     QVERIFY(store.readingStored(t, 7, 3));
     QVERIFY(!store.readingStored(t, 7, 4));
     QVERIFY(!store.readingStored(t.addMSecs(1), 7, 3));
