@@ -759,7 +759,7 @@ private:
                 bool hasTime = false;
                 if (!ReadDateConstant(n.raw, &dt, &hasTime))
                     FailAt(QStringLiteral("Некорректная дата '%1'").arg(Shown(n.raw)), n.pos);
-                bind(cls == Cls::Date ? DateToStored(dt.date()) : DateTimeToStored(dt));
+                bind(cls == Cls::Date ? dateToStored(dt.date()) : dateTimeToStored(dt));
                 return;
             }
             default:

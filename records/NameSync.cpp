@@ -241,7 +241,7 @@ void RunNameSync(DataModule &dm)
     };
     const FieldDef &timeDef = notes.fieldDef(QStringLiteral("TimeFrom"));
     const QVariant zeroTime = DataTable::toStorage(timeDef, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
-    const QVariant maxTime = DataTable::toStorage(timeDef, MaxDateTime());
+    const QVariant maxTime = DataTable::toStorage(timeDef, maxDateTime());
 
     DropTemp dropTemp{db};
     Run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));

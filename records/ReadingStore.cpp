@@ -70,7 +70,7 @@ ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
             devices.append();
             devices.setFieldValue(QStringLiteral("TarnAddress"), address);
             devices.setFieldValue(QStringLiteral("LastRecNumber"), 0);
-            devices.setFieldValue(QStringLiteral("LastRecTime"), MinDateTime());
+            devices.setFieldValue(QStringLiteral("LastRecTime"), minDateTime());
             devices.post();
         });
     }

@@ -10,7 +10,7 @@ QString fourDigitYear(const QDate &d)
 }
 } // namespace
 
-QString DateTimeToStored(const QDateTime &value)
+QString dateTimeToStored(const QDateTime &value)
 {
     if (!value.isValid())
         return QString();
@@ -18,7 +18,7 @@ QString DateTimeToStored(const QDateTime &value)
     return fourDigitYear(value.date()) + value.toString(QStringLiteral("-MM-dd HH:mm:ss.zzz"));
 }
 
-QDateTime DateTimeFromStored(const QString &text)
+QDateTime dateTimeFromStored(const QString &text)
 {
     if (text.size() < 10)
         return QDateTime();
@@ -28,24 +28,24 @@ QDateTime DateTimeFromStored(const QString &text)
     return dt.isValid() ? dt : QDateTime();
 }
 
-QString DateToStored(const QDate &value)
+QString dateToStored(const QDate &value)
 {
     if (!value.isValid())
         return QString();
     return fourDigitYear(value) + value.toString(QStringLiteral("-MM-dd"));
 }
 
-QDate DateFromStored(const QString &text)
+QDate dateFromStored(const QString &text)
 {
     return QDate::fromString(text.left(10), kDateFormat);
 }
 
-QDateTime MinDateTime()
+QDateTime minDateTime()
 {
     return QDateTime(QDate(1, 1, 1), QTime(0, 0, 0, 0));
 }
 
-QDateTime MaxDateTime()
+QDateTime maxDateTime()
 {
     return QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999));
 }

@@ -9,10 +9,10 @@
 #include <QDateTime>
 #include <QString>
 
-QString DateTimeToStored(const QDateTime &value);  // a null value gives a null QString
-QDateTime DateTimeFromStored(const QString &text);  // unreadable text gives a null QDateTime
-QString DateToStored(const QDate &value);
-QDate DateFromStored(const QString &text);
+QString dateTimeToStored(const QDateTime &value);  // a null value gives a null QString
+QDateTime dateTimeFromStored(const QString &text);  // unreadable text gives a null QDateTime
+QString dateToStored(const QDate &value);
+QDate dateFromStored(const QString &text);
 
-QDateTime MinDateTime();  // 1 January of year 1, 00:00
-QDateTime MaxDateTime();  // 31 December 9999, 23:59:59.999
+QDateTime minDateTime();  // 1 January of year 1, 00:00
+QDateTime maxDateTime();  // 31 December 9999, 23:59:59.999

@@ -13,17 +13,17 @@ QList<FieldDef> measuresSchema()
 {
     using T = FieldType;
     // Built by position, so that the MeasuresField names cannot drift from it.
-    QList<FieldDef> fields(mfCount);
-    fields[mfIndex] = F("Index", T::AutoInc, "Индекс");
-    fields[mfTarnAddress] = F("TarnAddress", T::Integer, "TARN Адрес");
-    fields[mfRecNumber] = F("RecNumber", T::Integer, "№ Записи");
-    fields[mfDateTime] = F("DateTime", T::DateTime, "Дата", 0, "dd.MM.yy HH:mm");
-    fields[mfID] = F("ID", T::Integer, "№");
-    fields[mfName] = F("Name", T::Text, "Идентификатор", 40);
-    fields[mfDose] = F("Dose", T::Float, "Доза, мкЗв", 0, "0.000");
-    fields[mfRecoveryTime] = F("RecoveryTime", T::DateTime, "Время считывания");
-    fields[mfFIO] = F("FIO", T::Text, "ФИО", 40);
-    fields[mfCheck] = F("Check", T::Boolean, "Пометка");
+    QList<FieldDef> fields(int(MeasuresField::Count));
+    fields[int(MeasuresField::Index)] = F("Index", T::AutoInc, "Индекс");
+    fields[int(MeasuresField::TarnAddress)] = F("TarnAddress", T::Integer, "TARN Адрес");
+    fields[int(MeasuresField::RecNumber)] = F("RecNumber", T::Integer, "№ Записи");
+    fields[int(MeasuresField::DateTime)] = F("DateTime", T::DateTime, "Дата", 0, "dd.MM.yy HH:mm");
+    fields[int(MeasuresField::ID)] = F("ID", T::Integer, "№");
+    fields[int(MeasuresField::Name)] = F("Name", T::Text, "Идентификатор", 40);
+    fields[int(MeasuresField::Dose)] = F("Dose", T::Float, "Доза, мкЗв", 0, "0.000");
+    fields[int(MeasuresField::RecoveryTime)] = F("RecoveryTime", T::DateTime, "Время считывания");
+    fields[int(MeasuresField::FIO)] = F("FIO", T::Text, "ФИО", 40);
+    fields[int(MeasuresField::Check)] = F("Check", T::Boolean, "Пометка");
     return fields;
 }
 

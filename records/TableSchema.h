@@ -23,18 +23,18 @@ struct FieldDef {
 };
 
 // Field positions in the field list of Measures.
-enum MeasuresField : int {
-    mfIndex = 0,
-    mfTarnAddress = 1,
-    mfRecNumber = 2,
-    mfDateTime = 3,
-    mfID = 4,
-    mfName = 5,
-    mfDose = 6,
-    mfRecoveryTime = 7,
-    mfFIO = 8,
-    mfCheck = 9,
-    mfCount = 10,  // the number of fields
+enum class MeasuresField : int {
+    Index = 0,
+    TarnAddress = 1,
+    RecNumber = 2,
+    DateTime = 3,
+    ID = 4,
+    Name = 5,
+    Dose = 6,
+    RecoveryTime = 7,
+    FIO = 8,
+    Check = 9,
+    Count = 10,  // the number of fields
 };
 
 // The field lists; the first field is the primary key.

@@ -21,7 +21,7 @@ QDateTime parseDateTimeText(const QString &text)
         if (dt.isValid())
             return dt;
     }
-    return DateTimeFromStored(t);
+    return dateTimeFromStored(t);
 }
 
 bool inStoredRange(const QDateTime &dt)
@@ -87,7 +87,7 @@ QVariant DataTable::toStorage(const FieldDef &f, const QVariant &value)
         if (!inStoredRange(dt))
             throw EGeneralError(QStringLiteral("'%1' не является допустимой датой и временем для поля %2")
                                     .arg(value.toString(), f.name));
-        return QVariant(DateTimeToStored(dt));
+        return QVariant(dateTimeToStored(dt));
     }
     case FieldType::Date: {
         QDate d;
@@ -100,7 +100,7 @@ QVariant DataTable::toStorage(const FieldDef &f, const QVariant &value)
         if (!d.isValid() || d.year() < 1 || d.year() > 9999)
             throw EGeneralError(QStringLiteral("'%1' не является допустимой датой для поля %2")
                                     .arg(value.toString(), f.name));
-        return QVariant(DateToStored(d));
+        return QVariant(dateToStored(d));
     }
     case FieldType::Text: {
         const QString t = value.toString();
@@ -123,11 +123,11 @@ QVariant DataTable::fromStorage(const FieldDef &f, const QVariant &stored)
     case FieldType::Boolean:
         return QVariant(stored.toLongLong() != 0);
     case FieldType::DateTime: {
-        const QDateTime dt = DateTimeFromStored(stored.toString());
+        const QDateTime dt = dateTimeFromStored(stored.toString());
         return dt.isValid() ? QVariant(dt) : QVariant();
     }
     case FieldType::Date: {
-        const QDate d = DateFromStored(stored.toString());
+        const QDate d = dateFromStored(stored.toString());
         return d.isValid() ? QVariant(d) : QVariant();
     }
     case FieldType::Text:

@@ -46,11 +46,11 @@ void fill(DataModule &dm, int n)
                              "\"Dose\", \"RecoveryTime\", \"Check\") VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
                   .arg(dm.Measures.sqlName()));
     const QDateTime start(QDate(2020, 1, 1), QTime(8, 0));
-    const QString recovery = DateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
+    const QString recovery = dateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
     for (int i = 0; i < n; ++i) {
         q.addBindValue(0x010203);
         q.addBindValue(i % 2000 + 1);
-        q.addBindValue(DateTimeToStored(start.addSecs(qint64(i) * 97)));
+        q.addBindValue(dateTimeToStored(start.addSecs(qint64(i) * 97)));
         q.addBindValue(100000 + i % 250);
         q.addBindValue(QStringLiteral("Сотрудник %1").arg(i % 250));
         q.addBindValue((i % 10007) / 10.0);

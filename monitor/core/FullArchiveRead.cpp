@@ -21,7 +21,7 @@ void SyncEngine::ReadFullArchive()
 }
 
 FullArchiveRead::FullArchiveRead(SyncEngine &engine)
-    : m_engine(engine), m_reachedTime(MinDateTime())
+    : m_engine(engine), m_reachedTime(minDateTime())
 {
 }
 

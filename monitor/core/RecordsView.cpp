@@ -12,19 +12,19 @@ QList<RecordsColumn> DefaultRecordsColumns()
     // columns take their filter values in quotes.
     const QList<FieldDef> fields = measuresSchema();
     const auto column = [&fields](MeasuresField field, const QString &title, int width, bool visible) {
-        const FieldDef &f = fields.at(field);
+        const FieldDef &f = fields.at(int(field));
         const bool quoted = f.type == FieldType::Text || f.type == FieldType::DateTime || f.type == FieldType::Date;
-        return RecordsColumn{field, f.name, title, width, visible, quoted};
+        return RecordsColumn{int(field), f.name, title, width, visible, quoted};
     };
     QList<RecordsColumn> c;
     // Date 130 and name 291 pixels at design: the labels above and below show
     // the full date and time, which needs a little more in the fonts of this
     // platform, and the name column gives it back.
-    c.append(column(mfDateTime, QStringLiteral("Дата"), 150, true));
-    c.append(column(mfID, QStringLiteral("№"), 92, true));
-    c.append(column(mfName, QStringLiteral("Идентификатор"), 271, true));
-    c.append(column(mfFIO, QStringLiteral("ФИО (по журналу)"), 271, false));
-    c.append(column(mfDose, QStringLiteral("Доза, мкЗв"), 111, true));
+    c.append(column(MeasuresField::DateTime, QStringLiteral("Дата"), 150, true));
+    c.append(column(MeasuresField::ID, QStringLiteral("№"), 92, true));
+    c.append(column(MeasuresField::Name, QStringLiteral("Идентификатор"), 271, true));
+    c.append(column(MeasuresField::FIO, QStringLiteral("ФИО (по журналу)"), 271, false));
+    c.append(column(MeasuresField::Dose, QStringLiteral("Доза, мкЗв"), 111, true));
     return c;
 }
 
@@ -107,8 +107,8 @@ void TRecordsView::ExtNotesClick()
 {
     if (AskNameSync)
         AskNameSync(ExtNotesDown);
-    const int fio = ColumnOfField(mfFIO);
-    const int name = ColumnOfField(mfName);
+    const int fio = ColumnOfField(int(MeasuresField::FIO));
+    const int name = ColumnOfField(int(MeasuresField::Name));
     if (fio >= 0 && name >= 0) {
         if (ExtNotesDown) {
             Columns[fio].width = Columns[name].width;
@@ -298,7 +298,7 @@ bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minim
 QString TRecordsView::RefusedValueText(const RecordsColumn &column, const QString &value)
 {
     QString need;
-    if (column.fieldIndex == mfDateTime)
+    if (column.fieldIndex == int(MeasuresField::DateTime))
         need = QStringLiteral("нужны дата и время, например 01.12.2026 08:00:00");
     else if (!column.quoted)
         need = QStringLiteral("нужно число, например 0.5");

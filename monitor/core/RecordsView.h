@@ -88,7 +88,7 @@ public:
 
     // ---- state
     QList<RecordsColumn> Columns;   // in grid order
-    int SortFieldIndex = mfDateTime;
+    int SortFieldIndex = int(MeasuresField::DateTime);
     int LastCheckedIndex = 0;
     QString MinFilterExpr;
     QString MaxFilterExpr;

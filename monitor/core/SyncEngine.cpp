@@ -94,7 +94,7 @@ SyncEngine::SyncEngine(QObject *parent)
     : QObject(parent), m_nullView(std::make_unique<NullSyncView>()), m_timer(new QTimer(this)),
       m_out(std::make_unique<QueuedView>(*this))
 {
-    LastRecTime = MinDateTime();
+    LastRecTime = minDateTime();
     m_timer->setInterval(100);
     connect(m_timer, &QTimer::timeout, this, &SyncEngine::TimerControlTimer);
 }

@@ -79,7 +79,7 @@ public:
 
     // ---- Window fields (main thread; the worker reads LastRecNumber) ----
     std::atomic<int> LastRecNumber{0};   // mirror of Devices.LastRecNumber of LoadedAddress
-    QDateTime LastRecTime;               // mirror of Devices.LastRecTime (MinDateTime() at start)
+    QDateTime LastRecTime;               // mirror of Devices.LastRecTime (minDateTime() at start)
     std::atomic<int> LoadedAddress{0};   // bus address whose Devices row is mirrored
     std::atomic<int> LastReadedIndex{0}; // Measures.Index of the last row the cycle appended
     bool ClockQuestionAsked = false;     // the clock question was asked in this run

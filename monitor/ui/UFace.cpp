@@ -35,7 +35,7 @@ TFace::TFace(const QString &statusNote, QWidget *parent) : QMainWindow(parent)
     resize(800, 580);
     setMinimumSize(586, 406);
 
-    m_view.SortFieldIndex = mfDateTime;
+    m_view.SortFieldIndex = int(MeasuresField::DateTime);
     m_view.StatusText = statusNote;
 
     buildMenus();

@@ -189,7 +189,7 @@ void TFace::RelayoutColumnLabels()
     // up width so the dose column stays on screen.
     ColumnFit fit;
     for (int i = 0; i < columns.size(); ++i)
-        if (columns[i].visible && (columns[i].fieldIndex == mfName || columns[i].fieldIndex == mfFIO))
+        if (columns[i].visible && (columns[i].fieldIndex == int(MeasuresField::Name) || columns[i].fieldIndex == int(MeasuresField::FIO)))
             fit.flexible = i;
     if (fit.flexible >= 0) {
         if (m_namePreferred <= 0)

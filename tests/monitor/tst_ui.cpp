@@ -679,7 +679,7 @@ void TestUi::modesSortingAndPanels()
     const int doseColumn = f.recordsGrid()->ColumnOfField(QStringLiteral("Dose"));
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
                       QPoint(h->sectionViewportPosition(doseColumn) + 10, h->height() / 2));
-    QCOMPARE(f.View().SortFieldIndex, int(mfDose));
+    QCOMPARE(f.View().SortFieldIndex, int(MeasuresField::Dose));
     QCOMPARE(db.dm.Measures.indexFieldNames(), QStringLiteral("Dose"));
     QCOMPARE(h->sortIndicatorSection(), doseColumn);
     QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);

@@ -323,15 +323,15 @@ void TestView::titleClickSortsAndAFailedSortRebuildsIndexes()
     QVERIFY(db.open());
     db.addMany(5);
     TRecordsView view(&db.dm.Measures);
-    QCOMPARE(view.SortFieldIndex, int(mfDateTime));
+    QCOMPARE(view.SortFieldIndex, int(MeasuresField::DateTime));
     int rebuilds = 0;
     view.RebuildIndexes = [&] {
         ++rebuilds;
         db.dm.rebuildIndexes(db.dm.Measures);
     };
 
-    view.TitleClick(mfDose);
-    QCOMPARE(view.SortFieldIndex, int(mfDose));
+    view.TitleClick(int(MeasuresField::Dose));
+    QCOMPARE(view.SortFieldIndex, int(MeasuresField::Dose));
     QCOMPARE(db.dm.Measures.indexFieldNames(), QStringLiteral("Dose"));
     QCOMPARE(rebuilds, 0);
 

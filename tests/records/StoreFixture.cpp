@@ -49,12 +49,12 @@ void FillMeasures(DataModule &dm, int n)
     q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                              "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
                   .arg(dm.Measures.sqlName()));
-    const QString recovery = DateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
+    const QString recovery = dateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
     for (int i = 0; i < n; ++i) {
         const QString name = (i % 2 ? QStringLiteral("метка") : QStringLiteral("МЕТКА")) + QString::number(i % 97);
         q.addBindValue(1000 + i % 3);
         q.addBindValue(i % 2000 + 1);
-        q.addBindValue(DateTimeToStored(GeneratedTime(i)));
+        q.addBindValue(dateTimeToStored(GeneratedTime(i)));
         q.addBindValue(i % 50);
         q.addBindValue(name);
         q.addBindValue((i % 1000) / 10.0);

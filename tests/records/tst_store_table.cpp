@@ -131,7 +131,7 @@ void TestStoreTable::primaryKeyAndAutoIncrement()
     dev.append();
     dev.setFieldValue(QStringLiteral("TarnAddress"), 0x010203);
     dev.setFieldValue(QStringLiteral("LastRecNumber"), 0);
-    dev.setFieldValue(QStringLiteral("LastRecTime"), MinDateTime());
+    dev.setFieldValue(QStringLiteral("LastRecTime"), minDateTime());
     dev.post();
     dev.append();
     dev.setFieldValue(QStringLiteral("TarnAddress"), 0x010203);
@@ -227,16 +227,16 @@ void TestStoreTable::dateTimeExtremesExact()
 {
     DataTable &n = m_dm->Notes;
     n.append();
-    n.setFieldValue(QStringLiteral("TimeFrom"), MinDateTime());
-    n.setFieldValue(QStringLiteral("TimeTo"), MaxDateTime());
+    n.setFieldValue(QStringLiteral("TimeFrom"), minDateTime());
+    n.setFieldValue(QStringLiteral("TimeTo"), maxDateTime());
     n.post();
     const QVariant key = n.getBookmark();
     m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
     DataTable &again = m_dm->Notes;
     QVERIFY(again.gotoBookmark(key));
-    QCOMPARE(again.asDateTime(QStringLiteral("TimeFrom")), MinDateTime());
-    QCOMPARE(again.asDateTime(QStringLiteral("TimeTo")), MaxDateTime());
+    QCOMPARE(again.asDateTime(QStringLiteral("TimeFrom")), minDateTime());
+    QCOMPARE(again.asDateTime(QStringLiteral("TimeTo")), maxDateTime());
     QCOMPARE(again.asDateTime(QStringLiteral("TimeTo")).time().msec(), 999);
     QSqlQuery q = again.exec(QStringLiteral("SELECT \"TimeFrom\", \"TimeTo\" FROM ") + again.sqlName());
     QVERIFY(q.next());
@@ -244,8 +244,8 @@ void TestStoreTable::dateTimeExtremesExact()
     QCOMPARE(q.value(1).toString(), QStringLiteral("9999-12-31 23:59:59.999"));
     q.finish();
     // Exact comparison finds them again.
-    QVERIFY(again.locate(QStringLiteral("TimeTo"), MaxDateTime()));
-    QVERIFY(!again.locate(QStringLiteral("TimeTo"), MaxDateTime().addMSecs(-1)));
+    QVERIFY(again.locate(QStringLiteral("TimeTo"), maxDateTime()));
+    QVERIFY(!again.locate(QStringLiteral("TimeTo"), maxDateTime().addMSecs(-1)));
 }
 
 void TestStoreTable::locateCaseInsensitiveAndPrefix()
