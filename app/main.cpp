@@ -33,20 +33,20 @@ int main(int argc, char **argv)
     WidgetPrompt::InstallStandardTexts();  // standard buttons and dialogs in Russian
 
     WidgetPrompt prompt;
-    SetPrompt(&prompt);
+    setPrompt(&prompt);
 
     SingleInstanceLock lock(QStringLiteral("RUVO"));
     if (!lock.acquire()) {
-        Prompt().message(MsgKind::Information, QStringLiteral("Одна копия программы \"RUVO - Монитор\" уже запущена"),
+        activePrompt().message(MsgKind::Information, QStringLiteral("Одна копия программы \"RUVO - Монитор\" уже запущена"),
                          BtnCancel);
-        SetPrompt(nullptr);
+        setPrompt(nullptr);
         return 0;
     }
 
     const QString overrideDir = qEnvironmentVariable("RUVO_PROGRAM_DIR");
-    const QString note = ApplyStartup(App(), QCoreApplication::applicationFilePath(), app.arguments(), overrideDir);
+    const QString note = ApplyStartup(appState(), QCoreApplication::applicationFilePath(), app.arguments(), overrideDir);
     if (!overrideDir.isEmpty())
-        QDir().mkpath(App().ProgramDir);
+        QDir().mkpath(appState().ProgramDir);
 
     int result = 0;
     {
@@ -60,7 +60,7 @@ int main(int argc, char **argv)
         // SIGTERM and SIGINT close the window the ordinary way: the position
         // and the settings are saved as at any close.
         QPointer<TFace> faceToClose(&face);
-        OnTerminationSignal([faceToClose] {
+        onTerminationSignal([faceToClose] {
             if (faceToClose)
                 faceToClose->close();
         });
@@ -76,11 +76,11 @@ int main(int argc, char **argv)
         try {
             dm.dataModuleCreate();
         } catch (const ERuvoError &e) {
-            Prompt().message(MsgKind::Error, e.message(), BtnOk);
+            activePrompt().message(MsgKind::Error, e.message(), BtnOk);
         }
         if (dm.terminateRequested()) {
             setDataModule(nullptr);
-            SetPrompt(nullptr);
+            setPrompt(nullptr);
             return 1;
         }
         engine.SetDatabase(&dm);
@@ -108,6 +108,6 @@ int main(int argc, char **argv)
         prompt.setParent(nullptr);
         setDataModule(nullptr);
     }
-    SetPrompt(nullptr);
+    setPrompt(nullptr);
     return result;
 }

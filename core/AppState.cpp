@@ -8,7 +8,7 @@ void AppState::reset()
     CommandLineText.clear();
 }
 
-AppState &App()
+AppState &appState()
 {
     static AppState state;
     return state;

@@ -20,4 +20,4 @@ struct AppState {
     void reset();
 };
 
-AppState &App();
+AppState &appState();

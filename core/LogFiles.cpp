@@ -7,7 +7,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
-QString LogTimeStamp(const QDateTime &moment, bool dateOnlyAtMidnight)
+QString logTimeStamp(const QDateTime &moment, bool dateOnlyAtMidnight)
 {
     const QTime t = moment.time();
     if (dateOnlyAtMidnight && t.hour() == 0 && t.minute() == 0 && t.second() == 0)
@@ -15,14 +15,14 @@ QString LogTimeStamp(const QDateTime &moment, bool dateOnlyAtMidnight)
     return moment.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
-bool AppendLogLines(const QString &path, const QStringList &lines)
+bool appendLogLines(const QString &path, const QStringList &lines)
 {
     static QMutex mutex;
     QMutexLocker lock(&mutex);
     try {
         QByteArray bytes;
         for (const QString &line : lines) {
-            bytes += ToCp1251(line);
+            bytes += toCp1251(line);
             bytes += "\r\n";
         }
         QFile file(path);
@@ -36,11 +36,11 @@ bool AppendLogLines(const QString &path, const QStringList &lines)
     }
 }
 
-void LogEvent(const QString &message)
+void logEvent(const QString &message)
 {
-    AppState &app = App();
+    AppState &app = appState();
     if (!app.EventsLogEnabled)
         return;
-    const QString line = LogTimeStamp(QDateTime::currentDateTime(), true) + QStringLiteral(" >") + message;
-    AppendLogLines(app.ProgramDir + QStringLiteral("Events.log"), {line});
+    const QString line = logTimeStamp(QDateTime::currentDateTime(), true) + QStringLiteral(" >") + message;
+    appendLogLines(app.ProgramDir + QStringLiteral("Events.log"), {line});
 }

@@ -9,13 +9,13 @@
 
 // "dd.MM.yyyy HH:mm:ss", whatever the system locale. With dateOnlyAtMidnight
 // a time of exactly 00:00:00 gives the date alone.
-QString LogTimeStamp(const QDateTime &moment, bool dateOnlyAtMidnight = false);
+QString logTimeStamp(const QDateTime &moment, bool dateOnlyAtMidnight = false);
 
 // Appends the lines (each ended by CR LF) to the file; creates it when missing.
 // Safe to call from any thread. Returns false when the file could not be
 // written; callers never let that change their outcome.
-bool AppendLogLines(const QString &path, const QStringList &lines);
+bool appendLogLines(const QString &path, const QStringList &lines);
 
 // Appends "<time stamp> ><message>" to ProgramDir + "Events.log" when the
 // events log is on. Never fails, never raises.
-void LogEvent(const QString &message);
+void logEvent(const QString &message);

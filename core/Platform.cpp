@@ -15,13 +15,13 @@
 #include <unistd.h>
 #endif
 
-QString OsLastErrorText()
+QString osLastErrorText()
 {
     // qt_error_string(-1) reads errno on Unix and GetLastError() on Windows.
     return qt_error_string(-1);
 }
 
-DeviceLockResult LockDeviceExclusively(qintptr handle)
+DeviceLockResult lockDeviceExclusively(qintptr handle)
 {
 #ifdef Q_OS_UNIX
     const int fd = int(handle);
@@ -58,7 +58,7 @@ void SignalToSocket(int)
 } // namespace
 #endif
 
-void OnTerminationSignal(std::function<void()> onSignal)
+void onTerminationSignal(std::function<void()> onSignal)
 {
 #ifdef Q_OS_UNIX
     if (g_signalSockets[0] >= 0 || !QCoreApplication::instance())

@@ -11,7 +11,7 @@
 class QLockFile;
 
 // The operating system's message text for its last error code.
-QString OsLastErrorText();
+QString osLastErrorText();
 
 // Takes an advisory exclusive lock on an open device (a file descriptor on
 // Unix systems), held until the descriptor is closed, so that no other
@@ -19,13 +19,13 @@ QString OsLastErrorText();
 // own exclusive mode of a terminal does not stop a privileged opener; this
 // lock does. Windows opens serial ports exclusively already: always Locked.
 enum class DeviceLockResult { Locked, InUse, Failed };
-DeviceLockResult LockDeviceExclusively(qintptr handle);
+DeviceLockResult lockDeviceExclusively(qintptr handle);
 
 // Runs `onSignal` in the main thread's event loop whenever the process gets
 // SIGTERM or SIGINT, instead of the signal's default end of the process, so
 // the program can close the ordinary way (POSIX systems; elsewhere nothing
 // beyond what Qt itself does). Call once, after the application object exists.
-void OnTerminationSignal(std::function<void()> onSignal);
+void onTerminationSignal(std::function<void()> onSignal);
 
 // The system-wide (per user) single-instance lock named after `name`.
 class SingleInstanceLock {

@@ -26,12 +26,12 @@ IPrompt *g_prompt = nullptr;
 
 } // namespace
 
-IPrompt &Prompt()
+IPrompt &activePrompt()
 {
     return g_prompt ? *g_prompt : g_default;
 }
 
-void SetPrompt(IPrompt *prompt)
+void setPrompt(IPrompt *prompt)
 {
     g_prompt = prompt;
 }

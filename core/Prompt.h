@@ -57,5 +57,5 @@ public:
 // The prompt in force. Without an installed one, messages go to standard error,
 // notices are answered with Cancel where offered, else OK, questions with
 // their unattended answer; inputs and dialogs are cancelled.
-IPrompt &Prompt();
-void SetPrompt(IPrompt *prompt);  // nullptr restores the default
+IPrompt &activePrompt();
+void setPrompt(IPrompt *prompt);  // nullptr restores the default

@@ -3,13 +3,13 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-QByteArray ToCp1251(const QString &text)
+QByteArray toCp1251(const QString &text)
 {
     QStringEncoder encoder("windows-1251", QStringConverter::Flag::Stateless);
     return encoder.encode(text);
 }
 
-QString FromCp1251(const QByteArray &bytes)
+QString fromCp1251(const QByteArray &bytes)
 {
     QStringDecoder decoder("windows-1251", QStringConverter::Flag::Stateless);
     return decoder.decode(bytes);

@@ -5,5 +5,5 @@
 #include <QByteArray>
 #include <QString>
 
-QByteArray ToCp1251(const QString &text);
-QString FromCp1251(const QByteArray &bytes);
+QByteArray toCp1251(const QString &text);
+QString fromCp1251(const QByteArray &bytes);

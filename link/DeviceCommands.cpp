@@ -385,10 +385,10 @@ CommandResult<ArchiveRecordData> readArchiveRecord(SerialLink *link, int number)
             return failed<ArchiveRecordData>(lengthFailure(reply), reply);
         result = taken(reply, rec);
         if (!timeValid)
-            LogEvent(errorText);
+            logEvent(errorText);
         return result;
     } catch (...) {
-        LogEvent(errorText);
+        logEvent(errorText);
         return result;
     }
 }
@@ -477,7 +477,7 @@ QVector<quint16> readSpectrum(SerialLink *link, quint8 block)
     if (!decodeSpectrumReply(reply, values))
         throw EProtocolCancel(QStringLiteral("Ошибка размера пакета спектра"));
     for (const quint16 v : values)
-        LogEvent(QString::number(v));
+        logEvent(QString::number(v));
     return values;
 }
 

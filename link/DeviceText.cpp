@@ -58,10 +58,10 @@ QByteArray deviceCodeToCp1251(const QByteArray &device)
 
 QByteArray textToDeviceCode(const QString &text)
 {
-    return cp1251ToDeviceCode(ToCp1251(text));
+    return cp1251ToDeviceCode(toCp1251(text));
 }
 
 QString deviceCodeToText(const QByteArray &bytes)
 {
-    return FromCp1251(deviceCodeToCp1251(bytes));
+    return fromCp1251(deviceCodeToCp1251(bytes));
 }

@@ -140,7 +140,7 @@ QByteArray SerialLink::exchangePacket(const QByteArray &request, int windowMs, c
         }
     }
     m_lastReply = reply;
-    if (App().Rs232LogEnabled)
+    if (appState().Rs232LogEnabled)
         logExchange(request, reply, attempts);
     return reply;
 }
@@ -148,7 +148,7 @@ QByteArray SerialLink::exchangePacket(const QByteArray &request, int windowMs, c
 QStringList exchangeLogLines(const QDateTime &moment, const QByteArray &request,
                              const QByteArray &reply, int attempts)
 {
-    return {LogTimeStamp(moment, true) + QStringLiteral(" >") + hexBytes(request),
+    return {logTimeStamp(moment, true) + QStringLiteral(" >") + hexBytes(request),
             QStringLiteral("< ") + hexBytes(reply) + QStringLiteral("  (") + QString::number(attempts)
                 + QStringLiteral(")")};
 }
@@ -156,7 +156,7 @@ QStringList exchangeLogLines(const QDateTime &moment, const QByteArray &request,
 void SerialLink::logExchange(const QByteArray &request, const QByteArray &reply, int attempts)
 {
     try {
-        AppendLogLines(App().ProgramDir + QStringLiteral("rs232.log"),
+        appendLogLines(appState().ProgramDir + QStringLiteral("rs232.log"),
                        exchangeLogLines(QDateTime::currentDateTime(), request, reply, attempts));
     } catch (...) {
         // The log never changes the outcome of an exchange.

@@ -133,7 +133,7 @@ bool SerialPortDriver::openPort()
         delete serial;
         return false;
     }
-    if (LockDeviceExclusively(qintptr(serial->handle())) == DeviceLockResult::InUse) {
+    if (lockDeviceExclusively(qintptr(serial->handle())) == DeviceLockResult::InUse) {
         serial->close();
         delete serial;
         m_openFailure = OpenFailure::InUse;

@@ -173,7 +173,7 @@ QString quoted(const QString &name)
 
 void report(const QString &text)
 {
-    Prompt().message(MsgKind::Error, text, BtnOk);
+    activePrompt().message(MsgKind::Error, text, BtnOk);
 }
 
 } // namespace
@@ -214,7 +214,7 @@ DataModule::~DataModule()
 
 QString DataModule::dataDir() const
 {
-    return App().ProgramDir + QStringLiteral("Data");
+    return appState().ProgramDir + QStringLiteral("Data");
 }
 
 QString DataModule::tablePath(const QString &fileName) const

@@ -2,7 +2,7 @@
 // The database module: the four tables of the data directory and the
 // connection they share.
 //
-// Data directory = App().ProgramDir + "Data". Each table is one SQLite file
+// Data directory = appState().ProgramDir + "Data". Each table is one SQLite file
 // there ("Measures.DB", "Notes.DB", "Devices.db", "Cards.DB"), attached to one
 // connection (an in-memory main database) under the table's name, so a
 // missing file is announced and recreated alone and each file opens in any
@@ -35,7 +35,7 @@ public:
     // Start-up: creates the data directory when missing, opens the connection,
     // announces and creates missing tables, rebuilds every table's indexes
     // (each on its own, with its own error message) and opens DBCards4Find.
-    // Messages go through Prompt(). Raises EGeneralError only when creating a
+    // Messages go through activePrompt(). Raises EGeneralError only when creating a
     // missing table fails (the remaining steps are then skipped).
     void dataModuleCreate();
     // Rebuilds the indexes of one table (needs the table's file exclusively)

@@ -217,9 +217,9 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--fixed-window")) {
             link.setFixedReceiveWindow(true);
         } else if (a == QLatin1String("--rs232log")) {
-            App().Rs232LogEnabled = true;
+            appState().Rs232LogEnabled = true;
         } else if (a == QLatin1String("--eventslog")) {
-            App().EventsLogEnabled = true;
+            appState().EventsLogEnabled = true;
         } else if (a == QLatin1String("--log-dir")) {
             if (i + 1 >= args.size())
                 return Usage(QStringLiteral("--log-dir needs a directory"));
@@ -237,7 +237,7 @@ int main(int argc, char **argv)
         return Usage(QStringLiteral("no port given"));
     if (words.isEmpty())
         return Usage(QStringLiteral("no command given"));
-    App().ProgramDir = QDir(logDir).absolutePath() + QLatin1Char('/');
+    appState().ProgramDir = QDir(logDir).absolutePath() + QLatin1Char('/');
 
     const QString command = words.takeFirst();
     auto needArgs = [&](int n) { return words.size() == n; };

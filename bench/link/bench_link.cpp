@@ -150,8 +150,8 @@ int main(int argc, char **argv)
         }
     }
     QTemporaryDir dir;
-    App().reset();
-    App().ProgramDir = dir.path() + QLatin1Char('/');
+    appState().reset();
+    appState().ProgramDir = dir.path() + QLatin1Char('/');
     int rc = 0;
     if (archive)
         rc |= benchArchive(count);

@@ -14,8 +14,8 @@ BenchDatabase::BenchDatabase(const QString &dir)
         QDir().mkpath(dir);
         m_programDir = QDir(dir).absolutePath() + QLatin1Char('/');
     }
-    SetPrompt(&m_prompt);
-    App().ProgramDir = m_programDir;
+    setPrompt(&m_prompt);
+    appState().ProgramDir = m_programDir;
     dm.dataModuleCreate();
     setDataModule(&dm);
 }
@@ -24,7 +24,7 @@ BenchDatabase::~BenchDatabase()
 {
     setDataModule(nullptr);
     dm.dataModuleDestroy();
-    SetPrompt(nullptr);
+    setPrompt(nullptr);
 }
 
 qint64 BenchDatabase::FillMeasures(int rows, int dosimeters)

@@ -31,7 +31,7 @@ int main(int argc, char **argv)
             notes = qMax(1000, args[i + 1].toInt());
     }
     const int dosimeters = 1000;
-    App().reset();
+    appState().reset();
     BenchDatabase db;
     std::printf("filling %d readings and %d journal entries...\n", rows, notes);
     std::fflush(stdout);

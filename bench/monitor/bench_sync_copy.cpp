@@ -38,7 +38,7 @@ int main(int argc, char **argv)
             rows = qMax(0, args[i + 1].toInt());
     }
 
-    App().reset();
+    appState().reset();
     BenchDatabase db;
     std::printf("Measures: filling %d rows...\n", rows);
     std::fflush(stdout);

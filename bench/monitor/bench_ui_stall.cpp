@@ -163,7 +163,7 @@ int main(int argc, char **argv)
             idleSeconds = qMax(0, args[i + 1].toInt());
     }
 
-    App().reset();
+    appState().reset();
     BenchDatabase db;
     if (rows > 0)
         db.FillMeasures(rows, 1000);

@@ -49,7 +49,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int rows = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 1000000;
     QuietPrompt prompt;
-    SetPrompt(&prompt);
+    setPrompt(&prompt);
     StoreDir dir;
     out() << "Measures rows: " << rows << Qt::endl;
 

@@ -100,9 +100,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int rows = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 1000000;
     BenchPrompt prompt;
-    SetPrompt(&prompt);
+    setPrompt(&prompt);
     QTemporaryDir dir;
-    App().ProgramDir = dir.path() + QLatin1Char('/');
+    appState().ProgramDir = dir.path() + QLatin1Char('/');
 
     DataModule dm;
     setDataModule(&dm);
@@ -183,6 +183,6 @@ int main(int argc, char **argv)
 
     face.close();
     setDataModule(nullptr);
-    SetPrompt(nullptr);
+    setPrompt(nullptr);
     return 0;
 }

@@ -38,7 +38,7 @@ void FullArchiveRead::run()
 
     if (!m_engine.ReaderNormalMode) {
         m_engine.OnMain([] {
-            Prompt().message(MsgKind::Warning,
+            activePrompt().message(MsgKind::Warning,
                              QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"),
                              BtnOk);
         });
@@ -124,10 +124,10 @@ bool FullArchiveRead::askToStop(int i)
     int answer = BtnOk;
     m_engine.OnMain([&] {
         answer = endOfArchive
-            ? Prompt().ask(MsgKind::Warning,
+            ? activePrompt().ask(MsgKind::Warning,
                            QStringLiteral("Найдена последняя запись архива (%1)\r\nПрекратить дальнейшее считывание ?").arg(i - 1),
                            BtnOk | BtnCancel, BtnOk)
-            : Prompt().ask(MsgKind::Error,
+            : activePrompt().ask(MsgKind::Error,
                            QStringLiteral("Ошибка считывания записи %1\r\nПрекратить дальнейшее считывание ?").arg(i),
                            BtnOk | BtnCancel, i <= static_cast<int>(m_engine.ReaderConfig().RecordCount) ? BtnCancel : BtnOk);
     });

@@ -25,7 +25,7 @@ bool TIniFile::load()
 void TIniFile::fromBytes(const QByteArray &bytes)
 {
     m_sections.clear();
-    const QString text = FromCp1251(bytes);
+    const QString text = fromCp1251(bytes);
     int current = -1;
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (QString line : lines) {
@@ -73,7 +73,7 @@ QByteArray TIniFile::toBytes() const
             text += e.key + QLatin1Char('=') + e.value + QStringLiteral("\r\n");
         text += QStringLiteral("\r\n");
     }
-    return ToCp1251(text);
+    return toCp1251(text);
 }
 
 bool TIniFile::save() const

@@ -229,7 +229,7 @@ QString TRecordsView::QuickCondition(const RecordsColumn &column, const QString 
 TRecordsView::AskFunction TRecordsView::PromptAsk()
 {
     return [](const QString &caption, const QString &prompt, QString &value) {
-        return Prompt().input(caption, prompt, value);
+        return activePrompt().input(caption, prompt, value);
     };
 }
 
@@ -272,7 +272,7 @@ bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minim
     } catch (const ERuvoError &) {
         // A value the filter language refuses: the filter in force, the
         // labels and the clear buttons stay as they are.
-        Prompt().message(MsgKind::Warning, RefusedValueText(Columns[column], value), BtnOk);
+        activePrompt().message(MsgKind::Warning, RefusedValueText(Columns[column], value), BtnOk);
         return false;
     }
 

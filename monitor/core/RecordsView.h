@@ -141,7 +141,7 @@ public:
     using AskFunction = std::function<bool(const QString &caption, const QString &prompt, QString &value)>;
     bool SetQuickMinFilter(int column, const AskFunction &ask);
     bool SetQuickMaxFilter(int column, const AskFunction &ask);
-    // The asker of the program: Prompt().input.
+    // The asker of the program: activePrompt().input.
     static AskFunction PromptAsk();
 
     void ClearQuickFilters();

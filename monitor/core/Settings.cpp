@@ -27,7 +27,7 @@ int ReadLinkValue(const TIniFile &ini, const QString &key, const LinkValueRange 
         return value;
     const QString text = ini.readString(SectionFace, key);
     kept.insert(key, text);
-    LogEvent(QStringLiteral("Настройки: [%1] %2=%3 вне пределов %4..%5, используется %6")
+    logEvent(QStringLiteral("Настройки: [%1] %2=%3 вне пределов %4..%5, используется %6")
                  .arg(SectionFace, key, text)
                  .arg(range.low)
                  .arg(range.high)

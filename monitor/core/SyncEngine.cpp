@@ -374,7 +374,7 @@ void SyncEngine::ReportPortError()
 {
     const QString text = PortFailureText();
     View().SetStatusText(text);
-    LogEvent(text);
+    logEvent(text);
 }
 
 void SyncEngine::ReportRangeError()
@@ -382,14 +382,14 @@ void SyncEngine::ReportRangeError()
     const int count = ReaderConfig().RecordCount;
     if (std::abs(count - LastRecNumber.load()) > 1) {
         View().SetStatusText(TextRangeError);
-        LogEvent(TextRangeError);
+        logEvent(TextRangeError);
     }
 }
 
 void SyncEngine::ReportReadError(const QString &systemText)
 {
     View().SetStatusText(TextReadError);
-    LogEvent(TextReadError + systemText);
+    logEvent(TextReadError + systemText);
 }
 
 void SyncEngine::PollReader()
@@ -630,7 +630,7 @@ void SyncEngine::CheckReaderClock()
         m_clockQuestionOpen = true;
         AtScopeEnd closed([this] { m_clockQuestionOpen = false; });
         ShowSuspendedText();
-        answer = Prompt().ask(
+        answer = activePrompt().ask(
             MsgKind::Information,
             QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"),
             BtnOk | BtnCancel, BtnCancel);
@@ -651,7 +651,7 @@ void SyncEngine::CheckReaderClock()
     }
     if (!written)
         OnMain([] {
-            Prompt().message(MsgKind::Error,
+            activePrompt().message(MsgKind::Error,
                              QStringLiteral("Не удалось синхронизировать время в ТРЕМ\r(Ошибка прибора или специальный режим работы прибора)"),
                              BtnOk | BtnCancel);
         });
@@ -845,7 +845,7 @@ void SyncEngine::SyncNamesFromJournal()
 {
     DataModule *dm = database();
     if (!dm || !NameSync(*dm).run())
-        Prompt().message(MsgKind::Error,
+        activePrompt().message(MsgKind::Error,
                          QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
                          BtnOk);
     INeedSynhroFIO = false;
@@ -858,7 +858,7 @@ void SyncEngine::AskNameSync(bool extNotesDown)
         return;
     // Unattended, the names wait for an operator: nothing is rewritten unseen
     // and the flag stays set.
-    const int answer = Prompt().ask(MsgKind::Warning,
+    const int answer = activePrompt().ask(MsgKind::Warning,
                                     QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"),
                                     BtnOk | BtnCancel, BtnCancel);
     if (answer == BtnOk)

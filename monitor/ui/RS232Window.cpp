@@ -84,7 +84,7 @@ void TRS232::selectPort(int index)
 int TRS232::ShowModal()
 {
     m_checkedAtOpen = CB_UseThread->isChecked();
-    return Prompt().runModal(this, [this]() { return exec(); });
+    return activePrompt().runModal(this, [this]() { return exec(); });
 }
 
 void TRS232::btnOkClick()

@@ -69,7 +69,7 @@ TRecordsView::AskFunction TFace::quickFilterAsk()
     // The modes dropped before the question show as dropped while it is open.
     return [this](const QString &caption, const QString &prompt, QString &value) {
         applyViewState();
-        return Prompt().input(caption, prompt, value);
+        return activePrompt().input(caption, prompt, value);
     };
 }
 
@@ -97,7 +97,7 @@ void TFace::ClearQuickFilters()
 
 void TFace::NotYetAvailable()
 {
-    Prompt().message(MsgKind::Information, QStringLiteral("Функция будет доступна в следующей версии программы"),
+    activePrompt().message(MsgKind::Information, QStringLiteral("Функция будет доступна в следующей версии программы"),
                      BtnOk);
 }
 
@@ -118,13 +118,13 @@ void TFace::RewindPosition(int records)
         QDateTime time = engine->LastRecTime;
         const QString problem = RewindReaderPosition(dm->Devices, dm->Measures, records, number, time);
         if (!problem.isEmpty()) {
-            Prompt().message(MsgKind::Information, problem, BtnOk);
+            activePrompt().message(MsgKind::Information, problem, BtnOk);
             return;
         }
         engine->LastRecNumber = number;
         engine->LastRecTime = time;
     } catch (const ERuvoError &e) {
-        Prompt().message(MsgKind::Error, e.message(), BtnOk);
+        activePrompt().message(MsgKind::Error, e.message(), BtnOk);
     }
 }
 

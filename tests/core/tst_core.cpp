@@ -23,68 +23,68 @@ private slots:
 void TestCore::cp1251RoundTrip()
 {
     const QString name = QStringLiteral("Иванов №1 ¤•");
-    const QByteArray bytes = ToCp1251(name);
+    const QByteArray bytes = toCp1251(name);
     QCOMPARE(bytes.left(6), QByteArray("\xC8\xE2\xE0\xED\xEE\xE2"));
     QCOMPARE(uchar(bytes.at(7)), uchar(0xB9));  // №
     QCOMPARE(uchar(bytes.at(bytes.size() - 1)), uchar(0x95));  // the heartbeat bullet
-    QCOMPARE(FromCp1251(bytes), name);
+    QCOMPARE(fromCp1251(bytes), name);
 }
 
 void TestCore::timeStamps()
 {
     const QDateTime t(QDate(2026, 12, 8), QTime(13, 30, 25));
-    QCOMPARE(LogTimeStamp(t), QStringLiteral("08.12.2026 13:30:25"));
+    QCOMPARE(logTimeStamp(t), QStringLiteral("08.12.2026 13:30:25"));
     const QDateTime midnight(QDate(2026, 12, 8), QTime(0, 0, 0));
-    QCOMPARE(LogTimeStamp(midnight), QStringLiteral("08.12.2026 00:00:00"));
-    QCOMPARE(LogTimeStamp(midnight, true), QStringLiteral("08.12.2026"));
+    QCOMPARE(logTimeStamp(midnight), QStringLiteral("08.12.2026 00:00:00"));
+    QCOMPARE(logTimeStamp(midnight, true), QStringLiteral("08.12.2026"));
 }
 
 void TestCore::eventsLogAppendsOnlyWhenOn()
 {
     QTemporaryDir dir;
-    App().reset();
-    App().ProgramDir = dir.path() + QLatin1Char('/');
-    const QString path = App().ProgramDir + QStringLiteral("Events.log");
+    appState().reset();
+    appState().ProgramDir = dir.path() + QLatin1Char('/');
+    const QString path = appState().ProgramDir + QStringLiteral("Events.log");
 
-    LogEvent(QStringLiteral("не пишется"));
+    logEvent(QStringLiteral("не пишется"));
     QVERIFY(!QFile::exists(path));
 
-    App().EventsLogEnabled = true;
-    LogEvent(QStringLiteral("Ошибка диапазона архива"));
-    LogEvent(QStringLiteral("второе"));
+    appState().EventsLogEnabled = true;
+    logEvent(QStringLiteral("Ошибка диапазона архива"));
+    logEvent(QStringLiteral("второе"));
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray all = f.readAll();
     const QList<QByteArray> lines = all.split('\n');
     QCOMPARE(lines.size(), 3);  // two lines and the empty rest after the last LF
     QVERIFY(lines[0].endsWith("\r"));
-    QVERIFY(FromCp1251(lines[0]).contains(QStringLiteral(" >Ошибка диапазона архива")));
-    QVERIFY(lines[0].contains(ToCp1251(QStringLiteral("Ошибка диапазона архива"))));
-    App().reset();
+    QVERIFY(fromCp1251(lines[0]).contains(QStringLiteral(" >Ошибка диапазона архива")));
+    QVERIFY(lines[0].contains(toCp1251(QStringLiteral("Ошибка диапазона архива"))));
+    appState().reset();
 }
 
 void TestCore::unwritableLogIsSilent()
 {
-    QVERIFY(!AppendLogLines(QStringLiteral("/nonexistent-dir/x/rs232.log"), {QStringLiteral("x")}));
-    App().reset();
-    App().EventsLogEnabled = true;
-    App().ProgramDir = QStringLiteral("/nonexistent-dir/x/");
-    LogEvent(QStringLiteral("потеряно"));  // must neither raise nor crash
-    App().reset();
+    QVERIFY(!appendLogLines(QStringLiteral("/nonexistent-dir/x/rs232.log"), {QStringLiteral("x")}));
+    appState().reset();
+    appState().EventsLogEnabled = true;
+    appState().ProgramDir = QStringLiteral("/nonexistent-dir/x/");
+    logEvent(QStringLiteral("потеряно"));  // must neither raise nor crash
+    appState().reset();
 }
 
 void TestCore::promptRecordsAndAnswers()
 {
     ScriptedPrompt p;
     p.answers = {BtnCancel};
-    QCOMPARE(Prompt().message(MsgKind::Warning, QStringLiteral("a"), BtnOk | BtnCancel), int(BtnCancel));
-    QCOMPARE(Prompt().message(MsgKind::Error, QStringLiteral("b"), BtnOk), int(BtnOk));
+    QCOMPARE(activePrompt().message(MsgKind::Warning, QStringLiteral("a"), BtnOk | BtnCancel), int(BtnCancel));
+    QCOMPARE(activePrompt().message(MsgKind::Error, QStringLiteral("b"), BtnOk), int(BtnOk));
     QCOMPARE(p.texts(), QStringList({QStringLiteral("a"), QStringLiteral("b")}));
     p.inputs = {QStringLiteral("25"), QString()};
     QString v = QStringLiteral("1000");
-    QVERIFY(Prompt().input(QStringLiteral("c"), QStringLiteral("l"), v));
+    QVERIFY(activePrompt().input(QStringLiteral("c"), QStringLiteral("l"), v));
     QCOMPARE(v, QStringLiteral("25"));
-    QVERIFY(!Prompt().input(QStringLiteral("c"), QStringLiteral("l"), v));
+    QVERIFY(!activePrompt().input(QStringLiteral("c"), QStringLiteral("l"), v));
 }
 
 QTEST_GUILESS_MAIN(TestCore)

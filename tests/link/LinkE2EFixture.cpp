@@ -9,13 +9,13 @@
 
 LinkE2EFixture::LinkE2EFixture() : ReaderLinkSetup(3)
 {
-    App().Rs232LogEnabled = true;
+    appState().Rs232LogEnabled = true;
 }
 
 void LinkE2EFixture::clearLogs()
 {
-    QFile::remove(App().ProgramDir + QStringLiteral("rs232.log"));
-    QFile::remove(App().ProgramDir + QStringLiteral("Events.log"));
+    QFile::remove(appState().ProgramDir + QStringLiteral("rs232.log"));
+    QFile::remove(appState().ProgramDir + QStringLiteral("Events.log"));
     sim.clearLogs();
 }
 

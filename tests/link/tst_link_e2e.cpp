@@ -560,7 +560,7 @@ void TestLinkE2E::invalidArchiveDates()
     QCOMPARE(fx.eventLines().size(), 2);
 
     // Without the events log nothing is written.
-    App().EventsLogEnabled = false;
+    appState().EventsLogEnabled = false;
     QVERIFY(readArchiveRecord(&fx.link, 2));
     QCOMPARE(fx.eventLines().size(), 2);
 }

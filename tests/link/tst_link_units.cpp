@@ -60,7 +60,7 @@ class TestLinkUnits : public QObject {
 private slots:
     void init()
     {
-        App().reset();
+        appState().reset();
     }
 
     void FrameChecksum()
@@ -506,9 +506,9 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        App().ProgramDir = dir.path() + QLatin1Char('/');
-        App().EventsLogEnabled = true;
-        App().Rs232LogEnabled = true;
+        appState().ProgramDir = dir.path() + QLatin1Char('/');
+        appState().EventsLogEnabled = true;
+        appState().Rs232LogEnabled = true;
         SerialLink link;
         link.setPortName(dir.filePath(QStringLiteral("no-such-port")));
         link.setBaseRequestCount(0);
@@ -603,7 +603,7 @@ private:
 
 QByteArray TestLinkUnits::ToCp1251Bytes(const char *utf8)
 {
-    return ToCp1251(QString::fromUtf8(utf8));
+    return toCp1251(QString::fromUtf8(utf8));
 }
 
 QTEST_GUILESS_MAIN(TestLinkUnits)

@@ -4,8 +4,8 @@
 
 ViewDb::ViewDb()
 {
-    App().reset();
-    App().ProgramDir = dir.path() + QLatin1Char('/');
+    appState().reset();
+    appState().ProgramDir = dir.path() + QLatin1Char('/');
     setDataModule(&dm);
 }
 
@@ -14,7 +14,7 @@ ViewDb::~ViewDb()
     dm.dataModuleDestroy();
     if (dataModule() == &dm)
         setDataModule(nullptr);
-    App().reset();
+    appState().reset();
 }
 
 bool ViewDb::open()

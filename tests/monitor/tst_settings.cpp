@@ -105,9 +105,9 @@ void TestSettings::needSyncFlagIsTrueOnlyForOne()
 void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
 {
     QTemporaryDir dir;
-    App().reset();
-    App().ProgramDir = dir.path() + QLatin1Char('/');
-    App().EventsLogEnabled = true;
+    appState().reset();
+    appState().ProgramDir = dir.path() + QLatin1Char('/');
+    appState().EventsLogEnabled = true;
     const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
     {
         TIniFile ini(path);
@@ -125,7 +125,7 @@ void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
     QCOMPARE(v.BaseRequestCount, 3);
     QFile log(dir.filePath(QStringLiteral("Events.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const QStringList lines = FromCp1251(log.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QStringList lines = fromCp1251(log.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     log.close();
     QCOMPARE(lines.size(), 3);
     QVERIFY2(lines.at(0).contains(QStringLiteral("PingDelayMS=2147483647")), qPrintable(lines.at(0)));
@@ -151,7 +151,7 @@ void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
     QVERIFY(v.KeptAsWritten.isEmpty());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(log.readAll().count("\r\n"), 3);
-    App().reset();
+    appState().reset();
 }
 
 void TestSettings::fileIsWindows1251WithCrLf()

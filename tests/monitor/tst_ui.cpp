@@ -128,12 +128,12 @@ private slots:
 
 void TestUi::init()
 {
-    App().reset();
+    appState().reset();
 }
 
 void TestUi::cleanup()
 {
-    App().reset();
+    appState().reset();
 }
 
 void TestUi::startupWordsAndProgramDir()
@@ -159,7 +159,7 @@ void TestUi::startupWordsAndProgramDir()
     QTemporaryDir dir;
     QCOMPARE(ComputeProgramDir(QStringLiteral("/opt/ruvo/RUVO"), dir.path()), dir.path() + QLatin1Char('/'));
 
-    AppState &app = App();
+    AppState &app = appState();
     const QString note = ApplyStartup(app, QStringLiteral("/opt/ruvo/RUVO"),
                                       {QStringLiteral("/opt/ruvo/RUVO"), QStringLiteral("eventslog")}, QString());
     QCOMPARE(app.ProgramDir, QStringLiteral("/opt/ruvo/"));
@@ -805,7 +805,7 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     rig.engine.SyncState = SyncOnline;
     WidgetPrompt unattended;  // nobody watches the offscreen platform
     QVERIFY(WidgetPrompt::Unattended());
-    SetPrompt(&unattended);
+    setPrompt(&unattended);
 
     // The full read goes on over a slot that cannot be taken up to the newest
     // record and stops at the end of the archive.
@@ -826,7 +826,7 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     rig.engine.AskNameSync(true);
     QVERIFY(rig.engine.INeedSynhroFIO);
     QVERIFY(rig.measures().first().fio.isEmpty());
-    SetPrompt(&rig.prompt);
+    setPrompt(&rig.prompt);
 }
 
 void TestUi::clockQuestionShowsTheSuspension()

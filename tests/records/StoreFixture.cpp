@@ -10,8 +10,8 @@
 
 StoreDir::StoreDir()
 {
-    App().reset();
-    App().ProgramDir = programDir();
+    appState().reset();
+    appState().ProgramDir = programDir();
 }
 
 QString StoreDir::programDir() const
@@ -31,7 +31,7 @@ QString StoreDir::tablePath(const QString &fileName) const
 
 std::unique_ptr<DataModule> StoreDir::start() const
 {
-    App().ProgramDir = programDir();
+    appState().ProgramDir = programDir();
     auto dm = std::make_unique<DataModule>();
     dm->dataModuleCreate();
     return dm;

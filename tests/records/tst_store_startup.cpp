@@ -274,7 +274,7 @@ void TestStoreStartup::directoryThatCannotBeCreated()
     QFile blocker(dir.programDir() + QStringLiteral("blocker"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    App().ProgramDir = blocker.fileName() + QLatin1Char('/');
+    appState().ProgramDir = blocker.fileName() + QLatin1Char('/');
     DataModule dm;
     QVERIFY_THROWS_EXCEPTION(EGeneralError, dm.dataModuleCreate());
     const QString data = blocker.fileName() + QStringLiteral("/Data");

@@ -7,9 +7,9 @@
 
 ReaderLinkSetup::ReaderLinkSetup(int repeats)
 {
-    App().reset();
-    App().ProgramDir = dir.path() + QLatin1Char('/');
-    App().EventsLogEnabled = true;
+    appState().reset();
+    appState().ProgramDir = dir.path() + QLatin1Char('/');
+    appState().EventsLogEnabled = true;
     link.setComPortIndex(-1);
     link.setPingDelayMs(PingWindowMs);
     link.setSendDelayMs(SendWindowMs);
@@ -20,7 +20,7 @@ ReaderLinkSetup::ReaderLinkSetup(int repeats)
 ReaderLinkSetup::~ReaderLinkSetup()
 {
     sim.stop();
-    App().reset();
+    appState().reset();
 }
 
 bool ReaderLinkSetup::startReader()
@@ -36,7 +36,7 @@ QStringList ReaderLinkSetup::logLines(const QString &path)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
-    QStringList lines = FromCp1251(f.readAll()).split(QStringLiteral("\r\n"));
+    QStringList lines = fromCp1251(f.readAll()).split(QStringLiteral("\r\n"));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
@@ -44,10 +44,10 @@ QStringList ReaderLinkSetup::logLines(const QString &path)
 
 QStringList ReaderLinkSetup::rs232Lines() const
 {
-    return logLines(App().ProgramDir + QStringLiteral("rs232.log"));
+    return logLines(appState().ProgramDir + QStringLiteral("rs232.log"));
 }
 
 QStringList ReaderLinkSetup::eventLines() const
 {
-    return logLines(App().ProgramDir + QStringLiteral("Events.log"));
+    return logLines(appState().ProgramDir + QStringLiteral("Events.log"));
 }

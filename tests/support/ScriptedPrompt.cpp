@@ -5,12 +5,12 @@
 
 ScriptedPrompt::ScriptedPrompt()
 {
-    SetPrompt(this);
+    setPrompt(this);
 }
 
 ScriptedPrompt::~ScriptedPrompt()
 {
-    SetPrompt(nullptr);
+    setPrompt(nullptr);
 }
 
 int ScriptedPrompt::message(MsgKind kind, const QString &text, int buttons)
