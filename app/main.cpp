@@ -9,7 +9,7 @@
 #include "monitor/core/Settings.h"
 #include "monitor/core/SettingsStartup.h"
 #include "monitor/core/SyncEngine.h"
-#include "monitor/ui/RS232Window.h"
+#include "monitor/ui/LinkSettingsWindow.h"
 #include "monitor/ui/UFace.h"
 #include "monitor/ui/WidgetPrompt.h"
 #include "records/ReadingStore.h"
@@ -67,7 +67,7 @@ int main(int argc, char **argv)
 
         // The one link to the reader for the whole run: the settings window
         // sets it up, the engine talks over it.
-        auto *rs232 = new TRS232(link, &face);
+        auto *rs232 = new LinkSettingsWindow(link, &face);
         face.SetRS232(rs232);
         engine.SetLink(&link);
 

@@ -1,7 +1,7 @@
 #include "UFace.h"
 
 #include "FaceWidgets.h"
-#include "RS232Window.h"
+#include "LinkSettingsWindow.h"
 #include "RecordsGrid.h"
 
 #include "monitor/core/SyncEngine.h"
@@ -84,7 +84,7 @@ void TFace::setEngine(SyncEngine *engine)
     });
 }
 
-void TFace::SetRS232(TRS232 *rs232)
+void TFace::SetRS232(LinkSettingsWindow *rs232)
 {
     m_rs232 = rs232;
     if (m_rs232)

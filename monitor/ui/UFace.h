@@ -26,7 +26,7 @@ class QPushButton;
 class QSplitter;
 class QToolButton;
 class SyncEngine;
-class TRS232;
+class LinkSettingsWindow;
 class TRecordsGrid;
 class DataTable;
 class TStateSquare;
@@ -41,8 +41,8 @@ public:
 
     // The link settings window (created after this one; not owned).
     // Also given the engine.
-    void SetRS232(TRS232 *rs232);
-    TRS232 *RS232Window() const { return m_rs232; }
+    void SetRS232(LinkSettingsWindow *rs232);
+    LinkSettingsWindow *RS232Window() const { return m_rs232; }
 
     // The synchronisation engine whose view this window is and to which it
     // forwards the commands (not owned; none: the commands do nothing).
@@ -178,7 +178,7 @@ private:
 
     TRecordsView m_view;
     DataTable *m_measures = nullptr;
-    TRS232 *m_rs232 = nullptr;
+    LinkSettingsWindow *m_rs232 = nullptr;
     SyncEngine *m_engine = nullptr;
     // Until the first activation and from the close on: no table work, no
     // label layout (the engine is told).

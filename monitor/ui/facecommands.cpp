@@ -1,6 +1,6 @@
 #include "UFace.h"
 
-#include "RS232Window.h"
+#include "LinkSettingsWindow.h"
 #include "RecordsGrid.h"
 
 #include "core/Prompt.h"

@@ -1,6 +1,6 @@
 #include "UFace.h"
 
-#include "RS232Window.h"
+#include "LinkSettingsWindow.h"
 
 #include "link/SerialLink.h"
 #include "monitor/core/IniFile.h"

@@ -15,7 +15,7 @@
 #include "monitor/core/StateIndicator.h"
 #include "monitor/core/SyncEngine.h"
 #include "monitor/ui/FaceWidgets.h"
-#include "monitor/ui/RS232Window.h"
+#include "monitor/ui/LinkSettingsWindow.h"
 #include "monitor/ui/RecordsGrid.h"
 #include "monitor/ui/StateStrip.h"
 #include "monitor/ui/UFace.h"
@@ -72,8 +72,8 @@ struct FaceRig {
     SyncEngine engine;
     SerialLink link;
     TFace face;
-    TRS232 *rs232;
-    FaceRig() : face(QString()), rs232(new TRS232(link, &face))
+    LinkSettingsWindow *rs232;
+    FaceRig() : face(QString()), rs232(new LinkSettingsWindow(link, &face))
     {
         face.setEngine(&engine);
         engine.SetView(&face);
@@ -291,7 +291,7 @@ void TestUi::windowHasEveryCommand()
     QVERIFY(control<QPushButton>(f, "BtnClearFilterMin")->isHidden() && control<QPushButton>(f, "BtnClearFilterMax")->isHidden());
 
     // The link settings window and its texts.
-    TRS232 *r = rig.rs232;
+    LinkSettingsWindow *r = rig.rs232;
     QCOMPARE(r->windowTitle(), QStringLiteral("Настройки соединения"));
     QCOMPARE(r->GroupComPort->title(), QStringLiteral("СОМ-порт"));
     QCOMPARE(r->CB_ComPort->count(), 8);
@@ -308,7 +308,7 @@ void TestUi::windowHasEveryCommand()
     QCOMPARE(&r->Link(), &rig.link);  // the window works on the link of the run
     {
         SerialLink freshLink;
-        TRS232 fresh(freshLink);  // the box shows COM1 at start, and the link uses COM1
+        LinkSettingsWindow fresh(freshLink);  // the box shows COM1 at start, and the link uses COM1
         QCOMPARE(fresh.CB_ComPort->currentIndex(), 0);
         QCOMPARE(int(freshLink.comPortIndex()), 0);
     }
@@ -416,7 +416,7 @@ void TestUi::linkOkStartsAndStopsTheThread()
     ScriptedPrompt prompt;
     FaceRig rig;
     SyncEngine &e = rig.engine;
-    TRS232 *r = rig.rs232;
+    LinkSettingsWindow *r = rig.rs232;
     r->Link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
     r->CB_ComPort->setCurrentIndex(-1);
 
@@ -464,7 +464,7 @@ void TestUi::linkCancelRestoresTheThreadChoice()
     ScriptedPrompt prompt;
     FaceRig rig;
     SyncEngine &e = rig.engine;
-    TRS232 *r = rig.rs232;
+    LinkSettingsWindow *r = rig.rs232;
     rig.engine.ThreadStartTicks = 50;
 
     // Every way out but "&Принять": the box comes back, the engine is untouched.
@@ -518,7 +518,7 @@ void TestUi::linkCancelRestoresTheThreadChoice()
 void TestUi::linkSettingsRestoreAndSave()
 {
     FaceRig rig;
-    TRS232 *r = rig.rs232;
+    LinkSettingsWindow *r = rig.rs232;
     TIniFile ini;
     ini.writeString(SectionRS232, QStringLiteral("CommPort_PortName"), QStringLiteral("/tmp/demo/ttyRUVO"));
     ini.writeInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -1);

@@ -1,4 +1,4 @@
-#include "RS232Window.h"
+#include "LinkSettingsWindow.h"
 
 #include "link/SerialLink.h"
 #include "monitor/core/SyncEngine.h"
@@ -14,7 +14,7 @@
 
 #include "core/Prompt.h"
 
-TRS232::TRS232(SerialLink &link, QWidget *parent) : QDialog(parent), m_link(&link)
+LinkSettingsWindow::LinkSettingsWindow(SerialLink &link, QWidget *parent) : QDialog(parent), m_link(&link)
 {
     setObjectName(QStringLiteral("TRS232"));
     setWindowTitle(QStringLiteral("Настройки соединения"));
@@ -26,7 +26,7 @@ TRS232::TRS232(SerialLink &link, QWidget *parent) : QDialog(parent), m_link(&lin
     N2 = file->addAction(QStringLiteral("В&ыход"));
     N2->setObjectName(QStringLiteral("N2"));
     N2->setShortcut(QKeySequence(QStringLiteral("Ctrl+X")));
-    connect(N2, &QAction::triggered, this, &TRS232::N2Click);
+    connect(N2, &QAction::triggered, this, &LinkSettingsWindow::N2Click);
 
     QWidget *central = this;
     GroupComPort = new QGroupBox(QStringLiteral("СОМ-порт"), central);
@@ -63,8 +63,8 @@ TRS232::TRS232(SerialLink &link, QWidget *parent) : QDialog(parent), m_link(&lin
         btnOkClick();
         accept();
     });
-    connect(btnCancel, &QPushButton::clicked, this, &TRS232::btnCancelClick);
-    connect(CB_ComPort, qOverload<int>(&QComboBox::currentIndexChanged), this, &TRS232::selectPort);
+    connect(btnCancel, &QPushButton::clicked, this, &LinkSettingsWindow::btnCancelClick);
+    connect(CB_ComPort, qOverload<int>(&QComboBox::currentIndexChanged), this, &LinkSettingsWindow::selectPort);
     selectPort(CB_ComPort->currentIndex());  // the link follows the box from the start
 
     // A fixed border: the window keeps its designed size.
@@ -72,22 +72,22 @@ TRS232::TRS232(SerialLink &link, QWidget *parent) : QDialog(parent), m_link(&lin
     setFixedSize(qMax(width(), 260), sizeHint().height());
 }
 
-TRS232::~TRS232() = default;
+LinkSettingsWindow::~LinkSettingsWindow() = default;
 
-void TRS232::selectPort(int index)
+void LinkSettingsWindow::selectPort(int index)
 {
     m_link->setComPortIndex(index);
     if (index < 0)
         CB_ComPort->setPlaceholderText(m_link->portName());
 }
 
-int TRS232::ShowModal()
+int LinkSettingsWindow::ShowModal()
 {
     m_checkedAtOpen = CB_UseThread->isChecked();
     return activePrompt().runModal(this, [this]() { return exec(); });
 }
 
-void TRS232::btnOkClick()
+void LinkSettingsWindow::btnOkClick()
 {
     SyncEngine *engine = m_engine;
     const bool checked = CB_UseThread->isChecked();
@@ -105,24 +105,24 @@ void TRS232::btnOkClick()
     }
 }
 
-void TRS232::btnCancelClick()
+void LinkSettingsWindow::btnCancelClick()
 {
     reject();
 }
 
-void TRS232::N2Click()
+void LinkSettingsWindow::N2Click()
 {
     reject();
 }
 
-void TRS232::done(int result)
+void LinkSettingsWindow::done(int result)
 {
     if (result != QDialog::Accepted)
         CB_UseThread->setChecked(m_checkedAtOpen);
     QDialog::done(result);
 }
 
-void TRS232::Restore(const TIniFile &ini)
+void LinkSettingsWindow::Restore(const TIniFile &ini)
 {
     RS232StoredValues v;
     v.PortName = m_link->portName();
@@ -152,13 +152,13 @@ void TRS232::Restore(const TIniFile &ini)
     }
 }
 
-void TRS232::showEvent(QShowEvent *event)
+void LinkSettingsWindow::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     m_placed = true;
 }
 
-void TRS232::Save(TIniFile &ini) const
+void LinkSettingsWindow::Save(TIniFile &ini) const
 {
     FormPlacement p;
     QRect g = geometry();
@@ -179,7 +179,7 @@ void TRS232::Save(TIniFile &ini) const
     saveValues(ini);
 }
 
-void TRS232::saveValues(TIniFile &ini) const
+void LinkSettingsWindow::saveValues(TIniFile &ini) const
 {
     RS232StoredValues v;
     v.PortName = m_link->portName();

@@ -1,5 +1,5 @@
 #pragma once
-// The link settings window TRS232 ("Настройки соединения"): the COM port and
+// The link settings window LinkSettingsWindow ("Настройки соединения"): the COM port and
 // whether the reader is polled from the separate request thread. It is a
 // thin layer over the headless link object of the run (SerialLink), which
 // the program entry owns and hands to it, and over the synchronisation engine, which it
@@ -24,11 +24,11 @@ class QPushButton;
 class SyncEngine;
 class SerialLink;
 
-class TRS232 : public QDialog {
+class LinkSettingsWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TRS232(SerialLink &link, QWidget *parent = nullptr);
-    ~TRS232() override;
+    explicit LinkSettingsWindow(SerialLink &link, QWidget *parent = nullptr);
+    ~LinkSettingsWindow() override;
 
     SerialLink &Link() { return *m_link; }
     // The engine told about the thread choice (not owned; none: nobody is told).
