@@ -10,7 +10,7 @@
 #include "monitor/core/SettingsStartup.h"
 #include "monitor/core/SyncEngine.h"
 #include "monitor/ui/LinkSettingsWindow.h"
-#include "monitor/ui/UFace.h"
+#include "monitor/ui/MainWindow.h"
 #include "monitor/ui/WidgetPrompt.h"
 #include "records/ReadingStore.h"
 #include "records/DataModule.h"
@@ -52,14 +52,14 @@ int main(int argc, char **argv)
     {
         SerialLink link;
         SyncEngine engine;
-        TFace face(note);
+        MainWindow face(note);
         prompt.setParent(&face);
         face.setEngine(&engine);
         engine.SetView(&face);
         face.SetSettingsPath(SettingsFilePath(QCoreApplication::applicationFilePath()));
         // SIGTERM and SIGINT close the window the ordinary way: the position
         // and the settings are saved as at any close.
-        QPointer<TFace> faceToClose(&face);
+        QPointer<MainWindow> faceToClose(&face);
         onTerminationSignal([faceToClose] {
             if (faceToClose)
                 faceToClose->close();

@@ -6,7 +6,7 @@
 #include "core/Prompt.h"
 #include "monitor/core/SyncEngine.h"
 #include "monitor/ui/RecordsGrid.h"
-#include "monitor/ui/UFace.h"
+#include "monitor/ui/MainWindow.h"
 #include "records/StoredDateTime.h"
 #include "records/DataModule.h"
 
@@ -110,7 +110,7 @@ int main(int argc, char **argv)
     line(QStringLiteral("fill Measures with %1 rows").arg(rows), ms([&] { fill(dm, rows); }));
 
     SyncEngine engine;
-    TFace face;
+    MainWindow face;
     engine.SetView(&face);
     face.BindMeasures(&dm.Measures);
     face.resize(800, 580);

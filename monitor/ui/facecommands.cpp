@@ -1,4 +1,4 @@
-#include "UFace.h"
+#include "MainWindow.h"
 
 #include "LinkSettingsWindow.h"
 #include "RecordsGrid.h"
@@ -19,7 +19,7 @@
 
 // ---------------------------------------------------------------- modes and filters
 
-void TFace::ExtFiltrClick()
+void MainWindow::ExtFiltrClick()
 {
     m_view.ExtFiltrDown = m_filterButton->isChecked();
     if (m_view.ExtFiltrDown) {
@@ -33,7 +33,7 @@ void TFace::ExtFiltrClick()
     applyViewState();
 }
 
-void TFace::ExtOnlyNewClick()
+void MainWindow::ExtOnlyNewClick()
 {
     m_view.ExtOnlyNewDown = m_onlyNewButton->isChecked();
     syncColumnsFromGrid();
@@ -42,7 +42,7 @@ void TFace::ExtOnlyNewClick()
     applyViewState();
 }
 
-void TFace::ExtNotesClick()
+void MainWindow::ExtNotesClick()
 {
     m_view.ExtNotesDown = m_namesButton->isChecked();
     syncColumnsFromGrid();
@@ -52,7 +52,7 @@ void TFace::ExtNotesClick()
     applyViewState();
 }
 
-void TFace::sortByColumn(int logicalColumn)
+void MainWindow::sortByColumn(int logicalColumn)
 {
     if (!m_measures)
         return;
@@ -64,7 +64,7 @@ void TFace::sortByColumn(int logicalColumn)
     m_grid->SetSortField(field);
 }
 
-TRecordsView::AskFunction TFace::quickFilterAsk()
+TRecordsView::AskFunction MainWindow::quickFilterAsk()
 {
     // The modes dropped before the question show as dropped while it is open.
     return [this](const QString &caption, const QString &prompt, QString &value) {
@@ -73,21 +73,21 @@ TRecordsView::AskFunction TFace::quickFilterAsk()
     };
 }
 
-void TFace::SetQuickMinFilter(int column)
+void MainWindow::SetQuickMinFilter(int column)
 {
     syncColumnsFromGrid();
     m_view.SetQuickMinFilter(column, quickFilterAsk());
     applyViewState();
 }
 
-void TFace::SetQuickMaxFilter(int column)
+void MainWindow::SetQuickMaxFilter(int column)
 {
     syncColumnsFromGrid();
     m_view.SetQuickMaxFilter(column, quickFilterAsk());
     applyViewState();
 }
 
-void TFace::ClearQuickFilters()
+void MainWindow::ClearQuickFilters()
 {
     m_view.ClearQuickFilters();
     applyViewState();
@@ -95,19 +95,19 @@ void TFace::ClearQuickFilters()
 
 // ---------------------------------------------------------------- commands
 
-void TFace::NotYetAvailable()
+void MainWindow::NotYetAvailable()
 {
     activePrompt().message(MsgKind::Information, QStringLiteral("Функция будет доступна в следующей версии программы"),
                      BtnOk);
 }
 
-void TFace::ShowLinkSettings()
+void MainWindow::ShowLinkSettings()
 {
     if (m_rs232)
         m_rs232->ShowModal();
 }
 
-void TFace::RewindPosition(int records)
+void MainWindow::RewindPosition(int records)
 {
     DataModule *dm = dataModule();
     SyncEngine *engine = m_engine;
@@ -128,7 +128,7 @@ void TFace::RewindPosition(int records)
     }
 }
 
-void TFace::togglePanel(int index, QAction *item)
+void MainWindow::togglePanel(int index, QAction *item)
 {
     // A side panel of the splitter (0 the mode panel, 2 the command panel)
     // goes between its full width and one pixel; the grid takes up the rest.
@@ -143,17 +143,17 @@ void TFace::togglePanel(int index, QAction *item)
     RelayoutColumnLabels();
 }
 
-void TFace::nViewPanelModesClick()
+void MainWindow::nViewPanelModesClick()
 {
     togglePanel(0, m_modePanelAction);
 }
 
-void TFace::nViewPanelCommandsClick()
+void MainWindow::nViewPanelCommandsClick()
 {
     togglePanel(2, m_commandPanelAction);
 }
 
-void TFace::onSplitterMoved()
+void MainWindow::onSplitterMoved()
 {
     // A panel is either shown at its full width or collapsed to one pixel.
     QList<int> sizes = m_splitter->sizes();

@@ -1,4 +1,4 @@
-#include "UFace.h"
+#include "MainWindow.h"
 
 #include "FaceWidgets.h"
 #include "RecordsGrid.h"
@@ -27,7 +27,7 @@ const QColor LabelActive(0xFF, 0x00, 0xFF);
 
 // ---------------------------------------------------------------- binding
 
-void TFace::BindMeasures(DataTable *measures)
+void MainWindow::BindMeasures(DataTable *measures)
 {
     m_measures = measures;
     m_view.SetTable(measures);
@@ -41,7 +41,7 @@ void TFace::BindMeasures(DataTable *measures)
         m_grid->SetSortField(measures->fields().at(m_view.SortFieldIndex).name);
 }
 
-void TFace::applyColumnsToGrid()
+void MainWindow::applyColumnsToGrid()
 {
     if (!m_grid->model())
         return;
@@ -61,7 +61,7 @@ void TFace::applyColumnsToGrid()
     }
 }
 
-void TFace::syncColumnsFromGrid()
+void MainWindow::syncColumnsFromGrid()
 {
     if (!m_grid->model())
         return;
@@ -86,7 +86,7 @@ void TFace::syncColumnsFromGrid()
 
 // ---------------------------------------------------------------- view state
 
-void TFace::setModeColour(QToolButton *button, bool down)
+void MainWindow::setModeColour(QToolButton *button, bool down)
 {
     if (down)
         button->setStyleSheet(QStringLiteral("QToolButton { background-color: #A6CAF0; border: 1px inset gray; }"));
@@ -94,7 +94,7 @@ void TFace::setModeColour(QToolButton *button, bool down)
         button->setStyleSheet(QString());
 }
 
-void TFace::applyViewState()
+void MainWindow::applyViewState()
 {
     {
         QSignalBlocker b1(m_filterButton), b2(m_onlyNewButton), b3(m_namesButton);
@@ -159,7 +159,7 @@ void TFace::applyViewState()
     RelayoutColumnLabels();
 }
 
-void TFace::RebuildColumnLabels()
+void MainWindow::RebuildColumnLabels()
 {
     syncColumnsFromGrid();
     if (m_engine)
@@ -168,7 +168,7 @@ void TFace::RebuildColumnLabels()
     applyViewState();
 }
 
-void TFace::RelayoutColumnLabels()
+void MainWindow::RelayoutColumnLabels()
 {
     if (m_faceNotReady || m_closing || !m_grid->model())
         return;
@@ -246,7 +246,7 @@ void TFace::RelayoutColumnLabels()
     }
 }
 
-bool TFace::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if ((watched == m_minPanel || watched == m_maxPanel || watched == m_grid->viewport())
         && event->type() == QEvent::Resize)

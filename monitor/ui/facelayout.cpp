@@ -1,4 +1,4 @@
-#include "UFace.h"
+#include "MainWindow.h"
 
 #include "FaceWidgets.h"
 #include "RecordsGrid.h"
@@ -57,7 +57,7 @@ QAction *MenuAction(QObject *parent, const QString &name, const QString &caption
 
 } // namespace
 
-void TFace::buildMenus()
+void MainWindow::buildMenus()
 {
     QMenuBar *bar = menuBar();
 
@@ -150,7 +150,7 @@ void TFace::buildMenus()
         if (!a->shortcut().isEmpty())
             addAction(a);
 
-    connect(m_linkSettingsAction, &QAction::triggered, this, &TFace::ShowLinkSettings);
+    connect(m_linkSettingsAction, &QAction::triggered, this, &MainWindow::ShowLinkSettings);
     connect(m_fullArchiveAction, &QAction::triggered, this, [this] {
         if (m_engine)
             m_engine->ReadFullArchive();
@@ -167,11 +167,11 @@ void TFace::buildMenus()
         UpdateStateIndicator();
     });
     for (QAction *a : {m_spectrumAction, m_journalAction, m_cardsAction, m_dosimeterAction, m_metrologyAction, m_detailAction, m_aboutAction})
-        connect(a, &QAction::triggered, this, &TFace::NotYetAvailable);
+        connect(a, &QAction::triggered, this, &MainWindow::NotYetAvailable);
     connect(m_rewindOneAction, &QAction::triggered, this, [this] { RewindPosition(1); });
     connect(m_rewindTenAction, &QAction::triggered, this, [this] { RewindPosition(10); });
-    connect(m_modePanelAction, &QAction::triggered, this, &TFace::nViewPanelModesClick);
-    connect(m_commandPanelAction, &QAction::triggered, this, &TFace::nViewPanelCommandsClick);
+    connect(m_modePanelAction, &QAction::triggered, this, &MainWindow::nViewPanelModesClick);
+    connect(m_commandPanelAction, &QAction::triggered, this, &MainWindow::nViewPanelCommandsClick);
     connect(m_setFilterAction, &QAction::triggered, this, [this] {
         m_filterButton->setChecked(!m_filterButton->isChecked());
         ExtFiltrClick();
@@ -186,7 +186,7 @@ void TFace::buildMenus()
     });
 }
 
-void TFace::buildLayout(const QString &statusNote)
+void MainWindow::buildLayout(const QString &statusNote)
 {
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("CentralPanel"));
@@ -238,8 +238,8 @@ void TFace::buildLayout(const QString &statusNote)
     topLayout->addWidget(m_connectionStatus, 1);
     topLayout->addWidget(m_progressPanel);
     main->addWidget(top);
-    connect(m_stateSquare, &TStateSquare::clicked, this, &TFace::ShowLinkSettings);
-    connect(m_connectionStatus, &TClickLabel::clicked, this, &TFace::ShowLinkSettings);
+    connect(m_stateSquare, &TStateSquare::clicked, this, &MainWindow::ShowLinkSettings);
+    connect(m_connectionStatus, &TClickLabel::clicked, this, &MainWindow::ShowLinkSettings);
 
     // ---- label rows
     auto makeLabelPanel = [&](const QString &name, const QString &caption, QPushButton *&clear,
@@ -266,14 +266,14 @@ void TFace::buildLayout(const QString &statusNote)
         clear->setObjectName(clearName);
         clear->setFixedSize(71, 25);
         clear->hide();
-        connect(clear, &QPushButton::clicked, this, &TFace::ClearQuickFilters);
+        connect(clear, &QPushButton::clicked, this, &MainWindow::ClearQuickFilters);
         return panel;
     };
     m_minPanel = makeLabelPanel(QStringLiteral("PanelMin"), QStringLiteral("фильтр min:"), m_clearMinButton,
                               QStringLiteral("BtnClearFilterMin"));
     m_maxPanel = makeLabelPanel(QStringLiteral("PanelMax"), QStringLiteral("фильтр max:"), m_clearMaxButton,
                               QStringLiteral("BtnClearFilterMax"));
-    connect(m_maxCaption, &TClickLabel::clicked, this, &TFace::ClearQuickFilters);
+    connect(m_maxCaption, &TClickLabel::clicked, this, &MainWindow::ClearQuickFilters);
 
     // ---- centre: mode panel | grid | command panel
     m_splitter = new QSplitter(Qt::Horizontal, central);
@@ -296,16 +296,16 @@ void TFace::buildLayout(const QString &statusNote)
     leftLayout->addWidget(m_onlyNewButton);
     leftLayout->addWidget(m_namesButton);
     leftLayout->addStretch();
-    connect(m_filterButton, &QToolButton::clicked, this, &TFace::ExtFiltrClick);
-    connect(m_onlyNewButton, &QToolButton::clicked, this, &TFace::ExtOnlyNewClick);
-    connect(m_namesButton, &QToolButton::clicked, this, &TFace::ExtNotesClick);
+    connect(m_filterButton, &QToolButton::clicked, this, &MainWindow::ExtFiltrClick);
+    connect(m_onlyNewButton, &QToolButton::clicked, this, &MainWindow::ExtOnlyNewClick);
+    connect(m_namesButton, &QToolButton::clicked, this, &MainWindow::ExtNotesClick);
 
     m_grid = new TRecordsGrid(m_splitter);
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_grid, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_gridMenu->popup(m_grid->viewport()->mapToGlobal(pos)); });
-    connect(m_grid, &QAbstractItemView::doubleClicked, this, &TFace::NotYetAvailable);
-    connect(m_grid, &TRecordsGrid::TitleClicked, this, &TFace::sortByColumn);
+    connect(m_grid, &QAbstractItemView::doubleClicked, this, &MainWindow::NotYetAvailable);
+    connect(m_grid, &TRecordsGrid::TitleClicked, this, &MainWindow::sortByColumn);
     QHeaderView *titles = m_grid->horizontalHeader();
     connect(titles, &QHeaderView::sectionMoved, this, [this] {
         syncColumnsFromGrid();
@@ -318,10 +318,10 @@ void TFace::buildLayout(const QString &statusNote)
         if (field == QLatin1String("Name") || field == QLatin1String("FIO"))
             m_namePreferred = newSize;
         if (!m_closing)
-            QTimer::singleShot(0, this, &TFace::RelayoutColumnLabels);
+            QTimer::singleShot(0, this, &MainWindow::RelayoutColumnLabels);
     });
     m_grid->horizontalScrollBar()->setEnabled(true);
-    connect(m_grid->horizontalScrollBar(), &QScrollBar::valueChanged, this, &TFace::RelayoutColumnLabels);
+    connect(m_grid->horizontalScrollBar(), &QScrollBar::valueChanged, this, &MainWindow::RelayoutColumnLabels);
 
     m_commandPanel = new QWidget(m_splitter);
     m_commandPanel->setObjectName(QStringLiteral("PanelRight"));
@@ -345,7 +345,7 @@ void TFace::buildLayout(const QString &statusNote)
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setStretchFactor(2, 0);
     m_splitter->setSizes({PanelWidth, 800 - 2 * PanelWidth, PanelWidth});
-    connect(m_splitter, &QSplitter::splitterMoved, this, &TFace::onSplitterMoved);
+    connect(m_splitter, &QSplitter::splitterMoved, this, &MainWindow::onSplitterMoved);
 
     main->addWidget(m_minPanel);
     main->addWidget(m_splitter, 1);
@@ -373,7 +373,7 @@ void TFace::buildLayout(const QString &statusNote)
     m_metrologyButton->setEnabled(false);
     for (QPushButton *b : {m_journalButton, m_cardsButton, m_dosimeterButton, m_metrologyButton}) {
         bottomLayout->addWidget(b);
-        connect(b, &QPushButton::clicked, this, &TFace::NotYetAvailable);
+        connect(b, &QPushButton::clicked, this, &MainWindow::NotYetAvailable);
     }
     bottomLayout->addStretch();
     main->addWidget(bottom);

@@ -1,4 +1,4 @@
-#include "UFace.h"
+#include "MainWindow.h"
 
 #include "LinkSettingsWindow.h"
 
@@ -14,7 +14,7 @@
 
 // ---------------------------------------------------------------- settings
 
-void TFace::restoreSettings()
+void MainWindow::restoreSettings()
 {
     SyncEngine *engine = m_engine;
     if (engine)
@@ -52,7 +52,7 @@ void TFace::restoreSettings()
     UpdateStateIndicator();
 }
 
-void TFace::saveSettings()
+void MainWindow::saveSettings()
 {
     if (m_settingsPath.isEmpty())
         return;

@@ -18,7 +18,7 @@
 #include "monitor/ui/LinkSettingsWindow.h"
 #include "monitor/ui/RecordsGrid.h"
 #include "monitor/ui/StateStrip.h"
-#include "monitor/ui/UFace.h"
+#include "monitor/ui/MainWindow.h"
 #include "monitor/ui/WidgetPrompt.h"
 #include "link/DeviceCommands.h"
 #include "records/DataTableModel.h"
@@ -71,7 +71,7 @@ T *control(const QObject &window, const char *name)
 struct FaceRig {
     SyncEngine engine;
     SerialLink link;
-    TFace face;
+    MainWindow face;
     LinkSettingsWindow *rs232;
     FaceRig() : face(QString()), rs232(new LinkSettingsWindow(link, &face))
     {
@@ -226,7 +226,7 @@ void TestUi::indicatorStripHasItsPictures()
 void TestUi::windowHasEveryCommand()
 {
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     QCOMPARE(f.windowTitle(), QStringLiteral("RUVO - Монитор"));
     QCOMPARE(f.minimumSize(), QSize(586, 406));
 
@@ -317,7 +317,7 @@ void TestUi::windowHasEveryCommand()
 void TestUi::stateSquareRepaintsForEachState()
 {
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     QVERIFY(rig.show());
     TStateSquare *sq = control<TStateSquare>(f, "PaintBox_ShowState");
 
@@ -375,7 +375,7 @@ void TestUi::laterFunctionsSayTheyComeLater()
 {
     ScriptedPrompt prompt;
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     rig.engine.SyncState = 3;
     f.UpdateStateIndicator();  // enables the service commands
     const QString later = QStringLiteral("Функция будет доступна в следующей версии программы");
@@ -397,7 +397,7 @@ void TestUi::laterFunctionsSayTheyComeLater()
 void TestUi::stopSynchroLeavesStateZero()
 {
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     rig.engine.SyncState = 2;
     control<QAction>(f, "NStopSynchro")->trigger();
     QCOMPARE(int(rig.engine.SyncState), 3);
@@ -554,7 +554,7 @@ void TestUi::gridLabelsAndQuickFilters()
     QVERIFY(db.open());
     db.addMany(40);
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.FormActivate();
@@ -624,7 +624,7 @@ void TestUi::modesSortingAndPanels()
     QVERIFY(db.open());
     db.addMany(30);
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.FormActivate();
@@ -695,11 +695,11 @@ void TestUi::modesSortingAndPanels()
     QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(0), 1);
     QVERIFY(!control<QAction>(f, "nViewPanelModes")->isChecked());
     control<QAction>(f, "nViewPanelModes")->trigger();
-    QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(0), TFace::PanelWidth);
+    QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(0), MainWindow::PanelWidth);
     control<QAction>(f, "nViewPanelCommands")->trigger();
     QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(2), 1);
     control<QAction>(f, "nViewPanelCommands")->trigger();
-    QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(2), TFace::PanelWidth);
+    QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(2), MainWindow::PanelWidth);
 }
 
 void TestUi::emptyTableAtFirstActivation()
@@ -707,7 +707,7 @@ void TestUi::emptyTableAtFirstActivation()
     ViewDb db;
     QVERIFY(db.open());
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.FormActivate();
@@ -757,7 +757,7 @@ void TestUi::settingsAtShowAndClose()
     }
     {
         FaceRig rig;
-        TFace &f = rig.face;
+        MainWindow &f = rig.face;
         f.SetSettingsPath(path);
         f.BindMeasures(&db.dm.Measures);
         f.show();
@@ -832,7 +832,7 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
 void TestUi::clockQuestionShowsTheSuspension()
 {
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     QVERIFY(rig.show());
     rig.engine.SyncState = SyncOnline;
     f.UpdateStateIndicator();
@@ -861,7 +861,7 @@ void TestUi::labelsFollowStoredReadings()
     ViewDb db;
     QVERIFY(db.open());
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.FormActivate();
@@ -897,7 +897,7 @@ void TestUi::gridKeepsTheOperatorsRow()
     QVERIFY(db.open());
     db.addMany(40);
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.FormActivate();
@@ -925,7 +925,7 @@ void TestUi::labelsKeepClearOfCaptionsAndButtons()
     QVERIFY(db.open());
     db.addMany(3);  // few rows: no vertical scroll bar beside the dose column
     FaceRig rig;
-    TFace &f = rig.face;
+    MainWindow &f = rig.face;
     f.BindMeasures(&db.dm.Measures);
     QVERIFY(rig.show());
     f.resize(f.minimumSize());

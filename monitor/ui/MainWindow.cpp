@@ -1,4 +1,4 @@
-#include "UFace.h"
+#include "MainWindow.h"
 
 #include "FaceWidgets.h"
 #include "LinkSettingsWindow.h"
@@ -28,7 +28,7 @@ QColor SystemFace()
 
 } // namespace
 
-TFace::TFace(const QString &statusNote, QWidget *parent) : QMainWindow(parent)
+MainWindow::MainWindow(const QString &statusNote, QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("Face"));
     setWindowTitle(QStringLiteral("RUVO - Монитор"));
@@ -56,13 +56,13 @@ TFace::TFace(const QString &statusNote, QWidget *parent) : QMainWindow(parent)
     };
 }
 
-TFace::~TFace()
+MainWindow::~MainWindow()
 {
     if (m_engine && &m_engine->View() == static_cast<ISyncView *>(this))
         m_engine->SetView(nullptr);
 }
 
-void TFace::setEngine(SyncEngine *engine)
+void MainWindow::setEngine(SyncEngine *engine)
 {
     if (m_engine)
         disconnect(m_engine, nullptr, this, nullptr);
@@ -84,44 +84,44 @@ void TFace::setEngine(SyncEngine *engine)
     });
 }
 
-void TFace::SetRS232(LinkSettingsWindow *rs232)
+void MainWindow::SetRS232(LinkSettingsWindow *rs232)
 {
     m_rs232 = rs232;
     if (m_rs232)
         m_rs232->setEngine(m_engine);
 }
 
-void TFace::setFaceNotReady(bool notReady)
+void MainWindow::setFaceNotReady(bool notReady)
 {
     m_faceNotReady = notReady;
     if (m_engine)
         m_engine->FaceNotReady = notReady;
 }
 
-int TFace::syncState() const
+int MainWindow::syncState() const
 {
     return m_engine ? m_engine->SyncState.load() : m_detachedState;
 }
 
 // ---------------------------------------------------------------- ISyncView
 
-void TFace::SetStatusText(const QString &text)
+void MainWindow::SetStatusText(const QString &text)
 {
     m_statusLabel->setText(text);
 }
 
-void TFace::SetProgress(int index, int total)
+void MainWindow::SetProgress(int index, int total)
 {
     m_progressBar->setFixedWidth(ProgressWidth(index, total, m_progressPanel->width()));
     m_progressBar->setFixedHeight(m_progressPanel->height());
 }
 
-void TFace::PulseHeartbeat()
+void MainWindow::PulseHeartbeat()
 {
     m_statusHeartbeat->setText(NextHeartbeatText(m_statusHeartbeat->text()));
 }
 
-void TFace::setServiceEnabled(bool on)
+void MainWindow::setServiceEnabled(bool on)
 {
     m_dosimeterButton->setEnabled(on);
     m_metrologyButton->setEnabled(on);
@@ -129,7 +129,7 @@ void TFace::setServiceEnabled(bool on)
     m_metrologyAction->setEnabled(on);
 }
 
-void TFace::UpdateStateIndicator()
+void MainWindow::UpdateStateIndicator()
 {
     const int state = syncState();
     const SyncEngine *engine = m_engine;
@@ -157,7 +157,7 @@ void TFace::UpdateStateIndicator()
         refreshLabelsAfterReadings();
 }
 
-void TFace::refreshLabelsAfterReadings()
+void MainWindow::refreshLabelsAfterReadings()
 {
     // A pass that stored readings ends with the indicator painted: the
     // labels then show the smallest and largest values again (a few MIN/MAX
@@ -176,7 +176,7 @@ void TFace::refreshLabelsAfterReadings()
 
 // ---------------------------------------------------------------- window events
 
-void TFace::showEvent(QShowEvent *event)
+void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     if (m_restored)
@@ -205,14 +205,14 @@ void TFace::showEvent(QShowEvent *event)
     });
 }
 
-void TFace::changeEvent(QEvent *event)
+void MainWindow::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         FormActivate();
 }
 
-void TFace::FormActivate()
+void MainWindow::FormActivate()
 {
     if (!m_faceNotReady || m_closing)
         return;
@@ -221,14 +221,14 @@ void TFace::FormActivate()
     RelayoutColumnLabels();
 }
 
-void TFace::resizeEvent(QResizeEvent *event)
+void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     RelayoutColumnLabels();
     m_statusNote->setFixedWidth(qMax(50, width() - 100));
 }
 
-void TFace::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     // The close is never refused.
     if (!m_closing)
@@ -236,7 +236,7 @@ void TFace::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void TFace::FormCloseQuery()
+void MainWindow::FormCloseQuery()
 {
     m_closing = true;
     setFaceNotReady(true);  // record storing and label layout stop at once

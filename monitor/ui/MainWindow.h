@@ -1,11 +1,11 @@
 #pragma once
-// The main window TFace ("RUVO - Монитор"): the state indicator and status
+// The main window MainWindow ("RUVO - Монитор"): the state indicator and status
 // label on top, the records grid with its label rows and mode panel in the
 // centre, the command buttons below, the menus and the status bar. It is the
 // view of the synchronisation engine and forwards its commands to the engine
 // and to the records view logic (TRecordsView).
 //
-// Its code is split by what it holds: UFace.cpp the construction, the
+// Its code is split by what it holds: MainWindow.cpp the construction, the
 // engine's view and the window events; facelayout.cpp the menus and
 // controls; facelabels.cpp the grid's columns and the label rows;
 // facecommands.cpp the command handlers; facesettings.cpp the stored values.
@@ -32,12 +32,12 @@ class DataTable;
 class TStateSquare;
 class TClickLabel;
 
-class TFace : public QMainWindow, public ISyncView {
+class MainWindow : public QMainWindow, public ISyncView {
     Q_OBJECT
 public:
     // statusNote: the start-up note of status panel 1 (the log words).
-    explicit TFace(const QString &statusNote = QString(), QWidget *parent = nullptr);
-    ~TFace() override;
+    explicit MainWindow(const QString &statusNote = QString(), QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // The link settings window (created after this one; not owned).
     // Also given the engine.
