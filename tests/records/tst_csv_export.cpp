@@ -1,0 +1,159 @@
+// The CSV export on real tables: what the file holds, the rows of a filter
+// and order across many pages, cancelling and failing without leaving a file.
+
+#include "StoreFixture.h"
+#include "ScriptedPrompt.h"
+
+#include "records/CsvExport.h"
+#include "records/DataModule.h"
+
+#include <QFile>
+#include <QSet>
+#include <QtTest>
+
+namespace {
+
+QStringList fileLines(const QString &path, QByteArray *raw = nullptr)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = f.readAll();
+    if (raw)
+        *raw = bytes;
+    QString text = QString::fromUtf8(bytes);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    QStringList lines = text.split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+class TestCsvExport : public QObject {
+    Q_OBJECT
+private slots:
+    void contentAndQuoting();
+    void filterAndOrderAcrossPages();
+    void cancelAndFailureLeaveNoFile();
+};
+
+void TestCsvExport::contentAndQuoting()
+{
+    ScriptedPrompt prompt;
+    StoreDir dir;
+    auto dm = dir.start();
+    DataTable &t = dm->measures();
+    const auto add = [&t](const QDateTime &time, int id, const QVariant &name, double dose) {
+        t.append();
+        t.setFieldValue(QStringLiteral("DateTime"), time);
+        t.setFieldValue(QStringLiteral("ID"), id);
+        t.setFieldValue(QStringLiteral("Name"), name);
+        t.setFieldValue(QStringLiteral("Dose"), dose);
+        t.post();
+    };
+    add(QDateTime(QDate(2026, 12, 8), QTime(14, 30, 5)), 7, QStringLiteral("ИВАНОВ, ИВАН"), 12.5);
+    add(QDateTime(QDate(2026, 12, 9), QTime(0, 0)), 8, QStringLiteral("Кличка \"Ёж\"\nвторая строка"), 0.1);
+    add(QDateTime(QDate(2026, 12, 10), QTime(8, 0)), 9, QVariant(), 1e-5);
+
+    const QString path = dir.programDir() + QStringLiteral("out.csv");
+    const CsvResult r = exportTableToCsv(
+        t, {{QStringLiteral("DateTime"), QStringLiteral("Дата")}, {QStringLiteral("ID"), QStringLiteral("№")},
+            {QStringLiteral("Name"), QStringLiteral("Идентификатор")}, {QStringLiteral("Dose"), QStringLiteral("Доза, мкЗв")}},
+        path);
+    QVERIFY2(r.ok(), qPrintable(r.error));
+    QCOMPARE(r.rows, qint64(3));
+    QByteArray raw;
+    const QStringList lines = fileLines(path, &raw);
+    QVERIFY(raw.startsWith("\xEF\xBB\xBF"));
+    QCOMPARE(lines.value(0), QStringLiteral("Дата,№,Идентификатор,\"Доза, мкЗв\""));
+    QCOMPARE(lines.value(1), QStringLiteral("08.12.2026 14:30:05,7,\"ИВАНОВ, ИВАН\",12.5"));
+    // A line break inside a quoted cell is the text's own (LF), not a line end.
+    QCOMPARE(lines.value(2), QStringLiteral("09.12.2026 00:00:00,8,\"Кличка \"\"Ёж\"\"\nвторая строка\",0.1"));
+    QCOMPARE(lines.value(3), QStringLiteral("10.12.2026 08:00:00,9,,1e-05"));
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(CsvWriter::line({QStringLiteral(" a"), QStringLiteral("b;c")}, QLatin1Char(';')),
+             QStringLiteral("\" a\";\"b;c\""));
+}
+
+void TestCsvExport::filterAndOrderAcrossPages()
+{
+    // Sorted by a field with many equal values and filtered: every row the
+    // table shows comes once, in the table's order, however many pages.
+    ScriptedPrompt prompt;
+    StoreDir dir;
+    auto dm = dir.start();
+    FillMeasures(*dm, 20000);
+    DataTable &t = dm->measures();
+    t.setIndexFieldNames(QStringLiteral("ID"));
+    t.setFilter(QStringLiteral("Dose>50"));
+    t.setFiltered(true);
+    t.first();
+    const QVariant current = t.getBookmark();
+
+    const QString path = dir.programDir() + QStringLiteral("filtered.csv");
+    QList<qint64> ticks;
+    const CsvResult r = exportTableToCsv(
+        t, {{QStringLiteral("Index"), QStringLiteral("Индекс")}, {QStringLiteral("ID"), QStringLiteral("№")}}, path,
+        [&ticks](qint64 done, qint64) {
+            ticks << done;
+            return true;
+        });
+    QVERIFY2(r.ok(), qPrintable(r.error));
+    QCOMPARE(r.rows, qint64(t.recordCount()));
+    QVERIFY(ticks.size() >= 3);
+    QCOMPARE(ticks.last(), r.rows);
+    QCOMPARE(t.getBookmark(), current);
+
+    const QStringList lines = fileLines(path);
+    QCOMPARE(lines.size(), t.recordCount() + 1);
+    QSet<int> keys;
+    int lastId = -1, lastKey = -1;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QStringList cells = lines[i].split(QLatin1Char(','));
+        const int key = cells.value(0).toInt(), id = cells.value(1).toInt();
+        QVERIFY(!keys.contains(key));
+        keys.insert(key);
+        QVERIFY2(id > lastId || (id == lastId && key > lastKey), qPrintable(lines[i]));
+        lastId = id;
+        lastKey = key;
+    }
+}
+
+void TestCsvExport::cancelAndFailureLeaveNoFile()
+{
+    ScriptedPrompt prompt;
+    StoreDir dir;
+    auto dm = dir.start();
+    FillMeasures(*dm, 10000);
+    const QString path = dir.programDir() + QStringLiteral("old.csv");
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("earlier export\r\n");
+    }
+    int calls = 0;
+    const CsvResult r = exportTableToCsv(dm->measures(), {{QStringLiteral("Name"), QStringLiteral("Идентификатор")}},
+                                         path, [&calls](qint64 done, qint64) {
+                                             ++calls;
+                                             return done == 0;  // cancelled at the first tick after the start
+                                         });
+    QCOMPARE(r.status, CsvResult::Status::Cancelled);
+    QCOMPARE(calls, 2);
+    QCOMPARE(FileBytes(path), QByteArray("earlier export\r\n"));
+    QCOMPARE(QDir(dir.programDir()).entryList({QStringLiteral("*.csv*")}, QDir::Files), QStringList{"old.csv"});
+
+    const CsvResult bad = exportTableToCsv(dm->measures(), {{QStringLiteral("Name"), QStringLiteral("x")}},
+                                           dir.programDir() + QStringLiteral("no/such/dir/out.csv"));
+    QCOMPARE(bad.status, CsvResult::Status::Failed);
+    QVERIFY(!bad.error.isEmpty());
+    const CsvResult unknown = exportTableToCsv(dm->measures(), {{QStringLiteral("Nope"), QStringLiteral("x")}},
+                                               dir.programDir() + QStringLiteral("x.csv"));
+    QCOMPARE(unknown.status, CsvResult::Status::Failed);
+    QVERIFY(!QFile::exists(dir.programDir() + QStringLiteral("x.csv")));
+}
+
+QTEST_GUILESS_MAIN(TestCsvExport)
+#include "tst_csv_export.moc"
