@@ -1,0 +1,110 @@
+// The journal window over a Notes table of many rows (100 000 by default):
+// how long opening it takes (window built, shown, first screen painted),
+// sorting by a column, the only-issued toggle and the totals per person.
+
+#include "core/AppState.h"
+#include "core/Prompt.h"
+#include "records/DataModule.h"
+#include "records/Journal.h"
+#include "records/StoredDateTime.h"
+#include "records/ui/NoteBook.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QVariantList>
+
+namespace {
+
+const QStringList Surnames = {QStringLiteral("Иванов"), QStringLiteral("Петров"), QStringLiteral("Сидоров"),
+                              QStringLiteral("Кузнецов"), QStringLiteral("Смирнов"), QStringLiteral("Попов"),
+                              QStringLiteral("Васильев"), QStringLiteral("Соколов"), QStringLiteral("Михайлов"),
+                              QStringLiteral("Новиков")};
+
+void fill(DataModule &dm, int rows)
+{
+    DataTable &notes = dm.notes();
+    Transaction tr(dm);
+    QSqlQuery q(dm.database());
+    q.prepare(QStringLiteral("INSERT INTO %1 (\"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\", \"Dose\") VALUES (?, ?, ?, ?, ?)")
+                  .arg(notes.sqlName()));
+    const QDateTime base(QDate(2015, 1, 1), QTime(8, 0));
+    for (int i = 0; i < rows; ++i) {
+        const QDateTime from = base.addSecs(qint64(i) * 3000);
+        const bool open = i >= rows - 500;
+        q.addBindValue(i % 3000 + 1);
+        q.addBindValue(dateTimeToStored(from));
+        q.addBindValue(open ? QVariant() : QVariant(dateTimeToStored(from.addSecs(2900))));
+        q.addBindValue(Surnames[i % Surnames.size()] + QStringLiteral(" ") + QString::number(i % 997));
+        q.addBindValue((i % 500) / 10.0);
+        q.exec();
+    }
+    tr.commit();
+    notes.refresh();
+}
+
+double ms(QElapsedTimer &t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const int rows = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 100000;
+    QTemporaryDir dir;
+    appState().programDir = dir.path() + QLatin1Char('/');
+    DataModule dm;
+    dm.dataModuleCreate();
+    fill(dm, rows);
+    QTextStream out(stdout);
+    out << "Notes rows: " << dm.notes().totalRows() << Qt::endl;
+
+    bool flag = false;
+    JournalContext context;
+    context.dm = &dm;
+    context.namesOutOfStep = [&flag] { return flag; };
+    context.markNamesOutOfStep = [&flag] { flag = true; };
+
+    QElapsedTimer t;
+    t.start();
+    NoteBook book(context);
+    book.show();
+    book.grid()->viewport()->repaint();
+    app.processEvents();
+    out << "open the journal (build, show, first screen): " << QString::number(ms(t), 'f', 1) << " ms" << Qt::endl;
+
+    t.restart();
+    book.titleClick(3);
+    book.grid()->viewport()->repaint();
+    out << "sort by FIO, first screen: " << QString::number(ms(t), 'f', 1) << " ms" << Qt::endl;
+
+    t.restart();
+    book.grid()->scrollToBottom();
+    book.grid()->viewport()->repaint();
+    out << "jump to the end: " << QString::number(ms(t), 'f', 1) << " ms" << Qt::endl;
+
+    t.restart();
+    book.onlyBusyClick(true);
+    book.grid()->viewport()->repaint();
+    out << "only the issued ones, first screen: " << QString::number(ms(t), 'f', 1) << " ms" << Qt::endl;
+    book.onlyBusyClick(false);
+
+    t.restart();
+    const auto totals = book.journal().totalsByPerson(QDateTime(QDate(2016, 1, 1), QTime(0, 0)),
+                                                      QDateTime(QDate(2016, 12, 31), QTime(23, 59)));
+    out << "totals per person over a year (" << totals.size() << " people): " << QString::number(ms(t), 'f', 1)
+        << " ms" << Qt::endl;
+
+    t.restart();
+    book.journal().bind(QStringLiteral("99999"), QStringLiteral("Тестов Т.Т."), QDate::currentDate(), QTime::currentTime());
+    book.grid()->viewport()->repaint();
+    out << "bind one dosimeter (check, append, repaint): " << QString::number(ms(t), 'f', 1) << " ms" << Qt::endl;
+    dm.dataModuleDestroy();
+    return 0;
+}

@@ -1,0 +1,280 @@
+// The issue journal's operations; see Journal.h.
+
+#include "records/Journal.h"
+
+#include "core/Errors.h"
+#include "core/Prompt.h"
+#include "records/DataModule.h"
+#include "records/StoredDateTime.h"
+
+#include <QSqlQuery>
+
+namespace {
+
+const QString FieldId = QStringLiteral("ID");
+const QString FieldFio = QStringLiteral("FIO");
+const QString FieldFrom = QStringLiteral("TimeFrom");
+const QString FieldTo = QStringLiteral("TimeTo");
+const QString FieldDose = QStringLiteral("Dose");
+
+// Drops the row being appended or edited when the work fails, then raises again.
+template <typename F>
+void Editing(DataTable &table, F edit)
+{
+    try {
+        edit();
+    } catch (...) {
+        try {
+            table.cancel();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+QDateTime wholeSeconds(const QDateTime &t)
+{
+    QDateTime r = t;
+    r.setTime(QTime(t.time().hour(), t.time().minute(), t.time().second()));
+    return r;
+}
+
+} // namespace
+
+const QString Journal::AddFailedText = QStringLiteral("Возникла ошибка при добавлении записи в журнал");
+const QString Journal::NoDateText = QStringLiteral("Не указана дата привязки");
+const QString Journal::NotReleasableText =
+    QStringLiteral("Указанная запись по дозиметру не может быть использована для освобождения дозиметра!");
+const QString Journal::TooEarlyText =
+    QStringLiteral("Дата, время освобождения не может быть раньше чем дата, время привязки дозиметра человеку");
+const QString Journal::ChangeFailedText = QStringLiteral("Возникла ошибка изменении записи в журнале");
+const QString Journal::DeleteQuestion = QStringLiteral("Delete record?");
+
+QString Journal::issuedText(const QString &fio)
+{
+    return QStringLiteral("Указанный дозиметр приписан человеку ") + fio + QStringLiteral("\r\n")
+        + QStringLiteral(" перед приписыванием другому лицу, его следует освободить!");
+}
+
+QString Journal::releasedAlreadyText(const QDateTime &to)
+{
+    return QStringLiteral("Указанная запись по дозиметру не может быть использована для освобождения дозиметра\r\n"
+                          " так как в ней указано что дозиметр уже освобождён ")
+        + momentText(to);
+}
+
+Journal::Journal(DataModule &dm, std::function<void()> namesOutOfStep)
+    : m_dm(dm), m_namesOutOfStep(std::move(namesOutOfStep))
+{
+}
+
+DataTable &Journal::notes() const
+{
+    return m_dm.notes();
+}
+
+std::optional<int> Journal::dosimeterNumber(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 8)
+        return std::nullopt;
+    for (const QChar c : t) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const int n = t.toInt();
+    if (n > MaxDosimeterNumber)
+        return std::nullopt;
+    return n;
+}
+
+QDateTime Journal::moment(const QDate &day, const QTime &time)
+{
+    if (!day.isValid())
+        return {};
+    return QDateTime(day, time.isValid() ? time : QTime(0, 0));
+}
+
+QString Journal::momentText(const QDateTime &moment)
+{
+    if (moment.time() == QTime(0, 0))
+        return moment.toString(QStringLiteral("dd.MM.yyyy"));
+    return moment.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+}
+
+Journal::Row Journal::rowFromTable() const
+{
+    const DataTable &t = notes();
+    Row r;
+    r.key = t.getBookmark();
+    r.id = t.fieldValue(FieldId);
+    r.fio = t.asString(FieldFio);
+    r.from = t.asDateTime(FieldFrom);
+    r.to = t.asDateTime(FieldTo);
+    r.dose = t.fieldValue(FieldDose);
+    return r;
+}
+
+std::optional<Journal::Row> Journal::currentRow() const
+{
+    if (!notes().active() || !notes().hasCurrent())
+        return std::nullopt;
+    return rowFromTable();
+}
+
+std::optional<Journal::Row> Journal::row(const QVariant &key) const
+{
+    DataTable &t = notes();
+    QSqlQuery q = t.exec(QStringLiteral("SELECT \"ID\", \"FIO\", \"TimeFrom\", \"TimeTo\", \"Dose\" FROM %1 WHERE \"Index\"=?")
+                             .arg(t.sqlName()),
+                         {key});
+    if (!q.next())
+        return std::nullopt;
+    Row r;
+    r.key = key;
+    r.id = DataTable::fromStorage(t.fieldDef(FieldId), q.value(0));
+    r.fio = q.value(1).toString();
+    r.from = DataTable::fromStorage(t.fieldDef(FieldFrom), q.value(2)).toDateTime();
+    r.to = DataTable::fromStorage(t.fieldDef(FieldTo), q.value(3)).toDateTime();
+    r.dose = DataTable::fromStorage(t.fieldDef(FieldDose), q.value(4));
+    return r;
+}
+
+std::optional<Journal::Row> Journal::openBinding(int number) const
+{
+    DataTable &t = notes();
+    QString order = t.orderByClause();
+    QSqlQuery q = t.exec(QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"ID\"=? AND \"TimeTo\" IS NULL %2 LIMIT 1")
+                             .arg(t.sqlName(), order),
+                         {number});
+    if (!q.next())
+        return std::nullopt;
+    return row(q.value(0));
+}
+
+void Journal::outOfStep()
+{
+    if (m_namesOutOfStep)
+        m_namesOutOfStep();
+}
+
+Journal::BindResult Journal::bind(const QString &numberText, const QString &fio, const QDate &day, const QTime &time)
+{
+    const std::optional<int> number = dosimeterNumber(numberText);
+    if (!number) {
+        activePrompt().message(MsgKind::Error, AddFailedText, PromptButton::Ok);
+        return BindResult::BadNumber;
+    }
+    const QDateTime from = moment(day, time);
+    if (!from.isValid()) {
+        activePrompt().message(MsgKind::Warning, NoDateText, PromptButton::Ok);
+        return BindResult::NoDate;
+    }
+    DataTable &t = notes();
+    try {
+        if (const std::optional<Row> open = openBinding(*number)) {
+            t.findKey(open->key);
+            activePrompt().message(MsgKind::Information, issuedText(open->fio), PromptButton::Ok);
+            return BindResult::Issued;
+        }
+        Editing(t, [&] {
+            t.append();
+            t.setFieldValue(FieldId, *number);
+            t.setFieldValue(FieldFio, fio);
+            t.setFieldValue(FieldFrom, from);
+            t.post();
+        });
+    } catch (const ERuvoError &) {
+        activePrompt().message(MsgKind::Error, AddFailedText, PromptButton::Ok);
+        return BindResult::Failed;
+    }
+    outOfStep();
+    return BindResult::Bound;
+}
+
+bool Journal::checkRelease()
+{
+    std::optional<Row> r;
+    try {
+        r = currentRow();
+    } catch (const ERuvoError &) {
+        return true;  // the dialog opens anyway, as it always did
+    }
+    if (!r || r->from.isNull()) {
+        activePrompt().message(MsgKind::Information, NotReleasableText, PromptButton::Ok);
+        return false;
+    }
+    if (!r->to.isNull()) {
+        activePrompt().message(MsgKind::Information, releasedAlreadyText(r->to), PromptButton::Ok);
+        return false;
+    }
+    return true;
+}
+
+Journal::ReleaseResult Journal::release(const QVariant &key, const QDateTime &to)
+{
+    DataTable &t = notes();
+    try {
+        const std::optional<Row> r = row(key);
+        if (!r || r->from.isNull() || !r->to.isNull()) {
+            activePrompt().message(MsgKind::Information, NotReleasableText, PromptButton::Ok);
+            return ReleaseResult::Failed;
+        }
+        // The dialog shows the bind moment in whole seconds; the stored one
+        // may carry milliseconds (bindings made from a label).
+        if (!to.isValid() || to < wholeSeconds(r->from)) {
+            activePrompt().message(MsgKind::Warning, TooEarlyText, PromptButton::Ok);
+            return ReleaseResult::TooEarly;
+        }
+        const QDateTime end = to < r->from ? r->from : to;
+        if (!t.findKey(key))
+            throw EGeneralError(QStringLiteral("row gone"));
+        Editing(t, [&] {
+            t.edit();
+            t.setFieldValue(FieldTo, end);
+            t.post();
+        });
+    } catch (const ERuvoError &) {
+        activePrompt().message(MsgKind::Error, ChangeFailedText, PromptButton::Ok);
+        return ReleaseResult::Failed;
+    }
+    outOfStep();
+    return ReleaseResult::Released;
+}
+
+bool Journal::removeCurrent()
+{
+    DataTable &t = notes();
+    if (!t.active() || !t.hasCurrent())
+        return false;
+    const QVariant key = t.getBookmark();
+    if (activePrompt().ask(MsgKind::Question, DeleteQuestion, PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel) != PromptButton::Ok)
+        return false;
+    try {
+        if (!t.findKey(key))
+            return false;
+        t.remove();
+    } catch (const ERuvoError &e) {
+        activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
+        return false;
+    }
+    outOfStep();
+    return true;
+}
+
+QList<Journal::PersonTotal> Journal::totalsByPerson(const QDateTime &from, const QDateTime &to) const
+{
+    DataTable &t = notes();
+    const QString fromText = dateTimeToStored(from.isValid() ? from : minDateTime());
+    const QString toText = dateTimeToStored(to.isValid() ? to : maxDateTime());
+    QSqlQuery q = t.exec(QStringLiteral("SELECT trim(coalesce(\"FIO\", '')) AS p, count(*), total(\"Dose\") FROM %1 "
+                                        "WHERE (\"TimeFrom\" IS NULL OR \"TimeFrom\" <= ?) "
+                                        "AND (\"TimeTo\" IS NULL OR \"TimeTo\" >= ?) "
+                                        "GROUP BY p ORDER BY p COLLATE RUNOCASE, p")
+                             .arg(t.sqlName()),
+                         {toText, fromText});
+    QList<PersonTotal> totals;
+    while (q.next())
+        totals.append({q.value(0).toString(), q.value(1).toInt(), q.value(2).toDouble()});
+    return totals;
+}

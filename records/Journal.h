@@ -1,0 +1,116 @@
+#pragma once
+// The issue journal (table Notes) as the journal window and its dialogs use
+// it: binding a dosimeter to a person, releasing it, deleting a row, the
+// checks before each, and the dose totals per person over a period. The
+// questions and messages of these operations go through activePrompt(); the
+// windows only gather what the operator typed.
+//
+// Rules kept: a dosimeter number (a whole number 0..16777215) has at most one
+// open binding (a row whose TimeTo is blank); a row is released at most once
+// and only when it has a TimeFrom; TimeTo is never earlier than the stored
+// TimeFrom. Every change of the journal (bind, release, delete) tells the
+// program that the names in Measures no longer follow the journal.
+
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QTime>
+#include <QVariant>
+#include <functional>
+#include <optional>
+
+class DataModule;
+class DataTable;
+
+class Journal {
+public:
+    static constexpr int MaxDosimeterNumber = 16777215;
+
+    // namesOutOfStep: sets the names-out-of-step flag (INeedSynhroFIO).
+    Journal(DataModule &dm, std::function<void()> namesOutOfStep);
+
+    DataTable &notes() const;
+
+    // A dosimeter number typed by the operator: blanks around it are
+    // dropped; anything but a whole number 0..16777215 gives none.
+    static std::optional<int> dosimeterNumber(const QString &text);
+    // The moment of a date box and a time picker (a null day gives none).
+    static QDateTime moment(const QDate &day, const QTime &time);
+    // A release time as the message names it: "dd.MM.yyyy HH:mm:ss", the
+    // date alone at exactly midnight.
+    static QString momentText(const QDateTime &moment);
+
+    // One journal row.
+    struct Row {
+        QVariant key;
+        QVariant id;        // blank or the dosimeter number
+        QString fio;
+        QDateTime from;     // null when blank
+        QDateTime to;       // null while the dosimeter is issued
+        QVariant dose;
+    };
+    // The current row of the journal (none when it has none).
+    std::optional<Row> currentRow() const;
+    std::optional<Row> row(const QVariant &key) const;
+
+    // The first open row of this number in the journal's current order
+    // (over every row, whatever the filter shows).
+    std::optional<Row> openBinding(int number) const;
+
+    enum class BindResult {
+        Bound,      // a row was added
+        Issued,     // the dosimeter is issued: told so, the dialog closes
+        BadNumber,  // not a dosimeter number: told so, the dialog stays open
+        NoDate,     // no date of the binding: told so, the dialog stays open
+        Failed,     // the store failed: told so, nothing added
+    };
+    // The bind dialog's "Привязать": refuses a number that is issued (the
+    // conflicting row becomes current) and adds an open row otherwise.
+    BindResult bind(const QString &numberText, const QString &fio, const QDate &day, const QTime &time);
+
+    // Whether the current row can be released; tells the operator why not.
+    bool checkRelease();
+
+    enum class ReleaseResult {
+        Released,
+        TooEarly,   // before the stored TimeFrom: warned, the row stays open
+        Failed,     // the store failed: told so
+    };
+    // Releases the row at the moment given (the release dialog's date and
+    // time, whole seconds). A moment in the very second of the stored
+    // TimeFrom releases at TimeFrom, so the row never ends before it begins.
+    ReleaseResult release(const QVariant &key, const QDateTime &to);
+
+    // Ctrl+Delete: after "Delete record?" (OK) deletes the current row. True
+    // when a row was deleted.
+    bool removeCurrent();
+
+    // Sum of the entries' dose totals per person over a period: every entry
+    // whose binding overlaps [from, to] (an open entry runs on; a blank
+    // TimeFrom counts as the earliest moment) counts with its whole total.
+    // Names are compared without surrounding blanks; sorted by name.
+    struct PersonTotal {
+        QString fio;
+        int entries = 0;
+        double dose = 0;
+    };
+    QList<PersonTotal> totalsByPerson(const QDateTime &from, const QDateTime &to) const;
+
+    // The message texts.
+    static QString issuedText(const QString &fio);
+    static const QString AddFailedText;
+    static const QString NoDateText;
+    static const QString NotReleasableText;
+    static QString releasedAlreadyText(const QDateTime &to);
+    static const QString TooEarlyText;
+    static const QString ChangeFailedText;
+    static const QString DeleteQuestion;
+
+private:
+    Row rowFromTable() const;
+    void outOfStep();
+
+    DataModule &m_dm;
+    std::function<void()> m_namesOutOfStep;
+};

@@ -1,0 +1,267 @@
+// The issue journal: real SQLite files in a
+// temporary program directory, real widgets offscreen, scripted answers.
+
+#include "ScriptedPrompt.h"
+
+#include "core/AppState.h"
+#include "records/DataModule.h"
+#include "records/Journal.h"
+#include "records/ui/JournalTotals.h"
+#include "records/ui/NoteBind.h"
+#include "records/ui/NoteBook.h"
+#include "records/ui/NoteUnBind.h"
+
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeEdit>
+#include <QToolButton>
+#include <memory>
+
+namespace {
+
+const QDateTime Now(QDate(2026, 12, 9), QTime(14, 30, 15));
+
+} // namespace
+
+class TestJournal : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScriptedPrompt> m_prompt;
+    std::unique_ptr<DataModule> m_dm;
+    bool m_flag = false;
+
+    DataTable &notes() { return m_dm->notes(); }
+
+    JournalContext context()
+    {
+        JournalContext c;
+        c.dm = m_dm.get();
+        c.namesOutOfStep = [this] { return m_flag; };
+        c.markNamesOutOfStep = [this] { m_flag = true; };
+        c.now = [] { return Now; };
+        return c;
+    }
+
+    QVariant addRow(int id, const QString &fio, const QDateTime &from, const QDateTime &to = QDateTime())
+    {
+        notes().append();
+        notes().setFieldValue(QStringLiteral("ID"), id);
+        notes().setFieldValue(QStringLiteral("FIO"), fio);
+        notes().setFieldValue(QStringLiteral("TimeFrom"), from);
+        if (to.isValid())
+            notes().setFieldValue(QStringLiteral("TimeTo"), to);
+        notes().post();
+        return notes().getBookmark();
+    }
+
+    int rowCount() { return int(notes().totalRows()); }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        appState().programDir = m_dir.path() + QLatin1Char('/');
+        m_prompt = std::make_unique<ScriptedPrompt>();
+        m_dm = std::make_unique<DataModule>();
+        m_dm->dataModuleCreate();
+        m_prompt->asked.clear();
+        m_flag = false;
+    }
+
+    void cleanup()
+    {
+        m_dm->dataModuleDestroy();
+        m_dm.reset();
+        m_prompt.reset();
+    }
+
+    // The bind dialog: today and now prefilled also on an empty journal, an
+    // emptied date refused with the dialog open, numbers checked.
+    void bindDialog()
+    {
+        Journal journal(*m_dm, [this] { m_flag = true; });
+        {
+            NoteBind dialog(journal, {}, Now);
+            QCOMPARE(dialog.dateBox()->optionalDate(), Now.date());
+            QCOMPARE(dialog.timePicker()->time(), Now.time());
+            QVERIFY(dialog.numberBox()->text().isEmpty());
+            dialog.numberBox()->setText(QStringLiteral("5"));
+            dialog.nameBox()->setText(QStringLiteral("Петров Пётр Петрович"));
+            dialog.dateBox()->clearDate();
+            QVERIFY(dialog.dateBox()->text().trimmed().isEmpty());
+            dialog.accept();
+            QCOMPARE(m_prompt->texts().last(), Journal::NoDateText);
+            QVERIFY(dialog.result() != QDialog::Accepted);
+            QCOMPARE(rowCount(), 0);
+            QVERIFY(!m_flag);
+            dialog.dateBox()->setDate(Now.date());
+            dialog.accept();
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+        QCOMPARE(rowCount(), 1);
+        QVERIFY(m_flag);
+        QCOMPARE(notes().asDateTime(QStringLiteral("TimeFrom")), Now);
+
+        // Issued: refused with the holder's name; the conflicting row is current.
+        const QDateTime t = Now.addDays(-1);
+        const QVariant other = addRow(6, QStringLiteral("Сидоров"), t);
+        QCOMPARE(journal.bind(QStringLiteral("5"), QStringLiteral("Иванов"), t.date(), t.time()),
+                 Journal::BindResult::Issued);
+        QCOMPARE(m_prompt->texts().last(), Journal::issuedText(QStringLiteral("Петров Пётр Петрович")));
+        QCOMPARE(notes().asString(QStringLiteral("FIO")), QStringLiteral("Петров Пётр Петрович"));
+        QVERIFY(notes().getBookmark() != other);
+
+        // A dosimeter number is a whole number 0..16777215, blanks around it dropped.
+        for (const QString &bad : {QString(), QStringLiteral("abc"), QStringLiteral("-1"), QStringLiteral("+7"),
+                                   QStringLiteral("16777216"), QStringLiteral("1.5"), QStringLiteral("99999999999")}) {
+            QCOMPARE(journal.bind(bad, QStringLiteral("Иванов"), t.date(), t.time()), Journal::BindResult::BadNumber);
+            QCOMPARE(m_prompt->texts().last(), Journal::AddFailedText);
+        }
+        QCOMPARE(rowCount(), 2);
+        QCOMPARE(journal.bind(QStringLiteral(" 16777215 "), QString(), t.date(), t.time()), Journal::BindResult::Bound);
+        QCOMPARE(notes().asInteger(QStringLiteral("ID")), 16777215);
+
+        // A released row proposes its dosimeter and person again; an open one nothing.
+        addRow(7, QStringLiteral("Кузнецова"), t.addDays(-3), t.addDays(-2));
+        {
+            NoteBind dialog(journal, {}, Now);
+            QCOMPARE(dialog.numberBox()->text(), QStringLiteral("7"));
+            QCOMPARE(dialog.nameBox()->text(), QStringLiteral("Кузнецова"));
+            QCOMPARE(dialog.dateBox()->optionalDate(), Now.date());
+        }
+        notes().findKey(other);
+        NoteBind open(journal, {}, Now);
+        QVERIFY(open.numberBox()->text().isEmpty());
+        QCOMPARE(open.dateBox()->optionalDate(), Now.date());
+    }
+
+    // Release: compared with the stored TimeFrom (milliseconds included),
+    // released rows and rows without a TimeFrom refused before the dialog.
+    void release()
+    {
+        Journal journal(*m_dm, [this] { m_flag = true; });
+        QVERIFY(!journal.checkRelease());
+        QCOMPARE(m_prompt->texts().last(), Journal::NotReleasableText);
+
+        const QDateTime from(QDate(2026, 12, 1), QTime(9, 15, 30, 640));
+        const QVariant key = addRow(3, QStringLiteral("Смирнов"), from);
+        QVERIFY(journal.checkRelease());
+        QCOMPARE(journal.release(key, from.addSecs(-1)), Journal::ReleaseResult::TooEarly);
+        QCOMPARE(m_prompt->texts().last(), Journal::TooEarlyText);
+        QVERIFY(journal.row(key)->to.isNull());
+        QVERIFY(!m_flag);
+
+        // The dialog shows the bind second; releasing at it ends at TimeFrom.
+        notes().findKey(key);
+        {
+            NoteUnBind dialog(journal, Now);
+            dialog.releaseDate()->setDate(from.date());
+            dialog.releaseTime()->setTime(QTime(9, 15, 30));
+            dialog.accept();
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        }
+        QCOMPARE(journal.row(key)->to, from);
+        QVERIFY(m_flag);
+
+        notes().findKey(key);
+        m_prompt->dialogsShown.clear();
+        QVERIFY(!journal.checkRelease());
+        QCOMPARE(m_prompt->texts().last(), Journal::releasedAlreadyText(from));
+        QVERIFY(m_prompt->texts().last().endsWith(QStringLiteral("освобождён 01.12.2026 09:15:30")));
+        const QVariant midnight = addRow(4, QStringLiteral("Орлова"), from, QDateTime(QDate(2026, 12, 2), QTime(0, 0)));
+        notes().findKey(midnight);
+        NoteBook book(context());
+        book.releaseClick();
+        QVERIFY(m_prompt->texts().last().endsWith(QStringLiteral("освобождён 02.12.2026")));
+        QVERIFY(m_prompt->dialogsShown.isEmpty());
+    }
+
+    // The window: Ctrl+Delete asks and marks the names out of step, the
+    // only-issued toggle, the sort marker and the cell colours.
+    void window()
+    {
+        const QVariant closed = addRow(1, QStringLiteral("Белова"), Now.addDays(-9), Now.addDays(-8));
+        const QVariant open = addRow(2, QStringLiteral("Андреев"), Now.addDays(-7));
+        NoteBook book(context());
+        book.show();
+        book.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&book));
+        QVERIFY(!book.findChild<QToolButton *>(QStringLiteral("ExtSynchro"))->isVisible());
+
+        QAbstractItemModel *model = book.grid()->model();
+        QCOMPARE(model->headerData(4, Qt::Horizontal).toString(), QStringLiteral("Доза"));
+        QCOMPARE(model->index(1, 1).data(Qt::BackgroundRole).value<QColor>(), QColor(0xFF, 0xFF, 0xA0));
+        QCOMPARE(model->index(0, 1).data(Qt::BackgroundRole), QVariant());
+        QCOMPARE(model->index(0, 0).data(Qt::BackgroundRole).value<QColor>(), QColor(0xA0, 0xFF, 0xFF));
+        book.titleClick(3);
+        book.titleClick(3);
+        QCOMPARE(book.grid()->horizontalHeader()->sortIndicatorSection(), 3);
+        QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("Андреев"));
+        QCOMPARE(model->index(0, 3).data(Qt::BackgroundRole).value<QColor>(), QColor(0xA0, 0xFF, 0xFF));
+        QCOMPARE(model->index(0, 3).data(Qt::FontRole).value<QFont>().bold(), true);
+
+        book.onlyBusyClick(true);
+        QCOMPARE(model->rowCount(), 1);
+        book.onlyBusyClick(false);
+        QCOMPARE(model->rowCount(), 2);
+
+        notes().findKey(closed);
+        m_prompt->answers = {PromptButton::Cancel};
+        book.deleteClick();
+        QCOMPARE(rowCount(), 2);
+        QVERIFY(!m_flag);
+        QCOMPARE(m_prompt->asked.last().text, Journal::DeleteQuestion);
+        QCOMPARE(m_prompt->asked.last().unattended, PromptButton::Cancel);
+        notes().findKey(closed);
+        book.grid()->setFocus();
+        QTest::keyClick(book.grid(), Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(rowCount(), 1);
+        QVERIFY(m_flag);
+        QVERIFY(journalHas(open));
+        book.updateSynchro();
+        QVERIFY(book.findChild<QToolButton *>(QStringLiteral("ExtSynchro"))->isVisible());
+    }
+
+    // Dose per person over a period, from the entries' totals, and its CSV.
+    void totals()
+    {
+        auto withDose = [this](int id, const QString &fio, const QDateTime &from, const QDateTime &to, double dose) {
+            const QVariant key = addRow(id, fio, from, to);
+            notes().findKey(key);
+            notes().edit();
+            notes().setFieldValue(QStringLiteral("Dose"), dose);
+            notes().post();
+        };
+        const QDateTime d(QDate(2026, 11, 10), QTime(8, 0));
+        withDose(1, QStringLiteral("Иванов И.И."), d, d.addDays(5), 1.5);
+        withDose(2, QStringLiteral(" Иванов И.И. "), d.addDays(6), QDateTime(), 2.25);
+        withDose(3, QStringLiteral("Яковлева А.А."), d.addDays(1), d.addDays(2), 0.75);
+        withDose(4, QStringLiteral("Борисов"), d.addDays(-40), d.addDays(-30), 9.0);  // before the period
+        Journal journal(*m_dm, {});
+        JournalTotals totals(journal, Now);
+        totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
+        QCOMPARE(totals.rows(), (QList<QStringList>{{QStringLiteral("Иванов И.И."), QStringLiteral("2"), QStringLiteral("3.750")},
+                                                   {QStringLiteral("Яковлева А.А."), QStringLiteral("1"), QStringLiteral("0.750")}}));
+        const QString path = m_dir.filePath(QStringLiteral("totals.csv"));
+        QVERIFY(totals.exportTo(path));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        QVERIFY(text.contains(QStringLiteral("ФИО,Записей в журнале,\"Доза, мкЗв\"\r\nИванов И.И.,2,3.750\r\n")));
+    }
+
+private:
+    bool journalHas(const QVariant &key) { return Journal(*m_dm, {}).row(key).has_value(); }
+};
+
+QTEST_MAIN(TestJournal)
+#include "tst_journal.moc"
