@@ -38,6 +38,7 @@ NoteBind::NoteBind(Journal &journal, std::function<std::optional<QString>(QWidge
 {
     setObjectName(QStringLiteral("TNoteBind"));
     setWindowTitle(QStringLiteral("Запись в журнале"));
+    setMinimumWidth(400);
 
     m_number = new QLineEdit(this);
     m_number->setObjectName(QStringLiteral("LE_Dozimetr"));

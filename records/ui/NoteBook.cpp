@@ -134,9 +134,9 @@ void NoteBook::buildLayout()
     titles->setSortIndicatorShown(true);
     connect(titles, &QHeaderView::sectionClicked, this, &NoteBook::titleClick);
     m_grid->setColumnWidth(0, 80);
-    m_grid->setColumnWidth(1, 80);
-    m_grid->setColumnWidth(2, 80);
-    m_grid->setColumnWidth(3, 240);
+    m_grid->setColumnWidth(1, 90);
+    m_grid->setColumnWidth(2, 100);
+    m_grid->setColumnWidth(3, 260);
     connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {
                 if (!current.isValid() || current.row() == m_model->rowOfCurrent())

@@ -35,6 +35,7 @@ NoteUnBind::NoteUnBind(Journal &journal, const QDateTime &now, QWidget *parent) 
 {
     setObjectName(QStringLiteral("TNoteUnBind"));
     setWindowTitle(QStringLiteral("Запись в журнале"));
+    setMinimumWidth(400);
 
     m_number = new QLineEdit(this);
     m_number->setObjectName(QStringLiteral("LE_Dozimetr"));
