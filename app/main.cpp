@@ -38,7 +38,7 @@ int main(int argc, char **argv)
     SingleInstanceLock lock(QStringLiteral("RUVO"));
     if (!lock.acquire()) {
         activePrompt().message(MsgKind::Information, QStringLiteral("Одна копия программы \"RUVO - Монитор\" уже запущена"),
-                         BtnCancel);
+                         PromptButton::Cancel);
         setPrompt(nullptr);
         return 0;
     }
@@ -46,7 +46,7 @@ int main(int argc, char **argv)
     const QString overrideDir = qEnvironmentVariable("RUVO_PROGRAM_DIR");
     const QString note = ApplyStartup(appState(), QCoreApplication::applicationFilePath(), app.arguments(), overrideDir);
     if (!overrideDir.isEmpty())
-        QDir().mkpath(appState().ProgramDir);
+        QDir().mkpath(appState().programDir);
 
     int result = 0;
     {
@@ -76,7 +76,7 @@ int main(int argc, char **argv)
         try {
             dm.dataModuleCreate();
         } catch (const ERuvoError &e) {
-            activePrompt().message(MsgKind::Error, e.message(), BtnOk);
+            activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
         }
         if (dm.terminateRequested()) {
             setDataModule(nullptr);
@@ -84,7 +84,7 @@ int main(int argc, char **argv)
             return 1;
         }
         engine.SetDatabase(&dm);
-        face.BindMeasures(&dm.Measures);
+        face.BindMeasures(&dm.measures());
 
         // A run for a fixed time (the demo without a display): the window then
         // closes itself the ordinary way and reports what the database holds.

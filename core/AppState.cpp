@@ -2,10 +2,10 @@
 
 void AppState::reset()
 {
-    EventsLogEnabled = false;
-    Rs232LogEnabled = false;
-    ProgramDir.clear();
-    CommandLineText.clear();
+    eventsLogEnabled = false;
+    rs232LogEnabled = false;
+    programDir.clear();
+    commandLineText.clear();
 }
 
 AppState &appState()

@@ -39,8 +39,8 @@ bool appendLogLines(const QString &path, const QStringList &lines)
 void logEvent(const QString &message)
 {
     AppState &app = appState();
-    if (!app.EventsLogEnabled)
+    if (!app.eventsLogEnabled)
         return;
     const QString line = logTimeStamp(QDateTime::currentDateTime(), true) + QStringLiteral(" >") + message;
-    appendLogLines(app.ProgramDir + QStringLiteral("Events.log"), {line});
+    appendLogLines(app.programDir + QStringLiteral("Events.log"), {line});
 }

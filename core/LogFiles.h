@@ -16,6 +16,6 @@ QString logTimeStamp(const QDateTime &moment, bool dateOnlyAtMidnight = false);
 // written; callers never let that change their outcome.
 bool appendLogLines(const QString &path, const QStringList &lines);
 
-// Appends "<time stamp> ><message>" to ProgramDir + "Events.log" when the
+// Appends "<time stamp> ><message>" to programDir + "Events.log" when the
 // events log is on. Never fails, never raises.
 void logEvent(const QString &message);

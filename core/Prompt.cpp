@@ -7,12 +7,12 @@ namespace {
 
 class StderrPrompt final : public IPrompt {
 public:
-    int message(MsgKind, const QString &text, int buttons) override
+    PromptButton message(MsgKind, const QString &text, PromptButtons buttons) override
     {
         QTextStream(stderr) << text << Qt::endl;
-        return (buttons & BtnCancel) ? BtnCancel : BtnOk;
+        return buttons.testFlag(PromptButton::Cancel) ? PromptButton::Cancel : PromptButton::Ok;
     }
-    int ask(MsgKind, const QString &text, int, int unattended) override
+    PromptButton ask(MsgKind, const QString &text, PromptButtons, PromptButton unattended) override
     {
         QTextStream(stderr) << text << Qt::endl;
         return unattended;

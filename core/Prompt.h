@@ -3,6 +3,7 @@
 // message boxes, input boxes and modal dialogs. The program installs the
 // widget implementation at start; tests install a scripted one.
 
+#include <QFlags>
 #include <QString>
 #include <functional>
 
@@ -10,29 +11,32 @@ class QObject;
 
 enum class MsgKind { Information, Warning, Error, Question };
 
-enum PromptButton : int {
-    BtnNone = 0,
-    BtnOk = 0x1,
-    BtnCancel = 0x2,
-    BtnYes = 0x4,
-    BtnNo = 0x8,
+// The buttons of a message box; a set of them is a PromptButtons.
+enum class PromptButton : int {
+    None = 0,
+    Ok = 0x1,
+    Cancel = 0x2,
+    Yes = 0x4,
+    No = 0x8,
 };
+Q_DECLARE_FLAGS(PromptButtons, PromptButton)
+Q_DECLARE_OPERATORS_FOR_FLAGS(PromptButtons)
 
 class IPrompt {
 public:
     virtual ~IPrompt() = default;
 
     // A notice: a message box of the given kind with the given buttons (a
-    // combination of PromptButton) whose answer changes nothing; returns the
-    // button pressed (BtnCancel when closed).
-    virtual int message(MsgKind kind, const QString &text, int buttons) = 0;
+    // set of PromptButton) whose answer changes nothing; returns the
+    // button pressed (PromptButton::Cancel when closed).
+    virtual PromptButton message(MsgKind kind, const QString &text, PromptButtons buttons) = 0;
 
     // A question: a message box whose answer decides what happens next.
     // `unattended` is the answer that keeps the data safe and the program
     // going (one of `buttons`); a run nobody watches takes it without waiting.
     // Every choice offered to the operator goes through here, each caller
     // stating its own unattended answer.
-    virtual int ask(MsgKind kind, const QString &text, int buttons, int unattended)
+    virtual PromptButton ask(MsgKind kind, const QString &text, PromptButtons buttons, PromptButton unattended)
     {
         (void)unattended;
         return message(kind, text, buttons);

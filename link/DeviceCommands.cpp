@@ -158,14 +158,14 @@ QByteArray readerConfigReadBody()
 QByteArray readerConfigWriteBody(const ReaderConfigData &rec)
 {
     QByteArray body(2, '\0');
-    body += encodeDeviceDateTime(rec.Clock);
-    body.append(char(rec.Param1));
-    body.append(char(rec.Param2));
-    body.append(char(rec.Param3));
-    putBe32(body, rec.Value1);
-    putBe32(body, rec.Value2);
-    body.append(char(rec.RecordCount >> 8));
-    body.append(char(rec.RecordCount & 0xFF));
+    body += encodeDeviceDateTime(rec.clock);
+    body.append(char(rec.param1));
+    body.append(char(rec.param2));
+    body.append(char(rec.param3));
+    putBe32(body, rec.value1);
+    putBe32(body, rec.value2);
+    body.append(char(rec.recordCount >> 8));
+    body.append(char(rec.recordCount & 0xFF));
     body.append(14, ' ');
     return body;
 }
@@ -238,16 +238,16 @@ bool decodeReaderConfigReply(const QByteArray &reply, ReaderConfigData &rec)
     QDateTime clock;
     if (!decodeDeviceDateTime(reply, 16, clock))
         return false;
-    rec.Clock = clock;
-    rec.Param1 = u8(reply, 21);
-    rec.Param2 = u8(reply, 22);
-    rec.Param3 = u8(reply, 23);
-    rec.Value1 = be32(reply, 24);
-    rec.Value2 = be32(reply, 28);
-    rec.RecordCount = be16(reply, 32);
-    rec.Status = u8(reply, 34);
-    rec.Status2 = u8(reply, 35);
-    rec.InfoText = reply.mid(36, 9);
+    rec.clock = clock;
+    rec.param1 = u8(reply, 21);
+    rec.param2 = u8(reply, 22);
+    rec.param3 = u8(reply, 23);
+    rec.value1 = be32(reply, 24);
+    rec.value2 = be32(reply, 28);
+    rec.recordCount = be16(reply, 32);
+    rec.status = u8(reply, 34);
+    rec.status2 = u8(reply, 35);
+    rec.infoText = reply.mid(36, 9);
     return true;
 }
 
@@ -260,11 +260,11 @@ bool decodeArchiveRecordReply(const QByteArray &reply, ArchiveRecordData &rec, b
 {
     if (reply.size() != ArchiveRecordReplySize)
         return false;
-    rec.ID = (quint32(u8(reply, 21)) << 16) | (quint32(u8(reply, 22)) << 8) | u8(reply, 23);
-    rec.Name = deviceCodeToText(reply.mid(24, 16));
-    rec.Dose = decodeDecimalWord(be16(reply, 42)) * 1000000.0;
-    rec.Time = QDateTime();
-    timeValid = decodeDeviceDateTime(reply, 16, rec.Time);
+    rec.id = (quint32(u8(reply, 21)) << 16) | (quint32(u8(reply, 22)) << 8) | u8(reply, 23);
+    rec.name = deviceCodeToText(reply.mid(24, 16));
+    rec.dose = decodeDecimalWord(be16(reply, 42)) * 1000000.0;
+    rec.time = QDateTime();
+    timeValid = decodeDeviceDateTime(reply, 16, rec.time);
     return true;
 }
 
@@ -318,11 +318,11 @@ bool decodeSpectrumHeaderReply(const QByteArray &reply, SpectrumHeaderData &head
 {
     if (reply.size() != SpectrumHeaderReplySize)
         return false;
-    header.Dose = decodeDecimalWord(le16(reply, 21));
-    header.DoseCounts = le32(reply, 23);
-    header.Delta = le16(reply, 27);
-    header.MaxChannel = le16(reply, 29);
-    header.ComparatorChannel = le16(reply, 31);
+    header.dose = decodeDecimalWord(le16(reply, 21));
+    header.doseCounts = le32(reply, 23);
+    header.delta = le16(reply, 27);
+    header.maxChannel = le16(reply, 29);
+    header.comparatorChannel = le16(reply, 31);
     return true;
 }
 
@@ -432,7 +432,7 @@ CommandResult<DosimeterLabelData> readDosimeterLabel(SerialLink *link)
 CommandResult<MetrologyData> readMetrologyCoefficients(SerialLink *link)
 {
     return runRegisterRead<MetrologyData>(link, RegMetrology, false, [](const QByteArray &reply, MetrologyData &v) {
-        decodeMetrologyReply(reply, v.A, v.B);
+        decodeMetrologyReply(reply, v.a, v.b);
     });
 }
 
@@ -445,7 +445,7 @@ CommandResult<DosimeterNumberData> readDosimeterNumber(SerialLink *link)
 {
     return runRegisterRead<DosimeterNumberData>(link, RegDosimeterNumber, false,
                                                 [](const QByteArray &reply, DosimeterNumberData &v) {
-                                                    decodeDosimeterNumberReply(reply, v.Number, v.Accumulation);
+                                                    decodeDosimeterNumberReply(reply, v.number, v.accumulation);
                                                 });
 }
 

@@ -25,51 +25,51 @@ class SerialLink;
 
 // The reader configuration record.
 struct ReaderConfigData {
-    QDateTime Clock;          // reader clock, minute resolution
-    quint8 Param1 = 0, Param2 = 0, Param3 = 0;
-    quint32 Value1 = 0, Value2 = 0;
-    quint16 RecordCount = 0;  // number of the newest archive record
-    quint8 Status = 0;        // bit 0x10: a dosimeter is inserted
-    quint8 Status2 = 0;
-    QByteArray InfoText;      // 9 bytes, as received
+    QDateTime clock;          // reader clock, minute resolution
+    quint8 param1 = 0, param2 = 0, param3 = 0;
+    quint32 value1 = 0, value2 = 0;
+    quint16 recordCount = 0;  // number of the newest archive record
+    quint8 status = 0;        // bit 0x10: a dosimeter is inserted
+    quint8 status2 = 0;
+    QByteArray infoText;      // 9 bytes, as received
 
     // The reader switches between its normal and service modes (the first
-    // byte of InfoText is not zero).
-    bool modeSwitching() const { return !InfoText.isEmpty() && InfoText.at(0) != 0; }
+    // byte of infoText is not zero).
+    bool modeSwitching() const { return !infoText.isEmpty() && infoText.at(0) != 0; }
 };
 
 constexpr quint8 StatusDosimeterInserted = 0x10;
 
 // One decoded archive record.
 struct ArchiveRecordData {
-    QDateTime Time;  // null QDateTime = the zero time of an invalid date
-    quint32 ID = 0;  // dosimeter number
-    QString Name;    // 16 characters
-    double Dose = 0; // microsieverts
+    QDateTime time;  // null QDateTime = the zero time of an invalid date
+    quint32 id = 0;  // dosimeter number
+    QString name;    // 16 characters
+    double dose = 0; // microsieverts
 };
 
 struct SpectrumHeaderData {
-    double Dose = 0;  // sieverts
-    quint32 DoseCounts = 0;
-    quint16 Delta = 0, MaxChannel = 0, ComparatorChannel = 0;
+    double dose = 0;  // sieverts
+    quint32 doseCounts = 0;
+    quint16 delta = 0, maxChannel = 0, comparatorChannel = 0;
 };
 
 // The two register values of the metrology coefficients.
 struct MetrologyData {
-    double A = 0;
-    quint16 B = 0;
+    double a = 0;
+    quint16 b = 0;
 };
 
 // The dosimeter's number and its accumulation flag.
 struct DosimeterNumberData {
-    quint32 Number = 0;
-    bool Accumulation = false;
+    quint32 number = 0;
+    bool accumulation = false;
 };
 
 // The label of the inserted dosimeter: its 16 bytes and their text.
 struct DosimeterLabelData {
-    QString Text;
-    QByteArray Code;
+    QString text;
+    QByteArray code;
 };
 
 // ---- The commands ----

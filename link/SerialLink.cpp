@@ -140,7 +140,7 @@ QByteArray SerialLink::exchangePacket(const QByteArray &request, int windowMs, c
         }
     }
     m_lastReply = reply;
-    if (appState().Rs232LogEnabled)
+    if (appState().rs232LogEnabled)
         logExchange(request, reply, attempts);
     return reply;
 }
@@ -156,7 +156,7 @@ QStringList exchangeLogLines(const QDateTime &moment, const QByteArray &request,
 void SerialLink::logExchange(const QByteArray &request, const QByteArray &reply, int attempts)
 {
     try {
-        appendLogLines(appState().ProgramDir + QStringLiteral("rs232.log"),
+        appendLogLines(appState().programDir + QStringLiteral("rs232.log"),
                        exchangeLogLines(QDateTime::currentDateTime(), request, reply, attempts));
     } catch (...) {
         // The log never changes the outcome of an exchange.

@@ -96,7 +96,7 @@ public:
     // How long the line is watched after a whole reply for bytes that follow
     // it: about three characters at 9600 bit/s.
     static constexpr int TrailingLookMs = 3;
-    // The two lines of an exchange in ProgramDir + "rs232.log" (when the log is on).
+    // The two lines of an exchange in programDir + "rs232.log" (when the log is on).
     void logExchange(const QByteArray &request, const QByteArray &reply, int attempts);
 
     static QString connectFailureText();

@@ -20,6 +20,7 @@
 // Failures of the store raise EGeneralError (core/Errors.h).
 
 #include <QByteArray>
+#include <QList>
 #include <QDate>
 #include <QSet>
 #include <QString>
@@ -54,7 +55,6 @@ public:
     // Works on the module's card table (writes, current card) and on its
     // second object on the same file (look-ups).
     explicit CardIndex(DataModule &dm);
-    CardIndex(DataTable &cards, DataTable &lookup);
 
     DataTable &cards() const { return *m_cards; }
 
@@ -82,6 +82,8 @@ public:
 
     // The labelKey of every label stored (blank labels left out).
     QSet<QByteArray> labelKeys() const;
+    // Which of these label keys a stored label has.
+    QSet<QByteArray> takenAmong(const QList<QByteArray> &keys) const;
     // Whether a card other than the one with key `except` has this label
     // (compared as the dosimeter holds it). A blank label is never taken.
     bool labelTaken(const QString &label, const QVariant &except = QVariant()) const;
@@ -134,8 +136,10 @@ public:
 
 private:
     CardData readCurrent(const DataTable &table) const;
+    QVariant firstWithLabel(const QByteArray &key, const QVariant &except) const;
     void writeFields(const CardData &card, bool keepSexWhenUnset);
 
+    DataModule *m_dm;
     DataTable *m_cards;
     DataTable *m_lookup;
 };

@@ -173,7 +173,7 @@ QString quoted(const QString &name)
 
 void report(const QString &text)
 {
-    activePrompt().message(MsgKind::Error, text, BtnOk);
+    activePrompt().message(MsgKind::Error, text, PromptButton::Ok);
 }
 
 } // namespace
@@ -192,15 +192,11 @@ void setDataModule(DataModule *dm)
 
 DataModule::DataModule(QObject *parent)
     : QObject(parent),
-      Measures(this, QStringLiteral("Measures"), QStringLiteral("Measures.DB"), measuresSchema()),
-      Notes(this, QStringLiteral("Notes"), QStringLiteral("Notes.DB"), notesSchema()),
-      Devices(this, QStringLiteral("Devices"), QStringLiteral("Devices.db"), devicesSchema()),
-      DBCards(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema()),
-      DBCards4Find(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema()),
-      DSMeasures(Measures),
-      DSNotes(Notes),
-      DSDevices(Devices),
-      DSCards(DBCards)
+      m_measures(this, QStringLiteral("Measures"), QStringLiteral("Measures.DB"), measuresSchema()),
+      m_notes(this, QStringLiteral("Notes"), QStringLiteral("Notes.DB"), notesSchema()),
+      m_devices(this, QStringLiteral("Devices"), QStringLiteral("Devices.db"), devicesSchema()),
+      m_cards(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema()),
+      m_cardsFind(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema())
 {
     m_connectionName = QStringLiteral("RUVO-%1").arg(++g_connectionCounter);
 }
@@ -214,7 +210,7 @@ DataModule::~DataModule()
 
 QString DataModule::dataDir() const
 {
-    return appState().ProgramDir + QStringLiteral("Data");
+    return appState().programDir + QStringLiteral("Data");
 }
 
 QString DataModule::tablePath(const QString &fileName) const
@@ -498,7 +494,7 @@ void DataModule::detach(const QString &schema)
 
 void DataModule::notifyPeers(DataTable *changed)
 {
-    for (DataTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
+    for (DataTable *t : {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind}) {
         if (t != changed && t->tableName() == changed->tableName() && t->active())
             t->peerChanged();
     }
@@ -536,7 +532,7 @@ void DataModule::rollback()
     }
     m_inTransaction = false;
     // Rows written in the transaction are gone: every view re-reads.
-    for (DataTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
+    for (DataTable *t : {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind}) {
         if (t->active()) {
             try {
                 t->cancel();  // a pending row is not written after the rollback
@@ -605,7 +601,7 @@ void DataModule::dataModuleCreate()
 
     // 3. Missing tables are announced and created; a failure to create one
     //    goes to the caller and ends the start-up here.
-    DataTable *const tables[] = {&Measures, &Notes, &Devices, &DBCards};
+    DataTable *const tables[] = {&m_measures, &m_notes, &m_devices, &m_cards};
     for (DataTable *t : tables) {
         const QString path = tablePath(t->fileName());
         if (!QFileInfo::exists(path)) {
@@ -618,11 +614,11 @@ void DataModule::dataModuleCreate()
     // 4. Indexes, each table on its own.
     for (DataTable *t : tables) {
         QString text;
-        if (t == &Measures)
+        if (t == &m_measures)
             text = QStringLiteral("DM: Ошибка при открытии таблицы измерений\r");
-        else if (t == &Notes)
+        else if (t == &m_notes)
             text = QStringLiteral("DM: Ошибка при открытии таблицы журнала\r");
-        else if (t == &Devices)
+        else if (t == &m_devices)
             text = QStringLiteral("DM: Ошибка при открытии таблицы устройств ТРЕМ\r");
         else
             text = QStringLiteral("DM: Ошибка при открытии таблицы картотеки\r");
@@ -635,9 +631,9 @@ void DataModule::dataModuleCreate()
 
     // 5. The second cursor on the cards.
     try {
-        DBCards4Find.open();
+        m_cardsFind.open();
     } catch (const std::exception &) {
-        report(QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + tablePath(DBCards4Find.fileName())
+        report(QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + tablePath(m_cardsFind.fileName())
                + QStringLiteral("\r"));
     }
 }
@@ -761,7 +757,7 @@ void DataModule::rebuildIndexes(DataTable &table)
 
 void DataModule::dataModuleDestroy()
 {
-    for (DataTable *t : {&Measures, &Notes, &Devices, &DBCards, &DBCards4Find}) {
+    for (DataTable *t : {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind}) {
         try {
             t->close();
         } catch (...) {

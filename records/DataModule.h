@@ -2,7 +2,7 @@
 // The database module: the four tables of the data directory and the
 // connection they share.
 //
-// Data directory = appState().ProgramDir + "Data". Each table is one SQLite file
+// Data directory = appState().programDir + "Data". Each table is one SQLite file
 // there ("Measures.DB", "Notes.DB", "Devices.db", "Cards.DB"), attached to one
 // connection (an in-memory main database) under the table's name, so a
 // missing file is announced and recreated alone and each file opens in any
@@ -34,7 +34,7 @@ public:
 
     // Start-up: creates the data directory when missing, opens the connection,
     // announces and creates missing tables, rebuilds every table's indexes
-    // (each on its own, with its own error message) and opens DBCards4Find.
+    // (each on its own, with its own error message) and opens the second cursor on the cards (cardsFind()).
     // Messages go through activePrompt(). Raises EGeneralError only when creating a
     // missing table fails (the remaining steps are then skipped).
     void dataModuleCreate();
@@ -50,8 +50,8 @@ public:
     // stored; the program decides whether to go on.
     bool terminateRequested() const { return m_terminateRequested; }
 
-    QString dataDir() const;            // ProgramDir + "Data" (no trailing separator)
-    QString tablePath(const QString &fileName) const override;  // ProgramDir + "Data" + separator + file name
+    QString dataDir() const;            // programDir + "Data" (no trailing separator)
+    QString tablePath(const QString &fileName) const override;  // programDir + "Data" + separator + file name
     QSqlDatabase database() const override;
     QString connectionName() const { return m_connectionName; }
     bool connected() const override;
@@ -63,17 +63,22 @@ public:
     void rollback() override;
     bool inTransaction() const { return m_inTransaction; }
 
-    // The tables, in the program's order, and the second cursor on the cards.
-    DataTable Measures;
-    DataTable Notes;
-    DataTable Devices;
-    DataTable DBCards;
-    DataTable DBCards4Find;
-    // The bindings every view goes through: the table objects themselves.
-    DataTable &DSMeasures;
-    DataTable &DSNotes;
-    DataTable &DSDevices;
-    DataTable &DSCards;
+    // The tables, in the program's order, and the second cursor on the cards
+    // (every view binds to these table objects themselves).
+    DataTable &measures() { return m_measures; }
+    DataTable &notes() { return m_notes; }
+    DataTable &devices() { return m_devices; }
+    DataTable &cards() { return m_cards; }
+    DataTable &cardsFind() { return m_cardsFind; }
+
+private:
+    DataTable m_measures;
+    DataTable m_notes;
+    DataTable m_devices;
+    DataTable m_cards;
+    DataTable m_cardsFind;
+
+public:
 
     // Whether every commit waits until the table file's log is on the disk
     // (the default). Without it a commit costs no disk flush, and the last

@@ -231,8 +231,8 @@ struct DropTemp {
 
 void RunNameSync(DataModule &dm)
 {
-    DataTable &measures = dm.Measures;
-    DataTable &notes = dm.Notes;
+    DataTable &measures = dm.measures();
+    DataTable &notes = dm.notes();
     const QSqlDatabase db = dm.database();
     // Every statement goes through the module's connection, raising with the
     // database's message.
@@ -334,8 +334,8 @@ NameSync::NameSync(DataModule &dm) : m_dm(dm)
 
 bool NameSync::run()
 {
-    DataTable &measures = m_dm.Measures;
-    DataTable &notes = m_dm.Notes;
+    DataTable &measures = m_dm.measures();
+    DataTable &notes = m_dm.notes();
     bool done = false;
     try {
         PostPending(measures);

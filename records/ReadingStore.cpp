@@ -31,7 +31,7 @@ ReadingStore::ReadingStore(DataModule &dm) : m_dm(dm)
 
 bool ReadingStore::readingStored(const QDateTime &time, int address, int recNumber) const
 {
-    DataTable &measures = m_dm.Measures;
+    DataTable &measures = m_dm.measures();
     // The index on (DateTime, TarnAddress, RecNumber) answers it; the "+"
     // keeps SQLite from taking the single-field indexes instead.
     QSqlQuery found = measures.exec(
@@ -43,7 +43,7 @@ bool ReadingStore::readingStored(const QDateTime &time, int address, int recNumb
 
 int ReadingStore::storeReading(const StoredReading &reading)
 {
-    DataTable &measures = m_dm.Measures;
+    DataTable &measures = m_dm.measures();
     Editing(measures, [&] {
         measures.append();
         measures.setFieldValue(QStringLiteral("DateTime"), reading.time);
@@ -63,7 +63,7 @@ int ReadingStore::storeReading(const StoredReading &reading)
 
 ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
 {
-    DataTable &devices = m_dm.Devices;
+    DataTable &devices = m_dm.devices();
     const bool missing = !devices.locate(QStringLiteral("TarnAddress"), address);
     if (missing) {
         Editing(devices, [&] {
@@ -81,7 +81,7 @@ ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
 
 void ReadingStore::saveReaderPosition(int address, const ReaderPosition &position)
 {
-    DataTable &devices = m_dm.Devices;
+    DataTable &devices = m_dm.devices();
     m_dm.flushReadings();
     const bool onRow = devices.hasCurrent() && !devices.isNull(QStringLiteral("TarnAddress"))
         && devices.asInteger(QStringLiteral("TarnAddress")) == address;
@@ -102,7 +102,7 @@ void ReadingStore::saveReaderPosition(int address, const ReaderPosition &positio
 
 qint64 ReadingStore::readingCount() const
 {
-    DataTable &measures = m_dm.Measures;
+    DataTable &measures = m_dm.measures();
     QSqlQuery q = measures.exec(QStringLiteral("SELECT COUNT(*) FROM ") + measures.sqlName());
     return q.next() ? q.value(0).toLongLong() : -1;
 }

@@ -95,17 +95,17 @@ QString Hex(const QByteArray &bytes)
 QJsonObject Rec0Json(const ReaderConfigData &r)
 {
     QJsonObject o;
-    o[QStringLiteral("Clock")] = TimeValue(r.Clock);
-    o[QStringLiteral("Param1")] = r.Param1;
-    o[QStringLiteral("Param2")] = r.Param2;
-    o[QStringLiteral("Param3")] = r.Param3;
-    o[QStringLiteral("Value1")] = qint64(r.Value1);
-    o[QStringLiteral("Value2")] = qint64(r.Value2);
-    o[QStringLiteral("RecordCount")] = r.RecordCount;
-    o[QStringLiteral("Status")] = r.Status;
-    o[QStringLiteral("Status2")] = r.Status2;
-    o[QStringLiteral("DosimeterInserted")] = (r.Status & StatusDosimeterInserted) != 0;
-    o[QStringLiteral("InfoText")] = Hex(r.InfoText);
+    o[QStringLiteral("Clock")] = TimeValue(r.clock);
+    o[QStringLiteral("Param1")] = r.param1;
+    o[QStringLiteral("Param2")] = r.param2;
+    o[QStringLiteral("Param3")] = r.param3;
+    o[QStringLiteral("Value1")] = qint64(r.value1);
+    o[QStringLiteral("Value2")] = qint64(r.value2);
+    o[QStringLiteral("RecordCount")] = r.recordCount;
+    o[QStringLiteral("Status")] = r.status;
+    o[QStringLiteral("Status2")] = r.status2;
+    o[QStringLiteral("DosimeterInserted")] = (r.status & StatusDosimeterInserted) != 0;
+    o[QStringLiteral("InfoText")] = Hex(r.infoText);
     return o;
 }
 
@@ -217,9 +217,9 @@ int main(int argc, char **argv)
         } else if (a == QLatin1String("--fixed-window")) {
             link.setFixedReceiveWindow(true);
         } else if (a == QLatin1String("--rs232log")) {
-            appState().Rs232LogEnabled = true;
+            appState().rs232LogEnabled = true;
         } else if (a == QLatin1String("--eventslog")) {
-            appState().EventsLogEnabled = true;
+            appState().eventsLogEnabled = true;
         } else if (a == QLatin1String("--log-dir")) {
             if (i + 1 >= args.size())
                 return Usage(QStringLiteral("--log-dir needs a directory"));
@@ -237,7 +237,7 @@ int main(int argc, char **argv)
         return Usage(QStringLiteral("no port given"));
     if (words.isEmpty())
         return Usage(QStringLiteral("no command given"));
-    appState().ProgramDir = QDir(logDir).absolutePath() + QLatin1Char('/');
+    appState().programDir = QDir(logDir).absolutePath() + QLatin1Char('/');
 
     const QString command = words.takeFirst();
     auto needArgs = [&](int n) { return words.size() == n; };
@@ -297,7 +297,7 @@ int main(int argc, char **argv)
             bool busy = false;
             if (readConfigFirst()) {
                 ReaderConfigData rec = config;
-                rec.Clock = QDateTime::currentDateTime();
+                rec.clock = QDateTime::currentDateTime();
                 // The write itself succeeds whatever comes back; the tool
                 // wants the reader's acknowledgement.
                 ok = take(writeReaderConfig(&link, rec)) && lastReply.size() == AcknowledgeReplySize;
@@ -319,10 +319,10 @@ int main(int argc, char **argv)
             if (ok) {
                 const ArchiveRecordData &r = result.value;
                 QJsonObject o;
-                o[QStringLiteral("Time")] = TimeValue(r.Time);
-                o[QStringLiteral("ID")] = qint64(r.ID);
-                o[QStringLiteral("Name")] = r.Name;
-                o[QStringLiteral("Dose")] = DecimalValue(r.Dose);
+                o[QStringLiteral("Time")] = TimeValue(r.time);
+                o[QStringLiteral("ID")] = qint64(r.id);
+                o[QStringLiteral("Name")] = r.name;
+                o[QStringLiteral("Dose")] = DecimalValue(r.dose);
                 out[QStringLiteral("ArchiveRecord")] = o;
             }
         } else if (command == QLatin1String("set-mode") && needArgs(1)) {
@@ -336,15 +336,15 @@ int main(int argc, char **argv)
             const CommandResult<DosimeterLabelData> result = readDosimeterLabel(&link);
             ok = take(result);
             if (ok) {
-                out[QStringLiteral("Text")] = result.value.Text;
-                out[QStringLiteral("Code")] = Hex(result.value.Code);
+                out[QStringLiteral("Text")] = result.value.text;
+                out[QStringLiteral("Code")] = Hex(result.value.code);
             }
         } else if (command == QLatin1String("read-coeffs") && needArgs(0)) {
             expected = RegisterReplySize;
             const CommandResult<MetrologyData> result = readMetrologyCoefficients(&link);
             ok = take(result);
-            const double a = result.value.A;
-            const quint16 b = result.value.B;
+            const double a = result.value.a;
+            const quint16 b = result.value.b;
             if (ok) {
                 out[QStringLiteral("A")] = DecimalValue(a);
                 out[QStringLiteral("B")] = int(b);
@@ -366,8 +366,8 @@ int main(int argc, char **argv)
             const CommandResult<DosimeterNumberData> result = readDosimeterNumber(&link);
             ok = take(result);
             if (ok) {
-                out[QStringLiteral("Number")] = qint64(result.value.Number);
-                out[QStringLiteral("Accumulation")] = result.value.Accumulation;
+                out[QStringLiteral("Number")] = qint64(result.value.number);
+                out[QStringLiteral("Accumulation")] = result.value.accumulation;
             }
         } else if (command == QLatin1String("write-number") && needArgs(2)) {
             const QString mode = words[1].toLower();
@@ -412,11 +412,11 @@ int main(int argc, char **argv)
                 h = result.value;
             }
             if (ok) {
-                out[QStringLiteral("Dose")] = DecimalValue(h.Dose);
-                out[QStringLiteral("DoseCounts")] = qint64(h.DoseCounts);
-                out[QStringLiteral("Delta")] = int(h.Delta);
-                out[QStringLiteral("MaxChannel")] = int(h.MaxChannel);
-                out[QStringLiteral("ComparatorChannel")] = int(h.ComparatorChannel);
+                out[QStringLiteral("Dose")] = DecimalValue(h.dose);
+                out[QStringLiteral("DoseCounts")] = qint64(h.doseCounts);
+                out[QStringLiteral("Delta")] = int(h.delta);
+                out[QStringLiteral("MaxChannel")] = int(h.maxChannel);
+                out[QStringLiteral("ComparatorChannel")] = int(h.comparatorChannel);
             }
         } else {
             return Usage(QStringLiteral("unknown command or wrong arguments: ") + command);

@@ -151,7 +151,7 @@ int main(int argc, char **argv)
     }
     QTemporaryDir dir;
     appState().reset();
-    appState().ProgramDir = dir.path() + QLatin1Char('/');
+    appState().programDir = dir.path() + QLatin1Char('/');
     int rc = 0;
     if (archive)
         rc |= benchArchive(count);

@@ -15,7 +15,7 @@ BenchDatabase::BenchDatabase(const QString &dir)
         m_programDir = QDir(dir).absolutePath() + QLatin1Char('/');
     }
     setPrompt(&m_prompt);
-    appState().ProgramDir = m_programDir;
+    appState().programDir = m_programDir;
     dm.dataModuleCreate();
     setDataModule(&dm);
 }
@@ -31,7 +31,7 @@ qint64 BenchDatabase::FillMeasures(int rows, int dosimeters)
 {
     QElapsedTimer clock;
     clock.start();
-    DataTable &m = dm.Measures;
+    DataTable &m = dm.measures();
     // Without its indexes the table fills fast; the module's rebuild puts
     // them back afterwards, as at every start.
     QStringList indexes;
@@ -63,7 +63,7 @@ qint64 BenchDatabase::FillNotes(int dosimeters, int perDosimeter, int readings)
 {
     QElapsedTimer clock;
     clock.start();
-    DataTable &n = dm.Notes;
+    DataTable &n = dm.notes();
     const qint64 spanMinutes = readings;  // one reading a minute
     const qint64 step = spanMinutes / perDosimeter;
     Transaction tx(dm);

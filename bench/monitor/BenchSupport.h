@@ -13,7 +13,7 @@
 // Answers every question with OK, silently.
 class SilentPrompt : public IPrompt {
 public:
-    int message(MsgKind, const QString &, int buttons) override { return (buttons & BtnOk) ? BtnOk : BtnCancel; }
+    PromptButton message(MsgKind, const QString &, PromptButtons buttons) override { return (buttons & PromptButton::Ok) ? PromptButton::Ok : PromptButton::Cancel; }
     bool input(const QString &, const QString &, QString &) override { return false; }
     int runModal(QObject *, const std::function<int()> &) override { return 0; }
 };
@@ -24,7 +24,7 @@ public:
     explicit BenchDatabase(const QString &dir = QString());
     ~BenchDatabase();
 
-    QString ProgramDir() const { return m_programDir; }
+    QString programDir() const { return m_programDir; }
     DataModule dm;
 
     // Appends `rows` readings of `dosimeters` dosimeters (IDs 1..dosimeters),

@@ -37,8 +37,8 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     const qint64 fillM = db.FillMeasures(rows, dosimeters);
     const qint64 fillN = db.FillNotes(dosimeters, notes / dosimeters, rows);
-    std::printf("Measures: %lld rows (%.1f s), Notes: %lld rows (%.1f s)\n", db.Count(db.dm.Measures), fillM / 1000.0,
-                db.Count(db.dm.Notes), fillN / 1000.0);
+    std::printf("Measures: %lld rows (%.1f s), Notes: %lld rows (%.1f s)\n", db.Count(db.dm.measures()), fillM / 1000.0,
+                db.Count(db.dm.notes()), fillN / 1000.0);
 
     SyncEngine engine;
     engine.SetDatabase(&db.dm);
@@ -48,8 +48,8 @@ int main(int argc, char **argv)
         clock.start();
         engine.SyncNamesFromJournal();
         const qint64 ms = clock.elapsed();
-        QSqlQuery q = db.dm.Measures.exec(
-            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"FIO\" IS NOT NULL").arg(db.dm.Measures.sqlName()));
+        QSqlQuery q = db.dm.measures().exec(
+            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"FIO\" IS NOT NULL").arg(db.dm.measures().sqlName()));
         const qint64 named = q.next() ? q.value(0).toLongLong() : -1;
         std::printf("run %d: %.2f s, readings with a name: %lld, flag %d\n", run, ms / 1000.0, named,
                     int(engine.INeedSynhroFIO.load()));

@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     std::printf("Measures: filling %d rows...\n", rows);
     std::fflush(stdout);
     const qint64 fillMs = rows > 0 ? db.FillMeasures(rows, 1000) : 0;
-    std::printf("Measures: %lld rows in %.1f s\n", db.Count(db.dm.Measures), fillMs / 1000.0);
+    std::printf("Measures: %lld rows in %.1f s\n", db.Count(db.dm.measures()), fillMs / 1000.0);
 
     SimReader sim;
     if (!sim.start()) {
@@ -69,7 +69,7 @@ int main(int argc, char **argv)
         sim.addRecords(2000);  // a full ring; the reader is new to the database: full read
     } else {
         sim.addRecords(count + 1);
-        DataTable &d = db.dm.Devices;
+        DataTable &d = db.dm.devices();
         d.append();
         d.setFieldValue(QStringLiteral("TarnAddress"), int(sim.address()));
         d.setFieldValue(QStringLiteral("LastRecNumber"), 1);
@@ -77,12 +77,12 @@ int main(int argc, char **argv)
         d.post();
     }
 
-    const qint64 before = db.Count(db.dm.Measures);
+    const qint64 before = db.Count(db.dm.measures());
     QElapsedTimer clock;
     clock.start();
     engine.PollReader();
     const qint64 totalNs = clock.nsecsElapsed();
-    const qint64 copied = db.Count(db.dm.Measures) - before;
+    const qint64 copied = db.Count(db.dm.measures()) - before;
     const int calls = engine.StoredRecordCalls();
 
     std::printf("commits: %s\n", fastCommits ? "without disk flush" : "durable (flushed to disk)");

@@ -199,7 +199,7 @@ int main(int argc, char **argv)
                 return 1;
             reader.sim.addRecords(count + 1);
             const int address = int(reader.sim.address());
-            DataTable &d = db.dm.Devices;
+            DataTable &d = db.dm.devices();
             if (d.locate(QStringLiteral("TarnAddress"), address))
                 d.edit();
             else
@@ -212,7 +212,7 @@ int main(int argc, char **argv)
             engine.SetDatabase(&db.dm);
             engine.FaceNotReady = false;
             engine.SetLink(&reader.link);
-            const qint64 before = db.Count(db.dm.Measures);
+            const qint64 before = db.Count(db.dm.measures());
             StartCycle(engine, threadMode);
             QElapsedTimer clock;
             clock.start();
@@ -221,7 +221,7 @@ int main(int argc, char **argv)
                                   count * 200 + 20000, &finished);
             const double total = clock.elapsed();
             StopCycle(engine);
-            const qint64 copied = db.Count(db.dm.Measures) - before;
+            const qint64 copied = db.Count(db.dm.measures()) - before;
             if (!finished || copied != count)
                 ++failures;
             line(QStringLiteral("%1, copy of %2 (%3 stored, %4 s): largest gap")
@@ -231,7 +231,7 @@ int main(int argc, char **argv)
                      .arg(total / 1000.0, 0, 'f', 1),
                  s.largestMs);
             line(QStringLiteral("%1, copy: gaps over 50 ms").arg(mode), s.over50, QStringLiteral("gaps"));
-            db.dm.Measures.exec(QStringLiteral("DELETE FROM %1 WHERE \"TarnAddress\"=?").arg(db.dm.Measures.sqlName()),
+            db.dm.measures().exec(QStringLiteral("DELETE FROM %1 WHERE \"TarnAddress\"=?").arg(db.dm.measures().sqlName()),
                                 {address});
         }
     }

@@ -18,10 +18,10 @@ namespace {
 
 class QuietPrompt : public IPrompt {
 public:
-    int message(MsgKind, const QString &text, int) override
+    PromptButton message(MsgKind, const QString &text, PromptButtons) override
     {
         QTextStream(stderr) << "message: " << text << Qt::endl;
-        return BtnOk;
+        return PromptButton::Ok;
     }
     bool input(const QString &, const QString &, QString &) override { return false; }
     int runModal(QObject *, const std::function<int()> &) override { return 0; }
@@ -55,14 +55,14 @@ int main(int argc, char **argv)
 
     std::unique_ptr<DataModule> dm = dir.start();
     // Filled without indexes; the next start builds them all.
-    for (const FieldDef &f : dm->Measures.fields())
-        dm->Measures.exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
+    for (const FieldDef &f : dm->measures().fields())
+        dm->measures().exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
     line(QStringLiteral("fill (one transaction, prepared insert, no indexes)"), ms([&] { FillMeasures(*dm, rows); }));
     dm.reset();
     line(QStringLiteral("start-up building every index of Measures"), ms([&] { dm = dir.start(); }));
     dm.reset();
     line(QStringLiteral("start-up with the indexes in place (checked)"), ms([&] { dm = dir.start(); }));
-    DataTable &m = dm->Measures;
+    DataTable &m = dm->measures();
     DataTableModel model(&m, kGrid);
     line(QStringLiteral("first screen, no filter, key order"), firstScreen(model));
 

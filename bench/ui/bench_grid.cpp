@@ -29,7 +29,7 @@ namespace {
 class BenchPrompt : public IPrompt {
 public:
     QString answer;
-    int message(MsgKind, const QString &, int) override { return BtnOk; }
+    PromptButton message(MsgKind, const QString &, PromptButtons) override { return PromptButton::Ok; }
     bool input(const QString &, const QString &, QString &value) override
     {
         value = answer;
@@ -44,7 +44,7 @@ void fill(DataModule &dm, int n)
     QSqlQuery q(dm.database());
     q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                              "\"Dose\", \"RecoveryTime\", \"Check\") VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                  .arg(dm.Measures.sqlName()));
+                  .arg(dm.measures().sqlName()));
     const QDateTime start(QDate(2020, 1, 1), QTime(8, 0));
     const QString recovery = dateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
     for (int i = 0; i < n; ++i) {
@@ -61,7 +61,7 @@ void fill(DataModule &dm, int n)
     }
     q.finish();
     tx.commit();
-    dm.Measures.refresh();
+    dm.measures().refresh();
 }
 
 // Repaints the grid at once and returns the time the repaint took.
@@ -102,7 +102,7 @@ int main(int argc, char **argv)
     BenchPrompt prompt;
     setPrompt(&prompt);
     QTemporaryDir dir;
-    appState().ProgramDir = dir.path() + QLatin1Char('/');
+    appState().programDir = dir.path() + QLatin1Char('/');
 
     DataModule dm;
     setDataModule(&dm);
@@ -112,7 +112,7 @@ int main(int argc, char **argv)
     SyncEngine engine;
     MainWindow face;
     engine.SetView(&face);
-    face.BindMeasures(&dm.Measures);
+    face.BindMeasures(&dm.measures());
     face.resize(800, 580);
     line(QStringLiteral("show the window (settings, first screen)"), ms([&] {
              face.show();

@@ -40,7 +40,7 @@ void FullArchiveRead::run()
         m_engine.OnMain([] {
             activePrompt().message(MsgKind::Warning,
                              QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"),
-                             BtnOk);
+                             PromptButton::Ok);
         });
         return;
     }
@@ -56,7 +56,7 @@ void FullArchiveRead::run()
     // that could not be taken (a failed request, a table error), so the next
     // pass tries it again; an empty slot there cannot fill any more and is
     // passed. Until the read stores something the position stays as it was.
-    m_newestAtStart = m_engine.ReaderConfig().RecordCount;
+    m_newestAtStart = m_engine.ReaderConfig().recordCount;
 
     for (int i = 1; i <= SyncEngine::ArchiveCapacity; ++i) {
         bool emptySlot = false;
@@ -115,21 +115,21 @@ bool FullArchiveRead::askToStop(int i)
 {
     // An empty slot right after the newest record is the end of an archive
     // that has not wrapped yet.
-    const int newest = static_cast<int>(m_engine.ReaderConfig().RecordCount);
+    const int newest = static_cast<int>(m_engine.ReaderConfig().recordCount);
     const bool endOfArchive = i == newest + 1;
     // Unattended, the read stops at the end of the archive and at a slot past
     // the newest record, and goes on over a slot up to the newest record that
     // cannot be taken, so the readings behind it are stored. The question is
     // asked in the main thread while this one waits.
-    int answer = BtnOk;
+    PromptButton answer = PromptButton::Ok;
     m_engine.OnMain([&] {
         answer = endOfArchive
             ? activePrompt().ask(MsgKind::Warning,
                            QStringLiteral("Найдена последняя запись архива (%1)\r\nПрекратить дальнейшее считывание ?").arg(i - 1),
-                           BtnOk | BtnCancel, BtnOk)
+                           PromptButton::Ok | PromptButton::Cancel, PromptButton::Ok)
             : activePrompt().ask(MsgKind::Error,
                            QStringLiteral("Ошибка считывания записи %1\r\nПрекратить дальнейшее считывание ?").arg(i),
-                           BtnOk | BtnCancel, i <= static_cast<int>(m_engine.ReaderConfig().RecordCount) ? BtnCancel : BtnOk);
+                           PromptButton::Ok | PromptButton::Cancel, i <= static_cast<int>(m_engine.ReaderConfig().recordCount) ? PromptButton::Cancel : PromptButton::Ok);
     });
-    return answer == BtnOk;
+    return answer == PromptButton::Ok;
 }

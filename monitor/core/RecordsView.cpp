@@ -272,7 +272,7 @@ bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minim
     } catch (const ERuvoError &) {
         // A value the filter language refuses: the filter in force, the
         // labels and the clear buttons stay as they are.
-        activePrompt().message(MsgKind::Warning, RefusedValueText(Columns[column], value), BtnOk);
+        activePrompt().message(MsgKind::Warning, RefusedValueText(Columns[column], value), PromptButton::Ok);
         return false;
     }
 

@@ -22,9 +22,9 @@ QString ComputeProgramDir(const QString &programFilePath, const QString &overrid
 StartupWords ReadStartupWords(const QStringList &arguments)
 {
     StartupWords w;
-    w.CommandLineText = arguments.join(QString()).toUpper();
-    w.Rs232Log = w.CommandLineText.contains(QLatin1String("RS232LOG"));
-    w.EventsLog = w.CommandLineText.contains(QLatin1String("EVENTSLOG"));
+    w.commandLineText = arguments.join(QString()).toUpper();
+    w.Rs232Log = w.commandLineText.contains(QLatin1String("RS232LOG"));
+    w.EventsLog = w.commandLineText.contains(QLatin1String("EVENTSLOG"));
     if (w.EventsLog)
         w.StatusNote += QStringLiteral("активировано логгирование событий ");
     if (w.Rs232Log)
@@ -35,10 +35,10 @@ StartupWords ReadStartupWords(const QStringList &arguments)
 QString ApplyStartup(AppState &app, const QString &programFilePath, const QStringList &arguments,
                      const QString &overrideDir)
 {
-    app.ProgramDir = ComputeProgramDir(programFilePath, overrideDir);
+    app.programDir = ComputeProgramDir(programFilePath, overrideDir);
     const StartupWords w = ReadStartupWords(arguments.mid(1));
-    app.CommandLineText = w.CommandLineText;
-    app.Rs232LogEnabled = w.Rs232Log;
-    app.EventsLogEnabled = w.EventsLog;
+    app.commandLineText = w.commandLineText;
+    app.rs232LogEnabled = w.Rs232Log;
+    app.eventsLogEnabled = w.EventsLog;
     return w.StatusNote;
 }

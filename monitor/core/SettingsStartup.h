@@ -13,7 +13,7 @@ struct AppState;
 QString ComputeProgramDir(const QString &programFilePath, const QString &overrideDir = QString());
 
 struct StartupWords {
-    QString CommandLineText;  // the arguments joined without separators, upper-cased
+    QString commandLineText;  // the arguments joined without separators, upper-cased
     bool Rs232Log = false;    // "RS232LOG" found anywhere in that text
     bool EventsLog = false;   // "EVENTSLOG" found anywhere in that text
     QString StatusNote;       // what status panel 1 shows at start
@@ -22,7 +22,7 @@ struct StartupWords {
 // `arguments` are the program's arguments without the program file itself.
 StartupWords ReadStartupWords(const QStringList &arguments);
 
-// Fills ProgramDir, CommandLineText and the two log switches of `app` and
+// Fills programDir, commandLineText and the two log switches of `app` and
 // returns the status note. `arguments` include the program file first, as
 // QCoreApplication::arguments() gives them; `programFilePath` is the program file.
 QString ApplyStartup(AppState &app, const QString &programFilePath, const QStringList &arguments,

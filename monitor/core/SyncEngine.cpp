@@ -379,7 +379,7 @@ void SyncEngine::ReportPortError()
 
 void SyncEngine::ReportRangeError()
 {
-    const int count = ReaderConfig().RecordCount;
+    const int count = ReaderConfig().recordCount;
     if (std::abs(count - LastRecNumber.load()) > 1) {
         View().SetStatusText(TextRangeError);
         logEvent(TextRangeError);
@@ -432,7 +432,7 @@ void SyncEngine::PollExchange(bool threadMode)
             lock.relock();
             if (SyncPaused)
                 return;
-            if (SyncState == SyncOffline || ReaderConfig().RecordCount != LastRecNumber.load()) {
+            if (SyncState == SyncOffline || ReaderConfig().recordCount != LastRecNumber.load()) {
                 if (!WorkerSetState(SyncExchanging))
                     return;
             }
@@ -510,7 +510,7 @@ void SyncEngine::CatchUp()
 
     std::exception_ptr error;
     try {
-        const int count = ReaderConfig().RecordCount;
+        const int count = ReaderConfig().recordCount;
         if (LastRecNumber.load() == count) {
             SyncState = SyncOnline;
         } else {
@@ -520,7 +520,7 @@ void SyncEngine::CatchUp()
                 NoteResponder(remembered.responder);
                 bool same = remembered.ok();
                 if (same) {
-                    const QDateTime time = remembered.value.Time;
+                    const QDateTime time = remembered.value.time;
                     same = time.isValid() && LastRecTime.isValid()
                         && std::llabs(time.msecsTo(LastRecTime)) <= RecordTimeToleranceMs;
                 }
@@ -577,7 +577,7 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
         return false;
     }
     const ArchiveRecordData &record = read.value;
-    if (!record.Time.isValid())
+    if (!record.time.isValid())
         throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
     // The tables belong to the main thread; the window goes on meanwhile and
     // may be closed before the record gets there.
@@ -590,17 +590,17 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
         dbClock.start();
         // The duplicate check looks at the whole table, whatever filter the
         // grid has on.
-        const bool stored = store.readingStored(record.Time, address, number);
+        const bool stored = store.readingStored(record.time, address, number);
         m_storeLookupNs += dbClock.nsecsElapsed();
         if (!stored) {
             LastReadedIndex = store.storeReading(
-                {record.Time, address, number, static_cast<int>(record.ID), record.Name, record.Dose});
+                {record.time, address, number, static_cast<int>(record.id), record.name, record.dose});
             INeedSynhroFIO = true;
         }
         m_storeDbNs += dbClock.nsecsElapsed();
         ++m_storeCalls;
         LastRecNumber = number;
-        LastRecTime = record.Time;
+        LastRecTime = record.time;
         kept = true;
         View().SetStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
         View().SetProgress(progressIndex, progressTotal);
@@ -612,7 +612,7 @@ void SyncEngine::CheckReaderClock()
 {
     if (ClockQuestionAsked)
         return;
-    const QDateTime readerClock = ReaderConfig().Clock;
+    const QDateTime readerClock = ReaderConfig().clock;
     const qint64 seconds = std::llabs(QDateTime::currentDateTime().msecsTo(readerClock)) / 1000;
     if (seconds <= ClockToleranceSeconds)
         return;
@@ -625,7 +625,7 @@ void SyncEngine::CheckReaderClock()
     // The window shows the suspension while the question is open (the ticks
     // that would show it wait behind the question in timer mode). Unattended,
     // the reader's clock is left alone.
-    int answer = BtnCancel;
+    PromptButton answer = PromptButton::Cancel;
     OnMain([this, &answer] {
         m_clockQuestionOpen = true;
         AtScopeEnd closed([this] { m_clockQuestionOpen = false; });
@@ -633,12 +633,12 @@ void SyncEngine::CheckReaderClock()
         answer = activePrompt().ask(
             MsgKind::Information,
             QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"),
-            BtnOk | BtnCancel, BtnCancel);
+            PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
     });
-    if (answer != BtnOk)
+    if (answer != PromptButton::Ok)
         return;
     ReaderConfigData rec = ReaderConfig();
-    rec.Clock = QDateTime::currentDateTime();
+    rec.clock = QDateTime::currentDateTime();
     SetReaderConfig(rec);
     if (QThread::currentThread() != thread())
         QThread::msleep(100);
@@ -653,7 +653,7 @@ void SyncEngine::CheckReaderClock()
         OnMain([] {
             activePrompt().message(MsgKind::Error,
                              QStringLiteral("Не удалось синхронизировать время в ТРЕМ\r(Ошибка прибора или специальный режим работы прибора)"),
-                             BtnOk | BtnCancel);
+                             PromptButton::Ok | PromptButton::Cancel);
         });
 }
 
@@ -847,7 +847,7 @@ void SyncEngine::SyncNamesFromJournal()
     if (!dm || !NameSync(*dm).run())
         activePrompt().message(MsgKind::Error,
                          QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
-                         BtnOk);
+                         PromptButton::Ok);
     INeedSynhroFIO = false;
     emit NamesSynchronised();
 }
@@ -858,9 +858,9 @@ void SyncEngine::AskNameSync(bool extNotesDown)
         return;
     // Unattended, the names wait for an operator: nothing is rewritten unseen
     // and the flag stays set.
-    const int answer = activePrompt().ask(MsgKind::Warning,
+    const PromptButton answer = activePrompt().ask(MsgKind::Warning,
                                     QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"),
-                                    BtnOk | BtnCancel, BtnCancel);
-    if (answer == BtnOk)
+                                    PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
+    if (answer == PromptButton::Ok)
         SyncNamesFromJournal();
 }

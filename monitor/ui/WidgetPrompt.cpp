@@ -37,16 +37,16 @@ QTranslator *WidgetPrompt::InstallStandardTexts()
     return translator;
 }
 
-int WidgetPrompt::message(MsgKind kind, const QString &text, int buttons)
+PromptButton WidgetPrompt::message(MsgKind kind, const QString &text, PromptButtons buttons)
 {
     if (Unattended()) {
         ToStderr(text);
-        return (buttons & BtnCancel) ? BtnCancel : BtnOk;
+        return (buttons & PromptButton::Cancel) ? PromptButton::Cancel : PromptButton::Ok;
     }
     return show(kind, text, buttons);
 }
 
-int WidgetPrompt::ask(MsgKind kind, const QString &text, int buttons, int unattended)
+PromptButton WidgetPrompt::ask(MsgKind kind, const QString &text, PromptButtons buttons, PromptButton unattended)
 {
     if (Unattended()) {
         ToStderr(text);
@@ -55,7 +55,7 @@ int WidgetPrompt::ask(MsgKind kind, const QString &text, int buttons, int unatte
     return show(kind, text, buttons);
 }
 
-int WidgetPrompt::show(MsgKind kind, const QString &text, int buttons)
+PromptButton WidgetPrompt::show(MsgKind kind, const QString &text, PromptButtons buttons)
 {
     QMessageBox box(m_parent);
     const QString title = qApp->property("ruvoTitle").toString();
@@ -72,8 +72,8 @@ int WidgetPrompt::show(MsgKind kind, const QString &text, int buttons)
     box.setText(shown);
 
     struct Map { PromptButton ours; QMessageBox::StandardButton theirs; };
-    const Map map[] = {{BtnOk, QMessageBox::Ok}, {BtnYes, QMessageBox::Yes}, {BtnNo, QMessageBox::No},
-                       {BtnCancel, QMessageBox::Cancel}};
+    const Map map[] = {{PromptButton::Ok, QMessageBox::Ok}, {PromptButton::Yes, QMessageBox::Yes}, {PromptButton::No, QMessageBox::No},
+                       {PromptButton::Cancel, QMessageBox::Cancel}};
     QMessageBox::StandardButtons standard;
     for (const Map &m : map)
         if (buttons & m.ours)
@@ -83,17 +83,17 @@ int WidgetPrompt::show(MsgKind kind, const QString &text, int buttons)
     box.setStandardButtons(standard);
     for (const Map &m : map)
         if (QAbstractButton *b = box.button(m.theirs))
-            b->setText(m.ours == BtnOk ? QStringLiteral("OK")
-                       : m.ours == BtnYes ? QStringLiteral("&Да")
-                       : m.ours == BtnNo ? QStringLiteral("&Нет")
+            b->setText(m.ours == PromptButton::Ok ? QStringLiteral("OK")
+                       : m.ours == PromptButton::Yes ? QStringLiteral("&Да")
+                       : m.ours == PromptButton::No ? QStringLiteral("&Нет")
                                          : QStringLiteral("Отмена"));
-    if (buttons & BtnCancel)
+    if (buttons & PromptButton::Cancel)
         box.setEscapeButton(QMessageBox::Cancel);
     const int result = box.exec();
     for (const Map &m : map)
         if (result == m.theirs)
             return m.ours;
-    return (buttons & BtnCancel) ? BtnCancel : BtnOk;
+    return (buttons & PromptButton::Cancel) ? PromptButton::Cancel : PromptButton::Ok;
 }
 
 bool WidgetPrompt::input(const QString &caption, const QString &label, QString &value)

@@ -19,8 +19,8 @@ public:
     explicit WidgetPrompt(QWidget *parent = nullptr) : m_parent(parent) {}
     void setParent(QWidget *parent) { m_parent = parent; }
 
-    int message(MsgKind kind, const QString &text, int buttons) override;
-    int ask(MsgKind kind, const QString &text, int buttons, int unattended) override;
+    PromptButton message(MsgKind kind, const QString &text, PromptButtons buttons) override;
+    PromptButton ask(MsgKind kind, const QString &text, PromptButtons buttons, PromptButton unattended) override;
     bool input(const QString &caption, const QString &label, QString &value) override;
     int runModal(QObject *dialog, const std::function<int()> &exec) override;
     void beep() override;
@@ -34,7 +34,7 @@ public:
     static QTranslator *InstallStandardTexts();
 
 private:
-    int show(MsgKind kind, const QString &text, int buttons);
+    PromptButton show(MsgKind kind, const QString &text, PromptButtons buttons);
 
     QWidget *m_parent = nullptr;
 };

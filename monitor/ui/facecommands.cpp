@@ -98,7 +98,7 @@ void MainWindow::ClearQuickFilters()
 void MainWindow::NotYetAvailable()
 {
     activePrompt().message(MsgKind::Information, QStringLiteral("Функция будет доступна в следующей версии программы"),
-                     BtnOk);
+                     PromptButton::Ok);
 }
 
 void MainWindow::ShowLinkSettings()
@@ -116,15 +116,15 @@ void MainWindow::RewindPosition(int records)
     try {
         int number = engine->LastRecNumber;
         QDateTime time = engine->LastRecTime;
-        const QString problem = RewindReaderPosition(dm->Devices, dm->Measures, records, number, time);
+        const QString problem = RewindReaderPosition(dm->devices(), dm->measures(), records, number, time);
         if (!problem.isEmpty()) {
-            activePrompt().message(MsgKind::Information, problem, BtnOk);
+            activePrompt().message(MsgKind::Information, problem, PromptButton::Ok);
             return;
         }
         engine->LastRecNumber = number;
         engine->LastRecTime = time;
     } catch (const ERuvoError &e) {
-        activePrompt().message(MsgKind::Error, e.message(), BtnOk);
+        activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
     }
 }
 

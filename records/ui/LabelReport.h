@@ -51,6 +51,7 @@ public:
     void setRecord2Note(bool on);
     bool choiceShown() const;  // no card holds the label
     void accept() override;    // "Принять"
+    void done(int r) override;
 
 private:
     void buildLayout();

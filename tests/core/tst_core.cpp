@@ -43,13 +43,13 @@ void TestCore::eventsLogAppendsOnlyWhenOn()
 {
     QTemporaryDir dir;
     appState().reset();
-    appState().ProgramDir = dir.path() + QLatin1Char('/');
-    const QString path = appState().ProgramDir + QStringLiteral("Events.log");
+    appState().programDir = dir.path() + QLatin1Char('/');
+    const QString path = appState().programDir + QStringLiteral("Events.log");
 
     logEvent(QStringLiteral("не пишется"));
     QVERIFY(!QFile::exists(path));
 
-    appState().EventsLogEnabled = true;
+    appState().eventsLogEnabled = true;
     logEvent(QStringLiteral("Ошибка диапазона архива"));
     logEvent(QStringLiteral("второе"));
     QFile f(path);
@@ -67,8 +67,8 @@ void TestCore::unwritableLogIsSilent()
 {
     QVERIFY(!appendLogLines(QStringLiteral("/nonexistent-dir/x/rs232.log"), {QStringLiteral("x")}));
     appState().reset();
-    appState().EventsLogEnabled = true;
-    appState().ProgramDir = QStringLiteral("/nonexistent-dir/x/");
+    appState().eventsLogEnabled = true;
+    appState().programDir = QStringLiteral("/nonexistent-dir/x/");
     logEvent(QStringLiteral("потеряно"));  // must neither raise nor crash
     appState().reset();
 }
@@ -76,9 +76,9 @@ void TestCore::unwritableLogIsSilent()
 void TestCore::promptRecordsAndAnswers()
 {
     ScriptedPrompt p;
-    p.answers = {BtnCancel};
-    QCOMPARE(activePrompt().message(MsgKind::Warning, QStringLiteral("a"), BtnOk | BtnCancel), int(BtnCancel));
-    QCOMPARE(activePrompt().message(MsgKind::Error, QStringLiteral("b"), BtnOk), int(BtnOk));
+    p.answers = {PromptButton::Cancel};
+    QCOMPARE(activePrompt().message(MsgKind::Warning, QStringLiteral("a"), PromptButton::Ok | PromptButton::Cancel), PromptButton::Cancel);
+    QCOMPARE(activePrompt().message(MsgKind::Error, QStringLiteral("b"), PromptButton::Ok), PromptButton::Ok);
     QCOMPARE(p.texts(), QStringList({QStringLiteral("a"), QStringLiteral("b")}));
     p.inputs = {QStringLiteral("25"), QString()};
     QString v = QStringLiteral("1000");

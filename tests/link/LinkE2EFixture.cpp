@@ -9,13 +9,13 @@
 
 LinkE2EFixture::LinkE2EFixture() : ReaderLinkSetup(3)
 {
-    appState().Rs232LogEnabled = true;
+    appState().rs232LogEnabled = true;
 }
 
 void LinkE2EFixture::clearLogs()
 {
-    QFile::remove(appState().ProgramDir + QStringLiteral("rs232.log"));
-    QFile::remove(appState().ProgramDir + QStringLiteral("Events.log"));
+    QFile::remove(appState().programDir + QStringLiteral("rs232.log"));
+    QFile::remove(appState().programDir + QStringLiteral("Events.log"));
     sim.clearLogs();
 }
 

@@ -71,18 +71,18 @@ void TestLinkE2E::readerCommands()
     const CommandResult<ReaderConfigData> config = readReaderConfig(&fx.link);
     QVERIFY(config);
     const ReaderConfigData &r = config.value;
-    QCOMPARE(int(r.RecordCount), 37);
-    QVERIFY(r.Status & StatusDosimeterInserted);
-    const qint64 behind = r.Clock.secsTo(fx.sim.clock());
+    QCOMPARE(int(r.recordCount), 37);
+    QVERIFY(r.status & StatusDosimeterInserted);
+    const qint64 behind = r.clock.secsTo(fx.sim.clock());
     QVERIFY2(behind >= 0 && behind < 62, qPrintable(QString::number(behind))); // minute resolution
-    QCOMPARE(r.Clock.time().second(), 0);
+    QCOMPARE(r.clock.time().second(), 0);
     fx.sim.withModel([&](SimReaderModel &m) {
-        QCOMPARE(r.Param1, m.param(1));
-        QCOMPARE(r.Param3, m.param(3));
-        QCOMPARE(r.Value1, m.value(1));
-        QCOMPARE(r.InfoText, m.infoText());
+        QCOMPARE(r.param1, m.param(1));
+        QCOMPARE(r.param3, m.param(3));
+        QCOMPARE(r.value1, m.value(1));
+        QCOMPARE(r.infoText, m.infoText());
     });
-    QCOMPARE(r.InfoText.at(0), '\0');
+    QCOMPARE(r.infoText.at(0), '\0');
     QVERIFY(!r.modeSwitching());
     QCOMPARE(config.responder, std::optional<quint32>(0x0A0B0C));
 
@@ -101,30 +101,30 @@ void TestLinkE2E::readerCommands()
         const CommandResult<ArchiveRecordData> read = readArchiveRecord(&fx.link, n);
         QVERIFY(read);
         const ArchiveRecordData &a = read.value;
-        lastTime = a.Time;
+        lastTime = a.time;
         const SimRecord s = fx.sim.record(n);
-        QCOMPARE(a.Time, s.time);
-        QCOMPARE(a.ID, s.id);
-        QCOMPARE(a.Name, s.name);
-        QCOMPARE(a.Dose, s.doseMicroSv);
+        QCOMPARE(a.time, s.time);
+        QCOMPARE(a.id, s.id);
+        QCOMPARE(a.name, s.name);
+        QCOMPARE(a.dose, s.doseMicroSv);
     }
     QVERIFY(lastTime > fx.sim.record(36).time);
 
     // The clock write: the reader's clock runs on from the written time, and
     // the configuration bytes travel back as they were read.
     ReaderConfigData w = switching.value;
-    w.Clock = QDateTime::currentDateTime().addSecs(2 * 3600);
-    w.Param2 = 0x7F;
+    w.clock = QDateTime::currentDateTime().addSecs(2 * 3600);
+    w.param2 = 0x7F;
     QVERIFY(writeReaderConfig(&fx.link, w));
     QVERIFY(qAbs(QDateTime::currentDateTime().addSecs(2 * 3600).secsTo(fx.sim.clock())) < 62);
     fx.sim.withModel([&](SimReaderModel &m) {
         QCOMPARE(m.configWrites(), 1);
         QCOMPARE(int(m.param(2)), 0x7F);
-        QCOMPARE(m.param(1), w.Param1);
+        QCOMPARE(m.param(1), w.param1);
     });
     const CommandResult<ReaderConfigData> back = readReaderConfig(&fx.link);
     QVERIFY(back);
-    QVERIFY2(qAbs(back.value.Clock.secsTo(w.Clock)) < 62, qPrintable(back.value.Clock.toString() + " / " + w.Clock.toString()));
+    QVERIFY2(qAbs(back.value.clock.secsTo(w.clock)) < 62, qPrintable(back.value.clock.toString() + " / " + w.clock.toString()));
 
     // The answer to a mode switch names no reader to follow.
     const CommandResult<NoValue> mode = setReaderMode(&fx.link, 1);
@@ -150,14 +150,14 @@ void TestLinkE2E::dosimeterCommands()
 
     const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
     QVERIFY(label);
-    QCOMPARE(label.value.Code, d.labelCode);
-    QCOMPARE(label.value.Text, QStringLiteral("Петров П.П.     "));
+    QCOMPARE(label.value.code, d.labelCode);
+    QCOMPARE(label.value.text, QStringLiteral("Петров П.П.     "));
     QCOMPARE(fx.sim.requestLog().size(), 4);
 
     const CommandResult<MetrologyData> coefficients = readMetrologyCoefficients(&fx.link);
     QVERIFY(coefficients);
-    QCOMPARE(coefficients.value.A, 2.5);
-    QCOMPARE(coefficients.value.B, quint16(0xFFFF));
+    QCOMPARE(coefficients.value.a, 2.5);
+    QCOMPARE(coefficients.value.b, quint16(0xFFFF));
     QVERIFY(writeMetrologyCoefficients(&fx.link, 0x0010, 3.14159, false));
     QCOMPARE(fx.sim.dosimeter().aWord, quint16(0x013A));
     QCOMPARE(fx.sim.dosimeter().b, quint16(0x0010));
@@ -165,14 +165,14 @@ void TestLinkE2E::dosimeterCommands()
 
     CommandResult<DosimeterNumberData> number = readDosimeterNumber(&fx.link);
     QVERIFY(number);
-    QCOMPARE(number.value.Number, quint32(0x123456));
-    QVERIFY(number.value.Accumulation);
+    QCOMPARE(number.value.number, quint32(0x123456));
+    QVERIFY(number.value.accumulation);
     QVERIFY(writeDosimeterNumber(&fx.link, 0x00ABCD, false));
     QCOMPARE(frameBody(fx.sim.requestLog().last()), QByteArray::fromHex("F7FFCDAB000000"));
     number = readDosimeterNumber(&fx.link);
     QVERIFY(number);
-    QCOMPARE(number.value.Number, quint32(0xABCD));
-    QVERIFY(!number.value.Accumulation);
+    QCOMPARE(number.value.number, quint32(0xABCD));
+    QVERIFY(!number.value.accumulation);
 
     CommandResult<float> dose = readTotalDose(&fx.link);
     QVERIFY(dose);
@@ -195,11 +195,11 @@ void TestLinkE2E::dosimeterAccessRefused()
     // No dosimeter: the reader refuses, and a refusal is not asked again.
     const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
     QCOMPARE(label.failure, CommandFailure::Refused);
-    QVERIFY(label.value.Code.isEmpty());
+    QVERIFY(label.value.code.isEmpty());
     QCOMPARE(fx.sim.requestsServed(), 1);
     const CommandResult<DosimeterNumberData> number = readDosimeterNumber(&fx.link);
     QCOMPARE(number.failure, CommandFailure::Refused);
-    QCOMPARE(number.value.Number, quint32(0));
+    QCOMPARE(number.value.number, quint32(0));
     QCOMPARE(clearDosimeterDose(&fx.link).failure, CommandFailure::Refused);
     QCOMPARE(fx.sim.requestsServed(), 3);
 
@@ -226,11 +226,11 @@ void TestLinkE2E::spectrum()
     const SpectrumHeaderData &h = header.value;
     const SimSpectrumHeader sh = fx.sim.readModel<SimSpectrumHeader>(
         [](const SimReaderModel &m) { return m.spectrumHeader(); });
-    QCOMPARE(h.Dose, decodeDecimalWord(sh.doseWord));
-    QCOMPARE(h.DoseCounts, sh.doseCounts);
-    QCOMPARE(h.Delta, sh.delta);
-    QCOMPARE(h.MaxChannel, sh.maxChannel);
-    QCOMPARE(h.ComparatorChannel, sh.comparatorChannel);
+    QCOMPARE(h.dose, decodeDecimalWord(sh.doseWord));
+    QCOMPARE(h.doseCounts, sh.doseCounts);
+    QCOMPARE(h.delta, sh.delta);
+    QCOMPARE(h.maxChannel, sh.maxChannel);
+    QCOMPARE(h.comparatorChannel, sh.comparatorChannel);
 
     const QVector<quint16> all =
         fx.sim.readModel<QVector<quint16>>([](const SimReaderModel &m) { return m.spectrum(); });
@@ -283,7 +283,7 @@ void TestLinkE2E::retriesAndTheirLog()
         QVERIFY(read);
         QCOMPARE(fx.sim.replyLog().size(), 2);
         QVERIFY(fx.sim.replyLog().first() != fx.sim.replyLog().last());
-        QCOMPARE(read.value.Time, fx.sim.record(4).time);
+        QCOMPARE(read.value.time, fx.sim.record(4).time);
         QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 2));
     }
 
@@ -321,7 +321,7 @@ void TestLinkE2E::retriesAndTheirLog()
     QTRY_COMPARE(fx.sim.replyLog().size(), 2);
     const CommandResult<ArchiveRecordData> read = readArchiveRecord(&fx.link, 2);
     QVERIFY(read);
-    QCOMPARE(read.value.Time, fx.sim.record(2).time);
+    QCOMPARE(read.value.time, fx.sim.record(2).time);
 }
 
 namespace {
@@ -329,7 +329,7 @@ namespace {
 bool holdsRecord(LinkE2EFixture &fx, const ArchiveRecordData &a, int n)
 {
     const SimRecord s = fx.sim.record(n);
-    return a.Time == s.time && a.ID == s.id && a.Name == s.name && a.Dose == s.doseMicroSv;
+    return a.time == s.time && a.id == s.id && a.name == s.name && a.dose == s.doseMicroSv;
 }
 } // namespace
 
@@ -357,7 +357,7 @@ void TestLinkE2E::lateRepliesNeverAnswerTheNextRequest()
     fx.sim.injectFault(SimReader::Fault::Late, 1, window + 400, 1);
     const CommandResult<DosimeterLabelData> read = readDosimeterLabel(&fx.link);
     QVERIFY(read);
-    QCOMPARE(read.value.Text, label);
+    QCOMPARE(read.value.text, label);
 
     // An archive copy at the line rate with late replies: every record read
     // is the record asked for.
@@ -384,7 +384,7 @@ void TestLinkE2E::readerSlowerThanTheWindow()
         fx.link.setFixedReceiveWindow(fixed);
         const CommandResult<ReaderConfigData> config = readReaderConfig(&fx.link);
         if (config)
-            QCOMPARE(int(config.value.RecordCount), 5);
+            QCOMPARE(int(config.value.recordCount), 5);
         for (int n : {2, 3}) {
             const CommandResult<ArchiveRecordData> record = readArchiveRecord(&fx.link, n);
             if (record)
@@ -404,7 +404,7 @@ void TestLinkE2E::replyFollowedByStrayBytes()
     fx.sim.injectFault(SimReader::Fault::Trailing, 1);
     const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
     QVERIFY(label);
-    QCOMPARE(label.value.Text, fx.sim.dosimeter().label());
+    QCOMPARE(label.value.text, fx.sim.dosimeter().label());
     QStringList asked;
     for (const QByteArray &request : fx.sim.requestLog())
         asked << QString::fromLatin1(frameBody(request).toHex());
@@ -504,7 +504,7 @@ void TestLinkE2E::labelReadFailingOnThirdReply()
     fx.sim.injectFault(SimReader::Fault::Refuse, 1, 1, 2);
     const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
     QCOMPARE(label.failure, CommandFailure::Refused);
-    QVERIFY(label.value.Text.isEmpty() && label.value.Code.isEmpty());  // nothing of the two groups read
+    QVERIFY(label.value.text.isEmpty() && label.value.code.isEmpty());  // nothing of the two groups read
     QVERIFY(!label.responder);
     QVERIFY(!fx.link.serialPort().isOpen());
     const QList<QByteArray> sent = fx.sim.requestLog();
@@ -542,8 +542,8 @@ void TestLinkE2E::invalidArchiveDates()
 
     CommandResult<ArchiveRecordData> read = readArchiveRecord(&fx.link, 2);
     QVERIFY(read);
-    QVERIFY(read.value.Time.isNull());
-    QCOMPARE(read.value.ID, fx.sim.record(2).id);
+    QVERIFY(read.value.time.isNull());
+    QCOMPARE(read.value.id, fx.sim.record(2).id);
     QStringList events = fx.eventLines();
     QCOMPARE(events.size(), 1);
     QVERIFY(events[0].endsWith(QStringLiteral(">Ошибка при запросе архивной записи")));
@@ -551,16 +551,16 @@ void TestLinkE2E::invalidArchiveDates()
     // A slot never written answers with zero date bytes: the same.
     read = readArchiveRecord(&fx.link, 2000);
     QVERIFY(read);
-    QVERIFY(read.value.Time.isNull());
+    QVERIFY(read.value.time.isNull());
     QCOMPARE(fx.eventLines().size(), 2);
 
     read = readArchiveRecord(&fx.link, 3);
     QVERIFY(read);
-    QCOMPARE(read.value.Time, fx.sim.record(3).time);
+    QCOMPARE(read.value.time, fx.sim.record(3).time);
     QCOMPARE(fx.eventLines().size(), 2);
 
     // Without the events log nothing is written.
-    appState().EventsLogEnabled = false;
+    appState().eventsLogEnabled = false;
     QVERIFY(readArchiveRecord(&fx.link, 2));
     QCOMPARE(fx.eventLines().size(), 2);
 }

@@ -295,15 +295,15 @@ private slots:
         QCOMPARE(clearDoseBody(), Hex("F1 FF 00 00 00 00 00"));
 
         ReaderConfigData rec;
-        rec.Clock = QDateTime(QDate(2026, 12, 8), QTime(14, 30, 59));
-        rec.Param1 = 7;
-        rec.Param2 = 8;
-        rec.Param3 = 9;
-        rec.Value1 = 0x01020304;
-        rec.Value2 = 0xA0B0C0D0;
-        rec.RecordCount = 121;
-        rec.Status = 0x10;
-        rec.InfoText = "XXXXXXXXX";
+        rec.clock = QDateTime(QDate(2026, 12, 8), QTime(14, 30, 59));
+        rec.param1 = 7;
+        rec.param2 = 8;
+        rec.param3 = 9;
+        rec.value1 = 0x01020304;
+        rec.value2 = 0xA0B0C0D0;
+        rec.recordCount = 121;
+        rec.status = 0x10;
+        rec.infoText = "XXXXXXXXX";
         const QByteArray body = readerConfigWriteBody(rec);
         QCOMPARE(body.size(), 34);
         QCOMPARE(body, Hex("00 00 30 14 08 12 26 07 08 09 01 02 03 04 A0 B0 C0 D0 00 79") + QByteArray(14, ' '));
@@ -311,9 +311,9 @@ private slots:
         QByteArray reply = Reply(6, 1, body.left(20) + Hex("10 22") + QByteArray("XXXXXXXXX") + Hex("00 00 00"));
         ReaderConfigData back;
         QVERIFY(decodeReaderConfigReply(reply, back));
-        QCOMPARE(back.Clock, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
-        QCOMPARE(back.Value2, rec.Value2);
-        QCOMPARE(back.RecordCount, rec.RecordCount);
+        QCOMPARE(back.clock, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
+        QCOMPARE(back.value2, rec.value2);
+        QCOMPARE(back.recordCount, rec.recordCount);
     }
 
     void configReply()
@@ -322,22 +322,22 @@ private slots:
         QCOMPARE(reply.size(), ReaderConfigReplySize);
         ReaderConfigData rec;
         QVERIFY(decodeReaderConfigReply(reply, rec));
-        QCOMPARE(rec.Clock, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
-        QCOMPARE(rec.Param1, quint8(7));
-        QCOMPARE(rec.Param3, quint8(9));
-        QCOMPARE(rec.Value1, 0x01020304u);
-        QCOMPARE(rec.Value2, 0xA0B0C0D0u);
-        QCOMPARE(rec.RecordCount, quint16(121));
-        QCOMPARE(rec.Status, quint8(0x10));
-        QCOMPARE(rec.Status2, quint8(0x22));
-        QCOMPARE(rec.InfoText, QByteArray("\0ABCDEFGH", 9));
-        QCOMPARE(rec.InfoText.at(0), '\0');
+        QCOMPARE(rec.clock, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
+        QCOMPARE(rec.param1, quint8(7));
+        QCOMPARE(rec.param3, quint8(9));
+        QCOMPARE(rec.value1, 0x01020304u);
+        QCOMPARE(rec.value2, 0xA0B0C0D0u);
+        QCOMPARE(rec.recordCount, quint16(121));
+        QCOMPARE(rec.status, quint8(0x10));
+        QCOMPARE(rec.status2, quint8(0x22));
+        QCOMPARE(rec.infoText, QByteArray("\0ABCDEFGH", 9));
+        QCOMPARE(rec.infoText.at(0), '\0');
 
         ReaderConfigData untouched;
-        untouched.RecordCount = 5;
+        untouched.recordCount = 5;
         QVERIFY(!decodeReaderConfigReply(ConfigReply(Hex("30 14 08 13 26"), QByteArray(9, 'A')), untouched));
-        QCOMPARE(untouched.RecordCount, quint16(5));
-        QVERIFY(!untouched.Clock.isValid());
+        QCOMPARE(untouched.recordCount, quint16(5));
+        QVERIFY(!untouched.clock.isValid());
         QVERIFY(!decodeReaderConfigReply(reply.left(51), untouched));
 
         QVERIFY(isReaderBusyRefusal(Reply(3, 1, Hex("05"))));
@@ -355,25 +355,25 @@ private slots:
         QCOMPARE(reply.size(), ArchiveRecordReplySize);
         QVERIFY(decodeArchiveRecordReply(reply, rec, timeValid));
         QVERIFY(timeValid);
-        QCOMPARE(rec.Time, QDateTime(QDate(2026, 3, 1), QTime(9, 5, 0)));
-        QCOMPARE(rec.ID, 0x123456u);
-        QCOMPARE(rec.Name, QStringLiteral("Иванов          "));
-        QCOMPARE(rec.Dose, 1000000.0);
+        QCOMPARE(rec.time, QDateTime(QDate(2026, 3, 1), QTime(9, 5, 0)));
+        QCOMPARE(rec.id, 0x123456u);
+        QCOMPARE(rec.name, QStringLiteral("Иванов          "));
+        QCOMPARE(rec.dose, 1000000.0);
 
         QVERIFY(decodeArchiveRecordReply(ArchiveReply(Hex("05 09 01 03 26"), Hex("00 00 01"), QByteArray(16, ' '),
                                                       Hex("E8 64")),
                                          rec, timeValid));
-        QCOMPARE(rec.Dose, 1.0);
-        QCOMPARE(rec.Name, QString(16, QLatin1Char(' ')));
+        QCOMPARE(rec.dose, 1.0);
+        QCOMPARE(rec.name, QString(16, QLatin1Char(' ')));
 
         QVERIFY(decodeArchiveRecordReply(ArchiveReply(Hex("00 00 00 00 00"), Hex("00 00 02"), QByteArray(16, '\0'),
                                                       Hex("00 00")),
                                          rec, timeValid));
         QVERIFY(!timeValid);
-        QVERIFY(rec.Time.isNull());
-        QCOMPARE(rec.ID, 2u);
-        QCOMPARE(rec.Name, QString(16, QChar(0x00A4)));
-        QCOMPARE(rec.Dose, 0.0);
+        QVERIFY(rec.time.isNull());
+        QCOMPARE(rec.id, 2u);
+        QCOMPARE(rec.name, QString(16, QChar(0x00A4)));
+        QCOMPARE(rec.dose, 0.0);
 
         QVERIFY(!decodeArchiveRecordReply(Reply(3, 1, Hex("01")), rec, timeValid));
     }
@@ -430,11 +430,11 @@ private slots:
         QCOMPARE(header.size(), SpectrumHeaderReplySize);
         SpectrumHeaderData h;
         QVERIFY(decodeSpectrumHeaderReply(header, h));
-        QCOMPARE(h.Dose, 1.5e-6);
-        QCOMPARE(h.DoseCounts, 0x12345678u);
-        QCOMPARE(h.Delta, quint16(0x0201));
-        QCOMPARE(h.MaxChannel, quint16(1500));
-        QCOMPARE(h.ComparatorChannel, quint16(16));
+        QCOMPARE(h.dose, 1.5e-6);
+        QCOMPARE(h.doseCounts, 0x12345678u);
+        QCOMPARE(h.delta, quint16(0x0201));
+        QCOMPARE(h.maxChannel, quint16(1500));
+        QCOMPARE(h.comparatorChannel, quint16(16));
     }
 
     void ExchangeLogLines()
@@ -506,9 +506,9 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        appState().ProgramDir = dir.path() + QLatin1Char('/');
-        appState().EventsLogEnabled = true;
-        appState().Rs232LogEnabled = true;
+        appState().programDir = dir.path() + QLatin1Char('/');
+        appState().eventsLogEnabled = true;
+        appState().rs232LogEnabled = true;
         SerialLink link;
         link.setPortName(dir.filePath(QStringLiteral("no-such-port")));
         link.setBaseRequestCount(0);
@@ -588,10 +588,10 @@ private slots:
         QVERIFY(!nothing.responder);
         QVERIFY(!nothing.value.modeSwitching());
         ReaderConfigData rec;
-        rec.InfoText = QByteArray::fromHex("010000000000000000");
+        rec.infoText = QByteArray::fromHex("010000000000000000");
         QVERIFY(rec.modeSwitching());
-        rec.InfoText[0] = '\0';
-        rec.InfoText[1] = '\1';
+        rec.infoText[0] = '\0';
+        rec.infoText[1] = '\1';
         QVERIFY(!rec.modeSwitching());
     }
 

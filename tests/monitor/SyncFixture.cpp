@@ -34,7 +34,7 @@ bool SyncRig::start(bool withReader)
 {
     dm.dataModuleCreate();  // the announcements of new tables go to the scripted prompt
     prompt.asked.clear();
-    if (!dm.Measures.active() || !dm.Notes.active() || !dm.Devices.active())
+    if (!dm.measures().active() || !dm.notes().active() || !dm.devices().active())
         return false;
     if (!withReader)
         return true;
@@ -43,18 +43,18 @@ bool SyncRig::start(bool withReader)
 
 QPair<int, QDateTime> SyncRig::device(int address)
 {
-    QSqlQuery q = dm.Devices.exec(
-        QStringLiteral("SELECT \"LastRecNumber\", \"LastRecTime\" FROM %1 WHERE \"TarnAddress\"=?").arg(dm.Devices.sqlName()),
+    QSqlQuery q = dm.devices().exec(
+        QStringLiteral("SELECT \"LastRecNumber\", \"LastRecTime\" FROM %1 WHERE \"TarnAddress\"=?").arg(dm.devices().sqlName()),
         {address});
     if (!q.next())
         return {-1, QDateTime()};
-    const FieldDef &def = dm.Devices.fieldDef(QStringLiteral("LastRecTime"));
+    const FieldDef &def = dm.devices().fieldDef(QStringLiteral("LastRecTime"));
     return {q.value(0).toInt(), DataTable::fromStorage(def, q.value(1)).toDateTime()};
 }
 
 void SyncRig::setDevice(int address, int lastRecNumber, const QDateTime &lastRecTime)
 {
-    DataTable &d = dm.Devices;
+    DataTable &d = dm.devices();
     if (d.locate(QStringLiteral("TarnAddress"), address)) {
         d.edit();
     } else {
@@ -74,7 +74,7 @@ void SyncRig::rememberRecord(int number, qint64 timeShiftMs)
 QList<MeasureRow> SyncRig::measures()
 {
     QList<MeasureRow> rows;
-    DataTable &m = dm.Measures;
+    DataTable &m = dm.measures();
     QSqlQuery q = m.exec(QStringLiteral("SELECT \"Index\", \"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                                         "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\" FROM %1 ORDER BY \"Index\"")
                              .arg(m.sqlName()));
@@ -105,13 +105,13 @@ QList<int> SyncRig::recNumbers()
 
 int SyncRig::measuresCount()
 {
-    QSqlQuery q = dm.Measures.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(dm.Measures.sqlName()));
+    QSqlQuery q = dm.measures().exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(dm.measures().sqlName()));
     return q.next() ? q.value(0).toInt() : -1;
 }
 
 int SyncRig::addMeasure(const QDateTime &time, int id, double dose, int recNumber, int address, const QString &fio)
 {
-    DataTable &m = dm.Measures;
+    DataTable &m = dm.measures();
     m.append();
     m.setFieldValue(QStringLiteral("DateTime"), time);
     m.setFieldValue(QStringLiteral("ID"), id);
@@ -126,7 +126,7 @@ int SyncRig::addMeasure(const QDateTime &time, int id, double dose, int recNumbe
 
 int SyncRig::addNote(int id, const QVariant &from, const QVariant &to, const QString &fio)
 {
-    DataTable &n = dm.Notes;
+    DataTable &n = dm.notes();
     n.append();
     n.setFieldValue(QStringLiteral("ID"), id);
     n.setFieldValue(QStringLiteral("TimeFrom"), from);
@@ -138,7 +138,7 @@ int SyncRig::addNote(int id, const QVariant &from, const QVariant &to, const QSt
 
 QVariant SyncRig::noteDose(int key)
 {
-    QSqlQuery q = dm.Notes.exec(QStringLiteral("SELECT \"Dose\" FROM %1 WHERE \"Index\"=?").arg(dm.Notes.sqlName()), {key});
+    QSqlQuery q = dm.notes().exec(QStringLiteral("SELECT \"Dose\" FROM %1 WHERE \"Index\"=?").arg(dm.notes().sqlName()), {key});
     return q.next() ? q.value(0) : QVariant();
 }
 

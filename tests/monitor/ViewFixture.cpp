@@ -5,7 +5,7 @@
 ViewDb::ViewDb()
 {
     appState().reset();
-    appState().ProgramDir = dir.path() + QLatin1Char('/');
+    appState().programDir = dir.path() + QLatin1Char('/');
     setDataModule(&dm);
 }
 
@@ -21,13 +21,13 @@ bool ViewDb::open()
 {
     dm.dataModuleCreate();
     prompt.asked.clear();
-    return dm.Measures.active() && dm.Devices.active();
+    return dm.measures().active() && dm.devices().active();
 }
 
 int ViewDb::add(int recNumber, const QDateTime &time, int id, const QString &name, double dose,
                 const QDateTime &recoveryTime, const QString &fio, int address)
 {
-    DataTable &m = dm.Measures;
+    DataTable &m = dm.measures();
     m.append();
     m.setFieldValue(QStringLiteral("TarnAddress"), address);
     m.setFieldValue(QStringLiteral("RecNumber"), recNumber);

@@ -12,7 +12,7 @@
 
 class ViewDb {
 public:
-    ViewDb();   // resets the shared state, points ProgramDir at a temporary directory
+    ViewDb();   // resets the shared state, points programDir at a temporary directory
     ~ViewDb();  // closes the module, resets the shared state
 
     bool open();  // DataModuleCreate; the announcements go to the scripted prompt

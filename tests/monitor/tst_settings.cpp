@@ -106,8 +106,8 @@ void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
 {
     QTemporaryDir dir;
     appState().reset();
-    appState().ProgramDir = dir.path() + QLatin1Char('/');
-    appState().EventsLogEnabled = true;
+    appState().programDir = dir.path() + QLatin1Char('/');
+    appState().eventsLogEnabled = true;
     const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
     {
         TIniFile ini(path);

@@ -42,13 +42,13 @@ void TestSyncArchive::endOfUnwrappedArchiveAsksToStop()
     const int base = online(rig);
     QVERIFY(base >= 0);
     rig.engine.StartControlTimer();
-    rig.prompt.answers << BtnOk;
+    rig.prompt.answers << PromptButton::Ok;
 
     rig.engine.ReadFullArchive();
 
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
-    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk | BtnCancel));
+    QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("Найдена последняя запись архива (37)\r\nПрекратить дальнейшее считывание ?"));
     QCOMPARE(rig.measuresCount(), 37);
@@ -70,7 +70,7 @@ void TestSyncArchive::cancelGoesOnAndAsksAtEveryFailure()
     rig.sim.addRecords(5);
     const int base = online(rig);
     QVERIFY(base >= 0);
-    rig.prompt.answers << BtnCancel << BtnCancel << BtnOk;
+    rig.prompt.answers << PromptButton::Cancel << PromptButton::Cancel << PromptButton::Ok;
 
     rig.engine.ReadFullArchive();
 
@@ -79,7 +79,7 @@ void TestSyncArchive::cancelGoesOnAndAsksAtEveryFailure()
                           QStringLiteral("Ошибка считывания записи 7\r\nПрекратить дальнейшее считывание ?"),
                           QStringLiteral("Ошибка считывания записи 8\r\nПрекратить дальнейшее считывание ?")}));
     QCOMPARE(rig.prompt.asked.at(1).kind, MsgKind::Error);
-    QCOMPARE(rig.prompt.asked.at(1).buttons, int(BtnOk | BtnCancel));
+    QCOMPARE(rig.prompt.asked.at(1).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.measuresCount(), 5);
     QCOMPARE(rig.sim.requestsServed() - base, 8);
     QVERIFY(!rig.engine.TimerControl()->isActive());  // the stored settings never started it
@@ -98,7 +98,7 @@ void TestSyncArchive::needsTheReaderInNormalMode()
 
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
-    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk));
+    QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"));
     QCOMPARE(rig.sim.requestsServed() - base, 0);
@@ -159,7 +159,7 @@ void TestSyncArchive::readingsLandingBehindTheLoopAreReadNextPass()
     // A slot below the newest record that is empty for good.
     rig.sim.setSlotTimeBytes(20, QByteArray(5, '\0'));
     // Go on at 20, at the end of the archive and at 39; stop at 43.
-    rig.prompt.answers << BtnCancel << BtnCancel << BtnCancel << BtnOk;
+    rig.prompt.answers << PromptButton::Cancel << PromptButton::Cancel << PromptButton::Cancel << PromptButton::Ok;
 
     rig.engine.PollReader();  // a new reader: the whole archive is read
 

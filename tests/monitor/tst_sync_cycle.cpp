@@ -129,7 +129,7 @@ void TestSyncCycle::equalCountsWriteThePositionUnchanged()
     QVERIFY(rig.start());
     rig.sim.addRecords(2);
     rig.rememberRecord(2);
-    QSignalSpy written(&rig.dm.Devices, &DataTable::rowUpdated);
+    QSignalSpy written(&rig.dm.devices(), &DataTable::rowUpdated);
 
     rig.engine.PollReader();
 
@@ -159,7 +159,7 @@ void TestSyncCycle::rememberedRecordTimeTolerance()
     QVERIFY(rig.start());
     rig.sim.addRecords(120);
     rig.rememberRecord(100, shiftMs);
-    rig.prompt.answers << BtnOk;  // the end of the archive during a full read
+    rig.prompt.answers << PromptButton::Ok;  // the end of the archive during a full read
 
     rig.engine.PollReader();
 
@@ -187,8 +187,8 @@ void TestSyncCycle::recordAlreadyStoredIsNotDoubled()
     const SimRecord other = rig.sim.record(107);
     rig.addMeasure(other.time, int(other.id), other.doseMicroSv, 107, rig.address() + 1);
     // A filter on the grid does not hide the stored row from the check.
-    rig.dm.Measures.setFilter(QStringLiteral("RecNumber=0"));
-    rig.dm.Measures.setFiltered(true);
+    rig.dm.measures().setFilter(QStringLiteral("RecNumber=0"));
+    rig.dm.measures().setFiltered(true);
     rig.engine.INeedSynhroFIO = false;
 
     rig.engine.PollReader();
@@ -231,7 +231,7 @@ void TestSyncCycle::newBusAddressReadsTheWholeArchive()
     rig.sim.setAddress(0x0A0B0C);
     rig.sim.addRecords(37);
     rig.setDevice(0x010203, 30, rig.sim.record(30).time);
-    QSignalSpy inserted(&rig.dm.Devices, &DataTable::rowInserted);
+    QSignalSpy inserted(&rig.dm.devices(), &DataTable::rowInserted);
 
     rig.engine.PollReader();
 
@@ -267,30 +267,30 @@ void TestSyncCycle::clockToleranceIsWholeSeconds()
     SyncRig rig;
     QVERIFY(rig.start(false));
     ReaderConfigData rec;
-    rec.Clock = QDateTime::currentDateTime().addMSecs(150900);  // 150.9 s: 150 whole seconds
+    rec.clock = QDateTime::currentDateTime().addMSecs(150900);  // 150.9 s: 150 whole seconds
     rig.engine.SetReaderConfig(rec);
     rig.engine.CheckReaderClock();
     QVERIFY(rig.prompt.asked.isEmpty());
     QVERIFY(!rig.engine.ClockQuestionAsked);
 
-    rec.Clock = QDateTime::currentDateTime().addMSecs(-150900);
+    rec.clock = QDateTime::currentDateTime().addMSecs(-150900);
     rig.engine.SetReaderConfig(rec);
     rig.engine.CheckReaderClock();
     QVERIFY(rig.prompt.asked.isEmpty());
 
-    rig.prompt.answers << BtnCancel;
-    rec.Clock = QDateTime::currentDateTime().addMSecs(151500);
+    rig.prompt.answers << PromptButton::Cancel;
+    rec.clock = QDateTime::currentDateTime().addMSecs(151500);
     rig.engine.SetReaderConfig(rec);
     rig.engine.SyncPaused = true;
     rig.engine.CheckReaderClock();
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Information);
-    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk | BtnCancel));
+    QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"));
     QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
     QVERIFY(!rig.engine.SyncPaused.load());
-    QCOMPARE(rig.engine.ReaderConfig().Clock, rec.Clock);  // Cancel leaves the clock alone
+    QCOMPARE(rig.engine.ReaderConfig().clock, rec.clock);  // Cancel leaves the clock alone
 }
 
 void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
@@ -303,7 +303,7 @@ void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
     QVERIFY(rig.prompt.asked.isEmpty());
     QCOMPARE(rig.engine.LastRecNumber.load(), 3);
     rig.sim.setClockOffsetSeconds(3600);
-    rig.prompt.answers << BtnOk;
+    rig.prompt.answers << PromptButton::Ok;
 
     rig.engine.PollReader();
 
@@ -490,7 +490,7 @@ void TestSyncCycle::databaseErrorLogsNoSystemText()
     QCOMPARE(rig.device(rig.address()).first, 3);
     // The position cannot be written; the system's last error code is one
     // that has nothing to do with it.
-    rig.dm.Devices.close();
+    rig.dm.devices().close();
     rig.sim.addRecords(2);
     errno = ENOTTY;
 

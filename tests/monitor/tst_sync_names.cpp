@@ -40,7 +40,7 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     const int d = rig.addMeasure(At(9, 59), 5, 100);
     const int e = rig.addMeasure(At(11, 0), 6, 100, 0, 0, QStringLiteral("Старое имя"));
     const int note = rig.addNote(5, At(10, 0), At(12, 0), QStringLiteral("Петров П.П."));
-    rig.dm.Measures.setIndexFieldNames(QStringLiteral("ID"));
+    rig.dm.measures().setIndexFieldNames(QStringLiteral("ID"));
     rig.engine.INeedSynhroFIO = true;
 
     rig.engine.SyncNamesFromJournal();
@@ -55,11 +55,11 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     QVERIFY(!rig.engine.INeedSynhroFIO.load());
     QVERIFY(rig.prompt.asked.isEmpty());
     // The sort orders stay as the synchronisation set them.
-    QCOMPARE(rig.dm.Measures.indexFieldNames(), QStringLiteral("DateTime"));
-    QCOMPARE(rig.dm.Notes.indexFieldNames(), QStringLiteral("TimeFrom"));
+    QCOMPARE(rig.dm.measures().indexFieldNames(), QStringLiteral("DateTime"));
+    QCOMPARE(rig.dm.notes().indexFieldNames(), QStringLiteral("TimeFrom"));
     // The table object shows the new values.
-    QVERIFY(rig.dm.Measures.locate(QStringLiteral("Index"), a));
-    QCOMPARE(rig.dm.Measures.asString(QStringLiteral("FIO")), QStringLiteral("Петров П.П."));
+    QVERIFY(rig.dm.measures().locate(QStringLiteral("Index"), a));
+    QCOMPARE(rig.dm.measures().asString(QStringLiteral("FIO")), QStringLiteral("Петров П.П."));
 }
 
 void TestSyncNames::openAndBlankBounds()
@@ -110,10 +110,10 @@ void TestSyncNames::overlappingPeriodsLaterStartWins()
     QCOMPARE(rig.noteDose(none).toDouble(), 0.0);
 
     // Run again after a name changed only in letter case: it is written.
-    rig.dm.Notes.locate(QStringLiteral("Index"), second);
-    rig.dm.Notes.edit();
-    rig.dm.Notes.setFieldValue(QStringLiteral("FIO"), QStringLiteral("ВТОРОЙ"));
-    rig.dm.Notes.post();
+    rig.dm.notes().locate(QStringLiteral("Index"), second);
+    rig.dm.notes().edit();
+    rig.dm.notes().setFieldValue(QStringLiteral("FIO"), QStringLiteral("ВТОРОЙ"));
+    rig.dm.notes().post();
     rig.engine.SyncNamesFromJournal();
     QCOMPARE(names(rig).value(r14), QStringLiteral("ВТОРОЙ"));
 }
@@ -126,15 +126,15 @@ void TestSyncNames::journalFilterLeavesClosedPeriodsNameless()
     const int openReading = rig.addMeasure(At(10, 0), 2, 7);
     const int closed = rig.addNote(1, At(9, 0), At(11, 0), QStringLiteral("Прежний"));
     const int open = rig.addNote(2, At(9, 0), QVariant(), QStringLiteral("Нынешний"));
-    rig.dm.Notes.locate(QStringLiteral("Index"), closed);
-    rig.dm.Notes.edit();
-    rig.dm.Notes.setFieldValue(QStringLiteral("Dose"), 42.0);
-    rig.dm.Notes.post();
-    rig.dm.Notes.setFilter(QStringLiteral("TimeTo=NULL"));
-    rig.dm.Notes.setFiltered(true);
+    rig.dm.notes().locate(QStringLiteral("Index"), closed);
+    rig.dm.notes().edit();
+    rig.dm.notes().setFieldValue(QStringLiteral("Dose"), 42.0);
+    rig.dm.notes().post();
+    rig.dm.notes().setFilter(QStringLiteral("TimeTo=NULL"));
+    rig.dm.notes().setFiltered(true);
     // The grid's own filter on Measures is kept as it was.
-    rig.dm.Measures.setFilter(QStringLiteral("ID=2"));
-    rig.dm.Measures.setFiltered(true);
+    rig.dm.measures().setFilter(QStringLiteral("ID=2"));
+    rig.dm.measures().setFiltered(true);
 
     rig.engine.SyncNamesFromJournal();
 
@@ -143,10 +143,10 @@ void TestSyncNames::journalFilterLeavesClosedPeriodsNameless()
     QCOMPARE(fio.value(openReading), QStringLiteral("Нынешний"));
     QCOMPARE(rig.noteDose(open).toDouble(), 7.0);
     QCOMPARE(rig.noteDose(closed).toDouble(), 42.0);
-    QCOMPARE(rig.dm.Measures.filter(), QStringLiteral("ID=2"));
-    QVERIFY(rig.dm.Measures.filtered());
-    QCOMPARE(rig.dm.Measures.recordCount(), 1);
-    QVERIFY(rig.dm.Notes.filtered());
+    QCOMPARE(rig.dm.measures().filter(), QStringLiteral("ID=2"));
+    QVERIFY(rig.dm.measures().filtered());
+    QCOMPARE(rig.dm.measures().recordCount(), 1);
+    QVERIFY(rig.dm.notes().filtered());
 }
 
 void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
@@ -160,16 +160,16 @@ void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
     rig.engine.AskNameSync(false);  // names switched off: no question
     QVERIFY(rig.prompt.asked.isEmpty());
 
-    rig.prompt.answers << BtnCancel;
+    rig.prompt.answers << PromptButton::Cancel;
     rig.engine.AskNameSync(true);
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
-    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk | BtnCancel));
+    QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.prompt.asked.at(0).text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
     QVERIFY(rig.engine.INeedSynhroFIO.load());
     QCOMPARE(names(rig).value(reading), QString());
 
-    rig.prompt.answers << BtnOk;
+    rig.prompt.answers << PromptButton::Ok;
     rig.engine.AskNameSync(true);
     QCOMPARE(rig.prompt.asked.size(), 2);
     QVERIFY(!rig.engine.INeedSynhroFIO.load());
@@ -185,9 +185,9 @@ void TestSyncNames::failedTableOperationIsReported()
     QVERIFY(rig.start(false));
     const int reading = rig.addMeasure(At(10, 0), 5, 1, 0, 0, QStringLiteral("Было"));
     rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Стало"));
-    rig.dm.Measures.setFilter(QStringLiteral("Dose>0"));
-    rig.dm.Measures.setFiltered(true);
-    rig.dm.Measures.exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"NoNames\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
+    rig.dm.measures().setFilter(QStringLiteral("Dose>0"));
+    rig.dm.measures().setFiltered(true);
+    rig.dm.measures().exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"NoNames\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
                                         "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
     rig.engine.INeedSynhroFIO = true;
 
@@ -195,12 +195,12 @@ void TestSyncNames::failedTableOperationIsReported()
 
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Error);
-    QCOMPARE(rig.prompt.asked.at(0).buttons, int(BtnOk));
+    QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"));
     QVERIFY(!rig.engine.INeedSynhroFIO.load());
-    QCOMPARE(rig.dm.Measures.filter(), QStringLiteral("Dose>0"));
-    QVERIFY(rig.dm.Measures.filtered());
+    QCOMPARE(rig.dm.measures().filter(), QStringLiteral("Dose>0"));
+    QVERIFY(rig.dm.measures().filtered());
     QCOMPARE(names(rig).value(reading), QStringLiteral("Было"));  // nothing half done
     QVERIFY(!rig.dm.inTransaction());
 }
@@ -215,12 +215,12 @@ void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
         readings << rig.addMeasure(At(10, i), 5, 1, 0, 0, i % 3 ? QStringLiteral("Старое") : QString());
     const int note = rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Новое"));
     auto index = [&] {
-        QSqlQuery q = rig.dm.Measures.exec(QStringLiteral(
+        QSqlQuery q = rig.dm.measures().exec(QStringLiteral(
             "SELECT m.sql, (SELECT group_concat(s.stat) FROM \"Measures\".sqlite_stat1 AS s WHERE s.idx = m.name) "
             "FROM \"Measures\".sqlite_master AS m WHERE m.type = 'index' AND m.name = 'iFIO'"));
         return q.next() ? q.value(0).toString() + QStringLiteral(" / ") + q.value(1).toString() : QString();
     };
-    rig.dm.Measures.exec(QStringLiteral("ANALYZE \"Measures\".\"Measures\""));
+    rig.dm.measures().exec(QStringLiteral("ANALYZE \"Measures\".\"Measures\""));
     const QString before = index();
     QVERIFY(before.endsWith(QStringLiteral(" / 12 6")));  // its statistics stay as they were
     QVERIFY(before.startsWith(QStringLiteral("CREATE INDEX \"iFIO\" ON \"Measures\"(\"FIO\" COLLATE RUNOCASE)")));
@@ -232,16 +232,16 @@ void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
         QCOMPARE(names(rig).value(key), QStringLiteral("Новое"));
     QCOMPARE(rig.noteDose(note).toDouble(), 12.0);
     // The grid's order by name and a look-up by name go through the index.
-    rig.dm.Measures.setIndexFieldNames(QStringLiteral("FIO"));
-    QVERIFY(rig.dm.Measures.locate(QStringLiteral("FIO"), QStringLiteral("новое"), LocateOption::CaseInsensitive));
-    QCOMPARE(rig.dm.Measures.recordCount(), 12);
+    rig.dm.measures().setIndexFieldNames(QStringLiteral("FIO"));
+    QVERIFY(rig.dm.measures().locate(QStringLiteral("FIO"), QStringLiteral("новое"), LocateOption::CaseInsensitive));
+    QCOMPARE(rig.dm.measures().recordCount(), 12);
 
     // A synchronisation that fails halfway leaves names and index as they were.
-    rig.dm.Notes.locate(QStringLiteral("Index"), note);
-    rig.dm.Notes.edit();
-    rig.dm.Notes.setFieldValue(QStringLiteral("FIO"), QStringLiteral("Третье"));
-    rig.dm.Notes.post();
-    rig.dm.Measures.exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"Refuse\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
+    rig.dm.notes().locate(QStringLiteral("Index"), note);
+    rig.dm.notes().edit();
+    rig.dm.notes().setFieldValue(QStringLiteral("FIO"), QStringLiteral("Третье"));
+    rig.dm.notes().post();
+    rig.dm.measures().exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"Refuse\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
                                         "WHEN NEW.\"Index\" = %1 BEGIN SELECT RAISE(ABORT, 'refused'); END")
                              .arg(readings.last()));
     rig.engine.SyncNamesFromJournal();
@@ -266,7 +266,7 @@ void TestSyncNames::oddlyStoredValuesMatchAsInSql()
     const int blobTime = rig.addMeasure(At(10, 30), 2, 100);
     const int shortTime = rig.addMeasure(At(10, 30), 2, 100);
     const int note = rig.addNote(2, At(10, 0), At(11, 0), QStringLiteral("Петров"));
-    DataTable &m = rig.dm.Measures;
+    DataTable &m = rig.dm.measures();
     auto set = [&](int key, const QString &assignment) {
         m.exec(QStringLiteral("UPDATE %1 SET %2 WHERE \"Index\" = %3").arg(m.sqlName(), assignment).arg(key));
     };

@@ -39,7 +39,7 @@ void TestSyncShutdown::closeDuringCatchUpSavesThePosition()
     rig.sim.addRecords(300);
     rig.rememberRecord(37);
     int inserted = 0;
-    connect(&rig.dm.Measures, &DataTable::rowInserted, &rig.engine, [&rig, &inserted] {
+    connect(&rig.dm.measures(), &DataTable::rowInserted, &rig.engine, [&rig, &inserted] {
         if (++inserted == 100)
             QTimer::singleShot(0, &rig.engine, [&rig] { closeWindow(rig); });
     });
@@ -59,10 +59,10 @@ void TestSyncShutdown::closeDuringFullReadEndsItAtOnce()
     SyncRig rig;
     QVERIFY(rig.start());
     rig.sim.addRecords(37);
-    rig.prompt.defaultAnswer = BtnCancel;  // go on over every empty slot
+    rig.prompt.defaultAnswer = PromptButton::Cancel;  // go on over every empty slot
     int inserted = 0;
     int servedAtClose = -1;
-    connect(&rig.dm.Measures, &DataTable::rowInserted, &rig.engine, [&] {
+    connect(&rig.dm.measures(), &DataTable::rowInserted, &rig.engine, [&] {
         if (++inserted == 37)
             QTimer::singleShot(50, &rig.engine, [&] {
                 servedAtClose = rig.sim.requestsServed();

@@ -142,7 +142,7 @@ void TestUi::startupWordsAndProgramDir()
     StartupWords w = ReadStartupWords({QStringLiteral("abc_rs232log"), QStringLiteral("EvEnTsLoG")});
     QVERIFY(w.Rs232Log);
     QVERIFY(w.EventsLog);
-    QCOMPARE(w.CommandLineText, QStringLiteral("ABC_RS232LOGEVENTSLOG"));
+    QCOMPARE(w.commandLineText, QStringLiteral("ABC_RS232LOGEVENTSLOG"));
     QCOMPARE(w.StatusNote,
              QStringLiteral("активировано логгирование событий   активировано логгирование RS232"));
     // A word split across two arguments still counts.
@@ -162,9 +162,9 @@ void TestUi::startupWordsAndProgramDir()
     AppState &app = appState();
     const QString note = ApplyStartup(app, QStringLiteral("/opt/ruvo/RUVO"),
                                       {QStringLiteral("/opt/ruvo/RUVO"), QStringLiteral("eventslog")}, QString());
-    QCOMPARE(app.ProgramDir, QStringLiteral("/opt/ruvo/"));
-    QVERIFY(app.EventsLogEnabled);
-    QVERIFY(!app.Rs232LogEnabled);  // the program file itself is not an argument
+    QCOMPARE(app.programDir, QStringLiteral("/opt/ruvo/"));
+    QVERIFY(app.eventsLogEnabled);
+    QVERIFY(!app.rs232LogEnabled);  // the program file itself is not an argument
     QCOMPARE(note, QStringLiteral("активировано логгирование событий "));
 }
 
@@ -390,7 +390,7 @@ void TestUi::laterFunctionsSayTheyComeLater()
         QCOMPARE(prompt.asked.size(), i + 1);
         QCOMPARE(prompt.asked.last().text, later);
         QCOMPARE(prompt.asked.last().kind, MsgKind::Information);
-        QCOMPARE(prompt.asked.last().buttons, int(BtnOk));
+        QCOMPARE(prompt.asked.last().buttons, PromptButtons(PromptButton::Ok));
     }
 }
 
@@ -555,7 +555,7 @@ void TestUi::gridLabelsAndQuickFilters()
     db.addMany(40);
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.Measures);
+    f.BindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.FormActivate();
     QVERIFY(!rig.engine.FaceNotReady);
@@ -584,7 +584,7 @@ void TestUi::gridLabelsAndQuickFilters()
     QCOMPARE(prompt.inputCaptions.last(),
              QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по минимальному значению:|0.1"));
     QTest::mouseClick(f.maxLabels()[4], Qt::LeftButton);
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
     QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 16);
     QCOMPARE(f.minLabels()[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
     QCOMPARE(f.maxLabels()[4]->palette().color(QPalette::WindowText), QColor(0xFF, 0x00, 0xFF));
@@ -604,9 +604,9 @@ void TestUi::gridLabelsAndQuickFilters()
     // The label caption "фильтр max:" clears as well.
     prompt.inputs = {QStringLiteral("A")};
     QTest::mouseClick(f.minLabels()[2], Qt::LeftButton);
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Name>='A'"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Name>='A'"));
     QTest::mouseClick(control<TClickLabel>(f, "PanelLabelMax"), Qt::LeftButton);
-    QCOMPARE(db.dm.Measures.filter(), QString());
+    QCOMPARE(db.dm.measures().filter(), QString());
 
     // The labels sit over their columns.
     const int gridX = f.recordsGrid()->mapTo(&f, QPoint(0, 0)).x() - control<QWidget>(f, "PanelMin")->mapTo(&f, QPoint(0, 0)).x();
@@ -625,7 +625,7 @@ void TestUi::modesSortingAndPanels()
     db.addMany(30);
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.Measures);
+    f.BindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.FormActivate();
     f.View().LastCheckedIndex = 25;
@@ -634,7 +634,7 @@ void TestUi::modesSortingAndPanels()
     control<QAction>(f, "actOnlyNew")->trigger();
     QVERIFY(control<QToolButton>(f, "ExtOnlyNew")->isChecked());
     QVERIFY(control<QAction>(f, "actOnlyNew")->isChecked());
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Index>25"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Index>25"));
     QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 5);
     QCOMPARE(control<QLabel>(f, "StatusPanel1")->text(), QStringLiteral("Только новые"));
     QCOMPARE(control<QToolButton>(f, "ExtOnlyNew")->styleSheet().contains(QStringLiteral("#A6CAF0")), true);
@@ -656,12 +656,12 @@ void TestUi::modesSortingAndPanels()
     QVERIFY(!control<QToolButton>(f, "ExtOnlyNew")->isChecked());
     QVERIFY(!control<QAction>(f, "actOnlyNew")->isChecked());
     QCOMPARE(prompt.inputCaptions.last().section(QLatin1Char('|'), 2), QStringLiteral("0.1"));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=2"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=2"));
     f.ClearQuickFilters();
 
     // The names mode shows the journal column in place of the dosimeter name.
     rig.engine.INeedSynhroFIO = true;
-    prompt.answers = {BtnCancel};
+    prompt.answers = {PromptButton::Cancel};
     control<QToolButton>(f, "ExtNotes")->click();
     QVERIFY(control<QAction>(f, "actExtNotes")->isChecked());
     QVERIFY(!f.recordsGrid()->isColumnHidden(3));
@@ -680,7 +680,7 @@ void TestUi::modesSortingAndPanels()
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
                       QPoint(h->sectionViewportPosition(doseColumn) + 10, h->height() / 2));
     QCOMPARE(f.View().SortFieldIndex, int(MeasuresField::Dose));
-    QCOMPARE(db.dm.Measures.indexFieldNames(), QStringLiteral("Dose"));
+    QCOMPARE(db.dm.measures().indexFieldNames(), QStringLiteral("Dose"));
     QCOMPARE(h->sortIndicatorSection(), doseColumn);
     QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
     // Cells of the sorted column are painted A0 FF FF (outside the selected row).
@@ -708,7 +708,7 @@ void TestUi::emptyTableAtFirstActivation()
     QVERIFY(db.open());
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.Measures);
+    f.BindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.FormActivate();
     QVERIFY(!rig.engine.FaceNotReady);
@@ -759,7 +759,7 @@ void TestUi::settingsAtShowAndClose()
         FaceRig rig;
         MainWindow &f = rig.face;
         f.SetSettingsPath(path);
-        f.BindMeasures(&db.dm.Measures);
+        f.BindMeasures(&db.dm.measures());
         f.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f));
         QVERIFY(rig.engine.TimerControl()->isActive());  // the restore enables the control timer
@@ -778,7 +778,7 @@ void TestUi::settingsAtShowAndClose()
         rig.engine.INeedSynhroFIO = false;
         QVERIFY(f.close());
         QVERIFY(rig.engine.FaceNotReady);
-        QVERIFY(!db.dm.Measures.active());  // the database module closed its tables
+        QVERIFY(!db.dm.measures().active());  // the database module closed its tables
     }
     TIniFile ini(path);
     QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("LastReadedIndex"), -1), 9);
@@ -837,10 +837,10 @@ void TestUi::clockQuestionShowsTheSuspension()
     rig.engine.SyncState = SyncOnline;
     f.UpdateStateIndicator();
     ReaderConfigData rec = rig.engine.ReaderConfig();
-    rec.Clock = QDateTime::currentDateTime().addSecs(-600);
+    rec.clock = QDateTime::currentDateTime().addSecs(-600);
     rig.engine.SetReaderConfig(rec);
     ScriptedPrompt prompt;
-    prompt.answers = {BtnCancel};
+    prompt.answers = {PromptButton::Cancel};
     QString status, info;
     QColor colour;
     prompt.whileAsking = [&] {
@@ -850,7 +850,7 @@ void TestUi::clockQuestionShowsTheSuspension()
     };
     rig.engine.CheckReaderClock();
     QCOMPARE(prompt.asked.size(), 1);
-    QCOMPARE(prompt.asked.first().unattended, int(BtnCancel));
+    QCOMPARE(prompt.asked.first().unattended, PromptButton::Cancel);
     QCOMPARE(status, QStringLiteral("Соединение приостановлено"));
     QCOMPARE(info, QStringLiteral("Синхронизация приостановлена"));
     QCOMPARE(colour, QColor(0xFF, 0xFF, 0xA0));
@@ -862,7 +862,7 @@ void TestUi::labelsFollowStoredReadings()
     QVERIFY(db.open());
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.Measures);
+    f.BindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.FormActivate();
     QVERIFY(f.minLabels().isEmpty());  // a first start: nothing to show yet
@@ -885,7 +885,7 @@ void TestUi::labelsFollowStoredReadings()
     QTest::mouseClick(f.minLabels()[4], Qt::LeftButton);
     rig.engine.LastReadedIndex = db.add(3, t.addSecs(120), 9, QStringLiteral("c"), 7.25);
     f.UpdateStateIndicator();
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=2"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=2"));
     QCOMPARE(f.minLabels()[4]->text(), QStringLiteral("2"));
     QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("7.25"));
     QCOMPARE(f.maxLabels()[1]->text(), QStringLiteral("9"));
@@ -898,7 +898,7 @@ void TestUi::gridKeepsTheOperatorsRow()
     db.addMany(40);
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.Measures);
+    f.BindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.FormActivate();
     TRecordsGrid *g = f.recordsGrid();
@@ -911,7 +911,7 @@ void TestUi::gridKeepsTheOperatorsRow()
     QTRY_COMPARE(g->model()->rowCount(), 41);
     QTest::qWait(50);
     QCOMPARE(g->currentIndex().row(), 5);
-    QCOMPARE(db.dm.Measures.getBookmark(), key);
+    QCOMPARE(db.dm.measures().getBookmark(), key);
 
     // On the last row the grid follows the new readings.
     g->setCurrentIndex(g->model()->index(40, 0));
@@ -926,7 +926,7 @@ void TestUi::labelsKeepClearOfCaptionsAndButtons()
     db.addMany(3);  // few rows: no vertical scroll bar beside the dose column
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.Measures);
+    f.BindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.resize(f.minimumSize());
     QTRY_COMPARE(f.size(), f.minimumSize());

@@ -57,15 +57,15 @@ void TestView::onlyNewShowsRowsAboveTheBoundary()
     ViewDb db;
     QVERIFY(db.open());
     db.addMany(80);
-    TRecordsView view(&db.dm.Measures);
+    TRecordsView view(&db.dm.measures());
     view.LastCheckedIndex = 57;
     QVERIFY(view.RebuildColumnLabels());
 
     view.ExtOnlyNewDown = true;
     view.ExtOnlyNewClick();
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Index>57"));
-    QVERIFY(db.dm.Measures.filtered());
-    QCOMPARE(db.dm.Measures.recordCount(), 23);
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Index>57"));
+    QVERIFY(db.dm.measures().filtered());
+    QCOMPARE(db.dm.measures().recordCount(), 23);
     QCOMPARE(view.StatusText, QStringLiteral("Только новые"));
     // The labels now describe the new rows only: record 58 is the earliest.
     QCOMPARE(view.MinLabels[colDate].text, QStringLiteral("01.12.2026 08:57:00"));
@@ -73,8 +73,8 @@ void TestView::onlyNewShowsRowsAboveTheBoundary()
 
     view.ExtOnlyNewDown = false;
     view.ExtOnlyNewClick();
-    QVERIFY(!db.dm.Measures.filtered());
-    QCOMPARE(db.dm.Measures.recordCount(), 80);
+    QVERIFY(!db.dm.measures().filtered());
+    QCOMPARE(db.dm.measures().recordCount(), 80);
     QCOMPARE(view.StatusText, QString());
     QCOMPARE(view.MinLabels[colDate].text, QStringLiteral("01.12.2026 08:00:00"));
 }
@@ -84,7 +84,7 @@ void TestView::minAndMaxCombineAndOneClearRemovesBoth()
     ViewDb db;
     QVERIFY(db.open());
     db.addMany(40);  // doses 0.1 .. 4.0
-    TRecordsView view(&db.dm.Measures);
+    TRecordsView view(&db.dm.measures());
     QVERIFY(view.RebuildColumnLabels());
     const QString doseMin = view.MinLabels[colDose].text;
     const QString doseMax = view.MaxLabels[colDose].text;
@@ -95,16 +95,16 @@ void TestView::minAndMaxCombineAndOneClearRemovesBoth()
     ask.answer = QStringLiteral("0.5");
     QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
     QCOMPARE(ask.asked.last(), QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по минимальному значению:|0.1"));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=0.5"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=0.5"));
     QVERIFY(view.ClearMinVisible);
     QVERIFY(!view.ClearMaxVisible);
 
     ask.answer = QStringLiteral("2");
     QVERIFY(view.SetQuickMaxFilter(colDose, ask.fn()));
     QCOMPARE(ask.asked.last(), QStringLiteral("Фильтр по значениям|Ввод значения для фильтра по максимальному значению:|4"));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
     QCOMPARE(view.StatusText, QStringLiteral("(Dose<=2) AND (Dose>=0.5)"));
-    QCOMPARE(db.dm.Measures.recordCount(), 16);  // 0.5 .. 2.0
+    QCOMPARE(db.dm.measures().recordCount(), 16);  // 0.5 .. 2.0
     QVERIFY(view.MinLabels[colDose].active);
     QVERIFY(view.MaxLabels[colDose].active);
     QCOMPARE(view.MinLabels[colDose].text, QStringLiteral("0.5"));
@@ -114,7 +114,7 @@ void TestView::minAndMaxCombineAndOneClearRemovesBoth()
     // A second minimum replaces the first and keeps the maximum.
     ask.answer = QStringLiteral("1");
     QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Dose>=1) AND (Dose<=2)"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("(Dose>=1) AND (Dose<=2)"));
     QCOMPARE(view.MinLabels[colDose].text, QStringLiteral("1"));
 
     view.ClearQuickFilters();
@@ -122,8 +122,8 @@ void TestView::minAndMaxCombineAndOneClearRemovesBoth()
     QVERIFY(!view.MaxLabels[colDose].active);
     QCOMPARE(view.MinLabels[colDose].text, doseMin);
     QCOMPARE(view.MaxLabels[colDose].text, doseMax);
-    QCOMPARE(db.dm.Measures.filter(), QString());
-    QCOMPARE(db.dm.Measures.recordCount(), 40);
+    QCOMPARE(db.dm.measures().filter(), QString());
+    QCOMPARE(db.dm.measures().recordCount(), 40);
     QVERIFY(!view.ClearMinVisible && !view.ClearMaxVisible);
     QVERIFY(view.MinFilterExpr.isEmpty() && view.MaxFilterExpr.isEmpty());
     QCOMPARE(view.StatusText, QString());  // the condition no longer applies
@@ -136,30 +136,30 @@ void TestView::textAndDateValuesAreQuoted()
     db.add(1, QDateTime(QDate(2026, 12, 1), QTime(9, 0)), 5, QStringLiteral("A"), 1);
     db.add(2, QDateTime(QDate(2026, 12, 2), QTime(9, 0)), 6, QStringLiteral("O'Brien"), 2);
     db.add(3, QDateTime(QDate(2026, 12, 3), QTime(9, 0)), 7, QStringLiteral("Z"), 3);
-    TRecordsView view(&db.dm.Measures);
+    TRecordsView view(&db.dm.measures());
     QVERIFY(view.RebuildColumnLabels());
     Asker ask;
 
     ask.answer = QStringLiteral("A");
     QVERIFY(view.SetQuickMinFilter(colName, ask.fn()));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Name>='A'"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Name>='A'"));
 
     // A quote in the value stays inside the text constant.
     ask.answer = QStringLiteral("O'Brien");
     QVERIFY(view.SetQuickMaxFilter(colName, ask.fn()));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Name<='O''Brien') AND (Name>='A')"));
-    QCOMPARE(db.dm.Measures.recordCount(), 2);
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("(Name<='O''Brien') AND (Name>='A')"));
+    QCOMPARE(db.dm.measures().recordCount(), 2);
 
     view.ClearQuickFilters();
     ask.answer = QStringLiteral("02.12.2026");
     QVERIFY(view.SetQuickMinFilter(colDate, ask.fn()));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("DateTime>='02.12.2026'"));
-    QCOMPARE(db.dm.Measures.recordCount(), 2);
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("DateTime>='02.12.2026'"));
+    QCOMPARE(db.dm.measures().recordCount(), 2);
 
     view.ClearQuickFilters();
     ask.answer = QStringLiteral("6");
     QVERIFY(view.SetQuickMinFilter(colId, ask.fn()));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("ID>=6"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("ID>=6"));
 }
 
 void TestView::refusedValueKeepsTheFilterInForce()
@@ -167,7 +167,7 @@ void TestView::refusedValueKeepsTheFilterInForce()
     ViewDb db;
     QVERIFY(db.open());
     db.addMany(10);
-    TRecordsView view(&db.dm.Measures);
+    TRecordsView view(&db.dm.measures());
     QVERIFY(view.RebuildColumnLabels());
     Asker ask;
     ask.answer = QStringLiteral("0.5");
@@ -176,14 +176,14 @@ void TestView::refusedValueKeepsTheFilterInForce()
 
     ask.answer = QStringLiteral("много");  // no number: the filter language refuses it
     QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=0.5"));
-    QCOMPARE(db.dm.Measures.recordCount(), 6);
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=0.5"));
+    QCOMPARE(db.dm.measures().recordCount(), 6);
     QVERIFY(!view.MaxLabels[colDose].active);
     QCOMPARE(view.MaxLabels[colDose].text, before);
 
     ask.cancel = true;  // Cancel changes nothing at all
     QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=0.5"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=0.5"));
     QVERIFY(view.MinLabels[colDose].active);
 
     // A refused value leaves an active filter of the same kind, its label and
@@ -195,7 +195,7 @@ void TestView::refusedValueKeepsTheFilterInForce()
     db.prompt.asked.clear();
     ask.answer = QStringLiteral("abc");
     QVERIFY(!view.SetQuickMaxFilter(colDose, ask.fn()));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("(Dose<=3) AND (Dose>=0.5)"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("(Dose<=3) AND (Dose>=0.5)"));
     QCOMPARE(view.MaxFilterExpr, QStringLiteral("Dose<=3"));
     QVERIFY(view.MaxLabels[colDose].active);
     QCOMPARE(view.MaxLabels[colDose].text, QStringLiteral("3"));
@@ -210,7 +210,7 @@ void TestView::quickFilterSwitchesOnlyNewOffFirst()
     ViewDb db;
     QVERIFY(db.open());
     db.addMany(30);
-    TRecordsView view(&db.dm.Measures);
+    TRecordsView view(&db.dm.measures());
     view.LastCheckedIndex = 20;
     view.ExtOnlyNewDown = true;
     view.ExtOnlyNewClick();
@@ -221,7 +221,7 @@ void TestView::quickFilterSwitchesOnlyNewOffFirst()
     bool modeOffWhenAsked = false;
     QString labelWhenAsked;
     ask.onAsk = [&] {
-        modeOffWhenAsked = !view.ExtOnlyNewDown && !db.dm.Measures.filtered();
+        modeOffWhenAsked = !view.ExtOnlyNewDown && !db.dm.measures().filtered();
         labelWhenAsked = view.MinLabels[colDate].text;
     };
     QVERIFY(view.SetQuickMinFilter(colDose, ask.fn()));
@@ -229,14 +229,14 @@ void TestView::quickFilterSwitchesOnlyNewOffFirst()
     // The labels were rebuilt from the whole table before the question.
     QCOMPARE(labelWhenAsked, QStringLiteral("01.12.2026 08:00:00"));
     QCOMPARE(ask.asked.last().section(QLatin1Char('|'), 2), QStringLiteral("0.1"));
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Dose>=1"));
-    QCOMPARE(db.dm.Measures.recordCount(), 21);
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=1"));
+    QCOMPARE(db.dm.measures().recordCount(), 21);
     QCOMPARE(view.StatusText, QStringLiteral("Dose>=1"));
 
     // And the other way round: switching only-new on clears the quick filters.
     view.ExtOnlyNewDown = true;
     view.ExtOnlyNewClick();
-    QCOMPARE(db.dm.Measures.filter(), QStringLiteral("Index>20"));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Index>20"));
     QVERIFY(!view.MinLabels[colDose].active);
     QVERIFY(view.MinFilterExpr.isEmpty());
 }
@@ -249,7 +249,7 @@ void TestView::labelsComeFromTheRowsShown()
     db.add(1, t, 300, QStringLiteral("бета"), 2.5, QDateTime::currentDateTime(), QStringLiteral("Петров"));
     db.add(2, t.addSecs(3600), 42, QStringLiteral("Альфа"), 0.25);
     db.add(3, t.addSecs(-3600), 1000, QStringLiteral("гамма"), 12);
-    TRecordsView view(&db.dm.Measures);
+    TRecordsView view(&db.dm.measures());
     QVERIFY(view.RebuildColumnLabels());
     QCOMPARE(view.MinLabels.size(), 5);
     QCOMPARE(view.MinLabels[colDate].text, QStringLiteral("05.12.2026 09:15:30"));
@@ -266,18 +266,18 @@ void TestView::labelsComeFromTheRowsShown()
     QCOMPARE(view.MaxLabels[colFio].text, QStringLiteral("Петров"));
 
     // The current row and the sort order stay where they were.
-    db.dm.Measures.setIndexFieldNames(QStringLiteral("ID"));
-    QVERIFY(db.dm.Measures.locate(QStringLiteral("RecNumber"), 2));
+    db.dm.measures().setIndexFieldNames(QStringLiteral("ID"));
+    QVERIFY(db.dm.measures().locate(QStringLiteral("RecNumber"), 2));
     QVERIFY(view.RebuildColumnLabels());
-    QCOMPARE(db.dm.Measures.indexFieldNames(), QStringLiteral("ID"));
-    QCOMPARE(db.dm.Measures.asInteger(QStringLiteral("RecNumber")), 2);
+    QCOMPARE(db.dm.measures().indexFieldNames(), QStringLiteral("ID"));
+    QCOMPARE(db.dm.measures().asInteger(QStringLiteral("RecNumber")), 2);
 }
 
 void TestView::emptyTableBuildsNoLabels()
 {
     ViewDb db;
     QVERIFY(db.open());
-    TRecordsView view(&db.dm.Measures);
+    TRecordsView view(&db.dm.measures());
     QVERIFY(!view.RebuildColumnLabels());
     QVERIFY(!view.LabelsBuilt);
     QCOMPARE(view.MinLabels.size(), 1);
@@ -294,7 +294,7 @@ void TestView::namesSwitchSwapsTheColumns()
     ViewDb db;
     QVERIFY(db.open());
     db.addMany(3);
-    TRecordsView view(&db.dm.Measures);
+    TRecordsView view(&db.dm.measures());
     QList<bool> asked;
     view.AskNameSync = [&](bool down) { asked << down; };
     view.Columns[colName].width = 250;
@@ -322,25 +322,25 @@ void TestView::titleClickSortsAndAFailedSortRebuildsIndexes()
     ViewDb db;
     QVERIFY(db.open());
     db.addMany(5);
-    TRecordsView view(&db.dm.Measures);
+    TRecordsView view(&db.dm.measures());
     QCOMPARE(view.SortFieldIndex, int(MeasuresField::DateTime));
     int rebuilds = 0;
     view.RebuildIndexes = [&] {
         ++rebuilds;
-        db.dm.rebuildIndexes(db.dm.Measures);
+        db.dm.rebuildIndexes(db.dm.measures());
     };
 
     view.TitleClick(int(MeasuresField::Dose));
     QCOMPARE(view.SortFieldIndex, int(MeasuresField::Dose));
-    QCOMPARE(db.dm.Measures.indexFieldNames(), QStringLiteral("Dose"));
+    QCOMPARE(db.dm.measures().indexFieldNames(), QStringLiteral("Dose"));
     QCOMPARE(rebuilds, 0);
 
     view.TitleClick(42);  // no such field: the sort fails
     QCOMPARE(view.SortFieldIndex, 42);
-    QCOMPARE(db.dm.Measures.indexFieldNames(), QString());  // natural order
+    QCOMPARE(db.dm.measures().indexFieldNames(), QString());  // natural order
     QCOMPARE(rebuilds, 1);
-    QVERIFY(db.dm.Measures.active());
-    QCOMPARE(db.dm.Measures.recordCount(), 5);
+    QVERIFY(db.dm.measures().active());
+    QCOMPARE(db.dm.measures().recordCount(), 5);
 }
 
 void TestView::labelLayoutFillsTheGrid()
@@ -369,7 +369,7 @@ void TestView::rewindMovesTheDevicePosition()
     ViewDb db;
     QVERIFY(db.open());
     db.addMany(12);
-    DataTable &dev = db.dm.Devices;
+    DataTable &dev = db.dm.devices();
     dev.append();
     dev.setFieldValue(QStringLiteral("TarnAddress"), 0x010203);
     dev.setFieldValue(QStringLiteral("LastRecNumber"), 12);
@@ -378,14 +378,14 @@ void TestView::rewindMovesTheDevicePosition()
 
     int number = 12;
     QDateTime time;
-    QCOMPARE(RewindReaderPosition(dev, db.dm.Measures, 10, number, time), QString());
+    QCOMPARE(RewindReaderPosition(dev, db.dm.measures(), 10, number, time), QString());
     QCOMPARE(number, 2);
     QCOMPARE(time, QDateTime(QDate(2026, 12, 1), QTime(8, 1)));
     QCOMPARE(dev.asInteger(QStringLiteral("LastRecNumber")), 2);
     QCOMPARE(dev.asDateTime(QStringLiteral("LastRecTime")), time);
 
     // Nothing 10 records before 2: the message names the number, nothing moves.
-    QCOMPARE(RewindReaderPosition(dev, db.dm.Measures, 10, number, time),
+    QCOMPARE(RewindReaderPosition(dev, db.dm.measures(), 10, number, time),
              QStringLiteral("Не удалось найти запись -8"));
     QCOMPARE(number, 2);
     QCOMPARE(dev.asInteger(QStringLiteral("LastRecNumber")), 2);

@@ -11,7 +11,7 @@
 StoreDir::StoreDir()
 {
     appState().reset();
-    appState().ProgramDir = programDir();
+    appState().programDir = programDir();
 }
 
 QString StoreDir::programDir() const
@@ -31,7 +31,7 @@ QString StoreDir::tablePath(const QString &fileName) const
 
 std::unique_ptr<DataModule> StoreDir::start() const
 {
-    appState().ProgramDir = programDir();
+    appState().programDir = programDir();
     auto dm = std::make_unique<DataModule>();
     dm->dataModuleCreate();
     return dm;
@@ -48,7 +48,7 @@ void FillMeasures(DataModule &dm, int n)
     QSqlQuery q(dm.database());
     q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
                              "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                  .arg(dm.Measures.sqlName()));
+                  .arg(dm.measures().sqlName()));
     const QString recovery = dateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
     for (int i = 0; i < n; ++i) {
         const QString name = (i % 2 ? QStringLiteral("метка") : QStringLiteral("МЕТКА")) + QString::number(i % 97);
@@ -66,7 +66,7 @@ void FillMeasures(DataModule &dm, int n)
     }
     q.finish();
     tx.commit();
-    dm.Measures.refresh();
+    dm.measures().refresh();
 }
 
 QByteArray FileBytes(const QString &path)

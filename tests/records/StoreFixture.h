@@ -11,7 +11,7 @@
 
 class StoreDir {
 public:
-    StoreDir();  // a fresh program directory; appState().ProgramDir points at it
+    StoreDir();  // a fresh program directory; appState().programDir points at it
     bool isValid() const { return m_tmp.isValid(); }
     QString programDir() const;                     // ends in '/'
     QString dataDir() const;                        // programDir + "Data"

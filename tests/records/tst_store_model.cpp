@@ -60,7 +60,7 @@ void TestStoreModel::cleanupTestCase()
 
 void TestStoreModel::init()
 {
-    DataTable &t = m_dm->Measures;
+    DataTable &t = m_dm->measures();
     t.setFiltered(false);
     t.setFilter(QString());
     t.setIndexFieldNames(QString());
@@ -68,7 +68,7 @@ void TestStoreModel::init()
 
 void TestStoreModel::rowsAtStartMiddleAndEndWithoutReadingTheRest()
 {
-    DataTableModel model(&m_dm->Measures, kGridColumns);
+    DataTableModel model(&m_dm->measures(), kGridColumns);
     QCOMPARE(model.rowCount(), kRows);
     QCOMPARE(model.columnCount(), 5);
     for (int row : {0, 1, kRows / 2, kRows / 2 + 1, kRows - 2, kRows - 1}) {
@@ -95,12 +95,12 @@ void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
     const QStringList filters{QStringLiteral("ID<20"), QStringLiteral("(ID=3) AND (RecNumber<1200)")};
     for (const QString &filter : filters)
     for (const QString &sort : {QStringLiteral("Name"), QStringLiteral("Dose"), QStringLiteral("DateTime")}) {
-        m_dm->Measures.setIndexFieldNames(sort);
-        m_dm->Measures.setFilter(filter);
-        m_dm->Measures.setFiltered(true);
-        DataTableModel forward(&m_dm->Measures, {sort});
-        DataTableModel backward(&m_dm->Measures, {sort});
-        DataTableModel jump(&m_dm->Measures, {sort});
+        m_dm->measures().setIndexFieldNames(sort);
+        m_dm->measures().setFilter(filter);
+        m_dm->measures().setFiltered(true);
+        DataTableModel forward(&m_dm->measures(), {sort});
+        DataTableModel backward(&m_dm->measures(), {sort});
+        DataTableModel jump(&m_dm->measures(), {sort});
         for (DataTableModel *m : {&forward, &backward, &jump})
             m->setPageSize(97);
         const int n = forward.rowCount();
@@ -136,11 +136,11 @@ void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
             QVERIFY2(ordered, qPrintable(QStringLiteral("%1 / %2: rows %3 and %4").arg(filter, sort).arg(r - 1).arg(r)));
         }
         // The smallest and largest values are those of the first and last rows.
-        const auto extremes = m_dm->Measures.firstAndLastValue(sort);
+        const auto extremes = m_dm->measures().firstAndLastValue(sort);
         QCOMPARE(extremes.first, forward.data(forward.index(0, 0), Qt::EditRole));
         QCOMPARE(extremes.second, backward.data(backward.index(n - 1, 0), Qt::EditRole));
         // The table's own walk agrees with the grid, and so do positions.
-        DataTable &t = m_dm->Measures;
+        DataTable &t = m_dm->measures();
         t.first();
         for (int r = 0; r < 300; ++r, t.next())
             QCOMPARE(t.getBookmark(), keysForward[r]);
@@ -153,7 +153,7 @@ void TestStoreModel::pagesJoinUpWhicheverWayTheyAreFetched()
 
 void TestStoreModel::followsFilterAppendEditDelete()
 {
-    DataTable &t = m_dm->Measures;
+    DataTable &t = m_dm->measures();
     DataTableModel model(&t, kGridColumns);
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
@@ -203,7 +203,7 @@ void TestStoreModel::followsFilterAppendEditDelete()
 
 void TestStoreModel::currentRowMovesWithTheTable()
 {
-    DataTable &t = m_dm->Measures;
+    DataTable &t = m_dm->measures();
     t.setIndexFieldNames(QStringLiteral("Name"));
     DataTableModel model(&t, kGridColumns);
     QSignalSpy moved(&model, &DataTableModel::currentRowChanged);
@@ -238,7 +238,7 @@ void TestStoreModel::currentRowMovesWithTheTable()
 
 void TestStoreModel::headersAndRoles()
 {
-    DataTableModel model(&m_dm->Measures, kGridColumns);
+    DataTableModel model(&m_dm->measures(), kGridColumns);
     QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Дата"));
     QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("№"));
     QCOMPARE(model.headerData(4, Qt::Horizontal).toString(), QStringLiteral("Доза, мкЗв"));
@@ -248,15 +248,15 @@ void TestStoreModel::headersAndRoles()
     QCOMPARE(model.data(model.index(5, 0), Qt::EditRole).toDateTime(), GeneratedTime(5));
     QCOMPARE(model.data(model.index(5, 4), Qt::EditRole).toDouble(), 0.5);
     QCOMPARE(model.data(model.index(5, 0), DataTableModel::KeyRole).toInt(), 6);
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, DataTableModel(&m_dm->Measures, {QStringLiteral("Nope")}));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, DataTableModel(&m_dm->measures(), {QStringLiteral("Nope")}));
 
-    DataTableModel cards(&m_dm->DBCards);
+    DataTableModel cards(&m_dm->cards());
     QCOMPARE(cards.columnCount(), 11);
     QCOMPARE(cards.headerData(3, Qt::Horizontal).toString(), QStringLiteral("Метка"));
     QCOMPARE(cards.rowCount(), 0);
-    m_dm->DBCards.append();
-    m_dm->DBCards.setFieldValue(QStringLiteral("isMale"), true);
-    m_dm->DBCards.post();
+    m_dm->cards().append();
+    m_dm->cards().setFieldValue(QStringLiteral("isMale"), true);
+    m_dm->cards().post();
     QCOMPARE(cards.rowCount(), 1);
     QCOMPARE(cell(cards, 0, 5), QStringLiteral("М"));
 }

@@ -109,13 +109,13 @@ void TestStoreStartup::firstStartInEmptyDirectory()
     QCOMPARE(prompt.texts(), expected);
     for (const auto &a : prompt.asked) {
         QCOMPARE(int(a.kind), int(MsgKind::Error));
-        QCOMPARE(a.buttons, int(BtnOk));
+        QCOMPARE(a.buttons, PromptButtons(PromptButton::Ok));
     }
     QVERIFY(!dm->terminateRequested());
 
     for (const char *f : kFiles)
         QVERIFY(QFile::exists(dir.tablePath(QString::fromLatin1(f))));
-    for (DataTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find}) {
+    for (DataTable *t : {&dm->measures(), &dm->notes(), &dm->devices(), &dm->cards(), &dm->cardsFind()}) {
         QVERIFY2(t->active(), qPrintable(t->tableName()));
         QVERIFY(t->isEmpty());
         QCOMPARE(t->indexFieldNames(), QString());
@@ -130,7 +130,7 @@ void TestStoreStartup::firstStartInEmptyDirectory()
     prompt.asked.clear();
     dm = dir.start();
     QCOMPARE(prompt.texts(), QStringList());
-    QVERIFY(dm->Measures.active());
+    QVERIFY(dm->measures().active());
 }
 
 void TestStoreStartup::deletedTableRecreatedAloneOthersKeepRows()
@@ -139,23 +139,23 @@ void TestStoreStartup::deletedTableRecreatedAloneOthersKeepRows()
     ScriptedPrompt prompt;
     {
         auto dm = dir.start();
-        addRow(dm->Measures, QStringLiteral("Name"), QStringLiteral("Первая"));
-        addRow(dm->Notes, QStringLiteral("FIO"), QStringLiteral("Иванов"));
-        addRow(dm->Devices, QStringLiteral("TarnAddress"), 5);
-        addRow(dm->DBCards, QStringLiteral("FIO"), QStringLiteral("Петров"));
+        addRow(dm->measures(), QStringLiteral("Name"), QStringLiteral("Первая"));
+        addRow(dm->notes(), QStringLiteral("FIO"), QStringLiteral("Иванов"));
+        addRow(dm->devices(), QStringLiteral("TarnAddress"), 5);
+        addRow(dm->cards(), QStringLiteral("FIO"), QStringLiteral("Петров"));
         dm->dataModuleDestroy();
     }
     QVERIFY(QFile::remove(dir.tablePath(QStringLiteral("Notes.DB"))));
     prompt.asked.clear();
     auto dm = dir.start();
     QCOMPARE(prompt.texts(), QStringList{missingTableText(dir, QStringLiteral("Notes.DB"))});
-    QCOMPARE(dm->Notes.recordCount(), 0);
-    QCOMPARE(indexNames(*dm, QStringLiteral("Notes")), expectedIndexNames(dm->Notes));
-    QCOMPARE(dm->Measures.recordCount(), 1);
-    QCOMPARE(dm->Measures.fieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Первая"));
-    QCOMPARE(dm->Devices.recordCount(), 1);
-    QCOMPARE(dm->DBCards.recordCount(), 1);
-    QCOMPARE(dm->DBCards4Find.recordCount(), 1);
+    QCOMPARE(dm->notes().recordCount(), 0);
+    QCOMPARE(indexNames(*dm, QStringLiteral("Notes")), expectedIndexNames(dm->notes()));
+    QCOMPARE(dm->measures().recordCount(), 1);
+    QCOMPARE(dm->measures().fieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Первая"));
+    QCOMPARE(dm->devices().recordCount(), 1);
+    QCOMPARE(dm->cards().recordCount(), 1);
+    QCOMPARE(dm->cardsFind().recordCount(), 1);
 }
 
 void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
@@ -179,15 +179,15 @@ void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
     prompt.asked.clear();
     auto dm = dir.start();
     QCOMPARE(prompt.texts(), QStringList());
-    QCOMPARE(indexNames(*dm, QStringLiteral("Measures")), expectedIndexNames(dm->Measures));
+    QCOMPARE(indexNames(*dm, QStringLiteral("Measures")), expectedIndexNames(dm->measures()));
     QSqlQuery q(dm->database());
     QVERIFY(q.exec(QStringLiteral("SELECT sql FROM \"Measures\".sqlite_master WHERE name='iName'")));
     QVERIFY(q.next());
     QCOMPARE(q.value(0).toString(), QStringLiteral("CREATE INDEX \"iName\" ON \"Measures\"(\"Name\" COLLATE RUNOCASE)"));
     q.finish();
     // The rebuilt index serves a case-insensitive look-up.
-    QVERIFY(dm->Measures.locate(QStringLiteral("Name"), QStringLiteral("метка5"), LocateOption::CaseInsensitive));
-    QCOMPARE(dm->Measures.recordCount(), 3000);
+    QVERIFY(dm->measures().locate(QStringLiteral("Name"), QStringLiteral("метка5"), LocateOption::CaseInsensitive));
+    QCOMPARE(dm->measures().recordCount(), 3000);
 }
 
 void TestStoreStartup::damagedTableReportedAndLeftUntouched()
@@ -196,7 +196,7 @@ void TestStoreStartup::damagedTableReportedAndLeftUntouched()
     ScriptedPrompt prompt;
     {
         auto dm = dir.start();
-        addRow(dm->Measures, QStringLiteral("Name"), QStringLiteral("Сохранить"));
+        addRow(dm->measures(), QStringLiteral("Name"), QStringLiteral("Сохранить"));
         dm->dataModuleDestroy();
     }
     // Devices: no database at all; Cards: a database file whose table is gone.
@@ -223,13 +223,13 @@ void TestStoreStartup::damagedTableReportedAndLeftUntouched()
     QCOMPARE(prompt.texts(), expected);
     QCOMPARE(FileBytes(devices), devicesBefore);
     QCOMPARE(QFileInfo(cards).size(), qint64(0));
-    QVERIFY(!dm->Devices.active());
-    QVERIFY(!dm->DBCards.active());
+    QVERIFY(!dm->devices().active());
+    QVERIFY(!dm->cards().active());
     // The other tables work, and the damaged one fails on use, not silently.
-    QCOMPARE(dm->Measures.fieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Сохранить"));
-    QVERIFY(dm->Notes.active());
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->Devices.append());
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->rebuildIndexes(dm->Devices));
+    QCOMPARE(dm->measures().fieldValue(QStringLiteral("Name")).toString(), QStringLiteral("Сохранить"));
+    QVERIFY(dm->notes().active());
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->devices().append());
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->rebuildIndexes(dm->devices()));
     dm.reset();
     QCOMPARE(FileBytes(devices), devicesBefore);
 }
@@ -240,7 +240,7 @@ void TestStoreStartup::lockedTableReportedOthersGoOn()
     ScriptedPrompt prompt;
     {
         auto dm = dir.start();
-        addRow(dm->Notes, QStringLiteral("FIO"), QStringLiteral("Иванов"));
+        addRow(dm->notes(), QStringLiteral("FIO"), QStringLiteral("Иванов"));
         dm->dataModuleDestroy();
     }
     const QString notes = dir.tablePath(QStringLiteral("Notes.DB"));
@@ -252,18 +252,18 @@ void TestStoreStartup::lockedTableReportedOthersGoOn()
     auto dm = dir.start();
     QCOMPARE(prompt.texts(), QStringList{QStringLiteral("DM: Ошибка при открытии таблицы журнала\r") + notes
                                          + QStringLiteral("\r")});
-    for (DataTable *t : {&dm->Measures, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
+    for (DataTable *t : {&dm->measures(), &dm->devices(), &dm->cards(), &dm->cardsFind()})
         QVERIFY2(t->active(), qPrintable(t->tableName()));
     // The table itself is still open for reading, after the failed rebuild.
-    QVERIFY(dm->Notes.active());
-    QCOMPARE(dm->Notes.fieldValue(QStringLiteral("FIO")).toString(), QStringLiteral("Иванов"));
+    QVERIFY(dm->notes().active());
+    QCOMPARE(dm->notes().fieldValue(QStringLiteral("FIO")).toString(), QStringLiteral("Иванов"));
 
     // Once the other program lets go, the rebuild goes through.
     QVERIFY(other->exec(QStringLiteral("ROLLBACK")));
     other.reset();
-    dm->rebuildIndexes(dm->Notes);
-    QVERIFY(dm->Notes.active());
-    QCOMPARE(indexNames(*dm, QStringLiteral("Notes")), expectedIndexNames(dm->Notes));
+    dm->rebuildIndexes(dm->notes());
+    QVERIFY(dm->notes().active());
+    QCOMPARE(indexNames(*dm, QStringLiteral("Notes")), expectedIndexNames(dm->notes()));
 }
 
 void TestStoreStartup::directoryThatCannotBeCreated()
@@ -274,7 +274,7 @@ void TestStoreStartup::directoryThatCannotBeCreated()
     QFile blocker(dir.programDir() + QStringLiteral("blocker"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    appState().ProgramDir = blocker.fileName() + QLatin1Char('/');
+    appState().programDir = blocker.fileName() + QLatin1Char('/');
     DataModule dm;
     QVERIFY_THROWS_EXCEPTION(EGeneralError, dm.dataModuleCreate());
     const QString data = blocker.fileName() + QStringLiteral("/Data");
@@ -285,7 +285,7 @@ void TestStoreStartup::directoryThatCannotBeCreated()
                           QStringLiteral("Не обнаружена таблица \r") + data + QStringLiteral("/Measures.DB\r")
                               + QStringLiteral("будет произведена попытка создания новой таблицы")}));
     QVERIFY(!dm.terminateRequested());
-    QVERIFY(!dm.Measures.active());
+    QVERIFY(!dm.measures().active());
 }
 
 void TestStoreStartup::destroyClosesEverything()
@@ -293,9 +293,9 @@ void TestStoreStartup::destroyClosesEverything()
     StoreDir dir;
     ScriptedPrompt prompt;
     auto dm = dir.start();
-    addRow(dm->Measures, QStringLiteral("Name"), QStringLiteral("X"));
+    addRow(dm->measures(), QStringLiteral("Name"), QStringLiteral("X"));
     dm->dataModuleDestroy();
-    for (DataTable *t : {&dm->Measures, &dm->Notes, &dm->Devices, &dm->DBCards, &dm->DBCards4Find})
+    for (DataTable *t : {&dm->measures(), &dm->notes(), &dm->devices(), &dm->cards(), &dm->cardsFind()})
         QVERIFY(!t->active());
     QVERIFY(!dm->connected());
     // Closed files are complete databases on their own (no log left beside them).

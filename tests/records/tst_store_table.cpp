@@ -115,7 +115,7 @@ void TestStoreTable::init()
     m_dir = std::make_unique<StoreDir>();
     m_prompt = std::make_unique<ScriptedPrompt>();
     m_dm = m_dir->start();
-    QVERIFY(m_dm->Measures.active());
+    QVERIFY(m_dm->measures().active());
 }
 
 void TestStoreTable::cleanup()
@@ -127,7 +127,7 @@ void TestStoreTable::cleanup()
 
 void TestStoreTable::primaryKeyAndAutoIncrement()
 {
-    DataTable &dev = m_dm->Devices;
+    DataTable &dev = m_dm->devices();
     dev.append();
     dev.setFieldValue(QStringLiteral("TarnAddress"), 0x010203);
     dev.setFieldValue(QStringLiteral("LastRecNumber"), 0);
@@ -149,7 +149,7 @@ void TestStoreTable::primaryKeyAndAutoIncrement()
 
     // The auto-increment number is there right after posting, is read-only
     // and is never given out twice, also after the last row was deleted.
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     for (int i = 1; i <= 3; ++i) {
         m.append();
         QVERIFY(m.isNull(QStringLiteral("Index")));
@@ -172,7 +172,7 @@ void TestStoreTable::primaryKeyAndAutoIncrement()
 
 void TestStoreTable::textsCutToFieldSizeAndBlankTexts()
 {
-    DataTable &c = m_dm->DBCards;
+    DataTable &c = m_dm->cards();
     c.append();
     c.setFieldValue(QStringLiteral("FIO_RFID"), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРС"));  // 19 + 1 below
     c.setFieldValue(QStringLiteral("FIO_RFID"), QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРСТ"));
@@ -192,7 +192,7 @@ void TestStoreTable::textsCutToFieldSizeAndBlankTexts()
 
 void TestStoreTable::valuesConvertedOrRefused()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     m.append();
     m.setFieldValue(QStringLiteral("Dose"), QStringLiteral("1.5"));
     m.setFieldValue(QStringLiteral("ID"), QStringLiteral(" 42 "));
@@ -214,7 +214,7 @@ void TestStoreTable::valuesConvertedOrRefused()
     QCOMPARE(m.asString(QStringLiteral("Dose")), QStringLiteral("1.5"));
     QVERIFY_THROWS_EXCEPTION(EGeneralError, m.fieldValue(QStringLiteral("NoSuchField")));
 
-    DataTable &c = m_dm->DBCards;
+    DataTable &c = m_dm->cards();
     c.append();
     c.setFieldValue(QStringLiteral("isMale"), false);
     c.setFieldValue(QStringLiteral("BirthDay"), QDate(1970, 2, 3));
@@ -225,7 +225,7 @@ void TestStoreTable::valuesConvertedOrRefused()
 
 void TestStoreTable::dateTimeExtremesExact()
 {
-    DataTable &n = m_dm->Notes;
+    DataTable &n = m_dm->notes();
     n.append();
     n.setFieldValue(QStringLiteral("TimeFrom"), minDateTime());
     n.setFieldValue(QStringLiteral("TimeTo"), maxDateTime());
@@ -233,7 +233,7 @@ void TestStoreTable::dateTimeExtremesExact()
     const QVariant key = n.getBookmark();
     m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
-    DataTable &again = m_dm->Notes;
+    DataTable &again = m_dm->notes();
     QVERIFY(again.gotoBookmark(key));
     QCOMPARE(again.asDateTime(QStringLiteral("TimeFrom")), minDateTime());
     QCOMPARE(again.asDateTime(QStringLiteral("TimeTo")), maxDateTime());
@@ -250,7 +250,7 @@ void TestStoreTable::dateTimeExtremesExact()
 
 void TestStoreTable::locateCaseInsensitiveAndPrefix()
 {
-    DataTable &c = m_dm->DBCards;
+    DataTable &c = m_dm->cards();
     const QStringList names{QStringLiteral("Петров Пётр"), QStringLiteral("Иванов Иван"), QStringLiteral("ивашкин"),
                             QStringLiteral("Smith John"), QStringLiteral("Ёжиков")};
     for (const QString &n : names) {
@@ -280,14 +280,14 @@ void TestStoreTable::locateCaseInsensitiveAndPrefix()
     QCOMPARE(c.asString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
 
     // The second cursor looks up without moving the first.
-    QVERIFY(m_dm->DBCards4Find.locate(QStringLiteral("FIO"), QStringLiteral("пет"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
-    QCOMPARE(m_dm->DBCards4Find.asString(QStringLiteral("FIO")), QStringLiteral("Петров Пётр"));
+    QVERIFY(m_dm->cardsFind().locate(QStringLiteral("FIO"), QStringLiteral("пет"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
+    QCOMPARE(m_dm->cardsFind().asString(QStringLiteral("FIO")), QStringLiteral("Петров Пётр"));
     QCOMPARE(c.asString(QStringLiteral("FIO")), QStringLiteral("Иванов Иван"));
 }
 
 void TestStoreTable::locateSeveralFieldsExactly()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     const QDateTime t0(QDate(2024, 3, 13), QTime(10, 0, 0, 250));
     appendMeasure(m, {5, 120, t0, 7, QStringLiteral("A"), 1.0});
     appendMeasure(m, {5, 121, t0, 7, QStringLiteral("B"), 20.0});
@@ -311,7 +311,7 @@ void TestStoreTable::locateSeveralFieldsExactly()
 
 void TestStoreTable::sortByEveryField()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     const QStringList names{QStringLiteral("бета"), QStringLiteral("Альфа"), QStringLiteral("альфа"),
                             QStringLiteral("Beta"), QStringLiteral("alpha"), QStringLiteral("Гамма")};
     for (int i = 0; i < 24; ++i) {
@@ -348,7 +348,7 @@ void TestStoreTable::sortByEveryField()
 
 void TestStoreTable::sortUnknownFieldRaises()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     m.setIndexFieldNames(QStringLiteral("Dose"));
     QVERIFY_THROWS_EXCEPTION(EGeneralError, m.setIndexFieldNames(QStringLiteral("Доза")));
     QCOMPARE(m.indexFieldNames(), QStringLiteral("Dose"));
@@ -358,7 +358,7 @@ void TestStoreTable::sortUnknownFieldRaises()
 
 void TestStoreTable::filterSetRejectedAndSwitched()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     for (int i = 0; i < 10; ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i * 3)});
     QSignalSpy resets(&m, &DataTable::dataSetReset);
@@ -409,7 +409,7 @@ void TestStoreTable::filterSetRejectedAndSwitched()
 
 void TestStoreTable::filterPostsPendingEdit()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("X"), 1.0});
     m.edit();
     m.setFieldValue(QStringLiteral("Dose"), 50.0);
@@ -428,7 +428,7 @@ void TestStoreTable::filterPostsPendingEdit()
 
 void TestStoreTable::journalOpenBindingsFilter()
 {
-    DataTable &n = m_dm->Notes;
+    DataTable &n = m_dm->notes();
     QVERIFY(!n.filtered());
     QCOMPARE(n.filter(), QString());
     for (int i = 0; i < 4; ++i) {
@@ -452,7 +452,7 @@ void TestStoreTable::journalOpenBindingsFilter()
 
 void TestStoreTable::bookmarksKeepTheRow()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     for (int i = 0; i < 5; ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
     m.first();
@@ -480,7 +480,7 @@ void TestStoreTable::bookmarksKeepTheRow()
 
 void TestStoreTable::editCancelDelete()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     for (int i = 0; i < 3; ++i)
         appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
     m.first();
@@ -520,7 +520,7 @@ void TestStoreTable::editCancelDelete()
 
 void TestStoreTable::notificationSuspendedAndResumed()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     QSignalSpy resets(&m, &DataTable::dataSetReset);
     QSignalSpy inserted(&m, &DataTable::rowInserted);
     QSignalSpy current(&m, &DataTable::currentChanged);
@@ -556,7 +556,7 @@ void TestStoreTable::notificationSuspendedAndResumed()
 
 void TestStoreTable::firstAndLastValueOverRowsShown()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     appendMeasure(m, {1, 1, GeneratedTime(1), 3, QStringLiteral("банан"), 7.5});
     appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("Яблоко"), 0.25});
     appendMeasure(m, {1, 3, GeneratedTime(3), 2, QStringLiteral("Абрикос"), 12.0});
@@ -584,7 +584,7 @@ void TestStoreTable::firstAndLastValueOfRowsFarAlongTheOrder()
 {
     // The rows of dosimeter 7 lie in the middle of the FIO order, thousands
     // of rows from either end, and are too many to be simply sorted at once.
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     FillMeasures(*m_dm, 30000);
     m.exec(QStringLiteral("UPDATE %1 SET \"ID\" = CASE WHEN \"Index\" BETWEEN 14001 AND 15000 THEN 7 ELSE 1 END, "
                           "\"FIO\" = CASE WHEN \"Index\" <= 14000 THEN 'Аня' WHEN \"Index\" > 15000 THEN 'Яна' "
@@ -609,7 +609,7 @@ void TestStoreTable::textOrderOfAwkwardTexts()
     // Letters of every width in UTF-8, texts that share their first bytes,
     // letters that fold to others, characters beyond the 16-bit range: the
     // sort order of texts is that of a case-insensitive comparison.
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     const QStringList texts{
         QStringLiteral("Жук"), QStringLiteral("жук"), QStringLiteral("Зуб"), QStringLiteral("ЖУКИ"),
         QStringLiteral("Ёж"), QStringLiteral("ёж"), QStringLiteral("Еж"), QStringLiteral("ez"),
@@ -640,7 +640,7 @@ void TestStoreTable::textOrderOfAwkwardTexts()
 
 void TestStoreTable::transactionRollbackForgetsRows()
 {
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("kept"), 1.0});
     {
         Transaction tx(*m_dm);
@@ -666,7 +666,7 @@ void TestStoreTable::transactionRollbackForgetsRows()
     }
     m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
-    QCOMPARE(m_dm->Measures.recordCount(), 2);
+    QCOMPARE(m_dm->measures().recordCount(), 2);
 }
 
 void TestStoreTable::readingsReachTheDiskBeforeAPosition()
@@ -681,7 +681,7 @@ void TestStoreTable::readingsReachTheDiskBeforeAPosition()
     QCOMPARE(synchronous(QStringLiteral("Devices")), 2);
     QCOMPARE(synchronous(QStringLiteral("Notes")), 2);
 
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("first"), 1.0});
     appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("second"), 2.0});
     const QString wal = m_dir->tablePath(QStringLiteral("Measures.DB")) + QStringLiteral("-wal");
@@ -695,19 +695,19 @@ void TestStoreTable::readingsReachTheDiskBeforeAPosition()
 
     m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
-    QCOMPARE(m_dm->Measures.recordCount(), 2);
+    QCOMPARE(m_dm->measures().recordCount(), 2);
 }
 
 void TestStoreTable::secondCursorOnCardsSeesChanges()
 {
-    QSignalSpy resets(&m_dm->DBCards, &DataTable::dataSetReset);
-    m_dm->DBCards4Find.append();
-    m_dm->DBCards4Find.setFieldValue(QStringLiteral("FIO"), QStringLiteral("Сидоров"));
-    m_dm->DBCards4Find.post();
+    QSignalSpy resets(&m_dm->cards(), &DataTable::dataSetReset);
+    m_dm->cardsFind().append();
+    m_dm->cardsFind().setFieldValue(QStringLiteral("FIO"), QStringLiteral("Сидоров"));
+    m_dm->cardsFind().post();
     QCOMPARE(resets.count(), 1);
-    QCOMPARE(m_dm->DBCards.recordCount(), 1);
-    m_dm->DBCards.first();
-    QCOMPARE(m_dm->DBCards.asString(QStringLiteral("FIO")), QStringLiteral("Сидоров"));
+    QCOMPARE(m_dm->cards().recordCount(), 1);
+    m_dm->cards().first();
+    QCOMPARE(m_dm->cards().asString(QStringLiteral("FIO")), QStringLiteral("Сидоров"));
 }
 
 QTEST_GUILESS_MAIN(TestStoreTable)
@@ -717,7 +717,7 @@ void TestStoreTable::readingStoreAnswersWhateverTheViewsShow()
     const QDateTime t = GeneratedTime(5);
     QVERIFY(!store.readingStored(t, 7, 3));
     const int index = store.storeReading({t, 7, 3, 12, QStringLiteral("Метка"), 1.5});
-    DataTable &m = m_dm->Measures;
+    DataTable &m = m_dm->measures();
     QVERIFY(index > 0);
     QCOMPARE(m.fieldValue(QStringLiteral("Index")).toInt(), index);
     QCOMPARE(m.asBoolean(QStringLiteral("Check")), false);

@@ -8,8 +8,8 @@
 ReaderLinkSetup::ReaderLinkSetup(int repeats)
 {
     appState().reset();
-    appState().ProgramDir = dir.path() + QLatin1Char('/');
-    appState().EventsLogEnabled = true;
+    appState().programDir = dir.path() + QLatin1Char('/');
+    appState().eventsLogEnabled = true;
     link.setComPortIndex(-1);
     link.setPingDelayMs(PingWindowMs);
     link.setSendDelayMs(SendWindowMs);
@@ -44,10 +44,10 @@ QStringList ReaderLinkSetup::logLines(const QString &path)
 
 QStringList ReaderLinkSetup::rs232Lines() const
 {
-    return logLines(appState().ProgramDir + QStringLiteral("rs232.log"));
+    return logLines(appState().programDir + QStringLiteral("rs232.log"));
 }
 
 QStringList ReaderLinkSetup::eventLines() const
 {
-    return logLines(appState().ProgramDir + QStringLiteral("Events.log"));
+    return logLines(appState().programDir + QStringLiteral("Events.log"));
 }

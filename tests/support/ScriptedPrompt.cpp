@@ -13,12 +13,12 @@ ScriptedPrompt::~ScriptedPrompt()
     setPrompt(nullptr);
 }
 
-int ScriptedPrompt::message(MsgKind kind, const QString &text, int buttons)
+PromptButton ScriptedPrompt::message(MsgKind kind, const QString &text, PromptButtons buttons)
 {
-    return ask(kind, text, buttons, BtnNone);
+    return ask(kind, text, buttons, PromptButton::None);
 }
 
-int ScriptedPrompt::ask(MsgKind kind, const QString &text, int buttons, int unattended)
+PromptButton ScriptedPrompt::ask(MsgKind kind, const QString &text, PromptButtons buttons, PromptButton unattended)
 {
     asked.append({kind, text, buttons, unattended});
     if (whileAsking)

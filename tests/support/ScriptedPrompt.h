@@ -14,17 +14,17 @@ public:
     struct Asked {
         MsgKind kind;
         QString text;
-        int buttons;
-        int unattended = BtnNone;  // the answer a question states for unattended runs
+        PromptButtons buttons;
+        PromptButton unattended = PromptButton::None;  // the answer a question states for unattended runs
     };
 
     ScriptedPrompt();   // installs itself
     ~ScriptedPrompt() override;  // restores the default prompt
 
     // Answers given to message boxes in order; when the queue is empty the
-    // default answer is used (BtnOk unless changed).
-    QList<int> answers;
-    int defaultAnswer = BtnOk;
+    // default answer is used (PromptButton::Ok unless changed).
+    QList<PromptButton> answers;
+    PromptButton defaultAnswer = PromptButton::Ok;
 
     // Answers given to input boxes in order: a null QString cancels.
     QList<QString> inputs;
@@ -43,8 +43,8 @@ public:
     QList<QString> dialogsShown;
     int beeps = 0;
 
-    int message(MsgKind kind, const QString &text, int buttons) override;
-    int ask(MsgKind kind, const QString &text, int buttons, int unattended) override;
+    PromptButton message(MsgKind kind, const QString &text, PromptButtons buttons) override;
+    PromptButton ask(MsgKind kind, const QString &text, PromptButtons buttons, PromptButton unattended) override;
     bool input(const QString &caption, const QString &label, QString &value) override;
     int runModal(QObject *dialog, const std::function<int()> &exec) override;
     void beep() override { ++beeps; }
