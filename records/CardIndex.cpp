@@ -1,0 +1,376 @@
+#include "records/CardIndex.h"
+
+#include "core/Errors.h"
+#include "core/TextCode.h"
+#include "link/DeviceText.h"
+#include "records/DataModule.h"
+#include "records/DataTable.h"
+
+#include <QSqlQuery>
+#include <limits>
+#include <sqlite3.h>
+#include <vector>
+
+namespace {
+
+const QString FIndex = QStringLiteral("Index");
+const QString FID = QStringLiteral("ID");
+const QString FFIO = QStringLiteral("FIO");
+const QString FLabel = QStringLiteral("FIO_RFID");
+const QString FBirthDay = QStringLiteral("BirthDay");
+const QString FIsMale = QStringLiteral("isMale");
+const QString FVacancy = QStringLiteral("Vacancy");
+const QString FSubDiv = QStringLiteral("SubDiv");
+const QString FAddress = QStringLiteral("Address");
+const QString FTelephone = QStringLiteral("Telephone");
+const QString FComment = QStringLiteral("Comment");
+
+QVariant textOrNull(const QString &s)
+{
+    return s.isEmpty() ? QVariant() : QVariant(s);
+}
+
+// The device byte of every UTF-16 unit: through Windows-1251 (a character it
+// lacks becomes "?") and the device table. Built once; a label's key is then
+// a table look-up per character, cheap enough to run over every stored label.
+const quint8 *deviceBytes()
+{
+    static const std::vector<quint8> table = [] {
+        std::vector<quint8> t(0x10000, ToDeviceTable[quint8('?')]);
+        for (int b = 0; b < 256; ++b) {
+            const QString s = fromCp1251(QByteArray(1, char(b)));
+            if (s.size() == 1 && s[0] != QChar::ReplacementCharacter)
+                t[s[0].unicode()] = ToDeviceTable[b];
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+QByteArray keyOf(const char16_t *text, qsizetype size)
+{
+    qsizetype from = 0;
+    qsizetype to = qMin<qsizetype>(size, CardIndex::LabelSize);
+    while (from < to && text[from] <= 0x20)
+        ++from;
+    while (to > from && text[to - 1] <= 0x20)
+        --to;
+    const quint8 *table = deviceBytes();
+    QByteArray key(to - from, Qt::Uninitialized);
+    for (qsizetype i = from; i < to; ++i)
+        key[i - from] = char(table[text[i]]);
+    return key;
+}
+
+// The SQL function giving a stored label's key, for scans over the labels.
+const char *const LabelKeyFunction = "ruvo_label_key";
+
+void labelKeyFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const auto *text = static_cast<const char16_t *>(sqlite3_value_text16(argv[0]));
+    const int bytes = sqlite3_value_bytes16(argv[0]);
+    const QByteArray key = text ? keyOf(text, bytes / 2) : QByteArray();
+    sqlite3_result_blob(ctx, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+}
+
+} // namespace
+
+CardIndex::CardIndex(DataModule &dm) : m_dm(&dm), m_cards(&dm.cards()), m_lookup(&dm.cardsFind()) {}
+
+// ---------------------------------------------------------------- labels
+
+QByteArray CardIndex::labelKey(const QString &label)
+{
+    return keyOf(reinterpret_cast<const char16_t *>(label.utf16()), label.size());
+}
+
+QString CardIndex::collapseBlanks(const QString &name)
+{
+    return name.simplified();
+}
+
+QString CardIndex::labelFromName(const QString &rawName)
+{
+    const QString name = collapseBlanks(rawName);
+    const qsizetype p = name.indexOf(QLatin1Char(' '));
+    if (p < 0)
+        return name.left(ProposalCut);
+    QString label = name.left(p);
+    QString rest = name.mid(p + 1);
+    if (rest.isEmpty())
+        return label;
+    label += rest[0];
+    const qsizetype q = rest.indexOf(QLatin1Char(' '));
+    if (q < 0)
+        return label;
+    rest = rest.mid(q + 1);
+    if (rest.isEmpty())
+        return label;
+    label += rest[0];
+    return label;
+}
+
+QString CardIndex::proposeLabel(const QString &name, const QSet<QByteArray> &taken)
+{
+    const QString label = labelFromName(name).left(LabelSize);
+    if (label.isEmpty() || !taken.contains(labelKey(label)))
+        return label;
+    const QString base = label.left(LabelSize - 1);
+    for (int n = 0; n <= 9; ++n) {
+        const QString candidate = base + QString::number(n);
+        if (!taken.contains(labelKey(candidate)))
+            return candidate;
+    }
+    return base;
+}
+
+QString CardIndex::proposeLabel(const QString &name) const
+{
+    const QString label = labelFromName(name).left(LabelSize);
+    if (label.isEmpty())
+        return label;
+    QList<QByteArray> candidates{labelKey(label)};
+    const QString base = label.left(LabelSize - 1);
+    for (int n = 0; n <= 9; ++n)
+        candidates.append(labelKey(base + QString::number(n)));
+    return proposeLabel(name, takenAmong(candidates));
+}
+
+QSet<QByteArray> CardIndex::takenAmong(const QList<QByteArray> &keys) const
+{
+    QSet<QByteArray> taken;
+    if (keys.isEmpty())
+        return taken;
+    QStringList marks;
+    QVariantList params;
+    for (const QByteArray &k : keys) {
+        marks << QStringLiteral("?");
+        params << k;
+    }
+    m_dm->withFunction(LabelKeyFunction, 1, labelKeyFunction, [&] {
+        QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT DISTINCT \"k\" FROM (SELECT %1(\"FIO_RFID\") AS \"k\" "
+                                                    "FROM %2 WHERE \"FIO_RFID\" IS NOT NULL) WHERE \"k\" IN (%3)")
+                                         .arg(QLatin1String(LabelKeyFunction), m_lookup->sqlName(),
+                                              marks.join(QLatin1Char(','))),
+                                     params);
+        while (q.next())
+            taken.insert(q.value(0).toByteArray());
+    });
+    return taken;
+}
+
+QSet<QByteArray> CardIndex::labelKeys() const
+{
+    QSet<QByteArray> keys;
+    m_dm->withFunction(LabelKeyFunction, 1, labelKeyFunction, [&] {
+        QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT DISTINCT %1(\"FIO_RFID\") FROM %2 WHERE \"FIO_RFID\" IS NOT NULL")
+                                         .arg(QLatin1String(LabelKeyFunction), m_lookup->sqlName()));
+        while (q.next()) {
+            const QByteArray key = q.value(0).toByteArray();
+            if (!key.isEmpty())
+                keys.insert(key);
+        }
+    });
+    return keys;
+}
+
+QVariant CardIndex::firstWithLabel(const QByteArray &key, const QVariant &except) const
+{
+    QVariant found;
+    if (key.isEmpty())
+        return found;
+    QVariantList params{key};
+    QString sql = QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"FIO_RFID\" IS NOT NULL AND %2(\"FIO_RFID\") = ?")
+                      .arg(m_lookup->sqlName(), QLatin1String(LabelKeyFunction));
+    if (!except.isNull()) {
+        sql += QStringLiteral(" AND \"Index\" <> ?");
+        params << except;
+    }
+    sql += QStringLiteral(" ORDER BY \"Index\" LIMIT 1");
+    m_dm->withFunction(LabelKeyFunction, 1, labelKeyFunction, [&] {
+        QSqlQuery q = m_lookup->exec(sql, params);
+        if (q.next())
+            found = q.value(0);
+    });
+    return found;
+}
+
+bool CardIndex::labelTaken(const QString &label, const QVariant &except) const
+{
+    return !firstWithLabel(labelKey(label), except).isNull();
+}
+
+std::optional<CardData> CardIndex::findCardByLabel(const QString &label) const
+{
+    const QVariant key = firstWithLabel(labelKey(label), QVariant());
+    if (key.isNull())
+        return std::nullopt;
+    return card(key);
+}
+
+// ---------------------------------------------------------------- cards
+
+CardData CardIndex::readCurrent(const DataTable &t) const
+{
+    CardData c;
+    c.key = t.fieldValue(FIndex);
+    c.id = t.fieldValue(FID);
+    c.fio = t.asString(FFIO);
+    c.label = t.asString(FLabel);
+    const QVariant birth = t.fieldValue(FBirthDay);
+    if (!birth.isNull() && !isMissingDate(birth.toDate()))
+        c.birthDay = birth.toDate();
+    const QVariant male = t.fieldValue(FIsMale);
+    if (!male.isNull())
+        c.isMale = male.toBool();
+    c.vacancy = t.asString(FVacancy);
+    c.subDiv = t.asString(FSubDiv);
+    c.address = t.asString(FAddress);
+    c.telephone = t.asString(FTelephone);
+    c.comment = t.asString(FComment);
+    return c;
+}
+
+std::optional<CardData> CardIndex::card(const QVariant &key) const
+{
+    if (key.isNull() || !m_lookup->findKey(key))
+        return std::nullopt;
+    return readCurrent(*m_lookup);
+}
+
+std::optional<CardData> CardIndex::currentCard() const
+{
+    if (!m_cards->active() || !m_cards->hasCurrent() || m_cards->state() == TableState::Insert)
+        return std::nullopt;
+    return readCurrent(*m_cards);
+}
+
+void CardIndex::writeFields(const CardData &c, bool keepSexWhenUnset)
+{
+    DataTable &t = *m_cards;
+    t.setFieldValue(FID, c.id.isNull() ? QVariant() : QVariant(c.id.toInt()));
+    t.setFieldValue(FFIO, textOrNull(c.fio));
+    t.setFieldValue(FLabel, textOrNull(c.label));
+    t.setFieldValue(FVacancy, textOrNull(c.vacancy));
+    t.setFieldValue(FSubDiv, textOrNull(c.subDiv));
+    t.setFieldValue(FTelephone, textOrNull(c.telephone));
+    t.setFieldValue(FAddress, textOrNull(c.address));
+    t.setFieldValue(FComment, textOrNull(c.comment));
+    if (c.isMale)
+        t.setFieldValue(FIsMale, *c.isMale);
+    else if (!keepSexWhenUnset)
+        t.setFieldValue(FIsMale, QVariant());
+    t.setFieldValue(FBirthDay, isMissingDate(c.birthDay) ? missingDate() : c.birthDay);
+}
+
+QVariant CardIndex::createCard(const CardData &c)
+{
+    DataTable &t = *m_cards;
+    t.append();
+    try {
+        writeFields(c, false);
+        t.post();
+    } catch (...) {
+        try {
+            t.cancel();
+        } catch (...) {
+        }
+        throw;
+    }
+    return t.fieldValue(FIndex);
+}
+
+QVariant CardIndex::updateCard(const CardData &c)
+{
+    DataTable &t = *m_cards;
+    if (c.key.isNull() || !t.findKey(c.key))
+        return createCard(c);
+    t.edit();
+    try {
+        writeFields(c, true);
+        t.post();
+    } catch (...) {
+        try {
+            t.cancel();
+        } catch (...) {
+        }
+        throw;
+    }
+    return t.fieldValue(FIndex);
+}
+
+bool CardIndex::deleteCard(const QVariant &key)
+{
+    DataTable &t = *m_cards;
+    if (key.isNull() || !t.findKey(key))
+        return false;
+    t.remove();
+    return true;
+}
+
+// ---------------------------------------------------------------- numbers
+
+int CardIndex::largestNumber() const
+{
+    QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT MAX(\"ID\") FROM %1").arg(m_lookup->sqlName()));
+    if (!q.next() || q.value(0).isNull())
+        return 0;
+    return int(qBound<qint64>(0, q.value(0).toLongLong(), qint64(std::numeric_limits<int>::max())));
+}
+
+int CardIndex::nextNumber(int maxCardsIndex) const
+{
+    const int largest = qMax(maxCardsIndex, largestNumber());
+    return largest >= std::numeric_limits<int>::max() ? largest : largest + 1;
+}
+
+// ---------------------------------------------------------------- search
+
+bool CardIndex::locateNumber(const QString &text)
+{
+    bool ok = false;
+    const int number = text.trimmed().toInt(&ok);
+    if (!ok)
+        return false;
+    try {
+        return m_cards->locate(FID, number);
+    } catch (const ERuvoError &) {
+        return false;
+    }
+}
+
+bool CardIndex::locateName(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    try {
+        return m_cards->locate(FFIO, text, LocateOption::CaseInsensitive | LocateOption::PartialKey);
+    } catch (const ERuvoError &) {
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------- age
+
+std::optional<int> CardIndex::fullYears(const QDate &birthDay, const QDate &today)
+{
+    if (isMissingDate(birthDay) || !today.isValid())
+        return std::nullopt;
+    const QDate from = qMin(birthDay, today);
+    const QDate to = qMax(birthDay, today);
+    int years = to.year() - from.year();
+    if (to.month() < from.month() || (to.month() == from.month() && to.day() < from.day()))
+        --years;
+    return years;
+}
+
+QString CardIndex::ageText(const QDate &birthDay, const QDate &today)
+{
+    const std::optional<int> years = fullYears(birthDay, today);
+    return QStringLiteral("(Число полных лет - %1 )")
+        .arg(years ? QString::number(*years) : QStringLiteral("?"));
+}
