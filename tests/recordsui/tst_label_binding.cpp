@@ -1,0 +1,182 @@
+// Binding a dosimeter from its label (the label report): real SQLite files in a
+// temporary program directory, real widgets offscreen, scripted answers.
+
+#include "ScriptedPrompt.h"
+
+#include "core/AppState.h"
+#include "records/CardIndex.h"
+#include "records/DataModule.h"
+#include "records/Journal.h"
+#include "records/LabelBinding.h"
+#include "monitor/core/IniFile.h"
+#include "records/ui/LabelReport.h"
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+const QDateTime Now(QDate(2026, 12, 9), QTime(14, 30, 15));
+
+} // namespace
+
+class TestLabelBinding : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScriptedPrompt> m_prompt;
+    std::unique_ptr<DataModule> m_dm;
+    bool m_flag = false;
+    int m_maxCards = 0;
+
+    DataTable &notes() { return m_dm->notes(); }
+
+    LabelBindingHooks hooks()
+    {
+        LabelBindingHooks h;
+        h.namesOutOfStep = [this] { m_flag = true; };
+        h.maxCardsIndex = [this] { return m_maxCards; };
+        h.setMaxCardsIndex = [this](int n) { m_maxCards = n; };
+        h.now = [] { return Now; };
+        return h;
+    }
+
+    QVariant addRow(int id, const QString &fio, const QDateTime &from, const QDateTime &to = QDateTime())
+    {
+        notes().append();
+        notes().setFieldValue(QStringLiteral("ID"), id);
+        notes().setFieldValue(QStringLiteral("FIO"), fio);
+        notes().setFieldValue(QStringLiteral("TimeFrom"), from);
+        if (to.isValid())
+            notes().setFieldValue(QStringLiteral("TimeTo"), to);
+        notes().post();
+        return notes().getBookmark();
+    }
+
+    int rowCount() { return int(notes().totalRows()); }
+
+    QVariant addCard(int id, const QString &fio, const QString &label)
+    {
+        CardData c;
+        c.id = id;
+        c.fio = fio;
+        c.label = label;
+        return CardIndex(*m_dm).createCard(c);
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        appState().programDir = m_dir.path() + QLatin1Char('/');
+        m_prompt = std::make_unique<ScriptedPrompt>();
+        m_dm = std::make_unique<DataModule>();
+        m_dm->dataModuleCreate();
+        m_prompt->asked.clear();
+        m_flag = false;
+        m_maxCards = 0;
+    }
+
+    void cleanup()
+    {
+        m_dm->dataModuleDestroy();
+        m_dm.reset();
+        m_prompt.reset();
+    }
+
+    // The label binding: the old binding closed and the new one opened
+    // together, the name asked first, the same person left alone.
+    void labelBinding()
+    {
+        const QDateTime t0 = Now.addSecs(3600);  // a binding "later" than the clock
+        addCard(12, QStringLiteral("Петров Пётр Петрович"), QStringLiteral("ПЕТРОВ П.П."));
+        const QVariant old = addRow(55, QStringLiteral("Сидоров С.С."), t0);
+        LabelWriteOutcome out{QStringLiteral("55"), QStringLiteral("ПЕТРОВ П.П.     "), {}, true, QString()};
+
+        // A name cancelled (choice 0) changes nothing, the window stays open.
+        {
+            LabelReport report(out, {m_dm.get(), QString(), hooks()});
+            QVERIFY(!report.choiceShown());
+            report.setChoice(LabelCardChoice::Nothing);
+            m_prompt->inputs = {QString()};
+            report.accept();
+            QVERIFY(report.result() != QDialog::Accepted);
+            QCOMPARE(m_prompt->inputCaptions, QStringList{QStringLiteral("Привязка дозиметра|Введите ФИО|ПЕТРОВ П.П.")});
+            QCOMPARE(rowCount(), 1);
+            QVERIFY(!m_flag);
+        }
+
+        // A failed append leaves the old binding open.
+        notes().exec(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON %1 BEGIN SELECT RAISE(ABORT, 'refused'); END")
+                         .arg(notes().sqlName()));
+        LabelBinding binding(*m_dm, hooks());
+        QVERIFY(binding.findCard(out.label));
+        QCOMPARE(binding.accept(out, LabelCardChoice::Create, true, true), LabelBinding::Outcome::JournalFailed);
+        QCOMPARE(m_prompt->texts().last(), Journal::AddFailedText);
+        Journal journal(*m_dm, {});
+        QVERIFY(journal.row(old)->to.isNull());
+        QCOMPARE(rowCount(), 1);
+        notes().exec(QStringLiteral("DROP TRIGGER temp.refuse"));
+
+        // Issued to someone else: closed (never before its TimeFrom) and bound anew.
+        QCOMPARE(binding.accept(out, LabelCardChoice::Create, true, true), LabelBinding::Outcome::Done);
+        QCOMPARE(journal.row(old)->to, t0);
+        QCOMPARE(journal.openBinding(55)->fio, QStringLiteral("Петров Пётр Петрович"));
+        QVERIFY(m_flag);
+
+        // A row holding the card's label is the same person: nothing changes.
+        m_flag = false;
+        notes().findKey(journal.openBinding(55)->key);
+        notes().edit();
+        notes().setFieldValue(QStringLiteral("FIO"), QStringLiteral("ПЕТРОВ П.П."));
+        notes().post();
+        QCOMPARE(binding.accept(out, LabelCardChoice::Create, true, true), LabelBinding::Outcome::Done);
+        QCOMPARE(rowCount(), 2);
+        QVERIFY(!m_flag);
+    }
+
+    // An unknown label: a card numbered past both the settings and the
+    // table; an unverified label binds nobody; a failed card skips the journal.
+    void labelReport()
+    {
+        addCard(40, QStringLiteral("Старый"), QStringLiteral("СТАРЫЙ"));
+        m_maxCards = 7;
+        const QString ini = m_dir.filePath(QStringLiteral("RUVO.INI"));
+        LabelWriteOutcome out{QStringLiteral("77"), QStringLiteral("НОВИКОВ Н.Н."), {}, false, QString()};
+        {
+            IniFile f(ini);
+            f.writeInteger(LabelReport::SectionName, QStringLiteral("RG_ItemIndex"), 1);
+            f.save();
+        }
+        {
+            LabelReport report(out, {m_dm.get(), ini, hooks()});
+            QVERIFY(report.choiceShown());
+            QCOMPARE(report.choice(), LabelCardChoice::Nothing);
+            QVERIFY(!report.record2Note());
+            report.setChoice(LabelCardChoice::Create);
+            report.accept();
+        }
+        QCOMPARE(rowCount(), 0);
+        QCOMPARE(m_maxCards, 41);
+        QCOMPARE(CardIndex(*m_dm).findCardByLabel(QStringLiteral("НОВИКОВ Н.Н."))->id.toInt(), 41);
+        QCOMPARE(IniFile(ini).readInteger(LabelReport::SectionName, QStringLiteral("RG_ItemIndex"), -1), 1);
+
+        out.verified = true;
+        out.label = QStringLiteral("ЗАЙЦЕВ З.З.");
+        m_dm->cards().close();
+        LabelBinding binding(*m_dm, hooks());
+        QCOMPARE(binding.accept(out, LabelCardChoice::Create, false, true), LabelBinding::Outcome::CardFailed);
+        QVERIFY(m_prompt->texts().last().startsWith(QStringLiteral("Не удалось создать карточку ЗАЙЦЕВ З.З.")));
+        QCOMPARE(rowCount(), 0);
+        QVERIFY(!m_flag);
+    }
+
+};
+
+QTEST_MAIN(TestLabelBinding)
+#include "tst_label_binding.moc"
