@@ -44,7 +44,7 @@ int main(int argc, char **argv)
     }
 
     const QString overrideDir = qEnvironmentVariable("RUVO_PROGRAM_DIR");
-    const QString note = ApplyStartup(appState(), QCoreApplication::applicationFilePath(), app.arguments(), overrideDir);
+    const QString note = applyStartup(appState(), QCoreApplication::applicationFilePath(), app.arguments(), overrideDir);
     if (!overrideDir.isEmpty())
         QDir().mkpath(appState().programDir);
 
@@ -55,8 +55,8 @@ int main(int argc, char **argv)
         MainWindow face(note);
         prompt.setParent(&face);
         face.setEngine(&engine);
-        engine.SetView(&face);
-        face.SetSettingsPath(SettingsFilePath(QCoreApplication::applicationFilePath()));
+        engine.setView(&face);
+        face.SetSettingsPath(settingsFilePath(QCoreApplication::applicationFilePath()));
         // SIGTERM and SIGINT close the window the ordinary way: the position
         // and the settings are saved as at any close.
         QPointer<MainWindow> faceToClose(&face);
@@ -69,7 +69,7 @@ int main(int argc, char **argv)
         // sets it up, the engine talks over it.
         auto *rs232 = new LinkSettingsWindow(link, &face);
         face.SetRS232(rs232);
-        engine.SetLink(&link);
+        engine.setLink(&link);
 
         DataModule dm;
         setDataModule(&dm);
@@ -83,7 +83,7 @@ int main(int argc, char **argv)
             setPrompt(nullptr);
             return 1;
         }
-        engine.SetDatabase(&dm);
+        engine.setDatabase(&dm);
         face.BindMeasures(&dm.measures());
 
         // A run for a fixed time (the demo without a display): the window then

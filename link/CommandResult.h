@@ -10,7 +10,7 @@ enum class CommandFailure {
     None,         // the value is there
     NoLink,       // there is no link object
     NoReply,      // nothing usable came back
-    ReaderBusy,   // the reader refused: it is busy with a dosimeter
+    readerBusy,   // the reader refused: it is busy with a dosimeter
     Refused,      // the reader refused for another reason
     WrongLength,  // a reply of a length this command does not take
     BadValue,     // the reply has the right length but cannot be decoded

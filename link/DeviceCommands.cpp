@@ -102,7 +102,7 @@ CommandFailure lengthFailure(const QByteArray &reply)
     if (reply.isEmpty())
         return CommandFailure::NoReply;
     if (reply.size() == RefusalReplySize && u8(reply, 6) == FnRefusal)
-        return isReaderBusyRefusal(reply) ? CommandFailure::ReaderBusy : CommandFailure::Refused;
+        return isReaderBusyRefusal(reply) ? CommandFailure::readerBusy : CommandFailure::Refused;
     return CommandFailure::WrongLength;
 }
 

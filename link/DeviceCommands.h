@@ -75,7 +75,7 @@ struct DosimeterLabelData {
 // ---- The commands ----
 // Each takes the link it talks over (nullptr: the command fails at once with
 // NoLink) and returns what it read, or why it has nothing.
-CommandResult<ReaderConfigData> readReaderConfig(SerialLink *link);   // ReaderBusy for the busy refusal
+CommandResult<ReaderConfigData> readReaderConfig(SerialLink *link);   // readerBusy for the busy refusal
 CommandResult<NoValue> writeReaderConfig(SerialLink *link, const ReaderConfigData &rec);  // ok whenever the link exists
 CommandResult<NoValue> pingReader(SerialLink *link);
 // ok with a null Time when the record's date is not valid.

@@ -27,7 +27,7 @@ class Journal {
 public:
     static constexpr int MaxDosimeterNumber = 16777215;
 
-    // namesOutOfStep: sets the names-out-of-step flag (INeedSynhroFIO).
+    // namesOutOfStep: sets the names-out-of-step flag (iNeedSynhroFIO).
     Journal(DataModule &dm, std::function<void()> namesOutOfStep);
 
     DataTable &notes() const;

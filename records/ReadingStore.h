@@ -24,8 +24,8 @@ struct StoredReading {
 
 // How far the archive of one reader has been copied.
 struct ReaderPosition {
-    int recNumber = 0;   // LastRecNumber
-    QDateTime time;      // LastRecTime
+    int recNumber = 0;   // lastRecNumber
+    QDateTime time;      // lastRecTime
 };
 
 class ReadingStore {

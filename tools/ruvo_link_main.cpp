@@ -261,7 +261,7 @@ int main(int argc, char **argv)
     ReaderConfigData config;
 
     // Commands whose request depends on how the reader works read its
-    // configuration first: a new process does not know ReaderModeSwitching.
+    // configuration first: a new process does not know readerModeSwitching.
     auto readConfigFirst = [&]() {
         const CommandResult<ReaderConfigData> result = readReaderConfig(&link);
         if (!take(result)) {
@@ -290,7 +290,7 @@ int main(int argc, char **argv)
             ok = take(result);
             if (ok)
                 out[QStringLiteral("TRec0")] = Rec0Json(result.value);
-            out[QStringLiteral("ReaderBusy")] = result.failure == CommandFailure::ReaderBusy;
+            out[QStringLiteral("ReaderBusy")] = result.failure == CommandFailure::readerBusy;
             out[QStringLiteral("ReaderModeSwitching")] = int(ok && result.value.modeSwitching());
         } else if (command == QLatin1String("write-config") && needArgs(0)) {
             // The configuration is carried back as read; only the clock changes.

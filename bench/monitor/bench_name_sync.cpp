@@ -41,18 +41,18 @@ int main(int argc, char **argv)
                 db.Count(db.dm.notes()), fillN / 1000.0);
 
     SyncEngine engine;
-    engine.SetDatabase(&db.dm);
+    engine.setDatabase(&db.dm);
     for (int run = 1; run <= 2; ++run) {
-        engine.INeedSynhroFIO = true;
+        engine.iNeedSynhroFIO = true;
         QElapsedTimer clock;
         clock.start();
-        engine.SyncNamesFromJournal();
+        engine.syncNamesFromJournal();
         const qint64 ms = clock.elapsed();
         QSqlQuery q = db.dm.measures().exec(
             QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"FIO\" IS NOT NULL").arg(db.dm.measures().sqlName()));
         const qint64 named = q.next() ? q.value(0).toLongLong() : -1;
         std::printf("run %d: %.2f s, readings with a name: %lld, flag %d\n", run, ms / 1000.0, named,
-                    int(engine.INeedSynhroFIO.load()));
+                    int(engine.iNeedSynhroFIO.load()));
     }
     return 0;
 }

@@ -61,9 +61,9 @@ int main(int argc, char **argv)
     link.setFixedReceiveWindow(false);
 
     SyncEngine engine;
-    engine.SetDatabase(&db.dm);
-    engine.FaceNotReady = false;
-    engine.SetLink(&link);
+    engine.setDatabase(&db.dm);
+    engine.faceNotReady = false;
+    engine.setLink(&link);
     db.dm.setDurableCommits(!fastCommits);
     if (count == 2000) {
         sim.addRecords(2000);  // a full ring; the reader is new to the database: full read
@@ -80,20 +80,20 @@ int main(int argc, char **argv)
     const qint64 before = db.Count(db.dm.measures());
     QElapsedTimer clock;
     clock.start();
-    engine.PollReader();
+    engine.pollReader();
     const qint64 totalNs = clock.nsecsElapsed();
     const qint64 copied = db.Count(db.dm.measures()) - before;
-    const int calls = engine.StoredRecordCalls();
+    const int calls = engine.storedRecordCalls();
 
     std::printf("commits: %s\n", fastCommits ? "without disk flush" : "durable (flushed to disk)");
     std::printf("path: %s\n", count == 2000 ? "full archive read (new reader)" : "catch-up from a remembered position");
-    std::printf("records copied: %lld (stored calls %d), state %d\n", copied, calls, engine.SyncState.load());
+    std::printf("records copied: %lld (stored calls %d), state %d\n", copied, calls, engine.syncState.load());
     std::printf("total: %.1f s, per record: %.2f ms\n", totalNs / 1e9, copied ? Ms(totalNs) / copied : 0.0);
-    std::printf("database per record: %.3f ms (%.2f %% of the total)\n", calls ? Ms(engine.StoreDatabaseNs()) / calls : 0.0,
-                totalNs ? 100.0 * engine.StoreDatabaseNs() / totalNs : 0.0);
+    std::printf("database per record: %.3f ms (%.2f %% of the total)\n", calls ? Ms(engine.storeDatabaseNs()) / calls : 0.0,
+                totalNs ? 100.0 * engine.storeDatabaseNs() / totalNs : 0.0);
     std::printf("of which the duplicate check: %.3f ms, the append: %.3f ms\n",
-                calls ? Ms(engine.StoreLookupNs()) / calls : 0.0,
-                calls ? Ms(engine.StoreDatabaseNs() - engine.StoreLookupNs()) / calls : 0.0);
+                calls ? Ms(engine.storeLookupNs()) / calls : 0.0,
+                calls ? Ms(engine.storeDatabaseNs() - engine.storeLookupNs()) / calls : 0.0);
     std::printf("requests: %d\n", sim.requestsServed());
 
     sim.stop();

@@ -96,16 +96,16 @@ struct Reader {
 void StartCycle(SyncEngine &engine, bool threadMode)
 {
     if (threadMode) {
-        engine.SetUseThread(true);
-        engine.RequestThreadStart();
+        engine.setUseThread(true);
+        engine.requestThreadStart();
     }
-    engine.StartControlTimer();
+    engine.startControlTimer();
 }
 
 void StopCycle(SyncEngine &engine)
 {
-    engine.ShutDown();
-    engine.WaitForWorkers(10000);
+    engine.shutDown();
+    engine.waitForWorkers(10000);
 }
 
 // The processor time of idleSeconds of the cycle against a reader with
@@ -123,9 +123,9 @@ double IdleLoad(DataModule &dm, bool threadMode, int idleSeconds)
     double load = -1;
     {
         SyncEngine engine;
-        engine.SetDatabase(&dm);
-        engine.FaceNotReady = false;
-        engine.SetLink(&link);
+        engine.setDatabase(&dm);
+        engine.faceNotReady = false;
+        engine.setLink(&link);
         StartCycle(engine, threadMode);
         bool finished = false;
         Watch([] { return false; }, 3000, &finished);  // the first polls find the reader
@@ -180,9 +180,9 @@ int main(int argc, char **argv)
             reader.sim.addRecords(3);
             reader.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
             SyncEngine engine;
-            engine.SetDatabase(&db.dm);
-            engine.FaceNotReady = false;
-            engine.SetLink(&reader.link);
+            engine.setDatabase(&db.dm);
+            engine.faceNotReady = false;
+            engine.setLink(&reader.link);
             StartCycle(engine, threadMode);
             bool finished = false;
             const Stall s = Watch([] { return false; }, seconds * 1000, &finished);
@@ -209,15 +209,15 @@ int main(int argc, char **argv)
             d.setFieldValue(QStringLiteral("LastRecTime"), reader.sim.record(1).time);
             d.post();
             SyncEngine engine;
-            engine.SetDatabase(&db.dm);
-            engine.FaceNotReady = false;
-            engine.SetLink(&reader.link);
+            engine.setDatabase(&db.dm);
+            engine.faceNotReady = false;
+            engine.setLink(&reader.link);
             const qint64 before = db.Count(db.dm.measures());
             StartCycle(engine, threadMode);
             QElapsedTimer clock;
             clock.start();
             bool finished = false;
-            const Stall s = Watch([&] { return engine.LastRecNumber.load() == count + 1 && engine.SyncState == SyncOnline; },
+            const Stall s = Watch([&] { return engine.lastRecNumber.load() == count + 1 && engine.syncState == SyncOnline; },
                                   count * 200 + 20000, &finished);
             const double total = clock.elapsed();
             StopCycle(engine);

@@ -111,16 +111,16 @@ int main(int argc, char **argv)
 
     SyncEngine engine;
     MainWindow face;
-    engine.SetView(&face);
+    engine.setView(&face);
     face.BindMeasures(&dm.measures());
     face.resize(800, 580);
     line(QStringLiteral("show the window (settings, first screen)"), ms([&] {
              face.show();
              QApplication::processEvents();
          }));
-    engine.TimerControl()->stop();  // no reader here: the cycle stays quiet
+    engine.timerControl()->stop();  // no reader here: the cycle stays quiet
     face.FormActivate();  // usually done by the activation while showing
-    line(QStringLiteral("rebuild the column labels (MIN/MAX of the rows shown)"), ms([&] { face.RebuildColumnLabels(); }));
+    line(QStringLiteral("rebuild the column labels (MIN/MAX of the rows shown)"), ms([&] { face.rebuildColumnLabels(); }));
     TRecordsGrid *grid = face.recordsGrid();
     QScrollBar *bar = grid->verticalScrollBar();
 
@@ -151,13 +151,13 @@ int main(int argc, char **argv)
     line(QStringLiteral("one-line scroll + paint, mean of 500"), steps.mean());
     line(QStringLiteral("one-line scroll + paint, worst"), steps.max());
 
-    const int doseColumn = grid->ColumnOfField(QStringLiteral("Dose"));
+    const int doseColumn = grid->columnOfField(QStringLiteral("Dose"));
     line(QStringLiteral("title click on Dose (sort) + paint"), ms([&] {
              face.sortByColumn(doseColumn);
              QApplication::processEvents();
              paintNow(grid);
          }));
-    face.View().LastCheckedIndex = rows - 500;
+    face.view().lastCheckedIndex = rows - 500;
     line(QStringLiteral("only-new on (labels rebuilt) + paint"), ms([&] {
              face.findChild<QToolButton *>(QStringLiteral("ExtOnlyNew"))->click();
              QApplication::processEvents();
@@ -170,13 +170,13 @@ int main(int argc, char **argv)
          }));
     prompt.answer = QStringLiteral("500");
     line(QStringLiteral("quick filter Dose>=500 + paint"), ms([&] {
-             face.SetQuickMinFilter(4);
+             face.setQuickMinFilter(4);
              QApplication::processEvents();
              paintNow(grid);
          }));
     line(QStringLiteral("rows shown under the quick filter"), grid->model()->rowCount(), QStringLiteral("rows"));
     line(QStringLiteral("clear the quick filter + paint"), ms([&] {
-             face.ClearQuickFilters();
+             face.clearQuickFilters();
              QApplication::processEvents();
              paintNow(grid);
          }));

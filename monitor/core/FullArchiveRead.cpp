@@ -11,11 +11,11 @@
 
 #include <QThread>
 
-void SyncEngine::ReadFullArchive()
+void SyncEngine::readFullArchive()
 {
     // The reader is talked to in the link thread; the window goes on.
     if (QThread::currentThread() == thread())
-        RunOnLinkThread([this] { FullArchiveRead(*this).run(); }, true);
+        runOnLinkThread([this] { FullArchiveRead(*this).run(); }, true);
     else
         FullArchiveRead(*this).run();
 }
@@ -33,18 +33,18 @@ void FullArchiveRead::run()
     SyncEngine::PassUnderWay pass(m_engine);
     struct Finally {
         SyncEngine &engine;
-        ~Finally() { engine.Out().SetProgress(0, 0); }
+        ~Finally() { engine.out().setProgress(0, 0); }
     } finally{m_engine};
 
-    if (!m_engine.ReaderNormalMode) {
-        m_engine.OnMain([] {
+    if (!m_engine.readerNormalMode) {
+        m_engine.onMain([] {
             activePrompt().message(MsgKind::Warning,
                              QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"),
                              PromptButton::Ok);
         });
         return;
     }
-    m_engine.Out().SetStatusText(QStringLiteral("Полное чтение архива"));
+    m_engine.out().setStatusText(QStringLiteral("Полное чтение архива"));
 
     // The position this read leaves is at most the reader's newest record at
     // the start: a reading that arrives during the read may land in a slot
@@ -56,24 +56,24 @@ void FullArchiveRead::run()
     // that could not be taken (a failed request, a table error), so the next
     // pass tries it again; an empty slot there cannot fill any more and is
     // passed. Until the read stores something the position stays as it was.
-    m_newestAtStart = m_engine.ReaderConfig().recordCount;
+    m_newestAtStart = m_engine.readerConfig().recordCount;
 
     for (int i = 1; i <= SyncEngine::ArchiveCapacity; ++i) {
         bool emptySlot = false;
         const bool taken = readSlot(i, emptySlot);
         // A close of the window meanwhile ends the read at once.
-        if (m_engine.FaceNotReady || SyncEngine::Interrupted())
+        if (m_engine.faceNotReady || SyncEngine::interrupted())
             break;
         if (taken) {
-            if (m_engine.StopSynchroChecked())
+            if (m_engine.stopSynchroChecked())
                 break;
             continue;
         }
         if (askToStop(i))
             break;
     }
-    if (m_engine.SyncState != SyncOffline && !m_engine.FaceNotReady)
-        m_engine.Out().SetStatusText(QStringLiteral("Получен полный архив записей"));
+    if (m_engine.syncState != SyncOffline && !m_engine.faceNotReady)
+        m_engine.out().setStatusText(QStringLiteral("Получен полный архив записей"));
 }
 
 bool FullArchiveRead::readSlot(int i, bool &emptySlot)
@@ -81,7 +81,7 @@ bool FullArchiveRead::readSlot(int i, bool &emptySlot)
     bool failed = false;
     bool stored = false;
     try {
-        stored = m_engine.StoreArchiveRecord(i, i, SyncEngine::ArchiveCapacity);
+        stored = m_engine.storeArchiveRecord(i, i, SyncEngine::ArchiveCapacity);
     } catch (const EFormatError &) {
         failed = true;
         emptySlot = true;
@@ -97,7 +97,7 @@ void FullArchiveRead::keepPosition(int i, bool stored, bool emptySlot)
     if (i <= m_newestAtStart) {
         if (stored && m_unbroken) {
             m_reached = i;
-            m_reachedTime = m_engine.LastRecTime;
+            m_reachedTime = m_engine.lastRecTime;
         } else if (!stored && !emptySlot) {
             m_unbroken = false;
         }
@@ -105,9 +105,9 @@ void FullArchiveRead::keepPosition(int i, bool stored, bool emptySlot)
     m_storedAny = m_storedAny || stored;
     // The position is the main thread's, which saves it at a close.
     if (m_storedAny)
-        m_engine.OnMain([this] {
-            m_engine.LastRecNumber = m_reached;
-            m_engine.LastRecTime = m_reachedTime;
+        m_engine.onMain([this] {
+            m_engine.lastRecNumber = m_reached;
+            m_engine.lastRecTime = m_reachedTime;
         });
 }
 
@@ -115,21 +115,21 @@ bool FullArchiveRead::askToStop(int i)
 {
     // An empty slot right after the newest record is the end of an archive
     // that has not wrapped yet.
-    const int newest = static_cast<int>(m_engine.ReaderConfig().recordCount);
+    const int newest = static_cast<int>(m_engine.readerConfig().recordCount);
     const bool endOfArchive = i == newest + 1;
     // Unattended, the read stops at the end of the archive and at a slot past
     // the newest record, and goes on over a slot up to the newest record that
     // cannot be taken, so the readings behind it are stored. The question is
     // asked in the main thread while this one waits.
     PromptButton answer = PromptButton::Ok;
-    m_engine.OnMain([&] {
+    m_engine.onMain([&] {
         answer = endOfArchive
             ? activePrompt().ask(MsgKind::Warning,
                            QStringLiteral("Найдена последняя запись архива (%1)\r\nПрекратить дальнейшее считывание ?").arg(i - 1),
                            PromptButton::Ok | PromptButton::Cancel, PromptButton::Ok)
             : activePrompt().ask(MsgKind::Error,
                            QStringLiteral("Ошибка считывания записи %1\r\nПрекратить дальнейшее считывание ?").arg(i),
-                           PromptButton::Ok | PromptButton::Cancel, i <= static_cast<int>(m_engine.ReaderConfig().recordCount) ? PromptButton::Cancel : PromptButton::Ok);
+                           PromptButton::Ok | PromptButton::Cancel, i <= static_cast<int>(m_engine.readerConfig().recordCount) ? PromptButton::Cancel : PromptButton::Ok);
     });
     return answer == PromptButton::Ok;
 }

@@ -2,7 +2,7 @@
 // The full archive read: every slot of the reader's ring, 1 to 2000, into
 // Measures, with a question at each record that cannot be taken. One object
 // per read, run outside the main thread: in the link thread when the menu
-// asks for it (the engine's ReadFullArchive hands it there), in the poll's
+// asks for it (the engine's readFullArchive hands it there), in the poll's
 // thread when a catch-up finds no position. The table work and the questions
 // run in the main thread through the engine while the read waits.
 

@@ -5,12 +5,12 @@
 #include <QFile>
 #include <QSaveFile>
 
-TIniFile::TIniFile(const QString &path) : m_path(path)
+IniFile::IniFile(const QString &path) : m_path(path)
 {
     load();
 }
 
-bool TIniFile::load()
+bool IniFile::load()
 {
     m_sections.clear();
     if (m_path.isEmpty())
@@ -22,7 +22,7 @@ bool TIniFile::load()
     return true;
 }
 
-void TIniFile::fromBytes(const QByteArray &bytes)
+void IniFile::fromBytes(const QByteArray &bytes)
 {
     m_sections.clear();
     const QString text = fromCp1251(bytes);
@@ -64,7 +64,7 @@ void TIniFile::fromBytes(const QByteArray &bytes)
     }
 }
 
-QByteArray TIniFile::toBytes() const
+QByteArray IniFile::toBytes() const
 {
     QString text;
     for (const Section &s : m_sections) {
@@ -76,7 +76,7 @@ QByteArray TIniFile::toBytes() const
     return toCp1251(text);
 }
 
-bool TIniFile::save() const
+bool IniFile::save() const
 {
     if (m_path.isEmpty())
         return false;
@@ -89,7 +89,7 @@ bool TIniFile::save() const
     return file.commit();
 }
 
-int TIniFile::findSection(const QString &name) const
+int IniFile::findSection(const QString &name) const
 {
     for (int i = 0; i < m_sections.size(); ++i)
         if (m_sections[i].name.compare(name, Qt::CaseInsensitive) == 0)
@@ -97,7 +97,7 @@ int TIniFile::findSection(const QString &name) const
     return -1;
 }
 
-int TIniFile::findKey(const Section &s, const QString &key)
+int IniFile::findKey(const Section &s, const QString &key)
 {
     for (int i = 0; i < s.entries.size(); ++i)
         if (s.entries[i].key.compare(key, Qt::CaseInsensitive) == 0)
@@ -105,7 +105,7 @@ int TIniFile::findKey(const Section &s, const QString &key)
     return -1;
 }
 
-QStringList TIniFile::sections() const
+QStringList IniFile::sections() const
 {
     QStringList out;
     for (const Section &s : m_sections)
@@ -113,18 +113,18 @@ QStringList TIniFile::sections() const
     return out;
 }
 
-bool TIniFile::sectionExists(const QString &section) const
+bool IniFile::sectionExists(const QString &section) const
 {
     return findSection(section) >= 0;
 }
 
-bool TIniFile::valueExists(const QString &section, const QString &key) const
+bool IniFile::valueExists(const QString &section, const QString &key) const
 {
     const int s = findSection(section);
     return s >= 0 && findKey(m_sections[s], key) >= 0;
 }
 
-QStringList TIniFile::keys(const QString &section) const
+QStringList IniFile::keys(const QString &section) const
 {
     QStringList out;
     const int s = findSection(section);
@@ -134,7 +134,7 @@ QStringList TIniFile::keys(const QString &section) const
     return out;
 }
 
-QString TIniFile::readString(const QString &section, const QString &key, const QString &def) const
+QString IniFile::readString(const QString &section, const QString &key, const QString &def) const
 {
     const int s = findSection(section);
     if (s < 0)
@@ -143,7 +143,7 @@ QString TIniFile::readString(const QString &section, const QString &key, const Q
     return k < 0 ? def : m_sections[s].entries[k].value;
 }
 
-int TIniFile::readInteger(const QString &section, const QString &key, int def) const
+int IniFile::readInteger(const QString &section, const QString &key, int def) const
 {
     const QString text = readString(section, key).trimmed();
     if (text.isEmpty())
@@ -159,7 +159,7 @@ int TIniFile::readInteger(const QString &section, const QString &key, int def) c
     return ok ? value : def;
 }
 
-bool TIniFile::readBool(const QString &section, const QString &key, bool def) const
+bool IniFile::readBool(const QString &section, const QString &key, bool def) const
 {
     const QString text = readString(section, key).trimmed();
     if (text.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
@@ -171,7 +171,7 @@ bool TIniFile::readBool(const QString &section, const QString &key, bool def) co
     return ok ? n != 0 : def;
 }
 
-void TIniFile::writeString(const QString &section, const QString &key, const QString &value)
+void IniFile::writeString(const QString &section, const QString &key, const QString &value)
 {
     int s = findSection(section);
     if (s < 0) {
@@ -189,24 +189,24 @@ void TIniFile::writeString(const QString &section, const QString &key, const QSt
         sec.entries[k].value = v;
 }
 
-void TIniFile::writeInteger(const QString &section, const QString &key, int value)
+void IniFile::writeInteger(const QString &section, const QString &key, int value)
 {
     writeString(section, key, QString::number(value));
 }
 
-void TIniFile::writeBool(const QString &section, const QString &key, bool value)
+void IniFile::writeBool(const QString &section, const QString &key, bool value)
 {
     writeString(section, key, value ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
-void TIniFile::eraseSection(const QString &section)
+void IniFile::eraseSection(const QString &section)
 {
     const int s = findSection(section);
     if (s >= 0)
         m_sections.removeAt(s);
 }
 
-void TIniFile::deleteKey(const QString &section, const QString &key)
+void IniFile::deleteKey(const QString &section, const QString &key)
 {
     const int s = findSection(section);
     if (s < 0)
@@ -216,12 +216,12 @@ void TIniFile::deleteKey(const QString &section, const QString &key)
         m_sections[s].entries.removeAt(k);
 }
 
-QString TIniFile::listSection(const QString &section, const QString &key)
+QString IniFile::listSection(const QString &section, const QString &key)
 {
     return section + QLatin1Char('.') + key;
 }
 
-void TIniFile::writeList(const QString &section, const QString &key, const QStringList &lines)
+void IniFile::writeList(const QString &section, const QString &key, const QStringList &lines)
 {
     const QString name = listSection(section, key);
     eraseSection(name);
@@ -232,7 +232,7 @@ void TIniFile::writeList(const QString &section, const QString &key, const QStri
         writeString(name, QStringLiteral("Item") + QString::number(i), lines[i]);
 }
 
-bool TIniFile::readList(const QString &section, const QString &key, QStringList &lines) const
+bool IniFile::readList(const QString &section, const QString &key, QStringList &lines) const
 {
     const QString name = listSection(section, key);
     const int count = readInteger(name, QStringLiteral("Count"), 0);

@@ -12,10 +12,10 @@
 #include <QString>
 #include <QStringList>
 
-class TIniFile {
+class IniFile {
 public:
-    TIniFile() = default;
-    explicit TIniFile(const QString &path);  // loads the file when it exists
+    IniFile() = default;
+    explicit IniFile(const QString &path);  // loads the file when it exists
 
     const QString &path() const { return m_path; }
     void setPath(const QString &path) { m_path = path; }

@@ -6,7 +6,7 @@
 
 #include <QDateTime>
 
-QList<RecordsColumn> DefaultRecordsColumns()
+QList<RecordsColumn> defaultRecordsColumns()
 {
     // Field names and types come from the schema of Measures; text and date
     // columns take their filter values in quotes.
@@ -28,7 +28,7 @@ QList<RecordsColumn> DefaultRecordsColumns()
     return c;
 }
 
-QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth, int gap,
+QList<LabelPlace> layoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth, int gap,
                                      const ColumnFit &fit)
 {
     int w = indicatorWidth;
@@ -70,27 +70,27 @@ QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWi
     return places;
 }
 
-TRecordsView::TRecordsView(DataTable *measures) : Columns(DefaultRecordsColumns()), m_table(measures)
+RecordsView::RecordsView(DataTable *measures) : columns(defaultRecordsColumns()), m_table(measures)
 {
-    MinLabels.append(ColumnLabel{});
-    MaxLabels.append(ColumnLabel{});
+    minLabels.append(ColumnLabel{});
+    maxLabels.append(ColumnLabel{});
 }
 
-int TRecordsView::ColumnOfField(int fieldIndex) const
+int RecordsView::columnOfField(int fieldIndex) const
 {
-    for (int i = 0; i < Columns.size(); ++i)
-        if (Columns[i].fieldIndex == fieldIndex)
+    for (int i = 0; i < columns.size(); ++i)
+        if (columns[i].fieldIndex == fieldIndex)
             return i;
     return -1;
 }
 
-void TRecordsView::ExtOnlyNewClick()
+void RecordsView::onlyNewToggled()
 {
-    ClearQuickFilters();
+    clearQuickFilters();
     if (m_table) {
         try {
-            if (ExtOnlyNewDown) {
-                m_table->setFilter(QStringLiteral("Index>") + QString::number(LastCheckedIndex));
+            if (extOnlyNewDown) {
+                m_table->setFilter(QStringLiteral("Index>") + QString::number(lastCheckedIndex));
                 m_table->setFiltered(true);
             } else {
                 m_table->setFiltered(false);
@@ -99,46 +99,46 @@ void TRecordsView::ExtOnlyNewClick()
             // the table keeps its former filter; the labels below show what it shows
         }
     }
-    StatusText = ExtOnlyNewDown ? QStringLiteral("Только новые") : QString();
-    RebuildColumnLabels();
+    statusText = extOnlyNewDown ? QStringLiteral("Только новые") : QString();
+    rebuildColumnLabels();
 }
 
-void TRecordsView::ExtNotesClick()
+void RecordsView::notesToggled()
 {
-    if (AskNameSync)
-        AskNameSync(ExtNotesDown);
-    const int fio = ColumnOfField(int(MeasuresField::FIO));
-    const int name = ColumnOfField(int(MeasuresField::Name));
+    if (askNameSync)
+        askNameSync(extNotesDown);
+    const int fio = columnOfField(int(MeasuresField::FIO));
+    const int name = columnOfField(int(MeasuresField::Name));
     if (fio >= 0 && name >= 0) {
-        if (ExtNotesDown) {
-            Columns[fio].width = Columns[name].width;
-            Columns[fio].visible = true;
-            Columns[name].visible = false;
+        if (extNotesDown) {
+            columns[fio].width = columns[name].width;
+            columns[fio].visible = true;
+            columns[name].visible = false;
         } else {
-            Columns[name].width = Columns[fio].width;
-            Columns[name].visible = true;
-            Columns[fio].visible = false;
+            columns[name].width = columns[fio].width;
+            columns[name].visible = true;
+            columns[fio].visible = false;
         }
     }
-    RebuildColumnLabels();
+    rebuildColumnLabels();
 }
 
-void TRecordsView::ExtFiltrUp()
+void RecordsView::extFiltrUp()
 {
-    ClearQuickFilters();
+    clearQuickFilters();
     if (m_table) {
         try {
             m_table->setFiltered(false);  // the filter text stays for the next time
         } catch (const ERuvoError &) {
         }
     }
-    StatusText.clear();
-    RebuildColumnLabels();
+    statusText.clear();
+    rebuildColumnLabels();
 }
 
-void TRecordsView::TitleClick(int fieldIndex)
+void RecordsView::titleClick(int fieldIndex)
 {
-    SortFieldIndex = fieldIndex;
+    sortFieldIndex = fieldIndex;
     if (!m_table)
         return;
     try {
@@ -150,12 +150,12 @@ void TRecordsView::TitleClick(int fieldIndex)
             m_table->setIndexFieldNames(QString());
         } catch (const ERuvoError &) {
         }
-        if (RebuildIndexes)
-            RebuildIndexes();
+        if (rebuildIndexes)
+            rebuildIndexes();
     }
 }
 
-bool TRecordsView::RebuildColumnLabels()
+bool RecordsView::rebuildColumnLabels()
 {
     if (!m_table)
         return false;
@@ -165,17 +165,17 @@ bool TRecordsView::RebuildColumnLabels()
     } catch (const ERuvoError &) {
         return false;
     }
-    ClearQuickFilters();
-    labelTexts(MinLabels, MaxLabels);
-    LabelsBuilt = true;
+    clearQuickFilters();
+    labelTexts(minLabels, maxLabels);
+    labelsBuilt = true;
     return true;
 }
 
-void TRecordsView::labelTexts(QList<ColumnLabel> &los, QList<ColumnLabel> &his) const
+void RecordsView::labelTexts(QList<ColumnLabel> &los, QList<ColumnLabel> &his) const
 {
     los.clear();
     his.clear();
-    for (const RecordsColumn &c : Columns) {
+    for (const RecordsColumn &c : columns) {
         ColumnLabel lo, hi;
         lo.visible = hi.visible = c.visible;
         try {
@@ -194,10 +194,10 @@ void TRecordsView::labelTexts(QList<ColumnLabel> &los, QList<ColumnLabel> &his) 
     }
 }
 
-bool TRecordsView::RefreshColumnLabels()
+bool RecordsView::refreshColumnLabels()
 {
-    if (!LabelsBuilt || MinLabels.size() != Columns.size() || MaxLabels.size() != Columns.size())
-        return RebuildColumnLabels();
+    if (!labelsBuilt || minLabels.size() != columns.size() || maxLabels.size() != columns.size())
+        return rebuildColumnLabels();
     if (!m_table)
         return false;
     try {
@@ -208,16 +208,16 @@ bool TRecordsView::RefreshColumnLabels()
     }
     QList<ColumnLabel> los, his;
     labelTexts(los, his);
-    for (int i = 0; i < Columns.size(); ++i) {
-        if (!MinLabels[i].active)
-            MinLabels[i].text = los[i].text;
-        if (!MaxLabels[i].active)
-            MaxLabels[i].text = his[i].text;
+    for (int i = 0; i < columns.size(); ++i) {
+        if (!minLabels[i].active)
+            minLabels[i].text = los[i].text;
+        if (!maxLabels[i].active)
+            maxLabels[i].text = his[i].text;
     }
     return true;
 }
 
-QString TRecordsView::QuickCondition(const RecordsColumn &column, const QString &value, bool minimum)
+QString RecordsView::quickCondition(const RecordsColumn &column, const QString &value, bool minimum)
 {
     const QString op = minimum ? QStringLiteral(">=") : QStringLiteral("<=");
     if (!column.quoted)
@@ -226,30 +226,30 @@ QString TRecordsView::QuickCondition(const RecordsColumn &column, const QString 
     return column.field + op + quoteFilterText(value);
 }
 
-TRecordsView::AskFunction TRecordsView::PromptAsk()
+RecordsView::AskFunction RecordsView::promptAsk()
 {
     return [](const QString &caption, const QString &prompt, QString &value) {
         return activePrompt().input(caption, prompt, value);
     };
 }
 
-bool TRecordsView::SetQuickMinFilter(int column, const AskFunction &ask)
+bool RecordsView::setQuickMinFilter(int column, const AskFunction &ask)
 {
     return setQuickFilter(column, ask, true);
 }
 
-bool TRecordsView::SetQuickMaxFilter(int column, const AskFunction &ask)
+bool RecordsView::setQuickMaxFilter(int column, const AskFunction &ask)
 {
     return setQuickFilter(column, ask, false);
 }
 
-bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minimum)
+bool RecordsView::setQuickFilter(int column, const AskFunction &ask, bool minimum)
 {
-    if (column < 0 || column >= Columns.size())
+    if (column < 0 || column >= columns.size())
         return false;
-    DropModeFilters();  // may rebuild the labels: the column's label is looked up afresh below
+    dropModeFilters();  // may rebuild the labels: the column's label is looked up afresh below
 
-    QList<ColumnLabel> &labels = minimum ? MinLabels : MaxLabels;
+    QList<ColumnLabel> &labels = minimum ? minLabels : maxLabels;
     QString value = column < labels.size() ? labels[column].text : QString();
     if (!ask(QStringLiteral("Фильтр по значениям"),
              minimum ? QStringLiteral("Ввод значения для фильтра по минимальному значению:")
@@ -257,9 +257,9 @@ bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minim
              value))
         return false;
 
-    QString &own = minimum ? MinFilterExpr : MaxFilterExpr;
-    const QString &other = minimum ? MaxFilterExpr : MinFilterExpr;
-    const QString ownCondition = QuickCondition(Columns[column], value, minimum);
+    QString &own = minimum ? minFilterExpr : maxFilterExpr;
+    const QString &other = minimum ? maxFilterExpr : minFilterExpr;
+    const QString ownCondition = quickCondition(columns[column], value, minimum);
     QString condition = ownCondition;
     if (!other.isEmpty())
         condition = QLatin1Char('(') + condition + QStringLiteral(") AND (") + other + QLatin1Char(')');
@@ -272,11 +272,11 @@ bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minim
     } catch (const ERuvoError &) {
         // A value the filter language refuses: the filter in force, the
         // labels and the clear buttons stay as they are.
-        activePrompt().message(MsgKind::Warning, RefusedValueText(Columns[column], value), PromptButton::Ok);
+        activePrompt().message(MsgKind::Warning, refusedValueText(columns[column], value), PromptButton::Ok);
         return false;
     }
 
-    QString &saved = minimum ? MinLabelSavedText : MaxLabelSavedText;
+    QString &saved = minimum ? minLabelSavedText : maxLabelSavedText;
     for (ColumnLabel &l : labels) {
         if (l.active) {
             l.active = false;
@@ -289,13 +289,13 @@ bool TRecordsView::setQuickFilter(int column, const AskFunction &ask, bool minim
         labels[column].text = value;
         labels[column].active = true;
     }
-    StatusText = condition;
+    statusText = condition;
     m_quickStatus = condition;
-    (minimum ? ClearMinVisible : ClearMaxVisible) = true;
+    (minimum ? clearMinVisible : clearMaxVisible) = true;
     return true;
 }
 
-QString TRecordsView::RefusedValueText(const RecordsColumn &column, const QString &value)
+QString RecordsView::refusedValueText(const RecordsColumn &column, const QString &value)
 {
     QString need;
     if (column.fieldIndex == int(MeasuresField::DateTime))
@@ -308,20 +308,20 @@ QString TRecordsView::RefusedValueText(const RecordsColumn &column, const QStrin
         .arg(value, column.title, need);
 }
 
-void TRecordsView::ClearQuickFilters()
+void RecordsView::clearQuickFilters()
 {
     bool anyActive = false;
-    for (ColumnLabel &l : MaxLabels) {
+    for (ColumnLabel &l : maxLabels) {
         if (l.active) {
             l.active = false;
-            l.text = MaxLabelSavedText;
+            l.text = maxLabelSavedText;
             anyActive = true;
         }
     }
-    for (ColumnLabel &l : MinLabels) {
+    for (ColumnLabel &l : minLabels) {
         if (l.active) {
             l.active = false;
-            l.text = MinLabelSavedText;
+            l.text = minLabelSavedText;
             anyActive = true;
         }
     }
@@ -333,31 +333,31 @@ void TRecordsView::ClearQuickFilters()
         } catch (const ERuvoError &) {
         }
     }
-    if (anyActive && !m_quickStatus.isEmpty() && StatusText == m_quickStatus)
-        StatusText.clear();
+    if (anyActive && !m_quickStatus.isEmpty() && statusText == m_quickStatus)
+        statusText.clear();
     m_quickStatus.clear();
-    MinFilterExpr.clear();
-    MaxFilterExpr.clear();
-    ClearMinVisible = false;
-    ClearMaxVisible = false;
+    minFilterExpr.clear();
+    maxFilterExpr.clear();
+    clearMinVisible = false;
+    clearMaxVisible = false;
 }
 
-void TRecordsView::DropModeFilters()
+void RecordsView::dropModeFilters()
 {
-    if (ExtFiltrDown) {
-        ExtFiltrDown = false;
-        if (StoredFilterOff)
-            StoredFilterOff();
+    if (extFiltrDown) {
+        extFiltrDown = false;
+        if (storedFilterOff)
+            storedFilterOff();
         else
-            ExtFiltrUp();
+            extFiltrUp();
     }
-    if (ExtOnlyNewDown) {
-        ExtOnlyNewDown = false;
-        ExtOnlyNewClick();
+    if (extOnlyNewDown) {
+        extOnlyNewDown = false;
+        onlyNewToggled();
     }
 }
 
-QString RewindReaderPosition(DataTable &devices, DataTable &measures, int records, int &lastRecNumber,
+QString rewindReaderPosition(DataTable &devices, DataTable &measures, int records, int &lastRecNumber,
                              QDateTime &lastRecTime)
 {
     const int current = devices.hasCurrent() ? devices.asInteger(QStringLiteral("LastRecNumber")) : 0;

@@ -32,7 +32,7 @@ struct RecordsColumn {
 };
 
 // The five grid columns at start: Дата, №, Идентификатор, ФИО (hidden), Доза.
-QList<RecordsColumn> DefaultRecordsColumns();
+QList<RecordsColumn> defaultRecordsColumns();
 
 // Label colours: dark blue while idle, magenta while the label's quick filter is on.
 constexpr unsigned LabelIdleRgb = 0x00004F;
@@ -68,90 +68,90 @@ struct ColumnFit {
     int flexibleMin = 0;
     int lastMin = 0;
 };
-QList<LabelPlace> LayoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth = 14,
+QList<LabelPlace> layoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth = 14,
                                      int gap = 1, const ColumnFit &fit = ColumnFit());
 
 // The test commands that rewind the copy position of the current Devices row
-// by `records`: the Measures row with RecNumber = LastRecNumber - records
+// by `records`: the Measures row with RecNumber = lastRecNumber - records
 // gives the new position and time, which go into the Devices row and into
 // lastRecNumber / lastRecTime. Returns the message for the operator when no
 // such row exists (nothing changes then), else an empty text. Table errors raise.
-QString RewindReaderPosition(DataTable &devices, DataTable &measures, int records, int &lastRecNumber,
+QString rewindReaderPosition(DataTable &devices, DataTable &measures, int records, int &lastRecNumber,
                              QDateTime &lastRecTime);
 
-class TRecordsView {
+class RecordsView {
 public:
-    explicit TRecordsView(DataTable *measures = nullptr);
+    explicit RecordsView(DataTable *measures = nullptr);
 
-    void SetTable(DataTable *measures) { m_table = measures; }
-    DataTable *Table() const { return m_table; }
+    void setTable(DataTable *measures) { m_table = measures; }
+    DataTable *table() const { return m_table; }
 
     // ---- state
-    QList<RecordsColumn> Columns;   // in grid order
-    int SortFieldIndex = int(MeasuresField::DateTime);
-    int LastCheckedIndex = 0;
-    QString MinFilterExpr;
-    QString MaxFilterExpr;
-    QString MinLabelSavedText;
-    QString MaxLabelSavedText;
-    QList<ColumnLabel> MinLabels;   // one per column once built; one empty entry before
-    QList<ColumnLabel> MaxLabels;
-    bool LabelsBuilt = false;
-    bool ClearMinVisible = false;   // BtnClearFilterMin shown
-    bool ClearMaxVisible = false;   // BtnClearFilterMax shown
-    bool ExtFiltrDown = false;
-    bool ExtOnlyNewDown = false;
-    bool ExtNotesDown = false;
-    QString StatusText;             // status panel 1
+    QList<RecordsColumn> columns;   // in grid order
+    int sortFieldIndex = int(MeasuresField::DateTime);
+    int lastCheckedIndex = 0;
+    QString minFilterExpr;
+    QString maxFilterExpr;
+    QString minLabelSavedText;
+    QString maxLabelSavedText;
+    QList<ColumnLabel> minLabels;   // one per column once built; one empty entry before
+    QList<ColumnLabel> maxLabels;
+    bool labelsBuilt = false;
+    bool clearMinVisible = false;   // BtnClearFilterMin shown
+    bool clearMaxVisible = false;   // BtnClearFilterMax shown
+    bool extFiltrDown = false;
+    bool extOnlyNewDown = false;
+    bool extNotesDown = false;
+    QString statusText;             // status panel 1
 
     // Optional hooks of the window: ask the name synchronisation question
-    // (called by ExtNotesClick with the new state), switch the stored filter
-    // off (called by DropModeFilters after raising ExtFiltr; without a hook
-    // ExtFiltrUp runs), rebuild the indexes of Measures after a failed sort.
-    std::function<void(bool extNotesDown)> AskNameSync;
-    std::function<void()> StoredFilterOff;
-    std::function<void()> RebuildIndexes;
+    // (called by notesToggled with the new state), switch the stored filter
+    // off (called by dropModeFilters after raising ExtFiltr; without a hook
+    // extFiltrUp runs), rebuild the indexes of Measures after a failed sort.
+    std::function<void(bool extNotesDown)> askNameSync;
+    std::function<void()> storedFilterOff;
+    std::function<void()> rebuildIndexes;
 
-    int ColumnOfField(int fieldIndex) const;  // -1 when no column shows it
+    int columnOfField(int fieldIndex) const;  // -1 when no column shows it
 
     // ---- operations (each after the toggle has changed its state)
-    void ExtOnlyNewClick();
-    void ExtNotesClick();
-    void ExtFiltrUp();   // the stored filter switched off: filtering off, labels rebuilt
+    void onlyNewToggled();
+    void notesToggled();
+    void extFiltrUp();   // the stored filter switched off: filtering off, labels rebuilt
 
     // Title click on the column showing fieldIndex: the sort column and the
     // table's sort order follow; a failed sort falls back to the natural order
     // and rebuilds the indexes of Measures.
-    void TitleClick(int fieldIndex);
+    void titleClick(int fieldIndex);
 
     // Builds one minimum and one maximum label per column from the rows the
     // table shows (the smallest and largest value under the filter in force).
     // Does nothing when the table shows no row. Clears the quick filters.
-    bool RebuildColumnLabels();
+    bool rebuildColumnLabels();
 
     // After new readings: the label texts again from the rows the table
     // shows, without touching the quick filters (a label whose quick filter
     // is on keeps the entered value). Builds the labels when none exist yet.
-    bool RefreshColumnLabels();
+    bool refreshColumnLabels();
 
     // Quick filters on the column at `column` (grid order). `ask` puts the
     // question with caption, prompt and start text and returns false on
     // Cancel. Returns whether the filter was applied. A value the filter
     // language refuses changes nothing and the operator is told why.
     using AskFunction = std::function<bool(const QString &caption, const QString &prompt, QString &value)>;
-    bool SetQuickMinFilter(int column, const AskFunction &ask);
-    bool SetQuickMaxFilter(int column, const AskFunction &ask);
+    bool setQuickMinFilter(int column, const AskFunction &ask);
+    bool setQuickMaxFilter(int column, const AskFunction &ask);
     // The asker of the program: activePrompt().input.
-    static AskFunction PromptAsk();
+    static AskFunction promptAsk();
 
-    void ClearQuickFilters();
-    void DropModeFilters();
+    void clearQuickFilters();
+    void dropModeFilters();
 
     // The condition a quick filter builds for a column and an entered value.
-    static QString QuickCondition(const RecordsColumn &column, const QString &value, bool minimum);
+    static QString quickCondition(const RecordsColumn &column, const QString &value, bool minimum);
 
     // What the operator is told about a refused quick-filter value.
-    static QString RefusedValueText(const RecordsColumn &column, const QString &value);
+    static QString refusedValueText(const RecordsColumn &column, const QString &value);
 
 private:
     bool setQuickFilter(int column, const AskFunction &ask, bool minimum);

@@ -18,7 +18,7 @@ namespace {
 // A link value: out of its range (a window so long that one lost request
 // blocks the program, none at all, endless repeats) it falls back to the
 // default; the operator's text is kept for the file.
-int ReadLinkValue(const TIniFile &ini, const QString &key, const LinkValueRange &range, int current,
+int ReadLinkValue(const IniFile &ini, const QString &key, const LinkValueRange &range, int current,
                   QMap<QString, QString> &kept)
 {
     kept.remove(key);
@@ -37,7 +37,7 @@ int ReadLinkValue(const TIniFile &ini, const QString &key, const LinkValueRange 
 
 } // namespace
 
-QString SettingsFileName(const QString &programFilePath)
+QString settingsFileName(const QString &programFilePath)
 {
     QString base = QFileInfo(programFilePath).completeBaseName();
     if (base.isEmpty())
@@ -45,46 +45,46 @@ QString SettingsFileName(const QString &programFilePath)
     return base + QStringLiteral(".INI");
 }
 
-QString SettingsFilePath(const QString &programFilePath)
+QString settingsFilePath(const QString &programFilePath)
 {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (dir.isEmpty())
         dir = QDir::homePath();
     QDir().mkpath(dir);
-    return dir + QLatin1Char('/') + SettingsFileName(programFilePath);
+    return dir + QLatin1Char('/') + settingsFileName(programFilePath);
 }
 
-void ReadFaceValues(const TIniFile &ini, FaceStoredValues &v)
+void readFaceValues(const IniFile &ini, FaceStoredValues &v)
 {
     const QString &s = SectionFace;
-    v.LastReadedIndex = ini.readInteger(s, QStringLiteral("LastReadedIndex"), 0);
-    v.LastCheckedIndex = ini.readInteger(s, QStringLiteral("LastCheckedIndex"), 0);
-    v.MaxCardsIndex = ini.readInteger(s, QStringLiteral("MaxCardsIndex"), 0);
-    v.PingDelayMS = ReadLinkValue(ini, QStringLiteral("PingDelayMS"), PingDelayRange, v.PingDelayMS, v.KeptAsWritten);
-    v.SendDelayMS = ReadLinkValue(ini, QStringLiteral("SendDelayMS"), SendDelayRange, v.SendDelayMS, v.KeptAsWritten);
-    v.BaseRequestCount = ReadLinkValue(ini, QStringLiteral("BaseRequestCount"), BaseRequestCountRange,
-                                       v.BaseRequestCount, v.KeptAsWritten);
-    v.INeedSynhroFIO = ini.readInteger(s, QStringLiteral("INeedSynhroFIO"), 0) == 1;
-    v.FixedReceiveWindow = ini.readInteger(s, QStringLiteral("FixedReceiveWindow"), v.FixedReceiveWindow ? 1 : 0) == 1;
+    v.lastReadedIndex = ini.readInteger(s, QStringLiteral("LastReadedIndex"), 0);
+    v.lastCheckedIndex = ini.readInteger(s, QStringLiteral("LastCheckedIndex"), 0);
+    v.maxCardsIndex = ini.readInteger(s, QStringLiteral("MaxCardsIndex"), 0);
+    v.pingDelayMS = ReadLinkValue(ini, QStringLiteral("PingDelayMS"), PingDelayRange, v.pingDelayMS, v.keptAsWritten);
+    v.sendDelayMS = ReadLinkValue(ini, QStringLiteral("SendDelayMS"), SendDelayRange, v.sendDelayMS, v.keptAsWritten);
+    v.baseRequestCount = ReadLinkValue(ini, QStringLiteral("BaseRequestCount"), BaseRequestCountRange,
+                                       v.baseRequestCount, v.keptAsWritten);
+    v.iNeedSynhroFIO = ini.readInteger(s, QStringLiteral("INeedSynhroFIO"), 0) == 1;
+    v.fixedReceiveWindow = ini.readInteger(s, QStringLiteral("FixedReceiveWindow"), v.fixedReceiveWindow ? 1 : 0) == 1;
 }
 
-void WriteFaceValues(TIniFile &ini, const FaceStoredValues &v)
+void writeFaceValues(IniFile &ini, const FaceStoredValues &v)
 {
     const QString &s = SectionFace;
-    ini.writeInteger(s, QStringLiteral("LastReadedIndex"), v.LastReadedIndex);
-    ini.writeInteger(s, QStringLiteral("LastCheckedIndex"), v.LastCheckedIndex);
-    ini.writeInteger(s, QStringLiteral("MaxCardsIndex"), v.MaxCardsIndex);
+    ini.writeInteger(s, QStringLiteral("LastReadedIndex"), v.lastReadedIndex);
+    ini.writeInteger(s, QStringLiteral("LastCheckedIndex"), v.lastCheckedIndex);
+    ini.writeInteger(s, QStringLiteral("MaxCardsIndex"), v.maxCardsIndex);
     auto writeLinkValue = [&](const QString &key, int value) {
-        if (v.KeptAsWritten.contains(key))
-            ini.writeString(s, key, v.KeptAsWritten.value(key));
+        if (v.keptAsWritten.contains(key))
+            ini.writeString(s, key, v.keptAsWritten.value(key));
         else
             ini.writeInteger(s, key, value);
     };
-    writeLinkValue(QStringLiteral("PingDelayMS"), v.PingDelayMS);
-    ini.writeInteger(s, QStringLiteral("FixedReceiveWindow"), v.FixedReceiveWindow ? 1 : 0);
-    writeLinkValue(QStringLiteral("SendDelayMS"), v.SendDelayMS);
-    writeLinkValue(QStringLiteral("BaseRequestCount"), v.BaseRequestCount);
-    ini.writeInteger(s, QStringLiteral("INeedSynhroFIO"), v.INeedSynhroFIO ? 1 : 0);
+    writeLinkValue(QStringLiteral("PingDelayMS"), v.pingDelayMS);
+    ini.writeInteger(s, QStringLiteral("FixedReceiveWindow"), v.fixedReceiveWindow ? 1 : 0);
+    writeLinkValue(QStringLiteral("SendDelayMS"), v.sendDelayMS);
+    writeLinkValue(QStringLiteral("BaseRequestCount"), v.baseRequestCount);
+    ini.writeInteger(s, QStringLiteral("INeedSynhroFIO"), v.iNeedSynhroFIO ? 1 : 0);
 }
 
 namespace {
@@ -113,62 +113,62 @@ QString JoinFour(const int v[4])
 
 } // namespace
 
-bool ReadPlacement(const TIniFile &ini, const QString &section, FormPlacement &p, bool withActiveControl)
+bool readPlacement(const IniFile &ini, const QString &section, FormPlacement &p, bool withActiveControl)
 {
     if (!ini.valueExists(section, QStringLiteral("NormPos")))
         return false;
     FormPlacement r;
-    r.FormVersion = ini.readInteger(section, QStringLiteral("FormVersion"), -1);
-    if (r.FormVersion < 0)
+    r.formVersion = ini.readInteger(section, QStringLiteral("FormVersion"), -1);
+    if (r.formVersion < 0)
         return false;
-    r.Flags = ini.readInteger(section, QStringLiteral("Flags"), 0);
-    r.ShowCmd = ini.readInteger(section, QStringLiteral("ShowCmd"), 1);
-    r.PixelsPerInch = ini.readInteger(section, QStringLiteral("PixelsPerInch"), 0);
-    r.Visible = ini.readInteger(section, QStringLiteral("Visible"), 0);
-    if (!ParseFour(ini.readString(section, QStringLiteral("NormPos")), r.NormPos))
+    r.flags = ini.readInteger(section, QStringLiteral("Flags"), 0);
+    r.showCmd = ini.readInteger(section, QStringLiteral("ShowCmd"), 1);
+    r.pixelsPerInch = ini.readInteger(section, QStringLiteral("PixelsPerInch"), 0);
+    r.visible = ini.readInteger(section, QStringLiteral("Visible"), 0);
+    if (!ParseFour(ini.readString(section, QStringLiteral("NormPos")), r.normPos))
         return false;
     if (r.width() <= 0 || r.height() <= 0)
         return false;
-    ParseFour(ini.readString(section, QStringLiteral("MinMaxPos")), r.MinMaxPos);
+    ParseFour(ini.readString(section, QStringLiteral("MinMaxPos")), r.minMaxPos);
     if (withActiveControl)
-        r.ActiveControl = ini.readString(section, QStringLiteral("ActiveControl"));
+        r.activeControl = ini.readString(section, QStringLiteral("ActiveControl"));
     p = r;
     return true;
 }
 
-void WritePlacement(TIniFile &ini, const QString &section, const FormPlacement &p, bool withActiveControl)
+void writePlacement(IniFile &ini, const QString &section, const FormPlacement &p, bool withActiveControl)
 {
-    ini.writeInteger(section, QStringLiteral("FormVersion"), p.FormVersion);
-    ini.writeInteger(section, QStringLiteral("Flags"), p.Flags);
-    ini.writeInteger(section, QStringLiteral("ShowCmd"), p.ShowCmd);
-    ini.writeInteger(section, QStringLiteral("PixelsPerInch"), p.PixelsPerInch);
-    ini.writeString(section, QStringLiteral("MinMaxPos"), JoinFour(p.MinMaxPos));
-    ini.writeString(section, QStringLiteral("NormPos"), JoinFour(p.NormPos));
-    ini.writeInteger(section, QStringLiteral("Visible"), p.Visible);
+    ini.writeInteger(section, QStringLiteral("FormVersion"), p.formVersion);
+    ini.writeInteger(section, QStringLiteral("Flags"), p.flags);
+    ini.writeInteger(section, QStringLiteral("ShowCmd"), p.showCmd);
+    ini.writeInteger(section, QStringLiteral("PixelsPerInch"), p.pixelsPerInch);
+    ini.writeString(section, QStringLiteral("MinMaxPos"), JoinFour(p.minMaxPos));
+    ini.writeString(section, QStringLiteral("NormPos"), JoinFour(p.normPos));
+    ini.writeInteger(section, QStringLiteral("Visible"), p.visible);
     if (withActiveControl)
-        ini.writeString(section, QStringLiteral("ActiveControl"), p.ActiveControl);
+        ini.writeString(section, QStringLiteral("ActiveControl"), p.activeControl);
 }
 
-void ReadRS232Values(const TIniFile &ini, RS232StoredValues &v)
+void readRS232Values(const IniFile &ini, RS232StoredValues &v)
 {
     const QString &s = SectionRS232;
-    v.PortName = ini.readString(s, QStringLiteral("CommPort_PortName"), v.PortName);
-    int index = ini.readInteger(s, QStringLiteral("CB_ComPort_ItemIndex"), v.ComPortItemIndex);
+    v.portName = ini.readString(s, QStringLiteral("CommPort_PortName"), v.portName);
+    int index = ini.readInteger(s, QStringLiteral("CB_ComPort_ItemIndex"), v.comPortItemIndex);
     if (index < -1 || index > 7)
-        index = v.ComPortItemIndex;
-    v.ComPortItemIndex = index;
-    v.UseThread = ini.readBool(s, QStringLiteral("CB_UseThread_Checked"), v.UseThread);
+        index = v.comPortItemIndex;
+    v.comPortItemIndex = index;
+    v.useThread = ini.readBool(s, QStringLiteral("CB_UseThread_Checked"), v.useThread);
 }
 
-void WriteRS232Values(TIniFile &ini, const RS232StoredValues &v)
+void writeRS232Values(IniFile &ini, const RS232StoredValues &v)
 {
     const QString &s = SectionRS232;
-    ini.writeString(s, QStringLiteral("CommPort_PortName"), v.PortName);
-    ini.writeInteger(s, QStringLiteral("CB_ComPort_ItemIndex"), v.ComPortItemIndex);
-    ini.writeBool(s, QStringLiteral("CB_UseThread_Checked"), v.UseThread);
+    ini.writeString(s, QStringLiteral("CommPort_PortName"), v.portName);
+    ini.writeInteger(s, QStringLiteral("CB_ComPort_ItemIndex"), v.comPortItemIndex);
+    ini.writeBool(s, QStringLiteral("CB_UseThread_Checked"), v.useThread);
 }
 
-int SettleOnlyNewBoundary(int lastCheckedIndex, int lastReadedIndex,
+int settleOnlyNewBoundary(int lastCheckedIndex, int lastReadedIndex,
                           const std::function<std::optional<QDateTime>(int)> &lookupRecoveryTime,
                           const QDate &today)
 {

@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-QString ComputeProgramDir(const QString &programFilePath, const QString &overrideDir)
+QString computeProgramDir(const QString &programFilePath, const QString &overrideDir)
 {
     QString dir;
     if (!overrideDir.isEmpty())
@@ -19,26 +19,26 @@ QString ComputeProgramDir(const QString &programFilePath, const QString &overrid
     return dir;
 }
 
-StartupWords ReadStartupWords(const QStringList &arguments)
+StartupWords readStartupWords(const QStringList &arguments)
 {
     StartupWords w;
     w.commandLineText = arguments.join(QString()).toUpper();
-    w.Rs232Log = w.commandLineText.contains(QLatin1String("RS232LOG"));
-    w.EventsLog = w.commandLineText.contains(QLatin1String("EVENTSLOG"));
-    if (w.EventsLog)
-        w.StatusNote += QStringLiteral("активировано логгирование событий ");
-    if (w.Rs232Log)
-        w.StatusNote += QStringLiteral("  активировано логгирование RS232");
+    w.rs232Log = w.commandLineText.contains(QLatin1String("RS232LOG"));
+    w.eventsLog = w.commandLineText.contains(QLatin1String("EVENTSLOG"));
+    if (w.eventsLog)
+        w.statusNote += QStringLiteral("активировано логгирование событий ");
+    if (w.rs232Log)
+        w.statusNote += QStringLiteral("  активировано логгирование RS232");
     return w;
 }
 
-QString ApplyStartup(AppState &app, const QString &programFilePath, const QStringList &arguments,
+QString applyStartup(AppState &app, const QString &programFilePath, const QStringList &arguments,
                      const QString &overrideDir)
 {
-    app.programDir = ComputeProgramDir(programFilePath, overrideDir);
-    const StartupWords w = ReadStartupWords(arguments.mid(1));
+    app.programDir = computeProgramDir(programFilePath, overrideDir);
+    const StartupWords w = readStartupWords(arguments.mid(1));
     app.commandLineText = w.commandLineText;
-    app.rs232LogEnabled = w.Rs232Log;
-    app.eventsLogEnabled = w.EventsLog;
-    return w.StatusNote;
+    app.rs232LogEnabled = w.rs232Log;
+    app.eventsLogEnabled = w.eventsLog;
+    return w.statusNote;
 }

@@ -10,20 +10,20 @@ struct AppState;
 // Directory of the program file, ending in '/'. A non-empty `overrideDir`
 // (the environment variable RUVO_PROGRAM_DIR) takes the place of the program
 // file's directory. A result shorter than two characters becomes "./".
-QString ComputeProgramDir(const QString &programFilePath, const QString &overrideDir = QString());
+QString computeProgramDir(const QString &programFilePath, const QString &overrideDir = QString());
 
 struct StartupWords {
     QString commandLineText;  // the arguments joined without separators, upper-cased
-    bool Rs232Log = false;    // "RS232LOG" found anywhere in that text
-    bool EventsLog = false;   // "EVENTSLOG" found anywhere in that text
-    QString StatusNote;       // what status panel 1 shows at start
+    bool rs232Log = false;    // "RS232LOG" found anywhere in that text
+    bool eventsLog = false;   // "EVENTSLOG" found anywhere in that text
+    QString statusNote;       // what status panel 1 shows at start
 };
 
 // `arguments` are the program's arguments without the program file itself.
-StartupWords ReadStartupWords(const QStringList &arguments);
+StartupWords readStartupWords(const QStringList &arguments);
 
 // Fills programDir, commandLineText and the two log switches of `app` and
 // returns the status note. `arguments` include the program file first, as
 // QCoreApplication::arguments() gives them; `programFilePath` is the program file.
-QString ApplyStartup(AppState &app, const QString &programFilePath, const QStringList &arguments,
+QString applyStartup(AppState &app, const QString &programFilePath, const QStringList &arguments,
                      const QString &overrideDir);

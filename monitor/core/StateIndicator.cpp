@@ -1,6 +1,6 @@
 #include "StateIndicator.h"
 
-StateLook ComputeStateLook(int syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
+StateLook computeStateLook(int syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
                            int syncTickCounter)
 {
     StateLook look;

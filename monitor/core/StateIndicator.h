@@ -23,7 +23,7 @@ constexpr int StateStripConnected = 0;
 constexpr int StateStripIdle = 60;
 constexpr int StateStripAnimation = 59;
 
-StateLook ComputeStateLook(int syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
+StateLook computeStateLook(int syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
                            int syncTickCounter);
 
 // Remembers the state painted last so the colour is repainted only on a

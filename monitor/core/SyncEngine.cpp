@@ -51,23 +51,23 @@ private:
 class SyncEngine::QueuedView : public ISyncView {
 public:
     explicit QueuedView(SyncEngine &engine) : m_engine(engine) {}
-    void SetStatusText(const QString &text) override
+    void setStatusText(const QString &text) override
     {
-        post([text](ISyncView &v) { v.SetStatusText(text); });
+        post([text](ISyncView &v) { v.setStatusText(text); });
     }
-    void SetProgress(int index, int total) override
+    void setProgress(int index, int total) override
     {
-        post([index, total](ISyncView &v) { v.SetProgress(index, total); });
+        post([index, total](ISyncView &v) { v.setProgress(index, total); });
     }
     // The indicator paints the state of the moment it is asked for: the
     // caller waits for it.
-    void UpdateStateIndicator() override
+    void updateStateIndicator() override
     {
-        m_engine.OnMain([this] { m_engine.View().UpdateStateIndicator(); });
+        m_engine.onMain([this] { m_engine.view().updateStateIndicator(); });
     }
-    void PulseHeartbeat() override
+    void pulseHeartbeat() override
     {
-        post([](ISyncView &v) { v.PulseHeartbeat(); });
+        post([](ISyncView &v) { v.pulseHeartbeat(); });
     }
 
 private:
@@ -76,14 +76,14 @@ private:
     {
         SyncEngine *engine = &m_engine;
         if (QThread::currentThread() == engine->thread()) {
-            call(engine->View());
+            call(engine->view());
             return;
         }
         QMetaObject::invokeMethod(
             engine,
             [engine, call] {
                 if (!engine->m_closing)
-                    call(engine->View());
+                    call(engine->view());
             },
             Qt::QueuedConnection);
     }
@@ -94,26 +94,26 @@ SyncEngine::SyncEngine(QObject *parent)
     : QObject(parent), m_nullView(std::make_unique<NullSyncView>()), m_timer(new QTimer(this)),
       m_out(std::make_unique<QueuedView>(*this))
 {
-    LastRecTime = minDateTime();
+    lastRecTime = minDateTime();
     m_timer->setInterval(100);
-    connect(m_timer, &QTimer::timeout, this, &SyncEngine::TimerControlTimer);
+    connect(m_timer, &QTimer::timeout, this, &SyncEngine::timerControlTimer);
 }
 
 SyncEngine::~SyncEngine()
 {
     if (m_worker) {
-        m_worker->Terminate();
+        m_worker->requestTermination();
         m_retired.push_back(m_worker);
         m_worker = nullptr;
     }
     for (auto &w : m_retired)
         if (w)
-            w->Terminate();
+            w->requestTermination();
     if (m_linkThread)
         m_linkThread->requestInterruption();
     // A worker still inside a command after that is left to end by itself;
     // it runs no hand-off any more.
-    WaitForWorkers(10000);
+    waitForWorkers(10000);
     m_closing = true;
     if (m_linkThread) {
         m_linkThread->quit();
@@ -126,17 +126,17 @@ SyncEngine::~SyncEngine()
     }
 }
 
-ISyncView &SyncEngine::Out() const
+ISyncView &SyncEngine::out() const
 {
     return *m_out;
 }
 
-bool SyncEngine::Interrupted()
+bool SyncEngine::interrupted()
 {
     return QThread::currentThread()->isInterruptionRequested();
 }
 
-bool SyncEngine::OnMain(const std::function<void()> &step)
+bool SyncEngine::onMain(const std::function<void()> &step)
 {
     if (QThread::currentThread() == thread()) {
         step();
@@ -167,7 +167,7 @@ bool SyncEngine::OnMain(const std::function<void()> &step)
     return ran;
 }
 
-void SyncEngine::RunOnLinkThread(std::function<void()> job, bool wait)
+void SyncEngine::runOnLinkThread(std::function<void()> job, bool wait)
 {
     if (!m_linkThread) {
         m_linkThread = new QThread;
@@ -209,17 +209,17 @@ void SyncEngine::RunOnLinkThread(std::function<void()> job, bool wait)
         std::rethrow_exception(error);
 }
 
-void SyncEngine::SetView(ISyncView *view)
+void SyncEngine::setView(ISyncView *view)
 {
     m_view = view;
 }
 
-ISyncView &SyncEngine::View() const
+ISyncView &SyncEngine::view() const
 {
     return m_view ? *m_view : *m_nullView;
 }
 
-void SyncEngine::SetDatabase(DataModule *dm)
+void SyncEngine::setDatabase(DataModule *dm)
 {
     m_dm = dm;
 }
@@ -239,18 +239,18 @@ static DataModule &RequireDatabase(const SyncEngine &engine)
 
 // ---------------------------------------------------------------- timer
 
-QTimer *SyncEngine::TimerControl() const
+QTimer *SyncEngine::timerControl() const
 {
     return m_timer;
 }
 
-void SyncEngine::StartControlTimer()
+void SyncEngine::startControlTimer()
 {
     m_timerStarted = true;
     m_timer->start();
 }
 
-void SyncEngine::WaitProcessing(int ms)
+void SyncEngine::waitProcessing(int ms)
 {
     if (ms <= 0)
         return;
@@ -263,102 +263,102 @@ void SyncEngine::WaitProcessing(int ms)
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-void SyncEngine::TimerControlTimer()
+void SyncEngine::timerControlTimer()
 {
     // A poll or a pass under way holds the count: the ticks meanwhile are
     // not counted at all, except while the clock question is open, when they
     // go on and show the suspension.
-    if ((PollUnderWay() && !m_clockQuestionOpen) || m_passDepth > 0)
+    if ((pollUnderWay() && !m_clockQuestionOpen) || m_passDepth > 0)
         return;
-    ++ThreadStartTicks;
-    if (UseThread()) {
-        if (ThreadStartTicks == ThreadStartTick)
-            RestartWorker();
+    ++threadStartTicks;
+    if (useThread()) {
+        if (threadStartTicks == ThreadStartTick)
+            restartWorker();
         return;
     }
     // The timer never polls while a worker thread still runs (also one told
     // to terminate that has not ended its round yet).
-    if (WorkerAlive())
+    if (workerAlive())
         return;
-    if (SyncPaused)
+    if (syncPaused)
         return;
-    if (SyncState == SyncSuspended) {
-        View().SetStatusText(TextSuspended);
-        View().UpdateStateIndicator();
+    if (syncState == SyncSuspended) {
+        view().setStatusText(TextSuspended);
+        view().updateStateIndicator();
         return;
     }
-    const int tick = ++SyncTickCounter;
+    const int tick = ++syncTickCounter;
     if (tick % PollPeriodTicks == 0)
-        RunOnLinkThread([this] { PollRound(false); }, false);
+        runOnLinkThread([this] { pollRound(false); }, false);
 }
 
 // ---------------------------------------------------------------- the poll
 
-void SyncEngine::ReportError(std::exception_ptr error)
+void SyncEngine::reportError(std::exception_ptr error)
 {
     try {
         std::rethrow_exception(error);
     } catch (const EProtocolCancel &) {
-        ReportRangeError();
+        reportRangeError();
     } catch (const EGeneralError &e) {
         if (e.message() == SerialLink::connectFailureText())
-            ReportPortError();
+            reportPortError();
         else
-            ReportReadError();
+            reportReadError();
     } catch (const std::system_error &e) {
-        ReportReadError(QString::fromLocal8Bit(e.code().message().c_str()));
+        reportReadError(QString::fromLocal8Bit(e.code().message().c_str()));
     } catch (...) {
         // The program's own errors (a table operation, a record in the wrong
         // format) carry no system text.
-        ReportReadError();
+        reportReadError();
     }
 }
 
-void SyncEngine::SetLink(SerialLink *link)
+void SyncEngine::setLink(SerialLink *link)
 {
     m_link = link;
 }
 
-ReaderConfigData SyncEngine::ReaderConfig() const
+ReaderConfigData SyncEngine::readerConfig() const
 {
     QMutexLocker lock(&m_readerMutex);
     return m_readerConfig;
 }
 
-void SyncEngine::NoteResponder(const std::optional<quint32> &address)
+void SyncEngine::noteResponder(const std::optional<quint32> &address)
 {
     if (address)
         m_responder = *address & 0xFFFFFF;
 }
 
-bool SyncEngine::ReadConfig()
+bool SyncEngine::readConfig()
 {
-    ReaderBusy = false;
+    readerBusy = false;
     const CommandResult<ReaderConfigData> result = readReaderConfig(m_link);
-    NoteResponder(result.responder);
-    if (result.failure == CommandFailure::ReaderBusy)
-        ReaderBusy = true;
+    noteResponder(result.responder);
+    if (result.failure == CommandFailure::readerBusy)
+        readerBusy = true;
     if (!result)
         return false;
-    ReaderModeSwitching = result.value.modeSwitching() ? 1 : 0;
-    SetReaderConfig(result.value);
+    readerModeSwitching = result.value.modeSwitching() ? 1 : 0;
+    setReaderConfig(result.value);
     return true;
 }
 
-void SyncEngine::SetReaderConfig(const ReaderConfigData &rec)
+void SyncEngine::setReaderConfig(const ReaderConfigData &rec)
 {
     QMutexLocker lock(&m_readerMutex);
     m_readerConfig = rec;
 }
 
-bool SyncEngine::Ping()
+bool SyncEngine::ping()
 {
     const CommandResult<NoValue> result = pingReader(m_link);
-    NoteResponder(result.responder);
+    noteResponder(result.responder);
     return result.ok();
 }
 
-QString SyncEngine::PortFailureText() const
+QString SyncEngine::portFailureText() const
 {
     const SerialLink *link = m_link;
     if (!link)
@@ -370,184 +370,184 @@ QString SyncEngine::PortFailureText() const
     return QStringLiteral("Не удалось открыть порт %1").arg(link->portName());
 }
 
-void SyncEngine::ReportPortError()
+void SyncEngine::reportPortError()
 {
-    const QString text = PortFailureText();
-    View().SetStatusText(text);
+    const QString text = portFailureText();
+    view().setStatusText(text);
     logEvent(text);
 }
 
-void SyncEngine::ReportRangeError()
+void SyncEngine::reportRangeError()
 {
-    const int count = ReaderConfig().recordCount;
-    if (std::abs(count - LastRecNumber.load()) > 1) {
-        View().SetStatusText(TextRangeError);
+    const int count = readerConfig().recordCount;
+    if (std::abs(count - lastRecNumber.load()) > 1) {
+        view().setStatusText(TextRangeError);
         logEvent(TextRangeError);
     }
 }
 
-void SyncEngine::ReportReadError(const QString &systemText)
+void SyncEngine::reportReadError(const QString &systemText)
 {
-    View().SetStatusText(TextReadError);
+    view().setStatusText(TextReadError);
     logEvent(TextReadError + systemText);
 }
 
-void SyncEngine::PollReader()
+void SyncEngine::pollReader()
 {
     if (QThread::currentThread() == thread())
-        RunOnLinkThread([this] { PollRound(false); }, true);
+        runOnLinkThread([this] { pollRound(false); }, true);
     else
-        PollRound(false);
+        pollRound(false);
 }
 
-void SyncEngine::PollRound(bool threadMode)
+void SyncEngine::pollRound(bool threadMode)
 {
-    PollExchange(threadMode);
-    FollowUp(threadMode, true);
+    pollExchange(threadMode);
+    followUp(threadMode, true);
 }
 
-void SyncEngine::PollExchange(bool threadMode)
+void SyncEngine::pollExchange(bool threadMode)
 {
     try {
         // Only the request thread shows its heartbeat.
         if (threadMode)
-            Out().PulseHeartbeat();
-        if (Interrupted())
+            out().pulseHeartbeat();
+        if (interrupted())
             return;
         // The shared state is changed only under the link lock and while no
-        // foreground operation holds the link: one that has set SyncPaused
+        // foreground operation holds the link: one that has set syncPaused
         // and taken the lock never sees this round touch the state.
         QRecursiveMutex unlinked;  // without a link there is nothing to share
         LinkLockGuard lock(m_link ? &m_link->lock() : &unlinked);
-        if (SyncPaused || !WorkerSetState(SyncOffline))
+        if (syncPaused || !workerSetState(SyncOffline))
             return;
-        ReaderNormalMode = true;
-        if (ReadConfig()) {
-            ReaderNormalMode = true;
+        readerNormalMode = true;
+        if (readConfig()) {
+            readerNormalMode = true;
             lock.unlock();
-            if (!SyncPaused)
-                CheckReaderClock();
-            if (Interrupted())
+            if (!syncPaused)
+                checkReaderClock();
+            if (interrupted())
                 return;
             lock.relock();
-            if (SyncPaused)
+            if (syncPaused)
                 return;
-            if (SyncState == SyncOffline || ReaderConfig().recordCount != LastRecNumber.load()) {
-                if (!WorkerSetState(SyncExchanging))
+            if (syncState == SyncOffline || readerConfig().recordCount != lastRecNumber.load()) {
+                if (!workerSetState(SyncExchanging))
                     return;
             }
-            RetryReaderModeRestore();
-        } else if (Ping()) {
-            ReaderBusy = true;
-            ReaderNormalMode = false;
+            retryReaderModeRestore();
+        } else if (ping()) {
+            readerBusy = true;
+            readerNormalMode = false;
         } else {
-            WorkerSetState(SyncOffline);
+            workerSetState(SyncOffline);
         }
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        OnMain([this, error] { ReportError(error); });
+        onMain([this, error] { reportError(error); });
     }
 }
 
-void SyncEngine::FollowUp(bool threadMode, bool polled)
+void SyncEngine::followUp(bool threadMode, bool polled)
 {
     // A foreground operation holds the link: its own work comes first. A
     // suspension checked while the poll ran stays in force.
-    if (!SyncPaused && !StopSynchroChecked() && !Interrupted()) {
+    if (!syncPaused && !stopSynchroChecked() && !interrupted()) {
         try {
-            if (static_cast<int>(ResponderAddress()) != LoadedAddress.load())
-                OnMain([this, threadMode] { LoadDeviceRow(threadMode); });
-            if (ReaderBusy)
-                SyncState = SyncOnline;
+            if (static_cast<int>(responderAddress()) != loadedAddress.load())
+                onMain([this, threadMode] { loadDeviceRow(threadMode); });
+            if (readerBusy)
+                syncState = SyncOnline;
             // The timer's poll shows what it found before it copies.
             if (!threadMode)
-                Out().UpdateStateIndicator();
-            if (SyncState == SyncExchanging)
-                CatchUp();
+                out().updateStateIndicator();
+            if (syncState == SyncExchanging)
+                catchUp();
         } catch (...) {
             const std::exception_ptr error = std::current_exception();
-            OnMain([this, error] { ReportError(error); });
+            onMain([this, error] { reportError(error); });
         }
     }
     // After a poll the request thread's indicator also follows a reader that
     // went offline or busy, not only the end of a catch-up.
-    if (threadMode && polled && !SyncPaused)
-        Out().UpdateStateIndicator();
+    if (threadMode && polled && !syncPaused)
+        out().updateStateIndicator();
 }
 
-void SyncEngine::LoadDeviceRow(bool fromThread)
+void SyncEngine::loadDeviceRow(bool fromThread)
 {
     if (m_shutDown)
         return;
     try {
         ReadingStore store(RequireDatabase(*this));
-        const int address = static_cast<int>(ResponderAddress());
+        const int address = static_cast<int>(responderAddress());
         bool created = false;
         const ReaderPosition position = store.loadReaderPosition(address, &created);
         if (created && fromThread)
-            INeedSynhroFIO = true;
-        LastRecNumber = position.recNumber;
-        LastRecTime = position.time;
-        LoadedAddress = address;
+            iNeedSynhroFIO = true;
+        lastRecNumber = position.recNumber;
+        lastRecTime = position.time;
+        loadedAddress = address;
     } catch (...) {
-        View().SetStatusText(TextDatabaseError);
-        if (SyncState == SyncExchanging)
-            SyncState = SyncOnline;
+        view().setStatusText(TextDatabaseError);
+        if (syncState == SyncExchanging)
+            syncState = SyncOnline;
     }
 }
 
-void SyncEngine::WriteDevicePosition()
+void SyncEngine::writeDevicePosition()
 {
     // The position always goes into the row of the address it belongs to,
     // the readings up to it on the disk first.
-    ReadingStore(RequireDatabase(*this)).saveReaderPosition(LoadedAddress.load(), {LastRecNumber.load(), LastRecTime});
+    ReadingStore(RequireDatabase(*this)).saveReaderPosition(loadedAddress.load(), {lastRecNumber.load(), lastRecTime});
 }
 
-void SyncEngine::CatchUp()
+void SyncEngine::catchUp()
 {
     PassUnderWay pass(*this);
-    Out().SetStatusText(QStringLiteral("Конфигурация считана"));
+    out().setStatusText(QStringLiteral("Конфигурация считана"));
 
     std::exception_ptr error;
     try {
-        const int count = ReaderConfig().recordCount;
-        if (LastRecNumber.load() == count) {
-            SyncState = SyncOnline;
+        const int count = readerConfig().recordCount;
+        if (lastRecNumber.load() == count) {
+            syncState = SyncOnline;
         } else {
             // Is the remembered record still the same reading?
-            if (LastRecNumber.load() != 0) {
-                const CommandResult<ArchiveRecordData> remembered = readArchiveRecord(m_link, LastRecNumber.load());
-                NoteResponder(remembered.responder);
+            if (lastRecNumber.load() != 0) {
+                const CommandResult<ArchiveRecordData> remembered = readArchiveRecord(m_link, lastRecNumber.load());
+                noteResponder(remembered.responder);
                 bool same = remembered.ok();
                 if (same) {
                     const QDateTime time = remembered.value.time;
-                    same = time.isValid() && LastRecTime.isValid()
-                        && std::llabs(time.msecsTo(LastRecTime)) <= RecordTimeToleranceMs;
+                    same = time.isValid() && lastRecTime.isValid()
+                        && std::llabs(time.msecsTo(lastRecTime)) <= RecordTimeToleranceMs;
                 }
                 if (!same)
-                    LastRecNumber = 0;
+                    lastRecNumber = 0;
             }
-            const int d = LastRecNumber.load();
+            const int d = lastRecNumber.load();
             if (d != 0) {
-                Out().SetStatusText(QStringLiteral("Чтение последних данных архива"));
+                out().setStatusText(QStringLiteral("Чтение последних данных архива"));
                 // A close of the window ends the pass at once.
                 if (count > d) {
-                    for (int i = d + 1; i <= count && !FaceNotReady && !Interrupted(); ++i)
-                        StoreArchiveRecord(i, i - d, count - d);
+                    for (int i = d + 1; i <= count && !faceNotReady && !interrupted(); ++i)
+                        storeArchiveRecord(i, i - d, count - d);
                 } else {
                     // The reader's numbers have wrapped round the ring.
-                    for (int i = d + 1; i <= ArchiveCapacity && !FaceNotReady && !Interrupted(); ++i)
-                        StoreArchiveRecord(i, i - d, ArchiveCapacity - d);
-                    for (int j = 1; j <= count && !FaceNotReady && !Interrupted(); ++j)
-                        StoreArchiveRecord(j, j, count);
+                    for (int i = d + 1; i <= ArchiveCapacity && !faceNotReady && !interrupted(); ++i)
+                        storeArchiveRecord(i, i - d, ArchiveCapacity - d);
+                    for (int j = 1; j <= count && !faceNotReady && !interrupted(); ++j)
+                        storeArchiveRecord(j, j, count);
                 }
             } else {
-                ReadFullArchive();
+                readFullArchive();
             }
-            if (SyncState == SyncExchanging && !m_shutDown) {
-                SyncState = SyncOnline;
-                Out().SetStatusText(QStringLiteral("Синхронизация завершена"));
-                Out().SetProgress(0, 0);
+            if (syncState == SyncExchanging && !m_shutDown) {
+                syncState = SyncOnline;
+                out().setStatusText(QStringLiteral("Синхронизация завершена"));
+                out().setProgress(0, 0);
             }
         }
     } catch (...) {
@@ -555,25 +555,25 @@ void SyncEngine::CatchUp()
     }
     // Whatever stopped the pass, the position reached is saved; a close of
     // the window in mid-pass has saved it already, before the tables closed.
-    Out().UpdateStateIndicator();
-    OnMain([this] {
+    out().updateStateIndicator();
+    onMain([this] {
         if (!m_shutDown)
-            WriteDevicePosition();
+            writeDevicePosition();
     });
     if (error)
         std::rethrow_exception(error);
 }
 
-bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressTotal)
+bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressTotal)
 {
-    if (FaceNotReady || SyncState == SyncOffline || SyncState == SyncSuspended || Interrupted())
+    if (faceNotReady || syncState == SyncOffline || syncState == SyncSuspended || interrupted())
         return false;
     bool kept = false;
     const CommandResult<ArchiveRecordData> read = readArchiveRecord(m_link, number);
-    NoteResponder(read.responder);
+    noteResponder(read.responder);
     if (!read) {
         // The remaining records of this pass are skipped.
-        SyncState = SyncOffline;
+        syncState = SyncOffline;
         return false;
     }
     const ArchiveRecordData &record = read.value;
@@ -581,11 +581,11 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
         throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
     // The tables belong to the main thread; the window goes on meanwhile and
     // may be closed before the record gets there.
-    OnMain([&] {
-        if (FaceNotReady || m_shutDown)
+    onMain([&] {
+        if (faceNotReady || m_shutDown)
             return;
         ReadingStore store(RequireDatabase(*this));
-        const int address = static_cast<int>(ResponderAddress());
+        const int address = static_cast<int>(responderAddress());
         QElapsedTimer dbClock;
         dbClock.start();
         // The duplicate check looks at the whole table, whatever filter the
@@ -593,43 +593,43 @@ bool SyncEngine::StoreArchiveRecord(int number, int progressIndex, int progressT
         const bool stored = store.readingStored(record.time, address, number);
         m_storeLookupNs += dbClock.nsecsElapsed();
         if (!stored) {
-            LastReadedIndex = store.storeReading(
+            lastReadedIndex = store.storeReading(
                 {record.time, address, number, static_cast<int>(record.id), record.name, record.dose});
-            INeedSynhroFIO = true;
+            iNeedSynhroFIO = true;
         }
         m_storeDbNs += dbClock.nsecsElapsed();
         ++m_storeCalls;
-        LastRecNumber = number;
-        LastRecTime = record.time;
+        lastRecNumber = number;
+        lastRecTime = record.time;
         kept = true;
-        View().SetStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
-        View().SetProgress(progressIndex, progressTotal);
+        view().setStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
+        view().setProgress(progressIndex, progressTotal);
     });
     return kept;
 }
 
-void SyncEngine::CheckReaderClock()
+void SyncEngine::checkReaderClock()
 {
-    if (ClockQuestionAsked)
+    if (clockQuestionAsked)
         return;
-    const QDateTime readerClock = ReaderConfig().clock;
+    const QDateTime readerClock = readerConfig().clock;
     const qint64 seconds = std::llabs(QDateTime::currentDateTime().msecsTo(readerClock)) / 1000;
     if (seconds <= ClockToleranceSeconds)
         return;
-    ClockQuestionAsked = true;
-    SyncPaused = false;
-    SyncState = SyncSuspended;
-    AtScopeEnd unpause([this] { SyncPaused = false; });
+    clockQuestionAsked = true;
+    syncPaused = false;
+    syncState = SyncSuspended;
+    AtScopeEnd unpause([this] { syncPaused = false; });
     if (QThread::currentThread() != thread())
         QThread::msleep(100);
     // The window shows the suspension while the question is open (the ticks
     // that would show it wait behind the question in timer mode). Unattended,
     // the reader's clock is left alone.
     PromptButton answer = PromptButton::Cancel;
-    OnMain([this, &answer] {
+    onMain([this, &answer] {
         m_clockQuestionOpen = true;
         AtScopeEnd closed([this] { m_clockQuestionOpen = false; });
-        ShowSuspendedText();
+        showSuspendedText();
         answer = activePrompt().ask(
             MsgKind::Information,
             QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"),
@@ -637,9 +637,9 @@ void SyncEngine::CheckReaderClock()
     });
     if (answer != PromptButton::Ok)
         return;
-    ReaderConfigData rec = ReaderConfig();
+    ReaderConfigData rec = readerConfig();
     rec.clock = QDateTime::currentDateTime();
-    SetReaderConfig(rec);
+    setReaderConfig(rec);
     if (QThread::currentThread() != thread())
         QThread::msleep(100);
     bool written = false;
@@ -650,7 +650,7 @@ void SyncEngine::CheckReaderClock()
         written = false;
     }
     if (!written)
-        OnMain([] {
+        onMain([] {
             activePrompt().message(MsgKind::Error,
                              QStringLiteral("Не удалось синхронизировать время в ТРЕМ\r(Ошибка прибора или специальный режим работы прибора)"),
                              PromptButton::Ok | PromptButton::Cancel);
@@ -659,57 +659,57 @@ void SyncEngine::CheckReaderClock()
 
 // ---------------------------------------------------------------- suspension
 
-void SyncEngine::SetStopSynchro(bool checked)
+void SyncEngine::setStopSynchro(bool checked)
 {
     bool changed = false;
     {
         QMutexLocker lock(&m_stateMutex);
         changed = m_stopSynchro != checked;
         m_stopSynchro = checked;
-        SyncState = checked ? SyncSuspended : SyncOffline;
+        syncState = checked ? SyncSuspended : SyncOffline;
     }
-    View().UpdateStateIndicator();
+    view().updateStateIndicator();
     if (changed)
-        emit StopSynchroChanged(checked);
+        emit stopSynchroChanged(checked);
 }
 
-bool SyncEngine::StopSynchroChecked() const
+bool SyncEngine::stopSynchroChecked() const
 {
     return m_stopSynchro;
 }
 
-bool SyncEngine::WorkerSetState(int state)
+bool SyncEngine::workerSetState(int state)
 {
     QMutexLocker lock(&m_stateMutex);
     if (m_stopSynchro)
         return false;
-    SyncState = state;
+    syncState = state;
     return true;
 }
 
 // ---------------------------------------------------------------- request thread
 
-void SyncEngine::SetUseThread(bool on)
+void SyncEngine::setUseThread(bool on)
 {
     m_useThread = on;
 }
 
-bool SyncEngine::UseThread() const
+bool SyncEngine::useThread() const
 {
     return m_useThread;
 }
 
-void SyncEngine::RequestThreadStart()
+void SyncEngine::requestThreadStart()
 {
-    ThreadStartTicks = 0;
+    threadStartTicks = 0;
 }
 
-bool SyncEngine::ThreadRunning() const
+bool SyncEngine::threadRunning() const
 {
-    return m_worker && !m_worker->Terminated() && m_worker->isRunning();
+    return m_worker && !m_worker->terminationRequested() && m_worker->isRunning();
 }
 
-bool SyncEngine::WorkerAlive() const
+bool SyncEngine::workerAlive() const
 {
     if (m_worker && m_worker->isRunning())
         return true;
@@ -719,72 +719,72 @@ bool SyncEngine::WorkerAlive() const
     return false;
 }
 
-void SyncEngine::RestartWorker()
+void SyncEngine::restartWorker()
 {
     if (m_worker) {
-        SyncPaused = true;
+        syncPaused = true;
         try {
-            WaitProcessing(2000);
-            m_worker->Terminate();
+            waitProcessing(2000);
+            m_worker->requestTermination();
             m_retired.push_back(m_worker);
             m_worker = nullptr;
         } catch (...) {
         }
-        SyncPaused = false;
+        syncPaused = false;
     }
-    auto *worker = new TTimerThread(this);
+    auto *worker = new TimerThread(this);
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     m_worker = worker;
     worker->start();
 }
 
-void SyncEngine::StopThread(int waitMs)
+void SyncEngine::stopThread(int waitMs)
 {
     if (!m_worker)
         return;
-    SyncPaused = true;
+    syncPaused = true;
     try {
-        WaitProcessing(waitMs);
-        m_worker->Terminate();
+        waitProcessing(waitMs);
+        m_worker->requestTermination();
         m_retired.push_back(m_worker);
         m_worker = nullptr;
     } catch (...) {
     }
-    SyncPaused = false;
+    syncPaused = false;
 }
 
-void SyncEngine::ShutDown()
+void SyncEngine::shutDown()
 {
     // A pass under way (the close came while it processed window events)
-    // stores nothing more once FaceNotReady is set; its final step runs now,
+    // stores nothing more once faceNotReady is set; its final step runs now,
     // while the tables are still open: the position of the last stored
     // record goes into Devices.
     const bool passUnderWay = m_passDepth > 0 && !m_shutDown;
     m_shutDown = true;
     m_timer->stop();
     if (m_worker) {
-        m_worker->Terminate();
+        m_worker->requestTermination();
         m_retired.push_back(m_worker);
         m_worker = nullptr;
-        WaitForWorkers(200);
+        waitForWorkers(200);
     }
     if (passUnderWay) {
         try {
-            WriteDevicePosition();
+            writeDevicePosition();
         } catch (...) {
-            ReportError(std::current_exception());
+            reportError(std::current_exception());
         }
     }
 }
 
-bool SyncEngine::WaitForWorkers(int timeoutMs)
+bool SyncEngine::waitForWorkers(int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         m_retired.erase(std::remove_if(m_retired.begin(), m_retired.end(),
-                                       [](const QPointer<TTimerThread> &w) { return !w || w->isFinished(); }),
+                                       [](const QPointer<TimerThread> &w) { return !w || w->isFinished(); }),
                         m_retired.end());
-        const bool alive = WorkerAlive() || PollUnderWay();
+        const bool alive = workerAlive() || pollUnderWay();
         if (!alive || deadline.hasExpired())
             return !alive;
         if (QCoreApplication::instance())
@@ -793,19 +793,19 @@ bool SyncEngine::WaitForWorkers(int timeoutMs)
     }
 }
 
-void SyncEngine::ShowSuspendedText()
+void SyncEngine::showSuspendedText()
 {
-    Out().SetStatusText(TextSuspended);
-    Out().UpdateStateIndicator();
+    out().setStatusText(TextSuspended);
+    out().updateStateIndicator();
 }
 
-void SyncEngine::RetryReaderModeRestore()
+void SyncEngine::retryReaderModeRestore()
 {
-    if (!ReaderModeRestorePending || ReaderModeSwitching <= 0)
+    if (!readerModeRestorePending || readerModeSwitching <= 0)
         return;
     try {
         if (setReaderMode(m_link, 0))
-            ReaderModeRestorePending = false;
+            readerModeRestorePending = false;
     } catch (...) {
     }
 }
@@ -813,12 +813,12 @@ void SyncEngine::RetryReaderModeRestore()
 // ---------------------------------------------------------------- foreground use
 
 ForegroundLinkUse::ForegroundLinkUse(SyncEngine &engine, int waitMs)
-    : m_engine(engine), m_link(engine.Link()), m_wasPaused(engine.SyncPaused.exchange(true))
+    : m_engine(engine), m_link(engine.link()), m_wasPaused(engine.syncPaused.exchange(true))
 {
     // In the main thread the window's events go on while it waits.
     const bool mainThread = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
     if (mainThread)
-        SyncEngine::WaitProcessing(waitMs);
+        SyncEngine::waitProcessing(waitMs);
     else if (waitMs > 0)
         QThread::msleep(static_cast<unsigned long>(waitMs));
     // A worker command under way ends before this operation uses the link.
@@ -836,25 +836,25 @@ ForegroundLinkUse::~ForegroundLinkUse()
 {
     if (m_link)
         m_link->lock().unlock();
-    m_engine.SyncPaused = m_wasPaused;
+    m_engine.syncPaused = m_wasPaused;
 }
 
 // ---------------------------------------------------------------- names
 
-void SyncEngine::SyncNamesFromJournal()
+void SyncEngine::syncNamesFromJournal()
 {
     DataModule *dm = database();
     if (!dm || !NameSync(*dm).run())
         activePrompt().message(MsgKind::Error,
                          QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
                          PromptButton::Ok);
-    INeedSynhroFIO = false;
-    emit NamesSynchronised();
+    iNeedSynhroFIO = false;
+    emit namesSynchronised();
 }
 
-void SyncEngine::AskNameSync(bool extNotesDown)
+void SyncEngine::askNameSync(bool extNotesDown)
 {
-    if (!INeedSynhroFIO || !extNotesDown)
+    if (!iNeedSynhroFIO || !extNotesDown)
         return;
     // Unattended, the names wait for an operator: nothing is rewritten unseen
     // and the flag stays set.
@@ -862,5 +862,5 @@ void SyncEngine::AskNameSync(bool extNotesDown)
                                     QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"),
                                     PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
     if (answer == PromptButton::Ok)
-        SyncNamesFromJournal();
+        syncNamesFromJournal();
 }

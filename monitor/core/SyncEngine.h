@@ -6,14 +6,14 @@
 // menu commands and the thread check box of the link settings window.
 //
 // The reader is only ever talked to outside the main thread; both modes run
-// the same poll (PollRound) there. The table work and the questions to the
+// the same poll (pollRound) there. The table work and the questions to the
 // operator run in the main thread while the worker waits for them; what the
 // window shows reaches it queued, in order.
-// Timer mode: TimerControl ticks every 100 ms; every 11th counted tick hands
+// Timer mode: timerControl ticks every 100 ms; every 11th counted tick hands
 // a poll to the link thread (ticks are not counted while it runs, as if the
 // timer waited for it). The full archive read started from the window runs
 // there too.
-// Thread mode (UseThread()): a worker TTimerThread polls on its own 100 ms
+// Thread mode (useThread()): a worker TimerThread polls on its own 100 ms
 // count instead.
 
 #include "link/DeviceCommands.h"
@@ -35,7 +35,7 @@ class QThread;
 class QTimer;
 class DataModule;
 class SerialLink;
-class TTimerThread;
+class TimerThread;
 
 // The cycle's state, shown by the indicator.
 enum SyncStateValue : int {
@@ -58,131 +58,131 @@ public:
     ~SyncEngine() override;
 
     // The view the engine writes to; nullptr gives the null view. Not owned.
-    void SetView(ISyncView *view);
-    ISyncView &View() const;
+    void setView(ISyncView *view);
+    ISyncView &view() const;
 
     // The database module whose tables the engine writes. Not owned; without
     // one the engine uses the program's module (dataModule()).
-    void SetDatabase(DataModule *dm);
+    void setDatabase(DataModule *dm);
     DataModule *database() const;
 
     // The link to the reader. Not owned; without one every command fails at once.
-    void SetLink(SerialLink *link);
-    SerialLink *Link() const { return m_link; }
+    void setLink(SerialLink *link);
+    SerialLink *link() const { return m_link; }
 
     // The reader's configuration as the last poll read it (the clock as the
     // engine last wrote it), and the bus address of the reader that answered
     // last (0 before any answer). Any thread.
-    ReaderConfigData ReaderConfig() const;
-    quint32 ResponderAddress() const { return m_responder.load(); }
-    void SetReaderConfig(const ReaderConfigData &rec);
+    ReaderConfigData readerConfig() const;
+    quint32 responderAddress() const { return m_responder.load(); }
+    void setReaderConfig(const ReaderConfigData &rec);
 
-    // ---- Window fields (main thread; the worker reads LastRecNumber) ----
-    std::atomic<int> LastRecNumber{0};   // mirror of Devices.LastRecNumber of LoadedAddress
-    QDateTime LastRecTime;               // mirror of Devices.LastRecTime (minDateTime() at start)
-    std::atomic<int> LoadedAddress{0};   // bus address whose Devices row is mirrored
-    std::atomic<int> LastReadedIndex{0}; // Measures.Index of the last row the cycle appended
-    bool ClockQuestionAsked = false;     // the clock question was asked in this run
+    // ---- Window fields (main thread; the worker reads lastRecNumber) ----
+    std::atomic<int> lastRecNumber{0};   // mirror of Devices.lastRecNumber of loadedAddress
+    QDateTime lastRecTime;               // mirror of Devices.lastRecTime (minDateTime() at start)
+    std::atomic<int> loadedAddress{0};   // bus address whose Devices row is mirrored
+    std::atomic<int> lastReadedIndex{0}; // Measures.Index of the last row the cycle appended
+    bool clockQuestionAsked = false;     // the clock question was asked in this run
 
     // ---- The reader as the polls found it (any thread) ----
-    std::atomic<bool> ReaderNormalMode{false};    // the configuration read was answered
-    std::atomic<bool> ReaderBusy{false};          // busy with a dosimeter: online, nothing copied
-    std::atomic<int> ReaderModeSwitching{0};      // 1: the reader switches between normal and service mode
-    std::atomic<bool> ReaderModeRestorePending{false};  // a switch back to mode 0 failed and is retried
+    std::atomic<bool> readerNormalMode{false};    // the configuration read was answered
+    std::atomic<bool> readerBusy{false};          // busy with a dosimeter: online, nothing copied
+    std::atomic<int> readerModeSwitching{0};      // 1: the reader switches between normal and service mode
+    std::atomic<bool> readerModeRestorePending{false};  // a switch back to mode 0 failed and is retried
 
     // ---- The cycle's state (any thread) ----
-    std::atomic<int> SyncState{SyncOffline};  // a SyncStateValue
+    std::atomic<int> syncState{SyncOffline};  // a SyncStateValue
     // A foreground operation (ForegroundLinkUse, a worker restart or stop, the
     // clock question) keeps the cycle away from the link.
-    std::atomic<bool> SyncPaused{false};
+    std::atomic<bool> syncPaused{false};
     // Set by the window until its first activation and from its close on: the
     // engine then stores nothing and the copy loops end.
-    std::atomic<bool> FaceNotReady{true};
+    std::atomic<bool> faceNotReady{true};
     // Readings were stored since the last name synchronisation (the window
     // keeps it in its stored settings).
-    std::atomic<bool> INeedSynhroFIO{false};
+    std::atomic<bool> iNeedSynhroFIO{false};
 
     // ---- The cycle's counters (any thread) ----
-    std::atomic<int> SyncTickCounter{0};   // counted ticks; every PollPeriodTicks-th polls
-    std::atomic<int> ThreadStartTicks{0};  // ticks since a worker start was asked for
+    std::atomic<int> syncTickCounter{0};   // counted ticks; every PollPeriodTicks-th polls
+    std::atomic<int> threadStartTicks{0};  // ticks since a worker start was asked for
 
     // ---- Control timer ----
-    QTimer *TimerControl() const;
+    QTimer *timerControl() const;
     // Enables the control timer (the main window does it once the stored
-    // settings are restored). Until then CatchUp and the full read leave the
+    // settings are restored). Until then catchUp and the full read leave the
     // timer off when they are done.
-    void StartControlTimer();
-    void TimerControlTimer();  // the 100 ms tick
+    void startControlTimer();
+    void timerControlTimer();  // the 100 ms tick
 
     // ---- The cycle ----
     // One timer-mode poll. From the main thread it runs in the link thread and
     // returns when it is done (window events go on meanwhile).
-    void PollReader();
+    void pollReader();
     // A timer-mode poll handed to the link thread is under way.
-    bool PollUnderWay() const { return m_linkJobs.load() > 0; }
-    void LoadDeviceRow(bool fromThread = false);
-    void CatchUp();
+    bool pollUnderWay() const { return m_linkJobs.load() > 0; }
+    void loadDeviceRow(bool fromThread = false);
+    void catchUp();
     // True when the record is in Measures afterwards (stored now or before).
-    bool StoreArchiveRecord(int number, int progressIndex, int progressTotal);
-    void CheckReaderClock();
+    bool storeArchiveRecord(int number, int progressIndex, int progressTotal);
+    void checkReaderClock();
 
     // ---- Commands of the "Сервис" menu ----
     // The full archive read (a FullArchiveRead). From the main thread it runs
     // in the link thread and returns when it is done (window events go on
     // meanwhile).
-    void ReadFullArchive();
-    void SyncNamesFromJournal();
-    void AskNameSync(bool extNotesDown);
+    void readFullArchive();
+    void syncNamesFromJournal();
+    void askNameSync(bool extNotesDown);
 
-    // "Приостановить синхронизацию": checked → SyncState 3, unchecked → 0.
-    void SetStopSynchro(bool checked);
-    bool StopSynchroChecked() const;
+    // "Приостановить синхронизацию": checked → syncState 3, unchecked → 0.
+    void setStopSynchro(bool checked);
+    bool stopSynchroChecked() const;
 
     // ---- Request thread ----
     // The check box "Использовать отдельный поток", read at every tick.
-    void SetUseThread(bool on);
-    bool UseThread() const;
-    // ThreadStartTicks := 0: the tick starts a worker four ticks later.
-    void RequestThreadStart();
-    // Sets SyncPaused, waits waitMs (window events are processed), tells the
-    // worker to terminate, forgets it, clears SyncPaused. Never blocks on a
+    void setUseThread(bool on);
+    bool useThread() const;
+    // threadStartTicks := 0: the tick starts a worker four ticks later.
+    void requestThreadStart();
+    // Sets syncPaused, waits waitMs (window events are processed), tells the
+    // worker to terminate, forgets it, clears syncPaused. Never blocks on a
     // worker that waits for a hand-off.
-    void StopThread(int waitMs = 200);
+    void stopThread(int waitMs = 200);
     // A current worker exists (one that has not been told to terminate).
-    bool ThreadRunning() const;
+    bool threadRunning() const;
     // Any worker thread still runs, also one told to terminate that has not
     // ended its round yet. The tick does not poll while this is true.
-    bool WorkerAlive() const;
+    bool workerAlive() const;
     // Window close: tell the worker to terminate and wait 200 ms. A pass under
     // way (a catch-up or a full read) saves the position of its last stored
     // record now; afterwards the engine writes no tables and leaves the
     // control timer off.
-    void ShutDown();
+    void shutDown();
     // Tests and the end of the program: waits (processing window events) until
     // every worker has ended and the link thread has nothing under way; false
     // when one still runs after timeoutMs.
-    bool WaitForWorkers(int timeoutMs);
+    bool waitForWorkers(int timeoutMs);
 
     // Shows the suspension (queued from another thread).
-    void ShowSuspendedText();
+    void showSuspendedText();
     // ---- Run in the main thread ----
-    void ReportRangeError();
+    void reportRangeError();
     // "Ошибка чтения и обработки" in the status label and the events log; the
     // log line carries the system's own text when the error came from the system.
-    void ReportReadError(const QString &systemText = QString());
+    void reportReadError(const QString &systemText = QString());
     // The port that cannot be opened, named in the status label and the log
     // (the link raises that failure once per run).
-    void ReportPortError();
-    QString PortFailureText() const;
+    void reportPortError();
+    QString portFailureText() const;
     // The report of an error of a poll or of its follow-up step, by its kind.
-    void ReportError(std::exception_ptr error);
+    void reportError(std::exception_ptr error);
 
-    // Time spent in the table work of StoreArchiveRecord (duplicate check and
+    // Time spent in the table work of storeArchiveRecord (duplicate check and
     // append) since the start or the last reset, in nanoseconds (benchmarks).
-    qint64 StoreDatabaseNs() const { return m_storeDbNs; }
-    qint64 StoreLookupNs() const { return m_storeLookupNs; }  // the duplicate check alone
-    int StoredRecordCalls() const { return m_storeCalls; }
-    void ResetStoreStatistics()
+    qint64 storeDatabaseNs() const { return m_storeDbNs; }
+    qint64 storeLookupNs() const { return m_storeLookupNs; }  // the duplicate check alone
+    int storedRecordCalls() const { return m_storeCalls; }
+    void resetStoreStatistics()
     {
         m_storeDbNs = 0;
         m_storeLookupNs = 0;
@@ -191,52 +191,52 @@ public:
 
     // Waits ms milliseconds in a local event loop that leaves out the
     // operator's input (the worker's hand-offs and the ticks go on).
-    static void WaitProcessing(int ms);
+    static void waitProcessing(int ms);
 
 signals:
     // The suspension state changed (the menu item follows it).
-    void StopSynchroChanged(bool checked);
+    void stopSynchroChanged(bool checked);
     // The name synchronisation rewrote Measures and Notes.
-    void NamesSynchronised();
+    void namesSynchronised();
 
 private:
-    friend class TTimerThread;
+    friend class TimerThread;
     friend class FullArchiveRead;
     class QueuedView;
-    void RestartWorker();
-    void WriteDevicePosition();
+    void restartWorker();
+    void writeDevicePosition();
     // The poll of both modes, run outside the main thread: the exchange with
     // the reader, then the follow-up step.
-    void PollRound(bool threadMode);
-    void PollExchange(bool threadMode);
+    void pollRound(bool threadMode);
+    void pollExchange(bool threadMode);
     // What a poll's findings lead to: the reader's Devices row, the catch-up.
     // Thread mode runs it at every counted tick, repainting after a poll.
-    void FollowUp(bool threadMode, bool polled);
+    void followUp(bool threadMode, bool polled);
     // Runs step in the main thread; from another thread it waits for it and
     // raises again what it raised there. False (nothing run) once the calling
     // worker is told to terminate or the engine is going.
-    bool OnMain(const std::function<void()> &step);
+    bool onMain(const std::function<void()> &step);
     // Hands job to the link thread; with wait, returns once it is done (its
     // error raised again here) while the event loop runs.
-    void RunOnLinkThread(std::function<void()> job, bool wait);
+    void runOnLinkThread(std::function<void()> job, bool wait);
     // The view for code that may run outside the main thread: its calls reach
     // the view queued, in order (directly in the main thread).
-    ISyncView &Out() const;
+    ISyncView &out() const;
     // The calling worker has been told to end.
-    static bool Interrupted();
-    // The worker's writes of SyncState: skipped (false) once the operator has
+    static bool interrupted();
+    // The worker's writes of syncState: skipped (false) once the operator has
     // suspended synchronisation, so a poll under way never undoes it.
-    bool WorkerSetState(int state);
+    bool workerSetState(int state);
     // A failed switch of the reader back to mode 0 is retried by every poll
     // that read the configuration; an error of the retry is ignored.
-    void RetryReaderModeRestore();
+    void retryReaderModeRestore();
     // The configuration read of a poll: the reader's busy and mode-switching
     // flags follow it, the configuration and the responder are kept.
-    bool ReadConfig();
+    bool readConfig();
     // The presence query of a poll; the responder is kept.
-    bool Ping();
+    bool ping();
     // Keeps the address a command's reply came from.
-    void NoteResponder(const std::optional<quint32> &address);
+    void noteResponder(const std::optional<quint32> &address);
 
     ISyncView *m_view = nullptr;
     std::unique_ptr<NullSyncView> m_nullView;
@@ -253,8 +253,8 @@ private:
     qint64 m_storeDbNs = 0;
     qint64 m_storeLookupNs = 0;
     int m_storeCalls = 0;
-    QPointer<TTimerThread> m_worker;
-    std::vector<QPointer<TTimerThread>> m_retired;
+    QPointer<TimerThread> m_worker;
+    std::vector<QPointer<TimerThread>> m_retired;
     std::unique_ptr<QueuedView> m_out;
     QThread *m_linkThread = nullptr;
     QObject *m_linkContext = nullptr;  // lives in m_linkThread
@@ -262,7 +262,7 @@ private:
     std::atomic<bool> m_closing{false};  // the engine is being destroyed
     bool m_clockQuestionOpen = false;    // main thread
     std::atomic<int> m_passDepth{0};     // catch-ups and full reads under way
-    std::atomic<bool> m_shutDown{false}; // ShutDown has run
+    std::atomic<bool> m_shutDown{false}; // shutDown has run
 
     // Counts a catch-up or a full read while it runs.
     struct PassUnderWay {
@@ -275,10 +275,10 @@ private:
 };
 
 // A foreground operation that talks to the reader outside the cycle (the full
-// archive read, the service dialogs): sets the engine's SyncPaused, waits
+// archive read, the service dialogs): sets the engine's syncPaused, waits
 // waitMs, then also takes the lock of the engine's link (when there is one), so a worker command under way ends before the
 // operation starts its own exchange. In the main thread both waits run the
-// window's events (not the operator's input). Releases both on destruction (SyncPaused
+// window's events (not the operator's input). Releases both on destruction (syncPaused
 // goes back to what it was before: cleared, unless an enclosing operation
 // holds it).
 class ForegroundLinkUse {

@@ -11,32 +11,32 @@ public:
     virtual ~ISyncView() = default;
 
     // LabelInfoLastDoIt := text.
-    virtual void SetStatusText(const QString &text) = 0;
+    virtual void setStatusText(const QString &text) = 0;
 
-    // ImageProgress width := ProgressWidth(index, total, panel width);
+    // ImageProgress width := progressWidth(index, total, panel width);
     // (0, 0) empties the picture.
-    virtual void SetProgress(int index, int total) = 0;
+    virtual void setProgress(int index, int total) = 0;
 
-    // Repaints the state indicator from the engine's SyncState and applies the enable
+    // Repaints the state indicator from the engine's syncState and applies the enable
     // rules of the service commands.
-    virtual void UpdateStateIndicator() = 0;
+    virtual void updateStateIndicator() = 0;
 
     // One heartbeat step of the request thread on status panel 2 (see
-    // NextHeartbeatText).
-    virtual void PulseHeartbeat() = 0;
+    // nextHeartbeatText).
+    virtual void pulseHeartbeat() = 0;
 };
 
 class NullSyncView : public ISyncView {
 public:
-    void SetStatusText(const QString &) override {}
-    void SetProgress(int, int) override {}
-    void UpdateStateIndicator() override {}
-    void PulseHeartbeat() override {}
+    void setStatusText(const QString &) override {}
+    void setProgress(int, int) override {}
+    void updateStateIndicator() override {}
+    void pulseHeartbeat() override {}
 };
 
 // index / total × panelWidth rounded to the nearest integer, halves to even;
 // 0 when total is not positive.
-inline int ProgressWidth(int index, int total, int panelWidth)
+inline int progressWidth(int index, int total, int panelWidth)
 {
     if (total <= 0 || index <= 0 || panelWidth <= 0)
         return 0;
@@ -50,7 +50,7 @@ inline int ProgressWidth(int index, int total, int panelWidth)
 
 // The heartbeat panel shows 1, 2, 3, 4 bullets and then nothing, one step a
 // poll: append a bullet, and clear the text once it is longer than 4.
-inline QString NextHeartbeatText(const QString &current)
+inline QString nextHeartbeatText(const QString &current)
 {
     QString next = current + QChar(0x2022);
     if (next.size() > 4)

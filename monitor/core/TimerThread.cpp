@@ -7,12 +7,12 @@
 
 #include <QDeadlineTimer>
 
-TTimerThread::TTimerThread(SyncEngine *engine) : m_engine(engine)
+TimerThread::TimerThread(SyncEngine *engine) : m_engine(engine)
 {
     setObjectName(QStringLiteral("TTimerThread"));
 }
 
-TTimerThread::~TTimerThread()
+TimerThread::~TimerThread()
 {
     // Deleted only once finished (the engine connects finished to deleteLater).
     if (isRunning()) {
@@ -21,49 +21,49 @@ TTimerThread::~TTimerThread()
     }
 }
 
-void TTimerThread::run()
+void TimerThread::run()
 {
-    Execute();
+    execute();
 }
 
-void TTimerThread::Terminate()
+void TimerThread::requestTermination()
 {
     requestInterruption();
     QMutexLocker lock(&m_napMutex);
     m_wake.wakeAll();
 }
 
-bool TTimerThread::Nap(int ms)
+bool TimerThread::nap(int ms)
 {
     QMutexLocker lock(&m_napMutex);
-    if (Terminated())
+    if (terminationRequested())
         return false;
     m_wake.wait(&m_napMutex, QDeadlineTimer(ms, Qt::PreciseTimer));
-    return !Terminated();
+    return !terminationRequested();
 }
 
-void TTimerThread::Execute()
+void TimerThread::execute()
 {
     bool suspendedTextDue = true;
-    while (!Terminated()) {
-        if (!Nap(100))
+    while (!terminationRequested()) {
+        if (!nap(100))
             break;
-        if (m_engine->SyncPaused)
+        if (m_engine->syncPaused)
             continue;
         try {
-            if (m_engine->SyncState == SyncSuspended) {
+            if (m_engine->syncState == SyncSuspended) {
                 if (suspendedTextDue)
-                    m_engine->ShowSuspendedText();  // queued to the window
+                    m_engine->showSuspendedText();  // queued to the window
                 suspendedTextDue = false;
                 continue;
             }
             suspendedTextDue = true;
-            const int tick = ++m_engine->SyncTickCounter;
+            const int tick = ++m_engine->syncTickCounter;
             if (tick % SyncEngine::PollPeriodTicks == 0) {
                 ++m_polls;
-                m_engine->PollRound(true);
+                m_engine->pollRound(true);
             } else {
-                m_engine->FollowUp(true, false);
+                m_engine->followUp(true, false);
             }
         } catch (...) {
             // The worker never ends because of an error; the steps report

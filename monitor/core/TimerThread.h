@@ -11,27 +11,27 @@
 
 class SyncEngine;
 
-class TTimerThread : public QThread {
+class TimerThread : public QThread {
     Q_OBJECT
 public:
-    explicit TTimerThread(SyncEngine *engine);
-    ~TTimerThread() override;
+    explicit TimerThread(SyncEngine *engine);
+    ~TimerThread() override;
 
     // Tells the worker to terminate: it finishes the command under way and
     // ends without running any further hand-off.
-    void Terminate();
-    bool Terminated() const { return isInterruptionRequested(); }
+    void requestTermination();
+    bool terminationRequested() const { return isInterruptionRequested(); }
 
     // Rounds the worker has polled (tests, benchmark).
-    int Polls() const { return m_polls.load(); }
+    int polls() const { return m_polls.load(); }
 
 protected:
     void run() override;
 
 private:
-    void Execute();
+    void execute();
     // Sleeps ms; false when told to terminate meanwhile (which wakes it).
-    bool Nap(int ms);
+    bool nap(int ms);
 
     SyncEngine *m_engine;
     std::atomic<int> m_polls{0};

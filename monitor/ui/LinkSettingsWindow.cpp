@@ -95,13 +95,13 @@ void LinkSettingsWindow::btnOkClick()
     if (!engine)
         return;
     if (checked) {
-        engine->SetUseThread(true);
-        if (!engine->ThreadRunning())
-            engine->RequestThreadStart();
+        engine->setUseThread(true);
+        if (!engine->threadRunning())
+            engine->requestThreadStart();
     } else {
-        if (engine->ThreadRunning())
-            engine->StopThread(200);
-        engine->SetUseThread(false);
+        if (engine->threadRunning())
+            engine->stopThread(200);
+        engine->setUseThread(false);
     }
 }
 
@@ -122,32 +122,32 @@ void LinkSettingsWindow::done(int result)
     QDialog::done(result);
 }
 
-void LinkSettingsWindow::Restore(const TIniFile &ini)
+void LinkSettingsWindow::Restore(const IniFile &ini)
 {
     RS232StoredValues v;
-    v.PortName = m_link->portName();
-    v.ComPortItemIndex = CB_ComPort->currentIndex();
-    v.UseThread = CB_UseThread->isChecked();
-    ReadRS232Values(ini, v);
-    if (!v.PortName.isEmpty())
-        m_link->setPortName(v.PortName);
-    CB_ComPort->setCurrentIndex(v.ComPortItemIndex);
-    selectPort(v.ComPortItemIndex);
-    CB_UseThread->setChecked(v.UseThread);
-    m_checkedAtOpen = v.UseThread;
+    v.portName = m_link->portName();
+    v.comPortItemIndex = CB_ComPort->currentIndex();
+    v.useThread = CB_UseThread->isChecked();
+    readRS232Values(ini, v);
+    if (!v.portName.isEmpty())
+        m_link->setPortName(v.portName);
+    CB_ComPort->setCurrentIndex(v.comPortItemIndex);
+    selectPort(v.comPortItemIndex);
+    CB_UseThread->setChecked(v.useThread);
+    m_checkedAtOpen = v.useThread;
     if (m_engine)
-        m_engine->SetUseThread(v.UseThread);
+        m_engine->setUseThread(v.useThread);
 
     FormPlacement p;
-    if (ReadPlacement(ini, SectionRS232, p, true)) {
+    if (readPlacement(ini, SectionRS232, p, true)) {
         const int dpi = logicalDpiY();
         // The stored rectangle is the window's own (what Save writes, without
         // the frame); putting it back the same way keeps the window in place.
-        if (p.PixelsPerInch == dpi) {
-            setGeometry(p.NormPos[0], p.NormPos[1], width(), height());
+        if (p.pixelsPerInch == dpi) {
+            setGeometry(p.normPos[0], p.normPos[1], width(), height());
             m_placed = true;
         }
-        if (QWidget *w = findChild<QWidget *>(p.ActiveControl))
+        if (QWidget *w = findChild<QWidget *>(p.activeControl))
             w->setFocus();
     }
 }
@@ -158,7 +158,7 @@ void LinkSettingsWindow::showEvent(QShowEvent *event)
     m_placed = true;
 }
 
-void LinkSettingsWindow::Save(TIniFile &ini) const
+void LinkSettingsWindow::Save(IniFile &ini) const
 {
     FormPlacement p;
     QRect g = geometry();
@@ -167,23 +167,23 @@ void LinkSettingsWindow::Save(TIniFile &ini) const
     // not the corner of the screen.
     if (!m_placed && parentWidget())
         g.moveCenter(parentWidget()->window()->geometry().center());
-    p.NormPos[0] = g.left();
-    p.NormPos[1] = g.top();
-    p.NormPos[2] = g.left() + g.width();
-    p.NormPos[3] = g.top() + g.height();
-    p.PixelsPerInch = logicalDpiY();
-    p.ShowCmd = 1;
+    p.normPos[0] = g.left();
+    p.normPos[1] = g.top();
+    p.normPos[2] = g.left() + g.width();
+    p.normPos[3] = g.top() + g.height();
+    p.pixelsPerInch = logicalDpiY();
+    p.showCmd = 1;
     QWidget *focused = focusWidget();
-    p.ActiveControl = focused ? focused->objectName() : QString();
-    WritePlacement(ini, SectionRS232, p, true);
+    p.activeControl = focused ? focused->objectName() : QString();
+    writePlacement(ini, SectionRS232, p, true);
     saveValues(ini);
 }
 
-void LinkSettingsWindow::saveValues(TIniFile &ini) const
+void LinkSettingsWindow::saveValues(IniFile &ini) const
 {
     RS232StoredValues v;
-    v.PortName = m_link->portName();
-    v.ComPortItemIndex = CB_ComPort->currentIndex();
-    v.UseThread = CB_UseThread->isChecked();
-    WriteRS232Values(ini, v);
+    v.portName = m_link->portName();
+    v.comPortItemIndex = CB_ComPort->currentIndex();
+    v.useThread = CB_UseThread->isChecked();
+    writeRS232Values(ini, v);
 }

@@ -30,7 +30,7 @@ public:
     explicit LinkSettingsWindow(SerialLink &link, QWidget *parent = nullptr);
     ~LinkSettingsWindow() override;
 
-    SerialLink &Link() { return *m_link; }
+    SerialLink &link() { return *m_link; }
     // The engine told about the thread choice (not owned; none: nobody is told).
     void setEngine(SyncEngine *engine) { m_engine = engine; }
 
@@ -51,15 +51,15 @@ public:
     void N2Click();
 
     // The stored values of this window.
-    void Restore(const TIniFile &ini);
-    void Save(TIniFile &ini) const;
+    void Restore(const IniFile &ini);
+    void Save(IniFile &ini) const;
 
     // Every way of closing the window ends here; anything but "&Принять"
     // puts the thread check box back as it was when the window opened.
     void done(int result) override;
 
 private:
-    void saveValues(TIniFile &ini) const;
+    void saveValues(IniFile &ini) const;
     void selectPort(int index);
 
     SerialLink *m_link;

@@ -35,14 +35,14 @@ MainWindow::MainWindow(const QString &statusNote, QWidget *parent) : QMainWindow
     resize(800, 580);
     setMinimumSize(586, 406);
 
-    m_view.SortFieldIndex = int(MeasuresField::DateTime);
-    m_view.StatusText = statusNote;
+    m_view.sortFieldIndex = int(MeasuresField::DateTime);
+    m_view.statusText = statusNote;
 
     buildMenus();
     buildLayout(statusNote);
     applyViewState();
 
-    m_view.RebuildIndexes = [this]() {
+    m_view.rebuildIndexes = [this]() {
         if (dataModule() && m_measures) {
             try {
                 dataModule()->rebuildIndexes(*m_measures);
@@ -50,16 +50,16 @@ MainWindow::MainWindow(const QString &statusNote, QWidget *parent) : QMainWindow
             }
         }
     };
-    m_view.AskNameSync = [this](bool extNotesDown) {
+    m_view.askNameSync = [this](bool extNotesDown) {
         if (m_engine)
-            m_engine->AskNameSync(extNotesDown);
+            m_engine->askNameSync(extNotesDown);
     };
 }
 
 MainWindow::~MainWindow()
 {
-    if (m_engine && &m_engine->View() == static_cast<ISyncView *>(this))
-        m_engine->SetView(nullptr);
+    if (m_engine && &m_engine->view() == static_cast<ISyncView *>(this))
+        m_engine->setView(nullptr);
 }
 
 void MainWindow::setEngine(SyncEngine *engine)
@@ -71,14 +71,14 @@ void MainWindow::setEngine(SyncEngine *engine)
         m_rs232->setEngine(engine);
     if (!engine)
         return;
-    engine->FaceNotReady = m_faceNotReady;
+    engine->faceNotReady = m_faceNotReady;
     // The menu item follows the suspension whoever changed it.
-    connect(engine, &SyncEngine::StopSynchroChanged, this, [this](bool checked) {
+    connect(engine, &SyncEngine::stopSynchroChanged, this, [this](bool checked) {
         QSignalBlocker block(m_stopSynchroAction);
         m_stopSynchroAction->setChecked(checked);
     });
     // The names in the grid change when the name synchronisation ran.
-    connect(engine, &SyncEngine::NamesSynchronised, this, [this] {
+    connect(engine, &SyncEngine::namesSynchronised, this, [this] {
         if (m_measures && m_measures->active())
             m_measures->refresh();
     });
@@ -95,30 +95,30 @@ void MainWindow::setFaceNotReady(bool notReady)
 {
     m_faceNotReady = notReady;
     if (m_engine)
-        m_engine->FaceNotReady = notReady;
+        m_engine->faceNotReady = notReady;
 }
 
 int MainWindow::syncState() const
 {
-    return m_engine ? m_engine->SyncState.load() : m_detachedState;
+    return m_engine ? m_engine->syncState.load() : m_detachedState;
 }
 
 // ---------------------------------------------------------------- ISyncView
 
-void MainWindow::SetStatusText(const QString &text)
+void MainWindow::setStatusText(const QString &text)
 {
     m_statusLabel->setText(text);
 }
 
-void MainWindow::SetProgress(int index, int total)
+void MainWindow::setProgress(int index, int total)
 {
-    m_progressBar->setFixedWidth(ProgressWidth(index, total, m_progressPanel->width()));
+    m_progressBar->setFixedWidth(progressWidth(index, total, m_progressPanel->width()));
     m_progressBar->setFixedHeight(m_progressPanel->height());
 }
 
-void MainWindow::PulseHeartbeat()
+void MainWindow::pulseHeartbeat()
 {
-    m_statusHeartbeat->setText(NextHeartbeatText(m_statusHeartbeat->text()));
+    m_statusHeartbeat->setText(nextHeartbeatText(m_statusHeartbeat->text()));
 }
 
 void MainWindow::setServiceEnabled(bool on)
@@ -129,13 +129,13 @@ void MainWindow::setServiceEnabled(bool on)
     m_metrologyAction->setEnabled(on);
 }
 
-void MainWindow::UpdateStateIndicator()
+void MainWindow::updateStateIndicator()
 {
     const int state = syncState();
     const SyncEngine *engine = m_engine;
-    const StateLook look = ComputeStateLook(state, engine && engine->ReaderBusy, engine && engine->ReaderNormalMode,
-                                            engine ? engine->ReaderModeSwitching.load() : 0,
-                                            engine ? engine->SyncTickCounter.load() : 0);
+    const StateLook look = computeStateLook(state, engine && engine->readerBusy, engine && engine->readerNormalMode,
+                                            engine ? engine->readerModeSwitching.load() : 0,
+                                            engine ? engine->syncTickCounter.load() : 0);
     if (m_colourTracker.changed(state)) {
         const QColor colour = look.systemFace ? SystemFace() : QColor::fromRgb(look.rgb);
         m_stateSquare->SetColour(colour);
@@ -165,12 +165,12 @@ void MainWindow::refreshLabelsAfterReadings()
     SyncEngine *engine = m_engine;
     if (!engine || m_faceNotReady || m_closing || !m_measures)
         return;
-    const int newest = engine->LastReadedIndex;
+    const int newest = engine->lastReadedIndex;
     if (newest == m_labelsIndex)
         return;
     m_labelsIndex = newest;
     syncColumnsFromGrid();
-    if (m_view.RefreshColumnLabels())
+    if (m_view.refreshColumnLabels())
         applyViewState();
 }
 
@@ -183,11 +183,11 @@ void MainWindow::showEvent(QShowEvent *event)
         return;
     m_restored = true;
     // The stored placement applies only at the screen resolution it was saved with.
-    TIniFile ini(m_settingsPath);
+    IniFile ini(m_settingsPath);
     FormPlacement p;
     bool placed = false;
-    if (!m_settingsPath.isEmpty() && ReadPlacement(ini, SectionFace, p) && p.PixelsPerInch == logicalDpiY()) {
-        setGeometry(p.NormPos[0], p.NormPos[1], qMax(p.width(), 586), qMax(p.height(), 406));
+    if (!m_settingsPath.isEmpty() && readPlacement(ini, SectionFace, p) && p.pixelsPerInch == logicalDpiY()) {
+        setGeometry(p.normPos[0], p.normPos[1], qMax(p.width(), 586), qMax(p.height(), 406));
         placed = true;
         if (p.maximised())
             QTimer::singleShot(0, this, &QWidget::showMaximized);
@@ -216,7 +216,7 @@ void MainWindow::FormActivate()
 {
     if (!m_faceNotReady || m_closing)
         return;
-    RebuildColumnLabels();
+    rebuildColumnLabels();
     setFaceNotReady(false);
     RelayoutColumnLabels();
 }
@@ -241,9 +241,9 @@ void MainWindow::FormCloseQuery()
     m_closing = true;
     setFaceNotReady(true);  // record storing and label layout stop at once
     if (SyncEngine *engine = m_engine) {
-        engine->ShutDown();
-        if (engine->TimerControl())
-            engine->TimerControl()->stop();
+        engine->shutDown();
+        if (engine->timerControl())
+            engine->timerControl()->stop();
     }
     try {
         saveSettings();
@@ -256,7 +256,7 @@ void MainWindow::FormCloseQuery()
         }
     }
     m_grid->Bind(nullptr);
-    m_view.SetTable(nullptr);
+    m_view.setTable(nullptr);
     m_measures = nullptr;
     if (DataModule *dm = dataModule())
         dm->dataModuleDestroy();

@@ -3,7 +3,7 @@
 // label on top, the records grid with its label rows and mode panel in the
 // centre, the command buttons below, the menus and the status bar. It is the
 // view of the synchronisation engine and forwards its commands to the engine
-// and to the records view logic (TRecordsView).
+// and to the records view logic (RecordsView).
 //
 // Its code is split by what it holds: MainWindow.cpp the construction, the
 // engine's view and the window events; facelayout.cpp the menus and
@@ -58,10 +58,10 @@ public:
     void BindMeasures(DataTable *measures);
 
     // ---- ISyncView
-    void SetStatusText(const QString &text) override;
-    void SetProgress(int index, int total) override;
-    void UpdateStateIndicator() override;
-    void PulseHeartbeat() override;
+    void setStatusText(const QString &text) override;
+    void setProgress(int index, int total) override;
+    void updateStateIndicator() override;
+    void pulseHeartbeat() override;
 
     // ---- settings
     void restoreSettings();  // the first showing
@@ -70,7 +70,7 @@ public:
 
     // ---- window events
     void FormActivate();
-    void RebuildColumnLabels();
+    void rebuildColumnLabels();
     void RelayoutColumnLabels();
 
     // ---- commands
@@ -78,17 +78,17 @@ public:
     void ExtOnlyNewClick();
     void ExtNotesClick();
     void sortByColumn(int logicalColumn);
-    void SetQuickMinFilter(int column);
-    void SetQuickMaxFilter(int column);
-    void ClearQuickFilters();
+    void setQuickMinFilter(int column);
+    void setQuickMaxFilter(int column);
+    void clearQuickFilters();
     void ShowLinkSettings();
     void RewindPosition(int records);  // the "Тест" commands
     void nViewPanelModesClick();
     void nViewPanelCommandsClick();
     void NotYetAvailable();
 
-    TRecordsView &View() { return m_view; }
-    int LastCheckedIndex() const { return m_view.LastCheckedIndex; }
+    RecordsView &view() { return m_view; }
+    int lastCheckedIndex() const { return m_view.lastCheckedIndex; }
 
     // Called after the settings are saved and before the database module
     // closes its tables at the end (the demo counts the stored readings there).
@@ -121,7 +121,7 @@ private:
     void togglePanel(int index, QAction *item);
     void onSplitterMoved();
     void FormCloseQuery();
-    TRecordsView::AskFunction quickFilterAsk();
+    RecordsView::AskFunction quickFilterAsk();
     void refreshLabelsAfterReadings();
 
     // ---- controls (object names as in the program's design)
@@ -176,7 +176,7 @@ private:
     QAction *m_aboutAction = nullptr;
     QMenu *m_gridMenu = nullptr;
 
-    TRecordsView m_view;
+    RecordsView m_view;
     DataTable *m_measures = nullptr;
     LinkSettingsWindow *m_rs232 = nullptr;
     SyncEngine *m_engine = nullptr;
@@ -190,7 +190,7 @@ private:
     StateColourTracker m_colourTracker;
     int m_namePreferred = 0;  // the name column's width as the operator left it
     bool m_layingOut = false;
-    int m_labelsIndex = 0;  // LastReadedIndex when the labels were last built
+    int m_labelsIndex = 0;  // lastReadedIndex when the labels were last built
     bool m_restored = false;
     bool m_closing = false;
     bool m_commandsCollapsedBySplitter = false;

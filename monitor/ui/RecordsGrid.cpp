@@ -150,7 +150,7 @@ void TRecordsGrid::followTableRow(int row)
     m_syncing = false;
 }
 
-int TRecordsGrid::ColumnOfField(const QString &field) const
+int TRecordsGrid::columnOfField(const QString &field) const
 {
     return m_model ? m_model->columnOfField(field) : -1;
 }
@@ -163,7 +163,7 @@ QString TRecordsGrid::FieldOfColumn(int logicalColumn) const
 void TRecordsGrid::SetSortField(const QString &field)
 {
     m_sortField = field;
-    const int column = ColumnOfField(field);
+    const int column = columnOfField(field);
     QHeaderView *titles = horizontalHeader();
     if (column >= 0) {
         titles->setSortIndicatorShown(true);

@@ -34,7 +34,7 @@ public:
     TRecordsProxy *Proxy() const { return m_proxy; }
 
     // The columns by field name; -1 when not shown.
-    int ColumnOfField(const QString &field) const;
+    int columnOfField(const QString &field) const;
     QString FieldOfColumn(int logicalColumn) const;
 
     // The sorted column: highlighted cells, a descending marker on its title

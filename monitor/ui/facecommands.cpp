@@ -21,13 +21,13 @@
 
 void MainWindow::ExtFiltrClick()
 {
-    m_view.ExtFiltrDown = m_filterButton->isChecked();
-    if (m_view.ExtFiltrDown) {
+    m_view.extFiltrDown = m_filterButton->isChecked();
+    if (m_view.extFiltrDown) {
         // The stored filters and their dialogs come in a later version.
-        m_view.ExtFiltrDown = false;
+        m_view.extFiltrDown = false;
         NotYetAvailable();
     } else {
-        m_view.ExtFiltrUp();
+        m_view.extFiltrUp();
     }
     m_grid->setFocus();
     applyViewState();
@@ -35,18 +35,18 @@ void MainWindow::ExtFiltrClick()
 
 void MainWindow::ExtOnlyNewClick()
 {
-    m_view.ExtOnlyNewDown = m_onlyNewButton->isChecked();
+    m_view.extOnlyNewDown = m_onlyNewButton->isChecked();
     syncColumnsFromGrid();
-    m_view.ExtOnlyNewClick();
+    m_view.onlyNewToggled();
     m_grid->setFocus();
     applyViewState();
 }
 
 void MainWindow::ExtNotesClick()
 {
-    m_view.ExtNotesDown = m_namesButton->isChecked();
+    m_view.extNotesDown = m_namesButton->isChecked();
     syncColumnsFromGrid();
-    m_view.ExtNotesClick();
+    m_view.notesToggled();
     m_grid->setFocus();
     applyColumnsToGrid();
     applyViewState();
@@ -60,11 +60,11 @@ void MainWindow::sortByColumn(int logicalColumn)
     const int fieldIndex = m_measures->fieldIndex(field);
     if (fieldIndex < 0)
         return;
-    m_view.TitleClick(fieldIndex);
+    m_view.titleClick(fieldIndex);
     m_grid->SetSortField(field);
 }
 
-TRecordsView::AskFunction MainWindow::quickFilterAsk()
+RecordsView::AskFunction MainWindow::quickFilterAsk()
 {
     // The modes dropped before the question show as dropped while it is open.
     return [this](const QString &caption, const QString &prompt, QString &value) {
@@ -73,23 +73,23 @@ TRecordsView::AskFunction MainWindow::quickFilterAsk()
     };
 }
 
-void MainWindow::SetQuickMinFilter(int column)
+void MainWindow::setQuickMinFilter(int column)
 {
     syncColumnsFromGrid();
-    m_view.SetQuickMinFilter(column, quickFilterAsk());
+    m_view.setQuickMinFilter(column, quickFilterAsk());
     applyViewState();
 }
 
-void MainWindow::SetQuickMaxFilter(int column)
+void MainWindow::setQuickMaxFilter(int column)
 {
     syncColumnsFromGrid();
-    m_view.SetQuickMaxFilter(column, quickFilterAsk());
+    m_view.setQuickMaxFilter(column, quickFilterAsk());
     applyViewState();
 }
 
-void MainWindow::ClearQuickFilters()
+void MainWindow::clearQuickFilters()
 {
-    m_view.ClearQuickFilters();
+    m_view.clearQuickFilters();
     applyViewState();
 }
 
@@ -114,15 +114,15 @@ void MainWindow::RewindPosition(int records)
     if (!dm || !engine)
         return;
     try {
-        int number = engine->LastRecNumber;
-        QDateTime time = engine->LastRecTime;
-        const QString problem = RewindReaderPosition(dm->devices(), dm->measures(), records, number, time);
+        int number = engine->lastRecNumber;
+        QDateTime time = engine->lastRecTime;
+        const QString problem = rewindReaderPosition(dm->devices(), dm->measures(), records, number, time);
         if (!problem.isEmpty()) {
             activePrompt().message(MsgKind::Information, problem, PromptButton::Ok);
             return;
         }
-        engine->LastRecNumber = number;
-        engine->LastRecTime = time;
+        engine->lastRecNumber = number;
+        engine->lastRecTime = time;
     } catch (const ERuvoError &e) {
         activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
     }

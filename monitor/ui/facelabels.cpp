@@ -30,15 +30,15 @@ const QColor LabelActive(0xFF, 0x00, 0xFF);
 void MainWindow::BindMeasures(DataTable *measures)
 {
     m_measures = measures;
-    m_view.SetTable(measures);
+    m_view.setTable(measures);
     m_grid->Bind(measures);
     if (!measures)
         return;
     QHeaderView *titles = m_grid->horizontalHeader();
     titles->setSectionResizeMode(QHeaderView::Interactive);
     applyColumnsToGrid();
-    if (m_view.SortFieldIndex >= 0 && m_view.SortFieldIndex < measures->fieldCount())
-        m_grid->SetSortField(measures->fields().at(m_view.SortFieldIndex).name);
+    if (m_view.sortFieldIndex >= 0 && m_view.sortFieldIndex < measures->fieldCount())
+        m_grid->SetSortField(measures->fields().at(m_view.sortFieldIndex).name);
 }
 
 void MainWindow::applyColumnsToGrid()
@@ -47,9 +47,9 @@ void MainWindow::applyColumnsToGrid()
         return;
     QHeaderView *titles = m_grid->horizontalHeader();
     QSignalBlocker block(titles);
-    for (int visual = 0; visual < m_view.Columns.size(); ++visual) {
-        const RecordsColumn &c = m_view.Columns[visual];
-        const int logical = m_grid->ColumnOfField(c.field);
+    for (int visual = 0; visual < m_view.columns.size(); ++visual) {
+        const RecordsColumn &c = m_view.columns[visual];
+        const int logical = m_grid->columnOfField(c.field);
         if (logical < 0)
             continue;
         const int from = titles->visualIndex(logical);
@@ -70,7 +70,7 @@ void MainWindow::syncColumnsFromGrid()
     for (int visual = 0; visual < titles->count(); ++visual) {
         const int logical = titles->logicalIndex(visual);
         const QString field = m_grid->FieldOfColumn(logical);
-        for (const RecordsColumn &c : m_view.Columns) {
+        for (const RecordsColumn &c : m_view.columns) {
             if (c.field != field)
                 continue;
             RecordsColumn copy = c;
@@ -80,8 +80,8 @@ void MainWindow::syncColumnsFromGrid()
             ordered.append(copy);
         }
     }
-    if (ordered.size() == m_view.Columns.size())
-        m_view.Columns = ordered;
+    if (ordered.size() == m_view.columns.size())
+        m_view.columns = ordered;
 }
 
 // ---------------------------------------------------------------- view state
@@ -98,31 +98,31 @@ void MainWindow::applyViewState()
 {
     {
         QSignalBlocker b1(m_filterButton), b2(m_onlyNewButton), b3(m_namesButton);
-        m_filterButton->setChecked(m_view.ExtFiltrDown);
-        m_onlyNewButton->setChecked(m_view.ExtOnlyNewDown);
-        m_namesButton->setChecked(m_view.ExtNotesDown);
+        m_filterButton->setChecked(m_view.extFiltrDown);
+        m_onlyNewButton->setChecked(m_view.extOnlyNewDown);
+        m_namesButton->setChecked(m_view.extNotesDown);
     }
-    setModeColour(m_filterButton, m_view.ExtFiltrDown);
-    setModeColour(m_onlyNewButton, m_view.ExtOnlyNewDown);
-    setModeColour(m_namesButton, m_view.ExtNotesDown);
+    setModeColour(m_filterButton, m_view.extFiltrDown);
+    setModeColour(m_onlyNewButton, m_view.extOnlyNewDown);
+    setModeColour(m_namesButton, m_view.extNotesDown);
     {
         QSignalBlocker b1(m_setFilterAction), b2(m_onlyNewAction), b3(m_namesAction);
-        m_setFilterAction->setChecked(m_view.ExtFiltrDown);
-        m_onlyNewAction->setChecked(m_view.ExtOnlyNewDown);
-        m_namesAction->setChecked(m_view.ExtNotesDown);
+        m_setFilterAction->setChecked(m_view.extFiltrDown);
+        m_onlyNewAction->setChecked(m_view.extOnlyNewDown);
+        m_namesAction->setChecked(m_view.extNotesDown);
     }
-    m_statusNote->setText(m_view.StatusText);
+    m_statusNote->setText(m_view.statusText);
 
     // The label widgets follow the view logic's label lists.
     auto syncLabels = [this](QList<TClickLabel *> &widgets, const QList<ColumnLabel> &labels, QWidget *panel,
                              bool minimum) {
-        if (widgets.size() != labels.size() || !m_view.LabelsBuilt) {
+        if (widgets.size() != labels.size() || !m_view.labelsBuilt) {
             for (TClickLabel *w : widgets) {
                 w->hide();
                 w->deleteLater();
             }
             widgets.clear();
-            if (!m_view.LabelsBuilt)
+            if (!m_view.labelsBuilt)
                 return;
             for (int i = 0; i < labels.size(); ++i) {
                 auto *w = new TClickLabel(panel);
@@ -136,9 +136,9 @@ void MainWindow::applyViewState()
                 w->setCursor(Qt::PointingHandCursor);
                 connect(w, &TClickLabel::clicked, this, [this, i, minimum] {
                     if (minimum)
-                        SetQuickMinFilter(i);
+                        setQuickMinFilter(i);
                     else
-                        SetQuickMaxFilter(i);
+                        setQuickMaxFilter(i);
                 });
                 widgets.append(w);
             }
@@ -152,19 +152,19 @@ void MainWindow::applyViewState()
             w->setVisible(labels[i].visible);
         }
     };
-    syncLabels(m_minLabels, m_view.MinLabels, m_minPanel, true);
-    syncLabels(m_maxLabels, m_view.MaxLabels, m_maxPanel, false);
-    m_clearMinButton->setVisible(m_view.ClearMinVisible);
-    m_clearMaxButton->setVisible(m_view.ClearMaxVisible);
+    syncLabels(m_minLabels, m_view.minLabels, m_minPanel, true);
+    syncLabels(m_maxLabels, m_view.maxLabels, m_maxPanel, false);
+    m_clearMinButton->setVisible(m_view.clearMinVisible);
+    m_clearMaxButton->setVisible(m_view.clearMaxVisible);
     RelayoutColumnLabels();
 }
 
-void MainWindow::RebuildColumnLabels()
+void MainWindow::rebuildColumnLabels()
 {
     syncColumnsFromGrid();
     if (m_engine)
-        m_labelsIndex = m_engine->LastReadedIndex;
-    m_view.RebuildColumnLabels();
+        m_labelsIndex = m_engine->lastReadedIndex;
+    m_view.rebuildColumnLabels();
     applyViewState();
 }
 
@@ -183,7 +183,7 @@ void MainWindow::RelayoutColumnLabels()
     QHeaderView *titles = m_grid->horizontalHeader();
     const int indicator = m_grid->verticalHeader()->width();
     const int client = indicator + m_grid->viewport()->width();
-    QList<RecordsColumn> columns = m_view.Columns;
+    QList<RecordsColumn> columns = m_view.columns;
     // The visible columns fill the grid: the last one takes up the
     // difference; when they are wider than the grid, the name column gives
     // up width so the dose column stays on screen.
@@ -201,20 +201,20 @@ void MainWindow::RelayoutColumnLabels()
     for (const RecordsColumn &v : columns)
         if (v.visible)
             lastField = v.field;
-    for (const RecordsColumn &c : DefaultRecordsColumns())
+    for (const RecordsColumn &c : defaultRecordsColumns())
         if (c.field == lastField)
             fit.lastMin = c.width;  // the design width of the last visible column
-    const QList<LabelPlace> places = LayoutColumnLabels(columns, client, indicator, 0, fit);
+    const QList<LabelPlace> places = layoutColumnLabels(columns, client, indicator, 0, fit);
     for (int i = 0; i < columns.size(); ++i) {
-        if (!columns[i].visible || columns[i].width == m_view.Columns[i].width)
+        if (!columns[i].visible || columns[i].width == m_view.columns[i].width)
             continue;
-        const int logical = m_grid->ColumnOfField(columns[i].field);
+        const int logical = m_grid->columnOfField(columns[i].field);
         // The grid hears of the new width (its body follows its titles); the
         // window's own handler knows the layout did it.
         m_layingOut = true;
         titles->resizeSection(logical, columns[i].width);
         m_layingOut = false;
-        m_view.Columns[i].width = columns[i].width;
+        m_view.columns[i].width = columns[i].width;
     }
 
     // The labels keep to the strip between the caption ("фильтр min:",
@@ -241,8 +241,8 @@ void MainWindow::RelayoutColumnLabels()
             align = Qt::AlignRight | Qt::AlignVCenter;
         m_minLabels[i]->setAlignment(align);
         m_maxLabels[i]->setAlignment(align);
-        place(m_minLabels[i], gridLeft + p.x, 6, p.width, minStart, minEnd, p.placed && m_view.MinLabels.value(i).visible);
-        place(m_maxLabels[i], gridLeft + p.x, 14, p.width, maxStart, maxEnd, p.placed && m_view.MaxLabels.value(i).visible);
+        place(m_minLabels[i], gridLeft + p.x, 6, p.width, minStart, minEnd, p.placed && m_view.minLabels.value(i).visible);
+        place(m_maxLabels[i], gridLeft + p.x, 14, p.width, maxStart, maxEnd, p.placed && m_view.maxLabels.value(i).visible);
     }
 }
 

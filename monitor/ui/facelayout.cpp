@@ -153,18 +153,18 @@ void MainWindow::buildMenus()
     connect(m_linkSettingsAction, &QAction::triggered, this, &MainWindow::ShowLinkSettings);
     connect(m_fullArchiveAction, &QAction::triggered, this, [this] {
         if (m_engine)
-            m_engine->ReadFullArchive();
+            m_engine->readFullArchive();
     });
     connect(m_syncNamesAction, &QAction::triggered, this, [this] {
         if (m_engine)
-            m_engine->SyncNamesFromJournal();
+            m_engine->syncNamesFromJournal();
     });
     connect(m_stopSynchroAction, &QAction::toggled, this, [this](bool checked) {
         if (m_engine)
-            m_engine->SetStopSynchro(checked);
+            m_engine->setStopSynchro(checked);
         else
             m_detachedState = checked ? SyncSuspended : SyncOffline;
-        UpdateStateIndicator();
+        updateStateIndicator();
     });
     for (QAction *a : {m_spectrumAction, m_journalAction, m_cardsAction, m_dosimeterAction, m_metrologyAction, m_detailAction, m_aboutAction})
         connect(a, &QAction::triggered, this, &MainWindow::NotYetAvailable);
@@ -266,14 +266,14 @@ void MainWindow::buildLayout(const QString &statusNote)
         clear->setObjectName(clearName);
         clear->setFixedSize(71, 25);
         clear->hide();
-        connect(clear, &QPushButton::clicked, this, &MainWindow::ClearQuickFilters);
+        connect(clear, &QPushButton::clicked, this, &MainWindow::clearQuickFilters);
         return panel;
     };
     m_minPanel = makeLabelPanel(QStringLiteral("PanelMin"), QStringLiteral("фильтр min:"), m_clearMinButton,
                               QStringLiteral("BtnClearFilterMin"));
     m_maxPanel = makeLabelPanel(QStringLiteral("PanelMax"), QStringLiteral("фильтр max:"), m_clearMaxButton,
                               QStringLiteral("BtnClearFilterMax"));
-    connect(m_maxCaption, &TClickLabel::clicked, this, &MainWindow::ClearQuickFilters);
+    connect(m_maxCaption, &TClickLabel::clicked, this, &MainWindow::clearQuickFilters);
 
     // ---- centre: mode panel | grid | command panel
     m_splitter = new QSplitter(Qt::Horizontal, central);
@@ -309,7 +309,7 @@ void MainWindow::buildLayout(const QString &statusNote)
     QHeaderView *titles = m_grid->horizontalHeader();
     connect(titles, &QHeaderView::sectionMoved, this, [this] {
         syncColumnsFromGrid();
-        RebuildColumnLabels();
+        rebuildColumnLabels();
     });
     connect(titles, &QHeaderView::sectionResized, this, [this](int logical, int, int newSize) {
         if (m_layingOut)

@@ -18,26 +18,26 @@ void MainWindow::restoreSettings()
 {
     SyncEngine *engine = m_engine;
     if (engine)
-        engine->StartControlTimer();
+        engine->startControlTimer();
 
-    TIniFile ini(m_settingsPath);
-    ReadFaceValues(ini, StoredValues);
+    IniFile ini(m_settingsPath);
+    readFaceValues(ini, StoredValues);
     if (engine)
-        engine->INeedSynhroFIO = StoredValues.INeedSynhroFIO;
-    if (SerialLink *link = m_rs232 ? &m_rs232->Link() : nullptr) {
-        link->setPingDelayMs(StoredValues.PingDelayMS);
-        link->setSendDelayMs(StoredValues.SendDelayMS);
-        link->setBaseRequestCount(StoredValues.BaseRequestCount);
-        link->setFixedReceiveWindow(StoredValues.FixedReceiveWindow);
+        engine->iNeedSynhroFIO = StoredValues.iNeedSynhroFIO;
+    if (SerialLink *link = m_rs232 ? &m_rs232->link() : nullptr) {
+        link->setPingDelayMs(StoredValues.pingDelayMS);
+        link->setSendDelayMs(StoredValues.sendDelayMS);
+        link->setBaseRequestCount(StoredValues.baseRequestCount);
+        link->setFixedReceiveWindow(StoredValues.fixedReceiveWindow);
     }
     if (engine)
-        engine->LastReadedIndex = StoredValues.LastReadedIndex;
+        engine->lastReadedIndex = StoredValues.lastReadedIndex;
 
     // Records copied today stay new across a restart on the same day; on the
     // first start of a new day everything read so far becomes old.
     DataTable *measures = m_measures;
-    m_view.LastCheckedIndex = SettleOnlyNewBoundary(
-        StoredValues.LastCheckedIndex, StoredValues.LastReadedIndex,
+    m_view.lastCheckedIndex = settleOnlyNewBoundary(
+        StoredValues.lastCheckedIndex, StoredValues.lastReadedIndex,
         [measures](int index) -> std::optional<QDateTime> {
             if (!measures || !measures->active())
                 return std::nullopt;
@@ -49,33 +49,33 @@ void MainWindow::restoreSettings()
 
     if (m_rs232)
         m_rs232->Restore(ini);
-    UpdateStateIndicator();
+    updateStateIndicator();
 }
 
 void MainWindow::saveSettings()
 {
     if (m_settingsPath.isEmpty())
         return;
-    TIniFile ini(m_settingsPath);  // the other windows' sections stay as they are
+    IniFile ini(m_settingsPath);  // the other windows' sections stay as they are
 
     FormPlacement p;
     const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
-    p.NormPos[0] = normal.left();
-    p.NormPos[1] = normal.top();
-    p.NormPos[2] = normal.left() + normal.width();
-    p.NormPos[3] = normal.top() + normal.height();
-    p.ShowCmd = isMaximized() ? 3 : isMinimized() ? 2 : 1;
-    p.PixelsPerInch = logicalDpiY();
-    p.Visible = 0;
-    WritePlacement(ini, SectionFace, p);
+    p.normPos[0] = normal.left();
+    p.normPos[1] = normal.top();
+    p.normPos[2] = normal.left() + normal.width();
+    p.normPos[3] = normal.top() + normal.height();
+    p.showCmd = isMaximized() ? 3 : isMinimized() ? 2 : 1;
+    p.pixelsPerInch = logicalDpiY();
+    p.visible = 0;
+    writePlacement(ini, SectionFace, p);
 
     FaceStoredValues v = StoredValues;  // the link values are written back as they were read
     if (m_engine)
-        v.LastReadedIndex = m_engine->LastReadedIndex;
-    v.LastCheckedIndex = m_view.LastCheckedIndex;
+        v.lastReadedIndex = m_engine->lastReadedIndex;
+    v.lastCheckedIndex = m_view.lastCheckedIndex;
     if (m_engine)
-        v.INeedSynhroFIO = m_engine->INeedSynhroFIO;
-    WriteFaceValues(ini, v);
+        v.iNeedSynhroFIO = m_engine->iNeedSynhroFIO;
+    writeFaceValues(ini, v);
     if (m_rs232)
         m_rs232->Save(ini);
     ini.save();

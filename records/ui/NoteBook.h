@@ -24,8 +24,8 @@ class QToolButton;
 // What the program gives the journal besides the tables.
 struct JournalContext {
     DataModule *dm = nullptr;
-    std::function<bool()> namesOutOfStep;        // INeedSynhroFIO
-    std::function<void()> markNamesOutOfStep;    // INeedSynhroFIO := true
+    std::function<bool()> namesOutOfStep;        // iNeedSynhroFIO
+    std::function<void()> markNamesOutOfStep;    // iNeedSynhroFIO := true
     std::function<void()> syncNames;             // the name synchronisation
     // The card index, modal: the chosen card's label, or nothing.
     std::function<std::optional<QString>(QWidget *)> pickCardLabel;
@@ -54,7 +54,7 @@ public:
     void deleteClick();
     void totalsClick();
 
-    // The synchronise button follows INeedSynhroFIO.
+    // The synchronise button follows iNeedSynhroFIO.
     void updateSynchro();
 
 protected:

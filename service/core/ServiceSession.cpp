@@ -29,7 +29,7 @@ ServiceSession::~ServiceSession()
 
 SerialLink *ServiceSession::link() const
 {
-    return m_engine.Link();
+    return m_engine.link();
 }
 
 bool ServiceSession::inSessionThread() const
@@ -98,7 +98,7 @@ bool ServiceSession::begin(int waitMs)
     runJob(
         [this, waitMs] {
             m_holder = std::make_unique<Holder>(m_engine, waitMs);
-            m_modeSwitching = m_engine.ReaderModeSwitching > 0;
+            m_modeSwitching = m_engine.readerModeSwitching > 0;
             if (!m_modeSwitching)
                 return;
             try {
@@ -131,7 +131,7 @@ bool ServiceSession::end()
                 }
                 m_endResult = back;
                 if (!back)
-                    m_engine.ReaderModeRestorePending = true;
+                    m_engine.readerModeRestorePending = true;
             }
             m_holder.reset();
         },

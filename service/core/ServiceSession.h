@@ -2,7 +2,7 @@
 // The frame of every dosimeter service flow (options, metrology, spectrum).
 //
 // A session keeps the synchronisation cycle away from the reader for its
-// whole length: it sets the engine's SyncPaused, waits for a poll under way,
+// whole length: it sets the engine's syncPaused, waits for a poll under way,
 // and holds the lock of the engine's link from begin() to end(), so that the
 // prompt's polls and the writes that follow form one sequence no poll can
 // come between. Every exchange runs in the session's own link thread; the
@@ -12,19 +12,19 @@
 // Steps run in the order they were handed over.
 //
 // Where the reader switches between its normal and service modes
-// (ReaderModeSwitching > 0 when the session begins), begin() switches it to
+// (readerModeSwitching > 0 when the session begins), begin() switches it to
 // service mode 1 and end() back to mode 0: two attempts, and when both fail
-// ReaderModeRestorePending is set, so the cycle retries the switch later.
+// readerModeRestorePending is set, so the cycle retries the switch later.
 //
 // Usage, in the main thread:
 //
 //     ServiceSession session(engine);
-//     session.begin();                        // SyncPaused, link lock, mode 1
+//     session.begin();                        // syncPaused, link lock, mode 1
 //     if (session.serviceModeEntered() && !waitForDosimeter(session, parent))
 //         return;                             // ~ServiceSession runs end()
 //     auto label = session.call([](SerialLink *link) { return readDosimeterLabel(link); });
 //     ...                                     // more steps, dialogs in between
-//     session.end();                          // mode 0, lock released, SyncPaused restored
+//     session.end();                          // mode 0, lock released, syncPaused restored
 //
 // A step that raises has its error raised again by call() in the main
 // thread. post() hands a step over without waiting and delivers its outcome
@@ -58,7 +58,7 @@ public:
     SyncEngine &engine() const { return m_engine; }
     SerialLink *link() const;
 
-    // Sets SyncPaused, waits waitMs for a request of the cycle under way,
+    // Sets syncPaused, waits waitMs for a request of the cycle under way,
     // takes the link lock in the session's thread and, when the reader
     // switches modes, switches it to service mode 1. Returns
     // serviceModeEntered(). An error of the mode switch (the port cannot be
@@ -66,7 +66,7 @@ public:
     bool begin(int waitMs = 100);
     bool begun() const { return m_begun; }
     bool ended() const { return m_ended; }
-    // ReaderModeSwitching > 0 when the session began.
+    // readerModeSwitching > 0 when the session began.
     bool modeSwitching() const { return m_modeSwitching; }
     // The switch to service mode 1 succeeded.
     bool serviceModeEntered() const { return m_serviceMode; }
@@ -90,8 +90,8 @@ public:
     void reportProgress(int value);
 
     // Switches the reader back to mode 0 when it switches modes (two
-    // attempts; ReaderModeRestorePending when both fail or raise), releases
-    // the link lock, restores SyncPaused and stops the session's thread.
+    // attempts; readerModeRestorePending when both fail or raise), releases
+    // the link lock, restores syncPaused and stops the session's thread.
     // Returns whether the reader is back in mode 0 (true when it needs no
     // switch). Runs once; later calls return the first result.
     bool end();

@@ -519,7 +519,7 @@ void TestLinkE2E::busyReader()
     fx.sim.setAddress(0x050607);
     fx.sim.setBusy(true);
     const CommandResult<ReaderConfigData> busy = readReaderConfig(&fx.link);
-    QCOMPARE(busy.failure, CommandFailure::ReaderBusy);
+    QCOMPARE(busy.failure, CommandFailure::readerBusy);
     QCOMPARE(busy.responder, std::optional<quint32>(0x050607));
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 1));
     QVERIFY(pingReader(&fx.link)); // the presence check is still answered

@@ -6,26 +6,26 @@
 #include <QFile>
 #include <QSqlQuery>
 
-void RecordingView::UpdateStateIndicator()
+void RecordingView::updateStateIndicator()
 {
     ++indicatorUpdates;
-    statesPainted << (engine ? engine->SyncState.load() : int(SyncOffline));
+    statesPainted << (engine ? engine->syncState.load() : int(SyncOffline));
 }
 
 SyncRig::SyncRig() : ReaderLinkSetup(1)
 {
-    engine.FaceNotReady = false;
+    engine.faceNotReady = false;
     view.engine = &engine;
-    engine.SetView(&view);
-    engine.SetDatabase(&dm);
-    engine.SetLink(&link);
+    engine.setView(&view);
+    engine.setDatabase(&dm);
+    engine.setLink(&link);
 }
 
 SyncRig::~SyncRig()
 {
-    engine.ShutDown();
-    engine.WaitForWorkers(5000);
-    engine.SetView(nullptr);
+    engine.shutDown();
+    engine.waitForWorkers(5000);
+    engine.setView(nullptr);
     sim.stop();
     dm.dataModuleDestroy();
 }

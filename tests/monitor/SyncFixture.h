@@ -25,16 +25,16 @@ public:
     int indicatorUpdates = 0;
     int heartbeats = 0;
     QString heartbeatText;
-    QList<int> statesPainted;  // the engine's SyncState at every UpdateStateIndicator
+    QList<int> statesPainted;  // the engine's syncState at every updateStateIndicator
     const SyncEngine *engine = nullptr;
 
-    void SetStatusText(const QString &text) override { statusTexts << text; }
-    void SetProgress(int index, int total) override { progress << qMakePair(index, total); }
-    void UpdateStateIndicator() override;
-    void PulseHeartbeat() override
+    void setStatusText(const QString &text) override { statusTexts << text; }
+    void setProgress(int index, int total) override { progress << qMakePair(index, total); }
+    void updateStateIndicator() override;
+    void pulseHeartbeat() override
     {
         ++heartbeats;
-        heartbeatText = NextHeartbeatText(heartbeatText);
+        heartbeatText = nextHeartbeatText(heartbeatText);
     }
     void clear()
     {
@@ -75,7 +75,7 @@ public:
     RecordingView view;
     SyncEngine engine;
 
-    // The Devices row of an address: (LastRecNumber, LastRecTime); LastRecNumber
+    // The Devices row of an address: (lastRecNumber, lastRecTime); lastRecNumber
     // -1 when there is none.
     QPair<int, QDateTime> device(int address);
     void setDevice(int address, int lastRecNumber, const QDateTime &lastRecTime);

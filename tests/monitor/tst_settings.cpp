@@ -31,26 +31,26 @@ private slots:
 void TestSettings::missingFileGivesDefaults()
 {
     QTemporaryDir dir;
-    TIniFile ini(dir.filePath(QStringLiteral("RUVO.INI")));
+    IniFile ini(dir.filePath(QStringLiteral("RUVO.INI")));
     QVERIFY(ini.sections().isEmpty());
     FaceStoredValues v;
-    ReadFaceValues(ini, v);
-    QCOMPARE(v.PingDelayMS, 300);
-    QCOMPARE(v.SendDelayMS, 2000);
-    QCOMPARE(v.BaseRequestCount, 3);
-    QCOMPARE(v.LastReadedIndex, 0);
-    QCOMPARE(v.LastCheckedIndex, 0);
-    QCOMPARE(v.MaxCardsIndex, 0);
-    QCOMPARE(v.INeedSynhroFIO, false);
-    QCOMPARE(v.FixedReceiveWindow, false);
+    readFaceValues(ini, v);
+    QCOMPARE(v.pingDelayMS, 300);
+    QCOMPARE(v.sendDelayMS, 2000);
+    QCOMPARE(v.baseRequestCount, 3);
+    QCOMPARE(v.lastReadedIndex, 0);
+    QCOMPARE(v.lastCheckedIndex, 0);
+    QCOMPARE(v.maxCardsIndex, 0);
+    QCOMPARE(v.iNeedSynhroFIO, false);
+    QCOMPARE(v.fixedReceiveWindow, false);
     RS232StoredValues r;
-    r.PortName = QStringLiteral("/dev/ttyS0");
-    ReadRS232Values(ini, r);
-    QCOMPARE(r.PortName, QStringLiteral("/dev/ttyS0"));
-    QCOMPARE(r.ComPortItemIndex, 0);
-    QCOMPARE(r.UseThread, false);
+    r.portName = QStringLiteral("/dev/ttyS0");
+    readRS232Values(ini, r);
+    QCOMPARE(r.portName, QStringLiteral("/dev/ttyS0"));
+    QCOMPARE(r.comPortItemIndex, 0);
+    QCOMPARE(r.useThread, false);
     FormPlacement p;
-    QVERIFY(!ReadPlacement(ini, SectionFace, p));
+    QVERIFY(!readPlacement(ini, SectionFace, p));
 }
 
 void TestSettings::damagedFileGivesDefaults()
@@ -69,18 +69,18 @@ void TestSettings::damagedFileGivesDefaults()
     f.write(junk);
     f.close();
 
-    TIniFile ini(path);
+    IniFile ini(path);
     FaceStoredValues v;
-    ReadFaceValues(ini, v);
-    QCOMPARE(v.PingDelayMS, 300);
-    QCOMPARE(v.SendDelayMS, 2000);
-    QCOMPARE(v.BaseRequestCount, 3);
-    QCOMPARE(v.LastReadedIndex, 41);  // a readable key in a damaged file still counts
-    QCOMPARE(v.INeedSynhroFIO, false);
+    readFaceValues(ini, v);
+    QCOMPARE(v.pingDelayMS, 300);
+    QCOMPARE(v.sendDelayMS, 2000);
+    QCOMPARE(v.baseRequestCount, 3);
+    QCOMPARE(v.lastReadedIndex, 41);  // a readable key in a damaged file still counts
+    QCOMPARE(v.iNeedSynhroFIO, false);
     RS232StoredValues r;
-    ReadRS232Values(ini, r);
-    QCOMPARE(r.ComPortItemIndex, 0);
-    QCOMPARE(r.UseThread, false);
+    readRS232Values(ini, r);
+    QCOMPARE(r.comPortItemIndex, 0);
+    QCOMPARE(r.useThread, false);
     // A damaged count yields no more lines than are stored.
     QStringList lines{QStringLiteral("designed")};
     QVERIFY(ini.readList(QStringLiteral("TFace"), QStringLiteral("List"), lines));
@@ -89,17 +89,17 @@ void TestSettings::damagedFileGivesDefaults()
 
 void TestSettings::needSyncFlagIsTrueOnlyForOne()
 {
-    TIniFile ini;
+    IniFile ini;
     FaceStoredValues v;
     for (const char *text : {"2", "-1", "True", "0"}) {
         ini.writeString(SectionFace, QStringLiteral("INeedSynhroFIO"), QString::fromLatin1(text));
-        v.INeedSynhroFIO = true;
-        ReadFaceValues(ini, v);
-        QVERIFY2(!v.INeedSynhroFIO, text);
+        v.iNeedSynhroFIO = true;
+        readFaceValues(ini, v);
+        QVERIFY2(!v.iNeedSynhroFIO, text);
     }
     ini.writeString(SectionFace, QStringLiteral("INeedSynhroFIO"), QStringLiteral("1"));
-    ReadFaceValues(ini, v);
-    QVERIFY(v.INeedSynhroFIO);
+    readFaceValues(ini, v);
+    QVERIFY(v.iNeedSynhroFIO);
 }
 
 void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
@@ -110,19 +110,19 @@ void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
     appState().eventsLogEnabled = true;
     const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
     {
-        TIniFile ini(path);
+        IniFile ini(path);
         ini.writeString(SectionFace, QStringLiteral("PingDelayMS"), QStringLiteral("2147483647"));
         ini.writeString(SectionFace, QStringLiteral("SendDelayMS"), QStringLiteral("99"));
         ini.writeString(SectionFace, QStringLiteral("BaseRequestCount"), QStringLiteral("-1"));
         QVERIFY(ini.save());
     }
-    TIniFile ini(path);
+    IniFile ini(path);
     FaceStoredValues v;
-    v.PingDelayMS = 700;  // the values in force before do not count
-    ReadFaceValues(ini, v);
-    QCOMPARE(v.PingDelayMS, 300);
-    QCOMPARE(v.SendDelayMS, 2000);
-    QCOMPARE(v.BaseRequestCount, 3);
+    v.pingDelayMS = 700;  // the values in force before do not count
+    readFaceValues(ini, v);
+    QCOMPARE(v.pingDelayMS, 300);
+    QCOMPARE(v.sendDelayMS, 2000);
+    QCOMPARE(v.baseRequestCount, 3);
     QFile log(dir.filePath(QStringLiteral("Events.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QStringList lines = fromCp1251(log.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
@@ -133,9 +133,9 @@ void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
     QVERIFY2(lines.at(2).contains(QStringLiteral("BaseRequestCount=-1")), qPrintable(lines.at(2)));
 
     // The file keeps what the operator wrote.
-    WriteFaceValues(ini, v);
+    writeFaceValues(ini, v);
     QVERIFY(ini.save());
-    TIniFile again(path);
+    IniFile again(path);
     QCOMPARE(again.readString(SectionFace, QStringLiteral("PingDelayMS")), QStringLiteral("2147483647"));
     QCOMPARE(again.readString(SectionFace, QStringLiteral("SendDelayMS")), QStringLiteral("99"));
     QCOMPARE(again.readString(SectionFace, QStringLiteral("BaseRequestCount")), QStringLiteral("-1"));
@@ -144,11 +144,11 @@ void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
     ini.writeInteger(SectionFace, QStringLiteral("PingDelayMS"), 50);
     ini.writeInteger(SectionFace, QStringLiteral("SendDelayMS"), 60000);
     ini.writeInteger(SectionFace, QStringLiteral("BaseRequestCount"), 10);
-    ReadFaceValues(ini, v);
-    QCOMPARE(v.PingDelayMS, 50);
-    QCOMPARE(v.SendDelayMS, 60000);
-    QCOMPARE(v.BaseRequestCount, 10);
-    QVERIFY(v.KeptAsWritten.isEmpty());
+    readFaceValues(ini, v);
+    QCOMPARE(v.pingDelayMS, 50);
+    QCOMPARE(v.sendDelayMS, 60000);
+    QCOMPARE(v.baseRequestCount, 10);
+    QVERIFY(v.keptAsWritten.isEmpty());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(log.readAll().count("\r\n"), 3);
     appState().reset();
@@ -158,7 +158,7 @@ void TestSettings::fileIsWindows1251WithCrLf()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
-    TIniFile ini(path);
+    IniFile ini(path);
     ini.writeString(QStringLiteral("TMeasureFiltr"), QStringLiteral("Caption"), QStringLiteral("Записи"));
     ini.writeInteger(SectionFace, QStringLiteral("PingDelayMS"), 300);
     QVERIFY(ini.save());
@@ -176,37 +176,37 @@ void TestSettings::everyKeyRoundTrips()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
     FaceStoredValues v;
-    v.LastReadedIndex = 1234;
-    v.LastCheckedIndex = 1200;
-    v.MaxCardsIndex = 77;
-    v.PingDelayMS = 450;
-    v.SendDelayMS = 2500;
-    v.BaseRequestCount = 0;
-    v.INeedSynhroFIO = true;
-    v.FixedReceiveWindow = true;
+    v.lastReadedIndex = 1234;
+    v.lastCheckedIndex = 1200;
+    v.maxCardsIndex = 77;
+    v.pingDelayMS = 450;
+    v.sendDelayMS = 2500;
+    v.baseRequestCount = 0;
+    v.iNeedSynhroFIO = true;
+    v.fixedReceiveWindow = true;
     FormPlacement p;
-    p.Flags = 2;
-    p.ShowCmd = 3;
-    p.PixelsPerInch = 120;
-    p.MinMaxPos[0] = -1; p.MinMaxPos[1] = -1; p.MinMaxPos[2] = -8; p.MinMaxPos[3] = -8;
-    p.NormPos[0] = 112; p.NormPos[1] = 94; p.NormPos[2] = 912; p.NormPos[3] = 674;
-    p.Visible = 1;
+    p.flags = 2;
+    p.showCmd = 3;
+    p.pixelsPerInch = 120;
+    p.minMaxPos[0] = -1; p.minMaxPos[1] = -1; p.minMaxPos[2] = -8; p.minMaxPos[3] = -8;
+    p.normPos[0] = 112; p.normPos[1] = 94; p.normPos[2] = 912; p.normPos[3] = 674;
+    p.visible = 1;
     FormPlacement q;
-    q.NormPos[0] = 10; q.NormPos[1] = 20; q.NormPos[2] = 310; q.NormPos[3] = 220;
-    q.ActiveControl = QStringLiteral("CB_ComPort");
+    q.normPos[0] = 10; q.normPos[1] = 20; q.normPos[2] = 310; q.normPos[3] = 220;
+    q.activeControl = QStringLiteral("CB_ComPort");
     RS232StoredValues r;
-    r.PortName = QStringLiteral("/tmp/порт/ttyRUVO");
-    r.ComPortItemIndex = -1;
-    r.UseThread = true;
+    r.portName = QStringLiteral("/tmp/порт/ttyRUVO");
+    r.comPortItemIndex = -1;
+    r.useThread = true;
     {
-        TIniFile ini(path);
-        WritePlacement(ini, SectionFace, p);
-        WriteFaceValues(ini, v);
-        WritePlacement(ini, SectionRS232, q, true);
-        WriteRS232Values(ini, r);
+        IniFile ini(path);
+        writePlacement(ini, SectionFace, p);
+        writeFaceValues(ini, v);
+        writePlacement(ini, SectionRS232, q, true);
+        writeRS232Values(ini, r);
         QVERIFY(ini.save());
     }
-    TIniFile ini(path);
+    IniFile ini(path);
     QCOMPARE(ini.readString(SectionFace, QStringLiteral("NormPos")), QStringLiteral("112,94,912,674"));
     QCOMPARE(ini.readString(SectionRS232, QStringLiteral("CB_UseThread_Checked")), QStringLiteral("True"));
     QCOMPARE(ini.readString(SectionFace, QStringLiteral("INeedSynhroFIO")), QStringLiteral("1"));
@@ -215,39 +215,39 @@ void TestSettings::everyKeyRoundTrips()
                           "LastReadedIndex", "LastCheckedIndex", "MaxCardsIndex", "PingDelayMS",
                           "FixedReceiveWindow", "SendDelayMS", "BaseRequestCount", "INeedSynhroFIO"}));
     FaceStoredValues v2;
-    ReadFaceValues(ini, v2);
-    QCOMPARE(v2.LastReadedIndex, 1234);
-    QCOMPARE(v2.LastCheckedIndex, 1200);
-    QCOMPARE(v2.MaxCardsIndex, 77);
-    QCOMPARE(v2.PingDelayMS, 450);
-    QCOMPARE(v2.SendDelayMS, 2500);
-    QCOMPARE(v2.BaseRequestCount, 0);
-    QCOMPARE(v2.INeedSynhroFIO, true);
-    QCOMPARE(v2.FixedReceiveWindow, true);
+    readFaceValues(ini, v2);
+    QCOMPARE(v2.lastReadedIndex, 1234);
+    QCOMPARE(v2.lastCheckedIndex, 1200);
+    QCOMPARE(v2.maxCardsIndex, 77);
+    QCOMPARE(v2.pingDelayMS, 450);
+    QCOMPARE(v2.sendDelayMS, 2500);
+    QCOMPARE(v2.baseRequestCount, 0);
+    QCOMPARE(v2.iNeedSynhroFIO, true);
+    QCOMPARE(v2.fixedReceiveWindow, true);
     FormPlacement p2;
-    QVERIFY(ReadPlacement(ini, SectionFace, p2));
-    QCOMPARE(p2.Flags, 2);
+    QVERIFY(readPlacement(ini, SectionFace, p2));
+    QCOMPARE(p2.flags, 2);
     QVERIFY(p2.maximised());
-    QCOMPARE(p2.PixelsPerInch, 120);
-    QCOMPARE(p2.MinMaxPos[2], -8);
+    QCOMPARE(p2.pixelsPerInch, 120);
+    QCOMPARE(p2.minMaxPos[2], -8);
     QCOMPARE(p2.width(), 800);
     QCOMPARE(p2.height(), 580);
-    QCOMPARE(p2.Visible, 1);
+    QCOMPARE(p2.visible, 1);
     FormPlacement q2;
-    QVERIFY(ReadPlacement(ini, SectionRS232, q2, true));
-    QCOMPARE(q2.ActiveControl, QStringLiteral("CB_ComPort"));
+    QVERIFY(readPlacement(ini, SectionRS232, q2, true));
+    QCOMPARE(q2.activeControl, QStringLiteral("CB_ComPort"));
     RS232StoredValues r2;
-    ReadRS232Values(ini, r2);
-    QCOMPARE(r2.PortName, r.PortName);
-    QCOMPARE(r2.ComPortItemIndex, -1);
-    QCOMPARE(r2.UseThread, true);
+    readRS232Values(ini, r2);
+    QCOMPARE(r2.portName, r.portName);
+    QCOMPARE(r2.comPortItemIndex, -1);
+    QCOMPARE(r2.useThread, true);
     // Section and key names compare without regard to case, as the file format expects.
     QCOMPARE(ini.readInteger(QStringLiteral("tface"), QStringLiteral("pingdelayms"), 0), 450);
 }
 
 void TestSettings::listsKeepCountAndItems()
 {
-    TIniFile ini;
+    IniFile ini;
     const QStringList filters{QStringLiteral("Записи с начала месяца=DateTime>={Начало месяца}"),
                               QStringLiteral("С пометкой пользователя=Check")};
     ini.writeList(QStringLiteral("TMeasureFiltr"), QStringLiteral("VLE_Filters_Strings"), filters);
@@ -257,7 +257,7 @@ void TestSettings::listsKeepCountAndItems()
     // A shorter list replaces the longer one entirely.
     ini.writeList(QStringLiteral("TMeasureFiltr"), QStringLiteral("VLE_Filters_Strings"), {QStringLiteral("x=Dose>1")});
     QVERIFY(!ini.valueExists(sec, QStringLiteral("Item1")));
-    TIniFile copy;
+    IniFile copy;
     copy.fromBytes(ini.toBytes());
     QStringList lines;
     QVERIFY(copy.readList(QStringLiteral("TMeasureFiltr"), QStringLiteral("VLE_Filters_Strings"), lines));
@@ -269,16 +269,16 @@ void TestSettings::emptiedListComesBackDesigned()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
     {
-        TIniFile ini(path);
+        IniFile ini(path);
         ini.writeList(QStringLiteral("TFiltrRecordDetail"), QStringLiteral("ComboBox1_Items"), {QStringLiteral("a")});
         QVERIFY(ini.save());
     }
     {
-        TIniFile ini(path);
+        IniFile ini(path);
         ini.writeList(QStringLiteral("TFiltrRecordDetail"), QStringLiteral("ComboBox1_Items"), {});
         QVERIFY(ini.save());
     }
-    TIniFile ini(path);
+    IniFile ini(path);
     QVERIFY(!ini.sectionExists(QStringLiteral("TFiltrRecordDetail.ComboBox1_Items")));
     const QStringList designed{QStringLiteral("Дата"), QStringLiteral("Доза, мкЗв")};
     QStringList lines = designed;
@@ -288,19 +288,19 @@ void TestSettings::emptiedListComesBackDesigned()
 
 void TestSettings::placementRejectsBrokenValues()
 {
-    TIniFile ini;
+    IniFile ini;
     FormPlacement p;
     ini.writeString(SectionFace, QStringLiteral("NormPos"), QStringLiteral("1,2,3"));
-    QVERIFY(!ReadPlacement(ini, SectionFace, p));
+    QVERIFY(!readPlacement(ini, SectionFace, p));
     ini.writeString(SectionFace, QStringLiteral("NormPos"), QStringLiteral("100,100,50,300"));
-    QVERIFY(!ReadPlacement(ini, SectionFace, p));  // no width
+    QVERIFY(!readPlacement(ini, SectionFace, p));  // no width
     ini.writeString(SectionFace, QStringLiteral("NormPos"), QStringLiteral("100,100,500,x"));
-    QVERIFY(!ReadPlacement(ini, SectionFace, p));
+    QVERIFY(!readPlacement(ini, SectionFace, p));
     ini.writeString(SectionFace, QStringLiteral("NormPos"), QStringLiteral("100,100,500,300"));
     ini.writeString(SectionFace, QStringLiteral("FormVersion"), QStringLiteral("-1"));
-    QVERIFY(!ReadPlacement(ini, SectionFace, p));
+    QVERIFY(!readPlacement(ini, SectionFace, p));
     ini.writeString(SectionFace, QStringLiteral("FormVersion"), QStringLiteral("0"));
-    QVERIFY(ReadPlacement(ini, SectionFace, p));
+    QVERIFY(readPlacement(ini, SectionFace, p));
     QCOMPARE(p.width(), 400);
 }
 
@@ -316,12 +316,12 @@ void TestSettings::onlyNewBoundaryAtStart()
             return t;
         };
     };
-    QCOMPARE(SettleOnlyNewBoundary(57, 90, rowWith(todayMorning), today), 57);      // read today: kept
-    QCOMPARE(SettleOnlyNewBoundary(57, 90, rowWith(yesterdayEvening), today), 90);  // yesterday: all old
-    QCOMPARE(SettleOnlyNewBoundary(58, 90, rowWith(todayMorning), today), 90);      // no such row
-    QCOMPARE(SettleOnlyNewBoundary(57, 90, rowWith(QDateTime()), today), 90);       // blank time
+    QCOMPARE(settleOnlyNewBoundary(57, 90, rowWith(todayMorning), today), 57);      // read today: kept
+    QCOMPARE(settleOnlyNewBoundary(57, 90, rowWith(yesterdayEvening), today), 90);  // yesterday: all old
+    QCOMPARE(settleOnlyNewBoundary(58, 90, rowWith(todayMorning), today), 90);      // no such row
+    QCOMPARE(settleOnlyNewBoundary(57, 90, rowWith(QDateTime()), today), 90);       // blank time
     auto failing = [](int) -> std::optional<QDateTime> { throw std::runtime_error("table closed"); };
-    QCOMPARE(SettleOnlyNewBoundary(57, 90, failing, today), 90);
+    QCOMPARE(settleOnlyNewBoundary(57, 90, failing, today), 90);
 }
 
 void TestSettings::fileLivesInConfigDirectory()
@@ -329,13 +329,13 @@ void TestSettings::fileLivesInConfigDirectory()
     QTemporaryDir dir;
     const QByteArray old = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
-    const QString path = SettingsFilePath(QStringLiteral("/opt/ruvo/bin/RUVO"));
+    const QString path = settingsFilePath(QStringLiteral("/opt/ruvo/bin/RUVO"));
     if (old.isNull())
         qunsetenv("XDG_CONFIG_HOME");
     else
         qputenv("XDG_CONFIG_HOME", old);
     QCOMPARE(path, dir.path() + QStringLiteral("/RUVO.INI"));
-    QCOMPARE(SettingsFileName(QStringLiteral("C:/W/P/RUVO/ruvo.exe")), QStringLiteral("ruvo.INI"));
+    QCOMPARE(settingsFileName(QStringLiteral("C:/W/P/RUVO/ruvo.exe")), QStringLiteral("ruvo.INI"));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

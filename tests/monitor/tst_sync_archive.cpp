@@ -27,9 +27,9 @@ private:
         const CommandResult<ReaderConfigData> config = readReaderConfig(&rig.link);
         if (!config)
             return -1;
-        rig.engine.SetReaderConfig(config.value);
-        rig.engine.ReaderNormalMode = true;
-        rig.engine.SyncState = SyncOnline;
+        rig.engine.setReaderConfig(config.value);
+        rig.engine.readerNormalMode = true;
+        rig.engine.syncState = SyncOnline;
         return rig.sim.requestsServed();
     }
 };
@@ -41,10 +41,10 @@ void TestSyncArchive::endOfUnwrappedArchiveAsksToStop()
     rig.sim.addRecords(37);
     const int base = online(rig);
     QVERIFY(base >= 0);
-    rig.engine.StartControlTimer();
+    rig.engine.startControlTimer();
     rig.prompt.answers << PromptButton::Ok;
 
-    rig.engine.ReadFullArchive();
+    rig.engine.readFullArchive();
 
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
@@ -57,10 +57,10 @@ void TestSyncArchive::endOfUnwrappedArchiveAsksToStop()
     QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Получен полный архив записей"));
     QCOMPARE(rig.view.progress.at(36), qMakePair(37, 2000));
     QCOMPARE(rig.view.progress.last(), qMakePair(0, 0));
-    QCOMPARE(rig.engine.LastRecNumber.load(), 37);
-    QVERIFY(!rig.engine.SyncPaused.load());
-    QVERIFY(rig.engine.TimerControl()->isActive());
-    rig.engine.TimerControl()->stop();
+    QCOMPARE(rig.engine.lastRecNumber.load(), 37);
+    QVERIFY(!rig.engine.syncPaused.load());
+    QVERIFY(rig.engine.timerControl()->isActive());
+    rig.engine.timerControl()->stop();
 }
 
 void TestSyncArchive::cancelGoesOnAndAsksAtEveryFailure()
@@ -72,7 +72,7 @@ void TestSyncArchive::cancelGoesOnAndAsksAtEveryFailure()
     QVERIFY(base >= 0);
     rig.prompt.answers << PromptButton::Cancel << PromptButton::Cancel << PromptButton::Ok;
 
-    rig.engine.ReadFullArchive();
+    rig.engine.readFullArchive();
 
     QCOMPARE(rig.prompt.texts(),
              (QStringList{QStringLiteral("Найдена последняя запись архива (5)\r\nПрекратить дальнейшее считывание ?"),
@@ -82,7 +82,7 @@ void TestSyncArchive::cancelGoesOnAndAsksAtEveryFailure()
     QCOMPARE(rig.prompt.asked.at(1).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.measuresCount(), 5);
     QCOMPARE(rig.sim.requestsServed() - base, 8);
-    QVERIFY(!rig.engine.TimerControl()->isActive());  // the stored settings never started it
+    QVERIFY(!rig.engine.timerControl()->isActive());  // the stored settings never started it
 }
 
 void TestSyncArchive::needsTheReaderInNormalMode()
@@ -92,9 +92,9 @@ void TestSyncArchive::needsTheReaderInNormalMode()
     rig.sim.addRecords(5);
     const int base = online(rig);
     QVERIFY(base >= 0);
-    rig.engine.ReaderNormalMode = false;
+    rig.engine.readerNormalMode = false;
 
-    rig.engine.ReadFullArchive();
+    rig.engine.readFullArchive();
 
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
@@ -103,7 +103,7 @@ void TestSyncArchive::needsTheReaderInNormalMode()
              QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"));
     QCOMPARE(rig.sim.requestsServed() - base, 0);
     QCOMPARE(rig.measuresCount(), 0);
-    QVERIFY(!rig.engine.SyncPaused.load());
+    QVERIFY(!rig.engine.syncPaused.load());
 }
 
 void TestSyncArchive::suspensionStopsTheRead()
@@ -114,17 +114,17 @@ void TestSyncArchive::suspensionStopsTheRead()
     const int base = online(rig);
     QVERIFY(base >= 0);
     // The operator checks "Приостановить синхронизацию" while records come in.
-    QTimer::singleShot(300, &rig.engine, [&rig] { rig.engine.SetStopSynchro(true); });
+    QTimer::singleShot(300, &rig.engine, [&rig] { rig.engine.setStopSynchro(true); });
 
-    rig.engine.ReadFullArchive();
+    rig.engine.readFullArchive();
 
     const int stored = rig.measuresCount();
     QVERIFY2(stored > 0 && stored < 2000, qPrintable(QString::number(stored)));
     QCOMPARE(rig.sim.requestsServed() - base, stored);
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
-    QCOMPARE(rig.engine.LastRecNumber.load(), stored);
-    QVERIFY(!rig.engine.SyncPaused.load());
+    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.lastRecNumber.load(), stored);
+    QVERIFY(!rig.engine.syncPaused.load());
 }
 
 void TestSyncArchive::lostLinkEndsSilently()
@@ -136,13 +136,13 @@ void TestSyncArchive::lostLinkEndsSilently()
     QVERIFY(base >= 0);
     rig.sim.injectFault(SimReader::Fault::NoReply, 1000, 0, 10);
 
-    rig.engine.ReadFullArchive();
+    rig.engine.readFullArchive();
 
     // After the first failed request the other numbers pass without requests.
     QCOMPARE(rig.measuresCount(), 10);
     QCOMPARE(rig.sim.requestsServed() - base, 10 + rig.link.baseRequestCount() + 1);
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
     QVERIFY(!rig.view.statusTexts.contains(QStringLiteral("Получен полный архив записей")));
 }
 
@@ -161,7 +161,7 @@ void TestSyncArchive::readingsLandingBehindTheLoopAreReadNextPass()
     // Go on at 20, at the end of the archive and at 39; stop at 43.
     rig.prompt.answers << PromptButton::Cancel << PromptButton::Cancel << PromptButton::Cancel << PromptButton::Ok;
 
-    rig.engine.PollReader();  // a new reader: the whole archive is read
+    rig.engine.pollReader();  // a new reader: the whole archive is read
 
     QCOMPARE(rig.prompt.asked.size(), 4);
     QCOMPARE(rig.measuresCount(), 39);
@@ -173,7 +173,7 @@ void TestSyncArchive::readingsLandingBehindTheLoopAreReadNextPass()
     for (int n = 38; n <= 39; ++n)
         rig.sim.setSlot(n, newest.time.addSecs(60 * (n - 37)), 700 + n, QStringLiteral("Петров П.П."), n);
     rig.sim.setRecordCount(42);
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     QList<int> numbers = rig.recNumbers();
     std::sort(numbers.begin(), numbers.end());

@@ -72,9 +72,9 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
     rig.sim.addRecords(120);
     rig.rememberRecord(100);
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")), ProgressTexts(1, 20, 20));
     QList<QPair<int, int>> expected;
@@ -86,7 +86,7 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
     QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Синхронизация завершена"));
     QCOMPARE(rig.device(rig.address()).first, 120);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(120).time);
-    QCOMPARE(rig.engine.LastRecNumber.load(), 120);
+    QCOMPARE(rig.engine.lastRecNumber.load(), 120);
 
     // Every field of a stored row comes from the reader's record.
     const QList<MeasureRow> rows = rig.measures();
@@ -101,8 +101,8 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
     QCOMPARE(row.check.toBool(), false);
     QVERIFY(!row.check.isNull());
     QVERIFY(qAbs(row.recoveryTime.secsTo(QDateTime::currentDateTime())) < 30);
-    QCOMPARE(rig.engine.LastReadedIndex.load(), rows.last().index);
-    QVERIFY(rig.engine.INeedSynhroFIO.load());
+    QCOMPARE(rig.engine.lastReadedIndex.load(), rows.last().index);
+    QVERIFY(rig.engine.iNeedSynhroFIO.load());
 }
 
 void TestSyncCycle::followsTheRingRoundItsEnd()
@@ -113,14 +113,14 @@ void TestSyncCycle::followsTheRingRoundItsEnd()
     QCOMPARE(rig.sim.recordCount(), 5);
     rig.rememberRecord(1990);
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     QCOMPARE(rig.recNumbers(), Range(1991, 2000) + Range(1, 5));
     QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")),
              ProgressTexts(1, 10, 10) + ProgressTexts(1, 5, 5));
     QCOMPARE(rig.device(rig.address()).first, 5);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(5).time);
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
 }
 
 void TestSyncCycle::equalCountsWriteThePositionUnchanged()
@@ -131,10 +131,10 @@ void TestSyncCycle::equalCountsWriteThePositionUnchanged()
     rig.rememberRecord(2);
     QSignalSpy written(&rig.dm.devices(), &DataTable::rowUpdated);
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     QCOMPARE(rig.view.statesPainted.first(), int(SyncExchanging));
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
     QCOMPARE(rig.view.statusTexts, QStringList{QStringLiteral("Конфигурация считана")});
     QCOMPARE(rig.measuresCount(), 0);
     QVERIFY(written.count() >= 1);
@@ -161,7 +161,7 @@ void TestSyncCycle::rememberedRecordTimeTolerance()
     rig.rememberRecord(100, shiftMs);
     rig.prompt.answers << PromptButton::Ok;  // the end of the archive during a full read
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     QCOMPARE(rig.measuresCount(), expectedRows);
     QCOMPARE(rig.device(rig.address()).first, 120);
@@ -169,7 +169,7 @@ void TestSyncCycle::rememberedRecordTimeTolerance()
         QCOMPARE(rig.prompt.texts(),
                  QStringList{QStringLiteral("Найдена последняя запись архива (120)\r\nПрекратить дальнейшее считывание ?")});
         QVERIFY(rig.view.statusTexts.contains(QStringLiteral("Полное чтение архива")));
-        QVERIFY(!rig.engine.SyncPaused.load());
+        QVERIFY(!rig.engine.syncPaused.load());
     } else {
         QVERIFY(rig.prompt.asked.isEmpty());
     }
@@ -189,9 +189,9 @@ void TestSyncCycle::recordAlreadyStoredIsNotDoubled()
     // A filter on the grid does not hide the stored row from the check.
     rig.dm.measures().setFilter(QStringLiteral("RecNumber=0"));
     rig.dm.measures().setFiltered(true);
-    rig.engine.INeedSynhroFIO = false;
+    rig.engine.iNeedSynhroFIO = false;
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     QList<int> numbers = rig.recNumbers();
     QCOMPARE(numbers.count(105), 1);
@@ -215,7 +215,7 @@ void TestSyncCycle::duplicateCheckNeedsTimeAndNumber()
     rig.addMeasure(t.addDays(-30), 13, 3.5, 123, rig.address());
     rig.sim.addRecord(t.addSecs(60), 14, QStringLiteral("Орлов О.О."), 4.5);
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     const QList<int> numbers = rig.recNumbers();
     QCOMPARE(numbers.count(121), 1);
@@ -233,10 +233,10 @@ void TestSyncCycle::newBusAddressReadsTheWholeArchive()
     rig.setDevice(0x010203, 30, rig.sim.record(30).time);
     QSignalSpy inserted(&rig.dm.devices(), &DataTable::rowInserted);
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     QCOMPARE(inserted.count(), 1);
-    QCOMPARE(rig.engine.LoadedAddress.load(), 0x0A0B0C);
+    QCOMPARE(rig.engine.loadedAddress.load(), 0x0A0B0C);
     QCOMPARE(rig.measuresCount(), 37);
     QCOMPARE(rig.device(0x0A0B0C).first, 37);
     QCOMPARE(rig.device(0x010203).first, 30);  // the other reader's position is left alone
@@ -244,7 +244,7 @@ void TestSyncCycle::newBusAddressReadsTheWholeArchive()
              QStringList{QStringLiteral("Найдена последняя запись архива (37)\r\nПрекратить дальнейшее считывание ?")});
     // The timer-mode poll does not mark names for a new reader row by itself;
     // the stored records do.
-    QVERIFY(rig.engine.INeedSynhroFIO.load());
+    QVERIFY(rig.engine.iNeedSynhroFIO.load());
 }
 
 void TestSyncCycle::addressZeroBeforeAnyReplyIsNotLookedUp()
@@ -254,11 +254,11 @@ void TestSyncCycle::addressZeroBeforeAnyReplyIsNotLookedUp()
     rig.sim.setAddress(0);
     rig.setDevice(0, 50, At(10, 0));
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
-    // Address 0 is what LoadedAddress starts with: the row is not read.
-    QCOMPARE(rig.engine.LastRecNumber.load(), 0);
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
+    // Address 0 is what loadedAddress starts with: the row is not read.
+    QCOMPARE(rig.engine.lastRecNumber.load(), 0);
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
     QCOMPARE(rig.sim.requestsServed(), 1);
 }
 
@@ -268,29 +268,29 @@ void TestSyncCycle::clockToleranceIsWholeSeconds()
     QVERIFY(rig.start(false));
     ReaderConfigData rec;
     rec.clock = QDateTime::currentDateTime().addMSecs(150900);  // 150.9 s: 150 whole seconds
-    rig.engine.SetReaderConfig(rec);
-    rig.engine.CheckReaderClock();
+    rig.engine.setReaderConfig(rec);
+    rig.engine.checkReaderClock();
     QVERIFY(rig.prompt.asked.isEmpty());
-    QVERIFY(!rig.engine.ClockQuestionAsked);
+    QVERIFY(!rig.engine.clockQuestionAsked);
 
     rec.clock = QDateTime::currentDateTime().addMSecs(-150900);
-    rig.engine.SetReaderConfig(rec);
-    rig.engine.CheckReaderClock();
+    rig.engine.setReaderConfig(rec);
+    rig.engine.checkReaderClock();
     QVERIFY(rig.prompt.asked.isEmpty());
 
     rig.prompt.answers << PromptButton::Cancel;
     rec.clock = QDateTime::currentDateTime().addMSecs(151500);
-    rig.engine.SetReaderConfig(rec);
-    rig.engine.SyncPaused = true;
-    rig.engine.CheckReaderClock();
+    rig.engine.setReaderConfig(rec);
+    rig.engine.syncPaused = true;
+    rig.engine.checkReaderClock();
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Information);
     QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"));
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
-    QVERIFY(!rig.engine.SyncPaused.load());
-    QCOMPARE(rig.engine.ReaderConfig().clock, rec.clock);  // Cancel leaves the clock alone
+    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
+    QVERIFY(!rig.engine.syncPaused.load());
+    QCOMPARE(rig.engine.readerConfig().clock, rec.clock);  // Cancel leaves the clock alone
 }
 
 void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
@@ -299,27 +299,27 @@ void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
     QVERIFY(rig.start());
     rig.sim.addRecords(3);
     rig.rememberRecord(3);
-    rig.engine.PollReader();  // the reader's row is loaded, the clock is right
+    rig.engine.pollReader();  // the reader's row is loaded, the clock is right
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(rig.engine.LastRecNumber.load(), 3);
+    QCOMPARE(rig.engine.lastRecNumber.load(), 3);
     rig.sim.setClockOffsetSeconds(3600);
     rig.prompt.answers << PromptButton::Ok;
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.sim.readModel<int>([](const SimReaderModel &m) { return m.configWrites(); }), 1);
     QVERIFY(qAbs(rig.sim.clock().secsTo(QDateTime::currentDateTime())) < 61);
     // The counts were equal: synchronisation stays suspended after the question.
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
 
     // Once per run: the next poll (clock off again) asks nothing.
     rig.sim.setClockOffsetSeconds(-3600);
-    rig.engine.SetStopSynchro(true);
-    rig.engine.SetStopSynchro(false);
-    rig.engine.PollReader();
+    rig.engine.setStopSynchro(true);
+    rig.engine.setStopSynchro(false);
+    rig.engine.pollReader();
     QCOMPARE(rig.prompt.asked.size(), 1);
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
 }
 
 void TestSyncCycle::readerSilentMidPassKeepsThePosition()
@@ -331,19 +331,19 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
     // Configuration, the check of record 100, records 101..110 answered; then silence.
     rig.sim.injectFault(SimReader::Fault::NoReply, 50, 0, 12);
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
     QCOMPARE(rig.recNumbers(), Range(101, 110));
     QCOMPARE(rig.device(rig.address()).first, 110);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(110).time);
     QVERIFY(!rig.view.statusTexts.contains(QStringLiteral("Синхронизация завершена")));
 
     rig.sim.clearFaults();
-    rig.engine.PollReader();
+    rig.engine.pollReader();
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(rig.device(rig.address()).first, 120);
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
 }
 
 // Every stored row holds the reading of the slot its RecNumber names.
@@ -372,7 +372,7 @@ void TestSyncCycle::lateRepliesNeverStoreAWrongReading()
     rig.sim.setFaultProbability(SimReader::Fault::Late, 0.2, SyncRig::PingWindowMs + 100);
     rig.sim.setFaultProbability(SimReader::Fault::Trailing, 0.1, 1);
     for (int i = 0; i < 4; ++i) {
-        rig.engine.PollReader();
+        rig.engine.pollReader();
         CheckRowsMatchTheReader(rig);
     }
     // A reader slower than the window: nothing it says is taken for the
@@ -380,12 +380,12 @@ void TestSyncCycle::lateRepliesNeverStoreAWrongReading()
     rig.sim.clearFaults();
     rig.sim.addRecords(5);
     rig.sim.setTurnaroundMs(SyncRig::PingWindowMs + 30);
-    rig.engine.PollReader();
+    rig.engine.pollReader();
     CheckRowsMatchTheReader(rig);
 
     rig.sim.setTurnaroundMs(0);
     for (int i = 0; i < 3 && rig.device(rig.address()).first != 45; ++i)
-        rig.engine.PollReader();
+        rig.engine.pollReader();
     CheckRowsMatchTheReader(rig);
     QCOMPARE(rig.recNumbers().size(), 35);
     QCOMPARE(rig.device(rig.address()).first, 45);
@@ -396,7 +396,7 @@ void TestSyncCycle::pendingModeRestoreRetriedByThePoll()
     SyncRig rig;
     QVERIFY(rig.start());
     rig.sim.addRecords(3);
-    rig.engine.PollReader();  // the first pass copies the three records
+    rig.engine.pollReader();  // the first pass copies the three records
     const QByteArray modeZero("\x08\x01\x02\x00", 4);  // function, selector, body length
     auto modeRequests = [&] {
         int n = 0;
@@ -407,17 +407,17 @@ void TestSyncCycle::pendingModeRestoreRetriedByThePoll()
     };
 
     // A reader that does not switch modes: the pending switch waits.
-    rig.engine.ReaderModeRestorePending = true;
-    rig.engine.PollReader();
+    rig.engine.readerModeRestorePending = true;
+    rig.engine.pollReader();
     QCOMPARE(modeRequests(), 0);
-    QVERIFY(rig.engine.ReaderModeRestorePending.load());
+    QVERIFY(rig.engine.readerModeRestorePending.load());
 
     // A reader that switches modes gets mode 0 at the next poll; the flag clears.
     rig.sim.setModeSwitching(true);
-    rig.engine.PollReader();
+    rig.engine.pollReader();
     QCOMPARE(modeRequests(), 1);
-    QVERIFY(!rig.engine.ReaderModeRestorePending.load());
-    rig.engine.PollReader();
+    QVERIFY(!rig.engine.readerModeRestorePending.load());
+    rig.engine.pollReader();
     QCOMPARE(modeRequests(), 1);
 }
 
@@ -428,20 +428,20 @@ void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
     rig.sim.addRecords(5);
     rig.sim.setBusy(true);
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
-    QVERIFY(rig.engine.ReaderBusy.load());
-    QVERIFY(!rig.engine.ReaderNormalMode.load());
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
+    QVERIFY(rig.engine.readerBusy.load());
+    QVERIFY(!rig.engine.readerNormalMode.load());
     QCOMPARE(rig.measuresCount(), 0);
     QCOMPARE(rig.view.statesPainted, QList<int>{int(SyncOnline)});
 
     // A silent reader: offline, nothing else.
     rig.sim.setBusy(false);
     rig.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
-    rig.engine.PollReader();
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
-    QVERIFY(!rig.engine.ReaderBusy.load());
+    rig.engine.pollReader();
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
+    QVERIFY(!rig.engine.readerBusy.load());
 }
 
 void TestSyncCycle::presenceAnsweredAloneMarksTheReaderBusy()
@@ -453,11 +453,11 @@ void TestSyncCycle::presenceAnsweredAloneMarksTheReaderBusy()
     // presence check that follows is answered.
     rig.sim.injectFault(SimReader::Fault::Refuse, 1, 1);
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
-    QVERIFY(rig.engine.ReaderBusy.load());
-    QVERIFY(!rig.engine.ReaderNormalMode.load());
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOnline));
+    QVERIFY(rig.engine.readerBusy.load());
+    QVERIFY(!rig.engine.readerNormalMode.load());
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
     QCOMPARE(rig.measuresCount(), 0);
 }
 
@@ -470,14 +470,14 @@ void TestSyncCycle::portThatCannotOpenIsNamedOnce()
     rig.link.resetReportConnectFailure();
 
     for (int i = 0; i < 3; ++i)
-        rig.engine.PollReader();
+        rig.engine.pollReader();
 
     QVERIFY2(rig.view.statusTexts.size() == 1 && rig.view.statusTexts.last().contains(port),
              qPrintable(rig.view.statusTexts.join(QLatin1Char('|'))));
     const QStringList lines = rig.eventLines();
     QCOMPARE(lines.filter(port).size(), 1);
     QCOMPARE(lines.size(), 1);
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
     rig.link.resetReportConnectFailure();
 }
 
@@ -486,7 +486,7 @@ void TestSyncCycle::databaseErrorLogsNoSystemText()
     SyncRig rig;
     QVERIFY(rig.start());
     rig.sim.addRecords(3);
-    rig.engine.PollReader();
+    rig.engine.pollReader();
     QCOMPARE(rig.device(rig.address()).first, 3);
     // The position cannot be written; the system's last error code is one
     // that has nothing to do with it.
@@ -494,7 +494,7 @@ void TestSyncCycle::databaseErrorLogsNoSystemText()
     rig.sim.addRecords(2);
     errno = ENOTTY;
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Ошибка чтения и обработки"));
     const QStringList lines = rig.eventLines().filter(QStringLiteral("Ошибка чтения и обработки"));
@@ -511,14 +511,14 @@ void TestSyncCycle::zeroTimeInRangeStopsAtThatRecord()
     rig.sim.setSlotTimeBytes(105, QByteArray(5, '\0'));
 
     for (int pass = 1; pass <= 2; ++pass) {
-        rig.engine.PollReader();
+        rig.engine.pollReader();
         QCOMPARE(rig.recNumbers(), Range(101, 104));
         QCOMPARE(rig.device(rig.address()).first, 104);
         QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Ошибка чтения и обработки"));
         const QStringList errors = rig.eventLines().filter(QStringLiteral(" >Ошибка чтения и обработки"));
         QCOMPARE(errors.size(), pass);
     }
-    QVERIFY(rig.engine.TimerControl()->isActive() == false);  // the timer was never started
+    QVERIFY(rig.engine.timerControl()->isActive() == false);  // the timer was never started
 }
 
 void TestSyncCycle::controlTickCountsPausesAndSuspends()
@@ -529,37 +529,37 @@ void TestSyncCycle::controlTickCountsPausesAndSuspends()
     rig.rememberRecord(3);
 
     for (int i = 0; i < 10; ++i)
-        rig.engine.TimerControlTimer();
+        rig.engine.timerControlTimer();
     QCOMPARE(rig.sim.requestsServed(), 0);
-    rig.engine.TimerControlTimer();  // the 11th counted tick polls
-    QVERIFY(rig.engine.PollUnderWay());
-    rig.engine.TimerControlTimer();  // not counted while the poll runs
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.PollUnderWay(), 10000);
+    rig.engine.timerControlTimer();  // the 11th counted tick polls
+    QVERIFY(rig.engine.pollUnderWay());
+    rig.engine.timerControlTimer();  // not counted while the poll runs
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.pollUnderWay(), 10000);
     QVERIFY(rig.sim.requestsServed() > 0);
-    QCOMPARE(rig.engine.SyncTickCounter.load(), 11);
+    QCOMPARE(rig.engine.syncTickCounter.load(), 11);
 
     // Paused: nothing at all, not even counting.
     const int served = rig.sim.requestsServed();
-    rig.engine.SyncPaused = true;
+    rig.engine.syncPaused = true;
     for (int i = 0; i < 22; ++i)
-        rig.engine.TimerControlTimer();
-    QCOMPARE(rig.engine.SyncTickCounter.load(), 11);
-    rig.engine.SyncPaused = false;
+        rig.engine.timerControlTimer();
+    QCOMPARE(rig.engine.syncTickCounter.load(), 11);
+    rig.engine.syncPaused = false;
 
     // Suspended: the text at every tick, no poll.
     rig.view.clear();
-    rig.engine.SetStopSynchro(true);
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
+    rig.engine.setStopSynchro(true);
+    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
     for (int i = 0; i < 22; ++i)
-        rig.engine.TimerControlTimer();
+        rig.engine.timerControlTimer();
     QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 22);
     QCOMPARE(rig.sim.requestsServed(), served);
 
     // Unchecking always leaves state 0, whatever came before.
-    rig.engine.SyncState = SyncOnline;
-    rig.engine.SetStopSynchro(false);
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncOffline));
-    QCOMPARE(rig.engine.ThreadStartTicks.load(), 55);
+    rig.engine.syncState = SyncOnline;
+    rig.engine.setStopSynchro(false);
+    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.threadStartTicks.load(), 55);
 }
 
 void TestSyncCycle::timerNeverPollsBesideAWorker()
@@ -568,43 +568,43 @@ void TestSyncCycle::timerNeverPollsBesideAWorker()
     QVERIFY(rig.start());
     rig.sim.addRecords(3);
     rig.rememberRecord(3);
-    rig.engine.SetUseThread(true);
-    rig.engine.RequestThreadStart();
+    rig.engine.setUseThread(true);
+    rig.engine.requestThreadStart();
     for (int i = 0; i < 4; ++i)
-        rig.engine.TimerControlTimer();
-    QVERIFY(rig.engine.ThreadRunning());
+        rig.engine.timerControlTimer();
+    QVERIFY(rig.engine.threadRunning());
 
     // The box goes back to unchecked while the worker lives (a settings
     // dialog closed with Cancel): the tick must not poll beside it. A timer
     // poll always repaints the indicator; the worker's steps cannot, since
     // this thread runs no events here.
-    rig.engine.SetUseThread(false);
+    rig.engine.setUseThread(false);
     rig.view.clear();
     for (int i = 0; i < 33; ++i)
-        rig.engine.TimerControlTimer();
-    QVERIFY(rig.engine.WorkerAlive());
+        rig.engine.timerControlTimer();
+    QVERIFY(rig.engine.workerAlive());
     QCOMPARE(rig.view.indicatorUpdates, 0);
 
     // Once the worker has ended, the timer polls again at the next 11th tick.
-    rig.engine.StopThread(50);
-    QVERIFY(rig.engine.WaitForWorkers(3000));
+    rig.engine.stopThread(50);
+    QVERIFY(rig.engine.waitForWorkers(3000));
     rig.view.clear();
     for (int i = 0; i < 11; ++i)
-        rig.engine.TimerControlTimer();
+        rig.engine.timerControlTimer();
     QTRY_VERIFY_WITH_TIMEOUT(rig.view.indicatorUpdates >= 1, 10000);
 }
 
 void TestSyncCycle::progressAndHeartbeatHelpers()
 {
-    QCOMPARE(ProgressWidth(1, 20, 289), 14);   // 14.45
-    QCOMPARE(ProgressWidth(1, 2, 5), 2);       // 2.5: halves to even
-    QCOMPARE(ProgressWidth(3, 2, 5), 8);       // 7.5
-    QCOMPARE(ProgressWidth(20, 20, 289), 289);
-    QCOMPARE(ProgressWidth(0, 0, 289), 0);
+    QCOMPARE(progressWidth(1, 20, 289), 14);   // 14.45
+    QCOMPARE(progressWidth(1, 2, 5), 2);       // 2.5: halves to even
+    QCOMPARE(progressWidth(3, 2, 5), 8);       // 7.5
+    QCOMPARE(progressWidth(20, 20, 289), 289);
+    QCOMPARE(progressWidth(0, 0, 289), 0);
     QString text;
     QStringList seen;
     for (int i = 0; i < 6; ++i) {
-        text = NextHeartbeatText(text);
+        text = nextHeartbeatText(text);
         seen << text;
     }
     const QString b(QChar(0x2022));

@@ -41,9 +41,9 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     const int e = rig.addMeasure(At(11, 0), 6, 100, 0, 0, QStringLiteral("Старое имя"));
     const int note = rig.addNote(5, At(10, 0), At(12, 0), QStringLiteral("Петров П.П."));
     rig.dm.measures().setIndexFieldNames(QStringLiteral("ID"));
-    rig.engine.INeedSynhroFIO = true;
+    rig.engine.iNeedSynhroFIO = true;
 
-    rig.engine.SyncNamesFromJournal();
+    rig.engine.syncNamesFromJournal();
 
     const QMap<int, QString> fio = names(rig);
     QCOMPARE(fio.value(a), QStringLiteral("Петров П.П."));
@@ -52,7 +52,7 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     QCOMPARE(fio.value(d), QString());
     QCOMPARE(fio.value(e), QString());  // every name is rewritten from the journal
     QCOMPARE(rig.noteDose(note).toDouble(), 3.75);
-    QVERIFY(!rig.engine.INeedSynhroFIO.load());
+    QVERIFY(!rig.engine.iNeedSynhroFIO.load());
     QVERIFY(rig.prompt.asked.isEmpty());
     // The sort orders stay as the synchronisation set them.
     QCOMPARE(rig.dm.measures().indexFieldNames(), QStringLiteral("DateTime"));
@@ -75,7 +75,7 @@ void TestSyncNames::openAndBlankBounds()
     const int late = rig.addMeasure(At(19, 0), 4, 16);
     const int blankFrom = rig.addNote(4, QVariant(), At(18, 0), QStringLiteral("Кузнецов"));
 
-    rig.engine.SyncNamesFromJournal();
+    rig.engine.syncNamesFromJournal();
 
     const QMap<int, QString> fio = names(rig);
     QCOMPARE(fio.value(before), QString());
@@ -99,7 +99,7 @@ void TestSyncNames::overlappingPeriodsLaterStartWins()
     const int first = rig.addNote(7, At(9, 0), At(13, 0), QStringLiteral("Первый"));
     const int none = rig.addNote(7, At(20, 0), At(21, 0), QStringLiteral("Никто"));
 
-    rig.engine.SyncNamesFromJournal();
+    rig.engine.syncNamesFromJournal();
 
     const QMap<int, QString> fio = names(rig);
     QCOMPARE(fio.value(r10), QStringLiteral("Первый"));
@@ -114,7 +114,7 @@ void TestSyncNames::overlappingPeriodsLaterStartWins()
     rig.dm.notes().edit();
     rig.dm.notes().setFieldValue(QStringLiteral("FIO"), QStringLiteral("ВТОРОЙ"));
     rig.dm.notes().post();
-    rig.engine.SyncNamesFromJournal();
+    rig.engine.syncNamesFromJournal();
     QCOMPARE(names(rig).value(r14), QStringLiteral("ВТОРОЙ"));
 }
 
@@ -136,7 +136,7 @@ void TestSyncNames::journalFilterLeavesClosedPeriodsNameless()
     rig.dm.measures().setFilter(QStringLiteral("ID=2"));
     rig.dm.measures().setFiltered(true);
 
-    rig.engine.SyncNamesFromJournal();
+    rig.engine.syncNamesFromJournal();
 
     const QMap<int, QString> fio = names(rig);
     QCOMPARE(fio.value(closedReading), QString());
@@ -156,26 +156,26 @@ void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
     const int reading = rig.addMeasure(At(10, 0), 5, 1);
     rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Иванов"));
 
-    rig.engine.INeedSynhroFIO = true;
-    rig.engine.AskNameSync(false);  // names switched off: no question
+    rig.engine.iNeedSynhroFIO = true;
+    rig.engine.askNameSync(false);  // names switched off: no question
     QVERIFY(rig.prompt.asked.isEmpty());
 
     rig.prompt.answers << PromptButton::Cancel;
-    rig.engine.AskNameSync(true);
+    rig.engine.askNameSync(true);
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
     QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.prompt.asked.at(0).text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
-    QVERIFY(rig.engine.INeedSynhroFIO.load());
+    QVERIFY(rig.engine.iNeedSynhroFIO.load());
     QCOMPARE(names(rig).value(reading), QString());
 
     rig.prompt.answers << PromptButton::Ok;
-    rig.engine.AskNameSync(true);
+    rig.engine.askNameSync(true);
     QCOMPARE(rig.prompt.asked.size(), 2);
-    QVERIFY(!rig.engine.INeedSynhroFIO.load());
+    QVERIFY(!rig.engine.iNeedSynhroFIO.load());
     QCOMPARE(names(rig).value(reading), QStringLiteral("Иванов"));
 
-    rig.engine.AskNameSync(true);  // in step now: no question
+    rig.engine.askNameSync(true);  // in step now: no question
     QCOMPARE(rig.prompt.asked.size(), 2);
 }
 
@@ -189,16 +189,16 @@ void TestSyncNames::failedTableOperationIsReported()
     rig.dm.measures().setFiltered(true);
     rig.dm.measures().exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"NoNames\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
                                         "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
-    rig.engine.INeedSynhroFIO = true;
+    rig.engine.iNeedSynhroFIO = true;
 
-    rig.engine.SyncNamesFromJournal();
+    rig.engine.syncNamesFromJournal();
 
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Error);
     QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"));
-    QVERIFY(!rig.engine.INeedSynhroFIO.load());
+    QVERIFY(!rig.engine.iNeedSynhroFIO.load());
     QCOMPARE(rig.dm.measures().filter(), QStringLiteral("Dose>0"));
     QVERIFY(rig.dm.measures().filtered());
     QCOMPARE(names(rig).value(reading), QStringLiteral("Было"));  // nothing half done
@@ -225,7 +225,7 @@ void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
     QVERIFY(before.endsWith(QStringLiteral(" / 12 6")));  // its statistics stay as they were
     QVERIFY(before.startsWith(QStringLiteral("CREATE INDEX \"iFIO\" ON \"Measures\"(\"FIO\" COLLATE RUNOCASE)")));
 
-    rig.engine.SyncNamesFromJournal();
+    rig.engine.syncNamesFromJournal();
 
     QCOMPARE(index(), before);
     for (int key : readings)
@@ -244,7 +244,7 @@ void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
     rig.dm.measures().exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"Refuse\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
                                         "WHEN NEW.\"Index\" = %1 BEGIN SELECT RAISE(ABORT, 'refused'); END")
                              .arg(readings.last()));
-    rig.engine.SyncNamesFromJournal();
+    rig.engine.syncNamesFromJournal();
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(index(), before);
     QCOMPARE(names(rig).value(readings.first()), QStringLiteral("Новое"));
@@ -289,7 +289,7 @@ void TestSyncNames::oddlyStoredValuesMatchAsInSql()
     // dropped and is changed row by row instead.
     QVERIFY(total.isActive());
 
-    rig.engine.SyncNamesFromJournal();
+    rig.engine.syncNamesFromJournal();
 
     const QMap<int, QString> fio = names(rig);
     for (int key : {plain, textDose, wordDose, shortTime})

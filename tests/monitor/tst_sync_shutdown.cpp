@@ -26,8 +26,8 @@ private:
     // shuts down, the tables close.
     static void closeWindow(SyncRig &rig)
     {
-        rig.engine.FaceNotReady = true;
-        rig.engine.ShutDown();
+        rig.engine.faceNotReady = true;
+        rig.engine.shutDown();
         rig.dm.dataModuleDestroy();
     }
 };
@@ -44,7 +44,7 @@ void TestSyncShutdown::closeDuringCatchUpSavesThePosition()
             QTimer::singleShot(0, &rig.engine, [&rig] { closeWindow(rig); });
     });
 
-    rig.engine.PollReader();
+    rig.engine.pollReader();
 
     QCOMPARE(inserted, 100);
     rig.dm.dataModuleCreate();
@@ -70,7 +70,7 @@ void TestSyncShutdown::closeDuringFullReadEndsItAtOnce()
             });
     });
 
-    rig.engine.PollReader();  // a new reader: the whole archive is read
+    rig.engine.pollReader();  // a new reader: the whole archive is read
 
     QVERIFY2(servedAtClose > 0, "the close is seen while the read runs");
     QVERIFY2(rig.sim.requestsServed() - servedAtClose <= 1,
@@ -116,7 +116,7 @@ void TestSyncShutdown::terminationSignalsCloseTheOrdinaryWay()
         QVERIFY(ruvo.waitForFinished(20000));
         QCOMPARE(ruvo.exitStatus(), QProcess::NormalExit);
         QCOMPARE(ruvo.exitCode(), 0);
-        TIniFile ini(dir.filePath(QStringLiteral("config/RUVO.INI")));
+        IniFile ini(dir.filePath(QStringLiteral("config/RUVO.INI")));
         QCOMPARE(ini.readInteger(QStringLiteral("TFace"), QStringLiteral("PingDelayMS"), -1), 300);
     }
 #endif

@@ -23,10 +23,10 @@ private slots:
 private:
     static void startWorker(SyncRig &rig)
     {
-        rig.engine.SetUseThread(true);
-        rig.engine.RequestThreadStart();
+        rig.engine.setUseThread(true);
+        rig.engine.requestThreadStart();
         for (int i = 0; i < SyncEngine::ThreadStartTick; ++i)
-            rig.engine.TimerControlTimer();
+            rig.engine.timerControlTimer();
     }
 };
 
@@ -36,15 +36,15 @@ void TestSyncThread::workerStartsCopiesAndStops()
     QVERIFY(rig.start());
     rig.sim.addRecords(120);
     rig.rememberRecord(100);
-    rig.engine.SetUseThread(true);
-    rig.engine.RequestThreadStart();
+    rig.engine.setUseThread(true);
+    rig.engine.requestThreadStart();
     for (int i = 0; i < 3; ++i)
-        rig.engine.TimerControlTimer();
-    QVERIFY(!rig.engine.ThreadRunning());
-    rig.engine.TimerControlTimer();  // the fourth tick starts it
-    QVERIFY(rig.engine.ThreadRunning());
+        rig.engine.timerControlTimer();
+    QVERIFY(!rig.engine.threadRunning());
+    rig.engine.timerControlTimer();  // the fourth tick starts it
+    QVERIFY(rig.engine.threadRunning());
     for (int i = 0; i < 30; ++i)
-        rig.engine.TimerControlTimer();  // the ticks only count now
+        rig.engine.timerControlTimer();  // the ticks only count now
 
     // Records arrive through the worker's hand-offs.
     QTRY_COMPARE_WITH_TIMEOUT(rig.device(rig.address()).first, 120, 10000);
@@ -64,28 +64,28 @@ void TestSyncThread::workerStartsCopiesAndStops()
     QTRY_VERIFY_WITH_TIMEOUT(rig.view.statesPainted.last() == int(SyncOnline), 10000);
 
     // Switching the thread off: it ends within about the wait.
-    rig.engine.SetUseThread(false);
+    rig.engine.setUseThread(false);
     QElapsedTimer clock;
     clock.start();
-    rig.engine.StopThread(200);
-    QVERIFY(!rig.engine.ThreadRunning());
-    QVERIFY(rig.engine.WaitForWorkers(2000));
+    rig.engine.stopThread(200);
+    QVERIFY(!rig.engine.threadRunning());
+    QVERIFY(rig.engine.waitForWorkers(2000));
     QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!rig.engine.SyncPaused.load());
+    QVERIFY(!rig.engine.syncPaused.load());
 
     // The timer polls again.
     const int served = rig.sim.requestsServed();
     for (int i = 0; i < SyncEngine::PollPeriodTicks; ++i)
-        rig.engine.TimerControlTimer();
+        rig.engine.timerControlTimer();
     QTRY_VERIFY_WITH_TIMEOUT(rig.sim.requestsServed() > served, 10000);
     // Ticks are not counted while that poll is under way.
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.PollUnderWay(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.pollUnderWay(), 10000);
 
     // Switching on again starts one worker only when none exists.
     startWorker(rig);
-    QVERIFY(rig.engine.ThreadRunning());
-    rig.engine.ShutDown();
-    QVERIFY(rig.engine.WaitForWorkers(2000));
+    QVERIFY(rig.engine.threadRunning());
+    rig.engine.shutDown();
+    QVERIFY(rig.engine.waitForWorkers(2000));
 }
 
 void TestSyncThread::suspendedTextShownOnce()
@@ -98,16 +98,16 @@ void TestSyncThread::suspendedTextShownOnce()
     QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 1, 5000);
 
     rig.view.clear();
-    rig.engine.SetStopSynchro(true);
+    rig.engine.setStopSynchro(true);
     QTest::qWait(1500);
     QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 1);
     QCOMPARE(rig.view.heartbeats, 0);
 
     // Unchecked: the worker polls again, and a second suspension shows the
     // text once more.
-    rig.engine.SetStopSynchro(false);
+    rig.engine.setStopSynchro(false);
     QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 1, 5000);
-    rig.engine.SetStopSynchro(true);
+    rig.engine.setStopSynchro(true);
     QTRY_COMPARE_WITH_TIMEOUT(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 2, 3000);
 }
 
@@ -121,14 +121,14 @@ void TestSyncThread::pausedWorkerNeitherPollsNorShows()
     QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 1, 5000);
 
     ForegroundLinkUse use(rig.engine, 100);  // a service dialog is open
-    QVERIFY(rig.engine.SyncPaused.load());
+    QVERIFY(rig.engine.syncPaused.load());
     QTest::qWait(100);
     rig.view.clear();
     const int served = rig.sim.requestsServed();
-    const int ticks = rig.engine.SyncTickCounter.load();
+    const int ticks = rig.engine.syncTickCounter.load();
     QTest::qWait(1500);
     QCOMPARE(rig.sim.requestsServed(), served);
-    QCOMPARE(rig.engine.SyncTickCounter.load(), ticks);
+    QCOMPARE(rig.engine.syncTickCounter.load(), ticks);
     QCOMPARE(rig.view.heartbeats, 0);
     QVERIFY(rig.view.statusTexts.isEmpty());
 }
@@ -144,9 +144,9 @@ void TestSyncThread::suspensionDuringAPollStays()
     startWorker(rig);
     QTRY_VERIFY_WITH_TIMEOUT(rig.sim.requestsServed() > rig.sim.repliesSent(), 5000);
 
-    rig.engine.SetStopSynchro(true);  // while the worker's request is on the line
+    rig.engine.setStopSynchro(true);  // while the worker's request is on the line
     QTest::qWait(1500);
-    QCOMPARE(rig.engine.SyncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
     QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 1);
 }
 
@@ -178,7 +178,7 @@ void TestSyncThread::foregroundUseWaitsForTheCommandUnderWay()
             QCOMPARE(rig.sim.requestsServed(), served + 1);
             QCOMPARE(rig.sim.repliesSent(), served + 1);
         }
-        QVERIFY(!rig.engine.SyncPaused.load());
+        QVERIFY(!rig.engine.syncPaused.load());
     }
 }
 
@@ -193,10 +193,10 @@ void TestSyncThread::shutDownDoesNotHangOnAHandOff()
     QThread::msleep(300);
     QElapsedTimer clock;
     clock.start();
-    rig.engine.ShutDown();
+    rig.engine.shutDown();
     QVERIFY(clock.elapsed() < 1000);
-    QVERIFY(!rig.engine.ThreadRunning());
-    QVERIFY(rig.engine.WaitForWorkers(2000));
+    QVERIFY(!rig.engine.threadRunning());
+    QVERIFY(rig.engine.waitForWorkers(2000));
 }
 
 void TestSyncThread::presenceAnsweredAloneMarksTheReaderBusy()
@@ -206,14 +206,14 @@ void TestSyncThread::presenceAnsweredAloneMarksTheReaderBusy()
     rig.sim.addRecords(5);
     startWorker(rig);
     QTRY_COMPARE_WITH_TIMEOUT(rig.device(rig.address()).first, 5, 10000);
-    QVERIFY(!rig.engine.ReaderBusy.load());
+    QVERIFY(!rig.engine.readerBusy.load());
 
     // The next configuration request is refused (not for being busy); the
     // presence check that follows is answered.
     rig.sim.injectFault(SimReader::Fault::Refuse, 1, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.ReaderBusy.load(), 10000);
-    rig.engine.ShutDown();
-    QVERIFY(rig.engine.WaitForWorkers(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.readerBusy.load(), 10000);
+    rig.engine.shutDown();
+    QVERIFY(rig.engine.waitForWorkers(5000));
 }
 
 QTEST_GUILESS_MAIN(TestSyncThread)

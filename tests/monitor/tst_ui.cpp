@@ -76,11 +76,11 @@ struct FaceRig {
     FaceRig() : face(QString()), rs232(new LinkSettingsWindow(link, &face))
     {
         face.setEngine(&engine);
-        engine.SetView(&face);
-        engine.SetLink(&link);
+        engine.setView(&face);
+        engine.setLink(&link);
         face.SetRS232(rs232);
         // No reader here: the cycle's polls find no port and change nothing.
-        rs232->Link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
+        rs232->link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
         rs232->CB_ComPort->setCurrentIndex(-1);
     }
     // Shows the window and stops the control timer its first showing started,
@@ -89,10 +89,10 @@ struct FaceRig {
     {
         face.show();
         const bool exposed = QTest::qWaitForWindowExposed(&face);
-        engine.TimerControl()->stop();
+        engine.timerControl()->stop();
         return exposed;
     }
-    ~FaceRig() { engine.SetView(nullptr); }
+    ~FaceRig() { engine.setView(nullptr); }
 };
 
 } // namespace
@@ -139,28 +139,28 @@ void TestUi::cleanup()
 void TestUi::startupWordsAndProgramDir()
 {
     // The words are searched in the joined, upper-cased arguments.
-    StartupWords w = ReadStartupWords({QStringLiteral("abc_rs232log"), QStringLiteral("EvEnTsLoG")});
-    QVERIFY(w.Rs232Log);
-    QVERIFY(w.EventsLog);
+    StartupWords w = readStartupWords({QStringLiteral("abc_rs232log"), QStringLiteral("EvEnTsLoG")});
+    QVERIFY(w.rs232Log);
+    QVERIFY(w.eventsLog);
     QCOMPARE(w.commandLineText, QStringLiteral("ABC_RS232LOGEVENTSLOG"));
-    QCOMPARE(w.StatusNote,
+    QCOMPARE(w.statusNote,
              QStringLiteral("активировано логгирование событий   активировано логгирование RS232"));
     // A word split across two arguments still counts.
-    w = ReadStartupWords({QStringLiteral("RS23"), QStringLiteral("2log")});
-    QVERIFY(w.Rs232Log);
-    QVERIFY(!w.EventsLog);
-    QCOMPARE(w.StatusNote, QStringLiteral("  активировано логгирование RS232"));
-    w = ReadStartupWords({});
-    QVERIFY(!w.Rs232Log && !w.EventsLog);
-    QVERIFY(w.StatusNote.isEmpty());
+    w = readStartupWords({QStringLiteral("RS23"), QStringLiteral("2log")});
+    QVERIFY(w.rs232Log);
+    QVERIFY(!w.eventsLog);
+    QCOMPARE(w.statusNote, QStringLiteral("  активировано логгирование RS232"));
+    w = readStartupWords({});
+    QVERIFY(!w.rs232Log && !w.eventsLog);
+    QVERIFY(w.statusNote.isEmpty());
 
-    QCOMPARE(ComputeProgramDir(QStringLiteral("/opt/ruvo/RUVO")), QStringLiteral("/opt/ruvo/"));
-    QCOMPARE(ComputeProgramDir(QStringLiteral("/RUVO")), QStringLiteral("./"));  // a bare root
+    QCOMPARE(computeProgramDir(QStringLiteral("/opt/ruvo/RUVO")), QStringLiteral("/opt/ruvo/"));
+    QCOMPARE(computeProgramDir(QStringLiteral("/RUVO")), QStringLiteral("./"));  // a bare root
     QTemporaryDir dir;
-    QCOMPARE(ComputeProgramDir(QStringLiteral("/opt/ruvo/RUVO"), dir.path()), dir.path() + QLatin1Char('/'));
+    QCOMPARE(computeProgramDir(QStringLiteral("/opt/ruvo/RUVO"), dir.path()), dir.path() + QLatin1Char('/'));
 
     AppState &app = appState();
-    const QString note = ApplyStartup(app, QStringLiteral("/opt/ruvo/RUVO"),
+    const QString note = applyStartup(app, QStringLiteral("/opt/ruvo/RUVO"),
                                       {QStringLiteral("/opt/ruvo/RUVO"), QStringLiteral("eventslog")}, QString());
     QCOMPARE(app.programDir, QStringLiteral("/opt/ruvo/"));
     QVERIFY(app.eventsLogEnabled);
@@ -170,36 +170,36 @@ void TestUi::startupWordsAndProgramDir()
 
 void TestUi::stateLookAndEnableRules()
 {
-    StateLook l = ComputeStateLook(0, false, true, 0, 5);
+    StateLook l = computeStateLook(0, false, true, 0, 5);
     QVERIFY(l.systemFace);
     QCOMPARE(l.picture, 60);
     QCOMPARE(l.statusText, QStringLiteral("Нет соединения"));
     QCOMPARE(l.service, ServiceCommands::Disable);
 
-    l = ComputeStateLook(1, false, true, 0, 5);  // normal mode, no mode switching
+    l = computeStateLook(1, false, true, 0, 5);  // normal mode, no mode switching
     QCOMPARE(l.rgb, 0xA0FFA0u);
     QCOMPARE(l.picture, 0);
     QCOMPARE(l.statusText, QStringLiteral("Соединение есть"));
     QVERIFY(l.infoText.isEmpty());
     QCOMPARE(l.service, ServiceCommands::Disable);
-    QCOMPARE(ComputeStateLook(1, false, true, 1, 5).service, ServiceCommands::Enable);   // switching reader
-    QCOMPARE(ComputeStateLook(1, true, false, 0, 5).service, ServiceCommands::Enable);   // busy reader
-    QCOMPARE(ComputeStateLook(1, true, false, 0, 5).infoText, QStringLiteral("Прибор занят"));
+    QCOMPARE(computeStateLook(1, false, true, 1, 5).service, ServiceCommands::Enable);   // switching reader
+    QCOMPARE(computeStateLook(1, true, false, 0, 5).service, ServiceCommands::Enable);   // busy reader
+    QCOMPARE(computeStateLook(1, true, false, 0, 5).infoText, QStringLiteral("Прибор занят"));
 
-    l = ComputeStateLook(2, false, true, 0, 130);
+    l = computeStateLook(2, false, true, 0, 130);
     QCOMPARE(l.rgb, 0xA0A0FFu);
     QCOMPARE(l.picture, 130 % 59);
     QCOMPARE(l.statusText, QStringLiteral("Обмен данными"));
     QCOMPARE(l.service, ServiceCommands::Keep);
-    QCOMPARE(ComputeStateLook(2, false, true, 0, 59).picture, 0);
+    QCOMPARE(computeStateLook(2, false, true, 0, 59).picture, 0);
 
-    l = ComputeStateLook(3, false, true, 0, 5);
+    l = computeStateLook(3, false, true, 0, 5);
     QCOMPARE(l.rgb, 0xFFFFA0u);
     QCOMPARE(l.picture, 60);
     QCOMPARE(l.statusText, QStringLiteral("Соединение приостановлено"));
     QCOMPARE(l.service, ServiceCommands::Enable);
 
-    l = ComputeStateLook(9, false, true, 0, 5);
+    l = computeStateLook(9, false, true, 0, 5);
     QCOMPARE(l.rgb, 0x808080u);
     QCOMPARE(l.picture, -1);
     QVERIFY(l.statusText.isEmpty());
@@ -305,7 +305,7 @@ void TestUi::windowHasEveryCommand()
     QCOMPARE(r->btnCancel->toolTip(), QStringLiteral("Отменить и выйти"));
     QCOMPARE(r->N2->text(), QStringLiteral("В&ыход"));
     QCOMPARE(r->N2->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
-    QCOMPARE(&r->Link(), &rig.link);  // the window works on the link of the run
+    QCOMPARE(&r->link(), &rig.link);  // the window works on the link of the run
     {
         SerialLink freshLink;
         LinkSettingsWindow fresh(freshLink);  // the box shows COM1 at start, and the link uses COM1
@@ -328,12 +328,12 @@ void TestUi::stateSquareRepaintsForEachState()
         {3, QColor(0xFF, 0xFF, 0xA0), 60, "Соединение приостановлено"},
         {0, f.palette().color(QPalette::Button), 60, "Нет соединения"},
     };
-    rig.engine.SyncTickCounter = 66;  // 66 mod 59 = 7
-    rig.engine.ReaderNormalMode = false;
+    rig.engine.syncTickCounter = 66;  // 66 mod 59 = 7
+    rig.engine.readerNormalMode = false;
     for (const Case &c : cases) {
-        rig.engine.SyncState = c.state;
+        rig.engine.syncState = c.state;
         const int before = sq->PaintCount();
-        f.UpdateStateIndicator();
+        f.updateStateIndicator();
         QTRY_VERIFY(sq->PaintCount() > before);
         QCOMPARE(sq->Colour(), c.colour);
         QCOMPARE(sq->Picture(), c.picture);
@@ -350,24 +350,24 @@ void TestUi::stateSquareRepaintsForEachState()
             QVERIFY(serviceOn);  // kept from state 1
     }
     // State 1 in normal mode without mode switching disables the service commands.
-    rig.engine.SyncState = 1;
-    rig.engine.ReaderNormalMode = true;
-    rig.engine.ReaderBusy = true;
-    f.UpdateStateIndicator();
+    rig.engine.syncState = 1;
+    rig.engine.readerNormalMode = true;
+    rig.engine.readerBusy = true;
+    f.updateStateIndicator();
     QVERIFY(!control<QPushButton>(f, "RunPencilOptions")->isEnabled());
     QCOMPARE(control<QLabel>(f, "LabelInfoLastDoIt")->text(), QStringLiteral("Прибор занят"));
 
     // The engine's view calls land in the window.
-    f.SetStatusText(QStringLiteral("Чтение записи 3 из 4"));
+    f.setStatusText(QStringLiteral("Чтение записи 3 из 4"));
     QCOMPARE(control<QLabel>(f, "LabelInfoLastDoIt")->text(), QStringLiteral("Чтение записи 3 из 4"));
-    f.SetProgress(1, 2);
-    QCOMPARE(control<QWidget>(f, "ImageProgress")->width(), ProgressWidth(1, 2, control<QWidget>(f, "PanelInfoLastDid")->width()));
-    f.SetProgress(0, 0);
+    f.setProgress(1, 2);
+    QCOMPARE(control<QWidget>(f, "ImageProgress")->width(), progressWidth(1, 2, control<QWidget>(f, "PanelInfoLastDid")->width()));
+    f.setProgress(0, 0);
     QCOMPARE(control<QWidget>(f, "ImageProgress")->width(), 0);
     for (int i = 0; i < 5; ++i)
-        f.PulseHeartbeat();
+        f.pulseHeartbeat();
     QCOMPARE(control<QLabel>(f, "StatusPanel2")->text(), QString());
-    f.PulseHeartbeat();
+    f.pulseHeartbeat();
     QCOMPARE(control<QLabel>(f, "StatusPanel2")->text(), QString(QChar(0x2022)));
 }
 
@@ -376,8 +376,8 @@ void TestUi::laterFunctionsSayTheyComeLater()
     ScriptedPrompt prompt;
     FaceRig rig;
     MainWindow &f = rig.face;
-    rig.engine.SyncState = 3;
-    f.UpdateStateIndicator();  // enables the service commands
+    rig.engine.syncState = 3;
+    f.updateStateIndicator();  // enables the service commands
     const QString later = QStringLiteral("Функция будет доступна в следующей версии программы");
     QList<std::function<void()>> clicks = {
         [&] { control<QPushButton>(f, "RunNotes")->click(); },          [&] { control<QPushButton>(f, "RunCardsEdit")->click(); },
@@ -398,16 +398,16 @@ void TestUi::stopSynchroLeavesStateZero()
 {
     FaceRig rig;
     MainWindow &f = rig.face;
-    rig.engine.SyncState = 2;
+    rig.engine.syncState = 2;
     control<QAction>(f, "NStopSynchro")->trigger();
-    QCOMPARE(int(rig.engine.SyncState), 3);
+    QCOMPARE(int(rig.engine.syncState), 3);
     QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Соединение приостановлено"));
-    rig.engine.SyncState = 1;
+    rig.engine.syncState = 1;
     control<QAction>(f, "NStopSynchro")->trigger();
-    QCOMPARE(int(rig.engine.SyncState), 0);
+    QCOMPARE(int(rig.engine.syncState), 0);
     QVERIFY(!control<QAction>(f, "NStopSynchro")->isChecked());
     // The engine's own change shows in the menu.
-    rig.engine.SetStopSynchro(true);
+    rig.engine.setStopSynchro(true);
     QVERIFY(control<QAction>(f, "NStopSynchro")->isChecked());
 }
 
@@ -417,7 +417,7 @@ void TestUi::linkOkStartsAndStopsTheThread()
     FaceRig rig;
     SyncEngine &e = rig.engine;
     LinkSettingsWindow *r = rig.rs232;
-    r->Link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
+    r->link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
     r->CB_ComPort->setCurrentIndex(-1);
 
     // Checking the box and "&Принять": the start is requested, the tick starts the worker.
@@ -426,22 +426,22 @@ void TestUi::linkOkStartsAndStopsTheThread()
         r->btnOk->click();
         return r->result();
     };
-    rig.engine.ThreadStartTicks = 50;
+    rig.engine.threadStartTicks = 50;
     QCOMPARE(r->ShowModal(), int(QDialog::Accepted));
-    QVERIFY(e.UseThread());
-    QCOMPARE(int(rig.engine.ThreadStartTicks), 0);
+    QVERIFY(e.useThread());
+    QCOMPARE(int(rig.engine.threadStartTicks), 0);
     for (int i = 0; i < 4; ++i)
-        e.TimerControlTimer();
-    QTRY_VERIFY(e.ThreadRunning());
+        e.timerControlTimer();
+    QTRY_VERIFY(e.threadRunning());
 
     // "&Принять" again with the box still checked starts no second worker.
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
         r->btnOk->click();
         return r->result();
     };
-    rig.engine.ThreadStartTicks = 50;
+    rig.engine.threadStartTicks = 50;
     r->ShowModal();
-    QCOMPARE(int(rig.engine.ThreadStartTicks), 50);
+    QCOMPARE(int(rig.engine.threadStartTicks), 50);
 
     // Unchecking it and "&Принять" stops the worker at once.
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
@@ -452,11 +452,11 @@ void TestUi::linkOkStartsAndStopsTheThread()
     QElapsedTimer t;
     t.start();
     r->ShowModal();
-    QVERIFY(!e.ThreadRunning());
-    QVERIFY(!e.UseThread());
+    QVERIFY(!e.threadRunning());
+    QVERIFY(!e.useThread());
     QVERIFY(t.elapsed() < 2000);
-    QVERIFY(!rig.engine.SyncPaused);
-    QVERIFY(e.WaitForWorkers(5000));
+    QVERIFY(!rig.engine.syncPaused);
+    QVERIFY(e.waitForWorkers(5000));
 }
 
 void TestUi::linkCancelRestoresTheThreadChoice()
@@ -465,7 +465,7 @@ void TestUi::linkCancelRestoresTheThreadChoice()
     FaceRig rig;
     SyncEngine &e = rig.engine;
     LinkSettingsWindow *r = rig.rs232;
-    rig.engine.ThreadStartTicks = 50;
+    rig.engine.threadStartTicks = 50;
 
     // Every way out but "&Принять": the box comes back, the engine is untouched.
     const QList<std::function<void()>> exits = {
@@ -486,22 +486,22 @@ void TestUi::linkCancelRestoresTheThreadChoice()
         QCOMPARE(r->ShowModal(), int(QDialog::Rejected));
         QVERIFY2(!r->CB_UseThread->isChecked(), qPrintable(QString::number(i)));
         QVERIFY(r->isHidden());
-        QVERIFY(!e.UseThread());
-        QCOMPARE(int(rig.engine.ThreadStartTicks), 50);
-        QCOMPARE(int(r->Link().comPortIndex()), 2);
+        QVERIFY(!e.useThread());
+        QCOMPARE(int(rig.engine.threadStartTicks), 50);
+        QCOMPARE(int(r->link().comPortIndex()), 2);
         r->CB_ComPort->setCurrentIndex(0);
     }
     for (int i = 0; i < 6; ++i)
-        e.TimerControlTimer();
-    QVERIFY(!e.ThreadRunning());
+        e.timerControlTimer();
+    QVERIFY(!e.threadRunning());
 
     // With the thread chosen and running, Cancel after unchecking keeps it running.
-    e.SetUseThread(true);
+    e.setUseThread(true);
     r->CB_UseThread->setChecked(true);
-    rig.engine.ThreadStartTicks = 0;
+    rig.engine.threadStartTicks = 0;
     for (int i = 0; i < 4; ++i)
-        e.TimerControlTimer();
-    QTRY_VERIFY(e.ThreadRunning());
+        e.timerControlTimer();
+    QTRY_VERIFY(e.threadRunning());
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
         r->CB_UseThread->setChecked(false);
         r->btnCancel->click();
@@ -509,38 +509,38 @@ void TestUi::linkCancelRestoresTheThreadChoice()
     };
     r->ShowModal();
     QVERIFY(r->CB_UseThread->isChecked());
-    QVERIFY(e.UseThread());
-    QVERIFY(e.ThreadRunning());
-    e.ShutDown();
-    QVERIFY(e.WaitForWorkers(5000));
+    QVERIFY(e.useThread());
+    QVERIFY(e.threadRunning());
+    e.shutDown();
+    QVERIFY(e.waitForWorkers(5000));
 }
 
 void TestUi::linkSettingsRestoreAndSave()
 {
     FaceRig rig;
     LinkSettingsWindow *r = rig.rs232;
-    TIniFile ini;
+    IniFile ini;
     ini.writeString(SectionRS232, QStringLiteral("CommPort_PortName"), QStringLiteral("/tmp/demo/ttyRUVO"));
     ini.writeInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -1);
     ini.writeBool(SectionRS232, QStringLiteral("CB_UseThread_Checked"), true);
     r->Restore(ini);
     QCOMPARE(r->CB_ComPort->currentIndex(), -1);
-    QCOMPARE(int(r->Link().comPortIndex()), -1);
-    QCOMPARE(r->Link().portName(), QStringLiteral("/tmp/demo/ttyRUVO"));
+    QCOMPARE(int(r->link().comPortIndex()), -1);
+    QCOMPARE(r->link().portName(), QStringLiteral("/tmp/demo/ttyRUVO"));
     QVERIFY(r->CB_UseThread->isChecked());
-    QVERIFY(rig.engine.UseThread());  // the worker starts on the fourth tick after start
+    QVERIFY(rig.engine.useThread());  // the worker starts on the fourth tick after start
 
     r->CB_ComPort->setCurrentIndex(4);
     r->CB_UseThread->setChecked(false);
     rig.face.setGeometry(300, 200, 800, 580);
-    TIniFile out;
+    IniFile out;
     r->Save(out);
     // Never shown nor placed: the position written is over the main window,
     // not the corner of the screen.
     FormPlacement written;
-    QVERIFY(ReadPlacement(out, SectionRS232, written, true));
-    QVERIFY(qAbs((written.NormPos[0] + written.NormPos[2]) / 2 - 700) <= 1);
-    QVERIFY(qAbs((written.NormPos[1] + written.NormPos[3]) / 2 - 490) <= 1);
+    QVERIFY(readPlacement(out, SectionRS232, written, true));
+    QVERIFY(qAbs((written.normPos[0] + written.normPos[2]) / 2 - 700) <= 1);
+    QVERIFY(qAbs((written.normPos[1] + written.normPos[3]) / 2 - 490) <= 1);
     QCOMPARE(out.readInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -9), 4);
     QCOMPARE(out.readString(SectionRS232, QStringLiteral("CB_UseThread_Checked")), QStringLiteral("False"));
     QCOMPARE(out.readString(SectionRS232, QStringLiteral("CommPort_PortName")), QStringLiteral("/tmp/demo/ttyRUVO"));
@@ -558,7 +558,7 @@ void TestUi::gridLabelsAndQuickFilters()
     f.BindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.FormActivate();
-    QVERIFY(!rig.engine.FaceNotReady);
+    QVERIFY(!rig.engine.faceNotReady);
     QCOMPARE(f.minLabels().size(), 5);
     QCOMPARE(f.maxLabels().size(), 5);
     QCOMPARE(f.recordsGrid()->model()->rowCount(), 40);
@@ -628,7 +628,7 @@ void TestUi::modesSortingAndPanels()
     f.BindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.FormActivate();
-    f.View().LastCheckedIndex = 25;
+    f.view().lastCheckedIndex = 25;
 
     // Only-new through its menu command.
     control<QAction>(f, "actOnlyNew")->trigger();
@@ -657,29 +657,29 @@ void TestUi::modesSortingAndPanels()
     QVERIFY(!control<QAction>(f, "actOnlyNew")->isChecked());
     QCOMPARE(prompt.inputCaptions.last().section(QLatin1Char('|'), 2), QStringLiteral("0.1"));
     QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=2"));
-    f.ClearQuickFilters();
+    f.clearQuickFilters();
 
     // The names mode shows the journal column in place of the dosimeter name.
-    rig.engine.INeedSynhroFIO = true;
+    rig.engine.iNeedSynhroFIO = true;
     prompt.answers = {PromptButton::Cancel};
     control<QToolButton>(f, "ExtNotes")->click();
     QVERIFY(control<QAction>(f, "actExtNotes")->isChecked());
     QVERIFY(!f.recordsGrid()->isColumnHidden(3));
     QVERIFY(f.recordsGrid()->isColumnHidden(2));
-    QCOMPARE(f.recordsGrid()->horizontalHeader()->sectionSize(3), f.View().Columns[3].width);
-    QVERIFY(f.View().Columns[3].width >= 271);
+    QCOMPARE(f.recordsGrid()->horizontalHeader()->sectionSize(3), f.view().columns[3].width);
+    QVERIFY(f.view().columns[3].width >= 271);
     QCOMPARE(prompt.asked.last().text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
-    QVERIFY(rig.engine.INeedSynhroFIO);  // Cancel leaves the flag
+    QVERIFY(rig.engine.iNeedSynhroFIO);  // Cancel leaves the flag
     control<QAction>(f, "actExtNotes")->trigger();
     QVERIFY(f.recordsGrid()->isColumnHidden(3));
     QVERIFY(!f.recordsGrid()->isColumnHidden(2));
 
     // A title click sorts by that column and marks it.
     QHeaderView *h = f.recordsGrid()->horizontalHeader();
-    const int doseColumn = f.recordsGrid()->ColumnOfField(QStringLiteral("Dose"));
+    const int doseColumn = f.recordsGrid()->columnOfField(QStringLiteral("Dose"));
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
                       QPoint(h->sectionViewportPosition(doseColumn) + 10, h->height() / 2));
-    QCOMPARE(f.View().SortFieldIndex, int(MeasuresField::Dose));
+    QCOMPARE(f.view().sortFieldIndex, int(MeasuresField::Dose));
     QCOMPARE(db.dm.measures().indexFieldNames(), QStringLiteral("Dose"));
     QCOMPARE(h->sortIndicatorSection(), doseColumn);
     QCOMPARE(h->sortIndicatorOrder(), Qt::DescendingOrder);
@@ -711,7 +711,7 @@ void TestUi::emptyTableAtFirstActivation()
     f.BindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.FormActivate();
-    QVERIFY(!rig.engine.FaceNotReady);
+    QVERIFY(!rig.engine.faceNotReady);
     QVERIFY(f.minLabels().isEmpty());
     f.resize(900, 600);
     f.resize(640, 480);
@@ -743,7 +743,7 @@ void TestUi::settingsAtShowAndClose()
         db.add(i, QDateTime(QDate(2026, 12, 1), QTime(9, i)), 7, QStringLiteral("x"), i, read);
     const QString path = db.dir.filePath(QStringLiteral("RUVO.INI"));
     {
-        TIniFile ini(path);
+        IniFile ini(path);
         ini.writeInteger(SectionFace, QStringLiteral("LastReadedIndex"), 8);
         ini.writeInteger(SectionFace, QStringLiteral("LastCheckedIndex"), rowExists ? 5 : 500);
         ini.writeInteger(SectionFace, QStringLiteral("MaxCardsIndex"), 12);
@@ -762,25 +762,25 @@ void TestUi::settingsAtShowAndClose()
         f.BindMeasures(&db.dm.measures());
         f.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f));
-        QVERIFY(rig.engine.TimerControl()->isActive());  // the restore enables the control timer
-        QCOMPARE(f.LastCheckedIndex(), expectedBoundary);
-        QCOMPARE(int(rig.engine.LastReadedIndex), 8);
-        QCOMPARE(f.StoredValues.MaxCardsIndex, 12);
-        QVERIFY(rig.engine.INeedSynhroFIO);
+        QVERIFY(rig.engine.timerControl()->isActive());  // the restore enables the control timer
+        QCOMPARE(f.lastCheckedIndex(), expectedBoundary);
+        QCOMPARE(int(rig.engine.lastReadedIndex), 8);
+        QCOMPARE(f.StoredValues.maxCardsIndex, 12);
+        QVERIFY(rig.engine.iNeedSynhroFIO);
         QCOMPARE(int(rig.link.pingDelayMs()), 250);
         QCOMPARE(int(rig.link.sendDelayMs()), 2000);
         QCOMPARE(int(rig.link.baseRequestCount()), 3);
         QVERIFY(rig.link.fixedReceiveWindow());
         QCOMPARE(rig.link.portName(), QStringLiteral("/nonexistent/ttyS9"));
-        QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Нет соединения"));  // UpdateStateIndicator ran
+        QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Нет соединения"));  // updateStateIndicator ran
 
-        rig.engine.LastReadedIndex = 9;
-        rig.engine.INeedSynhroFIO = false;
+        rig.engine.lastReadedIndex = 9;
+        rig.engine.iNeedSynhroFIO = false;
         QVERIFY(f.close());
-        QVERIFY(rig.engine.FaceNotReady);
+        QVERIFY(rig.engine.faceNotReady);
         QVERIFY(!db.dm.measures().active());  // the database module closed its tables
     }
-    TIniFile ini(path);
+    IniFile ini(path);
     QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("LastReadedIndex"), -1), 9);
     QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("LastCheckedIndex"), -1), expectedBoundary);
     QCOMPARE(ini.readInteger(SectionFace, QStringLiteral("PingDelayMS"), -1), 250);
@@ -800,9 +800,9 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     rig.sim.setClockOffsetSeconds(-3600);
     const CommandResult<ReaderConfigData> config = readReaderConfig(&rig.link);
     QVERIFY(config);
-    rig.engine.SetReaderConfig(config.value);
-    rig.engine.ReaderNormalMode = true;
-    rig.engine.SyncState = SyncOnline;
+    rig.engine.setReaderConfig(config.value);
+    rig.engine.readerNormalMode = true;
+    rig.engine.syncState = SyncOnline;
     WidgetPrompt unattended;  // nobody watches the offscreen platform
     QVERIFY(WidgetPrompt::Unattended());
     setPrompt(&unattended);
@@ -810,21 +810,21 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     // The full read goes on over a slot that cannot be taken up to the newest
     // record and stops at the end of the archive.
     int served = rig.sim.requestsServed();
-    rig.engine.ReadFullArchive();
+    rig.engine.readFullArchive();
     QCOMPARE(rig.measuresCount(), 36);
     QCOMPARE(rig.sim.requestsServed() - served, 38);
 
     // The reader's clock is left alone.
     served = rig.sim.requestsServed();
-    rig.engine.CheckReaderClock();
-    QVERIFY(rig.engine.ClockQuestionAsked);
+    rig.engine.checkReaderClock();
+    QVERIFY(rig.engine.clockQuestionAsked);
     QCOMPARE(rig.sim.requestsServed(), served);
 
     // The names wait for an operator.
     rig.addNote(rig.measures().first().id, QVariant(), QVariant(), QStringLiteral("Петров"));
-    rig.engine.INeedSynhroFIO = true;
-    rig.engine.AskNameSync(true);
-    QVERIFY(rig.engine.INeedSynhroFIO);
+    rig.engine.iNeedSynhroFIO = true;
+    rig.engine.askNameSync(true);
+    QVERIFY(rig.engine.iNeedSynhroFIO);
     QVERIFY(rig.measures().first().fio.isEmpty());
     setPrompt(&rig.prompt);
 }
@@ -834,11 +834,11 @@ void TestUi::clockQuestionShowsTheSuspension()
     FaceRig rig;
     MainWindow &f = rig.face;
     QVERIFY(rig.show());
-    rig.engine.SyncState = SyncOnline;
-    f.UpdateStateIndicator();
-    ReaderConfigData rec = rig.engine.ReaderConfig();
+    rig.engine.syncState = SyncOnline;
+    f.updateStateIndicator();
+    ReaderConfigData rec = rig.engine.readerConfig();
     rec.clock = QDateTime::currentDateTime().addSecs(-600);
-    rig.engine.SetReaderConfig(rec);
+    rig.engine.setReaderConfig(rec);
     ScriptedPrompt prompt;
     prompt.answers = {PromptButton::Cancel};
     QString status, info;
@@ -848,7 +848,7 @@ void TestUi::clockQuestionShowsTheSuspension()
         info = control<QLabel>(f, "LabelInfoLastDoIt")->text();
         colour = control<TStateSquare>(f, "PaintBox_ShowState")->Colour();
     };
-    rig.engine.CheckReaderClock();
+    rig.engine.checkReaderClock();
     QCOMPARE(prompt.asked.size(), 1);
     QCOMPARE(prompt.asked.first().unattended, PromptButton::Cancel);
     QCOMPARE(status, QStringLiteral("Соединение приостановлено"));
@@ -870,12 +870,12 @@ void TestUi::labelsFollowStoredReadings()
     // A pass stores readings: the labels are built when it ends.
     const QDateTime t(QDate(2026, 12, 1), QTime(8, 0));
     db.add(1, t, 7, QStringLiteral("a"), 1.5);
-    rig.engine.LastReadedIndex = db.add(2, t.addSecs(60), 8, QStringLiteral("b"), 2.5);
-    rig.engine.SyncState = SyncExchanging;
-    f.UpdateStateIndicator();
+    rig.engine.lastReadedIndex = db.add(2, t.addSecs(60), 8, QStringLiteral("b"), 2.5);
+    rig.engine.syncState = SyncExchanging;
+    f.updateStateIndicator();
     QVERIFY(f.minLabels().isEmpty());  // not in the middle of the pass
-    rig.engine.SyncState = SyncOnline;
-    f.UpdateStateIndicator();
+    rig.engine.syncState = SyncOnline;
+    f.updateStateIndicator();
     QCOMPARE(f.minLabels().size(), 5);
     QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("2.5"));
 
@@ -883,8 +883,8 @@ void TestUi::labelsFollowStoredReadings()
     ScriptedPrompt prompt;
     prompt.inputs = {QStringLiteral("2")};
     QTest::mouseClick(f.minLabels()[4], Qt::LeftButton);
-    rig.engine.LastReadedIndex = db.add(3, t.addSecs(120), 9, QStringLiteral("c"), 7.25);
-    f.UpdateStateIndicator();
+    rig.engine.lastReadedIndex = db.add(3, t.addSecs(120), 9, QStringLiteral("c"), 7.25);
+    f.updateStateIndicator();
     QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=2"));
     QCOMPARE(f.minLabels()[4]->text(), QStringLiteral("2"));
     QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("7.25"));
@@ -933,7 +933,7 @@ void TestUi::labelsKeepClearOfCaptionsAndButtons()
     f.FormActivate();
     TRecordsGrid *g = f.recordsGrid();
     QHeaderView *h = g->horizontalHeader();
-    const int dose = g->ColumnOfField(QStringLiteral("Dose"));
+    const int dose = g->columnOfField(QStringLiteral("Dose"));
 
     auto overlaps = [&](const QString &when) {
         QStringList found;
@@ -968,7 +968,7 @@ void TestUi::labelsKeepClearOfCaptionsAndButtons()
     QVERIFY(f.maxLabels()[4]->isVisible());
     control<QAction>(f, "nViewPanelModes")->trigger();
     QCOMPARE(overlaps(QStringLiteral("mode panel hidden")), QStringList());
-    h->resizeSection(g->ColumnOfField(QStringLiteral("DateTime")), 400);
+    h->resizeSection(g->columnOfField(QStringLiteral("DateTime")), 400);
     QTRY_VERIFY(g->horizontalScrollBar()->maximum() > 0);
     g->horizontalScrollBar()->setValue(g->horizontalScrollBar()->maximum());
     QCOMPARE(overlaps(QStringLiteral("scrolled")), QStringList());

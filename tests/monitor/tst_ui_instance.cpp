@@ -86,7 +86,7 @@ void TestUiInstance::secondCopyEndsAndFirstRunsOn()
     QVERIFY2(out.contains(QStringLiteral("Measures holds 0 readings")), qPrintable(out));
 
     // It saved its settings at the close, in the configuration directory.
-    TIniFile ini(m_dir.filePath(QStringLiteral("config/RUVO.INI")));
+    IniFile ini(m_dir.filePath(QStringLiteral("config/RUVO.INI")));
     QCOMPARE(ini.readInteger(QStringLiteral("TFace"), QStringLiteral("PingDelayMS"), -1), 300);
     QVERIFY(ini.valueExists(QStringLiteral("TRS232"), QStringLiteral("CB_UseThread_Checked")));
 
