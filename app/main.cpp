@@ -30,7 +30,7 @@ int main(int argc, char **argv)
     std::setlocale(LC_NUMERIC, "C");
     QLocale::setDefault(QLocale::c());
     app.setProperty("ruvoTitle", QStringLiteral("RUVO-Монитор"));
-    WidgetPrompt::InstallStandardTexts();  // standard buttons and dialogs in Russian
+    WidgetPrompt::installStandardTexts();  // standard buttons and dialogs in Russian
 
     WidgetPrompt prompt;
     setPrompt(&prompt);
@@ -56,7 +56,7 @@ int main(int argc, char **argv)
         prompt.setParent(&face);
         face.setEngine(&engine);
         engine.setView(&face);
-        face.SetSettingsPath(settingsFilePath(QCoreApplication::applicationFilePath()));
+        face.setSettingsPath(settingsFilePath(QCoreApplication::applicationFilePath()));
         // SIGTERM and SIGINT close the window the ordinary way: the position
         // and the settings are saved as at any close.
         QPointer<MainWindow> faceToClose(&face);
@@ -68,7 +68,7 @@ int main(int argc, char **argv)
         // The one link to the reader for the whole run: the settings window
         // sets it up, the engine talks over it.
         auto *rs232 = new LinkSettingsWindow(link, &face);
-        face.SetRS232(rs232);
+        face.setLinkSettingsWindow(rs232);
         engine.setLink(&link);
 
         DataModule dm;
@@ -84,7 +84,7 @@ int main(int argc, char **argv)
             return 1;
         }
         engine.setDatabase(&dm);
-        face.BindMeasures(&dm.measures());
+        face.bindMeasures(&dm.measures());
 
         // A run for a fixed time (the demo without a display): the window then
         // closes itself the ordinary way and reports what the database holds.
@@ -92,7 +92,7 @@ int main(int argc, char **argv)
         const int exitAfter = qEnvironmentVariableIntValue("RUVO_EXIT_AFTER_MS", &exitOk);
         if (exitOk && exitAfter > 0) {
             QTimer::singleShot(exitAfter, &face, &QWidget::close);
-            face.BeforeDatabaseClose = [&dm]() {
+            face.setBeforeDatabaseClose([&dm]() {
                 qint64 count = -1;
                 try {
                     count = ReadingStore(dm).readingCount();
@@ -100,7 +100,7 @@ int main(int argc, char **argv)
                 }
                 QTextStream(stdout) << "RUVO: Measures holds " << count << " readings in " << dm.dataDir()
                                     << Qt::endl;
-            };
+            });
         }
 
         face.show();

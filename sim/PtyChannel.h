@@ -42,11 +42,11 @@ private:
 };
 
 // reader-sim: SIGTERM and SIGINT end the program cleanly.
-void InstallTerminationSignals();
-bool TerminationRequested();
+void installTerminationSignals();
+bool terminationRequested();
 
 enum class ConsoleEvent { Line, EndOfInput, Terminated };
 // Waits for a whole line of standard input (returned without its line end),
 // the end of standard input or a termination signal. With watchInput false
 // only the signal is waited for.
-ConsoleEvent WaitConsole(QByteArray &line, bool watchInput);
+ConsoleEvent waitConsole(QByteArray &line, bool watchInput);

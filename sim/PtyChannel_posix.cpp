@@ -197,7 +197,7 @@ bool takeLine(QByteArray &line)
 }
 } // namespace
 
-void InstallTerminationSignals()
+void installTerminationSignals()
 {
     if (g_signalPipe[0] < 0 && ::pipe(g_signalPipe) == 0) {
         for (int fd : g_signalPipe) {
@@ -214,12 +214,12 @@ void InstallTerminationSignals()
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-bool TerminationRequested()
+bool terminationRequested()
 {
     return g_terminate.load();
 }
 
-ConsoleEvent WaitConsole(QByteArray &line, bool watchInput)
+ConsoleEvent waitConsole(QByteArray &line, bool watchInput)
 {
     for (;;) {
         if (g_terminate.load())

@@ -299,7 +299,7 @@ int main(int argc, char **argv)
     sim.setPaced(paced, rate);
     sim.addRecords(records);
 
-    InstallTerminationSignals();
+    installTerminationSignals();
     if (!sim.start()) {
         complain(QStringLiteral("reader-sim: no pseudo-terminal: %1").arg(sim.errorText()));
         return 1;
@@ -333,7 +333,7 @@ int main(int argc, char **argv)
     bool watchInput = true;
     for (;;) {
         QByteArray line;
-        const ConsoleEvent e = WaitConsole(line, watchInput);
+        const ConsoleEvent e = waitConsole(line, watchInput);
         if (e == ConsoleEvent::Terminated)
             break;
         if (e == ConsoleEvent::EndOfInput) {

@@ -37,7 +37,7 @@ const char *const UsageText =
     "  write-number N on|off | clear-dose | read-dose\n"
     "  read-spectrum BLOCK | read-spectrum-header\n";
 
-int Usage(const QString &problem)
+int usage(const QString &problem)
 {
     std::fprintf(stderr, "ruvo-link: %s\n%s", problem.toLocal8Bit().constData(), UsageText);
     return 2;
@@ -87,7 +87,7 @@ QJsonValue SingleValue(float v)
     return QJsonValue(back);
 }
 
-QString Hex(const QByteArray &bytes)
+QString hexBytes(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
@@ -105,12 +105,12 @@ QJsonObject Rec0Json(const ReaderConfigData &r)
     o[QStringLiteral("Status")] = r.status;
     o[QStringLiteral("Status2")] = r.status2;
     o[QStringLiteral("DosimeterInserted")] = (r.status & StatusDosimeterInserted) != 0;
-    o[QStringLiteral("InfoText")] = Hex(r.infoText);
+    o[QStringLiteral("InfoText")] = hexBytes(r.infoText);
     return o;
 }
 
 // Numbers on the command line are decimal: a leading zero does not make one octal.
-bool ParseInt(const QString &text, qint64 min, qint64 max, qint64 &value)
+bool parseInt(const QString &text, qint64 min, qint64 max, qint64 &value)
 {
     bool ok = false;
     const qint64 v = text.toLongLong(&ok, 10);
@@ -120,9 +120,9 @@ bool ParseInt(const QString &text, qint64 min, qint64 max, qint64 &value)
     return true;
 }
 
-bool ParseUInt(const QString &text, qint64 max, qint64 &value)
+bool parseUInt(const QString &text, qint64 max, qint64 &value)
 {
-    return ParseInt(text, 0, max, value);
+    return parseInt(text, 0, max, value);
 }
 
 // Coefficient A goes out as a decimal word: 0, or three significant digits
@@ -188,31 +188,31 @@ int main(int argc, char **argv)
         auto value = [&](qint64 max, qint64 &out) {
             if (i + 1 >= args.size())
                 return false;
-            return ParseUInt(args[++i], max, out);
+            return parseUInt(args[++i], max, out);
         };
         qint64 v = 0;
         if (a == QLatin1String("--port")) {
             if (i + 1 >= args.size())
-                return Usage(QStringLiteral("--port needs a path"));
+                return usage(QStringLiteral("--port needs a path"));
             link.setComPortIndex(-1);
             link.setPortName(PortPath(args[++i]));
             portGiven = true;
         } else if (a == QLatin1String("--com")) {
             if (!value(8, v) || v < 1)
-                return Usage(QStringLiteral("--com needs a number 1..8"));
+                return usage(QStringLiteral("--com needs a number 1..8"));
             link.setComPortIndex(int(v - 1));
             portGiven = true;
         } else if (a == QLatin1String("--ping-ms")) {
             if (!value(600000, v))
-                return Usage(QStringLiteral("--ping-ms needs milliseconds"));
+                return usage(QStringLiteral("--ping-ms needs milliseconds"));
             link.setPingDelayMs(int(v));
         } else if (a == QLatin1String("--send-ms")) {
             if (!value(600000, v))
-                return Usage(QStringLiteral("--send-ms needs milliseconds"));
+                return usage(QStringLiteral("--send-ms needs milliseconds"));
             link.setSendDelayMs(int(v));
         } else if (a == QLatin1String("--repeats")) {
             if (!value(100, v))
-                return Usage(QStringLiteral("--repeats needs a number 0..100"));
+                return usage(QStringLiteral("--repeats needs a number 0..100"));
             link.setBaseRequestCount(int(v));
         } else if (a == QLatin1String("--fixed-window")) {
             link.setFixedReceiveWindow(true);
@@ -222,21 +222,21 @@ int main(int argc, char **argv)
             appState().eventsLogEnabled = true;
         } else if (a == QLatin1String("--log-dir")) {
             if (i + 1 >= args.size())
-                return Usage(QStringLiteral("--log-dir needs a directory"));
+                return usage(QStringLiteral("--log-dir needs a directory"));
             logDir = args[++i];
         } else if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
             std::fputs(UsageText, stdout);
             return 0;
         } else if (a.startsWith(QLatin1String("--"))) {
-            return Usage(QStringLiteral("unknown option ") + a);
+            return usage(QStringLiteral("unknown option ") + a);
         } else {
             words << a;
         }
     }
     if (!portGiven)
-        return Usage(QStringLiteral("no port given"));
+        return usage(QStringLiteral("no port given"));
     if (words.isEmpty())
-        return Usage(QStringLiteral("no command given"));
+        return usage(QStringLiteral("no command given"));
     appState().programDir = QDir(logDir).absolutePath() + QLatin1Char('/');
 
     const QString command = words.takeFirst();
@@ -310,8 +310,8 @@ int main(int argc, char **argv)
             ok = take(pingReader(&link));
         } else if (command == QLatin1String("read-record") && needArgs(1)) {
             // Record 0 would be the configuration request.
-            if (!ParseInt(words[0], 1, 2000, v))
-                return Usage(QStringLiteral("read-record needs a record number 1..2000"));
+            if (!parseInt(words[0], 1, 2000, v))
+                return usage(QStringLiteral("read-record needs a record number 1..2000"));
             out[QStringLiteral("RecordNumber")] = int(v);
             expected = ArchiveRecordReplySize;
             const CommandResult<ArchiveRecordData> result = readArchiveRecord(&link, int(v));
@@ -326,8 +326,8 @@ int main(int argc, char **argv)
                 out[QStringLiteral("ArchiveRecord")] = o;
             }
         } else if (command == QLatin1String("set-mode") && needArgs(1)) {
-            if (!ParseUInt(words[0], 1, v))
-                return Usage(QStringLiteral("set-mode needs a mode 0 or 1"));
+            if (!parseUInt(words[0], 1, v))
+                return usage(QStringLiteral("set-mode needs a mode 0 or 1"));
             out[QStringLiteral("Mode")] = int(v);
             if (readConfigFirst() && needsModeSwitching())
                 ok = take(setReaderMode(&link, quint8(v)));
@@ -337,7 +337,7 @@ int main(int argc, char **argv)
             ok = take(result);
             if (ok) {
                 out[QStringLiteral("Text")] = result.value.text;
-                out[QStringLiteral("Code")] = Hex(result.value.code);
+                out[QStringLiteral("Code")] = hexBytes(result.value.code);
             }
         } else if (command == QLatin1String("read-coeffs") && needArgs(0)) {
             expected = RegisterReplySize;
@@ -354,8 +354,8 @@ int main(int argc, char **argv)
             qint64 b = 0;
             bool okA = false;
             const double a = words[1].toDouble(&okA);
-            if (!ParseInt(words[0], -32768, 65535, b) || !okA || !DecimalWordHolds(a))
-                return Usage(QStringLiteral("write-coeffs needs B (-32768..65535) and A (0, or from 1e-32 up to below 1e32)"));
+            if (!parseInt(words[0], -32768, 65535, b) || !okA || !DecimalWordHolds(a))
+                return usage(QStringLiteral("write-coeffs needs B (-32768..65535) and A (0, or from 1e-32 up to below 1e32)"));
             out[QStringLiteral("B")] = int(quint16(b));
             out[QStringLiteral("A")] = DecimalValue(decodeDecimalWord(encodeDecimalWord(a)));
             // The body has one more byte on a reader with mode switching.
@@ -371,8 +371,8 @@ int main(int argc, char **argv)
             }
         } else if (command == QLatin1String("write-number") && needArgs(2)) {
             const QString mode = words[1].toLower();
-            if (!ParseUInt(words[0], 0xFFFFFF, v) || (mode != QLatin1String("on") && mode != QLatin1String("off")))
-                return Usage(QStringLiteral("write-number needs a number 0..16777215 and on|off"));
+            if (!parseUInt(words[0], 0xFFFFFF, v) || (mode != QLatin1String("on") && mode != QLatin1String("off")))
+                return usage(QStringLiteral("write-number needs a number 0..16777215 and on|off"));
             out[QStringLiteral("Number")] = qint64(v);
             out[QStringLiteral("Accumulation")] = mode == QLatin1String("on");
             ok = take(writeDosimeterNumber(&link, quint32(v), mode == QLatin1String("on")));
@@ -385,8 +385,8 @@ int main(int argc, char **argv)
             if (ok)
                 out[QStringLiteral("Dose")] = SingleValue(result.value);
         } else if (command == QLatin1String("read-spectrum") && needArgs(1)) {
-            if (!ParseUInt(words[0], 255, w))
-                return Usage(QStringLiteral("read-spectrum needs a block number 0..255"));
+            if (!parseUInt(words[0], 255, w))
+                return usage(QStringLiteral("read-spectrum needs a block number 0..255"));
             out[QStringLiteral("Block")] = int(w);
             expected = SpectrumReplySize;
             try {
@@ -419,7 +419,7 @@ int main(int argc, char **argv)
                 out[QStringLiteral("ComparatorChannel")] = int(h.comparatorChannel);
             }
         } else {
-            return Usage(QStringLiteral("unknown command or wrong arguments: ") + command);
+            return usage(QStringLiteral("unknown command or wrong arguments: ") + command);
         }
     } catch (const ERuvoError &e) {
         ok = false;

@@ -27,7 +27,7 @@ BenchDatabase::~BenchDatabase()
     setPrompt(nullptr);
 }
 
-qint64 BenchDatabase::FillMeasures(int rows, int dosimeters)
+qint64 BenchDatabase::fillMeasures(int rows, int dosimeters)
 {
     QElapsedTimer clock;
     clock.start();
@@ -94,7 +94,7 @@ qint64 BenchDatabase::Count(DataTable &table)
     return q.next() ? q.value(0).toLongLong() : -1;
 }
 
-double Ms(qint64 ns)
+double toMs(qint64 ns)
 {
     return ns / 1e6;
 }

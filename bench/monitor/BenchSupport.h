@@ -30,7 +30,7 @@ public:
     // Appends `rows` readings of `dosimeters` dosimeters (IDs 1..dosimeters),
     // one a minute from 1 January 2025 on, under bus address 0x7F0000 (not the
     // simulated reader's), in one statement. Returns the milliseconds taken.
-    qint64 FillMeasures(int rows, int dosimeters);
+    qint64 fillMeasures(int rows, int dosimeters);
     // Appends `perDosimeter` consecutive journal periods for each dosimeter,
     // evenly over the span of the readings, the last one open.
     qint64 FillNotes(int dosimeters, int perDosimeter, int readings);
@@ -42,4 +42,4 @@ private:
     SilentPrompt m_prompt;
 };
 
-double Ms(qint64 ns);
+double toMs(qint64 ns);

@@ -35,7 +35,7 @@ int main(int argc, char **argv)
     BenchDatabase db;
     std::printf("filling %d readings and %d journal entries...\n", rows, notes);
     std::fflush(stdout);
-    const qint64 fillM = db.FillMeasures(rows, dosimeters);
+    const qint64 fillM = db.fillMeasures(rows, dosimeters);
     const qint64 fillN = db.FillNotes(dosimeters, notes / dosimeters, rows);
     std::printf("Measures: %lld rows (%.1f s), Notes: %lld rows (%.1f s)\n", db.Count(db.dm.measures()), fillM / 1000.0,
                 db.Count(db.dm.notes()), fillN / 1000.0);

@@ -42,7 +42,7 @@ int main(int argc, char **argv)
     BenchDatabase db;
     std::printf("Measures: filling %d rows...\n", rows);
     std::fflush(stdout);
-    const qint64 fillMs = rows > 0 ? db.FillMeasures(rows, 1000) : 0;
+    const qint64 fillMs = rows > 0 ? db.fillMeasures(rows, 1000) : 0;
     std::printf("Measures: %lld rows in %.1f s\n", db.Count(db.dm.measures()), fillMs / 1000.0);
 
     SimReader sim;
@@ -88,12 +88,12 @@ int main(int argc, char **argv)
     std::printf("commits: %s\n", fastCommits ? "without disk flush" : "durable (flushed to disk)");
     std::printf("path: %s\n", count == 2000 ? "full archive read (new reader)" : "catch-up from a remembered position");
     std::printf("records copied: %lld (stored calls %d), state %d\n", copied, calls, engine.syncState.load());
-    std::printf("total: %.1f s, per record: %.2f ms\n", totalNs / 1e9, copied ? Ms(totalNs) / copied : 0.0);
-    std::printf("database per record: %.3f ms (%.2f %% of the total)\n", calls ? Ms(engine.storeDatabaseNs()) / calls : 0.0,
+    std::printf("total: %.1f s, per record: %.2f ms\n", totalNs / 1e9, copied ? toMs(totalNs) / copied : 0.0);
+    std::printf("database per record: %.3f ms (%.2f %% of the total)\n", calls ? toMs(engine.storeDatabaseNs()) / calls : 0.0,
                 totalNs ? 100.0 * engine.storeDatabaseNs() / totalNs : 0.0);
     std::printf("of which the duplicate check: %.3f ms, the append: %.3f ms\n",
-                calls ? Ms(engine.storeLookupNs()) / calls : 0.0,
-                calls ? Ms(engine.storeDatabaseNs() - engine.storeLookupNs()) / calls : 0.0);
+                calls ? toMs(engine.storeLookupNs()) / calls : 0.0,
+                calls ? toMs(engine.storeDatabaseNs() - engine.storeLookupNs()) / calls : 0.0);
     std::printf("requests: %d\n", sim.requestsServed());
 
     sim.stop();

@@ -93,7 +93,7 @@ struct Reader {
     }
 };
 
-void StartCycle(SyncEngine &engine, bool threadMode)
+void startCycle(SyncEngine &engine, bool threadMode)
 {
     if (threadMode) {
         engine.setUseThread(true);
@@ -102,7 +102,7 @@ void StartCycle(SyncEngine &engine, bool threadMode)
     engine.startControlTimer();
 }
 
-void StopCycle(SyncEngine &engine)
+void stopCycle(SyncEngine &engine)
 {
     engine.shutDown();
     engine.waitForWorkers(10000);
@@ -126,7 +126,7 @@ double IdleLoad(DataModule &dm, bool threadMode, int idleSeconds)
         engine.setDatabase(&dm);
         engine.faceNotReady = false;
         engine.setLink(&link);
-        StartCycle(engine, threadMode);
+        startCycle(engine, threadMode);
         bool finished = false;
         Watch([] { return false; }, 3000, &finished);  // the first polls find the reader
         const std::clock_t cpu0 = std::clock();
@@ -135,7 +135,7 @@ double IdleLoad(DataModule &dm, bool threadMode, int idleSeconds)
         QTimer::singleShot(idleSeconds * 1000, qApp, &QCoreApplication::quit);
         QCoreApplication::exec();
         load = 100.0 * double(std::clock() - cpu0) / CLOCKS_PER_SEC / (wall.nsecsElapsed() / 1e9);
-        StopCycle(engine);
+        stopCycle(engine);
     }
     reader.write("quit\n");
     reader.waitForFinished(3000);
@@ -166,7 +166,7 @@ int main(int argc, char **argv)
     appState().reset();
     BenchDatabase db;
     if (rows > 0)
-        db.FillMeasures(rows, 1000);
+        db.fillMeasures(rows, 1000);
     int failures = 0;
 
     for (const bool threadMode : {false, true}) {
@@ -183,11 +183,11 @@ int main(int argc, char **argv)
             engine.setDatabase(&db.dm);
             engine.faceNotReady = false;
             engine.setLink(&reader.link);
-            StartCycle(engine, threadMode);
+            startCycle(engine, threadMode);
             bool finished = false;
             const Stall s = Watch([] { return false; }, seconds * 1000, &finished);
             const int requests = reader.sim.requestsServed();
-            StopCycle(engine);
+            stopCycle(engine);
             line(QStringLiteral("%1, silent (%2 requests): largest gap").arg(mode).arg(requests), s.largestMs);
             line(QStringLiteral("%1, silent: gaps over 50 ms").arg(mode), s.over50, QStringLiteral("gaps"));
         }
@@ -213,14 +213,14 @@ int main(int argc, char **argv)
             engine.faceNotReady = false;
             engine.setLink(&reader.link);
             const qint64 before = db.Count(db.dm.measures());
-            StartCycle(engine, threadMode);
+            startCycle(engine, threadMode);
             QElapsedTimer clock;
             clock.start();
             bool finished = false;
             const Stall s = Watch([&] { return engine.lastRecNumber.load() == count + 1 && engine.syncState == SyncOnline; },
                                   count * 200 + 20000, &finished);
             const double total = clock.elapsed();
-            StopCycle(engine);
+            stopCycle(engine);
             const qint64 copied = db.Count(db.dm.measures()) - before;
             if (!finished || copied != count)
                 ++failures;

@@ -50,14 +50,14 @@ int main(int argc, char **argv)
     const int rows = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 1000000;
     QuietPrompt prompt;
     setPrompt(&prompt);
-    StoreDir dir;
+    storeDir dir;
     out() << "Measures rows: " << rows << Qt::endl;
 
     std::unique_ptr<DataModule> dm = dir.start();
     // Filled without indexes; the next start builds them all.
     for (const FieldDef &f : dm->measures().fields())
         dm->measures().exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
-    line(QStringLiteral("fill (one transaction, prepared insert, no indexes)"), ms([&] { FillMeasures(*dm, rows); }));
+    line(QStringLiteral("fill (one transaction, prepared insert, no indexes)"), ms([&] { fillMeasures(*dm, rows); }));
     dm.reset();
     line(QStringLiteral("start-up building every index of Measures"), ms([&] { dm = dir.start(); }));
     dm.reset();
@@ -123,7 +123,7 @@ int main(int argc, char **argv)
         int stored = 0;
         const double total = ms([&] {
             for (int i = 0; i < n; ++i) {
-                const QDateTime t = GeneratedTime(base + i);
+                const QDateTime t = generatedTime(base + i);
                 if (m.locate(key, {t, 77, i % 2000 + 1}, LocateOption::AllRows))
                     continue;
                 m.append();
@@ -154,7 +154,7 @@ int main(int argc, char **argv)
     line(QStringLiteral("store one record, one flush per pass of %1 (avg)").arg(perPass.first), perPass.second);
     line(QStringLiteral("duplicate check alone, row present (avg of %1)").arg(n), ms([&] {
              for (int i = 0; i < n; ++i)
-                 m.locate(key, {GeneratedTime(rows + i), 77, i % 2000 + 1}, LocateOption::AllRows);
+                 m.locate(key, {generatedTime(rows + i), 77, i % 2000 + 1}, LocateOption::AllRows);
          }) / n);
     line(QStringLiteral("record count with filter Dose>10"), ms([&] { m.refresh(); m.recordCount(); }));
     dm.reset();

@@ -65,7 +65,7 @@ void fill(DataModule &dm, int n)
 }
 
 // Repaints the grid at once and returns the time the repaint took.
-double paintNow(TRecordsGrid *grid)
+double paintNow(RecordsGrid *grid)
 {
     return ms([grid] { grid->viewport()->repaint(); });
 }
@@ -112,16 +112,16 @@ int main(int argc, char **argv)
     SyncEngine engine;
     MainWindow face;
     engine.setView(&face);
-    face.BindMeasures(&dm.measures());
+    face.bindMeasures(&dm.measures());
     face.resize(800, 580);
     line(QStringLiteral("show the window (settings, first screen)"), ms([&] {
              face.show();
              QApplication::processEvents();
          }));
     engine.timerControl()->stop();  // no reader here: the cycle stays quiet
-    face.FormActivate();  // usually done by the activation while showing
+    face.activateFirstTime();  // usually done by the activation while showing
     line(QStringLiteral("rebuild the column labels (MIN/MAX of the rows shown)"), ms([&] { face.rebuildColumnLabels(); }));
-    TRecordsGrid *grid = face.recordsGrid();
+    RecordsGrid *grid = face.recordsGrid();
     QScrollBar *bar = grid->verticalScrollBar();
 
     // Scrolling: the end, jumps across the whole table, then line by line.

@@ -23,49 +23,49 @@ LinkSettingsWindow::LinkSettingsWindow(SerialLink &link, QWidget *parent) : QDia
     auto *menu = new QMenuBar(this);
     layout->setMenuBar(menu);
     QMenu *file = menu->addMenu(QStringLiteral("&Файл"));
-    N2 = file->addAction(QStringLiteral("В&ыход"));
-    N2->setObjectName(QStringLiteral("N2"));
-    N2->setShortcut(QKeySequence(QStringLiteral("Ctrl+X")));
-    connect(N2, &QAction::triggered, this, &LinkSettingsWindow::N2Click);
+    m_exitAction = file->addAction(QStringLiteral("В&ыход"));
+    m_exitAction->setObjectName(QStringLiteral("N2"));
+    m_exitAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+X")));
+    connect(m_exitAction, &QAction::triggered, this, &QDialog::reject);
 
     QWidget *central = this;
-    GroupComPort = new QGroupBox(QStringLiteral("СОМ-порт"), central);
-    GroupComPort->setObjectName(QStringLiteral("GroupBox1"));
-    auto *groupLayout = new QHBoxLayout(GroupComPort);
-    CB_ComPort = new QComboBox(GroupComPort);
-    CB_ComPort->setObjectName(QStringLiteral("CB_ComPort"));
+    m_portGroup = new QGroupBox(QStringLiteral("СОМ-порт"), central);
+    m_portGroup->setObjectName(QStringLiteral("GroupBox1"));
+    auto *groupLayout = new QHBoxLayout(m_portGroup);
+    m_portCombo = new QComboBox(m_portGroup);
+    m_portCombo->setObjectName(QStringLiteral("CB_ComPort"));
     for (int i = 1; i <= 8; ++i)
-        CB_ComPort->addItem(QStringLiteral("COM") + QString::number(i));
-    CB_ComPort->setCurrentIndex(0);
-    CB_ComPort->setToolTip(QStringLiteral("Номер COM-порта для обмена на компьютере"));
-    groupLayout->addWidget(CB_ComPort);
-    layout->addWidget(GroupComPort);
+        m_portCombo->addItem(QStringLiteral("COM") + QString::number(i));
+    m_portCombo->setCurrentIndex(0);
+    m_portCombo->setToolTip(QStringLiteral("Номер COM-порта для обмена на компьютере"));
+    groupLayout->addWidget(m_portCombo);
+    layout->addWidget(m_portGroup);
 
-    CB_UseThread = new QCheckBox(QStringLiteral("Использовать отдельный поток"), central);
-    CB_UseThread->setObjectName(QStringLiteral("CB_UseThread"));
-    layout->addWidget(CB_UseThread);
+    m_useThreadCheck = new QCheckBox(QStringLiteral("Использовать отдельный поток"), central);
+    m_useThreadCheck->setObjectName(QStringLiteral("CB_UseThread"));
+    layout->addWidget(m_useThreadCheck);
 
     auto *buttons = new QHBoxLayout;
-    btnOk = new QPushButton(QStringLiteral("&Принять"), central);
-    btnOk->setObjectName(QStringLiteral("btnOk"));
-    btnOk->setToolTip(QStringLiteral("Принять изменения"));
-    btnOk->setDefault(true);
-    btnOk->setAutoDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("&Отменить"), central);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setToolTip(QStringLiteral("Отменить и выйти"));
+    m_okButton = new QPushButton(QStringLiteral("&Принять"), central);
+    m_okButton->setObjectName(QStringLiteral("btnOk"));
+    m_okButton->setToolTip(QStringLiteral("Принять изменения"));
+    m_okButton->setDefault(true);
+    m_okButton->setAutoDefault(true);
+    m_cancelButton = new QPushButton(QStringLiteral("&Отменить"), central);
+    m_cancelButton->setObjectName(QStringLiteral("btnCancel"));
+    m_cancelButton->setToolTip(QStringLiteral("Отменить и выйти"));
     buttons->addStretch();
-    buttons->addWidget(btnOk);
-    buttons->addWidget(btnCancel);
+    buttons->addWidget(m_okButton);
+    buttons->addWidget(m_cancelButton);
     layout->addLayout(buttons);
 
-    connect(btnOk, &QPushButton::clicked, this, [this] {
-        btnOkClick();
+    connect(m_okButton, &QPushButton::clicked, this, [this] {
+        applyThreadChoice();
         accept();
     });
-    connect(btnCancel, &QPushButton::clicked, this, &LinkSettingsWindow::btnCancelClick);
-    connect(CB_ComPort, qOverload<int>(&QComboBox::currentIndexChanged), this, &LinkSettingsWindow::selectPort);
-    selectPort(CB_ComPort->currentIndex());  // the link follows the box from the start
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_portCombo, qOverload<int>(&QComboBox::currentIndexChanged), this, &LinkSettingsWindow::selectPort);
+    selectPort(m_portCombo->currentIndex());  // the link follows the box from the start
 
     // A fixed border: the window keeps its designed size.
     adjustSize();
@@ -78,19 +78,19 @@ void LinkSettingsWindow::selectPort(int index)
 {
     m_link->setComPortIndex(index);
     if (index < 0)
-        CB_ComPort->setPlaceholderText(m_link->portName());
+        m_portCombo->setPlaceholderText(m_link->portName());
 }
 
-int LinkSettingsWindow::ShowModal()
+int LinkSettingsWindow::showModal()
 {
-    m_checkedAtOpen = CB_UseThread->isChecked();
+    m_checkedAtOpen = m_useThreadCheck->isChecked();
     return activePrompt().runModal(this, [this]() { return exec(); });
 }
 
-void LinkSettingsWindow::btnOkClick()
+void LinkSettingsWindow::applyThreadChoice()
 {
     SyncEngine *engine = m_engine;
-    const bool checked = CB_UseThread->isChecked();
+    const bool checked = m_useThreadCheck->isChecked();
     m_checkedAtOpen = checked;
     if (!engine)
         return;
@@ -105,35 +105,25 @@ void LinkSettingsWindow::btnOkClick()
     }
 }
 
-void LinkSettingsWindow::btnCancelClick()
-{
-    reject();
-}
-
-void LinkSettingsWindow::N2Click()
-{
-    reject();
-}
-
 void LinkSettingsWindow::done(int result)
 {
     if (result != QDialog::Accepted)
-        CB_UseThread->setChecked(m_checkedAtOpen);
+        m_useThreadCheck->setChecked(m_checkedAtOpen);
     QDialog::done(result);
 }
 
-void LinkSettingsWindow::Restore(const IniFile &ini)
+void LinkSettingsWindow::restoreSettings(const IniFile &ini)
 {
     RS232StoredValues v;
     v.portName = m_link->portName();
-    v.comPortItemIndex = CB_ComPort->currentIndex();
-    v.useThread = CB_UseThread->isChecked();
+    v.comPortItemIndex = m_portCombo->currentIndex();
+    v.useThread = m_useThreadCheck->isChecked();
     readRS232Values(ini, v);
     if (!v.portName.isEmpty())
         m_link->setPortName(v.portName);
-    CB_ComPort->setCurrentIndex(v.comPortItemIndex);
+    m_portCombo->setCurrentIndex(v.comPortItemIndex);
     selectPort(v.comPortItemIndex);
-    CB_UseThread->setChecked(v.useThread);
+    m_useThreadCheck->setChecked(v.useThread);
     m_checkedAtOpen = v.useThread;
     if (m_engine)
         m_engine->setUseThread(v.useThread);
@@ -158,7 +148,7 @@ void LinkSettingsWindow::showEvent(QShowEvent *event)
     m_placed = true;
 }
 
-void LinkSettingsWindow::Save(IniFile &ini) const
+void LinkSettingsWindow::saveSettings(IniFile &ini) const
 {
     FormPlacement p;
     QRect g = geometry();
@@ -183,7 +173,7 @@ void LinkSettingsWindow::saveValues(IniFile &ini) const
 {
     RS232StoredValues v;
     v.portName = m_link->portName();
-    v.comPortItemIndex = CB_ComPort->currentIndex();
-    v.useThread = CB_UseThread->isChecked();
+    v.comPortItemIndex = m_portCombo->currentIndex();
+    v.useThread = m_useThreadCheck->isChecked();
     writeRS232Values(ini, v);
 }

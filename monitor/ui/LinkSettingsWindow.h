@@ -34,31 +34,32 @@ public:
     // The engine told about the thread choice (not owned; none: nobody is told).
     void setEngine(SyncEngine *engine) { m_engine = engine; }
 
-    QComboBox *CB_ComPort = nullptr;
-    QCheckBox *CB_UseThread = nullptr;
-    QPushButton *btnOk = nullptr;
-    QPushButton *btnCancel = nullptr;
-    QGroupBox *GroupComPort = nullptr;
-    QAction *N2 = nullptr;
-
     // Shows the window modally (through the prompt) and returns its result:
     // QDialog::Accepted when closed by "&Принять", QDialog::Rejected otherwise.
-    int ShowModal();
+    int showModal();
 
     // "&Принять": starts or stops the request thread through the engine.
-    void btnOkClick();
-    void btnCancelClick();
-    void N2Click();
+    void applyThreadChoice();
 
     // The stored values of this window.
-    void Restore(const IniFile &ini);
-    void Save(IniFile &ini) const;
+    void restoreSettings(const IniFile &ini);
+    void saveSettings(IniFile &ini) const;
 
     // Every way of closing the window ends here; anything but "&Принять"
     // puts the thread check box back as it was when the window opened.
     void done(int result) override;
 
 private:
+    // The controls; their object names are the design's ("CB_ComPort",
+    // "CB_UseThread", "btnOk", "btnCancel", "GroupBox1", "N2"), which the
+    // settings file uses for the active control.
+    QComboBox *m_portCombo = nullptr;
+    QCheckBox *m_useThreadCheck = nullptr;
+    QPushButton *m_okButton = nullptr;
+    QPushButton *m_cancelButton = nullptr;
+    QGroupBox *m_portGroup = nullptr;
+    QAction *m_exitAction = nullptr;
+
     void saveValues(IniFile &ini) const;
     void selectPort(int index);
 

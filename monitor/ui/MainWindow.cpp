@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
-#include "FaceWidgets.h"
+#include "ClickLabel.h"
+#include "StateSquare.h"
 #include "LinkSettingsWindow.h"
 #include "RecordsGrid.h"
 
@@ -84,7 +85,7 @@ void MainWindow::setEngine(SyncEngine *engine)
     });
 }
 
-void MainWindow::SetRS232(LinkSettingsWindow *rs232)
+void MainWindow::setLinkSettingsWindow(LinkSettingsWindow *rs232)
 {
     m_rs232 = rs232;
     if (m_rs232)
@@ -138,13 +139,13 @@ void MainWindow::updateStateIndicator()
                                             engine ? engine->syncTickCounter.load() : 0);
     if (m_colourTracker.changed(state)) {
         const QColor colour = look.systemFace ? SystemFace() : QColor::fromRgb(look.rgb);
-        m_stateSquare->SetColour(colour);
+        m_stateSquare->setColour(colour);
         QPalette pal = m_connectionStatus->palette();
         pal.setColor(QPalette::Window, colour);
         m_connectionStatus->setPalette(pal);
     }
     if (look.picture >= 0)
-        m_stateSquare->SetPicture(look.picture);
+        m_stateSquare->setPicture(look.picture);
     if (!look.statusText.isEmpty())
         m_connectionStatus->setText(look.statusText);
     if (!look.infoText.isEmpty())
@@ -201,7 +202,7 @@ void MainWindow::showEvent(QShowEvent *event)
     // without a window manager): the first activation then happens here.
     QTimer::singleShot(250, this, [this] {
         if (m_faceNotReady && !m_closing)
-            FormActivate();
+            activateFirstTime();
     });
 }
 
@@ -209,22 +210,22 @@ void MainWindow::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
-        FormActivate();
+        activateFirstTime();
 }
 
-void MainWindow::FormActivate()
+void MainWindow::activateFirstTime()
 {
     if (!m_faceNotReady || m_closing)
         return;
     rebuildColumnLabels();
     setFaceNotReady(false);
-    RelayoutColumnLabels();
+    relayoutColumnLabels();
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    RelayoutColumnLabels();
+    relayoutColumnLabels();
     m_statusNote->setFixedWidth(qMax(50, width() - 100));
 }
 
@@ -232,11 +233,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // The close is never refused.
     if (!m_closing)
-        FormCloseQuery();
+        closeDown();
     event->accept();
 }
 
-void MainWindow::FormCloseQuery()
+void MainWindow::closeDown()
 {
     m_closing = true;
     setFaceNotReady(true);  // record storing and label layout stop at once
@@ -249,13 +250,13 @@ void MainWindow::FormCloseQuery()
         saveSettings();
     } catch (...) {
     }
-    if (BeforeDatabaseClose) {
+    if (m_beforeDatabaseClose) {
         try {
-            BeforeDatabaseClose();
+            m_beforeDatabaseClose();
         } catch (...) {
         }
     }
-    m_grid->Bind(nullptr);
+    m_grid->bind(nullptr);
     m_view.setTable(nullptr);
     m_measures = nullptr;
     if (DataModule *dm = dataModule())

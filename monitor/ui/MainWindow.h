@@ -6,9 +6,9 @@
 // and to the records view logic (RecordsView).
 //
 // Its code is split by what it holds: MainWindow.cpp the construction, the
-// engine's view and the window events; facelayout.cpp the menus and
-// controls; facelabels.cpp the grid's columns and the label rows;
-// facecommands.cpp the command handlers; facesettings.cpp the stored values.
+// engine's view and the window events; MainWindowLayout.cpp the menus and
+// controls; MainWindowLabels.cpp the grid's columns and the label rows;
+// MainWindowCommands.cpp the command handlers; MainWindowSettings.cpp the stored values.
 
 #include "monitor/core/RecordsView.h"
 #include "monitor/core/Settings.h"
@@ -27,10 +27,10 @@ class QSplitter;
 class QToolButton;
 class SyncEngine;
 class LinkSettingsWindow;
-class TRecordsGrid;
+class RecordsGrid;
 class DataTable;
-class TStateSquare;
-class TClickLabel;
+class StateSquare;
+class ClickLabel;
 
 class MainWindow : public QMainWindow, public ISyncView {
     Q_OBJECT
@@ -41,8 +41,8 @@ public:
 
     // The link settings window (created after this one; not owned).
     // Also given the engine.
-    void SetRS232(LinkSettingsWindow *rs232);
-    LinkSettingsWindow *RS232Window() const { return m_rs232; }
+    void setLinkSettingsWindow(LinkSettingsWindow *rs232);
+    LinkSettingsWindow *linkSettingsWindow() const { return m_rs232; }
 
     // The synchronisation engine whose view this window is and to which it
     // forwards the commands (not owned; none: the commands do nothing).
@@ -50,12 +50,12 @@ public:
     SyncEngine *engine() const { return m_engine; }
 
     // The settings file; empty: no settings are read or written.
-    void SetSettingsPath(const QString &path) { m_settingsPath = path; }
-    QString SettingsPath() const { return m_settingsPath; }
+    void setSettingsPath(const QString &path) { m_settingsPath = path; }
+    QString settingsPath() const { return m_settingsPath; }
 
     // Binds the records grid and the view logic to Measures (after the
     // database module has been created).
-    void BindMeasures(DataTable *measures);
+    void bindMeasures(DataTable *measures);
 
     // ---- ISyncView
     void setStatusText(const QString &text) override;
@@ -66,38 +66,39 @@ public:
     // ---- settings
     void restoreSettings();  // the first showing
     void saveSettings();     // the close
-    FaceStoredValues StoredValues;        // the main window's own values (link values included)
+    // The main window's own stored values (link values included).
+    FaceStoredValues &storedValues() { return m_storedValues; }
 
     // ---- window events
-    void FormActivate();
+    void activateFirstTime();
     void rebuildColumnLabels();
-    void RelayoutColumnLabels();
+    void relayoutColumnLabels();
 
     // ---- commands
-    void ExtFiltrClick();
-    void ExtOnlyNewClick();
-    void ExtNotesClick();
+    void toggleStoredFilter();
+    void toggleOnlyNew();
+    void toggleJournalNames();
     void sortByColumn(int logicalColumn);
     void setQuickMinFilter(int column);
     void setQuickMaxFilter(int column);
     void clearQuickFilters();
-    void ShowLinkSettings();
-    void RewindPosition(int records);  // the "Тест" commands
-    void nViewPanelModesClick();
-    void nViewPanelCommandsClick();
-    void NotYetAvailable();
+    void showLinkSettings();
+    void rewindPosition(int records);  // the "Тест" commands
+    void toggleModePanel();
+    void toggleCommandPanel();
+    void showNotYetAvailable();
 
     RecordsView &view() { return m_view; }
     int lastCheckedIndex() const { return m_view.lastCheckedIndex; }
 
     // Called after the settings are saved and before the database module
     // closes its tables at the end (the demo counts the stored readings there).
-    std::function<void()> BeforeDatabaseClose;
+    void setBeforeDatabaseClose(std::function<void()> hook) { m_beforeDatabaseClose = std::move(hook); }
 
     // ---- the controls tests and tools look at; the others by object name
-    TRecordsGrid *recordsGrid() const { return m_grid; }
-    const QList<TClickLabel *> &minLabels() const { return m_minLabels; }
-    const QList<TClickLabel *> &maxLabels() const { return m_maxLabels; }
+    RecordsGrid *recordsGrid() const { return m_grid; }
+    const QList<ClickLabel *> &minLabels() const { return m_minLabels; }
+    const QList<ClickLabel *> &maxLabels() const { return m_maxLabels; }
 
     static constexpr int PanelWidth = 62;
     static constexpr int NameColumnMinWidth = 80;   // what the name column keeps when space is short
@@ -120,20 +121,20 @@ private:
     void setServiceEnabled(bool on);
     void togglePanel(int index, QAction *item);
     void onSplitterMoved();
-    void FormCloseQuery();
+    void closeDown();
     RecordsView::AskFunction quickFilterAsk();
     void refreshLabelsAfterReadings();
 
     // ---- controls (object names as in the program's design)
-    TStateSquare *m_stateSquare = nullptr;
-    TClickLabel *m_connectionStatus = nullptr;
+    StateSquare *m_stateSquare = nullptr;
+    ClickLabel *m_connectionStatus = nullptr;
     QWidget *m_progressPanel = nullptr;
     QWidget *m_progressBar = nullptr;
     QLabel *m_statusLabel = nullptr;
     QWidget *m_minPanel = nullptr;
     QWidget *m_maxPanel = nullptr;
     QLabel *m_minCaption = nullptr;
-    TClickLabel *m_maxCaption = nullptr;
+    ClickLabel *m_maxCaption = nullptr;
     QPushButton *m_clearMinButton = nullptr;
     QPushButton *m_clearMaxButton = nullptr;
     QWidget *m_modePanel = nullptr;
@@ -143,7 +144,7 @@ private:
     QToolButton *m_onlyNewButton = nullptr;
     QToolButton *m_namesButton = nullptr;
     QToolButton *m_detailButton = nullptr;
-    TRecordsGrid *m_grid = nullptr;
+    RecordsGrid *m_grid = nullptr;
     QPushButton *m_journalButton = nullptr;
     QPushButton *m_cardsButton = nullptr;
     QPushButton *m_dosimeterButton = nullptr;
@@ -151,8 +152,8 @@ private:
     QLabel *m_statusFilter = nullptr;
     QLabel *m_statusNote = nullptr;
     QLabel *m_statusHeartbeat = nullptr;
-    QList<TClickLabel *> m_minLabels;
-    QList<TClickLabel *> m_maxLabels;
+    QList<ClickLabel *> m_minLabels;
+    QList<ClickLabel *> m_maxLabels;
 
     QAction *m_exitAction = nullptr;
     QAction *m_linkSettingsAction = nullptr;
@@ -177,6 +178,8 @@ private:
     QMenu *m_gridMenu = nullptr;
 
     RecordsView m_view;
+    FaceStoredValues m_storedValues;
+    std::function<void()> m_beforeDatabaseClose;
     DataTable *m_measures = nullptr;
     LinkSettingsWindow *m_rs232 = nullptr;
     SyncEngine *m_engine = nullptr;

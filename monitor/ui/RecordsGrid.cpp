@@ -7,7 +7,7 @@
 #include <QHeaderView>
 #include <QPainter>
 
-QVariant TRecordsProxy::data(const QModelIndex &index, int role) const
+QVariant RecordsProxy::data(const QModelIndex &index, int role) const
 {
     if (role == Qt::TextAlignmentRole) {
         const QString field = fieldOfColumn(index.column());
@@ -22,7 +22,7 @@ QVariant TRecordsProxy::data(const QModelIndex &index, int role) const
     return QIdentityProxyModel::data(index, role);
 }
 
-QVariant TRecordsProxy::headerData(int section, Qt::Orientation orientation, int role) const
+QVariant RecordsProxy::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation == Qt::Vertical) {
         if (role == Qt::DisplayRole)
@@ -38,13 +38,13 @@ QVariant TRecordsProxy::headerData(int section, Qt::Orientation orientation, int
     return QIdentityProxyModel::headerData(section, orientation, role);
 }
 
-QString TRecordsProxy::fieldOfColumn(int column) const
+QString RecordsProxy::fieldOfColumn(int column) const
 {
     auto *m = qobject_cast<DataTableModel *>(sourceModel());
     return m ? m->fieldOfColumn(column) : QString();
 }
 
-TRecordsGrid::TRecordsGrid(QWidget *parent) : QTableView(parent)
+RecordsGrid::RecordsGrid(QWidget *parent) : QTableView(parent)
 {
     setObjectName(QStringLiteral("RxDBGrid"));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -54,7 +54,7 @@ TRecordsGrid::TRecordsGrid(QWidget *parent) : QTableView(parent)
     setWordWrap(false);
     setCornerButtonEnabled(false);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setItemDelegate(new TRecordsDelegate(this));
+    setItemDelegate(new RecordsDelegate(this));
     // The selected row stays visible when the grid loses the focus.
     QPalette pal = palette();
     pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
@@ -77,10 +77,10 @@ TRecordsGrid::TRecordsGrid(QWidget *parent) : QTableView(parent)
     QFont tf = titles->font();
     tf.setPixelSize(16);
     titles->setFont(tf);
-    connect(titles, &QHeaderView::sectionClicked, this, &TRecordsGrid::TitleClicked);
+    connect(titles, &QHeaderView::sectionClicked, this, &RecordsGrid::titleClicked);
 }
 
-void TRecordsGrid::Bind(DataTable *measures)
+void RecordsGrid::bind(DataTable *measures)
 {
     setModel(nullptr);
     delete m_proxy;
@@ -94,14 +94,14 @@ void TRecordsGrid::Bind(DataTable *measures)
                                QStringLiteral("FIO"), QStringLiteral("Dose")},
                               this);
     m_model->setColumnTitle(m_model->columnOfField(QStringLiteral("FIO")), QStringLiteral("ФИО (по журналу)"));
-    m_proxy = new TRecordsProxy(this);
+    m_proxy = new RecordsProxy(this);
     m_proxy->setSourceModel(m_model);
     setModel(m_proxy);
     m_heldKey = QVariant();
     m_rowsArrived = false;
     m_wasLast = true;
-    connect(m_model, &DataTableModel::currentRowChanged, this, &TRecordsGrid::followTableRow);
-    connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, &TRecordsGrid::rowsArriving);
+    connect(m_model, &DataTableModel::currentRowChanged, this, &RecordsGrid::followTableRow);
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, &RecordsGrid::rowsArriving);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {
                 if (!current.isValid() || !m_model)
@@ -118,7 +118,7 @@ void TRecordsGrid::Bind(DataTable *measures)
             });
 }
 
-void TRecordsGrid::rowsArriving()
+void RecordsGrid::rowsArriving()
 {
     if (m_rowsArrived || !m_model)
         return;
@@ -127,7 +127,7 @@ void TRecordsGrid::rowsArriving()
     m_wasLast = !current.isValid() || current.row() >= m_model->rowCount() - 1;
 }
 
-void TRecordsGrid::followTableRow(int row)
+void RecordsGrid::followTableRow(int row)
 {
     if (m_syncing || !m_proxy || row < 0)
         return;
@@ -150,17 +150,17 @@ void TRecordsGrid::followTableRow(int row)
     m_syncing = false;
 }
 
-int TRecordsGrid::columnOfField(const QString &field) const
+int RecordsGrid::columnOfField(const QString &field) const
 {
     return m_model ? m_model->columnOfField(field) : -1;
 }
 
-QString TRecordsGrid::FieldOfColumn(int logicalColumn) const
+QString RecordsGrid::fieldOfColumn(int logicalColumn) const
 {
     return m_model ? m_model->fieldOfColumn(logicalColumn) : QString();
 }
 
-void TRecordsGrid::SetSortField(const QString &field)
+void RecordsGrid::setSortField(const QString &field)
 {
     m_sortField = field;
     const int column = columnOfField(field);
@@ -174,29 +174,29 @@ void TRecordsGrid::SetSortField(const QString &field)
     viewport()->update();
 }
 
-QColor TRecordsGrid::SortedCellColour()
+QColor RecordsGrid::sortedCellColour()
 {
     return QColor(0xA0, 0xFF, 0xFF);
 }
 
-QColor TRecordsGrid::SortedBaseColour()
+QColor RecordsGrid::sortedBaseColour()
 {
     return QColor(0xFF, 0xFB, 0xF0);
 }
 
-void TRecordsDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+void RecordsDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     QStyleOptionViewItem opt(option);
     initStyleOption(&opt, index);
-    const QString field = m_grid->FieldOfColumn(index.column());
+    const QString field = m_grid->fieldOfColumn(index.column());
     const bool selected = opt.state & QStyle::State_Selected;
     if (!field.isEmpty() && field == m_grid->m_sortField) {
         // Once a column has been drawn sorted it keeps the sorted base colour.
         m_grid->m_sortBase.insert(field);
         if (!selected)
-            opt.backgroundBrush = TRecordsGrid::SortedCellColour();
+            opt.backgroundBrush = RecordsGrid::sortedCellColour();
     } else if (!selected && m_grid->m_sortBase.contains(field)) {
-        opt.backgroundBrush = TRecordsGrid::SortedBaseColour();
+        opt.backgroundBrush = RecordsGrid::sortedBaseColour();
     }
     QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);

@@ -14,7 +14,7 @@ class DataTableModel;
 
 // Adds what the grid shows besides the table's texts: the column alignment,
 // the colour of the journal-name column, an empty row indicator.
-class TRecordsProxy : public QIdentityProxyModel {
+class RecordsProxy : public QIdentityProxyModel {
     Q_OBJECT
 public:
     using QIdentityProxyModel::QIdentityProxyModel;
@@ -23,34 +23,34 @@ public:
     QString fieldOfColumn(int column) const;
 };
 
-class TRecordsGrid : public QTableView {
+class RecordsGrid : public QTableView {
     Q_OBJECT
 public:
-    explicit TRecordsGrid(QWidget *parent = nullptr);
+    explicit RecordsGrid(QWidget *parent = nullptr);
 
     // Binds the grid to Measures (nullptr unbinds it).
-    void Bind(DataTable *measures);
-    DataTableModel *TableModel() const { return m_model; }
-    TRecordsProxy *Proxy() const { return m_proxy; }
+    void bind(DataTable *measures);
+    DataTableModel *tableModel() const { return m_model; }
+    RecordsProxy *proxy() const { return m_proxy; }
 
     // The columns by field name; -1 when not shown.
     int columnOfField(const QString &field) const;
-    QString FieldOfColumn(int logicalColumn) const;
+    QString fieldOfColumn(int logicalColumn) const;
 
     // The sorted column: highlighted cells, a descending marker on its title
     // and, once it has been drawn sorted, the base colour of sorted columns.
-    void SetSortField(const QString &field);
-    QString SortField() const { return m_sortField; }
-    bool ColumnHasSortBase(const QString &field) const { return m_sortBase.contains(field); }
+    void setSortField(const QString &field);
+    QString sortField() const { return m_sortField; }
+    bool columnHasSortBase(const QString &field) const { return m_sortBase.contains(field); }
 
-    static QColor SortedCellColour();   // A0 FF FF
-    static QColor SortedBaseColour();   // FF FB F0
+    static QColor sortedCellColour();   // A0 FF FF
+    static QColor sortedBaseColour();   // FF FB F0
 
 signals:
-    void TitleClicked(int logicalColumn);
+    void titleClicked(int logicalColumn);
 
 private:
-    friend class TRecordsDelegate;
+    friend class RecordsDelegate;
     void followTableRow(int row);
     void rowsArriving();
 
@@ -62,18 +62,18 @@ private:
     bool m_wasLast = true;      // the grid was on its last row when they came
 
     DataTableModel *m_model = nullptr;
-    TRecordsProxy *m_proxy = nullptr;
+    RecordsProxy *m_proxy = nullptr;
     QString m_sortField;
     QSet<QString> m_sortBase;
     bool m_syncing = false;
 };
 
-class TRecordsDelegate : public QStyledItemDelegate {
+class RecordsDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
-    explicit TRecordsDelegate(TRecordsGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+    explicit RecordsDelegate(RecordsGrid *grid) : QStyledItemDelegate(grid), m_grid(grid) {}
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
-    TRecordsGrid *m_grid;
+    RecordsGrid *m_grid;
 };

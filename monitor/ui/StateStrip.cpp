@@ -60,7 +60,7 @@ QPixmap DrawPicture(int index)
 
 } // namespace
 
-const QPixmap &StateStripPicture(int index)
+const QPixmap &stateStripPicture(int index)
 {
     static QVector<QPixmap> strip;
     if (strip.isEmpty()) {

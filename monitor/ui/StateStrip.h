@@ -5,4 +5,4 @@
 
 #include <QPixmap>
 
-const QPixmap &StateStripPicture(int index);  // an index out of range gives the idle picture
+const QPixmap &stateStripPicture(int index);  // an index out of range gives the idle picture

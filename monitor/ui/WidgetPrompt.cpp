@@ -9,7 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-bool WidgetPrompt::Unattended()
+bool WidgetPrompt::isUnattendedRun()
 {
     return QGuiApplication::platformName() == QLatin1String("offscreen")
            || qEnvironmentVariableIntValue("RUVO_UNATTENDED") == 1;
@@ -17,7 +17,7 @@ bool WidgetPrompt::Unattended()
 
 namespace {
 
-void ToStderr(const QString &text)
+void toStderr(const QString &text)
 {
     QString line = text;
     line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -26,7 +26,7 @@ void ToStderr(const QString &text)
 
 } // namespace
 
-QTranslator *WidgetPrompt::InstallStandardTexts()
+QTranslator *WidgetPrompt::installStandardTexts()
 {
     auto *translator = new QTranslator(qApp);
     if (!translator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))
@@ -39,8 +39,8 @@ QTranslator *WidgetPrompt::InstallStandardTexts()
 
 PromptButton WidgetPrompt::message(MsgKind kind, const QString &text, PromptButtons buttons)
 {
-    if (Unattended()) {
-        ToStderr(text);
+    if (isUnattendedRun()) {
+        toStderr(text);
         return (buttons & PromptButton::Cancel) ? PromptButton::Cancel : PromptButton::Ok;
     }
     return show(kind, text, buttons);
@@ -48,8 +48,8 @@ PromptButton WidgetPrompt::message(MsgKind kind, const QString &text, PromptButt
 
 PromptButton WidgetPrompt::ask(MsgKind kind, const QString &text, PromptButtons buttons, PromptButton unattended)
 {
-    if (Unattended()) {
-        ToStderr(text);
+    if (isUnattendedRun()) {
+        toStderr(text);
         return unattended;
     }
     return show(kind, text, buttons);
@@ -98,7 +98,7 @@ PromptButton WidgetPrompt::show(MsgKind kind, const QString &text, PromptButtons
 
 bool WidgetPrompt::input(const QString &caption, const QString &label, QString &value)
 {
-    if (Unattended())
+    if (isUnattendedRun())
         return false;
     bool ok = false;
     const QString entered = QInputDialog::getText(m_parent, caption, label, QLineEdit::Normal, value, &ok);
@@ -110,7 +110,7 @@ bool WidgetPrompt::input(const QString &caption, const QString &label, QString &
 
 int WidgetPrompt::runModal(QObject *, const std::function<int()> &exec)
 {
-    if (Unattended())
+    if (isUnattendedRun())
         return 0;
     return exec ? exec() : 0;
 }

@@ -25,13 +25,13 @@ public:
     int runModal(QObject *dialog, const std::function<int()> &exec) override;
     void beep() override;
 
-    static bool Unattended();
+    static bool isUnattendedRun();
 
     // Loads Qt's own Russian texts (qtbase_ru from Qt's translations
     // directory) into the application, so every standard button and dialog
     // text is Russian. Returns the installed translator (owned by the
     // application), nullptr when the file cannot be loaded.
-    static QTranslator *InstallStandardTexts();
+    static QTranslator *installStandardTexts();
 
 private:
     PromptButton show(MsgKind kind, const QString &text, PromptButtons buttons);

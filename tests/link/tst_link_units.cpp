@@ -19,37 +19,37 @@
 
 namespace {
 
-QByteArray Hex(const char *text)
+QByteArray hexBytes(const char *text)
 {
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
 }
 
 // A reply as the reader sends it: to the monitor, from address 10.11.12.
-QByteArray Reply(quint8 function, quint8 selector, const QByteArray &body)
+QByteArray replyFrame(quint8 function, quint8 selector, const QByteArray &body)
 {
     return buildPacket(QStringLiteral("1.1.1"), QStringLiteral("10.11.12"), function, selector, body);
 }
 
 // A 52-byte configuration reply with the given clock bytes and InfoText.
-QByteArray ConfigReply(const QByteArray &clock, const QByteArray &info)
+QByteArray configFrame(const QByteArray &clock, const QByteArray &info)
 {
-    QByteArray body = Hex("00 00") + clock + Hex("07 08 09 01 02 03 04 A0 B0 C0 D0 00 79 10 22") + info
-        + Hex("00 00 00");
-    return Reply(6, 1, body);
+    QByteArray body = hexBytes("00 00") + clock + hexBytes("07 08 09 01 02 03 04 A0 B0 C0 D0 00 79 10 22") + info
+        + hexBytes("00 00 00");
+    return replyFrame(6, 1, body);
 }
 
 // A 52-byte archive reply.
 QByteArray ArchiveReply(const QByteArray &clock, const QByteArray &id, const QByteArray &name16,
                         const QByteArray &dose)
 {
-    QByteArray body = Hex("00 00") + clock + id + name16 + Hex("00 00") + dose + Hex("00 00 00 00");
-    return Reply(6, 1, body);
+    QByteArray body = hexBytes("00 00") + clock + id + name16 + hexBytes("00 00") + dose + hexBytes("00 00 00 00");
+    return replyFrame(6, 1, body);
 }
 
 // A 25-byte register reply carrying four data bytes.
 QByteArray RegisterReply(const QByteArray &data)
 {
-    return Reply(6, 1, Hex("F7 FF") + data + Hex("00"));
+    return replyFrame(6, 1, hexBytes("F7 FF") + data + hexBytes("00"));
 }
 
 } // namespace
@@ -67,22 +67,22 @@ private slots:
     {
         QCOMPARE(frameChecksum(QByteArray()), 0u);
         QCOMPARE(frameChecksum(QByteArray("abc")), 0x6E43u);
-        QCOMPARE(frameChecksum(Hex("00 00")), 0u);
-        QCOMPARE(frameChecksum(Hex("FF FF FF 01 01 01 06 01 02 00")), 0x8074462Fu);
-        QCOMPARE(frameChecksum(Hex("05")), 0x05u);
-        QCOMPARE(frameChecksum(Hex("01 02 03")), 0x0223u);
+        QCOMPARE(frameChecksum(hexBytes("00 00")), 0u);
+        QCOMPARE(frameChecksum(hexBytes("FF FF FF 01 01 01 06 01 02 00")), 0x8074462Fu);
+        QCOMPARE(frameChecksum(hexBytes("05")), 0x05u);
+        QCOMPARE(frameChecksum(hexBytes("01 02 03")), 0x0223u);
         // The rotation carries the top bits round to the bottom.
-        QCOMPARE(frameChecksum(Hex("F8 00 00 00 00 00")), quint32((0xF800u << 10 | 0xF800u >> 22)));
+        QCOMPARE(frameChecksum(hexBytes("F8 00 00 00 00 00")), quint32((0xF800u << 10 | 0xF800u >> 22)));
     }
 
     void buildPacketWorkedFrames()
     {
-        QCOMPARE(buildPacket(BroadcastAddress, MonitorAddress, 6, 1, Hex("00 00")),
-                 Hex("FF FF FF 01 01 01 06 01 02 00 2F 46 74 80 00 00 00 00 00 00"));
+        QCOMPARE(buildPacket(BroadcastAddress, MonitorAddress, 6, 1, hexBytes("00 00")),
+                 hexBytes("FF FF FF 01 01 01 06 01 02 00 2F 46 74 80 00 00 00 00 00 00"));
         QCOMPARE(buildPacket(BroadcastAddress, MonitorAddress, 4, 1, QByteArray()),
-                 Hex("FF FF FF 01 01 01 04 01 00 00 00 00 00 00"));
-        QCOMPARE(buildPacket(BroadcastAddress, MonitorAddress, 8, 1, Hex("01 01")),
-                 Hex("FF FF FF 01 01 01 08 01 02 00 2F 86 75 80 01 01 01 01 00 00"));
+                 hexBytes("FF FF FF 01 01 01 04 01 00 00 00 00 00 00"));
+        QCOMPARE(buildPacket(BroadcastAddress, MonitorAddress, 8, 1, hexBytes("01 01")),
+                 hexBytes("FF FF FF 01 01 01 08 01 02 00 2F 86 75 80 01 01 01 01 00 00"));
     }
 
     void buildPacketBodies()
@@ -90,27 +90,27 @@ private slots:
         const QByteArray empty = buildPacket(QStringLiteral("9.8.7"), QStringLiteral("1.2.3"), 0x55, 0xAA);
         QCOMPARE(empty.size(), 14);
         QCOMPARE(empty.mid(10), QByteArray(4, '\0'));
-        QCOMPARE(empty.left(6), Hex("09 08 07 01 02 03"));
+        QCOMPARE(empty.left(6), hexBytes("09 08 07 01 02 03"));
 
-        const QByteArray one = buildPacket(BroadcastAddress, MonitorAddress, 8, 1, Hex("05"));
+        const QByteArray one = buildPacket(BroadcastAddress, MonitorAddress, 8, 1, hexBytes("05"));
         QCOMPARE(one.size(), 19);
-        QCOMPARE(one.mid(8, 2), Hex("01 00"));
-        QCOMPARE(one.mid(15), Hex("05 00 00 00"));
+        QCOMPARE(one.mid(8, 2), hexBytes("01 00"));
+        QCOMPARE(one.mid(15), hexBytes("05 00 00 00"));
 
         const QByteArray body(256, '\x11');
         const QByteArray big = buildPacket(BroadcastAddress, MonitorAddress, 8, 1, body);
         QCOMPARE(big.size(), 256 + 18);
-        QCOMPARE(big.mid(8, 2), Hex("00 01"));
+        QCOMPARE(big.mid(8, 2), hexBytes("00 01"));
         QCOMPARE(expectedFrameLength(big.left(10)), 274);
         QVERIFY(frameIsConsistent(big));
     }
 
     void deviceAddress()
     {
-        QCOMPARE(parseDeviceAddress(QStringLiteral("255.255.255")), Hex("FF FF FF"));
-        QCOMPARE(parseDeviceAddress(QStringLiteral("  1.1.1 ")), Hex("01 01 01"));
-        QCOMPARE(parseDeviceAddress(QStringLiteral("0.10.200")), Hex("00 0A C8"));
-        QCOMPARE(parseDeviceAddress(QStringLiteral("256.257.1")), Hex("00 01 01"));  // low 8 bits
+        QCOMPARE(parseDeviceAddress(QStringLiteral("255.255.255")), hexBytes("FF FF FF"));
+        QCOMPARE(parseDeviceAddress(QStringLiteral("  1.1.1 ")), hexBytes("01 01 01"));
+        QCOMPARE(parseDeviceAddress(QStringLiteral("0.10.200")), hexBytes("00 0A C8"));
+        QCOMPARE(parseDeviceAddress(QStringLiteral("256.257.1")), hexBytes("00 01 01"));  // low 8 bits
         for (const char *bad : {"1.1", "1..1", "1.1.", ".1.1", "a.b.c", "1.1.x", "1 .1.1", "", "   ",
                                 "1.1.1.1", "-1.1.1"}) {
             try {
@@ -121,13 +121,13 @@ private slots:
             }
         }
         QVERIFY_THROWS_EXCEPTION(EFormatError, buildPacket(QStringLiteral("1.1"), MonitorAddress, 6, 1));
-        QCOMPARE(addressToText(frameAddress(Reply(4, 1, {}), 3)), QStringLiteral("10.11.12"));
-        QCOMPARE(frameAddress(Reply(4, 1, {}), 3), quint32(10 * 65536 + 11 * 256 + 12));
+        QCOMPARE(addressToText(frameAddress(replyFrame(4, 1, {}), 3)), QStringLiteral("10.11.12"));
+        QCOMPARE(frameAddress(replyFrame(4, 1, {}), 3), quint32(10 * 65536 + 11 * 256 + 12));
     }
 
     void frameValidation()
     {
-        const QByteArray good = Reply(6, 1, Hex("01 02 03 04 05"));
+        const QByteArray good = replyFrame(6, 1, hexBytes("01 02 03 04 05"));
         QVERIFY(frameIsConsistent(good));
         QCOMPARE(expectedFrameLength(good.left(9)), -1);
         QCOMPARE(expectedFrameLength(good.left(10)), good.size());
@@ -144,18 +144,18 @@ private slots:
         QByteArray bodySum = good;
         bodySum[bodySum.size() - 1] = char(bodySum[bodySum.size() - 1] ^ 0x80);
         QVERIFY(!frameIsConsistent(bodySum));
-        QVERIFY(!frameIsConsistent(good + Hex("00")));     // more bytes than BodyLength says
+        QVERIFY(!frameIsConsistent(good + hexBytes("00")));     // more bytes than BodyLength says
         QVERIFY(!frameIsConsistent(good.chopped(1)));      // fewer
         QVERIFY(!frameIsConsistent(good.left(10)));
 
         // Body-less frames carry zeros where the header checksum would be.
-        const QByteArray ack = Reply(8, 1, QByteArray());
+        const QByteArray ack = replyFrame(8, 1, QByteArray());
         QVERIFY(frameIsConsistent(ack));
-        QVERIFY(frameIsConsistent(Hex("01 01 01 0A 0B 0C 04 01 00 00 00 00 00 00")));
+        QVERIFY(frameIsConsistent(hexBytes("01 01 01 0A 0B 0C 04 01 00 00 00 00 00 00")));
         QByteArray ackGarbage = ack;
         ackGarbage[12] = 0x33;
         QVERIFY(!frameIsConsistent(ackGarbage));
-        QVERIFY(!frameIsConsistent(ack + Hex("00 00 00 00")));
+        QVERIFY(!frameIsConsistent(ack + hexBytes("00 00 00 00")));
     }
 
     void bcdAndDeviceDateTime()
@@ -167,19 +167,19 @@ private slots:
         QCOMPARE(fromBcd(0x1F), 25);
 
         QDateTime t;
-        QVERIFY(decodeDeviceDateTime(Hex("30 14 08 12 26"), 0, t));
+        QVERIFY(decodeDeviceDateTime(hexBytes("30 14 08 12 26"), 0, t));
         QCOMPARE(t, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
         const QDateTime before = t;
         for (const char *bad : {"00 00 00 00 00", "00 00 01 13 26", "00 00 32 01 26", "00 24 01 01 26",
                                 "60 00 01 01 26", "00 00 30 02 26", "00 00 29 02 25"}) {
-            QVERIFY2(!decodeDeviceDateTime(Hex(bad), 0, t), bad);
+            QVERIFY2(!decodeDeviceDateTime(hexBytes(bad), 0, t), bad);
             QCOMPARE(t, before);  // untouched on failure
         }
-        QVERIFY(decodeDeviceDateTime(Hex("59 23 29 02 24"), 0, t));  // a leap day
-        QVERIFY(!decodeDeviceDateTime(Hex("30 14 08 12"), 0, t));    // too short
+        QVERIFY(decodeDeviceDateTime(hexBytes("59 23 29 02 24"), 0, t));  // a leap day
+        QVERIFY(!decodeDeviceDateTime(hexBytes("30 14 08 12"), 0, t));    // too short
 
         const QDateTime moment(QDate(2031, 1, 5), QTime(9, 7, 45, 500));
-        QCOMPARE(encodeDeviceDateTime(moment), Hex("07 09 05 01 31"));
+        QCOMPARE(encodeDeviceDateTime(moment), hexBytes("07 09 05 01 31"));
         QVERIFY(decodeDeviceDateTime(encodeDeviceDateTime(moment), 0, t));
         QCOMPARE(t, QDateTime(QDate(2031, 1, 5), QTime(9, 7, 0)));  // seconds dropped
     }
@@ -252,13 +252,13 @@ private slots:
     void deviceText()
     {
         const QString ivanov = QStringLiteral("Иванов");
-        QCOMPARE(textToDeviceCode(ivanov), Hex("A5 B3 61 BD 6F B3"));
-        QCOMPARE(deviceCodeToText(Hex("A5 B3 61 BD 6F B3")), ivanov);
-        QCOMPARE(deviceCodeToText(Hex("41 42 43")), QStringLiteral("АВС"));
-        QCOMPARE(cp1251ToDeviceCode(Hex("C0 C2 D1")), Hex("41 42 43"));
+        QCOMPARE(textToDeviceCode(ivanov), hexBytes("A5 B3 61 BD 6F B3"));
+        QCOMPARE(deviceCodeToText(hexBytes("A5 B3 61 BD 6F B3")), ivanov);
+        QCOMPARE(deviceCodeToText(hexBytes("41 42 43")), QStringLiteral("АВС"));
+        QCOMPARE(cp1251ToDeviceCode(hexBytes("C0 C2 D1")), hexBytes("41 42 43"));
         QCOMPARE(deviceCodeToText(QByteArray(3, '\0')), QStringLiteral("¤¤¤"));
-        QCOMPARE(deviceCodeToText(Hex("80 C8 FF")), QStringLiteral("   "));
-        QCOMPARE(textToDeviceCode(QStringLiteral("Ёё№")), Hex("A2 B5 17"));
+        QCOMPARE(deviceCodeToText(hexBytes("80 C8 FF")), QStringLiteral("   "));
+        QCOMPARE(textToDeviceCode(QStringLiteral("Ёё№")), hexBytes("A2 B5 17"));
         // Latin look-alikes written to the device come back Cyrillic.
         QCOMPARE(deviceCodeToText(textToDeviceCode(QStringLiteral("TOM"))), QStringLiteral("ТОМ"));
         QCOMPARE(textToDeviceCode(QStringLiteral("Z9.-")), QByteArray("Z9.-"));
@@ -278,21 +278,21 @@ private slots:
         // Printable ASCII other than the look-alike letters travels unchanged.
         for (int b = 0x30; b <= 0x39; ++b)
             QCOMPARE(int(FromDeviceTable[ToDeviceTable[b]]), b);
-        const QString all = deviceCodeToText(QByteArray(1, char(0x17)) + Hex("A2 B5"));
+        const QString all = deviceCodeToText(QByteArray(1, char(0x17)) + hexBytes("A2 B5"));
         QCOMPARE(all, QStringLiteral("№Ёё"));
     }
 
     void requestBodies()
     {
-        QCOMPARE(archiveRecordRequestBody(2000), Hex("D0 07"));
-        QCOMPARE(archiveRecordRequestBody(1), Hex("01 00"));
-        QCOMPARE(readerModeBody(1), Hex("01 01"));
-        QCOMPARE(dosimeterRegisterReadBody(0xF3), Hex("F3 FF"));
-        QCOMPARE(dosimeterNumberWriteBody(0x123456, true), Hex("F7 FF 56 34 12 02 00"));
-        QCOMPARE(dosimeterNumberWriteBody(0xAB123456, false), Hex("F7 FF 56 34 12 00 00"));
-        QCOMPARE(metrologyWriteBody(0xFFFF, 1.5, false), Hex("F2 FF 96 00 FF FF"));
-        QCOMPARE(metrologyWriteBody(0xFFFF, 1.5, true), Hex("F2 FF 96 00 FF FF 00"));
-        QCOMPARE(clearDoseBody(), Hex("F1 FF 00 00 00 00 00"));
+        QCOMPARE(archiveRecordRequestBody(2000), hexBytes("D0 07"));
+        QCOMPARE(archiveRecordRequestBody(1), hexBytes("01 00"));
+        QCOMPARE(readerModeBody(1), hexBytes("01 01"));
+        QCOMPARE(dosimeterRegisterReadBody(0xF3), hexBytes("F3 FF"));
+        QCOMPARE(dosimeterNumberWriteBody(0x123456, true), hexBytes("F7 FF 56 34 12 02 00"));
+        QCOMPARE(dosimeterNumberWriteBody(0xAB123456, false), hexBytes("F7 FF 56 34 12 00 00"));
+        QCOMPARE(metrologyWriteBody(0xFFFF, 1.5, false), hexBytes("F2 FF 96 00 FF FF"));
+        QCOMPARE(metrologyWriteBody(0xFFFF, 1.5, true), hexBytes("F2 FF 96 00 FF FF 00"));
+        QCOMPARE(clearDoseBody(), hexBytes("F1 FF 00 00 00 00 00"));
 
         ReaderConfigData rec;
         rec.clock = QDateTime(QDate(2026, 12, 8), QTime(14, 30, 59));
@@ -306,9 +306,9 @@ private slots:
         rec.infoText = "XXXXXXXXX";
         const QByteArray body = readerConfigWriteBody(rec);
         QCOMPARE(body.size(), 34);
-        QCOMPARE(body, Hex("00 00 30 14 08 12 26 07 08 09 01 02 03 04 A0 B0 C0 D0 00 79") + QByteArray(14, ' '));
+        QCOMPARE(body, hexBytes("00 00 30 14 08 12 26 07 08 09 01 02 03 04 A0 B0 C0 D0 00 79") + QByteArray(14, ' '));
         // What is written reads back as the same configuration (seconds aside).
-        QByteArray reply = Reply(6, 1, body.left(20) + Hex("10 22") + QByteArray("XXXXXXXXX") + Hex("00 00 00"));
+        QByteArray reply = replyFrame(6, 1, body.left(20) + hexBytes("10 22") + QByteArray("XXXXXXXXX") + hexBytes("00 00 00"));
         ReaderConfigData back;
         QVERIFY(decodeReaderConfigReply(reply, back));
         QCOMPARE(back.clock, QDateTime(QDate(2026, 12, 8), QTime(14, 30, 0)));
@@ -318,7 +318,7 @@ private slots:
 
     void configReply()
     {
-        const QByteArray reply = ConfigReply(Hex("30 14 08 12 26"), QByteArray("\0ABCDEFGH", 9));
+        const QByteArray reply = configFrame(hexBytes("30 14 08 12 26"), QByteArray("\0ABCDEFGH", 9));
         QCOMPARE(reply.size(), ReaderConfigReplySize);
         ReaderConfigData rec;
         QVERIFY(decodeReaderConfigReply(reply, rec));
@@ -335,15 +335,15 @@ private slots:
 
         ReaderConfigData untouched;
         untouched.recordCount = 5;
-        QVERIFY(!decodeReaderConfigReply(ConfigReply(Hex("30 14 08 13 26"), QByteArray(9, 'A')), untouched));
+        QVERIFY(!decodeReaderConfigReply(configFrame(hexBytes("30 14 08 13 26"), QByteArray(9, 'A')), untouched));
         QCOMPARE(untouched.recordCount, quint16(5));
         QVERIFY(!untouched.clock.isValid());
         QVERIFY(!decodeReaderConfigReply(reply.left(51), untouched));
 
-        QVERIFY(isReaderBusyRefusal(Reply(3, 1, Hex("05"))));
-        QVERIFY(!isReaderBusyRefusal(Reply(3, 1, Hex("04"))));
-        QVERIFY(!isReaderBusyRefusal(Reply(6, 1, Hex("05"))));
-        QVERIFY(!isReaderBusyRefusal(Reply(3, 1, Hex("05 00"))));
+        QVERIFY(isReaderBusyRefusal(replyFrame(3, 1, hexBytes("05"))));
+        QVERIFY(!isReaderBusyRefusal(replyFrame(3, 1, hexBytes("04"))));
+        QVERIFY(!isReaderBusyRefusal(replyFrame(6, 1, hexBytes("05"))));
+        QVERIFY(!isReaderBusyRefusal(replyFrame(3, 1, hexBytes("05 00"))));
     }
 
     void archiveReply()
@@ -351,7 +351,7 @@ private slots:
         ArchiveRecordData rec;
         bool timeValid = false;
         const QByteArray name = textToDeviceCode(QStringLiteral("Иванов")) + QByteArray(10, ' ');
-        QByteArray reply = ArchiveReply(Hex("05 09 01 03 26"), Hex("12 34 56"), name, Hex("00 64"));
+        QByteArray reply = ArchiveReply(hexBytes("05 09 01 03 26"), hexBytes("12 34 56"), name, hexBytes("00 64"));
         QCOMPARE(reply.size(), ArchiveRecordReplySize);
         QVERIFY(decodeArchiveRecordReply(reply, rec, timeValid));
         QVERIFY(timeValid);
@@ -360,14 +360,14 @@ private slots:
         QCOMPARE(rec.name, QStringLiteral("Иванов          "));
         QCOMPARE(rec.dose, 1000000.0);
 
-        QVERIFY(decodeArchiveRecordReply(ArchiveReply(Hex("05 09 01 03 26"), Hex("00 00 01"), QByteArray(16, ' '),
-                                                      Hex("E8 64")),
+        QVERIFY(decodeArchiveRecordReply(ArchiveReply(hexBytes("05 09 01 03 26"), hexBytes("00 00 01"), QByteArray(16, ' '),
+                                                      hexBytes("E8 64")),
                                          rec, timeValid));
         QCOMPARE(rec.dose, 1.0);
         QCOMPARE(rec.name, QString(16, QLatin1Char(' ')));
 
-        QVERIFY(decodeArchiveRecordReply(ArchiveReply(Hex("00 00 00 00 00"), Hex("00 00 02"), QByteArray(16, '\0'),
-                                                      Hex("00 00")),
+        QVERIFY(decodeArchiveRecordReply(ArchiveReply(hexBytes("00 00 00 00 00"), hexBytes("00 00 02"), QByteArray(16, '\0'),
+                                                      hexBytes("00 00")),
                                          rec, timeValid));
         QVERIFY(!timeValid);
         QVERIFY(rec.time.isNull());
@@ -375,47 +375,47 @@ private slots:
         QCOMPARE(rec.name, QString(16, QChar(0x00A4)));
         QCOMPARE(rec.dose, 0.0);
 
-        QVERIFY(!decodeArchiveRecordReply(Reply(3, 1, Hex("01")), rec, timeValid));
+        QVERIFY(!decodeArchiveRecordReply(replyFrame(3, 1, hexBytes("01")), rec, timeValid));
     }
 
     void registerReplies()
     {
         quint32 number = 0;
         bool acc = false;
-        QVERIFY(decodeDosimeterNumberReply(RegisterReply(Hex("56 34 12 02")), number, acc));
+        QVERIFY(decodeDosimeterNumberReply(RegisterReply(hexBytes("56 34 12 02")), number, acc));
         QCOMPARE(number, 0x123456u);
         QVERIFY(acc);
-        QVERIFY(decodeDosimeterNumberReply(RegisterReply(Hex("01 00 00 FD")), number, acc));
+        QVERIFY(decodeDosimeterNumberReply(RegisterReply(hexBytes("01 00 00 FD")), number, acc));
         QCOMPARE(number, 1u);
         QVERIFY(!acc);
 
         double a = 0;
         quint16 b = 0;
-        QVERIFY(decodeMetrologyReply(RegisterReply(Hex("96 00 FF FF")), a, b));
+        QVERIFY(decodeMetrologyReply(RegisterReply(hexBytes("96 00 FF FF")), a, b));
         QCOMPARE(a, 1.5);
         QCOMPARE(b, quint16(0xFFFF));
 
         float dose = 0;
-        QVERIFY(decodeTotalDoseReply(RegisterReply(Hex("00 00 C0 3F")), dose));
+        QVERIFY(decodeTotalDoseReply(RegisterReply(hexBytes("00 00 C0 3F")), dose));
         QCOMPARE(dose, 1.5f);
-        QVERIFY(decodeTotalDoseReply(RegisterReply(Hex("00 00 C0 7F")), dose));
+        QVERIFY(decodeTotalDoseReply(RegisterReply(hexBytes("00 00 C0 7F")), dose));
         QVERIFY(std::isnan(dose));
 
         QByteArray data;
-        QVERIFY(registerReplyData(RegisterReply(Hex("41 42 43 44")), data));
+        QVERIFY(registerReplyData(RegisterReply(hexBytes("41 42 43 44")), data));
         QCOMPARE(data, QByteArray("ABCD"));
-        QVERIFY(!registerReplyData(Reply(3, 1, Hex("02")), data));
-        QVERIFY(!decodeDosimeterNumberReply(Reply(8, 1, {}), number, acc));
+        QVERIFY(!registerReplyData(replyFrame(3, 1, hexBytes("02")), data));
+        QVERIFY(!decodeDosimeterNumberReply(replyFrame(8, 1, {}), number, acc));
     }
 
     void spectrumReplies()
     {
-        QByteArray body = Hex("00 00");
+        QByteArray body = hexBytes("00 00");
         for (int i = 0; i < 100; ++i) {
             body.append(char((i * 600) & 0xFF));
             body.append(char((i * 600) >> 8));
         }
-        const QByteArray reply = Reply(6, 17, body);
+        const QByteArray reply = replyFrame(6, 17, body);
         QCOMPARE(reply.size(), SpectrumReplySize);
         QVector<quint16> channels;
         QVERIFY(decodeSpectrumReply(reply, channels));
@@ -425,8 +425,8 @@ private slots:
         QVERIFY(!decodeSpectrumReply(reply.left(219), channels));
 
         const QByteArray header =
-            Reply(6, 125, Hex("00 00 00 00 00 00 00") + Hex("96 E8") + Hex("78 56 34 12") + Hex("01 02")
-                              + Hex("DC 05") + Hex("10 00"));
+            replyFrame(6, 125, hexBytes("00 00 00 00 00 00 00") + hexBytes("96 E8") + hexBytes("78 56 34 12") + hexBytes("01 02")
+                              + hexBytes("DC 05") + hexBytes("10 00"));
         QCOMPARE(header.size(), SpectrumHeaderReplySize);
         SpectrumHeaderData h;
         QVERIFY(decodeSpectrumHeaderReply(header, h));
@@ -440,12 +440,12 @@ private slots:
     void ExchangeLogLines()
     {
         const QDateTime moment(QDate(2026, 12, 8), QTime(13, 30, 25));
-        const QByteArray request = buildPacket(BroadcastAddress, MonitorAddress, 6, 1, Hex("00 00"));
+        const QByteArray request = buildPacket(BroadcastAddress, MonitorAddress, 6, 1, hexBytes("00 00"));
         QStringList lines = exchangeLogLines(moment, request, QByteArray(), 4);
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[0], QStringLiteral("08.12.2026 13:30:25 >FF FF FF 01 01 01 06 01 02 00 2F 46 74 80 00 00 00 00 00 00 "));
         QCOMPARE(lines[1], QStringLiteral("<   (4)"));
-        lines = exchangeLogLines(moment, Hex("0a"), Hex("ab 01"), 1);
+        lines = exchangeLogLines(moment, hexBytes("0a"), hexBytes("ab 01"), 1);
         QCOMPARE(lines[0], QStringLiteral("08.12.2026 13:30:25 >0A "));
         QCOMPARE(lines[1], QStringLiteral("< AB 01   (1)"));
     }
@@ -474,7 +474,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         port.setInputTimeout(500);
-        QVERIFY(!port.sendBytes(Hex("01")));
+        QVERIFY(!port.sendBytes(hexBytes("01")));
         QCOMPARE(port.receiveBytes(10).size(), 0);
         QVERIFY(t.elapsed() < 200);
     }
@@ -535,7 +535,7 @@ private slots:
         QFile events(dir.filePath(QStringLiteral("Events.log")));
         QVERIFY(events.open(QIODevice::ReadOnly));
         const QByteArray log = events.readAll();
-        QVERIFY(log.endsWith(" >" + ToCp1251Bytes("Ошибка при запросе архивной записи") + "\r\n"));
+        QVERIFY(log.endsWith(" >" + toCp1251Bytes("Ошибка при запросе архивной записи") + "\r\n"));
 
         // The exchanges that found the port closed were still logged: nothing came back.
         QFile rs232(dir.filePath(QStringLiteral("rs232.log")));
@@ -596,12 +596,12 @@ private slots:
     }
 
 private:
-    static QByteArray ToCp1251Bytes(const char *utf8);
+    static QByteArray toCp1251Bytes(const char *utf8);
 };
 
 #include "core/TextCode.h"
 
-QByteArray TestLinkUnits::ToCp1251Bytes(const char *utf8)
+QByteArray TestLinkUnits::toCp1251Bytes(const char *utf8)
 {
     return toCp1251(QString::fromUtf8(utf8));
 }

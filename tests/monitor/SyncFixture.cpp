@@ -142,7 +142,7 @@ QVariant SyncRig::noteDose(int key)
     return q.next() ? q.value(0) : QVariant();
 }
 
-QDateTime At(int h, int m, int s)
+QDateTime at(int h, int m, int s)
 {
     return QDateTime(QDate(2026, 3, 10), QTime(h, m, s));
 }

@@ -94,4 +94,4 @@ public:
 };
 
 // A date-time of today at h:m (tests of the names).
-QDateTime At(int h, int m, int s = 0);
+QDateTime at(int h, int m, int s = 0);

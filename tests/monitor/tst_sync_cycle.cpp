@@ -11,7 +11,7 @@
 
 namespace {
 
-QStringList ProgressTexts(int from, int to, int total)
+QStringList progressTexts(int from, int to, int total)
 {
     QStringList out;
     for (int i = from; i <= to; ++i)
@@ -76,7 +76,7 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
 
     QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
     QCOMPARE(rig.recNumbers(), Range(101, 120));
-    QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")), ProgressTexts(1, 20, 20));
+    QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")), progressTexts(1, 20, 20));
     QList<QPair<int, int>> expected;
     for (int i = 1; i <= 20; ++i)
         expected << qMakePair(i, 20);
@@ -117,7 +117,7 @@ void TestSyncCycle::followsTheRingRoundItsEnd()
 
     QCOMPARE(rig.recNumbers(), Range(1991, 2000) + Range(1, 5));
     QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")),
-             ProgressTexts(1, 10, 10) + ProgressTexts(1, 5, 5));
+             progressTexts(1, 10, 10) + progressTexts(1, 5, 5));
     QCOMPARE(rig.device(rig.address()).first, 5);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(5).time);
     QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
@@ -252,7 +252,7 @@ void TestSyncCycle::addressZeroBeforeAnyReplyIsNotLookedUp()
     SyncRig rig;
     QVERIFY(rig.start());
     rig.sim.setAddress(0);
-    rig.setDevice(0, 50, At(10, 0));
+    rig.setDevice(0, 50, at(10, 0));
 
     rig.engine.pollReader();
 
@@ -347,7 +347,7 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
 }
 
 // Every stored row holds the reading of the slot its RecNumber names.
-static void CheckRowsMatchTheReader(SyncRig &rig)
+static void checkRowsMatchTheReader(SyncRig &rig)
 {
     QList<int> seen;
     for (const MeasureRow &r : rig.measures()) {
@@ -373,7 +373,7 @@ void TestSyncCycle::lateRepliesNeverStoreAWrongReading()
     rig.sim.setFaultProbability(SimReader::Fault::Trailing, 0.1, 1);
     for (int i = 0; i < 4; ++i) {
         rig.engine.pollReader();
-        CheckRowsMatchTheReader(rig);
+        checkRowsMatchTheReader(rig);
     }
     // A reader slower than the window: nothing it says is taken for the
     // answer to a later request.
@@ -381,12 +381,12 @@ void TestSyncCycle::lateRepliesNeverStoreAWrongReading()
     rig.sim.addRecords(5);
     rig.sim.setTurnaroundMs(SyncRig::PingWindowMs + 30);
     rig.engine.pollReader();
-    CheckRowsMatchTheReader(rig);
+    checkRowsMatchTheReader(rig);
 
     rig.sim.setTurnaroundMs(0);
     for (int i = 0; i < 3 && rig.device(rig.address()).first != 45; ++i)
         rig.engine.pollReader();
-    CheckRowsMatchTheReader(rig);
+    checkRowsMatchTheReader(rig);
     QCOMPARE(rig.recNumbers().size(), 35);
     QCOMPARE(rig.device(rig.address()).first, 45);
 }

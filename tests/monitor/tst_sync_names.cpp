@@ -34,12 +34,12 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
 {
     SyncRig rig;
     QVERIFY(rig.start(false));
-    const int a = rig.addMeasure(At(10, 0), 5, 1.5);
-    const int b = rig.addMeasure(At(12, 0), 5, 2.25);
-    const int c = rig.addMeasure(At(12, 1), 5, 100);
-    const int d = rig.addMeasure(At(9, 59), 5, 100);
-    const int e = rig.addMeasure(At(11, 0), 6, 100, 0, 0, QStringLiteral("Старое имя"));
-    const int note = rig.addNote(5, At(10, 0), At(12, 0), QStringLiteral("Петров П.П."));
+    const int a = rig.addMeasure(at(10, 0), 5, 1.5);
+    const int b = rig.addMeasure(at(12, 0), 5, 2.25);
+    const int c = rig.addMeasure(at(12, 1), 5, 100);
+    const int d = rig.addMeasure(at(9, 59), 5, 100);
+    const int e = rig.addMeasure(at(11, 0), 6, 100, 0, 0, QStringLiteral("Старое имя"));
+    const int note = rig.addNote(5, at(10, 0), at(12, 0), QStringLiteral("Петров П.П."));
     rig.dm.measures().setIndexFieldNames(QStringLiteral("ID"));
     rig.engine.iNeedSynhroFIO = true;
 
@@ -66,14 +66,14 @@ void TestSyncNames::openAndBlankBounds()
 {
     SyncRig rig;
     QVERIFY(rig.start(false));
-    const int before = rig.addMeasure(At(8, 0), 3, 1);
-    const int after = rig.addMeasure(At(15, 0), 3, 2);
+    const int before = rig.addMeasure(at(8, 0), 3, 1);
+    const int after = rig.addMeasure(at(15, 0), 3, 2);
     const int muchLater = rig.addMeasure(QDateTime(QDate(2030, 1, 1), QTime(0, 0)), 3, 4);
-    const int open = rig.addNote(3, At(9, 0), QVariant(), QStringLiteral("Сидоров"));
+    const int open = rig.addNote(3, at(9, 0), QVariant(), QStringLiteral("Сидоров"));
     // A blank start holds everything up to the end of the period.
-    const int early = rig.addMeasure(At(7, 0), 4, 8);
-    const int late = rig.addMeasure(At(19, 0), 4, 16);
-    const int blankFrom = rig.addNote(4, QVariant(), At(18, 0), QStringLiteral("Кузнецов"));
+    const int early = rig.addMeasure(at(7, 0), 4, 8);
+    const int late = rig.addMeasure(at(19, 0), 4, 16);
+    const int blankFrom = rig.addNote(4, QVariant(), at(18, 0), QStringLiteral("Кузнецов"));
 
     rig.engine.syncNamesFromJournal();
 
@@ -91,13 +91,13 @@ void TestSyncNames::overlappingPeriodsLaterStartWins()
 {
     SyncRig rig;
     QVERIFY(rig.start(false));
-    const int r10 = rig.addMeasure(At(10, 0), 7, 1);
-    const int r12 = rig.addMeasure(At(12, 0), 7, 2);
-    const int r14 = rig.addMeasure(At(14, 0), 7, 4);
+    const int r10 = rig.addMeasure(at(10, 0), 7, 1);
+    const int r12 = rig.addMeasure(at(12, 0), 7, 2);
+    const int r14 = rig.addMeasure(at(14, 0), 7, 4);
     // Entered in the other order: the later start is taken later all the same.
-    const int second = rig.addNote(7, At(11, 0), QVariant(), QStringLiteral("Второй"));
-    const int first = rig.addNote(7, At(9, 0), At(13, 0), QStringLiteral("Первый"));
-    const int none = rig.addNote(7, At(20, 0), At(21, 0), QStringLiteral("Никто"));
+    const int second = rig.addNote(7, at(11, 0), QVariant(), QStringLiteral("Второй"));
+    const int first = rig.addNote(7, at(9, 0), at(13, 0), QStringLiteral("Первый"));
+    const int none = rig.addNote(7, at(20, 0), at(21, 0), QStringLiteral("Никто"));
 
     rig.engine.syncNamesFromJournal();
 
@@ -122,10 +122,10 @@ void TestSyncNames::journalFilterLeavesClosedPeriodsNameless()
 {
     SyncRig rig;
     QVERIFY(rig.start(false));
-    const int closedReading = rig.addMeasure(At(10, 0), 1, 5, 0, 0, QStringLiteral("Прежний"));
-    const int openReading = rig.addMeasure(At(10, 0), 2, 7);
-    const int closed = rig.addNote(1, At(9, 0), At(11, 0), QStringLiteral("Прежний"));
-    const int open = rig.addNote(2, At(9, 0), QVariant(), QStringLiteral("Нынешний"));
+    const int closedReading = rig.addMeasure(at(10, 0), 1, 5, 0, 0, QStringLiteral("Прежний"));
+    const int openReading = rig.addMeasure(at(10, 0), 2, 7);
+    const int closed = rig.addNote(1, at(9, 0), at(11, 0), QStringLiteral("Прежний"));
+    const int open = rig.addNote(2, at(9, 0), QVariant(), QStringLiteral("Нынешний"));
     rig.dm.notes().locate(QStringLiteral("Index"), closed);
     rig.dm.notes().edit();
     rig.dm.notes().setFieldValue(QStringLiteral("Dose"), 42.0);
@@ -153,8 +153,8 @@ void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
 {
     SyncRig rig;
     QVERIFY(rig.start(false));
-    const int reading = rig.addMeasure(At(10, 0), 5, 1);
-    rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Иванов"));
+    const int reading = rig.addMeasure(at(10, 0), 5, 1);
+    rig.addNote(5, at(9, 0), QVariant(), QStringLiteral("Иванов"));
 
     rig.engine.iNeedSynhroFIO = true;
     rig.engine.askNameSync(false);  // names switched off: no question
@@ -183,8 +183,8 @@ void TestSyncNames::failedTableOperationIsReported()
 {
     SyncRig rig;
     QVERIFY(rig.start(false));
-    const int reading = rig.addMeasure(At(10, 0), 5, 1, 0, 0, QStringLiteral("Было"));
-    rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Стало"));
+    const int reading = rig.addMeasure(at(10, 0), 5, 1, 0, 0, QStringLiteral("Было"));
+    rig.addNote(5, at(9, 0), QVariant(), QStringLiteral("Стало"));
     rig.dm.measures().setFilter(QStringLiteral("Dose>0"));
     rig.dm.measures().setFiltered(true);
     rig.dm.measures().exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"NoNames\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
@@ -212,8 +212,8 @@ void TestSyncNames::namesWrittenInBulkKeepTheirIndex()
     QVERIFY(rig.start(false));
     QList<int> readings;
     for (int i = 0; i < 12; ++i)
-        readings << rig.addMeasure(At(10, i), 5, 1, 0, 0, i % 3 ? QStringLiteral("Старое") : QString());
-    const int note = rig.addNote(5, At(9, 0), QVariant(), QStringLiteral("Новое"));
+        readings << rig.addMeasure(at(10, i), 5, 1, 0, 0, i % 3 ? QStringLiteral("Старое") : QString());
+    const int note = rig.addNote(5, at(9, 0), QVariant(), QStringLiteral("Новое"));
     auto index = [&] {
         QSqlQuery q = rig.dm.measures().exec(QStringLiteral(
             "SELECT m.sql, (SELECT group_concat(s.stat) FROM \"Measures\".sqlite_stat1 AS s WHERE s.idx = m.name) "
@@ -258,14 +258,14 @@ void TestSyncNames::oddlyStoredValuesMatchAsInSql()
     // SQL compares and totals the stored values.
     SyncRig rig;
     QVERIFY(rig.start(false));
-    const int plain = rig.addMeasure(At(10, 30), 2, 1.5);
-    const int textDose = rig.addMeasure(At(10, 40), 2, 0);
-    const int wordDose = rig.addMeasure(At(10, 50), 2, 0);
-    const int realId = rig.addMeasure(At(10, 30), 2, 100);
-    const int textId = rig.addMeasure(At(10, 30), 2, 100);
-    const int blobTime = rig.addMeasure(At(10, 30), 2, 100);
-    const int shortTime = rig.addMeasure(At(10, 30), 2, 100);
-    const int note = rig.addNote(2, At(10, 0), At(11, 0), QStringLiteral("Петров"));
+    const int plain = rig.addMeasure(at(10, 30), 2, 1.5);
+    const int textDose = rig.addMeasure(at(10, 40), 2, 0);
+    const int wordDose = rig.addMeasure(at(10, 50), 2, 0);
+    const int realId = rig.addMeasure(at(10, 30), 2, 100);
+    const int textId = rig.addMeasure(at(10, 30), 2, 100);
+    const int blobTime = rig.addMeasure(at(10, 30), 2, 100);
+    const int shortTime = rig.addMeasure(at(10, 30), 2, 100);
+    const int note = rig.addNote(2, at(10, 0), at(11, 0), QStringLiteral("Петров"));
     DataTable &m = rig.dm.measures();
     auto set = [&](int key, const QString &assignment) {
         m.exec(QStringLiteral("UPDATE %1 SET %2 WHERE \"Index\" = %3").arg(m.sqlName(), assignment).arg(key));

@@ -14,7 +14,8 @@
 #include "monitor/core/SettingsStartup.h"
 #include "monitor/core/StateIndicator.h"
 #include "monitor/core/SyncEngine.h"
-#include "monitor/ui/FaceWidgets.h"
+#include "monitor/ui/ClickLabel.h"
+#include "monitor/ui/StateSquare.h"
 #include "monitor/ui/LinkSettingsWindow.h"
 #include "monitor/ui/RecordsGrid.h"
 #include "monitor/ui/StateStrip.h"
@@ -78,10 +79,10 @@ struct FaceRig {
         face.setEngine(&engine);
         engine.setView(&face);
         engine.setLink(&link);
-        face.SetRS232(rs232);
+        face.setLinkSettingsWindow(rs232);
         // No reader here: the cycle's polls find no port and change nothing.
         rs232->link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
-        rs232->CB_ComPort->setCurrentIndex(-1);
+        rs232->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(-1);
     }
     // Shows the window and stops the control timer its first showing started,
     // so no poll changes the state while a test looks at it.
@@ -213,14 +214,14 @@ void TestUi::stateLookAndEnableRules()
 
 void TestUi::indicatorStripHasItsPictures()
 {
-    const QImage connected = StateStripPicture(0).toImage();
-    const QImage idle = StateStripPicture(60).toImage();
+    const QImage connected = stateStripPicture(0).toImage();
+    const QImage idle = stateStripPicture(60).toImage();
     QCOMPARE(connected.size(), QSize(32, 32));
     QCOMPARE(idle.size(), QSize(32, 32));
     QVERIFY(connected != idle);
     // The exchange animation moves: neighbouring pictures differ.
-    QVERIFY(StateStripPicture(10).toImage() != StateStripPicture(11).toImage());
-    QCOMPARE(StateStripPicture(-3).toImage(), idle);
+    QVERIFY(stateStripPicture(10).toImage() != stateStripPicture(11).toImage());
+    QCOMPARE(stateStripPicture(-3).toImage(), idle);
 }
 
 void TestUi::windowHasEveryCommand()
@@ -276,7 +277,7 @@ void TestUi::windowHasEveryCommand()
         grid << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
     QCOMPARE(grid, (QStringList{"actSetFilter", "actOnlyNew", "actExtNotes", "-", "actDetailRecord"}));
 
-    QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Статус соединения"));
+    QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Статус соединения"));
     QCOMPARE(control<QPushButton>(f, "RunNotes")->text(), QStringLiteral("Журнал"));
     QCOMPARE(control<QPushButton>(f, "RunCardsEdit")->text(), QStringLiteral("Картотека"));
     QCOMPARE(control<QPushButton>(f, "RunCardsEdit")->toolTip(), QStringLiteral("Работа со списком людей"));
@@ -293,23 +294,23 @@ void TestUi::windowHasEveryCommand()
     // The link settings window and its texts.
     LinkSettingsWindow *r = rig.rs232;
     QCOMPARE(r->windowTitle(), QStringLiteral("Настройки соединения"));
-    QCOMPARE(r->GroupComPort->title(), QStringLiteral("СОМ-порт"));
-    QCOMPARE(r->CB_ComPort->count(), 8);
-    QCOMPARE(r->CB_ComPort->itemText(0), QStringLiteral("COM1"));
-    QCOMPARE(r->CB_ComPort->itemText(7), QStringLiteral("COM8"));
-    QCOMPARE(r->CB_ComPort->toolTip(), QStringLiteral("Номер COM-порта для обмена на компьютере"));
-    QCOMPARE(r->CB_UseThread->text(), QStringLiteral("Использовать отдельный поток"));
-    QCOMPARE(r->btnOk->text(), QStringLiteral("&Принять"));
-    QCOMPARE(r->btnOk->toolTip(), QStringLiteral("Принять изменения"));
-    QCOMPARE(r->btnCancel->text(), QStringLiteral("&Отменить"));
-    QCOMPARE(r->btnCancel->toolTip(), QStringLiteral("Отменить и выйти"));
-    QCOMPARE(r->N2->text(), QStringLiteral("В&ыход"));
-    QCOMPARE(r->N2->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
+    QCOMPARE(r->findChild<QGroupBox *>(QStringLiteral("GroupBox1"))->title(), QStringLiteral("СОМ-порт"));
+    QCOMPARE(r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->count(), 8);
+    QCOMPARE(r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->itemText(0), QStringLiteral("COM1"));
+    QCOMPARE(r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->itemText(7), QStringLiteral("COM8"));
+    QCOMPARE(r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->toolTip(), QStringLiteral("Номер COM-порта для обмена на компьютере"));
+    QCOMPARE(r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->text(), QStringLiteral("Использовать отдельный поток"));
+    QCOMPARE(r->findChild<QPushButton *>(QStringLiteral("btnOk"))->text(), QStringLiteral("&Принять"));
+    QCOMPARE(r->findChild<QPushButton *>(QStringLiteral("btnOk"))->toolTip(), QStringLiteral("Принять изменения"));
+    QCOMPARE(r->findChild<QPushButton *>(QStringLiteral("btnCancel"))->text(), QStringLiteral("&Отменить"));
+    QCOMPARE(r->findChild<QPushButton *>(QStringLiteral("btnCancel"))->toolTip(), QStringLiteral("Отменить и выйти"));
+    QCOMPARE(r->findChild<QAction *>(QStringLiteral("N2"))->text(), QStringLiteral("В&ыход"));
+    QCOMPARE(r->findChild<QAction *>(QStringLiteral("N2"))->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
     QCOMPARE(&r->link(), &rig.link);  // the window works on the link of the run
     {
         SerialLink freshLink;
         LinkSettingsWindow fresh(freshLink);  // the box shows COM1 at start, and the link uses COM1
-        QCOMPARE(fresh.CB_ComPort->currentIndex(), 0);
+        QCOMPARE(fresh.findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->currentIndex(), 0);
         QCOMPARE(int(freshLink.comPortIndex()), 0);
     }
 }
@@ -319,7 +320,7 @@ void TestUi::stateSquareRepaintsForEachState()
     FaceRig rig;
     MainWindow &f = rig.face;
     QVERIFY(rig.show());
-    TStateSquare *sq = control<TStateSquare>(f, "PaintBox_ShowState");
+    StateSquare *sq = control<StateSquare>(f, "PaintBox_ShowState");
 
     struct Case { int state; QColor colour; int picture; const char *text; };
     const Case cases[] = {
@@ -332,13 +333,13 @@ void TestUi::stateSquareRepaintsForEachState()
     rig.engine.readerNormalMode = false;
     for (const Case &c : cases) {
         rig.engine.syncState = c.state;
-        const int before = sq->PaintCount();
+        const int before = sq->paintCount();
         f.updateStateIndicator();
-        QTRY_VERIFY(sq->PaintCount() > before);
-        QCOMPARE(sq->Colour(), c.colour);
-        QCOMPARE(sq->Picture(), c.picture);
-        QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QString::fromUtf8(c.text));
-        QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->palette().color(QPalette::Window), c.colour);
+        QTRY_VERIFY(sq->paintCount() > before);
+        QCOMPARE(sq->colour(), c.colour);
+        QCOMPARE(sq->picture(), c.picture);
+        QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), QString::fromUtf8(c.text));
+        QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->palette().color(QPalette::Window), c.colour);
         // The square really shows the colour (a corner the picture leaves free).
         QCOMPARE(PixelAt(sq, 31, 32), c.colour);
         const bool serviceOn = control<QPushButton>(f, "RunPencilOptions")->isEnabled();
@@ -401,7 +402,7 @@ void TestUi::stopSynchroLeavesStateZero()
     rig.engine.syncState = 2;
     control<QAction>(f, "NStopSynchro")->trigger();
     QCOMPARE(int(rig.engine.syncState), 3);
-    QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Соединение приостановлено"));
+    QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Соединение приостановлено"));
     rig.engine.syncState = 1;
     control<QAction>(f, "NStopSynchro")->trigger();
     QCOMPARE(int(rig.engine.syncState), 0);
@@ -418,16 +419,16 @@ void TestUi::linkOkStartsAndStopsTheThread()
     SyncEngine &e = rig.engine;
     LinkSettingsWindow *r = rig.rs232;
     r->link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
-    r->CB_ComPort->setCurrentIndex(-1);
+    r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(-1);
 
     // Checking the box and "&Принять": the start is requested, the tick starts the worker.
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
-        r->CB_UseThread->setChecked(true);
-        r->btnOk->click();
+        r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->setChecked(true);
+        r->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
         return r->result();
     };
     rig.engine.threadStartTicks = 50;
-    QCOMPARE(r->ShowModal(), int(QDialog::Accepted));
+    QCOMPARE(r->showModal(), int(QDialog::Accepted));
     QVERIFY(e.useThread());
     QCOMPARE(int(rig.engine.threadStartTicks), 0);
     for (int i = 0; i < 4; ++i)
@@ -436,22 +437,22 @@ void TestUi::linkOkStartsAndStopsTheThread()
 
     // "&Принять" again with the box still checked starts no second worker.
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
-        r->btnOk->click();
+        r->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
         return r->result();
     };
     rig.engine.threadStartTicks = 50;
-    r->ShowModal();
+    r->showModal();
     QCOMPARE(int(rig.engine.threadStartTicks), 50);
 
     // Unchecking it and "&Принять" stops the worker at once.
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
-        r->CB_UseThread->setChecked(false);
-        r->btnOk->click();
+        r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->setChecked(false);
+        r->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
         return r->result();
     };
     QElapsedTimer t;
     t.start();
-    r->ShowModal();
+    r->showModal();
     QVERIFY(!e.threadRunning());
     QVERIFY(!e.useThread());
     QVERIFY(t.elapsed() < 2000);
@@ -469,27 +470,27 @@ void TestUi::linkCancelRestoresTheThreadChoice()
 
     // Every way out but "&Принять": the box comes back, the engine is untouched.
     const QList<std::function<void()>> exits = {
-        [r] { r->btnCancel->click(); },
+        [r] { r->findChild<QPushButton *>(QStringLiteral("btnCancel"))->click(); },
         [r] { QTest::keyClick(r, Qt::Key_Escape); },
-        [r] { r->N2->trigger(); },
+        [r] { r->findChild<QAction *>(QStringLiteral("N2"))->trigger(); },
         [r] { r->close(); },
     };
     for (int i = 0; i < exits.size(); ++i) {
         const auto leave = exits[i];
         prompt.dialogs[QStringLiteral("TRS232")] = [r, leave](QObject *) {
             r->show();
-            r->CB_UseThread->setChecked(true);
-            r->CB_ComPort->setCurrentIndex(2);  // the port choice takes effect anyway
+            r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->setChecked(true);
+            r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(2);  // the port choice takes effect anyway
             leave();
             return r->result();
         };
-        QCOMPARE(r->ShowModal(), int(QDialog::Rejected));
-        QVERIFY2(!r->CB_UseThread->isChecked(), qPrintable(QString::number(i)));
+        QCOMPARE(r->showModal(), int(QDialog::Rejected));
+        QVERIFY2(!r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->isChecked(), qPrintable(QString::number(i)));
         QVERIFY(r->isHidden());
         QVERIFY(!e.useThread());
         QCOMPARE(int(rig.engine.threadStartTicks), 50);
         QCOMPARE(int(r->link().comPortIndex()), 2);
-        r->CB_ComPort->setCurrentIndex(0);
+        r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(0);
     }
     for (int i = 0; i < 6; ++i)
         e.timerControlTimer();
@@ -497,18 +498,18 @@ void TestUi::linkCancelRestoresTheThreadChoice()
 
     // With the thread chosen and running, Cancel after unchecking keeps it running.
     e.setUseThread(true);
-    r->CB_UseThread->setChecked(true);
+    r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->setChecked(true);
     rig.engine.threadStartTicks = 0;
     for (int i = 0; i < 4; ++i)
         e.timerControlTimer();
     QTRY_VERIFY(e.threadRunning());
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
-        r->CB_UseThread->setChecked(false);
-        r->btnCancel->click();
+        r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->setChecked(false);
+        r->findChild<QPushButton *>(QStringLiteral("btnCancel"))->click();
         return r->result();
     };
-    r->ShowModal();
-    QVERIFY(r->CB_UseThread->isChecked());
+    r->showModal();
+    QVERIFY(r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->isChecked());
     QVERIFY(e.useThread());
     QVERIFY(e.threadRunning());
     e.shutDown();
@@ -523,18 +524,18 @@ void TestUi::linkSettingsRestoreAndSave()
     ini.writeString(SectionRS232, QStringLiteral("CommPort_PortName"), QStringLiteral("/tmp/demo/ttyRUVO"));
     ini.writeInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -1);
     ini.writeBool(SectionRS232, QStringLiteral("CB_UseThread_Checked"), true);
-    r->Restore(ini);
-    QCOMPARE(r->CB_ComPort->currentIndex(), -1);
+    r->restoreSettings(ini);
+    QCOMPARE(r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->currentIndex(), -1);
     QCOMPARE(int(r->link().comPortIndex()), -1);
     QCOMPARE(r->link().portName(), QStringLiteral("/tmp/demo/ttyRUVO"));
-    QVERIFY(r->CB_UseThread->isChecked());
+    QVERIFY(r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->isChecked());
     QVERIFY(rig.engine.useThread());  // the worker starts on the fourth tick after start
 
-    r->CB_ComPort->setCurrentIndex(4);
-    r->CB_UseThread->setChecked(false);
+    r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(4);
+    r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->setChecked(false);
     rig.face.setGeometry(300, 200, 800, 580);
     IniFile out;
-    r->Save(out);
+    r->saveSettings(out);
     // Never shown nor placed: the position written is over the main window,
     // not the corner of the screen.
     FormPlacement written;
@@ -555,9 +556,9 @@ void TestUi::gridLabelsAndQuickFilters()
     db.addMany(40);
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.measures());
+    f.bindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
-    f.FormActivate();
+    f.activateFirstTime();
     QVERIFY(!rig.engine.faceNotReady);
     QCOMPARE(f.minLabels().size(), 5);
     QCOMPARE(f.maxLabels().size(), 5);
@@ -605,7 +606,7 @@ void TestUi::gridLabelsAndQuickFilters()
     prompt.inputs = {QStringLiteral("A")};
     QTest::mouseClick(f.minLabels()[2], Qt::LeftButton);
     QCOMPARE(db.dm.measures().filter(), QStringLiteral("Name>='A'"));
-    QTest::mouseClick(control<TClickLabel>(f, "PanelLabelMax"), Qt::LeftButton);
+    QTest::mouseClick(control<ClickLabel>(f, "PanelLabelMax"), Qt::LeftButton);
     QCOMPARE(db.dm.measures().filter(), QString());
 
     // The labels sit over their columns.
@@ -625,9 +626,9 @@ void TestUi::modesSortingAndPanels()
     db.addMany(30);
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.measures());
+    f.bindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
-    f.FormActivate();
+    f.activateFirstTime();
     f.view().lastCheckedIndex = 25;
 
     // Only-new through its menu command.
@@ -688,7 +689,7 @@ void TestUi::modesSortingAndPanels()
     const QRect cell = f.recordsGrid()->visualRect(f.recordsGrid()->model()->index(3, doseColumn));
     const QImage shot = f.recordsGrid()->viewport()->grab().toImage();
     QCOMPARE(shot.pixelColor(cell.left() + 3, cell.center().y()), QColor(0xA0, 0xFF, 0xFF));
-    QVERIFY(f.recordsGrid()->ColumnHasSortBase(QStringLiteral("Dose")));
+    QVERIFY(f.recordsGrid()->columnHasSortBase(QStringLiteral("Dose")));
 
     // The panels collapse to one pixel and come back at 62.
     control<QAction>(f, "nViewPanelModes")->trigger();
@@ -708,9 +709,9 @@ void TestUi::emptyTableAtFirstActivation()
     QVERIFY(db.open());
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.measures());
+    f.bindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
-    f.FormActivate();
+    f.activateFirstTime();
     QVERIFY(!rig.engine.faceNotReady);
     QVERIFY(f.minLabels().isEmpty());
     f.resize(900, 600);
@@ -758,21 +759,21 @@ void TestUi::settingsAtShowAndClose()
     {
         FaceRig rig;
         MainWindow &f = rig.face;
-        f.SetSettingsPath(path);
-        f.BindMeasures(&db.dm.measures());
+        f.setSettingsPath(path);
+        f.bindMeasures(&db.dm.measures());
         f.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f));
         QVERIFY(rig.engine.timerControl()->isActive());  // the restore enables the control timer
         QCOMPARE(f.lastCheckedIndex(), expectedBoundary);
         QCOMPARE(int(rig.engine.lastReadedIndex), 8);
-        QCOMPARE(f.StoredValues.maxCardsIndex, 12);
+        QCOMPARE(f.storedValues().maxCardsIndex, 12);
         QVERIFY(rig.engine.iNeedSynhroFIO);
         QCOMPARE(int(rig.link.pingDelayMs()), 250);
         QCOMPARE(int(rig.link.sendDelayMs()), 2000);
         QCOMPARE(int(rig.link.baseRequestCount()), 3);
         QVERIFY(rig.link.fixedReceiveWindow());
         QCOMPARE(rig.link.portName(), QStringLiteral("/nonexistent/ttyS9"));
-        QCOMPARE(control<TClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Нет соединения"));  // updateStateIndicator ran
+        QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Нет соединения"));  // updateStateIndicator ran
 
         rig.engine.lastReadedIndex = 9;
         rig.engine.iNeedSynhroFIO = false;
@@ -804,7 +805,7 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     rig.engine.readerNormalMode = true;
     rig.engine.syncState = SyncOnline;
     WidgetPrompt unattended;  // nobody watches the offscreen platform
-    QVERIFY(WidgetPrompt::Unattended());
+    QVERIFY(WidgetPrompt::isUnattendedRun());
     setPrompt(&unattended);
 
     // The full read goes on over a slot that cannot be taken up to the newest
@@ -844,9 +845,9 @@ void TestUi::clockQuestionShowsTheSuspension()
     QString status, info;
     QColor colour;
     prompt.whileAsking = [&] {
-        status = control<TClickLabel>(f, "PanelInfoStatus")->text();
+        status = control<ClickLabel>(f, "PanelInfoStatus")->text();
         info = control<QLabel>(f, "LabelInfoLastDoIt")->text();
-        colour = control<TStateSquare>(f, "PaintBox_ShowState")->Colour();
+        colour = control<StateSquare>(f, "PaintBox_ShowState")->colour();
     };
     rig.engine.checkReaderClock();
     QCOMPARE(prompt.asked.size(), 1);
@@ -862,9 +863,9 @@ void TestUi::labelsFollowStoredReadings()
     QVERIFY(db.open());
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.measures());
+    f.bindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
-    f.FormActivate();
+    f.activateFirstTime();
     QVERIFY(f.minLabels().isEmpty());  // a first start: nothing to show yet
 
     // A pass stores readings: the labels are built when it ends.
@@ -898,15 +899,15 @@ void TestUi::gridKeepsTheOperatorsRow()
     db.addMany(40);
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.measures());
+    f.bindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
-    f.FormActivate();
-    TRecordsGrid *g = f.recordsGrid();
+    f.activateFirstTime();
+    RecordsGrid *g = f.recordsGrid();
     const QDateTime later(QDate(2026, 12, 2), QTime(9, 0));
 
     // The operator looks at row 5: a new reading does not take the row away.
     g->setCurrentIndex(g->model()->index(5, 0));
-    const QVariant key = g->TableModel()->keyOfRow(5);
+    const QVariant key = g->tableModel()->keyOfRow(5);
     db.add(41, later, 1, QStringLiteral("новый"), 1);
     QTRY_COMPARE(g->model()->rowCount(), 41);
     QTest::qWait(50);
@@ -926,23 +927,23 @@ void TestUi::labelsKeepClearOfCaptionsAndButtons()
     db.addMany(3);  // few rows: no vertical scroll bar beside the dose column
     FaceRig rig;
     MainWindow &f = rig.face;
-    f.BindMeasures(&db.dm.measures());
+    f.bindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.resize(f.minimumSize());
     QTRY_COMPARE(f.size(), f.minimumSize());
-    f.FormActivate();
-    TRecordsGrid *g = f.recordsGrid();
+    f.activateFirstTime();
+    RecordsGrid *g = f.recordsGrid();
     QHeaderView *h = g->horizontalHeader();
     const int dose = g->columnOfField(QStringLiteral("Dose"));
 
     auto overlaps = [&](const QString &when) {
         QStringList found;
-        for (const QList<TClickLabel *> &row : {f.minLabels(), f.maxLabels()}) {
-            for (TClickLabel *l : row) {
+        for (const QList<ClickLabel *> &row : {f.minLabels(), f.maxLabels()}) {
+            for (ClickLabel *l : row) {
                 if (l->isHidden())
                     continue;
                 QWidget *panel = l->parentWidget();
-                QWidget *caption = panel == control<QWidget>(f, "PanelMin") ? static_cast<QWidget *>(control<TClickLabel>(f, "PanelLabelMin")) : control<TClickLabel>(f, "PanelLabelMax");
+                QWidget *caption = panel == control<QWidget>(f, "PanelMin") ? static_cast<QWidget *>(control<ClickLabel>(f, "PanelLabelMin")) : control<ClickLabel>(f, "PanelLabelMax");
                 QPushButton *clear = panel == control<QWidget>(f, "PanelMin") ? control<QPushButton>(f, "BtnClearFilterMin") : control<QPushButton>(f, "BtnClearFilterMax");
                 if (l->geometry().intersects(caption->geometry()))
                     found << when + QStringLiteral(": ") + l->objectName() + QStringLiteral(" over the caption");
@@ -976,7 +977,7 @@ void TestUi::labelsKeepClearOfCaptionsAndButtons()
 
 void TestUi::standardButtonsAreRussian()
 {
-    QTranslator *russian = WidgetPrompt::InstallStandardTexts();
+    QTranslator *russian = WidgetPrompt::installStandardTexts();
     QVERIFY(russian);
     QInputDialog dialog;
     dialog.show();  // the buttons come with the first showing

@@ -8,28 +8,28 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-StoreDir::StoreDir()
+storeDir::storeDir()
 {
     appState().reset();
     appState().programDir = programDir();
 }
 
-QString StoreDir::programDir() const
+QString storeDir::programDir() const
 {
     return m_tmp.path() + QLatin1Char('/');
 }
 
-QString StoreDir::dataDir() const
+QString storeDir::dataDir() const
 {
     return programDir() + QStringLiteral("Data");
 }
 
-QString StoreDir::tablePath(const QString &fileName) const
+QString storeDir::tablePath(const QString &fileName) const
 {
     return dataDir() + QLatin1Char('/') + fileName;
 }
 
-std::unique_ptr<DataModule> StoreDir::start() const
+std::unique_ptr<DataModule> storeDir::start() const
 {
     appState().programDir = programDir();
     auto dm = std::make_unique<DataModule>();
@@ -37,12 +37,12 @@ std::unique_ptr<DataModule> StoreDir::start() const
     return dm;
 }
 
-QDateTime GeneratedTime(int i)
+QDateTime generatedTime(int i)
 {
     return QDateTime(QDate(2020, 1, 1), QTime(8, 0)).addSecs(qint64(i) * 60);
 }
 
-void FillMeasures(DataModule &dm, int n)
+void fillMeasures(DataModule &dm, int n)
 {
     Transaction tx(dm);
     QSqlQuery q(dm.database());
@@ -54,7 +54,7 @@ void FillMeasures(DataModule &dm, int n)
         const QString name = (i % 2 ? QStringLiteral("метка") : QStringLiteral("МЕТКА")) + QString::number(i % 97);
         q.addBindValue(1000 + i % 3);
         q.addBindValue(i % 2000 + 1);
-        q.addBindValue(dateTimeToStored(GeneratedTime(i)));
+        q.addBindValue(dateTimeToStored(generatedTime(i)));
         q.addBindValue(i % 50);
         q.addBindValue(name);
         q.addBindValue((i % 1000) / 10.0);
@@ -69,7 +69,7 @@ void FillMeasures(DataModule &dm, int n)
     dm.measures().refresh();
 }
 
-QByteArray FileBytes(const QString &path)
+QByteArray fileBytes(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))

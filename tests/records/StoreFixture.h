@@ -9,9 +9,9 @@
 #include <QTemporaryDir>
 #include <memory>
 
-class StoreDir {
+class storeDir {
 public:
-    StoreDir();  // a fresh program directory; appState().programDir points at it
+    storeDir();  // a fresh program directory; appState().programDir points at it
     bool isValid() const { return m_tmp.isValid(); }
     QString programDir() const;                     // ends in '/'
     QString dataDir() const;                        // programDir + "Data"
@@ -27,8 +27,8 @@ private:
 // The Measures row number i of a generated set: TarnAddress 1000 + i % 3,
 // RecNumber i % 2000 + 1, DateTime base + i minutes, ID i % 50, Name "Метка" +
 // (i % 97) with alternating letter case, Dose i % 1000 / 10.0, Check i % 2.
-QDateTime GeneratedTime(int i);
+QDateTime generatedTime(int i);
 // Inserts n generated rows in one transaction with one prepared statement.
-void FillMeasures(DataModule &dm, int n);
+void fillMeasures(DataModule &dm, int n);
 // The whole content of a file (to check that it was left untouched).
-QByteArray FileBytes(const QString &path);
+QByteArray fileBytes(const QString &path);

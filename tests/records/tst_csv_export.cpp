@@ -43,7 +43,7 @@ private slots:
 void TestCsvExport::contentAndQuoting()
 {
     ScriptedPrompt prompt;
-    StoreDir dir;
+    storeDir dir;
     auto dm = dir.start();
     DataTable &t = dm->measures();
     const auto add = [&t](const QDateTime &time, int id, const QVariant &name, double dose) {
@@ -83,9 +83,9 @@ void TestCsvExport::filterAndOrderAcrossPages()
     // Sorted by a field with many equal values and filtered: every row the
     // table shows comes once, in the table's order, however many pages.
     ScriptedPrompt prompt;
-    StoreDir dir;
+    storeDir dir;
     auto dm = dir.start();
-    FillMeasures(*dm, 20000);
+    fillMeasures(*dm, 20000);
     DataTable &t = dm->measures();
     t.setIndexFieldNames(QStringLiteral("ID"));
     t.setFilter(QStringLiteral("Dose>50"));
@@ -125,9 +125,9 @@ void TestCsvExport::filterAndOrderAcrossPages()
 void TestCsvExport::cancelAndFailureLeaveNoFile()
 {
     ScriptedPrompt prompt;
-    StoreDir dir;
+    storeDir dir;
     auto dm = dir.start();
-    FillMeasures(*dm, 10000);
+    fillMeasures(*dm, 10000);
     const QString path = dir.programDir() + QStringLiteral("old.csv");
     {
         QFile f(path);
@@ -142,7 +142,7 @@ void TestCsvExport::cancelAndFailureLeaveNoFile()
                                          });
     QCOMPARE(r.status, CsvResult::Status::Cancelled);
     QCOMPARE(calls, 2);
-    QCOMPARE(FileBytes(path), QByteArray("earlier export\r\n"));
+    QCOMPARE(fileBytes(path), QByteArray("earlier export\r\n"));
     QCOMPARE(QDir(dir.programDir()).entryList({QStringLiteral("*.csv*")}, QDir::Files), QStringList{"old.csv"});
 
     const CsvResult bad = exportTableToCsv(dm->measures(), {{QStringLiteral("Name"), QStringLiteral("x")}},

@@ -38,17 +38,17 @@ private slots:
     void headersAndRoles();
 
 private:
-    std::unique_ptr<StoreDir> m_dir;
+    std::unique_ptr<storeDir> m_dir;
     std::unique_ptr<ScriptedPrompt> m_prompt;
     std::unique_ptr<DataModule> m_dm;
 };
 
 void TestStoreModel::initTestCase()
 {
-    m_dir = std::make_unique<StoreDir>();
+    m_dir = std::make_unique<storeDir>();
     m_prompt = std::make_unique<ScriptedPrompt>();
     m_dm = m_dir->start();
-    FillMeasures(*m_dm, kRows);
+    fillMeasures(*m_dm, kRows);
 }
 
 void TestStoreModel::cleanupTestCase()
@@ -72,7 +72,7 @@ void TestStoreModel::rowsAtStartMiddleAndEndWithoutReadingTheRest()
     QCOMPARE(model.rowCount(), kRows);
     QCOMPARE(model.columnCount(), 5);
     for (int row : {0, 1, kRows / 2, kRows / 2 + 1, kRows - 2, kRows - 1}) {
-        QCOMPARE(cell(model, row, 0), GeneratedTime(row).toString(QStringLiteral("dd.MM.yy HH:mm")));
+        QCOMPARE(cell(model, row, 0), generatedTime(row).toString(QStringLiteral("dd.MM.yy HH:mm")));
         QCOMPARE(cell(model, row, 1), QString::number(row % 50));
         QCOMPARE(cell(model, row, 2).toLower(), QStringLiteral("метка%1").arg(row % 97));
         QCOMPARE(cell(model, row, 4), QString::number((row % 1000) / 10.0, 'f', 3));
@@ -245,7 +245,7 @@ void TestStoreModel::headersAndRoles()
     model.setColumnTitle(3, QStringLiteral("ФИО (по журналу)"));
     QCOMPARE(model.headerData(3, Qt::Horizontal).toString(), QStringLiteral("ФИО (по журналу)"));
     QCOMPARE(model.columnOfField(QStringLiteral("dose")), 4);
-    QCOMPARE(model.data(model.index(5, 0), Qt::EditRole).toDateTime(), GeneratedTime(5));
+    QCOMPARE(model.data(model.index(5, 0), Qt::EditRole).toDateTime(), generatedTime(5));
     QCOMPARE(model.data(model.index(5, 4), Qt::EditRole).toDouble(), 0.5);
     QCOMPARE(model.data(model.index(5, 0), DataTableModel::KeyRole).toInt(), 6);
     QVERIFY_THROWS_EXCEPTION(EGeneralError, DataTableModel(&m_dm->measures(), {QStringLiteral("Nope")}));

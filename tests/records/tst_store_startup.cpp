@@ -18,7 +18,7 @@ namespace {
 
 const char *const kFiles[] = {"Measures.DB", "Notes.DB", "Devices.db", "Cards.DB"};
 
-QString missingTableText(const StoreDir &dir, const QString &file)
+QString missingTableText(const storeDir &dir, const QString &file)
 {
     return QStringLiteral("Не обнаружена таблица \r") + dir.programDir() + QStringLiteral("Data/") + file
            + QStringLiteral("\rбудет произведена попытка создания новой таблицы");
@@ -96,7 +96,7 @@ private slots:
 
 void TestStoreStartup::firstStartInEmptyDirectory()
 {
-    StoreDir dir;
+    storeDir dir;
     QVERIFY(dir.isValid());
     ScriptedPrompt prompt;
     auto dm = dir.start();
@@ -135,7 +135,7 @@ void TestStoreStartup::firstStartInEmptyDirectory()
 
 void TestStoreStartup::deletedTableRecreatedAloneOthersKeepRows()
 {
-    StoreDir dir;
+    storeDir dir;
     ScriptedPrompt prompt;
     {
         auto dm = dir.start();
@@ -160,11 +160,11 @@ void TestStoreStartup::deletedTableRecreatedAloneOthersKeepRows()
 
 void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
 {
-    StoreDir dir;
+    storeDir dir;
     ScriptedPrompt prompt;
     {
         auto dm = dir.start();
-        FillMeasures(*dm, 3000);
+        fillMeasures(*dm, 3000);
         dm->dataModuleDestroy();
     }
     {
@@ -192,7 +192,7 @@ void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
 
 void TestStoreStartup::damagedTableReportedAndLeftUntouched()
 {
-    StoreDir dir;
+    storeDir dir;
     ScriptedPrompt prompt;
     {
         auto dm = dir.start();
@@ -211,7 +211,7 @@ void TestStoreStartup::damagedTableReportedAndLeftUntouched()
         f.write(junk);
     }
     QVERIFY(QFile::resize(cards, 0));
-    const QByteArray devicesBefore = FileBytes(devices);
+    const QByteArray devicesBefore = fileBytes(devices);
 
     prompt.asked.clear();
     auto dm = dir.start();
@@ -221,7 +221,7 @@ void TestStoreStartup::damagedTableReportedAndLeftUntouched()
         QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + cards + QStringLiteral("\r"),
     };
     QCOMPARE(prompt.texts(), expected);
-    QCOMPARE(FileBytes(devices), devicesBefore);
+    QCOMPARE(fileBytes(devices), devicesBefore);
     QCOMPARE(QFileInfo(cards).size(), qint64(0));
     QVERIFY(!dm->devices().active());
     QVERIFY(!dm->cards().active());
@@ -231,12 +231,12 @@ void TestStoreStartup::damagedTableReportedAndLeftUntouched()
     QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->devices().append());
     QVERIFY_THROWS_EXCEPTION(EGeneralError, dm->rebuildIndexes(dm->devices()));
     dm.reset();
-    QCOMPARE(FileBytes(devices), devicesBefore);
+    QCOMPARE(fileBytes(devices), devicesBefore);
 }
 
 void TestStoreStartup::lockedTableReportedOthersGoOn()
 {
-    StoreDir dir;
+    storeDir dir;
     ScriptedPrompt prompt;
     {
         auto dm = dir.start();
@@ -268,7 +268,7 @@ void TestStoreStartup::lockedTableReportedOthersGoOn()
 
 void TestStoreStartup::directoryThatCannotBeCreated()
 {
-    StoreDir dir;
+    storeDir dir;
     ScriptedPrompt prompt;
     // The program directory is a plain file: nothing can be created below it.
     QFile blocker(dir.programDir() + QStringLiteral("blocker"));
@@ -290,7 +290,7 @@ void TestStoreStartup::directoryThatCannotBeCreated()
 
 void TestStoreStartup::destroyClosesEverything()
 {
-    StoreDir dir;
+    storeDir dir;
     ScriptedPrompt prompt;
     auto dm = dir.start();
     addRow(dm->measures(), QStringLiteral("Name"), QStringLiteral("X"));

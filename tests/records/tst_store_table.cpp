@@ -105,14 +105,14 @@ private slots:
     void secondCursorOnCardsSeesChanges();
 
 private:
-    std::unique_ptr<StoreDir> m_dir;
+    std::unique_ptr<storeDir> m_dir;
     std::unique_ptr<ScriptedPrompt> m_prompt;
     std::unique_ptr<DataModule> m_dm;
 };
 
 void TestStoreTable::init()
 {
-    m_dir = std::make_unique<StoreDir>();
+    m_dir = std::make_unique<storeDir>();
     m_prompt = std::make_unique<ScriptedPrompt>();
     m_dm = m_dir->start();
     QVERIFY(m_dm->measures().active());
@@ -360,7 +360,7 @@ void TestStoreTable::filterSetRejectedAndSwitched()
 {
     DataTable &m = m_dm->measures();
     for (int i = 0; i < 10; ++i)
-        appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i * 3)});
+        appendMeasure(m, {1, i, generatedTime(i), i, QStringLiteral("N%1").arg(i), double(i * 3)});
     QSignalSpy resets(&m, &DataTable::dataSetReset);
     m.setFilter(QStringLiteral("Dose>10"));
     // Not filtered yet: every row shows.
@@ -410,7 +410,7 @@ void TestStoreTable::filterSetRejectedAndSwitched()
 void TestStoreTable::filterPostsPendingEdit()
 {
     DataTable &m = m_dm->measures();
-    appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("X"), 1.0});
+    appendMeasure(m, {1, 1, generatedTime(1), 1, QStringLiteral("X"), 1.0});
     m.edit();
     m.setFieldValue(QStringLiteral("Dose"), 50.0);
     m.setFilter(QStringLiteral("Dose>10"));
@@ -434,9 +434,9 @@ void TestStoreTable::journalOpenBindingsFilter()
     for (int i = 0; i < 4; ++i) {
         n.append();
         n.setFieldValue(QStringLiteral("ID"), i);
-        n.setFieldValue(QStringLiteral("TimeFrom"), GeneratedTime(i));
+        n.setFieldValue(QStringLiteral("TimeFrom"), generatedTime(i));
         if (i % 2)
-            n.setFieldValue(QStringLiteral("TimeTo"), GeneratedTime(i + 10));
+            n.setFieldValue(QStringLiteral("TimeTo"), generatedTime(i + 10));
         n.post();
     }
     n.setFilter(QStringLiteral("TimeTo=NULL"));
@@ -445,7 +445,7 @@ void TestStoreTable::journalOpenBindingsFilter()
     // Closing a binding takes it out of the view; the count follows.
     n.first();
     n.edit();
-    n.setFieldValue(QStringLiteral("TimeTo"), GeneratedTime(50));
+    n.setFieldValue(QStringLiteral("TimeTo"), generatedTime(50));
     n.post();
     QCOMPARE(n.recordCount(), 1);
 }
@@ -454,7 +454,7 @@ void TestStoreTable::bookmarksKeepTheRow()
 {
     DataTable &m = m_dm->measures();
     for (int i = 0; i < 5; ++i)
-        appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
+        appendMeasure(m, {1, i, generatedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
     m.first();
     m.next();
     m.next();
@@ -482,7 +482,7 @@ void TestStoreTable::editCancelDelete()
 {
     DataTable &m = m_dm->measures();
     for (int i = 0; i < 3; ++i)
-        appendMeasure(m, {1, i, GeneratedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
+        appendMeasure(m, {1, i, generatedTime(i), i, QStringLiteral("N%1").arg(i), double(i)});
     m.first();
     m.edit();
     m.setFieldValue(QStringLiteral("Name"), QStringLiteral("changed"));
@@ -524,7 +524,7 @@ void TestStoreTable::notificationSuspendedAndResumed()
     QSignalSpy resets(&m, &DataTable::dataSetReset);
     QSignalSpy inserted(&m, &DataTable::rowInserted);
     QSignalSpy current(&m, &DataTable::currentChanged);
-    appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("A"), 1.0});
+    appendMeasure(m, {1, 1, generatedTime(1), 1, QStringLiteral("A"), 1.0});
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(inserted.first().at(1).toBool(), true);
 
@@ -534,7 +534,7 @@ void TestStoreTable::notificationSuspendedAndResumed()
     current.clear();
     resets.clear();
     for (int i = 0; i < 5; ++i)
-        appendMeasure(m, {1, i + 2, GeneratedTime(i + 2), 1, QStringLiteral("B"), 1.0});
+        appendMeasure(m, {1, i + 2, generatedTime(i + 2), 1, QStringLiteral("B"), 1.0});
     m.setIndexFieldNames(QStringLiteral("Name"));
     m.enableControls();
     QCOMPARE(inserted.count() + current.count() + resets.count(), 0);
@@ -548,7 +548,7 @@ void TestStoreTable::notificationSuspendedAndResumed()
     m.setFilter(QStringLiteral("Dose>5"));
     m.setFiltered(true);
     inserted.clear();
-    appendMeasure(m, {1, 9, GeneratedTime(9), 1, QStringLiteral("C"), 1.0});
+    appendMeasure(m, {1, 9, generatedTime(9), 1, QStringLiteral("C"), 1.0});
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(inserted.first().at(1).toBool(), false);
     QCOMPARE(m.recordCount(), 0);
@@ -557,9 +557,9 @@ void TestStoreTable::notificationSuspendedAndResumed()
 void TestStoreTable::firstAndLastValueOverRowsShown()
 {
     DataTable &m = m_dm->measures();
-    appendMeasure(m, {1, 1, GeneratedTime(1), 3, QStringLiteral("банан"), 7.5});
-    appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("Яблоко"), 0.25});
-    appendMeasure(m, {1, 3, GeneratedTime(3), 2, QStringLiteral("Абрикос"), 12.0});
+    appendMeasure(m, {1, 1, generatedTime(1), 3, QStringLiteral("банан"), 7.5});
+    appendMeasure(m, {1, 2, generatedTime(2), 1, QStringLiteral("Яблоко"), 0.25});
+    appendMeasure(m, {1, 3, generatedTime(3), 2, QStringLiteral("Абрикос"), 12.0});
     m.setIndexFieldNames(QStringLiteral("DateTime"));
     m.last();
     const QVariant here = m.getBookmark();
@@ -567,7 +567,7 @@ void TestStoreTable::firstAndLastValueOverRowsShown()
              qMakePair(QVariant(QStringLiteral("Абрикос")), QVariant(QStringLiteral("Яблоко"))));
     QCOMPARE(m.firstAndLastValue(QStringLiteral("Dose")), qMakePair(QVariant(0.25), QVariant(12.0)));
     QCOMPARE(m.firstAndLastValue(QStringLiteral("DateTime")),
-             qMakePair(QVariant(GeneratedTime(1)), QVariant(GeneratedTime(3))));
+             qMakePair(QVariant(generatedTime(1)), QVariant(generatedTime(3))));
     m.setFilter(QStringLiteral("ID<3"));
     m.setFiltered(true);
     m.last();
@@ -585,7 +585,7 @@ void TestStoreTable::firstAndLastValueOfRowsFarAlongTheOrder()
     // The rows of dosimeter 7 lie in the middle of the FIO order, thousands
     // of rows from either end, and are too many to be simply sorted at once.
     DataTable &m = m_dm->measures();
-    FillMeasures(*m_dm, 30000);
+    fillMeasures(*m_dm, 30000);
     m.exec(QStringLiteral("UPDATE %1 SET \"ID\" = CASE WHEN \"Index\" BETWEEN 14001 AND 15000 THEN 7 ELSE 1 END, "
                           "\"FIO\" = CASE WHEN \"Index\" <= 14000 THEN 'Аня' WHEN \"Index\" > 15000 THEN 'Яна' "
                           "ELSE CASE \"Index\" % 4 WHEN 1 THEN 'БОРИС' WHEN 2 THEN 'Борис' WHEN 3 THEN 'вера' "
@@ -622,7 +622,7 @@ void TestStoreTable::textOrderOfAwkwardTexts()
         QStringLiteral("\uFFFD"), QStringLiteral("😀"), QStringLiteral("Я1"), QStringLiteral("я10"),
     };
     for (int i = 0; i < texts.size(); ++i)
-        appendMeasure(m, {1, i, GeneratedTime(i), i, texts[i], 1.0});
+        appendMeasure(m, {1, i, generatedTime(i), i, texts[i], 1.0});
     QList<QPair<QVariant, int>> rows;
     for (m.first(); !m.eof(); m.next())
         rows << qMakePair(m.fieldValue(QStringLiteral("Name")), m.asInteger(QStringLiteral("Index")));
@@ -641,10 +641,10 @@ void TestStoreTable::textOrderOfAwkwardTexts()
 void TestStoreTable::transactionRollbackForgetsRows()
 {
     DataTable &m = m_dm->measures();
-    appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("kept"), 1.0});
+    appendMeasure(m, {1, 1, generatedTime(1), 1, QStringLiteral("kept"), 1.0});
     {
         Transaction tx(*m_dm);
-        appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("gone"), 1.0});
+        appendMeasure(m, {1, 2, generatedTime(2), 1, QStringLiteral("gone"), 1.0});
         QCOMPARE(m.recordCount(), 2);
     }
     QCOMPARE(m.recordCount(), 1);
@@ -661,7 +661,7 @@ void TestStoreTable::transactionRollbackForgetsRows()
     {
         Transaction tx(*m_dm);
         QVERIFY_THROWS_EXCEPTION(EGeneralError, m_dm->startTransaction());
-        appendMeasure(m, {1, 3, GeneratedTime(3), 1, QStringLiteral("stored"), 1.0});
+        appendMeasure(m, {1, 3, generatedTime(3), 1, QStringLiteral("stored"), 1.0});
         tx.commit();
     }
     m_dm->dataModuleDestroy();
@@ -682,8 +682,8 @@ void TestStoreTable::readingsReachTheDiskBeforeAPosition()
     QCOMPARE(synchronous(QStringLiteral("Notes")), 2);
 
     DataTable &m = m_dm->measures();
-    appendMeasure(m, {1, 1, GeneratedTime(1), 1, QStringLiteral("first"), 1.0});
-    appendMeasure(m, {1, 2, GeneratedTime(2), 1, QStringLiteral("second"), 2.0});
+    appendMeasure(m, {1, 1, generatedTime(1), 1, QStringLiteral("first"), 1.0});
+    appendMeasure(m, {1, 2, generatedTime(2), 1, QStringLiteral("second"), 2.0});
     const QString wal = m_dir->tablePath(QStringLiteral("Measures.DB")) + QStringLiteral("-wal");
     const qint64 before = QFileInfo(wal).size();
     QVERIFY(before > 0);
@@ -714,7 +714,7 @@ QTEST_GUILESS_MAIN(TestStoreTable)
 void TestStoreTable::readingStoreAnswersWhateverTheViewsShow()
 {
     ReadingStore store(*m_dm);
-    const QDateTime t = GeneratedTime(5);
+    const QDateTime t = generatedTime(5);
     QVERIFY(!store.readingStored(t, 7, 3));
     const int index = store.storeReading({t, 7, 3, 12, QStringLiteral("Метка"), 1.5});
     DataTable &m = m_dm->measures();

@@ -21,23 +21,23 @@ void MainWindow::restoreSettings()
         engine->startControlTimer();
 
     IniFile ini(m_settingsPath);
-    readFaceValues(ini, StoredValues);
+    readFaceValues(ini, m_storedValues);
     if (engine)
-        engine->iNeedSynhroFIO = StoredValues.iNeedSynhroFIO;
+        engine->iNeedSynhroFIO = m_storedValues.iNeedSynhroFIO;
     if (SerialLink *link = m_rs232 ? &m_rs232->link() : nullptr) {
-        link->setPingDelayMs(StoredValues.pingDelayMS);
-        link->setSendDelayMs(StoredValues.sendDelayMS);
-        link->setBaseRequestCount(StoredValues.baseRequestCount);
-        link->setFixedReceiveWindow(StoredValues.fixedReceiveWindow);
+        link->setPingDelayMs(m_storedValues.pingDelayMS);
+        link->setSendDelayMs(m_storedValues.sendDelayMS);
+        link->setBaseRequestCount(m_storedValues.baseRequestCount);
+        link->setFixedReceiveWindow(m_storedValues.fixedReceiveWindow);
     }
     if (engine)
-        engine->lastReadedIndex = StoredValues.lastReadedIndex;
+        engine->lastReadedIndex = m_storedValues.lastReadedIndex;
 
     // Records copied today stay new across a restart on the same day; on the
     // first start of a new day everything read so far becomes old.
     DataTable *measures = m_measures;
     m_view.lastCheckedIndex = settleOnlyNewBoundary(
-        StoredValues.lastCheckedIndex, StoredValues.lastReadedIndex,
+        m_storedValues.lastCheckedIndex, m_storedValues.lastReadedIndex,
         [measures](int index) -> std::optional<QDateTime> {
             if (!measures || !measures->active())
                 return std::nullopt;
@@ -48,7 +48,7 @@ void MainWindow::restoreSettings()
         QDate::currentDate());
 
     if (m_rs232)
-        m_rs232->Restore(ini);
+        m_rs232->restoreSettings(ini);
     updateStateIndicator();
 }
 
@@ -69,7 +69,7 @@ void MainWindow::saveSettings()
     p.visible = 0;
     writePlacement(ini, SectionFace, p);
 
-    FaceStoredValues v = StoredValues;  // the link values are written back as they were read
+    FaceStoredValues v = m_storedValues;  // the link values are written back as they were read
     if (m_engine)
         v.lastReadedIndex = m_engine->lastReadedIndex;
     v.lastCheckedIndex = m_view.lastCheckedIndex;
@@ -77,6 +77,6 @@ void MainWindow::saveSettings()
         v.iNeedSynhroFIO = m_engine->iNeedSynhroFIO;
     writeFaceValues(ini, v);
     if (m_rs232)
-        m_rs232->Save(ini);
+        m_rs232->saveSettings(ini);
     ini.save();
 }

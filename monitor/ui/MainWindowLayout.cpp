@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
-#include "FaceWidgets.h"
+#include "ClickLabel.h"
+#include "StateSquare.h"
 #include "RecordsGrid.h"
 
 #include "monitor/core/SyncEngine.h"
@@ -150,7 +151,7 @@ void MainWindow::buildMenus()
         if (!a->shortcut().isEmpty())
             addAction(a);
 
-    connect(m_linkSettingsAction, &QAction::triggered, this, &MainWindow::ShowLinkSettings);
+    connect(m_linkSettingsAction, &QAction::triggered, this, &MainWindow::showLinkSettings);
     connect(m_fullArchiveAction, &QAction::triggered, this, [this] {
         if (m_engine)
             m_engine->readFullArchive();
@@ -167,22 +168,22 @@ void MainWindow::buildMenus()
         updateStateIndicator();
     });
     for (QAction *a : {m_spectrumAction, m_journalAction, m_cardsAction, m_dosimeterAction, m_metrologyAction, m_detailAction, m_aboutAction})
-        connect(a, &QAction::triggered, this, &MainWindow::NotYetAvailable);
-    connect(m_rewindOneAction, &QAction::triggered, this, [this] { RewindPosition(1); });
-    connect(m_rewindTenAction, &QAction::triggered, this, [this] { RewindPosition(10); });
-    connect(m_modePanelAction, &QAction::triggered, this, &MainWindow::nViewPanelModesClick);
-    connect(m_commandPanelAction, &QAction::triggered, this, &MainWindow::nViewPanelCommandsClick);
+        connect(a, &QAction::triggered, this, &MainWindow::showNotYetAvailable);
+    connect(m_rewindOneAction, &QAction::triggered, this, [this] { rewindPosition(1); });
+    connect(m_rewindTenAction, &QAction::triggered, this, [this] { rewindPosition(10); });
+    connect(m_modePanelAction, &QAction::triggered, this, &MainWindow::toggleModePanel);
+    connect(m_commandPanelAction, &QAction::triggered, this, &MainWindow::toggleCommandPanel);
     connect(m_setFilterAction, &QAction::triggered, this, [this] {
         m_filterButton->setChecked(!m_filterButton->isChecked());
-        ExtFiltrClick();
+        toggleStoredFilter();
     });
     connect(m_onlyNewAction, &QAction::triggered, this, [this] {
         m_onlyNewButton->setChecked(!m_onlyNewButton->isChecked());
-        ExtOnlyNewClick();
+        toggleOnlyNew();
     });
     connect(m_namesAction, &QAction::triggered, this, [this] {
         m_namesButton->setChecked(!m_namesButton->isChecked());
-        ExtNotesClick();
+        toggleJournalNames();
     });
 }
 
@@ -201,9 +202,9 @@ void MainWindow::buildLayout(const QString &statusNote)
     auto *topLayout = new QHBoxLayout(top);
     topLayout->setContentsMargins(2, 2, 2, 2);
     topLayout->setSpacing(2);
-    m_stateSquare = new TStateSquare(top);
+    m_stateSquare = new StateSquare(top);
     m_stateSquare->setObjectName(QStringLiteral("PaintBox_ShowState"));
-    m_connectionStatus = new TClickLabel(QStringLiteral("Статус соединения"), top);
+    m_connectionStatus = new ClickLabel(QStringLiteral("Статус соединения"), top);
     m_connectionStatus->setObjectName(QStringLiteral("PanelInfoStatus"));
     QFont bold = m_connectionStatus->font();
     bold.setBold(true);
@@ -238,8 +239,8 @@ void MainWindow::buildLayout(const QString &statusNote)
     topLayout->addWidget(m_connectionStatus, 1);
     topLayout->addWidget(m_progressPanel);
     main->addWidget(top);
-    connect(m_stateSquare, &TStateSquare::clicked, this, &MainWindow::ShowLinkSettings);
-    connect(m_connectionStatus, &TClickLabel::clicked, this, &MainWindow::ShowLinkSettings);
+    connect(m_stateSquare, &StateSquare::clicked, this, &MainWindow::showLinkSettings);
+    connect(m_connectionStatus, &ClickLabel::clicked, this, &MainWindow::showLinkSettings);
 
     // ---- label rows
     auto makeLabelPanel = [&](const QString &name, const QString &caption, QPushButton *&clear,
@@ -251,7 +252,7 @@ void MainWindow::buildLayout(const QString &statusNote)
         QPalette pal = panel->palette();
         pal.setColor(QPalette::Window, QColor(0xE0, 0xFF, 0xE0));
         panel->setPalette(pal);
-        auto *label = new TClickLabel(caption, panel);
+        auto *label = new ClickLabel(caption, panel);
         label->setObjectName(name == QLatin1String("PanelMin") ? QStringLiteral("PanelLabelMin")
                                                                : QStringLiteral("PanelLabelMax"));
         // The caption keeps in front of the first column (mode panel, splitter,
@@ -273,7 +274,7 @@ void MainWindow::buildLayout(const QString &statusNote)
                               QStringLiteral("BtnClearFilterMin"));
     m_maxPanel = makeLabelPanel(QStringLiteral("PanelMax"), QStringLiteral("фильтр max:"), m_clearMaxButton,
                               QStringLiteral("BtnClearFilterMax"));
-    connect(m_maxCaption, &TClickLabel::clicked, this, &MainWindow::clearQuickFilters);
+    connect(m_maxCaption, &ClickLabel::clicked, this, &MainWindow::clearQuickFilters);
 
     // ---- centre: mode panel | grid | command panel
     m_splitter = new QSplitter(Qt::Horizontal, central);
@@ -296,16 +297,16 @@ void MainWindow::buildLayout(const QString &statusNote)
     leftLayout->addWidget(m_onlyNewButton);
     leftLayout->addWidget(m_namesButton);
     leftLayout->addStretch();
-    connect(m_filterButton, &QToolButton::clicked, this, &MainWindow::ExtFiltrClick);
-    connect(m_onlyNewButton, &QToolButton::clicked, this, &MainWindow::ExtOnlyNewClick);
-    connect(m_namesButton, &QToolButton::clicked, this, &MainWindow::ExtNotesClick);
+    connect(m_filterButton, &QToolButton::clicked, this, &MainWindow::toggleStoredFilter);
+    connect(m_onlyNewButton, &QToolButton::clicked, this, &MainWindow::toggleOnlyNew);
+    connect(m_namesButton, &QToolButton::clicked, this, &MainWindow::toggleJournalNames);
 
-    m_grid = new TRecordsGrid(m_splitter);
+    m_grid = new RecordsGrid(m_splitter);
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_grid, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_gridMenu->popup(m_grid->viewport()->mapToGlobal(pos)); });
-    connect(m_grid, &QAbstractItemView::doubleClicked, this, &MainWindow::NotYetAvailable);
-    connect(m_grid, &TRecordsGrid::TitleClicked, this, &MainWindow::sortByColumn);
+    connect(m_grid, &QAbstractItemView::doubleClicked, this, &MainWindow::showNotYetAvailable);
+    connect(m_grid, &RecordsGrid::titleClicked, this, &MainWindow::sortByColumn);
     QHeaderView *titles = m_grid->horizontalHeader();
     connect(titles, &QHeaderView::sectionMoved, this, [this] {
         syncColumnsFromGrid();
@@ -314,14 +315,14 @@ void MainWindow::buildLayout(const QString &statusNote)
     connect(titles, &QHeaderView::sectionResized, this, [this](int logical, int, int newSize) {
         if (m_layingOut)
             return;
-        const QString field = m_grid->FieldOfColumn(logical);
+        const QString field = m_grid->fieldOfColumn(logical);
         if (field == QLatin1String("Name") || field == QLatin1String("FIO"))
             m_namePreferred = newSize;
         if (!m_closing)
-            QTimer::singleShot(0, this, &MainWindow::RelayoutColumnLabels);
+            QTimer::singleShot(0, this, &MainWindow::relayoutColumnLabels);
     });
     m_grid->horizontalScrollBar()->setEnabled(true);
-    connect(m_grid->horizontalScrollBar(), &QScrollBar::valueChanged, this, &MainWindow::RelayoutColumnLabels);
+    connect(m_grid->horizontalScrollBar(), &QScrollBar::valueChanged, this, &MainWindow::relayoutColumnLabels);
 
     m_commandPanel = new QWidget(m_splitter);
     m_commandPanel->setObjectName(QStringLiteral("PanelRight"));
@@ -335,7 +336,7 @@ void MainWindow::buildLayout(const QString &statusNote)
     rightLayout->addStretch();
     connect(m_detailButton, &QToolButton::clicked, this, [this] {
         m_grid->setFocus();
-        NotYetAvailable();
+        showNotYetAvailable();
     });
 
     m_splitter->addWidget(m_modePanel);
@@ -373,7 +374,7 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_metrologyButton->setEnabled(false);
     for (QPushButton *b : {m_journalButton, m_cardsButton, m_dosimeterButton, m_metrologyButton}) {
         bottomLayout->addWidget(b);
-        connect(b, &QPushButton::clicked, this, &MainWindow::NotYetAvailable);
+        connect(b, &QPushButton::clicked, this, &MainWindow::showNotYetAvailable);
     }
     bottomLayout->addStretch();
     main->addWidget(bottom);

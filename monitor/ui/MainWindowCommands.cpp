@@ -19,13 +19,13 @@
 
 // ---------------------------------------------------------------- modes and filters
 
-void MainWindow::ExtFiltrClick()
+void MainWindow::toggleStoredFilter()
 {
     m_view.extFiltrDown = m_filterButton->isChecked();
     if (m_view.extFiltrDown) {
         // The stored filters and their dialogs come in a later version.
         m_view.extFiltrDown = false;
-        NotYetAvailable();
+        showNotYetAvailable();
     } else {
         m_view.extFiltrUp();
     }
@@ -33,7 +33,7 @@ void MainWindow::ExtFiltrClick()
     applyViewState();
 }
 
-void MainWindow::ExtOnlyNewClick()
+void MainWindow::toggleOnlyNew()
 {
     m_view.extOnlyNewDown = m_onlyNewButton->isChecked();
     syncColumnsFromGrid();
@@ -42,7 +42,7 @@ void MainWindow::ExtOnlyNewClick()
     applyViewState();
 }
 
-void MainWindow::ExtNotesClick()
+void MainWindow::toggleJournalNames()
 {
     m_view.extNotesDown = m_namesButton->isChecked();
     syncColumnsFromGrid();
@@ -56,12 +56,12 @@ void MainWindow::sortByColumn(int logicalColumn)
 {
     if (!m_measures)
         return;
-    const QString field = m_grid->FieldOfColumn(logicalColumn);
+    const QString field = m_grid->fieldOfColumn(logicalColumn);
     const int fieldIndex = m_measures->fieldIndex(field);
     if (fieldIndex < 0)
         return;
     m_view.titleClick(fieldIndex);
-    m_grid->SetSortField(field);
+    m_grid->setSortField(field);
 }
 
 RecordsView::AskFunction MainWindow::quickFilterAsk()
@@ -95,19 +95,19 @@ void MainWindow::clearQuickFilters()
 
 // ---------------------------------------------------------------- commands
 
-void MainWindow::NotYetAvailable()
+void MainWindow::showNotYetAvailable()
 {
     activePrompt().message(MsgKind::Information, QStringLiteral("Функция будет доступна в следующей версии программы"),
                      PromptButton::Ok);
 }
 
-void MainWindow::ShowLinkSettings()
+void MainWindow::showLinkSettings()
 {
     if (m_rs232)
-        m_rs232->ShowModal();
+        m_rs232->showModal();
 }
 
-void MainWindow::RewindPosition(int records)
+void MainWindow::rewindPosition(int records)
 {
     DataModule *dm = dataModule();
     SyncEngine *engine = m_engine;
@@ -140,15 +140,15 @@ void MainWindow::togglePanel(int index, QAction *item)
     m_splitter->setSizes(sizes);
     item->setChecked(!shown);
     m_lastSizes = m_splitter->sizes();
-    RelayoutColumnLabels();
+    relayoutColumnLabels();
 }
 
-void MainWindow::nViewPanelModesClick()
+void MainWindow::toggleModePanel()
 {
     togglePanel(0, m_modePanelAction);
 }
 
-void MainWindow::nViewPanelCommandsClick()
+void MainWindow::toggleCommandPanel()
 {
     togglePanel(2, m_commandPanelAction);
 }
@@ -181,5 +181,5 @@ void MainWindow::onSplitterMoved()
         }
     }
     m_lastSizes = sizes;
-    RelayoutColumnLabels();
+    relayoutColumnLabels();
 }

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
-#include "FaceWidgets.h"
+#include "ClickLabel.h"
+#include "StateSquare.h"
 #include "RecordsGrid.h"
 
 #include "monitor/core/SyncEngine.h"
@@ -20,25 +21,25 @@
 
 namespace {
 
-const QColor LabelIdle(0x00, 0x00, 0x4F);
-const QColor LabelActive(0xFF, 0x00, 0xFF);
+const QColor labelIdle(0x00, 0x00, 0x4F);
+const QColor labelActive(0xFF, 0x00, 0xFF);
 
 } // namespace
 
 // ---------------------------------------------------------------- binding
 
-void MainWindow::BindMeasures(DataTable *measures)
+void MainWindow::bindMeasures(DataTable *measures)
 {
     m_measures = measures;
     m_view.setTable(measures);
-    m_grid->Bind(measures);
+    m_grid->bind(measures);
     if (!measures)
         return;
     QHeaderView *titles = m_grid->horizontalHeader();
     titles->setSectionResizeMode(QHeaderView::Interactive);
     applyColumnsToGrid();
     if (m_view.sortFieldIndex >= 0 && m_view.sortFieldIndex < measures->fieldCount())
-        m_grid->SetSortField(measures->fields().at(m_view.sortFieldIndex).name);
+        m_grid->setSortField(measures->fields().at(m_view.sortFieldIndex).name);
 }
 
 void MainWindow::applyColumnsToGrid()
@@ -69,7 +70,7 @@ void MainWindow::syncColumnsFromGrid()
     QList<RecordsColumn> ordered;
     for (int visual = 0; visual < titles->count(); ++visual) {
         const int logical = titles->logicalIndex(visual);
-        const QString field = m_grid->FieldOfColumn(logical);
+        const QString field = m_grid->fieldOfColumn(logical);
         for (const RecordsColumn &c : m_view.columns) {
             if (c.field != field)
                 continue;
@@ -114,10 +115,10 @@ void MainWindow::applyViewState()
     m_statusNote->setText(m_view.statusText);
 
     // The label widgets follow the view logic's label lists.
-    auto syncLabels = [this](QList<TClickLabel *> &widgets, const QList<ColumnLabel> &labels, QWidget *panel,
+    auto syncLabels = [this](QList<ClickLabel *> &widgets, const QList<ColumnLabel> &labels, QWidget *panel,
                              bool minimum) {
         if (widgets.size() != labels.size() || !m_view.labelsBuilt) {
-            for (TClickLabel *w : widgets) {
+            for (ClickLabel *w : widgets) {
                 w->hide();
                 w->deleteLater();
             }
@@ -125,7 +126,7 @@ void MainWindow::applyViewState()
             if (!m_view.labelsBuilt)
                 return;
             for (int i = 0; i < labels.size(); ++i) {
-                auto *w = new TClickLabel(panel);
+                auto *w = new ClickLabel(panel);
                 w->setObjectName((minimum ? QStringLiteral("MinLabel") : QStringLiteral("MaxLabel")) + QString::number(i));
                 QFont f = w->font();
                 f.setPointSize(9);
@@ -134,7 +135,7 @@ void MainWindow::applyViewState()
                 w->setFont(f);
                 w->setAlignment(Qt::AlignCenter);
                 w->setCursor(Qt::PointingHandCursor);
-                connect(w, &TClickLabel::clicked, this, [this, i, minimum] {
+                connect(w, &ClickLabel::clicked, this, [this, i, minimum] {
                     if (minimum)
                         setQuickMinFilter(i);
                     else
@@ -144,10 +145,10 @@ void MainWindow::applyViewState()
             }
         }
         for (int i = 0; i < labels.size(); ++i) {
-            TClickLabel *w = widgets[i];
+            ClickLabel *w = widgets[i];
             w->setText(labels[i].text);
             QPalette pal = w->palette();
-            pal.setColor(QPalette::WindowText, labels[i].active ? LabelActive : LabelIdle);
+            pal.setColor(QPalette::WindowText, labels[i].active ? labelActive : labelIdle);
             w->setPalette(pal);
             w->setVisible(labels[i].visible);
         }
@@ -156,7 +157,7 @@ void MainWindow::applyViewState()
     syncLabels(m_maxLabels, m_view.maxLabels, m_maxPanel, false);
     m_clearMinButton->setVisible(m_view.clearMinVisible);
     m_clearMaxButton->setVisible(m_view.clearMaxVisible);
-    RelayoutColumnLabels();
+    relayoutColumnLabels();
 }
 
 void MainWindow::rebuildColumnLabels()
@@ -168,7 +169,7 @@ void MainWindow::rebuildColumnLabels()
     applyViewState();
 }
 
-void MainWindow::RelayoutColumnLabels()
+void MainWindow::relayoutColumnLabels()
 {
     if (m_faceNotReady || m_closing || !m_grid->model())
         return;
@@ -222,7 +223,7 @@ void MainWindow::RelayoutColumnLabels()
     // end is cut back to the strip, so its text stays readable beside them.
     const int gridLeft = m_grid->mapTo(this, QPoint(0, 0)).x() + m_grid->frameWidth()
                          - m_minPanel->mapTo(this, QPoint(0, 0)).x() - m_grid->horizontalScrollBar()->value();
-    auto place = [](TClickLabel *label, int x, int top, int width, int stripLeft, int stripRight, bool shown) {
+    auto place = [](ClickLabel *label, int x, int top, int width, int stripLeft, int stripRight, bool shown) {
         const int left = qMax(x, stripLeft);
         const int right = qMin(x + width, stripRight);
         label->setGeometry(left, top, qMax(0, right - left), 18);
@@ -250,6 +251,6 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if ((watched == m_minPanel || watched == m_maxPanel || watched == m_grid->viewport())
         && event->type() == QEvent::Resize)
-        RelayoutColumnLabels();
+        relayoutColumnLabels();
     return QMainWindow::eventFilter(watched, event);
 }
