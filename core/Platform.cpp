@@ -47,7 +47,7 @@ namespace {
 // thread's notifier on the other end does the work.
 int g_signalSockets[2] = {-1, -1};
 
-void SignalToSocket(int)
+void signalToSocket(int)
 {
     const int saved = errno;
     const char byte = 1;
@@ -78,7 +78,7 @@ void onTerminationSignal(std::function<void()> onSignal)
             onSignal();
     });
     struct sigaction action = {};
-    action.sa_handler = SignalToSocket;
+    action.sa_handler = signalToSocket;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);

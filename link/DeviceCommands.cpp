@@ -64,9 +64,9 @@ quint32 replySource(const QByteArray &reply)
 }
 
 // Closes the link when a command leaves, by any way.
-struct TLinkCloser {
+struct LinkCloser {
     SerialLink *link;
-    ~TLinkCloser() { link->closeLink(); }
+    ~LinkCloser() { link->closeLink(); }
 };
 
 // The exchange of one request whose reply must answer it.
@@ -82,7 +82,7 @@ QByteArray runExchange(SerialLink *link, quint8 function, quint8 selector, const
                        int windowMs)
 {
     const QByteArray request = buildPacket(BroadcastAddress, MonitorAddress, function, selector, body);
-    TLinkCloser closer{link};
+    LinkCloser closer{link};
     link->openLink();
     return exchangeChecked(link, request, windowMs);
 }
@@ -413,7 +413,7 @@ CommandResult<DosimeterLabelData> readDosimeterLabel(SerialLink *link)
     if (!link)
         return failed<DosimeterLabelData>(CommandFailure::NoLink);
     LinkLockGuard lock(&link->lock());
-    TLinkCloser closer{link};
+    LinkCloser closer{link};
     link->openLink();
     QByteArray labelCode;
     QByteArray reply;

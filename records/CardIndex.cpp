@@ -143,11 +143,16 @@ QString CardIndex::proposeLabel(const QString &name) const
 QSet<QByteArray> CardIndex::takenAmong(const QList<QByteArray> &keys) const
 {
     QSet<QByteArray> taken;
-    if (keys.isEmpty())
-        return taken;
-    QStringList marks;
-    QVariantList params;
+    QList<QByteArray> wanted;
     for (const QByteArray &k : keys) {
+        if (!k.isEmpty())
+            wanted << k;
+    }
+    if (wanted.isEmpty())
+        return taken;
+    QVariantList params;
+    QStringList marks;
+    for (const QByteArray &k : wanted) {
         marks << QStringLiteral("?");
         params << k;
     }

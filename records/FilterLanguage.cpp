@@ -22,16 +22,16 @@ namespace {
 const int kMaxDepth = 8;
 const int kMaxOperators = 200;
 
-QString Pos(int index) { return QString::number(index + 1); }
+QString position(int index) { return QString::number(index + 1); }
 
-[[noreturn]] void Fail(const QString &message, int index) { throw EFilterError(message, index + 1); }
+[[noreturn]] void fail(const QString &message, int index) { throw EFilterError(message, index + 1); }
 
-[[noreturn]] void FailAt(const QString &what, int index)
+[[noreturn]] void failAt(const QString &what, int index)
 {
-    Fail(what + QStringLiteral(" в позиции ") + Pos(index), index);
+    fail(what + QStringLiteral(" в позиции ") + position(index), index);
 }
 
-QString Shown(const QString &text)
+QString shown(const QString &text)
 {
     const int kMaxShown = 40;
     if (text.size() > kMaxShown)
@@ -50,8 +50,8 @@ struct Token {
     int length = 0; // characters it covers in the source
 };
 
-bool IsWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') || c.isMark(); }
-bool IsAsciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') || c.isMark(); }
+bool isAsciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
 
 class Lexer {
 public:
@@ -85,33 +85,33 @@ private:
             return t;
         }
         const QChar c = m_s.at(m_i);
-        if (IsAsciiDigit(c) || (c == QLatin1Char('.') && m_i + 1 < n && IsAsciiDigit(m_s.at(m_i + 1)))) {
+        if (isAsciiDigit(c) || (c == QLatin1Char('.') && m_i + 1 < n && isAsciiDigit(m_s.at(m_i + 1)))) {
             int j = m_i;
-            while (j < n && IsAsciiDigit(m_s.at(j)))
+            while (j < n && isAsciiDigit(m_s.at(j)))
                 ++j;
             if (j < n && m_s.at(j) == QLatin1Char('.')) {
                 ++j;
-                while (j < n && IsAsciiDigit(m_s.at(j)))
+                while (j < n && isAsciiDigit(m_s.at(j)))
                     ++j;
             }
-            if (j < n && (IsWordChar(m_s.at(j)) || m_s.at(j) == QLatin1Char('.'))) {
+            if (j < n && (isWordChar(m_s.at(j)) || m_s.at(j) == QLatin1Char('.'))) {
                 int k = j;
-                while (k < n && (IsWordChar(m_s.at(k)) || m_s.at(k) == QLatin1Char('.')))
+                while (k < n && (isWordChar(m_s.at(k)) || m_s.at(k) == QLatin1Char('.')))
                     ++k;
-                FailAt(QStringLiteral("Некорректное число \"%1\"").arg(Shown(m_s.mid(m_i, k - m_i))), m_i);
+                failAt(QStringLiteral("Некорректное число \"%1\"").arg(shown(m_s.mid(m_i, k - m_i))), m_i);
             }
             t.kind = Tok::Number;
             t.text = m_s.mid(m_i, j - m_i);
-        } else if (IsWordChar(c)) {
+        } else if (isWordChar(c)) {
             int j = m_i;
-            while (j < n && IsWordChar(m_s.at(j)))
+            while (j < n && isWordChar(m_s.at(j)))
                 ++j;
             t.kind = Tok::Word;
             t.text = m_s.mid(m_i, j - m_i);
         } else if (c == QLatin1Char('[')) {
             const int close = m_s.indexOf(QLatin1Char(']'), m_i + 1);
             if (close < 0)
-                FailAt(QStringLiteral("Не закрыта скобка \"[\""), m_i);
+                failAt(QStringLiteral("Не закрыта скобка \"[\""), m_i);
             t.kind = Tok::Bracketed;
             t.text = m_s.mid(m_i + 1, close - m_i - 1);
             m_i = close + 1;
@@ -122,7 +122,7 @@ private:
             int j = m_i + 1;
             for (;;) {
                 if (j >= n)
-                    FailAt(QStringLiteral("Не закрыта кавычка"), m_i);
+                    failAt(QStringLiteral("Не закрыта кавычка"), m_i);
                 if (m_s.at(j) == QLatin1Char('\'')) {
                     if (j + 1 < n && m_s.at(j + 1) == QLatin1Char('\'')) {
                         value += QLatin1Char('\'');
@@ -161,8 +161,8 @@ private:
         } else {
             const uint code = c.unicode();
             if (code < 0x20 || code == 0x7F || !c.isPrint())
-                FailAt(QStringLiteral("Недопустимый символ с кодом %1").arg(code), m_i);
-            FailAt(QStringLiteral("Недопустимый символ \"%1\"").arg(c), m_i);
+                failAt(QStringLiteral("Недопустимый символ с кодом %1").arg(code), m_i);
+            failAt(QStringLiteral("Недопустимый символ \"%1\"").arg(c), m_i);
         }
         if (t.kind == Tok::Number || t.kind == Tok::Word || t.kind == Tok::Op || t.kind == Tok::LParen
             || t.kind == Tok::RParen) {
@@ -199,14 +199,14 @@ struct Node {
 };
 using NodePtr = std::unique_ptr<Node>;
 
-bool IsKeyword(const Token &t, const char *word)
+bool isKeyword(const Token &t, const char *word)
 {
     return t.kind == Tok::Word && t.text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
 }
 
-bool IsOp(const Token &t, const char *op) { return t.kind == Tok::Op && t.text == QLatin1String(op); }
+bool isOp(const Token &t, const char *op) { return t.kind == Tok::Op && t.text == QLatin1String(op); }
 
-bool IsComparison(const Token &t)
+bool isComparison(const Token &t)
 {
     return t.kind == Tok::Op
         && (t.text == QLatin1String("=") || t.text == QLatin1String("<>") || t.text == QLatin1String("<")
@@ -223,8 +223,8 @@ public:
         const Token &t = m_lex.peek();
         if (t.kind != Tok::End) {
             if (t.kind == Tok::RParen)
-                FailAt(QStringLiteral("Лишняя скобка \")\""), t.pos);
-            FailAt(QStringLiteral("Лишний текст \"%1\"").arg(Shown(m_text.mid(t.pos, qMax(t.length, 1)))), t.pos);
+                failAt(QStringLiteral("Лишняя скобка \")\""), t.pos);
+            failAt(QStringLiteral("Лишний текст \"%1\"").arg(shown(m_text.mid(t.pos, qMax(t.length, 1)))), t.pos);
         }
         return root;
     }
@@ -233,22 +233,22 @@ private:
     void enter(int pos)
     {
         if (++m_depth > kMaxDepth)
-            FailAt(QStringLiteral("Слишком глубокая вложенность"), pos);
+            failAt(QStringLiteral("Слишком глубокая вложенность"), pos);
     }
     void leave() { --m_depth; }
     void countOperator(int pos)
     {
         if (++m_operators > kMaxOperators)
-            FailAt(QStringLiteral("Слишком длинное выражение"), pos);
+            failAt(QStringLiteral("Слишком длинное выражение"), pos);
     }
 
     NodePtr chain(Kind kind, NodePtr first, const char *keyword, NodePtr (Parser::*next)())
     {
-        if (!IsKeyword(m_lex.peek(), keyword))
+        if (!isKeyword(m_lex.peek(), keyword))
             return first;
         auto node = std::make_unique<Node>(kind, first->pos);
         node->kids.push_back(std::move(first));
-        while (IsKeyword(m_lex.peek(), keyword)) {
+        while (isKeyword(m_lex.peek(), keyword)) {
             countOperator(m_lex.take().pos);
             node->kids.push_back((this->*next)());
         }
@@ -260,7 +260,7 @@ private:
 
     NodePtr parseNot()
     {
-        if (!IsKeyword(m_lex.peek(), "NOT"))
+        if (!isKeyword(m_lex.peek(), "NOT"))
             return parseComparison();
         const Token t = m_lex.take();
         countOperator(t.pos);
@@ -274,7 +274,7 @@ private:
     NodePtr parseComparison()
     {
         NodePtr left = parseAdditive();
-        if (!IsComparison(m_lex.peek()))
+        if (!isComparison(m_lex.peek()))
             return left;
         const Token t = m_lex.take();
         countOperator(t.pos);
@@ -288,7 +288,7 @@ private:
 
     NodePtr arith(NodePtr first, const char *op1, const char *op2, NodePtr (Parser::*next)())
     {
-        auto isOurs = [&](const Token &t) { return IsOp(t, op1) || IsOp(t, op2); };
+        auto isOurs = [&](const Token &t) { return isOp(t, op1) || isOp(t, op2); };
         if (!isOurs(m_lex.peek()))
             return first;
         auto node = std::make_unique<Node>(Kind::Arith, first->pos);
@@ -309,7 +309,7 @@ private:
     NodePtr parseUnary()
     {
         const Token &peeked = m_lex.peek();
-        if (!IsOp(peeked, "-") && !IsOp(peeked, "+"))
+        if (!isOp(peeked, "-") && !isOp(peeked, "+"))
             return parsePrimary();
         const Token t = m_lex.take();
         countOperator(t.pos);
@@ -346,7 +346,7 @@ private:
                 return node;
             }
         }
-        FailAt(QStringLiteral("Неизвестное поле \"%1\"").arg(Shown(m_text.mid(t.pos, t.length))), t.pos);
+        failAt(QStringLiteral("Неизвестное поле \"%1\"").arg(shown(m_text.mid(t.pos, t.length))), t.pos);
     }
 
     NodePtr parsePrimary()
@@ -363,7 +363,7 @@ private:
             } else {
                 const double d = QLocale::c().toDouble(t.text, &ok);
                 if (!ok || !std::isfinite(d))
-                    FailAt(QStringLiteral("Некорректное число \"%1\"").arg(Shown(t.text)), t.pos);
+                    failAt(QStringLiteral("Некорректное число \"%1\"").arg(shown(t.text)), t.pos);
                 node->number = d;
             }
             return node;
@@ -376,15 +376,15 @@ private:
         case Tok::Bracketed:
             return fieldNode(t, t.text);
         case Tok::Word:
-            if (IsKeyword(t, "NULL"))
+            if (isKeyword(t, "NULL"))
                 return std::make_unique<Node>(Kind::Null, t.pos);
-            if (IsKeyword(t, "TRUE") || IsKeyword(t, "FALSE")) {
+            if (isKeyword(t, "TRUE") || isKeyword(t, "FALSE")) {
                 auto node = std::make_unique<Node>(Kind::Bool, t.pos);
-                node->truth = IsKeyword(t, "TRUE");
+                node->truth = isKeyword(t, "TRUE");
                 return node;
             }
-            if (IsKeyword(t, "AND") || IsKeyword(t, "OR") || IsKeyword(t, "NOT"))
-                FailAt(QStringLiteral("Ожидалось значение вместо \"%1\"").arg(t.text), t.pos);
+            if (isKeyword(t, "AND") || isKeyword(t, "OR") || isKeyword(t, "NOT"))
+                failAt(QStringLiteral("Ожидалось значение вместо \"%1\"").arg(t.text), t.pos);
             return fieldNode(t, t.text);
         case Tok::LParen: {
             enter(t.pos);
@@ -392,10 +392,10 @@ private:
             const Token &close = m_lex.peek();
             if (close.kind != Tok::RParen) {
                 if (close.kind == Tok::End)
-                    FailAt(QStringLiteral("Не закрыта скобка \"(\" из позиции %1: ожидалась \")\"").arg(Pos(t.pos)),
+                    failAt(QStringLiteral("Не закрыта скобка \"(\" из позиции %1: ожидалась \")\"").arg(position(t.pos)),
                            close.pos);
-                FailAt(QStringLiteral("Ожидалась \")\" вместо \"%1\"")
-                           .arg(Shown(m_text.mid(close.pos, qMax(close.length, 1)))),
+                failAt(QStringLiteral("Ожидалась \")\" вместо \"%1\"")
+                           .arg(shown(m_text.mid(close.pos, qMax(close.length, 1)))),
                        close.pos);
             }
             m_lex.take();
@@ -403,9 +403,9 @@ private:
             return inner;
         }
         case Tok::End:
-            FailAt(QStringLiteral("Неожиданный конец выражения: ожидалось значение"), t.pos);
+            failAt(QStringLiteral("Неожиданный конец выражения: ожидалось значение"), t.pos);
         default:
-            FailAt(QStringLiteral("Ожидалось значение вместо \"%1\"").arg(Shown(t.text)), t.pos);
+            failAt(QStringLiteral("Ожидалось значение вместо \"%1\"").arg(shown(t.text)), t.pos);
         }
     }
 
@@ -420,7 +420,7 @@ private:
 
 // Reads "dd.mm.yyyy[ hh:mm[:ss[.zzz]]]" or the stored form
 // "yyyy-mm-dd[ hh:mm[:ss[.zzz]]]". hasTime tells whether a time was written.
-bool ReadDateConstant(const QString &text, QDateTime *out, bool *hasTime)
+bool readDateConstant(const QString &text, QDateTime *out, bool *hasTime)
 {
     static const QRegularExpression dotted(QStringLiteral(
         "^([0-9]{1,2})\\.([0-9]{1,2})\\.([0-9]{4})(?:\\s+([0-9]{1,2}):([0-9]{2})(?::([0-9]{2})(?:\\.([0-9]{1,3}))?)?)?$"));
@@ -458,7 +458,7 @@ bool ReadDateConstant(const QString &text, QDateTime *out, bool *hasTime)
     return true;
 }
 
-bool ReadNumberConstant(const QString &text, QVariant *out)
+bool readNumberConstant(const QString &text, QVariant *out)
 {
     static const QRegularExpression number(QStringLiteral("^[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)$"));
     const QString s = text.trimmed();
@@ -479,7 +479,7 @@ bool ReadNumberConstant(const QString &text, QVariant *out)
     return true;
 }
 
-bool ReadBooleanConstant(const QString &text, QVariant *out)
+bool readBooleanConstant(const QString &text, QVariant *out)
 {
     const QString s = text.trimmed();
     if (s.compare(QLatin1String("TRUE"), Qt::CaseInsensitive) == 0) {
@@ -490,12 +490,12 @@ bool ReadBooleanConstant(const QString &text, QVariant *out)
         *out = qlonglong(0);
         return true;
     }
-    return ReadNumberConstant(s, out);
+    return readNumberConstant(s, out);
 }
 
 // A text constant that compares only the beginning: longer than one
 // character and ending in "*".
-bool IsPrefixPattern(const Node &n) { return n.kind == Kind::Text && n.raw.size() > 1 && n.raw.endsWith(QLatin1Char('*')); }
+bool isPrefixPattern(const Node &n) { return n.kind == Kind::Text && n.raw.size() > 1 && n.raw.endsWith(QLatin1Char('*')); }
 
 // ---------------------------------------------------------------- SQL
 
@@ -546,7 +546,7 @@ public:
             m_sql += QStringLiteral(" <> 0");
             return;
         }
-        FailAt(QStringLiteral("Ожидалось условие"), n.pos);
+        failAt(QStringLiteral("Ожидалось условие"), n.pos);
     }
 
 private:
@@ -611,7 +611,7 @@ private:
         const Cls a = classOf(l), b = classOf(r);
         auto constant = [](Cls c) { return c == Cls::NumberConst || c == Cls::TextConst; };
         auto mismatch = [&]() -> Cls {
-            FailAt(QStringLiteral("Несовместимые типы в сравнении"), opPos);
+            failAt(QStringLiteral("Несовместимые типы в сравнении"), opPos);
         };
         if (!constant(a) && !constant(b)) {
             if (a == b)
@@ -629,7 +629,7 @@ private:
                 return Cls::Text;
             const Node &text = a == Cls::TextConst ? l : r;
             QVariant v;
-            return ReadNumberConstant(text.raw, &v) ? Cls::Number : Cls::Text;
+            return readNumberConstant(text.raw, &v) ? Cls::Number : Cls::Text;
         }
         const Cls fixed = constant(a) ? b : a;
         const Node &k = constant(a) ? l : r;
@@ -648,7 +648,7 @@ private:
                 return mismatch();
             QDateTime dt;
             bool hasTime = false;
-            if (ReadDateConstant(k.raw, &dt, &hasTime) && dt.time() != QTime(0, 0))
+            if (readDateConstant(k.raw, &dt, &hasTime) && dt.time() != QTime(0, 0))
                 return Cls::DateTime;
             return Cls::Date;
         }
@@ -663,18 +663,18 @@ private:
         const Node *r = n.kids[1].get();
         const Cls a = classOf(*l), b = classOf(*r);
         if (a == Cls::Condition)
-            FailAt(QStringLiteral("Ожидалось значение, а не условие"), l->pos);
+            failAt(QStringLiteral("Ожидалось значение, а не условие"), l->pos);
         if (b == Cls::Condition)
-            FailAt(QStringLiteral("Ожидалось значение, а не условие"), r->pos);
+            failAt(QStringLiteral("Ожидалось значение, а не условие"), r->pos);
         if (a == Cls::Null || b == Cls::Null) {
             nullComparison(n, a == Cls::Null ? *r : *l);
             return;
         }
         const Cls cls = common(*l, *r, n.opAt);
         const bool equality = n.op == QLatin1String("=") || n.op == QLatin1String("<>");
-        if (cls == Cls::Text && equality && !IsPrefixPattern(*r) && IsPrefixPattern(*l))
+        if (cls == Cls::Text && equality && !isPrefixPattern(*r) && isPrefixPattern(*l))
             std::swap(l, r); // "=" and "<>" read the same both ways
-        if (cls == Cls::Text && equality && IsPrefixPattern(*r)) {
+        if (cls == Cls::Text && equality && isPrefixPattern(*r)) {
             const QString prefix = r->raw.left(r->raw.size() - 1);
             m_sql += QStringLiteral("substr(");
             value(*l, cls);
@@ -696,7 +696,7 @@ private:
     {
         const bool equal = n.op == QLatin1String("=");
         if (!equal && n.op != QLatin1String("<>"))
-            FailAt(QStringLiteral("NULL сравнивается только знаками \"=\" и \"<>\""), n.opAt);
+            failAt(QStringLiteral("NULL сравнивается только знаками \"=\" и \"<>\""), n.opAt);
         if (other.kind == Kind::Null) {
             m_sql += equal ? QStringLiteral("(NULL IS NULL)") : QStringLiteral("(NULL IS NOT NULL)");
             return;
@@ -744,21 +744,21 @@ private:
             QVariant v;
             switch (cls) {
             case Cls::Number:
-                if (!ReadNumberConstant(n.raw, &v))
-                    FailAt(QStringLiteral("Ожидалось число вместо '%1'").arg(Shown(n.raw)), n.pos);
+                if (!readNumberConstant(n.raw, &v))
+                    failAt(QStringLiteral("Ожидалось число вместо '%1'").arg(shown(n.raw)), n.pos);
                 bind(v);
                 return;
             case Cls::Boolean:
-                if (!ReadBooleanConstant(n.raw, &v))
-                    FailAt(QStringLiteral("Ожидалось логическое значение вместо '%1'").arg(Shown(n.raw)), n.pos);
+                if (!readBooleanConstant(n.raw, &v))
+                    failAt(QStringLiteral("Ожидалось логическое значение вместо '%1'").arg(shown(n.raw)), n.pos);
                 bind(v);
                 return;
             case Cls::DateTime:
             case Cls::Date: {
                 QDateTime dt;
                 bool hasTime = false;
-                if (!ReadDateConstant(n.raw, &dt, &hasTime))
-                    FailAt(QStringLiteral("Некорректная дата '%1'").arg(Shown(n.raw)), n.pos);
+                if (!readDateConstant(n.raw, &dt, &hasTime))
+                    failAt(QStringLiteral("Некорректная дата '%1'").arg(shown(n.raw)), n.pos);
                 bind(cls == Cls::Date ? dateToStored(dt.date()) : dateTimeToStored(dt));
                 return;
             }
@@ -776,7 +776,7 @@ private:
             arithmetic(n);
             return;
         default:
-            FailAt(QStringLiteral("Ожидалось значение"), n.pos);
+            failAt(QStringLiteral("Ожидалось значение"), n.pos);
         }
     }
 
@@ -784,7 +784,7 @@ private:
     {
         const Cls c = classOf(n);
         if (c != Cls::Number && c != Cls::NumberConst)
-            FailAt(QStringLiteral("Ожидалось число"), n.pos);
+            failAt(QStringLiteral("Ожидалось число"), n.pos);
         value(n, Cls::Number);
     }
 

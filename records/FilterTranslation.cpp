@@ -4,14 +4,14 @@ namespace {
 
 const QString kBadFormula = QStringLiteral("Некорректное выражение фильтра");
 
-QString DateText(const QDate &d) { return d.toString(QStringLiteral("dd.MM.yyyy")); }
+QString dateText(const QDate &d) { return d.toString(QStringLiteral("dd.MM.yyyy")); }
 
-QString Quoted(const QString &text) { return QLatin1Char('\'') + text + QLatin1Char('\''); }
+QString quoted(const QString &text) { return QLatin1Char('\'') + text + QLatin1Char('\''); }
 
 // Replaces every occurrence of from by to, but only outside quoted texts, so
 // that a label or a word inside a constant ('№ 5', 'Иванов И ИЛИ Петров')
 // stays what the operator wrote. cs chooses whether letter case counts.
-QString ReplaceOutsideQuotes(const QString &text, const QString &from, const QString &to, Qt::CaseSensitivity cs)
+QString replaceOutsideQuotes(const QString &text, const QString &from, const QString &to, Qt::CaseSensitivity cs)
 {
     if (from.isEmpty())
         return text;
@@ -46,22 +46,22 @@ QString translateFilter(const QString &formula, const QDateTime &now, quint32 la
     QString s = formula;
     s.replace(QStringLiteral("{TARN Сейчас}"), QString::number(lastResponderAddress), Qt::CaseInsensitive);
 
-    QString nowText = DateText(today);
+    QString nowText = dateText(today);
     if (now.time() != QTime(0, 0))
         nowText += QLatin1Char(' ') + now.time().toString(QStringLiteral("HH:mm:ss"));
-    s.replace(QStringLiteral("{Сейчас}"), Quoted(nowText), Qt::CaseInsensitive);
-    s.replace(QStringLiteral("{Сегодня}"), Quoted(DateText(today)), Qt::CaseInsensitive);
-    s.replace(QStringLiteral("{Начало недели}"), Quoted(DateText(today.addDays(1 - today.dayOfWeek()))),
+    s.replace(QStringLiteral("{Сейчас}"), quoted(nowText), Qt::CaseInsensitive);
+    s.replace(QStringLiteral("{Сегодня}"), quoted(dateText(today)), Qt::CaseInsensitive);
+    s.replace(QStringLiteral("{Начало недели}"), quoted(dateText(today.addDays(1 - today.dayOfWeek()))),
               Qt::CaseInsensitive);
-    s.replace(QStringLiteral("{Начало месяца}"), Quoted(DateText(QDate(today.year(), today.month(), 1))),
+    s.replace(QStringLiteral("{Начало месяца}"), quoted(dateText(QDate(today.year(), today.month(), 1))),
               Qt::CaseInsensitive);
-    s.replace(QStringLiteral("{Начало года}"), Quoted(DateText(QDate(today.year(), 1, 1))), Qt::CaseInsensitive);
+    s.replace(QStringLiteral("{Начало года}"), quoted(dateText(QDate(today.year(), 1, 1))), Qt::CaseInsensitive);
 
-    s = ReplaceOutsideQuotes(s, QStringLiteral(" И "), QStringLiteral(" AND "), Qt::CaseSensitive);
-    s = ReplaceOutsideQuotes(s, QStringLiteral(" ИЛИ "), QStringLiteral(" OR "), Qt::CaseSensitive);
+    s = replaceOutsideQuotes(s, QStringLiteral(" И "), QStringLiteral(" AND "), Qt::CaseSensitive);
+    s = replaceOutsideQuotes(s, QStringLiteral(" ИЛИ "), QStringLiteral(" OR "), Qt::CaseSensitive);
 
     for (const FilterField &f : measuresFields)
-        s = ReplaceOutsideQuotes(s, f.label, f.name, Qt::CaseInsensitive);
+        s = replaceOutsideQuotes(s, f.label, f.name, Qt::CaseInsensitive);
     return s;
 }
 

@@ -25,7 +25,7 @@ const QString EntriesTable = QStringLiteral("temp.\"RuvoNameSyncEntries\"");
 const QString TotalsTable = QStringLiteral("temp.\"RuvoNameSyncTotals\"");
 const QString NamesTable = QStringLiteral("temp.\"RuvoNameSyncNames\"");
 
-void PostPending(DataTable &table)
+void postPending(DataTable &table)
 {
     if (table.state() == TableState::Edit || table.state() == TableState::Insert) {
         if (table.modified())
@@ -37,7 +37,7 @@ void PostPending(DataTable &table)
 
 // A stored date-time text that reads as a date-time: the fixed-width form
 // with a real calendar date and time.
-QString Readable(const QString &column)
+QString readable(const QString &column)
 {
     return QStringLiteral("(%1 GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9].[0-9][0-9][0-9]' "
                           "AND datetime(substr(%1, 1, 19)) = substr(%1, 1, 19))")
@@ -229,14 +229,14 @@ struct DropTemp {
     }
 };
 
-void RunNameSync(DataModule &dm)
+void runNameSync(DataModule &dm)
 {
     DataTable &measures = dm.measures();
     DataTable &notes = dm.notes();
     const QSqlDatabase db = dm.database();
     // Every statement goes through the module's connection, raising with the
     // database's message.
-    const auto Run = [&measures](const QString &sql, const QVariantList &params = {}) {
+    const auto runSql = [&measures](const QString &sql, const QVariantList &params = {}) {
         return measures.exec(sql, params);
     };
     const FieldDef &timeDef = notes.fieldDef(QStringLiteral("TimeFrom"));
@@ -244,10 +244,10 @@ void RunNameSync(DataModule &dm)
     const QVariant maxTime = DataTable::toStorage(timeDef, maxDateTime());
 
     DropTemp dropTemp{db};
-    Run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
-    Run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
-    Run(QStringLiteral("DROP TABLE IF EXISTS %1").arg(NamesTable));
-    Run(QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER PRIMARY KEY, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
+    runSql(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
+    runSql(QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
+    runSql(QStringLiteral("DROP TABLE IF EXISTS %1").arg(NamesTable));
+    runSql(QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER PRIMARY KEY, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
                        "\"TimeFrom\" TEXT, \"TimeTo\" TEXT, \"FIO\" TEXT)")
             .arg(EntriesTable));
 
@@ -257,12 +257,12 @@ void RunNameSync(DataModule &dm)
     const QString where = notes.whereClause();
     QVariantList params{zeroTime, maxTime, maxTime};
     params += notes.whereParams();
-    Run(QStringLiteral("INSERT INTO %1 (\"Ord\", \"NoteKey\", \"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") "
+    runSql(QStringLiteral("INSERT INTO %1 (\"Ord\", \"NoteKey\", \"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") "
                        "SELECT row_number() OVER (ORDER BY \"TimeFrom\", \"Index\"), \"Index\", "
                        "CAST(COALESCE(\"ID\", 0) AS INTEGER), "
                        "CASE WHEN \"TimeFrom\" IS NULL THEN ? WHEN %3 THEN \"TimeFrom\" ELSE ? END, "
                        "CASE WHEN %4 THEN \"TimeTo\" ELSE ? END, \"FIO\" FROM %2%5")
-            .arg(EntriesTable, notes.sqlName(), Readable(QStringLiteral("\"TimeFrom\"")), Readable(QStringLiteral("\"TimeTo\"")),
+            .arg(EntriesTable, notes.sqlName(), readable(QStringLiteral("\"TimeFrom\"")), readable(QStringLiteral("\"TimeTo\"")),
                  where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
         params);
     // Every reading: the name of the last entry taken whose period holds it,
@@ -276,18 +276,18 @@ void RunNameSync(DataModule &dm)
         lookup.add(v);
         sqlite3_result_null(ctx);
     }, [&] {
-        Run(QStringLiteral("SELECT count(ruvo_name_sync_entry(\"ID\", \"Ord\", \"NoteKey\", \"TimeFrom\", \"TimeTo\", \"FIO\")) "
+        runSql(QStringLiteral("SELECT count(ruvo_name_sync_entry(\"ID\", \"Ord\", \"NoteKey\", \"TimeFrom\", \"TimeTo\", \"FIO\")) "
                            "FROM %1")
                 .arg(EntriesTable));
     });
     lookup.ready();
-    Run(QStringLiteral("CREATE TABLE %1 (\"Key\" INTEGER PRIMARY KEY, \"Value\")").arg(NamesTable));
+    runSql(QStringLiteral("CREATE TABLE %1 (\"Key\" INTEGER PRIMARY KEY, \"Value\")").arg(NamesTable));
     dm.withFunction("ruvo_name_sync_reading", 3, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
         lookup.reading(ctx, v);
     }, [&] {
         // The limit keeps the inner query whole, so that every reading is
         // looked up exactly once.
-        Run(QStringLiteral("INSERT INTO %1 (\"Key\", \"Value\") SELECT \"Key\", \"Value\" FROM "
+        runSql(QStringLiteral("INSERT INTO %1 (\"Key\", \"Value\") SELECT \"Key\", \"Value\" FROM "
                            "(SELECT m.\"Index\" AS \"Key\", m.\"FIO\" AS \"Old\", "
                            "ruvo_name_sync_reading(m.\"ID\", m.\"DateTime\", m.\"Dose\") AS \"Value\" "
                            "FROM %2 AS m LIMIT -1) WHERE \"Old\" COLLATE BINARY IS NOT \"Value\"")
@@ -295,7 +295,7 @@ void RunNameSync(DataModule &dm)
     });
     measures.setFieldFromTable(QStringLiteral("FIO"), NamesTable);
 
-    Run(QStringLiteral("CREATE TABLE %1 (\"NoteKey\" INTEGER, \"Dose\" REAL)").arg(TotalsTable));
+    runSql(QStringLiteral("CREATE TABLE %1 (\"NoteKey\" INTEGER, \"Dose\" REAL)").arg(TotalsTable));
     {
         QSqlQuery insert(db);
         if (!insert.prepare(QStringLiteral("INSERT INTO %1 (\"NoteKey\", \"Dose\") VALUES (?, ?)").arg(TotalsTable)))
@@ -307,15 +307,15 @@ void RunNameSync(DataModule &dm)
                 throw EGeneralError(insert.lastError().text());
         }
     }
-    Run(QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncTotalsKey\" ON \"RuvoNameSyncTotals\" (\"NoteKey\")"));
+    runSql(QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncTotalsKey\" ON \"RuvoNameSyncTotals\" (\"NoteKey\")"));
     const QString totalOf = QStringLiteral("COALESCE((SELECT t.\"Dose\" FROM %1 AS t WHERE t.\"NoteKey\" = %2.\"Index\"), 0.0)");
     try {
-        Run(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" IN (SELECT \"NoteKey\" FROM %3)")
+        runSql(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" IN (SELECT \"NoteKey\" FROM %3)")
                 .arg(notes.sqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\"")), EntriesTable));
     } catch (const EGeneralError &) {
         // One entry whose total cannot be written keeps its old total; the
         // others still get theirs.
-        QSqlQuery keys = Run(QStringLiteral("SELECT \"NoteKey\" FROM %1 ORDER BY \"Ord\"").arg(EntriesTable));
+        QSqlQuery keys = runSql(QStringLiteral("SELECT \"NoteKey\" FROM %1 ORDER BY \"Ord\"").arg(EntriesTable));
         QSqlQuery update(db);
         update.prepare(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" = ?")
                            .arg(notes.sqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\""))));
@@ -338,13 +338,13 @@ bool NameSync::run()
     DataTable &notes = m_dm.notes();
     bool done = false;
     try {
-        PostPending(measures);
-        PostPending(notes);
+        postPending(measures);
+        postPending(notes);
         // These orders stay in force afterwards.
         measures.setIndexFieldNames(QStringLiteral("DateTime"));
         notes.setIndexFieldNames(QStringLiteral("TimeFrom"));
         Transaction transaction(m_dm);
-        RunNameSync(m_dm);
+        runNameSync(m_dm);
         transaction.commit();
         done = true;
     } catch (...) {

@@ -10,7 +10,7 @@ namespace {
 // Runs edit on a row being appended or edited; on failure the pending row is
 // dropped and the failure goes on to the caller.
 template <typename F>
-void Editing(DataTable &table, F edit)
+void editing(DataTable &table, F edit)
 {
     try {
         edit();
@@ -44,7 +44,7 @@ bool ReadingStore::readingStored(const QDateTime &time, int address, int recNumb
 int ReadingStore::storeReading(const StoredReading &reading)
 {
     DataTable &measures = m_dm.measures();
-    Editing(measures, [&] {
+    editing(measures, [&] {
         measures.append();
         measures.setFieldValue(QStringLiteral("DateTime"), reading.time);
         measures.setFieldValue(QStringLiteral("TarnAddress"), reading.address);
@@ -66,7 +66,7 @@ ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
     DataTable &devices = m_dm.devices();
     const bool missing = !devices.locate(QStringLiteral("TarnAddress"), address);
     if (missing) {
-        Editing(devices, [&] {
+        editing(devices, [&] {
             devices.append();
             devices.setFieldValue(QStringLiteral("TarnAddress"), address);
             devices.setFieldValue(QStringLiteral("LastRecNumber"), 0);
@@ -85,7 +85,7 @@ void ReadingStore::saveReaderPosition(int address, const ReaderPosition &positio
     m_dm.flushReadings();
     const bool onRow = devices.hasCurrent() && !devices.isNull(QStringLiteral("TarnAddress"))
         && devices.asInteger(QStringLiteral("TarnAddress")) == address;
-    Editing(devices, [&] {
+    editing(devices, [&] {
         if (devices.state() == TableState::Edit || devices.state() == TableState::Insert)
             devices.cancel();
         if (onRow || devices.locate(QStringLiteral("TarnAddress"), address)) {

@@ -43,17 +43,17 @@ int usage(const QString &problem)
     return 2;
 }
 
-QString IsoTime(const QDateTime &t)
+QString isoTime(const QDateTime &t)
 {
     return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
-QJsonValue TimeValue(const QDateTime &t)
+QJsonValue timeValue(const QDateTime &t)
 {
-    return t.isValid() ? QJsonValue(IsoTime(t)) : QJsonValue(QJsonValue::Null);
+    return t.isValid() ? QJsonValue(isoTime(t)) : QJsonValue(QJsonValue::Null);
 }
 
-QJsonValue NumberValue(double v)
+QJsonValue numberValue(double v)
 {
     return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null);
 }
@@ -63,7 +63,7 @@ QJsonValue NumberValue(double v)
 // floating-point tail. Rounded to 15 significant digits it is the nearest
 // double to its decimal value again, which prints as that decimal ("123", not
 // "123.00000000000001").
-QJsonValue DecimalValue(double v)
+QJsonValue decimalValue(double v)
 {
     if (!std::isfinite(v))
         return QJsonValue(QJsonValue::Null);
@@ -76,7 +76,7 @@ QJsonValue DecimalValue(double v)
 
 // A single-precision value as the shortest decimal that reads back as the
 // same single (0.1, not 0.10000000149011612).
-QJsonValue SingleValue(float v)
+QJsonValue singleValue(float v)
 {
     if (!std::isfinite(v))
         return QJsonValue(QJsonValue::Null);
@@ -92,10 +92,10 @@ QString hexBytes(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-QJsonObject Rec0Json(const ReaderConfigData &r)
+QJsonObject rec0Json(const ReaderConfigData &r)
 {
     QJsonObject o;
-    o[QStringLiteral("Clock")] = TimeValue(r.clock);
+    o[QStringLiteral("Clock")] = timeValue(r.clock);
     o[QStringLiteral("Param1")] = r.param1;
     o[QStringLiteral("Param2")] = r.param2;
     o[QStringLiteral("Param3")] = r.param3;
@@ -129,7 +129,7 @@ bool parseUInt(const QString &text, qint64 max, qint64 &value)
 // with a power of ten from -32 to 31. Anything else (not a number, infinite,
 // negative, 1e32 and above, below 1e-32) would be written as 0 or with a
 // wrapped power of ten.
-bool DecimalWordHolds(double a)
+bool decimalWordHolds(double a)
 {
     if (!std::isfinite(a) || a < 0)
         return false;
@@ -142,7 +142,7 @@ bool DecimalWordHolds(double a)
 // A path with a directory part is a file path: a relative one is taken from
 // the current directory (the serial port layer would look for it under /dev/).
 // A bare name ("ttyUSB0", "COM3") stays the platform's device name.
-QString PortPath(const QString &given)
+QString portPath(const QString &given)
 {
     if (given.contains(QLatin1Char('/')) && !QDir::isAbsolutePath(given))
         return QDir::cleanPath(QDir::current().absoluteFilePath(given));
@@ -150,17 +150,17 @@ QString PortPath(const QString &given)
 }
 
 // A refusal: function 3 with a one-byte body, the code.
-bool IsRefusal(const QByteArray &reply)
+bool isRefusal(const QByteArray &reply)
 {
     return reply.size() == RefusalReplySize && quint8(reply[6]) == 3;
 }
 
 // Why a command failed, judged from the last reply it got.
-QString FailureText(const QByteArray &reply, int expectedSize, const QString &undecodable)
+QString failureText(const QByteArray &reply, int expectedSize, const QString &undecodable)
 {
     if (reply.isEmpty())
         return QStringLiteral("Считыватель не ответил");
-    if (IsRefusal(reply)) {
+    if (isRefusal(reply)) {
         const int code = quint8(reply[14]);
         if (code == 5)
             return QStringLiteral("Считыватель занят (отказ с кодом 5)");
@@ -195,7 +195,7 @@ int main(int argc, char **argv)
             if (i + 1 >= args.size())
                 return usage(QStringLiteral("--port needs a path"));
             link.setComPortIndex(-1);
-            link.setPortName(PortPath(args[++i]));
+            link.setPortName(portPath(args[++i]));
             portGiven = true;
         } else if (a == QLatin1String("--com")) {
             if (!value(8, v) || v < 1)
@@ -289,7 +289,7 @@ int main(int argc, char **argv)
             const CommandResult<ReaderConfigData> result = readReaderConfig(&link);
             ok = take(result);
             if (ok)
-                out[QStringLiteral("TRec0")] = Rec0Json(result.value);
+                out[QStringLiteral("TRec0")] = rec0Json(result.value);
             out[QStringLiteral("ReaderBusy")] = result.failure == CommandFailure::readerBusy;
             out[QStringLiteral("ReaderModeSwitching")] = int(ok && result.value.modeSwitching());
         } else if (command == QLatin1String("write-config") && needArgs(0)) {
@@ -301,7 +301,7 @@ int main(int argc, char **argv)
                 // The write itself succeeds whatever comes back; the tool
                 // wants the reader's acknowledgement.
                 ok = take(writeReaderConfig(&link, rec)) && lastReply.size() == AcknowledgeReplySize;
-                out[QStringLiteral("TRec0")] = Rec0Json(rec);
+                out[QStringLiteral("TRec0")] = rec0Json(rec);
             } else {
                 busy = isReaderBusyRefusal(lastReply);
             }
@@ -319,10 +319,10 @@ int main(int argc, char **argv)
             if (ok) {
                 const ArchiveRecordData &r = result.value;
                 QJsonObject o;
-                o[QStringLiteral("Time")] = TimeValue(r.time);
+                o[QStringLiteral("Time")] = timeValue(r.time);
                 o[QStringLiteral("ID")] = qint64(r.id);
                 o[QStringLiteral("Name")] = r.name;
-                o[QStringLiteral("Dose")] = DecimalValue(r.dose);
+                o[QStringLiteral("Dose")] = decimalValue(r.dose);
                 out[QStringLiteral("ArchiveRecord")] = o;
             }
         } else if (command == QLatin1String("set-mode") && needArgs(1)) {
@@ -346,7 +346,7 @@ int main(int argc, char **argv)
             const double a = result.value.a;
             const quint16 b = result.value.b;
             if (ok) {
-                out[QStringLiteral("A")] = DecimalValue(a);
+                out[QStringLiteral("A")] = decimalValue(a);
                 out[QStringLiteral("B")] = int(b);
                 out[QStringLiteral("BSigned")] = int(qint16(b));
             }
@@ -354,10 +354,10 @@ int main(int argc, char **argv)
             qint64 b = 0;
             bool okA = false;
             const double a = words[1].toDouble(&okA);
-            if (!parseInt(words[0], -32768, 65535, b) || !okA || !DecimalWordHolds(a))
+            if (!parseInt(words[0], -32768, 65535, b) || !okA || !decimalWordHolds(a))
                 return usage(QStringLiteral("write-coeffs needs B (-32768..65535) and A (0, or from 1e-32 up to below 1e32)"));
             out[QStringLiteral("B")] = int(quint16(b));
-            out[QStringLiteral("A")] = DecimalValue(decodeDecimalWord(encodeDecimalWord(a)));
+            out[QStringLiteral("A")] = decimalValue(decodeDecimalWord(encodeDecimalWord(a)));
             // The body has one more byte on a reader with mode switching.
             if (readConfigFirst())
                 ok = take(writeMetrologyCoefficients(&link, quint16(b), a, config.modeSwitching()));
@@ -383,7 +383,7 @@ int main(int argc, char **argv)
             const CommandResult<float> result = readTotalDose(&link);
             ok = take(result);
             if (ok)
-                out[QStringLiteral("Dose")] = SingleValue(result.value);
+                out[QStringLiteral("Dose")] = singleValue(result.value);
         } else if (command == QLatin1String("read-spectrum") && needArgs(1)) {
             if (!parseUInt(words[0], 255, w))
                 return usage(QStringLiteral("read-spectrum needs a block number 0..255"));
@@ -401,7 +401,7 @@ int main(int argc, char **argv)
                 // refusal are not a block of the wrong size.
                 const QByteArray reply = link.lastReply();
                 out[QStringLiteral("Error")] =
-                    reply.isEmpty() || IsRefusal(reply) ? FailureText(reply, expected, QString()) : e.message();
+                    reply.isEmpty() || isRefusal(reply) ? failureText(reply, expected, QString()) : e.message();
             }
         } else if (command == QLatin1String("read-spectrum-header") && needArgs(0)) {
             SpectrumHeaderData h;
@@ -412,7 +412,7 @@ int main(int argc, char **argv)
                 h = result.value;
             }
             if (ok) {
-                out[QStringLiteral("Dose")] = DecimalValue(h.dose);
+                out[QStringLiteral("Dose")] = decimalValue(h.dose);
                 out[QStringLiteral("DoseCounts")] = qint64(h.doseCounts);
                 out[QStringLiteral("Delta")] = int(h.delta);
                 out[QStringLiteral("MaxChannel")] = int(h.maxChannel);
@@ -434,7 +434,7 @@ int main(int argc, char **argv)
         if (connectFailureReportable && !link.reportConnectFailure())
             out[QStringLiteral("Error")] = SerialLink::connectFailureText();
         else
-            out[QStringLiteral("Error")] = FailureText(lastReply, expected, undecodable);
+            out[QStringLiteral("Error")] = failureText(lastReply, expected, undecodable);
     }
     out[QStringLiteral("Ok")] = ok;
     out[QStringLiteral("LastResponderAddress")] = qint64(lastResponder);

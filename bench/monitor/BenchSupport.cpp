@@ -59,7 +59,7 @@ qint64 BenchDatabase::fillMeasures(int rows, int dosimeters)
     return clock.elapsed();
 }
 
-qint64 BenchDatabase::FillNotes(int dosimeters, int perDosimeter, int readings)
+qint64 BenchDatabase::fillNotes(int dosimeters, int perDosimeter, int readings)
 {
     QElapsedTimer clock;
     clock.start();
@@ -88,7 +88,7 @@ qint64 BenchDatabase::FillNotes(int dosimeters, int perDosimeter, int readings)
     return clock.elapsed();
 }
 
-qint64 BenchDatabase::Count(DataTable &table)
+qint64 BenchDatabase::count(DataTable &table)
 {
     QSqlQuery q = table.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table.sqlName()));
     return q.next() ? q.value(0).toLongLong() : -1;

@@ -33,8 +33,8 @@ public:
     qint64 fillMeasures(int rows, int dosimeters);
     // Appends `perDosimeter` consecutive journal periods for each dosimeter,
     // evenly over the span of the readings, the last one open.
-    qint64 FillNotes(int dosimeters, int perDosimeter, int readings);
-    qint64 Count(DataTable &table);
+    qint64 fillNotes(int dosimeters, int perDosimeter, int readings);
+    qint64 count(DataTable &table);
 
 private:
     std::unique_ptr<QTemporaryDir> m_temp;

@@ -36,9 +36,9 @@ int main(int argc, char **argv)
     std::printf("filling %d readings and %d journal entries...\n", rows, notes);
     std::fflush(stdout);
     const qint64 fillM = db.fillMeasures(rows, dosimeters);
-    const qint64 fillN = db.FillNotes(dosimeters, notes / dosimeters, rows);
-    std::printf("Measures: %lld rows (%.1f s), Notes: %lld rows (%.1f s)\n", db.Count(db.dm.measures()), fillM / 1000.0,
-                db.Count(db.dm.notes()), fillN / 1000.0);
+    const qint64 fillN = db.fillNotes(dosimeters, notes / dosimeters, rows);
+    std::printf("Measures: %lld rows (%.1f s), Notes: %lld rows (%.1f s)\n", db.count(db.dm.measures()), fillM / 1000.0,
+                db.count(db.dm.notes()), fillN / 1000.0);
 
     SyncEngine engine;
     engine.setDatabase(&db.dm);

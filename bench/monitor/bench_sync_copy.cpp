@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     std::printf("Measures: filling %d rows...\n", rows);
     std::fflush(stdout);
     const qint64 fillMs = rows > 0 ? db.fillMeasures(rows, 1000) : 0;
-    std::printf("Measures: %lld rows in %.1f s\n", db.Count(db.dm.measures()), fillMs / 1000.0);
+    std::printf("Measures: %lld rows in %.1f s\n", db.count(db.dm.measures()), fillMs / 1000.0);
 
     SimReader sim;
     if (!sim.start()) {
@@ -77,12 +77,12 @@ int main(int argc, char **argv)
         d.post();
     }
 
-    const qint64 before = db.Count(db.dm.measures());
+    const qint64 before = db.count(db.dm.measures());
     QElapsedTimer clock;
     clock.start();
     engine.pollReader();
     const qint64 totalNs = clock.nsecsElapsed();
-    const qint64 copied = db.Count(db.dm.measures()) - before;
+    const qint64 copied = db.count(db.dm.measures()) - before;
     const int calls = engine.storedRecordCalls();
 
     std::printf("commits: %s\n", fastCommits ? "without disk flush" : "durable (flushed to disk)");

@@ -110,7 +110,7 @@ void stopCycle(SyncEngine &engine)
 
 // The processor time of idleSeconds of the cycle against a reader with
 // nothing new, in % of one core; negative when the reader cannot run.
-double IdleLoad(DataModule &dm, bool threadMode, int idleSeconds)
+double idleLoad(DataModule &dm, bool threadMode, int idleSeconds)
 {
     const QString readerSim = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("reader-sim"));
     QProcess reader;
@@ -212,7 +212,7 @@ int main(int argc, char **argv)
             engine.setDatabase(&db.dm);
             engine.faceNotReady = false;
             engine.setLink(&reader.link);
-            const qint64 before = db.Count(db.dm.measures());
+            const qint64 before = db.count(db.dm.measures());
             startCycle(engine, threadMode);
             QElapsedTimer clock;
             clock.start();
@@ -221,7 +221,7 @@ int main(int argc, char **argv)
                                   count * 200 + 20000, &finished);
             const double total = clock.elapsed();
             stopCycle(engine);
-            const qint64 copied = db.Count(db.dm.measures()) - before;
+            const qint64 copied = db.count(db.dm.measures()) - before;
             if (!finished || copied != count)
                 ++failures;
             line(QStringLiteral("%1, copy of %2 (%3 stored, %4 s): largest gap")
@@ -238,7 +238,7 @@ int main(int argc, char **argv)
     for (const bool threadMode : {false, true}) {
         if (idleSeconds <= 0)
             break;
-        const double load = IdleLoad(db.dm, threadMode, idleSeconds);
+        const double load = idleLoad(db.dm, threadMode, idleSeconds);
         if (load < 0) {
             ++failures;
             break;

@@ -18,7 +18,7 @@ namespace {
 // A link value: out of its range (a window so long that one lost request
 // blocks the program, none at all, endless repeats) it falls back to the
 // default; the operator's text is kept for the file.
-int ReadLinkValue(const IniFile &ini, const QString &key, const LinkValueRange &range, int current,
+int readLinkValue(const IniFile &ini, const QString &key, const LinkValueRange &range, int current,
                   QMap<QString, QString> &kept)
 {
     kept.remove(key);
@@ -60,9 +60,9 @@ void readFaceValues(const IniFile &ini, FaceStoredValues &v)
     v.lastReadedIndex = ini.readInteger(s, QStringLiteral("LastReadedIndex"), 0);
     v.lastCheckedIndex = ini.readInteger(s, QStringLiteral("LastCheckedIndex"), 0);
     v.maxCardsIndex = ini.readInteger(s, QStringLiteral("MaxCardsIndex"), 0);
-    v.pingDelayMS = ReadLinkValue(ini, QStringLiteral("PingDelayMS"), PingDelayRange, v.pingDelayMS, v.keptAsWritten);
-    v.sendDelayMS = ReadLinkValue(ini, QStringLiteral("SendDelayMS"), SendDelayRange, v.sendDelayMS, v.keptAsWritten);
-    v.baseRequestCount = ReadLinkValue(ini, QStringLiteral("BaseRequestCount"), BaseRequestCountRange,
+    v.pingDelayMS = readLinkValue(ini, QStringLiteral("PingDelayMS"), PingDelayRange, v.pingDelayMS, v.keptAsWritten);
+    v.sendDelayMS = readLinkValue(ini, QStringLiteral("SendDelayMS"), SendDelayRange, v.sendDelayMS, v.keptAsWritten);
+    v.baseRequestCount = readLinkValue(ini, QStringLiteral("BaseRequestCount"), BaseRequestCountRange,
                                        v.baseRequestCount, v.keptAsWritten);
     v.iNeedSynhroFIO = ini.readInteger(s, QStringLiteral("INeedSynhroFIO"), 0) == 1;
     v.fixedReceiveWindow = ini.readInteger(s, QStringLiteral("FixedReceiveWindow"), v.fixedReceiveWindow ? 1 : 0) == 1;
@@ -89,7 +89,7 @@ void writeFaceValues(IniFile &ini, const FaceStoredValues &v)
 
 namespace {
 
-bool ParseFour(const QString &text, int out[4])
+bool parseFour(const QString &text, int out[4])
 {
     const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != 4)
@@ -106,7 +106,7 @@ bool ParseFour(const QString &text, int out[4])
     return true;
 }
 
-QString JoinFour(const int v[4])
+QString joinFour(const int v[4])
 {
     return QStringLiteral("%1,%2,%3,%4").arg(v[0]).arg(v[1]).arg(v[2]).arg(v[3]);
 }
@@ -125,11 +125,11 @@ bool readPlacement(const IniFile &ini, const QString &section, FormPlacement &p,
     r.showCmd = ini.readInteger(section, QStringLiteral("ShowCmd"), 1);
     r.pixelsPerInch = ini.readInteger(section, QStringLiteral("PixelsPerInch"), 0);
     r.visible = ini.readInteger(section, QStringLiteral("Visible"), 0);
-    if (!ParseFour(ini.readString(section, QStringLiteral("NormPos")), r.normPos))
+    if (!parseFour(ini.readString(section, QStringLiteral("NormPos")), r.normPos))
         return false;
     if (r.width() <= 0 || r.height() <= 0)
         return false;
-    ParseFour(ini.readString(section, QStringLiteral("MinMaxPos")), r.minMaxPos);
+    parseFour(ini.readString(section, QStringLiteral("MinMaxPos")), r.minMaxPos);
     if (withActiveControl)
         r.activeControl = ini.readString(section, QStringLiteral("ActiveControl"));
     p = r;
@@ -142,8 +142,8 @@ void writePlacement(IniFile &ini, const QString &section, const FormPlacement &p
     ini.writeInteger(section, QStringLiteral("Flags"), p.flags);
     ini.writeInteger(section, QStringLiteral("ShowCmd"), p.showCmd);
     ini.writeInteger(section, QStringLiteral("PixelsPerInch"), p.pixelsPerInch);
-    ini.writeString(section, QStringLiteral("MinMaxPos"), JoinFour(p.minMaxPos));
-    ini.writeString(section, QStringLiteral("NormPos"), JoinFour(p.normPos));
+    ini.writeString(section, QStringLiteral("MinMaxPos"), joinFour(p.minMaxPos));
+    ini.writeString(section, QStringLiteral("NormPos"), joinFour(p.normPos));
     ini.writeInteger(section, QStringLiteral("Visible"), p.visible);
     if (withActiveControl)
         ini.writeString(section, QStringLiteral("ActiveControl"), p.activeControl);

@@ -229,7 +229,7 @@ DataModule *SyncEngine::database() const
     return m_dm ? m_dm : dataModule();
 }
 
-static DataModule &RequireDatabase(const SyncEngine &engine)
+static DataModule &requireDatabase(const SyncEngine &engine)
 {
     DataModule *dm = engine.database();
     if (!dm)
@@ -480,7 +480,7 @@ void SyncEngine::loadDeviceRow(bool fromThread)
     if (m_shutDown)
         return;
     try {
-        ReadingStore store(RequireDatabase(*this));
+        ReadingStore store(requireDatabase(*this));
         const int address = static_cast<int>(responderAddress());
         bool created = false;
         const ReaderPosition position = store.loadReaderPosition(address, &created);
@@ -500,7 +500,7 @@ void SyncEngine::writeDevicePosition()
 {
     // The position always goes into the row of the address it belongs to,
     // the readings up to it on the disk first.
-    ReadingStore(RequireDatabase(*this)).saveReaderPosition(loadedAddress.load(), {lastRecNumber.load(), lastRecTime});
+    ReadingStore(requireDatabase(*this)).saveReaderPosition(loadedAddress.load(), {lastRecNumber.load(), lastRecTime});
 }
 
 void SyncEngine::catchUp()
@@ -584,7 +584,7 @@ bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressT
     onMain([&] {
         if (faceNotReady || m_shutDown)
             return;
-        ReadingStore store(RequireDatabase(*this));
+        ReadingStore store(requireDatabase(*this));
         const int address = static_cast<int>(responderAddress());
         QElapsedTimer dbClock;
         dbClock.start();

@@ -22,7 +22,7 @@
 
 namespace {
 
-QColor SystemFace()
+QColor systemFace()
 {
     return QApplication::palette().color(QPalette::Active, QPalette::Button);
 }
@@ -138,7 +138,7 @@ void MainWindow::updateStateIndicator()
                                             engine ? engine->readerModeSwitching.load() : 0,
                                             engine ? engine->syncTickCounter.load() : 0);
     if (m_colourTracker.changed(state)) {
-        const QColor colour = look.systemFace ? SystemFace() : QColor::fromRgb(look.rgb);
+        const QColor colour = look.systemFace ? systemFace() : QColor::fromRgb(look.rgb);
         m_stateSquare->setColour(colour);
         QPalette pal = m_connectionStatus->palette();
         pal.setColor(QPalette::Window, colour);

@@ -26,7 +26,7 @@
 
 namespace {
 
-QToolButton *ModeButton(QWidget *parent, const QString &name, const QString &text, const QString &hint)
+QToolButton *modeButton(QWidget *parent, const QString &name, const QString &text, const QString &hint)
 {
     auto *b = new QToolButton(parent);
     b->setObjectName(name);
@@ -38,7 +38,7 @@ QToolButton *ModeButton(QWidget *parent, const QString &name, const QString &tex
     return b;
 }
 
-QPushButton *CommandButton(QWidget *parent, const QString &name, const QString &text, const QString &hint)
+QPushButton *commandButton(QWidget *parent, const QString &name, const QString &text, const QString &hint)
 {
     auto *b = new QPushButton(text, parent);
     b->setObjectName(name);
@@ -286,12 +286,12 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_modePanel->setMinimumWidth(1);
     auto *leftLayout = new QVBoxLayout(m_modePanel);
     leftLayout->setContentsMargins(4, 4, 4, 4);
-    m_filterButton = ModeButton(m_modePanel, QStringLiteral("ExtFiltr"), QStringLiteral("Фильтр"),
+    m_filterButton = modeButton(m_modePanel, QStringLiteral("ExtFiltr"), QStringLiteral("Фильтр"),
                           QStringLiteral("Настройка фильтра отображения записей"));
     m_filterButton->setEnabled(false);  // the stored filters come with their dialogs
-    m_onlyNewButton = ModeButton(m_modePanel, QStringLiteral("ExtOnlyNew"), QStringLiteral("Новые"),
+    m_onlyNewButton = modeButton(m_modePanel, QStringLiteral("ExtOnlyNew"), QStringLiteral("Новые"),
                             QStringLiteral("Выделение только новых записей"));
-    m_namesButton = ModeButton(m_modePanel, QStringLiteral("ExtNotes"), QStringLiteral("Имена"),
+    m_namesButton = modeButton(m_modePanel, QStringLiteral("ExtNotes"), QStringLiteral("Имена"),
                           QStringLiteral("Отображение записей\r\nо данных пользователей дозиметров\r\nиз журнала"));
     leftLayout->addWidget(m_filterButton);
     leftLayout->addWidget(m_onlyNewButton);
@@ -329,7 +329,7 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_commandPanel->setMinimumWidth(1);
     auto *rightLayout = new QVBoxLayout(m_commandPanel);
     rightLayout->setContentsMargins(4, 4, 4, 4);
-    m_detailButton = ModeButton(m_commandPanel, QStringLiteral("BtnShowDetail"), QStringLiteral("Детали"),
+    m_detailButton = modeButton(m_commandPanel, QStringLiteral("BtnShowDetail"), QStringLiteral("Детали"),
                                m_detailAction->text());
     m_detailButton->setCheckable(false);
     rightLayout->addWidget(m_detailButton);
@@ -363,12 +363,12 @@ void MainWindow::buildLayout(const QString &statusNote)
         bottom->setPalette(pal);
     }
     auto *bottomLayout = new QHBoxLayout(bottom);
-    m_journalButton = CommandButton(bottom, QStringLiteral("RunNotes"), QStringLiteral("Журнал"), QString());
-    m_cardsButton = CommandButton(bottom, QStringLiteral("RunCardsEdit"), QStringLiteral("Картотека"),
+    m_journalButton = commandButton(bottom, QStringLiteral("RunNotes"), QStringLiteral("Журнал"), QString());
+    m_cardsButton = commandButton(bottom, QStringLiteral("RunCardsEdit"), QStringLiteral("Картотека"),
                                  QStringLiteral("Работа со списком людей"));
-    m_dosimeterButton = CommandButton(bottom, QStringLiteral("RunPencilOptions"), QStringLiteral("Дозиметр"),
+    m_dosimeterButton = commandButton(bottom, QStringLiteral("RunPencilOptions"), QStringLiteral("Дозиметр"),
                                      QStringLiteral("Настройка работы дозиметра"));
-    m_metrologyButton = CommandButton(bottom, QStringLiteral("RunService"), QStringLiteral("Метрология"),
+    m_metrologyButton = commandButton(bottom, QStringLiteral("RunService"), QStringLiteral("Метрология"),
                                QStringLiteral("Настройка коэфициентов дозиметра"));
     m_dosimeterButton->setEnabled(false);
     m_metrologyButton->setEnabled(false);

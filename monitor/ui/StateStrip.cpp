@@ -11,7 +11,7 @@ namespace {
 
 // The reader: a small box with a slot, and the link as an arc of dots that
 // travel from the computer to the reader during an exchange.
-QPixmap DrawPicture(int index)
+QPixmap drawPicture(int index)
 {
     QPixmap pm(32, 32);
     pm.fill(Qt::transparent);
@@ -66,7 +66,7 @@ const QPixmap &stateStripPicture(int index)
     if (strip.isEmpty()) {
         strip.reserve(StateStripCount);
         for (int i = 0; i < StateStripCount; ++i)
-            strip.append(DrawPicture(i));
+            strip.append(drawPicture(i));
     }
     if (index < 0 || index >= StateStripCount)
         index = StateStripIdle;

@@ -42,7 +42,7 @@ private:
 namespace {
 const char *kConnection = "filter_fuzz";
 
-QString Repeat(const char *s, int n) { return QString::fromUtf8(s).repeated(n); }
+QString repeat(const char *s, int n) { return QString::fromUtf8(s).repeated(n); }
 } // namespace
 
 void TestFilterFuzz::initTestCase()
@@ -206,26 +206,26 @@ void TestFilterFuzz::nestingAndChainsAroundTheLimits()
     int compiledDeep = 0;
     for (int d = 1; d <= 40; ++d) {
         const QStringList patterns = {
-            Repeat("(", d) + "Check" + Repeat(")", d),
-            Repeat("NOT ", d) + "Check",
-            Repeat("NOT (", d) + "Name='ab*'" + Repeat(")", d),
-            "Dose>" + Repeat("-", d) + "1",
-            "Dose>" + Repeat("-", d) + "ID",
-            Repeat("-(", d) + "Dose" + Repeat(")", d) + ">0",
-            "Dose>" + Repeat("ID+(", d) + "1" + Repeat(")", d),
-            "Dose>" + Repeat("ID/(", d) + "2" + Repeat(")", d),
-            Repeat("(ID-", d) + "1" + Repeat(")", d) + "*2>Dose",
-            Repeat("Check AND (", d) + "Dose=NULL" + Repeat(")", d),
-            Repeat("Check OR (Name<>'x*' AND (", d) + "FIO=NULL" + Repeat("))", d),
-            Repeat("NOT (-(", d) + "Dose" + Repeat("))", d) + ">1",
-            Repeat("(ID=", d) + "1" + Repeat(")", d),
-            Repeat("((Dose+1)*(", d) + "2" + Repeat("))", d) + ">0",
-            Repeat("NOT NOT (Check OR (", d) + "DateTime>='01.01.2024'" + Repeat("))", d),
+            repeat("(", d) + "Check" + repeat(")", d),
+            repeat("NOT ", d) + "Check",
+            repeat("NOT (", d) + "Name='ab*'" + repeat(")", d),
+            "Dose>" + repeat("-", d) + "1",
+            "Dose>" + repeat("-", d) + "ID",
+            repeat("-(", d) + "Dose" + repeat(")", d) + ">0",
+            "Dose>" + repeat("ID+(", d) + "1" + repeat(")", d),
+            "Dose>" + repeat("ID/(", d) + "2" + repeat(")", d),
+            repeat("(ID-", d) + "1" + repeat(")", d) + "*2>Dose",
+            repeat("Check AND (", d) + "Dose=NULL" + repeat(")", d),
+            repeat("Check OR (Name<>'x*' AND (", d) + "FIO=NULL" + repeat("))", d),
+            repeat("NOT (-(", d) + "Dose" + repeat("))", d) + ">1",
+            repeat("(ID=", d) + "1" + repeat(")", d),
+            repeat("((Dose+1)*(", d) + "2" + repeat("))", d) + ">0",
+            repeat("NOT NOT (Check OR (", d) + "DateTime>='01.01.2024'" + repeat("))", d),
             // The ones that leave the most pending in SQLite's parser.
-            Repeat("Check OR Check AND (", d) + "Check" + Repeat(")", d),
-            "Dose = " + Repeat("ID + ID * (", d) + "1" + Repeat(")", d),
-            Repeat("Check OR Check AND NOT (", d) + "Dose = " + Repeat("ID + ID * -(", d) + "1" + Repeat(")", 2 * d),
-            Repeat("Check OR Check AND (", d) + "Dose = " + Repeat("ID + ID / (", d) + "2" + Repeat(")", 2 * d),
+            repeat("Check OR Check AND (", d) + "Check" + repeat(")", d),
+            "Dose = " + repeat("ID + ID * (", d) + "1" + repeat(")", d),
+            repeat("Check OR Check AND NOT (", d) + "Dose = " + repeat("ID + ID * -(", d) + "1" + repeat(")", 2 * d),
+            repeat("Check OR Check AND (", d) + "Dose = " + repeat("ID + ID / (", d) + "2" + repeat(")", 2 * d),
         };
         for (const QString &p : patterns) {
             if (check(p, true) && d >= 4)
@@ -238,12 +238,12 @@ void TestFilterFuzz::nestingAndChainsAroundTheLimits()
     // Flat chains up to past the operator limit.
     for (int n = 1; n <= 260; n += 7) {
         const QStringList chains = {
-            "Dose" + Repeat("+Dose", n) + ">0",
-            "ID" + Repeat("/2", n) + ">0",
-            "Check" + Repeat(" OR Check", n),
-            "Dose>1" + Repeat(" AND NOT Dose=NULL", n),
-            "Name='a*'" + Repeat(" OR Name<>'b*'", n),
-            "1" + Repeat("-1*-1", n) + "=1",
+            "Dose" + repeat("+Dose", n) + ">0",
+            "ID" + repeat("/2", n) + ">0",
+            "Check" + repeat(" OR Check", n),
+            "Dose>1" + repeat(" AND NOT Dose=NULL", n),
+            "Name='a*'" + repeat(" OR Name<>'b*'", n),
+            "1" + repeat("-1*-1", n) + "=1",
         };
         for (const QString &c : chains) {
             check(c, true);

@@ -30,7 +30,7 @@ namespace {
 // Wednesday 13 March 2024, 14:05:09.
 const QDateTime kWednesday(QDate(2024, 3, 13), QTime(14, 5, 9));
 
-QString Translate(const QString &formula, const QDateTime &now = kWednesday, quint32 address = 5)
+QString translate(const QString &formula, const QDateTime &now = kWednesday, quint32 address = 5)
 {
     return translateFilter(formula, now, address, measuresFilterFields());
 }
@@ -72,26 +72,26 @@ void TestFilterTranslate::translates()
     QFETCH(QString, formula);
     QFETCH(QDateTime, now);
     QFETCH(QString, expected);
-    QCOMPARE(Translate(formula, now), expected);
+    QCOMPARE(translate(formula, now), expected);
 }
 
 void TestFilterTranslate::nowMacro()
 {
-    QCOMPARE(Translate(QStringLiteral("DateTime<{Сейчас}")), QStringLiteral("DateTime<'13.03.2024 14:05:09'"));
+    QCOMPARE(translate(QStringLiteral("DateTime<{Сейчас}")), QStringLiteral("DateTime<'13.03.2024 14:05:09'"));
     // The time is left out at exactly midnight, and the result still compiles.
-    const QString midnight = Translate(QStringLiteral("DateTime<{сейчас}"), QDateTime(QDate(2024, 3, 1), QTime(0, 0)));
+    const QString midnight = translate(QStringLiteral("DateTime<{сейчас}"), QDateTime(QDate(2024, 3, 1), QTime(0, 0)));
     QCOMPARE(midnight, QStringLiteral("DateTime<'01.03.2024'"));
     QCOMPARE(compileFilter(midnight, measuresFilterFields()).params, QVariantList{QStringLiteral("2024-03-01 00:00:00.000")});
-    QCOMPARE(compileFilter(Translate(QStringLiteral("DateTime<{Сейчас}")), measuresFilterFields()).params,
+    QCOMPARE(compileFilter(translate(QStringLiteral("DateTime<{Сейчас}")), measuresFilterFields()).params,
              QVariantList{QStringLiteral("2024-03-13 14:05:09.000")});
     // The address of a reader that never answered, and the largest one.
-    QCOMPARE(Translate(QStringLiteral("TARN Адрес={TARN Сейчас}"), kWednesday, 0), QStringLiteral("TarnAddress=0"));
-    QCOMPARE(Translate(QStringLiteral("{TARN Сейчас}"), kWednesday, 0xFFFFFF), QStringLiteral("16777215"));
+    QCOMPARE(translate(QStringLiteral("TARN Адрес={TARN Сейчас}"), kWednesday, 0), QStringLiteral("TarnAddress=0"));
+    QCOMPARE(translate(QStringLiteral("{TARN Сейчас}"), kWednesday, 0xFFFFFF), QStringLiteral("16777215"));
 }
 
 void TestFilterTranslate::lowerCaseWordIsLeftAndRejected()
 {
-    const QString text = Translate(QStringLiteral("Доза, мкЗв>1 и Пометка"));
+    const QString text = translate(QStringLiteral("Доза, мкЗв>1 и Пометка"));
     QCOMPARE(text, QStringLiteral("Dose>1 и Check"));
     try {
         compileFilter(text, measuresFilterFields());
@@ -148,7 +148,7 @@ void TestFilterTranslate::cancelledParameterIsRejected()
     QString rest;
     parseFilterParameters(QStringLiteral("Dose>[1000]"), &rest);
     QVERIFY(rest.isEmpty());
-    const QString text = Translate(QStringLiteral("Dose>[1000]"));
+    const QString text = translate(QStringLiteral("Dose>[1000]"));
     QCOMPARE(text, QStringLiteral("Dose>[1000]"));
     try {
         compileFilter(text, measuresFilterFields());
@@ -192,7 +192,7 @@ void TestFilterTranslate::defaultListEndToEnd()
                     defaults << p.defaultValue;
                 formula = buildParameterResult(params, defaults, rest);
             }
-            const CompiledFilter c = compileFilter(Translate(formula), measuresFilterFields());
+            const CompiledFilter c = compileFilter(translate(formula), measuresFilterFields());
             QSqlQuery s(db);
             s.prepare(QStringLiteral("SELECT \"Index\" FROM Measures WHERE ") + c.sqlWhere
                       + QStringLiteral(" ORDER BY \"Index\""));

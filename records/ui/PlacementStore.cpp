@@ -1,0 +1,52 @@
+#include "records/ui/PlacementStore.h"
+
+#include "monitor/core/IniFile.h"
+#include "monitor/core/Settings.h"
+
+#include <QWidget>
+
+PlacementStore::PlacementStore(QWidget *window, const QString &section, bool keepState)
+    : m_window(window), m_section(section), m_keepState(keepState)
+{
+}
+
+PlacementStore::~PlacementStore()
+{
+    if (m_pendingSave)
+        save(true);
+}
+
+void PlacementStore::restore()
+{
+    m_pendingSave = true;
+    if (m_path.isEmpty() || !m_window)
+        return;
+    const IniFile ini(m_path);
+    FormPlacement p;
+    if (!readPlacement(ini, m_section, p) || p.pixelsPerInch != m_window->logicalDpiY())
+        return;
+    // The stored rectangle is the window's own, without the frame.
+    m_window->setGeometry(p.normPos[0], p.normPos[1], p.width(), p.height());
+    if (m_keepState && p.maximised())
+        m_window->setWindowState(m_window->windowState() | Qt::WindowMaximized);
+}
+
+void PlacementStore::save(bool destroying)
+{
+    m_pendingSave = false;
+    if (m_path.isEmpty() || !m_window)
+        return;
+    IniFile ini(m_path);
+    FormPlacement p;
+    const QRect g = m_window->isMaximized() && m_window->normalGeometry().isValid() ? m_window->normalGeometry()
+                                                                                  : m_window->geometry();
+    p.normPos[0] = g.left();
+    p.normPos[1] = g.top();
+    p.normPos[2] = g.left() + g.width();
+    p.normPos[3] = g.top() + g.height();
+    p.showCmd = m_keepState && m_window->isMaximized() ? 3 : 1;
+    p.pixelsPerInch = m_window->logicalDpiY();
+    p.visible = destroying ? 1 : 0;
+    writePlacement(ini, m_section, p);
+    ini.save();
+}
