@@ -39,7 +39,7 @@ QByteArray configFrame(const QByteArray &clock, const QByteArray &info)
 }
 
 // A 52-byte archive reply.
-QByteArray archiveReply(const QByteArray &clock, const QByteArray &id, const QByteArray &name16,
+QByteArray archiveFrame(const QByteArray &clock, const QByteArray &id, const QByteArray &name16,
                         const QByteArray &dose)
 {
     QByteArray body = hexBytes("00 00") + clock + id + name16 + hexBytes("00 00") + dose + hexBytes("00 00 00 00");
@@ -47,7 +47,7 @@ QByteArray archiveReply(const QByteArray &clock, const QByteArray &id, const QBy
 }
 
 // A 25-byte register reply carrying four data bytes.
-QByteArray registerReply(const QByteArray &data)
+QByteArray registerFrame(const QByteArray &data)
 {
     return replyFrame(6, 1, hexBytes("F7 FF") + data + hexBytes("00"));
 }
@@ -63,7 +63,7 @@ private slots:
         appState().reset();
     }
 
-    void frameChecksum()
+    void frameChecksumValues()
     {
         QCOMPARE(frameChecksum(QByteArray()), 0u);
         QCOMPARE(frameChecksum(QByteArray("abc")), 0x6E43u);
@@ -351,7 +351,7 @@ private slots:
         ArchiveRecordData rec;
         bool timeValid = false;
         const QByteArray name = textToDeviceCode(QStringLiteral("Иванов")) + QByteArray(10, ' ');
-        QByteArray reply = archiveReply(hexBytes("05 09 01 03 26"), hexBytes("12 34 56"), name, hexBytes("00 64"));
+        QByteArray reply = archiveFrame(hexBytes("05 09 01 03 26"), hexBytes("12 34 56"), name, hexBytes("00 64"));
         QCOMPARE(reply.size(), ArchiveRecordReplySize);
         QVERIFY(decodeArchiveRecordReply(reply, rec, timeValid));
         QVERIFY(timeValid);
@@ -360,13 +360,13 @@ private slots:
         QCOMPARE(rec.name, QStringLiteral("Иванов          "));
         QCOMPARE(rec.dose, 1000000.0);
 
-        QVERIFY(decodeArchiveRecordReply(archiveReply(hexBytes("05 09 01 03 26"), hexBytes("00 00 01"), QByteArray(16, ' '),
+        QVERIFY(decodeArchiveRecordReply(archiveFrame(hexBytes("05 09 01 03 26"), hexBytes("00 00 01"), QByteArray(16, ' '),
                                                       hexBytes("E8 64")),
                                          rec, timeValid));
         QCOMPARE(rec.dose, 1.0);
         QCOMPARE(rec.name, QString(16, QLatin1Char(' ')));
 
-        QVERIFY(decodeArchiveRecordReply(archiveReply(hexBytes("00 00 00 00 00"), hexBytes("00 00 02"), QByteArray(16, '\0'),
+        QVERIFY(decodeArchiveRecordReply(archiveFrame(hexBytes("00 00 00 00 00"), hexBytes("00 00 02"), QByteArray(16, '\0'),
                                                       hexBytes("00 00")),
                                          rec, timeValid));
         QVERIFY(!timeValid);
@@ -382,27 +382,27 @@ private slots:
     {
         quint32 number = 0;
         bool acc = false;
-        QVERIFY(decodeDosimeterNumberReply(registerReply(hexBytes("56 34 12 02")), number, acc));
+        QVERIFY(decodeDosimeterNumberReply(registerFrame(hexBytes("56 34 12 02")), number, acc));
         QCOMPARE(number, 0x123456u);
         QVERIFY(acc);
-        QVERIFY(decodeDosimeterNumberReply(registerReply(hexBytes("01 00 00 FD")), number, acc));
+        QVERIFY(decodeDosimeterNumberReply(registerFrame(hexBytes("01 00 00 FD")), number, acc));
         QCOMPARE(number, 1u);
         QVERIFY(!acc);
 
         double a = 0;
         quint16 b = 0;
-        QVERIFY(decodeMetrologyReply(registerReply(hexBytes("96 00 FF FF")), a, b));
+        QVERIFY(decodeMetrologyReply(registerFrame(hexBytes("96 00 FF FF")), a, b));
         QCOMPARE(a, 1.5);
         QCOMPARE(b, quint16(0xFFFF));
 
         float dose = 0;
-        QVERIFY(decodeTotalDoseReply(registerReply(hexBytes("00 00 C0 3F")), dose));
+        QVERIFY(decodeTotalDoseReply(registerFrame(hexBytes("00 00 C0 3F")), dose));
         QCOMPARE(dose, 1.5f);
-        QVERIFY(decodeTotalDoseReply(registerReply(hexBytes("00 00 C0 7F")), dose));
+        QVERIFY(decodeTotalDoseReply(registerFrame(hexBytes("00 00 C0 7F")), dose));
         QVERIFY(std::isnan(dose));
 
         QByteArray data;
-        QVERIFY(registerReplyData(registerReply(hexBytes("41 42 43 44")), data));
+        QVERIFY(registerReplyData(registerFrame(hexBytes("41 42 43 44")), data));
         QCOMPARE(data, QByteArray("ABCD"));
         QVERIFY(!registerReplyData(replyFrame(3, 1, hexBytes("02")), data));
         QVERIFY(!decodeDosimeterNumberReply(replyFrame(8, 1, {}), number, acc));
@@ -437,7 +437,7 @@ private slots:
         QCOMPARE(h.comparatorChannel, quint16(16));
     }
 
-    void exchangeLogLines()
+    void exchangeLogLineTexts()
     {
         const QDateTime moment(QDate(2026, 12, 8), QTime(13, 30, 25));
         const QByteArray request = buildPacket(BroadcastAddress, MonitorAddress, 6, 1, hexBytes("00 00"));
