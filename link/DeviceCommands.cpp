@@ -187,7 +187,11 @@ QByteArray dosimeterRegisterReadBody(quint8 code)
 
 QByteArray metrologyWriteBody(quint16 b, double a, bool withTrailingZero)
 {
-    const quint16 word = encodeDecimalWord(a);
+    return metrologyWordWriteBody(b, encodeDecimalWord(a), withTrailingZero);
+}
+
+QByteArray metrologyWordWriteBody(quint16 b, quint16 word, bool withTrailingZero)
+{
     QByteArray body = bytesOf({RegMetrology, RegMarker, quint8(word & 0xFF), quint8(word >> 8), quint8(b & 0xFF),
                              quint8(b >> 8)});
     if (withTrailingZero)
@@ -439,6 +443,11 @@ CommandResult<MetrologyData> readMetrologyCoefficients(SerialLink *link)
 CommandResult<NoValue> writeMetrologyCoefficients(SerialLink *link, quint16 b, double a, bool modeSwitching)
 {
     return runAcknowledgedWrite(link, metrologyWriteBody(b, a, modeSwitching));
+}
+
+CommandResult<NoValue> writeMetrologyWord(SerialLink *link, quint16 b, quint16 aWord, bool modeSwitching)
+{
+    return runAcknowledgedWrite(link, metrologyWordWriteBody(b, aWord, modeSwitching));
 }
 
 CommandResult<DosimeterNumberData> readDosimeterNumber(SerialLink *link)

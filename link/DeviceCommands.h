@@ -86,6 +86,9 @@ CommandResult<MetrologyData> readMetrologyCoefficients(SerialLink *link);
 // A reader that switches modes (ReaderConfigData::modeSwitching()) takes the body
 // with a trailing zero byte.
 CommandResult<NoValue> writeMetrologyCoefficients(SerialLink *link, quint16 b, double a, bool modeSwitching);
+// The same write with A as a ready decimal word (a word read from the
+// dosimeter goes back exactly as it was).
+CommandResult<NoValue> writeMetrologyWord(SerialLink *link, quint16 b, quint16 aWord, bool modeSwitching);
 CommandResult<DosimeterNumberData> readDosimeterNumber(SerialLink *link);
 CommandResult<NoValue> writeDosimeterNumber(SerialLink *link, quint32 number, bool accumulation);
 CommandResult<NoValue> clearDosimeterDose(SerialLink *link);
@@ -101,6 +104,7 @@ QByteArray archiveRecordRequestBody(int number);          // number, little-endi
 QByteArray readerModeBody(quint8 mode);                   // 01 mode
 QByteArray dosimeterRegisterReadBody(quint8 code);        // code FF (code F1..F7)
 QByteArray metrologyWriteBody(quint16 b, double a, bool withTrailingZero);
+QByteArray metrologyWordWriteBody(quint16 b, quint16 aWord, bool withTrailingZero);  // F2 FF A B [00]
 QByteArray dosimeterNumberWriteBody(quint32 number, bool accumulation);
 QByteArray clearDoseBody();                               // F1 FF 00 00 00 00 00
 
