@@ -12,6 +12,7 @@
 #include "monitor/ui/LinkSettingsWindow.h"
 #include "monitor/ui/MainWindow.h"
 #include "monitor/ui/WidgetPrompt.h"
+#include "service/ui/AboutBox.h"
 #include "records/ReadingStore.h"
 #include "records/DataModule.h"
 
@@ -30,6 +31,8 @@ int main(int argc, char **argv)
     std::setlocale(LC_NUMERIC, "C");
     QLocale::setDefault(QLocale::c());
     app.setProperty("ruvoTitle", QStringLiteral("RUVO-Монитор"));
+    // The version the build was configured with; the about box shows it.
+    QCoreApplication::setApplicationVersion(AboutBox::builtVersion());
     WidgetPrompt::installStandardTexts();  // standard buttons and dialogs in Russian
 
     WidgetPrompt prompt;

@@ -1,5 +1,5 @@
 // The spectrum view against the simulated reader, its paging and summary
-// formats.
+// formats, and the about box.
 
 #include "ReaderLinkSetup.h"
 #include "ScriptedPrompt.h"
@@ -10,6 +10,7 @@
 #include "monitor/core/SyncEngine.h"
 #include "service/core/SpectrumData.h"
 #include "service/core/SpectrumReader.h"
+#include "service/ui/AboutBox.h"
 #include "service/ui/SpectrumADC.h"
 
 #include <QCoreApplication>
@@ -49,6 +50,7 @@ private slots:
     void readWithAndWithoutSummary();
     void failedBlockKeepsWhatWasRead();
     void secondReadAndCloseDuringRead();
+    void aboutBox();
 };
 
 void TestSpectrum::pagingFloorAndDoseFormat()
@@ -244,6 +246,32 @@ void TestSpectrum::secondReadAndCloseDuringRead()
     QVERIFY(!engine.syncPaused);
     QVERIFY(setup.link.lock().tryLock());
     setup.link.lock().unlock();
+}
+
+void TestSpectrum::aboutBox()
+{
+    QCOMPARE(AboutBox::builtVersion(), QStringLiteral("1.2.0.72"));
+    const QString before = QCoreApplication::applicationVersion();
+    QCoreApplication::setApplicationVersion(AboutBox::builtVersion());
+    {
+        AboutBox box;
+        QCOMPARE(box.windowTitle(), QStringLiteral("О программе"));
+        QCOMPARE(box.versionText(), QStringLiteral("1.2.0.72"));
+        const QString memo = box.findChild<QPlainTextEdit *>(QStringLiteral("Memo1"))->toPlainText();
+        QVERIFY(memo.startsWith(QStringLiteral("Программа «RUVO - Монитор»\n")));
+        QVERIFY(memo.contains(QStringLiteral("\nнастройки,  анализа данных.\nПрограмма работает с прибором\n")));
+        QVERIFY(memo.endsWith(QStringLiteral("\nТРЕМ-01.")));
+        auto *ok = button(&box, "btnOk");
+        QCOMPARE(ok->text(), QStringLiteral("&Закрыть"));
+        QVERIFY(ok->isDefault());
+        box.show();
+        QTest::keyClick(&box, Qt::Key_Escape);
+        QVERIFY(!box.isVisible());
+    }
+    QCoreApplication::setApplicationVersion(QString());
+    AboutBox unversioned;
+    QCOMPARE(unversioned.versionText(), QString());
+    QCoreApplication::setApplicationVersion(before);
 }
 
 QTEST_MAIN(TestSpectrum)
