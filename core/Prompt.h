@@ -18,6 +18,8 @@ enum class PromptButton : int {
     Cancel = 0x2,
     Yes = 0x4,
     No = 0x8,
+    Abort = 0x10,
+    Ignore = 0x20,
 };
 Q_DECLARE_FLAGS(PromptButtons, PromptButton)
 Q_DECLARE_OPERATORS_FOR_FLAGS(PromptButtons)

@@ -73,7 +73,8 @@ PromptButton WidgetPrompt::show(MsgKind kind, const QString &text, PromptButtons
 
     struct Map { PromptButton ours; QMessageBox::StandardButton theirs; };
     const Map map[] = {{PromptButton::Ok, QMessageBox::Ok}, {PromptButton::Yes, QMessageBox::Yes}, {PromptButton::No, QMessageBox::No},
-                       {PromptButton::Cancel, QMessageBox::Cancel}};
+                       {PromptButton::Cancel, QMessageBox::Cancel}, {PromptButton::Abort, QMessageBox::Abort},
+                       {PromptButton::Ignore, QMessageBox::Ignore}};
     QMessageBox::StandardButtons standard;
     for (const Map &m : map)
         if (buttons & m.ours)
@@ -86,9 +87,13 @@ PromptButton WidgetPrompt::show(MsgKind kind, const QString &text, PromptButtons
             b->setText(m.ours == PromptButton::Ok ? QStringLiteral("OK")
                        : m.ours == PromptButton::Yes ? QStringLiteral("&Да")
                        : m.ours == PromptButton::No ? QStringLiteral("&Нет")
+                       : m.ours == PromptButton::Abort ? QStringLiteral("&Прервать")
+                       : m.ours == PromptButton::Ignore ? QStringLiteral("&Пропустить")
                                          : QStringLiteral("Отмена"));
     if (buttons & PromptButton::Cancel)
         box.setEscapeButton(QMessageBox::Cancel);
+    else if (buttons & PromptButton::Abort)
+        box.setEscapeButton(QMessageBox::Abort);
     const int result = box.exec();
     for (const Map &m : map)
         if (result == m.theirs)
