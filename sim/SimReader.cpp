@@ -191,7 +191,6 @@ void SimServer::serve(const QByteArray &request, Clock::time_point arrivedFrom)
         std::lock_guard<std::mutex> lock(mutex);
         ++requests;
         requestLog.append(request);
-        out = model.handle(request);
         isPaced = paced;
         rate = bitsPerSecond;
         turnaround = turnaroundMs;
@@ -221,6 +220,9 @@ void SimServer::serve(const QByteArray &request, Clock::time_point arrivedFrom)
                 have = true;
             }
         }
+        // A request lost on the line never reaches the reader.
+        if (!have || fault.kind != SimReader::Fault::Unheard)
+            out = model.handle(request);
         if (have && !out.isEmpty()) {
             switch (fault.kind) {
             case SimReader::Fault::NoReply:
@@ -260,6 +262,8 @@ void SimServer::serve(const QByteArray &request, Clock::time_point arrivedFrom)
                 out = model.reply(request, quint8(out[6]), quint8(out[7]), body.left(qMax(1, body.size() - cut)));
                 break;
             }
+            case SimReader::Fault::Unheard:
+                break;
             }
         }
     }

@@ -195,6 +195,8 @@ public:
         Trailing,          // the reply is followed at once by `param` stray bytes (1 when 0)
         HeaderSumOnEmpty,  // a body-less reply carries its header's true checksum instead of
                            // four zero bytes (other replies pass unchanged)
+        Unheard,           // the request is lost on the line: the reader never sees it
+                           // (nothing changes) and nothing answers
     };
 
     SimReader();
