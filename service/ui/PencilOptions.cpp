@@ -1,0 +1,485 @@
+#include "service/ui/PencilOptions.h"
+
+#include "core/LogFiles.h"
+#include "core/Prompt.h"
+#include "monitor/core/IniFile.h"
+#include "monitor/core/Settings.h"
+#include "monitor/core/SyncEngine.h"
+#include "service/core/DosimeterOptions.h"
+#include "service/core/LabelText.h"
+#include "service/core/ServiceSession.h"
+#include "service/ui/InsertDosimetr.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFont>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <cmath>
+
+const QString PencilOptions::ObjectName = QStringLiteral("TPencilOptions");
+
+namespace {
+
+constexpr int ProgressSteps = 8;
+
+// The bytes as they are: another label text could map onto the same code.
+template <typename T>
+std::optional<T> readQuietly(ServiceSession &session, CommandResult<T> (*command)(SerialLink *))
+{
+    try {
+        auto result = session.call([command](SerialLink *link) { return command(link); });
+        if (result.ok())
+            return result.value;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- the flow
+
+void PencilOptions::run(SyncEngine &engine, QWidget *parent, const PencilOptionsContext &context)
+{
+    ServiceSession session(engine);
+    session.begin(100);
+    if (session.serviceModeEntered() && !InsertDosimetr::waitForDosimeter(session, parent)) {
+        session.end();  // mode 0, twice at most; the status label stays as it was
+        return;
+    }
+    // From here the reader goes back to mode 0 and the status label is
+    // cleared at the end, whatever happens.
+    struct Finally {
+        ServiceSession &session;
+        SyncEngine &engine;
+        ~Finally()
+        {
+            session.end();
+            engine.view().setStatusText(QString());
+        }
+    } finally{session, engine};
+
+    engine.view().setStatusText(LabelAccessText);
+    engine.syncState = SyncOffline;
+    engine.view().updateStateIndicator();
+
+    auto *dialog = new PencilOptions(session, context, parent);
+    std::unique_ptr<PencilOptions> owner(dialog);
+
+    const auto label = readQuietly<DosimeterLabelData>(session, &readDosimeterLabel);
+    if (label) {
+        dialog->setOpeningLabel(label->text, label->code);
+    } else {
+        if (activePrompt().ask(MsgKind::Error, LabelReadFailedText, PromptButton::Abort | PromptButton::Ignore,
+                               PromptButton::Abort)
+            != PromptButton::Ignore)
+            return;
+        dialog->setOpeningLabel(QString(), QByteArray());
+    }
+    const auto number = readQuietly<DosimeterNumberData>(session, &readDosimeterNumber);
+    if (!number
+        && activePrompt().ask(MsgKind::Error, NumberReadFailedText, PromptButton::Abort | PromptButton::Ignore,
+                              PromptButton::Abort)
+            != PromptButton::Ignore)
+        return;
+    dialog->setOpeningNumber(number);
+
+    activePrompt().runModal(dialog, [dialog] { return dialog->exec(); });
+}
+
+// ---------------------------------------------------------------- the dialog
+
+PencilOptions::PencilOptions(ServiceSession &session, const PencilOptionsContext &context, QWidget *parent)
+    : QDialog(parent), m_session(session), m_context(context)
+{
+    setObjectName(ObjectName);
+    setWindowTitle(QStringLiteral("Настройка дозиметра"));
+    buildLayout();
+    restorePlacement();
+    connect(&m_session, &ServiceSession::progress, this,
+            [this](int) { m_progress->setValue(qMin(m_progress->value() + 1, m_progress->maximum())); });
+}
+
+PencilOptions::~PencilOptions() = default;
+
+void PencilOptions::buildLayout()
+{
+    m_number = new QLabel(this);
+    m_number->setObjectName(QStringLiteral("Label_RFNumber"));
+    m_number->setToolTip(QStringLiteral("Номер дозиметра"));
+    QFont big = m_number->font();
+    big.setPointSize(big.pointSize() * 2);
+    big.setBold(true);
+    m_number->setFont(big);
+    auto *numberCaption = new QLabel(QStringLiteral("Номер дозиметра"), this);
+    numberCaption->setObjectName(QStringLiteral("Label1"));
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("PC"));
+
+    auto *labelTab = new QWidget;
+    labelTab->setObjectName(QStringLiteral("TabSheet1"));
+    m_labString = new QLineEdit(labelTab);
+    m_labString->setObjectName(QStringLiteral("LabString"));
+    m_labHex = new QLineEdit(labelTab);
+    m_labHex->setObjectName(QStringLiteral("LabHex"));
+    m_cards = new QPushButton(QStringLiteral("..."), labelTab);
+    m_cards->setObjectName(QStringLiteral("RunCardsEdit"));
+    m_cards->setToolTip(QStringLiteral("Работа со списком людей"));
+    m_cards->setEnabled(bool(m_context.pickCardLabel));
+    m_cards->setAutoDefault(false);
+    m_progress = new QProgressBar(labelTab);
+    m_progress->setObjectName(QStringLiteral("ProgressBar"));
+    m_progress->setRange(0, ProgressSteps);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+    auto *labelGrid = new QGridLayout(labelTab);
+    labelGrid->addWidget(m_labString, 0, 0);
+    labelGrid->addWidget(m_cards, 0, 1);
+    labelGrid->addWidget(m_labHex, 1, 0, 1, 2);
+    labelGrid->addWidget(m_progress, 2, 0, 1, 2);
+    labelGrid->setRowStretch(3, 1);
+    m_tabs->addTab(labelTab, QStringLiteral("  Идентификатор  "));
+
+    auto *doseTab = new QWidget;
+    doseTab->setObjectName(QStringLiteral("TabSheet2"));
+    m_sumDose = new QLabel(doseTab);
+    m_sumDose->setObjectName(QStringLiteral("Label_SumDoseReaded"));
+    QFont doseFont = m_sumDose->font();
+    doseFont.setBold(true);
+    m_sumDose->setFont(doseFont);
+    m_info = new QLabel(doseTab);
+    m_info->setObjectName(QStringLiteral("Label_Info"));
+    m_accMode = new QCheckBox(QStringLiteral("Накопительный режим"), doseTab);
+    m_accMode->setObjectName(QStringLiteral("CB_AccMode"));
+    m_doseClear = new QPushButton(QStringLiteral("&Очистить накопленую дозу"), doseTab);
+    m_doseClear->setObjectName(QStringLiteral("BtnDoseClear"));
+    m_doseClear->setAutoDefault(false);
+    auto *doseBox = new QVBoxLayout(doseTab);
+    doseBox->addWidget(m_sumDose);
+    doseBox->addWidget(m_info);
+    doseBox->addWidget(m_accMode);
+    auto *clearRow = new QHBoxLayout;
+    clearRow->addWidget(m_doseClear);
+    clearRow->addStretch();
+    doseBox->addLayout(clearRow);
+    doseBox->addStretch();
+    m_tabs->addTab(doseTab, QStringLiteral(" Накопленая доза "));
+    m_tabs->setCurrentIndex(0);
+
+    m_ok = new QPushButton(QStringLiteral("&Записать"), this);
+    m_ok->setObjectName(QStringLiteral("btnOk"));
+    m_ok->setToolTip(QStringLiteral("Принять изменения"));
+    m_ok->setDefault(true);
+    m_cancel = new QPushButton(QStringLiteral("&Отменить"), this);
+    m_cancel->setObjectName(QStringLiteral("btnCancel"));
+    m_cancel->setToolTip(QStringLiteral("Отменить и выйти"));
+    m_cancel->setAutoDefault(false);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_number);
+    top->addWidget(numberCaption);
+    top->addStretch();
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_tabs, 1);
+    layout->addLayout(buttons);
+    resize(460, 260);
+
+    connect(m_labString, &QLineEdit::textChanged, this, &PencilOptions::labStringChanged);
+    connect(m_labHex, &QLineEdit::textChanged, this, &PencilOptions::labHexChanged);
+    connect(m_accMode, &QCheckBox::toggled, this, &PencilOptions::accModeToggled);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &PencilOptions::tabChanged);
+    connect(m_doseClear, &QPushButton::clicked, this, &PencilOptions::clearDoseClicked);
+    connect(m_cards, &QPushButton::clicked, this, &PencilOptions::pickCard);
+    connect(m_ok, &QPushButton::clicked, this, &PencilOptions::writeClicked);
+    connect(m_cancel, &QPushButton::clicked, this, &PencilOptions::reject);
+}
+
+void PencilOptions::setOpeningLabel(const QString &text, const QByteArray &code)
+{
+    m_labelEditGuard = true;
+    m_labString->clear();
+    m_labHex->clear();
+    m_labelEditGuard = false;
+    m_labString->setText(text);
+    m_openingText = m_labString->text();
+    m_openingCode = code;
+    m_known = KnownLabel::fromCode(code);
+}
+
+void PencilOptions::setOpeningNumber(const std::optional<DosimeterNumberData> &number)
+{
+    m_openingNumber = number;
+    m_number->setText(number ? QString::number(number->number) : QString());
+    m_accMode->setChecked(number && number->accumulation);
+}
+
+void PencilOptions::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The first showing only: a message box or child window closing later
+    // activates the dialog again and must not reset the change flag.
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    m_formCreating = false;
+    m_accModeChanged = false;
+}
+
+void PencilOptions::accModeToggled()
+{
+    if (!m_formCreating)
+        m_accModeChanged = true;
+}
+
+// ---------------------------------------------------------------- the label editors
+
+void PencilOptions::labStringChanged(const QString &text)
+{
+    if (m_labelEditGuard)
+        return;
+    m_labelEditGuard = true;
+    bool beep = false;
+    const QString fitted = fitLabelText(text, &beep);
+    if (fitted != text)
+        m_labString->setText(fitted);
+    if (beep)
+        activePrompt().beep();
+    m_labHex->setText(labelHexView(fitted));
+    m_labelEditGuard = false;
+}
+
+void PencilOptions::labHexChanged(const QString &text)
+{
+    if (m_labelEditGuard)
+        return;
+    int beeps = 0;
+    const QString label = parseLabelHex(text, &beeps);
+    for (int i = 0; i < beeps; ++i)
+        activePrompt().beep();
+    m_labelEditGuard = true;
+    m_labString->setText(label);
+    m_labelEditGuard = false;
+}
+
+void PencilOptions::pickCard()
+{
+    if (!m_context.pickCardLabel)
+        return;
+    if (const auto label = m_context.pickCardLabel(this))
+        m_labString->setText(*label);
+}
+
+// ---------------------------------------------------------------- the dose tab
+
+void PencilOptions::tabChanged(int index)
+{
+    if (index != 1 || !m_sumDoseUnread)
+        return;
+    readSumDose();
+    m_sumDoseUnread = false;
+}
+
+void PencilOptions::readSumDose()
+{
+    m_sumDose->clear();
+    CommandResult<float> dose;
+    try {
+        dose = m_session.call([](SerialLink *link) { return readTotalDose(link); });
+    } catch (...) {
+        return;
+    }
+    if (!dose.ok())
+        return;
+    const QString value = formatTotalDose(dose.value);
+    m_info->setText(totalDoseInfo(value, QDateTime::currentDateTime()));
+    m_sumDose->setText(totalDoseDisplay(dose.value));
+}
+
+void PencilOptions::clearDoseClicked()
+{
+    if (m_busy)
+        return;
+    const QString number = m_number->text();
+    if (activePrompt().ask(MsgKind::Question,
+                           QStringLiteral("Очистить накопленую дозу дозиметра %1?").arg(number),
+                           PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel)
+        != PromptButton::Ok)
+        return;
+    m_busy = true;
+    bool cleared = false;
+    CommandResult<float> before, after;
+    try {
+        before = m_session.call([](SerialLink *link) { return readTotalDose(link); });
+        logEvent(QStringLiteral("Очистка накопленой дозы дозиметра %1, доза до очистки: %2")
+                     .arg(number, before.ok() ? formatTotalDose(before.value) : QStringLiteral("не считана")));
+        cleared = m_session.call([](SerialLink *link) { return clearDosimeterDose(link); }).ok();
+        if (cleared)
+            after = m_session.call([](SerialLink *link) { return readTotalDose(link); });
+    } catch (...) {
+        cleared = false;
+    }
+    m_busy = false;
+    // The clear counts when the dose reads back as zero.
+    if (cleared && after.ok() && after.value == 0.0f) {
+        activePrompt().message(MsgKind::Information,
+                               QStringLiteral("Суммарная доза: ") + QStringLiteral("0") + QStringLiteral("\r\n")
+                                   + QStringLiteral("успешно записана в дозиметр"),
+                               PromptButton::Ok);
+        const QString value = formatTotalDose(after.value);
+        m_info->setText(totalDoseInfo(value, QDateTime::currentDateTime()));
+        m_sumDose->setText(totalDoseDisplay(after.value));
+        return;
+    }
+    if (after.ok()) {
+        m_info->setText(totalDoseInfo(formatTotalDose(after.value), QDateTime::currentDateTime()));
+        m_sumDose->setText(totalDoseDisplay(after.value));
+    }
+    activePrompt().beep();
+    activePrompt().message(MsgKind::Error, QStringLiteral("Не удалось записать суммарную дозу в дозиметр"),
+                           PromptButton::Ok);
+}
+
+// ---------------------------------------------------------------- writing
+
+QString PencilOptions::numberAndModeWrite(bool &failed)
+{
+    failed = true;
+    const bool accumulation = m_accMode->isChecked();
+    if (!m_openingNumber)
+        return ModeWriteFailedMessage;  // the number was not read: nothing to write it back with
+    try {
+        // The dosimeter in the reader must still be the one read at opening.
+        const auto now = m_session.call([](SerialLink *link) { return readDosimeterNumber(link); });
+        if (!now.ok())
+            return ModeWriteFailedMessage;
+        if (now.value.number != m_openingNumber->number)
+            return otherDosimeterMessage(now.value.number);
+        const quint32 number = m_openingNumber->number;
+        const auto written = m_session.call(
+            [number, accumulation](SerialLink *link) { return writeDosimeterNumber(link, number, accumulation); });
+        if (!written.ok())
+            return ModeWriteFailedMessage;
+    } catch (...) {
+        return ModeWriteFailedMessage;
+    }
+    failed = false;
+    return modeWrittenMessage(accumulation);
+}
+
+void PencilOptions::writeClicked()
+{
+    if (m_busy)
+        return;
+    m_progress->setValue(0);
+    QString modeMessage;
+    const QString text = m_labString->text().left(64);
+    m_tabs->setCurrentIndex(0);
+    m_cancel->setEnabled(false);
+    m_busy = true;
+
+    // A label the operator left alone goes back as the bytes read: its text
+    // need not map back onto them.
+    const QByteArray target =
+        (text == m_openingText && m_openingCode.size() == LabelLength) ? m_openingCode : labelTargetCode(text);
+    LabelWriteResult result;
+    std::exception_ptr error;
+    bool modeFailed = false;
+    try {
+        const KnownLabel known = m_known;
+        ServiceSession *session = &m_session;
+        result = m_session.call([target, known, session](SerialLink *link) {
+            return writeDosimeterLabel(link, target, known, [session] { session->reportProgress(1); });
+        });
+        m_known = result.known;
+        if (result.completed && m_accModeChanged) {
+            modeMessage = numberAndModeWrite(modeFailed);
+            if (modeFailed)
+                activePrompt().beep();
+        }
+    } catch (...) {
+        error = std::current_exception();
+    }
+
+    m_progress->setValue(m_progress->maximum());
+    m_cancel->setEnabled(true);
+    m_busy = false;
+    if (result.completed) {
+        if (m_context.labelReport) {
+            LabelWriteOutcome outcome;
+            outcome.number = m_number->text();
+            outcome.label = result.readBackText;
+            outcome.labelCode = result.readBackCode;
+            outcome.verified = result.verified;
+            outcome.info = labelWrittenInfo(result.verified, text, result.readBackText, modeMessage);
+            m_context.labelReport(this, outcome);
+        }
+        if (!modeFailed)
+            accept();
+        return;
+    }
+    activePrompt().message(MsgKind::Error, labelWriteFailedText(text, result.written, modeMessage),
+                           PromptButton::Abort);
+    if (error)
+        activePrompt().message(MsgKind::Error, serviceErrorText(error), PromptButton::Ok);
+}
+
+void PencilOptions::restorePlacement()
+{
+    if (m_context.settingsPath.isEmpty())
+        return;
+    IniFile ini(m_context.settingsPath);
+    FormPlacement p;
+    if (readPlacement(ini, ObjectName, p) && p.pixelsPerInch == logicalDpiY())
+        move(p.normPos[0], p.normPos[1]);
+}
+
+void PencilOptions::savePlacement()
+{
+    if (m_context.settingsPath.isEmpty())
+        return;
+    IniFile ini(m_context.settingsPath);
+    FormPlacement p;
+    const QRect g = geometry();
+    p.normPos[0] = g.left();
+    p.normPos[1] = g.top();
+    p.normPos[2] = g.left() + g.width();
+    p.normPos[3] = g.top() + g.height();
+    p.pixelsPerInch = logicalDpiY();
+    writePlacement(ini, ObjectName, p);
+}
+
+void PencilOptions::done(int result)
+{
+    savePlacement();
+    QDialog::done(result);
+}
+
+void PencilOptions::reject()
+{
+    // A write under way is not left half-way by the close box.
+    if (m_busy)
+        return;
+    QDialog::reject();
+}
+
+void PencilOptions::closeEvent(QCloseEvent *event)
+{
+    if (m_busy) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
