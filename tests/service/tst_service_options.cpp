@@ -1,0 +1,309 @@
+// The "Дозиметр" command: the service session, the insertion prompt and the
+// options dialog against the simulated reader, with scripted answers and
+// real widgets.
+
+#include "ServiceFixture.h"
+
+#include "link/DeviceText.h"
+#include "link/TarnCodes.h"
+#include "service/core/DosimeterOptions.h"
+#include "service/core/LabelWrite.h"
+#include "service/core/ServiceSession.h"
+#include "service/ui/InsertDosimetr.h"
+#include "service/ui/PencilOptions.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QtTest>
+#include <cmath>
+#include <cstring>
+
+using namespace TarnCodes;
+
+namespace {
+
+int labelRequests(const QList<QByteArray> &log)
+{
+    int n = 0;
+    for (const QByteArray &r : log) {
+        const QByteArray body = frameBody(r);
+        if (body.size() >= 2 && quint8(body.at(0)) >= RegLabelFirst && quint8(body.at(0)) <= RegLabelLast
+            && r.size() > 20)
+            ++n;
+    }
+    return n;
+}
+
+bool isNumberWrite(const QByteArray &r)
+{
+    const QByteArray body = frameBody(r);
+    return quint8(r.at(6)) == FnWrite && body.size() > 2 && quint8(body.at(0)) == RegDosimeterNumber;
+}
+
+struct Recorded {
+    QList<LabelWriteOutcome> reports;
+    PencilOptionsContext context()
+    {
+        PencilOptionsContext c;
+        c.labelReport = [this](QWidget *, const LabelWriteOutcome &o) { reports << o; };
+        return c;
+    }
+};
+
+} // namespace
+
+class TestServiceOptions : public QObject {
+    Q_OBJECT
+private slots:
+    void promptClosesOnDosimeterAndStopsPolling();
+    void cancelledPromptRestoresTheModeOrMarksItPending();
+    void writeRequestsWithAndWithoutModeSwitching();
+    void untouchedLabelIsSentBackAsItsBytes();
+    void otherDosimeterIsNotRenumbered();
+    void doseTabClearAndNotANumber();
+};
+
+void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
+{
+    ServiceFixture f(true);
+    if (!f.start())
+        QSKIP("no pseudo-terminal");
+    f.prompt.dialogs[InsertDosimetr::ObjectName] = [](QObject *d) { return static_cast<QDialog *>(d)->exec(); };
+    ServiceSession session(f.engine);
+    QVERIFY(session.begin(0));
+    QVERIFY(f.engine.syncPaused);
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(InsertDosimetr::waitForDosimeter(session, nullptr));
+    QVERIFY(t.elapsed() < 2000);
+    // Nothing polls after the prompt has closed: the writes that follow
+    // must not meet a configuration request between them.
+    const int configs = ServiceFixture::countOf(f.requests(), ServiceFixture::configRequest());
+    QVERIFY(configs >= 1);
+    QTest::qWait(1000);
+    QCOMPARE(ServiceFixture::countOf(f.requests(), ServiceFixture::configRequest()), configs);
+
+    // No dosimeter: the prompt stays, polling, until it is cancelled.
+    f.sim().setInserted(false);
+    f.prompt.dialogs[InsertDosimetr::ObjectName] = [](QObject *d) {
+        auto *dlg = static_cast<InsertDosimetr *>(d);
+        QTimer::singleShot(1000, dlg, [dlg] { dlg->findChild<QPushButton *>(QStringLiteral("btnCancel"))->click(); });
+        const int r = dlg->exec();
+        return dlg->pollsSent() >= 2 && !dlg->polling() ? r : -1;
+    };
+    QCOMPARE(InsertDosimetr::waitForDosimeter(session, nullptr), false);
+    QVERIFY(!f.prompt.dialogsShown.isEmpty());
+    QVERIFY(session.end());
+    QVERIFY(!f.engine.syncPaused);
+    QCOMPARE(f.requests().last(), ServiceFixture::modeRequest(0));
+}
+
+void TestServiceOptions::cancelledPromptRestoresTheModeOrMarksItPending()
+{
+    ServiceFixture f(true);
+    if (!f.start())
+        QSKIP("no pseudo-terminal");
+    Recorded rec;
+    f.engine.view().setStatusText(QStringLiteral("before"));
+    // Cancelled, and both switches back to mode 0 refused: the cycle is left
+    // to retry it.
+    f.prompt.dialogs[InsertDosimetr::ObjectName] = [&f](QObject *) {
+        f.sim().injectFault(SimReader::Fault::Refuse, 2);
+        return int(QDialog::Rejected);
+    };
+    PencilOptions::run(f.engine, nullptr, rec.context());
+    QCOMPARE(f.requests(), (QList<QByteArray>{ServiceFixture::modeRequest(1), ServiceFixture::modeRequest(0),
+                                               ServiceFixture::modeRequest(0)}));
+    QVERIFY(f.engine.readerModeRestorePending);
+    QVERIFY(!f.engine.syncPaused);
+    QVERIFY(!f.prompt.dialogsShown.contains(PencilOptions::ObjectName));
+
+    // Cancelled with the reader answering: one switch back, nothing pending.
+    f.engine.readerModeRestorePending = false;
+    f.clearLog();
+    f.prompt.dialogs[InsertDosimetr::ObjectName] = [](QObject *) { return int(QDialog::Rejected); };
+    PencilOptions::run(f.engine, nullptr, rec.context());
+    QCOMPARE(ServiceFixture::countOf(f.requests(), ServiceFixture::modeRequest(0)), 1);
+    QVERIFY(!f.engine.readerModeRestorePending);
+}
+
+void TestServiceOptions::writeRequestsWithAndWithoutModeSwitching()
+{
+    for (const bool switching : {false, true}) {
+        ServiceFixture f(switching);
+        if (!f.start())
+            QSKIP("no pseudo-terminal");
+        SimDosimeter d;
+        d.setLabel(QStringLiteral("Иванов"));
+        d.number = 4711;
+        f.sim().setDosimeter(d);
+        Recorded rec;
+        QList<QByteArray> opening;
+        f.prompt.dialogs[InsertDosimetr::ObjectName] = [](QObject *) { return int(QDialog::Accepted); };
+        f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
+            auto *dlg = static_cast<PencilOptions *>(o);
+            dlg->show();
+            opening = f.requests();
+            f.clearLog();
+            dlg->findChild<QLineEdit *>(QStringLiteral("LabString"))->setText(QStringLiteral("Иванов И."));
+            dlg->findChild<QCheckBox *>(QStringLiteral("CB_AccMode"))->click();
+            dlg->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
+            return dlg->result();
+        };
+        PencilOptions::run(f.engine, nullptr, rec.context());
+
+        // Opening: service mode where the reader needs it, the four label
+        // groups, the number; nothing else.
+        QList<QByteArray> expectedOpening;
+        if (switching)
+            expectedOpening << ServiceFixture::modeRequest(1);
+        for (quint8 reg = RegLabelFirst; reg <= RegLabelLast; ++reg)
+            expectedOpening << ServiceFixture::request(FnRead, SelRegister, dosimeterRegisterReadBody(reg));
+        expectedOpening << ServiceFixture::request(FnRead, SelRegister, dosimeterRegisterReadBody(RegDosimeterNumber));
+        QCOMPARE(opening, expectedOpening);
+
+        const QByteArray target = textToDeviceCode(QStringLiteral("Иванов И.       "));
+        QList<QByteArray> expected{
+            ServiceFixture::request(FnWrite, SelRegister, labelGroupWriteBody(1, target.mid(4, 4))),
+            ServiceFixture::request(FnRead, SelRegister, labelGroupReadBody(1)),
+            ServiceFixture::request(FnWrite, SelRegister, labelGroupWriteBody(2, target.mid(8, 4))),
+            ServiceFixture::request(FnRead, SelRegister, labelGroupReadBody(2)),
+            ServiceFixture::request(FnRead, SelRegister, dosimeterRegisterReadBody(RegDosimeterNumber)),
+            ServiceFixture::request(FnWrite, SelRegister, dosimeterNumberWriteBody(4711, true)),
+        };
+        if (switching)
+            expected << ServiceFixture::modeRequest(0);
+        QCOMPARE(f.requests(), expected);
+        QCOMPARE(f.sim().dosimeter().label(), QStringLiteral("Иванов И.       "));
+        QVERIFY(f.sim().dosimeter().accumulation);
+        QCOMPARE(rec.reports.size(), 1);
+        QVERIFY(rec.reports.first().verified);
+        QCOMPARE(rec.reports.first().number, QStringLiteral("4711"));
+        QCOMPARE(rec.reports.first().info, QStringLiteral("Идентификатор\r\nИванов И.       \r\nуспешно записан в "
+                                                          "дозиметр\r\nрежим (1) успешно записан в дозиметр"));
+        QVERIFY(!f.engine.syncPaused);
+        QCOMPARE(f.engine.syncState.load(), int(SyncOffline));
+    }
+}
+
+void TestServiceOptions::untouchedLabelIsSentBackAsItsBytes()
+{
+    ServiceFixture f;
+    if (!f.start())
+        QSKIP("no pseudo-terminal");
+    // A label padded with zero bytes: its text does not map back onto them.
+    SimDosimeter d;
+    d.labelCode = textToDeviceCode(QStringLiteral("Петров")) + QByteArray(10, '\0');
+    d.number = 12;
+    f.sim().setDosimeter(d);
+    Recorded rec;
+    bool flagKept = false;
+    f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
+        auto *dlg = static_cast<PencilOptions *>(o);
+        dlg->show();
+        f.clearLog();
+        dlg->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
+        // Shown again after a message box: the change flag stays as it was.
+        dlg->findChild<QCheckBox *>(QStringLiteral("CB_AccMode"))->click();
+        dlg->hide();
+        dlg->show();
+        flagKept = dlg->accModeChanged();
+        return dlg->result();
+    };
+    PencilOptions::run(f.engine, nullptr, rec.context());
+    QCOMPARE(labelRequests(f.requests()), 0);
+    QCOMPARE(f.sim().dosimeter().labelCode, d.labelCode);
+    QCOMPARE(rec.reports.size(), 1);
+    QVERIFY(rec.reports.first().verified);
+    QCOMPARE(rec.reports.first().labelCode, d.labelCode);
+    QVERIFY(flagKept);
+}
+
+void TestServiceOptions::otherDosimeterIsNotRenumbered()
+{
+    ServiceFixture f;
+    if (!f.start())
+        QSKIP("no pseudo-terminal");
+    SimDosimeter d;
+    d.setLabel(QStringLiteral("Сидоров"));
+    d.number = 100;
+    f.sim().setDosimeter(d);
+    Recorded rec;
+    bool stayedOpen = false;
+    f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
+        auto *dlg = static_cast<PencilOptions *>(o);
+        dlg->show();
+        dlg->findChild<QCheckBox *>(QStringLiteral("CB_AccMode"))->click();
+        // Another dosimeter goes in while the dialog is open.
+        SimDosimeter other;
+        other.setLabel(QStringLiteral("Сидоров"));
+        other.number = 200;
+        f.sim().setDosimeter(other);
+        dlg->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
+        stayedOpen = dlg->result() != QDialog::Accepted;
+        return dlg->result();
+    };
+    PencilOptions::run(f.engine, nullptr, rec.context());
+    QCOMPARE(f.sim().dosimeter().number, 200u);
+    QVERIFY(!f.sim().dosimeter().accumulation);
+    for (const QByteArray &r : f.requests())
+        QVERIFY(!isNumberWrite(r));
+    QVERIFY(stayedOpen);
+    QCOMPARE(rec.reports.size(), 1);
+    QVERIFY(rec.reports.first().info.endsWith(otherDosimeterMessage(200)));
+    QVERIFY(f.prompt.beeps >= 1);
+}
+
+void TestServiceOptions::doseTabClearAndNotANumber()
+{
+    // The value decides, not its text: a NaN with the sign bit set.
+    float negativeNan = -std::nanf("");
+    QVERIFY(std::signbit(negativeNan));
+    QCOMPARE(totalDoseDisplay(negativeNan), QStringLiteral("Не определено"));
+    QCOMPARE(totalDoseDisplay(1234.56f), QStringLiteral("1.235E+03"));
+
+    ServiceFixture f;
+    if (!f.start())
+        QSKIP("no pseudo-terminal");
+    SimDosimeter d;
+    d.number = 7;
+    d.totalDose = 12.5f;
+    f.sim().setDosimeter(d);
+    Recorded rec;
+    QString shownFirst, shownAfterClear;
+    int doseReads = 0;
+    f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
+        auto *dlg = static_cast<PencilOptions *>(o);
+        dlg->show();
+        f.clearLog();
+        auto *tabs = dlg->findChild<QTabWidget *>(QStringLiteral("PC"));
+        tabs->setCurrentIndex(1);
+        tabs->setCurrentIndex(0);
+        tabs->setCurrentIndex(1);  // read once only
+        doseReads = f.requests().size();
+        shownFirst = dlg->findChild<QLabel *>(QStringLiteral("Label_SumDoseReaded"))->text();
+        auto *clear = dlg->findChild<QPushButton *>(QStringLiteral("BtnDoseClear"));
+        clear->click();  // answered Cancel: nothing is cleared
+        clear->click();  // answered OK
+        shownAfterClear = dlg->findChild<QLabel *>(QStringLiteral("Label_SumDoseReaded"))->text();
+        return int(QDialog::Rejected);
+    };
+    f.prompt.answers << PromptButton::Cancel << PromptButton::Ok << PromptButton::Ok;
+    PencilOptions::run(f.engine, nullptr, rec.context());
+    QCOMPARE(doseReads, 1);
+    QCOMPARE(shownFirst, QStringLiteral("1.250E+01"));
+    QCOMPARE(f.sim().dosimeter().totalDose, 0.0f);
+    QCOMPARE(shownAfterClear, QStringLiteral("0.000E+00"));
+    QCOMPARE(f.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
+    QCOMPARE(f.prompt.asked.at(0).unattended, PromptButton::Cancel);
+    QCOMPARE(f.prompt.asked.at(2).text, QStringLiteral("Суммарная доза: 0\r\nуспешно записана в дозиметр"));
+    const QStringList events = f.setup.eventLines();
+    QVERIFY(!events.filter(QStringLiteral("1.250E+01")).isEmpty());
+}
+
+QTEST_MAIN(TestServiceOptions)
+#include "tst_service_options.moc"
