@@ -92,15 +92,66 @@ void RecordsView::onlyNewToggled()
             if (extOnlyNewDown) {
                 m_table->setFilter(QStringLiteral("Index>") + QString::number(lastCheckedIndex));
                 m_table->setFiltered(true);
-            } else {
-                m_table->setFiltered(false);
             }
         } catch (const ERuvoError &) {
             // the table keeps its former filter; the labels below show what it shows
         }
     }
-    statusText = extOnlyNewDown ? QStringLiteral("Только новые") : QString();
+    if (extOnlyNewDown)
+        statusText = QStringLiteral("Только новые");
+    else
+        applyModeFilter();  // a stored filter still switched on is in force again
     rebuildColumnLabels();
+}
+
+void RecordsView::applyModeFilter()
+{
+    statusText.clear();
+    QString text;
+    if (extOnlyNewDown) {
+        text = QStringLiteral("Index>") + QString::number(lastCheckedIndex);
+        statusText = QStringLiteral("Только новые");
+    } else if (extFiltrDown && !m_storedExpression.isEmpty()) {
+        text = m_storedExpression;
+        statusText = m_storedName;
+    }
+    if (!m_table)
+        return;
+    try {
+        if (text.isEmpty()) {
+            m_table->setFiltered(false);  // the filter text stays for the next time
+        } else {
+            m_table->setFilter(text);
+            m_table->setFiltered(true);
+        }
+    } catch (const ERuvoError &) {
+    }
+}
+
+bool RecordsView::applyStoredFilter(const QString &expression, const QString &name)
+{
+    if (!m_table)
+        return false;
+    // Checked before anything changes: a refused expression leaves the quick
+    // filters and the filter in force as they are.
+    try {
+        compileFilter(expression, m_table->filterFields());
+    } catch (const ERuvoError &) {
+        return false;
+    }
+    clearQuickFilters();
+    try {
+        m_table->setFilter(expression);
+        m_table->setFiltered(true);
+    } catch (const ERuvoError &) {
+        return false;
+    }
+    extFiltrDown = true;
+    m_storedExpression = expression;
+    m_storedName = name;
+    statusText = name;
+    rebuildColumnLabels();
+    return true;
 }
 
 void RecordsView::notesToggled()
@@ -126,13 +177,9 @@ void RecordsView::notesToggled()
 void RecordsView::extFiltrUp()
 {
     clearQuickFilters();
-    if (m_table) {
-        try {
-            m_table->setFiltered(false);  // the filter text stays for the next time
-        } catch (const ERuvoError &) {
-        }
-    }
-    statusText.clear();
+    m_storedExpression.clear();
+    m_storedName.clear();
+    applyModeFilter();  // only-new, when it is down, is in force again
     rebuildColumnLabels();
 }
 

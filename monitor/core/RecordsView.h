@@ -117,7 +117,16 @@ public:
     // ---- operations (each after the toggle has changed its state)
     void onlyNewToggled();
     void notesToggled();
-    void extFiltrUp();   // the stored filter switched off: filtering off, labels rebuilt
+    // The stored filter switched off: it stops restricting the records (the
+    // filter text stays); only-new, when it is down, is in force again.
+    void extFiltrUp();
+    // The stored filter switched on with an expression the table takes: the
+    // quick filters go, the expression is in force and status panel 1 shows
+    // the filter's name. An expression the table refuses changes nothing
+    // (quick filters included) and gives false. Switching only-new off
+    // while the stored filter is down puts this expression back in force.
+    bool applyStoredFilter(const QString &expression, const QString &name);
+    QString storedFilterExpression() const { return m_storedExpression; }
 
     // Title click on the column showing fieldIndex: the sort column and the
     // table's sort order follow; a failed sort falls back to the natural order
@@ -159,4 +168,7 @@ private:
 
     DataTable *m_table = nullptr;
     QString m_quickStatus;  // the condition status panel 1 shows for the quick filters
+    QString m_storedExpression;  // the stored filter in force while extFiltrDown
+    QString m_storedName;
+    void applyModeFilter();      // the filter of the mode still down, or none
 };
