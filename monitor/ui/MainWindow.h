@@ -87,6 +87,14 @@ public:
     void toggleModePanel();
     void toggleCommandPanel();
     void showNotYetAvailable();
+    // "Метрология" (button RunService, menu item NMetrology): the metrology
+    // coefficients flow; the status label is cleared at its end.
+    void runMetrology();
+    // "Считать и показать спектр АЦП": the spectrum view, synchronisation
+    // paused while it is open.
+    void showSpectrum();
+    // "О программе".
+    void showAboutBox();
 
     RecordsView &view() { return m_view; }
     int lastCheckedIndex() const { return m_view.lastCheckedIndex; }

@@ -7,6 +7,9 @@
 #include "monitor/core/SyncEngine.h"
 #include "records/DataTable.h"
 #include "records/DataModule.h"
+#include "service/ui/AboutBox.h"
+#include "service/ui/PencilMetrology.h"
+#include "service/ui/SpectrumADC.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -99,6 +102,29 @@ void MainWindow::showNotYetAvailable()
 {
     activePrompt().message(MsgKind::Information, QStringLiteral("Функция будет доступна в следующей версии программы"),
                      PromptButton::Ok);
+}
+
+void MainWindow::runMetrology()
+{
+    if (!m_engine)
+        return;
+    PencilMetrology::runService(*m_engine, this);
+    setStatusText(QString());
+    updateStateIndicator();
+}
+
+void MainWindow::showSpectrum()
+{
+    if (!m_engine)
+        return;
+    SpectrumADC view(*m_engine, m_settingsPath, this);
+    activePrompt().runModal(&view, [&view] { return view.exec(); });
+}
+
+void MainWindow::showAboutBox()
+{
+    AboutBox box(this);
+    activePrompt().runModal(&box, [&box] { return box.exec(); });
 }
 
 void MainWindow::showLinkSettings()

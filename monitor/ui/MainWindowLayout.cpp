@@ -167,7 +167,10 @@ void MainWindow::buildMenus()
             m_detachedState = checked ? SyncSuspended : SyncOffline;
         updateStateIndicator();
     });
-    for (QAction *a : {m_spectrumAction, m_journalAction, m_cardsAction, m_dosimeterAction, m_metrologyAction, m_detailAction, m_aboutAction})
+    connect(m_spectrumAction, &QAction::triggered, this, &MainWindow::showSpectrum);
+    connect(m_metrologyAction, &QAction::triggered, this, &MainWindow::runMetrology);
+    connect(m_aboutAction, &QAction::triggered, this, &MainWindow::showAboutBox);
+    for (QAction *a : {m_journalAction, m_cardsAction, m_dosimeterAction, m_detailAction})
         connect(a, &QAction::triggered, this, &MainWindow::showNotYetAvailable);
     connect(m_rewindOneAction, &QAction::triggered, this, [this] { rewindPosition(1); });
     connect(m_rewindTenAction, &QAction::triggered, this, [this] { rewindPosition(10); });
@@ -374,8 +377,10 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_metrologyButton->setEnabled(false);
     for (QPushButton *b : {m_journalButton, m_cardsButton, m_dosimeterButton, m_metrologyButton}) {
         bottomLayout->addWidget(b);
-        connect(b, &QPushButton::clicked, this, &MainWindow::showNotYetAvailable);
+        if (b != m_metrologyButton)
+            connect(b, &QPushButton::clicked, this, &MainWindow::showNotYetAvailable);
     }
+    connect(m_metrologyButton, &QPushButton::clicked, this, &MainWindow::runMetrology);
     bottomLayout->addStretch();
     main->addWidget(bottom);
     setCentralWidget(central);
