@@ -25,6 +25,7 @@ class QMenu;
 class QPushButton;
 class QSplitter;
 class QToolButton;
+class MeasureFiltr;
 class SyncEngine;
 class LinkSettingsWindow;
 class RecordsGrid;
@@ -76,6 +77,8 @@ public:
 
     // ---- commands
     void toggleStoredFilter();
+    // "Экспорт в CSV...": the rows the grid shows into a CSV file.
+    void exportRecordsCsv();
     void toggleOnlyNew();
     void toggleJournalNames();
     void sortByColumn(int logicalColumn);
@@ -164,6 +167,7 @@ private:
     QList<ClickLabel *> m_maxLabels;
 
     QAction *m_exitAction = nullptr;
+    QAction *m_exportCsvAction = nullptr;
     QAction *m_linkSettingsAction = nullptr;
     QAction *m_fullArchiveAction = nullptr;
     QAction *m_syncNamesAction = nullptr;
@@ -186,6 +190,7 @@ private:
     QMenu *m_gridMenu = nullptr;
 
     RecordsView m_view;
+    MeasureFiltr *m_filterList = nullptr;  // the stored filters' list, made at its first use
     FaceStoredValues m_storedValues;
     std::function<void()> m_beforeDatabaseClose;
     DataTable *m_measures = nullptr;

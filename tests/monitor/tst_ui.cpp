@@ -238,6 +238,7 @@ void TestUi::windowHasEveryCommand()
 
     struct Item { const char *name; const char *caption; const char *key; };
     const Item items[] = {
+        {"actExportCsv", "&Экспорт в CSV...", "Ctrl+E"},
         {"N4", "В&ыход", "Ctrl+X"},
         {"N5", "Настройка свя&зи", "Ctrl+O"},
         {"actGetFullArchive", "Считать весь архив ТРЕМ-01", ""},
@@ -267,15 +268,15 @@ void TestUi::windowHasEveryCommand()
     // The test submenu exists but is hidden.
     QVERIFY(control<QMenu>(f, "NTest")->menuAction() && !control<QMenu>(f, "NTest")->menuAction()->isVisible());
     QVERIFY(control<QAction>(f, "nViewPanelModes")->isChecked() && control<QAction>(f, "nViewPanelCommands")->isChecked());
-    // Service commands start disabled; the stored-filter switch waits for its dialogs.
+    // Service commands start disabled; the stored-filter switch is there.
     QVERIFY(!control<QPushButton>(f, "RunPencilOptions")->isEnabled() && !control<QPushButton>(f, "RunService")->isEnabled());
     QVERIFY(!control<QAction>(f, "NDosimetr")->isEnabled() && !control<QAction>(f, "NMetrology")->isEnabled());
-    QVERIFY(!control<QToolButton>(f, "ExtFiltr")->isEnabled());
+    QVERIFY(control<QToolButton>(f, "ExtFiltr")->isEnabled() && control<QAction>(f, "actSetFilter")->isEnabled());
     // The grid's context menu.
     QStringList grid;
     for (QAction *a : control<QMenu>(f, "GridMenu")->actions())
         grid << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
-    QCOMPARE(grid, (QStringList{"actSetFilter", "actOnlyNew", "actExtNotes", "-", "actDetailRecord"}));
+    QCOMPARE(grid, (QStringList{"actSetFilter", "actOnlyNew", "actExtNotes", "-", "actDetailRecord", "-", "actExportCsv"}));
 
     QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Статус соединения"));
     QCOMPARE(control<QPushButton>(f, "RunNotes")->text(), QStringLiteral("Журнал"));
