@@ -12,9 +12,11 @@
 #include "records/ui/FilterParameters.h"
 #include "records/ui/FiltrRecordDetail.h"
 #include "records/ui/MeasureFiltr.h"
+#include "records/ui/RecordsCsvExport.h"
 #include "records/ui/StoredFilterSwitch.h"
 
 #include <QFile>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -97,6 +99,7 @@ private slots:
     void listCommandsAndEditor();
     void choosingAFilter();
     void switchingOffKeepsOtherModes();
+    void exportTakesWhatTheGridShows();
 };
 
 void TestFilters::storedListAndEditorValues()
@@ -375,6 +378,46 @@ void TestFilters::switchingOffKeepsOtherModes()
     QVERIFY(!m.filtered());
     QCOMPARE(m.recordCount(), 5);
     QVERIFY(view.statusText.isEmpty());
+}
+
+void TestFilters::exportTakesWhatTheGridShows()
+{
+    // The names switch shows FIO instead of Name; a quick filter is in
+    // force: the file holds those rows and the visible columns, titled as
+    // in the grid. Without a file chosen nothing is written.
+    ScriptedPrompt prompt;
+    Db db;
+    DataTable &m = db.dm.measures();
+    RecordsView view(&m);
+    view.extNotesDown = true;
+    view.notesToggled();
+    QVERIFY(view.setQuickMinFilter(view.columnOfField(int(MeasuresField::Dose)),
+                                   [](const QString &, const QString &, QString &v) {
+                                       v = QStringLiteral("500");
+                                       return true;
+                                   }));
+    QCOMPARE(recordsExportColumns(view).size(), 4);
+    QCOMPARE(exportRecordsToCsv(nullptr, view).status, CsvResult::Status::Cancelled);
+
+    const QString path = db.dir.path() + QStringLiteral("/export.csv");
+    prompt.dialogs[QStringLiteral("CsvExportFile")] = [path](QObject *o) {
+        auto *d = qobject_cast<QFileDialog *>(o);
+        d->setOption(QFileDialog::DontUseNativeDialog);
+        d->selectFile(path);
+        return int(QDialog::Accepted);
+    };
+    prompt.asked.clear();
+    const CsvResult r = exportRecordsToCsv(nullptr, view);
+    QVERIFY2(r.ok(), qPrintable(r.error));
+    QCOMPARE(r.rows, qint64(2));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("\xEF\xBB\xBF")
+                              + QStringLiteral("Дата,№,ФИО (по журналу),\"Доза, мкЗв\"\r\n"
+                                               "04.12.2026 09:00:00,103,,500\r\n05.12.2026 09:00:00,104,,5000\r\n")
+                                    .toUtf8());
+    QCOMPARE(prompt.asked.size(), 1);
+    QVERIFY(prompt.asked.first().text.startsWith(QStringLiteral("Записей выгружено: 2")));
 }
 
 QTEST_MAIN(TestFilters)
