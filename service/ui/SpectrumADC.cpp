@@ -10,6 +10,9 @@
 #include <QAreaSeries>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGraphicsSimpleTextItem>
 #include <QHBoxLayout>
@@ -112,6 +115,7 @@ void SpectrumADC::buildLayout()
     m_chartView->setObjectName(QStringLiteral("Chart"));
     m_chartView->setRenderHint(QPainter::Antialiasing, false);
     m_chartView->setMinimumHeight(250);
+    m_chartView->viewport()->installEventFilter(this);
 
     m_panelInfo = new QWidget(this);
     m_panelInfo->setObjectName(QStringLiteral("PanelExtendedInfo"));
@@ -256,6 +260,52 @@ void SpectrumADC::done(int result)
     }
     QDialog::done(result);
     savePlacement();
+}
+
+bool SpectrumADC::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_chartView && watched == m_chartView->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        editChart();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void SpectrumADC::editChart()
+{
+    QDialog editor(this);
+    editor.setObjectName(QStringLiteral("ChartEditor"));
+    editor.setWindowTitle(QStringLiteral("Настройка графика"));
+    QColor fill = m_bars->brush().color();
+    QColor outline = m_bars->pen().color();
+    auto pickColour = [&editor](QColor &colour) {
+        QColorDialog dialog(colour, &editor);
+        if (activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); }) == QDialog::Accepted)
+            colour = dialog.selectedColor();
+    };
+    auto *fillButton = new QPushButton(QStringLiteral("Цвет столбцов..."), &editor);
+    fillButton->setObjectName(QStringLiteral("BtnBarColour"));
+    connect(fillButton, &QPushButton::clicked, &editor, [&] { pickColour(fill); });
+    auto *outlineButton = new QPushButton(QStringLiteral("Цвет контура..."), &editor);
+    outlineButton->setObjectName(QStringLiteral("BtnOutlineColour"));
+    connect(outlineButton, &QPushButton::clicked, &editor, [&] { pickColour(outline); });
+    auto *grid = new QCheckBox(QStringLiteral("Линии сетки"), &editor);
+    grid->setObjectName(QStringLiteral("CB_Grid"));
+    grid->setChecked(m_axisY->isGridLineVisible());
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &editor);
+    connect(buttons, &QDialogButtonBox::accepted, &editor, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &editor, &QDialog::reject);
+    auto *layout = new QVBoxLayout(&editor);
+    layout->addWidget(fillButton);
+    layout->addWidget(outlineButton);
+    layout->addWidget(grid);
+    layout->addWidget(buttons);
+    if (activePrompt().runModal(&editor, [&editor] { return editor.exec(); }) != QDialog::Accepted)
+        return;
+    m_bars->setBrush(fill);
+    m_bars->setPen(QPen(outline, 1));
+    m_axisX->setGridLineVisible(grid->isChecked());
+    m_axisY->setGridLineVisible(grid->isChecked());
 }
 
 void SpectrumADC::pageUp()

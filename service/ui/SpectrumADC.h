@@ -50,12 +50,16 @@ public slots:
     void pageDown();
     void pageLeft();
     void pageRight();
+    // A double click on the chart: the chart's appearance (bar and outline
+    // colours, grid lines) in a small editor; the device is not read.
+    void editChart();
 
 protected:
     void showEvent(QShowEvent *event) override;
     // A close asked for during a read stops the read after its block under
     // way and closes the view when the read has ended.
     void done(int result) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildLayout();

@@ -13,6 +13,9 @@
 #include "service/ui/AboutBox.h"
 #include "service/ui/SpectrumADC.h"
 
+#include <QCheckBox>
+#include <QChart>
+#include <QChartView>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -169,6 +172,17 @@ void TestSpectrum::readWithAndWithoutSummary()
             QCOMPARE(y0, 20.0);
             QVERIFY(y1 > 319.0);
             QCOMPARE(x1, 1500.0);
+
+            // A double click on the chart edits its looks only: nothing is read.
+            const int requests = setup.sim.requestsServed();
+            prompt.dialogs[QStringLiteral("ChartEditor")] = [](QObject *editor) {
+                editor->findChild<QCheckBox *>(QStringLiteral("CB_Grid"))->setChecked(false);
+                return int(QDialog::Accepted);
+            };
+            QTest::mouseDClick(view.chartView()->viewport(), Qt::LeftButton);
+            QCOMPARE(prompt.dialogsShown, QList<QString>{QStringLiteral("ChartEditor")});
+            QVERIFY(!view.chartView()->chart()->axes(Qt::Vertical).first()->isGridLineVisible());
+            QCOMPARE(setup.sim.requestsServed(), requests);
             view.close();
         }
         QVERIFY(!engine.syncPaused);
