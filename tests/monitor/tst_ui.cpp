@@ -20,6 +20,7 @@
 #include "monitor/ui/RecordsGrid.h"
 #include "monitor/ui/StateStrip.h"
 #include "monitor/ui/MainWindow.h"
+#include "records/ui/MeasureFiltr.h"
 #include "monitor/ui/WidgetPrompt.h"
 #include "link/DeviceCommands.h"
 #include "records/DataTableModel.h"
@@ -116,6 +117,7 @@ private slots:
     void linkSettingsRestoreAndSave();
     void gridLabelsAndQuickFilters();
     void modesSortingAndPanels();
+    void storedFilterSwitch();
     void emptyTableAtFirstActivation();
     void settingsAtShowAndClose_data();
     void settingsAtShowAndClose();
@@ -714,6 +716,47 @@ void TestUi::modesSortingAndPanels()
     QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(2), 1);
     control<QAction>(f, "nViewPanelCommands")->trigger();
     QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(2), MainWindow::PanelWidth);
+}
+
+void TestUi::storedFilterSwitch()
+{
+    // The switch opens the filter list; the chosen filter shows in the
+    // grid, the status bar, the button and the menu item; switching it off
+    // shows every row; a cancelled list leaves the switch up.
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(30);
+    FaceRig rig;
+    MainWindow &f = rig.face;
+    f.bindMeasures(&db.dm.measures());
+    QVERIFY(rig.show());
+    f.activateFirstTime();
+    ScriptedPrompt prompt;
+    prompt.dialogs[QStringLiteral("TMeasureFiltr")] = [](QObject *o) {
+        auto *list = qobject_cast<MeasureFiltr *>(o);
+        list->setEntries({QStringLiteral("Доза от 2=Доза, мкЗв>=2")});
+        list->selectRow(0);
+        return int(QDialog::Accepted);
+    };
+    control<QToolButton>(f, "ExtFiltr")->click();
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=2"));
+    QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 11);
+    QVERIFY(control<QToolButton>(f, "ExtFiltr")->isChecked() && control<QAction>(f, "actSetFilter")->isChecked());
+    QVERIFY(control<QToolButton>(f, "ExtFiltr")->styleSheet().contains(QStringLiteral("#A6CAF0")));
+    QCOMPARE(control<QLabel>(f, "StatusPanel1")->text(), QStringLiteral("Доза от 2"));
+    QVERIFY(prompt.asked.isEmpty());
+
+    control<QAction>(f, "actSetFilter")->trigger();
+    QVERIFY(!control<QToolButton>(f, "ExtFiltr")->isChecked() && !control<QAction>(f, "actSetFilter")->isChecked());
+    QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 30);
+    QCOMPARE(control<QLabel>(f, "StatusPanel1")->text(), QString());
+
+    prompt.dialogs.clear();
+    control<QToolButton>(f, "ExtFiltr")->click();
+    QVERIFY(!control<QToolButton>(f, "ExtFiltr")->isChecked() && !control<QAction>(f, "actSetFilter")->isChecked());
+    QCOMPARE(prompt.dialogsShown, QStringList({QStringLiteral("TMeasureFiltr"), QStringLiteral("TMeasureFiltr")}));
+    QVERIFY(prompt.asked.isEmpty());
+    QVERIFY(!db.dm.measures().filtered());
 }
 
 void TestUi::emptyTableAtFirstActivation()
