@@ -25,7 +25,6 @@ class QMenu;
 class QPushButton;
 class QSplitter;
 class QToolButton;
-class MeasureFiltr;
 class SyncEngine;
 class LinkSettingsWindow;
 class RecordsGrid;
@@ -77,8 +76,6 @@ public:
 
     // ---- commands
     void toggleStoredFilter();
-    // "Экспорт в CSV...": the rows the grid shows into a CSV file.
-    void exportRecordsCsv();
     void toggleOnlyNew();
     void toggleJournalNames();
     void sortByColumn(int logicalColumn);
@@ -90,14 +87,8 @@ public:
     void toggleModePanel();
     void toggleCommandPanel();
     void showNotYetAvailable();
-    // "Метрология" (button RunService, menu item NMetrology): the metrology
-    // coefficients flow; the status label is cleared at its end.
-    void runMetrology();
-    // "Считать и показать спектр АЦП": the spectrum view, synchronisation
-    // paused while it is open.
-    void showSpectrum();
-    // "О программе".
-    void showAboutBox();
+    // "Дозиметр": the dosimeter options flow (label, accumulation mode, total dose).
+    void runDosimeterOptions();
 
     RecordsView &view() { return m_view; }
     int lastCheckedIndex() const { return m_view.lastCheckedIndex; }
@@ -167,7 +158,6 @@ private:
     QList<ClickLabel *> m_maxLabels;
 
     QAction *m_exitAction = nullptr;
-    QAction *m_exportCsvAction = nullptr;
     QAction *m_linkSettingsAction = nullptr;
     QAction *m_fullArchiveAction = nullptr;
     QAction *m_syncNamesAction = nullptr;
@@ -190,7 +180,6 @@ private:
     QMenu *m_gridMenu = nullptr;
 
     RecordsView m_view;
-    MeasureFiltr *m_filterList = nullptr;  // the stored filters' list, made at its first use
     FaceStoredValues m_storedValues;
     std::function<void()> m_beforeDatabaseClose;
     DataTable *m_measures = nullptr;
