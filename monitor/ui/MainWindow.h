@@ -25,6 +25,7 @@ class QMenu;
 class QPushButton;
 class QSplitter;
 class QToolButton;
+class MeasureFiltr;
 class SyncEngine;
 class LinkSettingsWindow;
 class RecordsGrid;
@@ -76,6 +77,8 @@ public:
 
     // ---- commands
     void toggleStoredFilter();
+    // "Экспорт в CSV...": the rows the grid shows into a CSV file.
+    void exportRecordsCsv();
     void toggleOnlyNew();
     void toggleJournalNames();
     void sortByColumn(int logicalColumn);
@@ -89,6 +92,14 @@ public:
     void showNotYetAvailable();
     // "Дозиметр": the dosimeter options flow (label, accumulation mode, total dose).
     void runDosimeterOptions();
+    // "Метрология" (button RunService, menu item NMetrology): the metrology
+    // coefficients flow; the status label is cleared at its end.
+    void runMetrology();
+    // "Считать и показать спектр АЦП": the spectrum view, synchronisation
+    // paused while it is open.
+    void showSpectrum();
+    // "О программе".
+    void showAboutBox();
 
     RecordsView &view() { return m_view; }
     int lastCheckedIndex() const { return m_view.lastCheckedIndex; }
@@ -158,6 +169,7 @@ private:
     QList<ClickLabel *> m_maxLabels;
 
     QAction *m_exitAction = nullptr;
+    QAction *m_exportCsvAction = nullptr;
     QAction *m_linkSettingsAction = nullptr;
     QAction *m_fullArchiveAction = nullptr;
     QAction *m_syncNamesAction = nullptr;
@@ -180,6 +192,7 @@ private:
     QMenu *m_gridMenu = nullptr;
 
     RecordsView m_view;
+    MeasureFiltr *m_filterList = nullptr;  // the stored filters' list, made at its first use
     FaceStoredValues m_storedValues;
     std::function<void()> m_beforeDatabaseClose;
     DataTable *m_measures = nullptr;

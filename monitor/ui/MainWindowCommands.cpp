@@ -8,6 +8,12 @@
 #include "records/DataTable.h"
 #include "records/DataModule.h"
 #include "records/ui/LabelReport.h"
+#include "records/ui/MeasureFiltr.h"
+#include "records/ui/RecordsCsvExport.h"
+#include "records/ui/StoredFilterSwitch.h"
+#include "service/ui/AboutBox.h"
+#include "service/ui/PencilMetrology.h"
+#include "service/ui/SpectrumADC.h"
 #include "service/ui/PencilOptions.h"
 
 #include <QAction>
@@ -23,16 +29,26 @@
 
 void MainWindow::toggleStoredFilter()
 {
-    m_view.extFiltrDown = m_filterButton->isChecked();
-    if (m_view.extFiltrDown) {
-        // The stored filters and their dialogs come in a later version.
+    const bool down = m_filterButton->isChecked();
+    syncColumnsFromGrid();
+    if (down && !m_filterList) {
+        m_filterList = new MeasureFiltr(this);
+        m_filterList->setSettingsFile(m_settingsPath);
+    }
+    if (down)
+        runStoredFilterSwitch(true, *m_filterList, m_view, m_engine ? m_engine->responderAddress() : 0);
+    else {
         m_view.extFiltrDown = false;
-        showNotYetAvailable();
-    } else {
         m_view.extFiltrUp();
     }
     m_grid->setFocus();
     applyViewState();
+}
+
+void MainWindow::exportRecordsCsv()
+{
+    syncColumnsFromGrid();
+    exportRecordsToCsv(this, m_view);
 }
 
 void MainWindow::toggleOnlyNew()
@@ -123,6 +139,29 @@ void MainWindow::runDosimeterOptions()
     };
     PencilOptions::run(*m_engine, this, context);
     updateStateIndicator();
+}
+
+void MainWindow::runMetrology()
+{
+    if (!m_engine)
+        return;
+    PencilMetrology::runService(*m_engine, this);
+    setStatusText(QString());
+    updateStateIndicator();
+}
+
+void MainWindow::showSpectrum()
+{
+    if (!m_engine)
+        return;
+    SpectrumADC view(*m_engine, m_settingsPath, this);
+    activePrompt().runModal(&view, [&view] { return view.exec(); });
+}
+
+void MainWindow::showAboutBox()
+{
+    AboutBox box(this);
+    activePrompt().runModal(&box, [&box] { return box.exec(); });
 }
 
 void MainWindow::showLinkSettings()

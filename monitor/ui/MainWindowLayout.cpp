@@ -63,6 +63,11 @@ void MainWindow::buildMenus()
     QMenuBar *bar = menuBar();
 
     QMenu *file = bar->addMenu(QStringLiteral("&Файл"));
+    m_exportCsvAction = MenuAction(this, QStringLiteral("actExportCsv"), QStringLiteral("&Экспорт в CSV..."),
+                                   QStringLiteral("Ctrl+E"));
+    file->addAction(m_exportCsvAction);
+    file->addSeparator();
+    connect(m_exportCsvAction, &QAction::triggered, this, &MainWindow::exportRecordsCsv);
     m_exitAction = MenuAction(this, QStringLiteral("N4"), QStringLiteral("В&ыход"), QStringLiteral("Ctrl+X"));
     file->addAction(m_exitAction);
     connect(m_exitAction, &QAction::triggered, this, &QWidget::close);
@@ -115,7 +120,6 @@ void MainWindow::buildMenus()
     m_setFilterAction = MenuAction(this, QStringLiteral("actSetFilter"), QStringLiteral("Установить / Снять  &фильтр"),
                               QStringLiteral("Ctrl+S"));
     m_setFilterAction->setCheckable(true);
-    m_setFilterAction->setEnabled(false);  // the stored filters come with their dialogs
     m_onlyNewAction = MenuAction(this, QStringLiteral("actOnlyNew"),
                             QStringLiteral("Включить / выключить режим отображения только новых"), QStringLiteral("Ctrl+N"));
     m_onlyNewAction->setCheckable(true);
@@ -145,6 +149,8 @@ void MainWindow::buildMenus()
     m_gridMenu->addAction(m_namesAction);
     m_gridMenu->addSeparator();
     m_gridMenu->addAction(m_detailAction);
+    m_gridMenu->addSeparator();
+    m_gridMenu->addAction(m_exportCsvAction);
 
     // Every action answers its shortcut wherever the focus is in the window.
     for (QAction *a : findChildren<QAction *>())
@@ -167,8 +173,11 @@ void MainWindow::buildMenus()
             m_detachedState = checked ? SyncSuspended : SyncOffline;
         updateStateIndicator();
     });
+    connect(m_spectrumAction, &QAction::triggered, this, &MainWindow::showSpectrum);
+    connect(m_metrologyAction, &QAction::triggered, this, &MainWindow::runMetrology);
+    connect(m_aboutAction, &QAction::triggered, this, &MainWindow::showAboutBox);
     connect(m_dosimeterAction, &QAction::triggered, this, &MainWindow::runDosimeterOptions);
-    for (QAction *a : {m_spectrumAction, m_journalAction, m_cardsAction, m_metrologyAction, m_detailAction, m_aboutAction})
+    for (QAction *a : {m_journalAction, m_cardsAction, m_detailAction})
         connect(a, &QAction::triggered, this, &MainWindow::showNotYetAvailable);
     connect(m_rewindOneAction, &QAction::triggered, this, [this] { rewindPosition(1); });
     connect(m_rewindTenAction, &QAction::triggered, this, [this] { rewindPosition(10); });
@@ -289,7 +298,6 @@ void MainWindow::buildLayout(const QString &statusNote)
     leftLayout->setContentsMargins(4, 4, 4, 4);
     m_filterButton = modeButton(m_modePanel, QStringLiteral("ExtFiltr"), QStringLiteral("Фильтр"),
                           QStringLiteral("Настройка фильтра отображения записей"));
-    m_filterButton->setEnabled(false);  // the stored filters come with their dialogs
     m_onlyNewButton = modeButton(m_modePanel, QStringLiteral("ExtOnlyNew"), QStringLiteral("Новые"),
                             QStringLiteral("Выделение только новых записей"));
     m_namesButton = modeButton(m_modePanel, QStringLiteral("ExtNotes"), QStringLiteral("Имена"),
@@ -375,9 +383,10 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_metrologyButton->setEnabled(false);
     for (QPushButton *b : {m_journalButton, m_cardsButton, m_dosimeterButton, m_metrologyButton}) {
         bottomLayout->addWidget(b);
-        if (b != m_dosimeterButton)
+        if (b != m_metrologyButton && b != m_dosimeterButton)
             connect(b, &QPushButton::clicked, this, &MainWindow::showNotYetAvailable);
     }
+    connect(m_metrologyButton, &QPushButton::clicked, this, &MainWindow::runMetrology);
     connect(m_dosimeterButton, &QPushButton::clicked, this, &MainWindow::runDosimeterOptions);
     bottomLayout->addStretch();
     main->addWidget(bottom);

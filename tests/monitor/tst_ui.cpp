@@ -20,6 +20,7 @@
 #include "monitor/ui/RecordsGrid.h"
 #include "monitor/ui/StateStrip.h"
 #include "monitor/ui/MainWindow.h"
+#include "records/ui/MeasureFiltr.h"
 #include "monitor/ui/WidgetPrompt.h"
 #include "link/DeviceCommands.h"
 #include "records/DataTableModel.h"
@@ -116,6 +117,7 @@ private slots:
     void linkSettingsRestoreAndSave();
     void gridLabelsAndQuickFilters();
     void modesSortingAndPanels();
+    void storedFilterSwitch();
     void emptyTableAtFirstActivation();
     void settingsAtShowAndClose_data();
     void settingsAtShowAndClose();
@@ -238,6 +240,7 @@ void TestUi::windowHasEveryCommand()
 
     struct Item { const char *name; const char *caption; const char *key; };
     const Item items[] = {
+        {"actExportCsv", "&Экспорт в CSV...", "Ctrl+E"},
         {"N4", "В&ыход", "Ctrl+X"},
         {"N5", "Настройка свя&зи", "Ctrl+O"},
         {"actGetFullArchive", "Считать весь архив ТРЕМ-01", ""},
@@ -267,15 +270,15 @@ void TestUi::windowHasEveryCommand()
     // The test submenu exists but is hidden.
     QVERIFY(control<QMenu>(f, "NTest")->menuAction() && !control<QMenu>(f, "NTest")->menuAction()->isVisible());
     QVERIFY(control<QAction>(f, "nViewPanelModes")->isChecked() && control<QAction>(f, "nViewPanelCommands")->isChecked());
-    // Service commands start disabled; the stored-filter switch waits for its dialogs.
+    // Service commands start disabled; the stored-filter switch is there.
     QVERIFY(!control<QPushButton>(f, "RunPencilOptions")->isEnabled() && !control<QPushButton>(f, "RunService")->isEnabled());
     QVERIFY(!control<QAction>(f, "NDosimetr")->isEnabled() && !control<QAction>(f, "NMetrology")->isEnabled());
-    QVERIFY(!control<QToolButton>(f, "ExtFiltr")->isEnabled());
+    QVERIFY(control<QToolButton>(f, "ExtFiltr")->isEnabled() && control<QAction>(f, "actSetFilter")->isEnabled());
     // The grid's context menu.
     QStringList grid;
     for (QAction *a : control<QMenu>(f, "GridMenu")->actions())
         grid << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
-    QCOMPARE(grid, (QStringList{"actSetFilter", "actOnlyNew", "actExtNotes", "-", "actDetailRecord"}));
+    QCOMPARE(grid, (QStringList{"actSetFilter", "actOnlyNew", "actExtNotes", "-", "actDetailRecord", "-", "actExportCsv"}));
 
     QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Статус соединения"));
     QCOMPARE(control<QPushButton>(f, "RunNotes")->text(), QStringLiteral("Журнал"));
@@ -382,8 +385,6 @@ void TestUi::laterFunctionsSayTheyComeLater()
     const QString later = QStringLiteral("Функция будет доступна в следующей версии программы");
     QList<std::function<void()>> clicks = {
         [&] { control<QPushButton>(f, "RunNotes")->click(); },          [&] { control<QPushButton>(f, "RunCardsEdit")->click(); },
-        [&] { control<QPushButton>(f, "RunService")->click(); },
-        [&] { control<QAction>(f, "actShowSpectrum")->trigger(); }, [&] { control<QAction>(f, "N3")->trigger(); },
         [&] { control<QAction>(f, "actDetailRecord")->trigger(); }, [&] { control<QToolButton>(f, "BtnShowDetail")->click(); },
     };
     for (int i = 0; i < clicks.size(); ++i) {
@@ -393,12 +394,26 @@ void TestUi::laterFunctionsSayTheyComeLater()
         QCOMPARE(prompt.asked.last().kind, MsgKind::Information);
         QCOMPARE(prompt.asked.last().buttons, PromptButtons(PromptButton::Ok));
     }
+    // "Метрология" runs the metrology flow (without a reader the coefficients
+    // read fails and the flow offers to abort); the spectrum command and
+    // "О программе" open their windows; synchronisation resumes after each.
+    prompt.asked.clear();
+    control<QPushButton>(f, "RunService")->click();
+    QCOMPARE(prompt.asked.size(), 1);
+    QVERIFY(prompt.asked.first().text.startsWith(QStringLiteral("Не удалось считать текущие коэфициенты дозиметра")));
+    QCOMPARE(prompt.asked.first().buttons, PromptButton::Abort | PromptButton::Ignore);
+    prompt.dialogsShown.clear();
+    control<QAction>(f, "actShowSpectrum")->trigger();
+    control<QAction>(f, "N3")->trigger();
+    QCOMPARE(prompt.dialogsShown, (QList<QString>{QStringLiteral("TSpectrumADC"), QStringLiteral("TAboutBox")}));
+    QVERIFY(!rig.engine.syncPaused);
     // "Дозиметр" runs the options flow: without a reader the label read
     // fails and the flow offers to abort.
     prompt.asked.clear();
     control<QPushButton>(f, "RunPencilOptions")->click();
     QCOMPARE(prompt.asked.size(), 1);
     QVERIFY(prompt.asked.first().text.startsWith(QStringLiteral("Не удалось считать текущую метку дозиметра")));
+    QCOMPARE(prompt.asked.first().buttons, PromptButton::Abort | PromptButton::Ignore);
     QVERIFY(!rig.engine.syncPaused);
 }
 
@@ -708,6 +723,47 @@ void TestUi::modesSortingAndPanels()
     QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(2), 1);
     control<QAction>(f, "nViewPanelCommands")->trigger();
     QCOMPARE(control<QSplitter>(f, "SplitterModes")->sizes().at(2), MainWindow::PanelWidth);
+}
+
+void TestUi::storedFilterSwitch()
+{
+    // The switch opens the filter list; the chosen filter shows in the
+    // grid, the status bar, the button and the menu item; switching it off
+    // shows every row; a cancelled list leaves the switch up.
+    ViewDb db;
+    QVERIFY(db.open());
+    db.addMany(30);
+    FaceRig rig;
+    MainWindow &f = rig.face;
+    f.bindMeasures(&db.dm.measures());
+    QVERIFY(rig.show());
+    f.activateFirstTime();
+    ScriptedPrompt prompt;
+    prompt.dialogs[QStringLiteral("TMeasureFiltr")] = [](QObject *o) {
+        auto *list = qobject_cast<MeasureFiltr *>(o);
+        list->setEntries({QStringLiteral("Доза от 2=Доза, мкЗв>=2")});
+        list->selectRow(0);
+        return int(QDialog::Accepted);
+    };
+    control<QToolButton>(f, "ExtFiltr")->click();
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=2"));
+    QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 11);
+    QVERIFY(control<QToolButton>(f, "ExtFiltr")->isChecked() && control<QAction>(f, "actSetFilter")->isChecked());
+    QVERIFY(control<QToolButton>(f, "ExtFiltr")->styleSheet().contains(QStringLiteral("#A6CAF0")));
+    QCOMPARE(control<QLabel>(f, "StatusPanel1")->text(), QStringLiteral("Доза от 2"));
+    QVERIFY(prompt.asked.isEmpty());
+
+    control<QAction>(f, "actSetFilter")->trigger();
+    QVERIFY(!control<QToolButton>(f, "ExtFiltr")->isChecked() && !control<QAction>(f, "actSetFilter")->isChecked());
+    QTRY_COMPARE(f.recordsGrid()->model()->rowCount(), 30);
+    QCOMPARE(control<QLabel>(f, "StatusPanel1")->text(), QString());
+
+    prompt.dialogs.clear();
+    control<QToolButton>(f, "ExtFiltr")->click();
+    QVERIFY(!control<QToolButton>(f, "ExtFiltr")->isChecked() && !control<QAction>(f, "actSetFilter")->isChecked());
+    QCOMPARE(prompt.dialogsShown, QStringList({QStringLiteral("TMeasureFiltr"), QStringLiteral("TMeasureFiltr")}));
+    QVERIFY(prompt.asked.isEmpty());
+    QVERIFY(!db.dm.measures().filtered());
 }
 
 void TestUi::emptyTableAtFirstActivation()
