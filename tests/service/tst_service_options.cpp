@@ -100,6 +100,26 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
     QVERIFY(session.end());
     QVERIFY(!f.engine.syncPaused);
     QCOMPARE(f.requests().last(), ServiceFixture::modeRequest(0));
+
+    // A port that cannot be opened: the error is shown once, the polls go on.
+    f.setup.link.setPortName(QStringLiteral("/nonexistent/tty-reader"));
+    int polls = 0;
+    f.prompt.dialogs[InsertDosimetr::ObjectName] = [&polls](QObject *d) {
+        auto *dlg = static_cast<InsertDosimetr *>(d);
+        QTimer::singleShot(1500, dlg, [dlg, &polls] {
+            polls = dlg->pollsSent();
+            dlg->reject();
+        });
+        return dlg->exec();
+    };
+    f.prompt.asked.clear();
+    ServiceSession failing(f.engine);
+    failing.begin(0);
+    f.setup.link.resetReportConnectFailure();  // the switch to mode 1 took the first report
+    QVERIFY(!InsertDosimetr::waitForDosimeter(failing, nullptr));
+    QCOMPARE(f.prompt.asked.size(), 1);
+    QCOMPARE(f.prompt.asked.first().kind, MsgKind::Error);
+    QVERIFY(polls >= 3);
 }
 
 void TestServiceOptions::cancelledPromptRestoresTheModeOrMarksItPending()
