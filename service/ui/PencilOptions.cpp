@@ -29,7 +29,7 @@ namespace {
 
 constexpr int ProgressSteps = 8;
 
-// The bytes as they are: another label text could map onto the same code.
+// A read at opening in the session: its value, or none when it failed or raised.
 template <typename T>
 std::optional<T> readQuietly(ServiceSession &session, CommandResult<T> (*command)(SerialLink *))
 {
