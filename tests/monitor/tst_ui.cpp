@@ -397,6 +397,10 @@ void TestUi::laterFunctionsSayTheyComeLater()
     // "Метрология" runs the metrology flow (without a reader the coefficients
     // read fails and the flow offers to abort); the spectrum command and
     // "О программе" open their windows; synchronisation resumes after each.
+    // A flow run before may have left the cycle offline: the commands are
+    // enabled again first.
+    rig.engine.syncState = 3;
+    f.updateStateIndicator();
     prompt.asked.clear();
     control<QPushButton>(f, "RunService")->click();
     QCOMPARE(prompt.asked.size(), 1);
