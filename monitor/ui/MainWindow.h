@@ -26,6 +26,7 @@ class QPushButton;
 class QSplitter;
 class QToolButton;
 class MeasureFiltr;
+class NoteBook;
 class SyncEngine;
 class LinkSettingsWindow;
 class RecordsGrid;
@@ -90,6 +91,9 @@ public:
     void toggleModePanel();
     void toggleCommandPanel();
     void showNotYetAvailable();
+    // "Журнал": the issue journal (made at its first use, kept for the run);
+    // the records grid re-reads Measures after it closes.
+    void openJournal();
     // "Дозиметр": the dosimeter options flow (label, accumulation mode, total dose).
     void runDosimeterOptions();
     // "Метрология" (button RunService, menu item NMetrology): the metrology
@@ -192,6 +196,7 @@ private:
     QMenu *m_gridMenu = nullptr;
 
     RecordsView m_view;
+    NoteBook *m_noteBook = nullptr;
     MeasureFiltr *m_filterList = nullptr;  // the stored filters' list, made at its first use
     FaceStoredValues m_storedValues;
     std::function<void()> m_beforeDatabaseClose;

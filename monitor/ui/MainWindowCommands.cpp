@@ -7,6 +7,7 @@
 #include "monitor/core/SyncEngine.h"
 #include "records/DataTable.h"
 #include "records/DataModule.h"
+#include "records/ui/NoteBook.h"
 #include "records/ui/LabelReport.h"
 #include "records/ui/MeasureFiltr.h"
 #include "records/ui/RecordsCsvExport.h"
@@ -162,6 +163,31 @@ void MainWindow::showAboutBox()
 {
     AboutBox box(this);
     activePrompt().runModal(&box, [&box] { return box.exec(); });
+}
+
+void MainWindow::openJournal()
+{
+    DataModule *dm = dataModule();
+    if (!dm)
+        return;
+    if (!m_noteBook) {
+        JournalContext context;
+        context.dm = dm;
+        context.namesOutOfStep = [this] { return m_engine && m_engine->iNeedSynhroFIO; };
+        context.markNamesOutOfStep = [this] {
+            if (m_engine)
+                m_engine->iNeedSynhroFIO = true;
+        };
+        context.syncNames = [this] {
+            if (m_engine)
+                m_engine->syncNamesFromJournal();
+        };
+        m_noteBook = new NoteBook(context, this);
+    }
+    activePrompt().runModal(m_noteBook, [this] { return m_noteBook->exec(); });
+    // The journal's changes reach the records grid.
+    if (m_measures)
+        m_measures->refresh();
 }
 
 void MainWindow::showLinkSettings()

@@ -177,7 +177,8 @@ void MainWindow::buildMenus()
     connect(m_metrologyAction, &QAction::triggered, this, &MainWindow::runMetrology);
     connect(m_aboutAction, &QAction::triggered, this, &MainWindow::showAboutBox);
     connect(m_dosimeterAction, &QAction::triggered, this, &MainWindow::runDosimeterOptions);
-    for (QAction *a : {m_journalAction, m_cardsAction, m_detailAction})
+    connect(m_journalAction, &QAction::triggered, this, &MainWindow::openJournal);
+    for (QAction *a : {m_cardsAction, m_detailAction})
         connect(a, &QAction::triggered, this, &MainWindow::showNotYetAvailable);
     connect(m_rewindOneAction, &QAction::triggered, this, [this] { rewindPosition(1); });
     connect(m_rewindTenAction, &QAction::triggered, this, [this] { rewindPosition(10); });
@@ -383,9 +384,10 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_metrologyButton->setEnabled(false);
     for (QPushButton *b : {m_journalButton, m_cardsButton, m_dosimeterButton, m_metrologyButton}) {
         bottomLayout->addWidget(b);
-        if (b != m_metrologyButton && b != m_dosimeterButton)
+        if (b != m_metrologyButton && b != m_dosimeterButton && b != m_journalButton)
             connect(b, &QPushButton::clicked, this, &MainWindow::showNotYetAvailable);
     }
+    connect(m_journalButton, &QPushButton::clicked, this, &MainWindow::openJournal);
     connect(m_metrologyButton, &QPushButton::clicked, this, &MainWindow::runMetrology);
     connect(m_dosimeterButton, &QPushButton::clicked, this, &MainWindow::runDosimeterOptions);
     bottomLayout->addStretch();

@@ -24,6 +24,8 @@
 #include "monitor/ui/WidgetPrompt.h"
 #include "link/DeviceCommands.h"
 #include "records/DataTableModel.h"
+#include "records/Journal.h"
+#include "records/ui/NoteBook.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -111,6 +113,7 @@ private slots:
     void windowHasEveryCommand();
     void stateSquareRepaintsForEachState();
     void laterFunctionsSayTheyComeLater();
+    void journalOpensTheJournal();
     void stopSynchroLeavesStateZero();
     void linkOkStartsAndStopsTheThread();
     void linkCancelRestoresTheThreadChoice();
@@ -384,7 +387,7 @@ void TestUi::laterFunctionsSayTheyComeLater()
     f.updateStateIndicator();  // enables the service commands
     const QString later = QStringLiteral("Функция будет доступна в следующей версии программы");
     QList<std::function<void()>> clicks = {
-        [&] { control<QPushButton>(f, "RunNotes")->click(); },          [&] { control<QPushButton>(f, "RunCardsEdit")->click(); },
+        [&] { control<QPushButton>(f, "RunCardsEdit")->click(); },
         [&] { control<QAction>(f, "actDetailRecord")->trigger(); }, [&] { control<QToolButton>(f, "BtnShowDetail")->click(); },
     };
     for (int i = 0; i < clicks.size(); ++i) {
@@ -419,6 +422,32 @@ void TestUi::laterFunctionsSayTheyComeLater()
     QVERIFY(prompt.asked.first().text.startsWith(QStringLiteral("Не удалось считать текущую метку дозиметра")));
     QCOMPARE(prompt.asked.first().buttons, PromptButton::Abort | PromptButton::Ignore);
     QVERIFY(!rig.engine.syncPaused);
+}
+
+void TestUi::journalOpensTheJournal()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    setDataModule(&db.dm);
+    FaceRig rig;
+    MainWindow &f = rig.face;
+    f.bindMeasures(&db.dm.measures());
+    // "Журнал" and its menu item show the one journal window; a binding
+    // made there marks the names out of step in the engine.
+    int shown = 0;
+    db.prompt.dialogs[QStringLiteral("TNoteBook")] = [&](QObject *d) {
+        ++shown;
+        static_cast<NoteBook *>(d)->journal().bind(QStringLiteral("5"), QStringLiteral("Иванов И.И."),
+                                                    QDate(2026, 12, 8), QTime(9, 0));
+        return 0;
+    };
+    control<QPushButton>(f, "RunNotes")->click();
+    control<QAction>(f, "NNotes")->trigger();
+    QCOMPARE(shown, 2);
+    QCOMPARE(f.findChildren<NoteBook *>().size(), 1);
+    QVERIFY(rig.engine.iNeedSynhroFIO);
+    QCOMPARE(db.dm.notes().totalRows(), qint64(1));
+    setDataModule(nullptr);
 }
 
 void TestUi::stopSynchroLeavesStateZero()
