@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include "records/ui/DetailMeasureRecord.h"
+
 #include "ClickLabel.h"
 #include "StateSquare.h"
 #include "LinkSettingsWindow.h"
@@ -256,6 +258,8 @@ void MainWindow::closeDown()
         } catch (...) {
         }
     }
+    if (m_detailView)
+        m_detailView->close();  // its placement is saved as at any close
     m_grid->bind(nullptr);
     m_view.setTable(nullptr);
     m_measures = nullptr;

@@ -18,6 +18,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <functional>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -33,6 +34,7 @@ class RecordsGrid;
 class DataTable;
 class StateSquare;
 class ClickLabel;
+class DetailMeasureRecord;
 
 class MainWindow : public QMainWindow, public ISyncView {
     Q_OBJECT
@@ -107,6 +109,18 @@ public:
 
     RecordsView &view() { return m_view; }
     int lastCheckedIndex() const { return m_view.lastCheckedIndex; }
+
+    // "Картотека" (button RunCardsEdit, menu item NCards): the card list,
+    // modal; it numbers new cards from the stored maxCardsIndex.
+    void openCards();
+    // The card list opened to choose a card (the journal's bind dialog, the
+    // dosimeter options): the label of the card current when it closes with
+    // OK; nothing when it was cancelled or no card is current.
+    std::optional<QString> pickCardLabel(QWidget *parent);
+    // "Детали", "Отобразить детальную информацию по выбранной записи" and the
+    // grid's double click: the detail view of the current reading, shown
+    // without waiting (made at its first use, kept for the run).
+    void showRecordDetail();
 
     // Called after the settings are saved and before the database module
     // closes its tables at the end (the demo counts the stored readings there).
@@ -201,6 +215,7 @@ private:
     FaceStoredValues m_storedValues;
     std::function<void()> m_beforeDatabaseClose;
     DataTable *m_measures = nullptr;
+    DetailMeasureRecord *m_detailView = nullptr;
     LinkSettingsWindow *m_rs232 = nullptr;
     SyncEngine *m_engine = nullptr;
     // Until the first activation and from the close on: no table work, no

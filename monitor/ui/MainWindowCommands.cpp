@@ -7,6 +7,8 @@
 #include "monitor/core/SyncEngine.h"
 #include "records/DataTable.h"
 #include "records/DataModule.h"
+#include "records/ui/Cards.h"
+#include "records/ui/DetailMeasureRecord.h"
 #include "records/ui/NoteBook.h"
 #include "records/ui/LabelReport.h"
 #include "records/ui/MeasureFiltr.h"
@@ -188,6 +190,35 @@ void MainWindow::openJournal()
     // The journal's changes reach the records grid.
     if (m_measures)
         m_measures->refresh();
+}
+
+void MainWindow::openCards()
+{
+    pickCardLabel(this);
+}
+
+std::optional<QString> MainWindow::pickCardLabel(QWidget *parent)
+{
+    DataModule *dm = dataModule();
+    if (!dm)
+        return std::nullopt;
+    Cards list(*dm, m_storedValues.maxCardsIndex, m_settingsPath, parent ? parent : this);
+    if (list.run() != QDialog::Accepted)
+        return std::nullopt;
+    const std::optional<CardData> card = list.currentCard();
+    if (!card)
+        return std::nullopt;
+    return card->label;
+}
+
+void MainWindow::showRecordDetail()
+{
+    m_grid->setFocus();
+    if (!m_measures)
+        return;
+    if (!m_detailView)
+        m_detailView = new DetailMeasureRecord(*m_measures, m_settingsPath, this);
+    m_detailView->showView();
 }
 
 void MainWindow::showLinkSettings()

@@ -178,8 +178,8 @@ void MainWindow::buildMenus()
     connect(m_aboutAction, &QAction::triggered, this, &MainWindow::showAboutBox);
     connect(m_dosimeterAction, &QAction::triggered, this, &MainWindow::runDosimeterOptions);
     connect(m_journalAction, &QAction::triggered, this, &MainWindow::openJournal);
-    for (QAction *a : {m_cardsAction, m_detailAction})
-        connect(a, &QAction::triggered, this, &MainWindow::showNotYetAvailable);
+    connect(m_cardsAction, &QAction::triggered, this, &MainWindow::openCards);
+    connect(m_detailAction, &QAction::triggered, this, &MainWindow::showRecordDetail);
     connect(m_rewindOneAction, &QAction::triggered, this, [this] { rewindPosition(1); });
     connect(m_rewindTenAction, &QAction::triggered, this, [this] { rewindPosition(10); });
     connect(m_modePanelAction, &QAction::triggered, this, &MainWindow::toggleModePanel);
@@ -315,7 +315,7 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_grid, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { m_gridMenu->popup(m_grid->viewport()->mapToGlobal(pos)); });
-    connect(m_grid, &QAbstractItemView::doubleClicked, this, &MainWindow::showNotYetAvailable);
+    connect(m_grid, &QAbstractItemView::doubleClicked, this, &MainWindow::showRecordDetail);
     connect(m_grid, &RecordsGrid::titleClicked, this, &MainWindow::sortByColumn);
     QHeaderView *titles = m_grid->horizontalHeader();
     connect(titles, &QHeaderView::sectionMoved, this, [this] {
@@ -344,10 +344,7 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_detailButton->setCheckable(false);
     rightLayout->addWidget(m_detailButton);
     rightLayout->addStretch();
-    connect(m_detailButton, &QToolButton::clicked, this, [this] {
-        m_grid->setFocus();
-        showNotYetAvailable();
-    });
+    connect(m_detailButton, &QToolButton::clicked, this, &MainWindow::showRecordDetail);
 
     m_splitter->addWidget(m_modePanel);
     m_splitter->addWidget(m_grid);
@@ -384,9 +381,10 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_metrologyButton->setEnabled(false);
     for (QPushButton *b : {m_journalButton, m_cardsButton, m_dosimeterButton, m_metrologyButton}) {
         bottomLayout->addWidget(b);
-        if (b != m_metrologyButton && b != m_dosimeterButton && b != m_journalButton)
+        if (b != m_metrologyButton && b != m_dosimeterButton && b != m_journalButton && b != m_cardsButton)
             connect(b, &QPushButton::clicked, this, &MainWindow::showNotYetAvailable);
     }
+    connect(m_cardsButton, &QPushButton::clicked, this, &MainWindow::openCards);
     connect(m_journalButton, &QPushButton::clicked, this, &MainWindow::openJournal);
     connect(m_metrologyButton, &QPushButton::clicked, this, &MainWindow::runMetrology);
     connect(m_dosimeterButton, &QPushButton::clicked, this, &MainWindow::runDosimeterOptions);

@@ -24,12 +24,15 @@
 #include "monitor/ui/WidgetPrompt.h"
 #include "link/DeviceCommands.h"
 #include "records/DataTableModel.h"
+#include "records/ui/Cards.h"
+#include "records/ui/DetailMeasureRecord.h"
 #include "records/Journal.h"
 #include "records/ui/NoteBook.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QSpinBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
@@ -113,6 +116,7 @@ private slots:
     void windowHasEveryCommand();
     void stateSquareRepaintsForEachState();
     void laterFunctionsSayTheyComeLater();
+    void cardsAndDetailOpenTheirWindows();
     void journalOpensTheJournal();
     void stopSynchroLeavesStateZero();
     void linkOkStartsAndStopsTheThread();
@@ -387,8 +391,6 @@ void TestUi::laterFunctionsSayTheyComeLater()
     f.updateStateIndicator();  // enables the service commands
     const QString later = QStringLiteral("Функция будет доступна в следующей версии программы");
     QList<std::function<void()>> clicks = {
-        [&] { control<QPushButton>(f, "RunCardsEdit")->click(); },
-        [&] { control<QAction>(f, "actDetailRecord")->trigger(); }, [&] { control<QToolButton>(f, "BtnShowDetail")->click(); },
     };
     for (int i = 0; i < clicks.size(); ++i) {
         clicks[i]();
@@ -447,6 +449,46 @@ void TestUi::journalOpensTheJournal()
     QCOMPARE(f.findChildren<NoteBook *>().size(), 1);
     QVERIFY(rig.engine.iNeedSynhroFIO);
     QCOMPARE(db.dm.notes().totalRows(), qint64(1));
+    setDataModule(nullptr);
+}
+
+void TestUi::cardsAndDetailOpenTheirWindows()
+{
+    ViewDb db;
+    QVERIFY(db.open());
+    db.add(7, QDateTime(QDate(2026, 12, 8), QTime(9, 30)), 123, QStringLiteral("ИвановИП"), 2.5);
+    setDataModule(&db.dm);
+    FaceRig rig;
+    MainWindow &f = rig.face;
+    f.bindMeasures(&db.dm.measures());
+    QVERIFY(rig.show());
+
+    // "Картотека": the card list, its new cards numbered after the stored number.
+    f.storedValues().maxCardsIndex = 41;
+    int offered = 0;
+    db.prompt.dialogs[QStringLiteral("TCards")] = [](QObject *d) {
+        static_cast<Cards *>(d)->addCard();
+        return int(QDialog::Accepted);
+    };
+    db.prompt.dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) {
+        offered = d->findChild<QSpinBox *>(QStringLiteral("ID"))->value();
+        return 0;
+    };
+    control<QPushButton>(f, "RunCardsEdit")->click();
+    QCOMPARE(offered, 42);
+    control<QAction>(f, "NCards")->trigger();
+    QCOMPARE(db.prompt.dialogsShown.count(QStringLiteral("TCards")), 2);
+
+    // "Детали", its menu item and the grid's double click show the detail view.
+    control<QToolButton>(f, "BtnShowDetail")->click();
+    auto *view = f.findChild<DetailMeasureRecord *>();
+    QVERIFY(view && view->isVisible());
+    QCOMPARE(view->valueText(QStringLiteral("ID")), QStringLiteral("123"));
+    view->close();
+    control<QAction>(f, "actDetailRecord")->trigger();
+    QVERIFY(view->isVisible());
+    QCOMPARE(f.findChildren<DetailMeasureRecord *>().size(), 1);
+    f.close();
     setDataModule(nullptr);
 }
 
