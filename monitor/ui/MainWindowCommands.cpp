@@ -128,6 +128,7 @@ void MainWindow::runDosimeterOptions()
         return;
     PencilOptionsContext context;
     context.settingsPath = m_settingsPath;
+    context.pickCardLabel = [this](QWidget *parent) { return pickCardLabel(parent); };
     context.labelReport = [this](QWidget *parent, const LabelWriteOutcome &outcome) {
         LabelReportContext report;
         report.dm = dataModule();
@@ -184,6 +185,7 @@ void MainWindow::openJournal()
             if (m_engine)
                 m_engine->syncNamesFromJournal();
         };
+        context.pickCardLabel = [this](QWidget *parent) { return pickCardLabel(parent); };
         m_noteBook = new NoteBook(context, this);
     }
     activePrompt().runModal(m_noteBook, [this] { return m_noteBook->exec(); });
