@@ -120,9 +120,10 @@ Cards::Cards(DataModule &dm, int &maxCardsIndex, const QString &settingsPath, QW
     QHeaderView *titles = m_grid->horizontalHeader();
     titles->setStretchLastSection(true);
     titles->setHighlightSections(false);
-    const int widths[] = {75, 220, 105, 95, 35, 140, 200, 120};
+    // Each column at least as wide as its title; the last one fills the grid.
+    const int widths[] = {80, 200, 100, 95, 40, 140, 215, 125};
     for (int c = 0; c < int(std::size(widths)); ++c)
-        m_grid->setColumnWidth(c, widths[c]);
+        m_grid->setColumnWidth(c, qMax(widths[c], titles->sectionSizeHint(c)));
     connect(m_grid, &QAbstractItemView::doubleClicked, this, [this] { editCard(); });
     connect(m_model, &DataTableModel::currentRowChanged, this, &Cards::followTableRow);
     connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -165,7 +166,7 @@ Cards::Cards(DataModule &dm, int &maxCardsIndex, const QString &settingsPath, QW
     layout->addWidget(search);
     layout->addWidget(m_grid, 1);
     layout->addLayout(buttons);
-    resize(900, 480);
+    resize(1200, 480);
 
     // The list opens on the card that is current, or on the first one.
     DataTable &cards = m_dm.cards();
