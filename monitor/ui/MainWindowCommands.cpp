@@ -139,6 +139,15 @@ void MainWindow::runDosimeterOptions()
         };
         report.hooks.maxCardsIndex = [this] { return m_storedValues.maxCardsIndex; };
         report.hooks.setMaxCardsIndex = [this](int index) { m_storedValues.maxCardsIndex = index; };
+        // The card editor, or the card list, on the card just created.
+        report.hooks.editCurrentCard = [this, parent] {
+            Cards list(*dataModule(), m_storedValues.maxCardsIndex, m_settingsPath, parent);
+            list.editCard();
+        };
+        report.hooks.showCardList = [this, parent] {
+            Cards list(*dataModule(), m_storedValues.maxCardsIndex, m_settingsPath, parent);
+            list.run();
+        };
         LabelReport::run(parent, outcome, report);
     };
     PencilOptions::run(*m_engine, this, context);
@@ -186,6 +195,7 @@ void MainWindow::openJournal()
                 m_engine->syncNamesFromJournal();
         };
         context.pickCardLabel = [this](QWidget *parent) { return pickCardLabel(parent); };
+        context.showAbout = [this](QWidget *) { showAboutBox(); };
         m_noteBook = new NoteBook(context, this);
     }
     activePrompt().runModal(m_noteBook, [this] { return m_noteBook->exec(); });

@@ -166,13 +166,28 @@ private slots:
         QCOMPARE(CardIndex(*m_dm).findCardByLabel(QStringLiteral("НОВИКОВ Н.Н."))->id.toInt(), 41);
         QCOMPARE(IniFile(ini).readInteger(LabelReport::SectionName, QStringLiteral("RG_ItemIndex"), -1), 1);
 
+        // A verified unknown label with "...открыть её для редактирования":
+        // the editor opens on the new card, which the journal row is named after.
         out.verified = true;
+        out.label = QStringLiteral("ЛЕБЕДЕВА Л.Л.");
+        LabelBindingHooks h = hooks();
+        QString edited;
+        h.editCurrentCard = [&] { edited = m_dm->cards().asString(QStringLiteral("FIO_RFID")); };
+        h.showCardList = [] { QFAIL("the card list is not asked for"); };
+        QCOMPARE(LabelBinding(*m_dm, h).accept(out, LabelCardChoice::CreateAndEdit, false, true),
+                 LabelBinding::Outcome::Done);
+        QCOMPARE(edited, QStringLiteral("ЛЕБЕДЕВА Л.Л."));
+        QCOMPARE(Journal(*m_dm, {}).openBinding(77)->fio, QStringLiteral("ЛЕБЕДЕВА Л.Л."));
+        QCOMPARE(m_maxCards, 42);
+        QVERIFY(m_flag);
+        m_flag = false;
+
         out.label = QStringLiteral("ЗАЙЦЕВ З.З.");
         m_dm->cards().close();
         LabelBinding binding(*m_dm, hooks());
         QCOMPARE(binding.accept(out, LabelCardChoice::Create, false, true), LabelBinding::Outcome::CardFailed);
         QVERIFY(m_prompt->texts().last().startsWith(QStringLiteral("Не удалось создать карточку ЗАЙЦЕВ З.З.")));
-        QCOMPARE(rowCount(), 0);
+        QCOMPARE(rowCount(), 1);
         QVERIFY(!m_flag);
     }
 
