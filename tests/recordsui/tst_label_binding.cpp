@@ -116,6 +116,10 @@ private slots:
                          .arg(notes().sqlName()));
         LabelBinding binding(*m_dm, hooks());
         QVERIFY(binding.findCard(out.label));
+        // A label typed with Latin look-alikes is the label the dosimeter reads back.
+        const QVariant latin = addCard(13, QStringLiteral("Семенов Олег"), QStringLiteral("CEMEHOB O."));
+        QCOMPARE(binding.findCard(QStringLiteral("СЕМЕНОВ О.  ")), std::optional<QVariant>(latin));
+        binding.findCard(out.label);
         QCOMPARE(binding.accept(out, LabelCardChoice::Create, true, true), LabelBinding::Outcome::JournalFailed);
         QCOMPARE(m_prompt->texts().last(), Journal::AddFailedText);
         Journal journal(*m_dm, {});
