@@ -5,6 +5,7 @@
 #include "link/DeviceText.h"
 #include "records/DataModule.h"
 #include "records/DataTable.h"
+#include "records/RowEditing.h"
 
 #include <QSqlQuery>
 #include <limits>
@@ -276,16 +277,10 @@ QVariant CardIndex::createCard(const CardData &c)
 {
     DataTable &t = *m_cards;
     t.append();
-    try {
+    editingRow(t, [&] {
         writeFields(c, false);
         t.post();
-    } catch (...) {
-        try {
-            t.cancel();
-        } catch (...) {
-        }
-        throw;
-    }
+    });
     return t.fieldValue(FIndex);
 }
 
@@ -295,16 +290,10 @@ QVariant CardIndex::updateCard(const CardData &c)
     if (c.key.isNull() || !t.findKey(c.key))
         return createCard(c);
     t.edit();
-    try {
+    editingRow(t, [&] {
         writeFields(c, true);
         t.post();
-    } catch (...) {
-        try {
-            t.cancel();
-        } catch (...) {
-        }
-        throw;
-    }
+    });
     return t.fieldValue(FIndex);
 }
 

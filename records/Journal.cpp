@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "core/Prompt.h"
 #include "records/DataModule.h"
+#include "records/RowEditing.h"
 #include "records/StoredDateTime.h"
 
 #include <QSqlQuery>
@@ -16,21 +17,6 @@ const QString FieldFio = QStringLiteral("FIO");
 const QString FieldFrom = QStringLiteral("TimeFrom");
 const QString FieldTo = QStringLiteral("TimeTo");
 const QString FieldDose = QStringLiteral("Dose");
-
-// Drops the row being appended or edited when the work fails, then raises again.
-template <typename F>
-void Editing(DataTable &table, F edit)
-{
-    try {
-        edit();
-    } catch (...) {
-        try {
-            table.cancel();
-        } catch (...) {
-        }
-        throw;
-    }
-}
 
 QDateTime wholeSeconds(const QDateTime &t)
 {
@@ -177,7 +163,7 @@ Journal::BindResult Journal::bind(const QString &numberText, const QString &fio,
             activePrompt().message(MsgKind::Information, issuedText(open->fio), PromptButton::Ok);
             return BindResult::Issued;
         }
-        Editing(t, [&] {
+        editingRow(t, [&] {
             t.append();
             t.setFieldValue(FieldId, *number);
             t.setFieldValue(FieldFio, fio);
@@ -229,7 +215,7 @@ Journal::ReleaseResult Journal::release(const QVariant &key, const QDateTime &to
         const QDateTime end = to < r->from ? r->from : to;
         if (!t.findKey(key))
             throw EGeneralError(QStringLiteral("row gone"));
-        Editing(t, [&] {
+        editingRow(t, [&] {
             t.edit();
             t.setFieldValue(FieldTo, end);
             t.post();

@@ -8,6 +8,7 @@
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
+#include "records/RowEditing.h"
 
 #include <QSqlQuery>
 
@@ -15,20 +16,6 @@ namespace {
 
 const QString NameCaption = QStringLiteral("Привязка дозиметра");
 const QString NamePrompt = QStringLiteral("Введите ФИО");
-
-template <typename F>
-void Editing(DataTable &table, F edit)
-{
-    try {
-        edit();
-    } catch (...) {
-        try {
-            table.cancel();
-        } catch (...) {
-        }
-        throw;
-    }
-}
 
 } // namespace
 
@@ -165,13 +152,13 @@ LabelBinding::Outcome LabelBinding::bindInJournal(const LabelWriteOutcome &outco
             if (!notes.findKey(open->key))
                 throw EGeneralError(QStringLiteral("row gone"));
             const QDateTime end = open->from.isValid() && t < open->from ? open->from : t;
-            Editing(notes, [&] {
+            editingRow(notes, [&] {
                 notes.edit();
                 notes.setFieldValue(QStringLiteral("TimeTo"), end);
                 notes.post();
             });
         }
-        Editing(notes, [&] {
+        editingRow(notes, [&] {
             notes.append();
             notes.setFieldValue(QStringLiteral("ID"), *number);
             notes.setFieldValue(QStringLiteral("FIO"), name);

@@ -2,28 +2,9 @@
 
 #include "records/StoredDateTime.h"
 #include "records/DataModule.h"
+#include "records/RowEditing.h"
 
 #include <QSqlQuery>
-
-namespace {
-
-// Runs edit on a row being appended or edited; on failure the pending row is
-// dropped and the failure goes on to the caller.
-template <typename F>
-void editing(DataTable &table, F edit)
-{
-    try {
-        edit();
-    } catch (...) {
-        try {
-            table.cancel();
-        } catch (...) {
-        }
-        throw;
-    }
-}
-
-} // namespace
 
 ReadingStore::ReadingStore(DataModule &dm) : m_dm(dm)
 {
@@ -44,7 +25,7 @@ bool ReadingStore::readingStored(const QDateTime &time, int address, int recNumb
 int ReadingStore::storeReading(const StoredReading &reading)
 {
     DataTable &measures = m_dm.measures();
-    editing(measures, [&] {
+    editingRow(measures, [&] {
         measures.append();
         measures.setFieldValue(QStringLiteral("DateTime"), reading.time);
         measures.setFieldValue(QStringLiteral("TarnAddress"), reading.address);
@@ -66,7 +47,7 @@ ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
     DataTable &devices = m_dm.devices();
     const bool missing = !devices.locate(QStringLiteral("TarnAddress"), address);
     if (missing) {
-        editing(devices, [&] {
+        editingRow(devices, [&] {
             devices.append();
             devices.setFieldValue(QStringLiteral("TarnAddress"), address);
             devices.setFieldValue(QStringLiteral("LastRecNumber"), 0);
@@ -85,7 +66,7 @@ void ReadingStore::saveReaderPosition(int address, const ReaderPosition &positio
     m_dm.flushReadings();
     const bool onRow = devices.hasCurrent() && !devices.isNull(QStringLiteral("TarnAddress"))
         && devices.asInteger(QStringLiteral("TarnAddress")) == address;
-    editing(devices, [&] {
+    editingRow(devices, [&] {
         if (devices.state() == TableState::Edit || devices.state() == TableState::Insert)
             devices.cancel();
         if (onRow || devices.locate(QStringLiteral("TarnAddress"), address)) {
