@@ -149,6 +149,27 @@ void writePlacement(IniFile &ini, const QString &section, const FormPlacement &p
         ini.writeString(section, QStringLiteral("ActiveControl"), p.activeControl);
 }
 
+FormPlacement placementOf(const QRect &normal, int pixelsPerInch)
+{
+    FormPlacement p;
+    p.normPos[0] = normal.left();
+    p.normPos[1] = normal.top();
+    p.normPos[2] = normal.left() + normal.width();
+    p.normPos[3] = normal.top() + normal.height();
+    p.pixelsPerInch = pixelsPerInch;
+    return p;
+}
+
+bool readPlacementAt(const IniFile &ini, const QString &section, int pixelsPerInch, FormPlacement &p,
+                     bool withActiveControl)
+{
+    FormPlacement r;
+    if (!readPlacement(ini, section, r, withActiveControl) || r.pixelsPerInch != pixelsPerInch)
+        return false;
+    p = r;
+    return true;
+}
+
 void readRS232Values(const IniFile &ini, RS232StoredValues &v)
 {
     const QString &s = SectionRS232;

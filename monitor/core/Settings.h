@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QMap>
+#include <QRect>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -74,6 +75,14 @@ struct FormPlacement {
 // below 0, a rectangle that is not four numbers or has no size).
 bool readPlacement(const IniFile &ini, const QString &section, FormPlacement &p, bool withActiveControl = false);
 void writePlacement(IniFile &ini, const QString &section, const FormPlacement &p, bool withActiveControl = false);
+
+// A window shown normally whose rectangle (its own, without the frame) is
+// `normal`, at the given screen resolution.
+FormPlacement placementOf(const QRect &normal, int pixelsPerInch);
+// The section's placement when there is a usable one saved at the given
+// screen resolution (a placement from another resolution is not applied).
+bool readPlacementAt(const IniFile &ini, const QString &section, int pixelsPerInch, FormPlacement &p,
+                     bool withActiveControl = false);
 
 // The link settings window's control values in section "TRS232".
 struct RS232StoredValues {

@@ -150,19 +150,13 @@ void LinkSettingsWindow::showEvent(QShowEvent *event)
 
 void LinkSettingsWindow::saveSettings(IniFile &ini) const
 {
-    FormPlacement p;
     QRect g = geometry();
     // A window never shown nor placed has no position of its own yet: the
     // one written is where it opens, over the middle of the main window,
     // not the corner of the screen.
     if (!m_placed && parentWidget())
         g.moveCenter(parentWidget()->window()->geometry().center());
-    p.normPos[0] = g.left();
-    p.normPos[1] = g.top();
-    p.normPos[2] = g.left() + g.width();
-    p.normPos[3] = g.top() + g.height();
-    p.pixelsPerInch = logicalDpiY();
-    p.showCmd = 1;
+    FormPlacement p = placementOf(g, logicalDpiY());
     QWidget *focused = focusWidget();
     p.activeControl = focused ? focused->objectName() : QString();
     writePlacement(ini, SectionRS232, p, true);

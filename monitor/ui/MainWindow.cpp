@@ -189,7 +189,7 @@ void MainWindow::showEvent(QShowEvent *event)
     IniFile ini(m_settingsPath);
     FormPlacement p;
     bool placed = false;
-    if (!m_settingsPath.isEmpty() && readPlacement(ini, SectionFace, p) && p.pixelsPerInch == logicalDpiY()) {
+    if (!m_settingsPath.isEmpty() && readPlacementAt(ini, SectionFace, logicalDpiY(), p)) {
         setGeometry(p.normPos[0], p.normPos[1], qMax(p.width(), 586), qMax(p.height(), 406));
         placed = true;
         if (p.maximised())

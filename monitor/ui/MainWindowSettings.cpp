@@ -58,14 +58,9 @@ void MainWindow::saveSettings()
         return;
     IniFile ini(m_settingsPath);  // the other windows' sections stay as they are
 
-    FormPlacement p;
     const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
-    p.normPos[0] = normal.left();
-    p.normPos[1] = normal.top();
-    p.normPos[2] = normal.left() + normal.width();
-    p.normPos[3] = normal.top() + normal.height();
+    FormPlacement p = placementOf(normal, logicalDpiY());
     p.showCmd = isMaximized() ? 3 : isMinimized() ? 2 : 1;
-    p.pixelsPerInch = logicalDpiY();
     p.visible = 0;
     writePlacement(ini, SectionFace, p);
 

@@ -210,7 +210,7 @@ void LabelReport::restoreSettings()
         return;
     IniFile ini(m_context.settingsPath);
     FormPlacement p;
-    if (readPlacement(ini, SectionName, p) && p.pixelsPerInch == logicalDpiY())
+    if (readPlacementAt(ini, SectionName, logicalDpiY(), p))
         move(p.normPos[0], p.normPos[1]);
     if (!m_outcome.verified) {
         // A label that did not read back as written binds nobody.
@@ -229,14 +229,7 @@ void LabelReport::saveSettings()
     if (m_context.settingsPath.isEmpty())
         return;
     IniFile ini(m_context.settingsPath);
-    FormPlacement p;
-    const QRect g = geometry();
-    p.normPos[0] = g.left();
-    p.normPos[1] = g.top();
-    p.normPos[2] = g.left() + g.width();
-    p.normPos[3] = g.top() + g.height();
-    p.pixelsPerInch = logicalDpiY();
-    writePlacement(ini, SectionName, p);
+    writePlacement(ini, SectionName, placementOf(geometry(), logicalDpiY()));
     if (m_outcome.verified) {
         ini.writeInteger(SectionName, KeyChoice, int(choice()));
         ini.writeBool(SectionName, KeyRecord2Note, record2Note());

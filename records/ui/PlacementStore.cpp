@@ -23,7 +23,7 @@ void PlacementStore::restore()
         return;
     const IniFile ini(m_path);
     FormPlacement p;
-    if (!readPlacement(ini, m_section, p) || p.pixelsPerInch != m_window->logicalDpiY())
+    if (!readPlacementAt(ini, m_section, m_window->logicalDpiY(), p))
         return;
     // The stored rectangle is the window's own, without the frame.
     m_window->setGeometry(p.normPos[0], p.normPos[1], p.width(), p.height());
@@ -37,15 +37,10 @@ void PlacementStore::save(bool destroying)
     if (m_path.isEmpty() || !m_window)
         return;
     IniFile ini(m_path);
-    FormPlacement p;
     const QRect g = m_window->isMaximized() && m_window->normalGeometry().isValid() ? m_window->normalGeometry()
                                                                                   : m_window->geometry();
-    p.normPos[0] = g.left();
-    p.normPos[1] = g.top();
-    p.normPos[2] = g.left() + g.width();
-    p.normPos[3] = g.top() + g.height();
+    FormPlacement p = placementOf(g, m_window->logicalDpiY());
     p.showCmd = m_keepState && m_window->isMaximized() ? 3 : 1;
-    p.pixelsPerInch = m_window->logicalDpiY();
     p.visible = destroying ? 1 : 0;
     writePlacement(ini, m_section, p);
     ini.save();

@@ -442,7 +442,7 @@ void PencilOptions::restorePlacement()
         return;
     IniFile ini(m_context.settingsPath);
     FormPlacement p;
-    if (readPlacement(ini, ObjectName, p) && p.pixelsPerInch == logicalDpiY())
+    if (readPlacementAt(ini, ObjectName, logicalDpiY(), p))
         move(p.normPos[0], p.normPos[1]);
 }
 
@@ -451,14 +451,8 @@ void PencilOptions::savePlacement()
     if (m_context.settingsPath.isEmpty())
         return;
     IniFile ini(m_context.settingsPath);
-    FormPlacement p;
-    const QRect g = geometry();
-    p.normPos[0] = g.left();
-    p.normPos[1] = g.top();
-    p.normPos[2] = g.left() + g.width();
-    p.normPos[3] = g.top() + g.height();
-    p.pixelsPerInch = logicalDpiY();
-    writePlacement(ini, ObjectName, p);
+    writePlacement(ini, ObjectName, placementOf(geometry(), logicalDpiY()));
+    ini.save();
 }
 
 void PencilOptions::done(int result)

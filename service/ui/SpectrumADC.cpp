@@ -394,7 +394,7 @@ void SpectrumADC::restorePlacement()
         return;
     const IniFile ini(m_settingsPath);
     FormPlacement p;
-    if (readPlacement(ini, SectionName, p) && p.pixelsPerInch == logicalDpiY() && p.width() > 0 && p.height() > 0)
+    if (readPlacementAt(ini, SectionName, logicalDpiY(), p))
         setGeometry(p.normPos[0], p.normPos[1], std::max(p.width(), minimumWidth()), p.height());
 }
 
@@ -403,14 +403,6 @@ void SpectrumADC::savePlacement()
     if (m_settingsPath.isEmpty())
         return;
     IniFile ini(m_settingsPath);
-    FormPlacement p;
-    const QRect g = geometry();
-    p.normPos[0] = g.left();
-    p.normPos[1] = g.top();
-    p.normPos[2] = g.left() + g.width();
-    p.normPos[3] = g.top() + g.height();
-    p.pixelsPerInch = logicalDpiY();
-    p.showCmd = 1;
-    writePlacement(ini, SectionName, p);
+    writePlacement(ini, SectionName, placementOf(geometry(), logicalDpiY()));
     ini.save();
 }

@@ -11,12 +11,15 @@
 #include "service/core/ServiceSession.h"
 #include "service/ui/InsertDosimetr.h"
 #include "service/ui/PencilOptions.h"
+#include "monitor/core/IniFile.h"
+#include "monitor/core/Settings.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <cmath>
@@ -294,7 +297,11 @@ void TestServiceOptions::doseTabClearAndNotANumber()
     d.totalDose = 12.5f;
     f.sim().setDosimeter(d);
     Recorded rec;
+    QTemporaryDir dir;
+    PencilOptionsContext context = rec.context();
+    context.settingsPath = dir.filePath(QStringLiteral("settings.ini"));
     QString shownFirst, shownAfterClear;
+    QRect closedAt;
     int doseReads = 0;
     f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
         auto *dlg = static_cast<PencilOptions *>(o);
@@ -310,10 +317,13 @@ void TestServiceOptions::doseTabClearAndNotANumber()
         clear->click();  // answered Cancel: nothing is cleared
         clear->click();  // answered OK
         shownAfterClear = dlg->findChild<QLabel *>(QStringLiteral("Label_SumDoseReaded"))->text();
+        dlg->move(140, 90);
+        closedAt = dlg->geometry();
+        dlg->reject();
         return int(QDialog::Rejected);
     };
     f.prompt.answers << PromptButton::Cancel << PromptButton::Ok << PromptButton::Ok;
-    PencilOptions::run(f.engine, nullptr, rec.context());
+    PencilOptions::run(f.engine, nullptr, context);
     QCOMPARE(doseReads, 1);
     QCOMPARE(shownFirst, QStringLiteral("1.250E+01"));
     QCOMPARE(f.sim().dosimeter().totalDose, 0.0f);
@@ -323,6 +333,11 @@ void TestServiceOptions::doseTabClearAndNotANumber()
     QCOMPARE(f.prompt.asked.at(2).text, QStringLiteral("Суммарная доза: 0\r\nуспешно записана в дозиметр"));
     const QStringList events = f.setup.eventLines();
     QVERIFY(!events.filter(QStringLiteral("1.250E+01")).isEmpty());
+
+    // Closing the dialog keeps where it stood in the settings file.
+    FormPlacement kept;
+    QVERIFY(readPlacement(IniFile(context.settingsPath), PencilOptions::ObjectName, kept));
+    QCOMPARE(QRect(kept.normPos[0], kept.normPos[1], kept.width(), kept.height()), closedAt);
 }
 
 QTEST_MAIN(TestServiceOptions)
