@@ -1,6 +1,7 @@
 #include "records/ui/NoteBind.h"
 
 #include "records/Journal.h"
+#include "records/ui/DateBox.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -12,26 +13,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-OptionalDateEdit::OptionalDateEdit(QWidget *parent) : QDateEdit(parent)
-{
-    setMinimumDate(QDate(1899, 12, 30));
-    setSpecialValueText(QStringLiteral(" "));
-    setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-    setCalendarPopup(true);
-}
-
-void OptionalDateEdit::keyPressEvent(QKeyEvent *event)
-{
-    QLineEdit *edit = lineEdit();
-    const bool wipe = event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace;
-    if (wipe && (edit->selectedText() == edit->text() || isEmpty())) {
-        clearDate();
-        event->accept();
-        return;
-    }
-    QDateEdit::keyPressEvent(event);
-}
-
 NoteBind::NoteBind(Journal &journal, std::function<std::optional<QString>(QWidget *)> pickCardLabel,
                    const QDateTime &now, QWidget *parent)
     : QDialog(parent), m_journal(journal), m_pickCardLabel(std::move(pickCardLabel))
@@ -42,7 +23,7 @@ NoteBind::NoteBind(Journal &journal, std::function<std::optional<QString>(QWidge
 
     m_number = new QLineEdit(this);
     m_number->setObjectName(QStringLiteral("LE_Dozimetr"));
-    m_date = new OptionalDateEdit(this);
+    m_date = new DateBox(this);
     m_date->setObjectName(QStringLiteral("DateEdit"));
     m_time = new QTimeEdit(this);
     m_time->setObjectName(QStringLiteral("TimePicker_From"));
@@ -81,7 +62,7 @@ NoteBind::NoteBind(Journal &journal, std::function<std::optional<QString>(QWidge
     // Today and now, always: an empty date would bind from 30.12.1899 and
     // give the person every earlier reading of the dosimeter. A released row
     // proposes its dosimeter and person again.
-    m_date->setDate(now.date());
+    m_date->setValue(now.date());
     m_time->setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
     try {
         if (const std::optional<Journal::Row> row = journal.currentRow()) {
@@ -104,7 +85,7 @@ void NoteBind::pickCard()
 
 void NoteBind::accept()
 {
-    switch (m_journal.bind(m_number->text(), m_name->text(), m_date->optionalDate(), m_time->time())) {
+    switch (m_journal.bind(m_number->text(), m_name->text(), m_date->value(), m_time->time())) {
     case Journal::BindResult::Bound:
         QDialog::accept();
         break;

@@ -8,31 +8,15 @@
 // dialog then closes), and a bad number or a missing date (the dialog stays
 // open).
 
-#include <QDateEdit>
 #include <QDialog>
 #include <functional>
 #include <optional>
 
+class DateBox;
 class Journal;
 class QLineEdit;
 class QTimeEdit;
 class QToolButton;
-
-// A date box that can be empty: the lowest date (30.12.1899, the day a
-// blank date stands for) shows as nothing; Delete or Backspace over the
-// whole text empties it.
-class OptionalDateEdit : public QDateEdit {
-    Q_OBJECT
-public:
-    explicit OptionalDateEdit(QWidget *parent = nullptr);
-    bool isEmpty() const { return date() == minimumDate(); }
-    void clearDate() { setDate(minimumDate()); }
-    QDate optionalDate() const { return isEmpty() ? QDate() : date(); }
-    void setOptionalDate(const QDate &d) { d.isValid() ? setDate(d) : clearDate(); }
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override;
-};
 
 class NoteBind : public QDialog {
     Q_OBJECT
@@ -44,7 +28,7 @@ public:
 
     QLineEdit *numberBox() const { return m_number; }
     QLineEdit *nameBox() const { return m_name; }
-    OptionalDateEdit *dateBox() const { return m_date; }
+    DateBox *dateBox() const { return m_date; }
     QTimeEdit *timePicker() const { return m_time; }
 
     void accept() override;  // "Привязать"
@@ -55,7 +39,7 @@ private:
     Journal &m_journal;
     std::function<std::optional<QString>(QWidget *)> m_pickCardLabel;
     QLineEdit *m_number = nullptr;
-    OptionalDateEdit *m_date = nullptr;
+    DateBox *m_date = nullptr;
     QTimeEdit *m_time = nullptr;
     QLineEdit *m_name = nullptr;
     QToolButton *m_cards = nullptr;

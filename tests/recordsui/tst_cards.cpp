@@ -2,7 +2,7 @@
 // real Cards file; the card list and the editor as real widgets with
 // scripted answers.
 
-#include "ScriptedPrompt.h"
+#include "RecordsFixture.h"
 #include "core/AppState.h"
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
@@ -73,33 +73,22 @@ private slots:
     void editingSearchAndDeleting();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScriptedPrompt> m_prompt;
-    std::unique_ptr<DataModule> m_dm;
+    RecordsFixture m_f;
 };
 
 void TestCards::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    appState().reset();
-    appState().programDir = m_dir->path() + QLatin1Char('/');
-    m_prompt = std::make_unique<ScriptedPrompt>();
-    m_dm = std::make_unique<DataModule>();
-    m_dm->dataModuleCreate();
-    m_prompt->asked.clear();
+    QVERIFY(m_f.open());
 }
 
 void TestCards::cleanup()
 {
-    m_dm->dataModuleDestroy();
-    m_dm.reset();
-    m_prompt.reset();
-    m_dir.reset();
+    m_f.close();
 }
 
 void TestCards::labelProposal()
 {
-    CardIndex index(*m_dm);
+    CardIndex index(*m_f.dm);
     QCOMPARE(CardIndex::labelFromName(QStringLiteral("Петров Иван Сергеевич")), QStringLiteral("ПетровИС"));
     QCOMPARE(CardIndex::labelFromName(QStringLiteral("Петров")), QStringLiteral("Петров"));
     QCOMPARE(CardIndex::labelFromName(QStringLiteral("Петров Иван")), QStringLiteral("ПетровИ"));
@@ -129,7 +118,7 @@ void TestCards::labelProposal()
 
 void TestCards::labelsComparedAsTheDosimeterHoldsThem()
 {
-    CardIndex index(*m_dm);
+    CardIndex index(*m_f.dm);
     // "ПетровИC" ends in a Latin C, which the dosimeter holds as it holds С.
     const QVariant latin = index.createCard(person(QStringLiteral("Петров Иван Сергеевич"), QStringLiteral("ПетровИC")));
     index.createCard(person(QStringLiteral("Коваль Олег"), QStringLiteral("КовалЬО")));
@@ -151,7 +140,7 @@ void TestCards::labelsComparedAsTheDosimeterHoldsThem()
 
 void TestCards::numbersAndAge()
 {
-    CardIndex index(*m_dm);
+    CardIndex index(*m_f.dm);
     QCOMPARE(index.nextNumber(0), 1);
     index.createCard(person(QStringLiteral("Иванов"), QString(), 70));
     // The settings file lost or older than the table: the table's number counts.
@@ -173,9 +162,9 @@ void TestCards::numbersAndAge()
 void TestCards::newCardThroughTheList()
 {
     int maxCardsIndex = 0;
-    Cards list(*m_dm, maxCardsIndex);
+    Cards list(*m_f.dm, maxCardsIndex);
     QString proposed, numberShown, handLabel, ageShown;
-    m_prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
+    m_f.prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
         auto *editor = static_cast<CardEdit *>(d);
         numberShown = QString::number(child<QSpinBox>(d, "ID")->value());
         ageShown = child<QLabel>(d, "Label_FullAge")->text();
@@ -201,12 +190,12 @@ void TestCards::newCardThroughTheList()
     QVERIFY(saved);
     QCOMPARE(saved->label, QStringLiteral("ПетровИС"));
     QVERIFY(!saved->isMale);  // a sex never chosen stays blank
-    QVERIFY(m_dm->cards().isNull(QStringLiteral("isMale")));
+    QVERIFY(m_f.dm->cards().isNull(QStringLiteral("isMale")));
     QVERIFY(saved->birthDay.isNull());
 
     // The next card: number 51, the second Петров И. С. gets a digit; a
     // smaller number saved does not lower the remembered one.
-    m_prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
+    m_f.prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
         auto *editor = static_cast<CardEdit *>(d);
         numberShown = QString::number(child<QSpinBox>(d, "ID")->value());
         proposed = typeName(d, QStringLiteral("Петров Игорь Семёнович"));
@@ -225,12 +214,12 @@ void TestCards::newCardThroughTheList()
     QCOMPARE(saved->birthDay, QDate(1990, 5, 17));
 
     // Cancel stores nothing.
-    m_prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
+    m_f.prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
         typeName(d, QStringLiteral("Сидоров"));
         return 0;
     };
     list.addCard();
-    QCOMPARE(m_dm->cards().recordCount(), 2);
+    QCOMPARE(m_f.dm->cards().recordCount(), 2);
 }
 
 void TestCards::editingSearchAndDeleting()
@@ -238,8 +227,8 @@ void TestCards::editingSearchAndDeleting()
     int maxCardsIndex = 0;
     {
         // Edit on an empty table: an empty editor whose saving creates a card.
-        Cards list(*m_dm, maxCardsIndex);
-        m_prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
+        Cards list(*m_f.dm, maxCardsIndex);
+        m_f.prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
             auto *editor = static_cast<CardEdit *>(d);
             if (!child<QLineEdit>(d, "FIO")->text().isEmpty() || !editor->card().key.isNull())
                 return 0;
@@ -249,12 +238,12 @@ void TestCards::editingSearchAndDeleting()
             return editor->result();
         };
         list.editCard();
-        QCOMPARE(m_dm->cards().recordCount(), 1);
+        QCOMPARE(m_f.dm->cards().recordCount(), 1);
     }
-    CardIndex index(*m_dm);
+    CardIndex index(*m_f.dm);
     index.createCard(person(QStringLiteral("Смирнова Анна"), QStringLiteral("СмирноваА"), 7));
 
-    Cards list(*m_dm, maxCardsIndex);
+    Cards list(*m_f.dm, maxCardsIndex);
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
     auto *grid = child<QTableView>(&list, "RxDBGrid");
@@ -273,7 +262,7 @@ void TestCards::editingSearchAndDeleting()
     // Editing a card and retyping its name keeps its label; an empty date box
     // comes back empty.
     bool dateEmpty = false;
-    m_prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
+    m_f.prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
         auto *editor = static_cast<CardEdit *>(d);
         dateEmpty = child<DateBox>(d, "DateEdit")->isEmpty();
         typeName(d, QStringLiteral("Смирнова Анна Петровна"));
@@ -284,19 +273,19 @@ void TestCards::editingSearchAndDeleting()
     QVERIFY(dateEmpty);
     QCOMPARE(list.currentCard()->fio, QStringLiteral("Смирнова Анна Петровна"));
     QCOMPARE(list.currentCard()->label, QStringLiteral("СмирноваА"));
-    QCOMPARE(m_dm->cards().recordCount(), 2);
+    QCOMPARE(m_f.dm->cards().recordCount(), 2);
 
     // Deleting asks with the name; Cancel keeps the card, OK deletes it.
-    m_prompt->answers = {PromptButton::Cancel};
+    m_f.prompt->answers = {PromptButton::Cancel};
     list.deleteCard();
-    QCOMPARE(m_prompt->asked.last().text,
+    QCOMPARE(m_f.prompt->asked.last().text,
              QStringLiteral("Выбрано удаление карточки Смирнова Анна Петровна\rПроизвести удаление?"));
-    QCOMPARE(m_dm->cards().recordCount(), 2);
-    m_prompt->answers = {PromptButton::Ok};
+    QCOMPARE(m_f.dm->cards().recordCount(), 2);
+    m_f.prompt->answers = {PromptButton::Ok};
     grid->setFocus();
     QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
-    QCOMPARE(m_prompt->asked.last().text, QStringLiteral("Delete record?"));
-    QCOMPARE(m_dm->cards().recordCount(), 1);
+    QCOMPARE(m_f.prompt->asked.last().text, QStringLiteral("Delete record?"));
+    QCOMPARE(m_f.dm->cards().recordCount(), 1);
 
     // Esc closes the list with OK.
     QTest::keyClick(&list, Qt::Key_Escape);

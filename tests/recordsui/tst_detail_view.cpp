@@ -1,7 +1,7 @@
 // The detail view of one reading on a real Measures file: it follows the
 // table's current row, steps in the grid's order, and writes the mark at once.
 
-#include "ScriptedPrompt.h"
+#include "RecordsFixture.h"
 #include "core/AppState.h"
 #include "records/DataModule.h"
 #include "records/DataTableModel.h"
@@ -28,32 +28,22 @@ private:
     void addReading(int id, const QString &name, double dose, int minute);
     QVariant storedCheck(const QVariant &key) const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScriptedPrompt> m_prompt;
-    std::unique_ptr<DataModule> m_dm;
+    RecordsFixture m_f;
 };
 
 void TestDetailView::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    appState().reset();
-    appState().programDir = m_dir->path() + QLatin1Char('/');
-    m_prompt = std::make_unique<ScriptedPrompt>();
-    m_dm = std::make_unique<DataModule>();
-    m_dm->dataModuleCreate();
+    QVERIFY(m_f.open());
 }
 
 void TestDetailView::cleanup()
 {
-    m_dm->dataModuleDestroy();
-    m_dm.reset();
-    m_prompt.reset();
-    m_dir.reset();
+    m_f.close();
 }
 
 void TestDetailView::addReading(int id, const QString &name, double dose, int minute)
 {
-    DataTable &m = m_dm->measures();
+    DataTable &m = m_f.dm->measures();
     m.append();
     m.setFieldValue(QStringLiteral("TarnAddress"), 0x010203);
     m.setFieldValue(QStringLiteral("RecNumber"), minute);
@@ -67,8 +57,8 @@ void TestDetailView::addReading(int id, const QString &name, double dose, int mi
 
 QVariant TestDetailView::storedCheck(const QVariant &key) const
 {
-    QSqlQuery q = m_dm->measures().exec(
-        QStringLiteral("SELECT \"Check\" FROM %1 WHERE \"Index\" = ?").arg(m_dm->measures().sqlName()), {key});
+    QSqlQuery q = m_f.dm->measures().exec(
+        QStringLiteral("SELECT \"Check\" FROM %1 WHERE \"Index\" = ?").arg(m_f.dm->measures().sqlName()), {key});
     return q.next() ? q.value(0) : QVariant();
 }
 
@@ -77,7 +67,7 @@ void TestDetailView::followsTheGridAndSteps()
     addReading(17, QStringLiteral("ИВАНОВ ИВАН"), 12.5, 30);
     addReading(23, QStringLiteral("ПЕТРОВ ПЁТР"), 0.25, 31);
     addReading(5, QStringLiteral("СИДОРОВА АННА"), 3, 32);
-    DataTable &m = m_dm->measures();
+    DataTable &m = m_f.dm->measures();
     DataTableModel model(&m);  // what the records grid shows
     m.setIndexFieldNames(QStringLiteral("ID"));
     DetailMeasureRecord view(m);
@@ -110,7 +100,7 @@ void TestDetailView::markIsWrittenAtOnce()
 {
     addReading(17, QStringLiteral("ИВАНОВ ИВАН"), 12.5, 30);
     addReading(23, QStringLiteral("ПЕТРОВ ПЁТР"), 0.25, 31);
-    DataTable &m = m_dm->measures();
+    DataTable &m = m_f.dm->measures();
     m.first();
     const QVariant firstKey = m.getBookmark();
     DetailMeasureRecord view(m);
@@ -136,15 +126,15 @@ void TestDetailView::markIsWrittenAtOnce()
     QCOMPARE(storedCheck(m.getBookmark()).toInt(), 0);
 
     // The program closed and started again: the mark is there.
-    m_dm->dataModuleDestroy();
-    m_dm = std::make_unique<DataModule>();
-    m_dm->dataModuleCreate();
+    m_f.dm->dataModuleDestroy();
+    m_f.dm = std::make_unique<DataModule>();
+    m_f.dm->dataModuleCreate();
     QCOMPARE(storedCheck(firstKey).toInt(), 1);
 }
 
 void TestDetailView::nothingToMarkWithoutARow()
 {
-    DataTable &m = m_dm->measures();
+    DataTable &m = m_f.dm->measures();
     DetailMeasureRecord view(m);
     view.showView();
     auto *check = view.findChild<QCheckBox *>();

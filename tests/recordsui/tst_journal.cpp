@@ -1,12 +1,13 @@
 // The issue journal: real SQLite files in a
 // temporary program directory, real widgets offscreen, scripted answers.
 
-#include "ScriptedPrompt.h"
+#include "RecordsFixture.h"
 
 #include "core/AppState.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
 #include "records/ui/JournalTotals.h"
+#include "records/ui/DateBox.h"
 #include "records/ui/NoteBind.h"
 #include "records/ui/NoteBook.h"
 #include "records/ui/NoteUnBind.h"
@@ -32,17 +33,15 @@ class TestJournal : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<ScriptedPrompt> m_prompt;
-    std::unique_ptr<DataModule> m_dm;
+    RecordsFixture m_f;
     bool m_flag = false;
 
-    DataTable &notes() { return m_dm->notes(); }
+    DataTable &notes() { return m_f.dm->notes(); }
 
     JournalContext context()
     {
         JournalContext c;
-        c.dm = m_dm.get();
+        c.dm = m_f.dm.get();
         c.namesOutOfStep = [this] { return m_flag; };
         c.markNamesOutOfStep = [this] { m_flag = true; };
         c.now = [] { return Now; };
@@ -51,14 +50,7 @@ private:
 
     QVariant addRow(int id, const QString &fio, const QDateTime &from, const QDateTime &to = QDateTime())
     {
-        notes().append();
-        notes().setFieldValue(QStringLiteral("ID"), id);
-        notes().setFieldValue(QStringLiteral("FIO"), fio);
-        notes().setFieldValue(QStringLiteral("TimeFrom"), from);
-        if (to.isValid())
-            notes().setFieldValue(QStringLiteral("TimeTo"), to);
-        notes().post();
-        return notes().getBookmark();
+        return m_f.addNote(id, fio, from, to);
     }
 
     int rowCount() { return int(notes().totalRows()); }
@@ -66,40 +58,31 @@ private:
 private slots:
     void init()
     {
-        QVERIFY(m_dir.isValid());
-        QDir(m_dir.path()).removeRecursively();
-        QDir().mkpath(m_dir.path());
-        appState().programDir = m_dir.path() + QLatin1Char('/');
-        m_prompt = std::make_unique<ScriptedPrompt>();
-        m_dm = std::make_unique<DataModule>();
-        m_dm->dataModuleCreate();
-        m_prompt->asked.clear();
+        QVERIFY(m_f.open());
         m_flag = false;
     }
 
     void cleanup()
     {
-        m_dm->dataModuleDestroy();
-        m_dm.reset();
-        m_prompt.reset();
+        m_f.close();
     }
 
     // The bind dialog: today and now prefilled also on an empty journal, an
     // emptied date refused with the dialog open, numbers checked.
     void bindDialog()
     {
-        Journal journal(*m_dm, [this] { m_flag = true; });
+        Journal journal(*m_f.dm, [this] { m_flag = true; });
         {
             NoteBind dialog(journal, {}, Now);
-            QCOMPARE(dialog.dateBox()->optionalDate(), Now.date());
+            QCOMPARE(dialog.dateBox()->value(), Now.date());
             QCOMPARE(dialog.timePicker()->time(), Now.time());
             QVERIFY(dialog.numberBox()->text().isEmpty());
             dialog.numberBox()->setText(QStringLiteral("5"));
             dialog.nameBox()->setText(QStringLiteral("Петров Пётр Петрович"));
-            dialog.dateBox()->clearDate();
+            dialog.dateBox()->clear();
             QVERIFY(dialog.dateBox()->text().trimmed().isEmpty());
             dialog.accept();
-            QCOMPARE(m_prompt->texts().last(), Journal::NoDateText);
+            QCOMPARE(m_f.prompt->texts().last(), Journal::NoDateText);
             QVERIFY(dialog.result() != QDialog::Accepted);
             QCOMPARE(rowCount(), 0);
             QVERIFY(!m_flag);
@@ -116,7 +99,7 @@ private slots:
         const QVariant other = addRow(6, QStringLiteral("Сидоров"), t);
         QCOMPARE(journal.bind(QStringLiteral("5"), QStringLiteral("Иванов"), t.date(), t.time()),
                  Journal::BindResult::Issued);
-        QCOMPARE(m_prompt->texts().last(), Journal::issuedText(QStringLiteral("Петров Пётр Петрович")));
+        QCOMPARE(m_f.prompt->texts().last(), Journal::issuedText(QStringLiteral("Петров Пётр Петрович")));
         QCOMPARE(notes().asString(QStringLiteral("FIO")), QStringLiteral("Петров Пётр Петрович"));
         QVERIFY(notes().getBookmark() != other);
 
@@ -124,7 +107,7 @@ private slots:
         for (const QString &bad : {QString(), QStringLiteral("abc"), QStringLiteral("-1"), QStringLiteral("+7"),
                                    QStringLiteral("16777216"), QStringLiteral("1.5"), QStringLiteral("99999999999")}) {
             QCOMPARE(journal.bind(bad, QStringLiteral("Иванов"), t.date(), t.time()), Journal::BindResult::BadNumber);
-            QCOMPARE(m_prompt->texts().last(), Journal::AddFailedText);
+            QCOMPARE(m_f.prompt->texts().last(), Journal::AddFailedText);
         }
         QCOMPARE(rowCount(), 2);
         QCOMPARE(journal.bind(QStringLiteral(" 16777215 "), QString(), t.date(), t.time()), Journal::BindResult::Bound);
@@ -136,27 +119,27 @@ private slots:
             NoteBind dialog(journal, {}, Now);
             QCOMPARE(dialog.numberBox()->text(), QStringLiteral("7"));
             QCOMPARE(dialog.nameBox()->text(), QStringLiteral("Кузнецова"));
-            QCOMPARE(dialog.dateBox()->optionalDate(), Now.date());
+            QCOMPARE(dialog.dateBox()->value(), Now.date());
         }
         notes().findKey(other);
         NoteBind open(journal, {}, Now);
         QVERIFY(open.numberBox()->text().isEmpty());
-        QCOMPARE(open.dateBox()->optionalDate(), Now.date());
+        QCOMPARE(open.dateBox()->value(), Now.date());
     }
 
     // Release: compared with the stored TimeFrom (milliseconds included),
     // released rows and rows without a TimeFrom refused before the dialog.
     void release()
     {
-        Journal journal(*m_dm, [this] { m_flag = true; });
+        Journal journal(*m_f.dm, [this] { m_flag = true; });
         QVERIFY(!journal.checkRelease());
-        QCOMPARE(m_prompt->texts().last(), Journal::NotReleasableText);
+        QCOMPARE(m_f.prompt->texts().last(), Journal::NotReleasableText);
 
         const QDateTime from(QDate(2026, 12, 1), QTime(9, 15, 30, 640));
         const QVariant key = addRow(3, QStringLiteral("Смирнов"), from);
         QVERIFY(journal.checkRelease());
         QCOMPARE(journal.release(key, from.addSecs(-1)), Journal::ReleaseResult::TooEarly);
-        QCOMPARE(m_prompt->texts().last(), Journal::TooEarlyText);
+        QCOMPARE(m_f.prompt->texts().last(), Journal::TooEarlyText);
         QVERIFY(journal.row(key)->to.isNull());
         QVERIFY(!m_flag);
 
@@ -173,16 +156,16 @@ private slots:
         QVERIFY(m_flag);
 
         notes().findKey(key);
-        m_prompt->dialogsShown.clear();
+        m_f.prompt->dialogsShown.clear();
         QVERIFY(!journal.checkRelease());
-        QCOMPARE(m_prompt->texts().last(), Journal::releasedAlreadyText(from));
-        QVERIFY(m_prompt->texts().last().endsWith(QStringLiteral("освобождён 01.12.2026 09:15:30")));
+        QCOMPARE(m_f.prompt->texts().last(), Journal::releasedAlreadyText(from));
+        QVERIFY(m_f.prompt->texts().last().endsWith(QStringLiteral("освобождён 01.12.2026 09:15:30")));
         const QVariant midnight = addRow(4, QStringLiteral("Орлова"), from, QDateTime(QDate(2026, 12, 2), QTime(0, 0)));
         notes().findKey(midnight);
         NoteBook book(context());
         book.releaseClick();
-        QVERIFY(m_prompt->texts().last().endsWith(QStringLiteral("освобождён 02.12.2026")));
-        QVERIFY(m_prompt->dialogsShown.isEmpty());
+        QVERIFY(m_f.prompt->texts().last().endsWith(QStringLiteral("освобождён 02.12.2026")));
+        QVERIFY(m_f.prompt->dialogsShown.isEmpty());
     }
 
     // The window: Ctrl+Delete asks and marks the names out of step, the
@@ -215,12 +198,12 @@ private slots:
         QCOMPARE(model->rowCount(), 2);
 
         notes().findKey(closed);
-        m_prompt->answers = {PromptButton::Cancel};
+        m_f.prompt->answers = {PromptButton::Cancel};
         book.deleteClick();
         QCOMPARE(rowCount(), 2);
         QVERIFY(!m_flag);
-        QCOMPARE(m_prompt->asked.last().text, Journal::DeleteQuestion);
-        QCOMPARE(m_prompt->asked.last().unattended, PromptButton::Cancel);
+        QCOMPARE(m_f.prompt->asked.last().text, Journal::DeleteQuestion);
+        QCOMPARE(m_f.prompt->asked.last().unattended, PromptButton::Cancel);
         notes().findKey(closed);
         book.grid()->setFocus();
         QTest::keyClick(book.grid(), Qt::Key_Delete, Qt::ControlModifier);
@@ -246,12 +229,12 @@ private slots:
         withDose(2, QStringLiteral(" Иванов И.И. "), d.addDays(6), QDateTime(), 2.25);
         withDose(3, QStringLiteral("Яковлева А.А."), d.addDays(1), d.addDays(2), 0.75);
         withDose(4, QStringLiteral("Борисов"), d.addDays(-40), d.addDays(-30), 9.0);  // before the period
-        Journal journal(*m_dm, {});
+        Journal journal(*m_f.dm, {});
         JournalTotals totals(journal, Now);
         totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
         QCOMPARE(totals.rows(), (QList<QStringList>{{QStringLiteral("Иванов И.И."), QStringLiteral("2"), QStringLiteral("3.750")},
                                                    {QStringLiteral("Яковлева А.А."), QStringLiteral("1"), QStringLiteral("0.750")}}));
-        const QString path = m_dir.filePath(QStringLiteral("totals.csv"));
+        const QString path = m_f.dir->filePath(QStringLiteral("totals.csv"));
         QVERIFY(totals.exportTo(path));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -260,7 +243,7 @@ private slots:
     }
 
 private:
-    bool journalHas(const QVariant &key) { return Journal(*m_dm, {}).row(key).has_value(); }
+    bool journalHas(const QVariant &key) { return Journal(*m_f.dm, {}).row(key).has_value(); }
 };
 
 QTEST_MAIN(TestJournal)

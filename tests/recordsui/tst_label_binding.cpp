@@ -1,7 +1,7 @@
 // Binding a dosimeter from its label (the label report): real SQLite files in a
 // temporary program directory, real widgets offscreen, scripted answers.
 
-#include "ScriptedPrompt.h"
+#include "RecordsFixture.h"
 
 #include "core/AppState.h"
 #include "records/CardIndex.h"
@@ -26,13 +26,11 @@ class TestLabelBinding : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<ScriptedPrompt> m_prompt;
-    std::unique_ptr<DataModule> m_dm;
+    RecordsFixture m_f;
     bool m_flag = false;
     int m_maxCards = 0;
 
-    DataTable &notes() { return m_dm->notes(); }
+    DataTable &notes() { return m_f.dm->notes(); }
 
     LabelBindingHooks hooks()
     {
@@ -46,14 +44,7 @@ private:
 
     QVariant addRow(int id, const QString &fio, const QDateTime &from, const QDateTime &to = QDateTime())
     {
-        notes().append();
-        notes().setFieldValue(QStringLiteral("ID"), id);
-        notes().setFieldValue(QStringLiteral("FIO"), fio);
-        notes().setFieldValue(QStringLiteral("TimeFrom"), from);
-        if (to.isValid())
-            notes().setFieldValue(QStringLiteral("TimeTo"), to);
-        notes().post();
-        return notes().getBookmark();
+        return m_f.addNote(id, fio, from, to);
     }
 
     int rowCount() { return int(notes().totalRows()); }
@@ -64,29 +55,20 @@ private:
         c.id = id;
         c.fio = fio;
         c.label = label;
-        return CardIndex(*m_dm).createCard(c);
+        return CardIndex(*m_f.dm).createCard(c);
     }
 
 private slots:
     void init()
     {
-        QVERIFY(m_dir.isValid());
-        QDir(m_dir.path()).removeRecursively();
-        QDir().mkpath(m_dir.path());
-        appState().programDir = m_dir.path() + QLatin1Char('/');
-        m_prompt = std::make_unique<ScriptedPrompt>();
-        m_dm = std::make_unique<DataModule>();
-        m_dm->dataModuleCreate();
-        m_prompt->asked.clear();
+        QVERIFY(m_f.open());
         m_flag = false;
         m_maxCards = 0;
     }
 
     void cleanup()
     {
-        m_dm->dataModuleDestroy();
-        m_dm.reset();
-        m_prompt.reset();
+        m_f.close();
     }
 
     // The label binding: the old binding closed and the new one opened
@@ -100,13 +82,13 @@ private slots:
 
         // A name cancelled (choice 0) changes nothing, the window stays open.
         {
-            LabelReport report(out, {m_dm.get(), QString(), hooks()});
+            LabelReport report(out, {m_f.dm.get(), QString(), hooks()});
             QVERIFY(!report.choiceShown());
             report.setChoice(LabelCardChoice::Nothing);
-            m_prompt->inputs = {QString()};
+            m_f.prompt->inputs = {QString()};
             report.accept();
             QVERIFY(report.result() != QDialog::Accepted);
-            QCOMPARE(m_prompt->inputCaptions, QStringList{QStringLiteral("Привязка дозиметра|Введите ФИО|ПЕТРОВ П.П.")});
+            QCOMPARE(m_f.prompt->inputCaptions, QStringList{QStringLiteral("Привязка дозиметра|Введите ФИО|ПЕТРОВ П.П.")});
             QCOMPARE(rowCount(), 1);
             QVERIFY(!m_flag);
         }
@@ -114,15 +96,15 @@ private slots:
         // A failed append leaves the old binding open.
         notes().exec(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON %1 BEGIN SELECT RAISE(ABORT, 'refused'); END")
                          .arg(notes().sqlName()));
-        LabelBinding binding(*m_dm, hooks());
+        LabelBinding binding(*m_f.dm, hooks());
         QVERIFY(binding.findCard(out.label));
         // A label typed with Latin look-alikes is the label the dosimeter reads back.
         const QVariant latin = addCard(13, QStringLiteral("Семенов Олег"), QStringLiteral("CEMEHOB O."));
         QCOMPARE(binding.findCard(QStringLiteral("СЕМЕНОВ О.  ")), std::optional<QVariant>(latin));
         binding.findCard(out.label);
         QCOMPARE(binding.accept(out, LabelCardChoice::Create, true, true), LabelBinding::Outcome::JournalFailed);
-        QCOMPARE(m_prompt->texts().last(), Journal::AddFailedText);
-        Journal journal(*m_dm, {});
+        QCOMPARE(m_f.prompt->texts().last(), Journal::AddFailedText);
+        Journal journal(*m_f.dm, {});
         QVERIFY(journal.row(old)->to.isNull());
         QCOMPARE(rowCount(), 1);
         notes().exec(QStringLiteral("DROP TRIGGER temp.refuse"));
@@ -150,7 +132,7 @@ private slots:
     {
         addCard(40, QStringLiteral("Старый"), QStringLiteral("СТАРЫЙ"));
         m_maxCards = 7;
-        const QString ini = m_dir.filePath(QStringLiteral("RUVO.INI"));
+        const QString ini = m_f.dir->filePath(QStringLiteral("RUVO.INI"));
         LabelWriteOutcome out{QStringLiteral("77"), QStringLiteral("НОВИКОВ Н.Н."), {}, false, QString()};
         {
             IniFile f(ini);
@@ -158,7 +140,7 @@ private slots:
             f.save();
         }
         {
-            LabelReport report(out, {m_dm.get(), ini, hooks()});
+            LabelReport report(out, {m_f.dm.get(), ini, hooks()});
             QVERIFY(report.choiceShown());
             QCOMPARE(report.choice(), LabelCardChoice::Nothing);
             QVERIFY(!report.record2Note());
@@ -167,7 +149,7 @@ private slots:
         }
         QCOMPARE(rowCount(), 0);
         QCOMPARE(m_maxCards, 41);
-        QCOMPARE(CardIndex(*m_dm).findCardByLabel(QStringLiteral("НОВИКОВ Н.Н."))->id.toInt(), 41);
+        QCOMPARE(CardIndex(*m_f.dm).findCardByLabel(QStringLiteral("НОВИКОВ Н.Н."))->id.toInt(), 41);
         QCOMPARE(IniFile(ini).readInteger(LabelReport::SectionName, QStringLiteral("RG_ItemIndex"), -1), 1);
 
         // A verified unknown label with "...открыть её для редактирования":
@@ -176,21 +158,21 @@ private slots:
         out.label = QStringLiteral("ЛЕБЕДЕВА Л.Л.");
         LabelBindingHooks h = hooks();
         QString edited;
-        h.editCurrentCard = [&] { edited = m_dm->cards().asString(QStringLiteral("FIO_RFID")); };
+        h.editCurrentCard = [&] { edited = m_f.dm->cards().asString(QStringLiteral("FIO_RFID")); };
         h.showCardList = [] { QFAIL("the card list is not asked for"); };
-        QCOMPARE(LabelBinding(*m_dm, h).accept(out, LabelCardChoice::CreateAndEdit, false, true),
+        QCOMPARE(LabelBinding(*m_f.dm, h).accept(out, LabelCardChoice::CreateAndEdit, false, true),
                  LabelBinding::Outcome::Done);
         QCOMPARE(edited, QStringLiteral("ЛЕБЕДЕВА Л.Л."));
-        QCOMPARE(Journal(*m_dm, {}).openBinding(77)->fio, QStringLiteral("ЛЕБЕДЕВА Л.Л."));
+        QCOMPARE(Journal(*m_f.dm, {}).openBinding(77)->fio, QStringLiteral("ЛЕБЕДЕВА Л.Л."));
         QCOMPARE(m_maxCards, 42);
         QVERIFY(m_flag);
         m_flag = false;
 
         out.label = QStringLiteral("ЗАЙЦЕВ З.З.");
-        m_dm->cards().close();
-        LabelBinding binding(*m_dm, hooks());
+        m_f.dm->cards().close();
+        LabelBinding binding(*m_f.dm, hooks());
         QCOMPARE(binding.accept(out, LabelCardChoice::Create, false, true), LabelBinding::Outcome::CardFailed);
-        QVERIFY(m_prompt->texts().last().startsWith(QStringLiteral("Не удалось создать карточку ЗАЙЦЕВ З.З.")));
+        QVERIFY(m_f.prompt->texts().last().startsWith(QStringLiteral("Не удалось создать карточку ЗАЙЦЕВ З.З.")));
         QCOMPARE(rowCount(), 1);
         QVERIFY(!m_flag);
     }
