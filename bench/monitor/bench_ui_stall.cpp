@@ -217,7 +217,7 @@ int main(int argc, char **argv)
             QElapsedTimer clock;
             clock.start();
             bool finished = false;
-            const Stall s = Watch([&] { return engine.lastRecNumber.load() == count + 1 && engine.syncState == SyncOnline; },
+            const Stall s = Watch([&] { return engine.lastRecNumber.load() == count + 1 && engine.syncState == SyncState::Online; },
                                   count * 200 + 20000, &finished);
             const double total = clock.elapsed();
             stopCycle(engine);

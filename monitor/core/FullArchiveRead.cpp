@@ -72,7 +72,7 @@ void FullArchiveRead::run()
         if (askToStop(i))
             break;
     }
-    if (m_engine.syncState != SyncOffline && !m_engine.faceNotReady)
+    if (m_engine.syncState != SyncState::Offline && !m_engine.faceNotReady)
         m_engine.out().setStatusText(QStringLiteral("Получен полный архив записей"));
 }
 

@@ -1,17 +1,17 @@
 #include "StateIndicator.h"
 
-StateLook computeStateLook(int syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
+StateLook computeStateLook(SyncState syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
                            int syncTickCounter)
 {
     StateLook look;
     switch (syncState) {
-    case 0:
+    case SyncState::Offline:
         look.systemFace = true;
         look.picture = StateStripIdle;
         look.statusText = QStringLiteral("Нет соединения");
         look.service = ServiceCommands::Disable;
         break;
-    case 1:
+    case SyncState::Online:
         look.rgb = 0xA0FFA0;
         look.picture = StateStripConnected;
         look.statusText = QStringLiteral("Соединение есть");
@@ -20,7 +20,7 @@ StateLook computeStateLook(int syncState, bool readerBusy, bool readerNormalMode
         look.service = (readerNormalMode && readerModeSwitching <= 0) ? ServiceCommands::Disable
                                                                      : ServiceCommands::Enable;
         break;
-    case 2: {
+    case SyncState::Exchanging: {
         look.rgb = 0xA0A0FF;
         int n = syncTickCounter % StateStripAnimation;
         if (n < 0)
@@ -30,7 +30,7 @@ StateLook computeStateLook(int syncState, bool readerBusy, bool readerNormalMode
         look.service = ServiceCommands::Keep;
         break;
     }
-    case 3:
+    case SyncState::Suspended:
         look.rgb = 0xFFFFA0;
         look.picture = StateStripIdle;
         look.statusText = QStringLiteral("Соединение приостановлено");

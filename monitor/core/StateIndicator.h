@@ -3,6 +3,8 @@
 // dosimeter service commands, worked out from the shared state without any
 // widget. The main window paints what this returns.
 
+#include "monitor/core/SyncState.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -23,7 +25,7 @@ constexpr int StateStripConnected = 0;
 constexpr int StateStripIdle = 60;
 constexpr int StateStripAnimation = 59;
 
-StateLook computeStateLook(int syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
+StateLook computeStateLook(SyncState syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
                            int syncTickCounter);
 
 // Remembers the state painted last so the colour is repainted only on a

@@ -282,7 +282,7 @@ void SyncEngine::timerControlTimer()
         return;
     if (syncPaused)
         return;
-    if (syncState == SyncSuspended) {
+    if (syncState == SyncState::Suspended) {
         view().setStatusText(TextSuspended);
         view().updateStateIndicator();
         return;
@@ -419,7 +419,7 @@ void SyncEngine::pollExchange(bool threadMode)
         // and taken the lock never sees this round touch the state.
         QRecursiveMutex unlinked;  // without a link there is nothing to share
         LinkLockGuard lock(m_link ? &m_link->lock() : &unlinked);
-        if (syncPaused || !workerSetState(SyncOffline))
+        if (syncPaused || !workerSetState(SyncState::Offline))
             return;
         readerNormalMode = true;
         if (readConfig()) {
@@ -432,8 +432,8 @@ void SyncEngine::pollExchange(bool threadMode)
             lock.relock();
             if (syncPaused)
                 return;
-            if (syncState == SyncOffline || readerConfig().recordCount != lastRecNumber.load()) {
-                if (!workerSetState(SyncExchanging))
+            if (syncState == SyncState::Offline || readerConfig().recordCount != lastRecNumber.load()) {
+                if (!workerSetState(SyncState::Exchanging))
                     return;
             }
             retryReaderModeRestore();
@@ -441,7 +441,7 @@ void SyncEngine::pollExchange(bool threadMode)
             readerBusy = true;
             readerNormalMode = false;
         } else {
-            workerSetState(SyncOffline);
+            workerSetState(SyncState::Offline);
         }
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
@@ -458,11 +458,11 @@ void SyncEngine::followUp(bool threadMode, bool polled)
             if (static_cast<int>(responderAddress()) != loadedAddress.load())
                 onMain([this, threadMode] { loadDeviceRow(threadMode); });
             if (readerBusy)
-                syncState = SyncOnline;
+                syncState = SyncState::Online;
             // The timer's poll shows what it found before it copies.
             if (!threadMode)
                 out().updateStateIndicator();
-            if (syncState == SyncExchanging)
+            if (syncState == SyncState::Exchanging)
                 catchUp();
         } catch (...) {
             const std::exception_ptr error = std::current_exception();
@@ -491,8 +491,8 @@ void SyncEngine::loadDeviceRow(bool fromThread)
         loadedAddress = address;
     } catch (...) {
         view().setStatusText(TextDatabaseError);
-        if (syncState == SyncExchanging)
-            syncState = SyncOnline;
+        if (syncState == SyncState::Exchanging)
+            syncState = SyncState::Online;
     }
 }
 
@@ -512,7 +512,7 @@ void SyncEngine::catchUp()
     try {
         const int count = readerConfig().recordCount;
         if (lastRecNumber.load() == count) {
-            syncState = SyncOnline;
+            syncState = SyncState::Online;
         } else {
             // Is the remembered record still the same reading?
             if (lastRecNumber.load() != 0) {
@@ -544,8 +544,8 @@ void SyncEngine::catchUp()
             } else {
                 readFullArchive();
             }
-            if (syncState == SyncExchanging && !m_shutDown) {
-                syncState = SyncOnline;
+            if (syncState == SyncState::Exchanging && !m_shutDown) {
+                syncState = SyncState::Online;
                 out().setStatusText(QStringLiteral("Синхронизация завершена"));
                 out().setProgress(0, 0);
             }
@@ -566,14 +566,14 @@ void SyncEngine::catchUp()
 
 bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressTotal)
 {
-    if (faceNotReady || syncState == SyncOffline || syncState == SyncSuspended || interrupted())
+    if (faceNotReady || syncState == SyncState::Offline || syncState == SyncState::Suspended || interrupted())
         return false;
     bool kept = false;
     const CommandResult<ArchiveRecordData> read = readArchiveRecord(m_link, number);
     noteResponder(read.responder);
     if (!read) {
         // The remaining records of this pass are skipped.
-        syncState = SyncOffline;
+        syncState = SyncState::Offline;
         return false;
     }
     const ArchiveRecordData &record = read.value;
@@ -618,7 +618,7 @@ void SyncEngine::checkReaderClock()
         return;
     clockQuestionAsked = true;
     syncPaused = false;
-    syncState = SyncSuspended;
+    syncState = SyncState::Suspended;
     AtScopeEnd unpause([this] { syncPaused = false; });
     if (QThread::currentThread() != thread())
         QThread::msleep(100);
@@ -666,7 +666,7 @@ void SyncEngine::setStopSynchro(bool checked)
         QMutexLocker lock(&m_stateMutex);
         changed = m_stopSynchro != checked;
         m_stopSynchro = checked;
-        syncState = checked ? SyncSuspended : SyncOffline;
+        syncState = checked ? SyncState::Suspended : SyncState::Offline;
     }
     view().updateStateIndicator();
     if (changed)
@@ -678,7 +678,7 @@ bool SyncEngine::stopSynchroChecked() const
     return m_stopSynchro;
 }
 
-bool SyncEngine::workerSetState(int state)
+bool SyncEngine::workerSetState(SyncState state)
 {
     QMutexLocker lock(&m_stateMutex);
     if (m_stopSynchro)

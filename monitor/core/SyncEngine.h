@@ -17,6 +17,7 @@
 // count instead.
 
 #include "link/DeviceCommands.h"
+#include "monitor/core/SyncState.h"
 #include "monitor/core/SyncView.h"
 
 #include <QDateTime>
@@ -36,14 +37,6 @@ class QTimer;
 class DataModule;
 class SerialLink;
 class TimerThread;
-
-// The cycle's state, shown by the indicator.
-enum SyncStateValue : int {
-    SyncOffline = 0,
-    SyncOnline = 1,
-    SyncExchanging = 2,
-    SyncSuspended = 3,
-};
 
 class SyncEngine : public QObject {
     Q_OBJECT
@@ -91,7 +84,7 @@ public:
     std::atomic<bool> readerModeRestorePending{false};  // a switch back to mode 0 failed and is retried
 
     // ---- The cycle's state (any thread) ----
-    std::atomic<int> syncState{SyncOffline};  // a SyncStateValue
+    std::atomic<SyncState> syncState{SyncState::Offline};
     // A foreground operation (ForegroundLinkUse, a worker restart or stop, the
     // clock question) keeps the cycle away from the link.
     std::atomic<bool> syncPaused{false};
@@ -226,7 +219,7 @@ private:
     static bool interrupted();
     // The worker's writes of syncState: skipped (false) once the operator has
     // suspended synchronisation, so a poll under way never undoes it.
-    bool workerSetState(int state);
+    bool workerSetState(SyncState state);
     // A failed switch of the reader back to mode 0 is retried by every poll
     // that read the configuration; an error of the retry is ignored.
     void retryReaderModeRestore();

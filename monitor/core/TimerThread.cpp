@@ -51,7 +51,7 @@ void TimerThread::execute()
         if (m_engine->syncPaused)
             continue;
         try {
-            if (m_engine->syncState == SyncSuspended) {
+            if (m_engine->syncState == SyncState::Suspended) {
                 if (suspendedTextDue)
                     m_engine->showSuspendedText();  // queued to the window
                 suspendedTextDue = false;

@@ -101,7 +101,7 @@ void MainWindow::setFaceNotReady(bool notReady)
         m_engine->faceNotReady = notReady;
 }
 
-int MainWindow::syncState() const
+SyncState MainWindow::syncState() const
 {
     return m_engine ? m_engine->syncState.load() : m_detachedState;
 }
@@ -134,12 +134,12 @@ void MainWindow::setServiceEnabled(bool on)
 
 void MainWindow::updateStateIndicator()
 {
-    const int state = syncState();
+    const SyncState state = syncState();
     const SyncEngine *engine = m_engine;
     const StateLook look = computeStateLook(state, engine && engine->readerBusy, engine && engine->readerNormalMode,
                                             engine ? engine->readerModeSwitching.load() : 0,
                                             engine ? engine->syncTickCounter.load() : 0);
-    if (m_colourTracker.changed(state)) {
+    if (m_colourTracker.changed(int(state))) {
         const QColor colour = look.systemFace ? systemFace() : QColor::fromRgb(look.rgb);
         m_stateSquare->setColour(colour);
         QPalette pal = m_connectionStatus->palette();
@@ -156,7 +156,7 @@ void MainWindow::updateStateIndicator()
         setServiceEnabled(true);
     else if (look.service == ServiceCommands::Disable)
         setServiceEnabled(false);
-    if (state != SyncExchanging)
+    if (state != SyncState::Exchanging)
         refreshLabelsAfterReadings();
 }
 

@@ -221,9 +221,9 @@ private:
     // Until the first activation and from the close on: no table work, no
     // label layout (the engine is told).
     bool m_faceNotReady = true;
-    int m_detachedState = 0;  // the state shown without an engine (SyncOffline or SyncSuspended)
+    SyncState m_detachedState = SyncState::Offline;  // the state shown without an engine (Offline or Suspended)
     void setFaceNotReady(bool notReady);
-    int syncState() const;
+    SyncState syncState() const;
     QString m_settingsPath;
     StateColourTracker m_colourTracker;
     int m_namePreferred = 0;  // the name column's width as the operator left it

@@ -170,7 +170,7 @@ void MainWindow::buildMenus()
         if (m_engine)
             m_engine->setStopSynchro(checked);
         else
-            m_detachedState = checked ? SyncSuspended : SyncOffline;
+            m_detachedState = checked ? SyncState::Suspended : SyncState::Offline;
         updateStateIndicator();
     });
     connect(m_spectrumAction, &QAction::triggered, this, &MainWindow::showSpectrum);

@@ -9,7 +9,7 @@
 void RecordingView::updateStateIndicator()
 {
     ++indicatorUpdates;
-    statesPainted << (engine ? engine->syncState.load() : int(SyncOffline));
+    statesPainted << int(engine ? engine->syncState.load() : SyncState::Offline);
 }
 
 SyncRig::SyncRig() : ReaderLinkSetup(1)

@@ -29,7 +29,7 @@ private:
             return -1;
         rig.engine.setReaderConfig(config.value);
         rig.engine.readerNormalMode = true;
-        rig.engine.syncState = SyncOnline;
+        rig.engine.syncState = SyncState::Online;
         return rig.sim.requestsServed();
     }
 };
@@ -122,7 +122,7 @@ void TestSyncArchive::suspensionStopsTheRead()
     QVERIFY2(stored > 0 && stored < 2000, qPrintable(QString::number(stored)));
     QCOMPARE(rig.sim.requestsServed() - base, stored);
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
     QCOMPARE(rig.engine.lastRecNumber.load(), stored);
     QVERIFY(!rig.engine.syncPaused.load());
 }
@@ -142,7 +142,7 @@ void TestSyncArchive::lostLinkEndsSilently()
     QCOMPARE(rig.measuresCount(), 10);
     QCOMPARE(rig.sim.requestsServed() - base, 10 + rig.link.baseRequestCount() + 1);
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
     QVERIFY(!rig.view.statusTexts.contains(QStringLiteral("Получен полный архив записей")));
 }
 

@@ -74,7 +74,7 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
 
     rig.engine.pollReader();
 
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")), progressTexts(1, 20, 20));
     QList<QPair<int, int>> expected;
@@ -120,7 +120,7 @@ void TestSyncCycle::followsTheRingRoundItsEnd()
              progressTexts(1, 10, 10) + progressTexts(1, 5, 5));
     QCOMPARE(rig.device(rig.address()).first, 5);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(5).time);
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
 }
 
 void TestSyncCycle::equalCountsWriteThePositionUnchanged()
@@ -133,8 +133,8 @@ void TestSyncCycle::equalCountsWriteThePositionUnchanged()
 
     rig.engine.pollReader();
 
-    QCOMPARE(rig.view.statesPainted.first(), int(SyncExchanging));
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
+    QCOMPARE(rig.view.statesPainted.first(), int(SyncState::Exchanging));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
     QCOMPARE(rig.view.statusTexts, QStringList{QStringLiteral("Конфигурация считана")});
     QCOMPARE(rig.measuresCount(), 0);
     QVERIFY(written.count() >= 1);
@@ -258,7 +258,7 @@ void TestSyncCycle::addressZeroBeforeAnyReplyIsNotLookedUp()
 
     // Address 0 is what loadedAddress starts with: the row is not read.
     QCOMPARE(rig.engine.lastRecNumber.load(), 0);
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
     QCOMPARE(rig.sim.requestsServed(), 1);
 }
 
@@ -288,7 +288,7 @@ void TestSyncCycle::clockToleranceIsWholeSeconds()
     QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"));
-    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
     QVERIFY(!rig.engine.syncPaused.load());
     QCOMPARE(rig.engine.readerConfig().clock, rec.clock);  // Cancel leaves the clock alone
 }
@@ -311,7 +311,7 @@ void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
     QCOMPARE(rig.sim.readModel<int>([](const SimReaderModel &m) { return m.configWrites(); }), 1);
     QVERIFY(qAbs(rig.sim.clock().secsTo(QDateTime::currentDateTime())) < 61);
     // The counts were equal: synchronisation stays suspended after the question.
-    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
 
     // Once per run: the next poll (clock off again) asks nothing.
     rig.sim.setClockOffsetSeconds(-3600);
@@ -319,7 +319,7 @@ void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
     rig.engine.setStopSynchro(false);
     rig.engine.pollReader();
     QCOMPARE(rig.prompt.asked.size(), 1);
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
 }
 
 void TestSyncCycle::readerSilentMidPassKeepsThePosition()
@@ -333,7 +333,7 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
 
     rig.engine.pollReader();
 
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
     QCOMPARE(rig.recNumbers(), Range(101, 110));
     QCOMPARE(rig.device(rig.address()).first, 110);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(110).time);
@@ -343,7 +343,7 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
     rig.engine.pollReader();
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(rig.device(rig.address()).first, 120);
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
 }
 
 // Every stored row holds the reading of the slot its RecNumber names.
@@ -430,17 +430,17 @@ void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
 
     rig.engine.pollReader();
 
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
     QVERIFY(rig.engine.readerBusy.load());
     QVERIFY(!rig.engine.readerNormalMode.load());
     QCOMPARE(rig.measuresCount(), 0);
-    QCOMPARE(rig.view.statesPainted, QList<int>{int(SyncOnline)});
+    QCOMPARE(rig.view.statesPainted, QList<int>{int(SyncState::Online)});
 
     // A silent reader: offline, nothing else.
     rig.sim.setBusy(false);
     rig.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
     rig.engine.pollReader();
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
     QVERIFY(!rig.engine.readerBusy.load());
 }
 
@@ -457,7 +457,7 @@ void TestSyncCycle::presenceAnsweredAloneMarksTheReaderBusy()
 
     QVERIFY(rig.engine.readerBusy.load());
     QVERIFY(!rig.engine.readerNormalMode.load());
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOnline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
     QCOMPARE(rig.measuresCount(), 0);
 }
 
@@ -477,7 +477,7 @@ void TestSyncCycle::portThatCannotOpenIsNamedOnce()
     const QStringList lines = rig.eventLines();
     QCOMPARE(lines.filter(port).size(), 1);
     QCOMPARE(lines.size(), 1);
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
     rig.link.resetReportConnectFailure();
 }
 
@@ -549,16 +549,16 @@ void TestSyncCycle::controlTickCountsPausesAndSuspends()
     // Suspended: the text at every tick, no poll.
     rig.view.clear();
     rig.engine.setStopSynchro(true);
-    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
     for (int i = 0; i < 22; ++i)
         rig.engine.timerControlTimer();
     QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 22);
     QCOMPARE(rig.sim.requestsServed(), served);
 
     // Unchecking always leaves state 0, whatever came before.
-    rig.engine.syncState = SyncOnline;
+    rig.engine.syncState = SyncState::Online;
     rig.engine.setStopSynchro(false);
-    QCOMPARE(rig.engine.syncState.load(), int(SyncOffline));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
     QCOMPARE(rig.engine.threadStartTicks.load(), 55);
 }
 

@@ -59,9 +59,9 @@ void TestSyncThread::workerStartsCopiesAndStops()
 
     // A reader that falls silent shows as offline in the indicator.
     rig.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.view.statesPainted.isEmpty() && rig.view.statesPainted.last() == int(SyncOffline), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.view.statesPainted.isEmpty() && rig.view.statesPainted.last() == int(SyncState::Offline), 10000);
     rig.sim.setFaultProbability(SimReader::Fault::NoReply, 0.0);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.view.statesPainted.last() == int(SyncOnline), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.view.statesPainted.last() == int(SyncState::Online), 10000);
 
     // Switching the thread off: it ends within about the wait.
     rig.engine.setUseThread(false);
@@ -146,7 +146,7 @@ void TestSyncThread::suspensionDuringAPollStays()
 
     rig.engine.setStopSynchro(true);  // while the worker's request is on the line
     QTest::qWait(1500);
-    QCOMPARE(rig.engine.syncState.load(), int(SyncSuspended));
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
     QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 1);
 }
 

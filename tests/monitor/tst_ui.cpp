@@ -180,36 +180,36 @@ void TestUi::startupWordsAndProgramDir()
 
 void TestUi::stateLookAndEnableRules()
 {
-    StateLook l = computeStateLook(0, false, true, 0, 5);
+    StateLook l = computeStateLook(SyncState::Offline, false, true, 0, 5);
     QVERIFY(l.systemFace);
     QCOMPARE(l.picture, 60);
     QCOMPARE(l.statusText, QStringLiteral("Нет соединения"));
     QCOMPARE(l.service, ServiceCommands::Disable);
 
-    l = computeStateLook(1, false, true, 0, 5);  // normal mode, no mode switching
+    l = computeStateLook(SyncState::Online, false, true, 0, 5);  // normal mode, no mode switching
     QCOMPARE(l.rgb, 0xA0FFA0u);
     QCOMPARE(l.picture, 0);
     QCOMPARE(l.statusText, QStringLiteral("Соединение есть"));
     QVERIFY(l.infoText.isEmpty());
     QCOMPARE(l.service, ServiceCommands::Disable);
-    QCOMPARE(computeStateLook(1, false, true, 1, 5).service, ServiceCommands::Enable);   // switching reader
-    QCOMPARE(computeStateLook(1, true, false, 0, 5).service, ServiceCommands::Enable);   // busy reader
-    QCOMPARE(computeStateLook(1, true, false, 0, 5).infoText, QStringLiteral("Прибор занят"));
+    QCOMPARE(computeStateLook(SyncState::Online, false, true, 1, 5).service, ServiceCommands::Enable);   // switching reader
+    QCOMPARE(computeStateLook(SyncState::Online, true, false, 0, 5).service, ServiceCommands::Enable);   // busy reader
+    QCOMPARE(computeStateLook(SyncState::Online, true, false, 0, 5).infoText, QStringLiteral("Прибор занят"));
 
-    l = computeStateLook(2, false, true, 0, 130);
+    l = computeStateLook(SyncState::Exchanging, false, true, 0, 130);
     QCOMPARE(l.rgb, 0xA0A0FFu);
     QCOMPARE(l.picture, 130 % 59);
     QCOMPARE(l.statusText, QStringLiteral("Обмен данными"));
     QCOMPARE(l.service, ServiceCommands::Keep);
-    QCOMPARE(computeStateLook(2, false, true, 0, 59).picture, 0);
+    QCOMPARE(computeStateLook(SyncState::Exchanging, false, true, 0, 59).picture, 0);
 
-    l = computeStateLook(3, false, true, 0, 5);
+    l = computeStateLook(SyncState::Suspended, false, true, 0, 5);
     QCOMPARE(l.rgb, 0xFFFFA0u);
     QCOMPARE(l.picture, 60);
     QCOMPARE(l.statusText, QStringLiteral("Соединение приостановлено"));
     QCOMPARE(l.service, ServiceCommands::Enable);
 
-    l = computeStateLook(9, false, true, 0, 5);
+    l = computeStateLook(SyncState(9), false, true, 0, 5);
     QCOMPARE(l.rgb, 0x808080u);
     QCOMPARE(l.picture, -1);
     QVERIFY(l.statusText.isEmpty());
@@ -342,7 +342,7 @@ void TestUi::stateSquareRepaintsForEachState()
     rig.engine.syncTickCounter = 66;  // 66 mod 59 = 7
     rig.engine.readerNormalMode = false;
     for (const Case &c : cases) {
-        rig.engine.syncState = c.state;
+        rig.engine.syncState = SyncState(c.state);
         const int before = sq->paintCount();
         f.updateStateIndicator();
         QTRY_VERIFY(sq->paintCount() > before);
@@ -361,7 +361,7 @@ void TestUi::stateSquareRepaintsForEachState()
             QVERIFY(serviceOn);  // kept from state 1
     }
     // State 1 in normal mode without mode switching disables the service commands.
-    rig.engine.syncState = 1;
+    rig.engine.syncState = SyncState::Online;
     rig.engine.readerNormalMode = true;
     rig.engine.readerBusy = true;
     f.updateStateIndicator();
@@ -387,7 +387,7 @@ void TestUi::laterFunctionsSayTheyComeLater()
     ScriptedPrompt prompt;
     FaceRig rig;
     MainWindow &f = rig.face;
-    rig.engine.syncState = 3;
+    rig.engine.syncState = SyncState::Suspended;
     f.updateStateIndicator();  // enables the service commands
     const QString later = QStringLiteral("Функция будет доступна в следующей версии программы");
     QList<std::function<void()>> clicks = {
@@ -404,7 +404,7 @@ void TestUi::laterFunctionsSayTheyComeLater()
     // "О программе" open their windows; synchronisation resumes after each.
     // A flow run before may have left the cycle offline: the commands are
     // enabled again first.
-    rig.engine.syncState = 3;
+    rig.engine.syncState = SyncState::Suspended;
     f.updateStateIndicator();
     prompt.asked.clear();
     control<QPushButton>(f, "RunService")->click();
@@ -496,13 +496,13 @@ void TestUi::stopSynchroLeavesStateZero()
 {
     FaceRig rig;
     MainWindow &f = rig.face;
-    rig.engine.syncState = 2;
+    rig.engine.syncState = SyncState::Exchanging;
     control<QAction>(f, "NStopSynchro")->trigger();
-    QCOMPARE(int(rig.engine.syncState), 3);
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
     QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Соединение приостановлено"));
-    rig.engine.syncState = 1;
+    rig.engine.syncState = SyncState::Online;
     control<QAction>(f, "NStopSynchro")->trigger();
-    QCOMPARE(int(rig.engine.syncState), 0);
+    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
     QVERIFY(!control<QAction>(f, "NStopSynchro")->isChecked());
     // The engine's own change shows in the menu.
     rig.engine.setStopSynchro(true);
@@ -941,7 +941,7 @@ void TestUi::unattendedRunAnswersEachQuestionItsOwnWay()
     QVERIFY(config);
     rig.engine.setReaderConfig(config.value);
     rig.engine.readerNormalMode = true;
-    rig.engine.syncState = SyncOnline;
+    rig.engine.syncState = SyncState::Online;
     WidgetPrompt unattended;  // nobody watches the offscreen platform
     QVERIFY(WidgetPrompt::isUnattendedRun());
     setPrompt(&unattended);
@@ -973,7 +973,7 @@ void TestUi::clockQuestionShowsTheSuspension()
     FaceRig rig;
     MainWindow &f = rig.face;
     QVERIFY(rig.show());
-    rig.engine.syncState = SyncOnline;
+    rig.engine.syncState = SyncState::Online;
     f.updateStateIndicator();
     ReaderConfigData rec = rig.engine.readerConfig();
     rec.clock = QDateTime::currentDateTime().addSecs(-600);
@@ -1010,10 +1010,10 @@ void TestUi::labelsFollowStoredReadings()
     const QDateTime t(QDate(2026, 12, 1), QTime(8, 0));
     db.add(1, t, 7, QStringLiteral("a"), 1.5);
     rig.engine.lastReadedIndex = db.add(2, t.addSecs(60), 8, QStringLiteral("b"), 2.5);
-    rig.engine.syncState = SyncExchanging;
+    rig.engine.syncState = SyncState::Exchanging;
     f.updateStateIndicator();
     QVERIFY(f.minLabels().isEmpty());  // not in the middle of the pass
-    rig.engine.syncState = SyncOnline;
+    rig.engine.syncState = SyncState::Online;
     f.updateStateIndicator();
     QCOMPARE(f.minLabels().size(), 5);
     QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("2.5"));

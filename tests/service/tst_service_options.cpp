@@ -209,7 +209,7 @@ void TestServiceOptions::writeRequestsWithAndWithoutModeSwitching()
         QCOMPARE(rec.reports.first().info, QStringLiteral("Идентификатор\r\nИванов И.       \r\nуспешно записан в "
                                                           "дозиметр\r\nрежим (1) успешно записан в дозиметр"));
         QVERIFY(!f.engine.syncPaused);
-        QCOMPARE(f.engine.syncState.load(), int(SyncOffline));
+        QCOMPARE(f.engine.syncState.load(), SyncState::Offline);
     }
 }
 
