@@ -109,21 +109,12 @@ SyncEngine::~SyncEngine()
     for (auto &w : m_retired)
         if (w)
             w->requestTermination();
-    if (m_linkThread)
-        m_linkThread->requestInterruption();
+    m_linkThread.requestInterruption();
     // A worker still inside a command after that is left to end by itself;
     // it runs no hand-off any more.
     waitForWorkers(10000);
     m_closing = true;
-    if (m_linkThread) {
-        m_linkThread->quit();
-        QDeadlineTimer deadline(10000);
-        while (!m_linkThread->wait(QDeadlineTimer(5)) && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        m_linkThread->wait();
-        delete m_linkContext;
-        delete m_linkThread;
-    }
+    m_linkThread.stop();
 }
 
 ISyncView &SyncEngine::out() const
@@ -169,44 +160,7 @@ bool SyncEngine::onMain(const std::function<void()> &step)
 
 void SyncEngine::runOnLinkThread(std::function<void()> job, bool wait)
 {
-    if (!m_linkThread) {
-        m_linkThread = new QThread;
-        m_linkThread->setObjectName(QStringLiteral("LinkThread"));
-        m_linkContext = new QObject;
-        m_linkContext->moveToThread(m_linkThread);
-        m_linkThread->start();
-    }
-    ++m_linkJobs;
-    if (!wait) {
-        QMetaObject::invokeMethod(
-            m_linkContext,
-            [this, job = std::move(job)] {
-                try {
-                    job();
-                } catch (...) {
-                }
-                --m_linkJobs;
-            },
-            Qt::QueuedConnection);
-        return;
-    }
-    QEventLoop loop;
-    std::exception_ptr error;
-    QMetaObject::invokeMethod(
-        m_linkContext,
-        [this, &job, &loop, &error] {
-            try {
-                job();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            --m_linkJobs;
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
-    loop.exec();
-    if (error)
-        std::rethrow_exception(error);
+    m_linkThread.run(std::move(job), wait);
 }
 
 void SyncEngine::setView(ISyncView *view)

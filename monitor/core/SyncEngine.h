@@ -16,6 +16,7 @@
 // Thread mode (useThread()): a worker TimerThread polls on its own 100 ms
 // count instead.
 
+#include "core/JobThread.h"
 #include "link/DeviceCommands.h"
 #include "monitor/core/SyncState.h"
 #include "monitor/core/SyncView.h"
@@ -112,7 +113,7 @@ public:
     // returns when it is done (window events go on meanwhile).
     void pollReader();
     // A timer-mode poll handed to the link thread is under way.
-    bool pollUnderWay() const { return m_linkJobs.load() > 0; }
+    bool pollUnderWay() const { return m_linkThread.pending() > 0; }
     void loadDeviceRow(bool fromThread = false);
     void catchUp();
     // True when the record is in Measures afterwards (stored now or before).
@@ -249,9 +250,7 @@ private:
     QPointer<TimerThread> m_worker;
     std::vector<QPointer<TimerThread>> m_retired;
     std::unique_ptr<QueuedView> m_out;
-    QThread *m_linkThread = nullptr;
-    QObject *m_linkContext = nullptr;  // lives in m_linkThread
-    std::atomic<int> m_linkJobs{0};    // jobs handed to the link thread, not done
+    JobThread m_linkThread{QStringLiteral("LinkThread")};
     std::atomic<bool> m_closing{false};  // the engine is being destroyed
     bool m_clockQuestionOpen = false;    // main thread
     std::atomic<int> m_passDepth{0};     // catch-ups and full reads under way

@@ -4,11 +4,8 @@
 #include "link/DeviceCommands.h"
 #include "monitor/core/SyncEngine.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QThread>
-#include <QTimer>
 
 // The foreground use of the link: made and destroyed in the session's thread,
 // which therefore owns the link lock from begin() to end().
@@ -32,62 +29,13 @@ SerialLink *ServiceSession::link() const
     return m_engine.link();
 }
 
-bool ServiceSession::inSessionThread() const
-{
-    return m_thread && QThread::currentThread() == m_thread;
-}
-
-void ServiceSession::startThread()
-{
-    if (m_thread)
-        return;
-    m_thread = new QThread;
-    m_thread->setObjectName(QStringLiteral("ServiceLinkThread"));
-    m_context = new QObject;
-    m_context->moveToThread(m_thread);
-    m_thread->start();
-}
-
 void ServiceSession::runJob(std::function<void()> job, bool wait)
 {
     if (!wait && m_ended)
         return;  // the session is over: nothing more goes to the reader
-    startThread();
-    ++m_pending;
-    if (!wait) {
-        QMetaObject::invokeMethod(
-            m_context,
-            [this, job = std::move(job)] {
-                try {
-                    job();
-                } catch (...) {
-                }
-                --m_pending;
-            },
-            Qt::QueuedConnection);
-        return;
-    }
-    QEventLoop loop;
-    std::exception_ptr error;
-    bool done = false;
-    QMetaObject::invokeMethod(
-        m_context,
-        [this, &job, &loop, &error, &done] {
-            try {
-                job();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            --m_pending;
-            QMetaObject::invokeMethod(
-                &loop, [&loop, &done] { done = true; loop.quit(); }, Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
-    // Repaints and queued signals go on; buttons and keys wait.
-    while (!done)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (error)
-        std::rethrow_exception(error);
+    // Repaints and queued signals go on while a step is waited for; buttons
+    // and keys wait.
+    m_jobs.run(std::move(job), wait, QEventLoop::ExcludeUserInputEvents);
 }
 
 bool ServiceSession::begin(int waitMs)
@@ -136,30 +84,13 @@ bool ServiceSession::end()
             m_holder.reset();
         },
         true);
-    m_thread->quit();
-    QDeadlineTimer deadline(10000);
-    while (!m_thread->wait(QDeadlineTimer(5)) && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    m_thread->wait();
-    delete m_context;
-    m_context = nullptr;
-    delete m_thread;
-    m_thread = nullptr;
+    m_jobs.stop();
     return m_endResult;
 }
 
 void ServiceSession::reportProgress(int value)
 {
     QMetaObject::invokeMethod(this, [this, value] { emit progress(value); }, Qt::QueuedConnection);
-}
-
-void ServiceSession::waitProcessing(int ms)
-{
-    if (ms <= 0)
-        return;
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 QString serviceErrorText(std::exception_ptr error)

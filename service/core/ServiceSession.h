@@ -31,6 +31,8 @@
 // to a receiver in the main thread, queued; the outcome is dropped when the
 // receiver is gone by then (a prompt closed while its poll was under way).
 
+#include "core/JobThread.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -84,7 +86,7 @@ public:
     void post(F step, QObject *receiver, Done done);
 
     // Steps handed over and not finished yet.
-    int pendingSteps() const { return m_pending; }
+    int pendingSteps() const { return m_jobs.pending(); }
 
     // Sends progress(value) to the main thread (queued from a step).
     void reportProgress(int value);
@@ -96,9 +98,6 @@ public:
     // switch). Runs once; later calls return the first result.
     bool end();
 
-    // Waits ms milliseconds in a local event loop without operator input.
-    static void waitProcessing(int ms);
-
 signals:
     void progress(int value);
 
@@ -106,20 +105,17 @@ private:
     // Runs job in the session's thread; with wait, returns once it is done
     // (its error raised again here).
     void runJob(std::function<void()> job, bool wait);
-    void startThread();
-    bool inSessionThread() const;
+    bool inSessionThread() const { return m_jobs.isCurrent(); }
 
     class Holder;  // the foreground use of the link, living in the session's thread
     SyncEngine &m_engine;
-    QThread *m_thread = nullptr;
-    QObject *m_context = nullptr;  // lives in m_thread
+    JobThread m_jobs{QStringLiteral("ServiceLinkThread")};
     std::unique_ptr<Holder> m_holder;
     bool m_begun = false;
     bool m_ended = false;
     bool m_endResult = true;
     bool m_modeSwitching = false;
     bool m_serviceMode = false;
-    std::atomic<int> m_pending{0};
 };
 
 template <typename F>
