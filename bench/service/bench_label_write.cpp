@@ -5,6 +5,9 @@
 // simulated reader paced at 9600 bit/s with the program's default windows:
 // a healthy one, and one whose every acknowledgement is lost (each write
 // waits its whole 2 s window, 4 attempts), the long write of the dialog.
+// Last, the end of a session on a reader that switches modes whose switch
+// back to mode 0 is never answered: how long end() keeps the main thread
+// from the operator's input (its local event loop takes no input).
 //
 //     bench_label_write            # prints one line per write
 
@@ -69,6 +72,32 @@ void runWrite(const char *what, SerialLink &link, SyncEngine &engine, SimReader 
                 total.elapsed() / 1000.0, stall.longest / 1e6, steps, r.verified ? "yes" : "no");
 }
 
+void runEnd(SerialLink &link, SyncEngine &engine, SimReader &sim)
+{
+    sim.setModeSwitching(true);
+    engine.readerModeSwitching = 1;
+    ServiceSession session(engine);
+    session.begin(0);
+    sim.injectFault(SimReader::Fault::NoReply, 2 * (link.baseRequestCount() + 1));
+    Stall stall;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [&stall] { stall.tick(); });
+    stall.clock.start();
+    timer.start(1);
+    QElapsedTimer held;
+    held.start();
+    session.end();
+    const qint64 heldMs = held.elapsed();
+    stall.tick();
+    timer.stop();
+    engine.waitForWorkers(60000);
+    std::printf("%-32s input held back %6.2f s  longest main-thread stall %5.1f ms  restore pending %s\n",
+                "session end, switch back lost", heldMs / 1000.0, stall.longest / 1e6,
+                engine.readerModeRestorePending ? "yes" : "no");
+    sim.clearFaults();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -90,5 +119,6 @@ int main(int argc, char **argv)
     engine.setLink(&link);
     runWrite("label write, 4 groups", link, engine, sim, false);
     runWrite("label write, every ack lost", link, engine, sim, true);
+    runEnd(link, engine, sim);
     return 0;
 }

@@ -764,6 +764,20 @@ void SyncEngine::retryReaderModeRestore()
     }
 }
 
+void SyncEngine::restoreReaderModeLater()
+{
+    readerModeRestorePending = true;
+    // A poll of the timer waits for it (pollUnderWay); a worker's poll may
+    // come first and then makes the switch itself.
+    runOnLinkThread(
+        [this] {
+            QRecursiveMutex unlinked;
+            LinkLockGuard lock(m_link ? &m_link->lock() : &unlinked);
+            retryReaderModeRestore();
+        },
+        false);
+}
+
 // ---------------------------------------------------------------- foreground use
 
 ForegroundLinkUse::ForegroundLinkUse(SyncEngine &engine, int waitMs)

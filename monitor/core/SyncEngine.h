@@ -159,6 +159,10 @@ public:
 
     // Shows the suspension (queued from another thread).
     void showSuspendedText();
+    // The end of a service flow on a reader that switches modes: sets
+    // readerModeRestorePending and hands one switch back to mode 0 to the link
+    // thread without waiting for it; when it fails, the cycle's polls retry it.
+    void restoreReaderModeLater();
     // ---- Run in the main thread ----
     void reportRangeError();
     // "Ошибка чтения и обработки" in the status label and the events log; the

@@ -46,6 +46,7 @@ bool ServiceSession::begin(int waitMs)
     runJob(
         [this, waitMs] {
             m_holder = std::make_unique<Holder>(m_engine, waitMs);
+            m_stateBefore = m_engine.syncState.load();
             m_modeSwitching = m_engine.readerModeSwitching > 0;
             if (!m_modeSwitching)
                 return;
@@ -59,33 +60,34 @@ bool ServiceSession::begin(int waitMs)
     return m_serviceMode;
 }
 
-bool ServiceSession::end()
+void ServiceSession::end()
 {
     if (m_ended)
-        return m_endResult;
+        return;
     m_ended = true;
     if (!m_begun)
-        return m_endResult;
+        return;
+    // The switch back to mode 0 is handed to the engine's link thread before
+    // the link is let go, so the timer's next poll comes after it; the window
+    // does not wait for it (a reader that does not answer costs every attempt
+    // of the link), and when it fails the cycle retries it.
+    if (m_modeSwitching)
+        m_engine.restoreReaderModeLater();
     runJob(
         [this] {
-            if (m_modeSwitching) {
-                bool back = false;
-                for (int attempt = 0; attempt < 2 && !back; ++attempt) {
-                    try {
-                        back = setReaderMode(link(), 0).ok();
-                    } catch (...) {
-                        back = false;
-                    }
-                }
-                m_endResult = back;
-                if (!back)
-                    m_engine.readerModeRestorePending = true;
-            }
+            // The monitor goes back to the state it was in before the flow,
+            // set while the cycle is still kept away: the suspension as the
+            // operator left it, otherwise the state the flow found (a pass
+            // that was under way has ended by now: connected).
+            SyncState state = m_stateBefore == SyncState::Exchanging ? SyncState::Online : m_stateBefore;
+            if (m_engine.stopSynchroChecked())
+                state = SyncState::Suspended;
+            m_engine.syncState = state;
             m_holder.reset();
         },
         true);
     m_jobs.stop();
-    return m_endResult;
+    m_engine.view().updateStateIndicator();
 }
 
 void ServiceSession::reportProgress(int value)

@@ -13,8 +13,10 @@
 //
 // Where the reader switches between its normal and service modes
 // (readerModeSwitching > 0 when the session begins), begin() switches it to
-// service mode 1 and end() back to mode 0: two attempts, and when both fail
-// readerModeRestorePending is set, so the cycle retries the switch later.
+// service mode 1 and end() hands the switch back to mode 0 to the engine's
+// link thread without waiting for it (readerModeRestorePending is set until
+// it succeeds, so the cycle retries a switch that failed). end() also puts
+// the synchronisation state back as it was before the flow.
 //
 // Usage, in the main thread:
 //
@@ -24,7 +26,7 @@
 //         return;                             // ~ServiceSession runs end()
 //     auto label = session.call([](SerialLink *link) { return readDosimeterLabel(link); });
 //     ...                                     // more steps, dialogs in between
-//     session.end();                          // mode 0, lock released, syncPaused restored
+//     session.end();                          // mode 0 handed over, lock released, state restored
 //
 // A step that raises has its error raised again by call() in the main
 // thread. post() hands a step over without waiting and delivers its outcome
@@ -32,10 +34,12 @@
 // receiver is gone by then (a prompt closed while its poll was under way).
 
 #include "core/JobThread.h"
+#include "monitor/core/SyncState.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QtGlobal>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -91,12 +95,12 @@ public:
     // Sends progress(value) to the main thread (queued from a step).
     void reportProgress(int value);
 
-    // Switches the reader back to mode 0 when it switches modes (two
-    // attempts; readerModeRestorePending when both fail or raise), releases
-    // the link lock, restores syncPaused and stops the session's thread.
-    // Returns whether the reader is back in mode 0 (true when it needs no
-    // switch). Runs once; later calls return the first result.
-    bool end();
+    // When the reader switches modes, hands the switch back to mode 0 to the
+    // engine (SyncEngine::restoreReaderModeLater, not waited for); releases
+    // the link lock, restores syncPaused, stops the session's thread and puts
+    // syncState back as before begin() (Suspended while the operator's
+    // suspension is on), shown at once. Runs once.
+    void end();
 
 signals:
     void progress(int value);
@@ -113,7 +117,7 @@ private:
     std::unique_ptr<Holder> m_holder;
     bool m_begun = false;
     bool m_ended = false;
-    bool m_endResult = true;
+    SyncState m_stateBefore = SyncState::Offline;
     bool m_modeSwitching = false;
     bool m_serviceMode = false;
 };

@@ -4,6 +4,7 @@
 // engine, the records grid with its labels and modes, and the stored
 // settings read at the first showing and written at the close.
 
+#include "ReaderLinkSetup.h"
 #include "SyncFixture.h"
 #include "ViewFixture.h"
 
@@ -119,6 +120,7 @@ private slots:
     void cardsAndDetailOpenTheirWindows();
     void journalOpensTheJournal();
     void stopSynchroLeavesStateZero();
+    void serviceFlowsLeaveTheWindowAsTheyFoundIt();
     void linkOkStartsAndStopsTheThread();
     void linkCancelRestoresTheThreadChoice();
     void linkSettingsRestoreAndSave();
@@ -507,6 +509,48 @@ void TestUi::stopSynchroLeavesStateZero()
     // The engine's own change shows in the menu.
     rig.engine.setStopSynchro(true);
     QVERIFY(control<QAction>(f, "NStopSynchro")->isChecked());
+}
+
+void TestUi::serviceFlowsLeaveTheWindowAsTheyFoundIt()
+{
+    // A reader without mode switching: the operator suspends synchronisation
+    // to reach the service commands. One that switches modes: they are
+    // enabled while it is connected. Either way the window comes back from
+    // "Дозиметр" and "Метрология" as it was before them.
+    for (const bool switching : {false, true}) {
+        ReaderLinkSetup setup(0);
+        if (!setup.startReader())
+            QSKIP("no pseudo-terminal");
+        setup.sim.setInserted(true);
+        setup.sim.setModeSwitching(switching);
+        ScriptedPrompt prompt;
+        prompt.dialogs[QStringLiteral("TInsertDosimetr")] = [](QObject *) { return int(QDialog::Accepted); };
+        FaceRig rig;
+        MainWindow &f = rig.face;
+        rig.engine.setLink(&setup.link);
+        rig.engine.readerModeSwitching = switching ? 1 : 0;
+        rig.engine.readerNormalMode = true;
+        rig.engine.syncState = SyncState::Online;
+        f.updateStateIndicator();
+        if (!switching)
+            control<QAction>(f, "NStopSynchro")->trigger();
+        const SyncState before = rig.engine.syncState;
+        const QString status = control<ClickLabel>(f, "PanelInfoStatus")->text();
+        QVERIFY(control<QAction>(f, "NDosimetr")->isEnabled());
+        for (const char *command : {"RunPencilOptions", "RunService"}) {
+            control<QPushButton>(f, command)->click();
+            QVERIFY(rig.engine.waitForWorkers(5000));
+            QCOMPARE(rig.engine.syncState.load(), before);
+            QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), status);
+            QCOMPARE(control<QAction>(f, "NStopSynchro")->isChecked(), !switching);
+            QVERIFY(control<QAction>(f, "NDosimetr")->isEnabled() && control<QAction>(f, "NMetrology")->isEnabled());
+            QVERIFY(control<QPushButton>(f, "RunPencilOptions")->isEnabled());
+            QVERIFY(!rig.engine.syncPaused && !rig.engine.readerModeRestorePending);
+            QCOMPARE(setup.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 0);
+        }
+        QCOMPARE(prompt.dialogsShown.count(QStringLiteral("TPencilOptions")), 1);
+        QCOMPARE(prompt.dialogsShown.count(QStringLiteral("TPencilMetrology")), 1);
+    }
 }
 
 void TestUi::linkOkStartsAndStopsTheThread()

@@ -177,6 +177,7 @@ void TestMetrology::writeRequestWithAndWithoutModeSwitching()
                  QStringList{QStringLiteral("Обновлённые коффициенты (10.23,-1) успешно записаны в дозиметр")});
         QCOMPARE(prompt.asked[0].kind, MsgKind::Information);
         QVERIFY(!engine.syncPaused);
+        QVERIFY(engine.waitForWorkers(5000));  // the switch back is not waited for
         if (switching)
             QCOMPARE(setup.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 0);
     }
