@@ -42,7 +42,17 @@ QString labelWrittenInfo(bool verified, const QString &sentText, const QString &
         + readBackText + modeMessage;
 }
 
-QString labelWriteFailedText(const QString &sentText, const QVector<int> &writtenGroups, const QString &modeMessage)
+int changedLabelGroups(const QByteArray &target, const KnownLabel &known)
+{
+    int changed = 0;
+    for (int g = 0; g < LabelGroups; ++g)
+        if (target.mid(g * LabelGroupSize, LabelGroupSize) != known.groups.at(g))
+            ++changed;
+    return changed;
+}
+
+QString labelWriteFailedText(const QString &sentText, const QVector<int> &writtenGroups, int changedGroups,
+                             const QString &modeMessage)
 {
     QString groups;
     if (writtenGroups.isEmpty()) {
@@ -52,7 +62,7 @@ QString labelWriteFailedText(const QString &sentText, const QVector<int> &writte
         for (const int g : writtenGroups)
             numbers << QString::number(g + 1);
         groups = QStringLiteral("\r\nЗаписаны группы метки: ") + numbers.join(QStringLiteral(", "))
-            + QStringLiteral(" из 4");
+            + QStringLiteral(" (из ") + QString::number(changedGroups) + QStringLiteral(" изменяемых)");
     }
     return QStringLiteral("Попытка записи идентификатора\r\n") + sentText + QStringLiteral("\r\n")
         + QStringLiteral("в дозиметр") + QStringLiteral("\r\n") + QStringLiteral("завершилась неудачей") + groups

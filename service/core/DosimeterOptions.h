@@ -3,6 +3,8 @@
 // that do not need a window: the total dose as shown, the messages of the
 // label write and of the number and mode write.
 
+#include "service/core/LabelWrite.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QVector>
@@ -27,8 +29,13 @@ extern const QString LabelAccessText;  // "Доступ к метке дозим
 QString labelWrittenInfo(bool verified, const QString &sentText, const QString &readBackText,
                          const QString &modeMessage);
 // The failure box of a label write that did not complete. `writtenGroups`
-// (0..3) are the groups that read back as sent; the text says which.
-QString labelWriteFailedText(const QString &sentText, const QVector<int> &writtenGroups, const QString &modeMessage);
+// (0..3) are the groups that read back as sent; the text says which, out of
+// the `changedGroups` groups that differed from what the dosimeter held.
+QString labelWriteFailedText(const QString &sentText, const QVector<int> &writtenGroups, int changedGroups,
+                             const QString &modeMessage);
+// The groups of `target` that differ from what the dosimeter is known to
+// hold (an unknown group counts as differing): the groups a write sends.
+int changedLabelGroups(const QByteArray &target, const KnownLabel &known);
 
 // The mode messages appended to the report.
 QString modeWrittenMessage(bool accumulation);   // "\r\nрежим (1) успешно записан в дозиметр"

@@ -1,6 +1,7 @@
 #include "service/core/MetrologyWrite.h"
 
 #include "link/ValueCodec.h"
+#include "service/core/ServiceSession.h"
 
 #include <QLocale>
 #include <cmath>
@@ -109,6 +110,7 @@ MetrologyInputCheck planMetrologyWrite(const MetrologyInput &input, const Metrol
     plan.b = quint16(b < 0 ? b + 65536 : b);
     plan.writeNumber = input.numberChanged;
     plan.number = quint32(number);
+    plan.shownNumber = opened.number;
     if (opened.number.has_value())
         plan.accumulation = input.accumulation;
     return MetrologyInputCheck::Ok;
@@ -117,15 +119,35 @@ MetrologyInputCheck planMetrologyWrite(const MetrologyInput &input, const Metrol
 MetrologyWriteOutcome runMetrologyWrite(SerialLink *link, const MetrologyPlan &plan, const MetrologyInput &input,
                                         bool modeSwitching)
 {
+    Q_UNUSED(input);
     MetrologyWriteOutcome out;
+    if (!plan.writeCoefficients && !plan.writeNumber)
+        return out;
+    // Nothing is written to a dosimeter other than the one the dialog showed.
+    const DosimeterCheck check = checkDosimeter(link, plan.shownNumber);
+    if (!check.same()) {
+        out.failed = true;
+        out.failures = 1;
+        out.message = dosimeterCheckText(check);
+        return out;
+    }
+    // Every report says what the dosimeter read back, also after a lost
+    // acknowledgement.
     if (plan.writeCoefficients) {
-        if (writeMetrologyWord(link, plan.b, plan.aWord, modeSwitching).ok()) {
+        writeMetrologyWord(link, plan.b, plan.aWord, modeSwitching);
+        MetrologyReading now;
+        const bool read = readMetrologyCoefficientWords(link, now);
+        const QString values = read ? QLatin1Char('(') + formatCoefficientA(decodeDecimalWord(*now.aWord))
+                                          + QLatin1Char(',') + formatCoefficientB(now.b) + QLatin1Char(')')
+                                    : QString();
+        if (read && *now.aWord == plan.aWord && now.b == plan.b) {
             out.coefficientsWritten = true;
-            out.message = QStringLiteral("Обновлённые коффициенты (") + input.aText.trimmed() + QLatin1Char(',') +
-                          input.bText.trimmed() + QStringLiteral(") успешно записаны в дозиметр");
+            out.message = QStringLiteral("Обновлённые коффициенты ") + values + QStringLiteral(" успешно записаны в дозиметр");
         } else {
             ++out.failures;
             out.message = QStringLiteral("Не удалось записать значения коэффициентов");
+            if (read)
+                out.message += QStringLiteral("\rВ дозиметре коэффициенты ") + values;
         }
     }
     if (plan.writeNumber) {
@@ -138,11 +160,16 @@ MetrologyWriteOutcome runMetrologyWrite(SerialLink *link, const MetrologyPlan &p
             if (now.ok())
                 accumulation = now.value.accumulation;
         }
-        if (accumulation && writeDosimeterNumber(link, plan.number, *accumulation).ok()) {
+        CommandResult<DosimeterNumberData> readBack;
+        if (accumulation) {
+            writeDosimeterNumber(link, plan.number, *accumulation);
+            readBack = readDosimeterNumber(link);
+        }
+        if (readBack.ok() && readBack.value.number == plan.number && readBack.value.accumulation == *accumulation) {
             out.numberWritten = true;
-            out.message += QStringLiteral("\rРежим (") + (*accumulation ? QStringLiteral("1") : QStringLiteral("0")) +
-                           QStringLiteral(") и номер дозиметра (") + input.numberText.trimmed() + QStringLiteral(")") +
-                           QStringLiteral("\r") + QStringLiteral("успешно записаны в дозиметр");
+            out.message += QStringLiteral("\rРежим (") + (readBack.value.accumulation ? QStringLiteral("1") : QStringLiteral("0"))
+                           + QStringLiteral(") и номер дозиметра (") + QString::number(readBack.value.number)
+                           + QStringLiteral(")") + QStringLiteral("\r") + QStringLiteral("успешно записаны в дозиметр");
         } else {
             ++out.failures;
             out.message += QStringLiteral("\rНе удалось записать номер дозиметра и режим");

@@ -64,6 +64,9 @@ struct MetrologyPlan {
     // The accumulation flag to write with the number; absent when the number
     // was not read at opening: it is then read again just before the write.
     std::optional<bool> accumulation;
+    // The number the dialog showed at opening: the dosimeter in the reader
+    // must still carry it when the writes begin (absent: not read, not checked).
+    std::optional<quint32> shownNumber;
 };
 
 // Checks every field and plans the writes; nothing is planned unless Ok.
@@ -71,9 +74,11 @@ MetrologyInputCheck planMetrologyWrite(const MetrologyInput &input, const Metrol
                                        MetrologyPlan &plan);
 
 // The writes of a plan, coefficients first (run in a session step; raises
-// what the link raises). `message` is the text of the box that follows,
-// `failed` whether a write failed (the box is then an error and the dialog
-// stays open).
+// what the link raises): the number read again first, and nothing written
+// when it is not the one shown; each write read back, and the message tells
+// the values read back. `message` is the text of the box that follows,
+// `failed` whether a write failed or the dosimeter is another one (the box is
+// then an error and the dialog stays open).
 struct MetrologyWriteOutcome {
     QString message;
     bool failed = false;

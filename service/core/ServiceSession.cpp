@@ -95,6 +95,34 @@ void ServiceSession::reportProgress(int value)
     QMetaObject::invokeMethod(this, [this, value] { emit progress(value); }, Qt::QueuedConnection);
 }
 
+DosimeterCheck checkDosimeter(SerialLink *link, std::optional<quint32> shown)
+{
+    DosimeterCheck check;
+    if (!shown)
+        return check;
+    const CommandResult<DosimeterNumberData> now = readDosimeterNumber(link);
+    if (!now.ok()) {
+        check.outcome = DosimeterCheck::Unread;
+        return check;
+    }
+    check.number = now.value.number;
+    check.outcome = now.value.number == *shown ? DosimeterCheck::Same : DosimeterCheck::Other;
+    return check;
+}
+
+QString dosimeterCheckText(const DosimeterCheck &check)
+{
+    switch (check.outcome) {
+    case DosimeterCheck::Same:
+        break;
+    case DosimeterCheck::Other:
+        return QStringLiteral("В считывателе другой дозиметр (%1).\r\nЗапись не произведена.").arg(check.number);
+    case DosimeterCheck::Unread:
+        return QStringLiteral("Не удалось считать номер дозиметра в считывателе.\r\nЗапись не произведена.");
+    }
+    return QString();
+}
+
 QString serviceErrorText(std::exception_ptr error)
 {
     if (!error)

@@ -167,6 +167,22 @@ void ServiceSession::post(F step, QObject *receiver, Done done)
         false);
 }
 
+// The check every write to a dosimeter starts with, in the step of the
+// writes (under the session's link lock, just before the first write): the
+// number of the dosimeter in the reader is read again and compared with the
+// one the dialog showed. Without a number shown (its read at opening was
+// ignored) there is nothing to compare: nothing is read and the write goes on.
+struct DosimeterCheck {
+    enum Outcome { Same, Other, Unread };
+    Outcome outcome = Same;
+    quint32 number = 0;  // the number read now (Same and Other)
+    bool same() const { return outcome == Same; }
+};
+DosimeterCheck checkDosimeter(SerialLink *link, std::optional<quint32> shown);
+// The box of a check that failed: "В считывателе другой дозиметр (N).
+// Запись не произведена." or the number could not be read.
+QString dosimeterCheckText(const DosimeterCheck &check);
+
 // The message of an error a step raised (the program's own errors carry the
 // operator's text), or a general text for anything else.
 QString serviceErrorText(std::exception_ptr error);

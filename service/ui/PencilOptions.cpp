@@ -139,7 +139,14 @@ void PencilOptions::buildLayout()
     m_progress->setObjectName(QStringLiteral("ProgressBar"));
     m_progress->setRange(0, ProgressSteps);
     m_progress->setValue(0);
-    m_progress->setTextVisible(false);
+    // Shown only while a write is under way, saying so from its start (the
+    // first group may take a whole window and its repeats).
+    m_progress->setFormat(QStringLiteral("Запись в дозиметр: %p%"));
+    m_progress->setTextVisible(true);
+    QSizePolicy keepPlace = m_progress->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    m_progress->setSizePolicy(keepPlace);
+    m_progress->hide();
     auto *labelGrid = new QGridLayout(labelTab);
     labelGrid->addWidget(m_labString, 0, 0);
     labelGrid->addWidget(m_cards, 0, 1);
@@ -319,33 +326,49 @@ void PencilOptions::clearDoseClicked()
         != PromptButton::Ok)
         return;
     m_busy = true;
-    bool cleared = false;
-    CommandResult<float> before, after;
+    struct Clear {
+        DosimeterCheck check;
+        CommandResult<float> after;
+    } clear;
+    std::optional<quint32> shown;
+    if (m_openingNumber)
+        shown = m_openingNumber->number;
     try {
-        before = m_session.call([](SerialLink *link) { return readTotalDose(link); });
-        logEvent(QStringLiteral("Очистка накопленой дозы дозиметра %1, доза до очистки: %2")
-                     .arg(number, before.ok() ? formatTotalDose(before.value) : QStringLiteral("не считана")));
-        cleared = m_session.call([](SerialLink *link) { return clearDosimeterDose(link); }).ok();
-        if (cleared)
-            after = m_session.call([](SerialLink *link) { return readTotalDose(link); });
+        clear = m_session.call([shown, number](SerialLink *link) {
+            Clear c;
+            c.check = checkDosimeter(link, shown);
+            if (!c.check.same())
+                return c;
+            const CommandResult<float> before = readTotalDose(link);
+            logEvent(QStringLiteral("Очистка накопленой дозы дозиметра %1, доза до очистки: %2")
+                         .arg(number, before.ok() ? formatTotalDose(before.value) : QStringLiteral("не считана")));
+            // Read back also after a lost acknowledgement: the dose may have
+            // been cleared all the same.
+            clearDosimeterDose(link);
+            c.after = readTotalDose(link);
+            return c;
+        });
     } catch (...) {
-        cleared = false;
+        clear.after = CommandResult<float>();
     }
     m_busy = false;
+    if (!clear.check.same()) {
+        activePrompt().beep();
+        activePrompt().message(MsgKind::Error, dosimeterCheckText(clear.check), PromptButton::Ok);
+        return;
+    }
+    const CommandResult<float> &after = clear.after;
+    if (after.ok()) {
+        m_info->setText(totalDoseInfo(formatTotalDose(after.value), QDateTime::currentDateTime()));
+        m_sumDose->setText(totalDoseDisplay(after.value));
+    }
     // The clear counts when the dose reads back as zero.
-    if (cleared && after.ok() && after.value == 0.0f) {
+    if (after.ok() && after.value == 0.0f) {
         activePrompt().message(MsgKind::Information,
                                QStringLiteral("Суммарная доза: ") + QStringLiteral("0") + QStringLiteral("\r\n")
                                    + QStringLiteral("успешно записана в дозиметр"),
                                PromptButton::Ok);
-        const QString value = formatTotalDose(after.value);
-        m_info->setText(totalDoseInfo(value, QDateTime::currentDateTime()));
-        m_sumDose->setText(totalDoseDisplay(after.value));
         return;
-    }
-    if (after.ok()) {
-        m_info->setText(totalDoseInfo(formatTotalDose(after.value), QDateTime::currentDateTime()));
-        m_sumDose->setText(totalDoseDisplay(after.value));
     }
     activePrompt().beep();
     activePrompt().message(MsgKind::Error, QStringLiteral("Не удалось записать суммарную дозу в дозиметр"),
@@ -360,23 +383,34 @@ QString PencilOptions::numberAndModeWrite(bool &failed)
     const bool accumulation = m_accMode->isChecked();
     if (!m_openingNumber)
         return ModeWriteFailedMessage;  // the number was not read: nothing to write it back with
+    const quint32 number = m_openingNumber->number;
+    struct Write {
+        DosimeterCheck check;
+        CommandResult<DosimeterNumberData> readBack;
+    };
+    Write w;
     try {
-        // The dosimeter in the reader must still be the one read at opening.
-        const auto now = m_session.call([](SerialLink *link) { return readDosimeterNumber(link); });
-        if (!now.ok())
-            return ModeWriteFailedMessage;
-        if (now.value.number != m_openingNumber->number)
-            return otherDosimeterMessage(now.value.number);
-        const quint32 number = m_openingNumber->number;
-        const auto written = m_session.call(
-            [number, accumulation](SerialLink *link) { return writeDosimeterNumber(link, number, accumulation); });
-        if (!written.ok())
-            return ModeWriteFailedMessage;
+        w = m_session.call([number, accumulation](SerialLink *link) {
+            Write r;
+            // The dosimeter in the reader must still be the one read at opening.
+            r.check = checkDosimeter(link, number);
+            if (!r.check.same())
+                return r;
+            writeDosimeterNumber(link, number, accumulation);
+            // What the register holds decides, also after a lost acknowledgement.
+            r.readBack = readDosimeterNumber(link);
+            return r;
+        });
     } catch (...) {
         return ModeWriteFailedMessage;
     }
+    if (w.check.outcome == DosimeterCheck::Other)
+        return otherDosimeterMessage(w.check.number);
+    if (!w.check.same() || !w.readBack.ok() || w.readBack.value.number != number
+        || w.readBack.value.accumulation != accumulation)
+        return ModeWriteFailedMessage;
     failed = false;
-    return modeWrittenMessage(accumulation);
+    return modeWrittenMessage(w.readBack.value.accumulation);
 }
 
 void PencilOptions::writeClicked()
@@ -384,6 +418,7 @@ void PencilOptions::writeClicked()
     if (m_busy)
         return;
     m_progress->setValue(0);
+    m_progress->show();
     QString modeMessage;
     const QString text = m_labString->text().left(64);
     m_tabs->setCurrentIndex(0);
@@ -395,14 +430,30 @@ void PencilOptions::writeClicked()
     const QByteArray target =
         (text == m_openingText && m_openingCode.size() == LabelLength) ? m_openingCode : labelTargetCode(text);
     LabelWriteResult result;
+    DosimeterCheck check;
     std::exception_ptr error;
     bool modeFailed = false;
+    const KnownLabel known = m_known;
     try {
-        const KnownLabel known = m_known;
         ServiceSession *session = &m_session;
-        result = m_session.call([target, known, session](SerialLink *link) {
+        std::optional<quint32> shown;
+        if (m_openingNumber)
+            shown = m_openingNumber->number;
+        result = m_session.call([target, known, session, shown, &check](SerialLink *link) {
+            // Nothing is written to a dosimeter other than the one shown.
+            check = checkDosimeter(link, shown);
+            if (!check.same())
+                return LabelWriteResult();
             return writeDosimeterLabel(link, target, known, [session] { session->reportProgress(1); });
         });
+        if (!check.same()) {
+            m_progress->hide();
+            m_cancel->setEnabled(true);
+            m_busy = false;
+            activePrompt().beep();
+            activePrompt().message(MsgKind::Error, dosimeterCheckText(check), PromptButton::Ok);
+            return;
+        }
         m_known = result.known;
         if (result.completed && m_accModeChanged) {
             modeMessage = numberAndModeWrite(modeFailed);
@@ -414,6 +465,7 @@ void PencilOptions::writeClicked()
     }
 
     m_progress->setValue(m_progress->maximum());
+    m_progress->hide();
     m_cancel->setEnabled(true);
     m_busy = false;
     if (result.completed) {
@@ -430,7 +482,8 @@ void PencilOptions::writeClicked()
             accept();
         return;
     }
-    activePrompt().message(MsgKind::Error, labelWriteFailedText(text, result.written, modeMessage),
+    activePrompt().message(MsgKind::Error,
+                           labelWriteFailedText(text, result.written, changedLabelGroups(target, known), modeMessage),
                            PromptButton::Abort);
     if (error)
         activePrompt().message(MsgKind::Error, serviceErrorText(error), PromptButton::Ok);

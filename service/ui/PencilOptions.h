@@ -7,12 +7,15 @@
 // dialog's handlers, each exchange in the session's link thread while the
 // window repaints.
 //
-// The label the operator did not edit is written back as the bytes read, so
-// nothing is sent for it. After every label write the label the dialog
-// compares against follows what the groups read back. The number and mode
-// are written only after the number has been read again and found to be the
-// one read at opening. Clearing the total dose asks first, logs the value it
-// replaces and reads the dose back.
+// Every write (the label, the number and mode, the dose clear) begins, in
+// the same session step, with the number read again (checkDosimeter): a
+// dosimeter other than the one shown gets nothing, and the operator is told
+// so without a label report. The label the operator did not edit is written
+// back as the bytes read, so nothing is sent for it. After every label write
+// the label the dialog compares against follows what the groups read back.
+// The number and mode, and the cleared dose, are reported as read back.
+// Clearing the total dose asks first and logs the value it replaces. The
+// progress bar shows only while a label write is under way.
 
 #include "link/DeviceCommands.h"
 #include "records/LabelBinding.h"

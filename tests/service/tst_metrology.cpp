@@ -69,6 +69,7 @@ private slots:
     void writeRequestWithAndWithoutModeSwitching();
     void invalidFieldWritesNothing();
     void ignoredNumberKeepsAccumulation();
+    void otherDosimeterGetsNothingAndReportsReadBack();
 };
 
 void TestMetrology::checksAndPlan()
@@ -252,6 +253,47 @@ void TestMetrology::ignoredNumberKeepsAccumulation()
     QVERIFY(setup.sim.dosimeter().accumulation);
     QCOMPARE(prompt.asked[1].text, QStringLiteral("\rРежим (1) и номер дозиметра (77)\rуспешно записаны в дозиметр"));
     QVERIFY(registerWrites(setup.sim, RegMetrology).isEmpty());
+}
+
+void TestMetrology::otherDosimeterGetsNothingAndReportsReadBack()
+{
+    ReaderLinkSetup setup(0);
+    if (!setup.startReader())
+        QSKIP("no pseudo-terminal");
+    SimDosimeter first;
+    first.setA(1.23);
+    first.b = quint16(-2);
+    first.number = 1193046;
+    setup.sim.setDosimeter(first);
+    setup.sim.setInserted(true);
+    SimDosimeter other;
+    other.setA(5);
+    other.b = 7;
+    other.number = 4242;
+    SyncEngine engine;
+    engine.setLink(&setup.link);
+    ScriptedPrompt prompt;
+
+    bool stayedOpen = false;
+    const int result = runFlow(engine, prompt, [&](PencilMetrology *dlg) {
+        setup.sim.setDosimeter(other);
+        setText(dlg, "LE_A", QStringLiteral("2.5"));
+        pressWrite(dlg);
+        stayedOpen = dlg->isVisible();
+        // The first one back in, its write's acknowledgement lost: the values
+        // read back tell.
+        setup.sim.setDosimeter(first);
+        setup.sim.injectFault(SimReader::Fault::NoReply, 1, 0, 1);
+        pressWrite(dlg);
+    });
+    QVERIFY(stayedOpen);
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(prompt.texts(), (QStringList{QStringLiteral("В считывателе другой дозиметр (4242).\r\nЗапись не произведена."),
+                                          QStringLiteral("Обновлённые коффициенты (2.5,-2) успешно записаны в дозиметр")}));
+    QCOMPARE(prompt.asked[0].kind, MsgKind::Error);
+    QCOMPARE(registerWrites(setup.sim, RegMetrology).size(), 1);
+    QCOMPARE(setup.sim.dosimeter().a(), 2.5);
+    QCOMPARE(setup.sim.dosimeter().b, quint16(-2));
 }
 
 QTEST_MAIN(TestMetrology)

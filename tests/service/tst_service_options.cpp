@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -176,18 +177,24 @@ void TestServiceOptions::writeRequestsWithAndWithoutModeSwitching()
         f.sim().setDosimeter(d);
         Recorded rec;
         QList<QByteArray> opening;
+        bool idleHidden = false, shownWhileWriting = false;
         f.prompt.dialogs[InsertDosimetr::ObjectName] = [](QObject *) { return int(QDialog::Accepted); };
         f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
             auto *dlg = static_cast<PencilOptions *>(o);
             dlg->show();
             opening = f.requests();
             f.clearLog();
+            // The progress shows only while a write is under way, and says so.
+            auto *bar = dlg->findChild<QProgressBar *>(QStringLiteral("ProgressBar"));
+            idleHidden = !bar->isVisible();
+            QTimer::singleShot(0, dlg, [&] { shownWhileWriting = bar->isVisible() && bar->isTextVisible(); });
             dlg->findChild<QLineEdit *>(QStringLiteral("LabString"))->setText(QStringLiteral("Иванов И."));
             dlg->findChild<QCheckBox *>(QStringLiteral("CB_AccMode"))->click();
             dlg->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
             return dlg->result();
         };
         PencilOptions::run(f.engine, nullptr, rec.context());
+        QVERIFY(idleHidden && shownWhileWriting);
         QVERIFY(f.engine.waitForWorkers(5000));
 
         // Opening: service mode where the reader needs it, the four label
@@ -200,14 +207,19 @@ void TestServiceOptions::writeRequestsWithAndWithoutModeSwitching()
         expectedOpening << ServiceFixture::request(FnRead, SelRegister, dosimeterRegisterReadBody(RegDosimeterNumber));
         QCOMPARE(opening, expectedOpening);
 
+        // The number read again before the first write and before the
+        // number and mode, the mode read back after its write.
         const QByteArray target = textToDeviceCode(QStringLiteral("Иванов И.       "));
+        const QByteArray numberRead = ServiceFixture::request(FnRead, SelRegister, dosimeterRegisterReadBody(RegDosimeterNumber));
         QList<QByteArray> expected{
+            numberRead,
             ServiceFixture::request(FnWrite, SelRegister, labelGroupWriteBody(1, target.mid(4, 4))),
             ServiceFixture::request(FnRead, SelRegister, labelGroupReadBody(1)),
             ServiceFixture::request(FnWrite, SelRegister, labelGroupWriteBody(2, target.mid(8, 4))),
             ServiceFixture::request(FnRead, SelRegister, labelGroupReadBody(2)),
-            ServiceFixture::request(FnRead, SelRegister, dosimeterRegisterReadBody(RegDosimeterNumber)),
+            numberRead,
             ServiceFixture::request(FnWrite, SelRegister, dosimeterNumberWriteBody(4711, true)),
+            numberRead,
         };
         if (switching)
             expected << ServiceFixture::modeRequest(0);
@@ -263,33 +275,43 @@ void TestServiceOptions::otherDosimeterIsNotRenumbered()
     if (!f.start())
         QSKIP("no pseudo-terminal");
     SimDosimeter d;
-    d.setLabel(QStringLiteral("Сидоров"));
-    d.number = 100;
+    d.setLabel(QStringLiteral("Иванов И.И."));
+    d.number = 1193046;
     f.sim().setDosimeter(d);
+    // Another dosimeter goes in while the dialog is open; only its last
+    // label group is the one read at opening.
+    SimDosimeter other;
+    other.labelCode = textToDeviceCode(QStringLiteral("Сидорова Н.")) + d.labelCode.mid(12);
+    other.number = 777;
+    other.totalDose = 5.0f;
     Recorded rec;
     bool stayedOpen = false;
     f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
         auto *dlg = static_cast<PencilOptions *>(o);
         dlg->show();
-        dlg->findChild<QCheckBox *>(QStringLiteral("CB_AccMode"))->click();
-        // Another dosimeter goes in while the dialog is open.
-        SimDosimeter other;
-        other.setLabel(QStringLiteral("Сидоров"));
-        other.number = 200;
         f.sim().setDosimeter(other);
+        f.clearLog();
+        dlg->findChild<QLineEdit *>(QStringLiteral("LabString"))->setText(QStringLiteral("Петров П.П."));
+        dlg->findChild<QCheckBox *>(QStringLiteral("CB_AccMode"))->click();
         dlg->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
+        dlg->findChild<QPushButton *>(QStringLiteral("BtnDoseClear"))->click();
         stayedOpen = dlg->result() != QDialog::Accepted;
         return dlg->result();
     };
     PencilOptions::run(f.engine, nullptr, rec.context());
-    QCOMPARE(f.sim().dosimeter().number, 200u);
+    // Nothing is written to it, nothing is reported to the journal.
+    QCOMPARE(f.sim().dosimeter().labelCode, other.labelCode);
+    QCOMPARE(f.sim().dosimeter().number, 777u);
     QVERIFY(!f.sim().dosimeter().accumulation);
+    QCOMPARE(f.sim().dosimeter().totalDose, 5.0f);
     for (const QByteArray &r : f.requests())
-        QVERIFY(!isNumberWrite(r));
+        QVERIFY(quint8(r.at(6)) != FnWrite);
     QVERIFY(stayedOpen);
-    QCOMPARE(rec.reports.size(), 1);
-    QVERIFY(rec.reports.first().info.endsWith(otherDosimeterMessage(200)));
-    QVERIFY(f.prompt.beeps >= 1);
+    QVERIFY(rec.reports.isEmpty());
+    const QString refused = QStringLiteral("В считывателе другой дозиметр (777).\r\nЗапись не произведена.");
+    QCOMPARE(f.prompt.texts(),
+             (QStringList{refused, QStringLiteral("Очистить накопленую дозу дозиметра 1193046?"), refused}));
+    QVERIFY(f.prompt.beeps >= 2);
 }
 
 void TestServiceOptions::doseTabClearAndNotANumber()
@@ -328,12 +350,20 @@ void TestServiceOptions::doseTabClearAndNotANumber()
         clear->click();  // answered Cancel: nothing is cleared
         clear->click();  // answered OK
         shownAfterClear = dlg->findChild<QLabel *>(QStringLiteral("Label_SumDoseReaded"))->text();
+        // The clear's acknowledgement lost (after the number and the dose
+        // read before it): the dose reads back as zero, so it was cleared.
+        SimDosimeter again = f.sim().dosimeter();
+        again.totalDose = 3.0f;
+        f.sim().setDosimeter(again);
+        f.sim().injectFault(SimReader::Fault::NoReply, 1, 0, 2);
+        clear->click();  // answered OK
         dlg->move(140, 90);
         closedAt = dlg->geometry();
         dlg->reject();
         return int(QDialog::Rejected);
     };
-    f.prompt.answers << PromptButton::Cancel << PromptButton::Ok << PromptButton::Ok;
+    f.prompt.answers << PromptButton::Cancel << PromptButton::Ok << PromptButton::Ok << PromptButton::Ok
+                     << PromptButton::Ok;
     PencilOptions::run(f.engine, nullptr, context);
     QCOMPARE(doseReads, 1);
     QCOMPARE(shownFirst, QStringLiteral("1.250E+01"));
@@ -342,6 +372,8 @@ void TestServiceOptions::doseTabClearAndNotANumber()
     QCOMPARE(f.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(f.prompt.asked.at(0).unattended, PromptButton::Cancel);
     QCOMPARE(f.prompt.asked.at(2).text, QStringLiteral("Суммарная доза: 0\r\nуспешно записана в дозиметр"));
+    QCOMPARE(f.prompt.asked.size(), 5);
+    QCOMPARE(f.prompt.asked.at(4).text, f.prompt.asked.at(2).text);
     const QStringList events = f.setup.eventLines();
     QVERIFY(!events.filter(QStringLiteral("1.250E+01")).isEmpty());
 
