@@ -7,6 +7,7 @@
 #include "service/ui/InsertDosimetr.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -82,7 +83,11 @@ PencilMetrology::PencilMetrology(ServiceSession &session, QWidget *parent) : QDi
     layout->addWidget(m_accMode);
     layout->addSpacing(8);
     layout->addLayout(buttons);
-    setMinimumWidth(340);
+    // Wide enough for the whole caption in a title bar (its font is often
+    // bold; the icon and the title bar's buttons take about 160 px more).
+    QFont captionFont = font();
+    captionFont.setBold(true);
+    setMinimumWidth(qMax(340, QFontMetrics(captionFont).horizontalAdvance(windowTitle()) + 160));
 
     // Both coefficient edits share one flag; setting a text counts too, until
     // the first showing clears the flags.
