@@ -167,6 +167,12 @@ void TestServiceOptions::cancelledPromptRestoresTheModeOrMarksItPending()
 
 void TestServiceOptions::writeRequestsWithAndWithoutModeSwitching()
 {
+    // A write that ended early counts its groups against those that differed.
+    const KnownLabel ivanov = KnownLabel::fromCode(textToDeviceCode(QStringLiteral("Иванов И.И.     ")));
+    QCOMPARE(changedLabelGroups(labelTargetCode(QStringLiteral("Иванов П.П.")), ivanov), 2);
+    QVERIFY(labelWriteFailedText(QStringLiteral("Иванов П.П."), {1}, 2, QString())
+                .endsWith(QStringLiteral("Записаны группы метки: 2 (из 2 изменяемых)")));
+
     for (const bool switching : {false, true}) {
         ServiceFixture f(switching);
         if (!f.start())
