@@ -80,8 +80,7 @@ private slots:
             QVERIFY(dialog.numberBox()->text().isEmpty());
             dialog.numberBox()->setText(QStringLiteral("5"));
             // Whole characters only, and only what the code page holds.
-            for (const QChar ch : QString(39, QChar(u'Ж')) + QStringLiteral("😀"))
-                QTest::sendKeyEvent(QTest::Click, dialog.nameBox(), Qt::Key_unknown, QString(ch), Qt::NoModifier);
+            dialog.nameBox()->insert(QString(39, QChar(u'Ж')) + QStringLiteral("😀"));  // as a paste does
             QCOMPARE(dialog.nameBox()->text(), QString(39, QChar(u'Ж')));
             dialog.nameBox()->setText(QStringLiteral("Łukasz 😀"));
             dialog.accept();
