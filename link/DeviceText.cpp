@@ -65,3 +65,8 @@ QString deviceCodeToText(const QByteArray &bytes)
 {
     return fromCp1251(deviceCodeToCp1251(bytes));
 }
+
+bool deviceTextHolds(char32_t c)
+{
+    return (c >= 0x20 && c <= 0x7E) || (c >= 0x0410 && c <= 0x044F) || c == 0x0401 || c == 0x0451 || c == 0x2116;
+}

@@ -20,3 +20,11 @@ QString deviceCodeToText(const QByteArray &bytes);
 // The same conversions on Windows-1251 bytes.
 QByteArray cp1251ToDeviceCode(const QByteArray &cp1251);
 QByteArray deviceCodeToCp1251(const QByteArray &device);
+
+// True when the device's table holds the character: it goes to a device code
+// that reads back as the same character or as its look-alike (Latin letters
+// as Cyrillic, quotes and comma as typographic ones, Ь as ь). These are the
+// printable ASCII characters (20..7E), the Russian letters, Ё, ё and №;
+// every other character (other Windows-1251 letters and signs, control
+// characters) would come back as another letter or a sign.
+bool deviceTextHolds(char32_t c);

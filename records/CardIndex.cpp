@@ -96,7 +96,9 @@ QString CardIndex::collapseBlanks(const QString &name)
 
 QString CardIndex::labelFromName(const QString &rawName)
 {
-    const QString name = collapseBlanks(rawName);
+    // Only what the dosimeter can hold, whole characters: an initial is the
+    // first character of a word, never half of one.
+    const QString name = collapseBlanks(keepHeldCharacters(rawName, deviceTextHolds));
     const qsizetype p = name.indexOf(QLatin1Char(' '));
     if (p < 0)
         return name.left(ProposalCut);

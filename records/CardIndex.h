@@ -69,7 +69,8 @@ public:
     static QString collapseBlanks(const QString &name);
     // The label built from a name, before any uniqueness check: the surname
     // followed by the initials of the first name and the patronymic, or the
-    // first 14 characters of a name without blanks (blanks collapsed first).
+    // first 14 characters of a name without blanks (blanks collapsed first,
+    // characters the dosimeter's table lacks left out: deviceTextHolds).
     static QString labelFromName(const QString &name);
     // The proposal for a new card: labelFromName cut to the 16 characters the
     // field keeps; when a card already has that label (compared as the

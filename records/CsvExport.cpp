@@ -24,13 +24,71 @@ bool needsQuotes(const QString &cell, QChar separator)
     return false;
 }
 
+bool isDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// A negative number as the export writes one: -digits, a decimal point or
+// comma with digits, an exponent.
+bool isNegativeNumber(const QString &cell)
+{
+    qsizetype i = 1;
+    const qsizetype n = cell.size();
+    auto digits = [&] {
+        const qsizetype from = i;
+        while (i < n && isDigit(cell.at(i)))
+            ++i;
+        return i > from;
+    };
+    if (!digits())
+        return false;
+    if (i < n && (cell.at(i) == QLatin1Char('.') || cell.at(i) == QLatin1Char(','))) {
+        ++i;
+        if (!digits())
+            return false;
+    }
+    if (i < n && (cell.at(i) == QLatin1Char('e') || cell.at(i) == QLatin1Char('E'))) {
+        ++i;
+        if (i < n && (cell.at(i) == QLatin1Char('+') || cell.at(i) == QLatin1Char('-')))
+            ++i;
+        if (!digits())
+            return false;
+    }
+    return i == n;
+}
+
+// A cell a spreadsheet would evaluate: it begins with a formula sign.
+bool formulaLike(const QString &cell)
+{
+    if (cell.isEmpty())
+        return false;
+    switch (cell.front().unicode()) {
+    case '=':
+    case '+':
+    case '@':
+    case '\t':
+    case '\r':
+        return true;
+    case '-':
+        return !isNegativeNumber(cell);
+    default:
+        return false;
+    }
+}
+
 void appendCell(QString &out, const QString &cell, QChar separator)
 {
+    const bool guard = formulaLike(cell);
     if (!needsQuotes(cell, separator)) {
+        if (guard)
+            out += QLatin1Char('\'');
         out += cell;
         return;
     }
     out += QLatin1Char('"');
+    if (guard)
+        out += QLatin1Char('\'');
     for (const QChar c : cell) {
         if (c == QLatin1Char('"'))
             out += QLatin1Char('"');
@@ -62,7 +120,17 @@ QString storedDateTimeText(const QString &s)
 
 } // namespace
 
-CsvWriter::CsvWriter(const QString &path, QChar separator) : m_path(path), m_separator(separator) {}
+CsvFormat CsvFormat::withSeparator(QChar separator)
+{
+    return separator == QLatin1Char(';') ? CsvFormat{separator, QLatin1Char(',')} : CsvFormat{separator, QLatin1Char('.')};
+}
+
+CsvFormat CsvFormat::forLocale(const QLocale &locale)
+{
+    return withSeparator(locale.language() == QLocale::Russian ? QLatin1Char(';') : QLatin1Char(','));
+}
+
+CsvWriter::CsvWriter(const QString &path, const CsvFormat &format) : m_path(path), m_separator(format.separator) {}
 
 CsvWriter::~CsvWriter()
 {
@@ -92,6 +160,13 @@ QString CsvWriter::line(const QStringList &cells, QChar separator)
             out += separator;
         appendCell(out, cells.at(i), separator);
     }
+    return out;
+}
+
+QString CsvWriter::cell(const QString &text, QChar separator)
+{
+    QString out;
+    appendCell(out, text, separator);
     return out;
 }
 
@@ -148,7 +223,15 @@ void CsvWriter::cancel()
     m_pending.clear();
 }
 
-QString csvCellText(const FieldDef &field, const QVariant &stored)
+QString csvNumberText(double value, QChar decimal)
+{
+    QString s = QString::number(value, 'g', 15);
+    if (decimal != QLatin1Char('.'))
+        s.replace(QLatin1Char('.'), decimal);
+    return s;
+}
+
+QString csvCellText(const FieldDef &field, const QVariant &stored, QChar decimal)
 {
     if (!stored.isValid() || stored.isNull())
         return QString();
@@ -167,7 +250,7 @@ QString csvCellText(const FieldDef &field, const QVariant &stored)
         return on ? QStringLiteral("True") : QStringLiteral("False");
     }
     case FieldType::Float:
-        return QString::number(stored.toDouble(), 'g', 15);
+        return csvNumberText(stored.toDouble(), decimal);
     case FieldType::AutoInc:
     case FieldType::Integer:
         return QString::number(stored.toLongLong());
@@ -197,7 +280,7 @@ CsvResult finish(CsvWriter &writer, CsvResult r)
 } // namespace
 
 CsvResult exportTableToCsv(const DataTable &table, const QList<CsvColumn> &columns, const QString &path,
-                           const CsvProgress &progress)
+                           const CsvProgress &progress, const CsvFormat &format)
 {
     CsvResult r;
     QVector<int> fields;
@@ -213,7 +296,7 @@ CsvResult exportTableToCsv(const DataTable &table, const QList<CsvColumn> &colum
         defs.append(table.fields().at(f));
         titles.append(c.title);
     }
-    CsvWriter writer(path);
+    CsvWriter writer(path, format);
     if (!writer.open()) {
         r.error = writer.errorString();
         return r;
@@ -239,7 +322,7 @@ CsvResult exportTableToCsv(const DataTable &table, const QList<CsvColumn> &colum
             for (const RowData &row : page) {
                 cells.clear();
                 for (int i = 0; i < defs.size(); ++i)
-                    cells.append(csvCellText(defs.at(i), row.values.value(i)));
+                    cells.append(csvCellText(defs.at(i), row.values.value(i), format.decimal));
                 writer.writeRow(cells);
             }
             r.rows += page.size();
@@ -268,10 +351,10 @@ CsvResult exportTableToCsv(const DataTable &table, const QList<CsvColumn> &colum
 }
 
 CsvResult exportRowsToCsv(const QStringList &titles, const QList<QStringList> &rows, const QString &path,
-                          const CsvProgress &progress)
+                          const CsvProgress &progress, const CsvFormat &format)
 {
     CsvResult r;
-    CsvWriter writer(path);
+    CsvWriter writer(path, format);
     if (!writer.open()) {
         r.error = writer.errorString();
         return r;

@@ -1,9 +1,12 @@
 #pragma once
 // Rows to a CSV file: UTF-8 with a byte-order mark (so spreadsheet programs
 // read the Cyrillic texts right), the column titles in the first line, cells
-// separated by commas, lines ended by CR LF. A cell holding the separator, a
-// double quote, a line break or blanks at either end is put in double quotes,
-// a quote inside doubled.
+// separated by the format's separator (a comma, or a semicolon where the
+// decimal comma is used), lines ended by CR LF. A cell holding the separator,
+// a double quote, a line break or blanks at either end is put in double
+// quotes, a quote inside doubled. A cell a spreadsheet would take for a
+// formula (beginning with =, +, -, @, tab or CR) gets a leading apostrophe
+// and so stays text; a negative number is left a number.
 //
 // The file is written beside its final place and put there only when every
 // row is written: a cancelled or failed export leaves whatever was there
@@ -13,6 +16,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -41,9 +45,20 @@ struct CsvColumn {
     QString title;
 };
 
+// The separator of the cells and the decimal mark of the numbers.
+struct CsvFormat {
+    QChar separator = QLatin1Char(',');
+    QChar decimal = QLatin1Char('.');
+
+    // ';' goes with the decimal comma, anything else with the point.
+    static CsvFormat withSeparator(QChar separator);
+    // The default of a locale: Russian ';' and ',', any other ',' and '.'.
+    static CsvFormat forLocale(const QLocale &locale);
+};
+
 class CsvWriter {
 public:
-    explicit CsvWriter(const QString &path, QChar separator = QLatin1Char(','));
+    explicit CsvWriter(const QString &path, const CsvFormat &format = {});
     ~CsvWriter();  // an export never committed is dropped
 
     bool open();                              // false: errorString() says why
@@ -52,8 +67,10 @@ public:
     void cancel();                            // drops everything written
     QString errorString() const { return m_error; }
 
-    // One line of cells (without the line end), quoted where needed.
+    // One line of cells (without the line end), quoted and guarded where needed.
     static QString line(const QStringList &cells, QChar separator = QLatin1Char(','));
+    // One cell as the file holds it.
+    static QString cell(const QString &text, QChar separator = QLatin1Char(','));
 
 private:
     bool flush();
@@ -67,18 +84,21 @@ private:
 };
 
 // The text a stored value of a field gets in a file: date-times
-// "dd.MM.yyyy HH:mm:ss", dates "dd.MM.yyyy", numbers with "." and every digit
-// they hold, Booleans after the field's display format ("М;Ж") or
-// "True"/"False", blanks empty.
-QString csvCellText(const FieldDef &field, const QVariant &stored);
+// "dd.MM.yyyy HH:mm:ss", dates "dd.MM.yyyy", numbers with every digit they
+// hold and the given decimal mark, Booleans after the field's display format
+// ("М;Ж") or "True"/"False", blanks empty.
+QString csvCellText(const FieldDef &field, const QVariant &stored, QChar decimal = QLatin1Char('.'));
+// A number as csvCellText writes a float.
+QString csvNumberText(double value, QChar decimal = QLatin1Char('.'));
 
 // The rows the table shows (its filter in force), in its current order, with
 // the given columns; the current row and everything else of the table stay.
 // Reads a page at a time, so the grid and the rest of the program may run
 // between pages (from the progress callback).
 CsvResult exportTableToCsv(const DataTable &table, const QList<CsvColumn> &columns, const QString &path,
-                           const CsvProgress &progress = {});
+                           const CsvProgress &progress = {}, const CsvFormat &format = {});
 
-// Rows already at hand (a report's lines), with their titles.
+// Rows already at hand (a report's lines), with their titles; numbers in
+// the cells should already carry the format's decimal mark (csvNumberText).
 CsvResult exportRowsToCsv(const QStringList &titles, const QList<QStringList> &rows, const QString &path,
-                          const CsvProgress &progress = {});
+                          const CsvProgress &progress = {}, const CsvFormat &format = {});

@@ -7,6 +7,7 @@
 #include "records/DataTable.h"
 
 #include "core/Errors.h"
+#include "core/TextCode.h"
 #include "records/SqlQuote.h"
 #include "records/TableHost.h"
 
@@ -16,6 +17,14 @@
 #include <QSqlRecord>
 
 namespace {
+
+bool hasSurrogates(const QString &text)
+{
+    for (const QChar c : text)
+        if (c.isSurrogate())
+            return true;
+    return false;
+}
 
 using RecordsSql::quoted;
 
@@ -479,8 +488,10 @@ void DataTable::setFieldValue(const QString &field, const QVariant &value)
     QVariant v = value;
     if (f.type == FieldType::Text && v.isValid() && !v.isNull()) {
         QString text = v.toString();
-        if (f.size > 0 && text.size() > f.size)
-            text.truncate(f.size);  // a longer text is cut to the field size
+        // A longer text is cut to the field size by whole characters; half of
+        // a surrogate pair (a lone one) is never stored.
+        if ((f.size > 0 && text.size() > f.size) || hasSurrogates(text))
+            text = leftCharacters(text, f.size > 0 ? f.size : text.size());
         v = text;
     }
     // Checked and normalised now, so that a bad value fails where it is set.

@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "core/LogFiles.h"
 #include "core/Prompt.h"
+#include "core/TextCode.h"
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
@@ -138,8 +139,16 @@ LabelBinding::Outcome LabelBinding::bindInJournal(const LabelWriteOutcome &outco
         name = cardFio;
     } else {
         name = label;
-        if (!activePrompt().input(NameCaption, NamePrompt, name))
-            return Outcome::NameCancelled;
+        // A name the stored code page cannot hold is refused and asked again.
+        for (;;) {
+            if (!activePrompt().input(NameCaption, NamePrompt, name))
+                return Outcome::NameCancelled;
+            const QString missing = charactersNotHeld(name, cp1251Holds);
+            if (missing.isEmpty())
+                break;
+            activePrompt().message(MsgKind::Warning, refusedCharactersText(QStringLiteral("ФИО"), missing),
+                                   PromptButton::Ok);
+        }
         if (open && open->fio.trimmed() == name.trimmed() && !name.trimmed().isEmpty())
             return Outcome::Done;
     }

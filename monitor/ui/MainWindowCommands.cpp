@@ -51,7 +51,7 @@ void MainWindow::toggleStoredFilter()
 void MainWindow::exportRecordsCsv()
 {
     syncColumnsFromGrid();
-    exportRecordsToCsv(this, m_view);
+    exportRecordsToCsv(this, m_view, m_settingsPath);
 }
 
 void MainWindow::toggleOnlyNew()

@@ -2,7 +2,9 @@
 
 #include "core/Errors.h"
 #include "core/Prompt.h"
+#include "link/DeviceText.h"
 #include "records/ui/DateBox.h"
+#include "records/ui/TextBoxFit.h"
 
 #include <QButtonGroup>
 #include <QEvent>
@@ -26,6 +28,7 @@ QLineEdit *textBox(QWidget *parent, const QString &name, int size)
     auto *e = new QLineEdit(parent);
     e->setObjectName(name);
     e->setMaxLength(size);
+    keepWholeCharacters(e);
     return e;
 }
 
@@ -44,6 +47,7 @@ CardEdit::CardEdit(CardIndex &index, int &maxCardsIndex, const QString &settings
     m_number->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
     m_fio = textBox(this, QStringLiteral("FIO"), 40);
     m_label = textBox(this, QStringLiteral("FIO_RFID"), CardIndex::LabelSize);
+    keepWholeCharacters(m_label, deviceTextHolds);  // the label goes into dosimeters
     m_birthDay = new DateBox(this);
     m_birthDay->setObjectName(QStringLiteral("DateEdit"));
     m_age = new QLabel(QStringLiteral("(Число полных лет - )"), this);
@@ -173,6 +177,15 @@ int CardEdit::run()
 
 void CardEdit::accept()
 {
+    const QList<std::pair<QLineEdit *, QString>> boxes{
+        {m_fio, QStringLiteral("ФИО")},           {m_vacancy, QStringLiteral("Должность")},
+        {m_subDiv, QStringLiteral("Подразделение")}, {m_address, QStringLiteral("Адрес")},
+        {m_telephone, QStringLiteral("Телефон")},  {m_remark, QStringLiteral("Коментарий")}};
+    for (const auto &[box, title] : boxes)
+        if (!boxTextFits(box, title))
+            return;
+    if (!boxTextFits(m_label, QStringLiteral("Метка (в дозиметре)"), true))
+        return;
     const CardData c = card();
     try {
         m_savedKey = m_newCardMode ? m_index.createCard(c) : m_index.updateCard(c);

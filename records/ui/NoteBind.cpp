@@ -2,6 +2,7 @@
 
 #include "records/Journal.h"
 #include "records/ui/DateBox.h"
+#include "records/ui/TextBoxFit.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -31,6 +32,7 @@ NoteBind::NoteBind(Journal &journal, std::function<std::optional<QString>(QWidge
     m_name = new QLineEdit(this);
     m_name->setObjectName(QStringLiteral("LE_FIO"));
     m_name->setMaxLength(40);
+    keepWholeCharacters(m_name);
     m_cards = new QToolButton(this);
     m_cards->setObjectName(QStringLiteral("RunCardsEdit"));
     m_cards->setText(QStringLiteral("..."));
@@ -85,6 +87,8 @@ void NoteBind::pickCard()
 
 void NoteBind::accept()
 {
+    if (!boxTextFits(m_name, QStringLiteral("Ф.И.О.")))
+        return;
     switch (m_journal.bind(m_number->text(), m_name->text(), m_date->value(), m_time->time())) {
     case Journal::BindResult::Bound:
         QDialog::accept();

@@ -1,6 +1,7 @@
 #include "service/core/LabelText.h"
 
 #include "core/TextCode.h"
+#include "link/DeviceText.h"
 
 #include <QStringList>
 
@@ -38,18 +39,20 @@ QByteArray trimLabelCode(const QByteArray &code)
     return code.mid(from, to - from);
 }
 
-QString fitLabelText(const QString &text, bool *beep)
+QString fitLabelText(const QString &text, bool *beep, bool keepUnheld)
 {
-    if (beep)
-        *beep = false;
-    QString s = text;
-    if (s.size() > LabelLength)
+    bool cut = false;
+    QString s = keepUnheld ? leftCharacters(text, text.size()) : keepHeldCharacters(text, deviceTextHolds);
+    if (s != text)
+        cut = true;
+    if (characterCount(s) > LabelLength)
         s = chopTrailing(s);
-    if (s.size() > LabelLength) {
-        s.truncate(LabelLength);
-        if (beep)
-            *beep = true;
+    if (characterCount(s) > LabelLength) {
+        s = leftCharacters(s, LabelLength);
+        cut = true;
     }
+    if (beep)
+        *beep = cut;
     return s;
 }
 
@@ -103,10 +106,16 @@ QString parseLabelHex(const QString &hex, int *beeps)
             bytes += char(value);
         }
     }
-    if (bytes.contains('\0')) {
-        ++beepCount;
-        bytes.replace('\0', ' ');
+    bool unheld = false;
+    for (char &b : bytes) {
+        const QString c = fromCp1251(QByteArray(1, b));
+        if (b == '\0' || c.size() != 1 || !deviceTextHolds(c.at(0).unicode())) {
+            unheld = true;
+            b = ' ';
+        }
     }
+    if (unheld)
+        ++beepCount;
     QString text = chopTrailing(fromCp1251(bytes));
     if (text.size() > LabelLength)
         ++beepCount;

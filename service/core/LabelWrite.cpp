@@ -6,6 +6,7 @@
 #include "link/TarnCodes.h"
 #include "link/TarnFrame.h"
 #include "service/core/LabelText.h"
+#include "core/TextCode.h"
 
 #include <QThread>
 
@@ -40,10 +41,11 @@ QByteArray KnownLabel::code() const
 
 QByteArray labelTargetCode(const QString &text)
 {
-    QString padded = text.left(64);
-    if (padded.size() < LabelLength)
-        padded += QString(LabelLength - padded.size(), QLatin1Char(' '));
-    return textToDeviceCode(padded);
+    // Every character the table holds is one Windows-1251 byte and one
+    // device byte, so 16 of them make the 16 bytes of the four groups.
+    QString fitted = leftCharacters(keepHeldCharacters(text, deviceTextHolds), LabelLength);
+    fitted += QString(LabelLength - fitted.size(), QLatin1Char(' '));
+    return textToDeviceCode(fitted);
 }
 
 QByteArray labelGroupWriteBody(int group, const QByteArray &fourBytes)

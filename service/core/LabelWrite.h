@@ -47,8 +47,9 @@ struct LabelWriteResult {
     bool noLink = false;      // there was no link object
 };
 
-// The target code of a label text: its device code, padded with blanks to at
-// least 16 characters (only the first 16 bytes can be written).
+// The target code of a label text: always 16 bytes, the four groups whole.
+// Characters the device's table does not hold are left out, the rest cut to
+// 16 characters, padded with blanks and converted to the device code.
 QByteArray labelTargetCode(const QString &text);
 
 // Pause between the packets of the write (the wall clock's tick).

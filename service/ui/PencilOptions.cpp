@@ -220,6 +220,7 @@ void PencilOptions::setOpeningLabel(const QString &text, const QByteArray &code)
     m_labString->clear();
     m_labHex->clear();
     m_labelEditGuard = false;
+    m_openingText = text;
     m_labString->setText(text);
     m_openingText = m_labString->text();
     m_openingCode = code;
@@ -259,7 +260,9 @@ void PencilOptions::labStringChanged(const QString &text)
         return;
     m_labelEditGuard = true;
     bool beep = false;
-    const QString fitted = fitLabelText(text, &beep);
+    // The label as read is shown as it is; typed or pasted characters the
+    // device's table lacks never enter the box.
+    const QString fitted = fitLabelText(text, &beep, text == m_openingText);
     if (fitted != text)
         m_labString->setText(fitted);
     if (beep)

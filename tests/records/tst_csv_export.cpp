@@ -36,6 +36,7 @@ class TestCsvExport : public QObject {
     Q_OBJECT
 private slots:
     void contentAndQuoting();
+    void formulaCellsStayTextInEitherFormat();
     void filterAndOrderAcrossPages();
     void cancelAndFailureLeaveNoFile();
 };
@@ -76,6 +77,45 @@ void TestCsvExport::contentAndQuoting()
     QCOMPARE(lines.size(), 4);
     QCOMPARE(CsvWriter::line({QStringLiteral(" a"), QStringLiteral("b;c")}, QLatin1Char(';')),
              QStringLiteral("\" a\";\"b;c\""));
+}
+
+void TestCsvExport::formulaCellsStayTextInEitherFormat()
+{
+    // Cells a spreadsheet would evaluate get an apostrophe (inside the quotes
+    // when quoted); negative numbers stay numbers, with either decimal mark.
+    QCOMPARE(CsvWriter::line({QStringLiteral("=1+2"), QStringLiteral("+7"), QStringLiteral("@SUM(A1)"),
+                              QStringLiteral("-1+2"), QStringLiteral("\tx"), QStringLiteral("\r=1"),
+                              QStringLiteral("-12.5"), QStringLiteral("-3,5"), QStringLiteral("-1e-05"),
+                              QStringLiteral("-"), QStringLiteral("a=b")},
+                             QLatin1Char(';')),
+             QStringLiteral("'=1+2;'+7;'@SUM(A1);'-1+2;\"'\tx\";\"'\r=1\";-12.5;-3,5;-1e-05;'-;a=b"));
+    QCOMPARE(CsvWriter::cell(QStringLiteral("=1,2")), QStringLiteral("\"'=1,2\""));
+
+    // The semicolon format of a table export: decimal commas, the guard on
+    // stored texts. A stored text is cut by whole characters: 39 letters
+    // and an emoji are 40 characters in a 40-character field, not 40 units
+    // ending in half of the emoji.
+    ScriptedPrompt prompt;
+    storeDir dir;
+    auto dm = dir.start();
+    DataTable &t = dm->measures();
+    t.append();
+    t.setFieldValue(QStringLiteral("ID"), 5);
+    t.setFieldValue(QStringLiteral("Name"), QStringLiteral("=1+2"));
+    t.setFieldValue(QStringLiteral("FIO"), QString(39, QChar(u'Ж')) + QStringLiteral("😀"));
+    t.setFieldValue(QStringLiteral("Dose"), -12.5);
+    t.post();
+    const QString path = dir.programDir() + QStringLiteral("out.csv");
+    QVERIFY(exportTableToCsv(t,
+                             {{QStringLiteral("ID"), QStringLiteral("№")},
+                              {QStringLiteral("Name"), QStringLiteral("Имя")},
+                              {QStringLiteral("FIO"), QStringLiteral("ФИО")},
+                              {QStringLiteral("Dose"), QStringLiteral("Доза, мкЗв")}},
+                             path, {}, CsvFormat::forLocale(QLocale(QLocale::Russian)))
+                .ok());
+    QCOMPARE(fileLines(path), QStringList({QStringLiteral("№;Имя;ФИО;Доза, мкЗв"),
+                                           QStringLiteral("5;'=1+2;") + QString(39, QChar(u'Ж')) + QStringLiteral("😀;-12,5")}));
+    QCOMPARE(CsvFormat::forLocale(QLocale(QLocale::English)).decimal, QLatin1Char('.'));
 }
 
 void TestCsvExport::filterAndOrderAcrossPages()

@@ -4,6 +4,7 @@
 
 #include "RecordsFixture.h"
 #include "core/AppState.h"
+#include "core/TextCode.h"
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
 #include "records/ui/CardEdit.h"
@@ -93,6 +94,8 @@ void TestCards::labelProposal()
     QCOMPARE(CardIndex::labelFromName(QStringLiteral("Петров")), QStringLiteral("Петров"));
     QCOMPARE(CardIndex::labelFromName(QStringLiteral("Петров Иван")), QStringLiteral("ПетровИ"));
     QCOMPARE(CardIndex::labelFromName(QStringLiteral("Абвгдежзийклмнопрсту")), QStringLiteral("Абвгдежзийклмн"));
+    // Initials are whole characters the dosimeter holds, never half of an emoji.
+    QCOMPARE(CardIndex::labelFromName(QStringLiteral("Петров 😀ван Łukasz")), QStringLiteral("Петроввu"));
     // Leading and repeated blanks do not make an empty surname or lose an initial.
     QCOMPARE(index.proposeLabel(QStringLiteral("  Петров   Иван  Сергеевич ")), QStringLiteral("ПетровИС"));
 
@@ -173,6 +176,7 @@ void TestCards::newCardThroughTheList()
         auto *label = child<QLineEdit>(d, "FIO_RFID");
         QTest::mouseClick(label, Qt::LeftButton);
         label->setText(QStringLiteral("ПИС"));
+        typeText(label, QStringLiteral("Ł😀"));  // never enters the label box
         typeText(child<QLineEdit>(d, "FIO"), QStringLiteral("а"));
         handLabel = label->text();
         typeName(d, QStringLiteral("Петров Иван Сергеевич"));
@@ -185,6 +189,7 @@ void TestCards::newCardThroughTheList()
     QCOMPARE(ageShown, QStringLiteral("(Число полных лет - )"));
     QCOMPARE(proposed, QStringLiteral("ПетровИС"));
     QCOMPARE(handLabel, QStringLiteral("ПИС"));
+    QVERIFY(m_f.prompt->beeps > 0);
     QCOMPARE(maxCardsIndex, 50);
     std::optional<CardData> saved = list.currentCard();
     QVERIFY(saved);
@@ -213,12 +218,20 @@ void TestCards::newCardThroughTheList()
     QCOMPARE(saved->isMale, std::optional<bool>(false));
     QCOMPARE(saved->birthDay, QDate(1990, 5, 17));
 
-    // Cancel stores nothing.
+    // Cancel stores nothing; nor does a name the code page cannot hold.
     m_f.prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
         typeName(d, QStringLiteral("Сидоров"));
         return 0;
     };
     list.addCard();
+    QCOMPARE(m_f.dm->cards().recordCount(), 2);
+    m_f.prompt->dialogs[QStringLiteral("TCardEdit")] = [&](QObject *d) -> int {
+        typeName(d, QStringLiteral("Сидоров Łukasz"));
+        static_cast<CardEdit *>(d)->accept();
+        return static_cast<CardEdit *>(d)->result();
+    };
+    list.addCard();
+    QCOMPARE(m_f.prompt->texts().last(), refusedCharactersText(QStringLiteral("ФИО"), QStringLiteral("Ł")));
     QCOMPARE(m_f.dm->cards().recordCount(), 2);
 }
 

@@ -15,6 +15,7 @@
 #include "records/ui/RecordsCsvExport.h"
 #include "records/ui/StoredFilterSwitch.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -399,15 +400,17 @@ void TestFilters::exportTakesWhatTheGridShows()
     QCOMPARE(recordsExportColumns(view).size(), 4);
     QCOMPARE(exportRecordsToCsv(nullptr, view).status, CsvResult::Status::Cancelled);
 
+    // The separator chosen in the file dialog is remembered for the next export.
     const QString path = db.dir.path() + QStringLiteral("/export.csv");
+    const QString ini = db.dir.path() + QStringLiteral("/RUVO.INI");
     prompt.dialogs[QStringLiteral("CsvExportFile")] = [path](QObject *o) {
         auto *d = qobject_cast<QFileDialog *>(o);
-        d->setOption(QFileDialog::DontUseNativeDialog);
+        d->findChild<QComboBox *>(QStringLiteral("CsvSeparator"))->setCurrentIndex(1);  // ", (десятичная точка)"
         d->selectFile(path);
         return int(QDialog::Accepted);
     };
     prompt.asked.clear();
-    const CsvResult r = exportRecordsToCsv(nullptr, view);
+    const CsvResult r = exportRecordsToCsv(nullptr, view, ini);
     QVERIFY2(r.ok(), qPrintable(r.error));
     QCOMPARE(r.rows, qint64(2));
     QFile f(path);
@@ -418,6 +421,15 @@ void TestFilters::exportTakesWhatTheGridShows()
                                     .toUtf8());
     QCOMPARE(prompt.asked.size(), 1);
     QVERIFY(prompt.asked.first().text.startsWith(QStringLiteral("Записей выгружено: 2")));
+    QCOMPARE(storedCsvFormat(ini).separator, QLatin1Char(','));
+    storeCsvFormat(ini, CsvFormat::withSeparator(QLatin1Char(';')));
+    QString offered;
+    prompt.dialogs[QStringLiteral("CsvExportFile")] = [&offered](QObject *o) {
+        offered = o->findChild<QComboBox *>(QStringLiteral("CsvSeparator"))->currentText();
+        return int(QDialog::Rejected);
+    };
+    QCOMPARE(exportRecordsToCsv(nullptr, view, ini).status, CsvResult::Status::Cancelled);
+    QCOMPARE(offered, QStringLiteral("; (десятичная запятая)"));
 }
 
 QTEST_MAIN(TestFilters)

@@ -4,6 +4,7 @@
 #include "RecordsFixture.h"
 
 #include "core/AppState.h"
+#include "core/TextCode.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
 #include "records/ui/JournalTotals.h"
@@ -78,6 +79,13 @@ private slots:
             QCOMPARE(dialog.timePicker()->time(), Now.time());
             QVERIFY(dialog.numberBox()->text().isEmpty());
             dialog.numberBox()->setText(QStringLiteral("5"));
+            // Whole characters only, and only what the code page holds.
+            dialog.nameBox()->insert(QString(39, QChar(u'Ж')) + QStringLiteral("😀"));  // as a paste does
+            QCOMPARE(dialog.nameBox()->text(), QString(39, QChar(u'Ж')));
+            dialog.nameBox()->setText(QStringLiteral("Łukasz 😀"));
+            dialog.accept();
+            QCOMPARE(m_f.prompt->texts().last(), refusedCharactersText(QStringLiteral("Ф.И.О."), QStringLiteral("Ł😀")));
+            QCOMPARE(rowCount(), 0);
             dialog.nameBox()->setText(QStringLiteral("Петров Пётр Петрович"));
             dialog.dateBox()->clear();
             QVERIFY(dialog.dateBox()->text().trimmed().isEmpty());

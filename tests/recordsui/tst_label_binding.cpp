@@ -4,6 +4,7 @@
 #include "RecordsFixture.h"
 
 #include "core/AppState.h"
+#include "core/TextCode.h"
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
@@ -92,6 +93,14 @@ private slots:
             QCOMPARE(rowCount(), 1);
             QVERIFY(!m_flag);
         }
+
+        // A name the code page cannot hold is refused, naming it, and asked again.
+        m_f.prompt->inputs = {QStringLiteral("Łukasz"), QString()};
+        QCOMPARE(LabelBinding(*m_f.dm, hooks()).accept(out, LabelCardChoice::Nothing, true, true),
+                 LabelBinding::Outcome::NameCancelled);
+        QCOMPARE(m_f.prompt->inputCaptions.size(), 3);
+        QCOMPARE(m_f.prompt->texts().last(), refusedCharactersText(QStringLiteral("ФИО"), QStringLiteral("Ł")));
+        QCOMPARE(rowCount(), 1);
 
         // A failed append leaves the old binding open.
         notes().exec(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON %1 BEGIN SELECT RAISE(ABORT, 'refused'); END")

@@ -144,6 +144,14 @@ void TestLabelWrite::editorRules()
     QVERIFY(beep);
     QCOMPARE(fitLabelText(QStringLiteral("1234567890123456   "), &beep), QStringLiteral("1234567890123456"));
     QVERIFY(!beep);
+    // Characters the device's table lacks never enter the label, a cut keeps
+    // whole characters, and the target is always the four whole groups.
+    const QString foreign = QStringLiteral("Łódź 😀 O'Brien;");
+    QCOMPARE(fitLabelText(foreign, &beep), QStringLiteral("d  O'Brien;"));
+    QVERIFY(beep);
+    QCOMPARE(fitLabelText(QString(16, QLatin1Char('A')) + QStringLiteral("😀"), &beep), QString(16, QLatin1Char('A')));
+    QCOMPARE(labelTargetCode(foreign), textToDeviceCode(QStringLiteral("d  O'Brien;     ")));
+    QCOMPARE(labelTargetCode(QString(20, QChar(u'Ж'))), textToDeviceCode(QString(16, QChar(u'Ж'))));
 
     QCOMPARE(labelHexView(QStringLiteral("AB")),
              QStringLiteral("41 42 20 20  20 20 20 20  20 20 20 20  20 20 20 20"));
@@ -154,6 +162,8 @@ void TestLabelWrite::editorRules()
     QCOMPARE(parseLabelHex(QStringLiteral("41 1FF 42"), &beeps), QStringLiteral("A B"));
     QCOMPARE(beeps, 1);
     QCOMPARE(parseLabelHex(QStringLiteral("41 00 42"), &beeps), QStringLiteral("A B"));
+    QCOMPARE(beeps, 1);
+    QCOMPARE(parseLabelHex(QStringLiteral("41 80 A4 42"), &beeps), QStringLiteral("A  B"));  // Ђ, ¤
     QCOMPARE(beeps, 1);
     // Lower-case digits are digits; a long word does not wrap round into a byte.
     QCOMPARE(parseLabelHex(QStringLiteral("6a 6B"), &beeps), QStringLiteral("jk"));

@@ -254,9 +254,17 @@ void TestServiceOptions::untouchedLabelIsSentBackAsItsBytes()
     f.sim().setDosimeter(d);
     Recorded rec;
     bool flagKept = false;
+    QString shown, typed;
     f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
         auto *dlg = static_cast<PencilOptions *>(o);
         dlg->show();
+        // Shown as read (¤ for the zero bytes); typed characters the device's
+        // table lacks never enter the box.
+        auto *box = dlg->findChild<QLineEdit *>(QStringLiteral("LabString"));
+        shown = box->text();
+        box->setText(QStringLiteral("Łódź 😀 O'Brien;"));
+        typed = box->text();
+        box->setText(shown);
         f.clearLog();
         dlg->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
         // Shown again after a message box: the change flag stays as it was.
@@ -273,6 +281,8 @@ void TestServiceOptions::untouchedLabelIsSentBackAsItsBytes()
     QVERIFY(rec.reports.first().verified);
     QCOMPARE(rec.reports.first().labelCode, d.labelCode);
     QVERIFY(flagKept);
+    QCOMPARE(shown, deviceCodeToText(d.labelCode));
+    QCOMPARE(typed, QStringLiteral("d  O'Brien;"));
 }
 
 void TestServiceOptions::otherDosimeterIsNotRenumbered()
