@@ -3,9 +3,11 @@
 
 #include "core/AppState.h"
 #include "core/Errors.h"
+#include "core/LogFiles.h"
 #include "core/Platform.h"
 #include "core/Prompt.h"
 #include "link/SerialLink.h"
+#include "monitor/core/IniFile.h"
 #include "monitor/core/Settings.h"
 #include "monitor/core/SettingsStartup.h"
 #include "monitor/core/SyncEngine.h"
@@ -46,10 +48,19 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    const QString overrideDir = qEnvironmentVariable("RUVO_PROGRAM_DIR");
-    const QString note = applyStartup(appState(), QCoreApplication::applicationFilePath(), app.arguments(), overrideDir);
-    if (!overrideDir.isEmpty())
-        QDir().mkpath(appState().programDir);
+    // The tables and logs stay next to the program file where it can be
+    // written; an installed program keeps them in the user's data directory.
+    const QString settingsPath = settingsFilePath(QCoreApplication::applicationFilePath());
+    const DataPlace place =
+        chooseDataPlace(QCoreApplication::applicationFilePath(), qEnvironmentVariable("RUVO_PROGRAM_DIR"),
+                        IniFile(settingsPath).readString(SectionPaths, KeyDataDir));
+    const QString note = applyStartup(appState(), QCoreApplication::applicationFilePath(), app.arguments(), place.dir);
+    if (place.reason != DataPlaceReason::ProgramDirectory && !QDir().mkpath(appState().programDir))
+        activePrompt().message(MsgKind::Error,
+                               QStringLiteral("Не удалось создать каталог данных %1")
+                                   .arg(QDir::toNativeSeparators(appState().programDir)),
+                               PromptButton::Ok);
+    logEvent(dataPlaceText(place));
 
     int result = 0;
     {
@@ -59,7 +70,7 @@ int main(int argc, char **argv)
         prompt.setParent(&face);
         face.setEngine(&engine);
         engine.setView(&face);
-        face.setSettingsPath(settingsFilePath(QCoreApplication::applicationFilePath()));
+        face.setSettingsPath(settingsPath);
         // SIGTERM and SIGINT close the window the ordinary way: the position
         // and the settings are saved as at any close.
         QPointer<MainWindow> faceToClose(&face);

@@ -1,8 +1,11 @@
 #include "Platform.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLockFile>
+#include <QTemporaryFile>
 #include <QStandardPaths>
+#include <QVector>
 
 #ifdef Q_OS_UNIX
 #include <QCoreApplication>
@@ -10,6 +13,9 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -103,4 +109,61 @@ SingleInstanceLock::~SingleInstanceLock() = default;
 bool SingleInstanceLock::acquire()
 {
     return m_lock->tryLock(0);
+}
+
+bool programDirectoryHoldsData(const QString &dir)
+{
+    const QString path = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
+#ifdef Q_OS_UNIX
+    if (path == QLatin1String("/usr") || path.startsWith(QLatin1String("/usr/")))
+        return false;
+#endif
+    // Permission bits do not tell (an administrator writes anywhere, a
+    // read-only mount refuses everyone): a file is tried.
+    QTemporaryFile probe(path + QStringLiteral("/.ruvo-write-check-XXXXXX"));
+    return probe.open();
+}
+
+QString userDataDirectory()
+{
+    QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (home.isEmpty())
+        home = QDir::homePath() + QStringLiteral("/.local/share");
+    return QDir::fromNativeSeparators(home) + QStringLiteral("/RUVO/");
+}
+
+DeviceGroupAccess missingDeviceGroup(const QString &devicePath)
+{
+    DeviceGroupAccess access;
+#ifdef Q_OS_UNIX
+    struct stat st = {};
+    if (::stat(QFile::encodeName(devicePath).constData(), &st) != 0)
+        return access;
+    const uid_t uid = ::geteuid();
+    if (uid == 0 || st.st_uid == uid)
+        return access;  // the owner's or the administrator's own problem, not a group's
+    if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+        return access;  // the group could not open it either
+    if (::getegid() == st.st_gid)
+        return access;
+    const int count = ::getgroups(0, nullptr);
+    if (count > 0) {
+        QVector<gid_t> groups(count);
+        const int n = ::getgroups(count, groups.data());
+        for (int i = 0; i < n; ++i)
+            if (groups.at(i) == st.st_gid)
+                return access;  // a member: something else refused the open
+    }
+    if (const struct group *g = ::getgrgid(st.st_gid))
+        access.group = QString::fromLocal8Bit(g->gr_name);
+    else
+        access.group = QString::number(st.st_gid);
+    if (const struct passwd *pw = ::getpwuid(uid))
+        access.user = QString::fromLocal8Bit(pw->pw_name);
+    else
+        access.user = QString::number(uid);
+#else
+    Q_UNUSED(devicePath);
+#endif
+    return access;
 }

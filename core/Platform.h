@@ -27,6 +27,27 @@ DeviceLockResult lockDeviceExclusively(qintptr handle);
 // beyond what Qt itself does). Call once, after the application object exists.
 void onTerminationSignal(std::function<void()> onSignal);
 
+// Whether the program may keep its tables and logs in `dir` (the directory
+// of the program file): the user can create files there, and it is not a
+// system directory that packages install into (/usr on Unix systems), where
+// not even an administrator's run should write data.
+bool programDirectoryHoldsData(const QString &dir);
+
+// The per-user data directory of the program, "<data home>/RUVO" with the
+// data home $XDG_DATA_HOME or ~/.local/share on Unix systems (the local
+// application data folder on Windows). Ends in '/'.
+QString userDataDirectory();
+
+// When the current user may not open the device at `devicePath` because
+// the device belongs to a group the user is not in (Unix systems: the
+// serial ports belong to "dialout"), that group's name and the user's;
+// otherwise both empty.
+struct DeviceGroupAccess {
+    QString group;
+    QString user;
+};
+DeviceGroupAccess missingDeviceGroup(const QString &devicePath);
+
 // The system-wide (per user) single-instance lock named after `name`.
 class SingleInstanceLock {
 public:

@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "core/Errors.h"
 #include "core/LogFiles.h"
+#include "core/Platform.h"
 #include "link/TarnFrame.h"
 
 namespace {
@@ -68,9 +69,18 @@ QString SerialLink::lastOpenError() const
     case SerialPortDriver::OpenFailure::NoDevice:
         why = QStringLiteral("нет такого устройства");
         break;
-    case SerialPortDriver::OpenFailure::NoAccess:
+    case SerialPortDriver::OpenFailure::NoAccess: {
         why = QStringLiteral("нет доступа к устройству");
+        // On Debian and its kin the serial ports belong to the group
+        // "dialout": say which group and how the user joins it.
+        const DeviceGroupAccess access = missingDeviceGroup(m_serialPort.portName());
+        if (!access.group.isEmpty())
+            why += QStringLiteral(": пользователь %1 не входит в группу %2, которой принадлежит порт. "
+                                  "Добавьте его в группу командой \"sudo usermod -aG %2 %1\" "
+                                  "и войдите в систему заново")
+                       .arg(access.user, access.group);
         break;
+    }
     case SerialPortDriver::OpenFailure::Settings:
         why = QStringLiteral("порт не принимает настройки линии (9600 бит/с, 8 бит, без чётности, 1 стоп-бит)");
         break;

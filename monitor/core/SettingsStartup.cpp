@@ -1,6 +1,7 @@
 #include "SettingsStartup.h"
 
 #include "core/AppState.h"
+#include "core/Platform.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,6 +18,52 @@ QString computeProgramDir(const QString &programFilePath, const QString &overrid
     if (dir.size() < 2)
         dir = QStringLiteral("./");
     return dir;
+}
+
+const QString SectionPaths = QStringLiteral("Paths");
+const QString KeyDataDir = QStringLiteral("DataDir");
+
+DataPlace chooseDataPlace(const QString &programFilePath, const QString &environmentDir,
+                          const QString &settingsDir)
+{
+    DataPlace place;
+    const QString configured = settingsDir.trimmed();
+    if (!environmentDir.isEmpty()) {
+        place.dir = computeProgramDir(programFilePath, environmentDir);
+        place.reason = DataPlaceReason::Environment;
+    } else if (!configured.isEmpty()) {
+        const QString absolute = QDir::isAbsolutePath(configured) ? configured : QDir::home().filePath(configured);
+        place.dir = computeProgramDir(programFilePath, absolute);
+        place.reason = DataPlaceReason::Settings;
+    } else {
+        place.dir = computeProgramDir(programFilePath);
+        place.reason = DataPlaceReason::ProgramDirectory;
+        if (!programDirectoryHoldsData(place.dir)) {
+            place.dir = userDataDirectory();
+            place.reason = DataPlaceReason::UserData;
+        }
+    }
+    return place;
+}
+
+QString dataPlaceText(const DataPlace &place)
+{
+    QString why;
+    switch (place.reason) {
+    case DataPlaceReason::Environment:
+        why = QStringLiteral("задан переменной RUVO_PROGRAM_DIR");
+        break;
+    case DataPlaceReason::Settings:
+        why = QStringLiteral("задан в файле настроек, [%1] %2").arg(SectionPaths, KeyDataDir);
+        break;
+    case DataPlaceReason::ProgramDirectory:
+        why = QStringLiteral("каталог программы");
+        break;
+    case DataPlaceReason::UserData:
+        why = QStringLiteral("каталог программы недоступен для записи");
+        break;
+    }
+    return QStringLiteral("Каталог данных: %1 (%2)").arg(QDir::toNativeSeparators(place.dir), why);
 }
 
 StartupWords readStartupWords(const QStringList &arguments)

@@ -12,6 +12,31 @@ struct AppState;
 // file's directory. A result shorter than two characters becomes "./".
 QString computeProgramDir(const QString &programFilePath, const QString &overrideDir = QString());
 
+// Where the program keeps its tables (Data/) and logs, and why there.
+enum class DataPlaceReason {
+    Environment,       // RUVO_PROGRAM_DIR names it
+    Settings,          // the settings file names it ([Paths] DataDir)
+    ProgramDirectory,  // the program file's directory, which can be written
+    UserData,          // the program directory cannot be written (an installed package)
+};
+struct DataPlace {
+    QString dir;  // ends in '/'
+    DataPlaceReason reason = DataPlaceReason::ProgramDirectory;
+};
+
+// The settings key that names the data directory.
+extern const QString SectionPaths;  // "Paths"
+extern const QString KeyDataDir;    // "DataDir"
+
+// Chooses the directory in this order: `environmentDir`, `settingsDir`, the
+// program file's directory when programDirectoryHoldsData() says so, and
+// else the user's data directory (userDataDirectory()). A relative
+// `settingsDir` is taken from the user's home directory.
+DataPlace chooseDataPlace(const QString &programFilePath, const QString &environmentDir,
+                          const QString &settingsDir);
+// The line for Events.log: "Каталог данных: <dir> (<why>)".
+QString dataPlaceText(const DataPlace &place);
+
 struct StartupWords {
     QString commandLineText;  // the arguments joined without separators, upper-cased
     bool rs232Log = false;    // "RS232LOG" found anywhere in that text

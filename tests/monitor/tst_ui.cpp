@@ -9,6 +9,7 @@
 #include "ViewFixture.h"
 
 #include "core/AppState.h"
+#include "core/Platform.h"
 #include "link/SerialLink.h"
 #include "monitor/core/IniFile.h"
 #include "monitor/core/Settings.h"
@@ -170,6 +171,22 @@ void TestUi::startupWordsAndProgramDir()
     QCOMPARE(computeProgramDir(QStringLiteral("/RUVO")), QStringLiteral("./"));  // a bare root
     QTemporaryDir dir;
     QCOMPARE(computeProgramDir(QStringLiteral("/opt/ruvo/RUVO"), dir.path()), dir.path() + QLatin1Char('/'));
+
+    // Where the tables go: the environment, then the settings file (a
+    // relative path from home), then a program directory that can be
+    // written, else the user's data directory; an installed program never
+    // writes under /usr, whoever runs it.
+    const QString writable = dir.path() + QStringLiteral("/RUVO");
+    QCOMPARE(chooseDataPlace(writable, QString(), QString()).reason, DataPlaceReason::ProgramDirectory);
+    QCOMPARE(chooseDataPlace(writable, QString(), QString()).dir, dir.path() + QLatin1Char('/'));
+    QCOMPARE(chooseDataPlace(writable, QString(), QStringLiteral("ruvo-data")).dir,
+             QDir::homePath() + QStringLiteral("/ruvo-data/"));
+    QCOMPARE(chooseDataPlace(writable, dir.path() + QStringLiteral("/env"), QStringLiteral("/srv/ruvo")).reason,
+             DataPlaceReason::Environment);
+    const DataPlace installed = chooseDataPlace(QStringLiteral("/usr/bin/RUVO"), QString(), QString());
+    QCOMPARE(installed.reason, DataPlaceReason::UserData);
+    QCOMPARE(installed.dir, userDataDirectory());
+    QVERIFY(installed.dir.endsWith(QStringLiteral("/RUVO/")));
 
     AppState &app = appState();
     const QString note = applyStartup(app, QStringLiteral("/opt/ruvo/RUVO"),
