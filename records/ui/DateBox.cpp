@@ -85,7 +85,8 @@ void DateBox::typed(const QString &text)
     // leaves the last date in force until the box is left.
     m_justTold = false;
     if (text.trimmed().isEmpty()) {
-        take(QDate());
+        if (m_emptyAllowed)
+            take(QDate());
         return;
     }
     const QDate d = parse(text);
@@ -96,7 +97,7 @@ void DateBox::typed(const QString &text)
 bool DateBox::acceptTyped()
 {
     const QString text = this->text();
-    if (text.trimmed().isEmpty() || parse(text).isValid())
+    if ((m_emptyAllowed && text.trimmed().isEmpty()) || parse(text).isValid())
         return true;
     // Enter both ends the editing and presses the dialog's default button:
     // one message for both.
@@ -138,7 +139,8 @@ void DateBox::showCalendar()
 void DateBox::keyPressEvent(QKeyEvent *event)
 {
     const int key = event->key();
-    if (key == Qt::Key_Delete || (key == Qt::Key_Backspace && hasSelectedText() && selectedText() == text())) {
+    if (m_emptyAllowed
+        && (key == Qt::Key_Delete || (key == Qt::Key_Backspace && hasSelectedText() && selectedText() == text()))) {
         clear();
         event->accept();
         return;

@@ -29,6 +29,9 @@ public:
     void setDate(const QDate &date) { setValue(date); }
     bool isEmpty() const { return m_value.isNull(); }
     void clear();
+    // A box that must hold a date: Delete does not empty it, and an emptied
+    // text is refused like a wrong date (the last date stays in force).
+    void setEmptyAllowed(bool allowed) { m_emptyAllowed = allowed; }
 
     // True when the text is empty or a date the box takes. Otherwise the
     // operator is told (once for one Enter or leave) and the box keeps the
@@ -55,4 +58,5 @@ private:
     QDate m_value;
     QCalendarWidget *m_calendar = nullptr;
     bool m_justTold = false;
+    bool m_emptyAllowed = true;
 };

@@ -269,6 +269,16 @@ private slots:
         totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
         QCOMPARE(totals.rows(), (QList<QStringList>{{QStringLiteral("Иванов И.И."), QStringLiteral("2"), QStringLiteral("3.750")},
                                                    {QStringLiteral("Яковлева А.А."), QStringLiteral("1"), QStringLiteral("0.750")}}));
+        // The period's end shows each digit as it is typed and counts once whole.
+        auto *to = totals.findChild<QLineEdit *>(QStringLiteral("DateEdit_To"));
+        QVERIFY(to);
+        to->selectAll();
+        QTest::keyClicks(to, QStringLiteral("1511"));
+        QCOMPARE(to->text(), QStringLiteral("15.11"));
+        QCOMPARE(totals.periodEnd().date(), QDate(2026, 11, 30));
+        QTest::keyClicks(to, QStringLiteral("2026"));
+        QCOMPARE(totals.periodEnd().date(), QDate(2026, 11, 15));
+        totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
         const QString path = m_f.dir->filePath(QStringLiteral("totals.csv"));
         QVERIFY(totals.exportTo(path));
         QFile f(path);
