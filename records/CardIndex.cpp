@@ -275,8 +275,22 @@ void CardIndex::writeFields(const CardData &c, bool keepSexWhenUnset)
     t.setFieldValue(FBirthDay, isMissingDate(c.birthDay) ? missingDate() : c.birthDay);
 }
 
+namespace {
+
+void requireNumberInRange(const CardData &c)
+{
+    if (!CardIndex::numberInRange(c.id))
+        throw EGeneralError(QStringLiteral("Табельный номер %1 не допускается: номер должен быть от %2 до %3.")
+                                .arg(c.id.toString())
+                                .arg(CardIndex::SmallestNumber)
+                                .arg(CardIndex::LargestNumber));
+}
+
+} // namespace
+
 QVariant CardIndex::createCard(const CardData &c)
 {
+    requireNumberInRange(c);
     DataTable &t = *m_cards;
     t.append();
     editingRow(t, [&] {
@@ -288,6 +302,7 @@ QVariant CardIndex::createCard(const CardData &c)
 
 QVariant CardIndex::updateCard(const CardData &c)
 {
+    requireNumberInRange(c);
     DataTable &t = *m_cards;
     if (c.key.isNull() || !t.findKey(c.key))
         return createCard(c);
@@ -318,10 +333,22 @@ int CardIndex::largestNumber() const
     return int(qBound<qint64>(0, q.value(0).toLongLong(), qint64(std::numeric_limits<int>::max())));
 }
 
+bool CardIndex::numberInRange(const QVariant &id)
+{
+    if (id.isNull())
+        return true;
+    bool ok = false;
+    const qlonglong n = id.toLongLong(&ok);
+    return ok && n >= SmallestNumber && n <= LargestNumber;
+}
+
 int CardIndex::nextNumber(int maxCardsIndex) const
 {
     const int largest = qMax(maxCardsIndex, largestNumber());
-    return largest >= std::numeric_limits<int>::max() ? largest : largest + 1;
+    if (largest >= LargestNumber)
+        throw EGeneralError(
+            QStringLiteral("Нет свободного табельного номера: номера больше %1 не допускаются.").arg(LargestNumber));
+    return largest + 1;
 }
 
 // ---------------------------------------------------------------- search

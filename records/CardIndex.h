@@ -108,10 +108,18 @@ public:
     bool deleteCard(const QVariant &key);
 
     // ---- numbers
+    // The personnel numbers a card may have: nine digits at most. The
+    // editor's number box, the number offered for a new card and the width
+    // of the list's number column all follow this range; a card with a
+    // number outside it is not stored.
+    static constexpr int SmallestNumber = 0;
+    static constexpr int LargestNumber = 999999999;
+    static bool numberInRange(const QVariant &id);  // null counts as in range
     // The largest personnel number stored (0 without any).
     int largestNumber() const;
     // The number a new card is offered: one more than the larger of the
-    // number remembered in the settings and the largest one stored.
+    // number remembered in the settings and the largest one stored. Raises
+    // an error for the operator when that is past LargestNumber.
     int nextNumber(int maxCardsIndex) const;
 
     // ---- search in the card list (moves the card table's current card)

@@ -5,6 +5,7 @@
 #include "records/FilterLanguage.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 
 QList<RecordsColumn> defaultRecordsColumns()
 {
@@ -267,8 +268,18 @@ bool RecordsView::refreshColumnLabels()
 QString RecordsView::quickCondition(const RecordsColumn &column, const QString &value, bool minimum)
 {
     const QString op = minimum ? QStringLiteral(">=") : QStringLiteral("<=");
-    if (!column.quoted)
-        return column.field + op + value;
+    if (!column.quoted) {
+        // A number column takes exactly one number, with a decimal point or
+        // comma; anything else would become part of the condition itself.
+        static const QRegularExpression number(QStringLiteral("^[+-]?(?:[0-9]+(?:[.,][0-9]*)?|[.,][0-9]+)$"));
+        QString n = value.trimmed();
+        if (!number.match(n).hasMatch())
+            return QString();
+        n.replace(QLatin1Char(','), QLatin1Char('.'));
+        if (n.startsWith(QLatin1Char('+')))
+            n.remove(0, 1);
+        return column.field + op + n;
+    }
     // A quote inside the value is doubled, so the value stays one text constant.
     return column.field + op + quoteFilterText(value);
 }
@@ -311,14 +322,19 @@ bool RecordsView::setQuickFilter(int column, const AskFunction &ask, bool minimu
     if (!other.isEmpty())
         condition = QLatin1Char('(') + condition + QStringLiteral(") AND (") + other + QLatin1Char(')');
 
+    // A refused value (not one number for a number column, or one the filter
+    // language refuses): the filter in force, the labels and the clear
+    // buttons stay as they are.
+    bool refused = ownCondition.isEmpty();
     try {
-        if (m_table) {
+        if (!refused && m_table) {
             m_table->setFilter(condition);
             m_table->setFiltered(true);
         }
     } catch (const ERuvoError &) {
-        // A value the filter language refuses: the filter in force, the
-        // labels and the clear buttons stay as they are.
+        refused = true;
+    }
+    if (refused) {
         activePrompt().message(MsgKind::Warning, refusedValueText(columns[column], value), PromptButton::Ok);
         return false;
     }

@@ -156,7 +156,8 @@ public:
     void clearQuickFilters();
     void dropModeFilters();
 
-    // The condition a quick filter builds for a column and an entered value.
+    // The condition a quick filter builds for a column and an entered value;
+    // empty when a number column is given anything but one number.
     static QString quickCondition(const RecordsColumn &column, const QString &value, bool minimum);
 
     // What the operator is told about a refused quick-filter value.

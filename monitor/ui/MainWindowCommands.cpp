@@ -82,7 +82,7 @@ void MainWindow::sortByColumn(int logicalColumn)
     if (fieldIndex < 0)
         return;
     m_view.titleClick(fieldIndex);
-    m_grid->setSortField(field);
+    m_grid->followTableOrder();  // a failed sort leaves the key order
 }
 
 RecordsView::AskFunction MainWindow::quickFilterAsk()

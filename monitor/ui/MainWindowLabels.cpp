@@ -38,8 +38,6 @@ void MainWindow::bindMeasures(DataTable *measures)
     QHeaderView *titles = m_grid->horizontalHeader();
     titles->setSectionResizeMode(QHeaderView::Interactive);
     applyColumnsToGrid();
-    if (m_view.sortFieldIndex >= 0 && m_view.sortFieldIndex < measures->fieldCount())
-        m_grid->setSortField(measures->fields().at(m_view.sortFieldIndex).name);
 }
 
 void MainWindow::applyColumnsToGrid()

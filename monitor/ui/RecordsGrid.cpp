@@ -87,6 +87,8 @@ void RecordsGrid::bind(DataTable *measures)
     m_proxy = nullptr;
     delete m_model;
     m_model = nullptr;
+    m_sortField.clear();
+    horizontalHeader()->setSortIndicatorShown(false);
     if (!measures)
         return;
     m_model = new DataTableModel(measures,
@@ -100,7 +102,9 @@ void RecordsGrid::bind(DataTable *measures)
     m_heldKey = QVariant();
     m_rowsArrived = false;
     m_wasLast = true;
+    followTableOrder();
     connect(m_model, &DataTableModel::currentRowChanged, this, &RecordsGrid::followTableRow);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &RecordsGrid::followTableOrder);
     connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, &RecordsGrid::rowsArriving);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {
@@ -160,8 +164,9 @@ QString RecordsGrid::fieldOfColumn(int logicalColumn) const
     return m_model ? m_model->fieldOfColumn(logicalColumn) : QString();
 }
 
-void RecordsGrid::setSortField(const QString &field)
+void RecordsGrid::followTableOrder()
 {
+    const QString field = m_model ? m_model->table()->indexFieldNames() : QString();
     m_sortField = field;
     const int column = columnOfField(field);
     QHeaderView *titles = horizontalHeader();

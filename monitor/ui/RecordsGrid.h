@@ -39,7 +39,9 @@ public:
 
     // The sorted column: highlighted cells, a descending marker on its title
     // and, once it has been drawn sorted, the base colour of sorted columns.
-    void setSortField(const QString &field);
+    // It is the order the table is in (none in key order), taken again
+    // whenever the table re-reads its rows.
+    void followTableOrder();
     QString sortField() const { return m_sortField; }
     bool columnHasSortBase(const QString &field) const { return m_sortBase.contains(field); }
 

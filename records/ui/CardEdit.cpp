@@ -17,7 +17,6 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
-#include <limits>
 
 const QString CardEdit::SectionName = QStringLiteral("TCardEdit");
 
@@ -43,7 +42,7 @@ CardEdit::CardEdit(CardIndex &index, int &maxCardsIndex, const QString &settings
 
     m_number = new QSpinBox(this);
     m_number->setObjectName(QStringLiteral("ID"));
-    m_number->setRange(0, std::numeric_limits<int>::max());
+    m_number->setRange(CardIndex::SmallestNumber, CardIndex::LargestNumber);
     m_number->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
     m_fio = textBox(this, QStringLiteral("FIO"), 40);
     m_label = textBox(this, QStringLiteral("FIO_RFID"), CardIndex::LabelSize);
@@ -186,6 +185,10 @@ void CardEdit::accept()
             return;
     if (!boxTextFits(m_label, QStringLiteral("Метка (в дозиметре)"), true))
         return;
+    if (!m_birthDay->acceptTyped()) {
+        m_birthDay->setFocus();
+        return;
+    }
     const CardData c = card();
     try {
         m_savedKey = m_newCardMode ? m_index.createCard(c) : m_index.updateCard(c);

@@ -124,6 +124,10 @@ Cards::Cards(DataModule &dm, int &maxCardsIndex, const QString &settingsPath, QW
     const int widths[] = {80, 200, 100, 95, 40, 140, 215, 125};
     for (int c = 0; c < int(std::size(widths)); ++c)
         m_grid->setColumnWidth(c, qMax(widths[c], titles->sectionSizeHint(c)));
+    // The number column shows the largest personnel number whole.
+    const int numberWidth = m_grid->fontMetrics().horizontalAdvance(QString::number(CardIndex::LargestNumber))
+        + 2 * m_grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_grid) + 8;
+    m_grid->setColumnWidth(0, qMax(m_grid->columnWidth(0), numberWidth));
     connect(m_grid, &QAbstractItemView::doubleClicked, this, [this] { editCard(); });
     connect(m_model, &DataTableModel::currentRowChanged, this, &Cards::followTableRow);
     connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

@@ -3,8 +3,8 @@
 #include "core/Errors.h"
 #include "core/Prompt.h"
 #include "records/CsvExport.h"
+#include "records/ui/DateBox.h"
 
-#include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -38,12 +38,12 @@ JournalTotals::JournalTotals(Journal &journal, const QDateTime &now, QWidget *pa
     setWindowTitle(Caption);
     resize(520, 420);
 
+    // Typed dates show as they are typed; the table follows each whole date.
     auto dateBox = [this](const char *name) {
-        auto *d = new QDateEdit(this);
+        auto *d = new DateBox(this);
         d->setObjectName(QLatin1String(name));
-        d->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-        d->setCalendarPopup(true);
-        connect(d, &QDateEdit::dateChanged, this, &JournalTotals::refresh);
+        d->setEmptyAllowed(false);
+        connect(d, &DateBox::valueChanged, this, &JournalTotals::refresh);
         return d;
     };
     m_from = dateBox("DateEdit_From");

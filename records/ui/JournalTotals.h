@@ -10,7 +10,7 @@
 
 #include "records/Journal.h"
 
-class QDateEdit;
+class DateBox;
 class QLabel;
 class QPagedPaintDevice;
 class QTableWidget;
@@ -40,8 +40,8 @@ private:
     void printClick();
 
     Journal &m_journal;
-    QDateEdit *m_from = nullptr;
-    QDateEdit *m_to = nullptr;
+    DateBox *m_from = nullptr;
+    DateBox *m_to = nullptr;
     QTableWidget *m_table = nullptr;
     QLabel *m_sum = nullptr;
     QList<Journal::PersonTotal> m_totals;

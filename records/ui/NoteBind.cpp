@@ -89,6 +89,10 @@ void NoteBind::accept()
 {
     if (!boxTextFits(m_name, QStringLiteral("Ф.И.О.")))
         return;
+    if (!m_date->acceptTyped()) {
+        m_date->setFocus();
+        return;
+    }
     switch (m_journal.bind(m_number->text(), m_name->text(), m_date->value(), m_time->time())) {
     case Journal::BindResult::Bound:
         QDialog::accept();

@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -70,10 +71,9 @@ NoteBook::NoteBook(const JournalContext &context, QWidget *parent) : QDialog(par
 {
     setObjectName(SectionName);
     setWindowTitle(QStringLiteral("Журнал выдачи дозиметров"));
-    setMinimumSize(400, 300);
-    resize(640, 420);
     m_journal = std::make_unique<Journal>(*context.dm, context.markNamesOutOfStep);
     buildLayout();
+    resize(QSize(640, 420).expandedTo(minimumSize()));
     updateSynchro();
 }
 
@@ -129,14 +129,30 @@ void NoteBook::buildLayout()
     m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 6);
     m_grid->verticalHeader()->hide();
     QHeaderView *titles = m_grid->horizontalHeader();
-    titles->setStretchLastSection(true);
+    titles->setStretchLastSection(false);
     titles->setSectionsClickable(true);
     titles->setSortIndicatorShown(true);
     connect(titles, &QHeaderView::sectionClicked, this, &NoteBook::titleClick);
-    m_grid->setColumnWidth(0, 80);
-    m_grid->setColumnWidth(1, 90);
-    m_grid->setColumnWidth(2, 100);
-    m_grid->setColumnWidth(3, 260);
+    // The number, the dates and the dose are as wide as their title (with
+    // room for the sort marker) or their longest text; the name column takes
+    // what is left, so that all five stay in the grid at any window size.
+    const int mark = style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, titles);
+    const auto fit = [&](int column, const QString &longest) {
+        titles->setSectionResizeMode(column, QHeaderView::Interactive);
+        m_grid->setColumnWidth(column, qMax(titles->sectionSizeHint(column) + mark,
+                                            m_grid->fontMetrics().horizontalAdvance(longest) + 16));
+    };
+    fit(0, QStringLiteral("16777215"));
+    fit(1, QStringLiteral("00.00.00"));
+    fit(2, QStringLiteral("00.00.00"));
+    fit(4, QStringLiteral("00000.000"));
+    titles->setSectionResizeMode(3, QHeaderView::Stretch);
+    int fixedColumns = 0;
+    for (int c : {0, 1, 2, 4})
+        fixedColumns += m_grid->columnWidth(c);
+    const int nameMin = qMax(titles->sectionSizeHint(3) + mark, m_grid->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 16);
+    m_grid->setMinimumWidth(fixedColumns + nameMin + 2 * m_grid->frameWidth()
+                            + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_grid));
     connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current, const QModelIndex &) {
                 if (!current.isValid() || current.row() == m_model->rowOfCurrent())
@@ -183,6 +199,9 @@ void NoteBook::buildLayout()
     layout->addLayout(middle, 1);
     layout->addLayout(bottom);
     titles->setSortIndicator(-1, Qt::DescendingOrder);
+    // At least 400 x 300, and never so small that the grid or the buttons
+    // would be cut.
+    setMinimumSize(layout->totalMinimumSize().expandedTo(QSize(400, 300)));
 }
 
 void NoteBook::followCurrent()

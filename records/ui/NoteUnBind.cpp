@@ -1,6 +1,7 @@
 #include "records/ui/NoteUnBind.h"
 
 #include "records/Journal.h"
+#include "records/ui/DateBox.h"
 
 #include <QDateEdit>
 #include <QDialogButtonBox>
@@ -48,7 +49,8 @@ NoteUnBind::NoteUnBind(Journal &journal, const QDateTime &now, QWidget *parent) 
     m_dateFrom->setCalendarPopup(false);
     m_timeFrom = timeBox(this, "TimePicker_From");
     m_timeFrom->setEnabled(false);
-    m_dateTo = dateBox(this, "DateEdit_To");
+    m_dateTo = new DateBox(this);
+    m_dateTo->setObjectName(QStringLiteral("DateEdit_To"));
     m_timeTo = timeBox(this, "TimePicker_To");
 
     auto *form = new QFormLayout;
@@ -88,6 +90,10 @@ NoteUnBind::NoteUnBind(Journal &journal, const QDateTime &now, QWidget *parent) 
 
 void NoteUnBind::accept()
 {
+    if (!m_dateTo->acceptTyped()) {
+        m_dateTo->setFocus();
+        return;
+    }
     const QDateTime to = Journal::moment(m_dateTo->date(), m_timeTo->time());
     switch (m_journal.release(m_key, to)) {
     case Journal::ReleaseResult::Released:

@@ -7,6 +7,7 @@
 #include <QVariant>
 
 class Journal;
+class DateBox;
 class QDateEdit;
 class QLineEdit;
 class QTimeEdit;
@@ -16,7 +17,7 @@ class NoteUnBind : public QDialog {
 public:
     NoteUnBind(Journal &journal, const QDateTime &now, QWidget *parent = nullptr);
 
-    QDateEdit *releaseDate() const { return m_dateTo; }
+    DateBox *releaseDate() const { return m_dateTo; }
     QTimeEdit *releaseTime() const { return m_timeTo; }
 
     void accept() override;  // "Освободить"
@@ -28,6 +29,6 @@ private:
     QLineEdit *m_name = nullptr;
     QDateEdit *m_dateFrom = nullptr;
     QTimeEdit *m_timeFrom = nullptr;
-    QDateEdit *m_dateTo = nullptr;
+    DateBox *m_dateTo = nullptr;
     QTimeEdit *m_timeTo = nullptr;
 };

@@ -788,6 +788,8 @@ void TestUi::modesSortingAndPanels()
     QVERIFY(rig.show());
     f.activateFirstTime();
     f.view().lastCheckedIndex = 25;
+    // The rows are in key order: no title claims a sorted column.
+    QVERIFY(!f.recordsGrid()->horizontalHeader()->isSortIndicatorShown());
 
     // Only-new through its menu command.
     control<QAction>(f, "actOnlyNew")->trigger();
@@ -848,6 +850,10 @@ void TestUi::modesSortingAndPanels()
     const QImage shot = f.recordsGrid()->viewport()->grab().toImage();
     QCOMPARE(shot.pixelColor(cell.left() + 3, cell.center().y()), QColor(0xA0, 0xFF, 0xFF));
     QVERIFY(f.recordsGrid()->columnHasSortBase(QStringLiteral("Dose")));
+    // An order set elsewhere (the name synchronisation sorts by date) moves the marker.
+    db.dm.measures().setIndexFieldNames(QStringLiteral("DateTime"));
+    QVERIFY(h->isSortIndicatorShown());
+    QCOMPARE(h->sortIndicatorSection(), f.recordsGrid()->columnOfField(QStringLiteral("DateTime")));
 
     // The panels collapse to one pixel and come back at 62.
     control<QAction>(f, "nViewPanelModes")->trigger();

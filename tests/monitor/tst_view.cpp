@@ -203,6 +203,18 @@ void TestView::refusedValueKeepsTheFilterInForce()
     QCOMPARE(db.prompt.asked.size(), 1);
     QCOMPARE(db.prompt.asked.first().kind, MsgKind::Warning);
     QVERIFY(db.prompt.asked.first().text.contains(QStringLiteral("\"abc\"")));
+
+    // A number column takes one number and nothing else, which would become
+    // part of the condition; a decimal comma stands for the point.
+    for (const char *typed : {"0 OR Dose<0", "1) OR (1=1", "1 2"}) {
+        ask.answer = QString::fromUtf8(typed);
+        QVERIFY2(!view.setQuickMinFilter(colDose, ask.fn()), typed);
+        QCOMPARE(db.dm.measures().filter(), QStringLiteral("(Dose<=3) AND (Dose>=0.5)"));
+        QVERIFY(db.prompt.asked.last().text.contains(QStringLiteral("нужно число")));
+    }
+    ask.answer = QStringLiteral(" 1,5 ");
+    QVERIFY(view.setQuickMinFilter(colDose, ask.fn()));
+    QCOMPARE(db.dm.measures().filter(), QStringLiteral("(Dose>=1.5) AND (Dose<=3)"));
 }
 
 void TestView::quickFilterSwitchesOnlyNewOffFirst()

@@ -3,6 +3,7 @@
 // scripted answers.
 
 #include "RecordsFixture.h"
+#include "core/Errors.h"
 #include "core/AppState.h"
 #include "core/TextCode.h"
 #include "records/CardIndex.h"
@@ -149,6 +150,23 @@ void TestCards::numbersAndAge()
     // The settings file lost or older than the table: the table's number counts.
     QCOMPARE(index.nextNumber(0), 71);
     QCOMPARE(index.nextNumber(100), 101);
+    // Nine digits at most: the last number is offered, none after it, and a
+    // card numbered past it is not stored.
+    QCOMPARE(index.nextNumber(CardIndex::LargestNumber - 1), CardIndex::LargestNumber);
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, index.nextNumber(CardIndex::LargestNumber));
+    QVERIFY_THROWS_EXCEPTION(EGeneralError, index.createCard(person(QStringLiteral("Петров"), QString(), 1000000000)));
+    QCOMPARE(index.largestNumber(), 70);
+    index.createCard(person(QStringLiteral("Яковлев"), QString(), CardIndex::LargestNumber));
+    {
+        int maxCardsIndex = 0;
+        Cards list(*m_f.dm, maxCardsIndex);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        auto *grid = child<QTableView>(&list, "RxDBGrid");
+        const int shown = grid->columnWidth(0);
+        grid->resizeColumnToContents(0);
+        QVERIFY(grid->columnWidth(0) <= shown);  // the largest number shows whole
+    }
 
     const QDate birth(2000, 3, 10);
     // On the birthday itself the new year counts (days / 365.25 would say 25).

@@ -102,6 +102,33 @@ private slots:
         QVERIFY(m_flag);
         QCOMPARE(notes().asDateTime(QStringLiteral("TimeFrom")), Now);
 
+        // A typed date shows as it is typed and is taken as typed (2000 is a
+        // leap year); an impossible one, or one before 31.12.1899, is refused
+        // with one message for Enter and stays in the box unchanged.
+        {
+            NoteBind dialog(journal, {}, Now);
+            DateBox *box = dialog.dateBox();
+            dialog.numberBox()->setText(QStringLiteral("8"));
+            box->selectAll();
+            QTest::keyClicks(box, QStringLiteral("2902"));
+            QCOMPARE(box->text(), QStringLiteral("29.02"));
+            QTest::keyClicks(box, QStringLiteral("2000"));
+            QCOMPARE(box->value(), QDate(2000, 2, 29));
+            for (const QString &typed : {QStringLiteral("31.02.2000"), QStringLiteral("01.01.0001")}) {
+                box->selectAll();
+                QTest::keyClicks(box, QString(typed).remove(QLatin1Char('.')));
+                const int told = m_f.prompt->texts().size();
+                QTest::keyClick(box, Qt::Key_Return);
+                QCOMPARE(m_f.prompt->texts().size(), told + 1);
+                QCOMPARE(m_f.prompt->texts().last(), DateBox::refusedText(typed));
+                QCOMPARE(box->text(), typed);
+                QCOMPARE(box->value(), QDate(2000, 2, 29));
+                dialog.accept();
+                QVERIFY(dialog.result() != QDialog::Accepted);
+                QCOMPARE(rowCount(), 1);
+            }
+        }
+
         // Issued: refused with the holder's name; the conflicting row is current.
         const QDateTime t = Now.addDays(-1);
         const QVariant other = addRow(6, QStringLiteral("Сидоров"), t);
@@ -187,6 +214,14 @@ private slots:
         book.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&book));
         QVERIFY(!book.findChild<QToolButton *>(QStringLiteral("ExtSynchro"))->isVisible());
+        // All five columns lie inside the grid, even at the smallest size.
+        QHeaderView *titles = book.grid()->horizontalHeader();
+        for (const QSize size : {book.size(), book.minimumSize()}) {
+            book.resize(size);
+            QTRY_COMPARE(book.grid()->viewport()->width(), titles->length());
+            for (int c = 0; c < 5; ++c)
+                QVERIFY(titles->sectionSize(c) >= titles->sectionSizeHint(c));
+        }
 
         QAbstractItemModel *model = book.grid()->model();
         QCOMPARE(model->headerData(4, Qt::Horizontal).toString(), QStringLiteral("Доза"));
@@ -242,6 +277,16 @@ private slots:
         totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
         QCOMPARE(totals.rows(), (QList<QStringList>{{QStringLiteral("Иванов И.И."), QStringLiteral("2"), QStringLiteral("3.750")},
                                                    {QStringLiteral("Яковлева А.А."), QStringLiteral("1"), QStringLiteral("0.750")}}));
+        // The period's end shows each digit as it is typed and counts once whole.
+        auto *to = totals.findChild<QLineEdit *>(QStringLiteral("DateEdit_To"));
+        QVERIFY(to);
+        to->selectAll();
+        QTest::keyClicks(to, QStringLiteral("1511"));
+        QCOMPARE(to->text(), QStringLiteral("15.11"));
+        QCOMPARE(totals.periodEnd().date(), QDate(2026, 11, 30));
+        QTest::keyClicks(to, QStringLiteral("2026"));
+        QCOMPARE(totals.periodEnd().date(), QDate(2026, 11, 15));
+        totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
         const QString path = m_f.dir->filePath(QStringLiteral("totals.csv"));
         QVERIFY(totals.exportTo(path));
         QFile f(path);
