@@ -14,11 +14,6 @@ namespace {
 
 const QByteArray Utf8Mark("\xEF\xBB\xBF");
 
-QString folded(const QString &name)
-{
-    return name.toCaseFolded();
-}
-
 // One events log line per file and finding in a run: every window reads the
 // file when it opens, and the operator needs to be told once.
 void reportOnce(const QString &path, const QString &what, const QString &line)
@@ -177,19 +172,19 @@ bool IniFile::save() const
 
 int IniFile::findSection(const QString &name) const
 {
-    return m_sectionIndex.value(folded(name), -1);
+    return m_sectionIndex.value(NoCase{name}, -1);
 }
 
 int IniFile::findKey(const Section &s, const QString &key)
 {
-    return s.keyIndex.value(folded(key), -1);
+    return s.keyIndex.value(NoCase{key}, -1);
 }
 
 int IniFile::addSection(const QString &name)
 {
     m_sections.append({name, {}, {}});
     const int index = int(m_sections.size()) - 1;
-    m_sectionIndex.insert(folded(name), index);
+    m_sectionIndex.insert(NoCase{name}, index);
     return index;
 }
 
@@ -201,7 +196,7 @@ void IniFile::setEntry(Section &s, const QString &key, const QString &value)
         return;
     }
     s.entries.append({key, value});
-    s.keyIndex.insert(folded(key), int(s.entries.size()) - 1);
+    s.keyIndex.insert(NoCase{key}, int(s.entries.size()) - 1);
 }
 
 QStringList IniFile::sections() const
@@ -299,7 +294,7 @@ void IniFile::eraseSection(const QString &section)
     m_sections.removeAt(s);
     m_sectionIndex.clear();
     for (int i = 0; i < m_sections.size(); ++i)
-        m_sectionIndex.insert(folded(m_sections[i].name), i);
+        m_sectionIndex.insert(NoCase{m_sections[i].name}, i);
 }
 
 void IniFile::deleteKey(const QString &section, const QString &key)
@@ -314,7 +309,7 @@ void IniFile::deleteKey(const QString &section, const QString &key)
     sec.entries.removeAt(k);
     sec.keyIndex.clear();
     for (int i = 0; i < sec.entries.size(); ++i)
-        sec.keyIndex.insert(folded(sec.entries[i].key), i);
+        sec.keyIndex.insert(NoCase{sec.entries[i].key}, i);
 }
 
 QString IniFile::listSection(const QString &section, const QString &key)

@@ -78,6 +78,19 @@ public:
     bool readList(const QString &section, const QString &key, QStringList &lines) const;
 
 private:
+    // A section or key name in a hash index: equal and hashed without regard
+    // to letter case, sharing the name's text (nothing is copied).
+    struct NoCase {
+        QString text;
+        bool operator==(const NoCase &o) const { return text.compare(o.text, Qt::CaseInsensitive) == 0; }
+        friend size_t qHash(const NoCase &k, size_t seed = 0) noexcept
+        {
+            size_t h = seed;
+            for (QChar c : k.text)
+                h = h * 31 + c.toCaseFolded().unicode();
+            return h;
+        }
+    };
     struct Entry {
         QString key;
         QString value;
@@ -85,7 +98,7 @@ private:
     struct Section {
         QString name;
         QList<Entry> entries;
-        QHash<QString, int> keyIndex;  // case-folded key -> position in entries
+        QHash<NoCase, int> keyIndex;  // key -> position in entries
     };
     int findSection(const QString &name) const;
     static int findKey(const Section &s, const QString &key);
@@ -95,7 +108,7 @@ private:
 
     QString m_path;
     QList<Section> m_sections;
-    QHash<QString, int> m_sectionIndex;  // case-folded name -> position in m_sections
+    QHash<NoCase, int> m_sectionIndex;  // name -> position in m_sections
     Source m_source = Source::None;
     bool m_utf8 = false;
 };
