@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 #include "core/Errors.h"
 #include "core/Prompt.h"
+#include "records/StoreError.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QSqlQuery>
 #include <QStringView>
 #include <atomic>
+#include <optional>
 
 #include <sqlite3.h>
 
@@ -302,13 +304,13 @@ void DataModule::ensureAttached(const QString &schema, const QString &fileName)
         q.prepare(QStringLiteral("ATTACH DATABASE ? AS ") + quoted(schema));
         q.addBindValue(path);
         if (!q.exec())
-            throw EGeneralError(q.lastError().text());
+            throwStoreError(q.lastError());
     }
     // Reading the file's schema now finds a file that is no database at all
     // before anything is written to it. A file that holds the table is
     // switched to write-ahead logging (cheap commits); any other file is
     // left exactly as it is.
-    QString failure;
+    std::optional<QSqlError> failure;
     bool holdsTable = false;
     {
         QSqlQuery q(db);
@@ -316,14 +318,14 @@ void DataModule::ensureAttached(const QString &schema, const QString &fileName)
                       .arg(quoted(schema)));
         q.addBindValue(schema);
         if (!q.exec())
-            failure = q.lastError().text();
+            failure = q.lastError();
         else if (q.next())
             holdsTable = q.value(0).toInt() > 0;
     }
-    if (!failure.isEmpty()) {
+    if (failure) {
         QSqlQuery q(db);
         q.exec(QStringLiteral("DETACH DATABASE ") + quoted(schema));
-        throw EGeneralError(failure);
+        throwStoreError(*failure);
     }
     m_attached.append(schema);
     if (holdsTable)
@@ -369,15 +371,15 @@ void DataModule::flushReadings()
     QSqlQuery q(database());
     const QString name = quoted(schema);
     if (!q.exec(QStringLiteral("PRAGMA %1.user_version").arg(name)) || !q.next())
-        throw EGeneralError(q.lastError().text());
+        throwStoreError(q.lastError());
     const int version = q.value(0).toInt();
     q.finish();
     bool ok = q.exec(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(name))
         && q.exec(QStringLiteral("PRAGMA %1.user_version=%2").arg(name).arg(version));
-    const QString failure = ok ? QString() : q.lastError().text();
+    const QSqlError failure = q.lastError();
     q.exec(QStringLiteral("PRAGMA %1.synchronous=%2").arg(name, synchronousFor(schema)));
     if (!ok)
-        throw EGeneralError(failure);
+        throwStoreError(failure);
 }
 
 namespace {
@@ -488,7 +490,7 @@ void DataModule::detach(const QString &schema)
         return;
     QSqlQuery q(database());
     if (!q.exec(QStringLiteral("DETACH DATABASE ") + quoted(schema)))
-        throw EGeneralError(q.lastError().text());
+        throwStoreError(q.lastError());
     m_attached.removeAll(schema);
 }
 
@@ -508,7 +510,7 @@ void DataModule::startTransaction()
         throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
     QSqlQuery q(database());
     if (!q.exec(QStringLiteral("BEGIN")))
-        throw EGeneralError(q.lastError().text());
+        throwStoreError(q.lastError());
     m_inTransaction = true;
 }
 
@@ -518,7 +520,7 @@ void DataModule::commit()
         throw EGeneralError(QStringLiteral("Транзакция не начата"));
     QSqlQuery q(database());
     if (!q.exec(QStringLiteral("COMMIT")))
-        throw EGeneralError(q.lastError().text());
+        throwStoreError(q.lastError());
     m_inTransaction = false;
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/Errors.h"
 #include "records/SqlQuote.h"
+#include "records/StoreError.h"
 #include "records/TableHost.h"
 
 #include <QSqlError>
@@ -20,11 +21,11 @@ QSqlQuery DataTable::exec(const QString &sql, const QVariantList &params) const
     QSqlQuery q(database());
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        throw EGeneralError(q.lastError().text());
+        throwStoreError(q.lastError());
     for (const QVariant &p : params)
         q.addBindValue(p);
     if (!q.exec())
-        throw EGeneralError(q.lastError().text());
+        throwStoreError(q.lastError());
     return q;
 }
 

@@ -1,66 +1,147 @@
 #include "IniFile.h"
 
+#include "core/LogFiles.h"
 #include "core/TextCode.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMutex>
 #include <QSaveFile>
+#include <QSet>
+
+namespace {
+
+const QByteArray Utf8Mark("\xEF\xBB\xBF");
+
+// One events log line per file and finding in a run: every window reads the
+// file when it opens, and the operator needs to be told once.
+void reportOnce(const QString &path, const QString &what, const QString &line)
+{
+    static QMutex mutex;
+    static QSet<QString> reported;
+    {
+        QMutexLocker lock(&mutex);
+        const QString key = path + QLatin1Char('\n') + what;
+        if (reported.contains(key))
+            return;
+        reported.insert(key);
+    }
+    logEvent(line);
+}
+
+} // namespace
 
 IniFile::IniFile(const QString &path) : m_path(path)
 {
     load();
 }
 
-bool IniFile::load()
+void IniFile::clear()
 {
     m_sections.clear();
+    m_sectionIndex.clear();
+}
+
+bool IniFile::knownSection(const QString &name)
+{
+    // The sections of the program's windows; a list lives in "<section>.<key>".
+    static const QStringList windows = {
+        QStringLiteral("TFace"),          QStringLiteral("TRS232"),       QStringLiteral("TMeasureFiltr"),
+        QStringLiteral("TFiltrRecordDetail"), QStringLiteral("TRFLabelSaveReport"), QStringLiteral("TPencilOptions"),
+        QStringLiteral("TCards"),         QStringLiteral("TCardEdit"),    QStringLiteral("TDetailMeasureRecord"),
+        QStringLiteral("TSpectrumADC"),   QStringLiteral("TNoteBook"),
+    };
+    const QString owner = name.section(QLatin1Char('.'), 0, 0);
+    for (const QString &w : windows)
+        if (owner.compare(w, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+bool IniFile::load()
+{
+    clear();
+    m_utf8 = false;
+    m_source = IniFile::Source::None;
     if (m_path.isEmpty())
         return false;
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
+    const QFileInfo info(m_path);
+    if (!info.exists()) {
+        m_source = Source::Missing;
         return false;
-    fromBytes(file.readAll());
+    }
+    QFile file(m_path);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        m_source = Source::Unreadable;
+        const QString reason = info.isDir() ? QStringLiteral("это каталог") : file.errorString();
+        reportOnce(m_path, QStringLiteral("unreadable"),
+                   QStringLiteral("Настройки: файл %1 не читается (%2): используются значения по умолчанию, "
+                                  "файл не перезаписывается")
+                       .arg(QDir::toNativeSeparators(m_path), reason));
+        return false;
+    }
+    const qint64 size = file.size();
+    const bool oversized = size > SizeLimit;
+    if (oversized)
+        reportOnce(m_path, QStringLiteral("oversized"),
+                   QStringLiteral("Настройки: файл %1 слишком велик (%2 байт, предел %3): прочитаны только разделы "
+                                  "окон программы, при сохранении остальные разделы не записываются")
+                       .arg(QDir::toNativeSeparators(m_path))
+                       .arg(size)
+                       .arg(SizeLimit));
+    fromBytes(file.readAll(), oversized);
+    m_source = oversized ? Source::Oversized : Source::Read;
     return true;
 }
 
-void IniFile::fromBytes(const QByteArray &bytes)
+void IniFile::fromBytes(const QByteArray &bytes, bool knownOnly)
 {
-    m_sections.clear();
-    const QString text = fromCp1251(bytes);
+    clear();
+    m_utf8 = bytes.startsWith(Utf8Mark);
+    const QString text = m_utf8 ? QString::fromUtf8(bytes.mid(Utf8Mark.size())) : fromCp1251(bytes);
     int current = -1;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        const QString trimmed = line.trimmed();
+    bool skipping = false;  // inside a section that is not read
+    qsizetype from = 0;
+    while (from <= text.size()) {
+        qsizetype to = text.indexOf(QLatin1Char('\n'), from);
+        if (to < 0)
+            to = text.size();
+        const QStringView line = QStringView(text).mid(from, to - from);
+        from = to + 1;
+        const QStringView trimmed = line.trimmed();
         if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char(';')))
             continue;
         if (trimmed.startsWith(QLatin1Char('['))) {
-            const int close = trimmed.indexOf(QLatin1Char(']'));
+            const qsizetype close = trimmed.indexOf(QLatin1Char(']'));
+            skipping = false;
             if (close < 0) {
                 current = -1;  // a broken header: its lines belong to no section
                 continue;
             }
-            const QString name = trimmed.mid(1, close - 1).trimmed();
-            current = findSection(name);
-            if (current < 0) {
-                m_sections.append({name, {}});
-                current = m_sections.size() - 1;
+            const QString name = trimmed.mid(1, close - 1).trimmed().toString();
+            if (knownOnly && !knownSection(name)) {
+                current = -1;
+                skipping = true;
+                continue;
             }
+            current = findSection(name);
+            if (current < 0)
+                current = addSection(name);
             continue;
         }
-        const int eq = line.indexOf(QLatin1Char('='));
-        if (current < 0 || eq <= 0)
+        if (skipping || current < 0)
             continue;
-        const QString key = line.left(eq).trimmed();
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = line.left(eq).trimmed().toString();
         if (key.isEmpty())
             continue;
-        const QString value = line.mid(eq + 1);
-        Section &s = m_sections[current];
-        const int k = findKey(s, key);
-        if (k < 0)
-            s.entries.append({key, value});
-        else
-            s.entries[k].value = value;
+        QStringView value = line.mid(eq + 1);
+        if (value.endsWith(QLatin1Char('\r')))
+            value.chop(1);
+        setEntry(m_sections[current], key, value.toString());
     }
 }
 
@@ -73,12 +154,12 @@ QByteArray IniFile::toBytes() const
             text += e.key + QLatin1Char('=') + e.value + QStringLiteral("\r\n");
         text += QStringLiteral("\r\n");
     }
-    return toCp1251(text);
+    return m_utf8 ? Utf8Mark + text.toUtf8() : toCp1251(text);
 }
 
 bool IniFile::save() const
 {
-    if (m_path.isEmpty())
+    if (m_path.isEmpty() || m_source == Source::Unreadable)
         return false;
     // Written to a side file and renamed over the old one, so a failure while
     // writing never leaves a half-written settings file behind.
@@ -91,18 +172,31 @@ bool IniFile::save() const
 
 int IniFile::findSection(const QString &name) const
 {
-    for (int i = 0; i < m_sections.size(); ++i)
-        if (m_sections[i].name.compare(name, Qt::CaseInsensitive) == 0)
-            return i;
-    return -1;
+    return m_sectionIndex.value(NoCase{name}, -1);
 }
 
 int IniFile::findKey(const Section &s, const QString &key)
 {
-    for (int i = 0; i < s.entries.size(); ++i)
-        if (s.entries[i].key.compare(key, Qt::CaseInsensitive) == 0)
-            return i;
-    return -1;
+    return s.keyIndex.value(NoCase{key}, -1);
+}
+
+int IniFile::addSection(const QString &name)
+{
+    m_sections.append({name, {}, {}});
+    const int index = int(m_sections.size()) - 1;
+    m_sectionIndex.insert(NoCase{name}, index);
+    return index;
+}
+
+void IniFile::setEntry(Section &s, const QString &key, const QString &value)
+{
+    const int k = findKey(s, key);
+    if (k >= 0) {
+        s.entries[k].value = value;
+        return;
+    }
+    s.entries.append({key, value});
+    s.keyIndex.insert(NoCase{key}, int(s.entries.size()) - 1);
 }
 
 QStringList IniFile::sections() const
@@ -174,19 +268,12 @@ bool IniFile::readBool(const QString &section, const QString &key, bool def) con
 void IniFile::writeString(const QString &section, const QString &key, const QString &value)
 {
     int s = findSection(section);
-    if (s < 0) {
-        m_sections.append({section, {}});
-        s = m_sections.size() - 1;
-    }
+    if (s < 0)
+        s = addSection(section);
     // A value cannot hold a line break in this format; keep it on one line.
     QString v = value;
     v.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    Section &sec = m_sections[s];
-    const int k = findKey(sec, key);
-    if (k < 0)
-        sec.entries.append({key, v});
-    else
-        sec.entries[k].value = v;
+    setEntry(m_sections[s], key, v);
 }
 
 void IniFile::writeInteger(const QString &section, const QString &key, int value)
@@ -202,8 +289,12 @@ void IniFile::writeBool(const QString &section, const QString &key, bool value)
 void IniFile::eraseSection(const QString &section)
 {
     const int s = findSection(section);
-    if (s >= 0)
-        m_sections.removeAt(s);
+    if (s < 0)
+        return;
+    m_sections.removeAt(s);
+    m_sectionIndex.clear();
+    for (int i = 0; i < m_sections.size(); ++i)
+        m_sectionIndex.insert(NoCase{m_sections[i].name}, i);
 }
 
 void IniFile::deleteKey(const QString &section, const QString &key)
@@ -211,9 +302,14 @@ void IniFile::deleteKey(const QString &section, const QString &key)
     const int s = findSection(section);
     if (s < 0)
         return;
-    const int k = findKey(m_sections[s], key);
-    if (k >= 0)
-        m_sections[s].entries.removeAt(k);
+    Section &sec = m_sections[s];
+    const int k = findKey(sec, key);
+    if (k < 0)
+        return;
+    sec.entries.removeAt(k);
+    sec.keyIndex.clear();
+    for (int i = 0; i < sec.entries.size(); ++i)
+        sec.keyIndex.insert(NoCase{sec.entries[i].key}, i);
 }
 
 QString IniFile::listSection(const QString &section, const QString &key)

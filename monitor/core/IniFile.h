@@ -5,15 +5,32 @@
 // reads as empty (every read then gives its default); lines that are neither a
 // section header nor a key with "=" are skipped.
 //
+// A file that starts with the UTF-8 byte-order mark is read as UTF-8 and
+// written back the same way (an editor saved it so; the operator's values
+// stay as they are). Every other file is read and written in Windows-1251.
+//
 // The object keeps the whole file in memory: reads and writes work on that
-// copy, save() writes it back in one go.
+// copy, save() writes it back in one go. Parsing takes time in proportion to
+// the file's size (sections and keys are found through hash indexes).
+//
+// A file that exists but cannot be read (no access, a directory) gets one
+// events log line naming it per run and is never written over: save() then
+// refuses. A file larger than SizeLimit gets one such line too; only the
+// sections of the program's windows (and their lists) are read, and a save
+// writes just those back.
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 class IniFile {
 public:
+    static constexpr qint64 SizeLimit = 1024 * 1024;
+
+    // What the last load() found.
+    enum class Source { None, Read, Missing, Unreadable, Oversized };
+
     IniFile() = default;
     explicit IniFile(const QString &path);  // loads the file when it exists
 
@@ -21,9 +38,17 @@ public:
     void setPath(const QString &path) { m_path = path; }
 
     bool load();        // re-reads the file; false (and empty content) when it cannot be read
-    bool save() const;  // writes the whole content; false when the file cannot be written
+    // Writes the whole content; false when the file cannot be written or was
+    // found unreadable by load().
+    bool save() const;
+    Source source() const { return m_source; }
+    bool utf8() const { return m_utf8; }  // read (and written) as UTF-8 with its byte-order mark
     QByteArray toBytes() const;           // the file text as it is written
-    void fromBytes(const QByteArray &bytes);  // parses a file text (replaces the content)
+    // Parses a file text (replaces the content); with knownOnly, sections that
+    // belong to no window of the program are skipped.
+    void fromBytes(const QByteArray &bytes, bool knownOnly = false);
+    // A section of one of the program's windows, or a list section of one.
+    static bool knownSection(const QString &name);
 
     QStringList sections() const;
     bool sectionExists(const QString &section) const;
@@ -53,6 +78,19 @@ public:
     bool readList(const QString &section, const QString &key, QStringList &lines) const;
 
 private:
+    // A section or key name in a hash index: equal and hashed without regard
+    // to letter case, sharing the name's text (nothing is copied).
+    struct NoCase {
+        QString text;
+        bool operator==(const NoCase &o) const { return text.compare(o.text, Qt::CaseInsensitive) == 0; }
+        friend size_t qHash(const NoCase &k, size_t seed = 0) noexcept
+        {
+            size_t h = seed;
+            for (QChar c : k.text)
+                h = h * 31 + c.toCaseFolded().unicode();
+            return h;
+        }
+    };
     struct Entry {
         QString key;
         QString value;
@@ -60,10 +98,17 @@ private:
     struct Section {
         QString name;
         QList<Entry> entries;
+        QHash<NoCase, int> keyIndex;  // key -> position in entries
     };
     int findSection(const QString &name) const;
     static int findKey(const Section &s, const QString &key);
+    int addSection(const QString &name);
+    static void setEntry(Section &s, const QString &key, const QString &value);
+    void clear();
 
     QString m_path;
     QList<Section> m_sections;
+    QHash<NoCase, int> m_sectionIndex;  // name -> position in m_sections
+    Source m_source = Source::None;
+    bool m_utf8 = false;
 };

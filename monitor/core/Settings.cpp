@@ -15,17 +15,21 @@ const LinkValueRange BaseRequestCountRange{0, 10, 3};
 
 namespace {
 
-// A link value: out of its range (a window so long that one lost request
-// blocks the program, none at all, endless repeats) it falls back to the
-// default; the operator's text is kept for the file.
+// A link value: one that is not a decimal number (also "1e9" or "0x7D0") or
+// lies out of its range (a window so long that one lost request blocks the
+// program, none at all, endless repeats) falls back to the default; the
+// operator's text is kept for the file. A missing key keeps the current value.
 int readLinkValue(const IniFile &ini, const QString &key, const LinkValueRange &range, int current,
                   QMap<QString, QString> &kept)
 {
     kept.remove(key);
-    const int value = ini.readInteger(SectionFace, key, current);
-    if (value >= range.low && value <= range.high)
-        return value;
+    if (!ini.valueExists(SectionFace, key))
+        return current;
     const QString text = ini.readString(SectionFace, key);
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (ok && value >= range.low && value <= range.high)
+        return value;
     kept.insert(key, text);
     logEvent(QStringLiteral("Настройки: [%1] %2=%3 вне пределов %4..%5, используется %6")
                  .arg(SectionFace, key, text)

@@ -49,7 +49,8 @@ extern const QString SectionRS232;   // "TRS232"
 // Reads the values; a missing or unreadable key keeps the value `v` holds
 // (the link values are read with the current ones as defaults, the three
 // indexes with 0). "iNeedSynhroFIO" is true only for the stored value 1.
-// A link value outside its range gives its default, with one line in the
+// A link value that is not a decimal number or lies outside its range gives
+// its default, with one line in the
 // events log naming the key.
 void readFaceValues(const IniFile &ini, FaceStoredValues &v);
 void writeFaceValues(IniFile &ini, const FaceStoredValues &v);

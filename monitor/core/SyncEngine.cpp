@@ -9,6 +9,7 @@
 #include "monitor/core/TimerThread.h"
 #include "records/NameSync.h"
 #include "records/ReadingStore.h"
+#include "records/StoreError.h"
 #include "records/StoredDateTime.h"
 #include "records/DataModule.h"
 
@@ -254,6 +255,8 @@ void SyncEngine::reportError(std::exception_ptr error)
         std::rethrow_exception(error);
     } catch (const EProtocolCancel &) {
         reportRangeError();
+    } catch (const EStoreError &e) {
+        reportStoreError(e.cause(), e.message());
     } catch (const EGeneralError &e) {
         if (e.message() == SerialLink::connectFailureText())
             reportPortError();
@@ -344,6 +347,20 @@ void SyncEngine::reportReadError(const QString &systemText)
 {
     view().setStatusText(TextReadError);
     logEvent(TextReadError + systemText);
+}
+
+void SyncEngine::reportStoreError(StoreCause cause, const QString &databaseText)
+{
+    if (cause == StoreCause::Other) {
+        reportReadError();
+        return;
+    }
+    // Every poll meets the same cause again: the status label keeps showing
+    // it, the log is told once, until the cause changes or a pass succeeds.
+    const QString text = TextReadError + QStringLiteral(": ") + storeCauseText(cause);
+    view().setStatusText(text);
+    if (m_reportedStoreCause.exchange(int(cause)) != int(cause))
+        logEvent(text + QStringLiteral(" (") + databaseText + QLatin1Char(')'));
 }
 
 void SyncEngine::pollReader()
@@ -444,7 +461,14 @@ void SyncEngine::loadDeviceRow(bool fromThread)
         lastRecTime = position.time;
         loadedAddress = address;
     } catch (...) {
-        view().setStatusText(TextDatabaseError);
+        QString cause;
+        try {
+            throw;
+        } catch (const EStoreError &e) {
+            cause = storeCauseText(e.cause());
+        } catch (...) {
+        }
+        view().setStatusText(cause.isEmpty() ? TextDatabaseError : TextDatabaseError + QStringLiteral(": ") + cause);
         if (syncState == SyncState::Exchanging)
             syncState = SyncState::Online;
     }
@@ -516,6 +540,7 @@ void SyncEngine::catchUp()
     });
     if (error)
         std::rethrow_exception(error);
+    m_reportedStoreCause = int(StoreCause::Other);
 }
 
 bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressTotal)

@@ -20,6 +20,7 @@
 #include "link/DeviceCommands.h"
 #include "monitor/core/SyncState.h"
 #include "monitor/core/SyncView.h"
+#include "records/StoreError.h"
 
 #include <QDateTime>
 #include <QMutex>
@@ -168,6 +169,13 @@ public:
     // "Ошибка чтения и обработки" in the status label and the events log; the
     // log line carries the system's own text when the error came from the system.
     void reportReadError(const QString &systemText = QString());
+    // A store failure with a cause the operator can act on (disk full, a table
+    // held by another program, no right to write): "Ошибка чтения и обработки:
+    // <cause>" in the status label at every failure, in the events log (with
+    // the database's text) only when the cause differs from the one reported
+    // last; a pass that ends without error forgets it. Other causes go to
+    // reportReadError.
+    void reportStoreError(StoreCause cause, const QString &databaseText);
     // The port that cannot be opened, named in the status label and the log
     // (the link raises that failure once per run).
     void reportPortError();
@@ -259,6 +267,7 @@ private:
     bool m_clockQuestionOpen = false;    // main thread
     std::atomic<int> m_passDepth{0};     // catch-ups and full reads under way
     std::atomic<bool> m_shutDown{false}; // shutDown has run
+    std::atomic<int> m_reportedStoreCause{0};  // StoreCause last logged; Other: none
 
     // Counts a catch-up or a full read while it runs.
     struct PassUnderWay {

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -110,7 +111,17 @@ SyncState MainWindow::syncState() const
 
 void MainWindow::setStatusText(const QString &text)
 {
-    m_statusLabel->setText(text);
+    // A long message (a port's name and the system's reason) takes a second
+    // line; one that does not fit even so ends in "…" and is shown whole as
+    // the label's tooltip.
+    const QRect room = m_statusLabel->contentsRect();
+    const QFontMetrics metrics(m_statusLabel->font());
+    const QRect wrapped = metrics.boundingRect(QRect(0, 0, room.width(), 1 << 20),
+                                               Qt::AlignCenter | Qt::TextWordWrap, text);
+    const bool whole = wrapped.height() <= room.height() && wrapped.width() <= room.width();
+    m_statusLabel->setWordWrap(whole);
+    m_statusLabel->setText(whole ? text : metrics.elidedText(text, Qt::ElideRight, room.width()));
+    m_statusLabel->setToolTip(whole ? QString() : text);
 }
 
 void MainWindow::setProgress(int index, int total)

@@ -7,7 +7,10 @@
 #include "monitor/core/IniFile.h"
 #include "monitor/core/Settings.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <stdexcept>
@@ -20,6 +23,9 @@ private slots:
     void needSyncFlagIsTrueOnlyForOne();
     void linkValuesOutOfRangeFallBackAndStayInTheFile();
     void fileIsWindows1251WithCrLf();
+    void utf8FileWithMarkKeepsPortAndEncoding();
+    void unreadableFileIsNamedAndNotOverwritten();
+    void oversizedFileKeepsWindowSectionsInLinearTime();
     void everyKeyRoundTrips();
     void listsKeepCountAndItems();
     void emptiedListComesBackDesigned();
@@ -151,6 +157,24 @@ void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
     QVERIFY(v.keptAsWritten.isEmpty());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(log.readAll().count("\r\n"), 3);
+    log.close();
+
+    // A text that is no decimal number is told like a value out of range.
+    ini.writeString(SectionFace, QStringLiteral("PingDelayMS"), QStringLiteral("abc"));
+    ini.writeString(SectionFace, QStringLiteral("SendDelayMS"), QStringLiteral("0x7D0"));
+    ini.writeString(SectionFace, QStringLiteral("BaseRequestCount"), QStringLiteral("1e9"));
+    readFaceValues(ini, v);
+    QCOMPARE(v.pingDelayMS, 300);
+    QCOMPARE(v.sendDelayMS, 2000);
+    QCOMPARE(v.baseRequestCount, 3);
+    QCOMPARE(v.keptAsWritten.value(QStringLiteral("SendDelayMS")), QStringLiteral("0x7D0"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList all = fromCp1251(log.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(all.size(), 6);
+    QVERIFY2(all.at(3).endsWith(QStringLiteral("[TFace] PingDelayMS=abc вне пределов 50..10000, используется 300")),
+             qPrintable(all.at(3)));
+    QVERIFY2(all.at(4).contains(QStringLiteral("SendDelayMS=0x7D0 вне пределов")), qPrintable(all.at(4)));
+    QVERIFY2(all.at(5).contains(QStringLiteral("BaseRequestCount=1e9 вне пределов")), qPrintable(all.at(5)));
     appState().reset();
 }
 
@@ -169,6 +193,100 @@ void TestSettings::fileIsWindows1251WithCrLf()
     QVERIFY(bytes.startsWith("[TMeasureFiltr]\r\nCaption=\xC7\xE0\xEF\xE8\xF1\xE8\r\n"));
     QVERIFY(bytes.contains("\r\n[TFace]\r\nPingDelayMS=300\r\n"));
     QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));  // every line ends in CR LF
+}
+
+void TestSettings::utf8FileWithMarkKeepsPortAndEncoding()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("\xEF\xBB\xBF[TRS232]\r\nCommPort_PortName=/dev/ttyUSB1\r\nCB_ComPort_ItemIndex=-1\r\n"
+            "[TMeasureFiltr]\r\nCaption=" + QStringLiteral("Записи").toUtf8() + "\r\n");
+    f.close();
+
+    IniFile ini(path);
+    RS232StoredValues r;
+    readRS232Values(ini, r);
+    QCOMPARE(r.portName, QStringLiteral("/dev/ttyUSB1"));
+    QCOMPARE(r.comPortItemIndex, -1);
+    QCOMPARE(ini.readString(QStringLiteral("TMeasureFiltr"), QStringLiteral("Caption")), QStringLiteral("Записи"));
+
+    // Saved, it stays UTF-8 with its mark, the operator's values unchanged.
+    writeRS232Values(ini, r);
+    QVERIFY(ini.save());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF[TRS232]\r\nCommPort_PortName=/dev/ttyUSB1\r\n"));
+    QVERIFY(bytes.contains("Caption=" + QStringLiteral("Записи").toUtf8() + "\r\n"));
+}
+
+void TestSettings::unreadableFileIsNamedAndNotOverwritten()
+{
+    QTemporaryDir dir;
+    appState().reset();
+    appState().programDir = dir.path() + QLatin1Char('/');
+    appState().eventsLogEnabled = true;
+    // Root reads every file; a directory in the file's place cannot be read by anyone.
+    const QString path = dir.filePath(QStringLiteral("config/RUVO.INI"));
+    QVERIFY(QDir().mkpath(path));
+    for (int i = 0; i < 2; ++i) {  // every window reads the file; it is named once
+        IniFile ini(path);
+        QCOMPARE(ini.source(), IniFile::Source::Unreadable);
+        FaceStoredValues v;
+        writeFaceValues(ini, v);
+        QVERIFY(!ini.save());
+    }
+    QVERIFY(QFileInfo(path).isDir());
+    QFile log(dir.filePath(QStringLiteral("Events.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = fromCp1251(log.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.at(0).contains(QDir::toNativeSeparators(path) + QStringLiteral(" не читается")), qPrintable(lines.at(0)));
+    appState().reset();
+}
+
+void TestSettings::oversizedFileKeepsWindowSectionsInLinearTime()
+{
+    QTemporaryDir dir;
+    appState().reset();
+    appState().programDir = dir.path() + QLatin1Char('/');
+    appState().eventsLogEnabled = true;
+    const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
+    QByteArray text = "[TRS232]\r\nCommPort_PortName=/dev/ttyUSB1\r\n[Junk]\r\n";
+    for (int i = 0; text.size() <= IniFile::SizeLimit; ++i)
+        text += "Key" + QByteArray::number(i) + "=1\r\n";
+    text += "[TMeasureFiltr.VLE_Filters_Strings]\r\nCount=60000\r\n";
+    for (int i = 0; i < 60000; ++i)
+        text += "Item" + QByteArray::number(i) + "=x\r\n";
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    f.close();
+
+    // Sixty thousand keys of one section: a search through the keys for
+    // each line took minutes.
+    QElapsedTimer clock;
+    clock.start();
+    IniFile ini(path);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(ini.source(), IniFile::Source::Oversized);
+    QCOMPARE(ini.sections(), (QStringList{QStringLiteral("TRS232"), QStringLiteral("TMeasureFiltr.VLE_Filters_Strings")}));
+    QCOMPARE(ini.readString(QStringLiteral("TMeasureFiltr.VLE_Filters_Strings"), QStringLiteral("item59999")),
+             QStringLiteral("x"));
+    QFile log(dir.filePath(QStringLiteral("Events.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString logged = fromCp1251(log.readAll());
+    QCOMPARE(logged.count(QStringLiteral("\r\n")), 1);
+    QVERIFY2(logged.contains(QDir::toNativeSeparators(path) + QStringLiteral(" слишком велик")), qPrintable(logged));
+
+    // Saved, the file holds the windows' sections only.
+    QVERIFY(ini.save());
+    IniFile again(path);
+    QCOMPARE(again.source(), IniFile::Source::Read);
+    QCOMPARE(again.readString(SectionRS232, QStringLiteral("CommPort_PortName")), QStringLiteral("/dev/ttyUSB1"));
+    QVERIFY(!again.sectionExists(QStringLiteral("Junk")));
+    appState().reset();
 }
 
 void TestSettings::everyKeyRoundTrips()

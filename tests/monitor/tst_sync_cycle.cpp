@@ -6,6 +6,8 @@
 #include "link/DeviceCommands.h"
 
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 #include <cerrno>
 
@@ -58,6 +60,7 @@ private slots:
     void presenceAnsweredAloneMarksTheReaderBusy();
     void portThatCannotOpenIsNamedOnce();
     void databaseErrorLogsNoSystemText();
+    void storeFailureNamesItsCauseOnce();
     void pendingModeRestoreRetriedByThePoll();
     void zeroTimeInRangeStopsAtThatRecord();
     void controlTickCountsPausesAndSuspends();
@@ -500,6 +503,63 @@ void TestSyncCycle::databaseErrorLogsNoSystemText()
     const QStringList lines = rig.eventLines().filter(QStringLiteral("Ошибка чтения и обработки"));
     QVERIFY2(lines.size() == 1, qPrintable(lines.join(QLatin1Char('|'))));
     QVERIFY2(lines.last().endsWith(QStringLiteral(" >Ошибка чтения и обработки")), qPrintable(lines.last()));
+}
+
+// Each cause made for real: another connection holding the write lock of
+// Measures, the module's own connection made read-only (root writes any
+// file, so file modes cannot do it), and a page limit that makes the file
+// full.
+void TestSyncCycle::storeFailureNamesItsCauseOnce()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(3);
+    rig.engine.pollReader();
+    QCOMPARE(rig.device(rig.address()).first, 3);
+    QSqlQuery own(rig.dm.database());
+    const QString prefix = QStringLiteral("Ошибка чтения и обработки: ");
+
+    auto failingPolls = [&](const QString &cause, int added) {
+        const int position = rig.device(rig.address()).first;
+        const int rows = rig.measuresCount();
+        rig.sim.addRecords(added);
+        rig.engine.pollReader();
+        const int storedNow = rig.measuresCount();
+        rig.engine.pollReader();
+        rig.engine.pollReader();
+        QCOMPARE(rig.view.statusTexts.last(), prefix + cause);
+        const QStringList logged = rig.eventLines().filter(prefix + cause);
+        QVERIFY2(logged.size() == 1, qPrintable(rig.eventLines().join(QLatin1Char('|'))));
+        // The position is that of the last stored reading, and no row is half there.
+        QCOMPARE(rig.measuresCount(), storedNow);
+        QVERIFY(storedNow < rows + added);
+        QCOMPARE(rig.device(rig.address()).first, position + storedNow - rows);
+        QCOMPARE(rig.recNumbers().last(), position + storedNow - rows);
+    };
+
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(rig.dm.measures().filePath());
+        QVERIFY(other.open());
+        QSqlQuery lock(other);
+        QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        failingPolls(QStringLiteral("таблица занята другой программой"), 2);
+        QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    rig.engine.pollReader();
+    QCOMPARE(rig.device(rig.address()).first, 5);
+
+    QVERIFY(own.exec(QStringLiteral("PRAGMA query_only=1")));
+    failingPolls(QStringLiteral("нет прав на запись"), 2);
+    QVERIFY(own.exec(QStringLiteral("PRAGMA query_only=0")));
+
+    QVERIFY(own.exec(QStringLiteral("PRAGMA Measures.page_count")) && own.next());
+    const int pages = own.value(0).toInt();
+    QVERIFY(own.exec(QStringLiteral("PRAGMA Measures.max_page_count=%1").arg(pages + 1)));
+    failingPolls(QStringLiteral("нет места на диске"), 150);
+    QCOMPARE(rig.eventLines().filter(prefix).size(), 3);
 }
 
 void TestSyncCycle::zeroTimeInRangeStopsAtThatRecord()

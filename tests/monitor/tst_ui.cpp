@@ -48,6 +48,7 @@
 #include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
+#include <QFontMetrics>
 #include <QtTest>
 
 namespace {
@@ -390,6 +391,19 @@ void TestUi::stateSquareRepaintsForEachState()
     // The engine's view calls land in the window.
     f.setStatusText(QStringLiteral("Чтение записи 3 из 4"));
     QCOMPARE(control<QLabel>(f, "LabelInfoLastDoIt")->text(), QStringLiteral("Чтение записи 3 из 4"));
+    // A long message is shown whole within the label; a longer still one
+    // visibly shortened, whole in its tooltip.
+    QLabel *info = control<QLabel>(f, "LabelInfoLastDoIt");
+    auto fits = [info] {
+        const int flags = Qt::AlignCenter | (info->wordWrap() ? Qt::TextWordWrap : 0);
+        return info->contentsRect().contains(QFontMetrics(info->font()).boundingRect(info->contentsRect(), flags, info->text()));
+    };
+    const QString portText = QStringLiteral("Не удалось открыть порт /dev/none: нет такого файла или каталога");
+    f.setStatusText(portText);
+    QVERIFY(info->text() == portText && fits());
+    f.setStatusText(portText.repeated(3));
+    QVERIFY(fits() && info->text().endsWith(QChar(0x2026)));
+    QCOMPARE(info->toolTip(), portText.repeated(3));
     f.setProgress(1, 2);
     QCOMPARE(control<QWidget>(f, "ImageProgress")->width(), progressWidth(1, 2, control<QWidget>(f, "PanelInfoLastDid")->width()));
     f.setProgress(0, 0);

@@ -1,0 +1,52 @@
+#include "records/StoreError.h"
+
+#include <QSqlError>
+#include <sqlite3.h>
+
+StoreCause storeCauseOf(int sqliteCode)
+{
+    switch (sqliteCode & 0xFF) {
+    case SQLITE_FULL:
+        return StoreCause::DiskFull;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return StoreCause::Busy;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN:
+        return StoreCause::ReadOnly;
+    case SQLITE_IOERR:
+        return StoreCause::Io;
+    default:
+        return StoreCause::Other;
+    }
+}
+
+StoreCause storeCauseOf(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? storeCauseOf(code) : StoreCause::Other;
+}
+
+QString storeCauseText(StoreCause cause)
+{
+    switch (cause) {
+    case StoreCause::DiskFull:
+        return QStringLiteral("нет места на диске");
+    case StoreCause::Busy:
+        return QStringLiteral("таблица занята другой программой");
+    case StoreCause::ReadOnly:
+        return QStringLiteral("нет прав на запись");
+    case StoreCause::Io:
+        return QStringLiteral("ошибка ввода-вывода диска");
+    case StoreCause::Other:
+        break;
+    }
+    return QString();
+}
+
+void throwStoreError(const QSqlError &error)
+{
+    throw EStoreError(error.text(), storeCauseOf(error));
+}

@@ -1,0 +1,39 @@
+#pragma once
+// A failure of the store that has a cause the operator can act on: the disk
+// is full, another program holds a table's file, the data directory or a
+// table's file cannot be written. Raised where a statement of the database
+// fails; an EGeneralError whose message is the database's own text.
+
+#include "core/Errors.h"
+
+class QSqlError;
+
+enum class StoreCause {
+    Other,     // anything else (a broken statement, a damaged file, ...)
+    DiskFull,  // SQLITE_FULL
+    Busy,      // SQLITE_BUSY, SQLITE_LOCKED
+    ReadOnly,  // SQLITE_READONLY, SQLITE_PERM, SQLITE_CANTOPEN
+    Io,        // SQLITE_IOERR
+};
+
+// The cause of a database error, by its SQLite result code (the primary code
+// of an extended one).
+StoreCause storeCauseOf(int sqliteCode);
+StoreCause storeCauseOf(const QSqlError &error);
+
+// The operator's words for a cause: "нет места на диске", "таблица занята
+// другой программой", "нет прав на запись", "ошибка ввода-вывода диска";
+// empty for Other.
+QString storeCauseText(StoreCause cause);
+
+class EStoreError : public EGeneralError {
+public:
+    EStoreError(const QString &message, StoreCause cause) : EGeneralError(message), m_cause(cause) {}
+    StoreCause cause() const { return m_cause; }
+
+private:
+    StoreCause m_cause;
+};
+
+// Raises EStoreError with the error's text and cause.
+[[noreturn]] void throwStoreError(const QSqlError &error);
