@@ -45,12 +45,15 @@ void IniFile::clear()
 
 bool IniFile::knownSection(const QString &name)
 {
-    // The sections of the program's windows; a list lives in "<section>.<key>".
+    // The sections of the program's windows and choices; a list lives in
+    // "<section>.<key>". A new section is added here too.
     static const QStringList windows = {
         QStringLiteral("TFace"),          QStringLiteral("TRS232"),       QStringLiteral("TMeasureFiltr"),
         QStringLiteral("TFiltrRecordDetail"), QStringLiteral("TRFLabelSaveReport"), QStringLiteral("TPencilOptions"),
         QStringLiteral("TCards"),         QStringLiteral("TCardEdit"),    QStringLiteral("TDetailMeasureRecord"),
         QStringLiteral("TSpectrumADC"),   QStringLiteral("TNoteBook"),
+        // and of the program's own choices
+        QStringLiteral("Paths"),          QStringLiteral("CsvExport"),
     };
     const QString owner = name.section(QLatin1Char('.'), 0, 0);
     for (const QString &w : windows)
