@@ -293,7 +293,7 @@ private slots:
         // A reversed period is refused; the figures and their period stay.
         totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
         totals.setPeriod(QDate(2026, 11, 30), QDate(2026, 11, 1));
-        QCOMPARE(m_f.prompt->texts().last(), Journal::ReversedPeriodText);
+        QVERIFY(m_f.prompt->texts().contains(Journal::ReversedPeriodText));
         QCOMPARE(totals.rows(), rows);
         QCOMPARE(totals.periodText(), QStringLiteral("Период с 01.11.2026 по 30.11.2026"));
         QCOMPARE(totals.findChild<QDateEdit *>(QStringLiteral("DateEdit_From"))->date(), QDate(2026, 11, 1));
