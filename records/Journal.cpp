@@ -35,6 +35,7 @@ const QString Journal::TooEarlyText =
     QStringLiteral("Дата, время освобождения не может быть раньше чем дата, время привязки дозиметра человеку");
 const QString Journal::ChangeFailedText = QStringLiteral("Возникла ошибка изменении записи в журнале");
 const QString Journal::DeleteQuestion = QStringLiteral("Delete record?");
+const QString Journal::ReversedPeriodText = QStringLiteral("Дата начала периода не может быть позже даты его окончания");
 
 QString Journal::issuedText(const QString &fio)
 {
@@ -248,19 +249,11 @@ bool Journal::removeCurrent()
     return true;
 }
 
-QList<Journal::PersonTotal> Journal::totalsByPerson(const QDateTime &from, const QDateTime &to) const
+std::optional<DoseAttribution> Journal::totals(const QDateTime &from, const QDateTime &to) const
 {
-    DataTable &t = notes();
-    const QString fromText = dateTimeToStored(from.isValid() ? from : minDateTime());
-    const QString toText = dateTimeToStored(to.isValid() ? to : maxDateTime());
-    QSqlQuery q = t.exec(QStringLiteral("SELECT trim(coalesce(\"FIO\", '')) AS p, count(*), total(\"Dose\") FROM %1 "
-                                        "WHERE (\"TimeFrom\" IS NULL OR \"TimeFrom\" <= ?) "
-                                        "AND (\"TimeTo\" IS NULL OR \"TimeTo\" >= ?) "
-                                        "GROUP BY p ORDER BY p COLLATE RUNOCASE, p")
-                             .arg(t.sqlName()),
-                         {toText, fromText});
-    QList<PersonTotal> totals;
-    while (q.next())
-        totals.append({q.value(0).toString(), q.value(1).toInt(), q.value(2).toDouble()});
-    return totals;
+    if (from.isValid() && to.isValid() && from > to) {
+        activePrompt().message(MsgKind::Warning, ReversedPeriodText, PromptButton::Ok);
+        return std::nullopt;
+    }
+    return DoseAttribution::compute(m_dm, from, to);
 }

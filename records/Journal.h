@@ -1,7 +1,7 @@
 #pragma once
 // The issue journal (table Notes) as the journal window and its dialogs use
 // it: binding a dosimeter to a person, releasing it, deleting a row, the
-// checks before each, and the dose totals per person over a period. The
+// checks before each, and the dose per person over a period. The
 // questions and messages of these operations go through activePrompt(); the
 // windows only gather what the operator typed.
 //
@@ -10,6 +10,8 @@
 // and only when it has a TimeFrom; TimeTo is never earlier than the stored
 // TimeFrom. Every change of the journal (bind, release, delete) tells the
 // program that the names in Measures no longer follow the journal.
+
+#include "records/DoseAttribution.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -86,16 +88,10 @@ public:
     // when a row was deleted.
     bool removeCurrent();
 
-    // Sum of the entries' dose totals per person over a period: every entry
-    // whose binding overlaps [from, to] (an open entry runs on; a blank
-    // TimeFrom counts as the earliest moment) counts with its whole total.
-    // Names are compared without surrounding blanks; sorted by name.
-    struct PersonTotal {
-        QString fio;
-        int entries = 0;
-        double dose = 0;
-    };
-    QList<PersonTotal> totalsByPerson(const QDateTime &from, const QDateTime &to) const;
+    // The dose per person over a period, from the readings themselves (see
+    // DoseAttribution). A period that ends before it begins is refused with
+    // ReversedPeriodText (none then). Raises ERuvoError when the store fails.
+    std::optional<DoseAttribution> totals(const QDateTime &from, const QDateTime &to) const;
 
     // The message texts.
     static QString issuedText(const QString &fio);
@@ -106,6 +102,7 @@ public:
     static const QString TooEarlyText;
     static const QString ChangeFailedText;
     static const QString DeleteQuestion;
+    static const QString ReversedPeriodText;
 
 private:
     Row rowFromTable() const;

@@ -1,6 +1,7 @@
-// The journal window over a Notes table of many rows (100 000 by default):
-// how long opening it takes (window built, shown, first screen painted),
-// sorting by a column, the only-issued toggle and the totals per person.
+// The journal window over a Notes table of many rows (100 000 by default)
+// and three readings per row in Measures: how long opening it takes (window
+// built, shown, first screen painted), sorting by a column, the only-issued
+// toggle and the totals per person.
 
 #include "core/AppState.h"
 #include "core/Prompt.h"
@@ -42,8 +43,28 @@ void fill(DataModule &dm, int rows)
         q.addBindValue((i % 500) / 10.0);
         q.exec();
     }
+    // Three readings per entry: one at its TimeFrom, one inside it and one
+    // of a dosimeter that no entry names.
+    QSqlQuery m(dm.database());
+    m.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Dose\") "
+                             "VALUES (?, ?, ?, ?, ?)")
+                  .arg(dm.measures().sqlName()));
+    for (int i = 0; i < rows; ++i) {
+        const QDateTime from = base.addSecs(qint64(i) * 3000);
+        const int ids[3] = {i % 3000 + 1, i % 3000 + 1, 5000 + i % 7};
+        const qint64 offsets[3] = {0, 1450, 700};
+        for (int k = 0; k < 3; ++k) {
+            m.addBindValue(1);
+            m.addBindValue(i * 3 + k);
+            m.addBindValue(dateTimeToStored(from.addSecs(offsets[k])));
+            m.addBindValue(ids[k]);
+            m.addBindValue((i % 50) / 100.0 + k);
+            m.exec();
+        }
+    }
     tr.commit();
     notes.refresh();
+    dm.measures().refresh();
 }
 
 double ms(QElapsedTimer &t)
@@ -63,7 +84,7 @@ int main(int argc, char **argv)
     dm.dataModuleCreate();
     fill(dm, rows);
     QTextStream out(stdout);
-    out << "Notes rows: " << dm.notes().totalRows() << Qt::endl;
+    out << "Notes rows: " << dm.notes().totalRows() << ", Measures rows: " << dm.measures().totalRows() << Qt::endl;
 
     bool flag = false;
     JournalContext context;
@@ -95,11 +116,17 @@ int main(int argc, char **argv)
     out << "only the issued ones, first screen: " << QString::number(ms(t), 'f', 1) << " ms" << Qt::endl;
     book.onlyBusyClick(false);
 
-    t.restart();
-    const auto totals = book.journal().totalsByPerson(QDateTime(QDate(2016, 1, 1), QTime(0, 0)),
-                                                      QDateTime(QDate(2016, 12, 31), QTime(23, 59)));
-    out << "totals per person over a year (" << totals.size() << " people): " << QString::number(ms(t), 'f', 1)
-        << " ms" << Qt::endl;
+    // The best of five, the machine being shared.
+    double best = 0;
+    std::optional<DoseAttribution> totals;
+    for (int run = 0; run < 5; ++run) {
+        t.restart();
+        totals = book.journal().totals(QDateTime(QDate(2016, 1, 1), QTime(0, 0)),
+                                       QDateTime(QDate(2016, 12, 31), QTime(23, 59, 59, 999)));
+        best = run == 0 ? ms(t) : qMin(best, ms(t));
+    }
+    out << "totals per person over a year (" << totals->persons.size() << " people, " << totals->readings
+        << " readings; best of 5): " << QString::number(best, 'f', 1) << " ms" << Qt::endl;
 
     t.restart();
     book.journal().bind(QStringLiteral("99999"), QStringLiteral("Тестов Т.Т."), QDate::currentDate(), QTime::currentTime());

@@ -196,6 +196,7 @@ void MainWindow::openJournal()
         };
         context.pickCardLabel = [this](QWidget *parent) { return pickCardLabel(parent); };
         context.showAbout = [this](QWidget *) { showAboutBox(); };
+        context.settingsPath = m_settingsPath;
         m_noteBook = new NoteBook(context, this);
     }
     activePrompt().runModal(m_noteBook, [this] { return m_noteBook->exec(); });

@@ -4,9 +4,9 @@
 #include "core/Prompt.h"
 #include "records/CsvExport.h"
 #include "records/ui/DateBox.h"
+#include "records/ui/RecordsCsvExport.h"
 
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -27,6 +27,21 @@ QString doseText(double dose)
     return QString::number(dose, 'f', 3);
 }
 
+QString dayText(const QDate &day)
+{
+    return day.toString(QStringLiteral("dd.MM.yyyy"));
+}
+
+QDateTime dayStart(const QDate &day)
+{
+    return QDateTime(day, QTime(0, 0));
+}
+
+QDateTime dayEnd(const QDate &day)
+{
+    return QDateTime(day, QTime(23, 59, 59, 999));
+}
+
 } // namespace
 
 const QString JournalTotals::Caption = QStringLiteral("Дозы по людям");
@@ -36,7 +51,7 @@ JournalTotals::JournalTotals(Journal &journal, const QDateTime &now, QWidget *pa
 {
     setObjectName(QStringLiteral("TJournalTotals"));
     setWindowTitle(Caption);
-    resize(520, 420);
+    resize(600, 440);
 
     // Typed dates show as they are typed; the table follows each whole date.
     auto dateBox = [this](const char *name) {
@@ -55,15 +70,15 @@ JournalTotals::JournalTotals(Journal &journal, const QDateTime &now, QWidget *pa
     period->addWidget(m_to);
     period->addStretch();
 
-    m_table = new QTableWidget(0, 3, this);
+    m_table = new QTableWidget(0, titles().size(), this);
     m_table->setObjectName(QStringLiteral("GridTotals"));
     m_table->setHorizontalHeaderLabels(titles());
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    m_table->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    for (int c = 1; c < titles().size(); ++c)
+        m_table->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_sum = new QLabel(this);
 
@@ -90,7 +105,8 @@ JournalTotals::JournalTotals(Journal &journal, const QDateTime &now, QWidget *pa
 
 QStringList JournalTotals::titles()
 {
-    return {QStringLiteral("ФИО"), QStringLiteral("Записей в журнале"), QStringLiteral("Доза, мкЗв")};
+    return {QStringLiteral("ФИО"), QStringLiteral("Записей в журнале"), QStringLiteral("Показаний"),
+            QStringLiteral("Доза, мкЗв")};
 }
 
 void JournalTotals::setPeriod(const QDate &from, const QDate &to)
@@ -106,59 +122,103 @@ void JournalTotals::setPeriod(const QDate &from, const QDate &to)
 
 QDateTime JournalTotals::periodStart() const
 {
-    return QDateTime(m_from->date(), QTime(0, 0));
+    return dayStart(m_shownFrom);
 }
 
 QDateTime JournalTotals::periodEnd() const
 {
-    return QDateTime(m_to->date(), QTime(23, 59, 59, 999));
+    return dayEnd(m_shownTo);
+}
+
+QString JournalTotals::periodText() const
+{
+    return QStringLiteral("Период с ") + dayText(m_shownFrom) + QStringLiteral(" по ") + dayText(m_shownTo);
 }
 
 QList<QStringList> JournalTotals::rows() const
 {
     QList<QStringList> lines;
-    for (const Journal::PersonTotal &t : m_totals)
-        lines.append({t.fio, QString::number(t.entries), doseText(t.dose)});
+    for (const PersonDose &p : m_totals.persons)
+        lines.append({p.fio, QString::number(p.entries), QString::number(p.readings), doseText(p.dose)});
     return lines;
+}
+
+QList<QStringList> JournalTotals::summary() const
+{
+    int entries = m_totals.unnamed.entries;
+    for (const PersonDose &p : m_totals.persons)
+        entries += p.entries;
+    return {
+        {QStringLiteral("Записи журнала без ФИО"), QString::number(m_totals.unnamed.entries),
+         QString::number(m_totals.unnamed.readings), doseText(m_totals.unnamed.dose)},
+        {QStringLiteral("Показания вне записей журнала"), QString(), QString::number(m_totals.unboundReadings),
+         doseText(m_totals.unboundDose)},
+        {QStringLiteral("Всего за период"), QString::number(entries), QString::number(m_totals.readings),
+         doseText(m_totals.dose)},
+    };
 }
 
 void JournalTotals::refresh()
 {
+    std::optional<DoseAttribution> totals;
     try {
-        m_totals = m_journal.totalsByPerson(periodStart(), periodEnd());
+        totals = m_journal.totals(dayStart(m_from->date()), dayEnd(m_to->date()));
     } catch (const ERuvoError &e) {
-        m_totals.clear();
+        totals = DoseAttribution();
         activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
     }
+    if (!totals) {
+        // Refused: the dates go back to the figures shown.
+        m_from->blockSignals(true);
+        m_to->blockSignals(true);
+        m_from->setDate(m_shownFrom);
+        m_to->setDate(m_shownTo);
+        m_from->blockSignals(false);
+        m_to->blockSignals(false);
+        return;
+    }
+    m_totals = *totals;
+    m_shownFrom = m_from->date();
+    m_shownTo = m_to->date();
     const QList<QStringList> lines = rows();
     m_table->setRowCount(lines.size());
-    double sum = 0;
     for (int r = 0; r < lines.size(); ++r) {
-        for (int c = 0; c < 3; ++c) {
+        for (int c = 0; c < lines[r].size(); ++c) {
             auto *item = new QTableWidgetItem(lines[r][c]);
             if (c > 0)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             m_table->setItem(r, c, item);
         }
-        sum += m_totals[r].dose;
     }
-    m_sum->setText(QStringLiteral("Всего: ") + doseText(sum) + QStringLiteral(" мкЗв"));
+    QStringList text;
+    for (const QStringList &line : summary())
+        text.append(line[0] + QStringLiteral(": показаний ") + line[2] + QStringLiteral(", доза ") + line[3]
+                    + QStringLiteral(" мкЗв"));
+    m_sum->setText(text.join(QLatin1Char('\n')));
 }
 
 QString JournalTotals::html() const
 {
-    QString h = QStringLiteral("<h3>") + Caption.toHtmlEscaped() + QStringLiteral(" с ")
-        + m_from->date().toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(" по ")
-        + m_to->date().toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral("</h3>");
+    QString h = QStringLiteral("<h3>") + Caption.toHtmlEscaped() + QStringLiteral("</h3><p>") + periodText().toHtmlEscaped()
+        + QStringLiteral("</p>");
     h += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\"><tr>");
     for (const QString &t : titles())
         h += QStringLiteral("<th>") + t.toHtmlEscaped() + QStringLiteral("</th>");
     h += QStringLiteral("</tr>");
-    for (const QStringList &line : rows()) {
-        h += QStringLiteral("<tr><td>") + line[0].toHtmlEscaped() + QStringLiteral("</td><td align=\"right\">")
-            + line[1] + QStringLiteral("</td><td align=\"right\">") + line[2] + QStringLiteral("</td></tr>");
-    }
-    h += QStringLiteral("</table><p>") + m_sum->text().toHtmlEscaped() + QStringLiteral("</p>");
+    const auto addRow = [&h](const QStringList &line, bool bold) {
+        h += QStringLiteral("<tr>");
+        for (int c = 0; c < line.size(); ++c) {
+            h += c == 0 ? QStringLiteral("<td>") : QStringLiteral("<td align=\"right\">");
+            h += bold ? QStringLiteral("<b>") + line[c].toHtmlEscaped() + QStringLiteral("</b>") : line[c].toHtmlEscaped();
+            h += QStringLiteral("</td>");
+        }
+        h += QStringLiteral("</tr>");
+    };
+    for (const QStringList &line : rows())
+        addRow(line, false);
+    for (const QStringList &line : summary())
+        addRow(line, true);
+    h += QStringLiteral("</table>");
     return h;
 }
 
@@ -169,11 +229,31 @@ void JournalTotals::printTo(QPagedPaintDevice *device) const
     doc.print(device);
 }
 
-bool JournalTotals::exportTo(const QString &path)
+bool JournalTotals::exportTo(const QString &path, const CsvFormat &format)
 {
-    const CsvResult r = exportRowsToCsv(titles(), rows(), path);
-    if (!r.ok()) {
-        activePrompt().message(MsgKind::Error, QStringLiteral("Не удалось записать файл ") + path + QStringLiteral("\r\n") + r.error,
+    // The period first, then the people under their titles, then the
+    // labelled lines after an empty one. The dose, the last cell, takes the
+    // format's decimal mark.
+    const auto withDecimal = [&format](QStringList line) {
+        if (!line.isEmpty() && format.decimal != QLatin1Char('.'))
+            line.last().replace(QLatin1Char('.'), format.decimal);
+        return line;
+    };
+    CsvWriter writer(path, format);
+    bool written = writer.open();
+    if (written) {
+        writer.writeRow({QStringLiteral("Период с"), dayText(m_shownFrom), QStringLiteral("по"), dayText(m_shownTo)});
+        writer.writeRow(titles());
+        for (const QStringList &line : rows())
+            writer.writeRow(withDecimal(line));
+        writer.writeRow({});
+        for (const QStringList &line : summary())
+            writer.writeRow(withDecimal(line));
+        written = writer.commit();
+    }
+    if (!written) {
+        activePrompt().message(MsgKind::Error,
+                               QStringLiteral("Не удалось записать файл ") + path + QStringLiteral("\r\n") + writer.errorString(),
                                PromptButton::Ok);
         return false;
     }
@@ -182,15 +262,10 @@ bool JournalTotals::exportTo(const QString &path)
 
 void JournalTotals::exportClick()
 {
-    QFileDialog dialog(this, QStringLiteral("Экспорт в CSV"), QString(), QStringLiteral("CSV (*.csv)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("csv"));
-    dialog.selectFile(QStringLiteral("Дозы по людям.csv"));
-    if (activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); }) != QDialog::Accepted)
-        return;
-    const QStringList files = dialog.selectedFiles();
-    if (!files.isEmpty())
-        exportTo(files.first());
+    CsvFormat format;
+    const QString file = askCsvExportFile(this, QStringLiteral("Дозы по людям.csv"), m_settingsPath, format);
+    if (!file.isEmpty())
+        exportTo(file, format);
 }
 
 void JournalTotals::printClick()

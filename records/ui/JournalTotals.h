@@ -1,13 +1,17 @@
 #pragma once
-// "Дозы по людям": the total dose per person over a chosen period, summed
-// from the journal entries' totals (Journal::totalsByPerson), shown in a
-// table, printable and exportable as CSV (UTF-8, with the column titles).
+// "Дозы по людям": the dose per person over a chosen period, summed from the
+// readings (Journal::totals), shown in a table with the readings of entries
+// without a name and of no entry on lines of their own, printable and
+// exportable as CSV (UTF-8); the printout and the file begin with the period.
+// A period that ends before it begins is refused and the figures shown stay.
 
+#include <QDate>
 #include <QDateTime>
 #include <QDialog>
 #include <QList>
 #include <QStringList>
 
+#include "records/CsvExport.h"
 #include "records/Journal.h"
 
 class DateBox;
@@ -22,16 +26,23 @@ public:
 
     JournalTotals(Journal &journal, const QDateTime &now, QWidget *parent = nullptr);
 
+    // Sets both dates; a reversed period is refused (told, nothing changes).
     void setPeriod(const QDate &from, const QDate &to);
-    // The period's first and last day, whole days.
+    // The period of the figures shown: its first day's start, its last day's end.
     QDateTime periodStart() const;
     QDateTime periodEnd() const;
-    const QList<Journal::PersonTotal> &totals() const { return m_totals; }
+    const DoseAttribution &totals() const { return m_totals; }
 
     static QStringList titles();
-    QList<QStringList> rows() const;  // the lines as shown and exported
-    QString html() const;             // the printed page
-    bool exportTo(const QString &path);  // false: told the operator why
+    QString periodText() const;        // "Период с dd.MM.yyyy по dd.MM.yyyy"
+    QList<QStringList> rows() const;   // the people, as shown and exported
+    QList<QStringList> summary() const;  // the labelled lines under them
+    QString html() const;              // the printed page
+    // The file in the given format (separator and decimal mark); false:
+    // told the operator why.
+    bool exportTo(const QString &path, const CsvFormat &format = {});
+    // Where the separator chosen for exports is kept (empty: not kept).
+    void setSettingsPath(const QString &path) { m_settingsPath = path; }
     void printTo(QPagedPaintDevice *device) const;
 
 private:
@@ -44,5 +55,8 @@ private:
     DateBox *m_to = nullptr;
     QTableWidget *m_table = nullptr;
     QLabel *m_sum = nullptr;
-    QList<Journal::PersonTotal> m_totals;
+    QDate m_shownFrom;
+    QDate m_shownTo;
+    DoseAttribution m_totals;
+    QString m_settingsPath;
 };

@@ -312,5 +312,6 @@ void NoteBook::deleteClick()
 void NoteBook::totalsClick()
 {
     JournalTotals dialog(*m_journal, now(), this);
+    dialog.setSettingsPath(m_context.settingsPath);
     activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); });
 }

@@ -31,6 +31,7 @@ struct JournalContext {
     std::function<std::optional<QString>(QWidget *)> pickCardLabel;
     std::function<void(QWidget *)> showAbout;    // the about box
     std::function<QDateTime()> now;              // the clock (tests set it)
+    QString settingsPath;                        // RUVO.INI: the CSV separator chosen last
 };
 
 class NoteBook : public QDialog {

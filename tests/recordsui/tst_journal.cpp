@@ -257,26 +257,76 @@ private slots:
         QVERIFY(book.findChild<QToolButton *>(QStringLiteral("ExtSynchro"))->isVisible());
     }
 
-    // Dose per person over a period, from the entries' totals, and its CSV.
+    // Dose per person over a period, from the readings: the bounds of the
+    // entries, overlapping entries (the later TimeFrom wins), unnamed and
+    // unattributed readings apart, a period without readings, a reversed
+    // period refused, the period in the CSV and the printout.
     void totals()
     {
-        auto withDose = [this](int id, const QString &fio, const QDateTime &from, const QDateTime &to, double dose) {
+        auto entry = [this](int id, const QString &fio, const QDateTime &from, const QDateTime &to) {
             const QVariant key = addRow(id, fio, from, to);
             notes().findKey(key);
             notes().edit();
-            notes().setFieldValue(QStringLiteral("Dose"), dose);
+            notes().setFieldValue(QStringLiteral("Dose"), 100.0);  // a stale entry total, never counted
             notes().post();
         };
+        DataTable &measures = m_f.dm->measures();
+        auto reading = [&measures](int id, const QDateTime &at, double dose) {
+            measures.append();
+            measures.setFieldValue(QStringLiteral("ID"), id);
+            measures.setFieldValue(QStringLiteral("DateTime"), at);
+            measures.setFieldValue(QStringLiteral("Dose"), dose);
+            measures.post();
+        };
         const QDateTime d(QDate(2026, 11, 10), QTime(8, 0));
-        withDose(1, QStringLiteral("Иванов И.И."), d, d.addDays(5), 1.5);
-        withDose(2, QStringLiteral(" Иванов И.И. "), d.addDays(6), QDateTime(), 2.25);
-        withDose(3, QStringLiteral("Яковлева А.А."), d.addDays(1), d.addDays(2), 0.75);
-        withDose(4, QStringLiteral("Борисов"), d.addDays(-40), d.addDays(-30), 9.0);  // before the period
+        entry(1, QStringLiteral("Иванов И.И."), d, d.addDays(5));
+        entry(1, QStringLiteral(" Петров П.П. "), d.addDays(5), QDateTime());  // bound in the second of the release
+        entry(2, QStringLiteral("Яковлева А.А."), d.addDays(-1), QDateTime());
+        entry(2, QStringLiteral("Иванов И.И."), d.addDays(1), d.addDays(2));  // inside Яковлева's
+        entry(3, QString(), d, QDateTime());
+        entry(4, QStringLiteral("Борисов"), d.addDays(-40), d.addDays(-30));  // before the period
+        reading(1, d.addSecs(-1), 32);     // before any entry of dosimeter 1
+        reading(1, d, 1);                  // Иванов from his TimeFrom on
+        reading(1, d.addDays(5), 2);       // Петров: the later TimeFrom
+        reading(1, d.addDays(5).addSecs(3600), 4);
+        reading(2, d.addDays(1).addSecs(3600), 0.5);  // Иванов: the later TimeFrom
+        reading(2, d.addDays(2), 0.125);   // Иванов up to his TimeTo
+        reading(2, d.addDays(3), 0.25);    // Яковлева again
+        reading(3, d.addSecs(3600), 8);    // the entry without a name
+        reading(9, d, 16);                 // no entry
+        reading(1, d.addDays(-60), 64);    // outside the period
+
         Journal journal(*m_f.dm, {});
         JournalTotals totals(journal, Now);
         totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
-        QCOMPARE(totals.rows(), (QList<QStringList>{{QStringLiteral("Иванов И.И."), QStringLiteral("2"), QStringLiteral("3.750")},
-                                                   {QStringLiteral("Яковлева А.А."), QStringLiteral("1"), QStringLiteral("0.750")}}));
+        const QList<QStringList> rows{{QStringLiteral("Иванов И.И."), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("1.625")},
+                                      {QStringLiteral("Петров П.П."), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("6.000")},
+                                      {QStringLiteral("Яковлева А.А."), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("0.250")}};
+        QCOMPARE(totals.rows(), rows);
+        QCOMPARE(totals.summary(),
+                 (QList<QStringList>{{QStringLiteral("Записи журнала без ФИО"), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("8.000")},
+                                     {QStringLiteral("Показания вне записей журнала"), QString(), QStringLiteral("2"), QStringLiteral("48.000")},
+                                     {QStringLiteral("Всего за период"), QStringLiteral("5"), QStringLiteral("9"), QStringLiteral("63.875")}}));
+
+        // The same sums written independently in SQL: each reading of the
+        // period with the entry holding it that no later-starting one beats.
+        QSqlQuery q(m_f.dm->database());
+        QVERIFY(q.exec(QStringLiteral(
+            "SELECT trim(n.\"FIO\"), count(*), total(m.\"Dose\") FROM \"Measures\".\"Measures\" m "
+            "JOIN \"Notes\".\"Notes\" n ON n.\"ID\" = m.\"ID\" AND n.\"TimeFrom\" <= m.\"DateTime\" "
+            "AND (n.\"TimeTo\" IS NULL OR n.\"TimeTo\" >= m.\"DateTime\") "
+            "WHERE m.\"DateTime\" BETWEEN '2026-11-01' AND '2026-11-30 23:59:59.999' AND n.\"FIO\" IS NOT NULL "
+            "AND NOT EXISTS (SELECT 1 FROM \"Notes\".\"Notes\" l WHERE l.\"ID\" = m.\"ID\" AND l.\"TimeFrom\" <= m.\"DateTime\" "
+            "AND (l.\"TimeTo\" IS NULL OR l.\"TimeTo\" >= m.\"DateTime\") AND l.\"TimeFrom\" > n.\"TimeFrom\") "
+            "GROUP BY 1 ORDER BY 1")));
+        QList<QStringList> bySql;
+        while (q.next())
+            bySql.append({q.value(0).toString(), q.value(1).toString(), QString::number(q.value(2).toDouble(), 'f', 3)});
+        QList<QStringList> shown;
+        for (const QStringList &row : rows)
+            shown.append({row[0], row[2], row[3]});
+        QCOMPARE(bySql, shown);
+
         // The period's end shows each digit as it is typed and counts once whole.
         auto *to = totals.findChild<QLineEdit *>(QStringLiteral("DateEdit_To"));
         QVERIFY(to);
@@ -287,12 +337,37 @@ private slots:
         QTest::keyClicks(to, QStringLiteral("2026"));
         QCOMPARE(totals.periodEnd().date(), QDate(2026, 11, 15));
         totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
+
+        // A period without readings: nothing, whatever the entries' totals.
+        totals.setPeriod(QDate(2026, 12, 1), QDate(2026, 12, 9));
+        QCOMPARE(totals.totals().dose, 0.0);
+        QCOMPARE(totals.rows().size(), 2);  // Петров and Яковлева still hold their dosimeters
+        QCOMPARE(totals.rows()[0].last(), QStringLiteral("0.000"));
+
+        // A reversed period is refused; the figures and their period stay.
+        totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
+        totals.setPeriod(QDate(2026, 11, 30), QDate(2026, 11, 1));
+        QVERIFY(m_f.prompt->texts().contains(Journal::ReversedPeriodText));
+        QCOMPARE(totals.rows(), rows);
+        QCOMPARE(totals.periodText(), QStringLiteral("Период с 01.11.2026 по 30.11.2026"));
+        QCOMPARE(totals.findChild<DateBox *>(QStringLiteral("DateEdit_From"))->date(), QDate(2026, 11, 1));
+
+        // The CSV and the printout begin with the period.
         const QString path = m_f.dir->filePath(QStringLiteral("totals.csv"));
         QVERIFY(totals.exportTo(path));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(f.readAll());
-        QVERIFY(text.contains(QStringLiteral("ФИО,Записей в журнале,\"Доза, мкЗв\"\r\nИванов И.И.,2,3.750\r\n")));
+        QVERIFY(text.startsWith(QStringLiteral("Период с,01.11.2026,по,30.11.2026\r\n"
+                                               "ФИО,Записей в журнале,Показаний,\"Доза, мкЗв\"\r\nИванов И.И.,2,3,1.625\r\n")));
+        QVERIFY(text.endsWith(QStringLiteral("\r\nВсего за период,5,9,63.875\r\n")));
+        // With the separator of a Russian spreadsheet the dose takes a decimal comma.
+        QVERIFY(totals.exportTo(path, CsvFormat::withSeparator(QLatin1Char(';'))));
+        f.close();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(f.readAll()).contains(QStringLiteral("\r\nИванов И.И.;2;3;1,625\r\n")));
+        const QString page = totals.html();
+        QVERIFY(page.indexOf(totals.periodText()) >= 0 && page.indexOf(totals.periodText()) < page.indexOf(QStringLiteral("<table")));
     }
 
 private:

@@ -1,0 +1,224 @@
+// The dose per person from the readings; see DoseAttribution.h. The journal
+// entries that overlap the period pass once through an SQL function into
+// memory, each dosimeter's latest first; the period's readings then pass once
+// (through the DateTime index) through another, which looks each up among its
+// dosimeter's entries and adds its dose to the entry found. Stored date-times
+// are fixed-width texts, so their bytes compare as the times do. Nothing but
+// two single-row results crosses the SQL interface.
+
+#include "records/DoseAttribution.h"
+
+#include "records/DataModule.h"
+#include "records/StoredDateTime.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QSqlQuery>
+#include <QVector>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include <sqlite3.h>
+
+namespace {
+
+QByteArray textOf(sqlite3_value *v)
+{
+    if (sqlite3_value_type(v) == SQLITE_NULL)
+        return {};
+    const char *text = reinterpret_cast<const char *>(sqlite3_value_text(v));
+    return QByteArray(text, sqlite3_value_bytes(v));
+}
+
+// A dosimeter number as SQLite holds it: a whole number, else none.
+bool numberOf(sqlite3_value *v, qint64 *number)
+{
+    const int type = sqlite3_value_type(v);
+    if (type == SQLITE_INTEGER) {
+        *number = sqlite3_value_int64(v);
+        return true;
+    }
+    if (type == SQLITE_FLOAT) {
+        const double r = sqlite3_value_double(v);
+        if (std::floor(r) != r || std::fabs(r) > 9.0e18)
+            return false;
+        *number = qint64(r);
+        return true;
+    }
+    return false;
+}
+
+int compareBytes(const QByteArray &a, const char *b, int size)
+{
+    const int n = qMin(int(a.size()), size);
+    const int c = n > 0 ? std::memcmp(a.constData(), b, size_t(n)) : 0;
+    if (c != 0)
+        return c;
+    return int(a.size()) - size;
+}
+
+class EntryLookup {
+public:
+    struct Entry {
+        qint64 key = 0;
+        QByteArray from;  // empty: blank TimeFrom, the earliest moment
+        QByteArray to;
+        bool open = true;  // no TimeTo: still issued
+        QByteArray fio;    // UTF-8, blanks around it dropped
+        qint64 readings = 0;
+        double dose = 0;
+    };
+
+    // One entry (Index, ID, TimeFrom, TimeTo, name).
+    void entry(sqlite3_value **v)
+    {
+        Entry e;
+        e.key = sqlite3_value_int64(v[0]);
+        e.from = textOf(v[2]);
+        e.open = sqlite3_value_type(v[3]) == SQLITE_NULL;
+        e.to = textOf(v[3]);
+        e.fio = textOf(v[4]);
+        qint64 id = 0;
+        if (numberOf(v[1], &id))
+            m_byId[id].append(m_entries.size());
+        m_entries.append(e);
+    }
+    // After the last entry: each dosimeter's entries, the latest TimeFrom
+    // first (the same TimeFrom: the later added first).
+    void ready()
+    {
+        for (QVector<int> &list : m_byId) {
+            std::sort(list.begin(), list.end(), [&](int a, int b) {
+                const Entry &x = m_entries[a];
+                const Entry &y = m_entries[b];
+                if (x.from != y.from)
+                    return x.from > y.from;
+                return x.key > y.key;
+            });
+        }
+    }
+    // One reading (ID, DateTime, Dose) of the period: its dose goes to the
+    // entry that holds it, or to none.
+    void reading(sqlite3_value **v)
+    {
+        double dose = 0;
+        const int doseType = sqlite3_value_numeric_type(v[2]);
+        if (doseType == SQLITE_INTEGER)
+            dose = double(sqlite3_value_int64(v[2]));
+        else if (doseType == SQLITE_FLOAT)
+            dose = sqlite3_value_double(v[2]);
+        ++readings;
+        this->dose += dose;
+        if (Entry *e = holder(v[0], v[1])) {
+            ++e->readings;
+            e->dose += dose;
+        } else {
+            ++unboundReadings;
+            unboundDose += dose;
+        }
+    }
+    const QVector<Entry> &entries() const { return m_entries; }
+
+    qint64 readings = 0;
+    double dose = 0;
+    qint64 unboundReadings = 0;
+    double unboundDose = 0;
+
+private:
+    Entry *holder(sqlite3_value *idValue, sqlite3_value *timeValue)
+    {
+        qint64 id = 0;
+        if (!numberOf(idValue, &id) || sqlite3_value_type(timeValue) != SQLITE_TEXT)
+            return nullptr;
+        const auto it = m_byId.constFind(id);
+        if (it == m_byId.constEnd())
+            return nullptr;
+        const char *time = reinterpret_cast<const char *>(sqlite3_value_text(timeValue));
+        const int size = sqlite3_value_bytes(timeValue);
+        for (const int index : *it) {
+            Entry &e = m_entries[index];
+            if (compareBytes(e.from, time, size) > 0)
+                continue;  // begins later
+            if (e.open || compareBytes(e.to, time, size) >= 0)
+                return &e;
+        }
+        return nullptr;
+    }
+
+    QVector<Entry> m_entries;
+    QHash<qint64, QVector<int>> m_byId;
+};
+
+} // namespace
+
+DoseAttribution DoseAttribution::compute(DataModule &dm, const QDateTime &from, const QDateTime &to)
+{
+    DoseAttribution result;
+    const QString fromText = dateTimeToStored(from.isValid() ? from : minDateTime());
+    const QString toText = dateTimeToStored(to.isValid() ? to : maxDateTime());
+    if (fromText > toText)
+        return result;
+    DataTable &notes = dm.notes();
+    DataTable &measures = dm.measures();
+
+    // An entry that ends before the period or begins after it holds none of
+    // its readings, so it cannot win one either.
+    EntryLookup lookup;
+    dm.withFunction("ruvo_dose_entry", 5, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
+        lookup.entry(v);
+        sqlite3_result_null(ctx);
+    }, [&] {
+        notes.exec(QStringLiteral("SELECT count(ruvo_dose_entry(\"Index\", \"ID\", \"TimeFrom\", \"TimeTo\", "
+                                  "trim(coalesce(\"FIO\", '')))) FROM %1 "
+                                  "WHERE (\"TimeFrom\" IS NULL OR \"TimeFrom\" <= ?) AND (\"TimeTo\" IS NULL OR \"TimeTo\" >= ?)")
+                       .arg(notes.sqlName()),
+                   {toText, fromText});
+    });
+    lookup.ready();
+    dm.withFunction("ruvo_dose_reading", 3, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
+        lookup.reading(v);
+        sqlite3_result_null(ctx);
+    }, [&] {
+        measures.exec(QStringLiteral("SELECT count(ruvo_dose_reading(\"ID\", \"DateTime\", \"Dose\")) FROM %1 "
+                                     "WHERE \"DateTime\" >= ? AND \"DateTime\" <= ?")
+                          .arg(measures.sqlName()),
+                      {fromText, toText});
+    });
+    result.readings = lookup.readings;
+    result.dose = lookup.dose;
+    result.unboundReadings = lookup.unboundReadings;
+    result.unboundDose = lookup.unboundDose;
+
+    QHash<QByteArray, int> byName;
+    for (const EntryLookup::Entry &e : lookup.entries()) {
+        PersonDose *p = &result.unnamed;
+        if (!e.fio.isEmpty()) {
+            auto it = byName.constFind(e.fio);
+            if (it == byName.constEnd()) {
+                it = byName.insert(e.fio, int(result.persons.size()));
+                result.persons.append(PersonDose{QString::fromUtf8(e.fio)});
+            }
+            p = &result.persons[*it];
+        }
+        ++p->entries;
+        p->readings += e.readings;
+        p->dose += e.dose;
+    }
+    // As the grids sort names: without case first, ties in plain order.
+    QVector<QPair<QString, int>> order;
+    order.reserve(result.persons.size());
+    for (int i = 0; i < result.persons.size(); ++i)
+        order.append({result.persons[i].fio.toCaseFolded(), i});
+    std::sort(order.begin(), order.end(), [&](const QPair<QString, int> &a, const QPair<QString, int> &b) {
+        if (a.first != b.first)
+            return a.first < b.first;
+        return result.persons[a.second].fio < result.persons[b.second].fio;
+    });
+    QList<PersonDose> sorted;
+    sorted.reserve(order.size());
+    for (const auto &o : order)
+        sorted.append(result.persons[o.second]);
+    result.persons = sorted;
+    return result;
+}
