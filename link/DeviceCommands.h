@@ -93,7 +93,7 @@ CommandResult<DosimeterNumberData> readDosimeterNumber(SerialLink *link);
 CommandResult<NoValue> writeDosimeterNumber(SerialLink *link, quint32 number, bool accumulation);
 CommandResult<NoValue> clearDosimeterDose(SerialLink *link);
 CommandResult<float> readTotalDose(SerialLink *link);
-// The 100 channels of a block.
+// The 100 channels of a block (0..SpectrumBlocks - 1).
 QVector<quint16> readSpectrum(SerialLink *link, quint8 block);
 CommandResult<SpectrumHeaderData> readSpectrumHeader(SerialLink *link);
 
@@ -125,6 +125,7 @@ constexpr int AcknowledgeReplySize = 14;
 constexpr int SpectrumReplySize = 220;
 constexpr int SpectrumHeaderReplySize = 37;
 constexpr int SpectrumBlockChannels = 100;
+constexpr int SpectrumBlocks = 15;  // blocks 0..14
 
 // A 52-byte configuration reply → record. False (rec untouched) when the
 // length is wrong or the clock bytes are not a valid date and time.

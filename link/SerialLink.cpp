@@ -98,24 +98,39 @@ void SerialLink::closeLink()
     m_serialPort.closePort();
 }
 
-QByteArray SerialLink::receivePacket()
+SerialPortDriver::NeededCount SerialLink::replyEnd() const
 {
-    SerialPortDriver::NeededCount needed;
-    if (!m_fixedReceiveWindow)
-        needed = wholeFrameLength;
-    const QByteArray reply = m_serialPort.receiveBytes(MaxReplySize, needed);
-    if (reply.isEmpty())
-        return reply;
-    // A short reply, and a reply whose length field or checksums disagree with
-    // its bytes (corrupted on the line), is not a reply: the attempt failed.
-    if (reply.size() < EmptyFrameSize || !frameIsConsistent(reply))
-        throw EProtocolCancel(QStringLiteral("Ошибочный пакет"));
-    // A whole frame followed at once by more bytes: either the frame is not
-    // what it seems or a second answer is on its way. (A fixed window has
-    // taken such bytes into the reply already.)
-    if (!m_fixedReceiveWindow && m_serialPort.inputWithin(TrailingLookMs))
-        throw EProtocolCancel(QStringLiteral("Ошибочный пакет"));
-    return reply;
+    if (m_fixedReceiveWindow)
+        return SerialPortDriver::NeededCount();
+    return wholeFrameLength;
+}
+
+bool SerialLink::isWholeReply(const QByteArray &bytes)
+{
+    // Too short, too long, or a length field or checksum that disagrees with
+    // the bytes (corrupted on the line): no reply. A whole frame followed at
+    // once by more bytes is not one either: the frame is not what it seems or
+    // a second answer is on its way (a fixed window has taken such bytes into
+    // the reply already).
+    if (bytes.size() < EmptyFrameSize || bytes.size() > MaxReplySize || !frameIsConsistent(bytes))
+        return false;
+    return m_fixedReceiveWindow || !m_serialPort.inputWithin(TrailingLookMs);
+}
+
+QByteArray SerialLink::lateReply(const QByteArray &begun, const ReplyCheck &accept)
+{
+    const qint64 since = m_sinceFailure.elapsed();
+    const int firstQuiet = begun.isEmpty() ? int(qMax<qint64>(0, LineSettleMs - since)) : LineSettleMs;
+    const SerialPortDriver::NeededCount needed = replyEnd();
+    const QByteArray got =
+        m_serialPort.receiveUntilQuiet(begun, MaxReplySize + 1, firstQuiet, LineSettleMs, LineSettleCapMs, needed);
+    if (isWholeReply(got) && (!accept || accept(got)))
+        return got;
+    // Not an answer: what follows it is thrown away until the line is quiet
+    // (a watch that ended with the line quiet has done so already).
+    if (needed && !got.isEmpty() && got.size() >= wholeFrameLength(got.constData(), int(got.size())))
+        m_serialPort.discardUntilQuiet(LineSettleMs, LineSettleMs, LineSettleCapMs);
+    return QByteArray();
 }
 
 QByteArray SerialLink::exchangePacket(const QByteArray &request, int windowMs, const ReplyCheck &accept)
@@ -126,29 +141,51 @@ QByteArray SerialLink::exchangePacket(const QByteArray &request, int windowMs, c
     m_serialPort.setInputTimeout(windowMs);
     const int repeats = m_baseRequestCount;
     const int rounds = repeats <= 0 ? 1 : repeats + 1;
-    for (int i = 0; i < rounds && reply.isEmpty(); ++i) {
-        ++attempts;
+    if (m_settlePending) {
+        // Whatever an earlier exchange left on its way may answer another
+        // request: the line must have been quiet for LineSettleMs since that
+        // exchange ended (only what remains of it is waited for).
+        const qint64 since = m_sinceFailure.elapsed();
+        if (since < LineSettleMs)
+            m_serialPort.discardUntilQuiet(int(LineSettleMs - since), LineSettleMs, LineSettleCapMs);
+        m_settlePending = false;
+    }
+    while (attempts < rounds) {
+        // The start of a reply the window cut off.
+        QByteArray begun;
         try {
-            if (m_settlePending) {
-                // Only what remains of the quiet time since the failure.
-                const qint64 since = m_sinceFailure.elapsed();
-                if (since < LineSettleMs)
-                    m_serialPort.discardUntilQuiet(int(LineSettleMs - since), LineSettleMs, LineSettleCapMs);
-                m_settlePending = false;
-            }
             m_serialPort.discardInput();
             m_serialPort.sendBytes(request);
-            reply = receivePacket();
-            if (!reply.isEmpty() && accept && !accept(reply))
-                reply.clear();
+            ++attempts;
+            const QByteArray got = m_serialPort.receiveBytes(MaxReplySize, replyEnd());
+            const int whole = got.isEmpty() ? 0 : wholeFrameLength(got.constData(), int(got.size()));
+            if (got.size() < whole && whole <= MaxReplySize)
+                begun = got;
+            else if (isWholeReply(got) && (!accept || accept(got)))
+                reply = got;
         } catch (...) {
             reply.clear();
         }
-        if (reply.isEmpty()) {
-            m_settlePending = true;
-            m_sinceFailure.start();
+        if (!reply.isEmpty())
+            break;
+        m_sinceFailure.start();
+        if (attempts >= rounds)
+            break;
+        // The repeat carries the same request: a whole reply that comes
+        // before it is sent answers this request as well.
+        try {
+            reply = lateReply(begun, accept);
+        } catch (...) {
+            reply.clear();
         }
+        if (!reply.isEmpty())
+            break;
     }
+    // After a failure, and after a repeat (the answer to another attempt may
+    // still be on its way), the next exchange waits for the line to settle.
+    m_settlePending = reply.isEmpty() || attempts > 1;
+    if (!reply.isEmpty() && attempts > 1)
+        m_sinceFailure.start();
     m_lastReply = reply;
     if (appState().rs232LogEnabled)
         logExchange(request, reply, attempts);

@@ -8,6 +8,7 @@
 // its whole length, so a foreground operation can wait for a command of the
 // request thread under way before it uses the link itself.
 
+#include "link/LinkValueRanges.h"
 #include "link/SerialPortDriver.h"
 
 #include <QByteArray>
@@ -72,26 +73,28 @@ public:
     // baseRequestCount() + 1 attempts while no usable reply came. Never raises
     // because of the line: an empty result means no usable reply.
     //
-    // A reply is only ever taken as the answer to the request just sent:
-    // whatever waits on the line is thrown away before every request; an
-    // attempt that ends without a good reply (nothing, too little, damaged,
-    // followed by stray bytes, or refused by `accept`) leaves the line to
-    // settle: before the next request, of this exchange or of the next one,
-    // the line must have been quiet for LineSettleMs since then, and what came
-    // meanwhile is thrown away.
+    // A usable reply is one whole frame (BodyLength and both checksums agree
+    // with its bytes, at most MaxReplySize bytes, no byte following it at
+    // once) that `accept` takes.
+    //
+    // A reply is only ever taken as the answer to the request it was sent
+    // for. Before the first request whatever waits on the line is thrown
+    // away, and when an earlier exchange ended with a failed attempt or after
+    // a repeat the line must first have been quiet for LineSettleMs since
+    // that exchange ended. An attempt without a usable reply is followed,
+    // before the repeat, by a watch of the line until it has been quiet for
+    // LineSettleMs: the repeat would carry the same request, so a usable
+    // reply that comes meanwhile (also one whose start the window cut off)
+    // answers it; anything else is thrown away. A repeat's window takes the
+    // answer to an earlier attempt as well.
     QByteArray exchangePacket(const QByteArray &request, int windowMs, const ReplyCheck &accept = ReplyCheck());
-    // One reply of the current window: empty when nothing came; raises
-    // EProtocolCancel "Ошибочный пакет" for 1 to 13 bytes, for a reply whose
-    // BodyLength, header checksum or body checksum disagrees with its bytes,
-    // and for a whole reply followed at once by more bytes.
-    QByteArray receivePacket();
 
-    // Quiet time the line needs after a failed attempt before the next
-    // request: a reply that comes up to this long after its window closed is
-    // still thrown away rather than taken for the answer to the next request.
+    // Quiet time the line needs after a failed attempt: before a repeat, a
+    // reply of the same request may still come within it; before another
+    // request, what comes within it is thrown away.
     static constexpr int LineSettleMs = 150;
-    // Longest the line is watched for quiet before a request (a line that
-    // never falls quiet does not stop the link).
+    // Longest the line is watched for quiet (a line that never falls quiet
+    // does not stop the link).
     static constexpr int LineSettleCapMs = 1000;
     // How long the line is watched after a whole reply for bytes that follow
     // it: about three characters at 9600 bit/s.
@@ -114,17 +117,26 @@ public:
     QRecursiveMutex &lock() const { return m_lock; }
 
 private:
+    // What ends a window early: a whole frame, unless the window is fixed.
+    SerialPortDriver::NeededCount replyEnd() const;
+    // The bytes are one whole frame with nothing following at once.
+    bool isWholeReply(const QByteArray &bytes);
+    // The watch of the line between a failed attempt and its repeat: the
+    // usable reply that came (`begun`: its start, cut off by the window), or
+    // empty once the line has been quiet for LineSettleMs.
+    QByteArray lateReply(const QByteArray &begun, const ReplyCheck &accept);
+
     SerialPortDriver m_serialPort;
     std::atomic<int> m_comPortIndex{-1};
-    std::atomic<int> m_pingDelayMs{300};
-    std::atomic<int> m_sendDelayMs{2000};
-    std::atomic<int> m_baseRequestCount{3};
+    std::atomic<int> m_pingDelayMs{PingDelayRange.fallback};
+    std::atomic<int> m_sendDelayMs{SendDelayRange.fallback};
+    std::atomic<int> m_baseRequestCount{BaseRequestCountRange.fallback};
     std::atomic<bool> m_fixedReceiveWindow{false};
     mutable QRecursiveMutex m_lock;
     std::atomic<bool> m_reportConnectFailure{true};
     QByteArray m_lastReply;
-    // Set when an attempt ended without a good reply: the line must settle
-    // before the next request. Used under m_lock.
+    // Set when an exchange ended after a failed attempt or a repeat: the line
+    // must settle before the next exchange. Used under m_lock.
     bool m_settlePending = false;
     QElapsedTimer m_sinceFailure;
 };

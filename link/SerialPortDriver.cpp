@@ -304,23 +304,42 @@ void SerialPortDriver::discardUntilQuiet(int firstQuietMs, int quietMs, int capM
     QSerialPort *serial = currentSerial();
     if (!serial)
         return;
-    QElapsedTimer total, quiet;
-    total.start();
-    quiet.start();
-    qint64 needed = firstQuietMs;
-    for (;;) {
-        if (serial->bytesAvailable() > 0) {
-            serial->readAll();
-            quiet.restart();
-            needed = quietMs;
-        }
-        const qint64 remaining = std::min(needed - quiet.elapsed(), qint64(capMs) - total.elapsed());
-        if (remaining <= 0)
-            break;
-        if (!waitForInput(serial, int(remaining)))
-            break;
-    }
+    receiveUntilQuiet(QByteArray(), 0, firstQuietMs, quietMs, capMs);
     serial->clear(QSerialPort::Input);
     serial->readAll();
     serial->clearError();
+}
+
+QByteArray SerialPortDriver::receiveUntilQuiet(QByteArray held, int n, int firstQuietMs, int quietMs, int capMs,
+                                               const NeededCount &needed)
+{
+    QSerialPort *serial = currentSerial();
+    if (!serial)
+        return held;
+    auto target = [&]() { return needed ? std::clamp(needed(held.constData(), int(held.size())), 0, n) : n; };
+    if (needed && held.size() >= target())
+        return held;
+    QElapsedTimer total, quiet;
+    total.start();
+    quiet.start();
+    qint64 wanted = firstQuietMs;
+    for (;;) {
+        const qint64 avail = serial->bytesAvailable();
+        if (avail > 0) {
+            const qint64 room = std::min<qint64>(avail, qMax(0, target() - int(held.size())));
+            if (room > 0)
+                held += serial->read(room);
+            else
+                serial->readAll();
+            quiet.restart();
+            wanted = quietMs;
+            if (needed && held.size() >= target())
+                break;
+            continue;
+        }
+        const qint64 remaining = std::min(wanted - quiet.elapsed(), qint64(capMs) - total.elapsed());
+        if (remaining <= 0 || !waitForInput(serial, int(remaining)))
+            break;
+    }
+    return held;
 }

@@ -100,6 +100,13 @@ public:
     // first for `firstQuietMs`, and after any byte for `quietMs` from that
     // byte; never longer than `capMs` in all. Nothing on a closed port.
     void discardUntilQuiet(int firstQuietMs, int quietMs, int capMs);
+    // Watches the line as discardUntilQuiet() does but keeps what comes after
+    // `held` (bytes the caller already has), up to n bytes in all; further
+    // bytes are thrown away. With `needed` it also ends as soon as the bytes
+    // held reach the number it names (bytes beyond it stay queued). `held`
+    // alone on a closed port.
+    QByteArray receiveUntilQuiet(QByteArray held, int n, int firstQuietMs, int quietMs, int capMs,
+                                 const NeededCount &needed = NeededCount());
 
 private:
     QSerialPort *currentSerial() const;

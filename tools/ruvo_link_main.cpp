@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "link/SerialLink.h"
 #include "link/DeviceCommands.h"
+#include "link/LinkValueRanges.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -24,9 +25,9 @@ const char *const UsageText =
     "options:\n"
     "  --port PATH        serial device (e.g. /dev/ttyUSB0, a pseudo-terminal, COM3)\n"
     "  --com N            COM port 1..8\n"
-    "  --ping-ms MS       window of the short reads (300)\n"
-    "  --send-ms MS       window of writes and long reads (2000)\n"
-    "  --repeats N        repeats after the first attempt (3)\n"
+    "  --ping-ms MS       window of the short reads, 50..10000 (300)\n"
+    "  --send-ms MS       window of writes and long reads, 100..60000 (2000)\n"
+    "  --repeats N        repeats after the first attempt, 0..10 (3)\n"
     "  --fixed-window     every attempt listens for its whole window\n"
     "  --rs232log         append the exchanges to rs232.log\n"
     "  --eventslog        append the events to Events.log\n"
@@ -35,7 +36,7 @@ const char *const UsageText =
     "  read-config | write-config | ping | read-record N (1..2000) | set-mode 0|1\n"
     "  read-label | read-coeffs | write-coeffs B A | read-number\n"
     "  write-number N on|off | clear-dose | read-dose\n"
-    "  read-spectrum BLOCK | read-spectrum-header\n";
+    "  read-spectrum BLOCK (0..14) | read-spectrum-header\n";
 
 int usage(const QString &problem)
 {
@@ -181,7 +182,8 @@ int main(int argc, char **argv)
 
     SerialLink link;
     QString logDir = QDir::currentPath();
-    bool portGiven = false;
+    bool pathGiven = false;
+    bool comGiven = false;
     QStringList words;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -190,29 +192,38 @@ int main(int argc, char **argv)
                 return false;
             return parseUInt(args[++i], max, out);
         };
+        // A timing value in the range the monitor accepts from its settings file.
+        auto timing = [&](const LinkValueRange &range, qint64 &out) {
+            return value(range.high, out) && range.holds(out);
+        };
+        // Either --port or --com names the port, not both.
+        const bool otherPortGiven = (a == QLatin1String("--port") && comGiven)
+            || (a == QLatin1String("--com") && pathGiven);
+        if (otherPortGiven)
+            return usage(QStringLiteral("--port and --com exclude each other"));
         qint64 v = 0;
         if (a == QLatin1String("--port")) {
             if (i + 1 >= args.size())
                 return usage(QStringLiteral("--port needs a path"));
             link.setComPortIndex(-1);
             link.setPortName(portPath(args[++i]));
-            portGiven = true;
+            pathGiven = true;
         } else if (a == QLatin1String("--com")) {
             if (!value(8, v) || v < 1)
                 return usage(QStringLiteral("--com needs a number 1..8"));
             link.setComPortIndex(int(v - 1));
-            portGiven = true;
+            comGiven = true;
         } else if (a == QLatin1String("--ping-ms")) {
-            if (!value(600000, v))
-                return usage(QStringLiteral("--ping-ms needs milliseconds"));
+            if (!timing(PingDelayRange, v))
+                return usage(QStringLiteral("--ping-ms needs milliseconds 50..10000"));
             link.setPingDelayMs(int(v));
         } else if (a == QLatin1String("--send-ms")) {
-            if (!value(600000, v))
-                return usage(QStringLiteral("--send-ms needs milliseconds"));
+            if (!timing(SendDelayRange, v))
+                return usage(QStringLiteral("--send-ms needs milliseconds 100..60000"));
             link.setSendDelayMs(int(v));
         } else if (a == QLatin1String("--repeats")) {
-            if (!value(100, v))
-                return usage(QStringLiteral("--repeats needs a number 0..100"));
+            if (!timing(BaseRequestCountRange, v))
+                return usage(QStringLiteral("--repeats needs a number 0..10"));
             link.setBaseRequestCount(int(v));
         } else if (a == QLatin1String("--fixed-window")) {
             link.setFixedReceiveWindow(true);
@@ -233,7 +244,7 @@ int main(int argc, char **argv)
             words << a;
         }
     }
-    if (!portGiven)
+    if (!pathGiven && !comGiven)
         return usage(QStringLiteral("no port given"));
     if (words.isEmpty())
         return usage(QStringLiteral("no command given"));
@@ -385,8 +396,8 @@ int main(int argc, char **argv)
             if (ok)
                 out[QStringLiteral("Dose")] = singleValue(result.value);
         } else if (command == QLatin1String("read-spectrum") && needArgs(1)) {
-            if (!parseUInt(words[0], 255, w))
-                return usage(QStringLiteral("read-spectrum needs a block number 0..255"));
+            if (!parseUInt(words[0], SpectrumBlocks - 1, w))
+                return usage(QStringLiteral("read-spectrum needs a block number 0..14"));
             out[QStringLiteral("Block")] = int(w);
             expected = SpectrumReplySize;
             try {

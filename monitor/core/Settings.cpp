@@ -9,10 +9,6 @@
 const QString SectionFace = QStringLiteral("TFace");
 const QString SectionRS232 = QStringLiteral("TRS232");
 
-const LinkValueRange PingDelayRange{50, 10000, 300};
-const LinkValueRange SendDelayRange{100, 60000, 2000};
-const LinkValueRange BaseRequestCountRange{0, 10, 3};
-
 namespace {
 
 // A link value: one that is not a decimal number (also "1e9" or "0x7D0") or

@@ -3,6 +3,7 @@
 // window placements and the link settings window's control values, all kept
 // in one settings file (IniFile) named after the program file with ".INI".
 
+#include "link/LinkValueRanges.h"
 #include "monitor/core/IniFile.h"
 
 #include <QDate>
@@ -33,15 +34,8 @@ struct FaceStoredValues {
     QMap<QString, QString> keptAsWritten;
 };
 
-// The sane range of each link value; a stored value outside it is not used.
-struct LinkValueRange {
-    int low;
-    int high;
-    int fallback;
-};
-extern const LinkValueRange PingDelayRange;        // 50..10000 ms, default 300
-extern const LinkValueRange SendDelayRange;        // 100..60000 ms, default 2000
-extern const LinkValueRange BaseRequestCountRange; // 0..10 repeats, default 3
+// The sane range of each link value (link/LinkValueRanges.h); a stored value
+// outside it is not used.
 
 extern const QString SectionFace;    // "TFace"
 extern const QString SectionRS232;   // "TRS232"

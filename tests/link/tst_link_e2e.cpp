@@ -49,6 +49,8 @@ private slots:
     void retriesAndTheirLog();
     void refusalsAreNotRepeated();
     void lateRepliesNeverAnswerTheNextRequest();
+    void replyBetweenWindowAndRepeat_data();
+    void replyBetweenWindowAndRepeat();
     void readerSlowerThanTheWindow();
     void replyFollowedByStrayBytes();
     void connectionErrorOncePerRun();
@@ -309,16 +311,21 @@ void TestLinkE2E::retriesAndTheirLog()
     QVERIFY(pingReader(&fx.link)); // the fault is used up
     QCOMPARE(fx.rs232Lines().value(3), replyLogLine(fx.sim.replyLog().last(), 1));
 
-    // A late answer to the first attempt is thrown away while the line
-    // settles; the second attempt gets its own.
+    // A late answer to the first attempt is taken while the line settles
+    // before the repeat: the same request, asked once.
     fx.link.setBaseRequestCount(1);
     fx.clearLogs();
     fx.sim.injectFault(SimReader::Fault::Late, 1, LinkE2EFixture::PingWindowMs + 60);
     QVERIFY(readReaderConfig(&fx.link));
-    QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 2));
-    // The answer to the second request comes after the command ended; the
-    // next command does not mistake it for its own reply.
-    QTRY_COMPARE(fx.sim.replyLog().size(), 2);
+    QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 1));
+    // Answered after the repeat went out: the answer to the repeat comes
+    // after the command ended; the next command does not mistake it for its
+    // own reply.
+    fx.clearLogs();
+    fx.sim.setTurnaroundMs(150);
+    fx.sim.injectFault(SimReader::Fault::Late, 1, LinkE2EFixture::PingWindowMs + SerialLink::LineSettleMs - 80);
+    QVERIFY(readReaderConfig(&fx.link));
+    QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().first(), 2));
     const CommandResult<ArchiveRecordData> read = readArchiveRecord(&fx.link, 2);
     QVERIFY(read);
     QCOMPARE(read.value.time, fx.sim.record(2).time);
@@ -370,6 +377,38 @@ void TestLinkE2E::lateRepliesNeverAnswerTheNextRequest()
         QVERIFY2(record, qPrintable(QString::number(n)));
         QVERIFY2(holdsRecord(fx, record.value, n), qPrintable(QString::number(n)));
     }
+}
+
+void TestLinkE2E::replyBetweenWindowAndRepeat_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("fixed");
+    for (const int delay : {320, 400}) {
+        QTest::addRow("%d ms, window ended by the reply", delay) << delay << false;
+        QTest::addRow("%d ms, fixed window", delay) << delay << true;
+    }
+}
+
+void TestLinkE2E::replyBetweenWindowAndRepeat()
+{
+    // A reader at the line rate answering after the 300 ms window but before
+    // the repeat would go out: every answer is taken at the first attempt,
+    // and every record read is the record asked for.
+    QFETCH(int, delayMs);
+    QFETCH(bool, fixed);
+    START_READER(fx);
+    fx.sim.addRecords(5);
+    fx.sim.setPaced(true);
+    fx.sim.setTurnaroundMs(delayMs);
+    fx.link.setPingDelayMs(300);
+    fx.link.setFixedReceiveWindow(fixed);
+    QVERIFY(readReaderConfig(&fx.link));
+    for (const int n : {2, 3}) {
+        const CommandResult<ArchiveRecordData> record = readArchiveRecord(&fx.link, n);
+        QVERIFY2(record && holdsRecord(fx, record.value, n), qPrintable(QString::number(n)));
+    }
+    QCOMPARE(fx.sim.requestsServed(), 3);
+    QCOMPARE(fx.rs232Lines().value(5), replyLogLine(fx.sim.replyLog().last(), 1));
 }
 
 void TestLinkE2E::readerSlowerThanTheWindow()

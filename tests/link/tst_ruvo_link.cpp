@@ -141,7 +141,10 @@ private slots:
         const QList<QStringList> refused = {
             {"read-record", "0"},        {"read-record", "2001"},      {"set-mode", "2"},
             {"write-coeffs", "5", "nan"}, {"write-coeffs", "5", "inf"}, {"write-coeffs", "5", "-1"},
-            {"write-coeffs", "5", "1e32"}, {"write-coeffs", "5", "9e-33"}};
+            {"write-coeffs", "5", "1e32"}, {"write-coeffs", "5", "9e-33"}, {"read-spectrum", "15"},
+            // The monitor's ranges of the timing values; one port, not two.
+            {"--ping-ms", "0", "ping"},   {"--send-ms", "0", "ping"},   {"--ping-ms", "10001", "ping"},
+            {"--send-ms", "60001", "ping"}, {"--repeats", "11", "ping"}, {"--com", "1", "ping"}};
         for (const QStringList &words : refused)
             QVERIFY2(tool(m_dir.path(), b + words).exitCode == 2, qPrintable(words.join(' ')));
         QVERIFY(!QFileInfo::exists(rs232Log()));
@@ -159,6 +162,16 @@ private slots:
                 digits.chop(1);
             QVERIFY2(!text.isEmpty() && digits.size() <= 4, qPrintable(QString::fromUtf8(r.stdOut)));
         }
+    }
+
+    void readerAnsweringAfterTheWindow()
+    {
+        // 400 ms after the request, after the 300 ms window: heard at once.
+        Reader reader;
+        QVERIFY(reader.start({QStringLiteral("--paced"), QStringLiteral("--turnaround"), QStringLiteral("400")}));
+        const Run r = tool(m_dir.path(), {"--port", reader.port, "--rs232log", "--log-dir", m_dir.path(), "read-config"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(logLines(rs232Log()).value(1).endsWith(QStringLiteral("(1)")));
     }
 
     void modeCommandsReadTheConfigurationFirst()
