@@ -5,6 +5,7 @@
 
 #include "link/DeviceCommands.h"
 
+#include <QSqlQuery>
 #include <QTimer>
 #include <QtTest>
 #include <algorithm>
@@ -18,6 +19,7 @@ private slots:
     void suspensionStopsTheRead();
     void lostLinkEndsSilently();
     void readingsLandingBehindTheLoopAreReadNextPass();
+    void unstoredRecordIsReadNextPass();
 
 private:
     // The state a poll leaves before a full read from the menu.
@@ -183,6 +185,30 @@ void TestSyncArchive::readingsLandingBehindTheLoopAreReadNextPass()
             expected << n;
     QCOMPARE(numbers, expected);
     QCOMPARE(rig.device(rig.address()).first, 42);
+}
+
+void TestSyncArchive::unstoredRecordIsReadNextPass()
+{
+    SyncRig rig;
+    QVERIFY(rig.start());
+    rig.sim.addRecords(10);
+    // Record 4 cannot be stored this time; the operator goes on past it and
+    // stops at the end of the archive.
+    QSqlQuery q(rig.dm.database());
+    QVERIFY(q.exec(QStringLiteral("CREATE TEMP TRIGGER refuse4 BEFORE INSERT ON \"Measures\".\"Measures\" "
+                                  "WHEN NEW.\"RecNumber\" = 4 BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END")));
+    rig.prompt.answers << PromptButton::Cancel << PromptButton::Ok;
+
+    rig.engine.pollReader();  // a new reader: the whole archive is read
+
+    QCOMPARE(rig.prompt.texts().value(0), QStringLiteral("Ошибка считывания записи 4\r\nПрекратить дальнейшее считывание ?"));
+    QCOMPARE(rig.measuresCount(), 9);
+    QCOMPARE(rig.device(rig.address()).first, 3);  // the position stops before it
+
+    QVERIFY(q.exec(QStringLiteral("DROP TRIGGER refuse4")));
+    rig.engine.pollReader();
+    QCOMPARE(rig.measuresCount(), 10);
+    QCOMPARE(rig.device(rig.address()).first, 10);
 }
 
 QTEST_GUILESS_MAIN(TestSyncArchive)
