@@ -69,6 +69,7 @@ private slots:
     void writeRequestWithAndWithoutModeSwitching();
     void invalidFieldWritesNothing();
     void ignoredNumberKeepsAccumulation();
+    void unreadAccumulationWritesNoNumber();
     void otherDosimeterGetsNothingAndReportsReadBack();
 };
 
@@ -253,6 +254,34 @@ void TestMetrology::ignoredNumberKeepsAccumulation()
     QVERIFY(setup.sim.dosimeter().accumulation);
     QCOMPARE(prompt.asked[1].text, QStringLiteral("\rРежим (1) и номер дозиметра (77)\rуспешно записаны в дозиметр"));
     QVERIFY(registerWrites(setup.sim, RegMetrology).isEmpty());
+}
+
+void TestMetrology::unreadAccumulationWritesNoNumber()
+{
+    ReaderLinkSetup setup(0);
+    if (!setup.startReader())
+        QSKIP("no pseudo-terminal");
+    SimDosimeter d;
+    d.number = 4711;
+    d.accumulation = true;
+    setup.sim.setDosimeter(d);
+    setup.sim.setInserted(true);
+    // The number is refused at opening and again when the write reads its
+    // accumulation flag.
+    setup.sim.injectFault(SimReader::Fault::Refuse, 2, 2, 1);
+    SyncEngine engine;
+    engine.setLink(&setup.link);
+    ScriptedPrompt prompt;
+    prompt.answers = {PromptButton::Ignore};
+
+    runFlow(engine, prompt, [](PencilMetrology *dlg) {
+        setText(dlg, "LE_Number", QStringLiteral("77"));
+        pressWrite(dlg);
+    });
+    QVERIFY(registerWrites(setup.sim, RegDosimeterNumber).isEmpty());
+    QCOMPARE(setup.sim.dosimeter().number, quint32(4711));
+    QVERIFY(setup.sim.dosimeter().accumulation);
+    QCOMPARE(prompt.asked[1].text, QStringLiteral("\rНе удалось записать номер дозиметра и режим"));
 }
 
 void TestMetrology::otherDosimeterGetsNothingAndReportsReadBack()
