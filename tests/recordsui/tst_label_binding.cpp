@@ -157,6 +157,10 @@ private slots:
             report.accept();
         }
         QCOMPARE(rowCount(), 0);
+        // Nor does the binding itself, whatever it is asked.
+        QCOMPARE(LabelBinding(*m_f.dm, hooks()).accept(out, LabelCardChoice::Nothing, true, true),
+                 LabelBinding::Outcome::Done);
+        QCOMPARE(rowCount(), 0);
         QCOMPARE(m_maxCards, 41);
         QCOMPARE(CardIndex(*m_f.dm).findCardByLabel(QStringLiteral("НОВИКОВ Н.Н."))->id.toInt(), 41);
         QCOMPARE(IniFile(ini).readInteger(LabelReport::SectionName, QStringLiteral("RG_ItemIndex"), -1), 1);

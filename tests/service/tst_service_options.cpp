@@ -68,6 +68,7 @@ private slots:
     void writeRequestsWithAndWithoutModeSwitching();
     void untouchedLabelIsSentBackAsItsBytes();
     void otherDosimeterIsNotRenumbered();
+    void unverifiedLabelIsReportedSo();
     void doseTabClearAndNotANumber();
 };
 
@@ -328,6 +329,32 @@ void TestServiceOptions::otherDosimeterIsNotRenumbered()
     QCOMPARE(f.prompt.texts(),
              (QStringList{refused, QStringLiteral("Очистить накопленую дозу дозиметра 1193046?"), refused}));
     QVERIFY(f.prompt.beeps >= 2);
+}
+
+void TestServiceOptions::unverifiedLabelIsReportedSo()
+{
+    ServiceFixture f;
+    if (!f.start())
+        QSKIP("no pseudo-terminal");
+    SimDosimeter d;
+    d.setLabel(QStringLiteral("Иванов"));
+    d.number = 4711;
+    f.sim().setDosimeter(d);
+    Recorded rec;
+    f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
+        auto *dlg = static_cast<PencilOptions *>(o);
+        dlg->show();
+        // The write of the first changed group never reaches the dosimeter.
+        f.sim().injectFault(SimReader::Fault::Unheard, 1, 0, 1);
+        dlg->findChild<QLineEdit *>(QStringLiteral("LabString"))->setText(QStringLiteral("Иванов И."));
+        dlg->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
+        return dlg->result();
+    };
+    PencilOptions::run(f.engine, nullptr, rec.context());
+    // The report has it unverified, so the journal binds nobody on it.
+    QCOMPARE(rec.reports.size(), 1);
+    QVERIFY(!rec.reports.first().verified);
+    QCOMPARE(rec.reports.first().label, f.sim().dosimeter().label());
 }
 
 void TestServiceOptions::doseTabClearAndNotANumber()
