@@ -339,6 +339,11 @@ void TestFilters::choosingAFilter()
         prompt.asked.clear();
         QVERIFY2(unchanged(), qPrintable(m.filter()));
     }
+    // The choice itself says so, before any table is asked.
+    const StoredFilterChoice lower =
+        prepareStoredFilter(QStringLiteral("Строчное и=Dose>1 и Check"), {}, QDateTime::currentDateTime(), 5, m.filterFields());
+    QCOMPARE(lower.outcome, StoredFilterChoice::Outcome::Failed);
+    QCOMPARE(lower.errorText, storedFilterErrorText(QStringLiteral("Строчное и"), lower.expression));
 }
 
 void TestFilters::switchingOffKeepsOtherModes()
