@@ -368,6 +368,14 @@ private slots:
         QVERIFY(QString::fromUtf8(f.readAll()).contains(QStringLiteral("\r\nИванов И.И.;2;3;1,625\r\n")));
         const QString page = totals.html();
         QVERIFY(page.indexOf(totals.periodText()) >= 0 && page.indexOf(totals.periodText()) < page.indexOf(QStringLiteral("<table")));
+
+        // The first moment of a period holds a reading taken then, by an
+        // entry that ends at that very moment.
+        const QDateTime december(QDate(2026, 12, 1), QTime(0, 0));
+        entry(5, QStringLiteral("Сидоров С.С."), d, december);
+        reading(5, december, 1);
+        totals.setPeriod(QDate(2026, 12, 1), QDate(2026, 12, 9));
+        QVERIFY(totals.rows().contains({QStringLiteral("Сидоров С.С."), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1.000")}));
     }
 
 private:
