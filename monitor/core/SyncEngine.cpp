@@ -77,7 +77,7 @@ SyncEngine::SyncEngine(QObject *parent)
       m_out(std::make_unique<QueuedView>(*this))
 {
     lastRecTime = minDateTime();
-    m_timer->setInterval(100);
+    m_timer->setInterval(CycleTickMs);
     connect(m_timer, &QTimer::timeout, this, &SyncEngine::timerControlTimer);
 }
 
