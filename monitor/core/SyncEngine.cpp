@@ -1,49 +1,30 @@
+// The synchronisation engine: construction, the hand-offs to the main thread
+// and the link thread, the control timer and its tick, the suspension, the
+// request thread's control and ForegroundLinkUse. The poll and the error
+// reports are in SyncPolling.cpp, the catch-up in SyncCatchUp.cpp, the full
+// archive read in FullArchiveRead.cpp, the name synchronisation in
+// SyncNames.cpp.
+
 #include "monitor/core/SyncEngine.h"
 
 #include "core/Errors.h"
-#include "core/LogFiles.h"
-#include "core/Platform.h"
-#include "core/Prompt.h"
 #include "link/SerialLink.h"
-#include "link/DeviceCommands.h"
 #include "monitor/core/TimerThread.h"
-#include "records/NameSync.h"
-#include "records/ReadingStore.h"
-#include "records/StoreError.h"
 #include "records/StoredDateTime.h"
 #include "records/DataModule.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdlib>
-#include <system_error>
 
 namespace {
 
 const QString TextSuspended = QStringLiteral("Синхронизация приостановлена");
-const QString TextRangeError = QStringLiteral("Ошибка диапазона архива");
-const QString TextReadError = QStringLiteral("Ошибка чтения и обработки");
-const QString TextDatabaseError = QStringLiteral("Ошибка работы с базой данных");
-
-// Runs a callable when the scope ends, also when it is left by an error.
-template <typename F>
-class AtScopeEnd {
-public:
-    explicit AtScopeEnd(F f) : m_f(std::move(f)) {}
-    ~AtScopeEnd() { m_f(); }
-    AtScopeEnd(const AtScopeEnd &) = delete;
-    AtScopeEnd &operator=(const AtScopeEnd &) = delete;
-
-private:
-    F m_f;
-};
 
 } // namespace
 
@@ -96,7 +77,7 @@ SyncEngine::SyncEngine(QObject *parent)
       m_out(std::make_unique<QueuedView>(*this))
 {
     lastRecTime = minDateTime();
-    m_timer->setInterval(100);
+    m_timer->setInterval(CycleTickMs);
     connect(m_timer, &QTimer::timeout, this, &SyncEngine::timerControlTimer);
 }
 
@@ -184,12 +165,9 @@ DataModule *SyncEngine::database() const
     return m_dm ? m_dm : dataModule();
 }
 
-static DataModule &requireDatabase(const SyncEngine &engine)
+void SyncEngine::setLink(SerialLink *link)
 {
-    DataModule *dm = engine.database();
-    if (!dm)
-        throw EGeneralError(QStringLiteral("DM: база данных не открыта"));
-    return *dm;
+    m_link = link;
 }
 
 // ---------------------------------------------------------------- timer
@@ -245,395 +223,6 @@ void SyncEngine::timerControlTimer()
     const int tick = ++syncTickCounter;
     if (tick % PollPeriodTicks == 0)
         runOnLinkThread([this] { pollRound(false); }, false);
-}
-
-// ---------------------------------------------------------------- the poll
-
-void SyncEngine::reportError(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const EProtocolCancel &) {
-        reportRangeError();
-    } catch (const EStoreError &e) {
-        reportStoreError(e.cause(), e.message());
-    } catch (const EGeneralError &e) {
-        if (e.message() == SerialLink::connectFailureText())
-            reportPortError();
-        else
-            reportReadError();
-    } catch (const std::system_error &e) {
-        reportReadError(QString::fromLocal8Bit(e.code().message().c_str()));
-    } catch (...) {
-        // The program's own errors (a table operation, a record in the wrong
-        // format) carry no system text.
-        reportReadError();
-    }
-}
-
-void SyncEngine::setLink(SerialLink *link)
-{
-    m_link = link;
-}
-
-ReaderConfigData SyncEngine::readerConfig() const
-{
-    QMutexLocker lock(&m_readerMutex);
-    return m_readerConfig;
-}
-
-void SyncEngine::noteResponder(const std::optional<quint32> &address)
-{
-    if (address)
-        m_responder = *address & 0xFFFFFF;
-}
-
-bool SyncEngine::readConfig()
-{
-    readerBusy = false;
-    const CommandResult<ReaderConfigData> result = readReaderConfig(m_link);
-    noteResponder(result.responder);
-    if (result.failure == CommandFailure::readerBusy)
-        readerBusy = true;
-    if (!result)
-        return false;
-    readerModeSwitching = result.value.modeSwitching() ? 1 : 0;
-    setReaderConfig(result.value);
-    return true;
-}
-
-void SyncEngine::setReaderConfig(const ReaderConfigData &rec)
-{
-    QMutexLocker lock(&m_readerMutex);
-    m_readerConfig = rec;
-}
-
-bool SyncEngine::ping()
-{
-    const CommandResult<NoValue> result = pingReader(m_link);
-    noteResponder(result.responder);
-    return result.ok();
-}
-
-QString SyncEngine::portFailureText() const
-{
-    const SerialLink *link = m_link;
-    if (!link)
-        return QStringLiteral("Не удалось открыть порт");
-    // The link's own account names the port and the reason.
-    const QString reason = link->lastOpenError();
-    if (!reason.isEmpty())
-        return reason;
-    return QStringLiteral("Не удалось открыть порт %1").arg(link->portName());
-}
-
-void SyncEngine::reportPortError()
-{
-    const QString text = portFailureText();
-    view().setStatusText(text);
-    logEvent(text);
-}
-
-void SyncEngine::reportRangeError()
-{
-    const int count = readerConfig().recordCount;
-    if (std::abs(count - lastRecNumber.load()) > 1) {
-        view().setStatusText(TextRangeError);
-        logEvent(TextRangeError);
-    }
-}
-
-void SyncEngine::reportReadError(const QString &systemText)
-{
-    view().setStatusText(TextReadError);
-    logEvent(TextReadError + systemText);
-}
-
-void SyncEngine::reportStoreError(StoreCause cause, const QString &databaseText)
-{
-    if (cause == StoreCause::Other) {
-        reportReadError();
-        return;
-    }
-    // Every poll meets the same cause again: the status label keeps showing
-    // it, the log is told once, until the cause changes or a pass succeeds.
-    const QString text = TextReadError + QStringLiteral(": ") + storeCauseText(cause);
-    view().setStatusText(text);
-    if (m_reportedStoreCause.exchange(int(cause)) != int(cause))
-        logEvent(text + QStringLiteral(" (") + databaseText + QLatin1Char(')'));
-}
-
-void SyncEngine::pollReader()
-{
-    if (QThread::currentThread() == thread())
-        runOnLinkThread([this] { pollRound(false); }, true);
-    else
-        pollRound(false);
-}
-
-void SyncEngine::pollRound(bool threadMode)
-{
-    pollExchange(threadMode);
-    followUp(threadMode, true);
-}
-
-void SyncEngine::pollExchange(bool threadMode)
-{
-    try {
-        // Only the request thread shows its heartbeat.
-        if (threadMode)
-            out().pulseHeartbeat();
-        if (interrupted())
-            return;
-        // The shared state is changed only under the link lock and while no
-        // foreground operation holds the link: one that has set syncPaused
-        // and taken the lock never sees this round touch the state.
-        QRecursiveMutex unlinked;  // without a link there is nothing to share
-        LinkLockGuard lock(m_link ? &m_link->lock() : &unlinked);
-        if (syncPaused || !workerSetState(SyncState::Offline))
-            return;
-        readerNormalMode = true;
-        if (readConfig()) {
-            readerNormalMode = true;
-            lock.unlock();
-            if (!syncPaused)
-                checkReaderClock();
-            if (interrupted())
-                return;
-            lock.relock();
-            if (syncPaused)
-                return;
-            if (syncState == SyncState::Offline || readerConfig().recordCount != lastRecNumber.load()) {
-                if (!workerSetState(SyncState::Exchanging))
-                    return;
-            }
-            retryReaderModeRestore();
-        } else if (ping()) {
-            readerBusy = true;
-            readerNormalMode = false;
-        } else {
-            workerSetState(SyncState::Offline);
-        }
-    } catch (...) {
-        const std::exception_ptr error = std::current_exception();
-        onMain([this, error] { reportError(error); });
-    }
-}
-
-void SyncEngine::followUp(bool threadMode, bool polled)
-{
-    // A foreground operation holds the link: its own work comes first. A
-    // suspension checked while the poll ran stays in force.
-    if (!syncPaused && !stopSynchroChecked() && !interrupted()) {
-        try {
-            if (static_cast<int>(responderAddress()) != loadedAddress.load())
-                onMain([this, threadMode] { loadDeviceRow(threadMode); });
-            if (readerBusy)
-                syncState = SyncState::Online;
-            // The timer's poll shows what it found before it copies.
-            if (!threadMode)
-                out().updateStateIndicator();
-            if (syncState == SyncState::Exchanging)
-                catchUp();
-        } catch (...) {
-            const std::exception_ptr error = std::current_exception();
-            onMain([this, error] { reportError(error); });
-        }
-    }
-    // After a poll the request thread's indicator also follows a reader that
-    // went offline or busy, not only the end of a catch-up.
-    if (threadMode && polled && !syncPaused)
-        out().updateStateIndicator();
-}
-
-void SyncEngine::loadDeviceRow(bool fromThread)
-{
-    if (m_shutDown)
-        return;
-    try {
-        ReadingStore store(requireDatabase(*this));
-        const int address = static_cast<int>(responderAddress());
-        bool created = false;
-        const ReaderPosition position = store.loadReaderPosition(address, &created);
-        if (created && fromThread)
-            iNeedSynhroFIO = true;
-        lastRecNumber = position.recNumber;
-        lastRecTime = position.time;
-        loadedAddress = address;
-    } catch (...) {
-        QString cause;
-        try {
-            throw;
-        } catch (const EStoreError &e) {
-            cause = storeCauseText(e.cause());
-        } catch (...) {
-        }
-        view().setStatusText(cause.isEmpty() ? TextDatabaseError : TextDatabaseError + QStringLiteral(": ") + cause);
-        if (syncState == SyncState::Exchanging)
-            syncState = SyncState::Online;
-    }
-}
-
-void SyncEngine::writeDevicePosition()
-{
-    // The position always goes into the row of the address it belongs to,
-    // the readings up to it on the disk first.
-    ReadingStore(requireDatabase(*this)).saveReaderPosition(loadedAddress.load(), {lastRecNumber.load(), lastRecTime});
-}
-
-void SyncEngine::catchUp()
-{
-    PassUnderWay pass(*this);
-    out().setStatusText(QStringLiteral("Конфигурация считана"));
-
-    std::exception_ptr error;
-    try {
-        const int count = readerConfig().recordCount;
-        if (lastRecNumber.load() == count) {
-            syncState = SyncState::Online;
-        } else {
-            // Is the remembered record still the same reading?
-            if (lastRecNumber.load() != 0) {
-                const CommandResult<ArchiveRecordData> remembered = readArchiveRecord(m_link, lastRecNumber.load());
-                noteResponder(remembered.responder);
-                bool same = remembered.ok();
-                if (same) {
-                    const QDateTime time = remembered.value.time;
-                    same = time.isValid() && lastRecTime.isValid()
-                        && std::llabs(time.msecsTo(lastRecTime)) <= RecordTimeToleranceMs;
-                }
-                if (!same)
-                    lastRecNumber = 0;
-            }
-            const int d = lastRecNumber.load();
-            if (d != 0) {
-                out().setStatusText(QStringLiteral("Чтение последних данных архива"));
-                // A close of the window ends the pass at once.
-                if (count > d) {
-                    for (int i = d + 1; i <= count && !faceNotReady && !interrupted(); ++i)
-                        storeArchiveRecord(i, i - d, count - d);
-                } else {
-                    // The reader's numbers have wrapped round the ring.
-                    for (int i = d + 1; i <= ArchiveCapacity && !faceNotReady && !interrupted(); ++i)
-                        storeArchiveRecord(i, i - d, ArchiveCapacity - d);
-                    for (int j = 1; j <= count && !faceNotReady && !interrupted(); ++j)
-                        storeArchiveRecord(j, j, count);
-                }
-            } else {
-                readFullArchive();
-            }
-            if (syncState == SyncState::Exchanging && !m_shutDown) {
-                syncState = SyncState::Online;
-                out().setStatusText(QStringLiteral("Синхронизация завершена"));
-                out().setProgress(0, 0);
-            }
-        }
-    } catch (...) {
-        error = std::current_exception();
-    }
-    // Whatever stopped the pass, the position reached is saved; a close of
-    // the window in mid-pass has saved it already, before the tables closed.
-    out().updateStateIndicator();
-    onMain([this] {
-        if (!m_shutDown)
-            writeDevicePosition();
-    });
-    if (error)
-        std::rethrow_exception(error);
-    m_reportedStoreCause = int(StoreCause::Other);
-}
-
-bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressTotal)
-{
-    if (faceNotReady || syncState == SyncState::Offline || syncState == SyncState::Suspended || interrupted())
-        return false;
-    bool kept = false;
-    const CommandResult<ArchiveRecordData> read = readArchiveRecord(m_link, number);
-    noteResponder(read.responder);
-    if (!read) {
-        // The remaining records of this pass are skipped.
-        syncState = SyncState::Offline;
-        return false;
-    }
-    const ArchiveRecordData &record = read.value;
-    if (!record.time.isValid())
-        throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
-    // The tables belong to the main thread; the window goes on meanwhile and
-    // may be closed before the record gets there.
-    onMain([&] {
-        if (faceNotReady || m_shutDown)
-            return;
-        ReadingStore store(requireDatabase(*this));
-        const int address = static_cast<int>(responderAddress());
-        QElapsedTimer dbClock;
-        dbClock.start();
-        // The duplicate check looks at the whole table, whatever filter the
-        // grid has on.
-        const bool stored = store.readingStored(record.time, address, number);
-        m_storeLookupNs += dbClock.nsecsElapsed();
-        if (!stored) {
-            lastReadedIndex = store.storeReading(
-                {record.time, address, number, static_cast<int>(record.id), record.name, record.dose});
-            iNeedSynhroFIO = true;
-        }
-        m_storeDbNs += dbClock.nsecsElapsed();
-        ++m_storeCalls;
-        lastRecNumber = number;
-        lastRecTime = record.time;
-        kept = true;
-        view().setStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
-        view().setProgress(progressIndex, progressTotal);
-    });
-    return kept;
-}
-
-void SyncEngine::checkReaderClock()
-{
-    if (clockQuestionAsked)
-        return;
-    const QDateTime readerClock = readerConfig().clock;
-    const qint64 seconds = std::llabs(QDateTime::currentDateTime().msecsTo(readerClock)) / 1000;
-    if (seconds <= ClockToleranceSeconds)
-        return;
-    clockQuestionAsked = true;
-    syncPaused = false;
-    syncState = SyncState::Suspended;
-    AtScopeEnd unpause([this] { syncPaused = false; });
-    if (QThread::currentThread() != thread())
-        QThread::msleep(100);
-    // The window shows the suspension while the question is open (the ticks
-    // that would show it wait behind the question in timer mode). Unattended,
-    // the reader's clock is left alone.
-    PromptButton answer = PromptButton::Cancel;
-    onMain([this, &answer] {
-        m_clockQuestionOpen = true;
-        AtScopeEnd closed([this] { m_clockQuestionOpen = false; });
-        showSuspendedText();
-        answer = activePrompt().ask(
-            MsgKind::Information,
-            QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"),
-            PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
-    });
-    if (answer != PromptButton::Ok)
-        return;
-    ReaderConfigData rec = readerConfig();
-    rec.clock = QDateTime::currentDateTime();
-    setReaderConfig(rec);
-    if (QThread::currentThread() != thread())
-        QThread::msleep(100);
-    bool written = false;
-    try {
-        // A missing link object is a failed write as well.
-        written = writeReaderConfig(m_link, rec).ok();
-    } catch (...) {
-        written = false;
-    }
-    if (!written)
-        onMain([] {
-            activePrompt().message(MsgKind::Error,
-                             QStringLiteral("Не удалось синхронизировать время в ТРЕМ\r(Ошибка прибора или специальный режим работы прибора)"),
-                             PromptButton::Ok | PromptButton::Cancel);
-        });
 }
 
 // ---------------------------------------------------------------- suspension
@@ -778,31 +367,6 @@ void SyncEngine::showSuspendedText()
     out().updateStateIndicator();
 }
 
-void SyncEngine::retryReaderModeRestore()
-{
-    if (!readerModeRestorePending || readerModeSwitching <= 0)
-        return;
-    try {
-        if (setReaderMode(m_link, 0))
-            readerModeRestorePending = false;
-    } catch (...) {
-    }
-}
-
-void SyncEngine::restoreReaderModeLater()
-{
-    readerModeRestorePending = true;
-    // A poll of the timer waits for it (pollUnderWay); a worker's poll may
-    // come first and then makes the switch itself.
-    runOnLinkThread(
-        [this] {
-            QRecursiveMutex unlinked;
-            LinkLockGuard lock(m_link ? &m_link->lock() : &unlinked);
-            retryReaderModeRestore();
-        },
-        false);
-}
-
 // ---------------------------------------------------------------- foreground use
 
 ForegroundLinkUse::ForegroundLinkUse(SyncEngine &engine, int waitMs)
@@ -830,30 +394,4 @@ ForegroundLinkUse::~ForegroundLinkUse()
     if (m_link)
         m_link->lock().unlock();
     m_engine.syncPaused = m_wasPaused;
-}
-
-// ---------------------------------------------------------------- names
-
-void SyncEngine::syncNamesFromJournal()
-{
-    DataModule *dm = database();
-    if (!dm || !NameSync(*dm).run())
-        activePrompt().message(MsgKind::Error,
-                         QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
-                         PromptButton::Ok);
-    iNeedSynhroFIO = false;
-    emit namesSynchronised();
-}
-
-void SyncEngine::askNameSync(bool extNotesDown)
-{
-    if (!iNeedSynhroFIO || !extNotesDown)
-        return;
-    // Unattended, the names wait for an operator: nothing is rewritten unseen
-    // and the flag stays set.
-    const PromptButton answer = activePrompt().ask(MsgKind::Warning,
-                                    QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"),
-                                    PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
-    if (answer == PromptButton::Ok)
-        syncNamesFromJournal();
 }

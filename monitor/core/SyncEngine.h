@@ -43,6 +43,9 @@ class TimerThread;
 class SyncEngine : public QObject {
     Q_OBJECT
 public:
+    // The cycle's tick: the control timer's interval in timer mode, the
+    // request thread's own count in thread mode.
+    static constexpr int CycleTickMs = 100;
     static constexpr int ArchiveCapacity = 2000;
     static constexpr int PollPeriodTicks = 11;
     static constexpr int ClockToleranceSeconds = 150;
@@ -107,7 +110,7 @@ public:
     // settings are restored). Until then catchUp and the full read leave the
     // timer off when they are done.
     void startControlTimer();
-    void timerControlTimer();  // the 100 ms tick
+    void timerControlTimer();  // the tick, every CycleTickMs
 
     // ---- The cycle ----
     // One timer-mode poll. From the main thread it runs in the link thread and

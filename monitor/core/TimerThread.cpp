@@ -46,7 +46,7 @@ void TimerThread::execute()
 {
     bool suspendedTextDue = true;
     while (!terminationRequested()) {
-        if (!nap(100))
+        if (!nap(SyncEngine::CycleTickMs))
             break;
         if (m_engine->syncPaused)
             continue;

@@ -1,0 +1,170 @@
+// The synchronisation engine: the catch-up that copies the reader's new
+// records into Measures, the store of one archive record, and the reader's
+// copy position in Devices.
+
+#include "monitor/core/SyncEngine.h"
+
+#include "core/Errors.h"
+#include "link/DeviceCommands.h"
+#include "records/ReadingStore.h"
+#include "records/StoreError.h"
+#include "records/DataModule.h"
+
+#include <QElapsedTimer>
+
+#include <cstdlib>
+
+namespace {
+
+const QString TextDatabaseError = QStringLiteral("Ошибка работы с базой данных");
+
+} // namespace
+
+static DataModule &requireDatabase(const SyncEngine &engine)
+{
+    DataModule *dm = engine.database();
+    if (!dm)
+        throw EGeneralError(QStringLiteral("DM: база данных не открыта"));
+    return *dm;
+}
+
+void SyncEngine::loadDeviceRow(bool fromThread)
+{
+    if (m_shutDown)
+        return;
+    try {
+        ReadingStore store(requireDatabase(*this));
+        const int address = static_cast<int>(responderAddress());
+        bool created = false;
+        const ReaderPosition position = store.loadReaderPosition(address, &created);
+        if (created && fromThread)
+            iNeedSynhroFIO = true;
+        lastRecNumber = position.recNumber;
+        lastRecTime = position.time;
+        loadedAddress = address;
+    } catch (...) {
+        QString cause;
+        try {
+            throw;
+        } catch (const EStoreError &e) {
+            cause = storeCauseText(e.cause());
+        } catch (...) {
+        }
+        view().setStatusText(cause.isEmpty() ? TextDatabaseError : TextDatabaseError + QStringLiteral(": ") + cause);
+        if (syncState == SyncState::Exchanging)
+            syncState = SyncState::Online;
+    }
+}
+
+void SyncEngine::writeDevicePosition()
+{
+    // The position always goes into the row of the address it belongs to,
+    // the readings up to it on the disk first.
+    ReadingStore(requireDatabase(*this)).saveReaderPosition(loadedAddress.load(), {lastRecNumber.load(), lastRecTime});
+}
+
+void SyncEngine::catchUp()
+{
+    PassUnderWay pass(*this);
+    out().setStatusText(QStringLiteral("Конфигурация считана"));
+
+    std::exception_ptr error;
+    try {
+        const int count = readerConfig().recordCount;
+        if (lastRecNumber.load() == count) {
+            syncState = SyncState::Online;
+        } else {
+            // Is the remembered record still the same reading?
+            if (lastRecNumber.load() != 0) {
+                const CommandResult<ArchiveRecordData> remembered = readArchiveRecord(m_link, lastRecNumber.load());
+                noteResponder(remembered.responder);
+                bool same = remembered.ok();
+                if (same) {
+                    const QDateTime time = remembered.value.time;
+                    same = time.isValid() && lastRecTime.isValid()
+                        && std::llabs(time.msecsTo(lastRecTime)) <= RecordTimeToleranceMs;
+                }
+                if (!same)
+                    lastRecNumber = 0;
+            }
+            const int d = lastRecNumber.load();
+            if (d != 0) {
+                out().setStatusText(QStringLiteral("Чтение последних данных архива"));
+                // A close of the window ends the pass at once.
+                if (count > d) {
+                    for (int i = d + 1; i <= count && !faceNotReady && !interrupted(); ++i)
+                        storeArchiveRecord(i, i - d, count - d);
+                } else {
+                    // The reader's numbers have wrapped round the ring.
+                    for (int i = d + 1; i <= ArchiveCapacity && !faceNotReady && !interrupted(); ++i)
+                        storeArchiveRecord(i, i - d, ArchiveCapacity - d);
+                    for (int j = 1; j <= count && !faceNotReady && !interrupted(); ++j)
+                        storeArchiveRecord(j, j, count);
+                }
+            } else {
+                readFullArchive();
+            }
+            if (syncState == SyncState::Exchanging && !m_shutDown) {
+                syncState = SyncState::Online;
+                out().setStatusText(QStringLiteral("Синхронизация завершена"));
+                out().setProgress(0, 0);
+            }
+        }
+    } catch (...) {
+        error = std::current_exception();
+    }
+    // Whatever stopped the pass, the position reached is saved; a close of
+    // the window in mid-pass has saved it already, before the tables closed.
+    out().updateStateIndicator();
+    onMain([this] {
+        if (!m_shutDown)
+            writeDevicePosition();
+    });
+    if (error)
+        std::rethrow_exception(error);
+    m_reportedStoreCause = int(StoreCause::Other);
+}
+
+bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressTotal)
+{
+    if (faceNotReady || syncState == SyncState::Offline || syncState == SyncState::Suspended || interrupted())
+        return false;
+    bool kept = false;
+    const CommandResult<ArchiveRecordData> read = readArchiveRecord(m_link, number);
+    noteResponder(read.responder);
+    if (!read) {
+        // The remaining records of this pass are skipped.
+        syncState = SyncState::Offline;
+        return false;
+    }
+    const ArchiveRecordData &record = read.value;
+    if (!record.time.isValid())
+        throw EFormatError(QStringLiteral("Ошибка в формате данных архивной записи ") + QString::number(number));
+    // The tables belong to the main thread; the window goes on meanwhile and
+    // may be closed before the record gets there.
+    onMain([&] {
+        if (faceNotReady || m_shutDown)
+            return;
+        ReadingStore store(requireDatabase(*this));
+        const int address = static_cast<int>(responderAddress());
+        QElapsedTimer dbClock;
+        dbClock.start();
+        // The duplicate check looks at the whole table, whatever filter the
+        // grid has on.
+        const bool stored = store.readingStored(record.time, address, number);
+        m_storeLookupNs += dbClock.nsecsElapsed();
+        if (!stored) {
+            lastReadedIndex = store.storeReading(
+                {record.time, address, number, static_cast<int>(record.id), record.name, record.dose});
+            iNeedSynhroFIO = true;
+        }
+        m_storeDbNs += dbClock.nsecsElapsed();
+        ++m_storeCalls;
+        lastRecNumber = number;
+        lastRecTime = record.time;
+        kept = true;
+        view().setStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
+        view().setProgress(progressIndex, progressTotal);
+    });
+    return kept;
+}

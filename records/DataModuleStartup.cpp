@@ -1,0 +1,227 @@
+// The database module's start-up and shut-down: the data directory, the
+// connection, missing tables announced and created, every table's indexes
+// rebuilt, the second cursor on the cards; and closing it all at exit.
+
+#include "records/DataModule.h"
+
+#include "core/Errors.h"
+#include "core/Prompt.h"
+#include "records/SqlQuote.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QSqlQuery>
+
+using RecordsSql::quoted;
+
+namespace {
+
+void report(const QString &text)
+{
+    activePrompt().message(MsgKind::Error, text, PromptButton::Ok);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- start-up
+
+void DataModule::dataModuleCreate()
+{
+    m_terminateRequested = false;
+
+    // 1. The data directory.
+    const QString dir = dataDir();
+    if (!QFileInfo(dir).isDir()) {
+        if (QDir().mkpath(dir))
+            report(QStringLiteral("Не обнаружен каталог \r") + dir + QStringLiteral("\r")
+                   + QStringLiteral("произведено его пересеоздание"));
+        else
+            report(QStringLiteral("Не обнаружен каталог \r") + dir + QStringLiteral("\r")
+                   + QStringLiteral("автоматическое пересеоздание невозможно"));
+    }
+
+    // 2. The connection, bound to the data directory.
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+        report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
+        m_terminateRequested = true;
+        return;
+    }
+    try {
+        openConnection();
+    } catch (const ERuvoError &) {
+        // Without a working connection nothing can be stored at all.
+        report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
+        m_terminateRequested = true;
+        closeConnection();
+        return;
+    }
+    if (!QFileInfo(dir).isDir())
+        report(QStringLiteral("DM: Ошибка при открытии базы данных"));
+
+    // 3. Missing tables are announced and created; a failure to create one
+    //    goes to the caller and ends the start-up here.
+    DataTable *const tables[] = {&m_measures, &m_notes, &m_devices, &m_cards};
+    for (DataTable *t : tables) {
+        const QString path = tablePath(t->fileName());
+        if (!QFileInfo::exists(path)) {
+            report(QStringLiteral("Не обнаружена таблица \r") + path + QStringLiteral("\r")
+                   + QStringLiteral("будет произведена попытка создания новой таблицы"));
+            t->createTable();
+        }
+    }
+
+    // 4. Indexes, each table on its own.
+    for (DataTable *t : tables) {
+        QString text;
+        if (t == &m_measures)
+            text = QStringLiteral("DM: Ошибка при открытии таблицы измерений\r");
+        else if (t == &m_notes)
+            text = QStringLiteral("DM: Ошибка при открытии таблицы журнала\r");
+        else if (t == &m_devices)
+            text = QStringLiteral("DM: Ошибка при открытии таблицы устройств ТРЕМ\r");
+        else
+            text = QStringLiteral("DM: Ошибка при открытии таблицы картотеки\r");
+        try {
+            rebuildIndexes(*t);
+        } catch (const std::exception &) {
+            report(text + tablePath(t->fileName()) + QStringLiteral("\r"));
+        }
+    }
+
+    // 5. The second cursor on the cards.
+    try {
+        m_cardsFind.open();
+    } catch (const std::exception &) {
+        report(QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + tablePath(m_cardsFind.fileName())
+               + QStringLiteral("\r"));
+    }
+}
+
+namespace {
+
+struct IndexSpec {
+    QString name;
+    QString sql;
+};
+
+// The indexes a table keeps: one per field, named "i" + field name; texts
+// ordered without regard to letter case, everything else in plain order so
+// that exact look-ups (the duplicate check on DateTime) can use them.
+QList<IndexSpec> indexSpecs(const DataTable &table)
+{
+    QList<IndexSpec> specs;
+    for (const FieldDef &f : table.fields()) {
+        IndexSpec s;
+        s.name = QStringLiteral("i") + f.name;
+        s.sql = QStringLiteral("CREATE INDEX %1 ON %2(%3%4)")
+                    .arg(quoted(s.name), quoted(table.tableName()), quoted(f.name),
+                         f.type == FieldType::Text ? QStringLiteral(" COLLATE RUNOCASE") : QString());
+        specs.append(s);
+    }
+    // The synchronisation cycle's duplicate check looks up one archive record
+    // by its time, reader and number before every append; this index answers
+    // it directly, also before the table has statistics.
+    if (table.tableName() == QLatin1String("Measures")) {
+        specs.append({QStringLiteral("iArchiveRecord"),
+                      QStringLiteral("CREATE INDEX \"iArchiveRecord\" ON \"Measures\"(\"DateTime\", \"TarnAddress\", "
+                                     "\"RecNumber\")")});
+    }
+    return specs;
+}
+
+} // namespace
+
+void DataModule::rebuildIndexes(DataTable &table)
+{
+    // 1. Closed, then exclusive, natural order, no filter, views quiet.
+    table.close();
+    table.setExclusive(true);
+    table.setIndexFieldNames(QString());
+    table.setFilter(QString());
+    table.disableControls();
+
+    QString failure;
+    bool failed = false;
+    try {
+        // 2-3. Open exclusively: the table's file is locked against writers
+        //      until the rebuild is committed.
+        table.open();
+        const QString schema = quoted(table.tableName());
+        // 4-5. The primary key is part of the table itself; every field gets
+        //      its index. An index that is missing or not as it should be is
+        //      made anew; damaged index pages are rebuilt from the rows.
+        const QList<IndexSpec> specs = indexSpecs(table);
+        QHash<QString, QString> existing;
+        {
+            QSqlQuery q = table.exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' "
+                                                    "AND tbl_name = ? AND sql IS NOT NULL")
+                                         .arg(schema),
+                                     {table.tableName()});
+            while (q.next())
+                existing.insert(q.value(0).toString(), q.value(1).toString());
+        }
+        QStringList kept;
+        for (auto it = existing.cbegin(); it != existing.cend(); ++it) {
+            bool wanted = false;
+            for (const IndexSpec &s : specs)
+                wanted = wanted || (s.name == it.key() && s.sql == it.value());
+            if (wanted)
+                kept.append(it.key());
+            else
+                table.exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(it.key())));
+        }
+        for (const IndexSpec &s : specs) {
+            if (!kept.contains(s.name))
+                table.exec(QString(s.sql).replace(QStringLiteral("CREATE INDEX \"i"),
+                                                  QStringLiteral("CREATE INDEX %1.\"i").arg(schema)));
+        }
+        bool damaged = false;
+        {
+            QSqlQuery q = table.exec(QStringLiteral("PRAGMA %1.quick_check").arg(schema));
+            while (q.next())
+                damaged = damaged || q.value(0).toString() != QLatin1String("ok");
+        }
+        if (damaged) {
+            for (const QString &name : std::as_const(kept))
+                table.exec(QStringLiteral("REINDEX %1.%2").arg(schema, quoted(name)));
+        }
+        // Fresh statistics (from a sample of each index) let SQLite choose
+        // the index that narrows a look-up most.
+        table.exec(QStringLiteral("ANALYZE %1.%2").arg(schema, quoted(table.tableName())));
+        // 6. Closing commits the rebuild.
+        table.close();
+    } catch (const ERuvoError &e) {
+        failed = true;
+        failure = e.message();
+        try {
+            table.close();
+        } catch (...) {
+        }
+    }
+
+    // 7. In every case: shared again, open, views notified.
+    table.setExclusive(false);
+    try {
+        table.open();
+    } catch (const ERuvoError &e) {
+        if (!failed) {
+            failed = true;
+            failure = e.message();
+        }
+    }
+    table.enableControls();
+    if (failed)
+        throw EGeneralError(failure);
+}
+
+void DataModule::dataModuleDestroy()
+{
+    for (DataTable *t : {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind}) {
+        try {
+            t->close();
+        } catch (...) {
+        }
+    }
+    closeConnection();
+}
