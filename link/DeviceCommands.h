@@ -11,7 +11,7 @@
 // Every command holds its link's lock() for its whole length.
 
 #include "link/CommandResult.h"
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 #include "link/TarnFrame.h"
 #include "link/ValueCodec.h"
 

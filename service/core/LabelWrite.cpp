@@ -1,7 +1,7 @@
 #include "service/core/LabelWrite.h"
 
 #include "link/DeviceCommands.h"
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 #include "link/SerialLink.h"
 #include "link/TarnCodes.h"
 #include "link/TarnFrame.h"

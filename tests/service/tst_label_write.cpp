@@ -3,7 +3,7 @@
 
 #include "ServiceFixture.h"
 
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 #include "link/TarnCodes.h"
 #include "service/core/LabelText.h"
 #include "service/core/LabelWrite.h"
