@@ -4,6 +4,7 @@
 #include "ServiceFixture.h"
 
 #include "core/DeviceText.h"
+#include "link/DeviceCommands.h"
 #include "link/TarnCodes.h"
 #include "service/core/LabelText.h"
 #include "service/core/LabelWrite.h"

@@ -5,6 +5,7 @@
 #include "ServiceFixture.h"
 
 #include "core/DeviceText.h"
+#include "link/DeviceCommands.h"
 #include "link/TarnCodes.h"
 #include "service/core/DosimeterOptions.h"
 #include "service/core/LabelWrite.h"
