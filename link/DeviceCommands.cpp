@@ -63,12 +63,6 @@ quint32 replySource(const QByteArray &reply)
     return frameAddress(reply, 3);
 }
 
-// Closes the link when a command leaves, by any way.
-struct LinkCloser {
-    SerialLink *link;
-    ~LinkCloser() { link->closeLink(); }
-};
-
 // The exchange of one request whose reply must answer it.
 QByteArray exchangeChecked(SerialLink *link, const QByteArray &request, int windowMs)
 {
@@ -76,14 +70,13 @@ QByteArray exchangeChecked(SerialLink *link, const QByteArray &request, int wind
                                 [&request](const QByteArray &reply) { return replyAnswersRequest(request, reply); });
 }
 
-// One request, one reply, the link opened and closed around it. The
+// One request, one reply, in a session of its own or the caller's. The
 // connection error of openLink() leaves as EGeneralError.
 QByteArray runExchange(SerialLink *link, quint8 function, quint8 selector, const QByteArray &body,
                        int windowMs)
 {
     const QByteArray request = buildPacket(BroadcastAddress, MonitorAddress, function, selector, body);
-    LinkCloser closer{link};
-    link->openLink();
+    LinkSession session(*link);
     return exchangeChecked(link, request, windowMs);
 }
 
@@ -146,6 +139,16 @@ CommandResult<T> runRegisterRead(SerialLink *link, quint8 code, bool longWindow,
     return taken(reply, value);
 }
 
+// Reads the four data bytes of a dosimeter register: a 25-byte reply.
+CommandResult<QByteArray> runRegisterDataRead(SerialLink *link, quint8 code, int windowMs)
+{
+    const QByteArray reply = runExchange(link, FnRead, SelRegister, dosimeterRegisterReadBody(code), windowMs);
+    QByteArray data;
+    if (!registerReplyData(reply, data))
+        return failed<QByteArray>(lengthFailure(reply), reply);
+    return taken(reply, data);
+}
+
 } // namespace
 
 // ---- Request bodies ----
@@ -183,6 +186,19 @@ QByteArray readerModeBody(quint8 mode)
 QByteArray dosimeterRegisterReadBody(quint8 code)
 {
     return bytesOf({code, RegMarker});
+}
+
+QByteArray labelGroupWriteBody(int group, const QByteArray &fourBytes)
+{
+    QByteArray body = bytesOf({quint8(RegLabelFirst + group), RegMarker});
+    body += fourBytes.left(LabelGroupSize);
+    body += char(0);
+    return body;
+}
+
+QByteArray labelGroupReadBody(int group)
+{
+    return dosimeterRegisterReadBody(quint8(RegLabelFirst + group));
 }
 
 QByteArray metrologyWriteBody(quint16 b, double a, bool withTrailingZero)
@@ -416,21 +432,31 @@ CommandResult<DosimeterLabelData> readDosimeterLabel(SerialLink *link)
 {
     if (!link)
         return failed<DosimeterLabelData>(CommandFailure::NoLink);
-    LinkLockGuard lock(&link->lock());
-    LinkCloser closer{link};
-    link->openLink();
+    LinkSession session(*link);
     QByteArray labelCode;
     QByteArray reply;
-    for (quint8 reg = RegLabelFirst; reg <= RegLabelLast; ++reg) {
-        const QByteArray request =
-            buildPacket(BroadcastAddress, MonitorAddress, FnRead, SelRegister, dosimeterRegisterReadBody(reg));
-        reply = exchangeChecked(link, request, link->pingDelayMs());
-        QByteArray data;
-        if (!registerReplyData(reply, data))
-            return failed<DosimeterLabelData>(lengthFailure(reply), reply);
-        labelCode += data;
+    for (int group = 0; group < LabelGroups; ++group) {
+        const CommandResult<QByteArray> read =
+            runRegisterDataRead(link, quint8(RegLabelFirst + group), link->pingDelayMs());
+        if (!read)
+            return failed<DosimeterLabelData>(read.failure, read.reply);
+        labelCode += read.value;
+        reply = read.reply;
     }
     return taken(reply, DosimeterLabelData{deviceCodeToText(labelCode), labelCode});
+}
+
+CommandResult<NoValue> writeLabelGroup(SerialLink *link, int group, const QByteArray &fourBytes)
+{
+    return runAcknowledgedWrite(link, labelGroupWriteBody(group, fourBytes));
+}
+
+CommandResult<QByteArray> readLabelGroup(SerialLink *link, int group)
+{
+    if (!link)
+        return failed<QByteArray>(CommandFailure::NoLink);
+    LinkLockGuard lock(&link->lock());
+    return runRegisterDataRead(link, quint8(RegLabelFirst + group), link->sendDelayMs());
 }
 
 CommandResult<MetrologyData> readMetrologyCoefficients(SerialLink *link)

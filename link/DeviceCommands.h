@@ -8,10 +8,12 @@
 // readSpectrum() raises EProtocolCancel for a block of the wrong size and
 // EGeneralError without a link.
 //
-// Every command holds its link's lock() for its whole length.
+// Every command holds its link's lock() for its whole length, and runs its
+// exchanges in a LinkSession (a command run inside a caller's session leaves
+// the link open).
 
 #include "link/CommandResult.h"
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 #include "link/TarnFrame.h"
 #include "link/ValueCodec.h"
 
@@ -82,6 +84,13 @@ CommandResult<NoValue> pingReader(SerialLink *link);
 CommandResult<ArchiveRecordData> readArchiveRecord(SerialLink *link, int number);
 CommandResult<NoValue> setReaderMode(SerialLink *link, quint8 mode);  // 1 service, 0 normal
 CommandResult<DosimeterLabelData> readDosimeterLabel(SerialLink *link);
+// One group of the label (0..LabelGroups - 1, see TarnCodes.h): the write of
+// its four bytes, ok when acknowledged, and its read with the window of a
+// write (the read-back of a label write), whose value is the four bytes the
+// group holds. Run under a LinkSession, a sequence of them uses the port
+// opened once.
+CommandResult<NoValue> writeLabelGroup(SerialLink *link, int group, const QByteArray &fourBytes);
+CommandResult<QByteArray> readLabelGroup(SerialLink *link, int group);
 CommandResult<MetrologyData> readMetrologyCoefficients(SerialLink *link);
 // A reader that switches modes (ReaderConfigData::modeSwitching()) takes the body
 // with a trailing zero byte.
@@ -103,6 +112,8 @@ QByteArray readerConfigWriteBody(const ReaderConfigData &rec);   // 34 bytes
 QByteArray archiveRecordRequestBody(int number);          // number, little-endian
 QByteArray readerModeBody(quint8 mode);                   // 01 mode
 QByteArray dosimeterRegisterReadBody(quint8 code);        // code FF (code F1..F7)
+QByteArray labelGroupWriteBody(int group, const QByteArray &fourBytes);  // F3+k FF b b b b 00
+QByteArray labelGroupReadBody(int group);                 // F3+k FF
 QByteArray metrologyWriteBody(quint16 b, double a, bool withTrailingZero);
 QByteArray metrologyWordWriteBody(quint16 b, quint16 aWord, bool withTrailingZero);  // F2 FF A B [00]
 QByteArray dosimeterNumberWriteBody(quint32 number, bool accumulation);

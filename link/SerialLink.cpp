@@ -98,6 +98,25 @@ void SerialLink::closeLink()
     m_serialPort.closePort();
 }
 
+LinkSession::LinkSession(SerialLink &link) : m_lock(&link.lock()), m_link(link)
+{
+    if (m_link.m_sessionDepth++ > 0)
+        return;
+    try {
+        m_link.openLink();
+    } catch (...) {
+        m_link.closeLink();
+        --m_link.m_sessionDepth;
+        throw;
+    }
+}
+
+LinkSession::~LinkSession()
+{
+    if (--m_link.m_sessionDepth == 0)
+        m_link.closeLink();
+}
+
 SerialPortDriver::NeededCount SerialLink::replyEnd() const
 {
     if (m_fixedReceiveWindow)

@@ -117,6 +117,7 @@ public:
     QRecursiveMutex &lock() const { return m_lock; }
 
 private:
+    friend class LinkSession;
     // What ends a window early: a whole frame, unless the window is fixed.
     SerialPortDriver::NeededCount replyEnd() const;
     // The bytes are one whole frame with nothing following at once.
@@ -139,6 +140,8 @@ private:
     // must settle before the next exchange. Used under m_lock.
     bool m_settlePending = false;
     QElapsedTimer m_sinceFailure;
+    // Open LinkSessions (used under m_lock).
+    int m_sessionDepth = 0;
 };
 
 // The two lines logExchange() writes (without line ends), for a given moment.
@@ -147,3 +150,20 @@ QStringList exchangeLogLines(const QDateTime &moment, const QByteArray &request,
 
 // Holds a link's lock().
 using LinkLockGuard = QMutexLocker<QRecursiveMutex>;
+
+// A stretch of exchanges with the link open: holds the lock and opens the
+// link (openLink(): the first failure of the run raises) for its whole life,
+// and closes the link when it ends, by any way. A session begun inside
+// another one leaves the link to the outer session: a sequence of commands
+// run under one session uses the port opened once around all of them.
+class LinkSession {
+public:
+    explicit LinkSession(SerialLink &link);
+    ~LinkSession();
+    LinkSession(const LinkSession &) = delete;
+    LinkSession &operator=(const LinkSession &) = delete;
+
+private:
+    LinkLockGuard m_lock;
+    SerialLink &m_link;
+};

@@ -26,9 +26,16 @@ constexpr quint8 RefuseBusy = 5;
 // Dosimeter registers: a register request body starts with the code and FF.
 constexpr quint8 RegTotalDose = 0xF1;
 constexpr quint8 RegMetrology = 0xF2;
-constexpr quint8 RegLabelFirst = 0xF3;  // the label: four registers of four bytes
+constexpr quint8 RegLabelFirst = 0xF3;  // the label: LabelGroups registers of LabelGroupSize bytes
 constexpr quint8 RegLabelLast = 0xF6;
 constexpr quint8 RegDosimeterNumber = 0xF7;
 constexpr quint8 RegMarker = 0xFF;
+
+// The dosimeter label: 16 bytes, one device byte per character, kept in four
+// groups of four bytes, group k in register RegLabelFirst + k.
+constexpr int LabelGroups = 4;
+constexpr int LabelGroupSize = 4;
+constexpr int LabelLength = LabelGroups * LabelGroupSize;
+static_assert(RegLabelLast == RegLabelFirst + LabelGroups - 1, "one register per label group");
 
 } // namespace TarnCodes

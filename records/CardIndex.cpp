@@ -2,7 +2,7 @@
 
 #include "core/Errors.h"
 #include "core/TextCode.h"
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 #include "records/DataModule.h"
 #include "records/DataTable.h"
 #include "records/RowEditing.h"

@@ -2,7 +2,7 @@
 
 #include "sim/SimReader.h"
 
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 #include "link/TarnCodes.h"
 #include "link/TarnFrame.h"
 #include "link/ValueCodec.h"

@@ -12,7 +12,7 @@
 //     bench_label_write            # prints one line per write
 
 #include "core/AppState.h"
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 #include "link/SerialLink.h"
 #include "monitor/core/SyncEngine.h"
 #include "service/core/LabelWrite.h"

@@ -92,7 +92,6 @@ public:
     void rewindPosition(int records);  // the "Тест" commands
     void toggleModePanel();
     void toggleCommandPanel();
-    void showNotYetAvailable();
     // "Журнал": the issue journal (made at its first use, kept for the run);
     // the records grid re-reads Measures after it closes.
     void openJournal();

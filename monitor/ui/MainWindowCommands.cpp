@@ -116,12 +116,6 @@ void MainWindow::clearQuickFilters()
 
 // ---------------------------------------------------------------- commands
 
-void MainWindow::showNotYetAvailable()
-{
-    activePrompt().message(MsgKind::Information, QStringLiteral("Функция будет доступна в следующей версии программы"),
-                     PromptButton::Ok);
-}
-
 void MainWindow::runDosimeterOptions()
 {
     if (!m_engine)

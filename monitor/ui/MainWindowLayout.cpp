@@ -379,11 +379,8 @@ void MainWindow::buildLayout(const QString &statusNote)
                                QStringLiteral("Настройка коэфициентов дозиметра"));
     m_dosimeterButton->setEnabled(false);
     m_metrologyButton->setEnabled(false);
-    for (QPushButton *b : {m_journalButton, m_cardsButton, m_dosimeterButton, m_metrologyButton}) {
+    for (QPushButton *b : {m_journalButton, m_cardsButton, m_dosimeterButton, m_metrologyButton})
         bottomLayout->addWidget(b);
-        if (b != m_metrologyButton && b != m_dosimeterButton && b != m_journalButton && b != m_cardsButton)
-            connect(b, &QPushButton::clicked, this, &MainWindow::showNotYetAvailable);
-    }
     connect(m_cardsButton, &QPushButton::clicked, this, &MainWindow::openCards);
     connect(m_journalButton, &QPushButton::clicked, this, &MainWindow::openJournal);
     connect(m_metrologyButton, &QPushButton::clicked, this, &MainWindow::runMetrology);

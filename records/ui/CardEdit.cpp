@@ -2,7 +2,7 @@
 
 #include "core/Errors.h"
 #include "core/Prompt.h"
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 #include "records/ui/DateBox.h"
 #include "records/ui/TextBoxFit.h"
 

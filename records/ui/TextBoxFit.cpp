@@ -1,7 +1,7 @@
 #include "records/ui/TextBoxFit.h"
 
 #include "core/Prompt.h"
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 
 #include <QLineEdit>
 

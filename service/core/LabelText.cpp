@@ -1,7 +1,7 @@
 #include "service/core/LabelText.h"
 
 #include "core/TextCode.h"
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 
 #include <QStringList>
 

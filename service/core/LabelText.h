@@ -3,10 +3,13 @@
 // text, or the same bytes as hexadecimal codes. Pure functions; the two
 // editors of the options dialog call them from their change handlers.
 
+#include "link/TarnCodes.h"
+
 #include <QByteArray>
 #include <QString>
 
-constexpr int LabelLength = 16;
+// 16 characters: one device byte each.
+using TarnCodes::LabelLength;
 
 // The text editor's rule: characters the device's table does not hold
 // (deviceTextHolds) are dropped with a beep, unless `keepUnheld` (the label

@@ -1,16 +1,12 @@
 #include "service/core/LabelWrite.h"
 
-#include "link/DeviceCommands.h"
-#include "link/DeviceText.h"
-#include "link/SerialLink.h"
-#include "link/TarnCodes.h"
-#include "link/TarnFrame.h"
-#include "service/core/LabelText.h"
+#include "core/DeviceText.h"
 #include "core/TextCode.h"
+#include "link/DeviceCommands.h"
+#include "link/SerialLink.h"
+#include "service/core/LabelText.h"
 
 #include <QThread>
-
-using namespace TarnCodes;
 
 KnownLabel KnownLabel::fromCode(const QByteArray &code)
 {
@@ -48,38 +44,12 @@ QByteArray labelTargetCode(const QString &text)
     return textToDeviceCode(fitted);
 }
 
-QByteArray labelGroupWriteBody(int group, const QByteArray &fourBytes)
-{
-    QByteArray body;
-    body += char(RegLabelFirst + group);
-    body += char(RegMarker);
-    body += fourBytes.left(LabelGroupSize);
-    body += char(0);
-    return body;
-}
-
-QByteArray labelGroupReadBody(int group)
-{
-    return dosimeterRegisterReadBody(quint8(RegLabelFirst + group));
-}
-
 namespace {
 
 void pause()
 {
     QThread::msleep(LabelPacketPauseMs);
 }
-
-QByteArray exchange(SerialLink *link, const QByteArray &request)
-{
-    return link->exchangePacket(request, link->sendDelayMs(),
-                                [&request](const QByteArray &reply) { return replyAnswersRequest(request, reply); });
-}
-
-struct Closer {
-    SerialLink *link;
-    ~Closer() { link->closeLink(); }
-};
 
 } // namespace
 
@@ -98,9 +68,7 @@ LabelWriteResult writeDosimeterLabel(SerialLink *link, const QByteArray &target,
     };
     QVector<QByteArray> readBack(LabelGroups);
     {
-        LinkLockGuard lock(&link->lock());
-        Closer closer{link};
-        link->openLink();
+        LinkSession session(*link);
         pause();
         for (int g = 0; g < LabelGroups; ++g) {
             const QByteArray want = target.mid(g * LabelGroupSize, LabelGroupSize);
@@ -110,20 +78,16 @@ LabelWriteResult writeDosimeterLabel(SerialLink *link, const QByteArray &target,
                 continue;
             }
             result.sent += g;
-            const QByteArray write =
-                buildPacket(BroadcastAddress, MonitorAddress, FnWrite, SelRegister, labelGroupWriteBody(g, want));
-            const QByteArray ack = exchange(link, write);
+            const bool acknowledged = writeLabelGroup(link, g, want).ok();
             pause();
-            if (ack.size() == AcknowledgeReplySize)
+            if (acknowledged)
                 advance();
             // Read back also after a lost acknowledgement: the bytes may have
             // arrived, and the known label must follow what the group holds.
-            const QByteArray read =
-                buildPacket(BroadcastAddress, MonitorAddress, FnRead, SelRegister, labelGroupReadBody(g));
-            const QByteArray reply = exchange(link, read);
-            QByteArray data;
-            if (reply.size() != RegisterReplySize || !registerReplyData(reply, data))
+            const CommandResult<QByteArray> read = readLabelGroup(link, g);
+            if (!read)
                 return result;  // not completed; the groups read back so far are known
+            const QByteArray &data = read.value;
             readBack[g] = data;
             result.known.groups[g] = data;
             if (data == want)

@@ -1,17 +1,18 @@
 #pragma once
-// The verified write of a dosimeter label. The dosimeter keeps its 16-byte
-// label in four registers of four bytes (F3 FF .. F6 FF); the write sends
-// only the groups that differ from what the dosimeter is known to hold, reads
-// every group it sent back, and tells whether the dosimeter now holds the
-// label sent. It builds its frames itself and runs under the link's lock
-// with the link opened once around the whole sequence.
+// The verified write of a dosimeter label: the plan and the verification.
+// The dosimeter keeps its 16-byte label in four registers of four bytes
+// (TarnCodes.h); the write sends only the groups that differ from what the
+// dosimeter is known to hold, reads every group it sent back
+// (writeLabelGroup, readLabelGroup), and tells whether the dosimeter now
+// holds the label sent. The whole sequence runs in one LinkSession: the
+// link's lock held and the link opened once around it.
 //
-// A group: write (function 8, selector 1, body F3+k FF, the 4 bytes, 00),
-// answered by a 14-byte acknowledgement; then the read-back (function 6,
-// selector 1, body F3+k FF), answered by a 25-byte register reply. A group
-// whose acknowledgement is lost is read back all the same: the dosimeter may
-// have taken the bytes. A read-back that does not come whole ends the
-// sequence (not completed).
+// A group: the write, answered by an acknowledgement; then the read-back. A
+// group whose acknowledgement is lost is read back all the same: the
+// dosimeter may have taken the bytes. A read-back that does not come whole
+// ends the sequence (not completed).
+
+#include "link/TarnCodes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,8 +21,8 @@
 
 class SerialLink;
 
-constexpr int LabelGroups = 4;
-constexpr int LabelGroupSize = 4;
+using TarnCodes::LabelGroups;
+using TarnCodes::LabelGroupSize;
 
 // What the dosimeter is known to hold, group by group (an empty group is not
 // known). Made from the code read when the dialog opened; every read-back of
@@ -60,7 +61,3 @@ constexpr int LabelPacketPauseMs = 15;
 // thread. Raises what the link raises (the port cannot be opened).
 LabelWriteResult writeDosimeterLabel(SerialLink *link, const QByteArray &target, const KnownLabel &known,
                                      const std::function<void()> &step = {});
-
-// The request bodies of one group (also for the tests).
-QByteArray labelGroupWriteBody(int group, const QByteArray &fourBytes);  // F3+k FF b b b b 00
-QByteArray labelGroupReadBody(int group);                               // F3+k FF

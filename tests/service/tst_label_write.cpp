@@ -3,7 +3,8 @@
 
 #include "ServiceFixture.h"
 
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
+#include "link/DeviceCommands.h"
 #include "link/TarnCodes.h"
 #include "service/core/LabelText.h"
 #include "service/core/LabelWrite.h"

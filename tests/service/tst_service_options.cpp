@@ -4,7 +4,8 @@
 
 #include "ServiceFixture.h"
 
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
+#include "link/DeviceCommands.h"
 #include "link/TarnCodes.h"
 #include "service/core/DosimeterOptions.h"
 #include "service/core/LabelWrite.h"

@@ -1,4 +1,4 @@
-#include "link/DeviceText.h"
+#include "core/DeviceText.h"
 
 #include "core/TextCode.h"
 
