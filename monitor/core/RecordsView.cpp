@@ -184,7 +184,7 @@ void RecordsView::extFiltrUp()
     rebuildColumnLabels();
 }
 
-void RecordsView::titleClick(int fieldIndex)
+void RecordsView::sortByTitle(int fieldIndex)
 {
     sortFieldIndex = fieldIndex;
     if (!m_table)

@@ -131,7 +131,7 @@ public:
     // Title click on the column showing fieldIndex: the sort column and the
     // table's sort order follow; a failed sort falls back to the natural order
     // and rebuilds the indexes of Measures.
-    void titleClick(int fieldIndex);
+    void sortByTitle(int fieldIndex);
 
     // Builds one minimum and one maximum label per column from the rows the
     // table shows (the smallest and largest value under the filter in force).

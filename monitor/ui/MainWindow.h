@@ -26,7 +26,7 @@ class QMenu;
 class QPushButton;
 class QSplitter;
 class QToolButton;
-class MeasureFiltr;
+class FilterList;
 class NoteBook;
 class SyncEngine;
 class LinkSettingsWindow;
@@ -210,7 +210,7 @@ private:
 
     RecordsView m_view;
     NoteBook *m_noteBook = nullptr;
-    MeasureFiltr *m_filterList = nullptr;  // the stored filters' list, made at its first use
+    FilterList *m_filterList = nullptr;  // the stored filters' list, made at its first use
     FaceStoredValues m_storedValues;
     std::function<void()> m_beforeDatabaseClose;
     DataTable *m_measures = nullptr;

@@ -11,7 +11,7 @@
 #include "records/ui/DetailMeasureRecord.h"
 #include "records/ui/NoteBook.h"
 #include "records/ui/LabelReport.h"
-#include "records/ui/MeasureFiltr.h"
+#include "records/ui/FilterList.h"
 #include "records/ui/RecordsCsvExport.h"
 #include "records/ui/StoredFilterSwitch.h"
 #include "service/ui/AboutBox.h"
@@ -35,7 +35,7 @@ void MainWindow::toggleStoredFilter()
     const bool down = m_filterButton->isChecked();
     syncColumnsFromGrid();
     if (down && !m_filterList) {
-        m_filterList = new MeasureFiltr(this);
+        m_filterList = new FilterList(this);
         m_filterList->setSettingsFile(m_settingsPath);
     }
     if (down)
@@ -81,7 +81,7 @@ void MainWindow::sortByColumn(int logicalColumn)
     const int fieldIndex = m_measures->fieldIndex(field);
     if (fieldIndex < 0)
         return;
-    m_view.titleClick(fieldIndex);
+    m_view.sortByTitle(fieldIndex);
     m_grid->followTableOrder();  // a failed sort leaves the key order
 }
 

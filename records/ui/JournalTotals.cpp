@@ -85,10 +85,10 @@ JournalTotals::JournalTotals(Journal &journal, const QDateTime &now, QWidget *pa
     auto *buttons = new QDialogButtonBox(this);
     QPushButton *print = buttons->addButton(QStringLiteral("&Печать"), QDialogButtonBox::ActionRole);
     print->setObjectName(QStringLiteral("BtnPrint"));
-    connect(print, &QPushButton::clicked, this, &JournalTotals::printClick);
+    connect(print, &QPushButton::clicked, this, &JournalTotals::printTotals);
     QPushButton *csv = buttons->addButton(QStringLiteral("&Экспорт в CSV"), QDialogButtonBox::ActionRole);
     csv->setObjectName(QStringLiteral("BtnExport"));
-    connect(csv, &QPushButton::clicked, this, &JournalTotals::exportClick);
+    connect(csv, &QPushButton::clicked, this, &JournalTotals::exportCsv);
     QPushButton *close = buttons->addButton(QStringLiteral("&Закрыть"), QDialogButtonBox::RejectRole);
     close->setObjectName(QStringLiteral("btnOk"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -260,7 +260,7 @@ bool JournalTotals::exportTo(const QString &path, const CsvFormat &format)
     return true;
 }
 
-void JournalTotals::exportClick()
+void JournalTotals::exportCsv()
 {
     CsvFormat format;
     const QString file = askCsvExportFile(this, QStringLiteral("Дозы по людям.csv"), m_settingsPath, format);
@@ -268,7 +268,7 @@ void JournalTotals::exportClick()
         exportTo(file, format);
 }
 
-void JournalTotals::printClick()
+void JournalTotals::printTotals()
 {
 #ifdef RUVO_PRINTING
     QPrinter printer;

@@ -47,8 +47,8 @@ public:
 
 private:
     void refresh();
-    void exportClick();
-    void printClick();
+    void exportCsv();
+    void printTotals();
 
     Journal &m_journal;
     DateBox *m_from = nullptr;

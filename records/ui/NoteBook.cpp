@@ -104,13 +104,13 @@ void NoteBook::buildLayout()
     m_onlyBusy->setToolTip(QStringLiteral("Отображение записей с дозиметрами\r\nприписанными на данный момент"));
     m_onlyBusy->setAutoFillBackground(true);
     m_onlyBusy->setFixedWidth(90);
-    connect(m_onlyBusy, &QToolButton::clicked, this, &NoteBook::onlyBusyClick);
+    connect(m_onlyBusy, &QToolButton::clicked, this, &NoteBook::showOnlyIssued);
     m_synchro = new QToolButton(this);
     m_synchro->setObjectName(QStringLiteral("ExtSynchro"));
     m_synchro->setText(QStringLiteral("Синхр."));
     m_synchro->setToolTip(QStringLiteral("Синхронизировать измеренных данных с записями в журнале"));
     m_synchro->setFixedWidth(90);
-    connect(m_synchro, &QToolButton::clicked, this, &NoteBook::synchroClick);
+    connect(m_synchro, &QToolButton::clicked, this, &NoteBook::synchroniseNames);
     auto *left = new QVBoxLayout;
     left->addWidget(m_onlyBusy);
     left->addWidget(m_synchro);
@@ -132,7 +132,7 @@ void NoteBook::buildLayout()
     titles->setStretchLastSection(false);
     titles->setSectionsClickable(true);
     titles->setSortIndicatorShown(true);
-    connect(titles, &QHeaderView::sectionClicked, this, &NoteBook::titleClick);
+    connect(titles, &QHeaderView::sectionClicked, this, &NoteBook::sortByTitle);
     // The number, the dates and the dose are as wide as their title (with
     // room for the sort marker) or their longest text; the name column takes
     // what is left, so that all five stay in the grid at any window size.
@@ -165,20 +165,20 @@ void NoteBook::buildLayout()
     connect(m_model, &DataTableModel::currentRowChanged, this, &NoteBook::followCurrent);
     auto *del = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete), m_grid);
     del->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(del, &QShortcut::activated, this, &NoteBook::deleteClick);
+    connect(del, &QShortcut::activated, this, &NoteBook::deleteEntry);
 
     m_bind = new QPushButton(QStringLiteral("&Приписать дозиметр человеку"), this);
     m_bind->setObjectName(QStringLiteral("BtnPlus"));
     m_bind->setAutoDefault(false);
-    connect(m_bind, &QPushButton::clicked, this, &NoteBook::bindClick);
+    connect(m_bind, &QPushButton::clicked, this, &NoteBook::bindDosimeter);
     m_release = new QPushButton(QStringLiteral("&Освободить дозиметр"), this);
     m_release->setObjectName(QStringLiteral("BtnEdit"));
     m_release->setAutoDefault(false);
-    connect(m_release, &QPushButton::clicked, this, &NoteBook::releaseClick);
+    connect(m_release, &QPushButton::clicked, this, &NoteBook::releaseDosimeter);
     m_totals = new QPushButton(JournalTotals::Caption, this);
     m_totals->setObjectName(QStringLiteral("BtnTotals"));
     m_totals->setAutoDefault(false);
-    connect(m_totals, &QPushButton::clicked, this, &NoteBook::totalsClick);
+    connect(m_totals, &QPushButton::clicked, this, &NoteBook::showTotals);
     m_close = new QPushButton(QStringLiteral("&Закрыть"), this);
     m_close->setObjectName(QStringLiteral("btnOk"));
     m_close->setDefault(true);
@@ -233,14 +233,14 @@ void NoteBook::updateSynchro()
     m_synchro->setVisible(m_context.namesOutOfStep && m_context.namesOutOfStep());
 }
 
-void NoteBook::bindClick()
+void NoteBook::bindDosimeter()
 {
     NoteBind dialog(*m_journal, m_context.pickCardLabel, now(), this);
     activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); });
     updateSynchro();
 }
 
-void NoteBook::releaseClick()
+void NoteBook::releaseDosimeter()
 {
     if (!m_journal->checkRelease())
         return;
@@ -249,7 +249,7 @@ void NoteBook::releaseClick()
     updateSynchro();
 }
 
-void NoteBook::onlyBusyClick(bool down)
+void NoteBook::showOnlyIssued(bool down)
 {
     m_grid->setFocus();
     DataTable &notes = m_context.dm->notes();
@@ -273,14 +273,14 @@ void NoteBook::onlyBusyClick(bool down)
     followCurrent();
 }
 
-void NoteBook::synchroClick()
+void NoteBook::synchroniseNames()
 {
     if (m_context.syncNames)
         m_context.syncNames();
     updateSynchro();
 }
 
-void NoteBook::titleClick(int column)
+void NoteBook::sortByTitle(int column)
 {
     DataTable &notes = m_context.dm->notes();
     const QString field = m_model->fieldOfColumn(column);
@@ -303,13 +303,13 @@ void NoteBook::titleClick(int column)
     followCurrent();
 }
 
-void NoteBook::deleteClick()
+void NoteBook::deleteEntry()
 {
     m_journal->removeCurrent();
     updateSynchro();
 }
 
-void NoteBook::totalsClick()
+void NoteBook::showTotals()
 {
     JournalTotals dialog(*m_journal, now(), this);
     dialog.setSettingsPath(m_context.settingsPath);

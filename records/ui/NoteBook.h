@@ -47,13 +47,13 @@ public:
     int sortFieldIndex() const { return m_sortFieldIndex; }
 
     // The window's commands (buttons, toggle, title click, Ctrl+Delete).
-    void bindClick();
-    void releaseClick();
-    void onlyBusyClick(bool down);
-    void synchroClick();
-    void titleClick(int column);
-    void deleteClick();
-    void totalsClick();
+    void bindDosimeter();
+    void releaseDosimeter();
+    void showOnlyIssued(bool down);
+    void synchroniseNames();
+    void sortByTitle(int column);
+    void deleteEntry();
+    void showTotals();
 
     // The synchronise button follows iNeedSynhroFIO.
     void updateSynchro();

@@ -3,9 +3,9 @@
 #include "core/Prompt.h"
 #include "monitor/core/RecordsView.h"
 #include "records/DataTable.h"
-#include "records/ui/MeasureFiltr.h"
+#include "records/ui/FilterList.h"
 
-bool runStoredFilterSwitch(bool down, MeasureFiltr &list, RecordsView &view, quint32 lastResponderAddress,
+bool runStoredFilterSwitch(bool down, FilterList &list, RecordsView &view, quint32 lastResponderAddress,
                            const QDateTime &now)
 {
     if (!down) {

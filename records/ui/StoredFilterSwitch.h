@@ -6,12 +6,12 @@
 
 #include <QDateTime>
 
-class MeasureFiltr;
+class FilterList;
 class RecordsView;
 
 // Runs after the switch changed to `down`; returns whether it stays down.
 // Nothing changes (the quick filters included) unless a filter has been
 // chosen and its expression accepted by the table; a filter that cannot be
 // applied is reported through the prompt with its name and expression.
-bool runStoredFilterSwitch(bool down, MeasureFiltr &list, RecordsView &view, quint32 lastResponderAddress,
+bool runStoredFilterSwitch(bool down, FilterList &list, RecordsView &view, quint32 lastResponderAddress,
                            const QDateTime &now = QDateTime::currentDateTime());

@@ -4,7 +4,7 @@
 #include "link/ValueCodec.h"
 #include "monitor/core/SyncEngine.h"
 #include "service/core/ServiceSession.h"
-#include "service/ui/InsertDosimetr.h"
+#include "service/ui/InsertionPrompt.h"
 
 #include <QCheckBox>
 #include <QFontMetrics>
@@ -176,7 +176,7 @@ void PencilMetrology::runService(SyncEngine &engine, QWidget *parent)
 {
     ServiceSession session(engine);
     session.begin(100);
-    if (session.serviceModeEntered() && !InsertDosimetr::waitForDosimeter(session, parent))
+    if (session.serviceModeEntered() && !InsertionPrompt::waitForDosimeter(session, parent))
         return;  // the session switches the reader back
 
     MetrologyReading reading;

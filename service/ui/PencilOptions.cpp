@@ -8,7 +8,7 @@
 #include "service/core/DosimeterOptions.h"
 #include "service/core/LabelText.h"
 #include "service/core/ServiceSession.h"
-#include "service/ui/InsertDosimetr.h"
+#include "service/ui/InsertionPrompt.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -50,7 +50,7 @@ void PencilOptions::run(SyncEngine &engine, QWidget *parent, const PencilOptions
 {
     ServiceSession session(engine);
     session.begin(100);
-    if (session.serviceModeEntered() && !InsertDosimetr::waitForDosimeter(session, parent)) {
+    if (session.serviceModeEntered() && !InsertionPrompt::waitForDosimeter(session, parent)) {
         session.end();  // mode 0, twice at most; the status label stays as it was
         return;
     }
@@ -206,11 +206,11 @@ void PencilOptions::buildLayout()
 
     connect(m_labString, &QLineEdit::textChanged, this, &PencilOptions::labStringChanged);
     connect(m_labHex, &QLineEdit::textChanged, this, &PencilOptions::labHexChanged);
-    connect(m_accMode, &QCheckBox::toggled, this, &PencilOptions::accModeToggled);
+    connect(m_accMode, &QCheckBox::toggled, this, &PencilOptions::noteAccumulationChange);
     connect(m_tabs, &QTabWidget::currentChanged, this, &PencilOptions::tabChanged);
-    connect(m_doseClear, &QPushButton::clicked, this, &PencilOptions::clearDoseClicked);
+    connect(m_doseClear, &QPushButton::clicked, this, &PencilOptions::clearDose);
     connect(m_cards, &QPushButton::clicked, this, &PencilOptions::pickCard);
-    connect(m_ok, &QPushButton::clicked, this, &PencilOptions::writeClicked);
+    connect(m_ok, &QPushButton::clicked, this, &PencilOptions::writeToDosimeter);
     connect(m_cancel, &QPushButton::clicked, this, &PencilOptions::reject);
 }
 
@@ -246,7 +246,7 @@ void PencilOptions::showEvent(QShowEvent *event)
     m_accModeChanged = false;
 }
 
-void PencilOptions::accModeToggled()
+void PencilOptions::noteAccumulationChange()
 {
     if (!m_formCreating)
         m_accModeChanged = true;
@@ -318,7 +318,7 @@ void PencilOptions::readSumDose()
     m_sumDose->setText(totalDoseDisplay(dose.value));
 }
 
-void PencilOptions::clearDoseClicked()
+void PencilOptions::clearDose()
 {
     if (m_busy)
         return;
@@ -416,7 +416,7 @@ QString PencilOptions::numberAndModeWrite(bool &failed)
     return modeWrittenMessage(w.readBack.value.accumulation);
 }
 
-void PencilOptions::writeClicked()
+void PencilOptions::writeToDosimeter()
 {
     if (m_busy)
         return;

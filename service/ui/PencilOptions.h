@@ -68,8 +68,8 @@ public:
     bool busy() const { return m_busy; }
 
     // The handlers of the buttons (also reached by clicking).
-    void writeClicked();      // "&Записать"
-    void clearDoseClicked();  // "&Очистить накопленую дозу"
+    void writeToDosimeter();      // "&Записать"
+    void clearDose();  // "&Очистить накопленую дозу"
 
     void reject() override;
     void done(int result) override;
@@ -84,7 +84,7 @@ private:
     void savePlacement();
     void labStringChanged(const QString &text);
     void labHexChanged(const QString &text);
-    void accModeToggled();
+    void noteAccumulationChange();
     void tabChanged(int index);
     void readSumDose();
     void pickCard();

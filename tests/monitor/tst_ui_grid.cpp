@@ -10,7 +10,7 @@
 #include "monitor/ui/ClickLabel.h"
 #include "monitor/ui/RecordsGrid.h"
 #include "records/DataTableModel.h"
-#include "records/ui/MeasureFiltr.h"
+#include "records/ui/FilterList.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -212,7 +212,7 @@ void TestUiGrid::storedFilterSwitch()
     f.activateFirstTime();
     ScriptedPrompt prompt;
     prompt.dialogs[QStringLiteral("TMeasureFiltr")] = [](QObject *o) {
-        auto *list = qobject_cast<MeasureFiltr *>(o);
+        auto *list = qobject_cast<FilterList *>(o);
         list->setEntries({QStringLiteral("Доза от 2=Доза, мкЗв>=2")});
         list->selectRow(0);
         return int(QDialog::Accepted);

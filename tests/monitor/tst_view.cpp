@@ -342,12 +342,12 @@ void TestView::titleClickSortsAndAFailedSortRebuildsIndexes()
         db.dm.rebuildIndexes(db.dm.measures());
     };
 
-    view.titleClick(int(MeasuresField::Dose));
+    view.sortByTitle(int(MeasuresField::Dose));
     QCOMPARE(view.sortFieldIndex, int(MeasuresField::Dose));
     QCOMPARE(db.dm.measures().indexFieldNames(), QStringLiteral("Dose"));
     QCOMPARE(rebuilds, 0);
 
-    view.titleClick(42);  // no such field: the sort fails
+    view.sortByTitle(42);  // no such field: the sort fails
     QCOMPARE(view.sortFieldIndex, 42);
     QCOMPARE(db.dm.measures().indexFieldNames(), QString());  // natural order
     QCOMPARE(rebuilds, 1);

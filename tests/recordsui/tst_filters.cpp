@@ -10,8 +10,8 @@
 #include "monitor/core/StoredFilters.h"
 #include "records/DataModule.h"
 #include "records/ui/FilterParameters.h"
-#include "records/ui/FiltrRecordDetail.h"
-#include "records/ui/MeasureFiltr.h"
+#include "records/ui/FilterEditor.h"
+#include "records/ui/FilterList.h"
 #include "records/ui/RecordsCsvExport.h"
 #include "records/ui/StoredFilterSwitch.h"
 
@@ -68,7 +68,7 @@ QPushButton *button(QObject *w, const char *name)
 std::function<int(QObject *)> typeIntoEditor(const QString &name, const QString &formula)
 {
     return [name, formula](QObject *o) {
-        auto *e = qobject_cast<FiltrRecordDetail *>(o);
+        auto *e = qobject_cast<FilterEditor *>(o);
         e->setFilterName(name);
         e->setFormula(formula);
         button(e, "btnOk")->click();
@@ -80,7 +80,7 @@ std::function<int(QObject *)> typeIntoEditor(const QString &name, const QString 
 std::function<int(QObject *)> pickRow(int row)
 {
     return [row](QObject *o) {
-        qobject_cast<MeasureFiltr *>(o)->selectRow(row);
+        qobject_cast<FilterList *>(o)->selectRow(row);
         return int(QDialog::Accepted);
     };
 }
@@ -110,7 +110,7 @@ void TestFilters::storedListAndEditorValues()
     ScriptedPrompt prompt;
     {
         // Commas, further "=" signs and quotes come back whole, in Windows-1251.
-        MeasureFiltr list;
+        FilterList list;
         list.setSettingsFile(path);
         QCOMPARE(list.entries(), defaultFilterList());
         list.setEntries({QStringLiteral("Иванов, Петров=Name='Иванов, И.' ИЛИ Name='Петров, П.'"),
@@ -133,7 +133,7 @@ void TestFilters::storedListAndEditorValues()
     // A list deleted to nothing comes back with the five first entries.
     writeFilterList(ini, {});
     ini.save();
-    MeasureFiltr again;
+    FilterList again;
     again.setSettingsFile(path);
     QCOMPARE(again.entries(), defaultFilterList());
 
@@ -151,7 +151,7 @@ void TestFilters::storedListAndEditorValues()
 void TestFilters::listCommandsAndEditor()
 {
     ScriptedPrompt prompt;
-    MeasureFiltr list;
+    FilterList list;
     auto *tree = list.findChild<QTreeWidget *>(QStringLiteral("VLE_Filters"));
     QVERIFY(tree);
     QCOMPARE(tree->headerItem()->text(0), QStringLiteral("Фильтр"));
@@ -161,7 +161,7 @@ void TestFilters::listCommandsAndEditor()
     // becomes the formula without its "=" signs, so it reads back whole.
     list.selectRow(2);
     prompt.dialogs[QStringLiteral("TFiltrRecordDetail")] = [](QObject *o) {
-        auto *e = qobject_cast<FiltrRecordDetail *>(o);
+        auto *e = qobject_cast<FilterEditor *>(o);
         if (e->windowTitle() != QStringLiteral("Добавление фильтра") || e->filterName() != QStringLiteral("Новый фильтр"))
             return 0;
         e->setFilterName(QString());
@@ -177,7 +177,7 @@ void TestFilters::listCommandsAndEditor()
         button(e, "btnOk")->click();
         return e->result();
     };
-    list.btnPlusClick();
+    list.addFilter();
     QCOMPARE(list.entries().size(), 6);
     QCOMPARE(list.entries().at(2), QStringLiteral("Доза, мкЗв>10=Доза, мкЗв>=10"));
     QCOMPARE(filterEntryFormula(list.entries().at(2)), QStringLiteral("Доза, мкЗв>=10"));
@@ -188,7 +188,7 @@ void TestFilters::listCommandsAndEditor()
     // A typed name with "=" is refused and the editor stays open; a formula
     // typed on two lines is stored on one.
     prompt.dialogs[QStringLiteral("TFiltrRecordDetail")] = [&prompt](QObject *o) {
-        auto *e = qobject_cast<FiltrRecordDetail *>(o);
+        auto *e = qobject_cast<FilterEditor *>(o);
         e->setFilterName(QStringLiteral("Доза=10"));
         e->setFormula(QStringLiteral("Dose>10\r\n И Check  \n"));
         button(e, "btnOk")->click();
@@ -199,7 +199,7 @@ void TestFilters::listCommandsAndEditor()
         return e->result();
     };
     list.selectRow(0);
-    list.btnEditClick();
+    list.editFilter();
     QCOMPARE(prompt.asked.size(), 1);
     QCOMPARE(prompt.asked.first().text, QStringLiteral("Наименование фильтра не может содержать знак \"=\"."));
     QCOMPARE(list.entries().at(0), QStringLiteral("Доза больше 10, помеченные=Dose>10 И Check"));
@@ -207,20 +207,20 @@ void TestFilters::listCommandsAndEditor()
     // The editor cancelled changes nothing.
     prompt.dialogs[QStringLiteral("TFiltrRecordDetail")] = [](QObject *) { return int(QDialog::Rejected); };
     const QStringList before = list.entries();
-    list.btnEditClick();
-    list.btnPlusClick();
+    list.editFilter();
+    list.addFilter();
     QCOMPARE(list.entries(), before);
 
     // Deleting asks with the name; Cancel keeps the entry, OK deletes it.
     prompt.asked.clear();
     prompt.answers = {PromptButton::Cancel, PromptButton::Ok};
     list.selectRow(1);
-    list.btnMinusClick();
+    list.deleteFilter();
     QCOMPARE(list.entries(), before);
     QCOMPARE(prompt.asked.first().text,
              QStringLiteral("Вы уверены что хотите удалить фильтр\r\n\"") + filterEntryName(before.at(1)) + "\"");
     QCOMPARE(prompt.asked.first().unattended, PromptButton::Cancel);
-    list.btnMinusClick();
+    list.deleteFilter();
     QCOMPARE(list.entries().size(), before.size() - 1);
 
     // Keys: Insert puts an empty row at the selected one (not behind an
@@ -246,7 +246,7 @@ void TestFilters::listCommandsAndEditor()
     list.selectRow(0);
     key(tree, Qt::Key_Insert);
     prompt.dialogs[QStringLiteral("TFiltrRecordDetail")] = typeIntoEditor(QStringLiteral("Пометка"), QStringLiteral("Check"));
-    list.btnPlusClick();
+    list.addFilter();
     QCOMPARE(tree->topLevelItemCount(), n + 1);
     QCOMPARE(list.entries().first(), QStringLiteral("Пометка=Check"));
 }
@@ -258,7 +258,7 @@ void TestFilters::choosingAFilter()
     DataTable &m = db.dm.measures();
     RecordsView view(&m);
     view.rebuildColumnLabels();
-    MeasureFiltr list;
+    FilterList list;
     const int doseColumn = view.columnOfField(int(MeasuresField::Dose));
     const auto quickMin = [&view, doseColumn](const QString &value) {
         return view.setQuickMinFilter(doseColumn, [value](const QString &, const QString &, QString &v) {
@@ -354,7 +354,7 @@ void TestFilters::switchingOffKeepsOtherModes()
     RecordsView view(&m);
     view.lastCheckedIndex = 3;
     view.rebuildColumnLabels();
-    MeasureFiltr list;
+    FilterList list;
     list.setEntries(defaultFilterList());
     prompt.dialogs[QStringLiteral("TMeasureFiltr")] = pickRow(4);  // "С пометкой пользователя": Check
 

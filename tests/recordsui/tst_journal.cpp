@@ -198,7 +198,7 @@ private slots:
         const QVariant midnight = addRow(4, QStringLiteral("Орлова"), from, QDateTime(QDate(2026, 12, 2), QTime(0, 0)));
         notes().findKey(midnight);
         NoteBook book(context());
-        book.releaseClick();
+        book.releaseDosimeter();
         QVERIFY(m_f.prompt->texts().last().endsWith(QStringLiteral("освобождён 02.12.2026")));
         QVERIFY(m_f.prompt->dialogsShown.isEmpty());
     }
@@ -228,21 +228,21 @@ private slots:
         QCOMPARE(model->index(1, 1).data(Qt::BackgroundRole).value<QColor>(), QColor(0xFF, 0xFF, 0xA0));
         QCOMPARE(model->index(0, 1).data(Qt::BackgroundRole), QVariant());
         QCOMPARE(model->index(0, 0).data(Qt::BackgroundRole).value<QColor>(), QColor(0xA0, 0xFF, 0xFF));
-        book.titleClick(3);
-        book.titleClick(3);
+        book.sortByTitle(3);
+        book.sortByTitle(3);
         QCOMPARE(book.grid()->horizontalHeader()->sortIndicatorSection(), 3);
         QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("Андреев"));
         QCOMPARE(model->index(0, 3).data(Qt::BackgroundRole).value<QColor>(), QColor(0xA0, 0xFF, 0xFF));
         QCOMPARE(model->index(0, 3).data(Qt::FontRole).value<QFont>().bold(), true);
 
-        book.onlyBusyClick(true);
+        book.showOnlyIssued(true);
         QCOMPARE(model->rowCount(), 1);
-        book.onlyBusyClick(false);
+        book.showOnlyIssued(false);
         QCOMPARE(model->rowCount(), 2);
 
         notes().findKey(closed);
         m_f.prompt->answers = {PromptButton::Cancel};
-        book.deleteClick();
+        book.deleteEntry();
         QCOMPARE(rowCount(), 2);
         QVERIFY(!m_flag);
         QCOMPARE(m_f.prompt->asked.last().text, Journal::DeleteQuestion);

@@ -10,7 +10,7 @@
 #include "service/core/DosimeterOptions.h"
 #include "service/core/LabelWrite.h"
 #include "service/core/ServiceSession.h"
-#include "service/ui/InsertDosimetr.h"
+#include "service/ui/InsertionPrompt.h"
 #include "service/ui/PencilOptions.h"
 #include "monitor/core/IniFile.h"
 #include "monitor/core/Settings.h"
@@ -78,13 +78,13 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
     ServiceFixture f(true);
     if (!f.start())
         QSKIP("no pseudo-terminal");
-    f.prompt.dialogs[InsertDosimetr::ObjectName] = [](QObject *d) { return static_cast<QDialog *>(d)->exec(); };
+    f.prompt.dialogs[InsertionPrompt::ObjectName] = [](QObject *d) { return static_cast<QDialog *>(d)->exec(); };
     ServiceSession session(f.engine);
     QVERIFY(session.begin(0));
     QVERIFY(f.engine.syncPaused);
     QElapsedTimer t;
     t.start();
-    QVERIFY(InsertDosimetr::waitForDosimeter(session, nullptr));
+    QVERIFY(InsertionPrompt::waitForDosimeter(session, nullptr));
     QVERIFY(t.elapsed() < 2000);
     // Nothing polls after the prompt has closed: the writes that follow
     // must not meet a configuration request between them.
@@ -95,13 +95,13 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
 
     // No dosimeter: the prompt stays, polling, until it is cancelled.
     f.sim().setInserted(false);
-    f.prompt.dialogs[InsertDosimetr::ObjectName] = [](QObject *d) {
-        auto *dlg = static_cast<InsertDosimetr *>(d);
+    f.prompt.dialogs[InsertionPrompt::ObjectName] = [](QObject *d) {
+        auto *dlg = static_cast<InsertionPrompt *>(d);
         QTimer::singleShot(1000, dlg, [dlg] { dlg->findChild<QPushButton *>(QStringLiteral("btnCancel"))->click(); });
         const int r = dlg->exec();
         return dlg->pollsSent() >= 2 && !dlg->polling() ? r : -1;
     };
-    QCOMPARE(InsertDosimetr::waitForDosimeter(session, nullptr), false);
+    QCOMPARE(InsertionPrompt::waitForDosimeter(session, nullptr), false);
     QVERIFY(!f.prompt.dialogsShown.isEmpty());
     session.end();
     QVERIFY(!f.engine.syncPaused);
@@ -112,8 +112,8 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
     // A port that cannot be opened: the error is shown once, the polls go on.
     f.setup.link.setPortName(QStringLiteral("/nonexistent/tty-reader"));
     int polls = 0;
-    f.prompt.dialogs[InsertDosimetr::ObjectName] = [&polls](QObject *d) {
-        auto *dlg = static_cast<InsertDosimetr *>(d);
+    f.prompt.dialogs[InsertionPrompt::ObjectName] = [&polls](QObject *d) {
+        auto *dlg = static_cast<InsertionPrompt *>(d);
         QTimer::singleShot(1500, dlg, [dlg, &polls] {
             polls = dlg->pollsSent();
             dlg->reject();
@@ -124,7 +124,7 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
     ServiceSession failing(f.engine);
     failing.begin(0);
     f.setup.link.resetReportConnectFailure();  // the switch to mode 1 took the first report
-    QVERIFY(!InsertDosimetr::waitForDosimeter(failing, nullptr));
+    QVERIFY(!InsertionPrompt::waitForDosimeter(failing, nullptr));
     QCOMPARE(f.prompt.asked.size(), 1);
     QCOMPARE(f.prompt.asked.first().kind, MsgKind::Error);
     QVERIFY(polls >= 3);
@@ -139,7 +139,7 @@ void TestServiceOptions::cancelledPromptRestoresTheModeOrMarksItPending()
         QSKIP("no pseudo-terminal");
     Recorded rec;
     f.engine.view().setStatusText(QStringLiteral("before"));
-    f.prompt.dialogs[InsertDosimetr::ObjectName] = [&f](QObject *) {
+    f.prompt.dialogs[InsertionPrompt::ObjectName] = [&f](QObject *) {
         f.sim().injectFault(SimReader::Fault::NoReply, 4);
         return int(QDialog::Rejected);
     };
@@ -159,7 +159,7 @@ void TestServiceOptions::cancelledPromptRestoresTheModeOrMarksItPending()
 
     // Cancelled with the reader answering: one switch back, nothing pending.
     f.clearLog();
-    f.prompt.dialogs[InsertDosimetr::ObjectName] = [](QObject *) { return int(QDialog::Rejected); };
+    f.prompt.dialogs[InsertionPrompt::ObjectName] = [](QObject *) { return int(QDialog::Rejected); };
     PencilOptions::run(f.engine, nullptr, rec.context());
     QVERIFY(f.engine.waitForWorkers(5000));
     QCOMPARE(ServiceFixture::countOf(f.requests(), ServiceFixture::modeRequest(0)), 1);
@@ -186,7 +186,7 @@ void TestServiceOptions::writeRequestsWithAndWithoutModeSwitching()
         Recorded rec;
         QList<QByteArray> opening;
         bool idleHidden = false, shownWhileWriting = false;
-        f.prompt.dialogs[InsertDosimetr::ObjectName] = [](QObject *) { return int(QDialog::Accepted); };
+        f.prompt.dialogs[InsertionPrompt::ObjectName] = [](QObject *) { return int(QDialog::Accepted); };
         f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
             auto *dlg = static_cast<PencilOptions *>(o);
             dlg->show();

@@ -1,8 +1,8 @@
-#include "records/ui/MeasureFiltr.h"
+#include "records/ui/FilterList.h"
 
 #include "core/Prompt.h"
 #include "records/ui/FilterParameters.h"
-#include "records/ui/FiltrRecordDetail.h"
+#include "records/ui/FilterEditor.h"
 #include "records/ui/PlacementStore.h"
 
 #include <QHBoxLayout>
@@ -20,7 +20,7 @@ constexpr Qt::ItemFlags kRowFlags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Q
 
 } // namespace
 
-MeasureFiltr::MeasureFiltr(QWidget *parent) : QDialog(parent)
+FilterList::FilterList(QWidget *parent) : QDialog(parent)
 {
     setObjectName(SectionMeasureFiltr);
     setWindowTitle(QStringLiteral("Настройка фильтра измерений"));
@@ -50,7 +50,7 @@ MeasureFiltr::MeasureFiltr(QWidget *parent) : QDialog(parent)
     outer->addWidget(m_list, 1);
 
     auto *side = new QVBoxLayout;
-    const auto button = [this, side](const char *name, const QString &text, void (MeasureFiltr::*slot)()) {
+    const auto button = [this, side](const char *name, const QString &text, void (FilterList::*slot)()) {
         auto *b = new QPushButton(text, this);
         b->setObjectName(QLatin1String(name));
         b->setToolTip(text);
@@ -60,9 +60,9 @@ MeasureFiltr::MeasureFiltr(QWidget *parent) : QDialog(parent)
             connect(b, &QPushButton::clicked, this, slot);
         return b;
     };
-    button("BtnPlus", QStringLiteral("Добавить новый фильтр"), &MeasureFiltr::btnPlusClick);
-    button("BtnEdit", QStringLiteral("Изменить фильтр"), &MeasureFiltr::btnEditClick);
-    button("BtnMinus", QStringLiteral("Удалить фильтр"), &MeasureFiltr::btnMinusClick);
+    button("BtnPlus", QStringLiteral("Добавить новый фильтр"), &FilterList::addFilter);
+    button("BtnEdit", QStringLiteral("Изменить фильтр"), &FilterList::editFilter);
+    button("BtnMinus", QStringLiteral("Удалить фильтр"), &FilterList::deleteFilter);
     side->addStretch(1);
     QPushButton *ok = button("btnOk", QStringLiteral("&Принять"), nullptr);
     QPushButton *cancel = button("btnCancel", QStringLiteral("&Отменить"), nullptr);
@@ -73,16 +73,16 @@ MeasureFiltr::MeasureFiltr(QWidget *parent) : QDialog(parent)
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);  // Esc rejects as well
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { accept(); });
 
-    m_editor = new FiltrRecordDetail(this);
+    m_editor = new FilterEditor(this);
     setEntries(defaultFilterList());
 }
 
-MeasureFiltr::~MeasureFiltr()
+FilterList::~FilterList()
 {
     delete m_placement;
 }
 
-void MeasureFiltr::setSettingsFile(const QString &path)
+void FilterList::setSettingsFile(const QString &path)
 {
     m_settingsPath = path;
     m_placement->setFile(path);
@@ -90,19 +90,19 @@ void MeasureFiltr::setSettingsFile(const QString &path)
     loadList();
 }
 
-QTreeWidgetItem *MeasureFiltr::makeItem(const QString &entry) const
+QTreeWidgetItem *FilterList::makeItem(const QString &entry) const
 {
     auto *item = new QTreeWidgetItem({filterEntryName(entry), filterEntryFormula(entry)});
     item->setFlags(kRowFlags);
     return item;
 }
 
-bool MeasureFiltr::isEmptyRow(const QTreeWidgetItem *item)
+bool FilterList::isEmptyRow(const QTreeWidgetItem *item)
 {
     return !item || (item->text(0).isEmpty() && item->text(1).isEmpty());
 }
 
-QStringList MeasureFiltr::entries() const
+QStringList FilterList::entries() const
 {
     QStringList out;
     for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
@@ -113,7 +113,7 @@ QStringList MeasureFiltr::entries() const
     return out;
 }
 
-void MeasureFiltr::setEntries(const QStringList &entries)
+void FilterList::setEntries(const QStringList &entries)
 {
     m_list->clear();
     for (const QString &e : entries)
@@ -121,13 +121,13 @@ void MeasureFiltr::setEntries(const QStringList &entries)
     selectRow(entries.isEmpty() ? -1 : 0);
 }
 
-int MeasureFiltr::selectedRow() const
+int FilterList::selectedRow() const
 {
     const QList<QTreeWidgetItem *> sel = m_list->selectedItems();
     return sel.isEmpty() ? -1 : m_list->indexOfTopLevelItem(sel.first());
 }
 
-void MeasureFiltr::selectRow(int row)
+void FilterList::selectRow(int row)
 {
     m_list->clearSelection();
     if (QTreeWidgetItem *item = m_list->topLevelItem(row)) {
@@ -136,13 +136,13 @@ void MeasureFiltr::selectRow(int row)
     }
 }
 
-QString MeasureFiltr::selectedEntry() const
+QString FilterList::selectedEntry() const
 {
     const QTreeWidgetItem *item = m_list->topLevelItem(selectedRow());
     return isEmptyRow(item) ? QString() : filterEntry(item->text(0), item->text(1));
 }
 
-void MeasureFiltr::loadList()
+void FilterList::loadList()
 {
     if (m_settingsPath.isEmpty())
         return;
@@ -152,7 +152,7 @@ void MeasureFiltr::loadList()
         selectRow(row);
 }
 
-void MeasureFiltr::saveList()
+void FilterList::saveList()
 {
     if (m_settingsPath.isEmpty())
         return;
@@ -161,7 +161,7 @@ void MeasureFiltr::saveList()
     ini.save();
 }
 
-void MeasureFiltr::btnPlusClick()
+void FilterList::addFilter()
 {
     QString name = QStringLiteral("Новый фильтр");
     QString formula;
@@ -178,7 +178,7 @@ void MeasureFiltr::btnPlusClick()
     }
 }
 
-void MeasureFiltr::btnEditClick()
+void FilterList::editFilter()
 {
     QTreeWidgetItem *item = m_list->topLevelItem(selectedRow());
     if (isEmptyRow(item))
@@ -191,7 +191,7 @@ void MeasureFiltr::btnEditClick()
     item->setText(1, formula);
 }
 
-void MeasureFiltr::btnMinusClick()
+void FilterList::deleteFilter()
 {
     const int row = selectedRow();
     QTreeWidgetItem *item = m_list->topLevelItem(row);
@@ -205,7 +205,7 @@ void MeasureFiltr::btnMinusClick()
     deleteSelectedRow();
 }
 
-void MeasureFiltr::deleteSelectedRow()
+void FilterList::deleteSelectedRow()
 {
     const int row = selectedRow();
     if (row < 0)
@@ -214,7 +214,7 @@ void MeasureFiltr::deleteSelectedRow()
     selectRow(qMin(row, m_list->topLevelItemCount() - 1));
 }
 
-void MeasureFiltr::insertEmptyRow(bool atEnd)
+void FilterList::insertEmptyRow(bool atEnd)
 {
     const int row = selectedRow();
     QTreeWidgetItem *item = m_list->topLevelItem(row);
@@ -225,7 +225,7 @@ void MeasureFiltr::insertEmptyRow(bool atEnd)
     selectRow(at);
 }
 
-bool MeasureFiltr::eventFilter(QObject *watched, QEvent *event)
+bool FilterList::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_list && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
@@ -247,21 +247,21 @@ bool MeasureFiltr::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void MeasureFiltr::showEvent(QShowEvent *event)
+void FilterList::showEvent(QShowEvent *event)
 {
     m_placement->restore();
     QDialog::showEvent(event);
     m_list->setFocus();
 }
 
-void MeasureFiltr::done(int result)
+void FilterList::done(int result)
 {
     m_placement->save();
     saveList();
     QDialog::done(result);
 }
 
-StoredFilterChoice MeasureFiltr::choose(const QDateTime &now, quint32 lastResponderAddress,
+StoredFilterChoice FilterList::choose(const QDateTime &now, quint32 lastResponderAddress,
                                         const QList<FilterField> &fields)
 {
     loadList();

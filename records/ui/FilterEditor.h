@@ -19,11 +19,11 @@ class QListWidget;
 class QPlainTextEdit;
 class PlacementStore;
 
-class FiltrRecordDetail : public QDialog {
+class FilterEditor : public QDialog {
     Q_OBJECT
 public:
-    explicit FiltrRecordDetail(QWidget *parent = nullptr);
-    ~FiltrRecordDetail() override;
+    explicit FilterEditor(QWidget *parent = nullptr);
+    ~FilterEditor() override;
 
     // The settings file: the stored control values are read now, the
     // placement at every opening; everything is written at every closing.
@@ -48,7 +48,7 @@ protected:
     void done(int result) override;
 
 private:
-    void btnOkClick();
+    void acceptFormula();
     void saveSettings();
 
     QLineEdit *m_name = nullptr;

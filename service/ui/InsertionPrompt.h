@@ -16,14 +16,14 @@ class ServiceSession;
 struct ReaderConfigData;
 template <typename T> struct CommandResult;
 
-class InsertDosimetr : public QDialog {
+class InsertionPrompt : public QDialog {
     Q_OBJECT
 public:
     static const QString ObjectName;  // "TInsertDosimetr"
     static constexpr int PollIntervalMs = 300;
 
-    InsertDosimetr(ServiceSession &session, QWidget *parent = nullptr);
-    ~InsertDosimetr() override;
+    InsertionPrompt(ServiceSession &session, QWidget *parent = nullptr);
+    ~InsertionPrompt() override;
 
     // Creates the prompt, shows it modally (through the prompt interface) and
     // destroys it as soon as it has closed. True when a dosimeter is in the reader.

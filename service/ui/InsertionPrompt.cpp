@@ -1,4 +1,4 @@
-#include "service/ui/InsertDosimetr.h"
+#include "service/ui/InsertionPrompt.h"
 
 #include "core/Prompt.h"
 #include "link/DeviceCommands.h"
@@ -10,9 +10,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-const QString InsertDosimetr::ObjectName = QStringLiteral("TInsertDosimetr");
+const QString InsertionPrompt::ObjectName = QStringLiteral("TInsertDosimetr");
 
-InsertDosimetr::InsertDosimetr(ServiceSession &session, QWidget *parent) : QDialog(parent), m_session(session)
+InsertionPrompt::InsertionPrompt(ServiceSession &session, QWidget *parent) : QDialog(parent), m_session(session)
 {
     setObjectName(ObjectName);
     setWindowTitle(QStringLiteral("Ожидание дозиметра"));
@@ -51,18 +51,18 @@ InsertDosimetr::InsertDosimetr(ServiceSession &session, QWidget *parent) : QDial
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("Timer"));
     m_timer->setInterval(PollIntervalMs);
-    connect(m_timer, &QTimer::timeout, this, &InsertDosimetr::tick);
+    connect(m_timer, &QTimer::timeout, this, &InsertionPrompt::tick);
     m_timer->start();
 }
 
-InsertDosimetr::~InsertDosimetr() = default;
+InsertionPrompt::~InsertionPrompt() = default;
 
-bool InsertDosimetr::polling() const
+bool InsertionPrompt::polling() const
 {
     return m_timer->isActive();
 }
 
-void InsertDosimetr::done(int result)
+void InsertionPrompt::done(int result)
 {
     // Nothing more goes to the reader once the prompt is closed: the writes
     // that follow must not meet a configuration request between them.
@@ -71,7 +71,7 @@ void InsertDosimetr::done(int result)
     QDialog::done(result);
 }
 
-void InsertDosimetr::tick()
+void InsertionPrompt::tick()
 {
     // One poll at a time: a reader slower than the interval is not queued up.
     if (m_closed || m_pollUnderWay)
@@ -84,7 +84,7 @@ void InsertDosimetr::tick()
                    });
 }
 
-void InsertDosimetr::pollDone(const CommandResult<ReaderConfigData> &result, std::exception_ptr error)
+void InsertionPrompt::pollDone(const CommandResult<ReaderConfigData> &result, std::exception_ptr error)
 {
     if (m_closed)
         return;
@@ -102,9 +102,9 @@ void InsertDosimetr::pollDone(const CommandResult<ReaderConfigData> &result, std
         accept();
 }
 
-bool InsertDosimetr::waitForDosimeter(ServiceSession &session, QWidget *parent)
+bool InsertionPrompt::waitForDosimeter(ServiceSession &session, QWidget *parent)
 {
-    auto *prompt = new InsertDosimetr(session, parent);
+    auto *prompt = new InsertionPrompt(session, parent);
     const int result = activePrompt().runModal(prompt, [prompt] { return prompt->exec(); });
     // Destroyed at once, so no timer of it can run again.
     delete prompt;

@@ -1,4 +1,4 @@
-#include "records/ui/FiltrRecordDetail.h"
+#include "records/ui/FilterEditor.h"
 
 #include "core/Prompt.h"
 #include "monitor/core/StoredFilters.h"
@@ -17,7 +17,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-QStringList FiltrRecordDetail::tokens()
+QStringList FilterEditor::tokens()
 {
     return {QStringLiteral("1"), QStringLiteral("2"),  QStringLiteral("3"),  QStringLiteral("4"),   QStringLiteral("5"),
             QStringLiteral("6"), QStringLiteral("7"),  QStringLiteral("8"),  QStringLiteral("9"),   QStringLiteral("0"),
@@ -26,14 +26,14 @@ QStringList FiltrRecordDetail::tokens()
             QStringLiteral("<>"), QStringLiteral(" И "), QStringLiteral(" ИЛИ "), QStringLiteral("("), QStringLiteral(")")};
 }
 
-QStringList FiltrRecordDetail::constants()
+QStringList FilterEditor::constants()
 {
     return {QStringLiteral("{Сейчас}"),       QStringLiteral("{Сегодня}"), QStringLiteral("{Начало недели}"),
             QStringLiteral("{Начало месяца}"), QStringLiteral("{Начало года}"), QStringLiteral("[0]"),
             QStringLiteral("['01.01.1980 01:00:00']"), QStringLiteral("{TARN Сейчас}")};
 }
 
-FiltrRecordDetail::FiltrRecordDetail(QWidget *parent) : QDialog(parent)
+FilterEditor::FilterEditor(QWidget *parent) : QDialog(parent)
 {
     setObjectName(SectionFiltrRecordDetail);
     setWindowTitle(QStringLiteral("Редактирование фильтра"));
@@ -145,16 +145,16 @@ FiltrRecordDetail::FiltrRecordDetail(QWidget *parent) : QDialog(parent)
     connect(m_fields, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) { appendToken(item->text()); });
     connect(m_constants, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { appendToken(item->text()); });
-    connect(ok, &QPushButton::clicked, this, &FiltrRecordDetail::btnOkClick);
+    connect(ok, &QPushButton::clicked, this, &FilterEditor::acceptFormula);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-FiltrRecordDetail::~FiltrRecordDetail()
+FilterEditor::~FilterEditor()
 {
     delete m_placement;
 }
 
-void FiltrRecordDetail::setSettingsFile(const QString &path)
+void FilterEditor::setSettingsFile(const QString &path)
 {
     m_settingsPath = path;
     m_placement->setFile(path);
@@ -172,7 +172,7 @@ void FiltrRecordDetail::setSettingsFile(const QString &path)
     m_noPartial->setChecked(v.noPartialCompare);
 }
 
-void FiltrRecordDetail::saveSettings()
+void FilterEditor::saveSettings()
 {
     m_placement->save();
     if (m_settingsPath.isEmpty())
@@ -190,34 +190,34 @@ void FiltrRecordDetail::saveSettings()
     ini.save();
 }
 
-void FiltrRecordDetail::setFilterName(const QString &name)
+void FilterEditor::setFilterName(const QString &name)
 {
     m_name->setText(name);
 }
 
-QString FiltrRecordDetail::filterName() const
+QString FilterEditor::filterName() const
 {
     return m_name->text();
 }
 
-void FiltrRecordDetail::setFormula(const QString &formula)
+void FilterEditor::setFormula(const QString &formula)
 {
     m_memo->setPlainText(formula);
 }
 
-QString FiltrRecordDetail::formula() const
+QString FilterEditor::formula() const
 {
     return oneLineFormula(m_memo->toPlainText());
 }
 
-void FiltrRecordDetail::appendToken(const QString &text)
+void FilterEditor::appendToken(const QString &text)
 {
     // At the end of the formula, wherever the caret is.
     m_memo->setPlainText(m_memo->toPlainText() + text);
     m_memo->moveCursor(QTextCursor::End);
 }
 
-void FiltrRecordDetail::btnOkClick()
+void FilterEditor::acceptFormula()
 {
     const QString f = formula();
     QString name = m_name->text();
@@ -237,7 +237,7 @@ void FiltrRecordDetail::btnOkClick()
     accept();
 }
 
-bool FiltrRecordDetail::edit(const QString &caption, QString &name, QString &formula)
+bool FilterEditor::edit(const QString &caption, QString &name, QString &formula)
 {
     setWindowTitle(caption);
     setFilterName(name);
@@ -252,13 +252,13 @@ bool FiltrRecordDetail::edit(const QString &caption, QString &name, QString &for
     return true;
 }
 
-void FiltrRecordDetail::showEvent(QShowEvent *event)
+void FilterEditor::showEvent(QShowEvent *event)
 {
     m_placement->restore();
     QDialog::showEvent(event);
 }
 
-void FiltrRecordDetail::done(int result)
+void FilterEditor::done(int result)
 {
     saveSettings();
     QDialog::done(result);

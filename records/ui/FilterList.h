@@ -7,7 +7,7 @@
 //
 // The list is read from the settings file at every opening and written at
 // every closing, with the window's placement; the formula editor
-// (FiltrRecordDetail) is its own and lives as long as the list.
+// (FilterEditor) is its own and lives as long as the list.
 
 #include "monitor/core/StoredFilters.h"
 
@@ -16,14 +16,14 @@
 
 class QTreeWidget;
 class QTreeWidgetItem;
-class FiltrRecordDetail;
+class FilterEditor;
 class PlacementStore;
 
-class MeasureFiltr : public QDialog {
+class FilterList : public QDialog {
     Q_OBJECT
 public:
-    explicit MeasureFiltr(QWidget *parent = nullptr);
-    ~MeasureFiltr() override;
+    explicit FilterList(QWidget *parent = nullptr);
+    ~FilterList() override;
 
     void setSettingsFile(const QString &path);
 
@@ -35,12 +35,12 @@ public:
     // The selected entry; empty without a selection or on an empty row.
     QString selectedEntry() const;
 
-    FiltrRecordDetail *editor() const { return m_editor; }
+    FilterEditor *editor() const { return m_editor; }
 
     // The commands of the list.
-    void btnPlusClick();
-    void btnEditClick();
-    void btnMinusClick();
+    void addFilter();
+    void editFilter();
+    void deleteFilter();
     void insertEmptyRow(bool atEnd);  // Insert / Down on the last row
     void deleteSelectedRow();         // Ctrl+Delete: without asking
 
@@ -63,7 +63,7 @@ private:
     void saveList();
 
     QTreeWidget *m_list = nullptr;
-    FiltrRecordDetail *m_editor = nullptr;
+    FilterEditor *m_editor = nullptr;
     PlacementStore *m_placement = nullptr;
     QString m_settingsPath;
 };
