@@ -107,7 +107,7 @@ void RecordsView::onlyNewToggled()
     if (m_table) {
         try {
             if (extOnlyNewDown) {
-                m_table->setFilter(QStringLiteral("Index>") + QString::number(lastCheckedIndex));
+                m_table->setFilter(fieldName(MeasuresField::Index) + QLatin1Char('>') + QString::number(lastCheckedIndex));
                 m_table->setFiltered(true);
             }
         } catch (const ERuvoError &) {
@@ -126,7 +126,7 @@ void RecordsView::applyModeFilter()
     statusText.clear();
     QString text;
     if (extOnlyNewDown) {
-        text = QStringLiteral("Index>") + QString::number(lastCheckedIndex);
+        text = fieldName(MeasuresField::Index) + QLatin1Char('>') + QString::number(lastCheckedIndex);
         statusText = QStringLiteral("Только новые");
     } else if (extFiltrDown && !m_storedExpression.isEmpty()) {
         text = m_storedExpression;
