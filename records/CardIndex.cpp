@@ -6,6 +6,7 @@
 #include "records/DataModule.h"
 #include "records/DataTable.h"
 #include "records/RowEditing.h"
+#include "records/SqlQuote.h"
 
 #include <QSqlQuery>
 #include <limits>
@@ -14,17 +15,10 @@
 
 namespace {
 
-const QString FIndex = QStringLiteral("Index");
-const QString FID = QStringLiteral("ID");
-const QString FFIO = QStringLiteral("FIO");
-const QString FLabel = QStringLiteral("FIO_RFID");
-const QString FBirthDay = QStringLiteral("BirthDay");
-const QString FIsMale = QStringLiteral("isMale");
-const QString FVacancy = QStringLiteral("Vacancy");
-const QString FSubDiv = QStringLiteral("SubDiv");
-const QString FAddress = QStringLiteral("Address");
-const QString FTelephone = QStringLiteral("Telephone");
-const QString FComment = QStringLiteral("Comment");
+QString sqlField(CardsField field)
+{
+    return RecordsSql::quoted(fieldName(field));
+}
 
 QVariant textOrNull(const QString &s)
 {
@@ -160,10 +154,10 @@ QSet<QByteArray> CardIndex::takenAmong(const QList<QByteArray> &keys) const
         params << k;
     }
     m_dm->withFunction(LabelKeyFunction, 1, labelKeyFunction, [&] {
-        QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT DISTINCT \"k\" FROM (SELECT %1(\"FIO_RFID\") AS \"k\" "
-                                                    "FROM %2 WHERE \"FIO_RFID\" IS NOT NULL) WHERE \"k\" IN (%3)")
+        QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT DISTINCT \"k\" FROM (SELECT %1(%4) AS \"k\" "
+                                                    "FROM %2 WHERE %4 IS NOT NULL) WHERE \"k\" IN (%3)")
                                          .arg(QLatin1String(LabelKeyFunction), m_lookup->sqlName(),
-                                              marks.join(QLatin1Char(','))),
+                                              marks.join(QLatin1Char(',')), sqlField(CardsField::Label)),
                                      params);
         while (q.next())
             taken.insert(q.value(0).toByteArray());
@@ -175,8 +169,9 @@ QSet<QByteArray> CardIndex::labelKeys() const
 {
     QSet<QByteArray> keys;
     m_dm->withFunction(LabelKeyFunction, 1, labelKeyFunction, [&] {
-        QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT DISTINCT %1(\"FIO_RFID\") FROM %2 WHERE \"FIO_RFID\" IS NOT NULL")
-                                         .arg(QLatin1String(LabelKeyFunction), m_lookup->sqlName()));
+        QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT DISTINCT %1(%3) FROM %2 WHERE %3 IS NOT NULL")
+                                         .arg(QLatin1String(LabelKeyFunction), m_lookup->sqlName(),
+                                              sqlField(CardsField::Label)));
         while (q.next()) {
             const QByteArray key = q.value(0).toByteArray();
             if (!key.isEmpty())
@@ -192,13 +187,14 @@ QVariant CardIndex::firstWithLabel(const QByteArray &key, const QVariant &except
     if (key.isEmpty())
         return found;
     QVariantList params{key};
-    QString sql = QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"FIO_RFID\" IS NOT NULL AND %2(\"FIO_RFID\") = ?")
-                      .arg(m_lookup->sqlName(), QLatin1String(LabelKeyFunction));
+    const QString index = sqlField(CardsField::Index);
+    QString sql = QStringLiteral("SELECT %3 FROM %1 WHERE %4 IS NOT NULL AND %2(%4) = ?")
+                      .arg(m_lookup->sqlName(), QLatin1String(LabelKeyFunction), index, sqlField(CardsField::Label));
     if (!except.isNull()) {
-        sql += QStringLiteral(" AND \"Index\" <> ?");
+        sql += QStringLiteral(" AND %1 <> ?").arg(index);
         params << except;
     }
-    sql += QStringLiteral(" ORDER BY \"Index\" LIMIT 1");
+    sql += QStringLiteral(" ORDER BY %1 LIMIT 1").arg(index);
     m_dm->withFunction(LabelKeyFunction, 1, labelKeyFunction, [&] {
         QSqlQuery q = m_lookup->exec(sql, params);
         if (q.next())
@@ -225,21 +221,21 @@ std::optional<CardData> CardIndex::findCardByLabel(const QString &label) const
 CardData CardIndex::readCurrent(const DataTable &t) const
 {
     CardData c;
-    c.key = t.fieldValue(FIndex);
-    c.id = t.fieldValue(FID);
-    c.fio = t.asString(FFIO);
-    c.label = t.asString(FLabel);
-    const QVariant birth = t.fieldValue(FBirthDay);
+    c.key = t.fieldValue(fieldName(CardsField::Index));
+    c.id = t.fieldValue(fieldName(CardsField::ID));
+    c.fio = t.asString(fieldName(CardsField::FIO));
+    c.label = t.asString(fieldName(CardsField::Label));
+    const QVariant birth = t.fieldValue(fieldName(CardsField::BirthDay));
     if (!birth.isNull() && !isMissingDate(birth.toDate()))
         c.birthDay = birth.toDate();
-    const QVariant male = t.fieldValue(FIsMale);
+    const QVariant male = t.fieldValue(fieldName(CardsField::IsMale));
     if (!male.isNull())
         c.isMale = male.toBool();
-    c.vacancy = t.asString(FVacancy);
-    c.subDiv = t.asString(FSubDiv);
-    c.address = t.asString(FAddress);
-    c.telephone = t.asString(FTelephone);
-    c.comment = t.asString(FComment);
+    c.vacancy = t.asString(fieldName(CardsField::Vacancy));
+    c.subDiv = t.asString(fieldName(CardsField::SubDiv));
+    c.address = t.asString(fieldName(CardsField::Address));
+    c.telephone = t.asString(fieldName(CardsField::Telephone));
+    c.comment = t.asString(fieldName(CardsField::Comment));
     return c;
 }
 
@@ -260,19 +256,19 @@ std::optional<CardData> CardIndex::currentCard() const
 void CardIndex::writeFields(const CardData &c, bool keepSexWhenUnset)
 {
     DataTable &t = *m_cards;
-    t.setFieldValue(FID, c.id.isNull() ? QVariant() : QVariant(c.id.toInt()));
-    t.setFieldValue(FFIO, textOrNull(c.fio));
-    t.setFieldValue(FLabel, textOrNull(c.label));
-    t.setFieldValue(FVacancy, textOrNull(c.vacancy));
-    t.setFieldValue(FSubDiv, textOrNull(c.subDiv));
-    t.setFieldValue(FTelephone, textOrNull(c.telephone));
-    t.setFieldValue(FAddress, textOrNull(c.address));
-    t.setFieldValue(FComment, textOrNull(c.comment));
+    t.setFieldValue(fieldName(CardsField::ID), c.id.isNull() ? QVariant() : QVariant(c.id.toInt()));
+    t.setFieldValue(fieldName(CardsField::FIO), textOrNull(c.fio));
+    t.setFieldValue(fieldName(CardsField::Label), textOrNull(c.label));
+    t.setFieldValue(fieldName(CardsField::Vacancy), textOrNull(c.vacancy));
+    t.setFieldValue(fieldName(CardsField::SubDiv), textOrNull(c.subDiv));
+    t.setFieldValue(fieldName(CardsField::Telephone), textOrNull(c.telephone));
+    t.setFieldValue(fieldName(CardsField::Address), textOrNull(c.address));
+    t.setFieldValue(fieldName(CardsField::Comment), textOrNull(c.comment));
     if (c.isMale)
-        t.setFieldValue(FIsMale, *c.isMale);
+        t.setFieldValue(fieldName(CardsField::IsMale), *c.isMale);
     else if (!keepSexWhenUnset)
-        t.setFieldValue(FIsMale, QVariant());
-    t.setFieldValue(FBirthDay, isMissingDate(c.birthDay) ? missingDate() : c.birthDay);
+        t.setFieldValue(fieldName(CardsField::IsMale), QVariant());
+    t.setFieldValue(fieldName(CardsField::BirthDay), isMissingDate(c.birthDay) ? missingDate() : c.birthDay);
 }
 
 namespace {
@@ -297,7 +293,7 @@ QVariant CardIndex::createCard(const CardData &c)
         writeFields(c, false);
         t.post();
     });
-    return t.fieldValue(FIndex);
+    return t.fieldValue(fieldName(CardsField::Index));
 }
 
 QVariant CardIndex::updateCard(const CardData &c)
@@ -311,7 +307,7 @@ QVariant CardIndex::updateCard(const CardData &c)
         writeFields(c, true);
         t.post();
     });
-    return t.fieldValue(FIndex);
+    return t.fieldValue(fieldName(CardsField::Index));
 }
 
 bool CardIndex::deleteCard(const QVariant &key)
@@ -327,7 +323,7 @@ bool CardIndex::deleteCard(const QVariant &key)
 
 int CardIndex::largestNumber() const
 {
-    QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT MAX(\"ID\") FROM %1").arg(m_lookup->sqlName()));
+    QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT MAX(%2) FROM %1").arg(m_lookup->sqlName(), sqlField(CardsField::ID)));
     if (!q.next() || q.value(0).isNull())
         return 0;
     return int(qBound<qint64>(0, q.value(0).toLongLong(), qint64(std::numeric_limits<int>::max())));
@@ -360,7 +356,7 @@ bool CardIndex::locateNumber(const QString &text)
     if (!ok)
         return false;
     try {
-        return m_cards->locate(FID, number);
+        return m_cards->locate(fieldName(CardsField::ID), number);
     } catch (const ERuvoError &) {
         return false;
     }
@@ -371,7 +367,7 @@ bool CardIndex::locateName(const QString &text)
     if (text.isEmpty())
         return false;
     try {
-        return m_cards->locate(FFIO, text, LocateOption::CaseInsensitive | LocateOption::PartialKey);
+        return m_cards->locate(fieldName(CardsField::FIO), text, LocateOption::CaseInsensitive | LocateOption::PartialKey);
     } catch (const ERuvoError &) {
         return false;
     }

@@ -124,8 +124,9 @@ QList<IndexSpec> indexSpecs(const DataTable &table)
     // it directly, also before the table has statistics.
     if (table.tableName() == QLatin1String("Measures")) {
         specs.append({QStringLiteral("iArchiveRecord"),
-                      QStringLiteral("CREATE INDEX \"iArchiveRecord\" ON \"Measures\"(\"DateTime\", \"TarnAddress\", "
-                                     "\"RecNumber\")")});
+                      QStringLiteral("CREATE INDEX \"iArchiveRecord\" ON \"Measures\"(%1, %2, %3)")
+                          .arg(quoted(fieldName(MeasuresField::DateTime)), quoted(fieldName(MeasuresField::TarnAddress)),
+                               quoted(fieldName(MeasuresField::RecNumber)))});
     }
     return specs;
 }

@@ -9,6 +9,7 @@
 #include "records/DoseAttribution.h"
 
 #include "records/DataModule.h"
+#include "records/SqlQuote.h"
 #include "records/StoredDateTime.h"
 
 #include <QByteArray>
@@ -169,10 +170,12 @@ DoseAttribution DoseAttribution::compute(DataModule &dm, const QDateTime &from, 
         lookup.entry(v);
         sqlite3_result_null(ctx);
     }, [&] {
-        notes.exec(QStringLiteral("SELECT count(ruvo_dose_entry(\"Index\", \"ID\", \"TimeFrom\", \"TimeTo\", "
-                                  "trim(coalesce(\"FIO\", '')))) FROM %1 "
-                                  "WHERE (\"TimeFrom\" IS NULL OR \"TimeFrom\" <= ?) AND (\"TimeTo\" IS NULL OR \"TimeTo\" >= ?)")
-                       .arg(notes.sqlName()),
+        const auto q = [](NotesField f) { return RecordsSql::quoted(fieldName(f)); };
+        notes.exec(QStringLiteral("SELECT count(ruvo_dose_entry(%2, %3, %4, %5, "
+                                  "trim(coalesce(%6, '')))) FROM %1 "
+                                  "WHERE (%4 IS NULL OR %4 <= ?) AND (%5 IS NULL OR %5 >= ?)")
+                       .arg(notes.sqlName(), q(NotesField::Index), q(NotesField::ID), q(NotesField::TimeFrom),
+                            q(NotesField::TimeTo), q(NotesField::FIO)),
                    {toText, fromText});
     });
     lookup.ready();
@@ -180,9 +183,11 @@ DoseAttribution DoseAttribution::compute(DataModule &dm, const QDateTime &from, 
         lookup.reading(v);
         sqlite3_result_null(ctx);
     }, [&] {
-        measures.exec(QStringLiteral("SELECT count(ruvo_dose_reading(\"ID\", \"DateTime\", \"Dose\")) FROM %1 "
-                                     "WHERE \"DateTime\" >= ? AND \"DateTime\" <= ?")
-                          .arg(measures.sqlName()),
+        const auto q = [](MeasuresField f) { return RecordsSql::quoted(fieldName(f)); };
+        measures.exec(QStringLiteral("SELECT count(ruvo_dose_reading(%2, %3, %4)) FROM %1 "
+                                     "WHERE %3 >= ? AND %3 <= ?")
+                          .arg(measures.sqlName(), q(MeasuresField::ID), q(MeasuresField::DateTime),
+                               q(MeasuresField::Dose)),
                       {fromText, toText});
     });
     result.readings = lookup.readings;

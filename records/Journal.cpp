@@ -6,17 +6,17 @@
 #include "core/Prompt.h"
 #include "records/DataModule.h"
 #include "records/RowEditing.h"
+#include "records/SqlQuote.h"
 #include "records/StoredDateTime.h"
 
 #include <QSqlQuery>
 
 namespace {
 
-const QString FieldId = QStringLiteral("ID");
-const QString FieldFio = QStringLiteral("FIO");
-const QString FieldFrom = QStringLiteral("TimeFrom");
-const QString FieldTo = QStringLiteral("TimeTo");
-const QString FieldDose = QStringLiteral("Dose");
+QString sqlField(NotesField field)
+{
+    return RecordsSql::quoted(fieldName(field));
+}
 
 QDateTime wholeSeconds(const QDateTime &t)
 {
@@ -94,11 +94,11 @@ Journal::Row Journal::rowFromTable() const
     const DataTable &t = notes();
     Row r;
     r.key = t.getBookmark();
-    r.id = t.fieldValue(FieldId);
-    r.fio = t.asString(FieldFio);
-    r.from = t.asDateTime(FieldFrom);
-    r.to = t.asDateTime(FieldTo);
-    r.dose = t.fieldValue(FieldDose);
+    r.id = t.fieldValue(fieldName(NotesField::ID));
+    r.fio = t.asString(fieldName(NotesField::FIO));
+    r.from = t.asDateTime(fieldName(NotesField::TimeFrom));
+    r.to = t.asDateTime(fieldName(NotesField::TimeTo));
+    r.dose = t.fieldValue(fieldName(NotesField::Dose));
     return r;
 }
 
@@ -112,18 +112,20 @@ std::optional<Journal::Row> Journal::currentRow() const
 std::optional<Journal::Row> Journal::row(const QVariant &key) const
 {
     DataTable &t = notes();
-    QSqlQuery q = t.exec(QStringLiteral("SELECT \"ID\", \"FIO\", \"TimeFrom\", \"TimeTo\", \"Dose\" FROM %1 WHERE \"Index\"=?")
-                             .arg(t.sqlName()),
+    QSqlQuery q = t.exec(QStringLiteral("SELECT %2, %3, %4, %5, %6 FROM %1 WHERE %7=?")
+                             .arg(t.sqlName(), sqlField(NotesField::ID), sqlField(NotesField::FIO),
+                                  sqlField(NotesField::TimeFrom), sqlField(NotesField::TimeTo),
+                                  sqlField(NotesField::Dose), sqlField(NotesField::Index)),
                          {key});
     if (!q.next())
         return std::nullopt;
     Row r;
     r.key = key;
-    r.id = DataTable::fromStorage(t.fieldDef(FieldId), q.value(0));
+    r.id = DataTable::fromStorage(t.fieldDef(fieldName(NotesField::ID)), q.value(0));
     r.fio = q.value(1).toString();
-    r.from = DataTable::fromStorage(t.fieldDef(FieldFrom), q.value(2)).toDateTime();
-    r.to = DataTable::fromStorage(t.fieldDef(FieldTo), q.value(3)).toDateTime();
-    r.dose = DataTable::fromStorage(t.fieldDef(FieldDose), q.value(4));
+    r.from = DataTable::fromStorage(t.fieldDef(fieldName(NotesField::TimeFrom)), q.value(2)).toDateTime();
+    r.to = DataTable::fromStorage(t.fieldDef(fieldName(NotesField::TimeTo)), q.value(3)).toDateTime();
+    r.dose = DataTable::fromStorage(t.fieldDef(fieldName(NotesField::Dose)), q.value(4));
     return r;
 }
 
@@ -131,8 +133,9 @@ std::optional<Journal::Row> Journal::openBinding(int number) const
 {
     DataTable &t = notes();
     QString order = t.orderByClause();
-    QSqlQuery q = t.exec(QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"ID\"=? AND \"TimeTo\" IS NULL %2 LIMIT 1")
-                             .arg(t.sqlName(), order),
+    QSqlQuery q = t.exec(QStringLiteral("SELECT %3 FROM %1 WHERE %4=? AND %5 IS NULL %2 LIMIT 1")
+                             .arg(t.sqlName(), order, sqlField(NotesField::Index), sqlField(NotesField::ID),
+                                  sqlField(NotesField::TimeTo)),
                          {number});
     if (!q.next())
         return std::nullopt;
@@ -166,9 +169,9 @@ Journal::BindResult Journal::bind(const QString &numberText, const QString &fio,
         }
         editingRow(t, [&] {
             t.append();
-            t.setFieldValue(FieldId, *number);
-            t.setFieldValue(FieldFio, fio);
-            t.setFieldValue(FieldFrom, from);
+            t.setFieldValue(fieldName(NotesField::ID), *number);
+            t.setFieldValue(fieldName(NotesField::FIO), fio);
+            t.setFieldValue(fieldName(NotesField::TimeFrom), from);
             t.post();
         });
     } catch (const ERuvoError &) {
@@ -218,7 +221,7 @@ Journal::ReleaseResult Journal::release(const QVariant &key, const QDateTime &to
             throw EGeneralError(QStringLiteral("row gone"));
         editingRow(t, [&] {
             t.edit();
-            t.setFieldValue(FieldTo, end);
+            t.setFieldValue(fieldName(NotesField::TimeTo), end);
             t.post();
         });
     } catch (const ERuvoError &) {

@@ -116,8 +116,8 @@ LabelBinding::Outcome LabelBinding::bindInJournal(const LabelWriteOutcome &outco
     std::optional<Journal::Row> open;
     try {
         if (haveCard && cards.hasCurrent()) {
-            cardFio = cards.asString(QStringLiteral("FIO")).trimmed();
-            cardLabel = cards.asString(QStringLiteral("FIO_RFID"));
+            cardFio = cards.asString(fieldName(CardsField::FIO)).trimmed();
+            cardLabel = cards.asString(fieldName(CardsField::Label));
         }
         open = journal.openBinding(*number);
     } catch (const ERuvoError &) {
@@ -163,15 +163,15 @@ LabelBinding::Outcome LabelBinding::bindInJournal(const LabelWriteOutcome &outco
             const QDateTime end = open->from.isValid() && t < open->from ? open->from : t;
             editingRow(notes, [&] {
                 notes.edit();
-                notes.setFieldValue(QStringLiteral("TimeTo"), end);
+                notes.setFieldValue(fieldName(NotesField::TimeTo), end);
                 notes.post();
             });
         }
         editingRow(notes, [&] {
             notes.append();
-            notes.setFieldValue(QStringLiteral("ID"), *number);
-            notes.setFieldValue(QStringLiteral("FIO"), name);
-            notes.setFieldValue(QStringLiteral("TimeFrom"), t);
+            notes.setFieldValue(fieldName(NotesField::ID), *number);
+            notes.setFieldValue(fieldName(NotesField::FIO), name);
+            notes.setFieldValue(fieldName(NotesField::TimeFrom), t);
             notes.post();
         });
         tr.commit();

@@ -8,6 +8,7 @@
 #include "core/Errors.h"
 #include "records/StoredDateTime.h"
 #include "records/DataModule.h"
+#include "records/SqlQuote.h"
 
 #include <QHash>
 #include <QSqlError>
@@ -239,7 +240,7 @@ void runNameSync(DataModule &dm)
     const auto runSql = [&measures](const QString &sql, const QVariantList &params = {}) {
         return measures.exec(sql, params);
     };
-    const FieldDef &timeDef = notes.fieldDef(QStringLiteral("TimeFrom"));
+    const FieldDef &timeDef = notes.fieldDef(fieldName(NotesField::TimeFrom));
     const QVariant zeroTime = DataTable::toStorage(timeDef, QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
     const QVariant maxTime = DataTable::toStorage(timeDef, maxDateTime());
 
@@ -247,9 +248,16 @@ void runNameSync(DataModule &dm)
     runSql(QStringLiteral("DROP TABLE IF EXISTS %1").arg(EntriesTable));
     runSql(QStringLiteral("DROP TABLE IF EXISTS %1").arg(TotalsTable));
     runSql(QStringLiteral("DROP TABLE IF EXISTS %1").arg(NamesTable));
-    runSql(QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER PRIMARY KEY, \"NoteKey\" INTEGER, \"ID\" INTEGER, "
-                       "\"TimeFrom\" TEXT, \"TimeTo\" TEXT, \"FIO\" TEXT)")
-            .arg(EntriesTable));
+    // The entries' table and the journal spell the fields they share alike.
+    const QString nIndex = RecordsSql::quoted(fieldName(NotesField::Index));
+    const QString nId = RecordsSql::quoted(fieldName(NotesField::ID));
+    const QString nFrom = RecordsSql::quoted(fieldName(NotesField::TimeFrom));
+    const QString nTo = RecordsSql::quoted(fieldName(NotesField::TimeTo));
+    const QString nFio = RecordsSql::quoted(fieldName(NotesField::FIO));
+    const QString nDose = RecordsSql::quoted(fieldName(NotesField::Dose));
+    runSql(QStringLiteral("CREATE TABLE %1 (\"Ord\" INTEGER PRIMARY KEY, \"NoteKey\" INTEGER, %2 INTEGER, "
+                       "%3 TEXT, %4 TEXT, %5 TEXT)")
+            .arg(EntriesTable, nId, nFrom, nTo, nFio));
 
     // The entries the journal shows, numbered in the order they are taken,
     // with their bounds. A blank dosimeter number is taken as 0, as the
@@ -257,13 +265,13 @@ void runNameSync(DataModule &dm)
     const QString where = notes.whereClause();
     QVariantList params{zeroTime, maxTime, maxTime};
     params += notes.whereParams();
-    runSql(QStringLiteral("INSERT INTO %1 (\"Ord\", \"NoteKey\", \"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") "
-                       "SELECT row_number() OVER (ORDER BY \"TimeFrom\", \"Index\"), \"Index\", "
-                       "CAST(COALESCE(\"ID\", 0) AS INTEGER), "
-                       "CASE WHEN \"TimeFrom\" IS NULL THEN ? WHEN %3 THEN \"TimeFrom\" ELSE ? END, "
-                       "CASE WHEN %4 THEN \"TimeTo\" ELSE ? END, \"FIO\" FROM %2%5")
-            .arg(EntriesTable, notes.sqlName(), readable(QStringLiteral("\"TimeFrom\"")), readable(QStringLiteral("\"TimeTo\"")),
-                 where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
+    runSql(QStringLiteral("INSERT INTO %1 (\"Ord\", \"NoteKey\", %6, %7, %8, %9) "
+                       "SELECT row_number() OVER (ORDER BY %7, %10), %10, "
+                       "CAST(COALESCE(%6, 0) AS INTEGER), "
+                       "CASE WHEN %7 IS NULL THEN ? WHEN %3 THEN %7 ELSE ? END, "
+                       "CASE WHEN %4 THEN %8 ELSE ? END, %9 FROM %2%5")
+            .arg(EntriesTable, notes.sqlName(), readable(nFrom), readable(nTo),
+                 where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where, nId, nFrom, nTo, nFio, nIndex),
         params);
     // Every reading: the name of the last entry taken whose period holds it,
     // or none; every entry: the dose over its own period (blank doses add
@@ -276,9 +284,9 @@ void runNameSync(DataModule &dm)
         lookup.add(v);
         sqlite3_result_null(ctx);
     }, [&] {
-        runSql(QStringLiteral("SELECT count(ruvo_name_sync_entry(\"ID\", \"Ord\", \"NoteKey\", \"TimeFrom\", \"TimeTo\", \"FIO\")) "
+        runSql(QStringLiteral("SELECT count(ruvo_name_sync_entry(%2, \"Ord\", \"NoteKey\", %3, %4, %5)) "
                            "FROM %1")
-                .arg(EntriesTable));
+                .arg(EntriesTable, nId, nFrom, nTo, nFio));
     });
     lookup.ready();
     runSql(QStringLiteral("CREATE TABLE %1 (\"Key\" INTEGER PRIMARY KEY, \"Value\")").arg(NamesTable));
@@ -288,17 +296,20 @@ void runNameSync(DataModule &dm)
         // The limit keeps the inner query whole, so that every reading is
         // looked up exactly once.
         runSql(QStringLiteral("INSERT INTO %1 (\"Key\", \"Value\") SELECT \"Key\", \"Value\" FROM "
-                           "(SELECT m.\"Index\" AS \"Key\", m.\"FIO\" AS \"Old\", "
-                           "ruvo_name_sync_reading(m.\"ID\", m.\"DateTime\", m.\"Dose\") AS \"Value\" "
+                           "(SELECT m.%3 AS \"Key\", m.%4 AS \"Old\", "
+                           "ruvo_name_sync_reading(m.%5, m.%6, m.%7) AS \"Value\" "
                            "FROM %2 AS m LIMIT -1) WHERE \"Old\" COLLATE BINARY IS NOT \"Value\"")
-                .arg(NamesTable, measures.sqlName()));
+                .arg(NamesTable, measures.sqlName(), RecordsSql::quoted(fieldName(MeasuresField::Index)),
+                     RecordsSql::quoted(fieldName(MeasuresField::FIO)), RecordsSql::quoted(fieldName(MeasuresField::ID)),
+                     RecordsSql::quoted(fieldName(MeasuresField::DateTime)),
+                     RecordsSql::quoted(fieldName(MeasuresField::Dose))));
     });
-    measures.setFieldFromTable(QStringLiteral("FIO"), NamesTable);
+    measures.setFieldFromTable(fieldName(MeasuresField::FIO), NamesTable);
 
-    runSql(QStringLiteral("CREATE TABLE %1 (\"NoteKey\" INTEGER, \"Dose\" REAL)").arg(TotalsTable));
+    runSql(QStringLiteral("CREATE TABLE %1 (\"NoteKey\" INTEGER, %2 REAL)").arg(TotalsTable, nDose));
     {
         QSqlQuery insert(db);
-        if (!insert.prepare(QStringLiteral("INSERT INTO %1 (\"NoteKey\", \"Dose\") VALUES (?, ?)").arg(TotalsTable)))
+        if (!insert.prepare(QStringLiteral("INSERT INTO %1 (\"NoteKey\", %2) VALUES (?, ?)").arg(TotalsTable, nDose)))
             throw EGeneralError(insert.lastError().text());
         for (const auto &total : lookup.totals()) {
             insert.addBindValue(total.first);
@@ -308,17 +319,19 @@ void runNameSync(DataModule &dm)
         }
     }
     runSql(QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncTotalsKey\" ON \"RuvoNameSyncTotals\" (\"NoteKey\")"));
-    const QString totalOf = QStringLiteral("COALESCE((SELECT t.\"Dose\" FROM %1 AS t WHERE t.\"NoteKey\" = %2.\"Index\"), 0.0)");
+    const QString totalOf = QStringLiteral("COALESCE((SELECT t.%3 FROM %1 AS t WHERE t.\"NoteKey\" = %2.%4), 0.0)");
     try {
-        runSql(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" IN (SELECT \"NoteKey\" FROM %3)")
-                .arg(notes.sqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\"")), EntriesTable));
+        runSql(QStringLiteral("UPDATE %1 SET %4 = %2 WHERE %5 IN (SELECT \"NoteKey\" FROM %3)")
+                .arg(notes.sqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\""), nDose, nIndex), EntriesTable,
+                     nDose, nIndex));
     } catch (const EGeneralError &) {
         // One entry whose total cannot be written keeps its old total; the
         // others still get theirs.
         QSqlQuery keys = runSql(QStringLiteral("SELECT \"NoteKey\" FROM %1 ORDER BY \"Ord\"").arg(EntriesTable));
         QSqlQuery update(db);
-        update.prepare(QStringLiteral("UPDATE %1 SET \"Dose\" = %2 WHERE \"Index\" = ?")
-                           .arg(notes.sqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\""))));
+        update.prepare(QStringLiteral("UPDATE %1 SET %3 = %2 WHERE %4 = ?")
+                           .arg(notes.sqlName(), totalOf.arg(TotalsTable, QStringLiteral("\"Notes\""), nDose, nIndex),
+                                nDose, nIndex));
         while (keys.next()) {
             update.addBindValue(keys.value(0));
             update.exec();
@@ -341,8 +354,8 @@ bool NameSync::run()
         postPending(measures);
         postPending(notes);
         // These orders stay in force afterwards.
-        measures.setIndexFieldNames(QStringLiteral("DateTime"));
-        notes.setIndexFieldNames(QStringLiteral("TimeFrom"));
+        measures.setIndexFieldNames(fieldName(MeasuresField::DateTime));
+        notes.setIndexFieldNames(fieldName(NotesField::TimeFrom));
         Transaction transaction(m_dm);
         runNameSync(m_dm);
         transaction.commit();

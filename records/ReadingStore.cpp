@@ -3,6 +3,7 @@
 #include "records/StoredDateTime.h"
 #include "records/DataModule.h"
 #include "records/RowEditing.h"
+#include "records/SqlQuote.h"
 
 #include <QSqlQuery>
 
@@ -16,9 +17,12 @@ bool ReadingStore::readingStored(const QDateTime &time, int address, int recNumb
     // The index on (DateTime, TarnAddress, RecNumber) answers it; the "+"
     // keeps SQLite from taking the single-field indexes instead.
     QSqlQuery found = measures.exec(
-        QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"DateTime\"=? AND +\"TarnAddress\"=? AND +\"RecNumber\"=? LIMIT 1")
-            .arg(measures.sqlName()),
-        {DataTable::toStorage(measures.fieldDef(QStringLiteral("DateTime")), time), address, recNumber});
+        QStringLiteral("SELECT %2 FROM %1 WHERE %3=? AND +%4=? AND +%5=? LIMIT 1")
+            .arg(measures.sqlName(), RecordsSql::quoted(fieldName(MeasuresField::Index)),
+                 RecordsSql::quoted(fieldName(MeasuresField::DateTime)),
+                 RecordsSql::quoted(fieldName(MeasuresField::TarnAddress)),
+                 RecordsSql::quoted(fieldName(MeasuresField::RecNumber))),
+        {DataTable::toStorage(measures.fieldDef(fieldName(MeasuresField::DateTime)), time), address, recNumber});
     return found.next();
 }
 
@@ -27,56 +31,56 @@ int ReadingStore::storeReading(const StoredReading &reading)
     DataTable &measures = m_dm.measures();
     editingRow(measures, [&] {
         measures.append();
-        measures.setFieldValue(QStringLiteral("DateTime"), reading.time);
-        measures.setFieldValue(QStringLiteral("TarnAddress"), reading.address);
-        measures.setFieldValue(QStringLiteral("RecNumber"), reading.recNumber);
-        measures.setFieldValue(QStringLiteral("ID"), reading.id);
-        measures.setFieldValue(QStringLiteral("Name"), reading.name);
-        measures.setFieldValue(QStringLiteral("Dose"), reading.dose);
-        measures.setFieldValue(QStringLiteral("RecoveryTime"), QDateTime::currentDateTime());
-        measures.setFieldValue(QStringLiteral("Check"), false);
+        measures.setFieldValue(fieldName(MeasuresField::DateTime), reading.time);
+        measures.setFieldValue(fieldName(MeasuresField::TarnAddress), reading.address);
+        measures.setFieldValue(fieldName(MeasuresField::RecNumber), reading.recNumber);
+        measures.setFieldValue(fieldName(MeasuresField::ID), reading.id);
+        measures.setFieldValue(fieldName(MeasuresField::Name), reading.name);
+        measures.setFieldValue(fieldName(MeasuresField::Dose), reading.dose);
+        measures.setFieldValue(fieldName(MeasuresField::RecoveryTime), QDateTime::currentDateTime());
+        measures.setFieldValue(fieldName(MeasuresField::Check), false);
         measures.post();
     });
     bool ok = false;
-    const int index = measures.fieldValue(QStringLiteral("Index")).toInt(&ok);
+    const int index = measures.fieldValue(fieldName(MeasuresField::Index)).toInt(&ok);
     return ok ? index : 0;
 }
 
 ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
 {
     DataTable &devices = m_dm.devices();
-    const bool missing = !devices.locate(QStringLiteral("TarnAddress"), address);
+    const bool missing = !devices.locate(fieldName(DevicesField::TarnAddress), address);
     if (missing) {
         editingRow(devices, [&] {
             devices.append();
-            devices.setFieldValue(QStringLiteral("TarnAddress"), address);
-            devices.setFieldValue(QStringLiteral("LastRecNumber"), 0);
-            devices.setFieldValue(QStringLiteral("LastRecTime"), minDateTime());
+            devices.setFieldValue(fieldName(DevicesField::TarnAddress), address);
+            devices.setFieldValue(fieldName(DevicesField::LastRecNumber), 0);
+            devices.setFieldValue(fieldName(DevicesField::LastRecTime), minDateTime());
             devices.post();
         });
     }
     if (created)
         *created = missing;
-    return {devices.asInteger(QStringLiteral("LastRecNumber")), devices.asDateTime(QStringLiteral("LastRecTime"))};
+    return {devices.asInteger(fieldName(DevicesField::LastRecNumber)), devices.asDateTime(fieldName(DevicesField::LastRecTime))};
 }
 
 void ReadingStore::saveReaderPosition(int address, const ReaderPosition &position)
 {
     DataTable &devices = m_dm.devices();
     m_dm.flushReadings();
-    const bool onRow = devices.hasCurrent() && !devices.isNull(QStringLiteral("TarnAddress"))
-        && devices.asInteger(QStringLiteral("TarnAddress")) == address;
+    const bool onRow = devices.hasCurrent() && !devices.isNull(fieldName(DevicesField::TarnAddress))
+        && devices.asInteger(fieldName(DevicesField::TarnAddress)) == address;
     editingRow(devices, [&] {
         if (devices.state() == TableState::Edit || devices.state() == TableState::Insert)
             devices.cancel();
-        if (onRow || devices.locate(QStringLiteral("TarnAddress"), address)) {
+        if (onRow || devices.locate(fieldName(DevicesField::TarnAddress), address)) {
             devices.edit();
         } else {
             devices.append();
-            devices.setFieldValue(QStringLiteral("TarnAddress"), address);
+            devices.setFieldValue(fieldName(DevicesField::TarnAddress), address);
         }
-        devices.setFieldValue(QStringLiteral("LastRecNumber"), position.recNumber);
-        devices.setFieldValue(QStringLiteral("LastRecTime"), position.time);
+        devices.setFieldValue(fieldName(DevicesField::LastRecNumber), position.recNumber);
+        devices.setFieldValue(fieldName(DevicesField::LastRecTime), position.time);
         devices.post();
     });
 }

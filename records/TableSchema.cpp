@@ -30,42 +30,71 @@ QList<FieldDef> measuresSchema()
 QList<FieldDef> notesSchema()
 {
     using T = FieldType;
-    return {
-        F("Index", T::AutoInc, "Индекс"),
-        F("ID", T::Integer, "Дозиметр"),
-        F("TimeFrom", T::DateTime, "Приписан", 0, "dd.MM.yy"),
-        F("TimeTo", T::DateTime, "Освобождён", 0, "dd.MM.yy"),
-        F("FIO", T::Text, "ФИО", 40),
-        F("Dose", T::Float, "Суммарная доза"),
-    };
+    using N = NotesField;
+    QList<FieldDef> fields(int(N::Count));
+    fields[int(N::Index)] = F("Index", T::AutoInc, "Индекс");
+    fields[int(N::ID)] = F("ID", T::Integer, "Дозиметр");
+    fields[int(N::TimeFrom)] = F("TimeFrom", T::DateTime, "Приписан", 0, "dd.MM.yy");
+    fields[int(N::TimeTo)] = F("TimeTo", T::DateTime, "Освобождён", 0, "dd.MM.yy");
+    fields[int(N::FIO)] = F("FIO", T::Text, "ФИО", 40);
+    fields[int(N::Dose)] = F("Dose", T::Float, "Суммарная доза");
+    return fields;
 }
 
 QList<FieldDef> devicesSchema()
 {
     using T = FieldType;
-    return {
-        F("TarnAddress", T::Integer, "Tarn Адрес"),
-        F("LastRecNumber", T::Integer, "Номер последней записи"),
-        F("LastRecTime", T::DateTime, "Время последней записи"),
-    };
+    using D = DevicesField;
+    QList<FieldDef> fields(int(D::Count));
+    fields[int(D::TarnAddress)] = F("TarnAddress", T::Integer, "Tarn Адрес");
+    fields[int(D::LastRecNumber)] = F("LastRecNumber", T::Integer, "Номер последней записи");
+    fields[int(D::LastRecTime)] = F("LastRecTime", T::DateTime, "Время последней записи");
+    return fields;
 }
 
 QList<FieldDef> cardsSchema()
 {
     using T = FieldType;
-    return {
-        F("Index", T::AutoInc, "Индекс"),
-        F("ID", T::Integer, "Табельный номер"),
-        F("FIO", T::Text, "ФИО", 40),
-        F("FIO_RFID", T::Text, "Метка", 16),
-        F("BirthDay", T::Date, "День рождения"),
-        F("isMale", T::Boolean, "Пол", 0, "М;Ж"),
-        F("Vacancy", T::Text, "Должность", 30),
-        F("SubDiv", T::Text, "Подразделение", 30),
-        F("Address", T::Text, "Адрес", 60),
-        F("Telephone", T::Text, "Телефон", 30),
-        F("Comment", T::Text, "Коментарий", 100),
-    };
+    using C = CardsField;
+    QList<FieldDef> fields(int(C::Count));
+    fields[int(C::Index)] = F("Index", T::AutoInc, "Индекс");
+    fields[int(C::ID)] = F("ID", T::Integer, "Табельный номер");
+    fields[int(C::FIO)] = F("FIO", T::Text, "ФИО", 40);
+    fields[int(C::Label)] = F("FIO_RFID", T::Text, "Метка", 16);
+    fields[int(C::BirthDay)] = F("BirthDay", T::Date, "День рождения");
+    fields[int(C::IsMale)] = F("isMale", T::Boolean, "Пол", 0, "М;Ж");
+    fields[int(C::Vacancy)] = F("Vacancy", T::Text, "Должность", 30);
+    fields[int(C::SubDiv)] = F("SubDiv", T::Text, "Подразделение", 30);
+    fields[int(C::Address)] = F("Address", T::Text, "Адрес", 60);
+    fields[int(C::Telephone)] = F("Telephone", T::Text, "Телефон", 30);
+    fields[int(C::Comment)] = F("Comment", T::Text, "Коментарий", 100);
+    return fields;
+}
+
+// Each schema built once for the name look-ups (thread-safe static
+// initialisation; read only afterwards).
+QString fieldName(MeasuresField field)
+{
+    static const QList<FieldDef> fields = measuresSchema();
+    return fields.at(int(field)).name;
+}
+
+QString fieldName(NotesField field)
+{
+    static const QList<FieldDef> fields = notesSchema();
+    return fields.at(int(field)).name;
+}
+
+QString fieldName(DevicesField field)
+{
+    static const QList<FieldDef> fields = devicesSchema();
+    return fields.at(int(field)).name;
+}
+
+QString fieldName(CardsField field)
+{
+    static const QList<FieldDef> fields = cardsSchema();
+    return fields.at(int(field)).name;
 }
 
 QList<FilterField> filterFieldsOf(const QList<FieldDef> &fields)

@@ -7,6 +7,9 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <initializer_list>
 
 using FieldType = FilterFieldType;
 
@@ -22,7 +25,9 @@ struct FieldDef {
     QString displayFormat;
 };
 
-// Field positions in the field list of Measures.
+// Field positions in each table's field list. A field's name, type and
+// label are spelled only in TableSchema.cpp; code elsewhere names a field by
+// its constant and gets the name through fieldName().
 enum class MeasuresField : int {
     Index = 0,
     TarnAddress = 1,
@@ -37,11 +42,59 @@ enum class MeasuresField : int {
     Count = 10,  // the number of fields
 };
 
+enum class NotesField : int {
+    Index = 0,
+    ID = 1,
+    TimeFrom = 2,
+    TimeTo = 3,
+    FIO = 4,
+    Dose = 5,
+    Count = 6,
+};
+
+enum class DevicesField : int {
+    TarnAddress = 0,
+    LastRecNumber = 1,
+    LastRecTime = 2,
+    Count = 3,
+};
+
+enum class CardsField : int {
+    Index = 0,
+    ID = 1,
+    FIO = 2,
+    Label = 3,  // FIO_RFID, the person's label code
+    BirthDay = 4,
+    IsMale = 5,
+    Vacancy = 6,
+    SubDiv = 7,
+    Address = 8,
+    Telephone = 9,
+    Comment = 10,
+    Count = 11,
+};
+
 // The field lists; the first field is the primary key.
 QList<FieldDef> measuresSchema();
 QList<FieldDef> notesSchema();
 QList<FieldDef> devicesSchema();
 QList<FieldDef> cardsSchema();
+
+// The name of a field as stored in the table's file.
+QString fieldName(MeasuresField field);
+QString fieldName(NotesField field);
+QString fieldName(DevicesField field);
+QString fieldName(CardsField field);
+
+// The names of several fields of one table, in the order given.
+template<typename Field>
+QStringList fieldNames(std::initializer_list<Field> fields)
+{
+    QStringList names;
+    for (Field f : fields)
+        names.append(fieldName(f));
+    return names;
+}
 
 // A field list as the filter language sees it (name, type, label, size).
 QList<FilterField> filterFieldsOf(const QList<FieldDef> &fields);

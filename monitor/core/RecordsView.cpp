@@ -23,10 +23,26 @@ QList<RecordsColumn> defaultRecordsColumns()
     // platform, and the name column gives it back.
     c.append(column(MeasuresField::DateTime, QStringLiteral("Дата"), 150, true));
     c.append(column(MeasuresField::ID, QStringLiteral("№"), 92, true));
+    c.last().alignment = Qt::AlignCenter;
+    c.last().titleAlignment = Qt::AlignCenter;
     c.append(column(MeasuresField::Name, QStringLiteral("Идентификатор"), 271, true));
+    c.last().nameColumn = true;
     c.append(column(MeasuresField::FIO, QStringLiteral("ФИО (по журналу)"), 271, false));
+    c.last().nameColumn = true;
+    c.last().captionColour = true;
     c.append(column(MeasuresField::Dose, QStringLiteral("Доза, мкЗв"), 111, true));
+    c.last().alignment = Qt::AlignRight | Qt::AlignVCenter;
+    c.last().titleAlignment = Qt::AlignCenter;
     return c;
+}
+
+const RecordsColumn *recordsColumnOfField(const QString &field)
+{
+    static const QList<RecordsColumn> columns = defaultRecordsColumns();
+    for (const RecordsColumn &c : columns)
+        if (c.field == field)
+            return &c;
+    return nullptr;
 }
 
 QList<LabelPlace> layoutColumnLabels(QList<RecordsColumn> &columns, int clientWidth, int indicatorWidth, int gap,
@@ -91,7 +107,7 @@ void RecordsView::onlyNewToggled()
     if (m_table) {
         try {
             if (extOnlyNewDown) {
-                m_table->setFilter(QStringLiteral("Index>") + QString::number(lastCheckedIndex));
+                m_table->setFilter(fieldName(MeasuresField::Index) + QLatin1Char('>') + QString::number(lastCheckedIndex));
                 m_table->setFiltered(true);
             }
         } catch (const ERuvoError &) {
@@ -110,7 +126,7 @@ void RecordsView::applyModeFilter()
     statusText.clear();
     QString text;
     if (extOnlyNewDown) {
-        text = QStringLiteral("Index>") + QString::number(lastCheckedIndex);
+        text = fieldName(MeasuresField::Index) + QLatin1Char('>') + QString::number(lastCheckedIndex);
         statusText = QStringLiteral("Только новые");
     } else if (extFiltrDown && !m_storedExpression.isEmpty()) {
         text = m_storedExpression;
@@ -423,14 +439,14 @@ void RecordsView::dropModeFilters()
 QString rewindReaderPosition(DataTable &devices, DataTable &measures, int records, int &lastRecNumber,
                              QDateTime &lastRecTime)
 {
-    const int current = devices.hasCurrent() ? devices.asInteger(QStringLiteral("LastRecNumber")) : 0;
+    const int current = devices.hasCurrent() ? devices.asInteger(fieldName(DevicesField::LastRecNumber)) : 0;
     const int n = current - records;
-    if (!measures.locate(QStringLiteral("RecNumber"), n))
+    if (!measures.locate(fieldName(MeasuresField::RecNumber), n))
         return QStringLiteral("Не удалось найти запись ") + QString::number(n);
-    const QDateTime time = measures.asDateTime(QStringLiteral("DateTime"));
+    const QDateTime time = measures.asDateTime(fieldName(MeasuresField::DateTime));
     devices.edit();
-    devices.setFieldValue(QStringLiteral("LastRecNumber"), n);
-    devices.setFieldValue(QStringLiteral("LastRecTime"), time);
+    devices.setFieldValue(fieldName(DevicesField::LastRecNumber), n);
+    devices.setFieldValue(fieldName(DevicesField::LastRecTime), time);
     devices.post();
     lastRecNumber = n;
     lastRecTime = time;

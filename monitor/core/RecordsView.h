@@ -18,10 +18,14 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QtGlobal>
 #include <functional>
 
 class DataTable;
 
+// One column of the records grid. defaultRecordsColumns() is the one
+// description of the grid's columns: the grid takes its fields, titles,
+// alignments and colours from it, the view its widths, order and filters.
 struct RecordsColumn {
     int fieldIndex = 0;   // position in the field list of Measures
     QString field;        // field name
@@ -29,10 +33,18 @@ struct RecordsColumn {
     int width = 64;
     bool visible = true;
     bool quoted = false;  // text and date columns: filter values go in quotes
+    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;       // cells and the min/max labels
+    Qt::Alignment titleAlignment = Qt::AlignLeft | Qt::AlignVCenter;  // the column title
+    bool captionColour = false;  // painted in the caption colour (the journal name)
+    bool nameColumn = false;     // a name column: gives up width when the columns are too wide
 };
 
 // The five grid columns at start: Дата, №, Идентификатор, ФИО (hidden), Доза.
 QList<RecordsColumn> defaultRecordsColumns();
+
+// The description of the column showing `field` (Measures field name);
+// nullptr when the grid has no such column.
+const RecordsColumn *recordsColumnOfField(const QString &field);
 
 // Label colours: dark blue while idle, magenta while the label's quick filter is on.
 constexpr unsigned LabelIdleRgb = 0x00004F;

@@ -188,7 +188,7 @@ void MainWindow::relayoutColumnLabels()
     // up width so the dose column stays on screen.
     ColumnFit fit;
     for (int i = 0; i < columns.size(); ++i)
-        if (columns[i].visible && (columns[i].fieldIndex == int(MeasuresField::Name) || columns[i].fieldIndex == int(MeasuresField::FIO)))
+        if (columns[i].visible && columns[i].nameColumn)
             fit.flexible = i;
     if (fit.flexible >= 0) {
         if (m_namePreferred <= 0)
@@ -233,11 +233,7 @@ void MainWindow::relayoutColumnLabels()
     const int maxEnd = !m_clearMaxButton->isHidden() ? m_clearMaxButton->x() - 3 : m_maxPanel->width() - 2;
     for (int i = 0; i < columns.size() && i < m_minLabels.size() && i < m_maxLabels.size(); ++i) {
         const LabelPlace &p = places[i];
-        Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
-        if (columns[i].field == QLatin1String("ID"))
-            align = Qt::AlignCenter;
-        else if (columns[i].field == QLatin1String("Dose"))
-            align = Qt::AlignRight | Qt::AlignVCenter;
+        const Qt::Alignment align = columns[i].alignment;
         m_minLabels[i]->setAlignment(align);
         m_maxLabels[i]->setAlignment(align);
         place(m_minLabels[i], gridLeft + p.x, 6, p.width, minStart, minEnd, p.placed && m_view.minLabels.value(i).visible);

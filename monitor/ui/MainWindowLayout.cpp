@@ -325,8 +325,8 @@ void MainWindow::buildLayout(const QString &statusNote)
     connect(titles, &QHeaderView::sectionResized, this, [this](int logical, int, int newSize) {
         if (m_layingOut)
             return;
-        const QString field = m_grid->fieldOfColumn(logical);
-        if (field == QLatin1String("Name") || field == QLatin1String("FIO"))
+        const RecordsColumn *column = recordsColumnOfField(m_grid->fieldOfColumn(logical));
+        if (column && column->nameColumn)
             m_namePreferred = newSize;
         if (!m_closing)
             QTimer::singleShot(0, this, &MainWindow::relayoutColumnLabels);

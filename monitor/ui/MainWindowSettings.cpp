@@ -41,9 +41,9 @@ void MainWindow::restoreSettings()
         [measures](int index) -> std::optional<QDateTime> {
             if (!measures || !measures->active())
                 return std::nullopt;
-            if (!measures->locate(QStringLiteral("Index"), index))
+            if (!measures->locate(fieldName(MeasuresField::Index), index))
                 return std::nullopt;
-            return measures->asDateTime(QStringLiteral("RecoveryTime"));
+            return measures->asDateTime(fieldName(MeasuresField::RecoveryTime));
         },
         QDate::currentDate());
 

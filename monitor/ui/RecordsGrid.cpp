@@ -2,6 +2,7 @@
 
 #include "records/DataTable.h"
 #include "records/DataTableModel.h"
+#include "monitor/core/RecordsView.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -10,15 +11,14 @@
 QVariant RecordsProxy::data(const QModelIndex &index, int role) const
 {
     if (role == Qt::TextAlignmentRole) {
-        const QString field = fieldOfColumn(index.column());
-        if (field == QLatin1String("ID"))
-            return int(Qt::AlignCenter);
-        if (field == QLatin1String("Dose"))
-            return int(Qt::AlignRight | Qt::AlignVCenter);
-        return int(Qt::AlignLeft | Qt::AlignVCenter);
+        const RecordsColumn *c = recordsColumnOfField(fieldOfColumn(index.column()));
+        return int(c ? c->alignment : RecordsColumn().alignment);
     }
-    if (role == Qt::ForegroundRole && fieldOfColumn(index.column()) == QLatin1String("FIO"))
-        return QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    if (role == Qt::ForegroundRole) {
+        const RecordsColumn *c = recordsColumnOfField(fieldOfColumn(index.column()));
+        if (c && c->captionColour)
+            return QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    }
     return QIdentityProxyModel::data(index, role);
 }
 
@@ -30,10 +30,8 @@ QVariant RecordsProxy::headerData(int section, Qt::Orientation orientation, int 
         return QVariant();
     }
     if (role == Qt::TextAlignmentRole) {
-        const QString field = fieldOfColumn(section);
-        if (field == QLatin1String("ID") || field == QLatin1String("Dose"))
-            return int(Qt::AlignCenter);
-        return int(Qt::AlignLeft | Qt::AlignVCenter);
+        const RecordsColumn *c = recordsColumnOfField(fieldOfColumn(section));
+        return int(c ? c->titleAlignment : RecordsColumn().titleAlignment);
     }
     return QIdentityProxyModel::headerData(section, orientation, role);
 }
@@ -91,11 +89,14 @@ void RecordsGrid::bind(DataTable *measures)
     horizontalHeader()->setSortIndicatorShown(false);
     if (!measures)
         return;
-    m_model = new DataTableModel(measures,
-                              {QStringLiteral("DateTime"), QStringLiteral("ID"), QStringLiteral("Name"),
-                               QStringLiteral("FIO"), QStringLiteral("Dose")},
-                              this);
-    m_model->setColumnTitle(m_model->columnOfField(QStringLiteral("FIO")), QStringLiteral("ФИО (по журналу)"));
+    // Fields and titles from the grid's column description.
+    const QList<RecordsColumn> columns = defaultRecordsColumns();
+    QStringList fields;
+    for (const RecordsColumn &c : columns)
+        fields.append(c.field);
+    m_model = new DataTableModel(measures, fields, this);
+    for (int i = 0; i < columns.size(); ++i)
+        m_model->setColumnTitle(i, columns[i].title);
     m_proxy = new RecordsProxy(this);
     m_proxy->setSourceModel(m_model);
     setModel(m_proxy);

@@ -3,6 +3,7 @@
 #include "core/Errors.h"
 #include "core/Prompt.h"
 #include "core/DeviceText.h"
+#include "records/TableSchema.h"
 #include "records/ui/DateBox.h"
 #include "records/ui/TextBoxFit.h"
 
@@ -31,6 +32,14 @@ QLineEdit *textBox(QWidget *parent, const QString &name, int size)
     return e;
 }
 
+// The text box of a card field: named after the field unless given a name,
+// as long as the field holds.
+QLineEdit *fieldBox(QWidget *parent, CardsField field, const QString &name = QString())
+{
+    static const QList<FieldDef> fields = cardsSchema();
+    return textBox(parent, name.isEmpty() ? fieldName(field) : name, fields.at(int(field)).size);
+}
+
 } // namespace
 
 CardEdit::CardEdit(CardIndex &index, int &maxCardsIndex, const QString &settingsPath, QWidget *parent)
@@ -41,21 +50,21 @@ CardEdit::CardEdit(CardIndex &index, int &maxCardsIndex, const QString &settings
     m_placement.setFile(settingsPath);
 
     m_number = new QSpinBox(this);
-    m_number->setObjectName(QStringLiteral("ID"));
+    m_number->setObjectName(fieldName(CardsField::ID));
     m_number->setRange(CardIndex::SmallestNumber, CardIndex::LargestNumber);
     m_number->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
-    m_fio = textBox(this, QStringLiteral("FIO"), 40);
-    m_label = textBox(this, QStringLiteral("FIO_RFID"), CardIndex::LabelSize);
+    m_fio = fieldBox(this, CardsField::FIO);
+    m_label = fieldBox(this, CardsField::Label);
     keepWholeCharacters(m_label, deviceTextHolds);  // the label goes into dosimeters
     m_birthDay = new DateBox(this);
     m_birthDay->setObjectName(QStringLiteral("DateEdit"));
     m_age = new QLabel(QStringLiteral("(Число полных лет - )"), this);
     m_age->setObjectName(QStringLiteral("Label_FullAge"));
-    m_vacancy = textBox(this, QStringLiteral("Vacancy"), 30);
-    m_subDiv = textBox(this, QStringLiteral("SubDiv"), 30);
-    m_address = textBox(this, QStringLiteral("Address"), 60);
-    m_telephone = textBox(this, QStringLiteral("Telefon"), 30);
-    m_remark = textBox(this, QStringLiteral("Remark"), 100);
+    m_vacancy = fieldBox(this, CardsField::Vacancy);
+    m_subDiv = fieldBox(this, CardsField::SubDiv);
+    m_address = fieldBox(this, CardsField::Address);
+    m_telephone = fieldBox(this, CardsField::Telephone, QStringLiteral("Telefon"));
+    m_remark = fieldBox(this, CardsField::Comment, QStringLiteral("Remark"));
 
     auto *sexBox = new QGroupBox(QStringLiteral("Пол"), this);
     sexBox->setObjectName(QStringLiteral("RG_sex"));

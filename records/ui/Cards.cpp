@@ -31,7 +31,7 @@ public:
     CardsProxy(DataTableModel *model, QObject *parent) : QIdentityProxyModel(parent), m_model(model)
     {
         setSourceModel(model);
-        m_birthColumn = model->columnOfField(QStringLiteral("BirthDay"));
+        m_birthColumn = model->columnOfField(fieldName(CardsField::BirthDay));
     }
     QVariant data(const QModelIndex &index, int role) const override
     {
@@ -96,9 +96,9 @@ Cards::Cards(DataModule &dm, int &maxCardsIndex, const QString &settingsPath, QW
 
     // ---- the grid
     m_model = new DataTableModel(&dm.cards(),
-                                 {QStringLiteral("ID"), QStringLiteral("FIO"), QStringLiteral("FIO_RFID"),
-                                  QStringLiteral("BirthDay"), QStringLiteral("isMale"), QStringLiteral("Vacancy"),
-                                  QStringLiteral("Address"), QStringLiteral("Telephone"), QStringLiteral("Comment")},
+                                 fieldNames({CardsField::ID, CardsField::FIO, CardsField::Label, CardsField::BirthDay,
+                                             CardsField::IsMale, CardsField::Vacancy, CardsField::Address,
+                                             CardsField::Telephone, CardsField::Comment}),
                                  this);
     m_model->setColumnTitle(0, QStringLiteral("Таб. номер"));
     m_grid = new QTableView(this);

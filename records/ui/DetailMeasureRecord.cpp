@@ -19,27 +19,25 @@ const QString DetailMeasureRecord::SectionName = QStringLiteral("TDetailMeasureR
 
 namespace {
 
-const QString FCheck = QStringLiteral("Check");
-
 struct ValueRow {
     const char *group;
     const char *caption;
-    const char *field;
+    MeasuresField field;
     const char *hint;
 };
 
 // Groups top to bottom, each value under its caption.
 const ValueRow Rows[] = {
-    {"База данных", "Номер записи в базе данных", "Index", ""},
-    {"Считыватель", "Считыватель (TARN адрес)", "TarnAddress", "TARN-адрес считывателя (сетевой адрес прибора)"},
-    {"Считыватель", "Время считывания в базу данных", "RecoveryTime",
+    {"База данных", "Номер записи в базе данных", MeasuresField::Index, ""},
+    {"Считыватель", "Считыватель (TARN адрес)", MeasuresField::TarnAddress, "TARN-адрес считывателя (сетевой адрес прибора)"},
+    {"Считыватель", "Время считывания в базу данных", MeasuresField::RecoveryTime,
      "Время проведения процедуры считывания данных с дозой из считывателя"},
-    {"Считыватель", "Номер записи в считывателе", "RecNumber", "Номер записи в считывателе (присваивается считывателем)"},
-    {"Дозиметр", "Номер дозиметра", "ID", "Заводской номер дозиметра"},
-    {"Дозиметр", "Идентификатор дозиметра", "Name", "Идентификатор дозиметра (на момент считывания)"},
-    {"Дозиметр", "Время считывания дозы", "DateTime", "Время проведения процедуры считывания из дозиметра"},
-    {"Дозиметр", "Доза, мкЗв", "Dose", "Считанная из дозиметра доза"},
-    {"Запись из журнала", "Фамилия, Имя, Отчество", "FIO", "Соотнесённая с журналом запись"},
+    {"Считыватель", "Номер записи в считывателе", MeasuresField::RecNumber, "Номер записи в считывателе (присваивается считывателем)"},
+    {"Дозиметр", "Номер дозиметра", MeasuresField::ID, "Заводской номер дозиметра"},
+    {"Дозиметр", "Идентификатор дозиметра", MeasuresField::Name, "Идентификатор дозиметра (на момент считывания)"},
+    {"Дозиметр", "Время считывания дозы", MeasuresField::DateTime, "Время проведения процедуры считывания из дозиметра"},
+    {"Дозиметр", "Доза, мкЗв", MeasuresField::Dose, "Считанная из дозиметра доза"},
+    {"Запись из журнала", "Фамилия, Имя, Отчество", MeasuresField::FIO, "Соотнесённая с журналом запись"},
 };
 
 } // namespace
@@ -77,7 +75,7 @@ DetailMeasureRecord::DetailMeasureRecord(DataTable &measures, const QString &set
         QGridLayout *g = groupLayout(QString::fromUtf8(r.group));
         const int row = g->rowCount();
         auto *value = new QLineEdit(this);
-        value->setObjectName(QString::fromLatin1(r.field));
+        value->setObjectName(fieldName(r.field));
         value->setReadOnly(true);
         value->setToolTip(QString::fromUtf8(r.hint));
         auto *caption = new QLabel(QString::fromUtf8(r.caption), this);
@@ -85,7 +83,7 @@ DetailMeasureRecord::DetailMeasureRecord(DataTable &measures, const QString &set
         caption->setBuddy(value);
         g->addWidget(caption, row, 0);
         g->addWidget(value, row + 1, 0);
-        m_values.insert(QString::fromLatin1(r.field), value);
+        m_values.insert(fieldName(r.field), value);
     }
 
     m_prior = new QToolButton(this);
@@ -155,7 +153,7 @@ void DetailMeasureRecord::refresh()
     bool marked = false;
     if (current) {
         try {
-            marked = m_measures.asBoolean(FCheck);
+            marked = m_measures.asBoolean(fieldName(MeasuresField::Check));
         } catch (const ERuvoError &) {
         }
     }
@@ -183,9 +181,9 @@ void DetailMeasureRecord::setMark(bool checked)
         return;
     }
     try {
-        if (m_measures.asBoolean(FCheck) != checked || m_measures.isNull(FCheck)) {
+        if (m_measures.asBoolean(fieldName(MeasuresField::Check)) != checked || m_measures.isNull(fieldName(MeasuresField::Check))) {
             m_measures.edit();
-            m_measures.setFieldValue(FCheck, checked);
+            m_measures.setFieldValue(fieldName(MeasuresField::Check), checked);
             m_measures.post();
         }
     } catch (const ERuvoError &e) {

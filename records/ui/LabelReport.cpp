@@ -165,15 +165,15 @@ void LabelReport::showCard()
         return;
     try {
         DataTable &cards = m_context.dm->cards();
-        m_cardId->setText(cards.asString(QStringLiteral("ID")));
-        m_cardFio->setText(cards.asString(QStringLiteral("FIO")));
-        const QDate birth = cards.fieldValue(QStringLiteral("BirthDay")).toDate();
+        m_cardId->setText(cards.asString(fieldName(CardsField::ID)));
+        m_cardFio->setText(cards.asString(fieldName(CardsField::FIO)));
+        const QDate birth = cards.fieldValue(fieldName(CardsField::BirthDay)).toDate();
         m_cardBirthDay->setText(birth.isValid() ? birth.toString(QStringLiteral("dd.MM.yyyy")) : QString());
-        m_cardAddress->setText(cards.asString(QStringLiteral("Address")));
-        m_cardSex->setText(cards.isNull(QStringLiteral("isMale"))
+        m_cardAddress->setText(cards.asString(fieldName(CardsField::Address)));
+        m_cardSex->setText(cards.isNull(fieldName(CardsField::IsMale))
                                ? QString()
-                               : (cards.asBoolean(QStringLiteral("isMale")) ? QStringLiteral("М") : QStringLiteral("Ж")));
-        m_cardComment->setText(cards.asString(QStringLiteral("Comment")));
+                               : (cards.asBoolean(fieldName(CardsField::IsMale)) ? QStringLiteral("М") : QStringLiteral("Ж")));
+        m_cardComment->setText(cards.asString(fieldName(CardsField::Comment)));
     } catch (const ERuvoError &) {
     }
 }

@@ -24,8 +24,8 @@
 
 namespace {
 
-const QStringList GridFields = {QStringLiteral("ID"), QStringLiteral("TimeFrom"), QStringLiteral("TimeTo"),
-                                QStringLiteral("FIO"), QStringLiteral("Dose")};
+const QStringList GridFields =
+    fieldNames({NotesField::ID, NotesField::TimeFrom, NotesField::TimeTo, NotesField::FIO, NotesField::Dose});
 
 } // namespace
 
@@ -46,7 +46,7 @@ public:
         const QString sortField = m_source->table()->fields().value(*m_sortFieldIndex).name;
         if (role == Qt::BackgroundRole && m_source->fieldOfColumn(index.column()) == sortField)
             return QColor(0xA0, 0xFF, 0xFF);
-        const int toColumn = m_source->columnOfField(QStringLiteral("TimeTo"));
+        const int toColumn = m_source->columnOfField(fieldName(NotesField::TimeTo));
         const bool open = m_source->index(index.row(), toColumn).data(Qt::EditRole).isNull()
             && !m_source->keyOfRow(index.row()).isNull();
         if (!open)
@@ -118,7 +118,7 @@ void NoteBook::buildLayout()
 
     DataTable &notes = m_context.dm->notes();
     m_model = new DataTableModel(&notes, GridFields, this);
-    m_model->setColumnTitle(m_model->columnOfField(QStringLiteral("Dose")), QStringLiteral("Доза"));
+    m_model->setColumnTitle(m_model->columnOfField(fieldName(NotesField::Dose)), QStringLiteral("Доза"));
     m_view = new JournalGridModel(m_model, &m_sortFieldIndex, this);
     m_grid = new QTableView(this);
     m_grid->setObjectName(QStringLiteral("RxDBGridNotes"));
@@ -259,7 +259,7 @@ void NoteBook::showOnlyIssued(bool down)
     m_onlyBusy->setChecked(down);
     try {
         if (down) {
-            notes.setFilter(QStringLiteral("TimeTo=NULL"));
+            notes.setFilter(fieldName(NotesField::TimeTo) + QStringLiteral("=NULL"));
             notes.setFiltered(true);
         } else {
             const QVariant mark = notes.getBookmark();

@@ -65,6 +65,17 @@ void TestUiGrid::gridLabelsAndQuickFilters()
     QCOMPARE(m->index(0, 4).data().toString(), QStringLiteral("0.100"));
     QCOMPARE(f.recordsGrid()->horizontalHeader()->sectionSize(1), 92);
     QVERIFY(f.recordsGrid()->isColumnHidden(3));
+    // Alignments of cells, titles and labels; the journal name in the caption colour.
+    const int left = int(Qt::AlignLeft | Qt::AlignVCenter);
+    QCOMPARE(m->index(0, 0).data(Qt::TextAlignmentRole).toInt(), left);
+    QCOMPARE(m->index(0, 1).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+    QCOMPARE(m->index(0, 4).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
+    QCOMPARE(m->headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).toInt(), left);
+    QCOMPARE(m->headerData(4, Qt::Horizontal, Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+    QCOMPARE(f.minLabels()[1]->alignment(), Qt::AlignCenter);
+    QCOMPARE(f.maxLabels()[4]->alignment(), Qt::AlignRight | Qt::AlignVCenter);
+    QVERIFY(m->index(0, 3).data(Qt::ForegroundRole).value<QColor>().isValid());
+    QVERIFY(!m->index(0, 2).data(Qt::ForegroundRole).isValid());
 
     // A click on the minimum label of Dose asks for the value and filters.
     ScriptedPrompt prompt;
