@@ -29,7 +29,7 @@ class Journal {
 public:
     static constexpr int MaxDosimeterNumber = 16777215;
 
-    // namesOutOfStep: sets the names-out-of-step flag (iNeedSynhroFIO).
+    // namesOutOfStep: sets the names-out-of-step flag (the engine's namesOutOfStep).
     Journal(DataModule &dm, std::function<void()> namesOutOfStep);
 
     DataTable &notes() const;

@@ -37,7 +37,7 @@ enum class LabelCardChoice : int {
 
 // What the binding needs from the program besides the tables.
 struct LabelBindingHooks {
-    std::function<void()> namesOutOfStep;       // iNeedSynhroFIO := true
+    std::function<void()> namesOutOfStep;       // the engine's namesOutOfStep := true
     std::function<int()> maxCardsIndex;         // the largest card number given so far
     std::function<void(int)> setMaxCardsIndex;
     // Opens the card editor, or the card list, on the current card (modal).

@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     SyncEngine engine;
     engine.setDatabase(&db.dm);
     for (int run = 1; run <= 2; ++run) {
-        engine.iNeedSynhroFIO = true;
+        engine.setNamesOutOfStep(true);
         QElapsedTimer clock;
         clock.start();
         engine.syncNamesFromJournal();
@@ -52,7 +52,7 @@ int main(int argc, char **argv)
             QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"FIO\" IS NOT NULL").arg(db.dm.measures().sqlName()));
         const qint64 named = q.next() ? q.value(0).toLongLong() : -1;
         std::printf("run %d: %.2f s, readings with a name: %lld, flag %d\n", run, ms / 1000.0, named,
-                    int(engine.iNeedSynhroFIO.load()));
+                    int(engine.snapshot().namesOutOfStep));
     }
     return 0;
 }

@@ -62,7 +62,7 @@ int main(int argc, char **argv)
 
     SyncEngine engine;
     engine.setDatabase(&db.dm);
-    engine.faceNotReady = false;
+    engine.setFaceNotReady(false);
     engine.setLink(&link);
     db.dm.setDurableCommits(!fastCommits);
     if (count == 2000) {
@@ -87,7 +87,7 @@ int main(int argc, char **argv)
 
     std::printf("commits: %s\n", fastCommits ? "without disk flush" : "durable (flushed to disk)");
     std::printf("path: %s\n", count == 2000 ? "full archive read (new reader)" : "catch-up from a remembered position");
-    std::printf("records copied: %lld (stored calls %d), state %d\n", copied, calls, int(engine.syncState.load()));
+    std::printf("records copied: %lld (stored calls %d), state %d\n", copied, calls, int(engine.snapshot().state));
     std::printf("total: %.1f s, per record: %.2f ms\n", totalNs / 1e9, copied ? toMs(totalNs) / copied : 0.0);
     std::printf("database per record: %.3f ms (%.2f %% of the total)\n", calls ? toMs(engine.storeDatabaseNs()) / calls : 0.0,
                 totalNs ? 100.0 * engine.storeDatabaseNs() / totalNs : 0.0);

@@ -124,7 +124,7 @@ double idleLoad(DataModule &dm, bool threadMode, int idleSeconds)
     {
         SyncEngine engine;
         engine.setDatabase(&dm);
-        engine.faceNotReady = false;
+        engine.setFaceNotReady(false);
         engine.setLink(&link);
         startCycle(engine, threadMode);
         bool finished = false;
@@ -181,7 +181,7 @@ int main(int argc, char **argv)
             reader.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
             SyncEngine engine;
             engine.setDatabase(&db.dm);
-            engine.faceNotReady = false;
+            engine.setFaceNotReady(false);
             engine.setLink(&reader.link);
             startCycle(engine, threadMode);
             bool finished = false;
@@ -210,14 +210,14 @@ int main(int argc, char **argv)
             d.post();
             SyncEngine engine;
             engine.setDatabase(&db.dm);
-            engine.faceNotReady = false;
+            engine.setFaceNotReady(false);
             engine.setLink(&reader.link);
             const qint64 before = db.count(db.dm.measures());
             startCycle(engine, threadMode);
             QElapsedTimer clock;
             clock.start();
             bool finished = false;
-            const Stall s = Watch([&] { return engine.lastRecNumber.load() == count + 1 && engine.syncState == SyncState::Online; },
+            const Stall s = Watch([&] { return engine.snapshot().lastRecNumber == count + 1 && engine.snapshot().state == SyncState::Online; },
                                   count * 200 + 20000, &finished);
             const double total = clock.elapsed();
             stopCycle(engine);

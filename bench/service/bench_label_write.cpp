@@ -75,7 +75,7 @@ void runWrite(const char *what, SerialLink &link, SyncEngine &engine, SimReader 
 void runEnd(SerialLink &link, SyncEngine &engine, SimReader &sim)
 {
     sim.setModeSwitching(true);
-    engine.readerModeSwitching = 1;
+    engine.setReaderFindings(false, false, true);
     ServiceSession session(engine);
     session.begin(0);
     sim.injectFault(SimReader::Fault::NoReply, 2 * (link.baseRequestCount() + 1));
@@ -94,7 +94,7 @@ void runEnd(SerialLink &link, SyncEngine &engine, SimReader &sim)
     engine.waitForWorkers(60000);
     std::printf("%-32s input held back %6.2f s  longest main-thread stall %5.1f ms  restore pending %s\n",
                 "session end, switch back lost", heldMs / 1000.0, stall.longest / 1e6,
-                engine.readerModeRestorePending ? "yes" : "no");
+                engine.snapshot().readerModeRestorePending ? "yes" : "no");
     sim.clearFaults();
 }
 

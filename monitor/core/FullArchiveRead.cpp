@@ -20,12 +20,12 @@ void SyncEngine::readFullArchive()
         FullArchiveRead(*this).run();
 }
 
-FullArchiveRead::FullArchiveRead(SyncEngine &engine)
+SyncEngine::FullArchiveRead::FullArchiveRead(SyncEngine &engine)
     : m_engine(engine), m_reachedTime(minDateTime())
 {
 }
 
-void FullArchiveRead::run()
+void SyncEngine::FullArchiveRead::run()
 {
     // The cycle stays away from the link while the read runs; a worker
     // command under way ends first.
@@ -36,7 +36,7 @@ void FullArchiveRead::run()
         ~Finally() { engine.out().setProgress(0, 0); }
     } finally{m_engine};
 
-    if (!m_engine.readerNormalMode) {
+    if (!m_engine.m_readerNormalMode) {
         m_engine.onMain([] {
             activePrompt().message(MsgKind::Warning,
                              QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"),
@@ -62,7 +62,7 @@ void FullArchiveRead::run()
         bool emptySlot = false;
         const bool taken = readSlot(i, emptySlot);
         // A close of the window meanwhile ends the read at once.
-        if (m_engine.faceNotReady || SyncEngine::interrupted())
+        if (m_engine.m_faceNotReady || SyncEngine::interrupted())
             break;
         if (taken) {
             if (m_engine.stopSynchroChecked())
@@ -72,11 +72,11 @@ void FullArchiveRead::run()
         if (askToStop(i))
             break;
     }
-    if (m_engine.syncState != SyncState::Offline && !m_engine.faceNotReady)
+    if (m_engine.m_state != SyncState::Offline && !m_engine.m_faceNotReady)
         m_engine.out().setStatusText(QStringLiteral("Получен полный архив записей"));
 }
 
-bool FullArchiveRead::readSlot(int i, bool &emptySlot)
+bool SyncEngine::FullArchiveRead::readSlot(int i, bool &emptySlot)
 {
     bool failed = false;
     bool stored = false;
@@ -92,12 +92,12 @@ bool FullArchiveRead::readSlot(int i, bool &emptySlot)
     return !failed;
 }
 
-void FullArchiveRead::keepPosition(int i, bool stored, bool emptySlot)
+void SyncEngine::FullArchiveRead::keepPosition(int i, bool stored, bool emptySlot)
 {
     if (i <= m_newestAtStart) {
         if (stored && m_unbroken) {
             m_reached = i;
-            m_reachedTime = m_engine.lastRecTime;
+            m_reachedTime = m_engine.m_lastRecTime;
         } else if (!stored && !emptySlot) {
             m_unbroken = false;
         }
@@ -106,12 +106,12 @@ void FullArchiveRead::keepPosition(int i, bool stored, bool emptySlot)
     // The position is the main thread's, which saves it at a close.
     if (m_storedAny)
         m_engine.onMain([this] {
-            m_engine.lastRecNumber = m_reached;
-            m_engine.lastRecTime = m_reachedTime;
+            m_engine.m_lastRecNumber = m_reached;
+            m_engine.m_lastRecTime = m_reachedTime;
         });
 }
 
-bool FullArchiveRead::askToStop(int i)
+bool SyncEngine::FullArchiveRead::askToStop(int i)
 {
     // An empty slot right after the newest record is the end of an archive
     // that has not wrapped yet.

@@ -4,13 +4,14 @@
 // per read, run outside the main thread: in the link thread when the menu
 // asks for it (the engine's readFullArchive hands it there), in the poll's
 // thread when a catch-up finds no position. The table work and the questions
-// run in the main thread through the engine while the read waits.
+// run in the main thread through the engine while the read waits. It is a
+// part of the engine (a nested class of it), not a user of it.
+
+#include "monitor/core/SyncEngine.h"
 
 #include <QDateTime>
 
-class SyncEngine;
-
-class FullArchiveRead {
+class SyncEngine::FullArchiveRead {
 public:
     explicit FullArchiveRead(SyncEngine &engine);
     FullArchiveRead(const FullArchiveRead &) = delete;

@@ -7,6 +7,8 @@
 #include <QStandardPaths>
 
 const QString SectionFace = QStringLiteral("TFace");
+const QString KeyLastStoredIndex = QStringLiteral("LastReadedIndex");
+const QString KeyNamesOutOfStep = QStringLiteral("INeedSynhroFIO");
 const QString SectionRS232 = QStringLiteral("TRS232");
 
 namespace {
@@ -57,21 +59,21 @@ QString settingsFilePath(const QString &programFilePath)
 void readFaceValues(const IniFile &ini, FaceStoredValues &v)
 {
     const QString &s = SectionFace;
-    v.lastReadedIndex = ini.readInteger(s, QStringLiteral("LastReadedIndex"), 0);
+    v.lastStoredIndex = ini.readInteger(s, KeyLastStoredIndex, 0);
     v.lastCheckedIndex = ini.readInteger(s, QStringLiteral("LastCheckedIndex"), 0);
     v.maxCardsIndex = ini.readInteger(s, QStringLiteral("MaxCardsIndex"), 0);
     v.pingDelayMS = readLinkValue(ini, QStringLiteral("PingDelayMS"), PingDelayRange, v.pingDelayMS, v.keptAsWritten);
     v.sendDelayMS = readLinkValue(ini, QStringLiteral("SendDelayMS"), SendDelayRange, v.sendDelayMS, v.keptAsWritten);
     v.baseRequestCount = readLinkValue(ini, QStringLiteral("BaseRequestCount"), BaseRequestCountRange,
                                        v.baseRequestCount, v.keptAsWritten);
-    v.iNeedSynhroFIO = ini.readInteger(s, QStringLiteral("INeedSynhroFIO"), 0) == 1;
+    v.namesOutOfStep = ini.readInteger(s, KeyNamesOutOfStep, 0) == 1;
     v.fixedReceiveWindow = ini.readInteger(s, QStringLiteral("FixedReceiveWindow"), v.fixedReceiveWindow ? 1 : 0) == 1;
 }
 
 void writeFaceValues(IniFile &ini, const FaceStoredValues &v)
 {
     const QString &s = SectionFace;
-    ini.writeInteger(s, QStringLiteral("LastReadedIndex"), v.lastReadedIndex);
+    ini.writeInteger(s, KeyLastStoredIndex, v.lastStoredIndex);
     ini.writeInteger(s, QStringLiteral("LastCheckedIndex"), v.lastCheckedIndex);
     ini.writeInteger(s, QStringLiteral("MaxCardsIndex"), v.maxCardsIndex);
     auto writeLinkValue = [&](const QString &key, int value) {
@@ -84,7 +86,7 @@ void writeFaceValues(IniFile &ini, const FaceStoredValues &v)
     ini.writeInteger(s, QStringLiteral("FixedReceiveWindow"), v.fixedReceiveWindow ? 1 : 0);
     writeLinkValue(QStringLiteral("SendDelayMS"), v.sendDelayMS);
     writeLinkValue(QStringLiteral("BaseRequestCount"), v.baseRequestCount);
-    ini.writeInteger(s, QStringLiteral("INeedSynhroFIO"), v.iNeedSynhroFIO ? 1 : 0);
+    ini.writeInteger(s, KeyNamesOutOfStep, v.namesOutOfStep ? 1 : 0);
 }
 
 namespace {
@@ -189,18 +191,18 @@ void writeRS232Values(IniFile &ini, const RS232StoredValues &v)
     ini.writeBool(s, QStringLiteral("CB_UseThread_Checked"), v.useThread);
 }
 
-int settleOnlyNewBoundary(int lastCheckedIndex, int lastReadedIndex,
+int settleOnlyNewBoundary(int lastCheckedIndex, int lastStoredIndex,
                           const std::function<std::optional<QDateTime>(int)> &lookupRecoveryTime,
                           const QDate &today)
 {
     try {
         const std::optional<QDateTime> recovered = lookupRecoveryTime(lastCheckedIndex);
         if (!recovered || !recovered->isValid())
-            return lastReadedIndex;
+            return lastStoredIndex;
         if (*recovered < QDateTime(today, QTime(0, 0)))
-            return lastReadedIndex;
+            return lastStoredIndex;
         return lastCheckedIndex;
     } catch (...) {
-        return lastReadedIndex;
+        return lastStoredIndex;
     }
 }

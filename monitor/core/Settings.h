@@ -21,13 +21,13 @@ QString settingsFilePath(const QString &programFilePath);
 
 // The main window's values in section "TFace".
 struct FaceStoredValues {
-    int lastReadedIndex = 0;
+    int lastStoredIndex = 0;   // key "LastReadedIndex"
     int lastCheckedIndex = 0;
     int maxCardsIndex = 0;
     int pingDelayMS = 300;
     int sendDelayMS = 2000;
     int baseRequestCount = 3;
-    bool iNeedSynhroFIO = false;
+    bool namesOutOfStep = false;  // key "INeedSynhroFIO"
     bool fixedReceiveWindow = false;
     // Link values whose stored text was out of range, by key: the value above
     // is then the default, and the text goes back into the file unchanged.
@@ -39,10 +39,13 @@ struct FaceStoredValues {
 
 extern const QString SectionFace;    // "TFace"
 extern const QString SectionRS232;   // "TRS232"
+// The keys of section "TFace" whose names the stored files have always used.
+extern const QString KeyLastStoredIndex;  // "LastReadedIndex"
+extern const QString KeyNamesOutOfStep;   // "INeedSynhroFIO"
 
 // Reads the values; a missing or unreadable key keeps the value `v` holds
 // (the link values are read with the current ones as defaults, the three
-// indexes with 0). "iNeedSynhroFIO" is true only for the stored value 1.
+// indexes with 0). namesOutOfStep is true only for the stored value 1.
 // A link value that is not a decimal number or lies outside its range gives
 // its default, with one line in the
 // events log naming the key.
@@ -92,7 +95,7 @@ void writeRS232Values(IniFile &ini, const RS232StoredValues &v);
 // with the given Index: an empty optional when there is none (an exception
 // counts as a failed lookup). The stored boundary is kept only when that row
 // was copied today (RecoveryTime not before 00:00 of `today`); otherwise the
-// boundary becomes `lastReadedIndex`.
-int settleOnlyNewBoundary(int lastCheckedIndex, int lastReadedIndex,
+// boundary becomes `lastStoredIndex`.
+int settleOnlyNewBoundary(int lastCheckedIndex, int lastStoredIndex,
                           const std::function<std::optional<QDateTime>(int)> &lookupRecoveryTime,
                           const QDate &today);

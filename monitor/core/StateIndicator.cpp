@@ -1,7 +1,7 @@
 #include "StateIndicator.h"
 
 StateLook computeStateLook(SyncState syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
-                           int syncTickCounter)
+                           int tickCount)
 {
     StateLook look;
     switch (syncState) {
@@ -22,7 +22,7 @@ StateLook computeStateLook(SyncState syncState, bool readerBusy, bool readerNorm
         break;
     case SyncState::Exchanging: {
         look.rgb = 0xA0A0FF;
-        int n = syncTickCounter % StateStripAnimation;
+        int n = tickCount % StateStripAnimation;
         if (n < 0)
             n += StateStripAnimation;
         look.picture = n;

@@ -26,7 +26,7 @@ constexpr int StateStripIdle = 60;
 constexpr int StateStripAnimation = 59;
 
 StateLook computeStateLook(SyncState syncState, bool readerBusy, bool readerNormalMode, int readerModeSwitching,
-                           int syncTickCounter);
+                           int tickCount);
 
 // Remembers the state painted last so the colour is repainted only on a
 // change of state. The first call always paints.

@@ -38,10 +38,10 @@ void SyncEngine::loadDeviceRow(bool fromThread)
         bool created = false;
         const ReaderPosition position = store.loadReaderPosition(address, &created);
         if (created && fromThread)
-            iNeedSynhroFIO = true;
-        lastRecNumber = position.recNumber;
-        lastRecTime = position.time;
-        loadedAddress = address;
+            m_namesOutOfStep = true;
+        m_lastRecNumber = position.recNumber;
+        m_lastRecTime = position.time;
+        m_loadedAddress = address;
     } catch (...) {
         QString cause;
         try {
@@ -51,8 +51,8 @@ void SyncEngine::loadDeviceRow(bool fromThread)
         } catch (...) {
         }
         view().setStatusText(cause.isEmpty() ? TextDatabaseError : TextDatabaseError + QStringLiteral(": ") + cause);
-        if (syncState == SyncState::Exchanging)
-            syncState = SyncState::Online;
+        if (m_state == SyncState::Exchanging)
+            m_state = SyncState::Online;
     }
 }
 
@@ -60,7 +60,7 @@ void SyncEngine::writeDevicePosition()
 {
     // The position always goes into the row of the address it belongs to,
     // the readings up to it on the disk first.
-    ReadingStore(requireDatabase(*this)).saveReaderPosition(loadedAddress.load(), {lastRecNumber.load(), lastRecTime});
+    ReadingStore(requireDatabase(*this)).saveReaderPosition(m_loadedAddress.load(), {m_lastRecNumber.load(), m_lastRecTime});
 }
 
 void SyncEngine::catchUp()
@@ -71,41 +71,41 @@ void SyncEngine::catchUp()
     std::exception_ptr error;
     try {
         const int count = readerConfig().recordCount;
-        if (lastRecNumber.load() == count) {
-            syncState = SyncState::Online;
+        if (m_lastRecNumber.load() == count) {
+            m_state = SyncState::Online;
         } else {
             // Is the remembered record still the same reading?
-            if (lastRecNumber.load() != 0) {
-                const CommandResult<ArchiveRecordData> remembered = readArchiveRecord(m_link, lastRecNumber.load());
+            if (m_lastRecNumber.load() != 0) {
+                const CommandResult<ArchiveRecordData> remembered = readArchiveRecord(m_link, m_lastRecNumber.load());
                 noteResponder(remembered.responder);
                 bool same = remembered.ok();
                 if (same) {
                     const QDateTime time = remembered.value.time;
-                    same = time.isValid() && lastRecTime.isValid()
-                        && std::llabs(time.msecsTo(lastRecTime)) <= RecordTimeToleranceMs;
+                    same = time.isValid() && m_lastRecTime.isValid()
+                        && std::llabs(time.msecsTo(m_lastRecTime)) <= RecordTimeToleranceMs;
                 }
                 if (!same)
-                    lastRecNumber = 0;
+                    m_lastRecNumber = 0;
             }
-            const int d = lastRecNumber.load();
+            const int d = m_lastRecNumber.load();
             if (d != 0) {
                 out().setStatusText(QStringLiteral("Чтение последних данных архива"));
                 // A close of the window ends the pass at once.
                 if (count > d) {
-                    for (int i = d + 1; i <= count && !faceNotReady && !interrupted(); ++i)
+                    for (int i = d + 1; i <= count && !m_faceNotReady && !interrupted(); ++i)
                         storeArchiveRecord(i, i - d, count - d);
                 } else {
                     // The reader's numbers have wrapped round the ring.
-                    for (int i = d + 1; i <= ArchiveCapacity && !faceNotReady && !interrupted(); ++i)
+                    for (int i = d + 1; i <= ArchiveCapacity && !m_faceNotReady && !interrupted(); ++i)
                         storeArchiveRecord(i, i - d, ArchiveCapacity - d);
-                    for (int j = 1; j <= count && !faceNotReady && !interrupted(); ++j)
+                    for (int j = 1; j <= count && !m_faceNotReady && !interrupted(); ++j)
                         storeArchiveRecord(j, j, count);
                 }
             } else {
                 readFullArchive();
             }
-            if (syncState == SyncState::Exchanging && !m_shutDown) {
-                syncState = SyncState::Online;
+            if (m_state == SyncState::Exchanging && !m_shutDown) {
+                m_state = SyncState::Online;
                 out().setStatusText(QStringLiteral("Синхронизация завершена"));
                 out().setProgress(0, 0);
             }
@@ -127,14 +127,14 @@ void SyncEngine::catchUp()
 
 bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressTotal)
 {
-    if (faceNotReady || syncState == SyncState::Offline || syncState == SyncState::Suspended || interrupted())
+    if (m_faceNotReady || m_state == SyncState::Offline || m_state == SyncState::Suspended || interrupted())
         return false;
     bool kept = false;
     const CommandResult<ArchiveRecordData> read = readArchiveRecord(m_link, number);
     noteResponder(read.responder);
     if (!read) {
         // The remaining records of this pass are skipped.
-        syncState = SyncState::Offline;
+        m_state = SyncState::Offline;
         return false;
     }
     const ArchiveRecordData &record = read.value;
@@ -143,7 +143,7 @@ bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressT
     // The tables belong to the main thread; the window goes on meanwhile and
     // may be closed before the record gets there.
     onMain([&] {
-        if (faceNotReady || m_shutDown)
+        if (m_faceNotReady || m_shutDown)
             return;
         ReadingStore store(requireDatabase(*this));
         const int address = static_cast<int>(responderAddress());
@@ -154,14 +154,14 @@ bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressT
         const bool stored = store.readingStored(record.time, address, number);
         m_storeLookupNs += dbClock.nsecsElapsed();
         if (!stored) {
-            lastReadedIndex = store.storeReading(
+            m_lastStoredIndex = store.storeReading(
                 {record.time, address, number, static_cast<int>(record.id), record.name, record.dose});
-            iNeedSynhroFIO = true;
+            m_namesOutOfStep = true;
         }
         m_storeDbNs += dbClock.nsecsElapsed();
         ++m_storeCalls;
-        lastRecNumber = number;
-        lastRecTime = record.time;
+        m_lastRecNumber = number;
+        m_lastRecTime = record.time;
         kept = true;
         view().setStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
         view().setProgress(progressIndex, progressTotal);

@@ -76,7 +76,7 @@ SyncEngine::SyncEngine(QObject *parent)
     : QObject(parent), m_nullView(std::make_unique<NullSyncView>()), m_timer(new QTimer(this)),
       m_out(std::make_unique<QueuedView>(*this))
 {
-    lastRecTime = minDateTime();
+    m_lastRecTime = minDateTime();
     m_timer->setInterval(CycleTickMs);
     connect(m_timer, &QTimer::timeout, this, &SyncEngine::timerControlTimer);
 }
@@ -170,6 +170,86 @@ void SyncEngine::setLink(SerialLink *link)
     m_link = link;
 }
 
+// ---------------------------------------------------------------- state
+
+SyncSnapshot SyncEngine::snapshot() const
+{
+    SyncSnapshot s;
+    s.state = m_state;
+    s.paused = m_paused;
+    s.faceNotReady = m_faceNotReady;
+    s.namesOutOfStep = m_namesOutOfStep;
+    s.readerNormalMode = m_readerNormalMode;
+    s.readerBusy = m_readerBusy;
+    s.readerModeSwitching = m_readerModeSwitching;
+    s.readerModeRestorePending = m_modeRestorePending;
+    s.clockQuestionAsked = m_clockQuestionAsked;
+    s.tickCount = m_tickCount;
+    s.threadStartTicks = m_threadStartTicks;
+    s.lastRecNumber = m_lastRecNumber;
+    s.loadedAddress = m_loadedAddress;
+    s.lastStoredIndex = m_lastStoredIndex;
+    return s;
+}
+
+ReaderPosition SyncEngine::position() const
+{
+    return {m_lastRecNumber.load(), m_lastRecTime};
+}
+
+void SyncEngine::setPosition(const ReaderPosition &position)
+{
+    m_lastRecNumber = position.recNumber;
+    m_lastRecTime = position.time;
+}
+
+bool SyncEngine::setPaused(bool paused)
+{
+    return m_paused.exchange(paused);
+}
+
+void SyncEngine::setState(SyncState state)
+{
+    m_state = state;
+}
+
+void SyncEngine::setFaceNotReady(bool notReady)
+{
+    m_faceNotReady = notReady;
+}
+
+void SyncEngine::setNamesOutOfStep(bool outOfStep)
+{
+    m_namesOutOfStep = outOfStep;
+}
+
+void SyncEngine::setLastStoredIndex(int index)
+{
+    m_lastStoredIndex = index;
+}
+
+void SyncEngine::setReaderFindings(bool normalMode, bool busy, bool modeSwitching)
+{
+    m_readerNormalMode = normalMode;
+    m_readerBusy = busy;
+    m_readerModeSwitching = modeSwitching ? 1 : 0;
+}
+
+void SyncEngine::setTickCount(int ticks)
+{
+    m_tickCount = ticks;
+}
+
+void SyncEngine::setThreadStartTicks(int ticks)
+{
+    m_threadStartTicks = ticks;
+}
+
+void SyncEngine::setReaderModeRestorePending(bool pending)
+{
+    m_modeRestorePending = pending;
+}
+
 // ---------------------------------------------------------------- timer
 
 QTimer *SyncEngine::timerControl() const
@@ -203,9 +283,9 @@ void SyncEngine::timerControlTimer()
     // go on and show the suspension.
     if ((pollUnderWay() && !m_clockQuestionOpen) || m_passDepth > 0)
         return;
-    ++threadStartTicks;
+    ++m_threadStartTicks;
     if (useThread()) {
-        if (threadStartTicks == ThreadStartTick)
+        if (m_threadStartTicks == ThreadStartTick)
             restartWorker();
         return;
     }
@@ -213,14 +293,14 @@ void SyncEngine::timerControlTimer()
     // to terminate that has not ended its round yet).
     if (workerAlive())
         return;
-    if (syncPaused)
+    if (m_paused)
         return;
-    if (syncState == SyncState::Suspended) {
+    if (m_state == SyncState::Suspended) {
         view().setStatusText(TextSuspended);
         view().updateStateIndicator();
         return;
     }
-    const int tick = ++syncTickCounter;
+    const int tick = ++m_tickCount;
     if (tick % PollPeriodTicks == 0)
         runOnLinkThread([this] { pollRound(false); }, false);
 }
@@ -234,7 +314,7 @@ void SyncEngine::setStopSynchro(bool checked)
         QMutexLocker lock(&m_stateMutex);
         changed = m_stopSynchro != checked;
         m_stopSynchro = checked;
-        syncState = checked ? SyncState::Suspended : SyncState::Offline;
+        m_state = checked ? SyncState::Suspended : SyncState::Offline;
     }
     view().updateStateIndicator();
     if (changed)
@@ -251,7 +331,7 @@ bool SyncEngine::workerSetState(SyncState state)
     QMutexLocker lock(&m_stateMutex);
     if (m_stopSynchro)
         return false;
-    syncState = state;
+    m_state = state;
     return true;
 }
 
@@ -269,7 +349,27 @@ bool SyncEngine::useThread() const
 
 void SyncEngine::requestThreadStart()
 {
-    threadStartTicks = 0;
+    m_threadStartTicks = 0;
+}
+
+void SyncEngine::workerTick(bool &suspendedTextDue, bool &polled)
+{
+    if (m_paused)
+        return;
+    if (m_state == SyncState::Suspended) {
+        if (suspendedTextDue)
+            showSuspendedText();  // queued to the window
+        suspendedTextDue = false;
+        return;
+    }
+    suspendedTextDue = true;
+    const int tick = ++m_tickCount;
+    if (tick % PollPeriodTicks == 0) {
+        polled = true;
+        pollRound(true);
+    } else {
+        followUp(true, false);
+    }
 }
 
 bool SyncEngine::threadRunning() const
@@ -290,7 +390,7 @@ bool SyncEngine::workerAlive() const
 void SyncEngine::restartWorker()
 {
     if (m_worker) {
-        syncPaused = true;
+        m_paused = true;
         try {
             waitProcessing(2000);
             m_worker->requestTermination();
@@ -298,9 +398,9 @@ void SyncEngine::restartWorker()
             m_worker = nullptr;
         } catch (...) {
         }
-        syncPaused = false;
+        m_paused = false;
     }
-    auto *worker = new TimerThread(this);
+    auto *worker = new TimerThread(CycleTickMs, [this](bool &suspendedTextDue, bool &polled) { workerTick(suspendedTextDue, polled); });
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     m_worker = worker;
     worker->start();
@@ -310,7 +410,7 @@ void SyncEngine::stopThread(int waitMs)
 {
     if (!m_worker)
         return;
-    syncPaused = true;
+    m_paused = true;
     try {
         waitProcessing(waitMs);
         m_worker->requestTermination();
@@ -318,13 +418,13 @@ void SyncEngine::stopThread(int waitMs)
         m_worker = nullptr;
     } catch (...) {
     }
-    syncPaused = false;
+    m_paused = false;
 }
 
 void SyncEngine::shutDown()
 {
     // A pass under way (the close came while it processed window events)
-    // stores nothing more once faceNotReady is set; its final step runs now,
+    // stores nothing more once the window is not ready; its final step runs now,
     // while the tables are still open: the position of the last stored
     // record goes into Devices.
     const bool passUnderWay = m_passDepth > 0 && !m_shutDown;
@@ -370,7 +470,7 @@ void SyncEngine::showSuspendedText()
 // ---------------------------------------------------------------- foreground use
 
 ForegroundLinkUse::ForegroundLinkUse(SyncEngine &engine, int waitMs)
-    : m_engine(engine), m_link(engine.link()), m_wasPaused(engine.syncPaused.exchange(true))
+    : m_engine(engine), m_link(engine.link()), m_wasPaused(engine.setPaused(true))
 {
     // In the main thread the window's events go on while it waits.
     const bool mainThread = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
@@ -393,5 +493,5 @@ ForegroundLinkUse::~ForegroundLinkUse()
 {
     if (m_link)
         m_link->lock().unlock();
-    m_engine.syncPaused = m_wasPaused;
+    m_engine.setPaused(m_wasPaused);
 }

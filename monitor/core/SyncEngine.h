@@ -20,6 +20,7 @@
 #include "link/DeviceCommands.h"
 #include "monitor/core/SyncState.h"
 #include "monitor/core/SyncView.h"
+#include "records/ReadingStore.h"
 #include "records/StoreError.h"
 
 #include <QDateTime>
@@ -33,7 +34,6 @@
 #include <memory>
 #include <vector>
 
-class FullArchiveRead;
 class QThread;
 class QTimer;
 class DataModule;
@@ -75,34 +75,33 @@ public:
     quint32 responderAddress() const { return m_responder.load(); }
     void setReaderConfig(const ReaderConfigData &rec);
 
-    // ---- Window fields (main thread; the worker reads lastRecNumber) ----
-    std::atomic<int> lastRecNumber{0};   // mirror of Devices.lastRecNumber of loadedAddress
-    QDateTime lastRecTime;               // mirror of Devices.lastRecTime (minDateTime() at start)
-    std::atomic<int> loadedAddress{0};   // bus address whose Devices row is mirrored
-    std::atomic<int> lastReadedIndex{0}; // Measures.Index of the last row the cycle appended
-    bool clockQuestionAsked = false;     // the clock question was asked in this run
-
-    // ---- The reader as the polls found it (any thread) ----
-    std::atomic<bool> readerNormalMode{false};    // the configuration read was answered
-    std::atomic<bool> readerBusy{false};          // busy with a dosimeter: online, nothing copied
-    std::atomic<int> readerModeSwitching{0};      // 1: the reader switches between normal and service mode
-    std::atomic<bool> readerModeRestorePending{false};  // a switch back to mode 0 failed and is retried
-
-    // ---- The cycle's state (any thread) ----
-    std::atomic<SyncState> syncState{SyncState::Offline};
-    // A foreground operation (ForegroundLinkUse, a worker restart or stop, the
-    // clock question) keeps the cycle away from the link.
-    std::atomic<bool> syncPaused{false};
-    // Set by the window until its first activation and from its close on: the
-    // engine then stores nothing and the copy loops end.
-    std::atomic<bool> faceNotReady{true};
-    // Readings were stored since the last name synchronisation (the window
-    // keeps it in its stored settings).
-    std::atomic<bool> iNeedSynhroFIO{false};
-
-    // ---- The cycle's counters (any thread) ----
-    std::atomic<int> syncTickCounter{0};   // counted ticks; every PollPeriodTicks-th polls
-    std::atomic<int> threadStartTicks{0};  // ticks since a worker start was asked for
+    // ---- What the cycle is doing, and the commands that change it ----
+    // A copy of the cycle's state taken now (any thread).
+    SyncSnapshot snapshot() const;
+    // The copy position of the reader whose Devices row is mirrored
+    // (loadedAddress): its last copied record. Main thread.
+    ReaderPosition position() const;
+    void setPosition(const ReaderPosition &position);
+    // Sets or clears paused; returns what it was (a foreground operation
+    // puts it back when it ends).
+    bool setPaused(bool paused);
+    // The state a service flow leaves the cycle in.
+    void setState(SyncState state);
+    // Set by the window until its first activation and from its close on.
+    void setFaceNotReady(bool notReady);
+    // The names-out-of-step flag: restored from the stored settings, set
+    // when a journal or label change leaves names to synchronise.
+    void setNamesOutOfStep(bool outOfStep);
+    void markNamesOutOfStep() { setNamesOutOfStep(true); }
+    // The Measures.Index the stored settings remember as the last appended.
+    void setLastStoredIndex(int index);
+    // What the polls find out about the reader, set directly: for tests and
+    // benchmarks that stand in for a poll.
+    void setReaderFindings(bool normalMode, bool busy, bool modeSwitching);
+    // Test hooks standing in for the cycle's own counters and its retry.
+    void setTickCount(int ticks);
+    void setThreadStartTicks(int ticks);
+    void setReaderModeRestorePending(bool pending);
 
     // ---- Control timer ----
     QTimer *timerControl() const;
@@ -132,7 +131,7 @@ public:
     void syncNamesFromJournal();
     void askNameSync(bool extNotesDown);
 
-    // "Приостановить синхронизацию": checked → syncState 3, unchecked → 0.
+    // "Приостановить синхронизацию": checked → state 3, unchecked → 0.
     void setStopSynchro(bool checked);
     bool stopSynchroChecked() const;
 
@@ -140,10 +139,10 @@ public:
     // The check box "Использовать отдельный поток", read at every tick.
     void setUseThread(bool on);
     bool useThread() const;
-    // threadStartTicks := 0: the tick starts a worker four ticks later.
+    // The thread start count := 0: the tick starts a worker four ticks later.
     void requestThreadStart();
-    // Sets syncPaused, waits waitMs (window events are processed), tells the
-    // worker to terminate, forgets it, clears syncPaused. Never blocks on a
+    // Sets paused, waits waitMs (window events are processed), tells the
+    // worker to terminate, forgets it, clears paused. Never blocks on a
     // worker that waits for a hand-off.
     void stopThread(int waitMs = 200);
     // A current worker exists (one that has not been told to terminate).
@@ -164,7 +163,7 @@ public:
     // Shows the suspension (queued from another thread).
     void showSuspendedText();
     // The end of a service flow on a reader that switches modes: sets
-    // readerModeRestorePending and hands one switch back to mode 0 to the link
+    // the restore-pending flag and hands one switch back to mode 0 to the link
     // thread without waiting for it; when it fails, the cycle's polls retry it.
     void restoreReaderModeLater();
     // ---- Run in the main thread ----
@@ -209,9 +208,13 @@ signals:
     void namesSynchronised();
 
 private:
-    friend class TimerThread;
-    friend class FullArchiveRead;
+    class FullArchiveRead;
     class QueuedView;
+    // One tick of a request thread (TimerThread): nothing while paused, the
+    // suspension text once while suspended, otherwise a poll at every
+    // PollPeriodTicks-th counted tick (polled := true first) and the
+    // follow-up step at the others. suspendedTextDue is the worker's own.
+    void workerTick(bool &suspendedTextDue, bool &polled);
     void restartWorker();
     void writeDevicePosition();
     // The poll of both modes, run outside the main thread: the exchange with
@@ -233,7 +236,7 @@ private:
     ISyncView &out() const;
     // The calling worker has been told to end.
     static bool interrupted();
-    // The worker's writes of syncState: skipped (false) once the operator has
+    // The worker's writes of the state: skipped (false) once the operator has
     // suspended synchronisation, so a poll under way never undoes it.
     bool workerSetState(SyncState state);
     // A failed switch of the reader back to mode 0 is retried by every poll
@@ -246,6 +249,23 @@ private:
     bool ping();
     // Keeps the address a command's reply came from.
     void noteResponder(const std::optional<quint32> &address);
+
+    // ---- The cycle's state (see SyncSnapshot; atomic: any thread) ----
+    std::atomic<SyncState> m_state{SyncState::Offline};
+    std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_faceNotReady{true};
+    std::atomic<bool> m_namesOutOfStep{false};
+    std::atomic<bool> m_readerNormalMode{false};
+    std::atomic<bool> m_readerBusy{false};
+    std::atomic<int> m_readerModeSwitching{0};
+    std::atomic<bool> m_modeRestorePending{false};
+    std::atomic<bool> m_clockQuestionAsked{false};
+    std::atomic<int> m_tickCount{0};
+    std::atomic<int> m_threadStartTicks{0};
+    std::atomic<int> m_lastRecNumber{0};  // mirror of Devices.lastRecNumber of m_loadedAddress
+    QDateTime m_lastRecTime;              // mirror of Devices.lastRecTime (main thread)
+    std::atomic<int> m_loadedAddress{0};
+    std::atomic<int> m_lastStoredIndex{0};
 
     ISyncView *m_view = nullptr;
     std::unique_ptr<NullSyncView> m_nullView;
@@ -283,10 +303,10 @@ private:
 };
 
 // A foreground operation that talks to the reader outside the cycle (the full
-// archive read, the service dialogs): sets the engine's syncPaused, waits
+// archive read, the service dialogs): sets the engine's paused flag, waits
 // waitMs, then also takes the lock of the engine's link (when there is one), so a worker command under way ends before the
 // operation starts its own exchange. In the main thread both waits run the
-// window's events (not the operator's input). Releases both on destruction (syncPaused
+// window's events (not the operator's input). Releases both on destruction (paused
 // goes back to what it was before: cleared, unless an enclosing operation
 // holds it).
 class ForegroundLinkUse {

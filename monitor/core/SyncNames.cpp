@@ -15,13 +15,13 @@ void SyncEngine::syncNamesFromJournal()
         activePrompt().message(MsgKind::Error,
                          QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
                          PromptButton::Ok);
-    iNeedSynhroFIO = false;
+    m_namesOutOfStep = false;
     emit namesSynchronised();
 }
 
 void SyncEngine::askNameSync(bool extNotesDown)
 {
-    if (!iNeedSynhroFIO || !extNotesDown)
+    if (!m_namesOutOfStep || !extNotesDown)
         return;
     // Unattended, the names wait for an operator: nothing is rewritten unseen
     // and the flag stays set.

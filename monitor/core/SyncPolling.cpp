@@ -75,14 +75,14 @@ void SyncEngine::noteResponder(const std::optional<quint32> &address)
 
 bool SyncEngine::readConfig()
 {
-    readerBusy = false;
+    m_readerBusy = false;
     const CommandResult<ReaderConfigData> result = readReaderConfig(m_link);
     noteResponder(result.responder);
     if (result.failure == CommandFailure::readerBusy)
-        readerBusy = true;
+        m_readerBusy = true;
     if (!result)
         return false;
-    readerModeSwitching = result.value.modeSwitching() ? 1 : 0;
+    m_readerModeSwitching = result.value.modeSwitching() ? 1 : 0;
     setReaderConfig(result.value);
     return true;
 }
@@ -122,7 +122,7 @@ void SyncEngine::reportPortError()
 void SyncEngine::reportRangeError()
 {
     const int count = readerConfig().recordCount;
-    if (std::abs(count - lastRecNumber.load()) > 1) {
+    if (std::abs(count - m_lastRecNumber.load()) > 1) {
         view().setStatusText(TextRangeError);
         logEvent(TextRangeError);
     }
@@ -171,31 +171,31 @@ void SyncEngine::pollExchange(bool threadMode)
         if (interrupted())
             return;
         // The shared state is changed only under the link lock and while no
-        // foreground operation holds the link: one that has set syncPaused
+        // foreground operation holds the link: one that has set m_paused
         // and taken the lock never sees this round touch the state.
         QRecursiveMutex unlinked;  // without a link there is nothing to share
         LinkLockGuard lock(m_link ? &m_link->lock() : &unlinked);
-        if (syncPaused || !workerSetState(SyncState::Offline))
+        if (m_paused || !workerSetState(SyncState::Offline))
             return;
-        readerNormalMode = true;
+        m_readerNormalMode = true;
         if (readConfig()) {
-            readerNormalMode = true;
+            m_readerNormalMode = true;
             lock.unlock();
-            if (!syncPaused)
+            if (!m_paused)
                 checkReaderClock();
             if (interrupted())
                 return;
             lock.relock();
-            if (syncPaused)
+            if (m_paused)
                 return;
-            if (syncState == SyncState::Offline || readerConfig().recordCount != lastRecNumber.load()) {
+            if (m_state == SyncState::Offline || readerConfig().recordCount != m_lastRecNumber.load()) {
                 if (!workerSetState(SyncState::Exchanging))
                     return;
             }
             retryReaderModeRestore();
         } else if (ping()) {
-            readerBusy = true;
-            readerNormalMode = false;
+            m_readerBusy = true;
+            m_readerNormalMode = false;
         } else {
             workerSetState(SyncState::Offline);
         }
@@ -209,16 +209,16 @@ void SyncEngine::followUp(bool threadMode, bool polled)
 {
     // A foreground operation holds the link: its own work comes first. A
     // suspension checked while the poll ran stays in force.
-    if (!syncPaused && !stopSynchroChecked() && !interrupted()) {
+    if (!m_paused && !stopSynchroChecked() && !interrupted()) {
         try {
-            if (static_cast<int>(responderAddress()) != loadedAddress.load())
+            if (static_cast<int>(responderAddress()) != m_loadedAddress.load())
                 onMain([this, threadMode] { loadDeviceRow(threadMode); });
-            if (readerBusy)
-                syncState = SyncState::Online;
+            if (m_readerBusy)
+                m_state = SyncState::Online;
             // The timer's poll shows what it found before it copies.
             if (!threadMode)
                 out().updateStateIndicator();
-            if (syncState == SyncState::Exchanging)
+            if (m_state == SyncState::Exchanging)
                 catchUp();
         } catch (...) {
             const std::exception_ptr error = std::current_exception();
@@ -227,22 +227,22 @@ void SyncEngine::followUp(bool threadMode, bool polled)
     }
     // After a poll the request thread's indicator also follows a reader that
     // went offline or busy, not only the end of a catch-up.
-    if (threadMode && polled && !syncPaused)
+    if (threadMode && polled && !m_paused)
         out().updateStateIndicator();
 }
 
 void SyncEngine::checkReaderClock()
 {
-    if (clockQuestionAsked)
+    if (m_clockQuestionAsked)
         return;
     const QDateTime readerClock = readerConfig().clock;
     const qint64 seconds = std::llabs(QDateTime::currentDateTime().msecsTo(readerClock)) / 1000;
     if (seconds <= ClockToleranceSeconds)
         return;
-    clockQuestionAsked = true;
-    syncPaused = false;
-    syncState = SyncState::Suspended;
-    AtScopeEnd unpause([this] { syncPaused = false; });
+    m_clockQuestionAsked = true;
+    m_paused = false;
+    m_state = SyncState::Suspended;
+    AtScopeEnd unpause([this] { m_paused = false; });
     if (QThread::currentThread() != thread())
         QThread::msleep(100);
     // The window shows the suspension while the question is open (the ticks
@@ -282,18 +282,18 @@ void SyncEngine::checkReaderClock()
 
 void SyncEngine::retryReaderModeRestore()
 {
-    if (!readerModeRestorePending || readerModeSwitching <= 0)
+    if (!m_modeRestorePending || m_readerModeSwitching <= 0)
         return;
     try {
         if (setReaderMode(m_link, 0))
-            readerModeRestorePending = false;
+            m_modeRestorePending = false;
     } catch (...) {
     }
 }
 
 void SyncEngine::restoreReaderModeLater()
 {
-    readerModeRestorePending = true;
+    m_modeRestorePending = true;
     // A poll of the timer waits for it (pollUnderWay); a worker's poll may
     // come first and then makes the switch itself.
     runOnLinkThread(

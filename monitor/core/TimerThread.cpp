@@ -1,13 +1,8 @@
 #include "monitor/core/TimerThread.h"
 
-#include "core/Errors.h"
-#include "link/SerialLink.h"
-#include "link/DeviceCommands.h"
-#include "monitor/core/SyncEngine.h"
-
 #include <QDeadlineTimer>
 
-TimerThread::TimerThread(SyncEngine *engine) : m_engine(engine)
+TimerThread::TimerThread(int tickMs, Step step) : m_tickMs(tickMs), m_step(std::move(step))
 {
     setObjectName(QStringLiteral("TTimerThread"));
 }
@@ -46,28 +41,16 @@ void TimerThread::execute()
 {
     bool suspendedTextDue = true;
     while (!terminationRequested()) {
-        if (!nap(SyncEngine::CycleTickMs))
+        if (!nap(m_tickMs))
             break;
-        if (m_engine->syncPaused)
-            continue;
+        bool polled = false;
         try {
-            if (m_engine->syncState == SyncState::Suspended) {
-                if (suspendedTextDue)
-                    m_engine->showSuspendedText();  // queued to the window
-                suspendedTextDue = false;
-                continue;
-            }
-            suspendedTextDue = true;
-            const int tick = ++m_engine->syncTickCounter;
-            if (tick % SyncEngine::PollPeriodTicks == 0) {
-                ++m_polls;
-                m_engine->pollRound(true);
-            } else {
-                m_engine->followUp(true, false);
-            }
+            m_step(suspendedTextDue, polled);
         } catch (...) {
             // The worker never ends because of an error; the steps report
             // their own.
         }
+        if (polled)
+            ++m_polls;
     }
 }

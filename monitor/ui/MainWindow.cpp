@@ -75,7 +75,7 @@ void MainWindow::setEngine(SyncEngine *engine)
         m_rs232->setEngine(engine);
     if (!engine)
         return;
-    engine->faceNotReady = m_faceNotReady;
+    engine->setFaceNotReady(m_faceNotReady);
     // The menu item follows the suspension whoever changed it.
     connect(engine, &SyncEngine::stopSynchroChanged, this, [this](bool checked) {
         QSignalBlocker block(m_stopSynchroAction);
@@ -99,12 +99,12 @@ void MainWindow::setFaceNotReady(bool notReady)
 {
     m_faceNotReady = notReady;
     if (m_engine)
-        m_engine->faceNotReady = notReady;
+        m_engine->setFaceNotReady(notReady);
 }
 
 SyncState MainWindow::syncState() const
 {
-    return m_engine ? m_engine->syncState.load() : m_detachedState;
+    return m_engine ? m_engine->snapshot().state : m_detachedState;
 }
 
 // ---------------------------------------------------------------- ISyncView
@@ -145,11 +145,10 @@ void MainWindow::setServiceEnabled(bool on)
 
 void MainWindow::updateStateIndicator()
 {
-    const SyncState state = syncState();
-    const SyncEngine *engine = m_engine;
-    const StateLook look = computeStateLook(state, engine && engine->readerBusy, engine && engine->readerNormalMode,
-                                            engine ? engine->readerModeSwitching.load() : 0,
-                                            engine ? engine->syncTickCounter.load() : 0);
+    const SyncSnapshot cycle = m_engine ? m_engine->snapshot() : SyncSnapshot{};
+    const SyncState state = m_engine ? cycle.state : m_detachedState;
+    const StateLook look = computeStateLook(state, cycle.readerBusy, cycle.readerNormalMode, cycle.readerModeSwitching,
+                                            cycle.tickCount);
     if (m_colourTracker.changed(int(state))) {
         const QColor colour = look.systemFace ? systemFace() : QColor::fromRgb(look.rgb);
         m_stateSquare->setColour(colour);
@@ -179,7 +178,7 @@ void MainWindow::refreshLabelsAfterReadings()
     SyncEngine *engine = m_engine;
     if (!engine || m_faceNotReady || m_closing || !m_measures)
         return;
-    const int newest = engine->lastReadedIndex;
+    const int newest = engine->snapshot().lastStoredIndex;
     if (newest == m_labelsIndex)
         return;
     m_labelsIndex = newest;

@@ -227,7 +227,7 @@ private:
     StateColourTracker m_colourTracker;
     int m_namePreferred = 0;  // the name column's width as the operator left it
     bool m_layingOut = false;
-    int m_labelsIndex = 0;  // lastReadedIndex when the labels were last built
+    int m_labelsIndex = 0;  // the engine's lastStoredIndex when the labels were last built
     bool m_restored = false;
     bool m_closing = false;
     bool m_commandsCollapsedBySplitter = false;

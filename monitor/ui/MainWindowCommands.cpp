@@ -129,7 +129,7 @@ void MainWindow::runDosimeterOptions()
         report.settingsPath = m_settingsPath;
         report.hooks.namesOutOfStep = [this] {
             if (m_engine)
-                m_engine->iNeedSynhroFIO = true;
+                m_engine->markNamesOutOfStep();
         };
         report.hooks.maxCardsIndex = [this] { return m_storedValues.maxCardsIndex; };
         report.hooks.setMaxCardsIndex = [this](int index) { m_storedValues.maxCardsIndex = index; };
@@ -179,10 +179,10 @@ void MainWindow::openJournal()
     if (!m_noteBook) {
         JournalContext context;
         context.dm = dm;
-        context.namesOutOfStep = [this] { return m_engine && m_engine->iNeedSynhroFIO; };
+        context.namesOutOfStep = [this] { return m_engine && m_engine->snapshot().namesOutOfStep; };
         context.markNamesOutOfStep = [this] {
             if (m_engine)
-                m_engine->iNeedSynhroFIO = true;
+                m_engine->markNamesOutOfStep();
         };
         context.syncNames = [this] {
             if (m_engine)
@@ -241,15 +241,15 @@ void MainWindow::rewindPosition(int records)
     if (!dm || !engine)
         return;
     try {
-        int number = engine->lastRecNumber;
-        QDateTime time = engine->lastRecTime;
+        ReaderPosition position = engine->position();
+        int &number = position.recNumber;
+        QDateTime &time = position.time;
         const QString problem = rewindReaderPosition(dm->devices(), dm->measures(), records, number, time);
         if (!problem.isEmpty()) {
             activePrompt().message(MsgKind::Information, problem, PromptButton::Ok);
             return;
         }
-        engine->lastRecNumber = number;
-        engine->lastRecTime = time;
+        engine->setPosition(position);
     } catch (const ERuvoError &e) {
         activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
     }

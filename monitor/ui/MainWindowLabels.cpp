@@ -162,7 +162,7 @@ void MainWindow::rebuildColumnLabels()
 {
     syncColumnsFromGrid();
     if (m_engine)
-        m_labelsIndex = m_engine->lastReadedIndex;
+        m_labelsIndex = m_engine->snapshot().lastStoredIndex;
     m_view.rebuildColumnLabels();
     applyViewState();
 }

@@ -23,7 +23,7 @@ void MainWindow::restoreSettings()
     IniFile ini(m_settingsPath);
     readFaceValues(ini, m_storedValues);
     if (engine)
-        engine->iNeedSynhroFIO = m_storedValues.iNeedSynhroFIO;
+        engine->setNamesOutOfStep(m_storedValues.namesOutOfStep);
     if (SerialLink *link = m_rs232 ? &m_rs232->link() : nullptr) {
         link->setPingDelayMs(m_storedValues.pingDelayMS);
         link->setSendDelayMs(m_storedValues.sendDelayMS);
@@ -31,13 +31,13 @@ void MainWindow::restoreSettings()
         link->setFixedReceiveWindow(m_storedValues.fixedReceiveWindow);
     }
     if (engine)
-        engine->lastReadedIndex = m_storedValues.lastReadedIndex;
+        engine->setLastStoredIndex(m_storedValues.lastStoredIndex);
 
     // Records copied today stay new across a restart on the same day; on the
     // first start of a new day everything read so far becomes old.
     DataTable *measures = m_measures;
     m_view.lastCheckedIndex = settleOnlyNewBoundary(
-        m_storedValues.lastCheckedIndex, m_storedValues.lastReadedIndex,
+        m_storedValues.lastCheckedIndex, m_storedValues.lastStoredIndex,
         [measures](int index) -> std::optional<QDateTime> {
             if (!measures || !measures->active())
                 return std::nullopt;
@@ -66,10 +66,10 @@ void MainWindow::saveSettings()
 
     FaceStoredValues v = m_storedValues;  // the link values are written back as they were read
     if (m_engine)
-        v.lastReadedIndex = m_engine->lastReadedIndex;
+        v.lastStoredIndex = m_engine->snapshot().lastStoredIndex;
     v.lastCheckedIndex = m_view.lastCheckedIndex;
     if (m_engine)
-        v.iNeedSynhroFIO = m_engine->iNeedSynhroFIO;
+        v.namesOutOfStep = m_engine->snapshot().namesOutOfStep;
     writeFaceValues(ini, v);
     if (m_rs232)
         m_rs232->saveSettings(ini);

@@ -24,8 +24,8 @@ class QToolButton;
 // What the program gives the journal besides the tables.
 struct JournalContext {
     DataModule *dm = nullptr;
-    std::function<bool()> namesOutOfStep;        // iNeedSynhroFIO
-    std::function<void()> markNamesOutOfStep;    // iNeedSynhroFIO := true
+    std::function<bool()> namesOutOfStep;        // the engine's namesOutOfStep
+    std::function<void()> markNamesOutOfStep;    // the engine's namesOutOfStep := true
     std::function<void()> syncNames;             // the name synchronisation
     // The card index, modal: the chosen card's label, or nothing.
     std::function<std::optional<QString>(QWidget *)> pickCardLabel;
@@ -55,7 +55,7 @@ public:
     void deleteEntry();
     void showTotals();
 
-    // The synchronise button follows iNeedSynhroFIO.
+    // The synchronise button follows the engine's namesOutOfStep.
     void updateSynchro();
 
 protected:

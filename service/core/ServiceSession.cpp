@@ -46,8 +46,9 @@ bool ServiceSession::begin(int waitMs)
     runJob(
         [this, waitMs] {
             m_holder = std::make_unique<Holder>(m_engine, waitMs);
-            m_stateBefore = m_engine.syncState.load();
-            m_modeSwitching = m_engine.readerModeSwitching > 0;
+            const SyncSnapshot cycle = m_engine.snapshot();
+            m_stateBefore = cycle.state;
+            m_modeSwitching = cycle.readerModeSwitching > 0;
             if (!m_modeSwitching)
                 return;
             try {
@@ -82,7 +83,7 @@ void ServiceSession::end()
             SyncState state = m_stateBefore == SyncState::Exchanging ? SyncState::Online : m_stateBefore;
             if (m_engine.stopSynchroChecked())
                 state = SyncState::Suspended;
-            m_engine.syncState = state;
+            m_engine.setState(state);
             m_holder.reset();
         },
         true);

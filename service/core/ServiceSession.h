@@ -2,7 +2,7 @@
 // The frame of every dosimeter service flow (options, metrology, spectrum).
 //
 // A session keeps the synchronisation cycle away from the reader for its
-// whole length: it sets the engine's syncPaused, waits for a poll under way,
+// whole length: it sets the engine's paused flag, waits for a poll under way,
 // and holds the lock of the engine's link from begin() to end(), so that the
 // prompt's polls and the writes that follow form one sequence no poll can
 // come between. Every exchange runs in the session's own link thread; the
@@ -12,7 +12,7 @@
 // Steps run in the order they were handed over.
 //
 // Where the reader switches between its normal and service modes
-// (readerModeSwitching > 0 when the session begins), begin() switches it to
+// (snapshot().readerModeSwitching > 0 when the session begins), begin() switches it to
 // service mode 1 and end() hands the switch back to mode 0 to the engine's
 // link thread without waiting for it (readerModeRestorePending is set until
 // it succeeds, so the cycle retries a switch that failed). end() also puts
@@ -21,7 +21,7 @@
 // Usage, in the main thread:
 //
 //     ServiceSession session(engine);
-//     session.begin();                        // syncPaused, link lock, mode 1
+//     session.begin();                        // paused, link lock, mode 1
 //     if (session.serviceModeEntered() && !waitForDosimeter(session, parent))
 //         return;                             // ~ServiceSession runs end()
 //     auto label = session.call([](SerialLink *link) { return readDosimeterLabel(link); });
@@ -64,7 +64,7 @@ public:
     SyncEngine &engine() const { return m_engine; }
     SerialLink *link() const;
 
-    // Sets syncPaused, waits waitMs for a request of the cycle under way,
+    // Sets paused, waits waitMs for a request of the cycle under way,
     // takes the link lock in the session's thread and, when the reader
     // switches modes, switches it to service mode 1. Returns
     // serviceModeEntered(). An error of the mode switch (the port cannot be
@@ -72,7 +72,7 @@ public:
     bool begin(int waitMs = 100);
     bool begun() const { return m_begun; }
     bool ended() const { return m_ended; }
-    // readerModeSwitching > 0 when the session began.
+    // snapshot().readerModeSwitching > 0 when the session began.
     bool modeSwitching() const { return m_modeSwitching; }
     // The switch to service mode 1 succeeded.
     bool serviceModeEntered() const { return m_serviceMode; }
@@ -97,8 +97,8 @@ public:
 
     // When the reader switches modes, hands the switch back to mode 0 to the
     // engine (SyncEngine::restoreReaderModeLater, not waited for); releases
-    // the link lock, restores syncPaused, stops the session's thread and puts
-    // syncState back as before begin() (Suspended while the operator's
+    // the link lock, restores paused, stops the session's thread and puts
+    // the state back as before begin() (Suspended while the operator's
     // suspension is on), shown at once. Runs once.
     void end();
 

@@ -67,7 +67,7 @@ void PencilOptions::run(SyncEngine &engine, QWidget *parent, const PencilOptions
     } finally{session, engine};
 
     engine.view().setStatusText(LabelAccessText);
-    engine.syncState = SyncState::Offline;
+    engine.setState(SyncState::Offline);
     engine.view().updateStateIndicator();
 
     auto *dialog = new PencilOptions(session, context, parent);

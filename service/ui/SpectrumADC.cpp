@@ -53,7 +53,7 @@ SpectrumADC::SpectrumADC(SyncEngine &engine, const QString &settingsPath, QWidge
     : QDialog(parent), m_engine(engine), m_settingsPath(settingsPath), m_reader(new SpectrumReader(engine, this))
 {
     // Synchronisation stays paused for as long as the view is open.
-    m_wasPaused = m_engine.syncPaused.exchange(true);
+    m_wasPaused = m_engine.setPaused(true);
     setObjectName(SectionName);
     setWindowTitle(QStringLiteral("Спектр АЦП"));
     setMinimumWidth(790);
@@ -71,7 +71,7 @@ SpectrumADC::~SpectrumADC()
     m_reader->cancel();
     delete m_reader;
     m_reader = nullptr;
-    m_engine.syncPaused = m_wasPaused;
+    m_engine.setPaused(m_wasPaused);
 }
 
 void SpectrumADC::buildLayout()
@@ -212,7 +212,7 @@ void SpectrumADC::readSpectrum()
     m_progress->setValue(0);
     m_progress->show();
     m_readButton->setEnabled(false);
-    m_reader->start(m_engine.readerModeSwitching.load() > 0);
+    m_reader->start(m_engine.snapshot().readerModeSwitching > 0);
 }
 
 void SpectrumADC::onHeader(const SpectrumHeaderData &header)

@@ -9,12 +9,12 @@
 void RecordingView::updateStateIndicator()
 {
     ++indicatorUpdates;
-    statesPainted << int(engine ? engine->syncState.load() : SyncState::Offline);
+    statesPainted << int(engine ? engine->snapshot().state : SyncState::Offline);
 }
 
 SyncRig::SyncRig() : ReaderLinkSetup(1)
 {
-    engine.faceNotReady = false;
+    engine.setFaceNotReady(false);
     view.engine = &engine;
     engine.setView(&view);
     engine.setDatabase(&dm);

@@ -44,10 +44,10 @@ void TestSettings::missingFileGivesDefaults()
     QCOMPARE(v.pingDelayMS, 300);
     QCOMPARE(v.sendDelayMS, 2000);
     QCOMPARE(v.baseRequestCount, 3);
-    QCOMPARE(v.lastReadedIndex, 0);
+    QCOMPARE(v.lastStoredIndex, 0);
     QCOMPARE(v.lastCheckedIndex, 0);
     QCOMPARE(v.maxCardsIndex, 0);
-    QCOMPARE(v.iNeedSynhroFIO, false);
+    QCOMPARE(v.namesOutOfStep, false);
     QCOMPARE(v.fixedReceiveWindow, false);
     RS232StoredValues r;
     r.portName = QStringLiteral("/dev/ttyS0");
@@ -81,8 +81,8 @@ void TestSettings::damagedFileGivesDefaults()
     QCOMPARE(v.pingDelayMS, 300);
     QCOMPARE(v.sendDelayMS, 2000);
     QCOMPARE(v.baseRequestCount, 3);
-    QCOMPARE(v.lastReadedIndex, 41);  // a readable key in a damaged file still counts
-    QCOMPARE(v.iNeedSynhroFIO, false);
+    QCOMPARE(v.lastStoredIndex, 41);  // a readable key in a damaged file still counts
+    QCOMPARE(v.namesOutOfStep, false);
     RS232StoredValues r;
     readRS232Values(ini, r);
     QCOMPARE(r.comPortItemIndex, 0);
@@ -99,13 +99,13 @@ void TestSettings::needSyncFlagIsTrueOnlyForOne()
     FaceStoredValues v;
     for (const char *text : {"2", "-1", "True", "0"}) {
         ini.writeString(SectionFace, QStringLiteral("INeedSynhroFIO"), QString::fromLatin1(text));
-        v.iNeedSynhroFIO = true;
+        v.namesOutOfStep = true;
         readFaceValues(ini, v);
-        QVERIFY2(!v.iNeedSynhroFIO, text);
+        QVERIFY2(!v.namesOutOfStep, text);
     }
     ini.writeString(SectionFace, QStringLiteral("INeedSynhroFIO"), QStringLiteral("1"));
     readFaceValues(ini, v);
-    QVERIFY(v.iNeedSynhroFIO);
+    QVERIFY(v.namesOutOfStep);
 }
 
 void TestSettings::linkValuesOutOfRangeFallBackAndStayInTheFile()
@@ -294,13 +294,13 @@ void TestSettings::everyKeyRoundTrips()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
     FaceStoredValues v;
-    v.lastReadedIndex = 1234;
+    v.lastStoredIndex = 1234;
     v.lastCheckedIndex = 1200;
     v.maxCardsIndex = 77;
     v.pingDelayMS = 450;
     v.sendDelayMS = 2500;
     v.baseRequestCount = 0;
-    v.iNeedSynhroFIO = true;
+    v.namesOutOfStep = true;
     v.fixedReceiveWindow = true;
     FormPlacement p;
     p.flags = 2;
@@ -334,13 +334,13 @@ void TestSettings::everyKeyRoundTrips()
                           "FixedReceiveWindow", "SendDelayMS", "BaseRequestCount", "INeedSynhroFIO"}));
     FaceStoredValues v2;
     readFaceValues(ini, v2);
-    QCOMPARE(v2.lastReadedIndex, 1234);
+    QCOMPARE(v2.lastStoredIndex, 1234);
     QCOMPARE(v2.lastCheckedIndex, 1200);
     QCOMPARE(v2.maxCardsIndex, 77);
     QCOMPARE(v2.pingDelayMS, 450);
     QCOMPARE(v2.sendDelayMS, 2500);
     QCOMPARE(v2.baseRequestCount, 0);
-    QCOMPARE(v2.iNeedSynhroFIO, true);
+    QCOMPARE(v2.namesOutOfStep, true);
     QCOMPARE(v2.fixedReceiveWindow, true);
     FormPlacement p2;
     QVERIFY(readPlacement(ini, SectionFace, p2));

@@ -30,8 +30,8 @@ private:
         if (!config)
             return -1;
         rig.engine.setReaderConfig(config.value);
-        rig.engine.readerNormalMode = true;
-        rig.engine.syncState = SyncState::Online;
+        rig.engine.setReaderFindings(true, false, false);
+        rig.engine.setState(SyncState::Online);
         return rig.sim.requestsServed();
     }
 };
@@ -59,8 +59,8 @@ void TestSyncArchive::endOfUnwrappedArchiveAsksToStop()
     QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Получен полный архив записей"));
     QCOMPARE(rig.view.progress.at(36), qMakePair(37, 2000));
     QCOMPARE(rig.view.progress.last(), qMakePair(0, 0));
-    QCOMPARE(rig.engine.lastRecNumber.load(), 37);
-    QVERIFY(!rig.engine.syncPaused.load());
+    QCOMPARE(rig.engine.snapshot().lastRecNumber, 37);
+    QVERIFY(!rig.engine.snapshot().paused);
     QVERIFY(rig.engine.timerControl()->isActive());
     rig.engine.timerControl()->stop();
 }
@@ -94,7 +94,7 @@ void TestSyncArchive::needsTheReaderInNormalMode()
     rig.sim.addRecords(5);
     const int base = online(rig);
     QVERIFY(base >= 0);
-    rig.engine.readerNormalMode = false;
+    rig.engine.setReaderFindings(false, false, false);
 
     rig.engine.readFullArchive();
 
@@ -105,7 +105,7 @@ void TestSyncArchive::needsTheReaderInNormalMode()
              QStringLiteral("Для полного считывания архива необходимо чтобы считыватель находился в нормальном режиме работы"));
     QCOMPARE(rig.sim.requestsServed() - base, 0);
     QCOMPARE(rig.measuresCount(), 0);
-    QVERIFY(!rig.engine.syncPaused.load());
+    QVERIFY(!rig.engine.snapshot().paused);
 }
 
 void TestSyncArchive::suspensionStopsTheRead()
@@ -124,9 +124,9 @@ void TestSyncArchive::suspensionStopsTheRead()
     QVERIFY2(stored > 0 && stored < 2000, qPrintable(QString::number(stored)));
     QCOMPARE(rig.sim.requestsServed() - base, stored);
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
-    QCOMPARE(rig.engine.lastRecNumber.load(), stored);
-    QVERIFY(!rig.engine.syncPaused.load());
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Suspended);
+    QCOMPARE(rig.engine.snapshot().lastRecNumber, stored);
+    QVERIFY(!rig.engine.snapshot().paused);
 }
 
 void TestSyncArchive::lostLinkEndsSilently()
@@ -144,7 +144,7 @@ void TestSyncArchive::lostLinkEndsSilently()
     QCOMPARE(rig.measuresCount(), 10);
     QCOMPARE(rig.sim.requestsServed() - base, 10 + rig.link.baseRequestCount() + 1);
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Offline);
     QVERIFY(!rig.view.statusTexts.contains(QStringLiteral("Получен полный архив записей")));
 }
 

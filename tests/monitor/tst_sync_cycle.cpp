@@ -77,7 +77,7 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
 
     rig.engine.pollReader();
 
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Online);
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(Only(rig.view.statusTexts, QStringLiteral("Чтение записи")), progressTexts(1, 20, 20));
     QList<QPair<int, int>> expected;
@@ -89,7 +89,7 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
     QCOMPARE(rig.view.statusTexts.last(), QStringLiteral("Синхронизация завершена"));
     QCOMPARE(rig.device(rig.address()).first, 120);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(120).time);
-    QCOMPARE(rig.engine.lastRecNumber.load(), 120);
+    QCOMPARE(rig.engine.snapshot().lastRecNumber, 120);
 
     // Every field of a stored row comes from the reader's record.
     const QList<MeasureRow> rows = rig.measures();
@@ -104,8 +104,8 @@ void TestSyncCycle::copiesNewRecordsWithProgress()
     QCOMPARE(row.check.toBool(), false);
     QVERIFY(!row.check.isNull());
     QVERIFY(qAbs(row.recoveryTime.secsTo(QDateTime::currentDateTime())) < 30);
-    QCOMPARE(rig.engine.lastReadedIndex.load(), rows.last().index);
-    QVERIFY(rig.engine.iNeedSynhroFIO.load());
+    QCOMPARE(rig.engine.snapshot().lastStoredIndex, rows.last().index);
+    QVERIFY(rig.engine.snapshot().namesOutOfStep);
 }
 
 void TestSyncCycle::followsTheRingRoundItsEnd()
@@ -123,7 +123,7 @@ void TestSyncCycle::followsTheRingRoundItsEnd()
              progressTexts(1, 10, 10) + progressTexts(1, 5, 5));
     QCOMPARE(rig.device(rig.address()).first, 5);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(5).time);
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Online);
 }
 
 void TestSyncCycle::equalCountsWriteThePositionUnchanged()
@@ -137,7 +137,7 @@ void TestSyncCycle::equalCountsWriteThePositionUnchanged()
     rig.engine.pollReader();
 
     QCOMPARE(rig.view.statesPainted.first(), int(SyncState::Exchanging));
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Online);
     QCOMPARE(rig.view.statusTexts, QStringList{QStringLiteral("Конфигурация считана")});
     QCOMPARE(rig.measuresCount(), 0);
     QVERIFY(written.count() >= 1);
@@ -172,7 +172,7 @@ void TestSyncCycle::rememberedRecordTimeTolerance()
         QCOMPARE(rig.prompt.texts(),
                  QStringList{QStringLiteral("Найдена последняя запись архива (120)\r\nПрекратить дальнейшее считывание ?")});
         QVERIFY(rig.view.statusTexts.contains(QStringLiteral("Полное чтение архива")));
-        QVERIFY(!rig.engine.syncPaused.load());
+        QVERIFY(!rig.engine.snapshot().paused);
     } else {
         QVERIFY(rig.prompt.asked.isEmpty());
     }
@@ -192,7 +192,7 @@ void TestSyncCycle::recordAlreadyStoredIsNotDoubled()
     // A filter on the grid does not hide the stored row from the check.
     rig.dm.measures().setFilter(QStringLiteral("RecNumber=0"));
     rig.dm.measures().setFiltered(true);
-    rig.engine.iNeedSynhroFIO = false;
+    rig.engine.setNamesOutOfStep(false);
 
     rig.engine.pollReader();
 
@@ -239,7 +239,7 @@ void TestSyncCycle::newBusAddressReadsTheWholeArchive()
     rig.engine.pollReader();
 
     QCOMPARE(inserted.count(), 1);
-    QCOMPARE(rig.engine.loadedAddress.load(), 0x0A0B0C);
+    QCOMPARE(rig.engine.snapshot().loadedAddress, 0x0A0B0C);
     QCOMPARE(rig.measuresCount(), 37);
     QCOMPARE(rig.device(0x0A0B0C).first, 37);
     QCOMPARE(rig.device(0x010203).first, 30);  // the other reader's position is left alone
@@ -247,7 +247,7 @@ void TestSyncCycle::newBusAddressReadsTheWholeArchive()
              QStringList{QStringLiteral("Найдена последняя запись архива (37)\r\nПрекратить дальнейшее считывание ?")});
     // The timer-mode poll does not mark names for a new reader row by itself;
     // the stored records do.
-    QVERIFY(rig.engine.iNeedSynhroFIO.load());
+    QVERIFY(rig.engine.snapshot().namesOutOfStep);
 }
 
 void TestSyncCycle::addressZeroBeforeAnyReplyIsNotLookedUp()
@@ -260,8 +260,8 @@ void TestSyncCycle::addressZeroBeforeAnyReplyIsNotLookedUp()
     rig.engine.pollReader();
 
     // Address 0 is what loadedAddress starts with: the row is not read.
-    QCOMPARE(rig.engine.lastRecNumber.load(), 0);
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
+    QCOMPARE(rig.engine.snapshot().lastRecNumber, 0);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Online);
     QCOMPARE(rig.sim.requestsServed(), 1);
 }
 
@@ -274,7 +274,7 @@ void TestSyncCycle::clockToleranceIsWholeSeconds()
     rig.engine.setReaderConfig(rec);
     rig.engine.checkReaderClock();
     QVERIFY(rig.prompt.asked.isEmpty());
-    QVERIFY(!rig.engine.clockQuestionAsked);
+    QVERIFY(!rig.engine.snapshot().clockQuestionAsked);
 
     rec.clock = QDateTime::currentDateTime().addMSecs(-150900);
     rig.engine.setReaderConfig(rec);
@@ -284,15 +284,15 @@ void TestSyncCycle::clockToleranceIsWholeSeconds()
     rig.prompt.answers << PromptButton::Cancel;
     rec.clock = QDateTime::currentDateTime().addMSecs(151500);
     rig.engine.setReaderConfig(rec);
-    rig.engine.syncPaused = true;
+    rig.engine.setPaused(true);
     rig.engine.checkReaderClock();
     QCOMPARE(rig.prompt.asked.size(), 1);
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Information);
     QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"));
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
-    QVERIFY(!rig.engine.syncPaused.load());
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Suspended);
+    QVERIFY(!rig.engine.snapshot().paused);
     QCOMPARE(rig.engine.readerConfig().clock, rec.clock);  // Cancel leaves the clock alone
 }
 
@@ -304,7 +304,7 @@ void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
     rig.rememberRecord(3);
     rig.engine.pollReader();  // the reader's row is loaded, the clock is right
     QVERIFY(rig.prompt.asked.isEmpty());
-    QCOMPARE(rig.engine.lastRecNumber.load(), 3);
+    QCOMPARE(rig.engine.snapshot().lastRecNumber, 3);
     rig.sim.setClockOffsetSeconds(3600);
     rig.prompt.answers << PromptButton::Ok;
 
@@ -314,7 +314,7 @@ void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
     QCOMPARE(rig.sim.readModel<int>([](const SimReaderModel &m) { return m.configWrites(); }), 1);
     QVERIFY(qAbs(rig.sim.clock().secsTo(QDateTime::currentDateTime())) < 61);
     // The counts were equal: synchronisation stays suspended after the question.
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Suspended);
 
     // Once per run: the next poll (clock off again) asks nothing.
     rig.sim.setClockOffsetSeconds(-3600);
@@ -322,7 +322,7 @@ void TestSyncCycle::clockQuestionOncePerRunAndOkSetsTheClock()
     rig.engine.setStopSynchro(false);
     rig.engine.pollReader();
     QCOMPARE(rig.prompt.asked.size(), 1);
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Online);
 }
 
 void TestSyncCycle::readerSilentMidPassKeepsThePosition()
@@ -336,7 +336,7 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
 
     rig.engine.pollReader();
 
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Offline);
     QCOMPARE(rig.recNumbers(), Range(101, 110));
     QCOMPARE(rig.device(rig.address()).first, 110);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(110).time);
@@ -346,7 +346,7 @@ void TestSyncCycle::readerSilentMidPassKeepsThePosition()
     rig.engine.pollReader();
     QCOMPARE(rig.recNumbers(), Range(101, 120));
     QCOMPARE(rig.device(rig.address()).first, 120);
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Online);
 }
 
 // Every stored row holds the reading of the slot its RecNumber names.
@@ -410,16 +410,16 @@ void TestSyncCycle::pendingModeRestoreRetriedByThePoll()
     };
 
     // A reader that does not switch modes: the pending switch waits.
-    rig.engine.readerModeRestorePending = true;
+    rig.engine.setReaderModeRestorePending(true);
     rig.engine.pollReader();
     QCOMPARE(modeRequests(), 0);
-    QVERIFY(rig.engine.readerModeRestorePending.load());
+    QVERIFY(rig.engine.snapshot().readerModeRestorePending);
 
     // A reader that switches modes gets mode 0 at the next poll; the flag clears.
     rig.sim.setModeSwitching(true);
     rig.engine.pollReader();
     QCOMPARE(modeRequests(), 1);
-    QVERIFY(!rig.engine.readerModeRestorePending.load());
+    QVERIFY(!rig.engine.snapshot().readerModeRestorePending);
     rig.engine.pollReader();
     QCOMPARE(modeRequests(), 1);
 }
@@ -433,9 +433,9 @@ void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
 
     rig.engine.pollReader();
 
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
-    QVERIFY(rig.engine.readerBusy.load());
-    QVERIFY(!rig.engine.readerNormalMode.load());
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Online);
+    QVERIFY(rig.engine.snapshot().readerBusy);
+    QVERIFY(!rig.engine.snapshot().readerNormalMode);
     QCOMPARE(rig.measuresCount(), 0);
     QCOMPARE(rig.view.statesPainted, QList<int>{int(SyncState::Online)});
 
@@ -443,8 +443,8 @@ void TestSyncCycle::busyReaderIsOnlineAndCopiesNothing()
     rig.sim.setBusy(false);
     rig.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
     rig.engine.pollReader();
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
-    QVERIFY(!rig.engine.readerBusy.load());
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Offline);
+    QVERIFY(!rig.engine.snapshot().readerBusy);
 }
 
 void TestSyncCycle::presenceAnsweredAloneMarksTheReaderBusy()
@@ -458,9 +458,9 @@ void TestSyncCycle::presenceAnsweredAloneMarksTheReaderBusy()
 
     rig.engine.pollReader();
 
-    QVERIFY(rig.engine.readerBusy.load());
-    QVERIFY(!rig.engine.readerNormalMode.load());
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Online);
+    QVERIFY(rig.engine.snapshot().readerBusy);
+    QVERIFY(!rig.engine.snapshot().readerNormalMode);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Online);
     QCOMPARE(rig.measuresCount(), 0);
 }
 
@@ -480,7 +480,7 @@ void TestSyncCycle::portThatCannotOpenIsNamedOnce()
     const QStringList lines = rig.eventLines();
     QCOMPARE(lines.filter(port).size(), 1);
     QCOMPARE(lines.size(), 1);
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Offline);
     rig.link.resetReportConnectFailure();
 }
 
@@ -596,30 +596,30 @@ void TestSyncCycle::controlTickCountsPausesAndSuspends()
     rig.engine.timerControlTimer();  // not counted while the poll runs
     QTRY_VERIFY_WITH_TIMEOUT(!rig.engine.pollUnderWay(), 10000);
     QVERIFY(rig.sim.requestsServed() > 0);
-    QCOMPARE(rig.engine.syncTickCounter.load(), 11);
+    QCOMPARE(rig.engine.snapshot().tickCount, 11);
 
     // Paused: nothing at all, not even counting.
     const int served = rig.sim.requestsServed();
-    rig.engine.syncPaused = true;
+    rig.engine.setPaused(true);
     for (int i = 0; i < 22; ++i)
         rig.engine.timerControlTimer();
-    QCOMPARE(rig.engine.syncTickCounter.load(), 11);
-    rig.engine.syncPaused = false;
+    QCOMPARE(rig.engine.snapshot().tickCount, 11);
+    rig.engine.setPaused(false);
 
     // Suspended: the text at every tick, no poll.
     rig.view.clear();
     rig.engine.setStopSynchro(true);
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Suspended);
     for (int i = 0; i < 22; ++i)
         rig.engine.timerControlTimer();
     QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 22);
     QCOMPARE(rig.sim.requestsServed(), served);
 
     // Unchecking always leaves state 0, whatever came before.
-    rig.engine.syncState = SyncState::Online;
+    rig.engine.setState(SyncState::Online);
     rig.engine.setStopSynchro(false);
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
-    QCOMPARE(rig.engine.threadStartTicks.load(), 55);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Offline);
+    QCOMPARE(rig.engine.snapshot().threadStartTicks, 55);
 }
 
 void TestSyncCycle::timerNeverPollsBesideAWorker()

@@ -41,7 +41,7 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     const int e = rig.addMeasure(at(11, 0), 6, 100, 0, 0, QStringLiteral("Старое имя"));
     const int note = rig.addNote(5, at(10, 0), at(12, 0), QStringLiteral("Петров П.П."));
     rig.dm.measures().setIndexFieldNames(QStringLiteral("ID"));
-    rig.engine.iNeedSynhroFIO = true;
+    rig.engine.setNamesOutOfStep(true);
 
     rig.engine.syncNamesFromJournal();
 
@@ -52,7 +52,7 @@ void TestSyncNames::closedPeriodBoundsAreInclusive()
     QCOMPARE(fio.value(d), QString());
     QCOMPARE(fio.value(e), QString());  // every name is rewritten from the journal
     QCOMPARE(rig.noteDose(note).toDouble(), 3.75);
-    QVERIFY(!rig.engine.iNeedSynhroFIO.load());
+    QVERIFY(!rig.engine.snapshot().namesOutOfStep);
     QVERIFY(rig.prompt.asked.isEmpty());
     // The sort orders stay as the synchronisation set them.
     QCOMPARE(rig.dm.measures().indexFieldNames(), QStringLiteral("DateTime"));
@@ -156,7 +156,7 @@ void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
     const int reading = rig.addMeasure(at(10, 0), 5, 1);
     rig.addNote(5, at(9, 0), QVariant(), QStringLiteral("Иванов"));
 
-    rig.engine.iNeedSynhroFIO = true;
+    rig.engine.setNamesOutOfStep(true);
     rig.engine.askNameSync(false);  // names switched off: no question
     QVERIFY(rig.prompt.asked.isEmpty());
 
@@ -166,13 +166,13 @@ void TestSyncNames::askOnlyWhenOutOfStepAndNamesShown()
     QCOMPARE(rig.prompt.asked.at(0).kind, MsgKind::Warning);
     QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok | PromptButton::Cancel));
     QCOMPARE(rig.prompt.asked.at(0).text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
-    QVERIFY(rig.engine.iNeedSynhroFIO.load());
+    QVERIFY(rig.engine.snapshot().namesOutOfStep);
     QCOMPARE(names(rig).value(reading), QString());
 
     rig.prompt.answers << PromptButton::Ok;
     rig.engine.askNameSync(true);
     QCOMPARE(rig.prompt.asked.size(), 2);
-    QVERIFY(!rig.engine.iNeedSynhroFIO.load());
+    QVERIFY(!rig.engine.snapshot().namesOutOfStep);
     QCOMPARE(names(rig).value(reading), QStringLiteral("Иванов"));
 
     rig.engine.askNameSync(true);  // in step now: no question
@@ -189,7 +189,7 @@ void TestSyncNames::failedTableOperationIsReported()
     rig.dm.measures().setFiltered(true);
     rig.dm.measures().exec(QStringLiteral("CREATE TRIGGER \"Measures\".\"NoNames\" BEFORE UPDATE OF \"FIO\" ON \"Measures\" "
                                         "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
-    rig.engine.iNeedSynhroFIO = true;
+    rig.engine.setNamesOutOfStep(true);
 
     rig.engine.syncNamesFromJournal();
 
@@ -198,7 +198,7 @@ void TestSyncNames::failedTableOperationIsReported()
     QCOMPARE(rig.prompt.asked.at(0).buttons, PromptButtons(PromptButton::Ok));
     QCOMPARE(rig.prompt.asked.at(0).text,
              QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"));
-    QVERIFY(!rig.engine.iNeedSynhroFIO.load());
+    QVERIFY(!rig.engine.snapshot().namesOutOfStep);
     QCOMPARE(rig.dm.measures().filter(), QStringLiteral("Dose>0"));
     QVERIFY(rig.dm.measures().filtered());
     QCOMPARE(names(rig).value(reading), QStringLiteral("Было"));  // nothing half done

@@ -26,7 +26,7 @@ private:
     // shuts down, the tables close.
     static void closeWindow(SyncRig &rig)
     {
-        rig.engine.faceNotReady = true;
+        rig.engine.setFaceNotReady(true);
         rig.engine.shutDown();
         rig.dm.dataModuleDestroy();
     }

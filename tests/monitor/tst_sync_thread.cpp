@@ -71,7 +71,7 @@ void TestSyncThread::workerStartsCopiesAndStops()
     QVERIFY(!rig.engine.threadRunning());
     QVERIFY(rig.engine.waitForWorkers(2000));
     QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!rig.engine.syncPaused.load());
+    QVERIFY(!rig.engine.snapshot().paused);
 
     // The timer polls again.
     const int served = rig.sim.requestsServed();
@@ -121,14 +121,14 @@ void TestSyncThread::pausedWorkerNeitherPollsNorShows()
     QTRY_VERIFY_WITH_TIMEOUT(rig.view.heartbeats >= 1, 5000);
 
     ForegroundLinkUse use(rig.engine, 100);  // a service dialog is open
-    QVERIFY(rig.engine.syncPaused.load());
+    QVERIFY(rig.engine.snapshot().paused);
     QTest::qWait(100);
     rig.view.clear();
     const int served = rig.sim.requestsServed();
-    const int ticks = rig.engine.syncTickCounter.load();
+    const int ticks = rig.engine.snapshot().tickCount;
     QTest::qWait(1500);
     QCOMPARE(rig.sim.requestsServed(), served);
-    QCOMPARE(rig.engine.syncTickCounter.load(), ticks);
+    QCOMPARE(rig.engine.snapshot().tickCount, ticks);
     QCOMPARE(rig.view.heartbeats, 0);
     QVERIFY(rig.view.statusTexts.isEmpty());
 }
@@ -146,7 +146,7 @@ void TestSyncThread::suspensionDuringAPollStays()
 
     rig.engine.setStopSynchro(true);  // while the worker's request is on the line
     QTest::qWait(1500);
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Suspended);
     QCOMPARE(rig.view.count(QStringLiteral("Синхронизация приостановлена")), 1);
 }
 
@@ -178,7 +178,7 @@ void TestSyncThread::foregroundUseWaitsForTheCommandUnderWay()
             QCOMPARE(rig.sim.requestsServed(), served + 1);
             QCOMPARE(rig.sim.repliesSent(), served + 1);
         }
-        QVERIFY(!rig.engine.syncPaused.load());
+        QVERIFY(!rig.engine.snapshot().paused);
     }
 }
 
@@ -206,12 +206,12 @@ void TestSyncThread::presenceAnsweredAloneMarksTheReaderBusy()
     rig.sim.addRecords(5);
     startWorker(rig);
     QTRY_COMPARE_WITH_TIMEOUT(rig.device(rig.address()).first, 5, 10000);
-    QVERIFY(!rig.engine.readerBusy.load());
+    QVERIFY(!rig.engine.snapshot().readerBusy);
 
     // The next configuration request is refused (not for being busy); the
     // presence check that follows is answered.
     rig.sim.injectFault(SimReader::Fault::Refuse, 1, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.readerBusy.load(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine.snapshot().readerBusy, 10000);
     rig.engine.shutDown();
     QVERIFY(rig.engine.waitForWorkers(5000));
 }

@@ -135,14 +135,14 @@ void TestUiCommands::serviceCommandsOpenTheirWindows()
     ScriptedPrompt prompt;
     FaceRig rig;
     MainWindow &f = rig.face;
-    rig.engine.syncState = SyncState::Suspended;
+    rig.engine.setState(SyncState::Suspended);
     f.updateStateIndicator();  // enables the service commands
     // "Метрология" runs the metrology flow (without a reader the coefficients
     // read fails and the flow offers to abort); the spectrum command and
     // "О программе" open their windows; synchronisation resumes after each.
     // A flow run before may have left the cycle offline: the commands are
     // enabled again first.
-    rig.engine.syncState = SyncState::Suspended;
+    rig.engine.setState(SyncState::Suspended);
     f.updateStateIndicator();
     prompt.asked.clear();
     control<QPushButton>(f, "RunService")->click();
@@ -153,7 +153,7 @@ void TestUiCommands::serviceCommandsOpenTheirWindows()
     control<QAction>(f, "actShowSpectrum")->trigger();
     control<QAction>(f, "N3")->trigger();
     QCOMPARE(prompt.dialogsShown, (QList<QString>{QStringLiteral("TSpectrumADC"), QStringLiteral("TAboutBox")}));
-    QVERIFY(!rig.engine.syncPaused);
+    QVERIFY(!rig.engine.snapshot().paused);
     // "Дозиметр" runs the options flow: without a reader the label read
     // fails and the flow offers to abort.
     prompt.asked.clear();
@@ -161,7 +161,7 @@ void TestUiCommands::serviceCommandsOpenTheirWindows()
     QCOMPARE(prompt.asked.size(), 1);
     QVERIFY(prompt.asked.first().text.startsWith(QStringLiteral("Не удалось считать текущую метку дозиметра")));
     QCOMPARE(prompt.asked.first().buttons, PromptButton::Abort | PromptButton::Ignore);
-    QVERIFY(!rig.engine.syncPaused);
+    QVERIFY(!rig.engine.snapshot().paused);
 }
 
 void TestUiCommands::cardsAndDetailOpenTheirWindows()
@@ -225,7 +225,7 @@ void TestUiCommands::journalOpensTheJournal()
     control<QAction>(f, "NNotes")->trigger();
     QCOMPARE(shown, 2);
     QCOMPARE(f.findChildren<NoteBook *>().size(), 1);
-    QVERIFY(rig.engine.iNeedSynhroFIO);
+    QVERIFY(rig.engine.snapshot().namesOutOfStep);
     QCOMPARE(db.dm.notes().totalRows(), qint64(1));
     setDataModule(nullptr);
 }
@@ -247,24 +247,23 @@ void TestUiCommands::serviceFlowsLeaveTheWindowAsTheyFoundIt()
         FaceRig rig;
         MainWindow &f = rig.face;
         rig.engine.setLink(&setup.link);
-        rig.engine.readerModeSwitching = switching ? 1 : 0;
-        rig.engine.readerNormalMode = true;
-        rig.engine.syncState = SyncState::Online;
+        rig.engine.setReaderFindings(true, false, switching);
+        rig.engine.setState(SyncState::Online);
         f.updateStateIndicator();
         if (!switching)
             control<QAction>(f, "NStopSynchro")->trigger();
-        const SyncState before = rig.engine.syncState;
+        const SyncState before = rig.engine.snapshot().state;
         const QString status = control<ClickLabel>(f, "PanelInfoStatus")->text();
         QVERIFY(control<QAction>(f, "NDosimetr")->isEnabled());
         for (const char *command : {"RunPencilOptions", "RunService"}) {
             control<QPushButton>(f, command)->click();
             QVERIFY(rig.engine.waitForWorkers(5000));
-            QCOMPARE(rig.engine.syncState.load(), before);
+            QCOMPARE(rig.engine.snapshot().state, before);
             QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), status);
             QCOMPARE(control<QAction>(f, "NStopSynchro")->isChecked(), !switching);
             QVERIFY(control<QAction>(f, "NDosimetr")->isEnabled() && control<QAction>(f, "NMetrology")->isEnabled());
             QVERIFY(control<QPushButton>(f, "RunPencilOptions")->isEnabled());
-            QVERIFY(!rig.engine.syncPaused && !rig.engine.readerModeRestorePending);
+            QVERIFY(!rig.engine.snapshot().paused && !rig.engine.snapshot().readerModeRestorePending);
             QCOMPARE(setup.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 0);
         }
         QCOMPARE(prompt.dialogsShown.count(QStringLiteral("TPencilOptions")), 1);

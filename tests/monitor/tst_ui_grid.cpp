@@ -47,7 +47,7 @@ void TestUiGrid::gridLabelsAndQuickFilters()
     f.bindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.activateFirstTime();
-    QVERIFY(!rig.engine.faceNotReady);
+    QVERIFY(!rig.engine.snapshot().faceNotReady);
     QCOMPARE(f.minLabels().size(), 5);
     QCOMPARE(f.maxLabels().size(), 5);
     QCOMPARE(f.recordsGrid()->model()->rowCount(), 40);
@@ -162,7 +162,7 @@ void TestUiGrid::modesSortingAndPanels()
     f.clearQuickFilters();
 
     // The names mode shows the journal column in place of the dosimeter name.
-    rig.engine.iNeedSynhroFIO = true;
+    rig.engine.setNamesOutOfStep(true);
     prompt.answers = {PromptButton::Cancel};
     control<QToolButton>(f, "ExtNotes")->click();
     QVERIFY(control<QAction>(f, "actExtNotes")->isChecked());
@@ -171,7 +171,7 @@ void TestUiGrid::modesSortingAndPanels()
     QCOMPARE(f.recordsGrid()->horizontalHeader()->sectionSize(3), f.view().columns[3].width);
     QVERIFY(f.view().columns[3].width >= 271);
     QCOMPARE(prompt.asked.last().text, QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"));
-    QVERIFY(rig.engine.iNeedSynhroFIO);  // Cancel leaves the flag
+    QVERIFY(rig.engine.snapshot().namesOutOfStep);  // Cancel leaves the flag
     control<QAction>(f, "actExtNotes")->trigger();
     QVERIFY(f.recordsGrid()->isColumnHidden(3));
     QVERIFY(!f.recordsGrid()->isColumnHidden(2));
@@ -258,7 +258,7 @@ void TestUiGrid::emptyTableAtFirstActivation()
     f.bindMeasures(&db.dm.measures());
     QVERIFY(rig.show());
     f.activateFirstTime();
-    QVERIFY(!rig.engine.faceNotReady);
+    QVERIFY(!rig.engine.snapshot().faceNotReady);
     QVERIFY(f.minLabels().isEmpty());
     f.resize(900, 600);
     f.resize(640, 480);
@@ -281,11 +281,11 @@ void TestUiGrid::labelsFollowStoredReadings()
     // A pass stores readings: the labels are built when it ends.
     const QDateTime t(QDate(2026, 12, 1), QTime(8, 0));
     db.add(1, t, 7, QStringLiteral("a"), 1.5);
-    rig.engine.lastReadedIndex = db.add(2, t.addSecs(60), 8, QStringLiteral("b"), 2.5);
-    rig.engine.syncState = SyncState::Exchanging;
+    rig.engine.setLastStoredIndex(db.add(2, t.addSecs(60), 8, QStringLiteral("b"), 2.5));
+    rig.engine.setState(SyncState::Exchanging);
     f.updateStateIndicator();
     QVERIFY(f.minLabels().isEmpty());  // not in the middle of the pass
-    rig.engine.syncState = SyncState::Online;
+    rig.engine.setState(SyncState::Online);
     f.updateStateIndicator();
     QCOMPARE(f.minLabels().size(), 5);
     QCOMPARE(f.maxLabels()[4]->text(), QStringLiteral("2.5"));
@@ -294,7 +294,7 @@ void TestUiGrid::labelsFollowStoredReadings()
     ScriptedPrompt prompt;
     prompt.inputs = {QStringLiteral("2")};
     QTest::mouseClick(f.minLabels()[4], Qt::LeftButton);
-    rig.engine.lastReadedIndex = db.add(3, t.addSecs(120), 9, QStringLiteral("c"), 7.25);
+    rig.engine.setLastStoredIndex(db.add(3, t.addSecs(120), 9, QStringLiteral("c"), 7.25));
     f.updateStateIndicator();
     QCOMPARE(db.dm.measures().filter(), QStringLiteral("Dose>=2"));
     QCOMPARE(f.minLabels()[4]->text(), QStringLiteral("2"));

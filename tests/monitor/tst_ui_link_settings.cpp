@@ -42,10 +42,10 @@ void TestUiLinkSettings::linkOkStartsAndStopsTheThread()
         r->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
         return r->result();
     };
-    rig.engine.threadStartTicks = 50;
+    rig.engine.setThreadStartTicks(50);
     QCOMPARE(r->showModal(), int(QDialog::Accepted));
     QVERIFY(e.useThread());
-    QCOMPARE(int(rig.engine.threadStartTicks), 0);
+    QCOMPARE(int(rig.engine.snapshot().threadStartTicks), 0);
     for (int i = 0; i < 4; ++i)
         e.timerControlTimer();
     QTRY_VERIFY(e.threadRunning());
@@ -55,9 +55,9 @@ void TestUiLinkSettings::linkOkStartsAndStopsTheThread()
         r->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
         return r->result();
     };
-    rig.engine.threadStartTicks = 50;
+    rig.engine.setThreadStartTicks(50);
     r->showModal();
-    QCOMPARE(int(rig.engine.threadStartTicks), 50);
+    QCOMPARE(int(rig.engine.snapshot().threadStartTicks), 50);
 
     // Unchecking it and "&Принять" stops the worker at once.
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
@@ -71,7 +71,7 @@ void TestUiLinkSettings::linkOkStartsAndStopsTheThread()
     QVERIFY(!e.threadRunning());
     QVERIFY(!e.useThread());
     QVERIFY(t.elapsed() < 2000);
-    QVERIFY(!rig.engine.syncPaused);
+    QVERIFY(!rig.engine.snapshot().paused);
     QVERIFY(e.waitForWorkers(5000));
 }
 
@@ -81,7 +81,7 @@ void TestUiLinkSettings::linkCancelRestoresTheThreadChoice()
     FaceRig rig;
     SyncEngine &e = rig.engine;
     LinkSettingsWindow *r = rig.rs232;
-    rig.engine.threadStartTicks = 50;
+    rig.engine.setThreadStartTicks(50);
 
     // Every way out but "&Принять": the box comes back, the engine is untouched.
     const QList<std::function<void()>> exits = {
@@ -103,7 +103,7 @@ void TestUiLinkSettings::linkCancelRestoresTheThreadChoice()
         QVERIFY2(!r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->isChecked(), qPrintable(QString::number(i)));
         QVERIFY(r->isHidden());
         QVERIFY(!e.useThread());
-        QCOMPARE(int(rig.engine.threadStartTicks), 50);
+        QCOMPARE(int(rig.engine.snapshot().threadStartTicks), 50);
         QCOMPARE(int(r->link().comPortIndex()), 2);
         r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(0);
     }
@@ -114,7 +114,7 @@ void TestUiLinkSettings::linkCancelRestoresTheThreadChoice()
     // With the thread chosen and running, Cancel after unchecking keeps it running.
     e.setUseThread(true);
     r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->setChecked(true);
-    rig.engine.threadStartTicks = 0;
+    rig.engine.setThreadStartTicks(0);
     for (int i = 0; i < 4; ++i)
         e.timerControlTimer();
     QTRY_VERIFY(e.threadRunning());

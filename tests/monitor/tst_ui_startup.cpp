@@ -128,9 +128,9 @@ void TestUiStartup::settingsAtShowAndClose()
         QVERIFY(QTest::qWaitForWindowExposed(&f));
         QVERIFY(rig.engine.timerControl()->isActive());  // the restore enables the control timer
         QCOMPARE(f.lastCheckedIndex(), expectedBoundary);
-        QCOMPARE(int(rig.engine.lastReadedIndex), 8);
+        QCOMPARE(int(rig.engine.snapshot().lastStoredIndex), 8);
         QCOMPARE(f.storedValues().maxCardsIndex, 12);
-        QVERIFY(rig.engine.iNeedSynhroFIO);
+        QVERIFY(rig.engine.snapshot().namesOutOfStep);
         QCOMPARE(int(rig.link.pingDelayMs()), 250);
         QCOMPARE(int(rig.link.sendDelayMs()), 2000);
         QCOMPARE(int(rig.link.baseRequestCount()), 3);
@@ -138,10 +138,10 @@ void TestUiStartup::settingsAtShowAndClose()
         QCOMPARE(rig.link.portName(), QStringLiteral("/nonexistent/ttyS9"));
         QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Нет соединения"));  // updateStateIndicator ran
 
-        rig.engine.lastReadedIndex = 9;
-        rig.engine.iNeedSynhroFIO = false;
+        rig.engine.setLastStoredIndex(9);
+        rig.engine.setNamesOutOfStep(false);
         QVERIFY(f.close());
-        QVERIFY(rig.engine.faceNotReady);
+        QVERIFY(rig.engine.snapshot().faceNotReady);
         QVERIFY(!db.dm.measures().active());  // the database module closed its tables
     }
     IniFile ini(path);
@@ -165,8 +165,8 @@ void TestUiStartup::unattendedRunAnswersEachQuestionItsOwnWay()
     const CommandResult<ReaderConfigData> config = readReaderConfig(&rig.link);
     QVERIFY(config);
     rig.engine.setReaderConfig(config.value);
-    rig.engine.readerNormalMode = true;
-    rig.engine.syncState = SyncState::Online;
+    rig.engine.setReaderFindings(true, false, false);
+    rig.engine.setState(SyncState::Online);
     WidgetPrompt unattended;  // nobody watches the offscreen platform
     QVERIFY(WidgetPrompt::isUnattendedRun());
     setPrompt(&unattended);
@@ -181,14 +181,14 @@ void TestUiStartup::unattendedRunAnswersEachQuestionItsOwnWay()
     // The reader's clock is left alone.
     served = rig.sim.requestsServed();
     rig.engine.checkReaderClock();
-    QVERIFY(rig.engine.clockQuestionAsked);
+    QVERIFY(rig.engine.snapshot().clockQuestionAsked);
     QCOMPARE(rig.sim.requestsServed(), served);
 
     // The names wait for an operator.
     rig.addNote(rig.measures().first().id, QVariant(), QVariant(), QStringLiteral("Петров"));
-    rig.engine.iNeedSynhroFIO = true;
+    rig.engine.setNamesOutOfStep(true);
     rig.engine.askNameSync(true);
-    QVERIFY(rig.engine.iNeedSynhroFIO);
+    QVERIFY(rig.engine.snapshot().namesOutOfStep);
     QVERIFY(rig.measures().first().fio.isEmpty());
     setPrompt(&rig.prompt);
 }

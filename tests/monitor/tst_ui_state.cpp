@@ -109,10 +109,10 @@ void TestUiState::stateSquareRepaintsForEachState()
         {3, QColor(0xFF, 0xFF, 0xA0), 60, "Соединение приостановлено"},
         {0, f.palette().color(QPalette::Button), 60, "Нет соединения"},
     };
-    rig.engine.syncTickCounter = 66;  // 66 mod 59 = 7
-    rig.engine.readerNormalMode = false;
+    rig.engine.setTickCount(66);  // 66 mod 59 = 7
+    rig.engine.setReaderFindings(false, false, false);
     for (const Case &c : cases) {
-        rig.engine.syncState = SyncState(c.state);
+        rig.engine.setState(SyncState(c.state));
         const int before = sq->paintCount();
         f.updateStateIndicator();
         QTRY_VERIFY(sq->paintCount() > before);
@@ -131,9 +131,8 @@ void TestUiState::stateSquareRepaintsForEachState()
             QVERIFY(serviceOn);  // kept from state 1
     }
     // State 1 in normal mode without mode switching disables the service commands.
-    rig.engine.syncState = SyncState::Online;
-    rig.engine.readerNormalMode = true;
-    rig.engine.readerBusy = true;
+    rig.engine.setState(SyncState::Online);
+    rig.engine.setReaderFindings(true, true, false);
     f.updateStateIndicator();
     QVERIFY(!control<QPushButton>(f, "RunPencilOptions")->isEnabled());
     QCOMPARE(control<QLabel>(f, "LabelInfoLastDoIt")->text(), QStringLiteral("Прибор занят"));
@@ -169,13 +168,13 @@ void TestUiState::stopSynchroLeavesStateZero()
 {
     FaceRig rig;
     MainWindow &f = rig.face;
-    rig.engine.syncState = SyncState::Exchanging;
+    rig.engine.setState(SyncState::Exchanging);
     control<QAction>(f, "NStopSynchro")->trigger();
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Suspended);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Suspended);
     QCOMPARE(control<ClickLabel>(f, "PanelInfoStatus")->text(), QStringLiteral("Соединение приостановлено"));
-    rig.engine.syncState = SyncState::Online;
+    rig.engine.setState(SyncState::Online);
     control<QAction>(f, "NStopSynchro")->trigger();
-    QCOMPARE(rig.engine.syncState.load(), SyncState::Offline);
+    QCOMPARE(rig.engine.snapshot().state, SyncState::Offline);
     QVERIFY(!control<QAction>(f, "NStopSynchro")->isChecked());
     // The engine's own change shows in the menu.
     rig.engine.setStopSynchro(true);
@@ -187,7 +186,7 @@ void TestUiState::clockQuestionShowsTheSuspension()
     FaceRig rig;
     MainWindow &f = rig.face;
     QVERIFY(rig.show());
-    rig.engine.syncState = SyncState::Online;
+    rig.engine.setState(SyncState::Online);
     f.updateStateIndicator();
     ReaderConfigData rec = rig.engine.readerConfig();
     rec.clock = QDateTime::currentDateTime().addSecs(-600);

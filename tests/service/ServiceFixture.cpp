@@ -6,7 +6,7 @@
 ServiceFixture::ServiceFixture(bool modeSwitching, int repeats) : setup(repeats)
 {
     engine.setLink(&setup.link);
-    engine.readerModeSwitching = modeSwitching ? 1 : 0;
+    engine.setReaderFindings(false, false, modeSwitching);
     setup.sim.setModeSwitching(modeSwitching);
     setup.sim.setInserted(true);
 }

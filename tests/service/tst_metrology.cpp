@@ -147,7 +147,7 @@ void TestMetrology::writeRequestWithAndWithoutModeSwitching()
         setup.sim.setModeSwitching(switching);
         SyncEngine engine;
         engine.setLink(&setup.link);
-        engine.readerModeSwitching = switching ? 1 : 0;
+        engine.setReaderFindings(false, false, switching);
         ScriptedPrompt prompt;
 
         const int result = runFlow(engine, prompt, [](PencilMetrology *dlg) {
@@ -178,7 +178,7 @@ void TestMetrology::writeRequestWithAndWithoutModeSwitching()
         QCOMPARE(prompt.texts(),
                  QStringList{QStringLiteral("Обновлённые коффициенты (10.23,-1) успешно записаны в дозиметр")});
         QCOMPARE(prompt.asked[0].kind, MsgKind::Information);
-        QVERIFY(!engine.syncPaused);
+        QVERIFY(!engine.snapshot().paused);
         QVERIFY(engine.waitForWorkers(5000));  // the switch back is not waited for
         if (switching)
             QCOMPARE(setup.sim.readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 0);

@@ -81,7 +81,7 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
     f.prompt.dialogs[InsertionPrompt::ObjectName] = [](QObject *d) { return static_cast<QDialog *>(d)->exec(); };
     ServiceSession session(f.engine);
     QVERIFY(session.begin(0));
-    QVERIFY(f.engine.syncPaused);
+    QVERIFY(f.engine.snapshot().paused);
     QElapsedTimer t;
     t.start();
     QVERIFY(InsertionPrompt::waitForDosimeter(session, nullptr));
@@ -104,9 +104,9 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
     QCOMPARE(InsertionPrompt::waitForDosimeter(session, nullptr), false);
     QVERIFY(!f.prompt.dialogsShown.isEmpty());
     session.end();
-    QVERIFY(!f.engine.syncPaused);
+    QVERIFY(!f.engine.snapshot().paused);
     QVERIFY(f.engine.waitForWorkers(5000));
-    QVERIFY(!f.engine.readerModeRestorePending);
+    QVERIFY(!f.engine.snapshot().readerModeRestorePending);
     QCOMPARE(f.requests().last(), ServiceFixture::modeRequest(0));
 
     // A port that cannot be opened: the error is shown once, the polls go on.
@@ -147,15 +147,15 @@ void TestServiceOptions::cancelledPromptRestoresTheModeOrMarksItPending()
     t.start();
     PencilOptions::run(f.engine, nullptr, rec.context());
     QVERIFY2(t.elapsed() < 900, qPrintable(QString::number(t.elapsed())));
-    QVERIFY(f.engine.readerModeRestorePending);
-    QVERIFY(!f.engine.syncPaused);
+    QVERIFY(f.engine.snapshot().readerModeRestorePending);
+    QVERIFY(!f.engine.snapshot().paused);
     QVERIFY(!f.prompt.dialogsShown.contains(PencilOptions::ObjectName));
     // One switch back, its attempts lost: the cycle is left to retry it.
     QVERIFY(f.engine.waitForWorkers(10000));
     QCOMPARE(f.requests(), (QList<QByteArray>{ServiceFixture::modeRequest(1), ServiceFixture::modeRequest(0),
                                                ServiceFixture::modeRequest(0), ServiceFixture::modeRequest(0),
                                                ServiceFixture::modeRequest(0)}));
-    QVERIFY(f.engine.readerModeRestorePending);
+    QVERIFY(f.engine.snapshot().readerModeRestorePending);
 
     // Cancelled with the reader answering: one switch back, nothing pending.
     f.clearLog();
@@ -163,7 +163,7 @@ void TestServiceOptions::cancelledPromptRestoresTheModeOrMarksItPending()
     PencilOptions::run(f.engine, nullptr, rec.context());
     QVERIFY(f.engine.waitForWorkers(5000));
     QCOMPARE(ServiceFixture::countOf(f.requests(), ServiceFixture::modeRequest(0)), 1);
-    QVERIFY(!f.engine.readerModeRestorePending);
+    QVERIFY(!f.engine.snapshot().readerModeRestorePending);
     QCOMPARE(f.sim().readModel<int>([](const SimReaderModel &m) { return m.mode(); }), 0);
 }
 
@@ -239,8 +239,8 @@ void TestServiceOptions::writeRequestsWithAndWithoutModeSwitching()
         QCOMPARE(rec.reports.first().number, QStringLiteral("4711"));
         QCOMPARE(rec.reports.first().info, QStringLiteral("Идентификатор\r\nИванов И.       \r\nуспешно записан в "
                                                           "дозиметр\r\nрежим (1) успешно записан в дозиметр"));
-        QVERIFY(!f.engine.syncPaused);
-        QCOMPARE(f.engine.syncState.load(), SyncState::Offline);
+        QVERIFY(!f.engine.snapshot().paused);
+        QCOMPARE(f.engine.snapshot().state, SyncState::Offline);
     }
 }
 

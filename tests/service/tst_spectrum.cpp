@@ -119,7 +119,7 @@ void TestSpectrum::readWithAndWithoutSummary()
         setup.sim.setPaced(true, 115200);
         SyncEngine engine;
         engine.setLink(&setup.link);
-        engine.readerModeSwitching = switching ? 1 : 0;
+        engine.setReaderFindings(false, false, switching);
         ScriptedPrompt prompt;
 
         {
@@ -129,7 +129,7 @@ void TestSpectrum::readWithAndWithoutSummary()
             connect(view.findChild<QProgressBar *>(QStringLiteral("ProgressBar")), &QProgressBar::valueChanged,
                     [&](int v) {
                         progressSeen.append(v);
-                        pausedWhileReading = pausedWhileReading && engine.syncPaused;
+                        pausedWhileReading = pausedWhileReading && engine.snapshot().paused;
                     });
             int ticks = 0;
             QTimer tick;
@@ -185,7 +185,7 @@ void TestSpectrum::readWithAndWithoutSummary()
             QCOMPARE(setup.sim.requestsServed(), requests);
             view.close();
         }
-        QVERIFY(!engine.syncPaused);
+        QVERIFY(!engine.snapshot().paused);
     }
 }
 
@@ -257,7 +257,7 @@ void TestSpectrum::secondReadAndCloseDuringRead()
     delete view;
     QTest::qWait(300);
     QVERIFY(spectrumRequests(setup.sim, SelSpectrumBlock).size() < 15);
-    QVERIFY(!engine.syncPaused);
+    QVERIFY(!engine.snapshot().paused);
     QVERIFY(setup.link.lock().tryLock());
     setup.link.lock().unlock();
 }
