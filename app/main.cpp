@@ -1,15 +1,18 @@
-// The program entry: one copy per user, then the main window, the link
-// settings window and the database module, in this order, for the whole run.
+// The program entry: one copy per user, the settings, the link set up from
+// them, then the main window with the link settings window and the database
+// module, in this order, for the whole run.
 
 #include "core/AppState.h"
 #include "core/Errors.h"
 #include "core/LogFiles.h"
 #include "core/Platform.h"
 #include "core/Prompt.h"
+#include "link/LinkSettingsBinding.h"
 #include "link/SerialLink.h"
-#include "monitor/core/IniFile.h"
-#include "monitor/core/Settings.h"
-#include "monitor/core/SettingsStartup.h"
+#include "core/IniFile.h"
+#include "core/LinkSettings.h"
+#include "core/Settings.h"
+#include "core/SettingsStartup.h"
 #include "monitor/core/SyncEngine.h"
 #include "monitor/ui/LinkSettingsWindow.h"
 #include "monitor/ui/MainWindow.h"
@@ -51,9 +54,10 @@ int main(int argc, char **argv)
     // The tables and logs stay next to the program file where it can be
     // written; an installed program keeps them in the user's data directory.
     const QString settingsPath = settingsFilePath(QCoreApplication::applicationFilePath());
+    const IniFile settingsAtStart(settingsPath);
     const DataPlace place =
         chooseDataPlace(QCoreApplication::applicationFilePath(), qEnvironmentVariable("RUVO_PROGRAM_DIR"),
-                        IniFile(settingsPath).readString(SectionPaths, KeyDataDir));
+                        settingsAtStart.readString(SectionPaths, KeyDataDir));
     const QString note = applyStartup(appState(), QCoreApplication::applicationFilePath(), app.arguments(), place.dir);
     if (place.reason != DataPlaceReason::ProgramDirectory && !QDir().mkpath(appState().programDir))
         activePrompt().message(MsgKind::Error,
@@ -64,7 +68,11 @@ int main(int argc, char **argv)
 
     int result = 0;
     {
+        // The one link to the reader for the whole run: it follows the link
+        // settings (the settings window edits them), the engine talks over it.
         SerialLink link;
+        LinkSettings linkSettings;
+        followLinkSettings(link, linkSettings);
         SyncEngine engine;
         MainWindow face(note);
         prompt.setParent(&face);
@@ -79,10 +87,7 @@ int main(int argc, char **argv)
                 faceToClose->close();
         });
 
-        // The one link to the reader for the whole run: the settings window
-        // sets it up, the engine talks over it.
-        auto *rs232 = new LinkSettingsWindow(link, &face);
-        face.setLinkSettingsWindow(rs232);
+        face.setLinkSettingsWindow(new LinkSettingsWindow(linkSettings, &face));
         engine.setLink(&link);
 
         DataModule dm;
@@ -117,6 +122,9 @@ int main(int argc, char **argv)
             });
         }
 
+        // The stored link settings, read just before the window starts the
+        // cycle (as the window's own values are, at its first showing).
+        linkSettings.read(settingsAtStart);
         face.show();
         result = app.exec();
         prompt.setParent(nullptr);

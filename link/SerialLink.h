@@ -8,7 +8,7 @@
 // its whole length, so a foreground operation can wait for a command of the
 // request thread under way before it uses the link itself.
 
-#include "link/LinkValueRanges.h"
+#include "core/LinkValueRanges.h"
 #include "link/SerialPortDriver.h"
 
 #include <QByteArray>

@@ -5,7 +5,7 @@
 #include "core/Errors.h"
 #include "link/SerialLink.h"
 #include "link/DeviceCommands.h"
-#include "link/LinkValueRanges.h"
+#include "core/LinkValueRanges.h"
 
 #include <QCoreApplication>
 #include <QDir>

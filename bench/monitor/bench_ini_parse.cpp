@@ -4,8 +4,8 @@
 // section no window reads).
 
 #include "bench/BenchFigures.h"
-#include "monitor/core/IniFile.h"
-#include "monitor/core/Settings.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,5 @@
 #include "LinkSettingsWindow.h"
 
-#include "link/SerialLink.h"
 #include "monitor/core/SyncEngine.h"
 
 #include <QAction>
@@ -10,11 +9,13 @@
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "core/Prompt.h"
 
-LinkSettingsWindow::LinkSettingsWindow(SerialLink &link, QWidget *parent) : QDialog(parent), m_link(&link)
+LinkSettingsWindow::LinkSettingsWindow(LinkSettings &settings, QWidget *parent)
+    : QDialog(parent), m_settings(&settings)
 {
     setObjectName(QStringLiteral("TRS232"));
     setWindowTitle(QStringLiteral("Настройки соединения"));
@@ -36,7 +37,6 @@ LinkSettingsWindow::LinkSettingsWindow(SerialLink &link, QWidget *parent) : QDia
     m_portCombo->setObjectName(QStringLiteral("CB_ComPort"));
     for (int i = 1; i <= 8; ++i)
         m_portCombo->addItem(QStringLiteral("COM") + QString::number(i));
-    m_portCombo->setCurrentIndex(0);
     m_portCombo->setToolTip(QStringLiteral("Номер COM-порта для обмена на компьютере"));
     groupLayout->addWidget(m_portCombo);
     layout->addWidget(m_portGroup);
@@ -64,8 +64,24 @@ LinkSettingsWindow::LinkSettingsWindow(SerialLink &link, QWidget *parent) : QDia
         accept();
     });
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    showValues();
+    m_checkedAtOpen = m_useThreadCheck->isChecked();
     connect(m_portCombo, qOverload<int>(&QComboBox::currentIndexChanged), this, &LinkSettingsWindow::selectPort);
-    selectPort(m_portCombo->currentIndex());  // the link follows the box from the start
+    // The box follows the settings whoever changed them (the thread choice
+    // only while the window is closed: open, it is the operator's).
+    connect(m_settings, &LinkSettings::portChanged, this, [this] {
+        const RS232StoredValues &p = m_settings->port();
+        {
+            QSignalBlocker block(m_portCombo);
+            m_portCombo->setCurrentIndex(p.comPortItemIndex);
+        }
+        if (p.comPortItemIndex < 0)
+            m_portCombo->setPlaceholderText(p.portName);
+        if (!isVisible()) {
+            m_useThreadCheck->setChecked(p.useThread);
+            m_checkedAtOpen = p.useThread;
+        }
+    });
 
     // A fixed border: the window keeps its designed size.
     adjustSize();
@@ -74,11 +90,20 @@ LinkSettingsWindow::LinkSettingsWindow(SerialLink &link, QWidget *parent) : QDia
 
 LinkSettingsWindow::~LinkSettingsWindow() = default;
 
+void LinkSettingsWindow::showValues()
+{
+    const RS232StoredValues &p = m_settings->port();
+    m_portCombo->setCurrentIndex(p.comPortItemIndex);
+    if (p.comPortItemIndex < 0)
+        m_portCombo->setPlaceholderText(p.portName);
+    m_useThreadCheck->setChecked(p.useThread);
+}
+
 void LinkSettingsWindow::selectPort(int index)
 {
-    m_link->setComPortIndex(index);
+    m_settings->setComPortIndex(index);
     if (index < 0)
-        m_portCombo->setPlaceholderText(m_link->portName());
+        m_portCombo->setPlaceholderText(m_settings->port().portName);
 }
 
 int LinkSettingsWindow::showModal()
@@ -92,6 +117,7 @@ void LinkSettingsWindow::applyThreadChoice()
     SyncEngine *engine = m_engine;
     const bool checked = m_useThreadCheck->isChecked();
     m_checkedAtOpen = checked;
+    m_settings->setUseThread(checked);
     if (!engine)
         return;
     if (checked) {
@@ -114,19 +140,10 @@ void LinkSettingsWindow::done(int result)
 
 void LinkSettingsWindow::restoreSettings(const IniFile &ini)
 {
-    RS232StoredValues v;
-    v.portName = m_link->portName();
-    v.comPortItemIndex = m_portCombo->currentIndex();
-    v.useThread = m_useThreadCheck->isChecked();
-    readRS232Values(ini, v);
-    if (!v.portName.isEmpty())
-        m_link->setPortName(v.portName);
-    m_portCombo->setCurrentIndex(v.comPortItemIndex);
-    selectPort(v.comPortItemIndex);
-    m_useThreadCheck->setChecked(v.useThread);
-    m_checkedAtOpen = v.useThread;
+    showValues();
+    m_checkedAtOpen = m_useThreadCheck->isChecked();
     if (m_engine)
-        m_engine->setUseThread(v.useThread);
+        m_engine->setUseThread(m_checkedAtOpen);
 
     FormPlacement p;
     if (readPlacement(ini, SectionRS232, p, true)) {
@@ -160,14 +177,5 @@ void LinkSettingsWindow::saveSettings(IniFile &ini) const
     QWidget *focused = focusWidget();
     p.activeControl = focused ? focused->objectName() : QString();
     writePlacement(ini, SectionRS232, p, true);
-    saveValues(ini);
-}
-
-void LinkSettingsWindow::saveValues(IniFile &ini) const
-{
-    RS232StoredValues v;
-    v.portName = m_link->portName();
-    v.comPortItemIndex = m_portCombo->currentIndex();
-    v.useThread = m_useThreadCheck->isChecked();
-    writeRS232Values(ini, v);
+    m_settings->writePort(ini);
 }

@@ -1,17 +1,17 @@
 #pragma once
 // The link settings window LinkSettingsWindow ("Настройки соединения"): the COM port and
 // whether the reader is polled from the separate request thread. It is a
-// thin layer over the headless link object of the run (SerialLink), which
-// the program entry owns and hands to it, and over the synchronisation engine, which it
-// tells about the thread choice.
+// thin editor of the link's settings of the run (LinkSettings), which the
+// program entry reads and the link follows, and tells the synchronisation
+// engine about the thread choice.
 //
-// The port selection goes to the link at once, so it takes effect at the
+// The port selection goes to the settings at once, so it takes effect at the
 // next command whichever button closes the window. The thread choice takes
 // effect only through "&Принять": closing the window any other way puts the
 // check box back as it was, so the control timer and the request thread
 // never poll the reader at the same time.
 
-#include "monitor/core/Settings.h"
+#include "core/LinkSettings.h"
 
 #include <QDialog>
 
@@ -22,15 +22,14 @@ class QDialog;
 class QGroupBox;
 class QPushButton;
 class SyncEngine;
-class SerialLink;
 
 class LinkSettingsWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit LinkSettingsWindow(SerialLink &link, QWidget *parent = nullptr);
+    explicit LinkSettingsWindow(LinkSettings &settings, QWidget *parent = nullptr);
     ~LinkSettingsWindow() override;
 
-    SerialLink &link() { return *m_link; }
+    LinkSettings &settings() { return *m_settings; }
     // The engine told about the thread choice (not owned; none: nobody is told).
     void setEngine(SyncEngine *engine) { m_engine = engine; }
 
@@ -41,8 +40,10 @@ public:
     // "&Принять": starts or stops the request thread through the engine.
     void applyThreadChoice();
 
-    // The stored values of this window.
+    // The window's placement; the controls show the settings object's
+    // values, and the engine takes the stored thread choice.
     void restoreSettings(const IniFile &ini);
+    // The placement and the port choice (section "TRS232").
     void saveSettings(IniFile &ini) const;
 
     // Every way of closing the window ends here; anything but "&Принять"
@@ -60,10 +61,10 @@ private:
     QGroupBox *m_portGroup = nullptr;
     QAction *m_exitAction = nullptr;
 
-    void saveValues(IniFile &ini) const;
     void selectPort(int index);
+    void showValues();  // the controls from the settings object
 
-    SerialLink *m_link;
+    LinkSettings *m_settings;
     SyncEngine *m_engine = nullptr;
     bool m_checkedAtOpen = false;
     bool m_placed = false;  // a stored placement was applied, or the window has been shown

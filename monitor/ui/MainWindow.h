@@ -11,7 +11,7 @@
 // MainWindowCommands.cpp the command handlers; MainWindowSettings.cpp the stored values.
 
 #include "monitor/core/RecordsView.h"
-#include "monitor/core/Settings.h"
+#include "core/Settings.h"
 #include "monitor/core/StateIndicator.h"
 #include "monitor/core/SyncView.h"
 

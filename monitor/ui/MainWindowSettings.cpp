@@ -2,8 +2,7 @@
 
 #include "LinkSettingsWindow.h"
 
-#include "link/SerialLink.h"
-#include "monitor/core/IniFile.h"
+#include "core/IniFile.h"
 #include "monitor/core/SyncEngine.h"
 #include "records/DataTable.h"
 
@@ -21,15 +20,14 @@ void MainWindow::restoreSettings()
         engine->startControlTimer();
 
     IniFile ini(m_settingsPath);
-    readFaceValues(ini, m_storedValues);
+    // The link's timing values are the link settings' (read by the program
+    // entry); without them the section's values are read here and kept.
+    if (m_rs232)
+        readFaceOwnValues(ini, m_storedValues);
+    else
+        readFaceValues(ini, m_storedValues);
     if (engine)
         engine->setNamesOutOfStep(m_storedValues.namesOutOfStep);
-    if (SerialLink *link = m_rs232 ? &m_rs232->link() : nullptr) {
-        link->setPingDelayMs(m_storedValues.pingDelayMS);
-        link->setSendDelayMs(m_storedValues.sendDelayMS);
-        link->setBaseRequestCount(m_storedValues.baseRequestCount);
-        link->setFixedReceiveWindow(m_storedValues.fixedReceiveWindow);
-    }
     if (engine)
         engine->setLastStoredIndex(m_storedValues.lastStoredIndex);
 
@@ -64,7 +62,9 @@ void MainWindow::saveSettings()
     p.visible = 0;
     writePlacement(ini, SectionFace, p);
 
-    FaceStoredValues v = m_storedValues;  // the link values are written back as they were read
+    FaceStoredValues v = m_storedValues;
+    if (m_rs232)  // the link values are written back as they were read
+        static_cast<TimingValues &>(v) = m_rs232->settings().timing();
     if (m_engine)
         v.lastStoredIndex = m_engine->snapshot().lastStoredIndex;
     v.lastCheckedIndex = m_view.lastCheckedIndex;

@@ -1,7 +1,7 @@
 #include "records/ui/FilterEditor.h"
 
 #include "core/Prompt.h"
-#include "monitor/core/StoredFilters.h"
+#include "records/StoredFilters.h"
 #include "records/TableSchema.h"
 #include "records/ui/PlacementStore.h"
 

@@ -9,7 +9,7 @@
 // every closing, with the window's placement; the formula editor
 // (FilterEditor) is its own and lives as long as the list.
 
-#include "monitor/core/StoredFilters.h"
+#include "records/StoredFilters.h"
 
 #include <QDialog>
 #include <QStringList>

@@ -4,7 +4,7 @@
 #include "core/Prompt.h"
 #include "records/CsvExport.h"
 #include "records/ui/DateBox.h"
-#include "records/ui/RecordsCsvExport.h"
+#include "records/ui/CsvExportFile.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "records/ui/PlacementStore.h"
 
-#include "monitor/core/IniFile.h"
-#include "monitor/core/Settings.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
 
 #include <QWidget>
 

@@ -2,8 +2,8 @@
 
 #include "core/LogFiles.h"
 #include "core/Prompt.h"
-#include "monitor/core/IniFile.h"
-#include "monitor/core/Settings.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
 #include "monitor/core/SyncEngine.h"
 #include "service/core/DosimeterOptions.h"
 #include "service/core/LabelText.h"

@@ -1,18 +1,24 @@
 #include "UiFixture.h"
 
+#include "link/LinkSettingsBinding.h"
+
 #include <QComboBox>
 #include <QTest>
 #include <QTimer>
 
-FaceRig::FaceRig() : face(QString()), rs232(new LinkSettingsWindow(link, &face))
+FaceRig::FaceRig() : face(QString())
 {
+    followLinkSettings(link, settings);
+    rs232 = new LinkSettingsWindow(settings, &face);
     face.setEngine(&engine);
     engine.setView(&face);
     engine.setLink(&link);
     face.setLinkSettingsWindow(rs232);
     // No reader here: the cycle's polls find no port and change nothing.
-    rs232->link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
-    rs232->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(-1);
+    RS232StoredValues port = settings.port();
+    port.portName = QStringLiteral("/nonexistent/ttyRUVO");
+    port.comPortItemIndex = -1;
+    settings.setPort(port);
 }
 
 bool FaceRig::show()

@@ -2,6 +2,7 @@
 // The main window with its link settings window and engine, as the program
 // builds them, for the tests that drive the real windows offscreen.
 
+#include "core/LinkSettings.h"
 #include "link/SerialLink.h"
 #include "monitor/core/SyncEngine.h"
 #include "monitor/ui/LinkSettingsWindow.h"
@@ -24,6 +25,7 @@ T *control(const QObject &window, const char *name)
 struct FaceRig {
     SyncEngine engine;
     SerialLink link;
+    LinkSettings settings;  // the link follows them, as in the program
     MainWindow face;
     LinkSettingsWindow *rs232;
     FaceRig();

@@ -4,8 +4,11 @@
 
 #include "core/AppState.h"
 #include "core/TextCode.h"
-#include "monitor/core/IniFile.h"
-#include "monitor/core/Settings.h"
+#include "core/IniFile.h"
+#include "core/LinkSettings.h"
+#include "core/Settings.h"
+#include "link/LinkSettingsBinding.h"
+#include "link/SerialLink.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,6 +35,7 @@ private slots:
     void placementRejectsBrokenValues();
     void onlyNewBoundaryAtStart();
     void fileLivesInConfigDirectory();
+    void linkFollowsItsSettingsWithoutAWindow();
 };
 
 void TestSettings::missingFileGivesDefaults()
@@ -454,6 +458,47 @@ void TestSettings::fileLivesInConfigDirectory()
         qputenv("XDG_CONFIG_HOME", old);
     QCOMPARE(path, dir.path() + QStringLiteral("/RUVO.INI"));
     QCOMPARE(settingsFileName(QStringLiteral("C:/W/P/RUVO/ruvo.exe")), QStringLiteral("ruvo.INI"));
+}
+
+void TestSettings::linkFollowsItsSettingsWithoutAWindow()
+{
+    IniFile ini;
+    ini.writeString(SectionRS232, QStringLiteral("CommPort_PortName"), QStringLiteral("/tmp/ruvo/ttyA"));
+    ini.writeInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -1);
+    ini.writeInteger(SectionFace, QStringLiteral("PingDelayMS"), 450);
+    ini.writeInteger(SectionFace, QStringLiteral("FixedReceiveWindow"), 1);
+
+    SerialLink link;
+    LinkSettings settings;
+    followLinkSettings(link, settings);
+    QCOMPARE(settings.port().portName, link.portName());  // no stored name yet: the link's
+    QCOMPARE(int(link.comPortIndex()), 0);                // COM1, as the window's box starts
+    QSignalSpy portSpy(&settings, &LinkSettings::portChanged);
+    QSignalSpy timingSpy(&settings, &LinkSettings::timingChanged);
+    settings.read(ini);
+    QCOMPARE(link.portName(), QStringLiteral("/tmp/ruvo/ttyA"));
+    QCOMPARE(int(link.comPortIndex()), -1);
+    QCOMPARE(int(link.pingDelayMs()), 450);
+    QCOMPARE(int(link.sendDelayMs()), 2000);
+    QVERIFY(link.fixedReceiveWindow());
+    settings.read(ini);  // the same values again: nobody is told
+    QCOMPARE(portSpy.count(), 1);
+    QCOMPARE(timingSpy.count(), 1);
+
+    // A later change reaches the link at once; the name written is the one
+    // the link uses then (an open by number renames it), the timing values
+    // stay with the main window's section.
+    settings.setComPortIndex(2);
+    QCOMPARE(int(link.comPortIndex()), 2);
+    link.setPortName(QStringLiteral("/tmp/ruvo/ttyB"));
+    settings.setUseThread(true);
+    QCOMPARE(link.portName(), QStringLiteral("/tmp/ruvo/ttyB"));  // the unchanged stored name is not put back
+    IniFile out;
+    settings.writePort(out);
+    QCOMPARE(out.readString(SectionRS232, QStringLiteral("CommPort_PortName")), QStringLiteral("/tmp/ruvo/ttyB"));
+    QCOMPARE(out.readInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -9), 2);
+    QCOMPARE(out.readString(SectionRS232, QStringLiteral("CB_UseThread_Checked")), QStringLiteral("True"));
+    QVERIFY(!out.sectionExists(SectionFace));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

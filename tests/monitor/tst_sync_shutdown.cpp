@@ -4,7 +4,7 @@
 
 #include "SyncFixture.h"
 
-#include "monitor/core/IniFile.h"
+#include "core/IniFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,6 +6,7 @@
 #include "ViewFixture.h"
 
 #include "core/AppState.h"
+#include "link/LinkSettingsBinding.h"
 #include "monitor/ui/ClickLabel.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
@@ -121,10 +122,12 @@ void TestUiCommands::windowHasEveryCommand()
     QCOMPARE(r->findChild<QPushButton *>(QStringLiteral("btnCancel"))->toolTip(), QStringLiteral("Отменить и выйти"));
     QCOMPARE(r->findChild<QAction *>(QStringLiteral("N2"))->text(), QStringLiteral("В&ыход"));
     QCOMPARE(r->findChild<QAction *>(QStringLiteral("N2"))->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
-    QCOMPARE(&r->link(), &rig.link);  // the window works on the link of the run
+    QCOMPARE(&r->settings(), &rig.settings);  // the window edits the settings of the run
     {
         SerialLink freshLink;
-        LinkSettingsWindow fresh(freshLink);  // the box shows COM1 at start, and the link uses COM1
+        LinkSettings freshSettings;
+        followLinkSettings(freshLink, freshSettings);
+        LinkSettingsWindow fresh(freshSettings);  // the box shows COM1 at start, and the link uses COM1
         QCOMPARE(fresh.findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->currentIndex(), 0);
         QCOMPARE(int(freshLink.comPortIndex()), 0);
     }

@@ -3,7 +3,7 @@
 // that closes itself, saves its settings and leaves its tables behind.
 
 #include "core/TextCode.h"
-#include "monitor/core/IniFile.h"
+#include "core/IniFile.h"
 
 #include <QDir>
 #include <QFile>

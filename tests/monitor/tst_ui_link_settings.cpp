@@ -6,8 +6,9 @@
 #include "ScriptedPrompt.h"
 
 #include "core/AppState.h"
-#include "monitor/core/IniFile.h"
-#include "monitor/core/Settings.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
+#include "link/LinkSettingsBinding.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -33,8 +34,8 @@ void TestUiLinkSettings::linkOkStartsAndStopsTheThread()
     FaceRig rig;
     SyncEngine &e = rig.engine;
     LinkSettingsWindow *r = rig.rs232;
-    r->link().setPortName(QStringLiteral("/nonexistent/ttyRUVO"));
-    r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(-1);
+    QCOMPARE(rig.link.portName(), QStringLiteral("/nonexistent/ttyRUVO"));
+    QCOMPARE(r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->currentIndex(), -1);
 
     // Checking the box and "&Принять": the start is requested, the tick starts the worker.
     prompt.dialogs[QStringLiteral("TRS232")] = [r](QObject *) {
@@ -104,7 +105,7 @@ void TestUiLinkSettings::linkCancelRestoresTheThreadChoice()
         QVERIFY(r->isHidden());
         QVERIFY(!e.useThread());
         QCOMPARE(int(rig.engine.snapshot().threadStartTicks), 50);
-        QCOMPARE(int(r->link().comPortIndex()), 2);
+        QCOMPARE(int(rig.link.comPortIndex()), 2);
         r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(0);
     }
     for (int i = 0; i < 6; ++i)
@@ -139,15 +140,17 @@ void TestUiLinkSettings::linkSettingsRestoreAndSave()
     ini.writeString(SectionRS232, QStringLiteral("CommPort_PortName"), QStringLiteral("/tmp/demo/ttyRUVO"));
     ini.writeInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -1);
     ini.writeBool(SectionRS232, QStringLiteral("CB_UseThread_Checked"), true);
+    rig.settings.read(ini);  // as the program entry does
     r->restoreSettings(ini);
     QCOMPARE(r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->currentIndex(), -1);
-    QCOMPARE(int(r->link().comPortIndex()), -1);
-    QCOMPARE(r->link().portName(), QStringLiteral("/tmp/demo/ttyRUVO"));
+    QCOMPARE(int(rig.link.comPortIndex()), -1);
+    QCOMPARE(rig.link.portName(), QStringLiteral("/tmp/demo/ttyRUVO"));
     QVERIFY(r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->isChecked());
     QVERIFY(rig.engine.useThread());  // the worker starts on the fourth tick after start
 
     r->findChild<QComboBox *>(QStringLiteral("CB_ComPort"))->setCurrentIndex(4);
-    r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->setChecked(false);
+    rig.settings.setUseThread(false);  // the closed window's box follows
+    QVERIFY(!r->findChild<QCheckBox *>(QStringLiteral("CB_UseThread"))->isChecked());
     rig.face.setGeometry(300, 200, 800, 580);
     IniFile out;
     r->saveSettings(out);

@@ -10,9 +10,9 @@
 #include "core/AppState.h"
 #include "core/Platform.h"
 #include "link/DeviceCommands.h"
-#include "monitor/core/IniFile.h"
-#include "monitor/core/Settings.h"
-#include "monitor/core/SettingsStartup.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
+#include "core/SettingsStartup.h"
 #include "monitor/ui/ClickLabel.h"
 #include "monitor/ui/WidgetPrompt.h"
 
@@ -123,6 +123,7 @@ void TestUiStartup::settingsAtShowAndClose()
         FaceRig rig;
         MainWindow &f = rig.face;
         f.setSettingsPath(path);
+        rig.settings.read(IniFile(path));  // as the program entry does
         f.bindMeasures(&db.dm.measures());
         f.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f));

@@ -7,13 +7,13 @@
 #include "core/AppState.h"
 #include "core/TextCode.h"
 #include "monitor/core/RecordsView.h"
-#include "monitor/core/StoredFilters.h"
+#include "records/StoredFilters.h"
 #include "records/DataModule.h"
 #include "records/ui/FilterParameters.h"
 #include "records/ui/FilterEditor.h"
 #include "records/ui/FilterList.h"
-#include "records/ui/RecordsCsvExport.h"
-#include "records/ui/StoredFilterSwitch.h"
+#include "monitor/ui/RecordsCsvExport.h"
+#include "monitor/ui/StoredFilterSwitch.h"
 
 #include <QComboBox>
 #include <QFile>

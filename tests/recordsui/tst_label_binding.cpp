@@ -9,7 +9,7 @@
 #include "records/DataModule.h"
 #include "records/Journal.h"
 #include "records/LabelBinding.h"
-#include "monitor/core/IniFile.h"
+#include "core/IniFile.h"
 #include "records/ui/LabelReport.h"
 
 #include <QSqlQuery>

@@ -12,8 +12,8 @@
 #include "service/core/ServiceSession.h"
 #include "service/ui/InsertionPrompt.h"
 #include "service/ui/PencilOptions.h"
-#include "monitor/core/IniFile.h"
-#include "monitor/core/Settings.h"
+#include "core/IniFile.h"
+#include "core/Settings.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -7,7 +7,7 @@
 // formula may hold more of them. The formula language and its translation
 // are in records/FilterTranslation.h.
 
-#include "monitor/core/IniFile.h"
+#include "core/IniFile.h"
 #include "records/FilterTranslation.h"
 
 #include <QDateTime>

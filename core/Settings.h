@@ -1,10 +1,13 @@
 #pragma once
-// The stored settings of the monitor: the main window's own values, the
-// window placements and the link settings window's control values, all kept
-// in one settings file (IniFile) named after the program file with ".INI".
+// The stored settings of the monitor as typed values: the main window's own
+// values, the link's timing values and port choice, the window placements,
+// all kept in one settings file (IniFile) named after the program file with
+// ".INI". The sections and keys the program reads and writes are named here
+// and in the files their comments point to (the known sections: IniFile.cpp).
+// The link's values with their change notification: core/LinkSettings.h.
 
-#include "link/LinkValueRanges.h"
-#include "monitor/core/IniFile.h"
+#include "core/LinkValueRanges.h"
+#include "core/IniFile.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -19,22 +22,34 @@
 QString settingsFileName(const QString &programFilePath);
 QString settingsFilePath(const QString &programFilePath);
 
-// The main window's values in section "TFace".
-struct FaceStoredValues {
-    int lastStoredIndex = 0;   // key "LastReadedIndex"
-    int lastCheckedIndex = 0;
-    int maxCardsIndex = 0;
-    int pingDelayMS = 300;
-    int sendDelayMS = 2000;
-    int baseRequestCount = 3;
-    bool namesOutOfStep = false;  // key "INeedSynhroFIO"
-    bool fixedReceiveWindow = false;
+// The link's timing values, kept in section "TFace".
+struct TimingValues {
+    int pingDelayMS = PingDelayRange.fallback;        // "PingDelayMS"
+    int sendDelayMS = SendDelayRange.fallback;        // "SendDelayMS"
+    int baseRequestCount = BaseRequestCountRange.fallback;  // "BaseRequestCount"
+    bool fixedReceiveWindow = false;                  // "FixedReceiveWindow"
     // Link values whose stored text was out of range, by key: the value above
     // is then the default, and the text goes back into the file unchanged.
     QMap<QString, QString> keptAsWritten;
+
+    bool operator==(const TimingValues &o) const
+    {
+        return pingDelayMS == o.pingDelayMS && sendDelayMS == o.sendDelayMS && baseRequestCount == o.baseRequestCount
+            && fixedReceiveWindow == o.fixedReceiveWindow && keptAsWritten == o.keptAsWritten;
+    }
+    bool operator!=(const TimingValues &o) const { return !(*this == o); }
 };
 
-// The sane range of each link value (link/LinkValueRanges.h); a stored value
+// The whole section "TFace": the main window's own values and the link's
+// timing values.
+struct FaceStoredValues : TimingValues {
+    int lastStoredIndex = 0;   // key "LastReadedIndex"
+    int lastCheckedIndex = 0;
+    int maxCardsIndex = 0;
+    bool namesOutOfStep = false;  // key "INeedSynhroFIO"
+};
+
+// The sane range of each link value (core/LinkValueRanges.h); a stored value
 // outside it is not used.
 
 extern const QString SectionFace;    // "TFace"
@@ -50,6 +65,11 @@ extern const QString KeyNamesOutOfStep;   // "INeedSynhroFIO"
 // its default, with one line in the
 // events log naming the key.
 void readFaceValues(const IniFile &ini, FaceStoredValues &v);
+// Only the main window's own values (the indexes and namesOutOfStep).
+void readFaceOwnValues(const IniFile &ini, FaceStoredValues &v);
+// Only the timing values.
+void readTimingValues(const IniFile &ini, TimingValues &v);
+// The whole section, its keys in the order the file has always had.
 void writeFaceValues(IniFile &ini, const FaceStoredValues &v);
 
 // A window's placement keys.
@@ -87,6 +107,12 @@ struct RS232StoredValues {
     QString portName;          // "CommPort_PortName": the device name of the port
     int comPortItemIndex = 0;  // "CB_ComPort_ItemIndex": 0..7 for COM1..COM8, -1 the stored name
     bool useThread = false;    // "CB_UseThread_Checked"
+
+    bool operator==(const RS232StoredValues &o) const
+    {
+        return portName == o.portName && comPortItemIndex == o.comPortItemIndex && useThread == o.useThread;
+    }
+    bool operator!=(const RS232StoredValues &o) const { return !(*this == o); }
 };
 void readRS232Values(const IniFile &ini, RS232StoredValues &v);
 void writeRS232Values(IniFile &ini, const RS232StoredValues &v);

@@ -1,4 +1,4 @@
-#include "monitor/core/StoredFilters.h"
+#include "records/StoredFilters.h"
 
 #include "core/TextCode.h"
 #include "records/FilterLanguage.h"

@@ -1,4 +1,4 @@
-#include "records/ui/StoredFilterSwitch.h"
+#include "monitor/ui/StoredFilterSwitch.h"
 
 #include "core/Prompt.h"
 #include "monitor/core/RecordsView.h"

@@ -56,18 +56,29 @@ QString settingsFilePath(const QString &programFilePath)
     return dir + QLatin1Char('/') + settingsFileName(programFilePath);
 }
 
-void readFaceValues(const IniFile &ini, FaceStoredValues &v)
+void readFaceOwnValues(const IniFile &ini, FaceStoredValues &v)
 {
     const QString &s = SectionFace;
     v.lastStoredIndex = ini.readInteger(s, KeyLastStoredIndex, 0);
     v.lastCheckedIndex = ini.readInteger(s, QStringLiteral("LastCheckedIndex"), 0);
     v.maxCardsIndex = ini.readInteger(s, QStringLiteral("MaxCardsIndex"), 0);
+    v.namesOutOfStep = ini.readInteger(s, KeyNamesOutOfStep, 0) == 1;
+}
+
+void readTimingValues(const IniFile &ini, TimingValues &v)
+{
     v.pingDelayMS = readLinkValue(ini, QStringLiteral("PingDelayMS"), PingDelayRange, v.pingDelayMS, v.keptAsWritten);
     v.sendDelayMS = readLinkValue(ini, QStringLiteral("SendDelayMS"), SendDelayRange, v.sendDelayMS, v.keptAsWritten);
     v.baseRequestCount = readLinkValue(ini, QStringLiteral("BaseRequestCount"), BaseRequestCountRange,
                                        v.baseRequestCount, v.keptAsWritten);
-    v.namesOutOfStep = ini.readInteger(s, KeyNamesOutOfStep, 0) == 1;
-    v.fixedReceiveWindow = ini.readInteger(s, QStringLiteral("FixedReceiveWindow"), v.fixedReceiveWindow ? 1 : 0) == 1;
+    v.fixedReceiveWindow =
+        ini.readInteger(SectionFace, QStringLiteral("FixedReceiveWindow"), v.fixedReceiveWindow ? 1 : 0) == 1;
+}
+
+void readFaceValues(const IniFile &ini, FaceStoredValues &v)
+{
+    readFaceOwnValues(ini, v);
+    readTimingValues(ini, v);
 }
 
 void writeFaceValues(IniFile &ini, const FaceStoredValues &v)
