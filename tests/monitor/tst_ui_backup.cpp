@@ -6,6 +6,7 @@
 #include "ViewFixture.h"
 
 #include "core/AppState.h"
+#include "core/TextCode.h"
 #include "monitor/core/BackupSettings.h"
 #include "monitor/core/IniFile.h"
 #include "records/DataBackup.h"
@@ -64,7 +65,7 @@ void TestUiBackup::windowCopiesAndReports()
     QCOMPARE(s.lastCopy.date(), QDate::currentDate());
     QFile log(db.dir.filePath(QStringLiteral("Events.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(QString::fromLocal8Bit(log.readAll()).contains(QStringLiteral(">Резервная копия создана: ")));
+    QVERIFY(fromCp1251(log.readAll()).contains(QStringLiteral(">Резервная копия создана: ")));
 }
 
 void TestUiBackup::dailyBackupOncePerDay()

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QThread>
 #include <QtTest>
 
@@ -111,6 +112,7 @@ void TestBackup::copyWhileWritingRestoresEveryReading()
     QVERIFY(!result.text.contains(QStringLiteral(".part")));
 
     // Restore: the four files into a fresh data directory, opened by the program.
+    prompt.asked.clear();
     storeDir dst;
     QVERIFY(QDir().mkpath(dst.dataDir()));
     for (const QString &f : QDir(result.folder).entryList(QDir::Files))
