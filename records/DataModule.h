@@ -131,6 +131,12 @@ private:
     QString synchronousFor(const QString &schema) const;
 };
 
+// Defines on a connection of the SQLite driver what the tables need: the
+// collation RUNOCASE of their text indexes and the function ruvo_prefix.
+// Raises EGeneralError when it cannot. For connections of the module's own
+// helpers that open a table file by themselves (the backup).
+void registerRecordsSqlFunctions(const QSqlDatabase &db);
+
 // The program's module (null until set).
 DataModule *dataModule();
 void setDataModule(DataModule *dm);

@@ -165,8 +165,12 @@ void ruPrefixFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 
 void DataModule::registerCollation()
 {
-    QSqlDatabase db = database();
-    const QVariant handle = db.driver()->handle();
+    registerRecordsSqlFunctions(database());
+}
+
+void registerRecordsSqlFunctions(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
     sqlite3 *h = nullptr;
     if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
         h = *static_cast<sqlite3 *const *>(handle.constData());

@@ -19,6 +19,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "records/DataBackup.h"
+
 // The main window's construction and its life: the binding to the engine,
 // the engine's view (status texts, progress, indicator), the first showing,
 // activation, resizing and the close.
@@ -45,6 +47,12 @@ MainWindow::MainWindow(const QString &statusNote, QWidget *parent) : QMainWindow
     buildMenus();
     buildLayout(statusNote);
     applyViewState();
+
+    m_backup = new BackupRunner(this);
+    connect(m_backup, &BackupRunner::finished, this, &MainWindow::backupFinished);
+    m_backupTimer = new QTimer(this);
+    m_backupTimer->setInterval(BackupCheckMs);
+    connect(m_backupTimer, &QTimer::timeout, this, &MainWindow::checkDailyBackup);
 
     m_view.rebuildIndexes = [this]() {
         if (dataModule() && m_measures) {
@@ -232,6 +240,7 @@ void MainWindow::activateFirstTime()
     rebuildColumnLabels();
     setFaceNotReady(false);
     relayoutColumnLabels();
+    m_backupTimer->start();
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
@@ -253,6 +262,8 @@ void MainWindow::closeDown()
 {
     m_closing = true;
     setFaceNotReady(true);  // record storing and label layout stop at once
+    m_backupTimer->stop();
+    m_backup->cancelAndWait();  // an unfinished backup leaves nothing behind
     if (SyncEngine *engine = m_engine) {
         engine->shutDown();
         if (engine->timerControl())

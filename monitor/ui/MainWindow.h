@@ -35,6 +35,10 @@ class DataTable;
 class StateSquare;
 class ClickLabel;
 class DetailMeasureRecord;
+class BackupRunner;
+class QTimer;
+struct BackupResult;
+struct BackupSettings;
 
 class MainWindow : public QMainWindow, public ISyncView {
     Q_OBJECT
@@ -105,6 +109,15 @@ public:
     void showSpectrum();
     // "О программе".
     void showAboutBox();
+    // "Резервная копия...": the backup window (BackupWindow).
+    void openBackup();
+    // The daily backup: started off this thread when one is due
+    // (dailyBackupDue) and none is under way; a failed one is tried again an
+    // hour later at the earliest. The window checks every BackupCheckMs from
+    // its first activation.
+    void checkDailyBackup();
+    static constexpr int BackupCheckMs = 5 * 60 * 1000;
+    BackupRunner &backupRunner() const { return *m_backup; }
 
     RecordsView &view() { return m_view; }
     int lastCheckedIndex() const { return m_view.lastCheckedIndex; }
@@ -154,6 +167,8 @@ private:
     void closeDown();
     RecordsView::AskFunction quickFilterAsk();
     void refreshLabelsAfterReadings();
+    bool startBackup(const BackupSettings &settings, bool automatic);
+    void backupFinished(const BackupResult &result);
 
     // ---- controls (object names as in the program's design)
     StateSquare *m_stateSquare = nullptr;
@@ -186,6 +201,7 @@ private:
     QList<ClickLabel *> m_maxLabels;
 
     QAction *m_exitAction = nullptr;
+    QAction *m_backupAction = nullptr;
     QAction *m_exportCsvAction = nullptr;
     QAction *m_linkSettingsAction = nullptr;
     QAction *m_fullArchiveAction = nullptr;
@@ -215,6 +231,10 @@ private:
     std::function<void()> m_beforeDatabaseClose;
     DataTable *m_measures = nullptr;
     DetailMeasureRecord *m_detailView = nullptr;
+    BackupRunner *m_backup = nullptr;
+    QTimer *m_backupTimer = nullptr;
+    bool m_backupAutomatic = false;     // the backup under way is the daily one
+    QDateTime m_dailyBackupFailedAt;    // the last daily backup that failed
     LinkSettingsWindow *m_rs232 = nullptr;
     SyncEngine *m_engine = nullptr;
     // Until the first activation and from the close on: no table work, no

@@ -1,10 +1,13 @@
 #include "MainWindow.h"
 
+#include "BackupWindow.h"
 #include "LinkSettingsWindow.h"
 #include "RecordsGrid.h"
 
+#include "core/LogFiles.h"
 #include "core/Prompt.h"
 #include "monitor/core/SyncEngine.h"
+#include "records/DataBackup.h"
 #include "records/DataTable.h"
 #include "records/DataModule.h"
 #include "records/ui/Cards.h"
@@ -309,4 +312,53 @@ void MainWindow::onSplitterMoved()
     }
     m_lastSizes = sizes;
     relayoutColumnLabels();
+}
+
+// ---------------------------------------------------------------- backups
+
+void MainWindow::openBackup()
+{
+    BackupWindow window(this, m_settingsPath, *m_backup,
+                        [this](const BackupSettings &s) { return startBackup(s, false); });
+    activePrompt().runModal(&window, [&window] { return window.exec(); });
+}
+
+bool MainWindow::startBackup(const BackupSettings &settings, bool automatic)
+{
+    DataModule *dm = dataModule();
+    if (!dm || !dm->connected() || m_closing)
+        return false;
+    BackupRequest request;
+    request.dataDir = dm->dataDir();
+    request.tables = backupTablesOf(*dm);
+    request.targetDir = settings.folder;
+    request.keep = settings.keep;
+    if (!m_backup->start(request))
+        return false;
+    m_backupAutomatic = automatic;
+    return true;
+}
+
+void MainWindow::checkDailyBackup()
+{
+    if (m_closing || m_backup->running())
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    if (m_dailyBackupFailedAt.isValid() && m_dailyBackupFailedAt.secsTo(now) < 3600
+        && m_dailyBackupFailedAt <= now)
+        return;
+    const BackupSettings s = readBackupSettings(m_settingsPath);
+    if (dailyBackupDue(s, now))
+        startBackup(s, true);
+}
+
+void MainWindow::backupFinished(const BackupResult &result)
+{
+    if (result.ok)
+        writeLastBackupTime(m_settingsPath, QDateTime::currentDateTime());
+    if (m_backupAutomatic)
+        m_dailyBackupFailedAt = result.ok ? QDateTime() : QDateTime::currentDateTime();
+    QString line = result.text;
+    line.replace(QLatin1Char('\n'), QStringLiteral("; "));
+    logEvent((m_backupAutomatic ? QStringLiteral("Ежедневная копия. ") : QString()) + line);
 }

@@ -68,6 +68,9 @@ void MainWindow::buildMenus()
     file->addAction(m_exportCsvAction);
     file->addSeparator();
     connect(m_exportCsvAction, &QAction::triggered, this, &MainWindow::exportRecordsCsv);
+    m_backupAction = MenuAction(this, QStringLiteral("actBackup"), QStringLiteral("&Резервная копия..."));
+    file->insertAction(file->actions().constLast(), m_backupAction);
+    connect(m_backupAction, &QAction::triggered, this, &MainWindow::openBackup);
     m_exitAction = MenuAction(this, QStringLiteral("N4"), QStringLiteral("В&ыход"), QStringLiteral("Ctrl+X"));
     file->addAction(m_exitAction);
     connect(m_exitAction, &QAction::triggered, this, &QWidget::close);

@@ -54,6 +54,7 @@ void TestUiCommands::windowHasEveryCommand()
     struct Item { const char *name; const char *caption; const char *key; };
     const Item items[] = {
         {"actExportCsv", "&Экспорт в CSV...", "Ctrl+E"},
+        {"actBackup", "&Резервная копия...", ""},
         {"N4", "В&ыход", "Ctrl+X"},
         {"N5", "Настройка свя&зи", "Ctrl+O"},
         {"actGetFullArchive", "Считать весь архив ТРЕМ-01", ""},
