@@ -1,8 +1,9 @@
 // The synchronisation engine: construction, the hand-offs to the main thread
 // and the link thread, the control timer and its tick, the suspension, the
-// request thread's control and what a foreground operation needs. The poll and the error
-// reports are in SyncPolling.cpp, the catch-up in SyncCatchUp.cpp, the full
-// archive read in FullArchiveRead.cpp, the name synchronisation in
+// request thread's control and what a foreground operation needs of the
+// cycle (ILinkCycle). The poll and the error reports are in SyncPolling.cpp,
+// the catch-up and the start of the full archive read in SyncCatchUp.cpp (the
+// read itself in FullArchiveRead.cpp), the name synchronisation in
 // SyncNames.cpp.
 
 #include "monitor/core/SyncEngine.h"
