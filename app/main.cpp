@@ -78,6 +78,9 @@ int main(int argc, char **argv)
         prompt.setParent(&face);
         face.setEngine(&engine);
         engine.setView(&face);
+        // The operator is asked and told through the one prompt of the run.
+        face.setPrompt(&prompt);
+        engine.setPrompt(&prompt);
         face.setSettingsPath(settingsPath);
         // SIGTERM and SIGINT close the window the ordinary way: the position
         // and the settings are saved as at any close.

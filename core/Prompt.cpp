@@ -31,6 +31,11 @@ IPrompt &activePrompt()
     return g_prompt ? *g_prompt : g_default;
 }
 
+IPrompt &unattendedPrompt()
+{
+    return g_default;
+}
+
 void setPrompt(IPrompt *prompt)
 {
     g_prompt = prompt;

@@ -64,4 +64,7 @@ public:
 // notices are answered with Cancel where offered, else OK, questions with
 // their unattended answer; inputs and dialogs are cancelled.
 IPrompt &activePrompt();
+// The prompt of a run nobody watches, as just described: what an object that
+// was handed no prompt of its own asks and tells.
+IPrompt &unattendedPrompt();
 void setPrompt(IPrompt *prompt);  // nullptr restores the default

@@ -10,7 +10,8 @@
 #include "link/SerialLink.h"
 #include "monitor/core/SyncEngine.h"
 #include "service/core/SpectrumReader.h"
-#include "service/ui/SpectrumADC.h"
+#include "core/Prompt.h"
+#include "service/ui/SpectrumDialog.h"
 #include "sim/SimReader.h"
 
 #include <QApplication>
@@ -89,7 +90,7 @@ int main(int argc, char **argv)
 
     // The view over a full spectrum (read from the reader at full speed).
     sim.setPaced(false);
-    SpectrumADC view(engine, QString());
+    SpectrumDialog view(engine, activePrompt(), QString());
     view.resize(1000, 640);
     view.show();
     QCoreApplication::processEvents();

@@ -300,11 +300,9 @@ QString RecordsView::quickCondition(const RecordsColumn &column, const QString &
     return column.field + op + quoteFilterText(value);
 }
 
-RecordsView::AskFunction RecordsView::promptAsk()
+IPrompt &RecordsView::prompt() const
 {
-    return [](const QString &caption, const QString &prompt, QString &value) {
-        return activePrompt().input(caption, prompt, value);
-    };
+    return m_prompt ? *m_prompt : unattendedPrompt();
 }
 
 bool RecordsView::setQuickMinFilter(int column, const AskFunction &ask)
@@ -351,7 +349,7 @@ bool RecordsView::setQuickFilter(int column, const AskFunction &ask, bool minimu
         refused = true;
     }
     if (refused) {
-        activePrompt().message(MsgKind::Warning, refusedValueText(columns[column], value), PromptButton::Ok);
+        prompt().message(MsgKind::Warning, refusedValueText(columns[column], value), PromptButton::Ok);
         return false;
     }
 

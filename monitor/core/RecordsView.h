@@ -22,6 +22,7 @@
 #include <functional>
 
 class DataTable;
+class IPrompt;
 
 // One column of the records grid. defaultRecordsColumns() is the one
 // description of the grid's columns: the grid takes its fields, titles,
@@ -158,12 +159,16 @@ public:
     // Quick filters on the column at `column` (grid order). `ask` puts the
     // question with caption, prompt and start text and returns false on
     // Cancel. Returns whether the filter was applied. A value the filter
-    // language refuses changes nothing and the operator is told why.
+    // language refuses changes nothing and the operator is told why, through
+    // the view's prompt.
     using AskFunction = std::function<bool(const QString &caption, const QString &prompt, QString &value)>;
     bool setQuickMinFilter(int column, const AskFunction &ask);
     bool setQuickMaxFilter(int column, const AskFunction &ask);
-    // The asker of the program: activePrompt().input.
-    static AskFunction promptAsk();
+
+    // The prompt the view tells the operator through. Not owned; without one
+    // nothing is shown (the unattended prompt).
+    void setPrompt(IPrompt *prompt) { m_prompt = prompt; }
+    IPrompt &prompt() const;
 
     void clearQuickFilters();
     void dropModeFilters();
@@ -180,6 +185,7 @@ private:
     void labelTexts(QList<ColumnLabel> &lo, QList<ColumnLabel> &hi) const;
 
     DataTable *m_table = nullptr;
+    IPrompt *m_prompt = nullptr;
     QString m_quickStatus;  // the condition status panel 1 shows for the quick filters
     QString m_storedExpression;  // the stored filter in force while extFiltrDown
     QString m_storedName;

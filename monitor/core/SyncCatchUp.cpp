@@ -3,6 +3,7 @@
 // copy position in Devices.
 
 #include "monitor/core/SyncEngine.h"
+#include "monitor/core/FullArchiveRead.h"
 
 #include "core/Errors.h"
 #include "link/DeviceCommands.h"
@@ -11,6 +12,7 @@
 #include "records/DataModule.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <cstdlib>
 
@@ -167,4 +169,45 @@ bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressT
         view().setProgress(progressIndex, progressTotal);
     });
     return kept;
+}
+
+// ---------------------------------------------------------------- full read
+
+class SyncEngine::ArchiveReadHost final : public IArchiveReadHost {
+public:
+    explicit ArchiveReadHost(SyncEngine &engine) : m_engine(engine) {}
+    ILinkCycle &cycle() override { return m_engine; }
+    IPrompt &prompt() override { return m_engine.prompt(); }
+    ISyncView &view() override { return m_engine.out(); }
+    SyncSnapshot snapshot() const override { return m_engine.snapshot(); }
+    int newestRecord() const override { return static_cast<int>(m_engine.readerConfig().recordCount); }
+    bool suspended() const override { return m_engine.stopSynchroChecked(); }
+    bool interrupted() const override { return SyncEngine::interrupted(); }
+    void setPassUnderWay(bool underWay) override
+    {
+        if (underWay)
+            ++m_engine.m_passDepth;
+        else
+            --m_engine.m_passDepth;
+    }
+    bool storeRecord(int number, int total) override { return m_engine.storeArchiveRecord(number, number, total); }
+    QDateTime lastStoredTime() const override { return m_engine.m_lastRecTime; }
+    bool onMain(const std::function<void()> &step) override { return m_engine.onMain(step); }
+    void setPosition(const ReaderPosition &position) override { m_engine.setPosition(position); }
+
+private:
+    SyncEngine &m_engine;
+};
+
+void SyncEngine::readFullArchive()
+{
+    auto read = [this] {
+        ArchiveReadHost host(*this);
+        FullArchiveRead(host).run();
+    };
+    // The reader is talked to in the link thread; the window goes on.
+    if (QThread::currentThread() == thread())
+        runOnLinkThread(read, true);
+    else
+        read();
 }

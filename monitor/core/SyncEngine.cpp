@@ -1,13 +1,15 @@
 // The synchronisation engine: construction, the hand-offs to the main thread
 // and the link thread, the control timer and its tick, the suspension, the
-// request thread's control and ForegroundLinkUse. The poll and the error
-// reports are in SyncPolling.cpp, the catch-up in SyncCatchUp.cpp, the full
-// archive read in FullArchiveRead.cpp, the name synchronisation in
+// request thread's control and what a foreground operation needs of the
+// cycle (ILinkCycle). The poll and the error reports are in SyncPolling.cpp,
+// the catch-up and the start of the full archive read in SyncCatchUp.cpp (the
+// read itself in FullArchiveRead.cpp), the name synchronisation in
 // SyncNames.cpp.
 
 #include "monitor/core/SyncEngine.h"
 
 #include "core/Errors.h"
+#include "core/Prompt.h"
 #include "link/SerialLink.h"
 #include "monitor/core/TimerThread.h"
 #include "records/StoredDateTime.h"
@@ -208,9 +210,34 @@ bool SyncEngine::setPaused(bool paused)
     return m_paused.exchange(paused);
 }
 
+IPrompt &SyncEngine::prompt() const
+{
+    return m_prompt ? *m_prompt : unattendedPrompt();
+}
+
 void SyncEngine::setState(SyncState state)
 {
     m_state = state;
+}
+
+void SyncEngine::restoreState(SyncState before)
+{
+    // The operator's suspension as it is now, otherwise the state the
+    // operation found (a pass that was under way has ended by now: connected).
+    SyncState state = before == SyncState::Exchanging ? SyncState::Online : before;
+    if (stopSynchroChecked())
+        state = SyncState::Suspended;
+    setState(state);
+}
+
+void SyncEngine::showState()
+{
+    view().updateStateIndicator();
+}
+
+void SyncEngine::showStatusText(const QString &text)
+{
+    view().setStatusText(text);
 }
 
 void SyncEngine::setFaceNotReady(bool notReady)
@@ -265,15 +292,7 @@ void SyncEngine::startControlTimer()
 
 void SyncEngine::waitProcessing(int ms)
 {
-    if (ms <= 0)
-        return;
-    if (!QCoreApplication::instance()) {
-        QThread::msleep(static_cast<unsigned long>(ms));
-        return;
-    }
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    waitProcessingEvents(ms);
 }
 
 void SyncEngine::timerControlTimer()
@@ -468,30 +487,3 @@ void SyncEngine::showSuspendedText()
 }
 
 // ---------------------------------------------------------------- foreground use
-
-ForegroundLinkUse::ForegroundLinkUse(SyncEngine &engine, int waitMs)
-    : m_engine(engine), m_link(engine.link()), m_wasPaused(engine.setPaused(true))
-{
-    // In the main thread the window's events go on while it waits.
-    const bool mainThread = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
-    if (mainThread)
-        SyncEngine::waitProcessing(waitMs);
-    else if (waitMs > 0)
-        QThread::msleep(static_cast<unsigned long>(waitMs));
-    // A worker command under way ends before this operation uses the link.
-    if (m_link) {
-        if (mainThread) {
-            while (!m_link->lock().tryLock(5))
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        } else {
-            m_link->lock().lock();
-        }
-    }
-}
-
-ForegroundLinkUse::~ForegroundLinkUse()
-{
-    if (m_link)
-        m_link->lock().unlock();
-    m_engine.setPaused(m_wasPaused);
-}

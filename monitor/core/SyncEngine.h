@@ -18,6 +18,8 @@
 
 #include "core/JobThread.h"
 #include "link/DeviceCommands.h"
+#include "link/LinkCycle.h"
+#include "monitor/core/FullArchiveRead.h"
 #include "monitor/core/SyncState.h"
 #include "monitor/core/SyncView.h"
 #include "records/ReadingStore.h"
@@ -37,16 +39,17 @@
 class QThread;
 class QTimer;
 class DataModule;
+class IPrompt;
 class SerialLink;
 class TimerThread;
 
-class SyncEngine : public QObject {
+class SyncEngine : public QObject, public ILinkCycle {
     Q_OBJECT
 public:
     // The cycle's tick: the control timer's interval in timer mode, the
     // request thread's own count in thread mode.
     static constexpr int CycleTickMs = 100;
-    static constexpr int ArchiveCapacity = 2000;
+    static constexpr int ArchiveCapacity = FullArchiveRead::ArchiveCapacity;
     static constexpr int PollPeriodTicks = 11;
     static constexpr int ClockToleranceSeconds = 150;
     static constexpr qint64 RecordTimeToleranceMs = 3000;
@@ -64,9 +67,14 @@ public:
     void setDatabase(DataModule *dm);
     DataModule *database() const;
 
+    // The prompt the engine's questions and messages go through (asked in the
+    // main thread). Not owned; without one the unattended answers are taken.
+    void setPrompt(IPrompt *prompt) { m_prompt = prompt; }
+    IPrompt &prompt() const;
+
     // The link to the reader. Not owned; without one every command fails at once.
     void setLink(SerialLink *link);
-    SerialLink *link() const { return m_link; }
+    SerialLink *link() const override { return m_link; }
 
     // The reader's configuration as the last poll read it (the clock as the
     // engine last wrote it), and the bus address of the reader that answered
@@ -84,9 +92,15 @@ public:
     void setPosition(const ReaderPosition &position);
     // Sets or clears paused; returns what it was (a foreground operation
     // puts it back when it ends).
-    bool setPaused(bool paused);
+    bool setPaused(bool paused) override;
     // The state a service flow leaves the cycle in.
-    void setState(SyncState state);
+    void setState(SyncState state) override;
+    // ---- What a foreground operation needs besides (ILinkCycle) ----
+    SyncState state() const override { return m_state.load(); }
+    bool readerSwitchesModes() const override { return m_readerModeSwitching.load() > 0; }
+    void restoreState(SyncState before) override;
+    void showState() override;
+    void showStatusText(const QString &text) override;
     // Set by the window until its first activation and from its close on.
     void setFaceNotReady(bool notReady);
     // The names-out-of-step flag: restored from the stored settings, set
@@ -165,7 +179,7 @@ public:
     // The end of a service flow on a reader that switches modes: sets
     // the restore-pending flag and hands one switch back to mode 0 to the link
     // thread without waiting for it; when it fails, the cycle's polls retry it.
-    void restoreReaderModeLater();
+    void restoreReaderModeLater() override;
     // ---- Run in the main thread ----
     void reportRangeError();
     // "Ошибка чтения и обработки" in the status label and the events log; the
@@ -208,7 +222,7 @@ signals:
     void namesSynchronised();
 
 private:
-    class FullArchiveRead;
+    class ArchiveReadHost;  // what a FullArchiveRead sees of the engine
     class QueuedView;
     // One tick of a request thread (TimerThread): nothing while paused, the
     // suspension text once while suspended, otherwise a poll at every
@@ -271,6 +285,7 @@ private:
     std::unique_ptr<NullSyncView> m_nullView;
     DataModule *m_dm = nullptr;
     SerialLink *m_link = nullptr;
+    IPrompt *m_prompt = nullptr;
     mutable QMutex m_readerMutex;
     ReaderConfigData m_readerConfig;  // under m_readerMutex
     std::atomic<quint32> m_responder{0};
@@ -300,24 +315,4 @@ private:
         PassUnderWay &operator=(const PassUnderWay &) = delete;
         SyncEngine &engine;
     };
-};
-
-// A foreground operation that talks to the reader outside the cycle (the full
-// archive read, the service dialogs): sets the engine's paused flag, waits
-// waitMs, then also takes the lock of the engine's link (when there is one), so a worker command under way ends before the
-// operation starts its own exchange. In the main thread both waits run the
-// window's events (not the operator's input). Releases both on destruction (paused
-// goes back to what it was before: cleared, unless an enclosing operation
-// holds it).
-class ForegroundLinkUse {
-public:
-    explicit ForegroundLinkUse(SyncEngine &engine, int waitMs = 100);
-    ~ForegroundLinkUse();
-    ForegroundLinkUse(const ForegroundLinkUse &) = delete;
-    ForegroundLinkUse &operator=(const ForegroundLinkUse &) = delete;
-
-private:
-    SyncEngine &m_engine;
-    SerialLink *m_link;
-    bool m_wasPaused = false;
 };

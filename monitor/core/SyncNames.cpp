@@ -12,7 +12,7 @@ void SyncEngine::syncNamesFromJournal()
 {
     DataModule *dm = database();
     if (!dm || !NameSync(*dm).run())
-        activePrompt().message(MsgKind::Error,
+        prompt().message(MsgKind::Error,
                          QStringLiteral("В процессе синхронизации возникла ошибка, возможно необходимо произвести чистку таблиц"),
                          PromptButton::Ok);
     m_namesOutOfStep = false;
@@ -25,7 +25,7 @@ void SyncEngine::askNameSync(bool extNotesDown)
         return;
     // Unattended, the names wait for an operator: nothing is rewritten unseen
     // and the flag stays set.
-    const PromptButton answer = activePrompt().ask(MsgKind::Warning,
+    const PromptButton answer = prompt().ask(MsgKind::Warning,
                                     QStringLiteral("Последние данные не синхронизированы.\rСинхронизировать?"),
                                     PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
     if (answer == PromptButton::Ok)

@@ -253,7 +253,7 @@ void SyncEngine::checkReaderClock()
         m_clockQuestionOpen = true;
         AtScopeEnd closed([this] { m_clockQuestionOpen = false; });
         showSuspendedText();
-        answer = activePrompt().ask(
+        answer = prompt().ask(
             MsgKind::Information,
             QStringLiteral("Время в ТРЕМ не соответствует времени на компьютере\r\rСинхронизировать время ТРЕМ по компьютерному времени?"),
             PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
@@ -273,8 +273,8 @@ void SyncEngine::checkReaderClock()
         written = false;
     }
     if (!written)
-        onMain([] {
-            activePrompt().message(MsgKind::Error,
+        onMain([this] {
+            prompt().message(MsgKind::Error,
                              QStringLiteral("Не удалось синхронизировать время в ТРЕМ\r(Ошибка прибора или специальный режим работы прибора)"),
                              PromptButton::Ok | PromptButton::Cancel);
         });

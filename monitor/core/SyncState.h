@@ -1,14 +1,10 @@
 #pragma once
-// The synchronisation cycle's state, shown by the state indicator (the
-// values are the ones the indicator and the logs have always used), and the
-// snapshot of the whole cycle that SyncEngine::snapshot() returns.
+// The snapshot of the whole synchronisation cycle that SyncEngine::snapshot()
+// returns; the state it shows (SyncState) is the link cycle's
+// (link/LinkCycle.h).
 
-enum class SyncState : int {
-    Offline = 0,     // no connection
-    Online = 1,      // the reader answers
-    Exchanging = 2,  // records are being copied
-    Suspended = 3,   // the operator has suspended synchronisation
-};
+#include "link/LinkCycle.h"
+
 
 // What the synchronisation cycle is doing, as one value: what the window,
 // the service flows and the tests read. The engine changes it only through

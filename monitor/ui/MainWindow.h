@@ -28,6 +28,7 @@ class QSplitter;
 class QToolButton;
 class FilterList;
 class NoteBook;
+class IPrompt;
 class SyncEngine;
 class LinkSettingsWindow;
 class RecordsGrid;
@@ -56,6 +57,12 @@ public:
     // forwards the commands (not owned; none: the commands do nothing).
     void setEngine(SyncEngine *engine);
     SyncEngine *engine() const { return m_engine; }
+
+    // The prompt the window, its records view and the service flows it
+    // starts ask and tell the operator through. Not owned; without one the
+    // program's prompt in force (activePrompt()).
+    void setPrompt(IPrompt *prompt);
+    IPrompt &prompt() const;
 
     // The settings file; empty: no settings are read or written.
     void setSettingsPath(const QString &path) { m_settingsPath = path; }
@@ -237,6 +244,7 @@ private:
     QDateTime m_dailyBackupFailedAt;    // the last daily backup that failed
     LinkSettingsWindow *m_rs232 = nullptr;
     SyncEngine *m_engine = nullptr;
+    IPrompt *m_prompt = nullptr;
     // Until the first activation and from the close on: no table work, no
     // label layout (the engine is told).
     bool m_faceNotReady = true;

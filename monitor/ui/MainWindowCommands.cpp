@@ -18,9 +18,9 @@
 #include "monitor/ui/RecordsCsvExport.h"
 #include "monitor/ui/StoredFilterSwitch.h"
 #include "service/ui/AboutBox.h"
-#include "service/ui/PencilMetrology.h"
-#include "service/ui/SpectrumADC.h"
-#include "service/ui/PencilOptions.h"
+#include "service/ui/MetrologyDialog.h"
+#include "service/ui/SpectrumDialog.h"
+#include "service/ui/DosimeterDialog.h"
 
 #include <QAction>
 #include <QPushButton>
@@ -91,9 +91,9 @@ void MainWindow::sortByColumn(int logicalColumn)
 RecordsView::AskFunction MainWindow::quickFilterAsk()
 {
     // The modes dropped before the question show as dropped while it is open.
-    return [this](const QString &caption, const QString &prompt, QString &value) {
+    return [this](const QString &caption, const QString &label, QString &value) {
         applyViewState();
-        return activePrompt().input(caption, prompt, value);
+        return prompt().input(caption, label, value);
     };
 }
 
@@ -119,11 +119,22 @@ void MainWindow::clearQuickFilters()
 
 // ---------------------------------------------------------------- commands
 
+void MainWindow::setPrompt(IPrompt *prompt)
+{
+    m_prompt = prompt;
+    m_view.setPrompt(prompt);
+}
+
+IPrompt &MainWindow::prompt() const
+{
+    return m_prompt ? *m_prompt : activePrompt();
+}
+
 void MainWindow::runDosimeterOptions()
 {
     if (!m_engine)
         return;
-    PencilOptionsContext context;
+    DosimeterDialogContext context;
     context.settingsPath = m_settingsPath;
     context.pickCardLabel = [this](QWidget *parent) { return pickCardLabel(parent); };
     context.labelReport = [this](QWidget *parent, const LabelWriteOutcome &outcome) {
@@ -147,7 +158,7 @@ void MainWindow::runDosimeterOptions()
         };
         LabelReport::run(parent, outcome, report);
     };
-    PencilOptions::run(*m_engine, this, context);
+    DosimeterDialog::run(*m_engine, prompt(), this, context);
     updateStateIndicator();
 }
 
@@ -155,7 +166,7 @@ void MainWindow::runMetrology()
 {
     if (!m_engine)
         return;
-    PencilMetrology::runService(*m_engine, this);
+    MetrologyDialog::runService(*m_engine, prompt(), this);
     setStatusText(QString());
     updateStateIndicator();
 }
@@ -164,14 +175,14 @@ void MainWindow::showSpectrum()
 {
     if (!m_engine)
         return;
-    SpectrumADC view(*m_engine, m_settingsPath, this);
-    activePrompt().runModal(&view, [&view] { return view.exec(); });
+    SpectrumDialog view(*m_engine, prompt(), m_settingsPath, this);
+    prompt().runModal(&view, [&view] { return view.exec(); });
 }
 
 void MainWindow::showAboutBox()
 {
     AboutBox box(this);
-    activePrompt().runModal(&box, [&box] { return box.exec(); });
+    prompt().runModal(&box, [&box] { return box.exec(); });
 }
 
 void MainWindow::openJournal()
@@ -196,7 +207,7 @@ void MainWindow::openJournal()
         context.settingsPath = m_settingsPath;
         m_noteBook = new NoteBook(context, this);
     }
-    activePrompt().runModal(m_noteBook, [this] { return m_noteBook->exec(); });
+    prompt().runModal(m_noteBook, [this] { return m_noteBook->exec(); });
     // The journal's changes reach the records grid.
     if (m_measures)
         m_measures->refresh();
@@ -249,12 +260,12 @@ void MainWindow::rewindPosition(int records)
         QDateTime &time = position.time;
         const QString problem = rewindReaderPosition(dm->devices(), dm->measures(), records, number, time);
         if (!problem.isEmpty()) {
-            activePrompt().message(MsgKind::Information, problem, PromptButton::Ok);
+            prompt().message(MsgKind::Information, problem, PromptButton::Ok);
             return;
         }
         engine->setPosition(position);
     } catch (const ERuvoError &e) {
-        activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
+        prompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
     }
 }
 

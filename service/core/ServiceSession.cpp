@@ -2,7 +2,7 @@
 
 #include "core/Errors.h"
 #include "link/DeviceCommands.h"
-#include "monitor/core/SyncEngine.h"
+#include "link/LinkCycle.h"
 
 #include <QEventLoop>
 #include <QThread>
@@ -11,11 +11,11 @@
 // which therefore owns the link lock from begin() to end().
 class ServiceSession::Holder {
 public:
-    Holder(SyncEngine &engine, int waitMs) : use(engine, waitMs) {}
+    Holder(ILinkCycle &cycle, int waitMs) : use(cycle, waitMs) {}
     ForegroundLinkUse use;
 };
 
-ServiceSession::ServiceSession(SyncEngine &engine, QObject *parent) : QObject(parent), m_engine(engine)
+ServiceSession::ServiceSession(ILinkCycle &cycle, QObject *parent) : QObject(parent), m_cycle(cycle)
 {
 }
 
@@ -26,7 +26,7 @@ ServiceSession::~ServiceSession()
 
 SerialLink *ServiceSession::link() const
 {
-    return m_engine.link();
+    return m_cycle.link();
 }
 
 void ServiceSession::runJob(std::function<void()> job, bool wait)
@@ -45,10 +45,9 @@ bool ServiceSession::begin(int waitMs)
     m_begun = true;
     runJob(
         [this, waitMs] {
-            m_holder = std::make_unique<Holder>(m_engine, waitMs);
-            const SyncSnapshot cycle = m_engine.snapshot();
-            m_stateBefore = cycle.state;
-            m_modeSwitching = cycle.readerModeSwitching > 0;
+            m_holder = std::make_unique<Holder>(m_cycle, waitMs);
+            m_stateBefore = m_cycle.state();
+            m_modeSwitching = m_cycle.readerSwitchesModes();
             if (!m_modeSwitching)
                 return;
             try {
@@ -68,27 +67,22 @@ void ServiceSession::end()
     m_ended = true;
     if (!m_begun)
         return;
-    // The switch back to mode 0 is handed to the engine's link thread before
+    // The switch back to mode 0 is handed to the cycle's link thread before
     // the link is let go, so the timer's next poll comes after it; the window
     // does not wait for it (a reader that does not answer costs every attempt
     // of the link), and when it fails the cycle retries it.
     if (m_modeSwitching)
-        m_engine.restoreReaderModeLater();
+        m_cycle.restoreReaderModeLater();
     runJob(
         [this] {
             // The monitor goes back to the state it was in before the flow,
-            // set while the cycle is still kept away: the suspension as the
-            // operator left it, otherwise the state the flow found (a pass
-            // that was under way has ended by now: connected).
-            SyncState state = m_stateBefore == SyncState::Exchanging ? SyncState::Online : m_stateBefore;
-            if (m_engine.stopSynchroChecked())
-                state = SyncState::Suspended;
-            m_engine.setState(state);
+            // set while the cycle is still kept away.
+            m_cycle.restoreState(m_stateBefore);
             m_holder.reset();
         },
         true);
     m_jobs.stop();
-    m_engine.view().updateStateIndicator();
+    m_cycle.showState();
 }
 
 void ServiceSession::reportProgress(int value)

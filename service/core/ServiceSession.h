@@ -1,9 +1,10 @@
 #pragma once
 // The frame of every dosimeter service flow (options, metrology, spectrum).
 //
-// A session keeps the synchronisation cycle away from the reader for its
-// whole length: it sets the engine's paused flag, waits for a poll under way,
-// and holds the lock of the engine's link from begin() to end(), so that the
+// A session keeps the cycle that owns the link (link/LinkCycle.h) away from
+// the reader for its whole length: it sets the cycle's paused flag, waits for
+// a poll under way, and holds the lock of the cycle's link from begin() to
+// end(), so that the
 // prompt's polls and the writes that follow form one sequence no poll can
 // come between. Every exchange runs in the session's own link thread; the
 // main thread waits for a step in a local event loop that repaints the
@@ -12,15 +13,14 @@
 // Steps run in the order they were handed over.
 //
 // Where the reader switches between its normal and service modes
-// (snapshot().readerModeSwitching > 0 when the session begins), begin() switches it to
-// service mode 1 and end() hands the switch back to mode 0 to the engine's
-// link thread without waiting for it (readerModeRestorePending is set until
-// it succeeds, so the cycle retries a switch that failed). end() also puts
-// the synchronisation state back as it was before the flow.
+// (readerSwitchesModes() when the session begins), begin() switches it to
+// service mode 1 and end() hands the switch back to mode 0 to the cycle
+// without waiting for it (the cycle retries a switch that failed). end() also
+// puts the cycle's state back as it was before the flow.
 //
 // Usage, in the main thread:
 //
-//     ServiceSession session(engine);
+//     ServiceSession session(cycle);
 //     session.begin();                        // paused, link lock, mode 1
 //     if (session.serviceModeEntered() && !waitForDosimeter(session, parent))
 //         return;                             // ~ServiceSession runs end()
@@ -34,7 +34,7 @@
 // receiver is gone by then (a prompt closed while its poll was under way).
 
 #include "core/JobThread.h"
-#include "monitor/core/SyncState.h"
+#include "link/LinkCycle.h"
 
 #include <QObject>
 #include <QPointer>
@@ -49,19 +49,18 @@
 #include <utility>
 
 class SerialLink;
-class SyncEngine;
 class QThread;
 
 class ServiceSession : public QObject {
     Q_OBJECT
 public:
-    explicit ServiceSession(SyncEngine &engine, QObject *parent = nullptr);
+    explicit ServiceSession(ILinkCycle &cycle, QObject *parent = nullptr);
     // Runs end() when it has not run yet.
     ~ServiceSession() override;
     ServiceSession(const ServiceSession &) = delete;
     ServiceSession &operator=(const ServiceSession &) = delete;
 
-    SyncEngine &engine() const { return m_engine; }
+    ILinkCycle &cycle() const { return m_cycle; }
     SerialLink *link() const;
 
     // Sets paused, waits waitMs for a request of the cycle under way,
@@ -72,7 +71,7 @@ public:
     bool begin(int waitMs = 100);
     bool begun() const { return m_begun; }
     bool ended() const { return m_ended; }
-    // snapshot().readerModeSwitching > 0 when the session began.
+    // The reader switched modes (readerSwitchesModes()) when the session began.
     bool modeSwitching() const { return m_modeSwitching; }
     // The switch to service mode 1 succeeded.
     bool serviceModeEntered() const { return m_serviceMode; }
@@ -96,7 +95,7 @@ public:
     void reportProgress(int value);
 
     // When the reader switches modes, hands the switch back to mode 0 to the
-    // engine (SyncEngine::restoreReaderModeLater, not waited for); releases
+    // cycle (ILinkCycle::restoreReaderModeLater, not waited for); releases
     // the link lock, restores paused, stops the session's thread and puts
     // the state back as before begin() (Suspended while the operator's
     // suspension is on), shown at once. Runs once.
@@ -112,7 +111,7 @@ private:
     bool inSessionThread() const { return m_jobs.isCurrent(); }
 
     class Holder;  // the foreground use of the link, living in the session's thread
-    SyncEngine &m_engine;
+    ILinkCycle &m_cycle;
     JobThread m_jobs{QStringLiteral("ServiceLinkThread")};
     std::unique_ptr<Holder> m_holder;
     bool m_begun = false;

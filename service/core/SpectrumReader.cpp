@@ -1,14 +1,14 @@
 #include "service/core/SpectrumReader.h"
 
 #include "core/Errors.h"
-#include "monitor/core/SyncEngine.h"
+#include "link/LinkCycle.h"
 #include "service/core/SpectrumData.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
 
-SpectrumReader::SpectrumReader(SyncEngine &engine, QObject *parent) : QObject(parent), m_engine(engine) {}
+SpectrumReader::SpectrumReader(ILinkCycle &cycle, QObject *parent) : QObject(parent), m_cycle(cycle) {}
 
 SpectrumReader::~SpectrumReader()
 {
@@ -49,8 +49,8 @@ void SpectrumReader::run(bool withHeader)
     // drops it (the posted calls are tied to this object).
     auto post = [this](auto f) { QMetaObject::invokeMethod(this, f, Qt::QueuedConnection); };
     try {
-        ForegroundLinkUse use(m_engine, 0);
-        SerialLink *link = m_engine.link();
+        ForegroundLinkUse use(m_cycle, 0);
+        SerialLink *link = m_cycle.link();
         if (withHeader && !m_cancel) {
             const CommandResult<SpectrumHeaderData> header = readSpectrumHeader(link);
             if (header.ok()) {

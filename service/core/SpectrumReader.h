@@ -14,12 +14,12 @@
 #include <atomic>
 
 class QThread;
-class SyncEngine;
+class ILinkCycle;
 
 class SpectrumReader : public QObject {
     Q_OBJECT
 public:
-    explicit SpectrumReader(SyncEngine &engine, QObject *parent = nullptr);
+    explicit SpectrumReader(ILinkCycle &cycle, QObject *parent = nullptr);
     // Stops after the block under way and waits for the thread.
     ~SpectrumReader() override;
 
@@ -44,7 +44,7 @@ private:
     void run(bool withHeader);
     void finish(bool ok, bool cancelled, const QString &error);
 
-    SyncEngine &m_engine;
+    ILinkCycle &m_cycle;
     QThread *m_thread = nullptr;
     bool m_running = false;
     std::atomic<bool> m_cancel{false};

@@ -12,7 +12,8 @@
 
 const QString InsertionPrompt::ObjectName = QStringLiteral("TInsertDosimetr");
 
-InsertionPrompt::InsertionPrompt(ServiceSession &session, QWidget *parent) : QDialog(parent), m_session(session)
+InsertionPrompt::InsertionPrompt(ServiceSession &session, IPrompt &prompt, QWidget *parent)
+    : QDialog(parent), m_session(session), m_prompt(prompt)
 {
     setObjectName(ObjectName);
     setWindowTitle(QStringLiteral("Ожидание дозиметра"));
@@ -92,7 +93,7 @@ void InsertionPrompt::pollDone(const CommandResult<ReaderConfigData> &result, st
         // Shown once; the polls go on meanwhile waiting for the box.
         if (!m_errorShown) {
             m_errorShown = true;
-            activePrompt().message(MsgKind::Error, serviceErrorText(error), PromptButton::Ok);
+            m_prompt.message(MsgKind::Error, serviceErrorText(error), PromptButton::Ok);
         }
         m_pollUnderWay = false;
         return;
@@ -102,11 +103,11 @@ void InsertionPrompt::pollDone(const CommandResult<ReaderConfigData> &result, st
         accept();
 }
 
-bool InsertionPrompt::waitForDosimeter(ServiceSession &session, QWidget *parent)
+bool InsertionPrompt::waitForDosimeter(ServiceSession &session, IPrompt &prompt, QWidget *parent)
 {
-    auto *prompt = new InsertionPrompt(session, parent);
-    const int result = activePrompt().runModal(prompt, [prompt] { return prompt->exec(); });
+    auto *window = new InsertionPrompt(session, prompt, parent);
+    const int result = prompt.runModal(window, [window] { return window->exec(); });
     // Destroyed at once, so no timer of it can run again.
-    delete prompt;
+    delete window;
     return result == QDialog::Accepted;
 }

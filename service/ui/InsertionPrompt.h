@@ -12,6 +12,7 @@
 class QLabel;
 class QPushButton;
 class QTimer;
+class IPrompt;
 class ServiceSession;
 struct ReaderConfigData;
 template <typename T> struct CommandResult;
@@ -22,12 +23,12 @@ public:
     static const QString ObjectName;  // "TInsertDosimetr"
     static constexpr int PollIntervalMs = 300;
 
-    InsertionPrompt(ServiceSession &session, QWidget *parent = nullptr);
+    InsertionPrompt(ServiceSession &session, IPrompt &prompt, QWidget *parent = nullptr);
     ~InsertionPrompt() override;
 
-    // Creates the prompt, shows it modally (through the prompt interface) and
+    // Creates the prompt, shows it modally (through `prompt`) and
     // destroys it as soon as it has closed. True when a dosimeter is in the reader.
-    static bool waitForDosimeter(ServiceSession &session, QWidget *parent);
+    static bool waitForDosimeter(ServiceSession &session, IPrompt &prompt, QWidget *parent);
 
     int pollsSent() const { return m_pollsSent; }
     bool polling() const;
@@ -39,6 +40,7 @@ private:
     void pollDone(const CommandResult<ReaderConfigData> &result, std::exception_ptr error);
 
     ServiceSession &m_session;
+    IPrompt &m_prompt;
     QTimer *m_timer = nullptr;
     QPushButton *m_cancel = nullptr;
     bool m_pollUnderWay = false;

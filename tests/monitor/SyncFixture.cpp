@@ -19,6 +19,7 @@ SyncRig::SyncRig() : ReaderLinkSetup(1)
     engine.setView(&view);
     engine.setDatabase(&dm);
     engine.setLink(&link);
+    engine.setPrompt(&prompt);
 }
 
 SyncRig::~SyncRig()

@@ -12,6 +12,8 @@ FaceRig::FaceRig() : face(QString())
     rs232 = new LinkSettingsWindow(settings, &face);
     face.setEngine(&engine);
     engine.setView(&face);
+    face.setPrompt(&prompt);
+    engine.setPrompt(&prompt);
     engine.setLink(&link);
     face.setLinkSettingsWindow(rs232);
     // No reader here: the cycle's polls find no port and change nothing.

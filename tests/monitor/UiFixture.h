@@ -2,6 +2,7 @@
 // The main window with its link settings window and engine, as the program
 // builds them, for the tests that drive the real windows offscreen.
 
+#include "ScriptedPrompt.h"
 #include "core/LinkSettings.h"
 #include "link/SerialLink.h"
 #include "monitor/core/SyncEngine.h"
@@ -23,6 +24,7 @@ T *control(const QObject &window, const char *name)
 }
 
 struct FaceRig {
+    PromptInForce prompt;  // the one prompt of the run, as the program hands it out
     SyncEngine engine;
     SerialLink link;
     LinkSettings settings;  // the link follows them, as in the program

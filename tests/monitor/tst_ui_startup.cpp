@@ -171,6 +171,7 @@ void TestUiStartup::unattendedRunAnswersEachQuestionItsOwnWay()
     WidgetPrompt unattended;  // nobody watches the offscreen platform
     QVERIFY(WidgetPrompt::isUnattendedRun());
     setPrompt(&unattended);
+    rig.engine.setPrompt(&unattended);  // as the program hands its prompt to the engine
 
     // The full read goes on over a slot that cannot be taken up to the newest
     // record and stops at the end of the archive.

@@ -168,6 +168,7 @@ void TestView::refusedValueKeepsTheFilterInForce()
     QVERIFY(db.open());
     db.addMany(10);
     RecordsView view(&db.dm.measures());
+    view.setPrompt(&db.prompt);
     QVERIFY(view.rebuildColumnLabels());
     Asker ask;
     ask.answer = QStringLiteral("0.5");

@@ -6,6 +6,7 @@
 ServiceFixture::ServiceFixture(bool modeSwitching, int repeats) : setup(repeats)
 {
     engine.setLink(&setup.link);
+    engine.setPrompt(&prompt);
     engine.setReaderFindings(false, false, modeSwitching);
     setup.sim.setModeSwitching(modeSwitching);
     setup.sim.setInserted(true);

@@ -10,7 +10,7 @@
 #include "link/ValueCodec.h"
 #include "monitor/core/SyncEngine.h"
 #include "service/core/MetrologyWrite.h"
-#include "service/ui/PencilMetrology.h"
+#include "service/ui/MetrologyDialog.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -44,19 +44,19 @@ void pressWrite(QObject *dialog)
 }
 
 // Runs the flow with `fill` acting on the shown dialog; returns the dialog's result.
-int runFlow(SyncEngine &engine, ScriptedPrompt &prompt, const std::function<void(PencilMetrology *)> &fill)
+int runFlow(SyncEngine &engine, ScriptedPrompt &prompt, const std::function<void(MetrologyDialog *)> &fill)
 {
     int result = -1;
     prompt.dialogs[QStringLiteral("TInsertDosimetr")] = [](QObject *) { return int(QDialog::Accepted); };
-    prompt.dialogs[PencilMetrology::ObjectName] = [&](QObject *o) {
-        auto *d = qobject_cast<PencilMetrology *>(o);
+    prompt.dialogs[MetrologyDialog::ObjectName] = [&](QObject *o) {
+        auto *d = qobject_cast<MetrologyDialog *>(o);
         d->show();  // the first showing clears the change flags
         fill(d);
         result = d->isVisible() ? int(QDialog::Rejected) : d->result();
         d->hide();
         return result;
     };
-    PencilMetrology::runService(engine, nullptr);
+    MetrologyDialog::runService(engine, prompt, nullptr);
     return result;
 }
 
@@ -150,7 +150,7 @@ void TestMetrology::writeRequestWithAndWithoutModeSwitching()
         engine.setReaderFindings(false, false, switching);
         ScriptedPrompt prompt;
 
-        const int result = runFlow(engine, prompt, [](PencilMetrology *dlg) {
+        const int result = runFlow(engine, prompt, [](MetrologyDialog *dlg) {
             QCOMPARE(dlg->findChild<QLineEdit *>(QStringLiteral("LE_A"))->text(), QStringLiteral("10.23"));
             QCOMPARE(dlg->findChild<QLineEdit *>(QStringLiteral("LE_B"))->text(), QStringLiteral("-32768"));
             QVERIFY(!dlg->coefficientsChanged() && !dlg->numberChanged());
@@ -199,7 +199,7 @@ void TestMetrology::invalidFieldWritesNothing()
     ScriptedPrompt prompt;
 
     int writesAfterBadPresses = -1;
-    const int result = runFlow(engine, prompt, [&](PencilMetrology *dlg) {
+    const int result = runFlow(engine, prompt, [&](MetrologyDialog *dlg) {
         setText(dlg, "LE_A", QStringLiteral("1.5"));
         setText(dlg, "LE_Number", QStringLiteral("-1"));  // would renumber the dosimeter to 16777215
         pressWrite(dlg);
@@ -242,7 +242,7 @@ void TestMetrology::ignoredNumberKeepsAccumulation()
     ScriptedPrompt prompt;
     prompt.answers = {PromptButton::Ignore};
 
-    const int result = runFlow(engine, prompt, [](PencilMetrology *dlg) {
+    const int result = runFlow(engine, prompt, [](MetrologyDialog *dlg) {
         QCOMPARE(dlg->findChild<QLineEdit *>(QStringLiteral("LE_Number"))->text(), QString());
         setText(dlg, "LE_Number", QStringLiteral("77"));
         pressWrite(dlg);
@@ -274,7 +274,7 @@ void TestMetrology::unreadAccumulationWritesNoNumber()
     ScriptedPrompt prompt;
     prompt.answers = {PromptButton::Ignore};
 
-    runFlow(engine, prompt, [](PencilMetrology *dlg) {
+    runFlow(engine, prompt, [](MetrologyDialog *dlg) {
         setText(dlg, "LE_Number", QStringLiteral("77"));
         pressWrite(dlg);
     });
@@ -304,7 +304,7 @@ void TestMetrology::otherDosimeterGetsNothingAndReportsReadBack()
     ScriptedPrompt prompt;
 
     bool stayedOpen = false;
-    const int result = runFlow(engine, prompt, [&](PencilMetrology *dlg) {
+    const int result = runFlow(engine, prompt, [&](MetrologyDialog *dlg) {
         setup.sim.setDosimeter(other);
         setText(dlg, "LE_A", QStringLiteral("2.5"));
         pressWrite(dlg);

@@ -11,7 +11,7 @@
 #include "service/core/LabelWrite.h"
 #include "service/core/ServiceSession.h"
 #include "service/ui/InsertionPrompt.h"
-#include "service/ui/PencilOptions.h"
+#include "service/ui/DosimeterDialog.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
 
@@ -51,9 +51,9 @@ bool isNumberWrite(const QByteArray &r)
 
 struct Recorded {
     QList<LabelWriteOutcome> reports;
-    PencilOptionsContext context()
+    DosimeterDialogContext context()
     {
-        PencilOptionsContext c;
+        DosimeterDialogContext c;
         c.labelReport = [this](QWidget *, const LabelWriteOutcome &o) { reports << o; };
         return c;
     }
@@ -84,7 +84,7 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
     QVERIFY(f.engine.snapshot().paused);
     QElapsedTimer t;
     t.start();
-    QVERIFY(InsertionPrompt::waitForDosimeter(session, nullptr));
+    QVERIFY(InsertionPrompt::waitForDosimeter(session, f.prompt, nullptr));
     QVERIFY(t.elapsed() < 2000);
     // Nothing polls after the prompt has closed: the writes that follow
     // must not meet a configuration request between them.
@@ -101,7 +101,7 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
         const int r = dlg->exec();
         return dlg->pollsSent() >= 2 && !dlg->polling() ? r : -1;
     };
-    QCOMPARE(InsertionPrompt::waitForDosimeter(session, nullptr), false);
+    QCOMPARE(InsertionPrompt::waitForDosimeter(session, f.prompt, nullptr), false);
     QVERIFY(!f.prompt.dialogsShown.isEmpty());
     session.end();
     QVERIFY(!f.engine.snapshot().paused);
@@ -124,7 +124,7 @@ void TestServiceOptions::promptClosesOnDosimeterAndStopsPolling()
     ServiceSession failing(f.engine);
     failing.begin(0);
     f.setup.link.resetReportConnectFailure();  // the switch to mode 1 took the first report
-    QVERIFY(!InsertionPrompt::waitForDosimeter(failing, nullptr));
+    QVERIFY(!InsertionPrompt::waitForDosimeter(failing, f.prompt, nullptr));
     QCOMPARE(f.prompt.asked.size(), 1);
     QCOMPARE(f.prompt.asked.first().kind, MsgKind::Error);
     QVERIFY(polls >= 3);
@@ -145,11 +145,11 @@ void TestServiceOptions::cancelledPromptRestoresTheModeOrMarksItPending()
     };
     QElapsedTimer t;
     t.start();
-    PencilOptions::run(f.engine, nullptr, rec.context());
+    DosimeterDialog::run(f.engine, f.prompt, nullptr, rec.context());
     QVERIFY2(t.elapsed() < 900, qPrintable(QString::number(t.elapsed())));
     QVERIFY(f.engine.snapshot().readerModeRestorePending);
     QVERIFY(!f.engine.snapshot().paused);
-    QVERIFY(!f.prompt.dialogsShown.contains(PencilOptions::ObjectName));
+    QVERIFY(!f.prompt.dialogsShown.contains(DosimeterDialog::ObjectName));
     // One switch back, its attempts lost: the cycle is left to retry it.
     QVERIFY(f.engine.waitForWorkers(10000));
     QCOMPARE(f.requests(), (QList<QByteArray>{ServiceFixture::modeRequest(1), ServiceFixture::modeRequest(0),
@@ -160,7 +160,7 @@ void TestServiceOptions::cancelledPromptRestoresTheModeOrMarksItPending()
     // Cancelled with the reader answering: one switch back, nothing pending.
     f.clearLog();
     f.prompt.dialogs[InsertionPrompt::ObjectName] = [](QObject *) { return int(QDialog::Rejected); };
-    PencilOptions::run(f.engine, nullptr, rec.context());
+    DosimeterDialog::run(f.engine, f.prompt, nullptr, rec.context());
     QVERIFY(f.engine.waitForWorkers(5000));
     QCOMPARE(ServiceFixture::countOf(f.requests(), ServiceFixture::modeRequest(0)), 1);
     QVERIFY(!f.engine.snapshot().readerModeRestorePending);
@@ -187,8 +187,8 @@ void TestServiceOptions::writeRequestsWithAndWithoutModeSwitching()
         QList<QByteArray> opening;
         bool idleHidden = false, shownWhileWriting = false;
         f.prompt.dialogs[InsertionPrompt::ObjectName] = [](QObject *) { return int(QDialog::Accepted); };
-        f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
-            auto *dlg = static_cast<PencilOptions *>(o);
+        f.prompt.dialogs[DosimeterDialog::ObjectName] = [&](QObject *o) {
+            auto *dlg = static_cast<DosimeterDialog *>(o);
             dlg->show();
             opening = f.requests();
             f.clearLog();
@@ -201,7 +201,7 @@ void TestServiceOptions::writeRequestsWithAndWithoutModeSwitching()
             dlg->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
             return dlg->result();
         };
-        PencilOptions::run(f.engine, nullptr, rec.context());
+        DosimeterDialog::run(f.engine, f.prompt, nullptr, rec.context());
         QVERIFY(idleHidden && shownWhileWriting);
         QVERIFY(f.engine.waitForWorkers(5000));
 
@@ -257,8 +257,8 @@ void TestServiceOptions::untouchedLabelIsSentBackAsItsBytes()
     Recorded rec;
     bool flagKept = false;
     QString shown, typed;
-    f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
-        auto *dlg = static_cast<PencilOptions *>(o);
+    f.prompt.dialogs[DosimeterDialog::ObjectName] = [&](QObject *o) {
+        auto *dlg = static_cast<DosimeterDialog *>(o);
         dlg->show();
         // Shown as read (¤ for the zero bytes); typed characters the device's
         // table lacks never enter the box.
@@ -276,7 +276,7 @@ void TestServiceOptions::untouchedLabelIsSentBackAsItsBytes()
         flagKept = dlg->accModeChanged();
         return dlg->result();
     };
-    PencilOptions::run(f.engine, nullptr, rec.context());
+    DosimeterDialog::run(f.engine, f.prompt, nullptr, rec.context());
     QCOMPARE(labelRequests(f.requests()), 0);
     QCOMPARE(f.sim().dosimeter().labelCode, d.labelCode);
     QCOMPARE(rec.reports.size(), 1);
@@ -304,8 +304,8 @@ void TestServiceOptions::otherDosimeterIsNotRenumbered()
     other.totalDose = 5.0f;
     Recorded rec;
     bool stayedOpen = false;
-    f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
-        auto *dlg = static_cast<PencilOptions *>(o);
+    f.prompt.dialogs[DosimeterDialog::ObjectName] = [&](QObject *o) {
+        auto *dlg = static_cast<DosimeterDialog *>(o);
         dlg->show();
         f.sim().setDosimeter(other);
         f.clearLog();
@@ -316,7 +316,7 @@ void TestServiceOptions::otherDosimeterIsNotRenumbered()
         stayedOpen = dlg->result() != QDialog::Accepted;
         return dlg->result();
     };
-    PencilOptions::run(f.engine, nullptr, rec.context());
+    DosimeterDialog::run(f.engine, f.prompt, nullptr, rec.context());
     // Nothing is written to it, nothing is reported to the journal.
     QCOMPARE(f.sim().dosimeter().labelCode, other.labelCode);
     QCOMPARE(f.sim().dosimeter().number, 777u);
@@ -342,8 +342,8 @@ void TestServiceOptions::unverifiedLabelIsReportedSo()
     d.number = 4711;
     f.sim().setDosimeter(d);
     Recorded rec;
-    f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
-        auto *dlg = static_cast<PencilOptions *>(o);
+    f.prompt.dialogs[DosimeterDialog::ObjectName] = [&](QObject *o) {
+        auto *dlg = static_cast<DosimeterDialog *>(o);
         dlg->show();
         // The write of the first changed group never reaches the dosimeter.
         f.sim().injectFault(SimReader::Fault::Unheard, 1, 0, 1);
@@ -351,7 +351,7 @@ void TestServiceOptions::unverifiedLabelIsReportedSo()
         dlg->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
         return dlg->result();
     };
-    PencilOptions::run(f.engine, nullptr, rec.context());
+    DosimeterDialog::run(f.engine, f.prompt, nullptr, rec.context());
     // The report has it unverified, so the journal binds nobody on it.
     QCOMPARE(rec.reports.size(), 1);
     QVERIFY(!rec.reports.first().verified);
@@ -375,13 +375,13 @@ void TestServiceOptions::doseTabClearAndNotANumber()
     f.sim().setDosimeter(d);
     Recorded rec;
     QTemporaryDir dir;
-    PencilOptionsContext context = rec.context();
+    DosimeterDialogContext context = rec.context();
     context.settingsPath = dir.filePath(QStringLiteral("settings.ini"));
     QString shownFirst, shownAfterClear;
     QRect closedAt;
     int doseReads = 0;
-    f.prompt.dialogs[PencilOptions::ObjectName] = [&](QObject *o) {
-        auto *dlg = static_cast<PencilOptions *>(o);
+    f.prompt.dialogs[DosimeterDialog::ObjectName] = [&](QObject *o) {
+        auto *dlg = static_cast<DosimeterDialog *>(o);
         dlg->show();
         f.clearLog();
         auto *tabs = dlg->findChild<QTabWidget *>(QStringLiteral("PC"));
@@ -408,7 +408,7 @@ void TestServiceOptions::doseTabClearAndNotANumber()
     };
     f.prompt.answers << PromptButton::Cancel << PromptButton::Ok << PromptButton::Ok << PromptButton::Ok
                      << PromptButton::Ok;
-    PencilOptions::run(f.engine, nullptr, context);
+    DosimeterDialog::run(f.engine, f.prompt, nullptr, context);
     QCOMPARE(doseReads, 1);
     QCOMPARE(shownFirst, QStringLiteral("1.250E+01"));
     QCOMPARE(f.sim().dosimeter().totalDose, 0.0f);
@@ -423,7 +423,7 @@ void TestServiceOptions::doseTabClearAndNotANumber()
 
     // Closing the dialog keeps where it stood in the settings file.
     FormPlacement kept;
-    QVERIFY(readPlacement(IniFile(context.settingsPath), PencilOptions::ObjectName, kept));
+    QVERIFY(readPlacement(IniFile(context.settingsPath), DosimeterDialog::ObjectName, kept));
     QCOMPARE(QRect(kept.normPos[0], kept.normPos[1], kept.width(), kept.height()), closedAt);
 }
 

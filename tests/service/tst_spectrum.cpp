@@ -11,7 +11,7 @@
 #include "service/core/SpectrumData.h"
 #include "service/core/SpectrumReader.h"
 #include "service/ui/AboutBox.h"
-#include "service/ui/SpectrumADC.h"
+#include "service/ui/SpectrumDialog.h"
 
 #include <QCheckBox>
 #include <QChart>
@@ -123,7 +123,7 @@ void TestSpectrum::readWithAndWithoutSummary()
         ScriptedPrompt prompt;
 
         {
-            SpectrumADC view(engine, QString());
+            SpectrumDialog view(engine, prompt, QString());
             QList<int> progressSeen;
             bool pausedWhileReading = true;
             connect(view.findChild<QProgressBar *>(QStringLiteral("ProgressBar")), &QProgressBar::valueChanged,
@@ -198,7 +198,7 @@ void TestSpectrum::failedBlockKeepsWhatWasRead()
     SyncEngine engine;
     engine.setLink(&setup.link);
     ScriptedPrompt prompt;
-    SpectrumADC view(engine, QString());
+    SpectrumDialog view(engine, prompt, QString());
     view.show();
     QTRY_VERIFY(view.reading());
     QVERIFY(view.reader().waitUntilDone(20000));
@@ -225,7 +225,7 @@ void TestSpectrum::secondReadAndCloseDuringRead()
     ScriptedPrompt prompt;
 
     {
-        SpectrumADC view(engine, QString());
+        SpectrumDialog view(engine, prompt, QString());
         view.show();
         QTRY_VERIFY(view.reading());
         QVERIFY(setup.sim.waitForRequests(2, 5000));
@@ -251,7 +251,7 @@ void TestSpectrum::secondReadAndCloseDuringRead()
 
     // A view destroyed in the middle of a read: the read ends, nothing reaches it.
     setup.sim.clearLogs();
-    auto *view = new SpectrumADC(engine, QString());
+    auto *view = new SpectrumDialog(engine, prompt, QString());
     view->show();
     QVERIFY(setup.sim.waitForRequests(1, 5000));
     delete view;

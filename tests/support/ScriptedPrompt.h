@@ -51,3 +51,27 @@ public:
 
     QStringList texts() const;
 };
+
+// Hands every call on to the prompt in force when it is made (activePrompt()):
+// for fixtures that build the windows and the engine, as the program does,
+// before a test installs its scripted prompt.
+class PromptInForce : public IPrompt {
+public:
+    PromptButton message(MsgKind kind, const QString &text, PromptButtons buttons) override
+    {
+        return activePrompt().message(kind, text, buttons);
+    }
+    PromptButton ask(MsgKind kind, const QString &text, PromptButtons buttons, PromptButton unattended) override
+    {
+        return activePrompt().ask(kind, text, buttons, unattended);
+    }
+    bool input(const QString &caption, const QString &label, QString &value) override
+    {
+        return activePrompt().input(caption, label, value);
+    }
+    int runModal(QObject *dialog, const std::function<int()> &exec) override
+    {
+        return activePrompt().runModal(dialog, exec);
+    }
+    void beep() override { activePrompt().beep(); }
+};

@@ -15,18 +15,20 @@
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
+class ILinkCycle;
+class IPrompt;
 class ServiceSession;
-class SyncEngine;
 
-class PencilMetrology : public QDialog {
+class MetrologyDialog : public QDialog {
     Q_OBJECT
 public:
     static const QString ObjectName;  // "TPencilMetrology"
 
-    PencilMetrology(ServiceSession &session, QWidget *parent = nullptr);
+    MetrologyDialog(ServiceSession &session, IPrompt &prompt, QWidget *parent = nullptr);
 
-    // The flow of the "Метрология" command.
-    static void runService(SyncEngine &engine, QWidget *parent);
+    // The flow of the "Метрология" command, on the reader of `cycle`; the
+    // operator is asked and told through `prompt`.
+    static void runService(ILinkCycle &cycle, IPrompt &prompt, QWidget *parent);
 
     // The values the opening read found, put into the fields (they do not
     // count as edits: the flags are cleared when the dialog is first shown).
@@ -43,6 +45,7 @@ protected:
 
 private:
     ServiceSession &m_session;
+    IPrompt &m_prompt;
     MetrologyReading m_reading;
     QString m_aTextShown;
     bool m_coefficientsChanged = false;

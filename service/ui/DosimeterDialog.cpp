@@ -1,10 +1,10 @@
-#include "service/ui/PencilOptions.h"
+#include "service/ui/DosimeterDialog.h"
 
 #include "core/LogFiles.h"
 #include "core/Prompt.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
-#include "monitor/core/SyncEngine.h"
+#include "link/LinkCycle.h"
 #include "service/core/DosimeterOptions.h"
 #include "service/core/LabelText.h"
 #include "service/core/ServiceSession.h"
@@ -23,7 +23,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-const QString PencilOptions::ObjectName = QStringLiteral("TPencilOptions");
+const QString DosimeterDialog::ObjectName = QStringLiteral("TPencilOptions");
 
 namespace {
 
@@ -46,11 +46,11 @@ std::optional<T> readQuietly(ServiceSession &session, CommandResult<T> (*command
 
 // ---------------------------------------------------------------- the flow
 
-void PencilOptions::run(SyncEngine &engine, QWidget *parent, const PencilOptionsContext &context)
+void DosimeterDialog::run(ILinkCycle &cycle, IPrompt &prompt, QWidget *parent, const DosimeterDialogContext &context)
 {
-    ServiceSession session(engine);
+    ServiceSession session(cycle);
     session.begin(100);
-    if (session.serviceModeEntered() && !InsertionPrompt::waitForDosimeter(session, parent)) {
+    if (session.serviceModeEntered() && !InsertionPrompt::waitForDosimeter(session, prompt, parent)) {
         session.end();  // mode 0, twice at most; the status label stays as it was
         return;
     }
@@ -58,26 +58,26 @@ void PencilOptions::run(SyncEngine &engine, QWidget *parent, const PencilOptions
     // cleared at the end, whatever happens.
     struct Finally {
         ServiceSession &session;
-        SyncEngine &engine;
+        ILinkCycle &cycle;
         ~Finally()
         {
             session.end();
-            engine.view().setStatusText(QString());
+            cycle.showStatusText(QString());
         }
-    } finally{session, engine};
+    } finally{session, cycle};
 
-    engine.view().setStatusText(LabelAccessText);
-    engine.setState(SyncState::Offline);
-    engine.view().updateStateIndicator();
+    cycle.showStatusText(LabelAccessText);
+    cycle.setState(SyncState::Offline);
+    cycle.showState();
 
-    auto *dialog = new PencilOptions(session, context, parent);
-    std::unique_ptr<PencilOptions> owner(dialog);
+    auto *dialog = new DosimeterDialog(session, prompt, context, parent);
+    std::unique_ptr<DosimeterDialog> owner(dialog);
 
     const auto label = readQuietly<DosimeterLabelData>(session, &readDosimeterLabel);
     if (label) {
         dialog->setOpeningLabel(label->text, label->code);
     } else {
-        if (activePrompt().ask(MsgKind::Error, LabelReadFailedText, PromptButton::Abort | PromptButton::Ignore,
+        if (prompt.ask(MsgKind::Error, LabelReadFailedText, PromptButton::Abort | PromptButton::Ignore,
                                PromptButton::Abort)
             != PromptButton::Ignore)
             return;
@@ -85,19 +85,20 @@ void PencilOptions::run(SyncEngine &engine, QWidget *parent, const PencilOptions
     }
     const auto number = readQuietly<DosimeterNumberData>(session, &readDosimeterNumber);
     if (!number
-        && activePrompt().ask(MsgKind::Error, NumberReadFailedText, PromptButton::Abort | PromptButton::Ignore,
+        && prompt.ask(MsgKind::Error, NumberReadFailedText, PromptButton::Abort | PromptButton::Ignore,
                               PromptButton::Abort)
             != PromptButton::Ignore)
         return;
     dialog->setOpeningNumber(number);
 
-    activePrompt().runModal(dialog, [dialog] { return dialog->exec(); });
+    prompt.runModal(dialog, [dialog] { return dialog->exec(); });
 }
 
 // ---------------------------------------------------------------- the dialog
 
-PencilOptions::PencilOptions(ServiceSession &session, const PencilOptionsContext &context, QWidget *parent)
-    : QDialog(parent), m_session(session), m_context(context)
+DosimeterDialog::DosimeterDialog(ServiceSession &session, IPrompt &prompt, const DosimeterDialogContext &context,
+                                 QWidget *parent)
+    : QDialog(parent), m_session(session), m_prompt(prompt), m_context(context)
 {
     setObjectName(ObjectName);
     setWindowTitle(QStringLiteral("Настройка дозиметра"));
@@ -107,9 +108,9 @@ PencilOptions::PencilOptions(ServiceSession &session, const PencilOptionsContext
             [this](int) { m_progress->setValue(qMin(m_progress->value() + 1, m_progress->maximum())); });
 }
 
-PencilOptions::~PencilOptions() = default;
+DosimeterDialog::~DosimeterDialog() = default;
 
-void PencilOptions::buildLayout()
+void DosimeterDialog::buildLayout()
 {
     m_number = new QLabel(this);
     m_number->setObjectName(QStringLiteral("Label_RFNumber"));
@@ -204,17 +205,17 @@ void PencilOptions::buildLayout()
     layout->addLayout(buttons);
     resize(460, 260);
 
-    connect(m_labString, &QLineEdit::textChanged, this, &PencilOptions::labStringChanged);
-    connect(m_labHex, &QLineEdit::textChanged, this, &PencilOptions::labHexChanged);
-    connect(m_accMode, &QCheckBox::toggled, this, &PencilOptions::noteAccumulationChange);
-    connect(m_tabs, &QTabWidget::currentChanged, this, &PencilOptions::tabChanged);
-    connect(m_doseClear, &QPushButton::clicked, this, &PencilOptions::clearDose);
-    connect(m_cards, &QPushButton::clicked, this, &PencilOptions::pickCard);
-    connect(m_ok, &QPushButton::clicked, this, &PencilOptions::writeToDosimeter);
-    connect(m_cancel, &QPushButton::clicked, this, &PencilOptions::reject);
+    connect(m_labString, &QLineEdit::textChanged, this, &DosimeterDialog::labStringChanged);
+    connect(m_labHex, &QLineEdit::textChanged, this, &DosimeterDialog::labHexChanged);
+    connect(m_accMode, &QCheckBox::toggled, this, &DosimeterDialog::noteAccumulationChange);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &DosimeterDialog::tabChanged);
+    connect(m_doseClear, &QPushButton::clicked, this, &DosimeterDialog::clearDose);
+    connect(m_cards, &QPushButton::clicked, this, &DosimeterDialog::pickCard);
+    connect(m_ok, &QPushButton::clicked, this, &DosimeterDialog::writeToDosimeter);
+    connect(m_cancel, &QPushButton::clicked, this, &DosimeterDialog::reject);
 }
 
-void PencilOptions::setOpeningLabel(const QString &text, const QByteArray &code)
+void DosimeterDialog::setOpeningLabel(const QString &text, const QByteArray &code)
 {
     m_labelEditGuard = true;
     m_labString->clear();
@@ -227,14 +228,14 @@ void PencilOptions::setOpeningLabel(const QString &text, const QByteArray &code)
     m_known = KnownLabel::fromCode(code);
 }
 
-void PencilOptions::setOpeningNumber(const std::optional<DosimeterNumberData> &number)
+void DosimeterDialog::setOpeningNumber(const std::optional<DosimeterNumberData> &number)
 {
     m_openingNumber = number;
     m_number->setText(number ? QString::number(number->number) : QString());
     m_accMode->setChecked(number && number->accumulation);
 }
 
-void PencilOptions::showEvent(QShowEvent *event)
+void DosimeterDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     // The first showing only: a message box or child window closing later
@@ -246,7 +247,7 @@ void PencilOptions::showEvent(QShowEvent *event)
     m_accModeChanged = false;
 }
 
-void PencilOptions::noteAccumulationChange()
+void DosimeterDialog::noteAccumulationChange()
 {
     if (!m_formCreating)
         m_accModeChanged = true;
@@ -254,7 +255,7 @@ void PencilOptions::noteAccumulationChange()
 
 // ---------------------------------------------------------------- the label editors
 
-void PencilOptions::labStringChanged(const QString &text)
+void DosimeterDialog::labStringChanged(const QString &text)
 {
     if (m_labelEditGuard)
         return;
@@ -266,25 +267,25 @@ void PencilOptions::labStringChanged(const QString &text)
     if (fitted != text)
         m_labString->setText(fitted);
     if (beep)
-        activePrompt().beep();
+        m_prompt.beep();
     m_labHex->setText(labelHexView(fitted));
     m_labelEditGuard = false;
 }
 
-void PencilOptions::labHexChanged(const QString &text)
+void DosimeterDialog::labHexChanged(const QString &text)
 {
     if (m_labelEditGuard)
         return;
     int beeps = 0;
     const QString label = parseLabelHex(text, &beeps);
     for (int i = 0; i < beeps; ++i)
-        activePrompt().beep();
+        m_prompt.beep();
     m_labelEditGuard = true;
     m_labString->setText(label);
     m_labelEditGuard = false;
 }
 
-void PencilOptions::pickCard()
+void DosimeterDialog::pickCard()
 {
     if (!m_context.pickCardLabel)
         return;
@@ -294,7 +295,7 @@ void PencilOptions::pickCard()
 
 // ---------------------------------------------------------------- the dose tab
 
-void PencilOptions::tabChanged(int index)
+void DosimeterDialog::tabChanged(int index)
 {
     if (index != 1 || !m_sumDoseUnread)
         return;
@@ -302,7 +303,7 @@ void PencilOptions::tabChanged(int index)
     m_sumDoseUnread = false;
 }
 
-void PencilOptions::readSumDose()
+void DosimeterDialog::readSumDose()
 {
     m_sumDose->clear();
     CommandResult<float> dose;
@@ -318,12 +319,12 @@ void PencilOptions::readSumDose()
     m_sumDose->setText(totalDoseDisplay(dose.value));
 }
 
-void PencilOptions::clearDose()
+void DosimeterDialog::clearDose()
 {
     if (m_busy)
         return;
     const QString number = m_number->text();
-    if (activePrompt().ask(MsgKind::Question,
+    if (m_prompt.ask(MsgKind::Question,
                            QStringLiteral("Очистить накопленую дозу дозиметра %1?").arg(number),
                            PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel)
         != PromptButton::Ok)
@@ -356,8 +357,8 @@ void PencilOptions::clearDose()
     }
     m_busy = false;
     if (!clear.check.same()) {
-        activePrompt().beep();
-        activePrompt().message(MsgKind::Error, dosimeterCheckText(clear.check), PromptButton::Ok);
+        m_prompt.beep();
+        m_prompt.message(MsgKind::Error, dosimeterCheckText(clear.check), PromptButton::Ok);
         return;
     }
     const CommandResult<float> &after = clear.after;
@@ -367,20 +368,20 @@ void PencilOptions::clearDose()
     }
     // The clear counts when the dose reads back as zero.
     if (after.ok() && after.value == 0.0f) {
-        activePrompt().message(MsgKind::Information,
+        m_prompt.message(MsgKind::Information,
                                QStringLiteral("Суммарная доза: ") + QStringLiteral("0") + QStringLiteral("\r\n")
                                    + QStringLiteral("успешно записана в дозиметр"),
                                PromptButton::Ok);
         return;
     }
-    activePrompt().beep();
-    activePrompt().message(MsgKind::Error, QStringLiteral("Не удалось записать суммарную дозу в дозиметр"),
+    m_prompt.beep();
+    m_prompt.message(MsgKind::Error, QStringLiteral("Не удалось записать суммарную дозу в дозиметр"),
                            PromptButton::Ok);
 }
 
 // ---------------------------------------------------------------- writing
 
-QString PencilOptions::numberAndModeWrite(bool &failed)
+QString DosimeterDialog::numberAndModeWrite(bool &failed)
 {
     failed = true;
     const bool accumulation = m_accMode->isChecked();
@@ -416,7 +417,7 @@ QString PencilOptions::numberAndModeWrite(bool &failed)
     return modeWrittenMessage(w.readBack.value.accumulation);
 }
 
-void PencilOptions::writeToDosimeter()
+void DosimeterDialog::writeToDosimeter()
 {
     if (m_busy)
         return;
@@ -453,15 +454,15 @@ void PencilOptions::writeToDosimeter()
             m_progress->hide();
             m_cancel->setEnabled(true);
             m_busy = false;
-            activePrompt().beep();
-            activePrompt().message(MsgKind::Error, dosimeterCheckText(check), PromptButton::Ok);
+            m_prompt.beep();
+            m_prompt.message(MsgKind::Error, dosimeterCheckText(check), PromptButton::Ok);
             return;
         }
         m_known = result.known;
         if (result.completed && m_accModeChanged) {
             modeMessage = numberAndModeWrite(modeFailed);
             if (modeFailed)
-                activePrompt().beep();
+                m_prompt.beep();
         }
     } catch (...) {
         error = std::current_exception();
@@ -485,14 +486,14 @@ void PencilOptions::writeToDosimeter()
             accept();
         return;
     }
-    activePrompt().message(MsgKind::Error,
+    m_prompt.message(MsgKind::Error,
                            labelWriteFailedText(text, result.written, changedLabelGroups(target, known), modeMessage),
                            PromptButton::Abort);
     if (error)
-        activePrompt().message(MsgKind::Error, serviceErrorText(error), PromptButton::Ok);
+        m_prompt.message(MsgKind::Error, serviceErrorText(error), PromptButton::Ok);
 }
 
-void PencilOptions::restorePlacement()
+void DosimeterDialog::restorePlacement()
 {
     if (m_context.settingsPath.isEmpty())
         return;
@@ -502,7 +503,7 @@ void PencilOptions::restorePlacement()
         move(p.normPos[0], p.normPos[1]);
 }
 
-void PencilOptions::savePlacement()
+void DosimeterDialog::savePlacement()
 {
     if (m_context.settingsPath.isEmpty())
         return;
@@ -511,13 +512,13 @@ void PencilOptions::savePlacement()
     ini.save();
 }
 
-void PencilOptions::done(int result)
+void DosimeterDialog::done(int result)
 {
     savePlacement();
     QDialog::done(result);
 }
 
-void PencilOptions::reject()
+void DosimeterDialog::reject()
 {
     // A write under way is not left half-way by the close box.
     if (m_busy)
@@ -525,7 +526,7 @@ void PencilOptions::reject()
     QDialog::reject();
 }
 
-void PencilOptions::closeEvent(QCloseEvent *event)
+void DosimeterDialog::closeEvent(QCloseEvent *event)
 {
     if (m_busy) {
         event->ignore();

@@ -1,8 +1,7 @@
-#include "service/ui/PencilMetrology.h"
+#include "service/ui/MetrologyDialog.h"
 
 #include "core/Prompt.h"
 #include "link/ValueCodec.h"
-#include "monitor/core/SyncEngine.h"
 #include "service/core/ServiceSession.h"
 #include "service/ui/InsertionPrompt.h"
 
@@ -16,7 +15,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-const QString PencilMetrology::ObjectName = QStringLiteral("TPencilMetrology");
+const QString MetrologyDialog::ObjectName = QStringLiteral("TPencilMetrology");
 
 namespace {
 
@@ -39,15 +38,16 @@ QLineEdit *labelledEdit(QWidget *parent, QGridLayout *grid, int row, const QStri
 }
 
 // A read at opening that failed: Abort ends the flow, Ignore goes on without it.
-bool ignoreReadFailure(const QString &text)
+bool ignoreReadFailure(IPrompt &prompt, const QString &text)
 {
-    return activePrompt().ask(MsgKind::Error, text, PromptButton::Abort | PromptButton::Ignore, PromptButton::Abort) ==
+    return prompt.ask(MsgKind::Error, text, PromptButton::Abort | PromptButton::Ignore, PromptButton::Abort) ==
            PromptButton::Ignore;
 }
 
 }  // namespace
 
-PencilMetrology::PencilMetrology(ServiceSession &session, QWidget *parent) : QDialog(parent), m_session(session)
+MetrologyDialog::MetrologyDialog(ServiceSession &session, IPrompt &prompt, QWidget *parent)
+    : QDialog(parent), m_session(session), m_prompt(prompt)
 {
     setObjectName(ObjectName);
     setWindowTitle(QStringLiteral("Метрологическая настройка дозиметра"));
@@ -71,7 +71,7 @@ PencilMetrology::PencilMetrology(ServiceSession &session, QWidget *parent) : QDi
     cancel->setObjectName(QStringLiteral("btnCancel"));
     cancel->setToolTip(QStringLiteral("Отменить и выйти"));
     cancel->setAutoDefault(false);
-    connect(ok, &QPushButton::clicked, this, &PencilMetrology::write);
+    connect(ok, &QPushButton::clicked, this, &MetrologyDialog::write);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     auto *buttons = new QHBoxLayout;
@@ -96,7 +96,7 @@ PencilMetrology::PencilMetrology(ServiceSession &session, QWidget *parent) : QDi
     connect(m_editNumber, &QLineEdit::textChanged, this, [this] { m_numberChanged = true; });
 }
 
-void PencilMetrology::setReading(const MetrologyReading &reading)
+void MetrologyDialog::setReading(const MetrologyReading &reading)
 {
     m_reading = reading;
     if (reading.aWord) {
@@ -112,7 +112,7 @@ void PencilMetrology::setReading(const MetrologyReading &reading)
     m_accMode->setChecked(reading.number && reading.accumulation);
 }
 
-void PencilMetrology::showEvent(QShowEvent *event)
+void MetrologyDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     // The first showing only: the dialog shown again after a message box keeps
@@ -124,7 +124,7 @@ void PencilMetrology::showEvent(QShowEvent *event)
     m_numberChanged = false;
 }
 
-void PencilMetrology::write()
+void MetrologyDialog::write()
 {
     MetrologyInput input;
     input.aText = m_editA->text();
@@ -140,10 +140,10 @@ void PencilMetrology::write()
     MetrologyPlan plan;
     switch (planMetrologyWrite(input, m_reading, plan)) {
     case MetrologyInputCheck::BadB:
-        activePrompt().message(MsgKind::Error, MetrologyBadBText, PromptButton::Ok);
+        m_prompt.message(MsgKind::Error, MetrologyBadBText, PromptButton::Ok);
         return;
     case MetrologyInputCheck::BadValue:
-        activePrompt().message(MsgKind::Error, MetrologyWriteErrorText, PromptButton::Ok);
+        m_prompt.message(MsgKind::Error, MetrologyWriteErrorText, PromptButton::Ok);
         return;
     case MetrologyInputCheck::Ok:
         break;
@@ -161,22 +161,22 @@ void PencilMetrology::write()
             [&](SerialLink *link) { return runMetrologyWrite(link, plan, input, modeSwitching); });
     } catch (...) {
         setEnabled(true);
-        activePrompt().message(MsgKind::Error, MetrologyWriteErrorText, PromptButton::Ok);
+        m_prompt.message(MsgKind::Error, MetrologyWriteErrorText, PromptButton::Ok);
         return;
     }
     setEnabled(true);
     for (int i = 0; i < outcome.failures; ++i)
-        activePrompt().beep();
-    activePrompt().message(outcome.failed ? MsgKind::Error : MsgKind::Information, outcome.message, PromptButton::Ok);
+        m_prompt.beep();
+    m_prompt.message(outcome.failed ? MsgKind::Error : MsgKind::Information, outcome.message, PromptButton::Ok);
     if (!outcome.failed)
         accept();
 }
 
-void PencilMetrology::runService(SyncEngine &engine, QWidget *parent)
+void MetrologyDialog::runService(ILinkCycle &cycle, IPrompt &prompt, QWidget *parent)
 {
-    ServiceSession session(engine);
+    ServiceSession session(cycle);
     session.begin(100);
-    if (session.serviceModeEntered() && !InsertionPrompt::waitForDosimeter(session, parent))
+    if (session.serviceModeEntered() && !InsertionPrompt::waitForDosimeter(session, prompt, parent))
         return;  // the session switches the reader back
 
     MetrologyReading reading;
@@ -187,13 +187,13 @@ void PencilMetrology::runService(SyncEngine &engine, QWidget *parent)
             return false;
         }
     };
-    if (!read(readMetrologyCoefficientWords) && !ignoreReadFailure(MetrologyReadCoefficientsFailedText))
+    if (!read(readMetrologyCoefficientWords) && !ignoreReadFailure(prompt, MetrologyReadCoefficientsFailedText))
         return;
-    if (!read(readMetrologyNumber) && !ignoreReadFailure(MetrologyReadNumberFailedText))
+    if (!read(readMetrologyNumber) && !ignoreReadFailure(prompt, MetrologyReadNumberFailedText))
         return;
 
-    PencilMetrology dialog(session, parent);
+    MetrologyDialog dialog(session, prompt, parent);
     dialog.setReading(reading);
-    activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); });
+    prompt.runModal(&dialog, [&dialog] { return dialog.exec(); });
     session.end();
 }

@@ -1,10 +1,10 @@
-#include "service/ui/SpectrumADC.h"
+#include "service/ui/SpectrumDialog.h"
 
 #include "core/LogFiles.h"
 #include "core/Prompt.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
-#include "monitor/core/SyncEngine.h"
+#include "link/LinkCycle.h"
 #include "service/core/SpectrumReader.h"
 
 #include <QAreaSeries>
@@ -29,7 +29,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-const QString SpectrumADC::SectionName = QStringLiteral("TSpectrumADC");
+const QString SpectrumDialog::SectionName = QStringLiteral("TSpectrumADC");
 
 namespace {
 
@@ -49,32 +49,33 @@ QLineEdit *summaryField(QWidget *panel, QFormLayout *form, const QString &name, 
 
 }  // namespace
 
-SpectrumADC::SpectrumADC(SyncEngine &engine, const QString &settingsPath, QWidget *parent)
-    : QDialog(parent), m_engine(engine), m_settingsPath(settingsPath), m_reader(new SpectrumReader(engine, this))
+SpectrumDialog::SpectrumDialog(ILinkCycle &cycle, IPrompt &prompt, const QString &settingsPath, QWidget *parent)
+    : QDialog(parent), m_cycle(cycle), m_prompt(prompt), m_settingsPath(settingsPath),
+      m_reader(new SpectrumReader(cycle, this))
 {
     // Synchronisation stays paused for as long as the view is open.
-    m_wasPaused = m_engine.setPaused(true);
+    m_wasPaused = m_cycle.setPaused(true);
     setObjectName(SectionName);
     setWindowTitle(QStringLiteral("Спектр АЦП"));
     setMinimumWidth(790);
     resize(900, 600);
     buildLayout();
-    connect(m_reader, &SpectrumReader::headerRead, this, &SpectrumADC::onHeader);
-    connect(m_reader, &SpectrumReader::blockRead, this, &SpectrumADC::onBlock);
-    connect(m_reader, &SpectrumReader::finished, this, &SpectrumADC::onFinished);
+    connect(m_reader, &SpectrumReader::headerRead, this, &SpectrumDialog::onHeader);
+    connect(m_reader, &SpectrumReader::blockRead, this, &SpectrumDialog::onBlock);
+    connect(m_reader, &SpectrumReader::finished, this, &SpectrumDialog::onFinished);
 }
 
-SpectrumADC::~SpectrumADC()
+SpectrumDialog::~SpectrumDialog()
 {
     // The reader stops after its block under way and nothing it still sends
     // reaches this view; only then does synchronisation resume.
     m_reader->cancel();
     delete m_reader;
     m_reader = nullptr;
-    m_engine.setPaused(m_wasPaused);
+    m_cycle.setPaused(m_wasPaused);
 }
 
-void SpectrumADC::buildLayout()
+void SpectrumDialog::buildLayout()
 {
     auto *menuBar = new QMenuBar(this);
     QMenu *file = menuBar->addMenu(QStringLiteral("Файл"));
@@ -146,9 +147,9 @@ void SpectrumADC::buildLayout()
     m_readButton = new QPushButton(QStringLiteral("С&читать спектр"), this);
     m_readButton->setObjectName(QStringLiteral("BtnReadSpectrum"));
     m_readButton->setAutoDefault(false);
-    connect(m_readButton, &QPushButton::clicked, this, &SpectrumADC::readSpectrum);
+    connect(m_readButton, &QPushButton::clicked, this, &SpectrumDialog::readSpectrum);
 
-    auto arrow = [this](const QString &name, QStyle::StandardPixmap pixmap, void (SpectrumADC::*slot)()) {
+    auto arrow = [this](const QString &name, QStyle::StandardPixmap pixmap, void (SpectrumDialog::*slot)()) {
         auto *b = new QPushButton(this);
         b->setObjectName(name);
         b->setIcon(style()->standardIcon(pixmap));
@@ -156,10 +157,10 @@ void SpectrumADC::buildLayout()
         connect(b, &QPushButton::clicked, this, slot);
         return b;
     };
-    QPushButton *up = arrow(QStringLiteral("BtnUp"), QStyle::SP_ArrowUp, &SpectrumADC::pageUp);
-    QPushButton *down = arrow(QStringLiteral("BtnDown"), QStyle::SP_ArrowDown, &SpectrumADC::pageDown);
-    QPushButton *left = arrow(QStringLiteral("BtnLeft"), QStyle::SP_ArrowLeft, &SpectrumADC::pageLeft);
-    QPushButton *right = arrow(QStringLiteral("BtnRight"), QStyle::SP_ArrowRight, &SpectrumADC::pageRight);
+    QPushButton *up = arrow(QStringLiteral("BtnUp"), QStyle::SP_ArrowUp, &SpectrumDialog::pageUp);
+    QPushButton *down = arrow(QStringLiteral("BtnDown"), QStyle::SP_ArrowDown, &SpectrumDialog::pageDown);
+    QPushButton *left = arrow(QStringLiteral("BtnLeft"), QStyle::SP_ArrowLeft, &SpectrumDialog::pageLeft);
+    QPushButton *right = arrow(QStringLiteral("BtnRight"), QStyle::SP_ArrowRight, &SpectrumDialog::pageRight);
 
     auto *ok = new QPushButton(QStringLiteral("&Закрыть"), this);
     ok->setObjectName(QStringLiteral("btnOk"));
@@ -186,12 +187,12 @@ void SpectrumADC::buildLayout()
     redrawSeries();
 }
 
-bool SpectrumADC::reading() const
+bool SpectrumDialog::reading() const
 {
     return m_reader->running();
 }
 
-void SpectrumADC::showEvent(QShowEvent *event)
+void SpectrumDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     if (m_shown)
@@ -200,10 +201,10 @@ void SpectrumADC::showEvent(QShowEvent *event)
     // neither reads again nor moves.
     m_shown = true;
     restorePlacement();
-    QTimer::singleShot(0, this, &SpectrumADC::readSpectrum);
+    QTimer::singleShot(0, this, &SpectrumDialog::readSpectrum);
 }
 
-void SpectrumADC::readSpectrum()
+void SpectrumDialog::readSpectrum()
 {
     if (m_reader->running() || m_closeRequested)
         return;
@@ -212,10 +213,10 @@ void SpectrumADC::readSpectrum()
     m_progress->setValue(0);
     m_progress->show();
     m_readButton->setEnabled(false);
-    m_reader->start(m_engine.snapshot().readerModeSwitching > 0);
+    m_reader->start(m_cycle.readerSwitchesModes());
 }
 
-void SpectrumADC::onHeader(const SpectrumHeaderData &header)
+void SpectrumDialog::onHeader(const SpectrumHeaderData &header)
 {
     m_editDose->setText(formatSpectrumDose(header.dose));
     m_editDoseInt->setText(QString::number(header.doseCounts));
@@ -225,14 +226,14 @@ void SpectrumADC::onHeader(const SpectrumHeaderData &header)
     m_panelInfo->show();
 }
 
-void SpectrumADC::onBlock(int block, const QVector<quint16> &counts)
+void SpectrumDialog::onBlock(int block, const QVector<quint16> &counts)
 {
     m_data.addBlock(counts);
     m_progress->setValue(block + 1);
     redrawSeries();
 }
 
-void SpectrumADC::onFinished(bool ok, bool cancelled, const QString &error)
+void SpectrumDialog::onFinished(bool ok, bool cancelled, const QString &error)
 {
     m_readButton->setEnabled(true);
     if (ok)
@@ -245,12 +246,12 @@ void SpectrumADC::onFinished(bool ok, bool cancelled, const QString &error)
     if (!ok && !cancelled) {
         if (!error.isEmpty())
             logEvent(error);
-        activePrompt().message(MsgKind::Error, QStringLiteral("При чтении спектрометрической информации произошла ошибка"),
+        m_prompt.message(MsgKind::Error, QStringLiteral("При чтении спектрометрической информации произошла ошибка"),
                                PromptButton::Ok | PromptButton::Cancel);
     }
 }
 
-void SpectrumADC::done(int result)
+void SpectrumDialog::done(int result)
 {
     if (m_reader->running()) {
         m_closeRequested = true;
@@ -262,7 +263,7 @@ void SpectrumADC::done(int result)
     savePlacement();
 }
 
-bool SpectrumADC::eventFilter(QObject *watched, QEvent *event)
+bool SpectrumDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (m_chartView && watched == m_chartView->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         editChart();
@@ -271,16 +272,16 @@ bool SpectrumADC::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
-void SpectrumADC::editChart()
+void SpectrumDialog::editChart()
 {
     QDialog editor(this);
     editor.setObjectName(QStringLiteral("ChartEditor"));
     editor.setWindowTitle(QStringLiteral("Настройка графика"));
     QColor fill = m_bars->brush().color();
     QColor outline = m_bars->pen().color();
-    auto pickColour = [&editor](QColor &colour) {
+    auto pickColour = [this, &editor](QColor &colour) {
         QColorDialog dialog(colour, &editor);
-        if (activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); }) == QDialog::Accepted)
+        if (m_prompt.runModal(&dialog, [&dialog] { return dialog.exec(); }) == QDialog::Accepted)
             colour = dialog.selectedColor();
     };
     auto *fillButton = new QPushButton(QStringLiteral("Цвет столбцов..."), &editor);
@@ -300,7 +301,7 @@ void SpectrumADC::editChart()
     layout->addWidget(outlineButton);
     layout->addWidget(grid);
     layout->addWidget(buttons);
-    if (activePrompt().runModal(&editor, [&editor] { return editor.exec(); }) != QDialog::Accepted)
+    if (m_prompt.runModal(&editor, [&editor] { return editor.exec(); }) != QDialog::Accepted)
         return;
     m_bars->setBrush(fill);
     m_bars->setPen(QPen(outline, 1));
@@ -308,31 +309,31 @@ void SpectrumADC::editChart()
     m_axisY->setGridLineVisible(grid->isChecked());
 }
 
-void SpectrumADC::pageUp()
+void SpectrumDialog::pageUp()
 {
     m_paging.up(m_data);
     updateAxes();
 }
 
-void SpectrumADC::pageDown()
+void SpectrumDialog::pageDown()
 {
     m_paging.down();
     updateAxes();
 }
 
-void SpectrumADC::pageLeft()
+void SpectrumDialog::pageLeft()
 {
     m_paging.left(m_data.pointCount());
     updateAxes();
 }
 
-void SpectrumADC::pageRight()
+void SpectrumDialog::pageRight()
 {
     m_paging.right(m_data.pointCount());
     updateAxes();
 }
 
-void SpectrumADC::redrawSeries()
+void SpectrumDialog::redrawSeries()
 {
     // Each count is a bar one unit wide centred on its channel; the bars touch,
     // so the outline is one stepped line over all of them.
@@ -349,7 +350,7 @@ void SpectrumADC::redrawSeries()
     updateAxes();
 }
 
-void SpectrumADC::updateAxes()
+void SpectrumDialog::updateAxes()
 {
     double from = 0, to = SpectrumData::Channels;
     m_paging.xRange(m_data, from, to);
@@ -368,14 +369,14 @@ void SpectrumADC::updateAxes()
     placePageText();
 }
 
-void SpectrumADC::placePageText()
+void SpectrumDialog::placePageText()
 {
     const QRectF area = m_chart->plotArea();
     const QRectF text = m_pageText->boundingRect();
     m_pageText->setPos(area.right() - text.width() - 6, area.top() + 4);
 }
 
-void SpectrumADC::shownRange(double &xFrom, double &xTo, double &yFrom, double &yTo) const
+void SpectrumDialog::shownRange(double &xFrom, double &xTo, double &yFrom, double &yTo) const
 {
     xFrom = m_axisX->min();
     xTo = m_axisX->max();
@@ -383,12 +384,12 @@ void SpectrumADC::shownRange(double &xFrom, double &xTo, double &yFrom, double &
     yTo = m_axisY->max();
 }
 
-QString SpectrumADC::pageText() const
+QString SpectrumDialog::pageText() const
 {
     return m_paging.pageText(m_data.pointCount());
 }
 
-void SpectrumADC::restorePlacement()
+void SpectrumDialog::restorePlacement()
 {
     if (m_settingsPath.isEmpty())
         return;
@@ -398,7 +399,7 @@ void SpectrumADC::restorePlacement()
         setGeometry(p.normPos[0], p.normPos[1], std::max(p.width(), minimumWidth()), p.height());
 }
 
-void SpectrumADC::savePlacement()
+void SpectrumDialog::savePlacement()
 {
     if (m_settingsPath.isEmpty())
         return;

@@ -22,17 +22,19 @@ class QProgressBar;
 class QPushButton;
 class QValueAxis;
 class QWidget;
+class ILinkCycle;
+class IPrompt;
 class SpectrumReader;
-class SyncEngine;
 
-class SpectrumADC : public QDialog {
+class SpectrumDialog : public QDialog {
     Q_OBJECT
 public:
     static const QString SectionName;  // "TSpectrumADC": object name and settings section
 
+    // Reads through the link of `cycle`, tells the operator through `prompt`;
     // `settingsPath`: the settings file (empty: the position is not kept).
-    SpectrumADC(SyncEngine &engine, const QString &settingsPath, QWidget *parent = nullptr);
-    ~SpectrumADC() override;
+    SpectrumDialog(ILinkCycle &cycle, IPrompt &prompt, const QString &settingsPath, QWidget *parent = nullptr);
+    ~SpectrumDialog() override;
 
     const SpectrumData &data() const { return m_data; }
     const SpectrumPaging &paging() const { return m_paging; }
@@ -72,7 +74,8 @@ private:
     void restorePlacement();
     void savePlacement();
 
-    SyncEngine &m_engine;
+    ILinkCycle &m_cycle;
+    IPrompt &m_prompt;
     QString m_settingsPath;
     SpectrumReader *m_reader = nullptr;
     SpectrumData m_data;

@@ -31,11 +31,12 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class ILinkCycle;
+class IPrompt;
 class ServiceSession;
-class SyncEngine;
 
-// What the program gives the options flow besides the engine.
-struct PencilOptionsContext {
+// What the program gives the options flow besides the cycle and the prompt.
+struct DosimeterDialogContext {
     // Shows the label report for a completed label write (modal).
     std::function<void(QWidget *parent, const LabelWriteOutcome &outcome)> labelReport;
     // Opens the card index; the chosen card's FIO_RFID, none when cancelled.
@@ -45,16 +46,18 @@ struct PencilOptionsContext {
     QString settingsPath;
 };
 
-class PencilOptions : public QDialog {
+class DosimeterDialog : public QDialog {
     Q_OBJECT
 public:
     static const QString ObjectName;  // "TPencilOptions"
 
-    // The "Дозиметр" command.
-    static void run(SyncEngine &engine, QWidget *parent, const PencilOptionsContext &context);
+    // The "Дозиметр" command, on the reader of `cycle`; the operator is asked
+    // and told through `prompt`.
+    static void run(ILinkCycle &cycle, IPrompt &prompt, QWidget *parent, const DosimeterDialogContext &context);
 
-    PencilOptions(ServiceSession &session, const PencilOptionsContext &context, QWidget *parent = nullptr);
-    ~PencilOptions() override;
+    DosimeterDialog(ServiceSession &session, IPrompt &prompt, const DosimeterDialogContext &context,
+                    QWidget *parent = nullptr);
+    ~DosimeterDialog() override;
 
     // The opening reads: the label (empty code: not read) and the number (none: not read).
     void setOpeningLabel(const QString &text, const QByteArray &code);
@@ -91,7 +94,8 @@ private:
     QString numberAndModeWrite(bool &failed);
 
     ServiceSession &m_session;
-    PencilOptionsContext m_context;
+    IPrompt &m_prompt;
+    DosimeterDialogContext m_context;
     QLabel *m_number = nullptr;
     QTabWidget *m_tabs = nullptr;
     QLineEdit *m_labString = nullptr;
