@@ -81,7 +81,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     appState().programDir = dir.path() + QLatin1Char('/');
     DataModule dm;
-    dm.dataModuleCreate();
+    dm.dataModuleCreate(toldBy(activePrompt()));
     fill(dm, rows);
     QTextStream out(stdout);
     out << "Notes rows: " << dm.notes().totalRows() << ", Measures rows: " << dm.measures().totalRows() << Qt::endl;
@@ -89,6 +89,7 @@ int main(int argc, char **argv)
     bool flag = false;
     JournalContext context;
     context.dm = &dm;
+    context.prompt = &activePrompt();
     context.namesOutOfStep = [&flag] { return flag; };
     context.markNamesOutOfStep = [&flag] { flag = true; };
 
