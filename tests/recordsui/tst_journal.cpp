@@ -165,6 +165,33 @@ private slots:
         QCOMPARE(open.dateBox()->value(), Now.date());
     }
 
+    // A store failure while binding comes back with its cause and the
+    // operator's text; no row is half written, the names stay in step, and
+    // the dialog shows it as an error and stays open.
+    void bindStoreFailure()
+    {
+        Journal journal(*m_f.dm, [this] { m_flag = true; });
+        notes().exec(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON %1 BEGIN SELECT RAISE(ABORT, 'refused'); END")
+                         .arg(notes().sqlName()));
+        const Result<> bound = journal.bind(QStringLiteral("5"), QStringLiteral("Иванов"), Now.date(), Now.time());
+        QCOMPARE(bound.kind(), ErrorKind::Store);
+        QCOMPARE(bound.errorText(), Journal::AddFailedText);
+        QCOMPARE(rowCount(), 0);
+        QVERIFY(!m_flag);
+        {
+            NoteBind dialog(activePrompt(), journal, {}, Now);
+            dialog.numberBox()->setText(QStringLiteral("5"));
+            dialog.accept();
+            QVERIFY(dialog.result() != QDialog::Accepted);
+            QCOMPARE(m_f.prompt->asked.last().kind, MsgKind::Error);
+            QCOMPARE(m_f.prompt->asked.last().text, Journal::AddFailedText);
+        }
+        notes().exec(QStringLiteral("DROP TRIGGER temp.refuse"));
+        QVERIFY(journal.bind(QStringLiteral("5"), QStringLiteral("Иванов"), Now.date(), Now.time()).ok());
+        QCOMPARE(rowCount(), 1);
+        QVERIFY(m_flag);
+    }
+
     // Release: compared with the stored TimeFrom (milliseconds included),
     // released rows and rows without a TimeFrom refused before the dialog.
     void release()
