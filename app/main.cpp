@@ -95,11 +95,8 @@ int main(int argc, char **argv)
 
         DataModule dm;
         setDataModule(&dm);
-        try {
-            dm.dataModuleCreate();
-        } catch (const ERuvoError &e) {
-            activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
-        }
+        if (const Result<> created = dm.dataModuleCreate(toldBy(activePrompt())); !created)
+            tell(activePrompt(), *created.error);
         if (dm.terminateRequested()) {
             setDataModule(nullptr);
             setPrompt(nullptr);

@@ -40,3 +40,15 @@ void setPrompt(IPrompt *prompt)
 {
     g_prompt = prompt;
 }
+
+void tell(IPrompt &prompt, const Error &error)
+{
+    if (error.text.isEmpty())
+        return;
+    MsgKind kind = MsgKind::Error;
+    if (error.kind == ErrorKind::Invalid)
+        kind = MsgKind::Warning;
+    else if (error.kind == ErrorKind::Conflict)
+        kind = MsgKind::Information;
+    prompt.message(kind, error.text, PromptButton::Ok);
+}

@@ -3,6 +3,8 @@
 // message boxes, input boxes and modal dialogs. The program installs the
 // widget implementation at start; tests install a scripted one.
 
+#include "core/Result.h"
+
 #include <QFlags>
 #include <QString>
 #include <functional>
@@ -68,3 +70,15 @@ IPrompt &activePrompt();
 // was handed no prompt of its own asks and tells.
 IPrompt &unattendedPrompt();
 void setPrompt(IPrompt *prompt);  // nullptr restores the default
+
+// Shows an operation's error in a message box with OK: ErrorKind::Invalid as
+// a warning, Conflict as information, every other kind as an error. An error
+// without text shows nothing.
+void tell(IPrompt &prompt, const Error &error);
+
+// A sink for an operation's messages that shows each one through `prompt`
+// (see tell()); the prompt must outlive the operation.
+inline auto toldBy(IPrompt &prompt)
+{
+    return [&prompt](const Error &error) { tell(prompt, error); };
+}

@@ -81,32 +81,26 @@ QByteArray runExchange(SerialLink *link, quint8 function, quint8 selector, const
 }
 
 template <typename T>
-CommandResult<T> failed(CommandFailure failure, const QByteArray &reply = QByteArray())
+CommandResult<T> failed(ErrorKind failure, const QByteArray &reply = QByteArray())
 {
-    CommandResult<T> result;
-    result.failure = failure;
-    result.reply = reply;
-    return result;
+    return CommandResult<T>::failure(failure, reply);
 }
 
 // Why a reply of the wrong length was not taken.
-CommandFailure lengthFailure(const QByteArray &reply)
+ErrorKind lengthFailure(const QByteArray &reply)
 {
     if (reply.isEmpty())
-        return CommandFailure::NoReply;
+        return ErrorKind::NoReply;
     if (reply.size() == RefusalReplySize && u8(reply, 6) == FnRefusal)
-        return isReaderBusyRefusal(reply) ? CommandFailure::readerBusy : CommandFailure::Refused;
-    return CommandFailure::WrongLength;
+        return isReaderBusyRefusal(reply) ? ErrorKind::ReaderBusy : ErrorKind::Refused;
+    return ErrorKind::WrongLength;
 }
 
 // The reply of `size` bytes carries the value: the responder is noted.
 template <typename T>
 CommandResult<T> taken(const QByteArray &reply, T value)
 {
-    CommandResult<T> result;
-    result.failure = CommandFailure::None;
-    result.value = std::move(value);
-    result.reply = reply;
+    CommandResult<T> result = CommandResult<T>::success(std::move(value), reply);
     result.responder = replySource(reply);
     return result;
 }
@@ -115,7 +109,7 @@ CommandResult<T> taken(const QByteArray &reply, T value)
 CommandResult<NoValue> runAcknowledgedWrite(SerialLink *link, const QByteArray &body)
 {
     if (!link)
-        return failed<NoValue>(CommandFailure::NoLink);
+        return failed<NoValue>(ErrorKind::NoLink);
     LinkLockGuard lock(&link->lock());
     const QByteArray reply = runExchange(link, FnWrite, SelRegister, body, link->sendDelayMs());
     if (reply.size() != AcknowledgeReplySize)
@@ -128,7 +122,7 @@ template <typename T, typename Decode>
 CommandResult<T> runRegisterRead(SerialLink *link, quint8 code, bool longWindow, Decode decode)
 {
     if (!link)
-        return failed<T>(CommandFailure::NoLink);
+        return failed<T>(ErrorKind::NoLink);
     LinkLockGuard lock(&link->lock());
     const QByteArray reply = runExchange(link, FnRead, SelRegister, dosimeterRegisterReadBody(code),
                                          longWindow ? link->sendDelayMs() : link->pingDelayMs());
@@ -351,13 +345,13 @@ bool decodeSpectrumHeaderReply(const QByteArray &reply, SpectrumHeaderData &head
 CommandResult<ReaderConfigData> readReaderConfig(SerialLink *link)
 {
     if (!link)
-        return failed<ReaderConfigData>(CommandFailure::NoLink);
+        return failed<ReaderConfigData>(ErrorKind::NoLink);
     LinkLockGuard lock(&link->lock());
     const QByteArray reply = runExchange(link, FnRead, SelRegister, readerConfigReadBody(), link->pingDelayMs());
     if (reply.size() == ReaderConfigReplySize) {
         ReaderConfigData rec;
         if (!decodeReaderConfigReply(reply, rec))
-            return failed<ReaderConfigData>(CommandFailure::BadValue, reply);  // the clock is not a valid date
+            return failed<ReaderConfigData>(ErrorKind::BadValue, reply);  // the clock is not a valid date
         return taken(reply, rec);
     }
     CommandResult<ReaderConfigData> result = failed<ReaderConfigData>(lengthFailure(reply), reply);
@@ -370,18 +364,16 @@ CommandResult<ReaderConfigData> readReaderConfig(SerialLink *link)
 CommandResult<NoValue> writeReaderConfig(SerialLink *link, const ReaderConfigData &rec)
 {
     if (!link)
-        return failed<NoValue>(CommandFailure::NoLink);
+        return failed<NoValue>(ErrorKind::NoLink);
     LinkLockGuard lock(&link->lock());
-    CommandResult<NoValue> result;
-    result.reply = runExchange(link, FnWrite, SelRegister, readerConfigWriteBody(rec), link->sendDelayMs());
-    result.failure = CommandFailure::None;
-    return result;
+    return CommandResult<NoValue>::success(
+        NoValue(), runExchange(link, FnWrite, SelRegister, readerConfigWriteBody(rec), link->sendDelayMs()));
 }
 
 CommandResult<NoValue> pingReader(SerialLink *link)
 {
     if (!link)
-        return failed<NoValue>(CommandFailure::NoLink);
+        return failed<NoValue>(ErrorKind::NoLink);
     LinkLockGuard lock(&link->lock());
     const QByteArray reply = runExchange(link, FnPresence, SelRegister, QByteArray(), link->pingDelayMs());
     if (reply.size() != AcknowledgeReplySize)
@@ -392,10 +384,10 @@ CommandResult<NoValue> pingReader(SerialLink *link)
 CommandResult<ArchiveRecordData> readArchiveRecord(SerialLink *link, int number)
 {
     const QString errorText = QStringLiteral("Ошибка при запросе архивной записи");
-    CommandResult<ArchiveRecordData> result = failed<ArchiveRecordData>(CommandFailure::NoReply);
+    CommandResult<ArchiveRecordData> result = failed<ArchiveRecordData>(ErrorKind::NoReply);
     try {
         if (!link)
-            return failed<ArchiveRecordData>(CommandFailure::NoLink);
+            return failed<ArchiveRecordData>(ErrorKind::NoLink);
         LinkLockGuard lock(&link->lock());
         const QByteArray reply = runExchange(link, FnRead, SelRegister, archiveRecordRequestBody(number),
                                              link->pingDelayMs());
@@ -416,22 +408,19 @@ CommandResult<ArchiveRecordData> readArchiveRecord(SerialLink *link, int number)
 CommandResult<NoValue> setReaderMode(SerialLink *link, quint8 mode)
 {
     if (!link)
-        return failed<NoValue>(CommandFailure::NoLink);
+        return failed<NoValue>(ErrorKind::NoLink);
     LinkLockGuard lock(&link->lock());
     const QByteArray reply = runExchange(link, FnWrite, SelRegister, readerModeBody(mode), link->sendDelayMs());
     if (reply.size() != AcknowledgeReplySize)
         return failed<NoValue>(lengthFailure(reply), reply);
     // The answer to a mode switch names no reader the poll should follow.
-    CommandResult<NoValue> result;
-    result.failure = CommandFailure::None;
-    result.reply = reply;
-    return result;
+    return CommandResult<NoValue>::success(NoValue(), reply);
 }
 
 CommandResult<DosimeterLabelData> readDosimeterLabel(SerialLink *link)
 {
     if (!link)
-        return failed<DosimeterLabelData>(CommandFailure::NoLink);
+        return failed<DosimeterLabelData>(ErrorKind::NoLink);
     LinkSession session(*link);
     QByteArray labelCode;
     QByteArray reply;
@@ -439,7 +428,7 @@ CommandResult<DosimeterLabelData> readDosimeterLabel(SerialLink *link)
         const CommandResult<QByteArray> read =
             runRegisterDataRead(link, quint8(RegLabelFirst + group), link->pingDelayMs());
         if (!read)
-            return failed<DosimeterLabelData>(read.failure, read.reply);
+            return failed<DosimeterLabelData>(read.kind(), read.reply);
         labelCode += read.value;
         reply = read.reply;
     }
@@ -454,7 +443,7 @@ CommandResult<NoValue> writeLabelGroup(SerialLink *link, int group, const QByteA
 CommandResult<QByteArray> readLabelGroup(SerialLink *link, int group)
 {
     if (!link)
-        return failed<QByteArray>(CommandFailure::NoLink);
+        return failed<QByteArray>(ErrorKind::NoLink);
     LinkLockGuard lock(&link->lock());
     return runRegisterDataRead(link, quint8(RegLabelFirst + group), link->sendDelayMs());
 }
@@ -519,7 +508,7 @@ QVector<quint16> readSpectrum(SerialLink *link, quint8 block)
 CommandResult<SpectrumHeaderData> readSpectrumHeader(SerialLink *link)
 {
     if (!link)
-        return failed<SpectrumHeaderData>(CommandFailure::NoLink);
+        return failed<SpectrumHeaderData>(ErrorKind::NoLink);
     LinkLockGuard lock(&link->lock());
     const QByteArray reply =
         runExchange(link, FnRead, SelSpectrumHeader, QByteArray(1, char(0x04)), link->sendDelayMs());

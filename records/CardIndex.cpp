@@ -7,6 +7,7 @@
 #include "records/DataTable.h"
 #include "records/RowEditing.h"
 #include "records/SqlQuote.h"
+#include "records/StoreError.h"
 
 #include <QSqlQuery>
 #include <limits>
@@ -273,50 +274,65 @@ void CardIndex::writeFields(const CardData &c, bool keepSexWhenUnset)
 
 namespace {
 
-void requireNumberInRange(const CardData &c)
+std::optional<Error> numberOutOfRange(const CardData &c)
 {
-    if (!CardIndex::numberInRange(c.id))
-        throw EGeneralError(QStringLiteral("Табельный номер %1 не допускается: номер должен быть от %2 до %3.")
+    if (CardIndex::numberInRange(c.id))
+        return std::nullopt;
+    return Error{ErrorKind::Invalid, QStringLiteral("Табельный номер %1 не допускается: номер должен быть от %2 до %3.")
                                 .arg(c.id.toString())
                                 .arg(CardIndex::SmallestNumber)
-                                .arg(CardIndex::LargestNumber));
+                                .arg(CardIndex::LargestNumber)};
 }
 
 } // namespace
 
-QVariant CardIndex::createCard(const CardData &c)
+Result<QVariant> CardIndex::createCard(const CardData &c)
 {
-    requireNumberInRange(c);
+    if (const std::optional<Error> refused = numberOutOfRange(c))
+        return *refused;
     DataTable &t = *m_cards;
-    t.append();
-    editingRow(t, [&] {
-        writeFields(c, false);
-        t.post();
-    });
-    return t.fieldValue(fieldName(CardsField::Index));
+    try {
+        t.append();
+        editingRow(t, [&] {
+            writeFields(c, false);
+            t.post();
+        });
+        return t.fieldValue(fieldName(CardsField::Index));
+    } catch (const ERuvoError &e) {
+        return storeError(e);
+    }
 }
 
-QVariant CardIndex::updateCard(const CardData &c)
+Result<QVariant> CardIndex::updateCard(const CardData &c)
 {
-    requireNumberInRange(c);
+    if (const std::optional<Error> refused = numberOutOfRange(c))
+        return *refused;
     DataTable &t = *m_cards;
-    if (c.key.isNull() || !t.findKey(c.key))
-        return createCard(c);
-    t.edit();
-    editingRow(t, [&] {
-        writeFields(c, true);
-        t.post();
-    });
-    return t.fieldValue(fieldName(CardsField::Index));
+    try {
+        if (c.key.isNull() || !t.findKey(c.key))
+            return createCard(c);
+        t.edit();
+        editingRow(t, [&] {
+            writeFields(c, true);
+            t.post();
+        });
+        return t.fieldValue(fieldName(CardsField::Index));
+    } catch (const ERuvoError &e) {
+        return storeError(e);
+    }
 }
 
-bool CardIndex::deleteCard(const QVariant &key)
+Result<bool> CardIndex::deleteCard(const QVariant &key)
 {
     DataTable &t = *m_cards;
-    if (key.isNull() || !t.findKey(key))
-        return false;
-    t.remove();
-    return true;
+    try {
+        if (key.isNull() || !t.findKey(key))
+            return false;
+        t.remove();
+        return true;
+    } catch (const ERuvoError &e) {
+        return storeError(e);
+    }
 }
 
 // ---------------------------------------------------------------- numbers
@@ -338,12 +354,17 @@ bool CardIndex::numberInRange(const QVariant &id)
     return ok && n >= SmallestNumber && n <= LargestNumber;
 }
 
-int CardIndex::nextNumber(int maxCardsIndex) const
+Result<int> CardIndex::nextNumber(int maxCardsIndex) const
 {
-    const int largest = qMax(maxCardsIndex, largestNumber());
+    int largest = 0;
+    try {
+        largest = qMax(maxCardsIndex, largestNumber());
+    } catch (const ERuvoError &e) {
+        return storeError(e);
+    }
     if (largest >= LargestNumber)
-        throw EGeneralError(
-            QStringLiteral("Нет свободного табельного номера: номера больше %1 не допускаются.").arg(LargestNumber));
+        return Error{ErrorKind::Conflict,
+                     QStringLiteral("Нет свободного табельного номера: номера больше %1 не допускаются.").arg(LargestNumber)};
     return largest + 1;
 }
 

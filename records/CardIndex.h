@@ -19,6 +19,8 @@
 // the written card becomes the current card; look-ups never move it.
 // Failures of the store raise EGeneralError (core/Errors.h).
 
+#include "core/Result.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QDate>
@@ -98,14 +100,17 @@ public:
     // The current card of the card table; nothing when it has none.
     std::optional<CardData> currentCard() const;
     // Stores a new card (texts cut to the field sizes) and makes it the
-    // current card; returns its key. On failure nothing is stored.
-    QVariant createCard(const CardData &card);
+    // current card; returns its key. On failure nothing is stored: a
+    // number out of range gives Invalid, a store failure its cause, each
+    // with the text the operator is shown.
+    Result<QVariant> createCard(const CardData &card);
     // Writes the card with card.key (every field, a sex never chosen leaves
     // isMale as stored) and makes it current; a card without a key, or one
-    // that is gone, is created instead. Returns the key written.
-    QVariant updateCard(const CardData &card);
+    // that is gone, is created instead. Returns the key written; errors as
+    // createCard.
+    Result<QVariant> updateCard(const CardData &card);
     // Deletes the card with this key; false when there was none.
-    bool deleteCard(const QVariant &key);
+    Result<bool> deleteCard(const QVariant &key);
 
     // ---- numbers
     // The personnel numbers a card may have: nine digits at most. The
@@ -118,9 +123,9 @@ public:
     // The largest personnel number stored (0 without any).
     int largestNumber() const;
     // The number a new card is offered: one more than the larger of the
-    // number remembered in the settings and the largest one stored. Raises
-    // an error for the operator when that is past LargestNumber.
-    int nextNumber(int maxCardsIndex) const;
+    // number remembered in the settings and the largest one stored. An
+    // error for the operator (Conflict) when that is past LargestNumber.
+    Result<int> nextNumber(int maxCardsIndex) const;
 
     // ---- search in the card list (moves the card table's current card)
     // The first card, in the table's order, with this personnel number; the

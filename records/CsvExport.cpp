@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "records/DataTable.h"
+#include "records/StoreError.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -264,16 +265,14 @@ namespace {
 
 CsvResult finish(CsvWriter &writer, CsvResult r)
 {
-    if (r.status == CsvResult::Status::Cancelled) {
+    if (r.kind() == ErrorKind::Cancelled) {
         writer.cancel();
         return r;
     }
     if (!writer.commit()) {
-        r.status = CsvResult::Status::Failed;
-        r.error = writer.errorString();
+        r.error = Error{ErrorKind::Failed, writer.errorString()};
         return r;
     }
-    r.status = CsvResult::Status::Written;
     return r;
 }
 
@@ -282,14 +281,14 @@ CsvResult finish(CsvWriter &writer, CsvResult r)
 CsvResult exportTableToCsv(const DataTable &table, const QList<CsvColumn> &columns, const QString &path,
                            const CsvProgress &progress, const CsvFormat &format)
 {
-    CsvResult r;
+    CsvResult r(0);
     QVector<int> fields;
     QList<FieldDef> defs;
     QStringList titles;
     for (const CsvColumn &c : columns) {
         const int f = table.fieldIndex(c.field);
         if (f < 0) {
-            r.error = QStringLiteral("Нет поля %1 в таблице %2").arg(c.field, table.tableName());
+            r.error = Error{ErrorKind::Failed, QStringLiteral("Нет поля %1 в таблице %2").arg(c.field, table.tableName())};
             return r;
         }
         fields.append(f);
@@ -298,14 +297,14 @@ CsvResult exportTableToCsv(const DataTable &table, const QList<CsvColumn> &colum
     }
     CsvWriter writer(path, format);
     if (!writer.open()) {
-        r.error = writer.errorString();
+        r.error = Error{ErrorKind::Failed, writer.errorString()};
         return r;
     }
     writer.writeRow(titles);
     try {
         const qint64 total = table.recordCount();
         if (progress && !progress(0, total)) {
-            r.status = CsvResult::Status::Cancelled;
+            r.error = Error{ErrorKind::Cancelled, QString()};
             return finish(writer, r);
         }
         // Page after page in the table's order, each page going on from the
@@ -325,56 +324,53 @@ CsvResult exportTableToCsv(const DataTable &table, const QList<CsvColumn> &colum
                     cells.append(csvCellText(defs.at(i), row.values.value(i), format.decimal));
                 writer.writeRow(cells);
             }
-            r.rows += page.size();
+            r.value += page.size();
             if (page.size() < kPageRows)
                 break;
             boundary = page.last();
             haveBoundary = true;
-            if (r.rows >= nextTick) {
-                nextTick = r.rows + kRowsPerTick;
-                if (progress && !progress(r.rows, qMax(total, r.rows))) {
-                    r.status = CsvResult::Status::Cancelled;
+            if (r.value >= nextTick) {
+                nextTick = r.value + kRowsPerTick;
+                if (progress && !progress(r.value, qMax(total, r.value))) {
+                    r.error = Error{ErrorKind::Cancelled, QString()};
                     return finish(writer, r);
                 }
             }
         }
         if (progress)
-            progress(r.rows, qMax(total, r.rows));
+            progress(r.value, qMax(total, r.value));
     } catch (const ERuvoError &e) {
         writer.cancel();
-        r.status = CsvResult::Status::Failed;
-        r.error = e.message();
+        r.error = storeError(e);
         return r;
     }
-    r.status = CsvResult::Status::Written;
     return finish(writer, r);
 }
 
 CsvResult exportRowsToCsv(const QStringList &titles, const QList<QStringList> &rows, const QString &path,
                           const CsvProgress &progress, const CsvFormat &format)
 {
-    CsvResult r;
+    CsvResult r(0);
     CsvWriter writer(path, format);
     if (!writer.open()) {
-        r.error = writer.errorString();
+        r.error = Error{ErrorKind::Failed, writer.errorString()};
         return r;
     }
     writer.writeRow(titles);
     const qint64 total = rows.size();
     if (progress && !progress(0, total)) {
-        r.status = CsvResult::Status::Cancelled;
+        r.error = Error{ErrorKind::Cancelled, QString()};
         return finish(writer, r);
     }
     for (const QStringList &row : rows) {
         writer.writeRow(row);
-        ++r.rows;
-        if (progress && r.rows % kRowsPerTick == 0 && !progress(r.rows, total)) {
-            r.status = CsvResult::Status::Cancelled;
+        ++r.value;
+        if (progress && r.value % kRowsPerTick == 0 && !progress(r.value, total)) {
+            r.error = Error{ErrorKind::Cancelled, QString()};
             return finish(writer, r);
         }
     }
     if (progress)
-        progress(r.rows, total);
-    r.status = CsvResult::Status::Written;
+        progress(r.value, total);
     return finish(writer, r);
 }

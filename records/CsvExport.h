@@ -12,6 +12,7 @@
 // row is written: a cancelled or failed export leaves whatever was there
 // before (or nothing) untouched.
 
+#include "core/Result.h"
 #include "records/TableSchema.h"
 
 #include <QByteArray>
@@ -31,13 +32,10 @@ class QSaveFile;
 // thousand rows and after the last.
 using CsvProgress = std::function<bool(qint64 done, qint64 total)>;
 
-struct CsvResult {
-    enum class Status { Written, Cancelled, Failed };
-    Status status = Status::Failed;
-    qint64 rows = 0;      // data rows written (the title line not counted)
-    QString error;        // why a failed export failed
-    bool ok() const { return status == Status::Written; }
-};
+// An export's result: the data rows written (the title line not counted), or
+// ErrorKind::Cancelled (no text) when the progress callback cancelled it, or
+// the failure with why it failed (Failed, or the store's cause).
+using CsvResult = Result<qint64>;
 
 // One column of a table export: the field shown and its title in the file.
 struct CsvColumn {

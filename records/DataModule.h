@@ -14,6 +14,7 @@
 // dataModuleDestroy() and deletes it. Tests create their own modules on
 // temporary directories.
 
+#include "core/Result.h"
 #include "records/DataTable.h"
 #include "records/TableHost.h"
 
@@ -35,9 +36,11 @@ public:
     // Start-up: creates the data directory when missing, opens the connection,
     // announces and creates missing tables, rebuilds every table's indexes
     // (each on its own, with its own error message) and opens the second cursor on the cards (cardsFind()).
-    // Messages go through activePrompt(). Raises EGeneralError only when creating a
-    // missing table fails (the remaining steps are then skipped).
-    void dataModuleCreate();
+    // Each message of these steps goes to `tell` as it arises (an error of
+    // kind Failed; the caller shows it), so it comes before the step it
+    // announces. Returns the store's error only when creating a missing table
+    // fails (the remaining steps are then skipped).
+    Result<> dataModuleCreate(const std::function<void(const Error &)> &tell = {});
     // Rebuilds the indexes of one table (needs the table's file exclusively)
     // and leaves the table open; raises on failure (the table is then closed
     // when it cannot be reopened).

@@ -5,8 +5,8 @@
 #include "records/DataModule.h"
 
 #include "core/Errors.h"
-#include "core/Prompt.h"
 #include "records/SqlQuote.h"
+#include "records/StoreError.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,20 +15,15 @@
 
 using RecordsSql::quoted;
 
-namespace {
-
-void report(const QString &text)
-{
-    activePrompt().message(MsgKind::Error, text, PromptButton::Ok);
-}
-
-} // namespace
-
 // ---------------------------------------------------------------- start-up
 
-void DataModule::dataModuleCreate()
+Result<> DataModule::dataModuleCreate(const std::function<void(const Error &)> &tell)
 {
     m_terminateRequested = false;
+    auto report = [&tell](const QString &text) {
+        if (tell)
+            tell(Error{ErrorKind::Failed, text});
+    };
 
     // 1. The data directory.
     const QString dir = dataDir();
@@ -45,7 +40,7 @@ void DataModule::dataModuleCreate()
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
         report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
         m_terminateRequested = true;
-        return;
+        return {};
     }
     try {
         openConnection();
@@ -54,7 +49,7 @@ void DataModule::dataModuleCreate()
         report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
         m_terminateRequested = true;
         closeConnection();
-        return;
+        return {};
     }
     if (!QFileInfo(dir).isDir())
         report(QStringLiteral("DM: Ошибка при открытии базы данных"));
@@ -67,7 +62,11 @@ void DataModule::dataModuleCreate()
         if (!QFileInfo::exists(path)) {
             report(QStringLiteral("Не обнаружена таблица \r") + path + QStringLiteral("\r")
                    + QStringLiteral("будет произведена попытка создания новой таблицы"));
-            t->createTable();
+            try {
+                t->createTable();
+            } catch (const std::exception &e) {
+                return storeError(e);
+            }
         }
     }
 
@@ -96,6 +95,7 @@ void DataModule::dataModuleCreate()
         report(QStringLiteral("DM: Ошибка при открытии дубля таблицы картотеки\r") + tablePath(m_cardsFind.fileName())
                + QStringLiteral("\r"));
     }
+    return {};
 }
 
 namespace {

@@ -3,10 +3,10 @@
 #include "records/Journal.h"
 
 #include "core/Errors.h"
-#include "core/Prompt.h"
 #include "records/DataModule.h"
 #include "records/RowEditing.h"
 #include "records/SqlQuote.h"
+#include "records/StoreError.h"
 #include "records/StoredDateTime.h"
 
 #include <QSqlQuery>
@@ -148,24 +148,19 @@ void Journal::outOfStep()
         m_namesOutOfStep();
 }
 
-Journal::BindResult Journal::bind(const QString &numberText, const QString &fio, const QDate &day, const QTime &time)
+Result<> Journal::bind(const QString &numberText, const QString &fio, const QDate &day, const QTime &time)
 {
     const std::optional<int> number = dosimeterNumber(numberText);
-    if (!number) {
-        activePrompt().message(MsgKind::Error, AddFailedText, PromptButton::Ok);
-        return BindResult::BadNumber;
-    }
+    if (!number)
+        return Error{ErrorKind::Failed, AddFailedText};
     const QDateTime from = moment(day, time);
-    if (!from.isValid()) {
-        activePrompt().message(MsgKind::Warning, NoDateText, PromptButton::Ok);
-        return BindResult::NoDate;
-    }
+    if (!from.isValid())
+        return Error{ErrorKind::Invalid, NoDateText};
     DataTable &t = notes();
     try {
         if (const std::optional<Row> open = openBinding(*number)) {
             t.findKey(open->key);
-            activePrompt().message(MsgKind::Information, issuedText(open->fio), PromptButton::Ok);
-            return BindResult::Issued;
+            return Error{ErrorKind::Conflict, issuedText(open->fio)};
         }
         editingRow(t, [&] {
             t.append();
@@ -174,48 +169,39 @@ Journal::BindResult Journal::bind(const QString &numberText, const QString &fio,
             t.setFieldValue(fieldName(NotesField::TimeFrom), from);
             t.post();
         });
-    } catch (const ERuvoError &) {
-        activePrompt().message(MsgKind::Error, AddFailedText, PromptButton::Ok);
-        return BindResult::Failed;
+    } catch (const ERuvoError &e) {
+        return storeError(e, AddFailedText);
     }
     outOfStep();
-    return BindResult::Bound;
+    return {};
 }
 
-bool Journal::checkRelease()
+Result<> Journal::checkRelease() const
 {
     std::optional<Row> r;
     try {
         r = currentRow();
     } catch (const ERuvoError &) {
-        return true;  // the dialog opens anyway, as it always did
+        return {};  // the dialog opens anyway, as it always did
     }
-    if (!r || r->from.isNull()) {
-        activePrompt().message(MsgKind::Information, NotReleasableText, PromptButton::Ok);
-        return false;
-    }
-    if (!r->to.isNull()) {
-        activePrompt().message(MsgKind::Information, releasedAlreadyText(r->to), PromptButton::Ok);
-        return false;
-    }
-    return true;
+    if (!r || r->from.isNull())
+        return Error{ErrorKind::Conflict, NotReleasableText};
+    if (!r->to.isNull())
+        return Error{ErrorKind::Conflict, releasedAlreadyText(r->to)};
+    return {};
 }
 
-Journal::ReleaseResult Journal::release(const QVariant &key, const QDateTime &to)
+Result<> Journal::release(const QVariant &key, const QDateTime &to)
 {
     DataTable &t = notes();
     try {
         const std::optional<Row> r = row(key);
-        if (!r || r->from.isNull() || !r->to.isNull()) {
-            activePrompt().message(MsgKind::Information, NotReleasableText, PromptButton::Ok);
-            return ReleaseResult::Failed;
-        }
+        if (!r || r->from.isNull() || !r->to.isNull())
+            return Error{ErrorKind::Conflict, NotReleasableText};
         // The dialog shows the bind moment in whole seconds; the stored one
         // may carry milliseconds (bindings made from a label).
-        if (!to.isValid() || to < wholeSeconds(r->from)) {
-            activePrompt().message(MsgKind::Warning, TooEarlyText, PromptButton::Ok);
-            return ReleaseResult::TooEarly;
-        }
+        if (!to.isValid() || to < wholeSeconds(r->from))
+            return Error{ErrorKind::Invalid, TooEarlyText};
         const QDateTime end = to < r->from ? r->from : to;
         if (!t.findKey(key))
             throw EGeneralError(QStringLiteral("row gone"));
@@ -224,39 +210,34 @@ Journal::ReleaseResult Journal::release(const QVariant &key, const QDateTime &to
             t.setFieldValue(fieldName(NotesField::TimeTo), end);
             t.post();
         });
-    } catch (const ERuvoError &) {
-        activePrompt().message(MsgKind::Error, ChangeFailedText, PromptButton::Ok);
-        return ReleaseResult::Failed;
+    } catch (const ERuvoError &e) {
+        return storeError(e, ChangeFailedText);
     }
     outOfStep();
-    return ReleaseResult::Released;
+    return {};
 }
 
-bool Journal::removeCurrent()
+Result<> Journal::remove(const QVariant &key)
 {
     DataTable &t = notes();
-    if (!t.active() || !t.hasCurrent())
-        return false;
-    const QVariant key = t.getBookmark();
-    if (activePrompt().ask(MsgKind::Question, DeleteQuestion, PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel) != PromptButton::Ok)
-        return false;
     try {
-        if (!t.findKey(key))
-            return false;
+        if (!t.active() || !t.findKey(key))
+            return Error{ErrorKind::Conflict, QString()};
         t.remove();
     } catch (const ERuvoError &e) {
-        activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
-        return false;
+        return storeError(e);
     }
     outOfStep();
-    return true;
+    return {};
 }
 
-std::optional<DoseAttribution> Journal::totals(const QDateTime &from, const QDateTime &to) const
+Result<DoseAttribution> Journal::totals(const QDateTime &from, const QDateTime &to) const
 {
-    if (from.isValid() && to.isValid() && from > to) {
-        activePrompt().message(MsgKind::Warning, ReversedPeriodText, PromptButton::Ok);
-        return std::nullopt;
+    if (from.isValid() && to.isValid() && from > to)
+        return Error{ErrorKind::Invalid, ReversedPeriodText};
+    try {
+        return DoseAttribution::compute(m_dm, from, to);
+    } catch (const ERuvoError &e) {
+        return storeError(e);
     }
-    return DoseAttribution::compute(m_dm, from, to);
 }

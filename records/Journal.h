@@ -1,9 +1,10 @@
 #pragma once
 // The issue journal (table Notes) as the journal window and its dialogs use
 // it: binding a dosimeter to a person, releasing it, deleting a row, the
-// checks before each, and the dose per person over a period. The
-// questions and messages of these operations go through activePrompt(); the
-// windows only gather what the operator typed.
+// checks before each, and the dose per person over a period. The operations
+// ask nothing and show nothing: each returns a Result whose error carries the
+// text the window shows (ErrorKind::Invalid as a warning, Conflict as
+// information, any other kind as an error; see tell() in core/Prompt.h).
 //
 // Rules kept: a dosimeter number (a whole number 0..16777215) has at most one
 // open binding (a row whose TimeTo is blank); a row is released at most once
@@ -11,6 +12,7 @@
 // TimeFrom. Every change of the journal (bind, release, delete) tells the
 // program that the names in Measures no longer follow the journal.
 
+#include "core/Result.h"
 #include "records/DoseAttribution.h"
 
 #include <QDate>
@@ -60,38 +62,33 @@ public:
     // (over every row, whatever the filter shows).
     std::optional<Row> openBinding(int number) const;
 
-    enum class BindResult {
-        Bound,      // a row was added
-        Issued,     // the dosimeter is issued: told so, the dialog closes
-        BadNumber,  // not a dosimeter number: told so, the dialog stays open
-        NoDate,     // no date of the binding: told so, the dialog stays open
-        Failed,     // the store failed: told so, nothing added
-    };
-    // The bind dialog's "Привязать": refuses a number that is issued (the
-    // conflicting row becomes current) and adds an open row otherwise.
-    BindResult bind(const QString &numberText, const QString &fio, const QDate &day, const QTime &time);
+    // The bind dialog's "Привязать": adds an open row. Errors: a bad number
+    // (Failed, AddFailedText), no date (Invalid, NoDateText), a number that
+    // is issued (Conflict, issuedText; the conflicting row becomes current),
+    // a store failure (its cause, AddFailedText; nothing added).
+    Result<> bind(const QString &numberText, const QString &fio, const QDate &day, const QTime &time);
 
-    // Whether the current row can be released; tells the operator why not.
-    bool checkRelease();
+    // Whether the current row can be released: Conflict with the reason
+    // (NotReleasableText, releasedAlreadyText) when it cannot.
+    Result<> checkRelease() const;
 
-    enum class ReleaseResult {
-        Released,
-        TooEarly,   // before the stored TimeFrom: warned, the row stays open
-        Failed,     // the store failed: told so
-    };
     // Releases the row at the moment given (the release dialog's date and
     // time, whole seconds). A moment in the very second of the stored
     // TimeFrom releases at TimeFrom, so the row never ends before it begins.
-    ReleaseResult release(const QVariant &key, const QDateTime &to);
+    // Errors: the row cannot be released (Conflict, NotReleasableText), a
+    // moment before the stored TimeFrom (Invalid, TooEarlyText; the row stays
+    // open), a store failure (its cause, ChangeFailedText).
+    Result<> release(const QVariant &key, const QDateTime &to);
 
-    // Ctrl+Delete: after "Delete record?" (OK) deletes the current row. True
-    // when a row was deleted.
-    bool removeCurrent();
+    // Deletes the row (Ctrl+Delete, after the window's DeleteQuestion).
+    // A row that is gone by then gives Conflict with no text; a store
+    // failure gives its cause and the store's text.
+    Result<> remove(const QVariant &key);
 
     // The dose per person over a period, from the readings themselves (see
-    // DoseAttribution). A period that ends before it begins is refused with
-    // ReversedPeriodText (none then). Raises ERuvoError when the store fails.
-    std::optional<DoseAttribution> totals(const QDateTime &from, const QDateTime &to) const;
+    // DoseAttribution). A period that ends before it begins is refused
+    // (Invalid, ReversedPeriodText); a store failure gives its cause and text.
+    Result<DoseAttribution> totals(const QDateTime &from, const QDateTime &to) const;
 
     // The message texts.
     static QString issuedText(const QString &fio);

@@ -4,21 +4,14 @@
 
 #include "core/Errors.h"
 #include "core/LogFiles.h"
-#include "core/Prompt.h"
 #include "core/TextCode.h"
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
 #include "records/RowEditing.h"
+#include "records/StoreError.h"
 
 #include <QSqlQuery>
-
-namespace {
-
-const QString NameCaption = QStringLiteral("Привязка дозиметра");
-const QString NamePrompt = QStringLiteral("Введите ФИО");
-
-} // namespace
 
 LabelBinding::LabelBinding(DataModule &dm, LabelBindingHooks hooks) : m_dm(dm), m_hooks(std::move(hooks))
 {
@@ -56,39 +49,46 @@ std::optional<QVariant> LabelBinding::findCard(const QString &label)
     return card->key;
 }
 
-bool LabelBinding::createCard(const QString &label)
+QString LabelBinding::cardFailedText(const QString &label)
 {
+    return QStringLiteral("Не удалось создать карточку ") + labelText(label)
+        + QStringLiteral(",\r\nзапись в журнале не сделана");
+}
+
+Result<> LabelBinding::createCard(const QString &label)
+{
+    Result<QVariant> created;
     try {
         CardIndex index(m_dm);
         // The settings file may be lost or older than the table: the new
         // number is above both.
+        const Result<int> n = index.nextNumber(m_hooks.maxCardsIndex ? m_hooks.maxCardsIndex() : 0);
+        if (!n)
+            return Error{n.kind(), cardFailedText(label)};
         CardData card;
-        const int n = index.nextNumber(m_hooks.maxCardsIndex ? m_hooks.maxCardsIndex() : 0);
-        card.id = n;
+        card.id = n.value;
         card.fio = labelText(label);
         card.label = card.fio;
-        index.createCard(card);
-        if (m_hooks.setMaxCardsIndex)
-            m_hooks.setMaxCardsIndex(n);
-        return true;
-    } catch (const ERuvoError &) {
-        return false;
+        created = index.createCard(card);
+        if (created && m_hooks.setMaxCardsIndex)
+            m_hooks.setMaxCardsIndex(n.value);
+    } catch (const ERuvoError &e) {
+        return storeError(e, cardFailedText(label));
     }
+    if (!created)
+        return Error{created.kind(), cardFailedText(label)};
+    return {};
 }
 
-LabelBinding::Outcome LabelBinding::accept(const LabelWriteOutcome &outcome, LabelCardChoice choice, bool cardKnown,
-                                           bool record2Note)
+Result<> LabelBinding::accept(const LabelWriteOutcome &outcome, LabelCardChoice choice, bool cardKnown,
+                              bool record2Note, const AskName &askName)
 {
     bool haveCard = cardKnown;
     if (!cardKnown && choice != LabelCardChoice::Nothing) {
-        if (!createCard(outcome.label)) {
+        if (const Result<> created = createCard(outcome.label); !created) {
             logEvent(QStringLiteral("Ошибка при поиске/добавлении/редактировании карточки ") + outcome.label
                      + QStringLiteral(" в DBCards4Find"));
-            activePrompt().message(MsgKind::Error,
-                                   QStringLiteral("Не удалось создать карточку ") + labelText(outcome.label)
-                                       + QStringLiteral(",\r\nзапись в журнале не сделана"),
-                                   PromptButton::Ok);
-            return Outcome::CardFailed;
+            return created;
         }
         haveCard = true;
         if (choice == LabelCardChoice::CreateAndEdit && m_hooks.editCurrentCard)
@@ -97,16 +97,16 @@ LabelBinding::Outcome LabelBinding::accept(const LabelWriteOutcome &outcome, Lab
             m_hooks.showCardList();
     }
     if (!record2Note || !outcome.verified)
-        return Outcome::Done;
-    return bindInJournal(outcome, choice, haveCard);
+        return {};
+    return bindInJournal(outcome, choice, haveCard, askName);
 }
 
-LabelBinding::Outcome LabelBinding::bindInJournal(const LabelWriteOutcome &outcome, LabelCardChoice choice,
-                                                  bool haveCard)
+Result<> LabelBinding::bindInJournal(const LabelWriteOutcome &outcome, LabelCardChoice choice, bool haveCard,
+                                     const AskName &askName)
 {
     const std::optional<int> number = Journal::dosimeterNumber(outcome.number);
     if (!number)
-        return Outcome::Done;  // nothing to bind: the journal stays as it is
+        return {};  // nothing to bind: the journal stays as it is
     const QString label = labelText(outcome.label);
     QString cardFio;
     QString cardLabel;
@@ -121,7 +121,7 @@ LabelBinding::Outcome LabelBinding::bindInJournal(const LabelWriteOutcome &outco
         }
         open = journal.openBinding(*number);
     } catch (const ERuvoError &) {
-        return Outcome::Done;  // a failed look-up leaves the journal alone
+        return {};  // a failed look-up leaves the journal alone
     }
     const bool byCard = haveCard && choice != LabelCardChoice::Nothing;
     auto samePerson = [&](const QString &name) {
@@ -131,26 +131,19 @@ LabelBinding::Outcome LabelBinding::bindInJournal(const LabelWriteOutcome &outco
         return !byCard && !label.isEmpty() && sameLabel(held, label);
     };
     if (open && samePerson(open->fio))
-        return Outcome::Done;
+        return {};
 
     // The holder's name before anything changes.
     QString name;
     if (byCard) {
         name = cardFio;
     } else {
-        name = label;
-        // A name the stored code page cannot hold is refused and asked again.
-        for (;;) {
-            if (!activePrompt().input(NameCaption, NamePrompt, name))
-                return Outcome::NameCancelled;
-            const QString missing = charactersNotHeld(name, cp1251Holds);
-            if (missing.isEmpty())
-                break;
-            activePrompt().message(MsgKind::Warning, refusedCharactersText(QStringLiteral("ФИО"), missing),
-                                   PromptButton::Ok);
-        }
+        const std::optional<QString> asked = askName ? askName(label) : std::nullopt;
+        if (!asked)
+            return Error{ErrorKind::Cancelled, QString()};
+        name = *asked;
         if (open && open->fio.trimmed() == name.trimmed() && !name.trimmed().isEmpty())
-            return Outcome::Done;
+            return {};
     }
 
     // The old binding closes and the new one opens together, or neither.
@@ -175,15 +168,14 @@ LabelBinding::Outcome LabelBinding::bindInJournal(const LabelWriteOutcome &outco
             notes.post();
         });
         tr.commit();
-    } catch (const ERuvoError &) {
+    } catch (const ERuvoError &e) {
         try {
             notes.refresh();
         } catch (...) {
         }
-        activePrompt().message(MsgKind::Error, Journal::AddFailedText, PromptButton::Ok);
-        return Outcome::JournalFailed;
+        return storeError(e, Journal::AddFailedText);
     }
     if (m_hooks.namesOutOfStep)
         m_hooks.namesOutOfStep();
-    return Outcome::Done;
+    return {};
 }

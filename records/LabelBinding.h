@@ -9,6 +9,8 @@
 // Labels are compared with cards as the dosimeter holds them (through the
 // device text tables, so Latin look-alikes and Ь/ь compare equal).
 
+#include "core/Result.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -62,22 +64,28 @@ public:
     // and returns its key; none when no card has it.
     std::optional<QVariant> findCard(const QString &label);
 
-    enum class Outcome {
-        Done,            // the card and journal steps ran (or had nothing to do)
-        NameCancelled,   // the operator cancelled the name: nothing changed
-        CardFailed,      // creating the card failed: said so, journal untouched
-        JournalFailed,   // the journal could not be changed: said so, nothing changed there
-    };
+    // The holder's name when no card gives it: asked of the operator with
+    // the label proposed; none when the operator cancelled.
+    using AskName = std::function<std::optional<QString>(const QString &proposed)>;
 
     // The report's acceptance. choice: the operator's (or stored) choice;
     // cardKnown: a card holds the label (it is the current card);
     // record2Note: "Автоматическая запись в журнале". An unverified label
-    // leaves the journal alone whatever record2Note says.
-    Outcome accept(const LabelWriteOutcome &outcome, LabelCardChoice choice, bool cardKnown, bool record2Note);
+    // leaves the journal alone whatever record2Note says. Ok when the card
+    // and journal steps ran (or had nothing to do). Errors: the name was
+    // cancelled (Cancelled, no text: nothing changed); creating the card
+    // failed (its cause, CardFailedText: the journal untouched); the journal
+    // could not be changed (its cause, Journal::AddFailedText: nothing
+    // changed there).
+    Result<> accept(const LabelWriteOutcome &outcome, LabelCardChoice choice, bool cardKnown, bool record2Note,
+                    const AskName &askName);
+
+    static QString cardFailedText(const QString &label);
 
 private:
-    bool createCard(const QString &label);
-    Outcome bindInJournal(const LabelWriteOutcome &outcome, LabelCardChoice choice, bool haveCard);
+    Result<> createCard(const QString &label);
+    Result<> bindInJournal(const LabelWriteOutcome &outcome, LabelCardChoice choice, bool haveCard,
+                           const AskName &askName);
     QDateTime now() const;
 
     DataModule &m_dm;

@@ -50,3 +50,30 @@ void throwStoreError(const QSqlError &error)
 {
     throw EStoreError(error.text(), storeCauseOf(error));
 }
+
+ErrorKind errorKindOf(StoreCause cause)
+{
+    switch (cause) {
+    case StoreCause::DiskFull:
+        return ErrorKind::DiskFull;
+    case StoreCause::Busy:
+        return ErrorKind::StoreBusy;
+    case StoreCause::ReadOnly:
+        return ErrorKind::ReadOnly;
+    case StoreCause::Io:
+        return ErrorKind::Io;
+    case StoreCause::Other:
+        break;
+    }
+    return ErrorKind::Store;
+}
+
+Error storeError(const std::exception &failure, const QString &text)
+{
+    const auto *store = dynamic_cast<const EStoreError *>(&failure);
+    const auto *own = dynamic_cast<const ERuvoError *>(&failure);
+    Error error;
+    error.kind = store ? errorKindOf(store->cause()) : ErrorKind::Failed;
+    error.text = !text.isEmpty() ? text : own ? own->message() : QString::fromUtf8(failure.what());
+    return error;
+}

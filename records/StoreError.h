@@ -5,6 +5,7 @@
 // fails; an EGeneralError whose message is the database's own text.
 
 #include "core/Errors.h"
+#include "core/Result.h"
 
 class QSqlError;
 
@@ -37,3 +38,10 @@ private:
 
 // Raises EStoreError with the error's text and cause.
 [[noreturn]] void throwStoreError(const QSqlError &error);
+
+// The error a public operation of the store returns for a failure caught at
+// its boundary: the kind is the store's cause for a failed statement
+// (ErrorKind::Store when it has none of the causes above), Failed for any
+// other failure; the text is the one given, or the failure's own message.
+ErrorKind errorKindOf(StoreCause cause);
+Error storeError(const std::exception &failure, const QString &text = QString());

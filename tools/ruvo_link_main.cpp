@@ -301,7 +301,7 @@ int main(int argc, char **argv)
             ok = take(result);
             if (ok)
                 out[QStringLiteral("TRec0")] = rec0Json(result.value);
-            out[QStringLiteral("ReaderBusy")] = result.failure == CommandFailure::readerBusy;
+            out[QStringLiteral("ReaderBusy")] = result.kind() == ErrorKind::ReaderBusy;
             out[QStringLiteral("ReaderModeSwitching")] = int(ok && result.value.modeSwitching());
         } else if (command == QLatin1String("write-config") && needArgs(0)) {
             // The configuration is carried back as read; only the clock changes.

@@ -1,5 +1,6 @@
 #include "BenchSupport.h"
 
+#include "core/Prompt.h"
 #include "core/AppState.h"
 
 #include <QDir>
@@ -16,7 +17,7 @@ BenchDatabase::BenchDatabase(const QString &dir)
     }
     setPrompt(&m_prompt);
     appState().programDir = m_programDir;
-    dm.dataModuleCreate();
+    dm.dataModuleCreate(toldBy(activePrompt()));
     setDataModule(&dm);
 }
 

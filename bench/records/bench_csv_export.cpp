@@ -63,10 +63,10 @@ int main(int argc, char **argv)
             });
         });
         if (!r.ok())
-            out() << "export failed: " << r.error << Qt::endl;
+            out() << "export failed: " << r.errorText() << Qt::endl;
         line(QStringLiteral("%1 (%2 rows, %3 MB)")
                  .arg(what)
-                 .arg(r.rows)
+                 .arg(r.value)
                  .arg(QFileInfo(path).size() / 1e6, 0, 'f', 1),
              t / 1000.0, QStringLiteral("s"));
     };

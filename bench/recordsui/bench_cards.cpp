@@ -87,7 +87,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     appState().programDir = dir.path() + QLatin1Char('/');
     DataModule dm;
-    dm.dataModuleCreate();
+    dm.dataModuleCreate(toldBy(activePrompt()));
     line(QStringLiteral("filling Cards with %1 rows").arg(rows), ms([&] { fill(dm, rows); }));
     // The table as after a start: indexes in place and their statistics known.
     dm.rebuildIndexes(dm.cards());
@@ -123,7 +123,7 @@ int main(int argc, char **argv)
         std::unique_ptr<CardEdit> editor;
         line(QStringLiteral("editor on a new card"), ms([&] {
                  editor = std::make_unique<CardEdit>(index, maxCardsIndex);
-                 editor->startNew(index.nextNumber(maxCardsIndex));
+                 editor->startNew(index.nextNumber(maxCardsIndex).value);
              }));
         auto *fio = editor->findChild<QLineEdit *>(QStringLiteral("FIO"));
         editor->show();

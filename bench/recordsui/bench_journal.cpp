@@ -81,7 +81,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     appState().programDir = dir.path() + QLatin1Char('/');
     DataModule dm;
-    dm.dataModuleCreate();
+    dm.dataModuleCreate(toldBy(activePrompt()));
     fill(dm, rows);
     QTextStream out(stdout);
     out << "Notes rows: " << dm.notes().totalRows() << ", Measures rows: " << dm.measures().totalRows() << Qt::endl;
@@ -89,6 +89,7 @@ int main(int argc, char **argv)
     bool flag = false;
     JournalContext context;
     context.dm = &dm;
+    context.prompt = &activePrompt();
     context.namesOutOfStep = [&flag] { return flag; };
     context.markNamesOutOfStep = [&flag] { flag = true; };
 
@@ -118,14 +119,14 @@ int main(int argc, char **argv)
 
     // The best of five, the machine being shared.
     double best = 0;
-    std::optional<DoseAttribution> totals;
+    Result<DoseAttribution> totals;
     for (int run = 0; run < 5; ++run) {
         t.restart();
         totals = book.journal().totals(QDateTime(QDate(2016, 1, 1), QTime(0, 0)),
                                        QDateTime(QDate(2016, 12, 31), QTime(23, 59, 59, 999)));
         best = run == 0 ? ms(t) : qMin(best, ms(t));
     }
-    out << "totals per person over a year (" << totals->persons.size() << " people, " << totals->readings
+    out << "totals per person over a year (" << totals.value.persons.size() << " people, " << totals.value.readings
         << " readings; best of 5): " << QString::number(best, 'f', 1) << " ms" << Qt::endl;
 
     t.restart();

@@ -106,7 +106,7 @@ int main(int argc, char **argv)
 
     DataModule dm;
     setDataModule(&dm);
-    dm.dataModuleCreate();
+    dm.dataModuleCreate(toldBy(activePrompt()));
     line(QStringLiteral("fill Measures with %1 rows").arg(rows), ms([&] { fill(dm, rows); }));
 
     SyncEngine engine;

@@ -78,7 +78,7 @@ bool SyncEngine::readConfig()
     m_readerBusy = false;
     const CommandResult<ReaderConfigData> result = readReaderConfig(m_link);
     noteResponder(result.responder);
-    if (result.failure == CommandFailure::readerBusy)
+    if (result.kind() == ErrorKind::ReaderBusy)
         m_readerBusy = true;
     if (!result)
         return false;

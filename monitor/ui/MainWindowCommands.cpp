@@ -193,6 +193,7 @@ void MainWindow::openJournal()
     if (!m_noteBook) {
         JournalContext context;
         context.dm = dm;
+        context.prompt = &activePrompt();
         context.namesOutOfStep = [this] { return m_engine && m_engine->snapshot().namesOutOfStep; };
         context.markNamesOutOfStep = [this] {
             if (m_engine)

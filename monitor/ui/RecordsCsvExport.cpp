@@ -28,8 +28,7 @@ QString recordsExportFileName(const QString &folder)
 
 CsvResult exportRecordsToCsv(QWidget *parent, const RecordsView &view, const QString &settingsPath)
 {
-    CsvResult result;
-    result.status = CsvResult::Status::Cancelled;
+    CsvResult result = Error{ErrorKind::Cancelled, QString()};
     const DataTable *table = view.table();
     if (!table || !table->active())
         return result;
@@ -63,22 +62,17 @@ CsvResult exportRecordsToCsv(QWidget *parent, const RecordsView &view, const QSt
         format);
     progress.close();
 
-    switch (result.status) {
-    case CsvResult::Status::Written:
+    if (result) {
         activePrompt().message(MsgKind::Information,
                                QStringLiteral("Записей выгружено: %1\r\nФайл: %2")
-                                   .arg(result.rows)
+                                   .arg(result.value)
                                    .arg(QDir::toNativeSeparators(path)),
                                PromptButton::Ok);
-        break;
-    case CsvResult::Status::Failed:
+    } else if (result.kind() != ErrorKind::Cancelled) {
         activePrompt().message(MsgKind::Error,
                                QStringLiteral("Не удалось записать файл %1:\r\n%2")
-                                   .arg(QDir::toNativeSeparators(path), result.error),
+                                   .arg(QDir::toNativeSeparators(path), result.errorText()),
                                PromptButton::Ok);
-        break;
-    case CsvResult::Status::Cancelled:
-        break;
     }
     return result;
 }

@@ -199,14 +199,14 @@ void CardEdit::accept()
         return;
     }
     const CardData c = card();
-    try {
-        m_savedKey = m_newCardMode ? m_index.createCard(c) : m_index.updateCard(c);
-    } catch (const ERuvoError &e) {
+    const Result<QVariant> saved = m_newCardMode ? m_index.createCard(c) : m_index.updateCard(c);
+    if (!saved) {
         // The card is not stored: say why and keep the editor open with what
         // was typed.
-        activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
+        activePrompt().message(MsgKind::Error, saved.errorText(), PromptButton::Ok);
         return;
     }
+    m_savedKey = saved.value;
     m_maxCardsIndex = qMax(m_maxCardsIndex, c.id.toInt());
     QDialog::accept();
 }

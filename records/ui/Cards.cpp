@@ -216,7 +216,12 @@ void Cards::runEditor(bool newCard)
     CardEdit editor(m_index, m_maxCardsIndex, m_settingsPath, isVisible() ? this : parentWidget());
     try {
         if (newCard) {
-            editor.startNew(m_index.nextNumber(m_maxCardsIndex));
+            const Result<int> number = m_index.nextNumber(m_maxCardsIndex);
+            if (!number) {
+                activePrompt().message(MsgKind::Error, number.errorText(), PromptButton::Ok);
+                return;
+            }
+            editor.startNew(number.value);
         } else {
             const std::optional<CardData> current = currentCard();
             // On an empty table the editor starts empty and saving creates a card.
@@ -249,11 +254,8 @@ void Cards::deleteCard()
         PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
     if (answer != PromptButton::Ok)
         return;
-    try {
-        m_index.deleteCard(current->key);
-    } catch (const ERuvoError &e) {
-        activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
-    }
+    if (const Result<bool> deleted = m_index.deleteCard(current->key); !deleted)
+        activePrompt().message(MsgKind::Error, deleted.errorText(), PromptButton::Ok);
 }
 
 void Cards::deleteCardFromGrid()
@@ -265,11 +267,8 @@ void Cards::deleteCardFromGrid()
                            PromptButton::Cancel)
         != PromptButton::Ok)
         return;
-    try {
-        m_index.deleteCard(current->key);
-    } catch (const ERuvoError &e) {
-        activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
-    }
+    if (const Result<bool> deleted = m_index.deleteCard(current->key); !deleted)
+        activePrompt().message(MsgKind::Error, deleted.errorText(), PromptButton::Ok);
 }
 
 void Cards::done(int result)

@@ -46,8 +46,8 @@ QDateTime dayEnd(const QDate &day)
 
 const QString JournalTotals::Caption = QStringLiteral("Дозы по людям");
 
-JournalTotals::JournalTotals(Journal &journal, const QDateTime &now, QWidget *parent)
-    : QDialog(parent), m_journal(journal)
+JournalTotals::JournalTotals(IPrompt &prompt, Journal &journal, const QDateTime &now, QWidget *parent)
+    : QDialog(parent), m_prompt(prompt), m_journal(journal)
 {
     setObjectName(QStringLiteral("TJournalTotals"));
     setWindowTitle(Caption);
@@ -160,14 +160,10 @@ QList<QStringList> JournalTotals::summary() const
 
 void JournalTotals::refresh()
 {
-    std::optional<DoseAttribution> totals;
-    try {
-        totals = m_journal.totals(dayStart(m_from->date()), dayEnd(m_to->date()));
-    } catch (const ERuvoError &e) {
-        totals = DoseAttribution();
-        activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
-    }
-    if (!totals) {
+    Result<DoseAttribution> totals = m_journal.totals(dayStart(m_from->date()), dayEnd(m_to->date()));
+    if (!totals)
+        tell(m_prompt, *totals.error);
+    if (totals.kind() == ErrorKind::Invalid) {
         // Refused: the dates go back to the figures shown.
         m_from->blockSignals(true);
         m_to->blockSignals(true);
@@ -177,7 +173,7 @@ void JournalTotals::refresh()
         m_to->blockSignals(false);
         return;
     }
-    m_totals = *totals;
+    m_totals = totals.value;  // empty figures when the store failed
     m_shownFrom = m_from->date();
     m_shownTo = m_to->date();
     const QList<QStringList> lines = rows();
@@ -252,9 +248,9 @@ bool JournalTotals::exportTo(const QString &path, const CsvFormat &format)
         written = writer.commit();
     }
     if (!written) {
-        activePrompt().message(MsgKind::Error,
-                               QStringLiteral("Не удалось записать файл ") + path + QStringLiteral("\r\n") + writer.errorString(),
-                               PromptButton::Ok);
+        m_prompt.message(MsgKind::Error,
+                         QStringLiteral("Не удалось записать файл ") + path + QStringLiteral("\r\n") + writer.errorString(),
+                         PromptButton::Ok);
         return false;
     }
     return true;
@@ -273,7 +269,7 @@ void JournalTotals::printTotals()
 #ifdef RUVO_PRINTING
     QPrinter printer;
     QPrintDialog dialog(&printer, this);
-    if (activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); }) != QDialog::Accepted)
+    if (m_prompt.runModal(&dialog, [&dialog] { return dialog.exec(); }) != QDialog::Accepted)
         return;
     printTo(&printer);
 #endif

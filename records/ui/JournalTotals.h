@@ -15,6 +15,7 @@
 #include "records/Journal.h"
 
 class DateBox;
+class IPrompt;
 class QLabel;
 class QPagedPaintDevice;
 class QTableWidget;
@@ -24,7 +25,7 @@ class JournalTotals : public QDialog {
 public:
     static const QString Caption;  // "Дозы по людям"
 
-    JournalTotals(Journal &journal, const QDateTime &now, QWidget *parent = nullptr);
+    JournalTotals(IPrompt &prompt, Journal &journal, const QDateTime &now, QWidget *parent = nullptr);
 
     // Sets both dates; a reversed period is refused (told, nothing changes).
     void setPeriod(const QDate &from, const QDate &to);
@@ -50,6 +51,7 @@ private:
     void exportCsv();
     void printTotals();
 
+    IPrompt &m_prompt;
     Journal &m_journal;
     DateBox *m_from = nullptr;
     DateBox *m_to = nullptr;

@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "core/Prompt.h"
+#include "core/TextCode.h"
 #include "core/IniFile.h"
 #include "core/Settings.h"
 #include "records/DataModule.h"
@@ -242,10 +243,27 @@ void LabelReport::accept()
     if (!m_outcome.verified)
         m_record2Note->setChecked(false);
     const LabelCardChoice k = choice();
-    const LabelBinding::Outcome result = m_binding->accept(m_outcome, k, m_cardKnown, record2Note());
-    if (result == LabelBinding::Outcome::NameCancelled)
+    const Result<> result =
+        m_binding->accept(m_outcome, k, m_cardKnown, record2Note(), [this](const QString &proposed) { return askName(proposed); });
+    if (result.kind() == ErrorKind::Cancelled)
         return;  // nothing changed; the report stays open
+    if (!result)
+        tell(activePrompt(), *result.error);
     QDialog::accept();
+}
+
+std::optional<QString> LabelReport::askName(const QString &proposed)
+{
+    // A name the stored code page cannot hold is refused and asked again.
+    QString name = proposed;
+    for (;;) {
+        if (!activePrompt().input(QStringLiteral("Привязка дозиметра"), QStringLiteral("Введите ФИО"), name))
+            return std::nullopt;
+        const QString missing = charactersNotHeld(name, cp1251Holds);
+        if (missing.isEmpty())
+            return name;
+        activePrompt().message(MsgKind::Warning, refusedCharactersText(QStringLiteral("ФИО"), missing), PromptButton::Ok);
+    }
 }
 
 void LabelReport::done(int r)

@@ -58,6 +58,7 @@ private:
     void showCard();
     void restoreSettings();
     void saveSettings();
+    std::optional<QString> askName(const QString &proposed);
 
     LabelWriteOutcome m_outcome;
     LabelReportContext m_context;

@@ -1,5 +1,6 @@
 #include "records/ui/NoteBind.h"
 
+#include "core/Prompt.h"
 #include "records/Journal.h"
 #include "records/ui/DateBox.h"
 #include "records/ui/TextBoxFit.h"
@@ -14,9 +15,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-NoteBind::NoteBind(Journal &journal, std::function<std::optional<QString>(QWidget *)> pickCardLabel,
+NoteBind::NoteBind(IPrompt &prompt, Journal &journal, std::function<std::optional<QString>(QWidget *)> pickCardLabel,
                    const QDateTime &now, QWidget *parent)
-    : QDialog(parent), m_journal(journal), m_pickCardLabel(std::move(pickCardLabel))
+    : QDialog(parent), m_prompt(prompt), m_journal(journal), m_pickCardLabel(std::move(pickCardLabel))
 {
     setObjectName(QStringLiteral("TNoteBind"));
     setWindowTitle(QStringLiteral("Запись в журнале"));
@@ -93,20 +94,23 @@ void NoteBind::accept()
         m_date->setFocus();
         return;
     }
-    switch (m_journal.bind(m_number->text(), m_name->text(), m_date->value(), m_time->time())) {
-    case Journal::BindResult::Bound:
+    const Result<> bound = m_journal.bind(m_number->text(), m_name->text(), m_date->value(), m_time->time());
+    if (bound) {
         QDialog::accept();
-        break;
-    case Journal::BindResult::Issued:
+        return;
+    }
+    tell(m_prompt, *bound.error);
+    switch (bound.kind()) {
+    case ErrorKind::Conflict:  // the dosimeter is issued: the dialog closes
         QDialog::reject();
         break;
-    case Journal::BindResult::BadNumber:
+    case ErrorKind::Failed:    // not a dosimeter number
         m_number->setFocus();
         break;
-    case Journal::BindResult::NoDate:
+    case ErrorKind::Invalid:   // no date of the binding
         m_date->setFocus();
         break;
-    case Journal::BindResult::Failed:
+    default:                   // the store failed: nothing added, the dialog stays
         break;
     }
 }

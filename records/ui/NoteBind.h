@@ -13,6 +13,7 @@
 #include <optional>
 
 class DateBox;
+class IPrompt;
 class Journal;
 class QLineEdit;
 class QTimeEdit;
@@ -23,7 +24,7 @@ class NoteBind : public QDialog {
 public:
     // pickCardLabel: the card index, modal; the chosen card's label, or
     // nothing when it was not closed with OK. now: the clock (tests).
-    NoteBind(Journal &journal, std::function<std::optional<QString>(QWidget *)> pickCardLabel,
+    NoteBind(IPrompt &prompt, Journal &journal, std::function<std::optional<QString>(QWidget *)> pickCardLabel,
              const QDateTime &now, QWidget *parent = nullptr);
 
     QLineEdit *numberBox() const { return m_number; }
@@ -36,6 +37,7 @@ public:
 private:
     void pickCard();
 
+    IPrompt &m_prompt;
     Journal &m_journal;
     std::function<std::optional<QString>(QWidget *)> m_pickCardLabel;
     QLineEdit *m_number = nullptr;

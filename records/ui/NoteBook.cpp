@@ -235,17 +235,19 @@ void NoteBook::updateSynchro()
 
 void NoteBook::bindDosimeter()
 {
-    NoteBind dialog(*m_journal, m_context.pickCardLabel, now(), this);
-    activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); });
+    NoteBind dialog(*m_context.prompt, *m_journal, m_context.pickCardLabel, now(), this);
+    m_context.prompt->runModal(&dialog, [&dialog] { return dialog.exec(); });
     updateSynchro();
 }
 
 void NoteBook::releaseDosimeter()
 {
-    if (!m_journal->checkRelease())
+    if (const Result<> releasable = m_journal->checkRelease(); !releasable) {
+        tell(*m_context.prompt, *releasable.error);
         return;
-    NoteUnBind dialog(*m_journal, now(), this);
-    activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); });
+    }
+    NoteUnBind dialog(*m_context.prompt, *m_journal, now(), this);
+    m_context.prompt->runModal(&dialog, [&dialog] { return dialog.exec(); });
     updateSynchro();
 }
 
@@ -268,7 +270,7 @@ void NoteBook::showOnlyIssued(bool down)
                 notes.gotoBookmark(mark);
         }
     } catch (const ERuvoError &e) {
-        activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
+        m_context.prompt->message(MsgKind::Error, e.message(), PromptButton::Ok);
     }
     followCurrent();
 }
@@ -295,7 +297,7 @@ void NoteBook::sortByTitle(int column)
             notes.setIndexFieldNames(QString());
             m_context.dm->rebuildIndexes(notes);
         } catch (const ERuvoError &e) {
-            activePrompt().message(MsgKind::Error, e.message(), PromptButton::Ok);
+            m_context.prompt->message(MsgKind::Error, e.message(), PromptButton::Ok);
         }
     }
     m_grid->horizontalHeader()->setSortIndicator(column, Qt::DescendingOrder);
@@ -305,13 +307,24 @@ void NoteBook::sortByTitle(int column)
 
 void NoteBook::deleteEntry()
 {
-    m_journal->removeCurrent();
+    std::optional<Journal::Row> row;
+    try {
+        row = m_journal->currentRow();
+    } catch (const ERuvoError &) {
+    }
+    if (row
+        && m_context.prompt->ask(MsgKind::Question, Journal::DeleteQuestion, PromptButton::Ok | PromptButton::Cancel,
+                                 PromptButton::Cancel)
+            == PromptButton::Ok) {
+        if (const Result<> removed = m_journal->remove(row->key); !removed)
+            tell(*m_context.prompt, *removed.error);
+    }
     updateSynchro();
 }
 
 void NoteBook::showTotals()
 {
-    JournalTotals dialog(*m_journal, now(), this);
+    JournalTotals dialog(*m_context.prompt, *m_journal, now(), this);
     dialog.setSettingsPath(m_context.settingsPath);
-    activePrompt().runModal(&dialog, [&dialog] { return dialog.exec(); });
+    m_context.prompt->runModal(&dialog, [&dialog] { return dialog.exec(); });
 }

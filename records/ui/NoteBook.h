@@ -14,6 +14,7 @@
 
 class DataModule;
 class DataTableModel;
+class IPrompt;
 class Journal;
 class JournalGridModel;
 class QHeaderView;
@@ -24,6 +25,7 @@ class QToolButton;
 // What the program gives the journal besides the tables.
 struct JournalContext {
     DataModule *dm = nullptr;
+    IPrompt *prompt = nullptr;                   // the operator's prompt (required)
     std::function<bool()> namesOutOfStep;        // the engine's namesOutOfStep
     std::function<void()> markNamesOutOfStep;    // the engine's namesOutOfStep := true
     std::function<void()> syncNames;             // the name synchronisation

@@ -1,5 +1,6 @@
 #include "records/ui/NoteUnBind.h"
 
+#include "core/Prompt.h"
 #include "records/Journal.h"
 #include "records/ui/DateBox.h"
 
@@ -32,7 +33,8 @@ QTimeEdit *timeBox(QWidget *parent, const char *name)
 
 } // namespace
 
-NoteUnBind::NoteUnBind(Journal &journal, const QDateTime &now, QWidget *parent) : QDialog(parent), m_journal(journal)
+NoteUnBind::NoteUnBind(IPrompt &prompt, Journal &journal, const QDateTime &now, QWidget *parent)
+    : QDialog(parent), m_prompt(prompt), m_journal(journal)
 {
     setObjectName(QStringLiteral("TNoteUnBind"));
     setWindowTitle(QStringLiteral("Запись в журнале"));
@@ -95,14 +97,12 @@ void NoteUnBind::accept()
         return;
     }
     const QDateTime to = Journal::moment(m_dateTo->date(), m_timeTo->time());
-    switch (m_journal.release(m_key, to)) {
-    case Journal::ReleaseResult::Released:
+    const Result<> released = m_journal.release(m_key, to);
+    if (released) {
         QDialog::accept();
-        break;
-    case Journal::ReleaseResult::TooEarly:
-        QDialog::reject();  // the row stays open
-        break;
-    case Journal::ReleaseResult::Failed:
-        break;
+        return;
     }
+    tell(m_prompt, *released.error);
+    if (released.kind() == ErrorKind::Invalid)
+        QDialog::reject();  // too early: the row stays open
 }

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QVariant>
 
+class IPrompt;
 class Journal;
 class DateBox;
 class QDateEdit;
@@ -15,7 +16,7 @@ class QTimeEdit;
 class NoteUnBind : public QDialog {
     Q_OBJECT
 public:
-    NoteUnBind(Journal &journal, const QDateTime &now, QWidget *parent = nullptr);
+    NoteUnBind(IPrompt &prompt, Journal &journal, const QDateTime &now, QWidget *parent = nullptr);
 
     DateBox *releaseDate() const { return m_dateTo; }
     QTimeEdit *releaseTime() const { return m_timeTo; }
@@ -23,6 +24,7 @@ public:
     void accept() override;  // "Освободить"
 
 private:
+    IPrompt &m_prompt;
     Journal &m_journal;
     QVariant m_key;
     QLineEdit *m_number = nullptr;

@@ -196,13 +196,13 @@ void TestLinkE2E::dosimeterAccessRefused()
     START_READER(fx);
     // No dosimeter: the reader refuses, and a refusal is not asked again.
     const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
-    QCOMPARE(label.failure, CommandFailure::Refused);
+    QCOMPARE(label.kind(), ErrorKind::Refused);
     QVERIFY(label.value.code.isEmpty());
     QCOMPARE(fx.sim.requestsServed(), 1);
     const CommandResult<DosimeterNumberData> number = readDosimeterNumber(&fx.link);
-    QCOMPARE(number.failure, CommandFailure::Refused);
+    QCOMPARE(number.kind(), ErrorKind::Refused);
     QCOMPARE(number.value.number, quint32(0));
-    QCOMPARE(clearDosimeterDose(&fx.link).failure, CommandFailure::Refused);
+    QCOMPARE(clearDosimeterDose(&fx.link).kind(), ErrorKind::Refused);
     QCOMPARE(fx.sim.requestsServed(), 3);
 
     // A reader that needs mode switching answers the dosimeter only in mode 1,
@@ -542,7 +542,7 @@ void TestLinkE2E::labelReadFailingOnThirdReply()
     fx.sim.setInserted(true);
     fx.sim.injectFault(SimReader::Fault::Refuse, 1, 1, 2);
     const CommandResult<DosimeterLabelData> label = readDosimeterLabel(&fx.link);
-    QCOMPARE(label.failure, CommandFailure::Refused);
+    QCOMPARE(label.kind(), ErrorKind::Refused);
     QVERIFY(label.value.text.isEmpty() && label.value.code.isEmpty());  // nothing of the two groups read
     QVERIFY(!label.responder);
     QVERIFY(!fx.link.serialPort().isOpen());
@@ -558,7 +558,7 @@ void TestLinkE2E::busyReader()
     fx.sim.setAddress(0x050607);
     fx.sim.setBusy(true);
     const CommandResult<ReaderConfigData> busy = readReaderConfig(&fx.link);
-    QCOMPARE(busy.failure, CommandFailure::readerBusy);
+    QCOMPARE(busy.kind(), ErrorKind::ReaderBusy);
     QCOMPARE(busy.responder, std::optional<quint32>(0x050607));
     QCOMPARE(fx.rs232Lines().value(1), replyLogLine(fx.sim.replyLog().last(), 1));
     QVERIFY(pingReader(&fx.link)); // the presence check is still answered
@@ -569,7 +569,7 @@ void TestLinkE2E::busyReader()
     // A refusal with another code is no busy reader.
     fx.sim.injectFault(SimReader::Fault::Refuse, 1, 4);
     const CommandResult<ReaderConfigData> refused = readReaderConfig(&fx.link);
-    QCOMPARE(refused.failure, CommandFailure::Refused);
+    QCOMPARE(refused.kind(), ErrorKind::Refused);
     QCOMPARE(refused.responder, std::optional<quint32>(0x050607));
 }
 

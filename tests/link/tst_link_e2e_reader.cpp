@@ -215,7 +215,7 @@ void TestReaderSim::queuedFaults()
 
     // Faults by chance: always, then never.
     fx.sim.setFaultProbability(SimReader::Fault::Refuse, 1.0, 5);
-    QCOMPARE(readReaderConfig(&fx.link).failure, CommandFailure::readerBusy);
+    QCOMPARE(readReaderConfig(&fx.link).kind(), ErrorKind::ReaderBusy);
     QVERIFY(!pingReader(&fx.link));
     fx.sim.setFaultProbability(SimReader::Fault::Refuse, 0.0);
     QVERIFY(pingReader(&fx.link));

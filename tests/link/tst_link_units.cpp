@@ -482,7 +482,7 @@ private slots:
     void commandsWithoutLink()
     {
         const auto noLink = [](const auto &result) {
-            return result.failure == CommandFailure::NoLink && !result.ok() && !result.responder;
+            return result.kind() == ErrorKind::NoLink && !result.ok() && !result.responder;
         };
         QVERIFY(noLink(readReaderConfig(nullptr)));
         QVERIFY(noLink(writeReaderConfig(nullptr, ReaderConfigData())));
@@ -584,7 +584,7 @@ private slots:
     {
         const CommandResult<ReaderConfigData> nothing;
         QVERIFY(!nothing);
-        QCOMPARE(nothing.failure, CommandFailure::NoReply);
+        QCOMPARE(nothing.kind(), ErrorKind::NoReply);
         QVERIFY(!nothing.responder);
         QVERIFY(!nothing.value.modeSwitching());
         ReaderConfigData rec;

@@ -1,5 +1,6 @@
 #include "SyncFixture.h"
 
+#include "core/Prompt.h"
 #include "core/TextCode.h"
 #include "link/DeviceCommands.h"
 
@@ -33,7 +34,7 @@ SyncRig::~SyncRig()
 
 bool SyncRig::start(bool withReader)
 {
-    dm.dataModuleCreate();  // the announcements of new tables go to the scripted prompt
+    dm.dataModuleCreate(toldBy(activePrompt()));  // the announcements of new tables go to the scripted prompt
     prompt.asked.clear();
     if (!dm.measures().active() || !dm.notes().active() || !dm.devices().active())
         return false;

@@ -1,5 +1,6 @@
 #include "ViewFixture.h"
 
+#include "core/Prompt.h"
 #include "core/AppState.h"
 
 ViewDb::ViewDb()
@@ -19,7 +20,7 @@ ViewDb::~ViewDb()
 
 bool ViewDb::open()
 {
-    dm.dataModuleCreate();
+    dm.dataModuleCreate(toldBy(activePrompt()));
     prompt.asked.clear();
     return dm.measures().active() && dm.devices().active();
 }

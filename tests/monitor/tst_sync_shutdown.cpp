@@ -2,6 +2,7 @@
 // window saves the position of the last stored record and ends a full read at
 // once; SIGTERM and SIGINT close a real process the ordinary way.
 
+#include "core/Prompt.h"
 #include "SyncFixture.h"
 
 #include "core/IniFile.h"
@@ -47,7 +48,7 @@ void TestSyncShutdown::closeDuringCatchUpSavesThePosition()
     rig.engine.pollReader();
 
     QCOMPARE(inserted, 100);
-    rig.dm.dataModuleCreate();
+    rig.dm.dataModuleCreate(toldBy(activePrompt()));
     QCOMPARE(rig.measuresCount(), 100);
     QCOMPARE(rig.device(rig.address()).first, 137);
     QCOMPARE(rig.device(rig.address()).second, rig.sim.record(137).time);
@@ -75,7 +76,7 @@ void TestSyncShutdown::closeDuringFullReadEndsItAtOnce()
     QVERIFY2(servedAtClose > 0, "the close is seen while the read runs");
     QVERIFY2(rig.sim.requestsServed() - servedAtClose <= 1,
              qPrintable(QString::number(rig.sim.requestsServed() - servedAtClose)));
-    rig.dm.dataModuleCreate();
+    rig.dm.dataModuleCreate(toldBy(activePrompt()));
     QCOMPARE(rig.measuresCount(), 37);
     QCOMPARE(rig.device(rig.address()).first, 37);
 }

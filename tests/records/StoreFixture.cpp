@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 
+#include "core/Prompt.h"
 #include "core/AppState.h"
 #include "records/StoredDateTime.h"
 
@@ -33,7 +34,7 @@ std::unique_ptr<DataModule> storeDir::start() const
 {
     appState().programDir = programDir();
     auto dm = std::make_unique<DataModule>();
-    dm->dataModuleCreate();
+    dm->dataModuleCreate(toldBy(activePrompt()));
     return dm;
 }
 

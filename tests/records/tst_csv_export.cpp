@@ -64,8 +64,8 @@ void TestCsvExport::contentAndQuoting()
         t, {{QStringLiteral("DateTime"), QStringLiteral("Дата")}, {QStringLiteral("ID"), QStringLiteral("№")},
             {QStringLiteral("Name"), QStringLiteral("Идентификатор")}, {QStringLiteral("Dose"), QStringLiteral("Доза, мкЗв")}},
         path);
-    QVERIFY2(r.ok(), qPrintable(r.error));
-    QCOMPARE(r.rows, qint64(3));
+    QVERIFY2(r.ok(), qPrintable(r.errorText()));
+    QCOMPARE(r.value, qint64(3));
     QByteArray raw;
     const QStringList lines = fileLines(path, &raw);
     QVERIFY(raw.startsWith("\xEF\xBB\xBF"));
@@ -141,10 +141,10 @@ void TestCsvExport::filterAndOrderAcrossPages()
             ticks << done;
             return true;
         });
-    QVERIFY2(r.ok(), qPrintable(r.error));
-    QCOMPARE(r.rows, qint64(t.recordCount()));
+    QVERIFY2(r.ok(), qPrintable(r.errorText()));
+    QCOMPARE(r.value, qint64(t.recordCount()));
     QVERIFY(ticks.size() >= 3);
-    QCOMPARE(ticks.last(), r.rows);
+    QCOMPARE(ticks.last(), r.value);
     QCOMPARE(t.getBookmark(), current);
 
     const QStringList lines = fileLines(path);
@@ -180,18 +180,18 @@ void TestCsvExport::cancelAndFailureLeaveNoFile()
                                              ++calls;
                                              return done == 0;  // cancelled at the first tick after the start
                                          });
-    QCOMPARE(r.status, CsvResult::Status::Cancelled);
+    QCOMPARE(r.kind(), ErrorKind::Cancelled);
     QCOMPARE(calls, 2);
     QCOMPARE(fileBytes(path), QByteArray("earlier export\r\n"));
     QCOMPARE(QDir(dir.programDir()).entryList({QStringLiteral("*.csv*")}, QDir::Files), QStringList{"old.csv"});
 
     const CsvResult bad = exportTableToCsv(dm->measures(), {{QStringLiteral("Name"), QStringLiteral("x")}},
                                            dir.programDir() + QStringLiteral("no/such/dir/out.csv"));
-    QCOMPARE(bad.status, CsvResult::Status::Failed);
-    QVERIFY(!bad.error.isEmpty());
+    QCOMPARE(bad.kind(), ErrorKind::Failed);
+    QVERIFY(!bad.errorText().isEmpty());
     const CsvResult unknown = exportTableToCsv(dm->measures(), {{QStringLiteral("Nope"), QStringLiteral("x")}},
                                                dir.programDir() + QStringLiteral("x.csv"));
-    QCOMPARE(unknown.status, CsvResult::Status::Failed);
+    QCOMPARE(unknown.kind(), ErrorKind::Failed);
     QVERIFY(!QFile::exists(dir.programDir() + QStringLiteral("x.csv")));
 }
 

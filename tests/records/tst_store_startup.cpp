@@ -1,6 +1,7 @@
 // Start-up and shut-down of the database module on real files: the messages,
 // their order, what is created and what is left alone.
 
+#include "core/Prompt.h"
 #include "StoreFixture.h"
 #include "ScriptedPrompt.h"
 
@@ -276,7 +277,10 @@ void TestStoreStartup::directoryThatCannotBeCreated()
     blocker.close();
     appState().programDir = blocker.fileName() + QLatin1Char('/');
     DataModule dm;
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, dm.dataModuleCreate());
+    const Result<> created = dm.dataModuleCreate(toldBy(activePrompt()));
+    QVERIFY(!created);
+    QVERIFY(isStoreKind(created.kind()));
+    QVERIFY(!created.errorText().isEmpty());
     const QString data = blocker.fileName() + QStringLiteral("/Data");
     QCOMPARE(prompt.texts(),
              (QStringList{QStringLiteral("Не обнаружен каталог \r") + data + QStringLiteral("\r")

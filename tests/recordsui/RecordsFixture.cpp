@@ -1,5 +1,6 @@
 #include "RecordsFixture.h"
 
+#include "core/Prompt.h"
 #include "core/AppState.h"
 
 bool RecordsFixture::open()
@@ -11,7 +12,7 @@ bool RecordsFixture::open()
     appState().programDir = dir->path() + QLatin1Char('/');
     prompt = std::make_unique<ScriptedPrompt>();
     dm = std::make_unique<DataModule>();
-    dm->dataModuleCreate();
+    dm->dataModuleCreate(toldBy(activePrompt()));
     prompt->asked.clear();
     return true;
 }

@@ -124,7 +124,7 @@ void TestCards::labelsComparedAsTheDosimeterHoldsThem()
 {
     CardIndex index(*m_f.dm);
     // "ПетровИC" ends in a Latin C, which the dosimeter holds as it holds С.
-    const QVariant latin = index.createCard(person(QStringLiteral("Петров Иван Сергеевич"), QStringLiteral("ПетровИC")));
+    const QVariant latin = index.createCard(person(QStringLiteral("Петров Иван Сергеевич"), QStringLiteral("ПетровИC"))).value;
     index.createCard(person(QStringLiteral("Коваль Олег"), QStringLiteral("КовалЬО")));
 
     QCOMPARE(index.proposeLabel(QStringLiteral("Петров Иван Сергеевич")), QStringLiteral("ПетровИС0"));
@@ -145,16 +145,19 @@ void TestCards::labelsComparedAsTheDosimeterHoldsThem()
 void TestCards::numbersAndAge()
 {
     CardIndex index(*m_f.dm);
-    QCOMPARE(index.nextNumber(0), 1);
+    QCOMPARE(index.nextNumber(0).value, 1);
     index.createCard(person(QStringLiteral("Иванов"), QString(), 70));
     // The settings file lost or older than the table: the table's number counts.
-    QCOMPARE(index.nextNumber(0), 71);
-    QCOMPARE(index.nextNumber(100), 101);
+    QCOMPARE(index.nextNumber(0).value, 71);
+    QCOMPARE(index.nextNumber(100).value, 101);
     // Nine digits at most: the last number is offered, none after it, and a
     // card numbered past it is not stored.
-    QCOMPARE(index.nextNumber(CardIndex::LargestNumber - 1), CardIndex::LargestNumber);
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, index.nextNumber(CardIndex::LargestNumber));
-    QVERIFY_THROWS_EXCEPTION(EGeneralError, index.createCard(person(QStringLiteral("Петров"), QString(), 1000000000)));
+    QCOMPARE(index.nextNumber(CardIndex::LargestNumber - 1).value, CardIndex::LargestNumber);
+    QCOMPARE(index.nextNumber(CardIndex::LargestNumber).kind(), ErrorKind::Conflict);
+    QVERIFY(!index.nextNumber(CardIndex::LargestNumber).errorText().isEmpty());
+    const Result<QVariant> outOfRange = index.createCard(person(QStringLiteral("Петров"), QString(), 1000000000));
+    QCOMPARE(outOfRange.kind(), ErrorKind::Invalid);
+    QVERIFY(outOfRange.errorText().contains(QStringLiteral("1000000000")));
     QCOMPARE(index.largestNumber(), 70);
     index.createCard(person(QStringLiteral("Яковлев"), QString(), CardIndex::LargestNumber));
     {

@@ -1,6 +1,7 @@
 // The detail view of one reading on a real Measures file: it follows the
 // table's current row, steps in the grid's order, and writes the mark at once.
 
+#include "core/Prompt.h"
 #include "RecordsFixture.h"
 #include "core/AppState.h"
 #include "records/DataModule.h"
@@ -128,7 +129,7 @@ void TestDetailView::markIsWrittenAtOnce()
     // The program closed and started again: the mark is there.
     m_f.dm->dataModuleDestroy();
     m_f.dm = std::make_unique<DataModule>();
-    m_f.dm->dataModuleCreate();
+    m_f.dm->dataModuleCreate(toldBy(activePrompt()));
     QCOMPARE(storedCheck(firstKey).toInt(), 1);
 }
 

@@ -2,6 +2,7 @@
 // the formula editor with real widgets, and choosing a filter for the records
 // on a real database, every question answered by script.
 
+#include "core/Prompt.h"
 #include "ScriptedPrompt.h"
 
 #include "core/AppState.h"
@@ -37,7 +38,7 @@ struct Db {
     {
         appState().reset();
         appState().programDir = dir.path() + QLatin1Char('/');
-        dm.dataModuleCreate();
+        dm.dataModuleCreate(toldBy(activePrompt()));
         DataTable &m = dm.measures();
         const double doses[] = {0.5, 5, 50, 500, 5000};
         for (int i = 0; i < 5; ++i) {
@@ -403,7 +404,7 @@ void TestFilters::exportTakesWhatTheGridShows()
                                        return true;
                                    }));
     QCOMPARE(recordsExportColumns(view).size(), 4);
-    QCOMPARE(exportRecordsToCsv(nullptr, view).status, CsvResult::Status::Cancelled);
+    QCOMPARE(exportRecordsToCsv(nullptr, view).kind(), ErrorKind::Cancelled);
 
     // The separator chosen in the file dialog is remembered for the next export.
     const QString path = db.dir.path() + QStringLiteral("/export.csv");
@@ -416,8 +417,8 @@ void TestFilters::exportTakesWhatTheGridShows()
     };
     prompt.asked.clear();
     const CsvResult r = exportRecordsToCsv(nullptr, view, ini);
-    QVERIFY2(r.ok(), qPrintable(r.error));
-    QCOMPARE(r.rows, qint64(2));
+    QVERIFY2(r.ok(), qPrintable(r.errorText()));
+    QCOMPARE(r.value, qint64(2));
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("\xEF\xBB\xBF")
@@ -433,7 +434,7 @@ void TestFilters::exportTakesWhatTheGridShows()
         offered = o->findChild<QComboBox *>(QStringLiteral("CsvSeparator"))->currentText();
         return int(QDialog::Rejected);
     };
-    QCOMPARE(exportRecordsToCsv(nullptr, view, ini).status, CsvResult::Status::Cancelled);
+    QCOMPARE(exportRecordsToCsv(nullptr, view, ini).kind(), ErrorKind::Cancelled);
     QCOMPARE(offered, QStringLiteral("; (десятичная запятая)"));
 }
 

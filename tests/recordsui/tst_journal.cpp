@@ -4,6 +4,7 @@
 #include "RecordsFixture.h"
 
 #include "core/AppState.h"
+#include "core/Prompt.h"
 #include "core/TextCode.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
@@ -43,6 +44,7 @@ private:
     {
         JournalContext c;
         c.dm = m_f.dm.get();
+        c.prompt = &activePrompt();
         c.namesOutOfStep = [this] { return m_flag; };
         c.markNamesOutOfStep = [this] { m_flag = true; };
         c.now = [] { return Now; };
@@ -74,7 +76,7 @@ private slots:
     {
         Journal journal(*m_f.dm, [this] { m_flag = true; });
         {
-            NoteBind dialog(journal, {}, Now);
+            NoteBind dialog(activePrompt(), journal, {}, Now);
             QCOMPARE(dialog.dateBox()->value(), Now.date());
             QCOMPARE(dialog.timePicker()->time(), Now.time());
             QVERIFY(dialog.numberBox()->text().isEmpty());
@@ -106,7 +108,7 @@ private slots:
         // leap year); an impossible one, or one before 31.12.1899, is refused
         // with one message for Enter and stays in the box unchanged.
         {
-            NoteBind dialog(journal, {}, Now);
+            NoteBind dialog(activePrompt(), journal, {}, Now);
             DateBox *box = dialog.dateBox();
             dialog.numberBox()->setText(QStringLiteral("8"));
             box->selectAll();
@@ -132,34 +134,62 @@ private slots:
         // Issued: refused with the holder's name; the conflicting row is current.
         const QDateTime t = Now.addDays(-1);
         const QVariant other = addRow(6, QStringLiteral("Сидоров"), t);
-        QCOMPARE(journal.bind(QStringLiteral("5"), QStringLiteral("Иванов"), t.date(), t.time()),
-                 Journal::BindResult::Issued);
-        QCOMPARE(m_f.prompt->texts().last(), Journal::issuedText(QStringLiteral("Петров Пётр Петрович")));
+        const Result<> issued = journal.bind(QStringLiteral("5"), QStringLiteral("Иванов"), t.date(), t.time());
+        QCOMPARE(issued.kind(), ErrorKind::Conflict);
+        QCOMPARE(issued.errorText(), Journal::issuedText(QStringLiteral("Петров Пётр Петрович")));
         QCOMPARE(notes().asString(QStringLiteral("FIO")), QStringLiteral("Петров Пётр Петрович"));
         QVERIFY(notes().getBookmark() != other);
 
         // A dosimeter number is a whole number 0..16777215, blanks around it dropped.
         for (const QString &bad : {QString(), QStringLiteral("abc"), QStringLiteral("-1"), QStringLiteral("+7"),
                                    QStringLiteral("16777216"), QStringLiteral("1.5"), QStringLiteral("99999999999")}) {
-            QCOMPARE(journal.bind(bad, QStringLiteral("Иванов"), t.date(), t.time()), Journal::BindResult::BadNumber);
-            QCOMPARE(m_f.prompt->texts().last(), Journal::AddFailedText);
+            const Result<> refused = journal.bind(bad, QStringLiteral("Иванов"), t.date(), t.time());
+            QCOMPARE(refused.kind(), ErrorKind::Failed);
+            QCOMPARE(refused.errorText(), Journal::AddFailedText);
         }
         QCOMPARE(rowCount(), 2);
-        QCOMPARE(journal.bind(QStringLiteral(" 16777215 "), QString(), t.date(), t.time()), Journal::BindResult::Bound);
+        QVERIFY(journal.bind(QStringLiteral(" 16777215 "), QString(), t.date(), t.time()).ok());
         QCOMPARE(notes().asInteger(QStringLiteral("ID")), 16777215);
 
         // A released row proposes its dosimeter and person again; an open one nothing.
         addRow(7, QStringLiteral("Кузнецова"), t.addDays(-3), t.addDays(-2));
         {
-            NoteBind dialog(journal, {}, Now);
+            NoteBind dialog(activePrompt(), journal, {}, Now);
             QCOMPARE(dialog.numberBox()->text(), QStringLiteral("7"));
             QCOMPARE(dialog.nameBox()->text(), QStringLiteral("Кузнецова"));
             QCOMPARE(dialog.dateBox()->value(), Now.date());
         }
         notes().findKey(other);
-        NoteBind open(journal, {}, Now);
+        NoteBind open(activePrompt(), journal, {}, Now);
         QVERIFY(open.numberBox()->text().isEmpty());
         QCOMPARE(open.dateBox()->value(), Now.date());
+    }
+
+    // A store failure while binding comes back with its cause and the
+    // operator's text; no row is half written, the names stay in step, and
+    // the dialog shows it as an error and stays open.
+    void bindStoreFailure()
+    {
+        Journal journal(*m_f.dm, [this] { m_flag = true; });
+        notes().exec(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON %1 BEGIN SELECT RAISE(ABORT, 'refused'); END")
+                         .arg(notes().sqlName()));
+        const Result<> bound = journal.bind(QStringLiteral("5"), QStringLiteral("Иванов"), Now.date(), Now.time());
+        QCOMPARE(bound.kind(), ErrorKind::Store);
+        QCOMPARE(bound.errorText(), Journal::AddFailedText);
+        QCOMPARE(rowCount(), 0);
+        QVERIFY(!m_flag);
+        {
+            NoteBind dialog(activePrompt(), journal, {}, Now);
+            dialog.numberBox()->setText(QStringLiteral("5"));
+            dialog.accept();
+            QVERIFY(dialog.result() != QDialog::Accepted);
+            QCOMPARE(m_f.prompt->asked.last().kind, MsgKind::Error);
+            QCOMPARE(m_f.prompt->asked.last().text, Journal::AddFailedText);
+        }
+        notes().exec(QStringLiteral("DROP TRIGGER temp.refuse"));
+        QVERIFY(journal.bind(QStringLiteral("5"), QStringLiteral("Иванов"), Now.date(), Now.time()).ok());
+        QCOMPARE(rowCount(), 1);
+        QVERIFY(m_flag);
     }
 
     // Release: compared with the stored TimeFrom (milliseconds included),
@@ -167,21 +197,22 @@ private slots:
     void release()
     {
         Journal journal(*m_f.dm, [this] { m_flag = true; });
-        QVERIFY(!journal.checkRelease());
-        QCOMPARE(m_f.prompt->texts().last(), Journal::NotReleasableText);
+        QCOMPARE(journal.checkRelease().kind(), ErrorKind::Conflict);
+        QCOMPARE(journal.checkRelease().errorText(), Journal::NotReleasableText);
 
         const QDateTime from(QDate(2026, 12, 1), QTime(9, 15, 30, 640));
         const QVariant key = addRow(3, QStringLiteral("Смирнов"), from);
-        QVERIFY(journal.checkRelease());
-        QCOMPARE(journal.release(key, from.addSecs(-1)), Journal::ReleaseResult::TooEarly);
-        QCOMPARE(m_f.prompt->texts().last(), Journal::TooEarlyText);
+        QVERIFY(journal.checkRelease().ok());
+        const Result<> early = journal.release(key, from.addSecs(-1));
+        QCOMPARE(early.kind(), ErrorKind::Invalid);
+        QCOMPARE(early.errorText(), Journal::TooEarlyText);
         QVERIFY(journal.row(key)->to.isNull());
         QVERIFY(!m_flag);
 
         // The dialog shows the bind second; releasing at it ends at TimeFrom.
         notes().findKey(key);
         {
-            NoteUnBind dialog(journal, Now);
+            NoteUnBind dialog(activePrompt(), journal, Now);
             dialog.releaseDate()->setDate(from.date());
             dialog.releaseTime()->setTime(QTime(9, 15, 30));
             dialog.accept();
@@ -192,9 +223,10 @@ private slots:
 
         notes().findKey(key);
         m_f.prompt->dialogsShown.clear();
-        QVERIFY(!journal.checkRelease());
-        QCOMPARE(m_f.prompt->texts().last(), Journal::releasedAlreadyText(from));
-        QVERIFY(m_f.prompt->texts().last().endsWith(QStringLiteral("освобождён 01.12.2026 09:15:30")));
+        const Result<> released = journal.checkRelease();
+        QCOMPARE(released.kind(), ErrorKind::Conflict);
+        QCOMPARE(released.errorText(), Journal::releasedAlreadyText(from));
+        QVERIFY(released.errorText().endsWith(QStringLiteral("освобождён 01.12.2026 09:15:30")));
         const QVariant midnight = addRow(4, QStringLiteral("Орлова"), from, QDateTime(QDate(2026, 12, 2), QTime(0, 0)));
         notes().findKey(midnight);
         NoteBook book(context());
@@ -297,7 +329,7 @@ private slots:
         reading(1, d.addDays(-60), 64);    // outside the period
 
         Journal journal(*m_f.dm, {});
-        JournalTotals totals(journal, Now);
+        JournalTotals totals(activePrompt(), journal, Now);
         totals.setPeriod(QDate(2026, 11, 1), QDate(2026, 11, 30));
         const QList<QStringList> rows{{QStringLiteral("Иванов И.И."), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("1.625")},
                                       {QStringLiteral("Петров П.П."), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("6.000")},

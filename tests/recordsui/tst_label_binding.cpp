@@ -56,7 +56,7 @@ private:
         c.id = id;
         c.fio = fio;
         c.label = label;
-        return CardIndex(*m_f.dm).createCard(c);
+        return CardIndex(*m_f.dm).createCard(c).value;
     }
 
 private slots:
@@ -96,8 +96,12 @@ private slots:
 
         // A name the code page cannot hold is refused, naming it, and asked again.
         m_f.prompt->inputs = {QStringLiteral("Łukasz"), QString()};
-        QCOMPARE(LabelBinding(*m_f.dm, hooks()).accept(out, LabelCardChoice::Nothing, true, true),
-                 LabelBinding::Outcome::NameCancelled);
+        {
+            LabelReport report(out, {m_f.dm.get(), QString(), hooks()});
+            report.setChoice(LabelCardChoice::Nothing);
+            report.accept();
+            QVERIFY(report.result() != QDialog::Accepted);
+        }
         QCOMPARE(m_f.prompt->inputCaptions.size(), 3);
         QCOMPARE(m_f.prompt->texts().last(), refusedCharactersText(QStringLiteral("ФИО"), QStringLiteral("Ł")));
         QCOMPARE(rowCount(), 1);
@@ -111,15 +115,16 @@ private slots:
         const QVariant latin = addCard(13, QStringLiteral("Семенов Олег"), QStringLiteral("CEMEHOB O."));
         QCOMPARE(binding.findCard(QStringLiteral("СЕМЕНОВ О.  ")), std::optional<QVariant>(latin));
         binding.findCard(out.label);
-        QCOMPARE(binding.accept(out, LabelCardChoice::Create, true, true), LabelBinding::Outcome::JournalFailed);
-        QCOMPARE(m_f.prompt->texts().last(), Journal::AddFailedText);
+        const Result<> failed = binding.accept(out, LabelCardChoice::Create, true, true, {});
+        QCOMPARE(failed.kind(), ErrorKind::Store);
+        QCOMPARE(failed.errorText(), Journal::AddFailedText);
         Journal journal(*m_f.dm, {});
         QVERIFY(journal.row(old)->to.isNull());
         QCOMPARE(rowCount(), 1);
         notes().exec(QStringLiteral("DROP TRIGGER temp.refuse"));
 
         // Issued to someone else: closed (never before its TimeFrom) and bound anew.
-        QCOMPARE(binding.accept(out, LabelCardChoice::Create, true, true), LabelBinding::Outcome::Done);
+        QVERIFY(binding.accept(out, LabelCardChoice::Create, true, true, {}).ok());
         QCOMPARE(journal.row(old)->to, t0);
         QCOMPARE(journal.openBinding(55)->fio, QStringLiteral("Петров Пётр Петрович"));
         QVERIFY(m_flag);
@@ -130,7 +135,7 @@ private slots:
         notes().edit();
         notes().setFieldValue(QStringLiteral("FIO"), QStringLiteral("ПЕТРОВ П.П."));
         notes().post();
-        QCOMPARE(binding.accept(out, LabelCardChoice::Create, true, true), LabelBinding::Outcome::Done);
+        QVERIFY(binding.accept(out, LabelCardChoice::Create, true, true, {}).ok());
         QCOMPARE(rowCount(), 2);
         QVERIFY(!m_flag);
     }
@@ -158,8 +163,7 @@ private slots:
         }
         QCOMPARE(rowCount(), 0);
         // Nor does the binding itself, whatever it is asked.
-        QCOMPARE(LabelBinding(*m_f.dm, hooks()).accept(out, LabelCardChoice::Nothing, true, true),
-                 LabelBinding::Outcome::Done);
+        QVERIFY(LabelBinding(*m_f.dm, hooks()).accept(out, LabelCardChoice::Nothing, true, true, {}).ok());
         QCOMPARE(rowCount(), 0);
         QCOMPARE(m_maxCards, 41);
         QCOMPARE(CardIndex(*m_f.dm).findCardByLabel(QStringLiteral("НОВИКОВ Н.Н."))->id.toInt(), 41);
@@ -173,8 +177,7 @@ private slots:
         QString edited;
         h.editCurrentCard = [&] { edited = m_f.dm->cards().asString(QStringLiteral("FIO_RFID")); };
         h.showCardList = [] { QFAIL("the card list is not asked for"); };
-        QCOMPARE(LabelBinding(*m_f.dm, h).accept(out, LabelCardChoice::CreateAndEdit, false, true),
-                 LabelBinding::Outcome::Done);
+        QVERIFY(LabelBinding(*m_f.dm, h).accept(out, LabelCardChoice::CreateAndEdit, false, true, {}).ok());
         QCOMPARE(edited, QStringLiteral("ЛЕБЕДЕВА Л.Л."));
         QCOMPARE(Journal(*m_f.dm, {}).openBinding(77)->fio, QStringLiteral("ЛЕБЕДЕВА Л.Л."));
         QCOMPARE(m_maxCards, 42);
@@ -184,8 +187,9 @@ private slots:
         out.label = QStringLiteral("ЗАЙЦЕВ З.З.");
         m_f.dm->cards().close();
         LabelBinding binding(*m_f.dm, hooks());
-        QCOMPARE(binding.accept(out, LabelCardChoice::Create, false, true), LabelBinding::Outcome::CardFailed);
-        QVERIFY(m_f.prompt->texts().last().startsWith(QStringLiteral("Не удалось создать карточку ЗАЙЦЕВ З.З.")));
+        const Result<> noCard = binding.accept(out, LabelCardChoice::Create, false, true, {});
+        QVERIFY(!noCard);
+        QVERIFY(noCard.errorText().startsWith(QStringLiteral("Не удалось создать карточку ЗАЙЦЕВ З.З.")));
         QCOMPARE(rowCount(), 1);
         QVERIFY(!m_flag);
     }
