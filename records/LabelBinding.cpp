@@ -8,6 +8,7 @@
 #include "core/TextCode.h"
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
+#include "records/DoseAlerts.h"
 #include "records/Journal.h"
 #include "records/RowEditing.h"
 
@@ -183,6 +184,7 @@ LabelBinding::Outcome LabelBinding::bindInJournal(const LabelWriteOutcome &outco
         activePrompt().message(MsgKind::Error, Journal::AddFailedText, PromptButton::Ok);
         return Outcome::JournalFailed;
     }
+    DoseAlerts::bindingsChanged(m_dm);
     if (m_hooks.namesOutOfStep)
         m_hooks.namesOutOfStep();
     return Outcome::Done;
