@@ -155,12 +155,20 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
     for (const AppliedLevel &level : levels.applying(settings, person.subDiv)) {
         for (const PeriodRange &period : periodsHolding(level.period, reading.time, settings)) {
             double dose = reading.dose;
-            if (period.kind != DosePeriod::Reading) {
-                const QString key = DosePeriods::word(period.kind) + period.fromText();
+            const auto sum = [&](const PeriodRange &p) {
+                const QString key = DosePeriods::word(p.kind) + p.fromText();
                 auto it = sums.constFind(key);
                 if (it == sums.constEnd())
-                    it = sums.insert(key, doses.dose(person.key, period).dose);
-                dose = *it;
+                    it = sums.insert(key, doses.dose(person.key, p).dose);
+                return *it;
+            };
+            if (period.kind == DosePeriod::FiveYears) {
+                // From the sums of its years, each asked for once.
+                dose = 0;
+                for (int y = period.from.date().year(); y <= period.to.date().year(); ++y)
+                    dose += sum(DosePeriods::holding(DosePeriod::Year, QDate(y, 1, 1)));
+            } else if (period.kind != DosePeriod::Reading) {
+                dose = sum(period);
             }
             if (!(dose > level.value))
                 continue;

@@ -92,7 +92,12 @@ int main(int argc, char **argv)
     out() << "Measures rows: " << rows << ", dosimeters: " << Dosimeters << Qt::endl;
 
     std::unique_ptr<DataModule> dm = dir.start();
-    line(QStringLiteral("fill"), ms([&] { fill(*dm, rows); }));
+    // Filled without the indexes of Measures; they are built afterwards.
+    for (const FieldDef &f : dm->measures().fields())
+        dm->measures().exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
+    for (const char *name : {"iArchiveRecord", "iDosimeterTime"})
+        dm->measures().exec(QStringLiteral("DROP INDEX \"Measures\".\"%1\"").arg(QLatin1String(name)));
+    line(QStringLiteral("fill (no indexes on Measures)"), ms([&] { fill(*dm, rows); }));
     line(QStringLiteral("indexes of Measures and Notes rebuilt"), ms([&] {
              dm->rebuildIndexes(dm->measures());
              dm->rebuildIndexes(dm->notes());

@@ -93,7 +93,7 @@ void TestDoseControl::attributionIdentityAndPeriodSums()
 
     const QString ivanov = s.personOf(QStringLiteral("Иванов Иван Иванович"));
     QCOMPARE(ivanov, PersonDirectory::cardPersonKey(cardKey));
-    QCOMPARE(s.personOf(QStringLiteral("ivanov ii")), ivanov);
+    QCOMPARE(s.personOf(QStringLiteral(" IVANOV   II ")), ivanov);
     const QString petrov = s.personOf(QStringLiteral("петров"));
     QCOMPARE(petrov, PersonDirectory::namePersonKey(QStringLiteral("Петров")));
 
@@ -129,6 +129,7 @@ void TestDoseControl::alertsOncePerLevelAndPeriod()
 {
     Site s;
     appState().eventsLogEnabled = true;
+    const qsizetype startUpMessages = s.prompt.asked.size();
     s.bind(3, QStringLiteral("Сидоров"), at(2026, 1, 1, 0));
     DoseAlerts alerts(*s.dm);
     s.read(3, at(2026, 2, 1), 900);        // under everything
@@ -166,7 +167,7 @@ void TestDoseControl::alertsOncePerLevelAndPeriod()
     QCOMPARE(alerts.alerts().size(), 5);
 
     // Unattended: nothing asked, everything in Events.log.
-    QVERIFY(s.prompt.asked.isEmpty());
+    QCOMPARE(s.prompt.asked.size(), startUpMessages);
     QFile log(s.dir.programDir() + QStringLiteral("Events.log"));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(log.readAll().count("\r\n"), 5);
