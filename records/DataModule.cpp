@@ -44,9 +44,17 @@ DataModule::DataModule(QObject *parent)
       m_notes(this, QStringLiteral("Notes"), QStringLiteral("Notes.DB"), notesSchema()),
       m_devices(this, QStringLiteral("Devices"), QStringLiteral("Devices.db"), devicesSchema()),
       m_cards(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema()),
-      m_cardsFind(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema())
+      m_cardsFind(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema()),
+      m_doseLevels(this, QStringLiteral("DoseLevels"), QStringLiteral("DoseLevels.db"), doseLevelsSchema()),
+      m_dosePersons(this, QStringLiteral("DosePersons"), QStringLiteral("DosePersons.db"), dosePersonsSchema()),
+      m_doseAlerts(this, QStringLiteral("DoseAlerts"), QStringLiteral("DoseAlerts.db"), doseAlertsSchema())
 {
     m_connectionName = QStringLiteral("RUVO-%1").arg(++g_connectionCounter);
+}
+
+QList<DataTable *> DataModule::allTables()
+{
+    return {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind, &m_doseLevels, &m_dosePersons, &m_doseAlerts};
 }
 
 DataModule::~DataModule()
@@ -222,7 +230,7 @@ void DataModule::detach(const QString &schema)
 
 void DataModule::notifyPeers(DataTable *changed)
 {
-    for (DataTable *t : {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind}) {
+    for (DataTable *t : allTables()) {
         if (t != changed && t->tableName() == changed->tableName() && t->active())
             t->peerChanged();
     }
@@ -260,7 +268,7 @@ void DataModule::rollback()
     }
     m_inTransaction = false;
     // Rows written in the transaction are gone: every view re-reads.
-    for (DataTable *t : {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind}) {
+    for (DataTable *t : allTables()) {
         if (t->active()) {
             try {
                 t->cancel();  // a pending row is not written after the rollback

@@ -73,6 +73,12 @@ public:
     DataTable &devices() { return m_devices; }
     DataTable &cards() { return m_cards; }
     DataTable &cardsFind() { return m_cardsFind; }
+    // Dose control's tables ("DoseLevels.db", "DosePersons.db",
+    // "DoseAlerts.db"): created quietly when missing, as they are new to
+    // older data directories.
+    DataTable &doseLevels() { return m_doseLevels; }
+    DataTable &dosePersons() { return m_dosePersons; }
+    DataTable &doseAlerts() { return m_doseAlerts; }
 
 private:
     DataTable m_measures;
@@ -80,6 +86,10 @@ private:
     DataTable m_devices;
     DataTable m_cards;
     DataTable m_cardsFind;
+    DataTable m_doseLevels;
+    DataTable m_dosePersons;
+    DataTable m_doseAlerts;
+    QList<DataTable *> allTables();
 
 public:
 

@@ -70,6 +70,19 @@ Result<> DataModule::dataModuleCreate(const std::function<void(const Error &)> &
         }
     }
 
+    // Dose control's tables are new, not lost: made without a word.
+    DataTable *const doseTables[] = {&m_doseLevels, &m_dosePersons, &m_doseAlerts};
+    for (DataTable *t : doseTables) {
+        try {
+            if (!QFileInfo::exists(tablePath(t->fileName())))
+                t->createTable();
+            rebuildIndexes(*t);
+        } catch (const std::exception &) {
+            report(QStringLiteral("DM: Ошибка при открытии таблицы контроля доз\r") + tablePath(t->fileName())
+                   + QStringLiteral("\r"));
+        }
+    }
+
     // 4. Indexes, each table on its own.
     for (DataTable *t : tables) {
         QString text;
@@ -127,6 +140,12 @@ QList<IndexSpec> indexSpecs(const DataTable &table)
                       QStringLiteral("CREATE INDEX \"iArchiveRecord\" ON \"Measures\"(%1, %2, %3)")
                           .arg(quoted(fieldName(MeasuresField::DateTime)), quoted(fieldName(MeasuresField::TarnAddress)),
                                quoted(fieldName(MeasuresField::RecNumber)))});
+        // Dose control sums one dosimeter's doses over a stretch of time
+        // for every stored reading: this index answers such a sum alone.
+        specs.append({QStringLiteral("iDosimeterTime"),
+                      QStringLiteral("CREATE INDEX \"iDosimeterTime\" ON \"Measures\"(%1, %2, %3)")
+                          .arg(quoted(fieldName(MeasuresField::ID)), quoted(fieldName(MeasuresField::DateTime)),
+                               quoted(fieldName(MeasuresField::Dose)))});
     }
     return specs;
 }
@@ -218,7 +237,7 @@ void DataModule::rebuildIndexes(DataTable &table)
 
 void DataModule::dataModuleDestroy()
 {
-    for (DataTable *t : {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind}) {
+    for (DataTable *t : allTables()) {
         try {
             t->close();
         } catch (...) {

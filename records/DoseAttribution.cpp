@@ -227,3 +227,61 @@ DoseAttribution DoseAttribution::compute(DataModule &dm, const QDateTime &from, 
     result.persons = sorted;
     return result;
 }
+
+QString DoseAttribution::openEnd()
+{
+    static const QString text = dateTimeToStored(maxDateTime());
+    return text;
+}
+
+namespace {
+
+// One end of a span: its text and whether the moment itself belongs.
+bool spanEmpty(const HeldSpan &s)
+{
+    return s.from > s.to || (s.from == s.to && !(s.fromIncluded && s.toIncluded));
+}
+
+} // namespace
+
+QList<HeldSpan> DoseAttribution::heldSpans(const JournalBinding &entry, const QList<JournalBinding> &sameDosimeter,
+                                           const QString &from, const QString &to)
+{
+    HeldSpan whole;
+    whole.from = qMax(entry.from, from);
+    const QString entryTo = entry.open ? openEnd() : entry.to;
+    whole.to = qMin(entryTo, to);
+    QList<HeldSpan> spans;
+    if (!spanEmpty(whole))
+        spans.append(whole);
+    for (const JournalBinding &w : sameDosimeter) {
+        if (spans.isEmpty())
+            break;
+        if (w.key == entry.key || w.id != entry.id || !w.beats(entry))
+            continue;
+        const QString wTo = w.open ? openEnd() : w.to;
+        QList<HeldSpan> rest;
+        for (const HeldSpan &s : std::as_const(spans)) {
+            // The part before the winner begins ...
+            HeldSpan before = s;
+            if (s.to >= w.from) {
+                before.to = w.from;
+                before.toIncluded = false;
+            }
+            if (!spanEmpty(before))
+                rest.append(before);
+            // ... and the part after it ends.
+            if (!w.open) {
+                HeldSpan after = s;
+                if (s.from <= wTo) {
+                    after.from = wTo;
+                    after.fromIncluded = false;
+                }
+                if (!spanEmpty(after))
+                    rest.append(after);
+            }
+        }
+        spans = rest;
+    }
+    return spans;
+}

@@ -26,6 +26,32 @@ struct PersonDose {
     double dose = 0;      // sum of those readings' doses (blank doses add nothing)
 };
 
+// One journal entry as the attribution orders it, its times as stored texts
+// (see StoredDateTime.h).
+struct JournalBinding {
+    qint64 key = 0;   // Notes.Index
+    qint64 id = 0;    // dosimeter number
+    QString from;     // empty: blank TimeFrom, the earliest moment
+    QString to;       // meaningless while open
+    bool open = true; // no TimeTo: still issued
+    QString fio;      // blanks around it dropped
+
+    // Whether this entry wins a reading over `other` of the same dosimeter
+    // when both hold its time: the later TimeFrom, the same: added later.
+    bool beats(const JournalBinding &other) const
+    {
+        return from != other.from ? from > other.from : key > other.key;
+    }
+};
+
+// A stretch of time in stored texts, each end included or not.
+struct HeldSpan {
+    QString from;
+    bool fromIncluded = true;
+    QString to;
+    bool toIncluded = true;
+};
+
 struct DoseAttribution {
     QList<PersonDose> persons;   // every name with an entry overlapping the period, sorted by name
     PersonDose unnamed;          // entries whose name is blank
@@ -38,4 +64,15 @@ struct DoseAttribution {
     // period that ends before it begins holds nothing. Raises ERuvoError
     // when the store fails.
     static DoseAttribution compute(DataModule &dm, const QDateTime &from, const QDateTime &to);
+
+    // The same rule for one entry: the stretches of [from, to] (stored
+    // texts, both included) in which `entry` holds its dosimeter's readings,
+    // given the other entries of that dosimeter (the entry itself may be
+    // among them): its binding less every binding that beats it. Summing a
+    // dosimeter's readings over these stretches gives the entry's dose as
+    // compute() finds it, through the index on (ID, DateTime) alone.
+    static QList<HeldSpan> heldSpans(const JournalBinding &entry, const QList<JournalBinding> &sameDosimeter,
+                                     const QString &from, const QString &to);
+    // The text that stands for an open end.
+    static QString openEnd();
 };

@@ -4,6 +4,7 @@
 
 #include "core/Errors.h"
 #include "records/DataModule.h"
+#include "records/DoseAlerts.h"
 #include "records/RowEditing.h"
 #include "records/SqlQuote.h"
 #include "records/StoreError.h"
@@ -144,6 +145,7 @@ std::optional<Journal::Row> Journal::openBinding(int number) const
 
 void Journal::outOfStep()
 {
+    DoseAlerts::bindingsChanged(m_dm);
     if (m_namesOutOfStep)
         m_namesOutOfStep();
 }

@@ -7,6 +7,7 @@
 #include "core/TextCode.h"
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
+#include "records/DoseAlerts.h"
 #include "records/Journal.h"
 #include "records/RowEditing.h"
 #include "records/StoreError.h"
@@ -175,6 +176,7 @@ Result<> LabelBinding::bindInJournal(const LabelWriteOutcome &outcome, LabelCard
         }
         return storeError(e, Journal::AddFailedText);
     }
+    DoseAlerts::bindingsChanged(m_dm);
     if (m_hooks.namesOutOfStep)
         m_hooks.namesOutOfStep();
     return {};

@@ -1,5 +1,6 @@
 #include "records/ReadingStore.h"
 
+#include "records/DoseAlerts.h"
 #include "records/StoredDateTime.h"
 #include "records/DataModule.h"
 #include "records/RowEditing.h"
@@ -43,6 +44,9 @@ int ReadingStore::storeReading(const StoredReading &reading)
     });
     bool ok = false;
     const int index = measures.fieldValue(fieldName(MeasuresField::Index)).toInt(&ok);
+    // The reading is stored; the dose check comes after it and never fails it.
+    if (ok)
+        DoseAlerts::checkStoredReading(m_dm, {index, reading.id, reading.time, reading.dose});
     return ok ? index : 0;
 }
 

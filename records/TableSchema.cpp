@@ -71,6 +71,66 @@ QList<FieldDef> cardsSchema()
     return fields;
 }
 
+QList<FieldDef> doseLevelsSchema()
+{
+    using T = FieldType;
+    using L = DoseLevelsField;
+    QList<FieldDef> fields(int(L::Count));
+    fields[int(L::Index)] = F("Index", T::AutoInc, "Индекс");
+    fields[int(L::Scope)] = F("Scope", T::Text, "Для кого", 10);
+    fields[int(L::Target)] = F("Target", T::Text, "Подразделение или лицо", 80);
+    fields[int(L::Grp)] = F("Grp", T::Text, "Группа", 1);
+    fields[int(L::Period)] = F("Period", T::Text, "Период", 10);
+    fields[int(L::Kind)] = F("Kind", T::Text, "Вид уровня", 15);
+    fields[int(L::Value)] = F("Value", T::Float, "Уровень, мкЗв", 0, "0.000");
+    fields[int(L::Changed)] = F("Changed", T::DateTime, "Изменён", 0, "dd.MM.yy HH:mm");
+    fields[int(L::ChangedBy)] = F("ChangedBy", T::Text, "Кем изменён", 40);
+    return fields;
+}
+
+QList<FieldDef> dosePersonsSchema()
+{
+    using T = FieldType;
+    using P = DosePersonsField;
+    QList<FieldDef> fields(int(P::Count));
+    fields[int(P::Index)] = F("Index", T::AutoInc, "Индекс");
+    fields[int(P::PersonKey)] = F("PersonKey", T::Text, "Лицо", 80);
+    fields[int(P::FIO)] = F("FIO", T::Text, "ФИО", 60);
+    fields[int(P::Grp)] = F("Grp", T::Text, "Группа", 1);
+    fields[int(P::PregnantFrom)] = F("PregnantFrom", T::Date, "Беременность с");
+    fields[int(P::PregnantTo)] = F("PregnantTo", T::Date, "Беременность по");
+    fields[int(P::Changed)] = F("Changed", T::DateTime, "Изменено", 0, "dd.MM.yy HH:mm");
+    fields[int(P::ChangedBy)] = F("ChangedBy", T::Text, "Кем изменено", 40);
+    return fields;
+}
+
+QList<FieldDef> doseAlertsSchema()
+{
+    using T = FieldType;
+    using A = DoseAlertsField;
+    QList<FieldDef> fields(int(A::Count));
+    fields[int(A::Index)] = F("Index", T::AutoInc, "Индекс");
+    fields[int(A::PersonKey)] = F("PersonKey", T::Text, "Лицо", 80);
+    fields[int(A::FIO)] = F("FIO", T::Text, "ФИО", 60);
+    fields[int(A::SubDiv)] = F("SubDiv", T::Text, "Подразделение", 30);
+    fields[int(A::Period)] = F("Period", T::Text, "Период", 10);
+    fields[int(A::PeriodFrom)] = F("PeriodFrom", T::DateTime, "Начало периода", 0, "dd.MM.yy");
+    fields[int(A::PeriodTo)] = F("PeriodTo", T::DateTime, "Конец периода", 0, "dd.MM.yy");
+    fields[int(A::Kind)] = F("Kind", T::Text, "Вид уровня", 15);
+    fields[int(A::Level)] = F("Level", T::Float, "Уровень, мкЗв", 0, "0.000");
+    fields[int(A::Dose)] = F("Dose", T::Float, "Доза, мкЗв", 0, "0.000");
+    fields[int(A::ReadingIndex)] = F("ReadingIndex", T::Integer, "Показание");
+    fields[int(A::ReadingID)] = F("ReadingID", T::Integer, "Дозиметр");
+    fields[int(A::ReadingTime)] = F("ReadingTime", T::DateTime, "Время показания", 0, "dd.MM.yy HH:mm");
+    fields[int(A::Raised)] = F("Raised", T::DateTime, "Поднято", 0, "dd.MM.yy HH:mm");
+    fields[int(A::Withdrawn)] = F("Withdrawn", T::DateTime, "Снято", 0, "dd.MM.yy HH:mm");
+    fields[int(A::WithdrawReason)] = F("WithdrawReason", T::Text, "Причина снятия", 200);
+    fields[int(A::AckBy)] = F("AckBy", T::Text, "Квитировал", 40);
+    fields[int(A::AckTime)] = F("AckTime", T::DateTime, "Квитировано", 0, "dd.MM.yy HH:mm");
+    fields[int(A::AckComment)] = F("AckComment", T::Text, "Комментарий", 200);
+    return fields;
+}
+
 // Each schema built once for the name look-ups (thread-safe static
 // initialisation; read only afterwards).
 QString fieldName(MeasuresField field)
@@ -94,6 +154,24 @@ QString fieldName(DevicesField field)
 QString fieldName(CardsField field)
 {
     static const QList<FieldDef> fields = cardsSchema();
+    return fields.at(int(field)).name;
+}
+
+QString fieldName(DoseLevelsField field)
+{
+    static const QList<FieldDef> fields = doseLevelsSchema();
+    return fields.at(int(field)).name;
+}
+
+QString fieldName(DosePersonsField field)
+{
+    static const QList<FieldDef> fields = dosePersonsSchema();
+    return fields.at(int(field)).name;
+}
+
+QString fieldName(DoseAlertsField field)
+{
+    static const QList<FieldDef> fields = doseAlertsSchema();
     return fields.at(int(field)).name;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The schema of the four tables, defined here once: the field lists the
+// The schema of the tables (the four of the readings and the journal, and
+// the three of dose control), defined here once: the field lists the
 // tables are created and checked from, the filter language compiles against
 // and the grids show. Field order is the order in each table's file.
 
@@ -74,17 +75,73 @@ enum class CardsField : int {
     Count = 11,
 };
 
+// Dose control (records/DoseLevels.*, records/DoseAlerts.*). Enumerated
+// values are stored as the short Latin words those files name.
+enum class DoseLevelsField : int {
+    Index = 0,
+    Scope = 1,      // "all", "subdiv", "person"
+    Target = 2,     // the subdivision or the person key; empty for "all"
+    Grp = 3,        // "A", "B", or empty: every group
+    Period = 4,     // "reading", "month", "quarter", "year", "5years", "pregnancy"
+    Kind = 5,       // "limit", "investigation"
+    Value = 6,      // microsieverts
+    Changed = 7,
+    ChangedBy = 8,
+    Count = 9,
+};
+
+enum class DosePersonsField : int {
+    Index = 0,
+    PersonKey = 1,  // "card:<Cards.Index>" or "name:<name folded>"
+    FIO = 2,
+    Grp = 3,        // "A" or "B"
+    PregnantFrom = 4,
+    PregnantTo = 5,  // blank: still declared
+    Changed = 6,
+    ChangedBy = 7,
+    Count = 8,
+};
+
+enum class DoseAlertsField : int {
+    Index = 0,
+    PersonKey = 1,
+    FIO = 2,
+    SubDiv = 3,
+    Period = 4,
+    PeriodFrom = 5,
+    PeriodTo = 6,
+    Kind = 7,
+    Level = 8,         // the level crossed, microsieverts
+    Dose = 9,          // the dose in the period when it was crossed
+    ReadingIndex = 10, // Measures.Index of the reading that crossed it
+    ReadingID = 11,
+    ReadingTime = 12,
+    Raised = 13,
+    Withdrawn = 14,    // blank while the alert applies
+    WithdrawReason = 15,
+    AckBy = 16,        // blank until acknowledged
+    AckTime = 17,
+    AckComment = 18,
+    Count = 19,
+};
+
 // The field lists; the first field is the primary key.
 QList<FieldDef> measuresSchema();
 QList<FieldDef> notesSchema();
 QList<FieldDef> devicesSchema();
 QList<FieldDef> cardsSchema();
+QList<FieldDef> doseLevelsSchema();
+QList<FieldDef> dosePersonsSchema();
+QList<FieldDef> doseAlertsSchema();
 
 // The name of a field as stored in the table's file.
 QString fieldName(MeasuresField field);
 QString fieldName(NotesField field);
 QString fieldName(DevicesField field);
 QString fieldName(CardsField field);
+QString fieldName(DoseLevelsField field);
+QString fieldName(DosePersonsField field);
+QString fieldName(DoseAlertsField field);
 
 // The names of several fields of one table, in the order given.
 template<typename Field>

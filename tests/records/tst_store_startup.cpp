@@ -42,7 +42,8 @@ QStringList expectedIndexNames(const DataTable &t)
     for (const FieldDef &f : t.fields())
         names << QStringLiteral("i") + f.name;
     if (t.tableName() == QLatin1String("Measures"))
-        names << QStringLiteral("iArchiveRecord");  // the duplicate check's own index
+        names << QStringLiteral("iArchiveRecord")   // the duplicate check's own index
+              << QStringLiteral("iDosimeterTime");  // dose control's sums per dosimeter and time
     names.sort();
     return names;
 }

@@ -1,0 +1,150 @@
+// Figures of dose control on a Measures table of a million readings: the
+// alert check each stored reading costs, and looking at the alerts again
+// after a binding changes. Prints one line per figure.
+//
+// The set: 500 dosimeters read every 1.8 days or so over ten years
+// (2016-2025), each worn by one person for five years and by another for
+// the next five; doses of 0.5 to 2 µSv a reading.
+
+#include "bench/BenchFigures.h"
+#include "StoreFixture.h"
+
+#include "core/Prompt.h"
+#include "records/DataModule.h"
+#include "records/DoseAlerts.h"
+#include "records/ReadingStore.h"
+#include "records/StoredDateTime.h"
+
+#include <QCoreApplication>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTextStream>
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+class QuietPrompt : public IPrompt {
+public:
+    PromptButton message(MsgKind, const QString &text, PromptButtons) override
+    {
+        QTextStream(stderr) << "message: " << text << Qt::endl;
+        return PromptButton::Ok;
+    }
+    bool input(const QString &, const QString &, QString &) override { return false; }
+    int runModal(QObject *, const std::function<int()> &) override { return 0; }
+};
+
+constexpr int Dosimeters = 500;
+const QDateTime Start(QDate(2016, 1, 1), QTime(8, 0));
+const QDateTime Half(QDate(2021, 1, 1), QTime(0, 0));
+
+void fill(DataModule &dm, int rows)
+{
+    Transaction tx(dm);
+    QSqlQuery q(dm.database());
+    const qint64 span = Start.secsTo(QDateTime(QDate(2025, 12, 31), QTime(20, 0)));
+    const int perDosimeter = rows / Dosimeters;
+    q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", \"Dose\", "
+                             "\"Check\") VALUES (1, ?, ?, ?, 'Д', ?, 0)")
+                  .arg(dm.measures().sqlName()));
+    for (int i = 0; i < rows; ++i) {
+        const int id = i % Dosimeters;
+        const int n = i / Dosimeters;
+        q.addBindValue(i % 2000 + 1);
+        q.addBindValue(dateTimeToStored(Start.addSecs(span * n / perDosimeter + id * 7)));
+        q.addBindValue(id);
+        q.addBindValue(0.5 + (i % 16) / 10.0);
+        if (!q.exec())
+            qFatal("fill: %s", qPrintable(q.lastError().text()));
+    }
+    QSqlQuery notes(dm.database());
+    notes.prepare(QStringLiteral("INSERT INTO %1 (\"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") VALUES (?, ?, ?, ?)")
+                      .arg(dm.notes().sqlName()));
+    for (int id = 0; id < Dosimeters; ++id) {
+        for (int half = 0; half < 2; ++half) {
+            notes.addBindValue(id);
+            notes.addBindValue(dateTimeToStored(half ? Half : Start.addDays(-1)));
+            notes.addBindValue(half ? QVariant() : QVariant(dateTimeToStored(Half.addSecs(-1))));
+            notes.addBindValue(QStringLiteral("Сотрудник %1").arg(id * 2 + half));
+            if (!notes.exec())
+                qFatal("fill: %s", qPrintable(notes.lastError().text()));
+        }
+    }
+    tx.commit();
+}
+
+double median(QList<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int rows = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 1000000;
+    QuietPrompt prompt;
+    setPrompt(&prompt);
+    storeDir dir;
+    out() << "Measures rows: " << rows << ", dosimeters: " << Dosimeters << Qt::endl;
+
+    std::unique_ptr<DataModule> dm = dir.start();
+    // Filled without the indexes of Measures; they are built afterwards.
+    for (const FieldDef &f : dm->measures().fields())
+        dm->measures().exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
+    for (const char *name : {"iArchiveRecord", "iDosimeterTime"})
+        dm->measures().exec(QStringLiteral("DROP INDEX \"Measures\".\"%1\"").arg(QLatin1String(name)));
+    line(QStringLiteral("fill (no indexes on Measures)"), ms([&] { fill(*dm, rows); }));
+    line(QStringLiteral("indexes of Measures and Notes rebuilt"), ms([&] {
+             dm->rebuildIndexes(dm->measures());
+             dm->rebuildIndexes(dm->notes());
+         }));
+    DoseAlerts alerts(*dm);
+    line(QStringLiteral("first look at the journal and the cards"), ms([&] { alerts.refreshBindings(); }));
+
+    // Readings of late 2025 stored through the store path, with and
+    // without the check (the check alone timed on the same readings).
+    ReadingStore store(*dm);
+    QList<double> checks;
+    QList<double> stores;
+    for (int i = 0; i < 1000; ++i) {
+        const int id = (i * 37) % Dosimeters;
+        const QDateTime time = QDateTime(QDate(2025, 12, 31), QTime(21, 0)).addSecs(i);
+        ReadingForCheck r{0, id, time, 1.0};
+        stores.append(ms([&] { r.index = store.storeReading({time, 2, i + 1, id, QStringLiteral("Д"), 1.0}); }));
+        checks.append(ms([&] { alerts.check(r); }));
+    }
+    line(QStringLiteral("store one reading, check included (median)"), median(stores));
+    line(QStringLiteral("alert check of one stored reading (median)"), median(checks));
+    line(QStringLiteral("alert check of one stored reading (mean)"),
+         std::accumulate(checks.begin(), checks.end(), 0.0) / checks.size());
+    line(QStringLiteral("alert check of one stored reading (largest)"), *std::max_element(checks.begin(), checks.end()));
+
+    // A binding changes: the second wearer of a dosimeter is released in
+    // mid-2023 (two and a half years of readings move to nobody), then the
+    // first one's binding is widened over them again.
+    QList<double> reevaluations;
+    DataTable &notes = dm->notes();
+    for (int k = 0; k < 20; ++k) {
+        const int id = k * 17;
+        QSqlQuery q = notes.exec(QStringLiteral("SELECT \"Index\" FROM %1 WHERE \"ID\" = ? AND \"TimeTo\" IS NULL")
+                                     .arg(notes.sqlName()),
+                                 {id});
+        if (!q.next())
+            continue;
+        const QVariant key = q.value(0);
+        notes.findKey(key);
+        notes.edit();
+        notes.setFieldValue(fieldName(NotesField::TimeTo), QDateTime(QDate(2023, 6, 30), QTime(12, 0)));
+        notes.post();
+        reevaluations.append(ms([&] { DoseAlerts::bindingsChanged(*dm); }));
+    }
+    line(QStringLiteral("re-evaluation after a binding change (median)"), median(reevaluations));
+    line(QStringLiteral("re-evaluation after a binding change (largest)"),
+         *std::max_element(reevaluations.begin(), reevaluations.end()));
+    line(QStringLiteral("alerts stored"), alerts.alerts().size(), QStringLiteral(""));
+    return 0;
+}

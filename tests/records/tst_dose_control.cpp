@@ -1,0 +1,308 @@
+// Dose control: persons' doses through the journal, control levels, alerts
+// raised on the store path, withdrawn after the journal changes, and
+// acknowledged only by an operator.
+
+#include "ScriptedPrompt.h"
+#include "StoreFixture.h"
+
+#include "core/AppState.h"
+#include "records/CardIndex.h"
+#include "records/DoseAlerts.h"
+#include "records/ReadingStore.h"
+#include "records/StoredDateTime.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTest>
+
+namespace {
+
+QDateTime at(int y, int mo, int d, int h = 12, int mi = 0, int s = 0)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
+}
+
+struct Site {
+    ScriptedPrompt prompt;
+    storeDir dir;
+    std::unique_ptr<DataModule> dm = dir.start();
+    int record = 0;
+
+    QVariant bind(int id, const QString &fio, const QDateTime &from, const QDateTime &to = {})
+    {
+        DataTable &n = dm->notes();
+        n.append();
+        n.setFieldValue(fieldName(NotesField::ID), id);
+        n.setFieldValue(fieldName(NotesField::FIO), fio);
+        n.setFieldValue(fieldName(NotesField::TimeFrom), from);
+        if (to.isValid())
+            n.setFieldValue(fieldName(NotesField::TimeTo), to);
+        n.post();
+        return n.getBookmark();
+    }
+    int read(int id, const QDateTime &time, double dose)
+    {
+        return ReadingStore(*dm).storeReading({time, 1, ++record, id, QStringLiteral("Д"), dose});
+    }
+    // The SQL sum over the rows, independent of any attribution.
+    double sqlSum(const QString &where, const QVariantList &params = {})
+    {
+        QSqlQuery q = dm->measures().exec(
+            QStringLiteral("SELECT TOTAL(\"Dose\") FROM %1 WHERE %2").arg(dm->measures().sqlName(), where), params);
+        return q.next() ? q.value(0).toDouble() : -1;
+    }
+    QString personOf(const QString &name) { return PersonDirectory::of(*dm).refresh(), PersonDirectory::of(*dm).personOf(name); }
+};
+
+} // namespace
+
+class TestDoseControl : public QObject {
+    Q_OBJECT
+private slots:
+    void attributionIdentityAndPeriodSums();
+    void alertsOncePerLevelAndPeriod();
+    void withdrawalOnReattribution();
+    void fiveYearsGroupBAndPregnancy();
+    void refusedLevelChangesNothing();
+};
+
+void TestDoseControl::attributionIdentityAndPeriodSums()
+{
+    Site s;
+    CardIndex cards(*s.dm);
+    CardData card;
+    card.fio = QStringLiteral("Иванов  Иван Иванович");
+    card.label = QStringLiteral("IVANOV II");
+    card.subDiv = QStringLiteral("Цех 1");
+    const QVariant cardKey = cards.createCard(card);
+    // Dosimeter 5: Иванов by name (case and blanks differ), then by label;
+    // Петров's binding begins inside the first and wins what they share.
+    s.bind(5, QStringLiteral("иванов иван   иванович"), at(2025, 1, 10, 8), at(2025, 3, 5, 12));
+    s.bind(5, QStringLiteral("Петров"), at(2025, 2, 1, 0), at(2025, 2, 28, 23, 59, 59));
+    s.bind(6, QStringLiteral("IVANOV II"), at(2025, 3, 5, 12));  // the label, another dosimeter
+    s.read(5, at(2025, 1, 10, 7, 59, 59), 1);    // before any binding: nobody's
+    s.read(5, at(2025, 1, 10, 8), 2);             // Иванов's first second
+    s.read(5, at(2025, 1, 31, 23, 59, 59), 4);    // January's last second
+    s.read(5, at(2025, 2, 1, 0), 8);              // Петров's first second: his
+    s.read(5, at(2025, 2, 28, 23, 59, 59), 16);   // his last
+    s.read(5, at(2025, 3, 1, 0), 32);             // back to Иванов
+    s.read(5, at(2025, 3, 5, 12), 64);            // Иванов's last second
+    s.read(5, at(2025, 3, 5, 12, 0, 1), 128);     // nobody's
+    s.read(6, at(2025, 3, 5, 12), 256);           // Иванов through his label
+    s.read(6, at(2026, 1, 1, 0), 512);            // next year
+
+    const QString ivanov = s.personOf(QStringLiteral("Иванов Иван Иванович"));
+    QCOMPARE(ivanov, PersonDirectory::cardPersonKey(cardKey));
+    QCOMPARE(s.personOf(QStringLiteral(" IVANOV   II ")), ivanov);
+    const QString petrov = s.personOf(QStringLiteral("петров"));
+    QCOMPARE(petrov, PersonDirectory::namePersonKey(QStringLiteral("Петров")));
+
+    PersonDoses doses(*s.dm);
+    const PeriodRange y2025 = DosePeriods::holding(DosePeriod::Year, QDate(2025, 6, 1));
+    QCOMPARE(doses.dose(ivanov, y2025).dose, 2.0 + 4 + 32 + 64 + 256);
+    QCOMPARE(doses.dose(petrov, y2025).dose, 24.0);
+    QCOMPARE(doses.monthly(ivanov, 2025).mid(0, 4), (QList<double>{6, 0, 352, 0}));
+    QCOMPARE(doses.dose(ivanov, DosePeriods::fiveYears(2022)).dose, 358.0 + 512);
+
+    // Every month and quarter: the persons' doses and the unattributed ones
+    // add up to the plain SQL sum of the same rows.
+    for (DosePeriod kind : {DosePeriod::Month, DosePeriod::Quarter, DosePeriod::Year}) {
+        for (const PeriodRange &p : DosePeriods::overlapping(kind, QDate(2025, 1, 1), QDate(2026, 1, 31))) {
+            const double nobody =
+                s.sqlSum(QStringLiteral("\"DateTime\" IN (?, ?) AND \"DateTime\" >= ? AND \"DateTime\" <= ?"),
+                         {dateTimeToStored(at(2025, 1, 10, 7, 59, 59)), dateTimeToStored(at(2025, 3, 5, 12, 0, 1)),
+                          p.fromText(), p.toText()});
+            const double all = s.sqlSum(QStringLiteral("\"DateTime\" >= ? AND \"DateTime\" <= ?"),
+                                        {p.fromText(), p.toText()});
+            QCOMPARE(doses.dose(ivanov, p).dose + doses.dose(petrov, p).dose + nobody, all);
+        }
+    }
+    // The all-at-once path agrees with the per-person one.
+    const auto rows = doses.everyone(y2025.from, y2025.to);
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[0].person.key, ivanov);
+    QCOMPARE(rows[0].dose.dose, 358.0);
+    QCOMPARE(rows[1].dose.dose, 24.0);
+}
+
+void TestDoseControl::alertsOncePerLevelAndPeriod()
+{
+    Site s;
+    appState().eventsLogEnabled = true;
+    const qsizetype startUpMessages = s.prompt.asked.size();
+    s.bind(3, QStringLiteral("Сидоров"), at(2026, 1, 1, 0));
+    DoseAlerts alerts(*s.dm);
+    s.read(3, at(2026, 2, 1), 900);        // under everything
+    QCOMPARE(alerts.alerts().size(), 0);
+    s.read(3, at(2026, 2, 2), 1500);       // one reading over 1 000
+    s.read(3, at(2026, 2, 3), 4000);       // and another; the year now 6 400 > 6 000
+    QList<DoseAlert> all = alerts.alerts();
+    QCOMPARE(all.size(), 3);
+    int readingAlerts = 0, yearInvestigation = 0;
+    for (const DoseAlert &a : all) {
+        readingAlerts += a.period.kind == DosePeriod::Reading;
+        if (a.period.kind == DosePeriod::Year && a.kind == LevelKind::Investigation) {
+            ++yearInvestigation;
+            QCOMPARE(a.dose, 6400.0);
+            QCOMPARE(a.readingTime, at(2026, 2, 3));
+        }
+    }
+    QCOMPARE(readingAlerts, 2);
+    QCOMPARE(yearInvestigation, 1);
+    s.read(3, at(2026, 3, 1), 500);        // still over 6 000: no second alert
+    QCOMPARE(alerts.alerts().size(), 3);
+    s.read(3, at(2026, 4, 1), 45000);      // over the limit: a new alert
+    all = alerts.alerts();
+    QCOMPARE(all.size(), 5);                // the limit and the reading
+    QCOMPARE(all.first().kind, LevelKind::Limit);
+    QCOMPARE(all.first().period.kind, DosePeriod::Year);
+    QCOMPARE(alerts.unacknowledgedCount(), 5);
+
+    // Only an operator acknowledges, once; the alert stays.
+    QVERIFY(!alerts.acknowledge(all.first().index, QStringLiteral("  "), {}).ok());
+    QVERIFY(alerts.acknowledge(all.first().index, QStringLiteral("Оператор"), QStringLiteral("Проверено")).ok());
+    QVERIFY(!alerts.acknowledge(all.first().index, QStringLiteral("Другой"), {}).ok());
+    QCOMPARE(alerts.unacknowledgedCount(), 4);
+    QCOMPARE(alerts.alert(all.first().index)->ackBy, QStringLiteral("Оператор"));
+    QCOMPARE(alerts.alerts().size(), 5);
+
+    // Unattended: nothing asked, everything in Events.log.
+    QCOMPARE(s.prompt.asked.size(), startUpMessages);
+    QFile log(s.dir.programDir() + QStringLiteral("Events.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll().count("\r\n"), 5);
+    appState().eventsLogEnabled = false;
+}
+
+void TestDoseControl::withdrawalOnReattribution()
+{
+    Site s;
+    const QVariant entry = s.bind(7, QStringLiteral("Козлов"), at(2026, 1, 1, 0));
+    s.read(7, at(2026, 5, 1), 700);
+    s.read(7, at(2026, 6, 1), 5800);      // 6 500 in the year
+    DoseAlerts alerts(*s.dm);
+    QCOMPARE(alerts.alerts().size(), 2);  // the reading and the year
+    // The dosimeter was Лебедев's all along: the journal row is corrected.
+    DataTable &n = s.dm->notes();
+    QVERIFY(n.findKey(entry));
+    n.edit();
+    n.setFieldValue(fieldName(NotesField::FIO), QStringLiteral("Лебедев"));
+    n.post();
+    DoseAlerts::bindingsChanged(*s.dm);
+    const QList<DoseAlert> all = alerts.alerts();
+    QCOMPARE(all.size(), 4);  // none deleted
+    for (const DoseAlert &a : all) {
+        if (a.fio == QStringLiteral("Козлов")) {
+            QVERIFY(!a.standing());
+            QVERIFY2(a.withdrawReason.contains(QStringLiteral("дозиметр 7")), qPrintable(a.withdrawReason));
+        } else {
+            QCOMPARE(a.fio, QStringLiteral("Лебедев"));
+            QVERIFY(a.standing());
+        }
+    }
+    // The year alert raised anew names the reading that crossed the level.
+    bool found = false;
+    for (const DoseAlert &a : all)
+        found = found || (a.fio == QStringLiteral("Лебедев") && a.period.kind == DosePeriod::Year
+                          && a.readingTime == at(2026, 6, 1) && a.dose == 6500);
+    QVERIFY(found);
+    // Looking again changes nothing more.
+    QCOMPARE(alerts.reevaluate(7, QString(), DoseAttribution::openEnd()).raised, 0);
+    QCOMPARE(alerts.alerts().size(), 4);
+}
+
+void TestDoseControl::fiveYearsGroupBAndPregnancy()
+{
+    Site s;
+    DoseLevels levels(*s.dm);
+    s.bind(9, QStringLiteral("Морозова"), at(2020, 1, 1, 0));
+    const QString person = s.personOf(QStringLiteral("Морозова"));
+    PersonSettings settings{person, WorkerGroup::B, QDate(2026, 3, 1), QDate(2026, 11, 30)};
+    QVERIFY(levels.setPerson(settings, QStringLiteral("Оператор")).ok());
+    // Five years of 5 500 in readings of at most 1 000: each year under
+    // group B's 12 500, the five together over its 25 000.
+    for (int y = 2021; y <= 2025; ++y) {
+        for (int i = 1; i <= 6; ++i)
+            s.read(9, at(y, 6, i), i < 6 ? 1000 : 500);
+    }
+    DoseAlerts alerts(*s.dm);
+    QList<DoseAlert> all = alerts.alerts();
+    QCOMPARE(all.size(), 1);
+    QCOMPARE(all[0].period.kind, DosePeriod::FiveYears);
+    QCOMPARE(all[0].period.from.date(), QDate(2021, 1, 1));
+    QCOMPARE(all[0].dose, 26000.0);  // when it crossed
+    QCOMPARE(all[0].level, 25000.0);
+    QCOMPARE(all[0].readingTime, at(2025, 6, 4));
+    // Before the declared pregnancy nothing counts towards its level.
+    s.read(9, at(2026, 2, 27), 800);
+    s.read(9, at(2026, 3, 1, 0), 600);
+    QCOMPARE(alerts.alerts().size(), 1);
+    s.read(9, at(2026, 11, 30, 23, 59, 59), 600);   // its last second: 1 200 > 1 000
+    all = alerts.alerts();
+    QCOMPARE(all.size(), 2);
+    QCOMPARE(all[0].period.kind, DosePeriod::Pregnancy);
+    QCOMPARE(all[0].dose, 1200.0);
+    // Group B's year limit: 2 000 so far in 2026, then 900 a day.
+    for (int d = 1; d <= 11; ++d)
+        s.read(9, at(2026, 12, d), 900);
+    const auto yearLimits = [&] {
+        int n = 0;
+        for (const DoseAlert &a : alerts.alerts())
+            n += a.period.kind == DosePeriod::Year && a.kind == LevelKind::Limit;
+        return n;
+    };
+    QCOMPARE(yearLimits(), 0);  // 11 900: not yet over 12 500
+    s.read(9, at(2026, 12, 12), 900);
+    all = alerts.alerts();
+    QCOMPARE(all.first().kind, LevelKind::Limit);
+    QCOMPARE(all.first().period.kind, DosePeriod::Year);
+    QCOMPARE(all.first().level, 12500.0);
+    QCOMPARE(all.first().dose, 12800.0);
+    QCOMPARE(yearLimits(), 1);
+}
+
+void TestDoseControl::refusedLevelChangesNothing()
+{
+    Site s;
+    DoseLevels levels(*s.dm);
+    CardIndex cards(*s.dm);
+    CardData card;
+    card.fio = QStringLiteral("Орлов");
+    card.subDiv = QStringLiteral("Цех 1");
+    const QString orlov = PersonDirectory::cardPersonKey(cards.createCard(card));
+    const LevelKey subdivYearLimit{LevelScope::SubDiv, QStringLiteral("Цех 1"), {}, DosePeriod::Year, LevelKind::Limit};
+    const LevelKey subdivYearInv{LevelScope::SubDiv, QStringLiteral("Цех 1"), {}, DosePeriod::Year,
+                                 LevelKind::Investigation};
+    const QByteArray before = fileBytes(s.dir.tablePath(QStringLiteral("DoseLevels.db")));
+    const auto refused = [&](const LevelKey &key, std::optional<double> value) {
+        const DoseChange c = levels.setLevel(key, value, QStringLiteral("Оператор"));
+        QVERIFY2(!c.ok() && !c.error.isEmpty(), qPrintable(c.error));
+        QCOMPARE(levels.stored().size(), 0);
+        QCOMPARE(fileBytes(s.dir.tablePath(QStringLiteral("DoseLevels.db"))), before);
+    };
+    refused(subdivYearLimit, 5000);    // the 6 000 investigation level is not below it
+    refused(subdivYearLimit, -1);
+    refused(subdivYearLimit, 0);
+    refused({LevelScope::All, {}, {}, DosePeriod::Year, LevelKind::Investigation}, 50000);
+    refused({LevelScope::All, {}, WorkerGroup::B, DosePeriod::Year, LevelKind::Investigation}, 13000);
+    refused({LevelScope::Person, {}, {}, DosePeriod::Month, LevelKind::Limit}, 100);
+
+    // The other order is accepted, and the most specific level applies.
+    QVERIFY(levels.setLevel(subdivYearInv, 4000, QStringLiteral("Оператор")).ok());
+    QVERIFY(levels.setLevel(subdivYearLimit, 5000, QStringLiteral("Оператор")).ok());
+    QVERIFY(levels.setLevel({LevelScope::Person, orlov, {}, DosePeriod::Year, LevelKind::Limit}, 7000, {}).ok());
+    double limit = 0, investigation = 0;
+    for (const AppliedLevel &l : levels.applying(orlov)) {
+        if (l.period == DosePeriod::Year)
+            (l.kind == LevelKind::Limit ? limit : investigation) = l.value;
+    }
+    QCOMPARE(limit, 7000.0);
+    QCOMPARE(investigation, 4000.0);
+    // Removing the subdivision's investigation level would leave the
+    // default 6 000 over its 5 000 limit: refused, still three levels.
+    QVERIFY(!levels.setLevel(subdivYearInv, std::nullopt, {}).ok());
+    QCOMPARE(levels.stored().size(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestDoseControl)
+#include "tst_dose_control.moc"
