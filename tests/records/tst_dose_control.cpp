@@ -74,7 +74,7 @@ void TestDoseControl::attributionIdentityAndPeriodSums()
     card.fio = QStringLiteral("Иванов  Иван Иванович");
     card.label = QStringLiteral("IVANOV II");
     card.subDiv = QStringLiteral("Цех 1");
-    const QVariant cardKey = cards.createCard(card);
+    const QVariant cardKey = cards.createCard(card).value;
     // Dosimeter 5: Иванов by name (case and blanks differ), then by label;
     // Петров's binding begins inside the first and wins what they share.
     s.bind(5, QStringLiteral("иванов иван   иванович"), at(2025, 1, 10, 8), at(2025, 3, 5, 12));
@@ -269,7 +269,7 @@ void TestDoseControl::refusedLevelChangesNothing()
     CardData card;
     card.fio = QStringLiteral("Орлов");
     card.subDiv = QStringLiteral("Цех 1");
-    const QString orlov = PersonDirectory::cardPersonKey(cards.createCard(card));
+    const QString orlov = PersonDirectory::cardPersonKey(cards.createCard(card).value);
     const LevelKey subdivYearLimit{LevelScope::SubDiv, QStringLiteral("Цех 1"), {}, DosePeriod::Year, LevelKind::Limit};
     const LevelKey subdivYearInv{LevelScope::SubDiv, QStringLiteral("Цех 1"), {}, DosePeriod::Year,
                                  LevelKind::Investigation};
