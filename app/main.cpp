@@ -7,6 +7,7 @@
 #include "core/Platform.h"
 #include "core/Prompt.h"
 #include "link/SerialLink.h"
+#include "monitor/core/DatabaseSettings.h"
 #include "monitor/core/IniFile.h"
 #include "monitor/core/Settings.h"
 #include "monitor/core/SettingsStartup.h"
@@ -86,6 +87,7 @@ int main(int argc, char **argv)
         engine.setLink(&link);
 
         DataModule dm;
+        dm.setConnection(databaseSettings(IniFile(settingsPath)));
         setDataModule(&dm);
         try {
             dm.dataModuleCreate();
