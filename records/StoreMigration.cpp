@@ -88,6 +88,8 @@ QList<TableCopy> copyDataDirToServer(const QString &dataDir, const StoreConnecti
 {
     if (!to.server())
         throw EGeneralError(QStringLiteral("Не задан сервер PostgreSQL"));
+    if (!QFileInfo(dataDir).isDir())
+        throw EGeneralError(QStringLiteral("Не обнаружен каталог данных %1").arg(dataDir));
     DataModule dm;
     dm.setConnection(to);
     dm.setLocalFallback(false);
