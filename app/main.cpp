@@ -13,6 +13,7 @@
 #include "core/LinkSettings.h"
 #include "core/Settings.h"
 #include "core/SettingsStartup.h"
+#include "monitor/core/DatabaseSettings.h"
 #include "monitor/core/SyncEngine.h"
 #include "monitor/ui/LinkSettingsWindow.h"
 #include "monitor/ui/MainWindow.h"
@@ -94,6 +95,7 @@ int main(int argc, char **argv)
         engine.setLink(&link);
 
         DataModule dm;
+        dm.setConnection(databaseSettings(IniFile(settingsPath)));
         setDataModule(&dm);
         if (const Result<> created = dm.dataModuleCreate(toldBy(activePrompt())); !created)
             tell(activePrompt(), *created.error);

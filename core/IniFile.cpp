@@ -54,6 +54,7 @@ bool IniFile::knownSection(const QString &name)
         QStringLiteral("TSpectrumADC"),   QStringLiteral("TNoteBook"),
         // and of the program's own choices
         QStringLiteral("Paths"),          QStringLiteral("CsvExport"),    QStringLiteral("Backup"),
+        QStringLiteral("Database"),
     };
     const QString owner = name.section(QLatin1Char('.'), 0, 0);
     for (const QString &w : windows)

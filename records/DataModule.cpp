@@ -84,9 +84,27 @@ bool DataModule::connected() const
     return QSqlDatabase::contains(m_connectionName) && database().isOpen();
 }
 
-void DataModule::openConnection()
+void DataModule::openConnection(bool server)
 {
     closeConnection();
+    if (server) {
+        m_dialect = SqlDialect(SqlEngine::Postgres);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
+        db.setHostName(m_connection.host);
+        db.setPort(m_connection.port);
+        db.setDatabaseName(m_connection.database);
+        db.setUserName(m_connection.user);
+        db.setConnectOptions(m_connection.connectOptions());
+        if (!db.open())
+            throw EGeneralError(db.lastError().text());
+        QSqlQuery q(db);
+        // Texts travel as UTF-8, whatever the server's default.
+        q.exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
+        // Notices ("table does not exist, skipping") are no news to anyone.
+        q.exec(QStringLiteral("SET client_min_messages TO warning"));
+        return;
+    }
+    m_dialect = SqlDialect(SqlEngine::Sqlite);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     db.setDatabaseName(QStringLiteral(":memory:"));
     // Another program holding a table's file makes an operation wait this long
@@ -110,9 +128,11 @@ void DataModule::closeConnection()
                 QSqlQuery q(db);
                 q.exec(QStringLiteral("ROLLBACK"));
             }
-            for (const QString &schema : std::as_const(m_attached)) {
-                QSqlQuery q(db);
-                q.exec(QStringLiteral("DETACH DATABASE ") + quoted(schema));
+            if (m_dialect.sqlite()) {
+                for (const QString &schema : std::as_const(m_attached)) {
+                    QSqlQuery q(db);
+                    q.exec(QStringLiteral("DETACH DATABASE ") + quoted(schema));
+                }
             }
             db.close();
         }
@@ -124,6 +144,9 @@ void DataModule::closeConnection()
 
 bool DataModule::isAttached(const QString &schema) const
 {
+    // A server's database holds every table at once.
+    if (!m_dialect.sqlite())
+        return connected();
     return m_attached.contains(schema);
 }
 
@@ -170,6 +193,8 @@ void DataModule::ensureAttached(const QString &schema, const QString &fileName)
 
 void DataModule::useWriteAheadLog(const QString &schema)
 {
+    if (!m_dialect.sqlite())
+        return;  // the server keeps its own log
     QSqlDatabase db = database();
     QSqlQuery q(db);
     if (q.exec(QStringLiteral("PRAGMA %1.journal_mode=WAL").arg(quoted(schema))))
@@ -182,7 +207,7 @@ void DataModule::useWriteAheadLog(const QString &schema)
 void DataModule::setDurableCommits(bool durable)
 {
     m_durable = durable;
-    if (!connected())
+    if (!connected() || !m_dialect.sqlite())
         return;
     for (const QString &schema : std::as_const(m_attached)) {
         QSqlQuery q(database());
@@ -199,7 +224,7 @@ QString DataModule::synchronousFor(const QString &schema) const
 void DataModule::flushReadings()
 {
     const QString schema = QStringLiteral("Measures");
-    if (!m_durable || !connected() || !isAttached(schema))
+    if (!m_durable || !connected() || !m_dialect.sqlite() || !isAttached(schema))
         return;
     // One commit made with a full flush: syncing the log file puts every
     // earlier commit of that file on the disk too. Rewriting the header
@@ -220,7 +245,7 @@ void DataModule::flushReadings()
 
 void DataModule::detach(const QString &schema)
 {
-    if (!isAttached(schema))
+    if (!m_dialect.sqlite() || !isAttached(schema))
         return;
     QSqlQuery q(database());
     if (!q.exec(QStringLiteral("DETACH DATABASE ") + quoted(schema)))

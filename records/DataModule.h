@@ -16,6 +16,8 @@
 
 #include "core/Result.h"
 #include "records/DataTable.h"
+#include "records/SqlDialect.h"
+#include "records/StoreConnection.h"
 #include "records/TableHost.h"
 
 #include <QObject>
@@ -52,6 +54,16 @@ public:
     // connection): the start-up message has been shown and nothing can be
     // stored; the program decides whether to go on.
     bool terminateRequested() const { return m_terminateRequested; }
+
+    // Where the tables are kept: the SQLite files of the data directory (the
+    // default) or a PostgreSQL database. Set before dataModuleCreate().
+    void setConnection(const StoreConnection &connection) { m_connection = connection; }
+    const StoreConnection &connectionSettings() const { return m_connection; }
+    // Whether the module goes on with the data directory's files when the
+    // server cannot be used (the default); without it nothing is opened then
+    // and terminateRequested() is set.
+    void setLocalFallback(bool fallback) { m_localFallback = fallback; }
+    const SqlDialect &dialect() const override { return m_dialect; }
 
     QString dataDir() const;            // programDir + "Data" (no trailing separator)
     QString tablePath(const QString &fileName) const override;  // programDir + "Data" + separator + file name
@@ -131,11 +143,15 @@ public:
     void notifyPeers(DataTable *changed) override;
 
 private:
-    void openConnection();
+    void openConnection(bool server);
+    bool openServer(const std::function<void(const QString &)> &report);  // false (after its message) when the server cannot be used
     void closeConnection();
     void registerCollation();
 
     QString m_connectionName;
+    StoreConnection m_connection;
+    bool m_localFallback = true;
+    SqlDialect m_dialect;
     QStringList m_attached;
     bool m_inTransaction = false;
     bool m_terminateRequested = false;

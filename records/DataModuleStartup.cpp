@@ -17,6 +17,26 @@ using RecordsSql::quoted;
 
 // ---------------------------------------------------------------- start-up
 
+bool DataModule::openServer(const std::function<void(const QString &)> &report)
+{
+    const QString what = QStringLiteral("Не удалось подключиться к базе данных RUVO\r") + m_connection.describe()
+        + QStringLiteral("\r");
+    const QString local =
+        m_localFallback ? QStringLiteral("\rработа продолжается с таблицами каталога\r") + dataDir() : QString();
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
+        report(what + QStringLiteral("не установлен драйвер QPSQL (пакет libqt6sql6-psql)") + local);
+        return false;
+    }
+    try {
+        openConnection(true);
+    } catch (const ERuvoError &e) {
+        report(what + e.message().trimmed() + local);
+        closeConnection();
+        return false;
+    }
+    return true;
+}
+
 Result<> DataModule::dataModuleCreate(const std::function<void(const Error &)> &tell)
 {
     m_terminateRequested = false;
@@ -25,41 +45,50 @@ Result<> DataModule::dataModuleCreate(const std::function<void(const Error &)> &
             tell(Error{ErrorKind::Failed, text});
     };
 
-    // 1. The data directory.
-    const QString dir = dataDir();
-    if (!QFileInfo(dir).isDir()) {
-        if (QDir().mkpath(dir))
-            report(QStringLiteral("Не обнаружен каталог \r") + dir + QStringLiteral("\r")
-                   + QStringLiteral("произведено его пересеоздание"));
-        else
-            report(QStringLiteral("Не обнаружен каталог \r") + dir + QStringLiteral("\r")
-                   + QStringLiteral("автоматическое пересеоздание невозможно"));
+    // A server that cannot be used is announced; the program goes on with
+    // the tables of its own data directory.
+    const bool onServer = m_connection.server() && openServer(report);
+    if (m_connection.server() && !onServer && !m_localFallback) {
+        m_terminateRequested = true;
+        return {};
     }
+    if (!onServer) {
+        // 1. The data directory.
+        const QString dir = dataDir();
+        if (!QFileInfo(dir).isDir()) {
+            if (QDir().mkpath(dir))
+                report(QStringLiteral("Не обнаружен каталог \r") + dir + QStringLiteral("\r")
+                       + QStringLiteral("произведено его пересеоздание"));
+            else
+                report(QStringLiteral("Не обнаружен каталог \r") + dir + QStringLiteral("\r")
+                       + QStringLiteral("автоматическое пересеоздание невозможно"));
+        }
 
-    // 2. The connection, bound to the data directory.
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
-        report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
-        m_terminateRequested = true;
-        return {};
+        // 2. The connection, bound to the data directory.
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
+            report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
+            m_terminateRequested = true;
+            return {};
+        }
+        try {
+            openConnection(false);
+        } catch (const ERuvoError &) {
+            // Without a working connection nothing can be stored at all.
+            report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
+            m_terminateRequested = true;
+            closeConnection();
+            return {};
+        }
+        if (!QFileInfo(dir).isDir())
+            report(QStringLiteral("DM: Ошибка при открытии базы данных"));
     }
-    try {
-        openConnection();
-    } catch (const ERuvoError &) {
-        // Without a working connection nothing can be stored at all.
-        report(QStringLiteral("Для корректной работы программы, настройте BDE: "));
-        m_terminateRequested = true;
-        closeConnection();
-        return {};
-    }
-    if (!QFileInfo(dir).isDir())
-        report(QStringLiteral("DM: Ошибка при открытии базы данных"));
 
     // 3. Missing tables are announced and created; a failure to create one
     //    goes to the caller and ends the start-up here.
     DataTable *const tables[] = {&m_measures, &m_notes, &m_devices, &m_cards};
     for (DataTable *t : tables) {
-        const QString path = tablePath(t->fileName());
-        if (!QFileInfo::exists(path)) {
+        const QString path = m_dialect.sqlite() ? tablePath(t->fileName()) : t->tableName();
+        if (m_dialect.sqlite() ? !QFileInfo::exists(path) : !t->tableExists()) {
             report(QStringLiteral("Не обнаружена таблица \r") + path + QStringLiteral("\r")
                    + QStringLiteral("будет произведена попытка создания новой таблицы"));
             try {
@@ -74,11 +103,12 @@ Result<> DataModule::dataModuleCreate(const std::function<void(const Error &)> &
     DataTable *const doseTables[] = {&m_doseLevels, &m_dosePersons, &m_doseAlerts};
     for (DataTable *t : doseTables) {
         try {
-            if (!QFileInfo::exists(tablePath(t->fileName())))
+            if (m_dialect.sqlite() ? !QFileInfo::exists(tablePath(t->fileName())) : !t->tableExists())
                 t->createTable();
             rebuildIndexes(*t);
         } catch (const std::exception &) {
-            report(QStringLiteral("DM: Ошибка при открытии таблицы контроля доз\r") + tablePath(t->fileName())
+            report(QStringLiteral("DM: Ошибка при открытии таблицы контроля доз\r")
+                   + (m_dialect.sqlite() ? tablePath(t->fileName()) : t->tableName())
                    + QStringLiteral("\r"));
         }
     }
@@ -97,7 +127,7 @@ Result<> DataModule::dataModuleCreate(const std::function<void(const Error &)> &
         try {
             rebuildIndexes(*t);
         } catch (const std::exception &) {
-            report(text + tablePath(t->fileName()) + QStringLiteral("\r"));
+            report(text + (m_dialect.sqlite() ? tablePath(t->fileName()) : t->tableName()) + QStringLiteral("\r"));
         }
     }
 
@@ -121,33 +151,89 @@ struct IndexSpec {
 // The indexes a table keeps: one per field, named "i" + field name; texts
 // ordered without regard to letter case, everything else in plain order so
 // that exact look-ups (the duplicate check on DateTime) can use them.
-QList<IndexSpec> indexSpecs(const DataTable &table)
+QList<IndexSpec> indexSpecs(const DataTable &table, const SqlDialect &d)
 {
     QList<IndexSpec> specs;
-    for (const FieldDef &f : table.fields()) {
-        IndexSpec s;
-        s.name = QStringLiteral("i") + f.name;
-        s.sql = QStringLiteral("CREATE INDEX %1 ON %2(%3%4)")
-                    .arg(quoted(s.name), quoted(table.tableName()), quoted(f.name),
-                         f.type == FieldType::Text ? QStringLiteral(" COLLATE RUNOCASE") : QString());
-        specs.append(s);
-    }
+    for (const FieldDef &f : table.fields())
+        specs.append({d.indexName(table.tableName(), f.name), d.indexDefinition(table.tableName(), f)});
     // The synchronisation cycle's duplicate check looks up one archive record
     // by its time, reader and number before every append; this index answers
     // it directly, also before the table has statistics.
     if (table.tableName() == QLatin1String("Measures")) {
-        specs.append({QStringLiteral("iArchiveRecord"),
-                      QStringLiteral("CREATE INDEX \"iArchiveRecord\" ON \"Measures\"(%1, %2, %3)")
-                          .arg(quoted(fieldName(MeasuresField::DateTime)), quoted(fieldName(MeasuresField::TarnAddress)),
+        specs.append({d.indexName(table.tableName(), QStringLiteral("ArchiveRecord")),
+                      QStringLiteral("CREATE INDEX %1 ON \"Measures\"(%2, %3, %4)")
+                          .arg(quoted(d.indexName(table.tableName(), QStringLiteral("ArchiveRecord"))),
+                               quoted(fieldName(MeasuresField::DateTime)), quoted(fieldName(MeasuresField::TarnAddress)),
                                quoted(fieldName(MeasuresField::RecNumber)))});
         // Dose control sums one dosimeter's doses over a stretch of time
         // for every stored reading: this index answers such a sum alone.
-        specs.append({QStringLiteral("iDosimeterTime"),
-                      QStringLiteral("CREATE INDEX \"iDosimeterTime\" ON \"Measures\"(%1, %2, %3)")
-                          .arg(quoted(fieldName(MeasuresField::ID)), quoted(fieldName(MeasuresField::DateTime)),
+        specs.append({d.indexName(table.tableName(), QStringLiteral("DosimeterTime")),
+                      QStringLiteral("CREATE INDEX %1 ON \"Measures\"(%2, %3, %4)")
+                          .arg(quoted(d.indexName(table.tableName(), QStringLiteral("DosimeterTime"))),
+                               quoted(fieldName(MeasuresField::ID)), quoted(fieldName(MeasuresField::DateTime)),
                                quoted(fieldName(MeasuresField::Dose)))});
     }
     return specs;
+}
+
+void makeMissingIndexes(DataTable &table, const QList<IndexSpec> &specs)
+{
+    // The server keeps its indexes whole; a missing one is made.
+    QSqlQuery q = table.exec(QStringLiteral("SELECT indexname FROM pg_indexes WHERE schemaname = current_schema() "
+                                            "AND tablename = ?"),
+                             {table.tableName()});
+    QStringList present;
+    while (q.next())
+        present.append(q.value(0).toString());
+    for (const IndexSpec &s : specs) {
+        if (!present.contains(s.name))
+            table.exec(s.sql);
+    }
+    table.exec(QStringLiteral("ANALYZE ") + quoted(table.tableName()));
+}
+
+// The indexes of a table file as they should be: wrong ones dropped, missing
+// ones made, damaged pages rebuilt, fresh statistics.
+void rebuildFileIndexes(DataTable &table, const QList<IndexSpec> &specs)
+{
+    const QString schema = quoted(table.tableName());
+    QHash<QString, QString> existing;
+    {
+        QSqlQuery q = table.exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' "
+                                                "AND tbl_name = ? AND sql IS NOT NULL")
+                                     .arg(schema),
+                                 {table.tableName()});
+        while (q.next())
+            existing.insert(q.value(0).toString(), q.value(1).toString());
+    }
+    QStringList kept;
+    for (auto it = existing.cbegin(); it != existing.cend(); ++it) {
+        bool wanted = false;
+        for (const IndexSpec &s : specs)
+            wanted = wanted || (s.name == it.key() && s.sql == it.value());
+        if (wanted)
+            kept.append(it.key());
+        else
+            table.exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(it.key())));
+    }
+    for (const IndexSpec &s : specs) {
+        if (!kept.contains(s.name))
+            table.exec(QString(s.sql).replace(QStringLiteral("CREATE INDEX \"i"),
+                                              QStringLiteral("CREATE INDEX %1.\"i").arg(schema)));
+    }
+    bool damaged = false;
+    {
+        QSqlQuery q = table.exec(QStringLiteral("PRAGMA %1.quick_check").arg(schema));
+        while (q.next())
+            damaged = damaged || q.value(0).toString() != QLatin1String("ok");
+    }
+    if (damaged) {
+        for (const QString &name : std::as_const(kept))
+            table.exec(QStringLiteral("REINDEX %1.%2").arg(schema, quoted(name)));
+    }
+    // Fresh statistics (from a sample of each index) let SQLite choose
+    // the index that narrows a look-up most.
+    table.exec(QStringLiteral("ANALYZE %1.%2").arg(schema, quoted(table.tableName())));
 }
 
 } // namespace
@@ -167,48 +253,14 @@ void DataModule::rebuildIndexes(DataTable &table)
         // 2-3. Open exclusively: the table's file is locked against writers
         //      until the rebuild is committed.
         table.open();
-        const QString schema = quoted(table.tableName());
         // 4-5. The primary key is part of the table itself; every field gets
         //      its index. An index that is missing or not as it should be is
         //      made anew; damaged index pages are rebuilt from the rows.
-        const QList<IndexSpec> specs = indexSpecs(table);
-        QHash<QString, QString> existing;
-        {
-            QSqlQuery q = table.exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' "
-                                                    "AND tbl_name = ? AND sql IS NOT NULL")
-                                         .arg(schema),
-                                     {table.tableName()});
-            while (q.next())
-                existing.insert(q.value(0).toString(), q.value(1).toString());
-        }
-        QStringList kept;
-        for (auto it = existing.cbegin(); it != existing.cend(); ++it) {
-            bool wanted = false;
-            for (const IndexSpec &s : specs)
-                wanted = wanted || (s.name == it.key() && s.sql == it.value());
-            if (wanted)
-                kept.append(it.key());
-            else
-                table.exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(it.key())));
-        }
-        for (const IndexSpec &s : specs) {
-            if (!kept.contains(s.name))
-                table.exec(QString(s.sql).replace(QStringLiteral("CREATE INDEX \"i"),
-                                                  QStringLiteral("CREATE INDEX %1.\"i").arg(schema)));
-        }
-        bool damaged = false;
-        {
-            QSqlQuery q = table.exec(QStringLiteral("PRAGMA %1.quick_check").arg(schema));
-            while (q.next())
-                damaged = damaged || q.value(0).toString() != QLatin1String("ok");
-        }
-        if (damaged) {
-            for (const QString &name : std::as_const(kept))
-                table.exec(QStringLiteral("REINDEX %1.%2").arg(schema, quoted(name)));
-        }
-        // Fresh statistics (from a sample of each index) let SQLite choose
-        // the index that narrows a look-up most.
-        table.exec(QStringLiteral("ANALYZE %1.%2").arg(schema, quoted(table.tableName())));
+        const QList<IndexSpec> specs = indexSpecs(table, m_dialect);
+        if (m_dialect.sqlite())
+            rebuildFileIndexes(table, specs);
+        else
+            makeMissingIndexes(table, specs);
         // 6. Closing commits the rebuild.
         table.close();
     } catch (const ERuvoError &e) {

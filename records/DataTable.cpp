@@ -19,25 +19,6 @@ namespace {
 
 using RecordsSql::quoted;
 
-QString sqlType(const FieldDef &f, bool first, bool autoKey)
-{
-    switch (f.type) {
-    case FieldType::AutoInc:
-        return QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
-    case FieldType::Integer:
-        return first && !autoKey ? QStringLiteral("INTEGER PRIMARY KEY") : QStringLiteral("INTEGER");
-    case FieldType::Float:
-        return QStringLiteral("REAL");
-    case FieldType::Boolean:
-        return QStringLiteral("INTEGER");
-    case FieldType::DateTime:
-    case FieldType::Date:
-    case FieldType::Text:
-        return QStringLiteral("TEXT");
-    }
-    return QStringLiteral("TEXT");
-}
-
 } // namespace
 
 DataTable::DataTable(TableHost *host, const QString &tableName, const QString &fileName, const QList<FieldDef> &fields,
@@ -60,7 +41,7 @@ QString DataTable::filePath() const
 
 QString DataTable::sqlName() const
 {
-    return quoted(m_tableName) + QLatin1Char('.') + quoted(m_tableName);
+    return m_dm->dialect().tableRef(m_tableName);
 }
 
 int DataTable::fieldIndex(const QString &name) const
@@ -107,9 +88,7 @@ bool DataTable::tableExists() const
 {
     if (!m_dm->isAttached(m_tableName))
         return false;
-    QSqlQuery q = exec(QStringLiteral("SELECT 1 FROM %1.sqlite_master WHERE type = 'table' AND name = ?")
-                           .arg(quoted(m_tableName)),
-                       {m_tableName});
+    QSqlQuery q = exec(m_dm->dialect().tableExistsQuery(m_tableName), {m_tableName});
     return q.next();
 }
 
@@ -120,13 +99,14 @@ void DataTable::createTable()
     const bool autoKey = m_fields.first().type == FieldType::AutoInc;
     QStringList columns;
     for (int i = 0; i < m_fields.size(); ++i)
-        columns.append(quoted(m_fields[i].name) + QLatin1Char(' ') + sqlType(m_fields[i], i == 0, autoKey));
+        columns.append(quoted(m_fields[i].name) + QLatin1Char(' ') + m_dm->dialect().columnType(m_fields[i], i == 0, autoKey));
     const QString schema = quoted(m_tableName);
     Transaction tx(*m_dm);
     // Remains of the table (with its indexes) go first.
     exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(sqlName()));
     exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(sqlName(), columns.join(QStringLiteral(", "))));
-    exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(schema));
+    if (m_dm->dialect().sqlite())
+        exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(schema));
     tx.commit();
     m_dm->useWriteAheadLog(m_tableName);
 }
@@ -137,10 +117,10 @@ void DataTable::open()
         return;
     m_dm->ensureAttached(m_tableName, m_fileName);
     {
-        QSqlQuery q = exec(QStringLiteral("PRAGMA %1.table_info(%2)").arg(quoted(m_tableName), quoted(m_tableName)));
+        QSqlQuery q = exec(m_dm->dialect().columnNamesQuery(m_tableName), {m_tableName});
         QSet<QString> names;
         while (q.next())
-            names.insert(q.value(1).toString().toLower());
+            names.insert(q.value(0).toString().toLower());
         if (names.isEmpty())
             throw EGeneralError(QStringLiteral("Таблица %1 не найдена в файле %2").arg(m_tableName, filePath()));
         for (const FieldDef &f : m_fields) {
@@ -153,7 +133,10 @@ void DataTable::open()
         // writes it makes this fail (after the busy timeout).
         m_dm->startTransaction();
         try {
-            exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(quoted(m_tableName)));
+            if (m_dm->dialect().sqlite())
+                exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(quoted(m_tableName)));
+            else
+                exec(QStringLiteral("LOCK TABLE %1 IN EXCLUSIVE MODE").arg(sqlName()));
         } catch (...) {
             m_dm->rollback();
             throw;
@@ -240,7 +223,7 @@ void DataTable::setFilter(const QString &text)
 {
     if (m_active)
         checkBrowseMode();
-    const CompiledFilter compiled = compileFilter(text, filterFields());  // raises: the old filter stays
+    const CompiledFilter compiled = compileFilter(text, filterFields(), m_dm->dialect().exactCollation());  // raises: the old filter stays
     m_filterText = text;
     m_compiled = compiled;
     invalidateCount();

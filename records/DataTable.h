@@ -238,6 +238,7 @@ private:
     struct OrderSql {
         bool subset = false;  // sort the few rows the filter selects
         QString col, expr, key, asc, desc, hint;
+        QString param;  // a bound value compared with expr
     };
     OrderSql orderSql() const;
     QSqlQuery execHinted(const QString &sql, const QVariantList &params) const;

@@ -106,7 +106,7 @@ enum class Cls { Number, Text, DateTime, Date, Boolean, NumberConst, TextConst, 
 
 class Emitter {
 public:
-    explicit Emitter(const QList<FilterField> &fields) : m_fields(fields) {}
+    Emitter(const QList<FilterField> &fields, const QString &exact) : m_fields(fields), m_exact(exact) {}
 
     CompiledFilter result() { return {m_sql, m_params}; }
 
@@ -282,13 +282,13 @@ private:
             m_sql += QStringLiteral(", 1, ");
             // SQLite counts characters, not UTF-16 units.
             bind(qlonglong(prefix.toUcs4().size()));
-            m_sql += QStringLiteral(") COLLATE BINARY ") + n.op + QLatin1Char(' ');
+            m_sql += QStringLiteral(") COLLATE ") + m_exact + QLatin1Char(' ') + n.op + QLatin1Char(' ');
             bind(prefix);
             return;
         }
         value(*l, cls);
         if (cls == Cls::Text)
-            m_sql += QStringLiteral(" COLLATE BINARY");
+            m_sql += QStringLiteral(" COLLATE ") + m_exact;
         m_sql += QLatin1Char(' ') + n.op + QLatin1Char(' ');
         value(*r, cls);
     }
@@ -413,18 +413,19 @@ private:
     }
 
     const QList<FilterField> &m_fields;
+    QString m_exact;
     QString m_sql;
     QVariantList m_params;
 };
 
 } // namespace
 
-CompiledFilter compileFilter(const QString &text, const QList<FilterField> &fields)
+CompiledFilter compileFilter(const QString &text, const QList<FilterField> &fields, const QString &exactCollation)
 {
     if (text.trimmed().isEmpty())
         return {};
     NodePtr root = FilterSyntax::parse(text, fields);
-    Emitter emitter(fields);
+    Emitter emitter(fields, exactCollation);
     emitter.condition(*root);
     return emitter.result();
 }

@@ -86,7 +86,10 @@ private:
 };
 
 // Compiles a filter text against the fields of one table; raises EFilterError.
-CompiledFilter compileFilter(const QString &text, const QList<FilterField> &fields);
+// exactCollation names the collation that compares texts exactly, code
+// point by code point, on the engine the filter runs on.
+CompiledFilter compileFilter(const QString &text, const QList<FilterField> &fields,
+                             const QString &exactCollation = QStringLiteral("BINARY"));
 
 // A value as a quoted text constant of the language: in single quotes, with
 // every quote inside doubled ("O'Brien" gives 'O''Brien'). For building a

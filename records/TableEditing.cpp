@@ -153,8 +153,14 @@ void DataTable::post()
                                     ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(sqlName())
                                     : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                           .arg(sqlName(), cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
-            QSqlQuery q = exec(sql, params);
-            key = autoKey ? QVariant(q.lastInsertId().toLongLong()) : toStorage(m_fields[0], m_values[0]);
+            const QString returning = autoKey ? m_dm->dialect().returningKey(keyField()) : QString();
+            QSqlQuery q = exec(sql + returning, params);
+            if (!autoKey)
+                key = toStorage(m_fields[0], m_values[0]);
+            else if (!returning.isEmpty())
+                key = q.next() ? QVariant(q.value(0).toLongLong()) : QVariant();
+            else
+                key = QVariant(q.lastInsertId().toLongLong());
         }
         const bool shown = keyShown(key);
         loadKey(key, false);

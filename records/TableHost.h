@@ -4,6 +4,8 @@
 // word to the other objects on the same file. The module (DataModule.h) provides
 // it; the table class knows nothing else of the module.
 
+#include "records/SqlDialect.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <functional>
@@ -15,6 +17,8 @@ public:
     virtual ~TableHost() = default;
 
     virtual QSqlDatabase database() const = 0;
+    // How the engine in use spells what differs between engines.
+    virtual const SqlDialect &dialect() const = 0;
     virtual bool connected() const = 0;
     // The path of a table file in the data directory.
     virtual QString tablePath(const QString &fileName) const = 0;

@@ -5,6 +5,7 @@
 
 #include "core/Errors.h"
 #include "records/SqlQuote.h"
+#include "records/TableHost.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -189,19 +190,23 @@ bool DataTable::locate(const QStringList &fields, const QVariantList &values, Lo
             conds.append(col + QStringLiteral(" IS NULL"));
         } else if (f.type == FieldType::Text) {
             const QString text = stored.toString();
-            const QString ciCol = col + QStringLiteral(" COLLATE RUNOCASE");
+            const SqlDialect &d = m_dm->dialect();
+            const QString ciCol = d.textKey(col);
             if (partial) {
                 // Every text beginning with the value, in any letter case, lies
                 // in this range of the case-insensitive order (the range lets
-                // the index narrow the search); the function decides.
-                conds.append(QStringLiteral("%1 >= ? AND %1 < ? AND ruvo_prefix(%2, ?, %3)")
-                                 .arg(ciCol, col, ci ? QStringLiteral("1") : QStringLiteral("0")));
-                params << text << text + QChar(0xFFFF) << text;
+                // the index narrow the search); the exact test decides.
+                int n = 0;
+                conds.append(d.prefixCondition(col, ci, &n));
+                if (n == 3)
+                    params << text << text + QChar(0xFFFF) << text;
+                else
+                    params << text;
             } else if (ci) {
-                conds.append(ciCol + QStringLiteral(" = ?"));
+                conds.append(ciCol + QStringLiteral(" = ") + d.textKeyOfParam());
                 params << text;
             } else {
-                conds.append(QStringLiteral("%1 = ? AND %2 = ?").arg(ciCol, col));
+                conds.append(QStringLiteral("%1 = %2 AND %3 = ?").arg(ciCol, d.textKeyOfParam(), col));
                 params << text << text;
             }
         } else {

@@ -20,6 +20,13 @@ QSqlQuery DataTable::exec(const QString &sql, const QVariantList &params) const
         throw EGeneralError(QStringLiteral("База данных RUVO не открыта"));
     QSqlQuery q(database());
     q.setForwardOnly(true);
+    if (params.isEmpty() && !m_dm->dialect().sqlite()) {
+        // The server prepares only queries and data changes, not the
+        // statements that define tables and indexes.
+        if (!q.exec(sql))
+            throwStoreError(q.lastError());
+        return q;
+    }
     if (!q.prepare(sql))
         throwStoreError(q.lastError());
     for (const QVariant &p : params)
@@ -31,9 +38,10 @@ QSqlQuery DataTable::exec(const QString &sql, const QVariantList &params) const
 
 QString DataTable::orderIndexHint() const
 {
+    const SqlDialect &d = m_dm->dialect();
     if (m_sortField > 0)
-        return QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + m_fields[m_sortField].name);
-    return QStringLiteral(" NOT INDEXED");  // the rows' own order by key
+        return d.indexedBy(d.indexName(m_tableName, m_fields[m_sortField].name));
+    return d.notIndexed();  // the rows' own order by key
 }
 
 QSqlQuery DataTable::execHinted(const QString &sql, const QVariantList &params) const
@@ -43,7 +51,7 @@ QSqlQuery DataTable::execHinted(const QString &sql, const QVariantList &params) 
     } catch (const EGeneralError &) {
         // Without its index (a failed rebuild) the order still works, slowly.
         const QString hint = orderIndexHint();
-        if (!sql.contains(hint))
+        if (hint.isEmpty() || !sql.contains(hint))
             throw;
         return exec(QString(sql).replace(hint, QString()), params);
     }
@@ -92,7 +100,7 @@ QString DataTable::whereWith(const QString &extra, bool viaKeys) const
 QString DataTable::sortExpression(const QString &field) const
 {
     const FieldDef &f = fieldDef(field);
-    return f.type == FieldType::Text ? quoted(f.name) + QStringLiteral(" COLLATE RUNOCASE") : quoted(f.name);
+    return f.type == FieldType::Text ? m_dm->dialect().textKey(quoted(f.name)) : quoted(f.name);
 }
 
 QString DataTable::sortColumn() const
@@ -117,16 +125,18 @@ DataTable::OrderSql DataTable::orderSql() const
     // could pass over most of the table for one page; the rows the filter
     // selects (through its own indexes) are sorted instead, so the order's
     // columns are written so that no index matches them.
+    const SqlDialect &d = m_dm->dialect();
     OrderSql o;
+    o.param = QStringLiteral("?");
     o.subset = filterApplied() && qint64(recordCount()) * 50 < qint64(totalRows());
     const QString key = quoted(keyField());
-    o.key = o.subset ? QStringLiteral("+") + key : key;
+    o.key = o.subset ? d.unindexed(key) : key;
     if (m_sortField > 0) {
         const FieldDef &f = m_fields[m_sortField];
-        o.col = o.subset ? QStringLiteral("+") + quoted(f.name) : quoted(f.name);
-        o.expr = f.type == FieldType::Text
-                     ? (o.subset ? QStringLiteral("(%1)").arg(o.col) : o.col) + QStringLiteral(" COLLATE RUNOCASE")
-                     : o.col;
+        o.col = o.subset ? d.unindexed(quoted(f.name)) : quoted(f.name);
+        o.expr = f.type == FieldType::Text ? d.textKey(o.subset ? QStringLiteral("(%1)").arg(o.col) : o.col) : o.col;
+        if (f.type == FieldType::Text)
+            o.param = d.textKeyOfParam();
         o.asc = QStringLiteral("ORDER BY %1, %2").arg(o.expr, o.key);
         o.desc = QStringLiteral("ORDER BY %1 DESC, %2 DESC").arg(o.expr, o.key);
     } else {

@@ -79,10 +79,10 @@ QVector<RowData> DataTable::fetchRows(const QVector<int> &fields, bool forward, 
             run(o.col + QStringLiteral(" IS NOT NULL"), {}, limit - rows.size(), 0);
     } else {
         if (forward)
-            run(QStringLiteral("%1 >= ? AND (%1 > ? OR %2 > ?)").arg(o.expr, o.key), {sv, sv, boundary->key}, limit,
+            run(QStringLiteral("%1 >= %3 AND (%1 > %3 OR %2 > ?)").arg(o.expr, o.key, o.param), {sv, sv, boundary->key}, limit,
                 0);
         else
-            run(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(o.expr, o.key), {sv, sv, boundary->key}, limit,
+            run(QStringLiteral("%1 <= %3 AND (%1 < %3 OR %2 < ?)").arg(o.expr, o.key, o.param), {sv, sv, boundary->key}, limit,
                 0);
         if (!forward && rows.size() < limit)
             run(o.col + QStringLiteral(" IS NULL"), {}, limit - rows.size(), 0);
@@ -117,7 +117,7 @@ int DataTable::positionOfKey(const QVariant &key) const
     auto count = [&](const QString &cond, const QVariantList &params, int limit) {
         QVariantList all = filterApplied() ? m_compiled.params : QVariantList();
         all += params;
-        QString sql = limit > 0 ? QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1%4%2 LIMIT %3)")
+        QString sql = limit > 0 ? QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1%4%2 LIMIT %3) AS \"n\"")
                                       .arg(sqlName(), whereWith(cond))
                                       .arg(limit)
                                       .arg(o.hint)
@@ -146,12 +146,12 @@ int DataTable::positionOfKey(const QVariant &key) const
         return count(o.col + QStringLiteral(" IS NULL AND ") + o.key + QStringLiteral(" < ?"), {key}, 0);
     if (cap > 0) {
         const int after =
-            count(QStringLiteral("%1 >= ? AND (%1 > ? OR %2 > ?)").arg(o.expr, o.key), {sv, sv, key}, cap);
+            count(QStringLiteral("%1 >= %3 AND (%1 > %3 OR %2 > ?)").arg(o.expr, o.key, o.param), {sv, sv, key}, cap);
         if (after < cap)
             return recordCount() - 1 - after;
     }
     return count(o.col + QStringLiteral(" IS NULL"), {}, 0)
-        + count(QStringLiteral("%1 <= ? AND (%1 < ? OR %2 < ?)").arg(o.expr, o.key), {sv, sv, key}, 0);
+        + count(QStringLiteral("%1 <= %3 AND (%1 < %3 OR %2 < ?)").arg(o.expr, o.key, o.param), {sv, sv, key}, 0);
 }
 
 QPair<QVariant, QVariant> DataTable::firstAndLastValue(const QString &field) const
@@ -166,7 +166,7 @@ QPair<QVariant, QVariant> DataTable::firstAndLastValue(const QString &field) con
     // through the filter's own index), the order written so that no index
     // matches it.
     auto sorted = [&]() {
-        const QString order = f.type == FieldType::Text ? QStringLiteral("\"v\" COLLATE RUNOCASE") : QStringLiteral("\"v\"");
+        const QString order = f.type == FieldType::Text ? m_dm->dialect().textKey(QStringLiteral("\"v\"")) : QStringLiteral("\"v\"");
         QSqlQuery q = exec(QStringLiteral("WITH s AS MATERIALIZED (SELECT %1 AS \"v\", %2 AS \"k\" FROM %3%4) "
                                           "SELECT (SELECT \"v\" FROM s ORDER BY %5, \"k\" LIMIT 1), "
                                           "(SELECT \"v\" FROM s ORDER BY %5 DESC, \"k\" DESC LIMIT 1)")
@@ -180,8 +180,8 @@ QPair<QVariant, QVariant> DataTable::firstAndLastValue(const QString &field) con
         return sorted();
     const QString expr = sortExpression(f.name);
     const QString key = quoted(keyField());
-    const QString hint = f.name != keyField() ? QStringLiteral(" INDEXED BY ") + quoted(QStringLiteral("i") + f.name)
-                                              : QStringLiteral(" NOT INDEXED");
+    const SqlDialect &d = m_dm->dialect();
+    const QString hint = f.name != keyField() ? d.indexedBy(d.indexName(m_tableName, f.name)) : d.notIndexed();
     // The limit is bound rather than written: SQLite then walks the order's
     // index and stops at the first row the filter passes, instead of sorting
     // every row the filter passes.
@@ -195,6 +195,8 @@ QPair<QVariant, QVariant> DataTable::firstAndLastValue(const QString &field) con
             q = exec(sql, params);
         } catch (const EGeneralError &) {
             // The index is missing (a walk cut off below fails again at once).
+            if (hint.isEmpty())
+                throw;
             q = exec(QString(sql).replace(hint, QString()), params);
         }
         return q.next() ? fromStorage(f, q.value(0)) : QVariant();

@@ -96,7 +96,7 @@ check "the tables are in the data directory" test -f "$HOME_DIR/data/RUVO/Data/M
 check "Events.log names the data directory and why" \
   bash -c 'iconv -f CP1251 -t UTF-8 "$1" | grep -q "Каталог данных: $2 (каталог программы недоступен для записи)"' _ \
   "$HOME_DIR/data/RUVO/Events.log" "$HOME_DIR/data/RUVO/"
-check "nothing is written next to the program" test -z "$(ls -A "$BIN" | grep -vxE 'RUVO|ruvo-link|reader-sim')"
+check "nothing is written next to the program" test -z "$(ls -A "$BIN" | grep -vxE 'RUVO|ruvo-link|ruvo-migrate|reader-sim')"
 
 # 5. ruvo-link from the package, against the same reader.
 "${AS[@]}" "${ENV[@]}" "$BIN/ruvo-link" --port "$TTY" read-record 25 >"$SCRATCH/link.out" 2>&1

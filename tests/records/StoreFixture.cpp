@@ -4,15 +4,62 @@
 #include "core/AppState.h"
 #include "records/StoredDateTime.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 
+namespace {
+
+// Runs one statement on a connection of its own to the test server.
+void serverExec(const StoreConnection &c, const QString &sql)
+{
+    static int counter = 0;
+    const QString name = QStringLiteral("storeDir-admin-%1").arg(++counter);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(c.host);
+        db.setPort(c.port);
+        db.setDatabaseName(c.database);
+        db.setUserName(c.user);
+        if (!db.open())
+            qFatal("test server %s: %s", qPrintable(c.describe()), qPrintable(db.lastError().text()));
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("SET client_min_messages TO warning"));
+        if (!q.exec(sql))
+            qFatal("test server: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+} // namespace
+
+bool testOnServer()
+{
+    return qEnvironmentVariable("RUVO_TEST_ENGINE") == QLatin1String("pg");
+}
+
 storeDir::storeDir()
 {
     appState().reset();
     appState().programDir = programDir();
+    if (!testOnServer())
+        return;
+    const QString file = qEnvironmentVariable("RUVO_TEST_PG");
+    QFile f(file);
+    if (file.isEmpty() || !f.open(QIODevice::ReadOnly))
+        qFatal("RUVO_TEST_ENGINE=pg, but no test server: RUVO_TEST_PG names no readable file (%s)", qPrintable(file));
+    m_server = StoreConnection::fromConnInfo(QString::fromUtf8(f.readAll()));
+    static int counter = 0;
+    m_server.schema = QStringLiteral("t%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
+    serverExec(m_server, QStringLiteral("CREATE SCHEMA \"%1\"").arg(m_server.schema));
+}
+
+storeDir::~storeDir()
+{
+    if (!m_server.schema.isEmpty())
+        serverExec(m_server, QStringLiteral("DROP SCHEMA \"%1\" CASCADE").arg(m_server.schema));
 }
 
 QString storeDir::programDir() const
@@ -34,6 +81,8 @@ std::unique_ptr<DataModule> storeDir::start() const
 {
     appState().programDir = programDir();
     auto dm = std::make_unique<DataModule>();
+    if (testOnServer())
+        dm->setConnection(m_server);
     dm->dataModuleCreate(toldBy(activePrompt()));
     return dm;
 }

@@ -9,9 +9,17 @@
 #include <QTemporaryDir>
 #include <memory>
 
+// The engine the store's tests run on: SQLite, unless the environment says
+// RUVO_TEST_ENGINE=pg; then the PostgreSQL server described by the file
+// RUVO_TEST_PG names (written by tests/support/pg_cluster.sh), each storeDir
+// with a schema of its own. A server that is asked for but cannot be used
+// ends the test at once.
+bool testOnServer();
+
 class storeDir {
 public:
     storeDir();  // a fresh program directory; appState().programDir points at it
+    ~storeDir();
     bool isValid() const { return m_tmp.isValid(); }
     QString programDir() const;                     // ends in '/'
     QString dataDir() const;                        // programDir + "Data"
@@ -20,8 +28,12 @@ public:
     // prompt installed by the caller).
     std::unique_ptr<DataModule> start() const;
 
+    // The server and schema the module works in (testOnServer() only).
+    const StoreConnection &server() const { return m_server; }
+
 private:
     QTemporaryDir m_tmp;
+    StoreConnection m_server;
 };
 
 // The Measures row number i of a generated set: TarnAddress 1000 + i % 3,

@@ -1,0 +1,226 @@
+// The table class on whichever engine the environment names (SQLite files,
+// or a PostgreSQL server): the same rows give the same answers. CTest runs
+// this once per engine.
+
+#include "StoreFixture.h"
+#include "ScriptedPrompt.h"
+
+#include "core/Errors.h"
+#include "records/DataModule.h"
+#include "records/StoreMigration.h"
+
+#include <QtTest>
+#include <algorithm>
+
+namespace {
+
+const QString kFio = QStringLiteral("FIO");
+
+const QStringList kNames{
+    QStringLiteral("иванов"), QStringLiteral("ИВАНОВА"), QStringLiteral("Петров"), QStringLiteral("ёлкин"),
+    QStringLiteral("Ёжиков"), QStringLiteral("ABRAMS"), QStringLiteral("adams"), QStringLiteral("Яковлев"),
+    QStringLiteral("ЖУКОВ"), QStringLiteral("жуков"), QStringLiteral("Щукин"), QStringLiteral("Аксёнов"),
+};
+
+QStringList walk(DataTable &t)
+{
+    QStringList names;
+    for (t.first(); !t.eof(); t.next())
+        names.append(t.fieldValue(kFio).toString());
+    return names;
+}
+
+// The expected order: case-insensitive by text, ties by the key (the order
+// of appending).
+QStringList expectedOrder(const QStringList &appended)
+{
+    QList<int> idx;
+    for (int i = 0; i < appended.size(); ++i)
+        idx.append(i);
+    std::stable_sort(idx.begin(), idx.end(), [&](int a, int b) {
+        return appended[a].compare(appended[b], Qt::CaseInsensitive) < 0;
+    });
+    QStringList out;
+    for (int i : idx)
+        out.append(appended[i]);
+    return out;
+}
+
+} // namespace
+
+class TestStoreEngines : public QObject {
+    Q_OBJECT
+private slots:
+    void casesAndCyrillicOrderAndFindAlike();
+    void editsDeletionsAndRollbackAlike();
+    void unreachableServerIsNamedAndTheFilesServe();
+    void dataDirectoryCopiedToServerOnce();
+};
+
+void TestStoreEngines::casesAndCyrillicOrderAndFindAlike()
+{
+    storeDir dir;
+    ScriptedPrompt prompt;
+    auto dm = dir.start();
+    QVERIFY(dm->connected());
+    // The four missing tables announced, nothing failed.
+    QCOMPARE(prompt.texts().filter(QStringLiteral("Не обнаружена таблица")).size(), 4);
+    QCOMPARE(prompt.texts().filter(QStringLiteral("Ошибка")).size(), 0);
+    DataTable &t = dm->cards();
+    for (int i = 0; i < kNames.size(); ++i) {
+        t.append();
+        t.setFieldValue(QStringLiteral("ID"), 100 + i);
+        t.setFieldValue(kFio, kNames[i]);
+        t.setFieldValue(QStringLiteral("isMale"), i % 2 == 0);
+        t.post();
+    }
+    // Keys assigned in order.
+    QVERIFY(t.locate(kFio, QStringLiteral("Петров")));
+    QCOMPARE(t.fieldValue(QStringLiteral("Index")).toInt(), 3);
+    QCOMPARE(t.fieldValue(QStringLiteral("isMale")).toBool(), true);
+
+    t.setIndexFieldNames(kFio);
+    const QStringList expected = expectedOrder(kNames);
+    QCOMPARE(walk(t), expected);
+    QStringList backwards;
+    for (t.last(); !t.bof(); t.prior())
+        backwards.prepend(t.fieldValue(kFio).toString());
+    QCOMPARE(backwards, expected);
+    QCOMPARE(t.recordCount(), kNames.size());
+    t.last();
+    QCOMPARE(t.positionOfKey(t.fieldValue(QStringLiteral("Index"))), kNames.size() - 1);
+
+    // Search: any case, a beginning, or exactly.
+    QVERIFY(t.locate(kFio, QStringLiteral("жУкОв"), LocateOption::CaseInsensitive));
+    QCOMPARE(t.fieldValue(kFio).toString(), QStringLiteral("ЖУКОВ"));
+    QVERIFY(t.locate(kFio, QStringLiteral("жуков")));
+    QCOMPARE(t.fieldValue(QStringLiteral("ID")).toInt(), 109);
+    QVERIFY(!t.locate(kFio, QStringLiteral("Жуков")));
+    QVERIFY(t.locate(kFio, QStringLiteral("иВаНоВа"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
+    QCOMPARE(t.fieldValue(kFio).toString(), QStringLiteral("ИВАНОВА"));
+    QVERIFY(t.locate(kFio, QStringLiteral("ёЖ"), LocateOption::CaseInsensitive | LocateOption::PartialKey));
+    QCOMPARE(t.fieldValue(kFio).toString(), QStringLiteral("Ёжиков"));
+    QVERIFY(!t.locate(kFio, QStringLiteral("пЕт"), LocateOption::PartialKey));
+    QVERIFY(t.locate(kFio, QStringLiteral("Пет"), LocateOption::PartialKey));
+
+    // A filter, exact and by a beginning, keeps the order.
+    t.setFilter(QStringLiteral("(FIO = 'жуков') OR (FIO = 'Пет*') OR (FIO = 'ив*') OR (ID > 109)"));
+    t.setFiltered(true);
+    QCOMPARE(walk(t), (QStringList{QStringLiteral("Аксёнов"), QStringLiteral("жуков"), QStringLiteral("иванов"), QStringLiteral("Петров"), QStringLiteral("Щукин")}));
+    t.setFiltered(false);
+
+    // Closed and opened again (the indexes rebuilt): the same order.
+    dm.reset();
+    auto again = dir.start();
+    again->cards().setIndexFieldNames(kFio);
+    QCOMPARE(walk(again->cards()), expected);
+}
+
+void TestStoreEngines::editsDeletionsAndRollbackAlike()
+{
+    storeDir dir;
+    ScriptedPrompt prompt;
+    auto dm = dir.start();
+    DataTable &t = dm->cards();
+    t.setIndexFieldNames(kFio);
+    for (const QString &name : {QStringLiteral("Борисов"), QStringLiteral("анисимов"), QStringLiteral("Власов")}) {
+        t.append();
+        t.setFieldValue(kFio, name);
+        t.post();
+    }
+    QVERIFY(t.locate(kFio, QStringLiteral("Власов")));
+    t.edit();
+    t.setFieldValue(kFio, QStringLiteral("АБРАМОВ"));
+    t.post();
+    QCOMPARE(walk(t), (QStringList{QStringLiteral("АБРАМОВ"), QStringLiteral("анисимов"), QStringLiteral("Борисов")}));
+    QVERIFY(t.locate(kFio, QStringLiteral("анисимов")));
+    t.remove();
+    QCOMPARE(t.fieldValue(kFio).toString(), QStringLiteral("Борисов"));
+
+    // A transaction rolled back leaves nothing behind; a committed one stays.
+    {
+        Transaction tx(*dm);
+        t.append();
+        t.setFieldValue(kFio, QStringLiteral("Гусев"));
+        t.post();
+    }
+    QCOMPARE(walk(t), (QStringList{QStringLiteral("АБРАМОВ"), QStringLiteral("Борисов")}));
+    {
+        Transaction tx(*dm);
+        t.append();
+        t.setFieldValue(kFio, QStringLiteral("гусев"));
+        t.post();
+        tx.commit();
+    }
+    QCOMPARE(walk(t), (QStringList{QStringLiteral("АБРАМОВ"), QStringLiteral("Борисов"), QStringLiteral("гусев")}));
+}
+
+void TestStoreEngines::unreachableServerIsNamedAndTheFilesServe()
+{
+    storeDir dir;
+    ScriptedPrompt prompt;
+    StoreConnection wrong;
+    wrong.driver = QStringLiteral("QPSQL");
+    wrong.host = dir.programDir() + QStringLiteral("no-server");
+    wrong.port = 5999;
+    wrong.database = QStringLiteral("ruvo_site");
+    wrong.user = QStringLiteral("operator1");
+    DataModule dm;
+    dm.setConnection(wrong);
+    dm.dataModuleCreate(toldBy(prompt));
+    QVERIFY(!dm.terminateRequested());
+    const QString text = prompt.texts().value(0);
+    for (const QString &part : {QStringLiteral("Не удалось подключиться"), wrong.host + QStringLiteral(":5999"),
+                                QStringLiteral("база ruvo_site"), QStringLiteral("пользователь operator1"),
+                                QStringLiteral("no-server")})
+        QVERIFY2(text.contains(part), qPrintable(text));
+    // The program goes on with its own files.
+    QVERIFY(dm.connected());
+    QVERIFY(dm.dialect().sqlite());
+    QVERIFY(QFileInfo::exists(dir.tablePath(QStringLiteral("Cards.DB"))));
+}
+
+void TestStoreEngines::dataDirectoryCopiedToServerOnce()
+{
+    if (!testOnServer())
+        QSKIP("runs against the test server");
+    storeDir dir;
+    ScriptedPrompt prompt;
+    {
+        DataModule files;  // the data directory's own files
+        files.dataModuleCreate(toldBy(prompt));
+        fillMeasures(files, 450);
+        DataTable &c = files.cards();
+        for (const QString &name : {QStringLiteral("Орлов"), QStringLiteral("орлова")}) {
+            c.append();
+            c.setFieldValue(kFio, name);
+            c.post();
+        }
+    }
+    const QList<TableCopy> first = copyDataDirToServer(dir.dataDir(), dir.server()).value;
+    QCOMPARE(first.size(), 4);
+    QCOMPARE(first[0].table, QStringLiteral("Measures"));
+    QCOMPARE(first[0].read, 450);
+    QCOMPARE(first[0].copied, 450);
+    QCOMPARE(first[3].copied, 2);
+    const QList<TableCopy> second = copyDataDirToServer(dir.dataDir(), dir.server()).value;
+    for (const TableCopy &t : second)
+        QCOMPARE(t.copied, 0);
+    QCOMPARE(second[0].read, 450);
+
+    auto dm = dir.start();
+    QVERIFY(!dm->dialect().sqlite());
+    QCOMPARE(dm->measures().recordCount(), 450);
+    QVERIFY(dm->measures().locate(QStringLiteral("Index"), 450));
+    QCOMPARE(dm->measures().fieldValue(QStringLiteral("DateTime")).toDateTime(), generatedTime(449));
+    DataTable &c = dm->cards();
+    c.append();
+    c.setFieldValue(kFio, QStringLiteral("ОРЛОВ"));
+    c.post();
+    QCOMPARE(c.fieldValue(QStringLiteral("Index")).toInt(), 3);  // after the copied keys
+    c.setIndexFieldNames(kFio);
+    QCOMPARE(walk(c), (QStringList{QStringLiteral("Орлов"), QStringLiteral("ОРЛОВ"), QStringLiteral("орлова")}));
+}
+
+QTEST_GUILESS_MAIN(TestStoreEngines)
+#include "tst_store_engines.moc"
