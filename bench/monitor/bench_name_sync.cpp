@@ -9,6 +9,7 @@
 
 #include "BenchSupport.h"
 
+#include "core/Prompt.h"
 #include "core/AppState.h"
 #include "monitor/core/SyncEngine.h"
 
@@ -41,6 +42,8 @@ int main(int argc, char **argv)
                 db.count(db.dm.notes()), fillN / 1000.0);
 
     SyncEngine engine;
+
+    engine.setPrompt(&activePrompt());  // the bench's silent prompt, as the program hands its own
     engine.setDatabase(&db.dm);
     for (int run = 1; run <= 2; ++run) {
         engine.setNamesOutOfStep(true);

@@ -13,6 +13,7 @@
 
 #include "BenchSupport.h"
 
+#include "core/Prompt.h"
 #include "core/AppState.h"
 #include "link/SerialLink.h"
 #include "link/DeviceCommands.h"
@@ -61,6 +62,8 @@ int main(int argc, char **argv)
     link.setFixedReceiveWindow(false);
 
     SyncEngine engine;
+
+    engine.setPrompt(&activePrompt());  // the bench's silent prompt, as the program hands its own
     engine.setDatabase(&db.dm);
     engine.setFaceNotReady(false);
     engine.setLink(&link);

@@ -16,6 +16,7 @@
 #include "BenchSupport.h"
 
 #include "../BenchFigures.h"
+#include "core/Prompt.h"
 #include "core/AppState.h"
 #include "link/SerialLink.h"
 #include "monitor/core/SyncEngine.h"
@@ -123,6 +124,7 @@ double idleLoad(DataModule &dm, bool threadMode, int idleSeconds)
     double load = -1;
     {
         SyncEngine engine;
+        engine.setPrompt(&activePrompt());  // the bench's silent prompt, as the program hands its own
         engine.setDatabase(&dm);
         engine.setFaceNotReady(false);
         engine.setLink(&link);
@@ -180,6 +182,7 @@ int main(int argc, char **argv)
             reader.sim.addRecords(3);
             reader.sim.setFaultProbability(SimReader::Fault::NoReply, 1.0);
             SyncEngine engine;
+            engine.setPrompt(&activePrompt());  // the bench's silent prompt, as the program hands its own
             engine.setDatabase(&db.dm);
             engine.setFaceNotReady(false);
             engine.setLink(&reader.link);
@@ -209,6 +212,7 @@ int main(int argc, char **argv)
             d.setFieldValue(QStringLiteral("LastRecTime"), reader.sim.record(1).time);
             d.post();
             SyncEngine engine;
+            engine.setPrompt(&activePrompt());  // the bench's silent prompt, as the program hands its own
             engine.setDatabase(&db.dm);
             engine.setFaceNotReady(false);
             engine.setLink(&reader.link);

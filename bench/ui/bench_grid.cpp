@@ -110,6 +110,7 @@ int main(int argc, char **argv)
     line(QStringLiteral("fill Measures with %1 rows").arg(rows), ms([&] { fill(dm, rows); }));
 
     SyncEngine engine;
+    engine.setPrompt(&prompt);
     MainWindow face;
     engine.setView(&face);
     face.bindMeasures(&dm.measures());
