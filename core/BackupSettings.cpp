@@ -1,14 +1,15 @@
 #include "core/BackupSettings.h"
 
 #include "core/IniFile.h"
+#include "core/SettingsKeys.h"
 
-const QString BackupSection = QStringLiteral("Backup");
+const QString BackupSection = SettingsKeys::Backup::Section;
 
 namespace {
 
-const QString kFolder = QStringLiteral("Folder");
-const QString kKeep = QStringLiteral("Keep");
-const QString kLastCopy = QStringLiteral("LastCopy");
+const QString kFolder = SettingsKeys::Backup::Folder;
+const QString kKeep = SettingsKeys::Backup::Keep;
+const QString kLastCopy = SettingsKeys::Backup::LastCopy;
 const QString kTimeFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
 
 } // namespace

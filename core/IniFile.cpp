@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "core/LogFiles.h"
+#include "core/SettingsKeys.h"
 #include "core/TextCode.h"
 
 #include <QDir>
@@ -45,19 +46,10 @@ void IniFile::clear()
 
 bool IniFile::knownSection(const QString &name)
 {
-    // The sections of the program's windows and choices; a list lives in
-    // "<section>.<key>". A new section is added here too.
-    static const QStringList windows = {
-        QStringLiteral("TFace"),          QStringLiteral("TRS232"),       QStringLiteral("TMeasureFiltr"),
-        QStringLiteral("TFiltrRecordDetail"), QStringLiteral("TRFLabelSaveReport"), QStringLiteral("TPencilOptions"),
-        QStringLiteral("TCards"),         QStringLiteral("TCardEdit"),    QStringLiteral("TDetailMeasureRecord"),
-        QStringLiteral("TSpectrumADC"),   QStringLiteral("TNoteBook"),
-        // and of the program's own choices
-        QStringLiteral("Paths"),          QStringLiteral("CsvExport"),    QStringLiteral("Backup"),
-        QStringLiteral("Database"),
-    };
+    // The sections of the program's windows and choices (core/SettingsKeys.h);
+    // a list lives in "<section>.<key>".
     const QString owner = name.section(QLatin1Char('.'), 0, 0);
-    for (const QString &w : windows)
+    for (const QLatin1String &w : SettingsKeys::KnownSections)
         if (owner.compare(w, Qt::CaseInsensitive) == 0)
             return true;
     return false;
@@ -327,22 +319,22 @@ void IniFile::writeList(const QString &section, const QString &key, const QStrin
     eraseSection(name);
     if (lines.isEmpty())
         return;
-    writeInteger(name, QStringLiteral("Count"), int(lines.size()));
+    writeInteger(name, SettingsKeys::List::Count, int(lines.size()));
     for (int i = 0; i < lines.size(); ++i)
-        writeString(name, QStringLiteral("Item") + QString::number(i), lines[i]);
+        writeString(name, SettingsKeys::List::ItemPrefix + QString::number(i), lines[i]);
 }
 
 bool IniFile::readList(const QString &section, const QString &key, QStringList &lines) const
 {
     const QString name = listSection(section, key);
-    const int count = readInteger(name, QStringLiteral("Count"), 0);
+    const int count = readInteger(name, SettingsKeys::List::Count, 0);
     if (count <= 0)
         return false;
     // A damaged count never makes more lines than the section holds keys.
     const int limit = int(keys(name).size()) - 1;  // every key but "Count"
     QStringList out;
     for (int i = 0; i < count && i < limit; ++i)
-        out << readString(name, QStringLiteral("Item") + QString::number(i));
+        out << readString(name, SettingsKeys::List::ItemPrefix + QString::number(i));
     lines = out;
     return true;
 }

@@ -1,15 +1,18 @@
 #include "Settings.h"
 
 #include "core/LogFiles.h"
+#include "core/SettingsKeys.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
-const QString SectionFace = QStringLiteral("TFace");
-const QString KeyLastStoredIndex = QStringLiteral("LastReadedIndex");
-const QString KeyNamesOutOfStep = QStringLiteral("INeedSynhroFIO");
-const QString SectionRS232 = QStringLiteral("TRS232");
+namespace Keys = SettingsKeys;
+
+const QString SectionFace = Keys::TFace::Section;
+const QString KeyLastStoredIndex = Keys::TFace::LastStoredIndex;
+const QString KeyNamesOutOfStep = Keys::TFace::NamesOutOfStep;
+const QString SectionRS232 = Keys::TRS232::Section;
 
 namespace {
 
@@ -60,19 +63,19 @@ void readFaceOwnValues(const IniFile &ini, FaceStoredValues &v)
 {
     const QString &s = SectionFace;
     v.lastStoredIndex = ini.readInteger(s, KeyLastStoredIndex, 0);
-    v.lastCheckedIndex = ini.readInteger(s, QStringLiteral("LastCheckedIndex"), 0);
-    v.maxCardsIndex = ini.readInteger(s, QStringLiteral("MaxCardsIndex"), 0);
+    v.lastCheckedIndex = ini.readInteger(s, Keys::TFace::LastCheckedIndex, 0);
+    v.maxCardsIndex = ini.readInteger(s, Keys::TFace::MaxCardsIndex, 0);
     v.namesOutOfStep = ini.readInteger(s, KeyNamesOutOfStep, 0) == 1;
 }
 
 void readTimingValues(const IniFile &ini, TimingValues &v)
 {
-    v.pingDelayMS = readLinkValue(ini, QStringLiteral("PingDelayMS"), PingDelayRange, v.pingDelayMS, v.keptAsWritten);
-    v.sendDelayMS = readLinkValue(ini, QStringLiteral("SendDelayMS"), SendDelayRange, v.sendDelayMS, v.keptAsWritten);
-    v.baseRequestCount = readLinkValue(ini, QStringLiteral("BaseRequestCount"), BaseRequestCountRange,
+    v.pingDelayMS = readLinkValue(ini, Keys::TFace::PingDelayMS, PingDelayRange, v.pingDelayMS, v.keptAsWritten);
+    v.sendDelayMS = readLinkValue(ini, Keys::TFace::SendDelayMS, SendDelayRange, v.sendDelayMS, v.keptAsWritten);
+    v.baseRequestCount = readLinkValue(ini, Keys::TFace::BaseRequestCount, BaseRequestCountRange,
                                        v.baseRequestCount, v.keptAsWritten);
     v.fixedReceiveWindow =
-        ini.readInteger(SectionFace, QStringLiteral("FixedReceiveWindow"), v.fixedReceiveWindow ? 1 : 0) == 1;
+        ini.readInteger(SectionFace, Keys::TFace::FixedReceiveWindow, v.fixedReceiveWindow ? 1 : 0) == 1;
 }
 
 void readFaceValues(const IniFile &ini, FaceStoredValues &v)
@@ -85,18 +88,18 @@ void writeFaceValues(IniFile &ini, const FaceStoredValues &v)
 {
     const QString &s = SectionFace;
     ini.writeInteger(s, KeyLastStoredIndex, v.lastStoredIndex);
-    ini.writeInteger(s, QStringLiteral("LastCheckedIndex"), v.lastCheckedIndex);
-    ini.writeInteger(s, QStringLiteral("MaxCardsIndex"), v.maxCardsIndex);
+    ini.writeInteger(s, Keys::TFace::LastCheckedIndex, v.lastCheckedIndex);
+    ini.writeInteger(s, Keys::TFace::MaxCardsIndex, v.maxCardsIndex);
     auto writeLinkValue = [&](const QString &key, int value) {
         if (v.keptAsWritten.contains(key))
             ini.writeString(s, key, v.keptAsWritten.value(key));
         else
             ini.writeInteger(s, key, value);
     };
-    writeLinkValue(QStringLiteral("PingDelayMS"), v.pingDelayMS);
-    ini.writeInteger(s, QStringLiteral("FixedReceiveWindow"), v.fixedReceiveWindow ? 1 : 0);
-    writeLinkValue(QStringLiteral("SendDelayMS"), v.sendDelayMS);
-    writeLinkValue(QStringLiteral("BaseRequestCount"), v.baseRequestCount);
+    writeLinkValue(Keys::TFace::PingDelayMS, v.pingDelayMS);
+    ini.writeInteger(s, Keys::TFace::FixedReceiveWindow, v.fixedReceiveWindow ? 1 : 0);
+    writeLinkValue(Keys::TFace::SendDelayMS, v.sendDelayMS);
+    writeLinkValue(Keys::TFace::BaseRequestCount, v.baseRequestCount);
     ini.writeInteger(s, KeyNamesOutOfStep, v.namesOutOfStep ? 1 : 0);
 }
 
@@ -128,38 +131,38 @@ QString joinFour(const int v[4])
 
 bool readPlacement(const IniFile &ini, const QString &section, FormPlacement &p, bool withActiveControl)
 {
-    if (!ini.valueExists(section, QStringLiteral("NormPos")))
+    if (!ini.valueExists(section, Keys::Placement::NormPos))
         return false;
     FormPlacement r;
-    r.formVersion = ini.readInteger(section, QStringLiteral("FormVersion"), -1);
+    r.formVersion = ini.readInteger(section, Keys::Placement::FormVersion, -1);
     if (r.formVersion < 0)
         return false;
-    r.flags = ini.readInteger(section, QStringLiteral("Flags"), 0);
-    r.showCmd = ini.readInteger(section, QStringLiteral("ShowCmd"), 1);
-    r.pixelsPerInch = ini.readInteger(section, QStringLiteral("PixelsPerInch"), 0);
-    r.visible = ini.readInteger(section, QStringLiteral("Visible"), 0);
-    if (!parseFour(ini.readString(section, QStringLiteral("NormPos")), r.normPos))
+    r.flags = ini.readInteger(section, Keys::Placement::Flags, 0);
+    r.showCmd = ini.readInteger(section, Keys::Placement::ShowCmd, 1);
+    r.pixelsPerInch = ini.readInteger(section, Keys::Placement::PixelsPerInch, 0);
+    r.visible = ini.readInteger(section, Keys::Placement::Visible, 0);
+    if (!parseFour(ini.readString(section, Keys::Placement::NormPos), r.normPos))
         return false;
     if (r.width() <= 0 || r.height() <= 0)
         return false;
-    parseFour(ini.readString(section, QStringLiteral("MinMaxPos")), r.minMaxPos);
+    parseFour(ini.readString(section, Keys::Placement::MinMaxPos), r.minMaxPos);
     if (withActiveControl)
-        r.activeControl = ini.readString(section, QStringLiteral("ActiveControl"));
+        r.activeControl = ini.readString(section, Keys::Placement::ActiveControl);
     p = r;
     return true;
 }
 
 void writePlacement(IniFile &ini, const QString &section, const FormPlacement &p, bool withActiveControl)
 {
-    ini.writeInteger(section, QStringLiteral("FormVersion"), p.formVersion);
-    ini.writeInteger(section, QStringLiteral("Flags"), p.flags);
-    ini.writeInteger(section, QStringLiteral("ShowCmd"), p.showCmd);
-    ini.writeInteger(section, QStringLiteral("PixelsPerInch"), p.pixelsPerInch);
-    ini.writeString(section, QStringLiteral("MinMaxPos"), joinFour(p.minMaxPos));
-    ini.writeString(section, QStringLiteral("NormPos"), joinFour(p.normPos));
-    ini.writeInteger(section, QStringLiteral("Visible"), p.visible);
+    ini.writeInteger(section, Keys::Placement::FormVersion, p.formVersion);
+    ini.writeInteger(section, Keys::Placement::Flags, p.flags);
+    ini.writeInteger(section, Keys::Placement::ShowCmd, p.showCmd);
+    ini.writeInteger(section, Keys::Placement::PixelsPerInch, p.pixelsPerInch);
+    ini.writeString(section, Keys::Placement::MinMaxPos, joinFour(p.minMaxPos));
+    ini.writeString(section, Keys::Placement::NormPos, joinFour(p.normPos));
+    ini.writeInteger(section, Keys::Placement::Visible, p.visible);
     if (withActiveControl)
-        ini.writeString(section, QStringLiteral("ActiveControl"), p.activeControl);
+        ini.writeString(section, Keys::Placement::ActiveControl, p.activeControl);
 }
 
 FormPlacement placementOf(const QRect &normal, int pixelsPerInch)
@@ -186,20 +189,20 @@ bool readPlacementAt(const IniFile &ini, const QString &section, int pixelsPerIn
 void readRS232Values(const IniFile &ini, RS232StoredValues &v)
 {
     const QString &s = SectionRS232;
-    v.portName = ini.readString(s, QStringLiteral("CommPort_PortName"), v.portName);
-    int index = ini.readInteger(s, QStringLiteral("CB_ComPort_ItemIndex"), v.comPortItemIndex);
+    v.portName = ini.readString(s, Keys::TRS232::PortName, v.portName);
+    int index = ini.readInteger(s, Keys::TRS232::ComPortItemIndex, v.comPortItemIndex);
     if (index < -1 || index > 7)
         index = v.comPortItemIndex;
     v.comPortItemIndex = index;
-    v.useThread = ini.readBool(s, QStringLiteral("CB_UseThread_Checked"), v.useThread);
+    v.useThread = ini.readBool(s, Keys::TRS232::UseThread, v.useThread);
 }
 
 void writeRS232Values(IniFile &ini, const RS232StoredValues &v)
 {
     const QString &s = SectionRS232;
-    ini.writeString(s, QStringLiteral("CommPort_PortName"), v.portName);
-    ini.writeInteger(s, QStringLiteral("CB_ComPort_ItemIndex"), v.comPortItemIndex);
-    ini.writeBool(s, QStringLiteral("CB_UseThread_Checked"), v.useThread);
+    ini.writeString(s, Keys::TRS232::PortName, v.portName);
+    ini.writeInteger(s, Keys::TRS232::ComPortItemIndex, v.comPortItemIndex);
+    ini.writeBool(s, Keys::TRS232::UseThread, v.useThread);
 }
 
 int settleOnlyNewBoundary(int lastCheckedIndex, int lastStoredIndex,

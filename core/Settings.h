@@ -2,9 +2,9 @@
 // The stored settings of the monitor as typed values: the main window's own
 // values, the link's timing values and port choice, the window placements,
 // all kept in one settings file (IniFile) named after the program file with
-// ".INI". The sections and keys the program reads and writes are named here
-// and in the files their comments point to (the known sections: IniFile.cpp).
-// The link's values with their change notification: core/LinkSettings.h.
+// ".INI". Every section and key name is spelled once, in core/SettingsKeys.h.
+// The link's values with their change notification: core/LinkSettings.h;
+// the windows' placements with theirs: core/WindowPlacements.h.
 
 #include "core/LinkValueRanges.h"
 #include "core/IniFile.h"

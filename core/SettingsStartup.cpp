@@ -2,6 +2,7 @@
 
 #include "core/AppState.h"
 #include "core/Platform.h"
+#include "core/SettingsKeys.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,8 +21,8 @@ QString computeProgramDir(const QString &programFilePath, const QString &overrid
     return dir;
 }
 
-const QString SectionPaths = QStringLiteral("Paths");
-const QString KeyDataDir = QStringLiteral("DataDir");
+const QString SectionPaths = SettingsKeys::Paths::Section;
+const QString KeyDataDir = SettingsKeys::Paths::DataDir;
 
 DataPlace chooseDataPlace(const QString &programFilePath, const QString &environmentDir,
                           const QString &settingsDir)

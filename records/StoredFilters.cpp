@@ -1,13 +1,14 @@
 #include "records/StoredFilters.h"
 
 #include "core/TextCode.h"
+#include "core/SettingsKeys.h"
 #include "records/FilterLanguage.h"
 
 #include <QRegularExpression>
 
-const QString SectionMeasureFiltr = QStringLiteral("TMeasureFiltr");
-const QString SectionFiltrRecordDetail = QStringLiteral("TFiltrRecordDetail");
-const QString KeyFilterList = QStringLiteral("VLE_Filters_Strings");
+const QString SectionMeasureFiltr = SettingsKeys::TMeasureFiltr::Section;
+const QString SectionFiltrRecordDetail = SettingsKeys::TFiltrRecordDetail::Section;
+const QString KeyFilterList = SettingsKeys::TMeasureFiltr::FilterList;
 
 QStringList readFilterList(const IniFile &ini)
 {
@@ -24,21 +25,21 @@ void writeFilterList(IniFile &ini, const QStringList &entries)
 void readFilterEditorValues(const IniFile &ini, FilterEditorValues &v)
 {
     const QString &s = SectionFiltrRecordDetail;
-    ini.readList(s, QStringLiteral("MemoFilter_Lines"), v.memoLines);
-    ini.readList(s, QStringLiteral("ComboBox1_Items"), v.examples);
-    v.exampleIndex = ini.readInteger(s, QStringLiteral("ComboBox1_ItemIndex"), v.exampleIndex);
-    v.caseSensitive = ini.readBool(s, QStringLiteral("cbCaseSensitive_Checked"), v.caseSensitive);
-    v.noPartialCompare = ini.readBool(s, QStringLiteral("cbNoPartialCompare_Checked"), v.noPartialCompare);
+    ini.readList(s, SettingsKeys::TFiltrRecordDetail::MemoLines, v.memoLines);
+    ini.readList(s, SettingsKeys::TFiltrRecordDetail::Examples, v.examples);
+    v.exampleIndex = ini.readInteger(s, SettingsKeys::TFiltrRecordDetail::ExampleIndex, v.exampleIndex);
+    v.caseSensitive = ini.readBool(s, SettingsKeys::TFiltrRecordDetail::CaseSensitive, v.caseSensitive);
+    v.noPartialCompare = ini.readBool(s, SettingsKeys::TFiltrRecordDetail::NoPartialCompare, v.noPartialCompare);
 }
 
 void writeFilterEditorValues(IniFile &ini, const FilterEditorValues &v)
 {
     const QString &s = SectionFiltrRecordDetail;
-    ini.writeList(s, QStringLiteral("MemoFilter_Lines"), v.memoLines);
-    ini.writeList(s, QStringLiteral("ComboBox1_Items"), v.examples);
-    ini.writeInteger(s, QStringLiteral("ComboBox1_ItemIndex"), v.exampleIndex);
-    ini.writeBool(s, QStringLiteral("cbCaseSensitive_Checked"), v.caseSensitive);
-    ini.writeBool(s, QStringLiteral("cbNoPartialCompare_Checked"), v.noPartialCompare);
+    ini.writeList(s, SettingsKeys::TFiltrRecordDetail::MemoLines, v.memoLines);
+    ini.writeList(s, SettingsKeys::TFiltrRecordDetail::Examples, v.examples);
+    ini.writeInteger(s, SettingsKeys::TFiltrRecordDetail::ExampleIndex, v.exampleIndex);
+    ini.writeBool(s, SettingsKeys::TFiltrRecordDetail::CaseSensitive, v.caseSensitive);
+    ini.writeBool(s, SettingsKeys::TFiltrRecordDetail::NoPartialCompare, v.noPartialCompare);
 }
 
 QString oneLineFormula(const QString &text)

@@ -3,20 +3,21 @@
 #include "monitor/core/DatabaseSettings.h"
 
 #include "core/IniFile.h"
+#include "core/SettingsKeys.h"
 
 StoreConnection databaseSettings(const IniFile &ini)
 {
-    const QString section = QStringLiteral("Database");
+    const QString section = SettingsKeys::Database::Section;
     StoreConnection c;
-    const QString driver = ini.readString(section, QStringLiteral("Driver")).trimmed().toUpper();
+    const QString driver = ini.readString(section, SettingsKeys::Database::Driver).trimmed().toUpper();
     if (driver == QLatin1String("QPSQL"))
         c.driver = driver;
-    c.host = ini.readString(section, QStringLiteral("Host")).trimmed();
-    c.port = ini.readInteger(section, QStringLiteral("Port"), 5432);
-    c.database = ini.readString(section, QStringLiteral("Name")).trimmed();
-    c.user = ini.readString(section, QStringLiteral("User")).trimmed();
-    c.sslMode = ini.readString(section, QStringLiteral("SslMode")).trimmed();
-    c.schema = ini.readString(section, QStringLiteral("Schema")).trimmed();
-    c.passwordFile = ini.readString(section, QStringLiteral("PasswordFile")).trimmed();
+    c.host = ini.readString(section, SettingsKeys::Database::Host).trimmed();
+    c.port = ini.readInteger(section, SettingsKeys::Database::Port, 5432);
+    c.database = ini.readString(section, SettingsKeys::Database::Name).trimmed();
+    c.user = ini.readString(section, SettingsKeys::Database::User).trimmed();
+    c.sslMode = ini.readString(section, SettingsKeys::Database::SslMode).trimmed();
+    c.schema = ini.readString(section, SettingsKeys::Database::Schema).trimmed();
+    c.passwordFile = ini.readString(section, SettingsKeys::Database::PasswordFile).trimmed();
     return c;
 }

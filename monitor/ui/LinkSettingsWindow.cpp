@@ -1,5 +1,6 @@
 #include "LinkSettingsWindow.h"
 
+#include "core/WindowPlacements.h"
 #include "monitor/core/SyncEngine.h"
 
 #include <QAction>
@@ -17,7 +18,7 @@
 LinkSettingsWindow::LinkSettingsWindow(LinkSettings &settings, QWidget *parent)
     : QDialog(parent), m_settings(&settings)
 {
-    setObjectName(QStringLiteral("TRS232"));
+    setObjectName(SectionRS232);
     setWindowTitle(QStringLiteral("Настройки соединения"));
 
     auto *layout = new QVBoxLayout(this);
@@ -146,7 +147,7 @@ void LinkSettingsWindow::restoreSettings(const IniFile &ini)
         m_engine->setUseThread(m_checkedAtOpen);
 
     FormPlacement p;
-    if (readPlacement(ini, SectionRS232, p, true)) {
+    if (WindowPlacements::forFile(ini.path()).read(ini, SectionRS232, p, true)) {
         const int dpi = logicalDpiY();
         // The stored rectangle is the window's own (what Save writes, without
         // the frame); putting it back the same way keeps the window in place.
@@ -176,6 +177,6 @@ void LinkSettingsWindow::saveSettings(IniFile &ini) const
     FormPlacement p = placementOf(g, logicalDpiY());
     QWidget *focused = focusWidget();
     p.activeControl = focused ? focused->objectName() : QString();
-    writePlacement(ini, SectionRS232, p, true);
+    WindowPlacements::forFile(ini.path()).write(ini, SectionRS232, p, true);
     m_settings->writePort(ini);
 }

@@ -7,6 +7,7 @@
 #include "LinkSettingsWindow.h"
 #include "RecordsGrid.h"
 
+#include "core/WindowPlacements.h"
 #include "monitor/core/SyncEngine.h"
 #include "records/DataTable.h"
 #include "records/DataModule.h"
@@ -204,10 +205,9 @@ void MainWindow::showEvent(QShowEvent *event)
         return;
     m_restored = true;
     // The stored placement applies only at the screen resolution it was saved with.
-    IniFile ini(m_settingsPath);
     FormPlacement p;
     bool placed = false;
-    if (!m_settingsPath.isEmpty() && readPlacementAt(ini, SectionFace, logicalDpiY(), p)) {
+    if (!m_settingsPath.isEmpty() && WindowPlacements::forFile(m_settingsPath).readAt(SectionFace, logicalDpiY(), p)) {
         setGeometry(p.normPos[0], p.normPos[1], qMax(p.width(), 586), qMax(p.height(), 406));
         placed = true;
         if (p.maximised())

@@ -3,6 +3,7 @@
 #include "LinkSettingsWindow.h"
 
 #include "core/IniFile.h"
+#include "core/WindowPlacements.h"
 #include "monitor/core/SyncEngine.h"
 #include "records/DataTable.h"
 
@@ -60,7 +61,7 @@ void MainWindow::saveSettings()
     FormPlacement p = placementOf(normal, logicalDpiY());
     p.showCmd = isMaximized() ? 3 : isMinimized() ? 2 : 1;
     p.visible = 0;
-    writePlacement(ini, SectionFace, p);
+    WindowPlacements::forFile(m_settingsPath).write(ini, SectionFace, p);
 
     FaceStoredValues v = m_storedValues;
     if (m_rs232)  // the link values are written back as they were read

@@ -3,6 +3,7 @@
 #include "core/Errors.h"
 #include "core/Prompt.h"
 #include "core/DeviceText.h"
+#include "core/SettingsKeys.h"
 #include "records/TableSchema.h"
 #include "records/ui/DateBox.h"
 #include "records/ui/TextBoxFit.h"
@@ -19,7 +20,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-const QString CardEdit::SectionName = QStringLiteral("TCardEdit");
+const QString CardEdit::SectionName = SettingsKeys::TCardEdit::Section;
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "core/Prompt.h"
+#include "core/SettingsKeys.h"
 #include "records/DataModule.h"
 #include "records/DataTable.h"
 #include "records/DataTableModel.h"
@@ -21,7 +22,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-const QString Cards::SectionName = QStringLiteral("TCards");
+const QString Cards::SectionName = SettingsKeys::TCards::Section;
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "core/IniFile.h"
 #include "core/Prompt.h"
+#include "core/SettingsKeys.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -10,11 +11,11 @@
 #include <QLabel>
 #include <QLocale>
 
-const QString CsvExportSection = QStringLiteral("CsvExport");
+const QString CsvExportSection = SettingsKeys::CsvExport::Section;
 
 namespace {
 
-const QString KeySeparator = QStringLiteral("Separator");
+const QString KeySeparator = SettingsKeys::CsvExport::Separator;
 
 } // namespace
 

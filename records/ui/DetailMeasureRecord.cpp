@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "core/Prompt.h"
+#include "core/SettingsKeys.h"
 #include "records/DataTable.h"
 
 #include <QCheckBox>
@@ -15,7 +16,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-const QString DetailMeasureRecord::SectionName = QStringLiteral("TDetailMeasureRecord");
+const QString DetailMeasureRecord::SectionName = SettingsKeys::TDetailMeasureRecord::Section;
 
 namespace {
 

@@ -4,6 +4,8 @@
 #include "core/Prompt.h"
 #include "core/TextCode.h"
 #include "core/IniFile.h"
+#include "core/SettingsKeys.h"
+#include "core/WindowPlacements.h"
 #include "core/Settings.h"
 #include "records/DataModule.h"
 
@@ -22,8 +24,8 @@
 
 namespace {
 
-const QString KeyChoice = QStringLiteral("RG_ItemIndex");
-const QString KeyRecord2Note = QStringLiteral("CB_Record2Note_Checked");
+const QString KeyChoice = SettingsKeys::TRFLabelSaveReport::Choice;
+const QString KeyRecord2Note = SettingsKeys::TRFLabelSaveReport::Record2Note;
 
 QLineEdit *cardField(QWidget *parent, const char *name, const QString &hint)
 {
@@ -36,7 +38,7 @@ QLineEdit *cardField(QWidget *parent, const char *name, const QString &hint)
 
 } // namespace
 
-const QString LabelReport::SectionName = QStringLiteral("TRFLabelSaveReport");
+const QString LabelReport::SectionName = SettingsKeys::TRFLabelSaveReport::Section;
 
 int LabelReport::run(QWidget *parent, const LabelWriteOutcome &outcome, const LabelReportContext &context)
 {
@@ -211,7 +213,7 @@ void LabelReport::restoreSettings()
         return;
     IniFile ini(m_context.settingsPath);
     FormPlacement p;
-    if (readPlacementAt(ini, SectionName, logicalDpiY(), p))
+    if (WindowPlacements::forFile(ini.path()).readAt(ini, SectionName, logicalDpiY(), p))
         move(p.normPos[0], p.normPos[1]);
     if (!m_outcome.verified) {
         // A label that did not read back as written binds nobody.
@@ -230,7 +232,7 @@ void LabelReport::saveSettings()
     if (m_context.settingsPath.isEmpty())
         return;
     IniFile ini(m_context.settingsPath);
-    writePlacement(ini, SectionName, placementOf(geometry(), logicalDpiY()));
+    WindowPlacements::forFile(ini.path()).write(ini, SectionName, placementOf(geometry(), logicalDpiY()));
     if (m_outcome.verified) {
         ini.writeInteger(SectionName, KeyChoice, int(choice()));
         ini.writeBool(SectionName, KeyRecord2Note, record2Note());

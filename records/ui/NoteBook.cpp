@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "core/Prompt.h"
+#include "core/SettingsKeys.h"
 #include "records/DataModule.h"
 #include "records/DataTableModel.h"
 #include "records/Journal.h"
@@ -65,7 +66,7 @@ private:
     const int *m_sortFieldIndex;
 };
 
-const QString NoteBook::SectionName = QStringLiteral("TNoteBook");
+const QString NoteBook::SectionName = SettingsKeys::TNoteBook::Section;
 
 NoteBook::NoteBook(const JournalContext &context, QWidget *parent) : QDialog(parent), m_context(context)
 {

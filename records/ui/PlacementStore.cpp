@@ -1,7 +1,6 @@
 #include "records/ui/PlacementStore.h"
 
-#include "core/IniFile.h"
-#include "core/Settings.h"
+#include "core/WindowPlacements.h"
 
 #include <QWidget>
 
@@ -21,9 +20,8 @@ void PlacementStore::restore()
     m_pendingSave = true;
     if (m_path.isEmpty() || !m_window)
         return;
-    const IniFile ini(m_path);
     FormPlacement p;
-    if (!readPlacementAt(ini, m_section, m_window->logicalDpiY(), p))
+    if (!WindowPlacements::forFile(m_path).readAt(m_section, m_window->logicalDpiY(), p))
         return;
     // The stored rectangle is the window's own, without the frame.
     m_window->setGeometry(p.normPos[0], p.normPos[1], p.width(), p.height());
@@ -36,12 +34,10 @@ void PlacementStore::save(bool destroying)
     m_pendingSave = false;
     if (m_path.isEmpty() || !m_window)
         return;
-    IniFile ini(m_path);
     const QRect g = m_window->isMaximized() && m_window->normalGeometry().isValid() ? m_window->normalGeometry()
                                                                                   : m_window->geometry();
     FormPlacement p = placementOf(g, m_window->logicalDpiY());
     p.showCmd = m_keepState && m_window->isMaximized() ? 3 : 1;
     p.visible = destroying ? 1 : 0;
-    writePlacement(ini, m_section, p);
-    ini.save();
+    WindowPlacements::forFile(m_path).write(m_section, p);
 }

@@ -2,7 +2,8 @@
 
 #include "core/LogFiles.h"
 #include "core/Prompt.h"
-#include "core/IniFile.h"
+#include "core/SettingsKeys.h"
+#include "core/WindowPlacements.h"
 #include "core/Settings.h"
 #include "link/LinkCycle.h"
 #include "service/core/DosimeterOptions.h"
@@ -23,7 +24,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-const QString DosimeterDialog::ObjectName = QStringLiteral("TPencilOptions");
+const QString DosimeterDialog::ObjectName = SettingsKeys::TPencilOptions::Section;
 
 namespace {
 
@@ -497,9 +498,8 @@ void DosimeterDialog::restorePlacement()
 {
     if (m_context.settingsPath.isEmpty())
         return;
-    IniFile ini(m_context.settingsPath);
     FormPlacement p;
-    if (readPlacementAt(ini, ObjectName, logicalDpiY(), p))
+    if (WindowPlacements::forFile(m_context.settingsPath).readAt(ObjectName, logicalDpiY(), p))
         move(p.normPos[0], p.normPos[1]);
 }
 
@@ -507,9 +507,7 @@ void DosimeterDialog::savePlacement()
 {
     if (m_context.settingsPath.isEmpty())
         return;
-    IniFile ini(m_context.settingsPath);
-    writePlacement(ini, ObjectName, placementOf(geometry(), logicalDpiY()));
-    ini.save();
+    WindowPlacements::forFile(m_context.settingsPath).write(ObjectName, placementOf(geometry(), logicalDpiY()));
 }
 
 void DosimeterDialog::done(int result)

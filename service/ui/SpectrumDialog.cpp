@@ -2,8 +2,9 @@
 
 #include "core/LogFiles.h"
 #include "core/Prompt.h"
-#include "core/IniFile.h"
 #include "core/Settings.h"
+#include "core/SettingsKeys.h"
+#include "core/WindowPlacements.h"
 #include "link/LinkCycle.h"
 #include "service/core/SpectrumReader.h"
 
@@ -29,7 +30,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-const QString SpectrumDialog::SectionName = QStringLiteral("TSpectrumADC");
+const QString SpectrumDialog::SectionName = SettingsKeys::TSpectrumADC::Section;
 
 namespace {
 
@@ -393,9 +394,8 @@ void SpectrumDialog::restorePlacement()
 {
     if (m_settingsPath.isEmpty())
         return;
-    const IniFile ini(m_settingsPath);
     FormPlacement p;
-    if (readPlacementAt(ini, SectionName, logicalDpiY(), p))
+    if (WindowPlacements::forFile(m_settingsPath).readAt(SectionName, logicalDpiY(), p))
         setGeometry(p.normPos[0], p.normPos[1], std::max(p.width(), minimumWidth()), p.height());
 }
 
@@ -403,7 +403,5 @@ void SpectrumDialog::savePlacement()
 {
     if (m_settingsPath.isEmpty())
         return;
-    IniFile ini(m_settingsPath);
-    writePlacement(ini, SectionName, placementOf(geometry(), logicalDpiY()));
-    ini.save();
+    WindowPlacements::forFile(m_settingsPath).write(SectionName, placementOf(geometry(), logicalDpiY()));
 }

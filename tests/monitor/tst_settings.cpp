@@ -7,6 +7,7 @@
 #include "core/IniFile.h"
 #include "core/LinkSettings.h"
 #include "core/Settings.h"
+#include "core/WindowPlacements.h"
 #include "link/LinkSettingsBinding.h"
 #include "link/SerialLink.h"
 
@@ -33,6 +34,7 @@ private slots:
     void listsKeepCountAndItems();
     void emptiedListComesBackDesigned();
     void placementRejectsBrokenValues();
+    void placementsTellTheirChanges();
     void onlyNewBoundaryAtStart();
     void fileLivesInConfigDirectory();
     void linkFollowsItsSettingsWithoutAWindow();
@@ -424,6 +426,55 @@ void TestSettings::placementRejectsBrokenValues()
     ini.writeString(SectionFace, QStringLiteral("FormVersion"), QStringLiteral("0"));
     QVERIFY(readPlacement(ini, SectionFace, p));
     QCOMPARE(p.width(), 400);
+}
+
+void TestSettings::placementsTellTheirChanges()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
+    {
+        IniFile other(path);
+        other.writeString(QStringLiteral("TCards"), QStringLiteral("NormPos"), QStringLiteral("1,2,300,400"));
+        QVERIFY(other.save());
+    }
+    WindowPlacements &placements = WindowPlacements::forFile(path);
+    QCOMPARE(&WindowPlacements::forFile(path), &placements);
+    QSignalSpy changed(&placements, &WindowPlacements::placementChanged);
+
+    FormPlacement p = placementOf(QRect(10, 20, 300, 200), 96);
+    QVERIFY(placements.write(QStringLiteral("TSpectrumADC"), p));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.takeFirst().at(0).toString(), QStringLiteral("TSpectrumADC"));
+    // The same keys as ever, the other sections left as they were.
+    IniFile expected(path);
+    writePlacement(expected, QStringLiteral("TSpectrumADC"), p);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), expected.toBytes());
+    QVERIFY(expected.toBytes().contains("[TCards]\r\nNormPos=1,2,300,400\r\n"));
+    QVERIFY(expected.toBytes().contains("NormPos=10,20,310,220\r\n"));
+
+    QVERIFY(placements.write(QStringLiteral("TSpectrumADC"), p));  // nothing changed
+    QCOMPARE(changed.size(), 0);
+    FormPlacement back;
+    QVERIFY(placements.readAt(QStringLiteral("TSpectrumADC"), 96, back));
+    QCOMPARE(back.width(), 300);
+    QVERIFY(!placements.readAt(QStringLiteral("TSpectrumADC"), 120, back));
+
+    // Written with other values into content the caller saves.
+    IniFile ini(path);
+    p.showCmd = 3;
+    placements.write(ini, QStringLiteral("TFace"), p);
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(ini.save());
+    QVERIFY(placements.read(QStringLiteral("TFace"), back));
+    QVERIFY(back.maximised());
+
+    // A file that cannot be written reports it and tells no change.
+    WindowPlacements &nowhere = WindowPlacements::forFile(dir.filePath(QStringLiteral("no/such/dir/RUVO.INI")));
+    QSignalSpy none(&nowhere, &WindowPlacements::placementChanged);
+    QVERIFY(!nowhere.write(QStringLiteral("TFace"), p));
+    QCOMPARE(none.size(), 0);
 }
 
 void TestSettings::onlyNewBoundaryAtStart()
