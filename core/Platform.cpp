@@ -167,3 +167,14 @@ DeviceGroupAccess missingDeviceGroup(const QString &devicePath)
 #endif
     return access;
 }
+
+QString osUserName()
+{
+#ifdef Q_OS_UNIX
+    if (const passwd *pw = getpwuid(geteuid()); pw && pw->pw_name)
+        return QString::fromLocal8Bit(pw->pw_name);
+    return qEnvironmentVariable("USER");
+#else
+    return qEnvironmentVariable("USERNAME");
+#endif
+}

@@ -33,6 +33,10 @@ void onTerminationSignal(std::function<void()> onSignal);
 // not even an administrator's run should write data.
 bool programDirectoryHoldsData(const QString &dir);
 
+// The name of the system user the program runs as (the effective user on
+// Unix systems; the logged-on user on Windows); empty when unknown.
+QString osUserName();
+
 // The per-user data directory of the program, "<data home>/RUVO" with the
 // data home $XDG_DATA_HOME or ~/.local/share on Unix systems (the local
 // application data folder on Windows). Ends in '/'.

@@ -1,6 +1,7 @@
 #include "records/CardIndex.h"
 
 #include "core/Errors.h"
+#include "records/AuditLog.h"
 #include "core/TextCode.h"
 #include "core/DeviceText.h"
 #include "records/DataModule.h"
@@ -10,6 +11,7 @@
 #include "records/StoreError.h"
 
 #include <QSqlQuery>
+#include <optional>
 #include <limits>
 #include <sqlite3.h>
 #include <vector>
@@ -292,12 +294,19 @@ Result<QVariant> CardIndex::createCard(const CardData &c)
         return *refused;
     DataTable &t = *m_cards;
     try {
+        std::optional<Transaction> tx;
+        if (!m_dm->inTransaction())
+            tx.emplace(*m_dm);
         t.append();
         editingRow(t, [&] {
             writeFields(c, false);
             t.post();
         });
-        return t.fieldValue(fieldName(CardsField::Index));
+        const QVariant key = t.fieldValue(fieldName(CardsField::Index));
+        AuditLog(*m_dm).write({t.tableName(), key.toString(), AuditLog::InsertAction, QString(), AuditLog::rowText(t)});
+        if (tx)
+            tx->commit();
+        return key;
     } catch (const ERuvoError &e) {
         return storeError(e);
     }
@@ -311,12 +320,20 @@ Result<QVariant> CardIndex::updateCard(const CardData &c)
     try {
         if (c.key.isNull() || !t.findKey(c.key))
             return createCard(c);
+        std::optional<Transaction> tx;
+        if (!m_dm->inTransaction())
+            tx.emplace(*m_dm);
+        const QString before = AuditLog::rowText(t);
         t.edit();
         editingRow(t, [&] {
             writeFields(c, true);
             t.post();
         });
-        return t.fieldValue(fieldName(CardsField::Index));
+        const QVariant key = t.fieldValue(fieldName(CardsField::Index));
+        AuditLog(*m_dm).write({t.tableName(), key.toString(), AuditLog::UpdateAction, before, AuditLog::rowText(t)});
+        if (tx)
+            tx->commit();
+        return key;
     } catch (const ERuvoError &e) {
         return storeError(e);
     }
@@ -328,7 +345,14 @@ Result<bool> CardIndex::deleteCard(const QVariant &key)
     try {
         if (key.isNull() || !t.findKey(key))
             return false;
+        std::optional<Transaction> tx;
+        if (!m_dm->inTransaction())
+            tx.emplace(*m_dm);
+        const QString before = AuditLog::rowText(t);
         t.remove();
+        AuditLog(*m_dm).write({t.tableName(), key.toString(), AuditLog::DeleteAction, before, QString()});
+        if (tx)
+            tx->commit();
         return true;
     } catch (const ERuvoError &e) {
         return storeError(e);

@@ -47,14 +47,15 @@ DataModule::DataModule(QObject *parent)
       m_cardsFind(this, QStringLiteral("Cards"), QStringLiteral("Cards.DB"), cardsSchema()),
       m_doseLevels(this, QStringLiteral("DoseLevels"), QStringLiteral("DoseLevels.db"), doseLevelsSchema()),
       m_dosePersons(this, QStringLiteral("DosePersons"), QStringLiteral("DosePersons.db"), dosePersonsSchema()),
-      m_doseAlerts(this, QStringLiteral("DoseAlerts"), QStringLiteral("DoseAlerts.db"), doseAlertsSchema())
+      m_doseAlerts(this, QStringLiteral("DoseAlerts"), QStringLiteral("DoseAlerts.db"), doseAlertsSchema()),
+      m_audit(this, QStringLiteral("Audit"), QStringLiteral("Audit.db"), auditSchema())
 {
     m_connectionName = QStringLiteral("RUVO-%1").arg(++g_connectionCounter);
 }
 
 QList<DataTable *> DataModule::allTables()
 {
-    return {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind, &m_doseLevels, &m_dosePersons, &m_doseAlerts};
+    return {&m_measures, &m_notes, &m_devices, &m_cards, &m_cardsFind, &m_doseLevels, &m_dosePersons, &m_doseAlerts, &m_audit};
 }
 
 DataModule::~DataModule()

@@ -91,6 +91,9 @@ public:
     DataTable &doseLevels() { return m_doseLevels; }
     DataTable &dosePersons() { return m_dosePersons; }
     DataTable &doseAlerts() { return m_doseAlerts; }
+    // The audit trail ("Audit.db", records/AuditLog.*): created quietly when
+    // missing, like dose control's tables.
+    DataTable &audit() { return m_audit; }
 
 private:
     DataTable m_measures;
@@ -101,6 +104,7 @@ private:
     DataTable m_doseLevels;
     DataTable m_dosePersons;
     DataTable m_doseAlerts;
+    DataTable m_audit;
     QList<DataTable *> allTables();
 
 public:

@@ -99,15 +99,17 @@ Result<> DataModule::dataModuleCreate(const std::function<void(const Error &)> &
         }
     }
 
-    // Dose control's tables are new, not lost: made without a word.
-    DataTable *const doseTables[] = {&m_doseLevels, &m_dosePersons, &m_doseAlerts};
+    // Dose control's tables and the audit trail are new, not lost: made
+    // without a word.
+    DataTable *const doseTables[] = {&m_doseLevels, &m_dosePersons, &m_doseAlerts, &m_audit};
     for (DataTable *t : doseTables) {
         try {
             if (m_dialect.sqlite() ? !QFileInfo::exists(tablePath(t->fileName())) : !t->tableExists())
                 t->createTable();
             rebuildIndexes(*t);
         } catch (const std::exception &) {
-            report(QStringLiteral("DM: Ошибка при открытии таблицы контроля доз\r")
+            report((t == &m_audit ? QStringLiteral("DM: Ошибка при открытии журнала аудита\r")
+                                  : QStringLiteral("DM: Ошибка при открытии таблицы контроля доз\r"))
                    + (m_dialect.sqlite() ? tablePath(t->fileName()) : t->tableName())
                    + QStringLiteral("\r"));
         }
@@ -154,8 +156,14 @@ struct IndexSpec {
 QList<IndexSpec> indexSpecs(const DataTable &table, const SqlDialect &d)
 {
     QList<IndexSpec> specs;
-    for (const FieldDef &f : table.fields())
+    // The audit trail is looked up by time and table only; its long value
+    // texts get no index.
+    const bool audit = table.tableName() == QLatin1String("Audit");
+    for (const FieldDef &f : table.fields()) {
+        if (audit && f.name != fieldName(AuditField::TimeLocal) && f.name != fieldName(AuditField::TableName))
+            continue;
         specs.append({d.indexName(table.tableName(), f.name), d.indexDefinition(table.tableName(), f)});
+    }
     // The synchronisation cycle's duplicate check looks up one archive record
     // by its time, reader and number before every append; this index answers
     // it directly, also before the table has statistics.

@@ -2,6 +2,8 @@
 
 #include "records/DoseAlerts.h"
 
+#include "records/AuditLog.h"
+
 #include "core/Errors.h"
 #include "core/LogFiles.h"
 #include "records/DataModule.h"
@@ -12,6 +14,7 @@
 #include <QHash>
 #include <QSet>
 #include <QSqlQuery>
+#include <optional>
 
 using RecordsSql::quoted;
 using A = DoseAlertsField;
@@ -365,9 +368,19 @@ DoseChange DoseAlerts::acknowledge(qint64 alertIndex, const QString &operatorNam
     if (a->acknowledged())
         return {QStringLiteral("Оповещение уже квитировано: %1, %2").arg(a->ackBy, logTimeStamp(a->ackTime))};
     DataTable &t = m_dm.doseAlerts();
+    std::optional<Transaction> tx;
+    if (!m_dm.inTransaction())
+        tx.emplace(m_dm);
+    const QDateTime now = QDateTime::currentDateTime();
     t.exec(QStringLiteral("UPDATE %1 SET %2 = ?, %3 = ?, %4 = ? WHERE %5 = ? AND %2 IS NULL")
                .arg(t.sqlName(), f(A::AckBy), f(A::AckTime), f(A::AckComment), f(A::Index)),
-           {operatorName.trimmed(), dateTimeToStored(QDateTime::currentDateTime()), textOrNull(comment), alertIndex});
+           {operatorName.trimmed(), dateTimeToStored(now), textOrNull(comment), alertIndex});
+    AuditLog(m_dm).write({t.tableName(), QString::number(alertIndex), AuditLog::UpdateAction, QString(),
+                          AuditLog::valuesText({{fieldName(A::AckBy), operatorName.trimmed()},
+                                                {fieldName(A::AckTime), now},
+                                                {fieldName(A::AckComment), comment}})});
+    if (tx)
+        tx->commit();
     return {};
 }
 

@@ -2,6 +2,8 @@
 
 #include "records/DoseLevels.h"
 
+#include "records/AuditLog.h"
+
 #include "records/DataModule.h"
 #include "records/SqlQuote.h"
 #include "records/StoredDateTime.h"
@@ -234,6 +236,14 @@ DoseChange DoseLevels::setLevel(const LevelKey &key, std::optional<double> value
     std::optional<Transaction> tx;
     if (!m_dm.inTransaction())
         tx.emplace(m_dm);
+    QString beforeText;
+    for (const StoredLevel &l : before) {
+        if (sameKey(l.key, k))
+            beforeText = AuditLog::valuesText({{fieldName(L::Value), l.value}, {fieldName(L::ChangedBy), l.changedBy}});
+    }
+    const QString levelKey = QStringList{scopeWord(k.scope), k.target, k.group ? groupWord(*k.group) : QString(),
+                                         DosePeriods::word(k.period), kindWord(k.kind)}
+                                 .join(QLatin1Char('/'));
     // The blank group is stored as NULL, as every blank text is.
     const QVariant group = k.group ? QVariant(groupWord(*k.group)) : QVariant();
     t.exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ? AND COALESCE(%3, '') = ? AND COALESCE(%4, '') = ? "
@@ -250,6 +260,13 @@ DoseChange DoseLevels::setLevel(const LevelKey &key, std::optional<double> value
                 dateTimeToStored(QDateTime::currentDateTime()),
                 operatorName.trimmed().isEmpty() ? QVariant() : QVariant(operatorName.trimmed())});
     }
+    AuditLog(m_dm).write({t.tableName(), levelKey,
+                          value ? (beforeText.isEmpty() ? AuditLog::InsertAction : AuditLog::UpdateAction)
+                                : AuditLog::DeleteAction,
+                          beforeText,
+                          value ? AuditLog::valuesText({{fieldName(L::Value), *value},
+                                                        {fieldName(L::ChangedBy), operatorName.trimmed()}})
+                                : QString()});
     if (tx)
         tx->commit();
     return {};
@@ -315,6 +332,12 @@ DoseChange DoseLevels::setPerson(const PersonSettings &settings, const QString &
     std::optional<Transaction> tx;
     if (!m_dm.inTransaction())
         tx.emplace(m_dm);
+    const auto settingsText = [](const PersonSettings &ps) {
+        return AuditLog::valuesText({{fieldName(P::Grp), groupWord(ps.group)},
+                                     {fieldName(P::PregnantFrom), ps.pregnantFrom},
+                                     {fieldName(P::PregnantTo), ps.pregnantTo}});
+    };
+    const QString before = settingsText(person(settings.personKey));
     t.exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(t.sqlName(), f(P::PersonKey)), {settings.personKey});
     t.exec(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6, %7, %8) VALUES (?, ?, ?, ?, ?, ?, ?)")
                .arg(t.sqlName(), f(P::PersonKey), f(P::FIO), f(P::Grp), f(P::PregnantFrom), f(P::PregnantTo),
@@ -324,6 +347,7 @@ DoseChange DoseLevels::setPerson(const PersonSettings &settings, const QString &
             settings.pregnantTo.isNull() ? QVariant() : QVariant(dateToStored(settings.pregnantTo)),
             dateTimeToStored(QDateTime::currentDateTime()),
             operatorName.trimmed().isEmpty() ? QVariant() : QVariant(operatorName.trimmed())});
+    AuditLog(m_dm).write({t.tableName(), settings.personKey, AuditLog::UpdateAction, before, settingsText(settings)});
     if (tx)
         tx->commit();
     return {};

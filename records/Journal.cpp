@@ -3,6 +3,7 @@
 #include "records/Journal.h"
 
 #include "core/Errors.h"
+#include "records/AuditLog.h"
 #include "records/DataModule.h"
 #include "records/DoseAlerts.h"
 #include "records/RowEditing.h"
@@ -11,6 +12,7 @@
 #include "records/StoredDateTime.h"
 
 #include <QSqlQuery>
+#include <optional>
 
 namespace {
 
@@ -164,6 +166,9 @@ Result<> Journal::bind(const QString &numberText, const QString &fio, const QDat
             t.findKey(open->key);
             return Error{ErrorKind::Conflict, issuedText(open->fio)};
         }
+        std::optional<Transaction> tx;
+        if (!m_dm.inTransaction())
+            tx.emplace(m_dm);
         editingRow(t, [&] {
             t.append();
             t.setFieldValue(fieldName(NotesField::ID), *number);
@@ -171,6 +176,10 @@ Result<> Journal::bind(const QString &numberText, const QString &fio, const QDat
             t.setFieldValue(fieldName(NotesField::TimeFrom), from);
             t.post();
         });
+        AuditLog(m_dm).write({t.tableName(), t.fieldValue(t.keyField()).toString(), AuditLog::InsertAction, QString(),
+                              AuditLog::rowText(t)});
+        if (tx)
+            tx->commit();
     } catch (const ERuvoError &e) {
         return storeError(e, AddFailedText);
     }
@@ -207,11 +216,18 @@ Result<> Journal::release(const QVariant &key, const QDateTime &to)
         const QDateTime end = to < r->from ? r->from : to;
         if (!t.findKey(key))
             throw EGeneralError(QStringLiteral("row gone"));
+        std::optional<Transaction> tx;
+        if (!m_dm.inTransaction())
+            tx.emplace(m_dm);
+        const QString before = AuditLog::rowText(t);
         editingRow(t, [&] {
             t.edit();
             t.setFieldValue(fieldName(NotesField::TimeTo), end);
             t.post();
         });
+        AuditLog(m_dm).write({t.tableName(), key.toString(), AuditLog::UpdateAction, before, AuditLog::rowText(t)});
+        if (tx)
+            tx->commit();
     } catch (const ERuvoError &e) {
         return storeError(e, ChangeFailedText);
     }
@@ -225,7 +241,14 @@ Result<> Journal::remove(const QVariant &key)
     try {
         if (!t.active() || !t.findKey(key))
             return Error{ErrorKind::Conflict, QString()};
+        std::optional<Transaction> tx;
+        if (!m_dm.inTransaction())
+            tx.emplace(m_dm);
+        const QString before = AuditLog::rowText(t);
         t.remove();
+        AuditLog(m_dm).write({t.tableName(), key.toString(), AuditLog::DeleteAction, before, QString()});
+        if (tx)
+            tx->commit();
     } catch (const ERuvoError &e) {
         return storeError(e);
     }

@@ -6,6 +6,7 @@
 #include "core/LogFiles.h"
 #include "core/TextCode.h"
 #include "records/CardIndex.h"
+#include "records/AuditLog.h"
 #include "records/DataModule.h"
 #include "records/DoseAlerts.h"
 #include "records/Journal.h"
@@ -151,15 +152,18 @@ Result<> LabelBinding::bindInJournal(const LabelWriteOutcome &outcome, LabelCard
     const QDateTime t = now();
     try {
         Transaction tr(m_dm);
+        AuditLog audit(m_dm);
         if (open) {
             if (!notes.findKey(open->key))
                 throw EGeneralError(QStringLiteral("row gone"));
             const QDateTime end = open->from.isValid() && t < open->from ? open->from : t;
+            const QString before = AuditLog::rowText(notes);
             editingRow(notes, [&] {
                 notes.edit();
                 notes.setFieldValue(fieldName(NotesField::TimeTo), end);
                 notes.post();
             });
+            audit.write({notes.tableName(), open->key.toString(), AuditLog::UpdateAction, before, AuditLog::rowText(notes)});
         }
         editingRow(notes, [&] {
             notes.append();
@@ -168,6 +172,8 @@ Result<> LabelBinding::bindInJournal(const LabelWriteOutcome &outcome, LabelCard
             notes.setFieldValue(fieldName(NotesField::TimeFrom), t);
             notes.post();
         });
+        audit.write({notes.tableName(), notes.fieldValue(notes.keyField()).toString(), AuditLog::InsertAction, QString(),
+                     AuditLog::rowText(notes)});
         tr.commit();
     } catch (const ERuvoError &e) {
         try {

@@ -7,6 +7,7 @@
 
 #include "core/Errors.h"
 #include "records/StoredDateTime.h"
+#include "records/AuditLog.h"
 #include "records/DataModule.h"
 #include "records/SqlQuote.h"
 
@@ -230,7 +231,9 @@ struct DropTemp {
     }
 };
 
-void runNameSync(DataModule &dm)
+// Returns how many journal entries were taken and how many readings got
+// another name.
+QPair<qint64, qint64> runNameSync(DataModule &dm)
 {
     DataTable &measures = dm.measures();
     DataTable &notes = dm.notes();
@@ -318,6 +321,13 @@ void runNameSync(DataModule &dm)
                 throw EGeneralError(insert.lastError().text());
         }
     }
+    QPair<qint64, qint64> counts;
+    {
+        QSqlQuery c = runSql(QStringLiteral("SELECT (SELECT count(*) FROM %1), (SELECT count(*) FROM %2)")
+                                 .arg(EntriesTable, NamesTable));
+        if (c.next())
+            counts = {c.value(0).toLongLong(), c.value(1).toLongLong()};
+    }
     runSql(QStringLiteral("CREATE INDEX temp.\"RuvoNameSyncTotalsKey\" ON \"RuvoNameSyncTotals\" (\"NoteKey\")"));
     const QString totalOf = QStringLiteral("COALESCE((SELECT t.%3 FROM %1 AS t WHERE t.\"NoteKey\" = %2.%4), 0.0)");
     try {
@@ -337,6 +347,7 @@ void runNameSync(DataModule &dm)
             update.exec();
         }
     }
+    return counts;
 }
 
 } // namespace
@@ -357,7 +368,12 @@ bool NameSync::run()
         measures.setIndexFieldNames(fieldName(MeasuresField::DateTime));
         notes.setIndexFieldNames(fieldName(NotesField::TimeFrom));
         Transaction transaction(m_dm);
-        runNameSync(m_dm);
+        const QPair<qint64, qint64> counts = runNameSync(m_dm);
+        // One audit row for the run, with its counts.
+        AuditLog(m_dm).write({measures.tableName() + QLatin1Char(',') + notes.tableName(), QString(),
+                              AuditLog::SyncAction, QString(),
+                              AuditLog::valuesText({{QStringLiteral("Notes"), counts.first},
+                                                    {QStringLiteral("Measures"), counts.second}})});
         transaction.commit();
         done = true;
     } catch (...) {

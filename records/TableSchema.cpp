@@ -131,6 +131,25 @@ QList<FieldDef> doseAlertsSchema()
     return fields;
 }
 
+QList<FieldDef> auditSchema()
+{
+    using T = FieldType;
+    using A = AuditField;
+    QList<FieldDef> fields(int(A::Count));
+    fields[int(A::Index)] = F("Index", T::AutoInc, "Индекс");
+    fields[int(A::TimeUtc)] = F("TimeUtc", T::Text, "Время UTC", 24);
+    fields[int(A::TimeLocal)] = F("TimeLocal", T::DateTime, "Время", 0, "dd.MM.yy HH:mm:ss");
+    fields[int(A::DbUser)] = F("DbUser", T::Text, "Пользователь БД", 63);
+    fields[int(A::OsUser)] = F("OsUser", T::Text, "Пользователь ОС", 64);
+    fields[int(A::Monitor)] = F("Monitor", T::Text, "Монитор", 120);
+    fields[int(A::TableName)] = F("TableName", T::Text, "Таблица", 30);
+    fields[int(A::RowKey)] = F("RowKey", T::Text, "Запись", 80);
+    fields[int(A::Action)] = F("Action", T::Text, "Действие", 10);
+    fields[int(A::Before)] = F("Before", T::Text, "Было", 2000);
+    fields[int(A::After)] = F("After", T::Text, "Стало", 2000);
+    return fields;
+}
+
 // Each schema built once for the name look-ups (thread-safe static
 // initialisation; read only afterwards).
 QString fieldName(MeasuresField field)
@@ -172,6 +191,12 @@ QString fieldName(DosePersonsField field)
 QString fieldName(DoseAlertsField field)
 {
     static const QList<FieldDef> fields = doseAlertsSchema();
+    return fields.at(int(field)).name;
+}
+
+QString fieldName(AuditField field)
+{
+    static const QList<FieldDef> fields = auditSchema();
     return fields.at(int(field)).name;
 }
 

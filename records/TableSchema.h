@@ -1,6 +1,6 @@
 #pragma once
-// The schema of the tables (the four of the readings and the journal, and
-// the three of dose control), defined here once: the field lists the
+// The schema of the tables (the four of the readings and the journal, the
+// three of dose control and the audit trail), defined here once: the field lists the
 // tables are created and checked from, the filter language compiles against
 // and the grids show. Field order is the order in each table's file.
 
@@ -125,6 +125,22 @@ enum class DoseAlertsField : int {
     Count = 19,
 };
 
+// The audit trail (records/AuditLog.*): rows are only ever added.
+enum class AuditField : int {
+    Index = 0,
+    TimeUtc = 1,
+    TimeLocal = 2,
+    DbUser = 3,     // the database's user; blank on the data directory's files
+    OsUser = 4,     // the system user the monitor runs as
+    Monitor = 5,    // which monitor made the change
+    TableName = 6,  // the table changed, or "Dosimeter" for writes to one
+    RowKey = 7,
+    Action = 8,     // "insert", "update", "delete", "sync", "write"
+    Before = 9,     // field=value pairs; for a deletion the whole row
+    After = 10,
+    Count = 11,
+};
+
 // The field lists; the first field is the primary key.
 QList<FieldDef> measuresSchema();
 QList<FieldDef> notesSchema();
@@ -133,6 +149,7 @@ QList<FieldDef> cardsSchema();
 QList<FieldDef> doseLevelsSchema();
 QList<FieldDef> dosePersonsSchema();
 QList<FieldDef> doseAlertsSchema();
+QList<FieldDef> auditSchema();
 
 // The name of a field as stored in the table's file.
 QString fieldName(MeasuresField field);
@@ -142,6 +159,7 @@ QString fieldName(CardsField field);
 QString fieldName(DoseLevelsField field);
 QString fieldName(DosePersonsField field);
 QString fieldName(DoseAlertsField field);
+QString fieldName(AuditField field);
 
 // The names of several fields of one table, in the order given.
 template<typename Field>

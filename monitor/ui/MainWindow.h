@@ -118,6 +118,8 @@ public:
     void showAboutBox();
     // "Резервная копия...": the backup window (BackupWindow).
     void openBackup();
+    // "Журнал аудита...": the audit trail, read only (AuditWindow).
+    void openAudit();
     // The daily backup: started off this thread when one is due
     // (dailyBackupDue) and none is under way; a failed one is tried again an
     // hour later at the earliest. The window checks every BackupCheckMs from
@@ -209,6 +211,7 @@ private:
 
     QAction *m_exitAction = nullptr;
     QAction *m_backupAction = nullptr;
+    QAction *m_auditAction = nullptr;
     QAction *m_exportCsvAction = nullptr;
     QAction *m_linkSettingsAction = nullptr;
     QAction *m_fullArchiveAction = nullptr;

@@ -10,6 +10,7 @@
 #include "records/DataBackup.h"
 #include "records/DataTable.h"
 #include "records/DataModule.h"
+#include "records/ui/AuditWindow.h"
 #include "records/ui/Cards.h"
 #include "records/ui/DetailMeasureRecord.h"
 #include "records/ui/NoteBook.h"
@@ -332,6 +333,16 @@ void MainWindow::openBackup()
 {
     BackupWindow window(this, m_settingsPath, *m_backup,
                         [this](const BackupSettings &s) { return startBackup(s, false); });
+    activePrompt().runModal(&window, [&window] { return window.exec(); });
+}
+
+void MainWindow::openAudit()
+{
+    DataModule *dm = dataModule();
+    if (!dm || !dm->connected())
+        return;
+    AuditWindow window(activePrompt(), *dm, QDateTime::currentDateTime(), this);
+    window.setSettingsPath(m_settingsPath);
     activePrompt().runModal(&window, [&window] { return window.exec(); });
 }
 

@@ -102,6 +102,9 @@ void MainWindow::buildMenus()
     service->addSeparator();
     service->addAction(m_journalAction);
     service->addAction(m_cardsAction);
+    m_auditAction = MenuAction(this, QStringLiteral("actAudit"), QStringLiteral("Журнал &аудита..."));
+    service->addAction(m_auditAction);
+    connect(m_auditAction, &QAction::triggered, this, &MainWindow::openAudit);
     service->addAction(m_dosimeterAction);
     service->addAction(m_metrologyAction);
     m_testMenu = new QMenu(QStringLiteral("Тест"), this);

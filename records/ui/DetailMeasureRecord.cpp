@@ -3,6 +3,8 @@
 #include "core/Errors.h"
 #include "core/Prompt.h"
 #include "core/SettingsKeys.h"
+#include "records/AuditLog.h"
+#include "records/DataModule.h"
 #include "records/DataTable.h"
 
 #include <QCheckBox>
@@ -15,6 +17,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <optional>
 
 const QString DetailMeasureRecord::SectionName = SettingsKeys::TDetailMeasureRecord::Section;
 
@@ -183,9 +186,21 @@ void DetailMeasureRecord::setMark(bool checked)
     }
     try {
         if (m_measures.asBoolean(fieldName(MeasuresField::Check)) != checked || m_measures.isNull(fieldName(MeasuresField::Check))) {
+            // The mark and its audit row go in one transaction.
+            DataModule &dm = dynamic_cast<DataModule &>(*m_measures.module());
+            std::optional<Transaction> tx;
+            if (!dm.inTransaction())
+                tx.emplace(dm);
+            const QVariant before = m_measures.fieldValue(fieldName(MeasuresField::Check));
             m_measures.edit();
             m_measures.setFieldValue(fieldName(MeasuresField::Check), checked);
             m_measures.post();
+            AuditLog(dm)
+                .write({m_measures.tableName(), m_measures.fieldValue(m_measures.keyField()).toString(),
+                        AuditLog::UpdateAction, AuditLog::valuesText({{fieldName(MeasuresField::Check), before}}),
+                        AuditLog::valuesText({{fieldName(MeasuresField::Check), checked}})});
+            if (tx)
+                tx->commit();
         }
     } catch (const ERuvoError &e) {
         try {

@@ -1,5 +1,7 @@
 #include "service/core/DosimeterOptions.h"
 
+#include "records/AuditLog.h"
+
 #include <QStringList>
 #include <cmath>
 
@@ -79,4 +81,15 @@ QString otherDosimeterMessage(quint32 number)
 {
     return ModeWriteFailedMessage + QStringLiteral(": в считывателе другой дозиметр (") + QString::number(number)
         + QStringLiteral(")");
+}
+
+Result<> auditDoseClear(DataModule &dm, const QString &number, std::optional<float> before, std::optional<float> after)
+{
+    const auto dose = [](std::optional<float> d) {
+        return AuditLog::valuesText({{QStringLiteral("Dose"), d ? formatTotalDose(*d) : QString()}});
+    };
+    return AuditLog(dm).append(
+        {AuditLog::DosimeterTable, number.trimmed(), AuditLog::WriteAction, dose(before),
+         AuditLog::valuesText({{QStringLiteral("Dose"), formatTotalDose(0.0f)}}) + QStringLiteral(" | read back: ")
+             + dose(after)});
 }

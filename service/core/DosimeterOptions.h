@@ -3,6 +3,9 @@
 // that do not need a window: the total dose as shown, the messages of the
 // label write and of the number and mode write.
 
+#include "core/Result.h"
+
+#include <optional>
 #include "service/core/LabelWrite.h"
 
 #include <QDateTime>
@@ -12,6 +15,11 @@
 // The total dose in scientific notation, four significant digits and at
 // least two exponent digits ("1.235E+03").
 QString formatTotalDose(float dose);
+// Writes the audit row of a dose clear once the dose was read back: the
+// dose read before and after (absent: not read).
+class DataModule;
+Result<> auditDoseClear(DataModule &dm, const QString &number, std::optional<float> before,
+                        std::optional<float> after);
 // What the dose label shows: the formatted value, or "Не определено" when
 // the value is not a number (whatever its sign bit).
 QString totalDoseDisplay(float dose);

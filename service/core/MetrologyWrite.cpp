@@ -1,6 +1,7 @@
 #include "service/core/MetrologyWrite.h"
 
 #include "link/ValueCodec.h"
+#include "records/AuditLog.h"
 #include "service/core/ServiceSession.h"
 
 #include <QLocale>
@@ -134,9 +135,14 @@ MetrologyWriteOutcome runMetrologyWrite(SerialLink *link, const MetrologyPlan &p
     // Every report says what the dosimeter read back, also after a lost
     // acknowledgement.
     if (plan.writeCoefficients) {
+        out.coefficientsSent = true;
         writeMetrologyWord(link, plan.b, plan.aWord, modeSwitching);
         MetrologyReading now;
         const bool read = readMetrologyCoefficientWords(link, now);
+        if (read) {
+            out.readBack.aWord = now.aWord;
+            out.readBack.b = now.b;
+        }
         const QString values = read ? QLatin1Char('(') + formatCoefficientA(decodeDecimalWord(*now.aWord))
                                           + QLatin1Char(',') + formatCoefficientB(now.b) + QLatin1Char(')')
                                     : QString();
@@ -162,8 +168,14 @@ MetrologyWriteOutcome runMetrologyWrite(SerialLink *link, const MetrologyPlan &p
         }
         CommandResult<DosimeterNumberData> readBack;
         if (accumulation) {
+            out.numberSent = true;
+            out.accumulationSent = *accumulation;
             writeDosimeterNumber(link, plan.number, *accumulation);
             readBack = readDosimeterNumber(link);
+            if (readBack.ok()) {
+                out.readBack.number = readBack.value.number;
+                out.readBack.accumulation = readBack.value.accumulation;
+            }
         }
         if (readBack.ok() && readBack.value.number == plan.number && readBack.value.accumulation == *accumulation) {
             out.numberWritten = true;
@@ -177,4 +189,42 @@ MetrologyWriteOutcome runMetrologyWrite(SerialLink *link, const MetrologyPlan &p
     }
     out.failed = out.failures > 0;
     return out;
+}
+
+Result<> auditMetrologyWrite(DataModule &dm, const MetrologyReading &opened, const MetrologyPlan &plan,
+                             const MetrologyWriteOutcome &outcome)
+{
+    if (!outcome.coefficientsSent && !outcome.numberSent)
+        return {};
+    using Values = QList<QPair<QString, QVariant>>;
+    const auto coefficients = [](const MetrologyReading &r, Values &v) {
+        if (r.aWord) {
+            v.append({QStringLiteral("A"), formatCoefficientA(decodeDecimalWord(*r.aWord))});
+            v.append({QStringLiteral("B"), formatCoefficientB(r.b)});
+        }
+    };
+    const auto number = [](const MetrologyReading &r, Values &v) {
+        if (r.number) {
+            v.append({QStringLiteral("Number"), *r.number});
+            v.append({QStringLiteral("Accumulation"), r.accumulation ? 1 : 0});
+        }
+    };
+    Values before, written, readBack;
+    coefficients(opened, before);
+    number(opened, before);
+    if (outcome.coefficientsSent) {
+        written.append({QStringLiteral("A"), formatCoefficientA(decodeDecimalWord(plan.aWord))});
+        written.append({QStringLiteral("B"), formatCoefficientB(plan.b)});
+    }
+    if (outcome.numberSent) {
+        written.append({QStringLiteral("Number"), plan.number});
+        written.append({QStringLiteral("Accumulation"), outcome.accumulationSent ? 1 : 0});
+    }
+    coefficients(outcome.readBack, readBack);
+    number(outcome.readBack, readBack);
+    const QString key = plan.shownNumber ? QString::number(*plan.shownNumber)
+                                         : (opened.number ? QString::number(*opened.number) : QString());
+    return AuditLog(dm).append({AuditLog::DosimeterTable, key, AuditLog::WriteAction, AuditLog::valuesText(before),
+                                AuditLog::valuesText(written) + QStringLiteral(" | read back: ")
+                                    + AuditLog::valuesText(readBack)});
 }

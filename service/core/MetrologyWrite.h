@@ -12,6 +12,8 @@
 #include "link/DeviceCommands.h"
 
 #include <QString>
+#include "core/Result.h"
+
 #include <QtGlobal>
 #include <optional>
 
@@ -85,9 +87,22 @@ struct MetrologyWriteOutcome {
     int failures = 0;  // each failed write is preceded by the system beep
     bool coefficientsWritten = false;
     bool numberWritten = false;
+    // What was sent and what the dosimeter read back afterwards (parts not
+    // sent or not read stay absent), for the audit trail.
+    bool coefficientsSent = false;
+    bool numberSent = false;
+    bool accumulationSent = false;
+    MetrologyReading readBack;
 };
 MetrologyWriteOutcome runMetrologyWrite(SerialLink *link, const MetrologyPlan &plan, const MetrologyInput &input,
                                         bool modeSwitching);
+
+// Writes the audit row of the writes of a plan, once they were read back:
+// the values read at opening, those written and those read back. Nothing
+// when nothing was sent.
+class DataModule;
+Result<> auditMetrologyWrite(DataModule &dm, const MetrologyReading &opened, const MetrologyPlan &plan,
+                             const MetrologyWriteOutcome &outcome);
 
 // The box texts.
 extern const QString MetrologyReadCoefficientsFailedText;

@@ -6,6 +6,8 @@
 #include "core/WindowPlacements.h"
 #include "core/Settings.h"
 #include "link/LinkCycle.h"
+#include "records/AuditLog.h"
+#include "records/DataModule.h"
 #include "service/core/DosimeterOptions.h"
 #include "service/core/LabelText.h"
 #include "service/core/ServiceSession.h"
@@ -333,7 +335,9 @@ void DosimeterDialog::clearDose()
     m_busy = true;
     struct Clear {
         DosimeterCheck check;
+        std::optional<float> before;
         CommandResult<float> after;
+        bool sent = false;
     } clear;
     std::optional<quint32> shown;
     if (m_openingNumber)
@@ -349,6 +353,9 @@ void DosimeterDialog::clearDose()
                          .arg(number, before.ok() ? formatTotalDose(before.value) : QStringLiteral("не считана")));
             // Read back also after a lost acknowledgement: the dose may have
             // been cleared all the same.
+            if (before.ok())
+                c.before = before.value;
+            c.sent = true;
             clearDosimeterDose(link);
             c.after = readTotalDose(link);
             return c;
@@ -357,6 +364,12 @@ void DosimeterDialog::clearDose()
         clear.after = CommandResult<float>();
     }
     m_busy = false;
+    if (clear.sent && dataModule()) {
+        const Result<> audited = auditDoseClear(*dataModule(), number, clear.before,
+                                                clear.after.ok() ? std::optional<float>(clear.after.value) : std::nullopt);
+        if (!audited)
+            m_prompt.message(MsgKind::Error, AuditLog::FailedText + audited.error->text, PromptButton::Ok);
+    }
     if (!clear.check.same()) {
         m_prompt.beep();
         m_prompt.message(MsgKind::Error, dosimeterCheckText(clear.check), PromptButton::Ok);

@@ -2,6 +2,8 @@
 
 #include "core/Prompt.h"
 #include "link/ValueCodec.h"
+#include "records/AuditLog.h"
+#include "records/DataModule.h"
 #include "service/core/ServiceSession.h"
 #include "service/ui/InsertionPrompt.h"
 
@@ -165,6 +167,11 @@ void MetrologyDialog::write()
         return;
     }
     setEnabled(true);
+    if (dataModule()) {
+        const Result<> audited = auditMetrologyWrite(*dataModule(), m_reading, plan, outcome);
+        if (!audited)
+            m_prompt.message(MsgKind::Error, AuditLog::FailedText + audited.error->text, PromptButton::Ok);
+    }
     for (int i = 0; i < outcome.failures; ++i)
         m_prompt.beep();
     m_prompt.message(outcome.failed ? MsgKind::Error : MsgKind::Information, outcome.message, PromptButton::Ok);

@@ -6,9 +6,15 @@
 #include "ScriptedPrompt.h"
 
 #include "core/Errors.h"
+#include "core/Platform.h"
+#include "records/AuditLog.h"
+#include "records/CardIndex.h"
+#include "records/DoseLevels.h"
+#include "records/Journal.h"
 #include "records/DataModule.h"
 #include "records/StoreMigration.h"
 
+#include <QSqlQuery>
 #include <QtTest>
 #include <algorithm>
 
@@ -53,6 +59,7 @@ class TestStoreEngines : public QObject {
 private slots:
     void casesAndCyrillicOrderAndFindAlike();
     void editsDeletionsAndRollbackAlike();
+    void auditRowsShareTheChangesTransaction();
     void unreachableServerIsNamedAndTheFilesServe();
     void dataDirectoryCopiedToServerOnce();
 };
@@ -220,6 +227,75 @@ void TestStoreEngines::dataDirectoryCopiedToServerOnce()
     QCOMPARE(c.fieldValue(QStringLiteral("Index")).toInt(), 3);  // after the copied keys
     c.setIndexFieldNames(kFio);
     QCOMPARE(walk(c), (QStringList{QStringLiteral("Орлов"), QStringLiteral("ОРЛОВ"), QStringLiteral("орлова")}));
+}
+
+void TestStoreEngines::auditRowsShareTheChangesTransaction()
+{
+    storeDir dir;
+    ScriptedPrompt prompt;
+    auto dm = dir.start();
+    AuditLog log(*dm);
+    const auto all = [&log] { return log.query({}, {}, QString()).value; };
+    const auto notesCount = [&dm] {
+        QSqlQuery q = dm->notes().exec(QStringLiteral("SELECT count(*) FROM %1").arg(dm->notes().sqlName()));
+        return q.next() ? q.value(0).toInt() : -1;
+    };
+
+    // Each change leaves its row: who, what, the values before and after,
+    // a deletion the whole row.
+    CardIndex cards(*dm);
+    CardData card;
+    card.fio = QStringLiteral("Иванов");
+    card.comment = QStringLiteral("пропуск 12");
+    card.key = cards.createCard(card).value;
+    QVERIFY(!card.key.isNull());
+    card.fio = QStringLiteral("Иванов И. И.");
+    QVERIFY(cards.updateCard(card));
+    QVERIFY(cards.deleteCard(card.key).value);
+    Journal journal(*dm, {});
+    QVERIFY(journal.bind(QStringLiteral("5"), QStringLiteral("Петров"), QDate(2025, 3, 1), QTime(8, 0)));
+    QList<AuditRecord> rows = all();
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows[0].entry.action, AuditLog::InsertAction);
+    QCOMPARE(rows[1].entry.action, AuditLog::UpdateAction);
+    QVERIFY(rows[1].entry.before.contains(QStringLiteral("FIO=Иванов;")));
+    QVERIFY(rows[1].entry.after.contains(QStringLiteral("FIO=Иванов И. И.;")));
+    QCOMPARE(rows[2].entry.action, AuditLog::DeleteAction);
+    QCOMPARE(rows[2].entry.rowKey, card.key.toString());
+    QVERIFY(rows[2].entry.before.contains(QStringLiteral("Comment=пропуск 12")));
+    QCOMPARE(rows[3].entry.table, QStringLiteral("Notes"));
+    QVERIFY(rows[3].entry.after.contains(QStringLiteral("FIO=Петров")));
+    QCOMPARE(rows[3].osUser, osUserName());
+    QCOMPARE(rows[3].monitor, AuditLog::monitor());
+    QCOMPARE(rows[3].dbUser.isEmpty(), !testOnServer());
+    QVERIFY(qAbs(QDateTime::fromString(rows[3].timeUtc, Qt::ISODateWithMs).secsTo(rows[3].timeLocal)) < 5);
+    QCOMPARE(log.query({}, {}, QStringLiteral("Cards")).value.size(), 3);
+
+    // A change rolled back takes its audit row with it.
+    dm->startTransaction();
+    QVERIFY(journal.bind(QStringLiteral("6"), QStringLiteral("Сидоров"), QDate(2025, 3, 1), QTime(8, 0)));
+    QVERIFY(DoseLevels(*dm).setLevel(LevelKey{}, 40000, QStringLiteral("инженер")).ok());
+    dm->rollback();
+    QCOMPARE(all().size(), 4);
+    QCOMPARE(notesCount(), 1);
+
+    // An audit row that cannot be written undoes its change.
+    if (testOnServer()) {
+        dm->audit().exec(QStringLiteral("CREATE FUNCTION ruvo_no_audit() RETURNS trigger LANGUAGE plpgsql AS "
+                                        "$$BEGIN RAISE EXCEPTION 'refused'; END$$"));
+        dm->audit().exec(QStringLiteral("CREATE TRIGGER ruvo_no_audit BEFORE INSERT ON \"Audit\" FOR EACH ROW "
+                                        "EXECUTE FUNCTION ruvo_no_audit()"));
+    } else {
+        dm->audit().exec(QStringLiteral("CREATE TRIGGER \"Audit\".\"NoAudit\" BEFORE INSERT ON \"Audit\" "
+                                        "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    }
+    QVERIFY(!journal.bind(QStringLiteral("7"), QStringLiteral("Козлов"), QDate(2025, 3, 1), QTime(8, 0)));
+    QCOMPARE(notesCount(), 1);
+    CardData other;
+    other.fio = QStringLiteral("Смирнов");
+    QVERIFY(!cards.createCard(other));
+    QVERIFY(!cards.cards().locate(kFio, QStringLiteral("Смирнов")));
+    QCOMPARE(all().size(), 4);
 }
 
 QTEST_GUILESS_MAIN(TestStoreEngines)

@@ -8,12 +8,14 @@
 #include "core/TextCode.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
+#include "records/ui/AuditWindow.h"
 #include "records/ui/JournalTotals.h"
 #include "records/ui/DateBox.h"
 #include "records/ui/NoteBind.h"
 #include "records/ui/NoteBook.h"
 #include "records/ui/NoteUnBind.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -408,6 +410,54 @@ private slots:
         reading(5, december, 1);
         totals.setPeriod(QDate(2026, 12, 1), QDate(2026, 12, 9));
         QVERIFY(totals.rows().contains({QStringLiteral("Сидоров С.С."), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1.000")}));
+    }
+
+    // The audit window: the journal's changes over the period, one table or
+    // all, and the CSV export of what it shows.
+    void auditWindow()
+    {
+        Journal journal(*m_f.dm, {});
+        QVERIFY(journal.bind(QStringLiteral("5"), QStringLiteral("Петров П.П."), QDate(2026, 12, 1), QTime(8, 0)));
+        const QVariant key = notes().fieldValue(notes().keyField());
+        QVERIFY(journal.release(key, QDateTime(QDate(2026, 12, 2), QTime(17, 0))));
+        QVERIFY(journal.remove(key));
+        QVERIFY(AuditLog(*m_f.dm).append({AuditLog::DosimeterTable, QStringLiteral("5"), AuditLog::WriteAction,
+                                          QStringLiteral("Dose=1.000E+01"), QStringLiteral("Dose=0.000E+00")}));
+
+        const QDate today = QDate::currentDate();
+        AuditWindow window(activePrompt(), *m_f.dm, QDateTime::currentDateTime());
+        QCOMPARE(window.rows().size(), 4);
+        auto *tables = window.findChild<QComboBox *>(QStringLiteral("CbTable"));
+        QCOMPARE(tables->count(), 3);  // every table, Dosimeter, Notes
+        window.setTable(QStringLiteral("Notes"));
+        const QList<QStringList> rows = window.rows();
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[1][7], QStringLiteral("изменение"));
+        QVERIFY(rows[1][8].contains(QStringLiteral("TimeTo=;")));
+        QVERIFY(rows[1][9].contains(QStringLiteral("TimeTo=2026-12-02 17:00:00.000")));
+        QCOMPARE(rows[2][7], QStringLiteral("удаление"));
+        QVERIFY(rows[2][8].contains(QStringLiteral("FIO=Петров П.П.")));
+        if (qEnvironmentVariableIsSet("RUVO_AUDIT_SHOT")) {
+            window.setTable(QString());
+            window.resize(1000, 300);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            window.grab().save(qEnvironmentVariable("RUVO_AUDIT_SHOT"));
+            window.setTable(QStringLiteral("Notes"));
+        }
+
+        const QString path = m_f.dir->filePath(QStringLiteral("audit.csv"));
+        QVERIFY(window.exportTo(path));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[0].startsWith(QStringLiteral("Время,Время UTC,Пользователь БД")));
+        QVERIFY(lines[3].contains(QStringLiteral(",Notes,%1,удаление,").arg(key.toString())));
+
+        // A period before the changes shows none of them.
+        window.setPeriod(today.addDays(-10), today.addDays(-1));
+        QVERIFY(window.rows().isEmpty());
     }
 
 private:
