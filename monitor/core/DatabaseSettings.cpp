@@ -17,6 +17,9 @@ StoreConnection databaseSettings(const IniFile &ini)
     c.user = ini.readString(section, QStringLiteral("User")).trimmed();
     c.sslMode = ini.readString(section, QStringLiteral("SslMode")).trimmed();
     c.schema = ini.readString(section, QStringLiteral("Schema")).trimmed();
+    const QString serviceRole = ini.readString(section, QStringLiteral("ServiceRole")).trimmed();
+    if (!serviceRole.isEmpty())
+        c.serviceRole = serviceRole;
     c.passwordFile = ini.readString(section, QStringLiteral("PasswordFile")).trimmed();
     return c;
 }
