@@ -40,8 +40,10 @@ SET client_min_messages TO warning;
 
 -- The tables must be there: their owner is the one role that keeps every
 -- right, and the owner of what is made later.
-SELECT tableowner AS owner FROM pg_tables WHERE schemaname = :'schema' AND tablename = 'Measures' \gset
-\if :{?owner}
+SELECT t.tableowner IS NOT NULL AS have_tables, t.tableowner AS owner
+  FROM (SELECT (SELECT tableowner FROM pg_tables WHERE schemaname = :'schema' AND tablename = 'Measures')
+        AS tableowner) t \gset
+\if :have_tables
 \else
 \echo 'ruvo-roles: no table Measures in schema' :schema '- create the tables first (ruvo-migrate, or the monitor started as their owner)'
 DO $$ BEGIN RAISE EXCEPTION 'ruvo-roles: the tables are missing'; END $$;
