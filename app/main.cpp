@@ -21,6 +21,7 @@
 #include "service/ui/AboutBox.h"
 #include "records/ReadingStore.h"
 #include "records/DataModule.h"
+#include "records/StoreRights.h"
 
 #include <QApplication>
 #include <QDir>
@@ -106,6 +107,7 @@ int main(int argc, char **argv)
         }
         engine.setDatabase(&dm);
         face.bindMeasures(&dm.measures());
+        face.setStoreRights(storeRights(dm));
 
         // A run for a fixed time (the demo without a display): the window then
         // closes itself the ordinary way and reports what the database holds.

@@ -129,6 +129,7 @@ inline constexpr QLatin1String Name("Name");
 inline constexpr QLatin1String User("User");
 inline constexpr QLatin1String SslMode("SslMode");
 inline constexpr QLatin1String Schema("Schema");
+inline constexpr QLatin1String ServiceRole("ServiceRole");
 inline constexpr QLatin1String PasswordFile("PasswordFile");
 } // namespace Database
 

@@ -16,6 +16,7 @@ struct StoreConnection {
     QString sslMode;       // libpq's sslmode (disable, prefer, require, verify-full ...); empty: libpq's default
     QString passwordFile;  // empty: ~/.pgpass or PGPASSFILE
     QString schema;        // the tables' schema; empty: the user's default search path
+    QString serviceRole = QStringLiteral("ruvo_service");  // its members may use the dosimeter's service
 
     bool server() const { return driver == QLatin1String("QPSQL"); }
     // The options handed to the driver beside host, port, database and user.

@@ -18,6 +18,9 @@ StoreConnection databaseSettings(const IniFile &ini)
     c.user = ini.readString(section, SettingsKeys::Database::User).trimmed();
     c.sslMode = ini.readString(section, SettingsKeys::Database::SslMode).trimmed();
     c.schema = ini.readString(section, SettingsKeys::Database::Schema).trimmed();
+    const QString serviceRole = ini.readString(section, SettingsKeys::Database::ServiceRole).trimmed();
+    if (!serviceRole.isEmpty())
+        c.serviceRole = serviceRole;
     c.passwordFile = ini.readString(section, SettingsKeys::Database::PasswordFile).trimmed();
     return c;
 }

@@ -144,8 +144,31 @@ void MainWindow::pulseHeartbeat()
     m_statusHeartbeat->setText(nextHeartbeatText(m_statusHeartbeat->text()));
 }
 
+void MainWindow::setStoreRights(const StoreRights &rights)
+{
+    m_rights = rights;
+    const QString refused = QStringLiteral("Недоступно пользователю базы данных ") + rights.user;
+    const auto apply = [&refused](QWidget *button, QAction *item, bool allowed) {
+        button->setEnabled(allowed);
+        item->setEnabled(allowed);
+        if (!allowed) {
+            button->setToolTip(refused);
+            item->setToolTip(refused);
+        }
+    };
+    apply(m_journalButton, m_journalAction, rights.journal);
+    apply(m_cardsButton, m_cardsAction, rights.cards);
+    if (!rights.service) {
+        setServiceEnabled(false);
+        m_dosimeterButton->setToolTip(refused);
+        m_metrologyButton->setToolTip(refused);
+    }
+}
+
 void MainWindow::setServiceEnabled(bool on)
 {
+    // The state of the link enables them; the store's user's rights may not.
+    on = on && m_rights.service;
     m_dosimeterButton->setEnabled(on);
     m_metrologyButton->setEnabled(on);
     m_dosimeterAction->setEnabled(on);

@@ -14,6 +14,7 @@
 #include "core/Settings.h"
 #include "monitor/core/StateIndicator.h"
 #include "monitor/core/SyncView.h"
+#include "records/StoreRights.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -71,6 +72,11 @@ public:
     // Binds the records grid and the view logic to Measures (after the
     // database module has been created).
     void bindMeasures(DataTable *measures);
+    // What the store's user may do (after the module has been created): the
+    // journal, the card index and the dosimeter's service commands the user
+    // may not use are disabled, their tips saying why.
+    void setStoreRights(const StoreRights &rights);
+    const StoreRights &storeRightsInForce() const { return m_rights; }
 
     // ---- ISyncView
     void setStatusText(const QString &text) override;
@@ -235,6 +241,7 @@ private:
     QMenu *m_gridMenu = nullptr;
 
     RecordsView m_view;
+    StoreRights m_rights;
     NoteBook *m_noteBook = nullptr;
     FilterList *m_filterList = nullptr;  // the stored filters' list, made at its first use
     FaceStoredValues m_storedValues;

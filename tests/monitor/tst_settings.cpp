@@ -10,6 +10,7 @@
 #include "core/WindowPlacements.h"
 #include "link/LinkSettingsBinding.h"
 #include "link/SerialLink.h"
+#include "monitor/core/DatabaseSettings.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -38,6 +39,7 @@ private slots:
     void onlyNewBoundaryAtStart();
     void fileLivesInConfigDirectory();
     void linkFollowsItsSettingsWithoutAWindow();
+    void databaseSectionReachesTheDriver();
 };
 
 void TestSettings::missingFileGivesDefaults()
@@ -550,6 +552,26 @@ void TestSettings::linkFollowsItsSettingsWithoutAWindow()
     QCOMPARE(out.readInteger(SectionRS232, QStringLiteral("CB_ComPort_ItemIndex"), -9), 2);
     QCOMPARE(out.readString(SectionRS232, QStringLiteral("CB_UseThread_Checked")), QStringLiteral("True"));
     QVERIFY(!out.sectionExists(SectionFace));
+}
+
+void TestSettings::databaseSectionReachesTheDriver()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("RUVO.INI"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[Database]\r\nDriver=qpsql\r\nHost=db.local\r\nName=ruvo\r\nUser=op1\r\nSslMode=verify-full\r\n"
+            "ServiceRole=site_service\r\n");
+    f.close();
+    const StoreConnection c = databaseSettings(IniFile(path));
+    QVERIFY(c.server());
+    QCOMPARE(c.sslMode, QStringLiteral("verify-full"));
+    QCOMPARE(c.serviceRole, QStringLiteral("site_service"));
+    QVERIFY(c.connectOptions().split(QLatin1Char(';')).contains(QStringLiteral("sslmode=verify-full")));
+    // Without the keys: libpq's own default, the shipped role name.
+    const StoreConnection plain = databaseSettings(IniFile(dir.filePath(QStringLiteral("none.ini"))));
+    QVERIFY(!plain.connectOptions().contains(QLatin1String("sslmode")));
+    QCOMPARE(plain.serviceRole, QStringLiteral("ruvo_service"));
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

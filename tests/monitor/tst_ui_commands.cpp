@@ -37,6 +37,7 @@ private slots:
     void cardsAndDetailOpenTheirWindows();
     void journalOpensTheJournal();
     void serviceFlowsLeaveTheWindowAsTheyFoundIt();
+    void commandsFollowTheStoreRights();
 };
 
 void TestUiCommands::windowHasEveryCommand()
@@ -273,6 +274,35 @@ void TestUiCommands::serviceFlowsLeaveTheWindowAsTheyFoundIt()
         QCOMPARE(prompt.dialogsShown.count(QStringLiteral("TPencilOptions")), 1);
         QCOMPARE(prompt.dialogsShown.count(QStringLiteral("TPencilMetrology")), 1);
     }
+}
+
+void TestUiCommands::commandsFollowTheStoreRights()
+{
+    // An auditor: no journal, cards or service commands, whatever the link's
+    // state enables, each disabled one saying why.
+    FaceRig rig;
+    MainWindow &f = rig.face;
+    StoreRights auditor;
+    auditor.readings = auditor.marks = auditor.journal = auditor.cards = auditor.service = false;
+    auditor.user = QStringLiteral("audit1");
+    f.setStoreRights(auditor);
+    rig.engine.setState(SyncState::Suspended);
+    f.updateStateIndicator();  // would enable the service commands
+    for (const char *name : {"RunNotes", "RunCardsEdit", "RunPencilOptions", "RunService"}) {
+        QVERIFY2(!control<QPushButton>(f, name)->isEnabled(), name);
+        QVERIFY2(control<QPushButton>(f, name)->toolTip().endsWith(QLatin1String("audit1")), name);
+    }
+    for (const char *name : {"NNotes", "NCards", "NDosimetr", "NMetrology"})
+        QVERIFY2(!control<QAction>(f, name)->isEnabled(), name);
+    // An operator: the journal and cards, the service commands still not.
+    StoreRights operatorRights;
+    operatorRights.service = false;
+    f.setStoreRights(operatorRights);
+    f.updateStateIndicator();
+    QVERIFY(control<QPushButton>(f, "RunNotes")->isEnabled());
+    QVERIFY(control<QAction>(f, "NCards")->isEnabled());
+    QVERIFY(!control<QPushButton>(f, "RunService")->isEnabled());
+    QVERIFY(!control<QAction>(f, "NDosimetr")->isEnabled());
 }
 
 QTEST_MAIN(TestUiCommands)

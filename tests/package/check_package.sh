@@ -41,7 +41,8 @@ check "depends on no -dev package" bash -c '! grep -qE -- "-dev( |,|$)" <<<"$1"'
 check "version is the build's" test "$(dpkg-deb -f "$DEB" Version)" = "$(sed -n 's/^CPACK_PACKAGE_VERSION:.*=//p;s/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt" | head -n1)"
 dpkg-deb -c "$DEB" | awk '{print $6}' >"$SCRATCH/files"
 for f in ./usr/bin/RUVO ./usr/bin/ruvo-link ./usr/bin/reader-sim ./usr/share/applications/ruvo.desktop \
-         ./usr/share/icons/hicolor/scalable/apps/ruvo.svg ./usr/share/man/man1/ruvo-link.1.gz ./usr/share/man/man1/reader-sim.1.gz; do
+         ./usr/share/icons/hicolor/scalable/apps/ruvo.svg ./usr/share/man/man1/ruvo-link.1.gz ./usr/share/man/man1/reader-sim.1.gz \
+         ./usr/share/ruvo/sql/ruvo-roles.sql; do
   check "package holds $f" grep -qx -- "$f" "$SCRATCH/files"
 done
 
