@@ -118,6 +118,21 @@ void DataModule::openConnection(bool server)
     q.exec(QStringLiteral("PRAGMA analysis_limit=1000"));
 }
 
+bool DataModule::reconnectServer()
+{
+    if (m_dialect.sqlite() || !QSqlDatabase::contains(m_connectionName))
+        return false;
+    QSqlDatabase db = database();
+    db.close();
+    m_inTransaction = false;
+    if (!db.open())
+        return false;
+    QSqlQuery q(db);
+    q.exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
+    q.exec(QStringLiteral("SET client_min_messages TO warning"));
+    return true;
+}
+
 void DataModule::closeConnection()
 {
     if (!QSqlDatabase::contains(m_connectionName))

@@ -65,6 +65,13 @@ public:
     void setLocalFallback(bool fallback) { m_localFallback = fallback; }
     const SqlDialect &dialect() const override { return m_dialect; }
 
+    // Whether the tables are on a server whose connection can be lost, and
+    // a new connection to it after it was (the server restarted, the network
+    // came back): false while it still cannot be reached. The tables stay as
+    // they are; a transaction under way when it was lost is gone.
+    bool onServer() const { return !m_dialect.sqlite(); }
+    bool reconnectServer();
+
     QString dataDir() const;            // programDir + "Data" (no trailing separator)
     QString tablePath(const QString &fileName) const override;  // programDir + "Data" + separator + file name
     QSqlDatabase database() const override;

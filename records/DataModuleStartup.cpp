@@ -166,10 +166,14 @@ QList<IndexSpec> indexSpecs(const DataTable &table, const SqlDialect &d)
     }
     // The synchronisation cycle's duplicate check looks up one archive record
     // by its time, reader and number before every append; this index answers
-    // it directly, also before the table has statistics.
+    // it directly, also before the table has statistics. On the server,
+    // where several monitors store at once, it is unique: the database itself
+    // refuses a second copy of a reading. (The files keep a plain index: old
+    // ones may hold doubles, and one program writes them.)
     if (table.tableName() == QLatin1String("Measures")) {
         specs.append({d.indexName(table.tableName(), QStringLiteral("ArchiveRecord")),
-                      QStringLiteral("CREATE INDEX %1 ON \"Measures\"(%2, %3, %4)")
+                      QString::fromLatin1(d.sqlite() ? "CREATE INDEX %1 ON \"Measures\"(%2, %3, %4)"
+                                                : "CREATE UNIQUE INDEX %1 ON \"Measures\"(%2, %3, %4)")
                           .arg(quoted(d.indexName(table.tableName(), QStringLiteral("ArchiveRecord"))),
                                quoted(fieldName(MeasuresField::DateTime)), quoted(fieldName(MeasuresField::TarnAddress)),
                                quoted(fieldName(MeasuresField::RecNumber)))});
@@ -187,15 +191,24 @@ QList<IndexSpec> indexSpecs(const DataTable &table, const SqlDialect &d)
 void makeMissingIndexes(DataTable &table, const QList<IndexSpec> &specs)
 {
     // The server keeps its indexes whole; a missing one is made.
-    QSqlQuery q = table.exec(QStringLiteral("SELECT indexname FROM pg_indexes WHERE schemaname = current_schema() "
+    QSqlQuery q = table.exec(QStringLiteral("SELECT indexname, indexdef FROM pg_indexes WHERE schemaname = current_schema() "
                                             "AND tablename = ?"),
                              {table.tableName()});
-    QStringList present;
+    QHash<QString, bool> present;  // name: unique
     while (q.next())
-        present.append(q.value(0).toString());
+        present.insert(q.value(0).toString(), q.value(1).toString().startsWith(QLatin1String("CREATE UNIQUE")));
     for (const IndexSpec &s : specs) {
-        if (!present.contains(s.name))
+        const bool unique = s.sql.startsWith(QLatin1String("CREATE UNIQUE"));
+        if (!present.contains(s.name)) {
             table.exec(s.sql);
+        } else if (unique && !present.value(s.name)) {
+            // A plain index of a database made before it had to be unique:
+            // replaced inside the exclusive open's transaction, so that
+            // doubled rows (the new index then fails) leave the old one in
+            // place and the failure is told.
+            table.exec(QStringLiteral("DROP INDEX ") + quoted(s.name));
+            table.exec(s.sql);
+        }
     }
     table.exec(QStringLiteral("ANALYZE ") + quoted(table.tableName()));
 }

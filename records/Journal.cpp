@@ -162,7 +162,16 @@ Result<> Journal::bind(const QString &numberText, const QString &fio, const QDat
         return Error{ErrorKind::Invalid, NoDateText};
     DataTable &t = notes();
     try {
+        // On a server several monitors bind at once: the check and the new
+        // row go in one transaction that holds the journal against other
+        // writers (readers go on), so a dosimeter never gets two open rows.
+        std::optional<Transaction> held;
+        if (!m_dm.dialect().sqlite() && !m_dm.inTransaction()) {
+            held.emplace(m_dm);
+            t.exec(QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(t.sqlName()));
+        }
         if (const std::optional<Row> open = openBinding(*number)) {
+            held.reset();
             t.findKey(open->key);
             return Error{ErrorKind::Conflict, issuedText(open->fio)};
         }
@@ -180,6 +189,8 @@ Result<> Journal::bind(const QString &numberText, const QString &fio, const QDat
                               AuditLog::rowText(t)});
         if (tx)
             tx->commit();
+        if (held)
+            held->commit();
     } catch (const ERuvoError &e) {
         return storeError(e, AddFailedText);
     }
@@ -207,24 +218,42 @@ Result<> Journal::release(const QVariant &key, const QDateTime &to)
     DataTable &t = notes();
     try {
         const std::optional<Row> r = row(key);
-        if (!r || r->from.isNull() || !r->to.isNull())
+        // The dialog opened on an open row: one released or gone by now was
+        // changed by someone else meanwhile.
+        if (!r || !r->to.isNull()) {
+            t.refresh();
+            return Error{ErrorKind::Conflict, changedElsewhereText(r)};
+        }
+        if (r->from.isNull())
             return Error{ErrorKind::Conflict, NotReleasableText};
         // The dialog shows the bind moment in whole seconds; the stored one
         // may carry milliseconds (bindings made from a label).
         if (!to.isValid() || to < wholeSeconds(r->from))
             return Error{ErrorKind::Invalid, TooEarlyText};
         const QDateTime end = to < r->from ? r->from : to;
-        if (!t.findKey(key))
-            throw EGeneralError(QStringLiteral("row gone"));
         std::optional<Transaction> tx;
         if (!m_dm.inTransaction())
             tx.emplace(m_dm);
-        const QString before = AuditLog::rowText(t);
-        editingRow(t, [&] {
-            t.edit();
-            t.setFieldValue(fieldName(NotesField::TimeTo), end);
-            t.post();
-        });
+        const QString before = t.findKey(key) ? AuditLog::rowText(t) : QString();
+        // Written only if the row is still as it was read: another operator
+        // (another monitor on the same store) may have released, changed or
+        // deleted it meanwhile; the first change stands and this one is told.
+        const FieldDef &timeDef = t.fieldDef(fieldName(NotesField::TimeFrom));
+        QSqlQuery q = t.exec(QStringLiteral("UPDATE %1 SET %2=? WHERE %3=? AND %2 IS NULL AND %4=? AND %5 IS NOT DISTINCT FROM ?")
+                                 .arg(t.sqlName(), sqlField(NotesField::TimeTo), sqlField(NotesField::Index),
+                                      sqlField(NotesField::TimeFrom), sqlField(NotesField::ID)),
+                             {DataTable::toStorage(t.fieldDef(fieldName(NotesField::TimeTo)), end), key,
+                              DataTable::toStorage(timeDef, r->from),
+                              DataTable::toStorage(t.fieldDef(fieldName(NotesField::ID)), r->id)});
+        const bool written = q.numRowsAffected() == 1;
+        q.finish();
+        if (!written) {
+            tx.reset();  // nothing of this change stays
+            t.refresh();
+            return Error{ErrorKind::Conflict, changedElsewhereText(row(key))};
+        }
+        t.refresh();
+        t.findKey(key);
         AuditLog(m_dm).write({t.tableName(), key.toString(), AuditLog::UpdateAction, before, AuditLog::rowText(t)});
         if (tx)
             tx->commit();
@@ -233,6 +262,16 @@ Result<> Journal::release(const QVariant &key, const QDateTime &to)
     }
     outOfStep();
     return {};
+}
+
+QString Journal::changedElsewhereText(const std::optional<Row> &now)
+{
+    QString text = QStringLiteral("Запись журнала изменена на другом рабочем месте, ваше изменение не сохранено.\r\n");
+    if (!now)
+        return text + QStringLiteral("Запись удалена.");
+    if (!now->to.isNull())
+        return text + QStringLiteral("Дозиметр освобождён ") + momentText(now->to);
+    return text + QStringLiteral("Проверьте запись и повторите действие.");
 }
 
 Result<> Journal::remove(const QVariant &key)

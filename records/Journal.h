@@ -77,7 +77,10 @@ public:
     // TimeFrom releases at TimeFrom, so the row never ends before it begins.
     // Errors: the row cannot be released (Conflict, NotReleasableText), a
     // moment before the stored TimeFrom (Invalid, TooEarlyText; the row stays
-    // open), a store failure (its cause, ChangeFailedText).
+    // open), the row released or deleted by someone else since the dialog
+    // read it, up to the very write (Conflict, changedElsewhereText; their
+    // change stands, the views show it), a store failure (its cause,
+    // ChangeFailedText).
     Result<> release(const QVariant &key, const QDateTime &to);
 
     // Deletes the row (Ctrl+Delete, after the window's DeleteQuestion).
@@ -96,6 +99,8 @@ public:
     static const QString NoDateText;
     static const QString NotReleasableText;
     static QString releasedAlreadyText(const QDateTime &to);
+    // The row as it is now, after another operator's change won.
+    static QString changedElsewhereText(const std::optional<Row> &now);
     static const QString TooEarlyText;
     static const QString ChangeFailedText;
     static const QString DeleteQuestion;

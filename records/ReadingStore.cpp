@@ -5,6 +5,7 @@
 #include "records/DataModule.h"
 #include "records/RowEditing.h"
 #include "records/SqlQuote.h"
+#include "records/StoreError.h"
 
 #include <QSqlQuery>
 
@@ -14,34 +15,84 @@ ReadingStore::ReadingStore(DataModule &dm) : m_dm(dm)
 
 bool ReadingStore::readingStored(const QDateTime &time, int address, int recNumber) const
 {
+    return storedIndex(time, address, recNumber) != 0;
+}
+
+int ReadingStore::storedIndex(const QDateTime &time, int address, int recNumber) const
+{
     DataTable &measures = m_dm.measures();
     // The index on (DateTime, TarnAddress, RecNumber) answers it; the "+"
     // keeps SQLite from taking the single-field indexes instead.
     QSqlQuery found = measures.exec(
-        QStringLiteral("SELECT %2 FROM %1 WHERE %3=? AND +%4=? AND +%5=? LIMIT 1")
+        QStringLiteral("SELECT %2 FROM %1 WHERE %3=? AND %4=? AND %5=? LIMIT 1")
             .arg(measures.sqlName(), RecordsSql::quoted(fieldName(MeasuresField::Index)),
                  RecordsSql::quoted(fieldName(MeasuresField::DateTime)),
-                 RecordsSql::quoted(fieldName(MeasuresField::TarnAddress)),
-                 RecordsSql::quoted(fieldName(MeasuresField::RecNumber))),
+                 m_dm.dialect().unindexed(RecordsSql::quoted(fieldName(MeasuresField::TarnAddress))),
+                 m_dm.dialect().unindexed(RecordsSql::quoted(fieldName(MeasuresField::RecNumber)))),
         {DataTable::toStorage(measures.fieldDef(fieldName(MeasuresField::DateTime)), time), address, recNumber});
-    return found.next();
+    return found.next() ? qMax(1, found.value(0).toInt()) : 0;
 }
 
-int ReadingStore::storeReading(const StoredReading &reading)
+namespace {
+
+// A statement that may be refused runs inside a savepoint when a transaction
+// of the server is open: a refused statement would otherwise abort it.
+class Savepoint {
+public:
+    Savepoint(DataModule &dm, DataTable &table) : m_table(table), m_on(dm.inTransaction() && !dm.dialect().sqlite())
+    {
+        if (m_on)
+            m_table.exec(QStringLiteral("SAVEPOINT ruvo_refusable"));
+    }
+    void release()
+    {
+        if (m_on)
+            m_table.exec(QStringLiteral("RELEASE SAVEPOINT ruvo_refusable"));
+    }
+    void rollBack()
+    {
+        if (m_on)
+            m_table.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ruvo_refusable"));
+    }
+
+private:
+    DataTable &m_table;
+    bool m_on;
+};
+
+} // namespace
+
+int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored)
 {
+    if (alreadyStored)
+        *alreadyStored = false;
     DataTable &measures = m_dm.measures();
-    editingRow(measures, [&] {
-        measures.append();
-        measures.setFieldValue(fieldName(MeasuresField::DateTime), reading.time);
-        measures.setFieldValue(fieldName(MeasuresField::TarnAddress), reading.address);
-        measures.setFieldValue(fieldName(MeasuresField::RecNumber), reading.recNumber);
-        measures.setFieldValue(fieldName(MeasuresField::ID), reading.id);
-        measures.setFieldValue(fieldName(MeasuresField::Name), reading.name);
-        measures.setFieldValue(fieldName(MeasuresField::Dose), reading.dose);
-        measures.setFieldValue(fieldName(MeasuresField::RecoveryTime), QDateTime::currentDateTime());
-        measures.setFieldValue(fieldName(MeasuresField::Check), false);
-        measures.post();
-    });
+    Savepoint savepoint(m_dm, measures);
+    try {
+        editingRow(measures, [&] {
+            measures.append();
+            measures.setFieldValue(fieldName(MeasuresField::DateTime), reading.time);
+            measures.setFieldValue(fieldName(MeasuresField::TarnAddress), reading.address);
+            measures.setFieldValue(fieldName(MeasuresField::RecNumber), reading.recNumber);
+            measures.setFieldValue(fieldName(MeasuresField::ID), reading.id);
+            measures.setFieldValue(fieldName(MeasuresField::Name), reading.name);
+            measures.setFieldValue(fieldName(MeasuresField::Dose), reading.dose);
+            measures.setFieldValue(fieldName(MeasuresField::RecoveryTime),
+                                   reading.copied.isValid() ? reading.copied : QDateTime::currentDateTime());
+            measures.setFieldValue(fieldName(MeasuresField::Check), false);
+            measures.post();
+        });
+    } catch (const EStoreError &e) {
+        if (e.cause() != StoreCause::Duplicate)
+            throw;
+        // The unique index refused a second copy: whoever stored the first
+        // has checked its dose already.
+        savepoint.rollBack();
+        if (alreadyStored)
+            *alreadyStored = true;
+        return storedIndex(reading.time, reading.address, reading.recNumber);
+    }
+    savepoint.release();
     bool ok = false;
     const int index = measures.fieldValue(fieldName(MeasuresField::Index)).toInt(&ok);
     // The reading is stored; the dose check comes after it and never fails it.
@@ -50,18 +101,33 @@ int ReadingStore::storeReading(const StoredReading &reading)
     return ok ? index : 0;
 }
 
+void ReadingStore::appendDevicesRow(int address, const ReaderPosition &position)
+{
+    DataTable &devices = m_dm.devices();
+    Savepoint savepoint(m_dm, devices);
+    editingRow(devices, [&] {
+        devices.append();
+        devices.setFieldValue(fieldName(DevicesField::TarnAddress), address);
+        devices.setFieldValue(fieldName(DevicesField::LastRecNumber), position.recNumber);
+        devices.setFieldValue(fieldName(DevicesField::LastRecTime), position.time);
+        devices.post();
+    });
+    savepoint.release();
+}
+
 ReaderPosition ReadingStore::loadReaderPosition(int address, bool *created)
 {
     DataTable &devices = m_dm.devices();
-    const bool missing = !devices.locate(fieldName(DevicesField::TarnAddress), address);
+    bool missing = !devices.locate(fieldName(DevicesField::TarnAddress), address);
     if (missing) {
-        editingRow(devices, [&] {
-            devices.append();
-            devices.setFieldValue(fieldName(DevicesField::TarnAddress), address);
-            devices.setFieldValue(fieldName(DevicesField::LastRecNumber), 0);
-            devices.setFieldValue(fieldName(DevicesField::LastRecTime), minDateTime());
-            devices.post();
-        });
+        try {
+            appendDevicesRow(address, {0, minDateTime()});
+        } catch (const EStoreError &e) {
+            // Another monitor on the same store created the row meanwhile.
+            if (e.cause() != StoreCause::Duplicate || !devices.locate(fieldName(DevicesField::TarnAddress), address))
+                throw;
+            missing = false;
+        }
     }
     if (created)
         *created = missing;
@@ -74,15 +140,20 @@ void ReadingStore::saveReaderPosition(int address, const ReaderPosition &positio
     m_dm.flushReadings();
     const bool onRow = devices.hasCurrent() && !devices.isNull(fieldName(DevicesField::TarnAddress))
         && devices.asInteger(fieldName(DevicesField::TarnAddress)) == address;
-    editingRow(devices, [&] {
-        if (devices.state() == TableState::Edit || devices.state() == TableState::Insert)
-            devices.cancel();
-        if (onRow || devices.locate(fieldName(DevicesField::TarnAddress), address)) {
-            devices.edit();
-        } else {
-            devices.append();
-            devices.setFieldValue(fieldName(DevicesField::TarnAddress), address);
+    if (devices.state() == TableState::Edit || devices.state() == TableState::Insert)
+        devices.cancel();
+    if (!onRow && !devices.locate(fieldName(DevicesField::TarnAddress), address)) {
+        try {
+            appendDevicesRow(address, position);
+            return;
+        } catch (const EStoreError &e) {
+            // Created by another monitor meanwhile: written below.
+            if (e.cause() != StoreCause::Duplicate || !devices.locate(fieldName(DevicesField::TarnAddress), address))
+                throw;
         }
+    }
+    editingRow(devices, [&] {
+        devices.edit();
         devices.setFieldValue(fieldName(DevicesField::LastRecNumber), position.recNumber);
         devices.setFieldValue(fieldName(DevicesField::LastRecTime), position.time);
         devices.post();

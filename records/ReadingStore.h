@@ -20,6 +20,7 @@ struct StoredReading {
     int id = 0;          // dosimeter number
     QString name;        // dosimeter identifier
     double dose = 0;     // microsieverts
+    QDateTime copied;    // when it was copied from the reader (RecoveryTime); null: now
 };
 
 // How far the archive of one reader has been copied.
@@ -36,12 +37,17 @@ public:
     // slot, whatever filter the grid has on.
     bool readingStored(const QDateTime &time, int address, int recNumber) const;
     // Appends the reading (copied now, unmarked); it becomes the current row
-    // of Measures. Its Index (0 when it cannot be read back).
-    int storeReading(const StoredReading &reading);
+    // of Measures. Its Index (0 when it cannot be read back). A reading the
+    // server refuses as a second copy (another monitor stored it between the
+    // check and the append) is stored already: not a failure, nothing is
+    // appended, *alreadyStored tells so and the Index is that of the copy
+    // there. Inside a transaction the refusal leaves the transaction usable.
+    int storeReading(const StoredReading &reading, bool *alreadyStored = nullptr);
 
     // The Devices row of the reader at this address becomes current; a
     // missing one is created at position 0 and the zero time (*created tells
-    // so). Its position.
+    // so; a row another monitor created meanwhile is taken as found). Its
+    // position.
     ReaderPosition loadReaderPosition(int address, bool *created = nullptr);
     // Writes the position into the Devices row of the reader at this address
     // (created when missing), whatever row another view made current. The
@@ -53,5 +59,8 @@ public:
     qint64 readingCount() const;
 
 private:
+    int storedIndex(const QDateTime &time, int address, int recNumber) const;  // 0: none
+    void appendDevicesRow(int address, const ReaderPosition &position);
+
     DataModule &m_dm;
 };

@@ -22,11 +22,39 @@ StoreCause storeCauseOf(int sqliteCode)
     }
 }
 
+StoreCause storeCauseOfState(const QString &sqlState)
+{
+    if (sqlState == QLatin1String("23505"))
+        return StoreCause::Duplicate;
+    if (sqlState == QLatin1String("53100"))
+        return StoreCause::DiskFull;
+    if (sqlState == QLatin1String("55P03") || sqlState == QLatin1String("40P01"))
+        return StoreCause::Busy;
+    // Connection exceptions, and the server shutting down or starting.
+    if (sqlState.startsWith(QLatin1String("08")) || sqlState.startsWith(QLatin1String("57P")))
+        return StoreCause::Unreachable;
+    return StoreCause::Other;
+}
+
 StoreCause storeCauseOf(const QSqlError &error)
 {
+    const QString native = error.nativeErrorCode();
+    // SQLite's codes, extended ones included, have at most four digits; the
+    // server's SQLSTATE always has five characters.
+    if (native.size() == 5)
+        return storeCauseOfState(native);
+    if (error.type() == QSqlError::ConnectionError)
+        return StoreCause::Unreachable;
     bool ok = false;
-    const int code = error.nativeErrorCode().toInt(&ok);
-    return ok ? storeCauseOf(code) : StoreCause::Other;
+    const int code = native.toInt(&ok);
+    if (ok)
+        return storeCauseOf(code);
+    // A connection the server closed under it reports no code, only libpq's words.
+    const QString text = error.databaseText();
+    if (text.contains(QLatin1String("server closed the connection")) || text.contains(QLatin1String("no connection to the server"))
+        || text.contains(QLatin1String("terminating connection")) || text.contains(QLatin1String("could not connect")))
+        return StoreCause::Unreachable;
+    return StoreCause::Other;
 }
 
 QString storeCauseText(StoreCause cause)
@@ -40,6 +68,9 @@ QString storeCauseText(StoreCause cause)
         return QStringLiteral("нет прав на запись");
     case StoreCause::Io:
         return QStringLiteral("ошибка ввода-вывода диска");
+    case StoreCause::Unreachable:
+        return QStringLiteral("база данных недоступна");
+    case StoreCause::Duplicate:
     case StoreCause::Other:
         break;
     }
@@ -62,6 +93,9 @@ ErrorKind errorKindOf(StoreCause cause)
         return ErrorKind::ReadOnly;
     case StoreCause::Io:
         return ErrorKind::Io;
+    case StoreCause::Duplicate:
+        return ErrorKind::Conflict;
+    case StoreCause::Unreachable:
     case StoreCause::Other:
         break;
     }

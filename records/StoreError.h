@@ -15,16 +15,19 @@ enum class StoreCause {
     Busy,      // SQLITE_BUSY, SQLITE_LOCKED
     ReadOnly,  // SQLITE_READONLY, SQLITE_PERM, SQLITE_CANTOPEN
     Io,        // SQLITE_IOERR
+    Duplicate, // a unique key refused the row: it is there already
+    Unreachable, // the server cannot be reached (the connection is lost or refused)
 };
 
 // The cause of a database error, by its SQLite result code (the primary code
-// of an extended one).
+// of an extended one), or by the server's SQLSTATE (five characters).
 StoreCause storeCauseOf(int sqliteCode);
+StoreCause storeCauseOfState(const QString &sqlState);
 StoreCause storeCauseOf(const QSqlError &error);
 
 // The operator's words for a cause: "нет места на диске", "таблица занята
-// другой программой", "нет прав на запись", "ошибка ввода-вывода диска";
-// empty for Other.
+// другой программой", "нет прав на запись", "ошибка ввода-вывода диска",
+// "база данных недоступна"; empty for Other and Duplicate.
 QString storeCauseText(StoreCause cause);
 
 class EStoreError : public EGeneralError {

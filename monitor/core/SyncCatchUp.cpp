@@ -30,15 +30,30 @@ static DataModule &requireDatabase(const SyncEngine &engine)
     return *dm;
 }
 
+ReadingBuffer &SyncEngine::buffer(DataModule &dm)
+{
+    const QString path = ReadingBuffer::pathIn(dm.dataDir());
+    if (!m_buffer || m_buffer->path() != path)
+        m_buffer = std::make_unique<ReadingBuffer>(path);
+    return *m_buffer;
+}
+
+QString offlineStoreText(qint64 waiting)
+{
+    return QStringLiteral("База недоступна: ожидают передачи %1").arg(waiting);
+}
+
 void SyncEngine::loadDeviceRow(bool fromThread)
 {
     if (m_shutDown)
         return;
     try {
-        ReadingStore store(requireDatabase(*this));
+        DataModule &dm = requireDatabase(*this);
         const int address = static_cast<int>(responderAddress());
         bool created = false;
-        const ReaderPosition position = store.loadReaderPosition(address, &created);
+        // A position reached while the server was out of reach is newer
+        // than the one the server holds.
+        const ReaderPosition position = buffer(dm).loadPosition(dm, address, &created);
         if (created && fromThread)
             m_namesOutOfStep = true;
         m_lastRecNumber = position.recNumber;
@@ -61,8 +76,9 @@ void SyncEngine::loadDeviceRow(bool fromThread)
 void SyncEngine::writeDevicePosition()
 {
     // The position always goes into the row of the address it belongs to,
-    // the readings up to it on the disk first.
-    ReadingStore(requireDatabase(*this)).saveReaderPosition(m_loadedAddress.load(), {m_lastRecNumber.load(), m_lastRecTime});
+    // the readings up to it in the store or the buffer first.
+    DataModule &dm = requireDatabase(*this);
+    buffer(dm).savePosition(dm, m_loadedAddress.load(), {m_lastRecNumber.load(), m_lastRecTime});
 }
 
 void SyncEngine::catchUp()
@@ -147,25 +163,30 @@ bool SyncEngine::storeArchiveRecord(int number, int progressIndex, int progressT
     onMain([&] {
         if (m_faceNotReady || m_shutDown)
             return;
-        ReadingStore store(requireDatabase(*this));
+        DataModule &dm = requireDatabase(*this);
         const int address = static_cast<int>(responderAddress());
         QElapsedTimer dbClock;
         dbClock.start();
         // The duplicate check looks at the whole table, whatever filter the
-        // grid has on.
-        const bool stored = store.readingStored(record.time, address, number);
-        m_storeLookupNs += dbClock.nsecsElapsed();
-        if (!stored) {
-            m_lastStoredIndex = store.storeReading(
-                {record.time, address, number, static_cast<int>(record.id), record.name, record.dose});
+        // grid has on. While the server is out of reach the reading waits in
+        // the buffer, and counts as kept: it is on the disk.
+        int index = 0;
+        const ReadingBuffer::Fate fate = buffer(dm).store(
+            dm, {record.time, address, number, static_cast<int>(record.id), record.name, record.dose}, &index);
+        if (fate == ReadingBuffer::Fate::Stored) {
+            m_lastStoredIndex = index;
             m_namesOutOfStep = true;
         }
+        m_storeLookupNs += dbClock.nsecsElapsed();
         m_storeDbNs += dbClock.nsecsElapsed();
         ++m_storeCalls;
         m_lastRecNumber = number;
         m_lastRecTime = record.time;
         kept = true;
-        view().setStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
+        if (fate == ReadingBuffer::Fate::Held)
+            view().setStatusText(offlineStoreText(buffer(dm).waiting()));
+        else
+            view().setStatusText(QStringLiteral("Чтение записи %1 из %2").arg(progressIndex).arg(progressTotal));
         view().setProgress(progressIndex, progressTotal);
     });
     return kept;

@@ -22,6 +22,7 @@
 #include "monitor/core/FullArchiveRead.h"
 #include "monitor/core/SyncState.h"
 #include "monitor/core/SyncView.h"
+#include "records/ReadingBuffer.h"
 #include "records/ReadingStore.h"
 #include "records/StoreError.h"
 
@@ -42,6 +43,10 @@ class DataModule;
 class IPrompt;
 class SerialLink;
 class TimerThread;
+
+// The status text while the store's server is out of reach and readings
+// wait in the buffer.
+QString offlineStoreText(qint64 waiting);
 
 class SyncEngine : public QObject, public ILinkCycle {
     Q_OBJECT
@@ -231,6 +236,9 @@ private:
     void workerTick(bool &suspendedTextDue, bool &polled);
     void restartWorker();
     void writeDevicePosition();
+    // The buffer of readings that wait for the server, in the data directory
+    // of the module given (main thread).
+    ReadingBuffer &buffer(DataModule &dm);
     // The poll of both modes, run outside the main thread: the exchange with
     // the reader, then the follow-up step.
     void pollRound(bool threadMode);
@@ -306,6 +314,7 @@ private:
     std::atomic<int> m_passDepth{0};     // catch-ups and full reads under way
     std::atomic<bool> m_shutDown{false}; // shutDown has run
     std::atomic<int> m_reportedStoreCause{0};  // StoreCause last logged; Other: none
+    std::unique_ptr<ReadingBuffer> m_buffer;   // main thread
 
     // Counts a catch-up or a full read while it runs.
     struct PassUnderWay {

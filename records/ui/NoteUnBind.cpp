@@ -103,6 +103,7 @@ void NoteUnBind::accept()
         return;
     }
     tell(m_prompt, *released.error);
-    if (released.kind() == ErrorKind::Invalid)
-        QDialog::reject();  // too early: the row stays open
+    // Too early: the row stays open; changed elsewhere: theirs stands.
+    if (released.kind() == ErrorKind::Invalid || released.kind() == ErrorKind::Conflict)
+        QDialog::reject();
 }
