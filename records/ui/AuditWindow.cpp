@@ -73,6 +73,10 @@ AuditWindow::AuditWindow(IPrompt &prompt, DataModule &dm, const QDateTime &now, 
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // The values before and after are long: a fixed width each, the whole
+    // text in the tool tip and the export.
+    m_table->horizontalHeader()->setSectionResizeMode(8, QHeaderView::Interactive);
+    m_table->setColumnWidth(8, 260);
     m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
     m_count = new QLabel(this);
 
@@ -157,7 +161,12 @@ void AuditWindow::refresh()
     m_table->setRowCount(shown.size());
     for (int r = 0; r < shown.size(); ++r) {
         for (int c = 0; c < shown[r].size(); ++c)
-            m_table->setItem(r, c, new QTableWidgetItem(shown[r][c]));
+        {
+            auto *item = new QTableWidgetItem(shown[r][c]);
+            if (c >= 8)
+                item->setToolTip(shown[r][c]);
+            m_table->setItem(r, c, item);
+        }
     }
     m_count->setText(QStringLiteral("Записей: %1").arg(shown.size()));
 }
