@@ -80,6 +80,7 @@ void ReadingBuffer::open()
         return;
     QSqlDatabase db = QSqlDatabase::contains(m_connection) ? QSqlDatabase::database(m_connection, false)
                                                            : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    QDir().mkpath(QFileInfo(m_path).absolutePath());  // no data directory on a server until now
     db.setDatabaseName(m_path);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
     if (!db.open())

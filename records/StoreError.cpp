@@ -43,12 +43,12 @@ StoreCause storeCauseOf(const QSqlError &error)
     // server's SQLSTATE always has five characters.
     if (native.size() == 5)
         return storeCauseOfState(native);
-    if (error.type() == QSqlError::ConnectionError)
-        return StoreCause::Unreachable;
     bool ok = false;
     const int code = native.toInt(&ok);
     if (ok)
         return storeCauseOf(code);
+    if (error.type() == QSqlError::ConnectionError)
+        return StoreCause::Unreachable;
     // A connection the server closed under it reports no code, only libpq's words.
     const QString text = error.databaseText();
     if (text.contains(QLatin1String("server closed the connection")) || text.contains(QLatin1String("no connection to the server"))
