@@ -131,6 +131,7 @@ void DoseAlerts::raise(DoseAlert &a)
                           timeOrNull(a.readingTime), dateTimeToStored(a.raised)});
     a.index = q.lastInsertId().toLongLong();
     logEvent(QStringLiteral("Контроль доз: ") + a.text());
+    emit signalOf(m_dm).changed();
 }
 
 void DoseAlerts::withdraw(const DoseAlert &a, const QString &reason)
@@ -140,6 +141,18 @@ void DoseAlerts::withdraw(const DoseAlert &a, const QString &reason)
                .arg(t.sqlName(), f(A::Withdrawn), f(A::WithdrawReason), f(A::Index)),
            {dateTimeToStored(QDateTime::currentDateTime()), reason, a.index});
     logEvent(QStringLiteral("Контроль доз: снято оповещение (%1): %2").arg(a.text(), reason));
+    emit signalOf(m_dm).changed();
+}
+
+DoseAlertsSignal &DoseAlerts::signalOf(DataModule &dm)
+{
+    const QString name = QStringLiteral("DoseAlertsSignal");
+    auto *s = dm.findChild<DoseAlertsSignal *>(name, Qt::FindDirectChildrenOnly);
+    if (!s) {
+        s = new DoseAlertsSignal(&dm);
+        s->setObjectName(name);
+    }
+    return *s;
 }
 
 QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
@@ -358,15 +371,15 @@ Reevaluation DoseAlerts::reevaluate(qint64 dosimeter, const QString &from, const
     return result;
 }
 
-DoseChange DoseAlerts::acknowledge(qint64 alertIndex, const QString &operatorName, const QString &comment)
+Result<> DoseAlerts::acknowledge(qint64 alertIndex, const QString &operatorName, const QString &comment)
 {
     if (operatorName.trimmed().isEmpty())
-        return {QStringLiteral("Укажите, кто квитирует оповещение")};
+        return Error{ErrorKind::Invalid, QStringLiteral("Укажите, кто квитирует оповещение")};
     const auto a = alert(alertIndex);
     if (!a)
-        return {QStringLiteral("Оповещение %1 не найдено").arg(alertIndex)};
+        return Error{ErrorKind::Invalid, QStringLiteral("Оповещение %1 не найдено").arg(alertIndex)};
     if (a->acknowledged())
-        return {QStringLiteral("Оповещение уже квитировано: %1, %2").arg(a->ackBy, logTimeStamp(a->ackTime))};
+        return Error{ErrorKind::Conflict, QStringLiteral("Оповещение уже квитировано: %1, %2").arg(a->ackBy, logTimeStamp(a->ackTime))};
     DataTable &t = m_dm.doseAlerts();
     std::optional<Transaction> tx;
     if (!m_dm.inTransaction())
@@ -381,6 +394,7 @@ DoseChange DoseAlerts::acknowledge(qint64 alertIndex, const QString &operatorNam
                                                 {fieldName(A::AckComment), comment}})});
     if (tx)
         tx->commit();
+    emit signalOf(m_dm).changed();
     return {};
 }
 

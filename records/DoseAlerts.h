@@ -23,6 +23,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <optional>
 
@@ -67,8 +68,21 @@ struct Reevaluation {
     int withdrawn = 0;
 };
 
+// Tells whoever shows alerts that one was raised, withdrawn or acknowledged
+// through the module (sent after the change, on the module's thread).
+class DoseAlertsSignal : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+signals:
+    void changed();
+};
+
 class DoseAlerts {
 public:
+    // The module's signal, made on first use and kept with the module.
+    static DoseAlertsSignal &signalOf(DataModule &dm);
+
     explicit DoseAlerts(DataModule &dm);
 
     // The check for one reading just stored; returns the alerts raised.
@@ -89,8 +103,9 @@ public:
     Reevaluation reevaluate(qint64 dosimeter, const QString &from, const QString &to);
 
     // Acknowledges the alert: operator's name required; an acknowledged
-    // one keeps its first acknowledgement. Refused: unknown alert, no name.
-    DoseChange acknowledge(qint64 alertIndex, const QString &operatorName, const QString &comment);
+    // one keeps its first acknowledgement. Refused (Invalid): unknown alert,
+    // no name; an acknowledged one again: Conflict.
+    Result<> acknowledge(qint64 alertIndex, const QString &operatorName, const QString &comment);
 
     // Alerts, newest first; all, or those standing and unacknowledged.
     QList<DoseAlert> alerts(bool onlyOpen = false) const;

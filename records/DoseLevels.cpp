@@ -160,7 +160,7 @@ QList<StoredLevel> DoseLevels::stored() const
     return list;
 }
 
-DoseChange DoseLevels::check(const QList<StoredLevel> &levels) const
+Result<> DoseLevels::check(const QList<StoredLevel> &levels) const
 {
     // Every context a level is set for, in each group.
     struct Context {
@@ -190,7 +190,7 @@ DoseChange DoseLevels::check(const QList<StoredLevel> &levels) const
                 const auto limit = resolve(levels, c.person, c.subDiv, g, period, LevelKind::Limit);
                 const auto inv = resolve(levels, c.person, c.subDiv, g, period, LevelKind::Investigation);
                 if (limit && inv && inv->value >= limit->value) {
-                    return {QStringLiteral("Уровень расследования (%1, период: %2) должен быть ниже предела "
+                    return Error{ErrorKind::Invalid, QStringLiteral("Уровень расследования (%1, период: %2) должен быть ниже предела "
                                            "за тот же период (%3) %4, группа %5")
                                 .arg(microsieverts(inv->value), DosePeriods::title(period),
                                      microsieverts(limit->value), c.name,
@@ -202,19 +202,19 @@ DoseChange DoseLevels::check(const QList<StoredLevel> &levels) const
     return {};
 }
 
-DoseChange DoseLevels::setLevel(const LevelKey &key, std::optional<double> value, const QString &operatorName)
+Result<> DoseLevels::setLevel(const LevelKey &key, std::optional<double> value, const QString &operatorName)
 {
     if (value && (!std::isfinite(*value) || *value <= 0))
-        return {QStringLiteral("Уровень должен быть положительным числом")};
+        return Error{ErrorKind::Invalid, QStringLiteral("Уровень должен быть положительным числом")};
     if (key.scope == LevelScope::All && !key.target.isEmpty())
-        return {QStringLiteral("Уровень для всех не относится к подразделению или лицу")};
+        return Error{ErrorKind::Invalid, QStringLiteral("Уровень для всех не относится к подразделению или лицу")};
     if (key.scope != LevelScope::All && key.target.trimmed().isEmpty())
-        return {key.scope == LevelScope::SubDiv ? QStringLiteral("Не указано подразделение")
+        return Error{ErrorKind::Invalid, key.scope == LevelScope::SubDiv ? QStringLiteral("Не указано подразделение")
                                                 : QStringLiteral("Не указано лицо")};
     if (key.scope == LevelScope::Person && !validPersonKey(key.target))
-        return {QStringLiteral("Лицо указано неверно: %1").arg(key.target)};
+        return Error{ErrorKind::Invalid, QStringLiteral("Лицо указано неверно: %1").arg(key.target)};
     if (key.period == DosePeriod::Pregnancy && key.scope == LevelScope::SubDiv)
-        return {QStringLiteral("Уровень на период беременности задаётся для всех или для лица")};
+        return Error{ErrorKind::Invalid, QStringLiteral("Уровень на период беременности задаётся для всех или для лица")};
     LevelKey k = key;
     k.target = key.target.trimmed();
 
@@ -226,7 +226,7 @@ DoseChange DoseLevels::setLevel(const LevelKey &key, std::optional<double> value
     }
     if (value)
         after.append(StoredLevel{k, *value, QDateTime::currentDateTime(), operatorName});
-    const DoseChange verdict = check(after);
+    const Result<> verdict = check(after);
     if (!verdict.ok())
         return verdict;
 
@@ -314,14 +314,14 @@ PersonSettings DoseLevels::person(const QString &personKey) const
     return s;
 }
 
-DoseChange DoseLevels::setPerson(const PersonSettings &settings, const QString &operatorName)
+Result<> DoseLevels::setPerson(const PersonSettings &settings, const QString &operatorName)
 {
     if (!validPersonKey(settings.personKey))
-        return {QStringLiteral("Лицо указано неверно: %1").arg(settings.personKey)};
+        return Error{ErrorKind::Invalid, QStringLiteral("Лицо указано неверно: %1").arg(settings.personKey)};
     if (settings.pregnantFrom.isNull() && !settings.pregnantTo.isNull())
-        return {QStringLiteral("Не указана дата объявления беременности")};
+        return Error{ErrorKind::Invalid, QStringLiteral("Не указана дата объявления беременности")};
     if (!settings.pregnantTo.isNull() && settings.pregnantTo < settings.pregnantFrom)
-        return {QStringLiteral("Окончание беременности раньше её объявления")};
+        return Error{ErrorKind::Invalid, QStringLiteral("Окончание беременности раньше её объявления")};
     PersonDirectory &dir = PersonDirectory::of(m_dm);
     dir.refresh();
     const auto p = dir.person(settings.personKey);

@@ -15,8 +15,9 @@
 //
 // Every change goes through setLevel() or setPerson(), the one place each
 // (an audit trail hooks there). A change is checked first; a refused one
-// returns why and changes nothing. Store failures raise ERuvoError.
+// returns ErrorKind::Invalid with the reason and changes nothing. Store failures raise ERuvoError.
 
+#include "core/Result.h"
 #include "records/PersonDoses.h"
 
 #include <QDate>
@@ -62,12 +63,6 @@ struct PersonSettings {
     QDate pregnantTo;    // null: still declared
 };
 
-// What a change came to: empty error when it was made.
-struct DoseChange {
-    QString error;
-    bool ok() const { return error.isEmpty(); }
-};
-
 class DoseLevels {
 public:
     explicit DoseLevels(DataModule &dm);
@@ -86,7 +81,7 @@ public:
     // its target, an everyone level with one, a pregnancy level for a
     // subdivision, and any change after which an investigation level would
     // not lie below the limit of the same period for someone.
-    DoseChange setLevel(const LevelKey &key, std::optional<double> value, const QString &operatorName);
+    Result<> setLevel(const LevelKey &key, std::optional<double> value, const QString &operatorName);
 
     // The levels that apply to the person (their group and subdivision
     // looked up), one per period and kind that has any.
@@ -98,10 +93,10 @@ public:
     PersonSettings person(const QString &personKey) const;
     // Refused: an unknown person key form, an end of pregnancy without its
     // start or before it.
-    DoseChange setPerson(const PersonSettings &settings, const QString &operatorName);
+    Result<> setPerson(const PersonSettings &settings, const QString &operatorName);
 
 private:
-    DoseChange check(const QList<StoredLevel> &levels) const;
+    Result<> check(const QList<StoredLevel> &levels) const;
 
     DataModule &m_dm;
 };

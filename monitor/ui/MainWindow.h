@@ -134,6 +134,20 @@ public:
     static constexpr int BackupCheckMs = 5 * 60 * 1000;
     BackupRunner &backupRunner() const { return *m_backup; }
 
+    // ---- dose control (MainWindowDose.cpp)
+    // "Контрольные уровни...", "Оповещения о дозах..." (also the click on the
+    // alert mark), "Контроль данных...": their windows, modal, over the
+    // program's data module.
+    void openDoseLevels();
+    void openDoseAlerts();
+    void openDataChecks();
+    // The alert mark of the top strip ("LabelDoseAlerts"): red with the count
+    // of standing unacknowledged alerts, hidden when there are none. Counted
+    // again after alerts change through the module (queued, once per burst),
+    // when the list closes and on the backup check's tick.
+    void refreshAlertCount();
+    qint64 alertCount() const { return m_alertCount; }
+
     RecordsView &view() { return m_view; }
     int lastCheckedIndex() const { return m_view.lastCheckedIndex; }
 
@@ -184,6 +198,9 @@ private:
     void refreshLabelsAfterReadings();
     bool startBackup(const BackupSettings &settings, bool automatic);
     void backupFinished(const BackupResult &result);
+    void buildDoseCommands(QMenu *service, QAction *before);
+    QWidget *buildAlertMark(QWidget *parent);
+    void watchDoseAlerts();
 
     // ---- controls (object names as in the program's design)
     StateSquare *m_stateSquare = nullptr;
@@ -239,6 +256,13 @@ private:
     QAction *m_detailAction = nullptr;
     QAction *m_aboutAction = nullptr;
     QMenu *m_gridMenu = nullptr;
+    QAction *m_doseLevelsAction = nullptr;
+    QAction *m_doseAlertsAction = nullptr;
+    QAction *m_dataChecksAction = nullptr;
+    ClickLabel *m_alertMark = nullptr;
+    qint64 m_alertCount = 0;
+    bool m_alertCountQueued = false;
+    QMetaObject::Connection m_alertWatch;
 
     RecordsView m_view;
     StoreRights m_rights;

@@ -33,6 +33,7 @@ void MainWindow::bindMeasures(DataTable *measures)
     m_measures = measures;
     m_view.setTable(measures);
     m_grid->bind(measures);
+    watchDoseAlerts();
     if (!measures)
         return;
     QHeaderView *titles = m_grid->horizontalHeader();

@@ -115,6 +115,7 @@ void MainWindow::buildMenus()
     m_testMenu->addAction(m_rewindTenAction);
     QAction *testMenu = service->addMenu(m_testMenu);
     testMenu->setVisible(false);  // the test submenu is hidden
+    buildDoseCommands(service, testMenu);
 
     QMenu *view = bar->addMenu(QStringLiteral("&Вид"));
     m_modePanelAction = MenuAction(this, QStringLiteral("nViewPanelModes"), QStringLiteral("Отображать панель &режимов"));
@@ -254,6 +255,7 @@ void MainWindow::buildLayout(const QString &statusNote)
     m_statusLabel->setGeometry(0, 0, 289, 33);
     topLayout->addWidget(m_stateSquare);
     topLayout->addWidget(m_connectionStatus, 1);
+    topLayout->addWidget(buildAlertMark(top));
     topLayout->addWidget(m_progressPanel);
     main->addWidget(top);
     connect(m_stateSquare, &StateSquare::clicked, this, &MainWindow::showLinkSettings);

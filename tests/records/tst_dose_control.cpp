@@ -7,6 +7,7 @@
 
 #include "core/AppState.h"
 #include "records/CardIndex.h"
+#include "records/DataChecks.h"
 #include "records/DoseAlerts.h"
 #include "records/ReadingStore.h"
 #include "records/StoredDateTime.h"
@@ -64,6 +65,7 @@ private slots:
     void withdrawalOnReattribution();
     void fiveYearsGroupBAndPregnancy();
     void refusedLevelChangesNothing();
+    void dataChecksFindUnreadAndUnattributed();
 };
 
 void TestDoseControl::attributionIdentityAndPeriodSums()
@@ -275,8 +277,8 @@ void TestDoseControl::refusedLevelChangesNothing()
                                  LevelKind::Investigation};
     const QByteArray before = fileBytes(s.dir.tablePath(QStringLiteral("DoseLevels.db")));
     const auto refused = [&](const LevelKey &key, std::optional<double> value) {
-        const DoseChange c = levels.setLevel(key, value, QStringLiteral("Оператор"));
-        QVERIFY2(!c.ok() && !c.error.isEmpty(), qPrintable(c.error));
+        const Result<> c = levels.setLevel(key, value, QStringLiteral("Оператор"));
+        QVERIFY2(c.kind() == ErrorKind::Invalid && !c.errorText().isEmpty(), qPrintable(c.errorText()));
         QCOMPARE(levels.stored().size(), 0);
         QCOMPARE(fileBytes(s.dir.tablePath(QStringLiteral("DoseLevels.db"))), before);
     };
@@ -302,6 +304,39 @@ void TestDoseControl::refusedLevelChangesNothing()
     // default 6 000 over its 5 000 limit: refused, still three levels.
     QVERIFY(!levels.setLevel(subdivYearInv, std::nullopt, {}).ok());
     QCOMPARE(levels.stored().size(), 3);
+}
+
+void TestDoseControl::dataChecksFindUnreadAndUnattributed()
+{
+    Site s;
+    const QDateTime now = at(2026, 6, 30);
+    s.bind(1, QStringLiteral("Read recently"), at(2026, 1, 1, 0));
+    s.read(1, at(2026, 6, 10), 10);
+    s.bind(2, QStringLiteral("Not read for long"), at(2026, 1, 1, 0));
+    s.read(2, at(2026, 5, 29, 11), 10);                             // 32 days before
+    s.bind(3, QStringLiteral("Never read"), at(2026, 5, 1, 0));
+    s.bind(4, QStringLiteral("Issued lately"), at(2026, 6, 15, 0)); // not yet due
+    s.bind(5, QStringLiteral("Released"), at(2026, 1, 1, 0), at(2026, 2, 1, 0));
+    s.read(5, at(2026, 2, 1, 0, 0, 1), 70);                         // a second after the release
+    s.read(9, at(2026, 3, 1), 80);                                  // never issued
+    s.read(1, at(2025, 12, 31, 23, 59, 59), 90);                    // before its binding, outside the period
+
+    const auto unread = DataChecks::unreadDosimeters(*s.dm, DataChecks::DefaultUnreadDays, now);
+    QVERIFY(unread.ok());
+    QCOMPARE(unread.value.size(), 2);
+    QCOMPARE(unread.value[0].id, 2);
+    QCOMPARE(unread.value[0].lastRead, at(2026, 5, 29, 11));
+    QCOMPARE(unread.value[1].id, 3);
+    QVERIFY(unread.value[1].lastRead.isNull());
+    QCOMPARE(DataChecks::unreadDosimeters(*s.dm, 40, now).value.size(), 1);
+
+    const auto loose = DataChecks::unattributedReadings(*s.dm, at(2026, 1, 1, 0), now);
+    QVERIFY(loose.ok());
+    QCOMPARE(loose.value.size(), 2);
+    QCOMPARE(loose.value[0].id, 5);
+    QCOMPARE(loose.value[1].id, 9);
+    QCOMPARE(loose.value[1].dose, 80.0);
+    QCOMPARE(DataChecks::unattributedReadings(*s.dm, now, at(2026, 1, 1, 0)).kind(), ErrorKind::Invalid);
 }
 
 QTEST_GUILESS_MAIN(TestDoseControl)
