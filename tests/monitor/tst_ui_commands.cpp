@@ -63,6 +63,7 @@ void TestUiCommands::windowHasEveryCommand()
         {"actShowSpectrum", "Считать и показать спектр АЦП", ""},
         {"NNotes", "Журнал", ""},
         {"NCards", "Картотека", ""},
+        {"actAnnualSummary", "Годовая сводка доз...", ""},
         {"NDosimetr", "Дозиметр", ""},
         {"NMetrology", "Метрология", ""},
         {"N21", "Эмулировать введение дозиметра", ""},
