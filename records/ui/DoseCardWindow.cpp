@@ -20,7 +20,7 @@
 
 namespace {
 
-const QSize PrintedChart(1600, 900);
+const QSize PrintedChart(640, 360);
 
 } // namespace
 

@@ -172,6 +172,7 @@ QChart *cardChart(const DoseCard &card, int year)
     y->setRange(0, axisTop);
     y->setLabelFormat(QStringLiteral("%.2f"));
     y->setTitleText(DoseText::milliUnit());
+    y->applyNiceNumbers();
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(x);
@@ -188,10 +189,12 @@ QChart *cardChart(const DoseCard &card, int year)
 
 QImage chartImage(const DoseCard &card, int year, const QSize &size)
 {
+    // Drawn at twice the resolution, so the printed page stays sharp.
     QChartView view(cardChart(card, year));
     view.setRenderHint(QPainter::Antialiasing);
     view.resize(size);
-    QImage image(size, QImage::Format_ARGB32);
+    QImage image(size * 2, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(2);
     image.fill(Qt::white);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -248,7 +251,7 @@ QString cardHtml(const DoseCard &c)
     h += esc(levels.join(QStringLiteral("; "))) + QStringLiteral(".</p>");
 
     // The chart of the year shown.
-    h += QStringLiteral("<p align=\"center\"><img src=\"%1\" width=\"640\"></p>").arg(ChartName);
+    h += QStringLiteral("<p align=\"center\"><img src=\"%1\" width=\"480\"></p>").arg(ChartName);
 
     // Months, quarters, years.
     const std::optional<double> monthLimit = c.level(DosePeriod::Month, LevelKind::Limit);

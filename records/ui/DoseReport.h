@@ -21,7 +21,8 @@ namespace DoseReport {
 // The chart of a year's monthly doses (bars), their sum since January (a
 // line) and the year's levels (flat lines), in mSv. The caller owns it.
 QChart *cardChart(const DoseCard &card, int year);
-// The chart drawn on an image of the given size (for the document).
+// The chart drawn on an image of the given size (for the document), at
+// twice its resolution.
 QImage chartImage(const DoseCard &card, int year, const QSize &size);
 
 // The documents; the card's shows `chart` (empty: no chart) under the
