@@ -111,13 +111,19 @@ Result<DoseCard> DoseCard::compute(DataModule &dm, const QString &personKey, con
             return a.from != b.from ? a.from < b.from : a.id < b.id;
         });
 
-        // Every reading the person's bindings hold up to the end of the
-        // year, once, bucketed into months.
+        // Every month the person's bindings hold up to the end of the year,
+        // summed by the store.
+        PersonDoses doses(dm);
         const QDateTime end(QDate(c.lastYear, 12, 31), QTime(23, 59, 59, 999));
-        const QList<PersonReading> readings =
-            PersonDoses(dm).readings(personKey, QDateTime(QDate(1900, 1, 1), QTime(0, 0)), end);
-        if (!readings.isEmpty())
-            first = std::min(first, readings.first().time.date().year());
+        const QMap<QString, PeriodDose> byMonth = doses.byMonth(personKey, minDateTime(), end);
+        QList<std::pair<QDate, PeriodDose>> monthDoses;
+        for (auto it = byMonth.cbegin(); it != byMonth.cend(); ++it) {
+            const QDate month = QDate::fromString(it.key() + QStringLiteral("-01"), QStringLiteral("yyyy-MM-dd"));
+            if (month.isValid())
+                monthDoses.append({month, *it});
+        }
+        if (!monthDoses.isEmpty())
+            first = std::min(first, monthDoses.first().first.year());
         c.firstYear = first;
         const int monthCount = (c.lastYear - first + 1) * 12;
         c.months.resize(monthCount);
@@ -125,13 +131,12 @@ Result<DoseCard> DoseCard::compute(DataModule &dm, const QString &personKey, con
             c.months[i].year = first + i / 12;
             c.months[i].month = i % 12 + 1;
         }
-        for (const PersonReading &r : readings) {
-            const QDate d = r.time.date();
+        for (const auto &[d, dose] : monthDoses) {
             const int i = (d.year() - first) * 12 + d.month() - 1;
             if (i < 0 || i >= monthCount)
-                continue;  // a reading without a readable time
-            c.months[i].dose += r.dose;
-            ++c.months[i].readings;
+                continue;
+            c.months[i].dose += dose.dose;
+            c.months[i].readings += dose.readings;
         }
         double running = 0;
         for (int y = first; y <= c.lastYear; ++y) {
@@ -163,10 +168,7 @@ Result<DoseCard> DoseCard::compute(DataModule &dm, const QString &personKey, con
             DoseCardCheck p;
             const QDate to = c.settings.pregnantTo.isNull() ? std::max(asOf, c.settings.pregnantFrom) : c.settings.pregnantTo;
             p.period = DosePeriods::days(DosePeriod::Pregnancy, c.settings.pregnantFrom, to);
-            for (const PersonReading &r : readings) {
-                if (r.time >= p.period.from && r.time <= p.period.to)
-                    p.dose += r.dose;
-            }
+            p.dose = doses.dose(personKey, p.period).dose;
             p.limit = c.level(DosePeriod::Pregnancy, LevelKind::Limit);
             p.investigation = c.level(DosePeriod::Pregnancy, LevelKind::Investigation);
             c.pregnancy = p;

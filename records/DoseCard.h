@@ -9,8 +9,9 @@
 // that end with the year asked for) and the pregnancy sum when one is
 // declared, each against the levels that apply (DoseLevels::applying); the
 // dosimeters worn with their periods (the journal's bindings); the person's
-// alerts. Every dose comes from PersonDoses::readings, i.e. the one
-// attribution of readings to journal entries. Doses in microsieverts.
+// alerts. Every dose comes from PersonDoses (byMonth: the person's spans,
+// summed per month by the store), i.e. the one attribution of readings to
+// journal entries. Doses in microsieverts.
 
 #include "core/Result.h"
 #include "records/CardIndex.h"

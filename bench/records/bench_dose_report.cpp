@@ -69,7 +69,7 @@ void fill(DataModule &dm, int rows)
         notes.addBindValue(QVariant());
         notes.addBindValue(fio);
         exec(notes);
-        if (p % 10 == 9) {
+        if (p / 20 % 10 == 0) {  // a tenth of each subdivision
             groups.addBindValue(QStringLiteral("card:%1").arg(p + 1));  // the card keys follow the insert order
             groups.addBindValue(fio);
             exec(groups);
