@@ -35,6 +35,7 @@ public:
     Journal(DataModule &dm, std::function<void()> namesOutOfStep);
 
     DataTable &notes() const;
+    DataModule &dataModule() const { return m_dm; }
 
     // A dosimeter number typed by the operator: blanks around it are
     // dropped; anything but a whole number 0..16777215 gives none.

@@ -404,6 +404,30 @@ PeriodDose PersonDoses::dose(const QString &personKey, const QDateTime &from, co
     return total;
 }
 
+QMap<QString, PeriodDose> PersonDoses::byMonth(const QString &personKey, const QDateTime &from, const QDateTime &to) const
+{
+    PersonDirectory &dir = PersonDirectory::of(m_dm);
+    dir.refresh();
+    QMap<QString, PeriodDose> months;
+    DataTable &measures = m_dm.measures();
+    const QString id = quoted(fieldName(MeasuresField::ID));
+    const QString time = quoted(fieldName(MeasuresField::DateTime));
+    const QString dose = quoted(fieldName(MeasuresField::Dose));
+    for (const auto &[dosimeter, span] : personSpans(dir, personKey, dateTimeToStored(from), dateTimeToStored(to))) {
+        // The stored text begins with "yyyy-MM" (StoredDateTime.h).
+        QSqlQuery q = measures.exec(QStringLiteral("SELECT SUBSTR(%3, 1, 7), COALESCE(SUM(%2), 0), COUNT(*) FROM %1 "
+                                                   "WHERE %4 = ? AND %5 GROUP BY SUBSTR(%3, 1, 7)")
+                                        .arg(measures.sqlName(), dose, time, id, spanCondition(span, time)),
+                                    {dosimeter, span.from, span.to});
+        while (q.next()) {
+            PeriodDose &m = months[q.value(0).toString()];
+            m.dose += q.value(1).toDouble();
+            m.readings += q.value(2).toLongLong();
+        }
+    }
+    return months;
+}
+
 QList<double> PersonDoses::monthly(const QString &personKey, int year) const
 {
     QList<double> list;

@@ -21,6 +21,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QVariant>
 #include <optional>
@@ -148,6 +149,10 @@ public:
     }
     // The doses of the twelve months of a year, January first.
     QList<double> monthly(const QString &personKey, int year) const;
+    // The person's dose per calendar month over [from, to], keyed "yyyy-MM"
+    // (months without a reading left out): the spans of dose(), summed per
+    // month by the store through the same index.
+    QMap<QString, PeriodDose> byMonth(const QString &personKey, const QDateTime &from, const QDateTime &to) const;
     // The person's readings over [from, to] in time order (then by Index).
     QList<PersonReading> readings(const QString &personKey, const QDateTime &from, const QDateTime &to) const;
 

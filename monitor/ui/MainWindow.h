@@ -158,6 +158,9 @@ public:
     // dosimeter options): the label of the card current when it closes with
     // OK; nothing when it was cancelled or no card is current.
     std::optional<QString> pickCardLabel(QWidget *parent);
+    // "Годовая сводка доз..." (menu item actAnnualSummary): the annual dose
+    // summary of the current year, modal.
+    void openAnnualSummary();
     // "Детали", "Отобразить детальную информацию по выбранной записи" and the
     // grid's double click: the detail view of the current reading, shown
     // without waiting (made at its first use, kept for the run).
@@ -243,6 +246,7 @@ private:
     QAction *m_spectrumAction = nullptr;
     QAction *m_journalAction = nullptr;
     QAction *m_cardsAction = nullptr;
+    QAction *m_annualSummaryAction = nullptr;
     QAction *m_dosimeterAction = nullptr;
     QAction *m_metrologyAction = nullptr;
     QMenu *m_testMenu = nullptr;

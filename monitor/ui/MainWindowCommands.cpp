@@ -11,6 +11,7 @@
 #include "records/DataTable.h"
 #include "records/DataModule.h"
 #include "records/ui/AuditWindow.h"
+#include "records/ui/AnnualSummaryWindow.h"
 #include "records/ui/Cards.h"
 #include "records/ui/DetailMeasureRecord.h"
 #include "records/ui/NoteBook.h"
@@ -232,6 +233,16 @@ std::optional<QString> MainWindow::pickCardLabel(QWidget *parent)
     if (!card)
         return std::nullopt;
     return card->label;
+}
+
+void MainWindow::openAnnualSummary()
+{
+    DataModule *dm = dataModule();
+    if (!dm)
+        return;
+    AnnualSummaryWindow window(prompt(), *dm, QDate::currentDate().year(), this);
+    window.setSettingsPath(m_settingsPath);
+    prompt().runModal(&window, [&window] { return window.exec(); });
 }
 
 void MainWindow::showRecordDetail()

@@ -88,6 +88,7 @@ void MainWindow::buildMenus()
     m_journalAction = MenuAction(this, QStringLiteral("NNotes"), QStringLiteral("Журнал"));
     m_cardsAction = MenuAction(this, QStringLiteral("NCards"), QStringLiteral("Картотека"));
     m_cardsAction->setToolTip(QStringLiteral("Работа со списком людей"));
+    m_annualSummaryAction = MenuAction(this, QStringLiteral("actAnnualSummary"), QStringLiteral("Годовая сводка доз..."));
     m_dosimeterAction = MenuAction(this, QStringLiteral("NDosimetr"), QStringLiteral("Дозиметр"));
     m_dosimeterAction->setEnabled(false);
     m_metrologyAction = MenuAction(this, QStringLiteral("NMetrology"), QStringLiteral("Метрология"));
@@ -105,6 +106,7 @@ void MainWindow::buildMenus()
     m_auditAction = MenuAction(this, QStringLiteral("actAudit"), QStringLiteral("Журнал &аудита..."));
     service->addAction(m_auditAction);
     connect(m_auditAction, &QAction::triggered, this, &MainWindow::openAudit);
+    service->addAction(m_annualSummaryAction);
     service->addAction(m_dosimeterAction);
     service->addAction(m_metrologyAction);
     m_testMenu = new QMenu(QStringLiteral("Тест"), this);
@@ -186,6 +188,7 @@ void MainWindow::buildMenus()
     connect(m_dosimeterAction, &QAction::triggered, this, &MainWindow::runDosimeterOptions);
     connect(m_journalAction, &QAction::triggered, this, &MainWindow::openJournal);
     connect(m_cardsAction, &QAction::triggered, this, &MainWindow::openCards);
+    connect(m_annualSummaryAction, &QAction::triggered, this, &MainWindow::openAnnualSummary);
     connect(m_detailAction, &QAction::triggered, this, &MainWindow::showRecordDetail);
     connect(m_rewindOneAction, &QAction::triggered, this, [this] { rewindPosition(1); });
     connect(m_rewindTenAction, &QAction::triggered, this, [this] { rewindPosition(10); });

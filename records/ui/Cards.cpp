@@ -7,6 +7,7 @@
 #include "records/DataTable.h"
 #include "records/DataTableModel.h"
 #include "records/ui/CardEdit.h"
+#include "records/ui/DoseCardWindow.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -156,6 +157,11 @@ Cards::Cards(DataModule &dm, int &maxCardsIndex, const QString &settingsPath, QW
     connect(plus, &QToolButton::clicked, this, &Cards::addCard);
     connect(minus, &QToolButton::clicked, this, &Cards::deleteCard);
     connect(edit, &QToolButton::clicked, this, &Cards::editCard);
+    auto *doseCard = new QPushButton(QStringLiteral("Карточка доз"), this);
+    doseCard->setObjectName(QStringLiteral("BtnDoseCard"));
+    doseCard->setToolTip(DoseCardWindow::Caption);
+    doseCard->setAutoDefault(false);
+    connect(doseCard, &QPushButton::clicked, this, &Cards::showDoseCard);
     auto *ok = new QPushButton(QStringLiteral("&ОК"), this);
     ok->setObjectName(QStringLiteral("btnOK"));
     ok->setDefault(true);
@@ -164,6 +170,8 @@ Cards::Cards(DataModule &dm, int &maxCardsIndex, const QString &settingsPath, QW
     buttons->addWidget(plus);
     buttons->addWidget(minus);
     buttons->addWidget(edit);
+    buttons->addSpacing(12);
+    buttons->addWidget(doseCard);
     buttons->addStretch(1);
     buttons->addWidget(ok);
 
@@ -270,6 +278,15 @@ void Cards::deleteCardFromGrid()
         return;
     if (const Result<bool> deleted = m_index.deleteCard(current->key); !deleted)
         activePrompt().message(MsgKind::Error, deleted.errorText(), PromptButton::Ok);
+}
+
+void Cards::showDoseCard()
+{
+    const std::optional<CardData> current = currentCard();
+    if (!current)
+        return;
+    DoseCardWindow::open(activePrompt(), m_dm, PersonDirectory::cardPersonKey(current->key), QDate::currentDate(),
+                         isVisible() ? this : parentWidget(), m_settingsPath);
 }
 
 void Cards::done(int result)

@@ -35,6 +35,8 @@ public:
     void deleteCard();   // "Удалить запись": asks with the card's name
     // Ctrl+Delete in the grid: asks "Delete record?".
     void deleteCardFromGrid();
+    // "Карточка доз": the personal dose card of the current card's person.
+    void showDoseCard();
 
     // The current card of the list (nothing on an empty table).
     std::optional<CardData> currentCard() const;

@@ -5,6 +5,7 @@
 #include "records/CsvExport.h"
 #include "records/ui/DateBox.h"
 #include "records/ui/CsvExportFile.h"
+#include "records/ui/DoseCardWindow.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -89,6 +90,11 @@ JournalTotals::JournalTotals(IPrompt &prompt, Journal &journal, const QDateTime 
     QPushButton *csv = buttons->addButton(QStringLiteral("&Экспорт в CSV"), QDialogButtonBox::ActionRole);
     csv->setObjectName(QStringLiteral("BtnExport"));
     connect(csv, &QPushButton::clicked, this, &JournalTotals::exportCsv);
+    QPushButton *card = buttons->addButton(QStringLiteral("&Карточка доз"), QDialogButtonBox::ActionRole);
+    card->setObjectName(QStringLiteral("BtnDoseCard"));
+    card->setToolTip(DoseCardWindow::Caption);
+    connect(card, &QPushButton::clicked, this, &JournalTotals::showDoseCard);
+    connect(m_table, &QTableWidget::cellDoubleClicked, this, &JournalTotals::showDoseCard);
     QPushButton *close = buttons->addButton(QStringLiteral("&Закрыть"), QDialogButtonBox::RejectRole);
     close->setObjectName(QStringLiteral("btnOk"));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -273,4 +279,14 @@ void JournalTotals::printTotals()
         return;
     printTo(&printer);
 #endif
+}
+
+void JournalTotals::showDoseCard()
+{
+    const int row = m_table->currentRow();
+    if (row < 0 || row >= m_totals.persons.size())
+        return;
+    DataModule &dm = m_journal.dataModule();
+    DoseCardWindow::open(m_prompt, dm, DoseCardWindow::personOfName(dm, m_totals.persons[row].fio), m_shownTo, this,
+                         m_settingsPath);
 }

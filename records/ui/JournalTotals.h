@@ -45,6 +45,9 @@ public:
     // Where the separator chosen for exports is kept (empty: not kept).
     void setSettingsPath(const QString &path) { m_settingsPath = path; }
     void printTo(QPagedPaintDevice *device) const;
+    // "Карточка доз": the personal dose card of the selected person, as of
+    // the period's last day.
+    void showDoseCard();
 
 private:
     void refresh();

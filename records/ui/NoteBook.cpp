@@ -6,6 +6,7 @@
 #include "records/DataModule.h"
 #include "records/DataTableModel.h"
 #include "records/Journal.h"
+#include "records/ui/DoseCardWindow.h"
 #include "records/ui/JournalTotals.h"
 #include "records/ui/NoteBind.h"
 #include "records/ui/NoteUnBind.h"
@@ -180,6 +181,11 @@ void NoteBook::buildLayout()
     m_totals->setObjectName(QStringLiteral("BtnTotals"));
     m_totals->setAutoDefault(false);
     connect(m_totals, &QPushButton::clicked, this, &NoteBook::showTotals);
+    m_doseCard = new QPushButton(QStringLiteral("Карточка доз"), this);
+    m_doseCard->setObjectName(QStringLiteral("BtnDoseCard"));
+    m_doseCard->setToolTip(DoseCardWindow::Caption);
+    m_doseCard->setAutoDefault(false);
+    connect(m_doseCard, &QPushButton::clicked, this, &NoteBook::showDoseCard);
     m_close = new QPushButton(QStringLiteral("&Закрыть"), this);
     m_close->setObjectName(QStringLiteral("btnOk"));
     m_close->setDefault(true);
@@ -189,6 +195,7 @@ void NoteBook::buildLayout()
     bottom->addWidget(m_bind);
     bottom->addWidget(m_release);
     bottom->addWidget(m_totals);
+    bottom->addWidget(m_doseCard);
     bottom->addStretch();
     bottom->addWidget(m_close);
 
@@ -328,4 +335,17 @@ void NoteBook::showTotals()
     JournalTotals dialog(*m_context.prompt, *m_journal, now(), this);
     dialog.setSettingsPath(m_context.settingsPath);
     m_context.prompt->runModal(&dialog, [&dialog] { return dialog.exec(); });
+}
+
+void NoteBook::showDoseCard()
+{
+    std::optional<Journal::Row> row;
+    try {
+        row = m_journal->currentRow();
+    } catch (const ERuvoError &) {
+    }
+    if (!row)
+        return;
+    DoseCardWindow::open(*m_context.prompt, *m_context.dm, DoseCardWindow::personOfName(*m_context.dm, row->fio),
+                         now().date(), this, m_context.settingsPath);
 }

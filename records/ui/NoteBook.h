@@ -56,6 +56,8 @@ public:
     void sortByTitle(int column);
     void deleteEntry();
     void showTotals();
+    // "Карточка доз": the personal dose card of the current row's person.
+    void showDoseCard();
 
     // The synchronise button follows the engine's namesOutOfStep.
     void updateSynchro();
@@ -79,6 +81,7 @@ private:
     QPushButton *m_bind = nullptr;
     QPushButton *m_release = nullptr;
     QPushButton *m_totals = nullptr;
+    QPushButton *m_doseCard = nullptr;
     QPushButton *m_close = nullptr;
     int m_sortFieldIndex = 1;  // position in the Notes field list of the sorted column
 };

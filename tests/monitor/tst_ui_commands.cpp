@@ -64,6 +64,7 @@ void TestUiCommands::windowHasEveryCommand()
         {"actShowSpectrum", "Считать и показать спектр АЦП", ""},
         {"NNotes", "Журнал", ""},
         {"NCards", "Картотека", ""},
+        {"actAnnualSummary", "Годовая сводка доз...", ""},
         {"NDosimetr", "Дозиметр", ""},
         {"NMetrology", "Метрология", ""},
         {"actDoseLevels", "Контрольные уровни...", ""},
