@@ -2,8 +2,7 @@
 // raised on the store path, withdrawn after the journal changes, and
 // acknowledged only by an operator.
 
-#include "ScriptedPrompt.h"
-#include "StoreFixture.h"
+#include "DoseSite.h"
 
 #include "core/AppState.h"
 #include "records/CardIndex.h"
@@ -18,40 +17,7 @@
 
 namespace {
 
-QDateTime at(int y, int mo, int d, int h = 12, int mi = 0, int s = 0)
-{
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
-}
-
-struct Site {
-    ScriptedPrompt prompt;
-    storeDir dir;
-    std::unique_ptr<DataModule> dm = dir.start();
-    int record = 0;
-
-    QVariant bind(int id, const QString &fio, const QDateTime &from, const QDateTime &to = {})
-    {
-        DataTable &n = dm->notes();
-        n.append();
-        n.setFieldValue(fieldName(NotesField::ID), id);
-        n.setFieldValue(fieldName(NotesField::FIO), fio);
-        n.setFieldValue(fieldName(NotesField::TimeFrom), from);
-        if (to.isValid())
-            n.setFieldValue(fieldName(NotesField::TimeTo), to);
-        n.post();
-        return n.getBookmark();
-    }
-    int read(int id, const QDateTime &time, double dose)
-    {
-        return ReadingStore(*dm).storeReading({time, 1, ++record, id, QStringLiteral("Д"), dose});
-    }
-    // The SQL sum over the rows, independent of any attribution.
-    double sqlSum(const QString &where, const QVariantList &params = {})
-    {
-        QSqlQuery q = dm->measures().exec(
-            QStringLiteral("SELECT TOTAL(\"Dose\") FROM %1 WHERE %2").arg(dm->measures().sqlName(), where), params);
-        return q.next() ? q.value(0).toDouble() : -1;
-    }
+struct Site : DoseSite {
     QString personOf(const QString &name) { return PersonDirectory::of(*dm).refresh(), PersonDirectory::of(*dm).personOf(name); }
 };
 

@@ -2,8 +2,7 @@
 // running sums against independent SQL sums, the dose text rule, the dose
 // bands at their bounds, the mean and the largest dose.
 
-#include "ScriptedPrompt.h"
-#include "StoreFixture.h"
+#include "DoseSite.h"
 
 #include "records/AnnualSummary.h"
 #include "records/CardIndex.h"
@@ -17,40 +16,12 @@
 
 namespace {
 
-QDateTime at(int y, int mo, int d, int h = 12, int mi = 0, int s = 0)
-{
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
-}
-
-struct Site {
-    ScriptedPrompt prompt;
-    storeDir dir;
-    std::unique_ptr<DataModule> dm = dir.start();
-    int record = 0;
-
-    void bind(int id, const QString &fio, const QDateTime &from, const QDateTime &to = {})
-    {
-        DataTable &n = dm->notes();
-        n.append();
-        n.setFieldValue(fieldName(NotesField::ID), id);
-        n.setFieldValue(fieldName(NotesField::FIO), fio);
-        n.setFieldValue(fieldName(NotesField::TimeFrom), from);
-        if (to.isValid())
-            n.setFieldValue(fieldName(NotesField::TimeTo), to);
-        n.post();
-    }
-    void read(int id, const QDateTime &time, double dose)
-    {
-        ReadingStore(*dm).storeReading({time, 1, ++record, id, QStringLiteral("Д"), dose});
-    }
+struct Site : DoseSite {
     // The plain SQL sum of one dosimeter's readings in [from, to].
     double sqlSum(int id, const QDateTime &from, const QDateTime &to)
     {
-        QSqlQuery q = dm->measures().exec(
-            QStringLiteral("SELECT TOTAL(\"Dose\") FROM %1 WHERE \"ID\" = ? AND \"DateTime\" >= ? AND \"DateTime\" <= ?")
-                .arg(dm->measures().sqlName()),
-            {id, dateTimeToStored(from), dateTimeToStored(to)});
-        return q.next() ? q.value(0).toDouble() : -1;
+        return DoseSite::sqlSum(QStringLiteral("\"ID\" = ? AND \"DateTime\" >= ? AND \"DateTime\" <= ?"),
+                                {id, dateTimeToStored(from), dateTimeToStored(to)});
     }
     QVariant card(const QString &fio, const QString &subDiv)
     {
