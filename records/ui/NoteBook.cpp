@@ -324,7 +324,7 @@ void NoteBook::deleteEntry()
         && m_context.prompt->ask(MsgKind::Question, Journal::DeleteQuestion, PromptButton::Ok | PromptButton::Cancel,
                                  PromptButton::Cancel)
             == PromptButton::Ok) {
-        if (const Result<> removed = m_journal->remove(row->key); !removed)
+        if (const Result<> removed = m_journal->remove(*row); !removed)
             tell(*m_context.prompt, *removed.error);
     }
     updateSynchro();

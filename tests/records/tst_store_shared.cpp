@@ -6,6 +6,7 @@
 #include "StoreFixture.h"
 #include "ScriptedPrompt.h"
 
+#include "records/AuditLog.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
 #include "records/ReadingBuffer.h"
@@ -37,6 +38,18 @@ QPair<int, int> doublesAndRows(DataModule &dm)
                                          .arg(dm.measures().sqlName()));
     q.next();
     return {q.value(0).toInt(), q.value(1).toInt()};
+}
+
+int countRows(const DataTable &t)
+{
+    QSqlQuery q = t.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(t.sqlName()));
+    q.next();
+    return q.value(0).toInt();
+}
+
+int auditRows(DataModule &dm)
+{
+    return int(AuditLog(dm).query({}, {}, QString()).value.size());
 }
 
 } // namespace
@@ -262,9 +275,34 @@ void TestStoreShared::journalRowChangedTwiceOneWins()
     const QVariant key2 = a.currentRow()->key;
     theirs.notes().refresh();
     QVERIFY(theirs.notes().findKey(key2));
-    QVERIFY(b.remove(key2).ok());
+    const Journal::Row shownToA = *a.currentRow();
+    QVERIFY(b.remove(*b.currentRow()).ok());
     const Result<> gone = a.release(key2, from.addDays(1));
     QCOMPARE(gone.kind(), ErrorKind::Conflict);
+    // Deleting the row the other one deleted: told, and nothing else goes.
+    const int rows = countRows(mine->notes());
+    const Result<> deletedTwice = a.remove(shownToA);
+    QCOMPARE(deletedTwice.kind(), ErrorKind::Conflict);
+    QVERIFY(deletedTwice.errorText().contains(QStringLiteral("Запись удалена")));
+    QCOMPARE(countRows(mine->notes()), rows);
+
+    // A row released on one monitor while the other deletes it as it was
+    // shown (open): the release stands, the row stays, one audit row.
+    QVERIFY(a.bind(QStringLiteral("44"), QStringLiteral("Сидоров"), from.date(), from.time()).ok());
+    const QVariant key3 = a.currentRow()->key;
+    theirs.notes().refresh();
+    QVERIFY(theirs.notes().findKey(key3));
+    const Journal::Row shownToB = *b.currentRow();
+    QVERIFY(a.release(key3, from.addDays(3)).ok());
+    const int audits = auditRows(*mine);
+    const Result<> stale = b.remove(shownToB);
+    QCOMPARE(stale.kind(), ErrorKind::Conflict);
+    QVERIFY(stale.errorText().contains(QStringLiteral("другом рабочем месте")));
+    QCOMPARE(b.row(key3)->to, from.addDays(3));
+    QCOMPARE(auditRows(*mine), audits);
+    // Shown as it is now, the row goes.
+    QVERIFY(b.remove(*b.currentRow()).ok());
+    QVERIFY(!a.row(key3));
     theirs.dataModuleDestroy();
 }
 

@@ -420,7 +420,7 @@ private slots:
         QVERIFY(journal.bind(QStringLiteral("5"), QStringLiteral("Петров П.П."), QDate(2026, 12, 1), QTime(8, 0)));
         const QVariant key = notes().fieldValue(notes().keyField());
         QVERIFY(journal.release(key, QDateTime(QDate(2026, 12, 2), QTime(17, 0))));
-        QVERIFY(journal.remove(key));
+        QVERIFY(journal.remove(*journal.row(key)));
         QVERIFY(AuditLog(*m_f.dm).append({AuditLog::DosimeterTable, QStringLiteral("5"), AuditLog::WriteAction,
                                           QStringLiteral("Dose=1.000E+01"), QStringLiteral("Dose=0.000E+00")}));
 
