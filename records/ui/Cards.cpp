@@ -263,8 +263,8 @@ void Cards::deleteCard()
         PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
     if (answer != PromptButton::Ok)
         return;
-    if (const Result<bool> deleted = m_index.deleteCard(current->key); !deleted)
-        activePrompt().message(MsgKind::Error, deleted.errorText(), PromptButton::Ok);
+    if (const Result<> deleted = m_index.deleteCard(*current); !deleted)
+        tell(activePrompt(), *deleted.error);
 }
 
 void Cards::deleteCardFromGrid()
@@ -276,8 +276,8 @@ void Cards::deleteCardFromGrid()
                            PromptButton::Cancel)
         != PromptButton::Ok)
         return;
-    if (const Result<bool> deleted = m_index.deleteCard(current->key); !deleted)
-        activePrompt().message(MsgKind::Error, deleted.errorText(), PromptButton::Ok);
+    if (const Result<> deleted = m_index.deleteCard(*current); !deleted)
+        tell(activePrompt(), *deleted.error);
 }
 
 void Cards::showDoseCard()

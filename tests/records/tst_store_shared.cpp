@@ -7,6 +7,7 @@
 #include "ScriptedPrompt.h"
 
 #include "records/AuditLog.h"
+#include "records/CardIndex.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
 #include "records/ReadingBuffer.h"
@@ -63,6 +64,7 @@ private slots:
     void serverLostReadingsWaitAndFollowInOrder();
     void journalRowChangedTwiceOneWins();
     void sameDosimeterBoundAtOnceOnce();
+    void cardChangedTwiceOneWins();
 };
 
 void TestStoreShared::twoModulesStoreTheSameReadingsOnce()
@@ -342,6 +344,53 @@ void TestStoreShared::sameDosimeterBoundAtOnceOnce()
     QVERIFY(q.next());
     QCOMPARE(q.value(0).toInt(), 40);
     QCOMPARE(q.value(1).toInt(), 40);
+}
+
+void TestStoreShared::cardChangedTwiceOneWins()
+{
+    storeDir dir;
+    ScriptedPrompt prompt;
+    auto mine = dir.start();
+    DataModule theirs;
+    if (testOnServer()) {
+        theirs.setConnection(dir.server());
+        theirs.setLocalFallback(false);
+    }
+    theirs.dataModuleCreate();
+    CardIndex a(*mine);
+    CardIndex b(theirs);
+    CardData card;
+    card.id = 7;
+    card.fio = QStringLiteral("Иванов Иван Иванович");
+    card.label = QStringLiteral("ИвановИИ");
+    card.key = a.createCard(card).value;
+    QVERIFY(!card.key.isNull());
+    // Both operators open the card in the editor.
+    const CardData readByA = *a.card(card.key);
+    const CardData readByB = *b.card(card.key);
+    CardData byA = readByA;
+    byA.telephone = QStringLiteral("12-34");
+    CardData byB = readByB;
+    byB.vacancy = QStringLiteral("инженер");
+    QVERIFY(a.updateCard(byA, readByA).ok());
+    const int audits = auditRows(*mine);
+    const Result<QVariant> lost = b.updateCard(byB, readByB);
+    QCOMPARE(lost.kind(), ErrorKind::Conflict);
+    QCOMPARE(lost.errorText(), CardIndex::ChangedElsewhereText);
+    // The first change stands whole; the loser's list shows it.
+    QVERIFY(CardIndex::sameCard(*b.card(card.key), byA));
+    QCOMPARE(b.currentCard()->telephone, byA.telephone);
+    QCOMPARE(auditRows(*mine), audits);
+    // Deleting the card as it was before the change: refused the same way.
+    QCOMPARE(b.deleteCard(readByB).kind(), ErrorKind::Conflict);
+    QVERIFY(b.card(card.key));
+    // A card deleted on one monitor while the other edits it: not made anew.
+    QVERIFY(b.deleteCard(*b.card(card.key)).ok());
+    const Result<QVariant> gone = a.updateCard(byA, *a.currentCard());
+    QCOMPARE(gone.kind(), ErrorKind::Conflict);
+    QCOMPARE(gone.errorText(), CardIndex::DeletedElsewhereText);
+    QCOMPARE(countRows(mine->cards()), 0);
+    theirs.dataModuleDestroy();
 }
 
 void TestStoreShared::serverLostReadingsWaitAndFollowInOrder()
