@@ -10,6 +10,7 @@
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
+#include "records/LabelBinding.h"
 #include "records/ReadingBuffer.h"
 #include "records/ReadingStore.h"
 
@@ -65,6 +66,7 @@ private slots:
     void journalRowChangedTwiceOneWins();
     void sameDosimeterBoundAtOnceOnce();
     void cardChangedTwiceOneWins();
+    void labelBindingMeetsAnotherBinding();
 };
 
 void TestStoreShared::twoModulesStoreTheSameReadingsOnce()
@@ -390,6 +392,58 @@ void TestStoreShared::cardChangedTwiceOneWins()
     QCOMPARE(gone.kind(), ErrorKind::Conflict);
     QCOMPARE(gone.errorText(), CardIndex::DeletedElsewhereText);
     QCOMPARE(countRows(mine->cards()), 0);
+    theirs.dataModuleDestroy();
+}
+
+void TestStoreShared::labelBindingMeetsAnotherBinding()
+{
+    storeDir dir;
+    ScriptedPrompt prompt;
+    auto mine = dir.start();
+    DataModule theirs;
+    if (testOnServer()) {
+        theirs.setConnection(dir.server());
+        theirs.setLocalFallback(false);
+    }
+    theirs.dataModuleCreate();
+    Journal other(theirs, {});
+    LabelBinding binding(*mine, {});
+    const QDate day(2024, 5, 6);
+    const LabelWriteOutcome written{QStringLiteral("60"), QStringLiteral("Сидоров"), {}, true, QString()};
+    const auto openRows = [&] {
+        QSqlQuery q = mine->notes().exec(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"ID\" = 60 AND \"TimeTo\" IS NULL")
+                                             .arg(mine->notes().sqlName()));
+        q.next();
+        return q.value(0).toInt();
+    };
+    // While this operator types the holder's name, the other monitor binds
+    // the same dosimeter: theirs stands, no second open row.
+    const Result<> lost = binding.accept(written, LabelCardChoice::Nothing, false, true, [&](const QString &) {
+        other.bind(QStringLiteral("60"), QStringLiteral("Петров"), day, QTime(8, 0));
+        return std::optional<QString>(QStringLiteral("Сидоров"));
+    });
+    QCOMPARE(lost.kind(), ErrorKind::Conflict);
+    QVERIFY(lost.errorText().contains(QStringLiteral("другом рабочем месте")));
+    QCOMPARE(openRows(), 1);
+    QCOMPARE(Journal(*mine, {}).openBinding(60)->fio, QStringLiteral("Петров"));
+    // Their binding released meanwhile: its release time is kept, not
+    // overwritten by this one's.
+    const QVariant key = other.openBinding(60)->key;
+    const QDateTime released(day.addDays(1), QTime(17, 0));
+    const int rows = countRows(mine->notes());
+    const Result<> late = binding.accept(written, LabelCardChoice::Nothing, false, true, [&](const QString &) {
+        other.release(key, released);
+        return std::optional<QString>(QStringLiteral("Сидоров"));
+    });
+    QCOMPARE(late.kind(), ErrorKind::Conflict);
+    QVERIFY(late.errorText().contains(Journal::momentText(released)));
+    QCOMPARE(other.row(key)->to, released);
+    QCOMPARE(countRows(mine->notes()), rows);
+    // Nothing in the way: bound.
+    QVERIFY(binding.accept(written, LabelCardChoice::Nothing, false, true, [](const QString &) {
+        return std::optional<QString>(QStringLiteral("Сидоров"));
+    }).ok());
+    QCOMPARE(openRows(), 1);
     theirs.dataModuleDestroy();
 }
 
