@@ -77,8 +77,11 @@ Result<> LabelBinding::createCard(const QString &label)
     } catch (const ERuvoError &e) {
         return storeError(e, cardFailedText(label));
     }
-    if (!created)
-        return Error{created.kind(), cardFailedText(label)};
+    if (!created) {
+        // A refusal keeps the store's own words (the server's, naming the table).
+        const bool refused = created.kind() == ErrorKind::ReadOnly;
+        return Error{created.kind(), cardFailedText(label) + (refused ? QStringLiteral("\r\n") + created.errorText() : QString())};
+    }
     return {};
 }
 

@@ -133,9 +133,15 @@ void DetailMeasureRecord::showView()
     activateWindow();
 }
 
+void DetailMeasureRecord::setMarksAllowed(bool allowed)
+{
+    m_marksAllowed = allowed;
+    refresh();
+}
+
 bool DetailMeasureRecord::canMark() const
 {
-    return m_measures.active() && m_measures.hasCurrent() && m_measures.state() == TableState::Browse;
+    return m_marksAllowed && m_measures.active() && m_measures.hasCurrent() && m_measures.state() == TableState::Browse;
 }
 
 void DetailMeasureRecord::refresh()
