@@ -146,15 +146,10 @@ void DoseAlerts::withdraw(const DoseAlert &a, const QString &reason)
 
 void DoseAlerts::raiseOverPeriod(DoseAlert &a, const PersonDoses &doses)
 {
-    double sum = 0;
-    for (const PersonReading &r : doses.readings(a.personKey, a.period.from, a.period.to)) {
-        sum += r.dose;
-        if (sum > a.level) {
-            a.readingIndex = r.index;
-            a.readingId = r.id;
-            a.readingTime = r.time;
-            break;
-        }
+    if (const std::optional<PersonReading> r = doses.crossing(a.personKey, a.period, a.level)) {
+        a.readingIndex = r->index;
+        a.readingId = r->id;
+        a.readingTime = r->time;
     }
     raise(a);
 }

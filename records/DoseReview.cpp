@@ -88,6 +88,11 @@ Reevaluation DoseAlerts::reviewLevels(const LevelReview &review, const QDate &to
         }
     }
 
+    // One transaction for every alert raised or withdrawn (a change of
+    // everyone's level may touch hundreds).
+    std::optional<Transaction> tx;
+    if (!m_dm.inTransaction())
+        tx.emplace(m_dm);
     for (const QString &key : std::as_const(persons)) {
         const DosePerson person = dir.person(key).value_or(DosePerson{key, key.mid(5), {}, {}});
         const PersonSettings settings = levels.person(key);
@@ -170,6 +175,8 @@ Reevaluation DoseAlerts::reviewLevels(const LevelReview &review, const QDate &to
             }
         }
     }
+    if (tx)
+        tx->commit();
     return result;
 }
 
