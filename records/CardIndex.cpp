@@ -312,17 +312,44 @@ Result<QVariant> CardIndex::createCard(const CardData &c)
     }
 }
 
-Result<QVariant> CardIndex::updateCard(const CardData &c)
+const QString CardIndex::ChangedElsewhereText =
+    QStringLiteral("Карточка изменена на другом рабочем месте, ваше изменение не сохранено.\r\n"
+                   "Проверьте карточку и повторите действие.");
+const QString CardIndex::DeletedElsewhereText =
+    QStringLiteral("Карточка удалена на другом рабочем месте, ваше изменение не сохранено.");
+
+bool CardIndex::sameCard(const CardData &a, const CardData &b)
+{
+    return a.key == b.key && a.id == b.id && a.fio == b.fio && a.label == b.label && a.birthDay == b.birthDay
+        && a.isMale == b.isMale && a.vacancy == b.vacancy && a.subDiv == b.subDiv && a.address == b.address
+        && a.telephone == b.telephone && a.comment == b.comment;
+}
+
+std::optional<Error> CardIndex::changedSince(const CardData &asRead)
+{
+    // Another monitor may have changed or deleted the card since it was
+    // read: their change stands, this one is told and writes nothing.
+    holdRow(*m_cards, asRead.key);
+    const std::optional<CardData> now = card(asRead.key);
+    if (now && sameCard(*now, asRead) && m_cards->findKey(asRead.key))
+        return std::nullopt;
+    m_cards->refresh();
+    return Error{ErrorKind::Conflict, now ? ChangedElsewhereText : DeletedElsewhereText};
+}
+
+Result<QVariant> CardIndex::updateCard(const CardData &c, const CardData &asRead)
 {
     if (const std::optional<Error> refused = numberOutOfRange(c))
         return *refused;
+    if (c.key.isNull())
+        return createCard(c);
     DataTable &t = *m_cards;
     try {
-        if (c.key.isNull() || !t.findKey(c.key))
-            return createCard(c);
         std::optional<Transaction> tx;
         if (!m_dm->inTransaction())
             tx.emplace(*m_dm);
+        if (const std::optional<Error> conflict = changedSince(asRead))
+            return *conflict;
         const QString before = AuditLog::rowText(t);
         t.edit();
         editingRow(t, [&] {
@@ -339,21 +366,23 @@ Result<QVariant> CardIndex::updateCard(const CardData &c)
     }
 }
 
-Result<bool> CardIndex::deleteCard(const QVariant &key)
+Result<> CardIndex::deleteCard(const CardData &asRead)
 {
     DataTable &t = *m_cards;
     try {
-        if (key.isNull() || !t.findKey(key))
-            return false;
+        if (asRead.key.isNull())
+            return Error{ErrorKind::Conflict, DeletedElsewhereText};
         std::optional<Transaction> tx;
         if (!m_dm->inTransaction())
             tx.emplace(*m_dm);
+        if (const std::optional<Error> conflict = changedSince(asRead))
+            return *conflict;
         const QString before = AuditLog::rowText(t);
         t.remove();
-        AuditLog(*m_dm).write({t.tableName(), key.toString(), AuditLog::DeleteAction, before, QString()});
+        AuditLog(*m_dm).write({t.tableName(), asRead.key.toString(), AuditLog::DeleteAction, before, QString()});
         if (tx)
             tx->commit();
-        return true;
+        return {};
     } catch (const ERuvoError &e) {
         return storeError(e);
     }

@@ -105,12 +105,19 @@ public:
     // with the text the operator is shown.
     Result<QVariant> createCard(const CardData &card);
     // Writes the card with card.key (every field, a sex never chosen leaves
-    // isMale as stored) and makes it current; a card without a key, or one
-    // that is gone, is created instead. Returns the key written; errors as
-    // createCard.
-    Result<QVariant> updateCard(const CardData &card);
-    // Deletes the card with this key; false when there was none.
-    Result<bool> deleteCard(const QVariant &key);
+    // isMale as stored) and makes it current; a card without a key is
+    // created instead. asRead is the card as the editor read it: a card
+    // changed or deleted by someone else since, up to the very write, gives
+    // Conflict (ChangedElsewhereText, DeletedElsewhereText) and nothing is
+    // written; their change stands and the card table shows it. Returns the
+    // key written; other errors as createCard.
+    Result<QVariant> updateCard(const CardData &card, const CardData &asRead);
+    // Deletes the card as the operator was shown it (asRead): a card changed
+    // or gone since gives Conflict as updateCard, nothing deleted.
+    Result<> deleteCard(const CardData &asRead);
+    static bool sameCard(const CardData &a, const CardData &b);
+    static const QString ChangedElsewhereText;
+    static const QString DeletedElsewhereText;
 
     // ---- numbers
     // The personnel numbers a card may have: nine digits at most. The
@@ -152,6 +159,9 @@ private:
     CardData readCurrent(const DataTable &table) const;
     QVariant firstWithLabel(const QByteArray &key, const QVariant &except) const;
     void writeFields(const CardData &card, bool keepSexWhenUnset);
+    // Inside the write's transaction: none when the stored card is still
+    // asRead (it is then the card table's current card), else the Conflict.
+    std::optional<Error> changedSince(const CardData &asRead);
 
     DataModule *m_dm;
     DataTable *m_cards;

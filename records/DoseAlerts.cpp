@@ -144,6 +144,16 @@ void DoseAlerts::withdraw(const DoseAlert &a, const QString &reason)
     emit signalOf(m_dm).changed();
 }
 
+void DoseAlerts::raiseOverPeriod(DoseAlert &a, const PersonDoses &doses)
+{
+    if (const std::optional<PersonReading> r = doses.crossing(a.personKey, a.period, a.level)) {
+        a.readingIndex = r->index;
+        a.readingId = r->id;
+        a.readingTime = r->time;
+    }
+    raise(a);
+}
+
 DoseAlertsSignal &DoseAlerts::signalOf(DataModule &dm)
 {
     const QString name = QStringLiteral("DoseAlertsSignal");
@@ -352,18 +362,7 @@ Reevaluation DoseAlerts::reevaluate(qint64 dosimeter, const QString &from, const
                 DoseAlert a{0, key, person.fio, person.subDiv, period, level.kind, level.value, dose};
                 if (standingExists(a))
                     continue;
-                // The reading at which the running sum first went over.
-                double sum = 0;
-                for (const PersonReading &r : doses.readings(key, period.from, period.to)) {
-                    sum += r.dose;
-                    if (sum > level.value) {
-                        a.readingIndex = r.index;
-                        a.readingId = r.id;
-                        a.readingTime = r.time;
-                        break;
-                    }
-                }
-                raise(a);
+                raiseOverPeriod(a, doses);
                 ++result.raised;
             }
         }

@@ -25,6 +25,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class DataModule;
@@ -68,6 +69,14 @@ struct Reevaluation {
     int withdrawn = 0;
 };
 
+// What a change of a level or of a person's group or pregnancy touches.
+struct LevelReview {
+    std::optional<QStringList> persons;  // none: everyone
+    std::optional<DosePeriod> period;    // none: every period
+    std::optional<LevelKind> kind;       // none: both kinds
+    QString cause;                       // the start of a withdrawal's reason
+};
+
 // Tells whoever shows alerts that one was raised, withdrawn or acknowledged
 // through the module (sent after the change, on the module's thread).
 class DoseAlertsSignal : public QObject {
@@ -102,6 +111,19 @@ public:
     // Looks again at one dosimeter's readings between two stored times.
     Reevaluation reevaluate(qint64 dosimeter, const QString &from, const QString &to);
 
+    // After a level or a person's group or pregnancy changed: the current
+    // periods (the month, quarter, year and five-year stretches holding
+    // `today`, the readings of its year, the declared pregnancy) of the
+    // persons concerned are looked at again against the levels that apply
+    // now. Alerts that now apply are raised; standing ones whose level no
+    // longer applies, whose dose is no longer over the level that applies,
+    // or whose pregnancy is no longer the declared one are withdrawn with
+    // the reason. Alerts of past periods stay as they are.
+    Reevaluation reviewLevels(const LevelReview &review, const QDate &today);
+    // DoseLevels' hook: reviewLevels() for today that never raises (a
+    // failure is logged).
+    static void levelsChanged(DataModule &dm, const LevelReview &review) noexcept;
+
     // Acknowledges the alert: operator's name required; an acknowledged
     // one keeps its first acknowledgement. Refused (Invalid): unknown alert,
     // no name; an acknowledged one again: Conflict.
@@ -118,6 +140,9 @@ private:
     QList<DoseAlert> select(const QString &where, const QVariantList &params) const;
     bool standingExists(const DoseAlert &a) const;
     void raise(DoseAlert &a);
+    // Raises the alert of a period whose dose is over its level, naming the
+    // reading at which the running sum went over.
+    void raiseOverPeriod(DoseAlert &a, const PersonDoses &doses);
     void withdraw(const DoseAlert &a, const QString &reason);
 
     DataModule &m_dm;

@@ -2,6 +2,8 @@
 
 #include "records/DoseLevels.h"
 
+#include "records/DoseAlerts.h"
+
 #include "records/AuditLog.h"
 
 #include "records/DataModule.h"
@@ -249,7 +251,10 @@ Result<> DoseLevels::setLevel(const LevelKey &key, std::optional<double> value, 
     t.exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ? AND COALESCE(%3, '') = ? AND COALESCE(%4, '') = ? "
                           "AND %5 = ? AND %6 = ?")
                .arg(t.sqlName(), f(L::Scope), f(L::Target), f(L::Grp), f(L::Period), f(L::Kind)),
-           {scopeWord(k.scope), k.target, k.group ? groupWord(*k.group) : QString(QLatin1String("")),
+           // An empty target must not be bound as NULL: COALESCE(NULL, '') = NULL
+           // matches nothing, and the earlier level would stay in force.
+           {scopeWord(k.scope), k.target.isEmpty() ? QString(QLatin1String("")) : k.target,
+            k.group ? groupWord(*k.group) : QString(QLatin1String("")),
             DosePeriods::word(k.period), kindWord(k.kind)});
     if (value) {
         t.exec(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6, %7, %8, %9) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
@@ -269,6 +274,13 @@ Result<> DoseLevels::setLevel(const LevelKey &key, std::optional<double> value, 
                                 : QString()});
     if (tx)
         tx->commit();
+    LevelReview review;
+    if (k.scope == LevelScope::Person)
+        review.persons = QStringList{k.target};
+    review.period = k.period;
+    review.kind = k.kind;
+    review.cause = QStringLiteral("после изменения контрольного уровня: ");
+    DoseAlerts::levelsChanged(m_dm, review);
     return {};
 }
 
@@ -350,5 +362,9 @@ Result<> DoseLevels::setPerson(const PersonSettings &settings, const QString &op
     AuditLog(m_dm).write({t.tableName(), settings.personKey, AuditLog::UpdateAction, before, settingsText(settings)});
     if (tx)
         tx->commit();
+    LevelReview review;
+    review.persons = QStringList{settings.personKey};
+    review.cause = QStringLiteral("после изменения группы или беременности лица: ");
+    DoseAlerts::levelsChanged(m_dm, review);
     return {};
 }

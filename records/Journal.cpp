@@ -274,21 +274,38 @@ QString Journal::changedElsewhereText(const std::optional<Row> &now)
     return text + QStringLiteral("Проверьте запись и повторите действие.");
 }
 
-Result<> Journal::remove(const QVariant &key)
+bool Journal::sameRow(const Row &a, const Row &b)
+{
+    return a.key == b.key && a.id == b.id && a.fio == b.fio && a.from == b.from && a.to == b.to;
+}
+
+Result<> Journal::remove(const Row &shown)
 {
     DataTable &t = notes();
     try {
-        if (!t.active() || !t.findKey(key))
-            return Error{ErrorKind::Conflict, QString()};
         std::optional<Transaction> tx;
         if (!m_dm.inTransaction())
             tx.emplace(m_dm);
+        // Deleted only if the row is still the one the operator was shown:
+        // another monitor may have released, changed or deleted it meanwhile;
+        // the first change stands and this one is told.
+        holdRow(t, shown.key);
+        const std::optional<Row> now = row(shown.key);
+        if (!now || !sameRow(*now, shown) || !t.active() || !t.findKey(shown.key)) {
+            tx.reset();  // nothing of this change stays
+            t.refresh();
+            return Error{ErrorKind::Conflict, changedElsewhereText(now)};
+        }
         const QString before = AuditLog::rowText(t);
         t.remove();
-        AuditLog(m_dm).write({t.tableName(), key.toString(), AuditLog::DeleteAction, before, QString()});
+        AuditLog(m_dm).write({t.tableName(), shown.key.toString(), AuditLog::DeleteAction, before, QString()});
         if (tx)
             tx->commit();
     } catch (const ERuvoError &e) {
+        try {
+            t.refresh();
+        } catch (...) {
+        }
         return storeError(e);
     }
     outOfStep();

@@ -84,10 +84,14 @@ public:
     // ChangeFailedText).
     Result<> release(const QVariant &key, const QDateTime &to);
 
-    // Deletes the row (Ctrl+Delete, after the window's DeleteQuestion).
-    // A row that is gone by then gives Conflict with no text; a store
-    // failure gives its cause and the store's text.
-    Result<> remove(const QVariant &key);
+    // Deletes the row the operator was shown (Ctrl+Delete, after the
+    // window's DeleteQuestion). A row changed (its number, name or times) or
+    // deleted by someone else since, up to the very write, gives Conflict
+    // with changedElsewhereText: their change stands, nothing is deleted. A
+    // store failure gives its cause and the store's text.
+    Result<> remove(const Row &shown);
+    // Whether two rows are the same row with the same number, name and times.
+    static bool sameRow(const Row &a, const Row &b);
 
     // The dose per person over a period, from the readings themselves (see
     // DoseAttribution). A period that ends before it begins is refused

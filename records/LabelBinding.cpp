@@ -77,8 +77,11 @@ Result<> LabelBinding::createCard(const QString &label)
     } catch (const ERuvoError &e) {
         return storeError(e, cardFailedText(label));
     }
-    if (!created)
-        return Error{created.kind(), cardFailedText(label)};
+    if (!created) {
+        // A refusal keeps the store's own words (the server's, naming the table).
+        const bool refused = created.kind() == ErrorKind::ReadOnly;
+        return Error{created.kind(), cardFailedText(label) + (refused ? QStringLiteral("\r\n") + created.errorText() : QString())};
+    }
     return {};
 }
 
@@ -152,10 +155,21 @@ Result<> LabelBinding::bindInJournal(const LabelWriteOutcome &outcome, LabelCard
     const QDateTime t = now();
     try {
         Transaction tr(m_dm);
+        // Another monitor may have bound or released this dosimeter while
+        // the operator was asked: the journal is held against other writers
+        // (as Journal::bind does) and its binding read again; one that
+        // changed meanwhile stands, and nothing of this one is written.
+        if (m_dm.onServer())
+            notes.exec(QStringLiteral("LOCK TABLE %1 IN SHARE ROW EXCLUSIVE MODE").arg(notes.sqlName()));
+        const std::optional<Journal::Row> openNow = journal.openBinding(*number);
+        if (open.has_value() != openNow.has_value() || (open && !Journal::sameRow(*open, *openNow))
+            || (open && !notes.findKey(open->key))) {
+            const std::optional<Journal::Row> now = open ? journal.row(open->key) : openNow;
+            notes.refresh();
+            return Error{ErrorKind::Conflict, Journal::changedElsewhereText(now)};
+        }
         AuditLog audit(m_dm);
         if (open) {
-            if (!notes.findKey(open->key))
-                throw EGeneralError(QStringLiteral("row gone"));
             const QDateTime end = open->from.isValid() && t < open->from ? open->from : t;
             const QString before = AuditLog::rowText(notes);
             editingRow(notes, [&] {

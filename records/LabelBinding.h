@@ -76,7 +76,9 @@ public:
     // cancelled (Cancelled, no text: nothing changed); creating the card
     // failed (its cause, CardFailedText: the journal untouched); the journal
     // could not be changed (its cause, Journal::AddFailedText: nothing
-    // changed there).
+    // changed there); the dosimeter was bound or released on another
+    // monitor since its binding was read (Conflict,
+    // Journal::changedElsewhereText: their change stands, nothing written).
     Result<> accept(const LabelWriteOutcome &outcome, LabelCardChoice choice, bool cardKnown, bool record2Note,
                     const AskName &askName);
 

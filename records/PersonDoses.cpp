@@ -9,6 +9,7 @@
 
 #include <QSqlQuery>
 #include <algorithm>
+#include <vector>
 #include <cmath>
 #include <memory>
 
@@ -458,6 +459,41 @@ QList<PersonReading> PersonDoses::readings(const QString &personKey, const QDate
         return a.time != b.time ? a.time < b.time : a.index < b.index;
     });
     return list;
+}
+
+std::optional<PersonReading> PersonDoses::crossing(const QString &personKey, const PeriodRange &period, double level) const
+{
+    PersonDirectory &dir = PersonDirectory::of(m_dm);
+    dir.refresh();
+    struct Stored {
+        QString time;  // stored texts sort as the times do
+        qint64 index;
+        qint64 id;
+        double dose;
+    };
+    std::vector<Stored> list;
+    DataTable &measures = m_dm.measures();
+    const auto f = [](MeasuresField field) { return quoted(fieldName(field)); };
+    for (const auto &[dosimeter, span] :
+         personSpans(dir, personKey, dateTimeToStored(period.from), dateTimeToStored(period.to))) {
+        QSqlQuery q = measures.exec(QStringLiteral("SELECT %2, %3, %4 FROM %1 WHERE %5 = ? AND %6")
+                                        .arg(measures.sqlName(), f(MeasuresField::Index), f(MeasuresField::DateTime),
+                                             f(MeasuresField::Dose), f(MeasuresField::ID),
+                                             spanCondition(span, f(MeasuresField::DateTime))),
+                                    {dosimeter, span.from, span.to});
+        while (q.next())
+            list.push_back({q.value(1).toString(), q.value(0).toLongLong(), dosimeter, q.value(2).toDouble()});
+    }
+    std::sort(list.begin(), list.end(), [](const Stored &a, const Stored &b) {
+        return a.time != b.time ? a.time < b.time : a.index < b.index;
+    });
+    double sum = 0;
+    for (const Stored &r : list) {
+        sum += r.dose;
+        if (sum > level)
+            return PersonReading{r.index, r.id, dateTimeFromStored(r.time), r.dose};
+    }
+    return std::nullopt;
 }
 
 QList<PersonDoses::Row> PersonDoses::everyone(const QDateTime &from, const QDateTime &to) const

@@ -155,6 +155,10 @@ public:
     QMap<QString, PeriodDose> byMonth(const QString &personKey, const QDateTime &from, const QDateTime &to) const;
     // The person's readings over [from, to] in time order (then by Index).
     QList<PersonReading> readings(const QString &personKey, const QDateTime &from, const QDateTime &to) const;
+    // The first of those readings at which their running sum is over
+    // `level`; nothing when the sum never is. Only that reading's time is
+    // converted, so it is cheap to ask for many persons at once.
+    std::optional<PersonReading> crossing(const QString &personKey, const PeriodRange &period, double level) const;
 
     // Everyone's dose over [from, to] at once (DoseAttribution::compute,
     // the names gathered into persons), sorted by name.

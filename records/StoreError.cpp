@@ -28,6 +28,9 @@ StoreCause storeCauseOfState(const QString &sqlState)
         return StoreCause::Duplicate;
     if (sqlState == QLatin1String("53100"))
         return StoreCause::DiskFull;
+    // insufficient_privilege, read_only_sql_transaction
+    if (sqlState == QLatin1String("42501") || sqlState == QLatin1String("25006"))
+        return StoreCause::Denied;
     if (sqlState == QLatin1String("55P03") || sqlState == QLatin1String("40P01"))
         return StoreCause::Busy;
     // Connection exceptions, and the server shutting down or starting.
@@ -65,6 +68,7 @@ QString storeCauseText(StoreCause cause)
     case StoreCause::Busy:
         return QStringLiteral("таблица занята другой программой");
     case StoreCause::ReadOnly:
+    case StoreCause::Denied:
         return QStringLiteral("нет прав на запись");
     case StoreCause::Io:
         return QStringLiteral("ошибка ввода-вывода диска");
@@ -90,6 +94,7 @@ ErrorKind errorKindOf(StoreCause cause)
     case StoreCause::Busy:
         return ErrorKind::StoreBusy;
     case StoreCause::ReadOnly:
+    case StoreCause::Denied:
         return ErrorKind::ReadOnly;
     case StoreCause::Io:
         return ErrorKind::Io;
@@ -108,6 +113,9 @@ Error storeError(const std::exception &failure, const QString &text)
     const auto *own = dynamic_cast<const ERuvoError *>(&failure);
     Error error;
     error.kind = store ? errorKindOf(store->cause()) : ErrorKind::Failed;
-    error.text = !text.isEmpty() ? text : own ? own->message() : QString::fromUtf8(failure.what());
+    const QString ownText = own ? own->message() : QString::fromUtf8(failure.what());
+    error.text = text.isEmpty() ? ownText : text;
+    if (store && store->cause() == StoreCause::Denied && !text.isEmpty())
+        error.text += QStringLiteral("\r\n") + ownText;
     return error;
 }

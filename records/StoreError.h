@@ -17,6 +17,7 @@ enum class StoreCause {
     Io,        // SQLITE_IOERR
     Duplicate, // a unique key refused the row: it is there already
     Unreachable, // the server cannot be reached (the connection is lost or refused)
+    Denied,    // the server refused the statement: the user may not do it (SQLSTATE 42501, 25006)
 };
 
 // The cause of a database error, by its SQLite result code (the primary code
@@ -27,7 +28,8 @@ StoreCause storeCauseOf(const QSqlError &error);
 
 // The operator's words for a cause: "нет места на диске", "таблица занята
 // другой программой", "нет прав на запись", "ошибка ввода-вывода диска",
-// "база данных недоступна"; empty for Other and Duplicate.
+// "база данных недоступна", "нет прав на запись" (Denied too); empty for
+// Other and Duplicate.
 QString storeCauseText(StoreCause cause);
 
 class EStoreError : public EGeneralError {
@@ -44,7 +46,9 @@ private:
 
 // The error a public operation of the store returns for a failure caught at
 // its boundary: the kind is the store's cause for a failed statement
-// (ErrorKind::Store when it has none of the causes above), Failed for any
-// other failure; the text is the one given, or the failure's own message.
+// (ErrorKind::Store when it has none of the causes above; ReadOnly for a
+// server's refusal), Failed for any other failure; the text is the one
+// given, or the failure's own message. A server's refusal always carries the
+// server's words: after the text given, on a line of their own.
 ErrorKind errorKindOf(StoreCause cause);
 Error storeError(const std::exception &failure, const QString &text = QString());

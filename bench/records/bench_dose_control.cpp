@@ -1,6 +1,7 @@
 // Figures of dose control on a Measures table of a million readings: the
 // alert check each stored reading costs, and looking at the alerts again
-// after a binding changes. Prints one line per figure.
+// after a binding, a level or a person's group changes. Prints one line per
+// figure.
 //
 // The set: 500 dosimeters read every 1.8 days or so over ten years
 // (2016-2025), each worn by one person for five years and by another for
@@ -12,6 +13,7 @@
 #include "core/Prompt.h"
 #include "records/DataModule.h"
 #include "records/DoseAlerts.h"
+#include "records/DoseLevels.h"
 #include "records/ReadingStore.h"
 #include "records/StoredDateTime.h"
 
@@ -145,6 +147,43 @@ int main(int argc, char **argv)
     line(QStringLiteral("re-evaluation after a binding change (median)"), median(reevaluations));
     line(QStringLiteral("re-evaluation after a binding change (largest)"),
          *std::max_element(reevaluations.begin(), reevaluations.end()));
+
+    // A level changes: everyone's year investigation level, then one
+    // person's group (the review runs inside setLevel / setPerson, for the
+    // periods holding the last day of the set).
+    const QDate today(2025, 12, 31);
+    DoseLevels levels(*dm);
+    const LevelKey yearInvestigation{LevelScope::All, {}, {}, DosePeriod::Year, LevelKind::Investigation};
+    QList<double> everyoneReviews;
+    for (double value : {150.0, 400.0, 250.0}) {
+        levels.setLevel(yearInvestigation, value, QStringLiteral("bench"));  // reviews for the computer's day
+        everyoneReviews.append(ms([&] {
+            LevelReview review;
+            review.period = DosePeriod::Year;
+            review.kind = LevelKind::Investigation;
+            alerts.reviewLevels(review, today);
+        }));
+    }
+    line(QStringLiteral("re-evaluation after everyone's year level changed (median)"), median(everyoneReviews));
+    line(QStringLiteral("re-evaluation after everyone's year level changed (largest)"),
+         *std::max_element(everyoneReviews.begin(), everyoneReviews.end()));
+    line(QStringLiteral("the same again, nothing to raise or withdraw"), ms([&] {
+             LevelReview review;
+             review.period = DosePeriod::Year;
+             review.kind = LevelKind::Investigation;
+             alerts.reviewLevels(review, today);
+         }));
+    QList<double> personReviews;
+    PersonDirectory::of(*dm).refresh();
+    for (int k = 0; k < 20; ++k) {
+        const QString person = PersonDirectory::of(*dm).personOf(QStringLiteral("Сотрудник %1").arg(k * 34 + 1));
+        personReviews.append(ms([&] {
+            LevelReview review;
+            review.persons = QStringList{person};
+            alerts.reviewLevels(review, today);
+        }));
+    }
+    line(QStringLiteral("re-evaluation after one person's group changed (median)"), median(personReviews));
     line(QStringLiteral("alerts stored"), alerts.alerts().size(), QStringLiteral(""));
     return 0;
 }

@@ -147,18 +147,10 @@ void MainWindow::pulseHeartbeat()
 void MainWindow::setStoreRights(const StoreRights &rights)
 {
     m_rights = rights;
-    const QString refused = QStringLiteral("Недоступно пользователю базы данных ") + rights.user;
-    const auto apply = [&refused](QWidget *button, QAction *item, bool allowed) {
-        button->setEnabled(allowed);
-        item->setEnabled(allowed);
-        if (!allowed) {
-            button->setToolTip(refused);
-            item->setToolTip(refused);
-        }
-    };
-    apply(m_journalButton, m_journalAction, rights.journal);
-    apply(m_cardsButton, m_cardsAction, rights.cards);
+    // The journal and the cards open for everyone: a user who may not change
+    // them gets them read-only (openJournal, pickCardLabel).
     if (!rights.service) {
+        const QString refused = QStringLiteral("Недоступно пользователю базы данных ") + rights.user;
         setServiceEnabled(false);
         m_dosimeterButton->setToolTip(refused);
         m_metrologyButton->setToolTip(refused);

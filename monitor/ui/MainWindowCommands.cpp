@@ -210,6 +210,7 @@ void MainWindow::openJournal()
         context.settingsPath = m_settingsPath;
         m_noteBook = new NoteBook(context, this);
     }
+    m_noteBook->setReadOnly(!m_rights.journal);
     prompt().runModal(m_noteBook, [this] { return m_noteBook->exec(); });
     // The journal's changes reach the records grid.
     if (m_measures)
@@ -227,6 +228,7 @@ std::optional<QString> MainWindow::pickCardLabel(QWidget *parent)
     if (!dm)
         return std::nullopt;
     Cards list(*dm, m_storedValues.maxCardsIndex, m_settingsPath, parent ? parent : this);
+    list.setReadOnly(!m_rights.cards);
     if (list.run() != QDialog::Accepted)
         return std::nullopt;
     const std::optional<CardData> card = list.currentCard();
@@ -252,6 +254,7 @@ void MainWindow::showRecordDetail()
         return;
     if (!m_detailView)
         m_detailView = new DetailMeasureRecord(*m_measures, m_settingsPath, this);
+    m_detailView->setMarksAllowed(m_rights.marks);
     m_detailView->showView();
 }
 

@@ -143,6 +143,7 @@ void CardEdit::startNew(int number)
 void CardEdit::startEdit(const CardData &c)
 {
     m_key = c.key;
+    m_read = c;
     m_newCardMode = false;
     if (!c.id.isNull())
         m_number->setValue(c.id.toInt());
@@ -200,7 +201,14 @@ void CardEdit::accept()
         return;
     }
     const CardData c = card();
-    const Result<QVariant> saved = m_newCardMode ? m_index.createCard(c) : m_index.updateCard(c);
+    const Result<QVariant> saved = m_newCardMode ? m_index.createCard(c) : m_index.updateCard(c, m_read);
+    if (saved.kind() == ErrorKind::Conflict) {
+        // Changed on another monitor since the editor opened: their card
+        // stands and the list shows it; the editor closes on it.
+        tell(activePrompt(), *saved.error);
+        QDialog::reject();
+        return;
+    }
     if (!saved) {
         // The card is not stored: say why and keep the editor open with what
         // was typed.

@@ -62,6 +62,7 @@ private:
     int &m_maxCardsIndex;
     PlacementStore m_placement;
     QVariant m_key;
+    CardData m_read;  // the card as startEdit was given it
     QVariant m_savedKey;
     bool m_newCardMode = false;
     bool m_nameBoxActive = false;

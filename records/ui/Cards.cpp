@@ -157,6 +157,7 @@ Cards::Cards(DataModule &dm, int &maxCardsIndex, const QString &settingsPath, QW
     connect(plus, &QToolButton::clicked, this, &Cards::addCard);
     connect(minus, &QToolButton::clicked, this, &Cards::deleteCard);
     connect(edit, &QToolButton::clicked, this, &Cards::editCard);
+    m_editing = {plus, minus, edit, del};
     auto *doseCard = new QPushButton(QStringLiteral("Карточка доз"), this);
     doseCard->setObjectName(QStringLiteral("BtnDoseCard"));
     doseCard->setToolTip(DoseCardWindow::Caption);
@@ -222,6 +223,8 @@ std::optional<CardData> Cards::currentCard() const
 
 void Cards::runEditor(bool newCard)
 {
+    if (m_readOnly)
+        return;
     CardEdit editor(m_index, m_maxCardsIndex, m_settingsPath, isVisible() ? this : parentWidget());
     try {
         if (newCard) {
@@ -243,6 +246,18 @@ void Cards::runEditor(bool newCard)
     editor.run();
 }
 
+void Cards::setReadOnly(bool readOnly)
+{
+    m_readOnly = readOnly;
+    for (QObject *control : std::as_const(m_editing)) {
+        if (auto *w = qobject_cast<QWidget *>(control))
+            w->setEnabled(!readOnly);
+        else if (auto *a = qobject_cast<QAction *>(control))
+            a->setEnabled(!readOnly);
+    }
+    setWindowTitle(readOnly ? QStringLiteral("Картотека (только просмотр)") : QStringLiteral("Картотека"));
+}
+
 void Cards::addCard()
 {
     runEditor(true);
@@ -256,28 +271,28 @@ void Cards::editCard()
 void Cards::deleteCard()
 {
     const std::optional<CardData> current = currentCard();
-    if (!current)
+    if (!current || m_readOnly)
         return;
     const PromptButton answer = activePrompt().ask(
         MsgKind::Warning, QStringLiteral("Выбрано удаление карточки ") + current->fio + QStringLiteral("\rПроизвести удаление?"),
         PromptButton::Ok | PromptButton::Cancel, PromptButton::Cancel);
     if (answer != PromptButton::Ok)
         return;
-    if (const Result<bool> deleted = m_index.deleteCard(current->key); !deleted)
-        activePrompt().message(MsgKind::Error, deleted.errorText(), PromptButton::Ok);
+    if (const Result<> deleted = m_index.deleteCard(*current); !deleted)
+        tell(activePrompt(), *deleted.error);
 }
 
 void Cards::deleteCardFromGrid()
 {
     const std::optional<CardData> current = currentCard();
-    if (!current)
+    if (!current || m_readOnly)
         return;
     if (activePrompt().ask(MsgKind::Question, QStringLiteral("Delete record?"), PromptButton::Ok | PromptButton::Cancel,
                            PromptButton::Cancel)
         != PromptButton::Ok)
         return;
-    if (const Result<bool> deleted = m_index.deleteCard(current->key); !deleted)
-        activePrompt().message(MsgKind::Error, deleted.errorText(), PromptButton::Ok);
+    if (const Result<> deleted = m_index.deleteCard(*current); !deleted)
+        tell(activePrompt(), *deleted.error);
 }
 
 void Cards::showDoseCard()

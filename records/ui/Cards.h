@@ -38,6 +38,12 @@ public:
     // "Карточка доз": the personal dose card of the current card's person.
     void showDoseCard();
 
+    // A user who may not change the cards (an auditor) sees the list, can
+    // search it and open dose cards; adding, editing and deleting are
+    // disabled and do nothing.
+    void setReadOnly(bool readOnly);
+    bool readOnly() const { return m_readOnly; }
+
     // The current card of the list (nothing on an empty table).
     std::optional<CardData> currentCard() const;
     CardIndex &cardIndex() { return m_index; }
@@ -62,4 +68,6 @@ private:
     QLineEdit *m_findId = nullptr;
     QLineEdit *m_findFio = nullptr;
     bool m_syncing = false;
+    bool m_readOnly = false;
+    QList<QObject *> m_editing;  // the buttons and the grid's delete action
 };

@@ -6,6 +6,7 @@
 #include "records/AuditLog.h"
 #include "records/DataModule.h"
 #include "records/DataTable.h"
+#include "records/RowEditing.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -132,9 +133,15 @@ void DetailMeasureRecord::showView()
     activateWindow();
 }
 
+void DetailMeasureRecord::setMarksAllowed(bool allowed)
+{
+    m_marksAllowed = allowed;
+    refresh();
+}
+
 bool DetailMeasureRecord::canMark() const
 {
-    return m_measures.active() && m_measures.hasCurrent() && m_measures.state() == TableState::Browse;
+    return m_marksAllowed && m_measures.active() && m_measures.hasCurrent() && m_measures.state() == TableState::Browse;
 }
 
 void DetailMeasureRecord::refresh()
@@ -191,7 +198,18 @@ void DetailMeasureRecord::setMark(bool checked)
             std::optional<Transaction> tx;
             if (!dm.inTransaction())
                 tx.emplace(dm);
-            const QVariant before = m_measures.fieldValue(fieldName(MeasuresField::Check));
+            // Another monitor may have changed the mark since it was shown:
+            // the last one set stands, and the audit row says what it replaced.
+            const QString check = fieldName(MeasuresField::Check);
+            const QVariant key = m_measures.getBookmark();
+            holdRow(m_measures, key);
+            QSqlQuery stored = m_measures.exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                                                   .arg(RecordsSql::quoted(check), m_measures.sqlName(),
+                                                        RecordsSql::quoted(m_measures.keyField())),
+                                               {key});
+            const QVariant before = stored.next() ? DataTable::fromStorage(m_measures.fieldDef(check), stored.value(0))
+                                                  : m_measures.fieldValue(check);
+            stored.finish();
             m_measures.edit();
             m_measures.setFieldValue(fieldName(MeasuresField::Check), checked);
             m_measures.post();

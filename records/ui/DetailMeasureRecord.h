@@ -33,6 +33,9 @@ public:
     QString valueText(const QString &field) const;
     bool markShown() const;
     bool canMark() const;
+    // Whether the store's user may change readings (an auditor may not): the
+    // mark is then shown but cannot be changed.
+    void setMarksAllowed(bool allowed);
 
     // The commands: flip the mark of the current row (written at once), and
     // step to the previous / next row (nothing at either end).
@@ -56,4 +59,5 @@ private:
     QToolButton *m_prior = nullptr;
     QToolButton *m_next = nullptr;
     bool m_refreshing = false;
+    bool m_marksAllowed = true;
 };

@@ -238,11 +238,23 @@ bool NoteBook::event(QEvent *event)
 
 void NoteBook::updateSynchro()
 {
-    m_synchro->setVisible(m_context.namesOutOfStep && m_context.namesOutOfStep());
+    m_synchro->setVisible(!m_readOnly && m_context.namesOutOfStep && m_context.namesOutOfStep());
+}
+
+void NoteBook::setReadOnly(bool readOnly)
+{
+    m_readOnly = readOnly;
+    m_bind->setEnabled(!readOnly);
+    m_release->setEnabled(!readOnly);
+    setWindowTitle(readOnly ? QStringLiteral("Журнал выдачи дозиметров (только просмотр)")
+                            : QStringLiteral("Журнал выдачи дозиметров"));
+    updateSynchro();
 }
 
 void NoteBook::bindDosimeter()
 {
+    if (m_readOnly)
+        return;
     NoteBind dialog(*m_context.prompt, *m_journal, m_context.pickCardLabel, now(), this);
     m_context.prompt->runModal(&dialog, [&dialog] { return dialog.exec(); });
     updateSynchro();
@@ -250,6 +262,8 @@ void NoteBook::bindDosimeter()
 
 void NoteBook::releaseDosimeter()
 {
+    if (m_readOnly)
+        return;
     if (const Result<> releasable = m_journal->checkRelease(); !releasable) {
         tell(*m_context.prompt, *releasable.error);
         return;
@@ -285,6 +299,8 @@ void NoteBook::showOnlyIssued(bool down)
 
 void NoteBook::synchroniseNames()
 {
+    if (m_readOnly)
+        return;
     if (m_context.syncNames)
         m_context.syncNames();
     updateSynchro();
@@ -315,6 +331,8 @@ void NoteBook::sortByTitle(int column)
 
 void NoteBook::deleteEntry()
 {
+    if (m_readOnly)
+        return;
     std::optional<Journal::Row> row;
     try {
         row = m_journal->currentRow();
@@ -324,7 +342,7 @@ void NoteBook::deleteEntry()
         && m_context.prompt->ask(MsgKind::Question, Journal::DeleteQuestion, PromptButton::Ok | PromptButton::Cancel,
                                  PromptButton::Cancel)
             == PromptButton::Ok) {
-        if (const Result<> removed = m_journal->remove(row->key); !removed)
+        if (const Result<> removed = m_journal->remove(*row); !removed)
             tell(*m_context.prompt, *removed.error);
     }
     updateSynchro();

@@ -62,6 +62,12 @@ public:
     // The synchronise button follows the engine's namesOutOfStep.
     void updateSynchro();
 
+    // A user who may not change the journal (an auditor) sees it, its totals
+    // and dose cards; binding, releasing, deleting and the synchronisation
+    // are disabled and do nothing.
+    void setReadOnly(bool readOnly);
+    bool readOnly() const { return m_readOnly; }
+
 protected:
     void showEvent(QShowEvent *event) override;
     bool event(QEvent *event) override;
@@ -84,4 +90,5 @@ private:
     QPushButton *m_doseCard = nullptr;
     QPushButton *m_close = nullptr;
     int m_sortFieldIndex = 1;  // position in the Notes field list of the sorted column
+    bool m_readOnly = false;
 };

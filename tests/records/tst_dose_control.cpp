@@ -31,6 +31,7 @@ private slots:
     void withdrawalOnReattribution();
     void fiveYearsGroupBAndPregnancy();
     void refusedLevelChangesNothing();
+    void levelAndPersonChangesReviewAlerts();
     void dataChecksFindUnreadAndUnattributed();
 };
 
@@ -227,6 +228,70 @@ void TestDoseControl::fiveYearsGroupBAndPregnancy()
     QCOMPARE(all.first().level, 12500.0);
     QCOMPARE(all.first().dose, 12800.0);
     QCOMPARE(yearLimits(), 1);
+}
+
+void TestDoseControl::levelAndPersonChangesReviewAlerts()
+{
+    // The current periods are those of the computer's day.
+    Site s;
+    DoseLevels levels(*s.dm);
+    DoseAlerts alerts(*s.dm);
+    const QDate today = QDate::currentDate();
+    s.bind(5, QStringLiteral("Иванов"), QDateTime(QDate(today.year(), 1, 1), QTime(0, 0)));
+    s.bind(6, QStringLiteral("Петров"), QDateTime(QDate(today.year(), 1, 1), QTime(0, 0)));
+    for (int i = 0; i < 8; ++i) {
+        s.read(5, QDateTime(today, QTime(0, 0, i)), 900);  // 7 200 this year
+        s.read(6, QDateTime(today, QTime(0, 1, i)), 500);  // 4 000
+    }
+    const QString ivanov = s.personOf(QStringLiteral("Иванов"));
+    const QString petrov = s.personOf(QStringLiteral("Петров"));
+    const auto standing = [&](const QString &person) {
+        QList<DoseAlert> list;
+        for (const DoseAlert &a : alerts.alertsOf(person))
+            if (a.standing())
+                list.append(a);
+        return list;
+    };
+    QCOMPARE(standing(ivanov).size(), 1);  // the year's investigation level, 6 000
+    QVERIFY(standing(petrov).isEmpty());
+
+    // Everyone's year investigation level raised over Иванов's dose: his
+    // alert is withdrawn with the reason, and kept. Lowered under
+    // Петров's: his is raised.
+    const LevelKey yearInvestigation{LevelScope::All, {}, {}, DosePeriod::Year, LevelKind::Investigation};
+    QVERIFY(levels.setLevel(yearInvestigation, 8000, QStringLiteral("Оператор")).ok());
+    QVERIFY(standing(ivanov).isEmpty());
+    QCOMPARE(alerts.alertsOf(ivanov).size(), 1);
+    QVERIFY(alerts.alertsOf(ivanov).first().withdrawReason.startsWith(QStringLiteral("после изменения контрольного уровня")));
+    QVERIFY(levels.setLevel(yearInvestigation, 3000, QStringLiteral("Оператор")).ok());
+    QCOMPARE(levels.stored().size(), 1);  // the everyone level replaced, not added
+    QCOMPARE(standing(petrov).size(), 1);
+    QCOMPARE(standing(petrov).first().dose, 4000.0);
+    QCOMPARE(standing(ivanov).size(), 1);
+    QCOMPARE(standing(ivanov).first().readingTime, QDateTime(today, QTime(0, 0, 3)));  // where the sum went over
+    QVERIFY(levels.setLevel(yearInvestigation, std::nullopt, QStringLiteral("Оператор")).ok());
+    QVERIFY(standing(petrov).isEmpty());
+    QCOMPARE(standing(ivanov).size(), 1);  // 7 200 is over the default 6 000 too
+
+    // A level for one person: only theirs is looked at.
+    QVERIFY(levels.setLevel({LevelScope::Person, petrov, {}, DosePeriod::Month, LevelKind::Investigation}, 3500,
+                            QStringLiteral("Оператор")).ok());
+    QCOMPARE(standing(petrov).size(), 1);
+    QCOMPARE(standing(petrov).first().period.kind, DosePeriod::Month);
+
+    // A declared pregnancy: its level applies; declared no more: withdrawn.
+    PersonSettings settings{ivanov, WorkerGroup::A, QDate(today.year(), 1, 1), {}};
+    QVERIFY(levels.setPerson(settings, QStringLiteral("Оператор")).ok());
+    QList<DoseAlert> now = standing(ivanov);
+    QCOMPARE(now.size(), 2);
+    QCOMPARE(now.first().period.kind, DosePeriod::Pregnancy);
+    settings.pregnantFrom = QDate();
+    QVERIFY(levels.setPerson(settings, QStringLiteral("Оператор")).ok());
+    now = standing(ivanov);
+    QCOMPARE(now.size(), 1);
+    QCOMPARE(now.first().period.kind, DosePeriod::Year);
+    QCOMPARE(alerts.alertsOf(ivanov).first().withdrawReason,
+             QStringLiteral("после изменения группы или беременности лица: беременность не заявлена"));
 }
 
 void TestDoseControl::refusedLevelChangesNothing()

@@ -249,9 +249,10 @@ void TestStoreEngines::auditRowsShareTheChangesTransaction()
     card.comment = QStringLiteral("пропуск 12");
     card.key = cards.createCard(card).value;
     QVERIFY(!card.key.isNull());
+    const CardData read = *cards.card(card.key);
     card.fio = QStringLiteral("Иванов И. И.");
-    QVERIFY(cards.updateCard(card));
-    QVERIFY(cards.deleteCard(card.key).value);
+    QVERIFY(cards.updateCard(card, read));
+    QVERIFY(cards.deleteCard(*cards.card(card.key)));
     Journal journal(*dm, {});
     QVERIFY(journal.bind(QStringLiteral("5"), QStringLiteral("Петров"), QDate(2025, 3, 1), QTime(8, 0)));
     QList<AuditRecord> rows = all();

@@ -6,8 +6,11 @@
 #include "StoreFixture.h"
 #include "ScriptedPrompt.h"
 
+#include "records/AuditLog.h"
+#include "records/CardIndex.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
+#include "records/LabelBinding.h"
 #include "records/ReadingBuffer.h"
 #include "records/ReadingStore.h"
 
@@ -39,6 +42,18 @@ QPair<int, int> doublesAndRows(DataModule &dm)
     return {q.value(0).toInt(), q.value(1).toInt()};
 }
 
+int countRows(const DataTable &t)
+{
+    QSqlQuery q = t.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(t.sqlName()));
+    q.next();
+    return q.value(0).toInt();
+}
+
+int auditRows(DataModule &dm)
+{
+    return int(AuditLog(dm).query({}, {}, QString()).value.size());
+}
+
 } // namespace
 
 class TestStoreShared : public QObject {
@@ -50,6 +65,8 @@ private slots:
     void serverLostReadingsWaitAndFollowInOrder();
     void journalRowChangedTwiceOneWins();
     void sameDosimeterBoundAtOnceOnce();
+    void cardChangedTwiceOneWins();
+    void labelBindingMeetsAnotherBinding();
 };
 
 void TestStoreShared::twoModulesStoreTheSameReadingsOnce()
@@ -262,9 +279,34 @@ void TestStoreShared::journalRowChangedTwiceOneWins()
     const QVariant key2 = a.currentRow()->key;
     theirs.notes().refresh();
     QVERIFY(theirs.notes().findKey(key2));
-    QVERIFY(b.remove(key2).ok());
+    const Journal::Row shownToA = *a.currentRow();
+    QVERIFY(b.remove(*b.currentRow()).ok());
     const Result<> gone = a.release(key2, from.addDays(1));
     QCOMPARE(gone.kind(), ErrorKind::Conflict);
+    // Deleting the row the other one deleted: told, and nothing else goes.
+    const int rows = countRows(mine->notes());
+    const Result<> deletedTwice = a.remove(shownToA);
+    QCOMPARE(deletedTwice.kind(), ErrorKind::Conflict);
+    QVERIFY(deletedTwice.errorText().contains(QStringLiteral("Запись удалена")));
+    QCOMPARE(countRows(mine->notes()), rows);
+
+    // A row released on one monitor while the other deletes it as it was
+    // shown (open): the release stands, the row stays, one audit row.
+    QVERIFY(a.bind(QStringLiteral("44"), QStringLiteral("Сидоров"), from.date(), from.time()).ok());
+    const QVariant key3 = a.currentRow()->key;
+    theirs.notes().refresh();
+    QVERIFY(theirs.notes().findKey(key3));
+    const Journal::Row shownToB = *b.currentRow();
+    QVERIFY(a.release(key3, from.addDays(3)).ok());
+    const int audits = auditRows(*mine);
+    const Result<> stale = b.remove(shownToB);
+    QCOMPARE(stale.kind(), ErrorKind::Conflict);
+    QVERIFY(stale.errorText().contains(QStringLiteral("другом рабочем месте")));
+    QCOMPARE(b.row(key3)->to, from.addDays(3));
+    QCOMPARE(auditRows(*mine), audits);
+    // Shown as it is now, the row goes.
+    QVERIFY(b.remove(*b.currentRow()).ok());
+    QVERIFY(!a.row(key3));
     theirs.dataModuleDestroy();
 }
 
@@ -304,6 +346,105 @@ void TestStoreShared::sameDosimeterBoundAtOnceOnce()
     QVERIFY(q.next());
     QCOMPARE(q.value(0).toInt(), 40);
     QCOMPARE(q.value(1).toInt(), 40);
+}
+
+void TestStoreShared::cardChangedTwiceOneWins()
+{
+    storeDir dir;
+    ScriptedPrompt prompt;
+    auto mine = dir.start();
+    DataModule theirs;
+    if (testOnServer()) {
+        theirs.setConnection(dir.server());
+        theirs.setLocalFallback(false);
+    }
+    theirs.dataModuleCreate();
+    CardIndex a(*mine);
+    CardIndex b(theirs);
+    CardData card;
+    card.id = 7;
+    card.fio = QStringLiteral("Иванов Иван Иванович");
+    card.label = QStringLiteral("ИвановИИ");
+    card.key = a.createCard(card).value;
+    QVERIFY(!card.key.isNull());
+    // Both operators open the card in the editor.
+    const CardData readByA = *a.card(card.key);
+    const CardData readByB = *b.card(card.key);
+    CardData byA = readByA;
+    byA.telephone = QStringLiteral("12-34");
+    CardData byB = readByB;
+    byB.vacancy = QStringLiteral("инженер");
+    QVERIFY(a.updateCard(byA, readByA).ok());
+    const int audits = auditRows(*mine);
+    const Result<QVariant> lost = b.updateCard(byB, readByB);
+    QCOMPARE(lost.kind(), ErrorKind::Conflict);
+    QCOMPARE(lost.errorText(), CardIndex::ChangedElsewhereText);
+    // The first change stands whole; the loser's list shows it.
+    QVERIFY(CardIndex::sameCard(*b.card(card.key), byA));
+    QCOMPARE(b.currentCard()->telephone, byA.telephone);
+    QCOMPARE(auditRows(*mine), audits);
+    // Deleting the card as it was before the change: refused the same way.
+    QCOMPARE(b.deleteCard(readByB).kind(), ErrorKind::Conflict);
+    QVERIFY(b.card(card.key));
+    // A card deleted on one monitor while the other edits it: not made anew.
+    QVERIFY(b.deleteCard(*b.card(card.key)).ok());
+    const Result<QVariant> gone = a.updateCard(byA, *a.currentCard());
+    QCOMPARE(gone.kind(), ErrorKind::Conflict);
+    QCOMPARE(gone.errorText(), CardIndex::DeletedElsewhereText);
+    QCOMPARE(countRows(mine->cards()), 0);
+    theirs.dataModuleDestroy();
+}
+
+void TestStoreShared::labelBindingMeetsAnotherBinding()
+{
+    storeDir dir;
+    ScriptedPrompt prompt;
+    auto mine = dir.start();
+    DataModule theirs;
+    if (testOnServer()) {
+        theirs.setConnection(dir.server());
+        theirs.setLocalFallback(false);
+    }
+    theirs.dataModuleCreate();
+    Journal other(theirs, {});
+    LabelBinding binding(*mine, {});
+    const QDate day(2024, 5, 6);
+    const LabelWriteOutcome written{QStringLiteral("60"), QStringLiteral("Сидоров"), {}, true, QString()};
+    const auto openRows = [&] {
+        QSqlQuery q = mine->notes().exec(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE \"ID\" = 60 AND \"TimeTo\" IS NULL")
+                                             .arg(mine->notes().sqlName()));
+        q.next();
+        return q.value(0).toInt();
+    };
+    // While this operator types the holder's name, the other monitor binds
+    // the same dosimeter: theirs stands, no second open row.
+    const Result<> lost = binding.accept(written, LabelCardChoice::Nothing, false, true, [&](const QString &) {
+        other.bind(QStringLiteral("60"), QStringLiteral("Петров"), day, QTime(8, 0));
+        return std::optional<QString>(QStringLiteral("Сидоров"));
+    });
+    QCOMPARE(lost.kind(), ErrorKind::Conflict);
+    QVERIFY(lost.errorText().contains(QStringLiteral("другом рабочем месте")));
+    QCOMPARE(openRows(), 1);
+    QCOMPARE(Journal(*mine, {}).openBinding(60)->fio, QStringLiteral("Петров"));
+    // Their binding released meanwhile: its release time is kept, not
+    // overwritten by this one's.
+    const QVariant key = other.openBinding(60)->key;
+    const QDateTime released(day.addDays(1), QTime(17, 0));
+    const int rows = countRows(mine->notes());
+    const Result<> late = binding.accept(written, LabelCardChoice::Nothing, false, true, [&](const QString &) {
+        other.release(key, released);
+        return std::optional<QString>(QStringLiteral("Сидоров"));
+    });
+    QCOMPARE(late.kind(), ErrorKind::Conflict);
+    QVERIFY(late.errorText().contains(Journal::momentText(released)));
+    QCOMPARE(other.row(key)->to, released);
+    QCOMPARE(countRows(mine->notes()), rows);
+    // Nothing in the way: bound.
+    QVERIFY(binding.accept(written, LabelCardChoice::Nothing, false, true, [](const QString &) {
+        return std::optional<QString>(QStringLiteral("Сидоров"));
+    }).ok());
+    QCOMPARE(openRows(), 1);
+    theirs.dataModuleDestroy();
 }
 
 void TestStoreShared::serverLostReadingsWaitAndFollowInOrder()

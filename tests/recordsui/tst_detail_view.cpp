@@ -4,6 +4,7 @@
 #include "core/Prompt.h"
 #include "RecordsFixture.h"
 #include "core/AppState.h"
+#include "records/AuditLog.h"
 #include "records/DataModule.h"
 #include "records/DataTableModel.h"
 #include "records/ui/DetailMeasureRecord.h"
@@ -125,6 +126,15 @@ void TestDetailView::markIsWrittenAtOnce()
     view.toggleMark();
     view.toggleMark();
     QCOMPARE(storedCheck(m.getBookmark()).toInt(), 0);
+    // Marked on another monitor meanwhile, then here: the mark stands and
+    // the audit row says it was marked already.
+    m.exec(QStringLiteral("UPDATE %1 SET \"Check\" = 1 WHERE \"Index\" = ?").arg(m.sqlName()), {m.getBookmark()});
+    QVERIFY(!view.markShown());
+    view.toggleMark();
+    QCOMPARE(storedCheck(m.getBookmark()).toInt(), 1);
+    const QList<AuditRecord> audit = AuditLog(*m_f.dm).query({}, {}, QString()).value;
+    QCOMPARE(audit.size(), 4);
+    QCOMPARE(audit.last().entry.before, AuditLog::valuesText({{QStringLiteral("Check"), true}}));
 
     // The program closed and started again: the mark is there.
     m_f.dm->dataModuleDestroy();

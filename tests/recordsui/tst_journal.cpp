@@ -6,9 +6,11 @@
 #include "core/AppState.h"
 #include "core/Prompt.h"
 #include "core/TextCode.h"
+#include "records/CardIndex.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
 #include "records/ui/AuditWindow.h"
+#include "records/ui/Cards.h"
 #include "records/ui/JournalTotals.h"
 #include "records/ui/DateBox.h"
 #include "records/ui/NoteBind.h"
@@ -19,6 +21,7 @@
 #include <QDateEdit>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -291,6 +294,45 @@ private slots:
         QVERIFY(book.findChild<QToolButton *>(QStringLiteral("ExtSynchro"))->isVisible());
     }
 
+    // A user who may not change the journal or the cards (an auditor): both
+    // windows open, every changing command disabled and doing nothing.
+    void readOnlyWindows()
+    {
+        const QVariant open = addRow(2, QStringLiteral("Андреев"), Now.addDays(-7));
+        m_flag = true;
+        NoteBook book(context());
+        book.setReadOnly(true);
+        book.show();
+        QVERIFY(!book.findChild<QPushButton *>(QStringLiteral("BtnPlus"))->isEnabled());
+        QVERIFY(!book.findChild<QPushButton *>(QStringLiteral("BtnEdit"))->isEnabled());
+        QVERIFY(book.findChild<QPushButton *>(QStringLiteral("BtnTotals"))->isEnabled());
+        QVERIFY(!book.findChild<QToolButton *>(QStringLiteral("ExtSynchro"))->isVisible());
+        notes().findKey(open);
+        m_f.prompt->answers = {PromptButton::Ok, PromptButton::Ok};
+        book.deleteEntry();
+        book.releaseDosimeter();
+        book.bindDosimeter();
+        QVERIFY(journalHas(open));
+        QVERIFY(Journal(*m_f.dm, {}).row(open)->to.isNull());
+        QVERIFY(m_f.prompt->asked.isEmpty() && m_f.prompt->dialogsShown.isEmpty());
+
+        CardData card;
+        card.fio = QStringLiteral("Белова");
+        QVERIFY(CardIndex(*m_f.dm).createCard(card));
+        int maxCardsIndex = 0;
+        Cards list(*m_f.dm, maxCardsIndex);
+        list.setReadOnly(true);
+        for (const char *name : {"BtnPlus", "BtnMinus", "BtnEdit"})
+            QVERIFY2(!list.findChild<QToolButton *>(QLatin1String(name))->isEnabled(), name);
+        QVERIFY(list.findChild<QPushButton *>(QStringLiteral("BtnDoseCard"))->isEnabled());
+        list.deleteCard();
+        list.deleteCardFromGrid();
+        list.addCard();
+        list.editCard();
+        QCOMPARE(m_f.dm->cards().totalRows(), qint64(1));
+        QVERIFY(m_f.prompt->asked.isEmpty() && m_f.prompt->dialogsShown.isEmpty());
+    }
+
     // Dose per person over a period, from the readings: the bounds of the
     // entries, overlapping entries (the later TimeFrom wins), unnamed and
     // unattributed readings apart, a period without readings, a reversed
@@ -420,7 +462,7 @@ private slots:
         QVERIFY(journal.bind(QStringLiteral("5"), QStringLiteral("Петров П.П."), QDate(2026, 12, 1), QTime(8, 0)));
         const QVariant key = notes().fieldValue(notes().keyField());
         QVERIFY(journal.release(key, QDateTime(QDate(2026, 12, 2), QTime(17, 0))));
-        QVERIFY(journal.remove(key));
+        QVERIFY(journal.remove(*journal.row(key)));
         QVERIFY(AuditLog(*m_f.dm).append({AuditLog::DosimeterTable, QStringLiteral("5"), AuditLog::WriteAction,
                                           QStringLiteral("Dose=1.000E+01"), QStringLiteral("Dose=0.000E+00")}));
 
