@@ -374,7 +374,10 @@ bool readableText(const QVariant &v)
         if (pattern[i] == QLatin1Char('0') ? !t[i].isDigit() || t[i].unicode() > '9' : t[i] != pattern[i])
             return false;
     }
-    return dateTimeFromStored(t).isValid();
+    // The date and the time each on its own: a local time that a clock
+    // change skips still reads, as it does for SQLite.
+    return QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd")).isValid()
+        && QTime::fromString(t.mid(11, 8), QStringLiteral("HH:mm:ss")).isValid();
 }
 
 StoredValue textValue(const QByteArray &bytes)
