@@ -11,6 +11,7 @@
 #include "records/StoreError.h"
 
 #include <QSqlQuery>
+#include <functional>
 #include <optional>
 #include <limits>
 #include <sqlite3.h>
@@ -73,6 +74,19 @@ void labelKeyFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
     const int bytes = sqlite3_value_bytes16(argv[0]);
     const QByteArray key = text ? keyOf(text, bytes / 2) : QByteArray();
     sqlite3_result_blob(ctx, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+}
+
+// On the server the stored labels pass once, in key order, through a
+// forward-only query and get their keys here, the same keys the SQL
+// function gives on SQLite; `take` returns false to stop.
+void forEachLabel(const DataTable &lookup, const std::function<bool(const QVariant &, const QByteArray &)> &take)
+{
+    QSqlQuery q = lookup.exec(QStringLiteral("SELECT %2, %3 FROM %1 WHERE %3 IS NOT NULL ORDER BY %2")
+                                  .arg(lookup.sqlName(), sqlField(CardsField::Index), sqlField(CardsField::Label)));
+    while (q.next()) {
+        if (!take(q.value(0), CardIndex::labelKey(q.value(1).toString())))
+            return;
+    }
 }
 
 } // namespace
@@ -150,6 +164,15 @@ QSet<QByteArray> CardIndex::takenAmong(const QList<QByteArray> &keys) const
     }
     if (wanted.isEmpty())
         return taken;
+    if (!m_dm->dialect().sqlite()) {
+        const QSet<QByteArray> wantedSet(wanted.cbegin(), wanted.cend());
+        forEachLabel(*m_lookup, [&](const QVariant &, const QByteArray &key) {
+            if (wantedSet.contains(key))
+                taken.insert(key);
+            return taken.size() < wantedSet.size();
+        });
+        return taken;
+    }
     QVariantList params;
     QStringList marks;
     for (const QByteArray &k : wanted) {
@@ -171,6 +194,14 @@ QSet<QByteArray> CardIndex::takenAmong(const QList<QByteArray> &keys) const
 QSet<QByteArray> CardIndex::labelKeys() const
 {
     QSet<QByteArray> keys;
+    if (!m_dm->dialect().sqlite()) {
+        forEachLabel(*m_lookup, [&](const QVariant &, const QByteArray &key) {
+            if (!key.isEmpty())
+                keys.insert(key);
+            return true;
+        });
+        return keys;
+    }
     m_dm->withFunction(LabelKeyFunction, 1, labelKeyFunction, [&] {
         QSqlQuery q = m_lookup->exec(QStringLiteral("SELECT DISTINCT %1(%3) FROM %2 WHERE %3 IS NOT NULL")
                                          .arg(QLatin1String(LabelKeyFunction), m_lookup->sqlName(),
@@ -189,6 +220,15 @@ QVariant CardIndex::firstWithLabel(const QByteArray &key, const QVariant &except
     QVariant found;
     if (key.isEmpty())
         return found;
+    if (!m_dm->dialect().sqlite()) {
+        forEachLabel(*m_lookup, [&](const QVariant &index, const QByteArray &k) {
+            if (k != key || (!except.isNull() && index.toLongLong() == except.toLongLong()))
+                return true;
+            found = index;
+            return false;
+        });
+        return found;
+    }
     QVariantList params{key};
     const QString index = sqlField(CardsField::Index);
     QString sql = QStringLiteral("SELECT %3 FROM %1 WHERE %4 IS NOT NULL AND %2(%4) = ?")

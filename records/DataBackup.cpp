@@ -142,7 +142,12 @@ QString folderName(const QDateTime &now)
 QList<BackupTable> backupTablesOf(DataModule &dm)
 {
     QList<BackupTable> out;
-    for (DataTable *t : {&dm.devices(), &dm.measures(), &dm.notes(), &dm.cards()})
+    // The alerts go before the readings, so each alert of a copy refers to a
+    // reading the copy holds; one raised meanwhile is raised again when the
+    // reader reads its reading once more after a restore. The audit trail
+    // goes last, so it holds every change the copy holds.
+    for (DataTable *t : {&dm.doseLevels(), &dm.dosePersons(), &dm.doseAlerts(), &dm.devices(), &dm.measures(),
+                         &dm.notes(), &dm.cards(), &dm.audit()})
         out.append({t->tableName(), t->fileName()});
     return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Backups of the four table files while the program runs.
+// Backups of every table file while the program runs (the reading buffer
+// Buffer.db aside: it is used only while the tables are on a server).
 //
 // A backup is one folder "RUVO-yyyyMMdd-HHmmss" inside a folder the operator
 // chose, holding a copy of each table file under its own name. Each file is
@@ -7,8 +8,9 @@
 // only on the data directory's file: a copy is one consistent state of its
 // file however the program's own connection writes meanwhile (the files
 // keep a write-ahead log, so neither side waits for the other). Devices is
-// copied first and Measures right after it, so a copy never holds a reader
-// position ahead of the readings it stands for.
+// copied before Measures and right after the dose alerts, so a copy never
+// holds a reader position ahead of the readings it stands for, nor an alert
+// for a reading it lacks; the audit trail is copied last.
 //
 // Every copy is checked with PRAGMA integrity_check and its rows counted
 // before the folder takes its final name; until then it is named
@@ -22,8 +24,8 @@
 // thread (its connections are its own). BackupRunner runs it in a thread of
 // its own for the windows, which never wait for it.
 //
-// Restoring: with the program stopped, the four files of a backup folder
-// replace those of the data directory (docs/backup.md).
+// Restoring: with the program stopped, the files of a backup folder replace
+// those of the data directory (docs/backup.md).
 
 #include <QDateTime>
 #include <QList>
@@ -43,8 +45,8 @@ struct BackupTable {
     QString fileName;
 };
 
-// The tables of a module in the order they are copied (Devices, Measures,
-// Notes, Cards).
+// The tables of a module in the order they are copied (DoseLevels,
+// DosePersons, DoseAlerts, Devices, Measures, Notes, Cards, Audit).
 QList<BackupTable> backupTablesOf(DataModule &dm);
 
 struct BackupRequest {

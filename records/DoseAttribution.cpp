@@ -1,10 +1,11 @@
 // The dose per person from the readings; see DoseAttribution.h. The journal
-// entries that overlap the period pass once through an SQL function into
-// memory, each dosimeter's latest first; the period's readings then pass once
-// (through the DateTime index) through another, which looks each up among its
-// dosimeter's entries and adds its dose to the entry found. Stored date-times
-// are fixed-width texts, so their bytes compare as the times do. Nothing but
-// two single-row results crosses the SQL interface.
+// entries that overlap the period pass once into memory, each dosimeter's
+// latest first; the period's readings then pass once (through the DateTime
+// index), each looked up among its dosimeter's entries, its dose added to the
+// entry found. Stored date-times are fixed-width texts, so their bytes compare
+// as the times do. On SQLite both passes go through SQL functions, so nothing
+// but two single-row results crosses the SQL interface; on the server they
+// are forward-only queries feeding the same look-up.
 
 #include "records/DoseAttribution.h"
 
@@ -50,6 +51,27 @@ bool numberOf(sqlite3_value *v, qint64 *number)
     return false;
 }
 
+// A reading's dose as SQLite adds it up: a number, else nothing.
+double doseOf(sqlite3_value *v)
+{
+    const int type = sqlite3_value_numeric_type(v);
+    if (type == SQLITE_INTEGER)
+        return double(sqlite3_value_int64(v));
+    if (type == SQLITE_FLOAT)
+        return sqlite3_value_double(v);
+    return 0;
+}
+
+// The same from a typed column of the server (a blank is NULL).
+bool numberOf(const QVariant &v, qint64 *number)
+{
+    if (v.isNull())
+        return false;
+    bool ok = false;
+    *number = v.toLongLong(&ok);
+    return ok;
+}
+
 int compareBytes(const QByteArray &a, const char *b, int size)
 {
     const int n = qMin(int(a.size()), size);
@@ -59,6 +81,7 @@ int compareBytes(const QByteArray &a, const char *b, int size)
     return int(a.size()) - size;
 }
 
+// The rule itself, whichever engine hands over the rows.
 class EntryLookup {
 public:
     struct Entry {
@@ -71,17 +94,10 @@ public:
         double dose = 0;
     };
 
-    // One entry (Index, ID, TimeFrom, TimeTo, name).
-    void entry(sqlite3_value **v)
+    // One entry; `hasId` false for one without a usable dosimeter number.
+    void entry(const Entry &e, bool hasId, qint64 id)
     {
-        Entry e;
-        e.key = sqlite3_value_int64(v[0]);
-        e.from = textOf(v[2]);
-        e.open = sqlite3_value_type(v[3]) == SQLITE_NULL;
-        e.to = textOf(v[3]);
-        e.fio = textOf(v[4]);
-        qint64 id = 0;
-        if (numberOf(v[1], &id))
+        if (hasId)
             m_byId[id].append(m_entries.size());
         m_entries.append(e);
     }
@@ -99,19 +115,13 @@ public:
             });
         }
     }
-    // One reading (ID, DateTime, Dose) of the period: its dose goes to the
-    // entry that holds it, or to none.
-    void reading(sqlite3_value **v)
+    // One reading of the period: its dose goes to the entry that holds it,
+    // or to none. `time` null: a reading without a time text.
+    void reading(bool hasId, qint64 id, const char *time, int timeSize, double dose)
     {
-        double dose = 0;
-        const int doseType = sqlite3_value_numeric_type(v[2]);
-        if (doseType == SQLITE_INTEGER)
-            dose = double(sqlite3_value_int64(v[2]));
-        else if (doseType == SQLITE_FLOAT)
-            dose = sqlite3_value_double(v[2]);
         ++readings;
         this->dose += dose;
-        if (Entry *e = holder(v[0], v[1])) {
+        if (Entry *e = hasId && time ? holder(id, time, timeSize) : nullptr) {
             ++e->readings;
             e->dose += dose;
         } else {
@@ -127,16 +137,11 @@ public:
     double unboundDose = 0;
 
 private:
-    Entry *holder(sqlite3_value *idValue, sqlite3_value *timeValue)
+    Entry *holder(qint64 id, const char *time, int size)
     {
-        qint64 id = 0;
-        if (!numberOf(idValue, &id) || sqlite3_value_type(timeValue) != SQLITE_TEXT)
-            return nullptr;
         const auto it = m_byId.constFind(id);
         if (it == m_byId.constEnd())
             return nullptr;
-        const char *time = reinterpret_cast<const char *>(sqlite3_value_text(timeValue));
-        const int size = sqlite3_value_bytes(timeValue);
         for (const int index : *it) {
             Entry &e = m_entries[index];
             if (compareBytes(e.from, time, size) > 0)
@@ -151,6 +156,88 @@ private:
     QHash<qint64, QVector<int>> m_byId;
 };
 
+// The entries that overlap the period and the period's readings, through
+// SQL functions on SQLite (values as SQLite holds them, whatever wrote
+// them), through forward-only queries on the server (its columns are typed).
+void feedEntries(DataModule &dm, EntryLookup &lookup, const QString &fromText, const QString &toText)
+{
+    DataTable &notes = dm.notes();
+    const auto q = [](NotesField f) { return RecordsSql::quoted(fieldName(f)); };
+    // An entry that ends before the period or begins after it holds none of
+    // its readings, so it cannot win one either.
+    const QString columns = QStringLiteral("%1, %2, %3, %4, trim(coalesce(%5, ''))")
+                                .arg(q(NotesField::Index), q(NotesField::ID), q(NotesField::TimeFrom),
+                                     q(NotesField::TimeTo), q(NotesField::FIO));
+    const QString rows = QStringLiteral(" FROM %1 WHERE (%2 IS NULL OR %2 <= ?) AND (%3 IS NULL OR %3 >= ?)")
+                             .arg(notes.sqlName(), q(NotesField::TimeFrom), q(NotesField::TimeTo));
+    if (dm.dialect().sqlite()) {
+        dm.withFunction("ruvo_dose_entry", 5, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
+            EntryLookup::Entry e;
+            e.key = sqlite3_value_int64(v[0]);
+            e.from = textOf(v[2]);
+            e.open = sqlite3_value_type(v[3]) == SQLITE_NULL;
+            e.to = textOf(v[3]);
+            e.fio = textOf(v[4]);
+            qint64 id = 0;
+            const bool hasId = numberOf(v[1], &id);
+            lookup.entry(e, hasId, id);
+            sqlite3_result_null(ctx);
+        }, [&] {
+            notes.exec(QStringLiteral("SELECT count(ruvo_dose_entry(%1))%2").arg(columns, rows), {toText, fromText});
+        });
+        return;
+    }
+    QSqlQuery r = notes.exec(QStringLiteral("SELECT %1%2").arg(columns, rows), {toText, fromText});
+    while (r.next()) {
+        EntryLookup::Entry e;
+        e.key = r.value(0).toLongLong();
+        e.from = r.value(2).toString().toUtf8();
+        e.open = r.value(3).isNull();
+        e.to = r.value(3).toString().toUtf8();
+        e.fio = r.value(4).toString().toUtf8();
+        qint64 id = 0;
+        const bool hasId = numberOf(r.value(1), &id);
+        lookup.entry(e, hasId, id);
+    }
+}
+
+void feedReadings(DataModule &dm, EntryLookup &lookup, const QString &fromText, const QString &toText)
+{
+    DataTable &measures = dm.measures();
+    const auto q = [](MeasuresField f) { return RecordsSql::quoted(fieldName(f)); };
+    if (dm.dialect().sqlite()) {
+        dm.withFunction("ruvo_dose_reading", 3, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
+            qint64 id = 0;
+            const bool hasId = numberOf(v[0], &id);
+            const bool text = sqlite3_value_type(v[1]) == SQLITE_TEXT;
+            const char *time = text ? reinterpret_cast<const char *>(sqlite3_value_text(v[1])) : nullptr;
+            const int size = text ? sqlite3_value_bytes(v[1]) : 0;
+            lookup.reading(hasId, id, time, size, doseOf(v[2]));
+            sqlite3_result_null(ctx);
+        }, [&] {
+            measures.exec(QStringLiteral("SELECT count(ruvo_dose_reading(%2, %3, %4)) FROM %1 "
+                                         "WHERE %3 >= ? AND %3 <= ?")
+                              .arg(measures.sqlName(), q(MeasuresField::ID), q(MeasuresField::DateTime),
+                                   q(MeasuresField::Dose)),
+                          {fromText, toText});
+        });
+        return;
+    }
+    // In the order SQLite's walk along the DateTime index takes, so that the
+    // sums add up alike to the last bit.
+    QSqlQuery r = measures.exec(QStringLiteral("SELECT %2, %3, %4 FROM %1 WHERE %3 >= ? AND %3 <= ? ORDER BY %3, %5")
+                                    .arg(measures.sqlName(), q(MeasuresField::ID), q(MeasuresField::DateTime),
+                                         q(MeasuresField::Dose), q(MeasuresField::Index)),
+                                {fromText, toText});
+    while (r.next()) {
+        qint64 id = 0;
+        const bool hasId = numberOf(r.value(0), &id);
+        const QByteArray time = r.value(1).toString().toUtf8();
+        const QVariant dose = r.value(2);
+        lookup.reading(hasId, id, time.constData(), int(time.size()), dose.isNull() ? 0.0 : dose.toDouble());
+    }
+}
+
 } // namespace
 
 DoseAttribution DoseAttribution::compute(DataModule &dm, const QDateTime &from, const QDateTime &to)
@@ -160,36 +247,10 @@ DoseAttribution DoseAttribution::compute(DataModule &dm, const QDateTime &from, 
     const QString toText = dateTimeToStored(to.isValid() ? to : maxDateTime());
     if (fromText > toText)
         return result;
-    DataTable &notes = dm.notes();
-    DataTable &measures = dm.measures();
-
-    // An entry that ends before the period or begins after it holds none of
-    // its readings, so it cannot win one either.
     EntryLookup lookup;
-    dm.withFunction("ruvo_dose_entry", 5, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
-        lookup.entry(v);
-        sqlite3_result_null(ctx);
-    }, [&] {
-        const auto q = [](NotesField f) { return RecordsSql::quoted(fieldName(f)); };
-        notes.exec(QStringLiteral("SELECT count(ruvo_dose_entry(%2, %3, %4, %5, "
-                                  "trim(coalesce(%6, '')))) FROM %1 "
-                                  "WHERE (%4 IS NULL OR %4 <= ?) AND (%5 IS NULL OR %5 >= ?)")
-                       .arg(notes.sqlName(), q(NotesField::Index), q(NotesField::ID), q(NotesField::TimeFrom),
-                            q(NotesField::TimeTo), q(NotesField::FIO)),
-                   {toText, fromText});
-    });
+    feedEntries(dm, lookup, fromText, toText);
     lookup.ready();
-    dm.withFunction("ruvo_dose_reading", 3, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
-        lookup.reading(v);
-        sqlite3_result_null(ctx);
-    }, [&] {
-        const auto q = [](MeasuresField f) { return RecordsSql::quoted(fieldName(f)); };
-        measures.exec(QStringLiteral("SELECT count(ruvo_dose_reading(%2, %3, %4)) FROM %1 "
-                                     "WHERE %3 >= ? AND %3 <= ?")
-                          .arg(measures.sqlName(), q(MeasuresField::ID), q(MeasuresField::DateTime),
-                               q(MeasuresField::Dose)),
-                      {fromText, toText});
-    });
+    feedReadings(dm, lookup, fromText, toText);
     result.readings = lookup.readings;
     result.dose = lookup.dose;
     result.unboundReadings = lookup.unboundReadings;

@@ -2,6 +2,8 @@
 // gathered by SQL, the readings pass once through SQL and are each looked up
 // among their dosimeter's entries in memory (compared as SQLite compares the
 // stored values), and the names that change are written in one statement.
+// On SQLite the rows reach the look-up through SQL functions, on the server
+// through forward-only queries; the look-up is the same.
 
 #include "records/NameSync.h"
 
@@ -112,7 +114,9 @@ int compareStored(const StoredValue &a, const StoredValue &b)
 }
 
 // The journal entries taken, each dosimeter's last taken first, with the
-// dose totalled over each one's period while the readings pass by.
+// dose totalled over each one's period while the readings pass by. Both
+// engines hand their rows to this one rule: SQLite through SQL functions,
+// the server through forward-only queries.
 class EntryLookup {
 public:
     ~EntryLookup()
@@ -120,18 +124,22 @@ public:
         for (Entry &e : m_entries)
             sqlite3_value_free(e.fio);
     }
-    // One entry (ID, Ord, NoteKey, TimeFrom, TimeTo, FIO), in that order.
-    void add(sqlite3_value **v)
+    // One entry (dosimeter number, order taken, Notes key, bounds); its
+    // name as SQLite holds it (fio, duplicated here) or as the server
+    // returned it (fioValue).
+    void add(qint64 id, qint64 ord, qint64 noteKey, const StoredValue &from, const StoredValue &to,
+             sqlite3_value *fio, const QVariant &fioValue = QVariant())
     {
         Entry e;
-        e.ord = sqlite3_value_int64(v[1]);
-        e.noteKey = sqlite3_value_int64(v[2]);
-        e.from = StoredValue::of(v[3]);
-        e.to = StoredValue::of(v[4]);
-        e.fromBytes = QByteArray(e.from.data, e.from.size);
-        e.toBytes = QByteArray(e.to.data, e.to.size);
-        e.fio = sqlite3_value_dup(v[5]);
-        m_byId[sqlite3_value_int64(v[0])].append(m_entries.size());
+        e.ord = ord;
+        e.noteKey = noteKey;
+        e.from = from;
+        e.to = to;
+        e.fromBytes = QByteArray(from.data, from.size);
+        e.toBytes = QByteArray(to.data, to.size);
+        e.fio = fio ? sqlite3_value_dup(fio) : nullptr;
+        e.fioValue = fioValue;
+        m_byId[id].append(m_entries.size());
         m_entries.append(e);
     }
     // After the last add: each dosimeter's entries, last taken first.
@@ -144,23 +152,15 @@ public:
         for (QVector<int> &list : m_byId)
             std::sort(list.begin(), list.end(), [&](int a, int b) { return m_entries[a].ord > m_entries[b].ord; });
     }
-    // A reading (ID, DateTime, Dose): its name, the FIO of the last entry
-    // taken whose period holds it (NULL when none does); its dose goes to
-    // every entry whose period holds it, as TOTAL() adds it up.
-    void reading(sqlite3_context *ctx, sqlite3_value **v)
+    struct Entry;
+    // A reading (ID, DateTime, Dose; hasDose false for a blank dose): the
+    // last entry taken whose period holds it (null when none does); its
+    // dose goes to every entry whose period holds it, as TOTAL() adds it up.
+    const Entry *reading(const StoredValue &id, const StoredValue &time, bool hasDose, double dose)
     {
-        const QVector<int> *list = entriesOf(v[0]);
-        if (!list || sqlite3_value_type(v[1]) == SQLITE_NULL) {
-            sqlite3_result_null(ctx);
-            return;
-        }
-        const StoredValue time = StoredValue::of(v[1]);
-        double dose = 0;
-        const int doseType = sqlite3_value_numeric_type(v[2]);
-        if (doseType == SQLITE_INTEGER)
-            dose = double(sqlite3_value_int64(v[2]));
-        else if (doseType != SQLITE_NULL)
-            dose = sqlite3_value_double(v[2]);
+        const QVector<int> *list = entriesOf(id);
+        if (!list || time.type == SQLITE_NULL)
+            return nullptr;
         const Entry *taken = nullptr;
         for (int index : *list) {
             Entry &e = m_entries[index];
@@ -169,13 +169,10 @@ public:
                 continue;
             if (!taken)
                 taken = &e;
-            if (doseType != SQLITE_NULL)
+            if (hasDose)
                 e.total += dose;
         }
-        if (taken)
-            sqlite3_result_value(ctx, taken->fio);
-        else
-            sqlite3_result_null(ctx);
+        return taken;
     }
     // (NoteKey, total) of every entry.
     QList<QPair<qint64, double>> totals() const
@@ -185,8 +182,8 @@ public:
             out.append({e.noteKey, e.total});
         return out;
     }
+    qint64 size() const { return m_entries.size(); }
 
-private:
     struct Entry {
         qint64 ord = 0;
         qint64 noteKey = 0;
@@ -195,13 +192,15 @@ private:
         QByteArray fromBytes;  // what from and to point at
         QByteArray toBytes;
         sqlite3_value *fio = nullptr;
+        QVariant fioValue;
         double total = 0;
     };
+
+private:
     // The entries of the dosimeter a reading names: its number compares
     // equal to theirs only as a number.
-    const QVector<int> *entriesOf(sqlite3_value *id) const
+    const QVector<int> *entriesOf(const StoredValue &v) const
     {
-        const StoredValue v = StoredValue::of(id);
         qint64 key = 0;
         if (v.type == SQLITE_INTEGER) {
             key = v.i;
@@ -284,7 +283,8 @@ QPair<qint64, qint64> runNameSync(DataModule &dm)
     EntryLookup lookup;
     // Each entry taken, handed over with its values as SQLite holds them.
     dm.withFunction("ruvo_name_sync_entry", 6, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
-        lookup.add(v);
+        lookup.add(sqlite3_value_int64(v[0]), sqlite3_value_int64(v[1]), sqlite3_value_int64(v[2]),
+                   StoredValue::of(v[3]), StoredValue::of(v[4]), v[5]);
         sqlite3_result_null(ctx);
     }, [&] {
         runSql(QStringLiteral("SELECT count(ruvo_name_sync_entry(%2, \"Ord\", \"NoteKey\", %3, %4, %5)) "
@@ -294,7 +294,17 @@ QPair<qint64, qint64> runNameSync(DataModule &dm)
     lookup.ready();
     runSql(QStringLiteral("CREATE TABLE %1 (\"Key\" INTEGER PRIMARY KEY, \"Value\")").arg(NamesTable));
     dm.withFunction("ruvo_name_sync_reading", 3, [&](sqlite3_context *ctx, int, sqlite3_value **v) {
-        lookup.reading(ctx, v);
+        const int doseType = sqlite3_value_numeric_type(v[2]);
+        double dose = 0;
+        if (doseType == SQLITE_INTEGER)
+            dose = double(sqlite3_value_int64(v[2]));
+        else if (doseType != SQLITE_NULL)
+            dose = sqlite3_value_double(v[2]);
+        if (const EntryLookup::Entry *taken =
+                lookup.reading(StoredValue::of(v[0]), StoredValue::of(v[1]), doseType != SQLITE_NULL, dose))
+            sqlite3_result_value(ctx, taken->fio);
+        else
+            sqlite3_result_null(ctx);
     }, [&] {
         // The limit keeps the inner query whole, so that every reading is
         // looked up exactly once.
@@ -350,6 +360,158 @@ QPair<qint64, qint64> runNameSync(DataModule &dm)
     return counts;
 }
 
+// A stored date-time text that reads as a date-time (as readable() tests it
+// in SQL): the fixed-width form with a real calendar date and time.
+bool readableText(const QVariant &v)
+{
+    if (v.isNull())
+        return false;
+    const QString t = v.toString();
+    static const QString pattern = QStringLiteral("0000-00-00 00:00:00.000");
+    if (t.size() != pattern.size())
+        return false;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        if (pattern[i] == QLatin1Char('0') ? !t[i].isDigit() || t[i].unicode() > '9' : t[i] != pattern[i])
+            return false;
+    }
+    // The date and the time each on its own: a local time that a clock
+    // change skips still reads, as it does for SQLite.
+    return QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd")).isValid()
+        && QTime::fromString(t.mid(11, 8), QStringLiteral("HH:mm:ss")).isValid();
+}
+
+StoredValue textValue(const QByteArray &bytes)
+{
+    StoredValue v;
+    v.type = SQLITE_TEXT;
+    v.data = bytes.constData();
+    v.size = int(bytes.size());
+    return v;
+}
+
+// Inserts (key, value) rows into a temporary table of the server, many rows
+// to a statement.
+void insertPairs(DataTable &table, const QString &target, const QList<QPair<qint64, QVariant>> &rows)
+{
+    constexpr int Batch = 500;
+    for (qsizetype at = 0; at < rows.size(); at += Batch) {
+        const qsizetype n = qMin<qsizetype>(Batch, rows.size() - at);
+        QStringList marks;
+        QVariantList params;
+        for (qsizetype i = at; i < at + n; ++i) {
+            marks << QStringLiteral("(?, ?)");
+            params << rows[i].first << rows[i].second;
+        }
+        table.exec(QStringLiteral("INSERT INTO %1 VALUES %2").arg(target, marks.join(QLatin1Char(','))), params);
+    }
+}
+
+// The same work on the server: the journal entries the filter shows and then
+// every reading pass once through forward-only queries into the same
+// look-up; the changed names and the totals go back through temporary tables
+// that vanish with the transaction, each in one statement.
+QPair<qint64, qint64> runNameSyncServer(DataModule &dm)
+{
+    DataTable &measures = dm.measures();
+    DataTable &notes = dm.notes();
+    const QString nIndex = RecordsSql::quoted(fieldName(NotesField::Index));
+    const QString nId = RecordsSql::quoted(fieldName(NotesField::ID));
+    const QString nFrom = RecordsSql::quoted(fieldName(NotesField::TimeFrom));
+    const QString nTo = RecordsSql::quoted(fieldName(NotesField::TimeTo));
+    const QString nFio = RecordsSql::quoted(fieldName(NotesField::FIO));
+    const QString nDose = RecordsSql::quoted(fieldName(NotesField::Dose));
+    const QByteArray zeroTime = dateTimeToStored(QDateTime(QDate(1899, 12, 30), QTime(0, 0))).toUtf8();
+    const QByteArray maxTime = dateTimeToStored(maxDateTime()).toUtf8();
+
+    struct Taken {
+        qint64 key;
+        qint64 id;
+        QByteArray stored;  // TimeFrom as stored, for the order taken
+        bool fromBlank;
+        QByteArray from;
+        QByteArray to;
+        QVariant fio;
+    };
+    QVector<Taken> taken;
+    {
+        const QString where = notes.whereClause();
+        QSqlQuery q = notes.exec(QStringLiteral("SELECT %2, %3, %4, %5, %6 FROM %1%7")
+                                     .arg(notes.sqlName(), nIndex, nId, nFrom, nTo, nFio,
+                                          where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
+                                 notes.whereParams());
+        while (q.next()) {
+            // A blank dosimeter number is taken as 0, as the journal's "ID="
+            // filter of it would select.
+            const QVariant from = q.value(2);
+            taken.append({q.value(0).toLongLong(), q.value(1).isNull() ? 0 : q.value(1).toLongLong(),
+                          from.toString().toUtf8(), from.isNull(),
+                          from.isNull() ? zeroTime : (readableText(from) ? from.toString().toUtf8() : maxTime),
+                          readableText(q.value(3)) ? q.value(3).toString().toUtf8() : maxTime, q.value(4)});
+        }
+    }
+    // Taken in TimeFrom order as stored (blank first, texts byte by byte),
+    // ties in key order.
+    std::sort(taken.begin(), taken.end(), [](const Taken &a, const Taken &b) {
+        if (a.fromBlank != b.fromBlank)
+            return a.fromBlank;
+        if (a.stored != b.stored)
+            return a.stored < b.stored;
+        return a.key < b.key;
+    });
+    EntryLookup lookup;
+    for (qsizetype i = 0; i < taken.size(); ++i) {
+        const Taken &t = taken[i];
+        lookup.add(t.id, i + 1, t.key, textValue(t.from), textValue(t.to), nullptr, t.fio);
+    }
+    lookup.ready();
+
+    QList<QPair<qint64, QVariant>> names;
+    {
+        const auto m = [](MeasuresField f) { return RecordsSql::quoted(fieldName(f)); };
+        QSqlQuery q = measures.exec(QStringLiteral("SELECT %2, %3, %4, %5, %6 FROM %1 ORDER BY %2")
+                                        .arg(measures.sqlName(), m(MeasuresField::Index), m(MeasuresField::FIO),
+                                             m(MeasuresField::ID), m(MeasuresField::DateTime), m(MeasuresField::Dose)));
+        while (q.next()) {
+            StoredValue id;
+            if (!q.value(2).isNull()) {
+                id.type = SQLITE_INTEGER;
+                id.i = q.value(2).toLongLong();
+            }
+            const QByteArray timeBytes = q.value(3).toString().toUtf8();
+            StoredValue time;
+            if (!q.value(3).isNull())
+                time = textValue(timeBytes);
+            const QVariant dose = q.value(4);
+            const EntryLookup::Entry *e = lookup.reading(id, time, !dose.isNull(), dose.toDouble());
+            const QVariant old = q.value(1);
+            const QVariant name = e ? e->fioValue : QVariant();
+            if (old.isNull() != name.isNull() || (!old.isNull() && old.toString() != name.toString()))
+                names.append({q.value(0).toLongLong(), name.isNull() ? QVariant(QMetaType(QMetaType::QString)) : name});
+        }
+    }
+    if (!names.isEmpty()) {
+        measures.exec(QStringLiteral("CREATE TEMPORARY TABLE \"RuvoNameSyncNames\" (\"Key\" BIGINT PRIMARY KEY, "
+                                     "\"Value\" TEXT) ON COMMIT DROP"));
+        insertPairs(measures, QStringLiteral("pg_temp.\"RuvoNameSyncNames\""), names);
+        measures.exec(QStringLiteral("UPDATE %1 AS t SET %2 = s.\"Value\" FROM pg_temp.\"RuvoNameSyncNames\" AS s "
+                                     "WHERE t.%3 = s.\"Key\"")
+                          .arg(measures.sqlName(), RecordsSql::quoted(fieldName(MeasuresField::FIO)),
+                               RecordsSql::quoted(fieldName(MeasuresField::Index))));
+    }
+    if (lookup.size() > 0) {
+        QList<QPair<qint64, QVariant>> totals;
+        for (const auto &t : lookup.totals())
+            totals.append({t.first, t.second});
+        notes.exec(QStringLiteral("CREATE TEMPORARY TABLE \"RuvoNameSyncTotals\" (\"NoteKey\" BIGINT PRIMARY KEY, "
+                                  "%1 DOUBLE PRECISION) ON COMMIT DROP").arg(nDose));
+        insertPairs(notes, QStringLiteral("pg_temp.\"RuvoNameSyncTotals\""), totals);
+        notes.exec(QStringLiteral("UPDATE %1 AS n SET %2 = t.%2 FROM pg_temp.\"RuvoNameSyncTotals\" AS t "
+                                  "WHERE n.%3 = t.\"NoteKey\"")
+                       .arg(notes.sqlName(), nDose, nIndex));
+    }
+    return {lookup.size(), qint64(names.size())};
+}
+
 } // namespace
 
 NameSync::NameSync(DataModule &dm) : m_dm(dm)
@@ -368,7 +530,8 @@ bool NameSync::run()
         measures.setIndexFieldNames(fieldName(MeasuresField::DateTime));
         notes.setIndexFieldNames(fieldName(NotesField::TimeFrom));
         Transaction transaction(m_dm);
-        const QPair<qint64, qint64> counts = runNameSync(m_dm);
+        const QPair<qint64, qint64> counts =
+            m_dm.dialect().sqlite() ? runNameSync(m_dm) : runNameSyncServer(m_dm);
         // One audit row for the run, with its counts.
         AuditLog(m_dm).write({measures.tableName() + QLatin1Char(',') + notes.tableName(), QString(),
                               AuditLog::SyncAction, QString(),

@@ -1,9 +1,12 @@
 #pragma once
-// Copies the four tables of a data directory's SQLite files into a
-// PostgreSQL database: the tables are created there when missing, every row
-// keeps its key, and a row whose key is there already is left alone, so a
-// second run copies nothing. The automatic keys then go on after the
-// largest one copied.
+// Copies every table of a data directory's SQLite files into a PostgreSQL
+// database (the reading buffer aside, which only the server mode keeps):
+// the tables are created there when missing and a row the server holds
+// already is left alone, so a second run copies nothing. Rows of Measures,
+// Notes, Devices and Cards keep their keys (a key there already is the same
+// row), and the automatic keys then go on after the largest one copied; the
+// rows of dose control's tables and of the audit trail get the server's
+// keys and are told apart by their fields (see identityOf in the source).
 
 #include "core/Result.h"
 #include "records/StoreConnection.h"

@@ -45,7 +45,7 @@ struct DoseSite {
     double sqlSum(const QString &where, const QVariantList &params = {})
     {
         QSqlQuery q = dm->measures().exec(
-            QStringLiteral("SELECT TOTAL(\"Dose\") FROM %1 WHERE %2").arg(dm->measures().sqlName(), where), params);
+            QStringLiteral("SELECT coalesce(sum(\"Dose\"), 0) FROM %1 WHERE %2").arg(dm->measures().sqlName(), where), params);
         return q.next() ? q.value(0).toDouble() : -1;
     }
 };

@@ -7,6 +7,7 @@
 #include "ScriptedPrompt.h"
 
 #include "core/AppState.h"
+#include "records/AuditLog.h"
 #include "records/DataBackup.h"
 #include "records/DataModule.h"
 
@@ -41,6 +42,14 @@ qint64 scalar(DataModule &dm, const QString &sql)
     if (!q.exec(sql) || !q.next())
         qFatal("scalar failed: %s", qPrintable(sql));
     return q.value(0).toLongLong();
+}
+
+qint64 rowsOf(const BackupResult &r, const QString &fileName)
+{
+    for (const BackupFileResult &f : r.files)
+        if (f.fileName == fileName)
+            return f.rows;
+    return -1;
 }
 
 BackupRequest requestFor(DataModule &dm, const QString &target, int keep = 10)
@@ -79,6 +88,11 @@ void TestBackup::copyWhileWritingRestoresEveryReading()
         cards.append();
         cards.setFieldValue(fieldName(CardsField::FIO), QStringLiteral("Ёлкина Анна"));
         cards.post();
+        // Dose control's tables and the audit trail come along.
+        QSqlQuery extraRows(dm->database());
+        QVERIFY(extraRows.exec(QStringLiteral("INSERT INTO \"DoseLevels\".\"DoseLevels\" (\"Scope\") VALUES ('all')")));
+        QVERIFY(extraRows.exec(QStringLiteral("INSERT INTO \"DoseAlerts\".\"DoseAlerts\" (\"PersonKey\") VALUES ('name:x')")));
+        QVERIFY(AuditLog(*dm).append({QStringLiteral("Cards"), QStringLiteral("1"), AuditLog::InsertAction, {}, {}}).ok());
         before = int(scalar(*dm, QStringLiteral("SELECT count(*) FROM \"Measures\".\"Measures\"")));
 
         // The copy runs in its own thread while this one goes on storing
@@ -107,8 +121,8 @@ void TestBackup::copyWhileWritingRestoresEveryReading()
         dm->dataModuleDestroy();
     }
     QVERIFY2(result.ok, qPrintable(result.text));
-    QCOMPARE(result.files.size(), 4);
-    QCOMPARE(QDir(result.folder).entryList(QDir::Files).size(), 4);
+    QCOMPARE(result.files.size(), 8);
+    QCOMPARE(QDir(result.folder).entryList(QDir::Files).size(), 8);
     QVERIFY(!result.text.contains(QStringLiteral(".part")));
 
     // Restore: the four files into a fresh data directory, opened by the program.
@@ -122,11 +136,17 @@ void TestBackup::copyWhileWritingRestoresEveryReading()
     const QList<QStringList> rows = measuresRows(*restored);
     QVERIFY(rows.size() >= before);
     QCOMPARE(rows, written.mid(0, rows.size()));
-    QCOMPARE(result.files[1].rows, qint64(rows.size()));
+    QCOMPARE(rowsOf(result, QStringLiteral("Measures.DB")), qint64(rows.size()));
     // Devices was copied before Measures: its position never runs ahead.
     const qint64 position = scalar(*restored, QStringLiteral("SELECT max(\"LastRecNumber\") FROM \"Devices\".\"Devices\""));
     QVERIFY(position <= rows.size() - 20000);
     QCOMPARE(scalar(*restored, QStringLiteral("SELECT count(*) FROM \"Cards\".\"Cards\" WHERE \"FIO\" = 'Ёлкина Анна'")), 1);
+    QCOMPARE(scalar(*restored, QStringLiteral("SELECT count(*) FROM \"DoseLevels\".\"DoseLevels\"")), 1);
+    QCOMPARE(scalar(*restored, QStringLiteral("SELECT count(*) FROM \"DoseAlerts\".\"DoseAlerts\"")), 1);
+    QCOMPARE(rowsOf(result, QStringLiteral("Audit.db")), 1);
+    QCOMPARE(scalar(*restored, QStringLiteral("SELECT count(*) FROM \"Audit\".\"Audit\"")),
+             rowsOf(result, QStringLiteral("Audit.db")));
+    QCOMPARE(rowsOf(result, QStringLiteral("DosePersons.db")), 0);
     restored->dataModuleDestroy();
 }
 
@@ -160,7 +180,7 @@ void TestBackup::damagedCopyIsFoundAndRemoved()
     // The same source copies soundly without the damage.
     const BackupResult sound = makeBackup(requestFor(*dm, target.path()));
     QVERIFY2(sound.ok, qPrintable(sound.text));
-    QCOMPARE(sound.files[1].rows, qint64(5000));
+    QCOMPARE(rowsOf(sound, QStringLiteral("Measures.DB")), qint64(5000));
     QVERIFY(sound.text.contains(QStringLiteral("Measures.DB: записей 5000")));
     dm->dataModuleDestroy();
 }

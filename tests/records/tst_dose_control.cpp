@@ -7,7 +7,9 @@
 #include "core/AppState.h"
 #include "records/CardIndex.h"
 #include "records/DataChecks.h"
+#include "records/AuditLog.h"
 #include "records/DoseAlerts.h"
+#include "records/NameSync.h"
 #include "records/ReadingStore.h"
 #include "records/StoredDateTime.h"
 
@@ -33,6 +35,7 @@ private slots:
     void refusedLevelChangesNothing();
     void levelAndPersonChangesReviewAlerts();
     void dataChecksFindUnreadAndUnattributed();
+    void nameSyncOneRunOneAuditRow();
 };
 
 void TestDoseControl::attributionIdentityAndPeriodSums()
@@ -368,6 +371,56 @@ void TestDoseControl::dataChecksFindUnreadAndUnattributed()
     QCOMPARE(loose.value[1].id, 9);
     QCOMPARE(loose.value[1].dose, 80.0);
     QCOMPARE(DataChecks::unattributedReadings(*s.dm, now, at(2026, 1, 1, 0)).kind(), ErrorKind::Invalid);
+}
+
+void TestDoseControl::nameSyncOneRunOneAuditRow()
+{
+    Site s;
+    const QVariant ivanov = s.bind(5, QStringLiteral("Иванов"), at(2025, 1, 10, 8), at(2025, 3, 5, 12));
+    s.bind(5, QStringLiteral("Петров"), at(2025, 2, 1, 0), at(2025, 2, 28, 23, 59, 59));
+    s.bind(6, QStringLiteral("Сидоров"), at(2025, 3, 5, 12));  // still issued
+    const int early = s.read(5, at(2025, 1, 10, 7, 59, 59), 1);
+    const int first = s.read(5, at(2025, 1, 10, 8), 2);
+    const int shared = s.read(5, at(2025, 2, 1, 0), 4);
+    const int last = s.read(5, at(2025, 3, 5, 12), 8);
+    const int open = s.read(6, at(2026, 1, 1), 16);
+    s.dm->measures().exec(QStringLiteral("UPDATE %1 SET \"FIO\" = 'Старое' WHERE \"Index\" = ?")
+                              .arg(s.dm->measures().sqlName()), {early});
+    const auto fio = [&](int index) {
+        QSqlQuery q = s.dm->measures().exec(
+            QStringLiteral("SELECT \"FIO\" FROM %1 WHERE \"Index\" = ?").arg(s.dm->measures().sqlName()), {index});
+        return q.next() ? q.value(0).toString() : QStringLiteral("?");
+    };
+    const auto syncRows = [&] {
+        const auto rows = AuditLog(*s.dm).query({}, {}, QString());
+        QStringList out;
+        for (const AuditRecord &r : rows.value)
+            if (r.entry.action == AuditLog::SyncAction)
+                out << r.entry.after;
+        return out;
+    };
+
+    QVERIFY(NameSync(*s.dm).run());
+    QCOMPARE(fio(early), QString());
+    QCOMPARE(fio(first), QStringLiteral("Иванов"));
+    QCOMPARE(fio(shared), QStringLiteral("Петров"));
+    QCOMPARE(fio(last), QStringLiteral("Иванов"));
+    QCOMPARE(fio(open), QStringLiteral("Сидоров"));
+    QVERIFY(s.dm->notes().gotoBookmark(ivanov));
+    QCOMPARE(s.dm->notes().fieldValue(QStringLiteral("Dose")).toDouble(), 14.0);  // its whole period
+    QCOMPARE(syncRows(), QStringList{QStringLiteral("Notes=3; Measures=5")});
+    QVERIFY(NameSync(*s.dm).run());  // nothing left to change, still one row
+    QCOMPARE(syncRows().value(1), QStringLiteral("Notes=3; Measures=0"));
+
+    if (testOnServer()) {
+        // A write that fails late undoes the names already written and
+        // leaves no audit row.
+        s.bind(5, QStringLiteral("Козлов"), at(2025, 1, 1, 0), at(2025, 1, 10, 7, 59, 59));
+        s.dm->notes().exec(QStringLiteral("ALTER TABLE %1 ADD CHECK (\"Dose\" < 1) NOT VALID").arg(s.dm->notes().sqlName()));
+        QVERIFY(!NameSync(*s.dm).run());
+        QCOMPARE(fio(early), QString());
+        QCOMPARE(syncRows().size(), 2);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDoseControl)

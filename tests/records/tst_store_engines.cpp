@@ -203,9 +203,20 @@ void TestStoreEngines::dataDirectoryCopiedToServerOnce()
             c.setFieldValue(kFio, name);
             c.post();
         }
+        // Dose control's tables and the audit trail.
+        for (const QString &key : {QStringLiteral("1"), QStringLiteral("2")})
+            QVERIFY(AuditLog(files).append({QStringLiteral("Cards"), key, AuditLog::InsertAction, {}, {}}).ok());
+        for (const auto &[t, column] : {std::pair{&files.doseLevels(), "Period"}, {&files.dosePersons(), "PersonKey"},
+                                        {&files.doseAlerts(), "Period"}})
+            t->exec(QStringLiteral("INSERT INTO %1 (\"%2\") VALUES ('year')").arg(t->sqlName(), QLatin1String(column)));
     }
     const QList<TableCopy> first = copyDataDirToServer(dir.dataDir(), dir.server()).value;
-    QCOMPARE(first.size(), 4);
+    QCOMPARE(first.size(), 8);
+    QCOMPARE(first[4].table, QStringLiteral("DoseLevels"));
+    QCOMPARE(first[7].table, QStringLiteral("Audit"));
+    for (int i : {4, 5, 6})
+        QCOMPARE(first[i].copied, 1);
+    QCOMPARE(first[7].copied, 2);
     QCOMPARE(first[0].table, QStringLiteral("Measures"));
     QCOMPARE(first[0].read, 450);
     QCOMPARE(first[0].copied, 450);
@@ -214,6 +225,7 @@ void TestStoreEngines::dataDirectoryCopiedToServerOnce()
     for (const TableCopy &t : second)
         QCOMPARE(t.copied, 0);
     QCOMPARE(second[0].read, 450);
+    QCOMPARE(second[7].read, 2);
 
     auto dm = dir.start();
     QVERIFY(!dm->dialect().sqlite());
@@ -225,6 +237,7 @@ void TestStoreEngines::dataDirectoryCopiedToServerOnce()
     c.setFieldValue(kFio, QStringLiteral("ОРЛОВ"));
     c.post();
     QCOMPARE(c.fieldValue(QStringLiteral("Index")).toInt(), 3);  // after the copied keys
+    QCOMPARE(AuditLog(*dm).query({}, {}, QStringLiteral("Cards")).value.size(), 2);
     c.setIndexFieldNames(kFio);
     QCOMPARE(walk(c), (QStringList{QStringLiteral("Орлов"), QStringLiteral("ОРЛОВ"), QStringLiteral("орлова")}));
 }
