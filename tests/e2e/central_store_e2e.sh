@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# Three monitors copy three simulated readers (three bus addresses) into one
+# PostgreSQL database, on a throw-away cluster of their own. Mid-copy the
+# server is stopped for a few seconds and started again; while it is down,
+# one monitor is killed (SIGKILL) with readings waiting in its buffer, and
+# started again once the server is back. At the end every reading of every
+# reader is in the database exactly once, each reader's copy position in
+# Devices is its last record, and no monitor's buffer holds anything.
+#   central_store_e2e.sh BUILD_DIR SOURCE_DIR
+# Prints what each monitor copied, held and forwarded; exits non-zero on any
+# failure. Whatever happens, no process and no cluster is left behind.
+set -uo pipefail
+BUILD=$(cd "$1" && pwd)
+SRC=$(cd "$2" && pwd)
+RECORDS=${E2E_RECORDS:-300}
+NAMES=(a b c)
+ADDRESSES=(1.2.3 1.2.4 1.2.5)
+CODES=($((0x010203)) $((0x010204)) $((0x010205)))
+PG_STATE=$BUILD/e2e-pg
+pg() { bash "$SRC/tests/support/pg_cluster.sh" "$@" "$PG_STATE"; }
+
+SCRATCH=$(mktemp -d /tmp/ruvo-e2e.XXXXXX)
+declare -A MON_PID SIM_PID
+failed=0
+started=$(date +%s)
+
+cleanup() {
+  for n in "${NAMES[@]}"; do
+    [ -n "${MON_PID[$n]:-}" ] && kill -9 "${MON_PID[$n]}" 2>/dev/null
+    [ -n "${SIM_PID[$n]:-}" ] && kill "${SIM_PID[$n]}" 2>/dev/null
+  done
+  wait 2>/dev/null
+  pg stop >/dev/null 2>&1
+  if [ "$failed" -ne 0 ]; then
+    for f in "$SCRATCH"/*/monitor.out "$SCRATCH"/*/program/Events.log; do
+      [ -f "$f" ] && { echo "---- $f (tail)"; iconv -f CP1251 -t UTF-8 "$f" 2>/dev/null | tail -n 15; }
+    done
+  fi
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() { echo "FAIL: $*"; failed=1; exit 1; }
+ok() { echo "PASS: $*"; }
+
+# wait_for WHAT SECONDS COMMAND...: polls COMMAND every 0.2 s until it succeeds.
+wait_for() {
+  local what=$1 limit=$(($(date +%s) + $2))
+  shift 2
+  until "$@"; do
+    [ "$(date +%s)" -lt "$limit" ] || fail "timed out waiting: $what"
+    sleep 0.2
+  done
+}
+
+pg start >/dev/null || fail "the cluster starts"
+# shellcheck disable=SC1091
+. <(sed 's/^/PG_/' "$PG_STATE/pg.env")
+sql() { psql -h "$PG_host" -p "$PG_port" -U "$PG_user" -d "$PG_dbname" -XAtq -c "$1" 2>/dev/null; }
+stored() { sql "SELECT count(*) FROM \"Measures\" WHERE \"TarnAddress\" = $1"; }
+position() { sql "SELECT \"LastRecNumber\" FROM \"Devices\" WHERE \"TarnAddress\" = $1"; }
+buffer_db() { echo "$SCRATCH/$1/program/Data/Buffer.db"; }
+waiting() { [ -f "$(buffer_db "$1")" ] && sqlite3 "$(buffer_db "$1")" 'SELECT count(*) FROM "Measures"' 2>/dev/null || echo 0; }
+held_ever() { [ -f "$(buffer_db "$1")" ] && sqlite3 "$(buffer_db "$1")" \
+  "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'Measures'), 0)" 2>/dev/null || echo 0; }
+
+# The readers: paced at 9600 bit/s, so a copy takes tens of seconds.
+for i in 0 1 2; do
+  n=${NAMES[$i]}
+  mkdir -p "$SCRATCH/$n/config" "$SCRATCH/$n/runtime" "$SCRATCH/$n/program"
+  chmod 700 "$SCRATCH/$n/runtime"
+  "$BUILD/bin/reader-sim" --records "$RECORDS" --address "${ADDRESSES[$i]}" --paced --link "$SCRATCH/$n/tty" \
+    >"$SCRATCH/$n/sim.out" 2>&1 </dev/null &
+  SIM_PID[$n]=$!
+  printf '[TRS232]\r\nCommPort_PortName=%s\r\nCB_ComPort_ItemIndex=-1\r\n[Database]\r\nDriver=QPSQL\r\nHost=%s\r\nPort=%s\r\nName=%s\r\nUser=%s\r\n' \
+    "$SCRATCH/$n/tty" "$PG_host" "$PG_port" "$PG_dbname" "$PG_user" >"$SCRATCH/$n/config/RUVO.INI"
+done
+for n in "${NAMES[@]}"; do wait_for "reader $n" 10 test -e "$SCRATCH/$n/tty"; done
+
+start_monitor() {
+  local n=$1
+  env -u RUVO_EXIT_AFTER_MS HOME="$SCRATCH/$n" XDG_CONFIG_HOME="$SCRATCH/$n/config" XDG_RUNTIME_DIR="$SCRATCH/$n/runtime" \
+    RUVO_PROGRAM_DIR="$SCRATCH/$n/program" QT_QPA_PLATFORM=offscreen RUVO_UNATTENDED=1 \
+    "$BUILD/bin/RUVO" EVENTSLOG >>"$SCRATCH/$n/monitor.out" 2>&1 </dev/null &
+  MON_PID[$n]=$!
+}
+alive() { kill -0 "${MON_PID[$1]}" 2>/dev/null || fail "monitor $1 ended: $(tail -n 3 "$SCRATCH/$1/monitor.out")"; }
+
+# The first monitor makes the tables; the other two start on them.
+start_monitor a
+wait_for "the tables" 30 bash -c "[ \"\$(psql -h '$PG_host' -p '$PG_port' -U '$PG_user' -d '$PG_dbname' -XAtq \
+  -c \"SELECT count(*) FROM pg_tables WHERE tablename IN ('Measures', 'Devices')\" 2>/dev/null)\" = 2 ]"
+start_monitor b
+start_monitor c
+
+# Mid-copy: every reader has a part of its readings in the database.
+part=$((RECORDS / 5))
+until_at=$(($(date +%s) + 120))
+for i in 0 1 2; do
+  until [ "$(stored "${CODES[$i]}")" -ge "$part" ]; do
+    alive "${NAMES[$i]}"
+    [ "$(date +%s)" -lt "$until_at" ] || fail "monitor ${NAMES[$i]} copies $part readings"
+    sleep 0.2
+  done
+done
+for i in 0 1 2; do
+  c=$(stored "${CODES[$i]}")
+  [ "$c" -lt "$RECORDS" ] || fail "reader ${NAMES[$i]} was copied whole before the restart; pace it slower"
+  echo "before the restart: ${NAMES[$i]} has $c of $RECORDS"
+done
+
+# The server goes away; every monitor goes on into its buffer.
+pg halt || fail "the server stops"
+down_at=$(date +%s)
+for n in "${NAMES[@]}"; do
+  until [ "$(waiting "$n")" -ge 3 ]; do
+    alive "$n"
+    [ $(($(date +%s) - down_at)) -lt 30 ] || fail "monitor $n holds nothing while the server is down"
+    sleep 0.2
+  done
+done
+ok "with the server down, every monitor holds readings in its buffer"
+
+# One monitor is killed with readings waiting in its buffer.
+kill -9 "${MON_PID[b]}"
+wait "${MON_PID[b]}" 2>/dev/null
+killed_waiting=$(waiting b)
+echo "monitor b killed with $killed_waiting readings in its buffer"
+sleep 3
+pg resume || fail "the server starts again"
+echo "the server was down $(($(date +%s) - down_at)) s"
+start_monitor b
+
+# The end: every reader copied whole, each reading once, the positions right,
+# the buffers forwarded.
+complete() {
+  local i
+  for i in 0 1 2; do
+    [ "$(stored "${CODES[$i]}")" -ge "$RECORDS" ] && [ "$(position "${CODES[$i]}")" = "$RECORDS" ] \
+      && [ "$(waiting "${NAMES[$i]}")" = 0 ] || { alive "${NAMES[$i]}"; return 1; }
+  done
+}
+wait_for "every reading copied and forwarded" 240 complete
+for i in 0 1 2; do
+  n=${NAMES[$i]}
+  c=$(stored "${CODES[$i]}")
+  [ "$c" = "$RECORDS" ] || fail "reader $n: $c readings in the database, $RECORDS expected"
+  numbers=$(sql "SELECT count(DISTINCT \"RecNumber\") || ' ' || min(\"RecNumber\") || ' ' || max(\"RecNumber\")
+                 FROM \"Measures\" WHERE \"TarnAddress\" = ${CODES[$i]}")
+  [ "$numbers" = "$RECORDS 1 $RECORDS" ] || fail "reader $n: record numbers (distinct, min, max) are $numbers"
+  [ "$(position "${CODES[$i]}")" = "$RECORDS" ] || fail "reader $n: position $(position "${CODES[$i]}")"
+  [ "$(sql "SELECT count(*) FROM \"Devices\" WHERE \"TarnAddress\" = ${CODES[$i]}")" = 1 ] \
+    || fail "reader $n: not one Devices row"
+done
+dups=$(sql "SELECT count(*) FROM (SELECT 1 FROM \"Measures\" GROUP BY \"TarnAddress\", \"RecNumber\", \"DateTime\" HAVING count(*) > 1) d")
+[ "$dups" = 0 ] || fail "$dups readings are in the database more than once"
+total=$(sql 'SELECT count(*) FROM "Measures"')
+[ "$total" = $((3 * RECORDS)) ] || fail "the database holds $total readings, $((3 * RECORDS)) expected"
+ok "every reading of every reader is in the database once ($total), and every position is the last record"
+
+# The monitors close the ordinary way; their buffers stay empty.
+for n in "${NAMES[@]}"; do kill -TERM "${MON_PID[$n]}"; done
+for n in "${NAMES[@]}"; do
+  wait "${MON_PID[$n]}"
+  status=$?
+  MON_PID[$n]=""
+  [ "$status" = 0 ] || fail "monitor $n ended with status $status"
+  [ "$(waiting "$n")" = 0 ] || fail "monitor $n's buffer still holds $(waiting "$n") readings"
+done
+for i in 0 1 2; do
+  n=${NAMES[$i]}
+  held=$(held_ever "$n")
+  echo "monitor $n: $((RECORDS - held)) readings copied straight in, $held held in its buffer and forwarded"
+done
+ok "the monitors closed with empty buffers"
+echo "run time $(($(date +%s) - started)) s"
