@@ -32,8 +32,10 @@ cleanup() {
   wait 2>/dev/null
   pg stop >/dev/null 2>&1
   if [ "$failed" -ne 0 ]; then
-    for f in "$SCRATCH"/*/monitor.out "$SCRATCH"/*/program/Events.log; do
-      [ -f "$f" ] && { echo "---- $f (tail)"; iconv -f CP1251 -t UTF-8 "$f" 2>/dev/null | tail -n 15; }
+    for n in "${NAMES[@]}"; do
+      echo "---- monitor $n: standard output and error, Events.log (tails)"
+      tail -n 10 "$SCRATCH/$n/monitor.out" 2>/dev/null
+      iconv -f CP1251 -t UTF-8 "$SCRATCH/$n/program/Events.log" 2>/dev/null | tail -n 10
     done
   fi
   rm -rf "$SCRATCH"
@@ -132,6 +134,31 @@ pg resume || fail "the server starts again"
 echo "the server was down $(($(date +%s) - down_at)) s"
 start_monitor b
 
+# Near the end the server goes away again, until two readers have been copied
+# to their last reading into the buffers: with nothing new on the readers,
+# what waits must still reach the server once it is back.
+tail=$((RECORDS * 9 / 10))
+until_at=$(($(date +%s) + 120))
+for n in a c; do
+  i=$([ "$n" = a ] && echo 0 || echo 2)
+  until [ "$(stored "${CODES[$i]}")" -ge "$tail" ]; do
+    alive "$n"
+    [ "$(date +%s)" -lt "$until_at" ] || fail "monitor $n copies $tail readings"
+    sleep 0.2
+  done
+done
+pg halt || fail "the server stops again"
+held_position() { [ "$(sqlite3 "$(buffer_db "$1")" 'SELECT "LastRecNumber" FROM "Devices"' 2>/dev/null)" = "$RECORDS" ]; }
+for n in a c; do
+  until held_position "$n"; do
+    alive "$n"
+    [ "$(date +%s)" -lt "$until_at" ] || fail "monitor $n copies its reader to the end into its buffer"
+    sleep 0.2
+  done
+done
+echo "monitors a and c wait with $(waiting a) and $(waiting c) readings for the server"
+pg resume || fail "the server starts again"
+
 # The end: every reader copied whole, each reading once, the positions right,
 # the buffers forwarded.
 complete() {
@@ -141,7 +168,7 @@ complete() {
       && [ "$(waiting "${NAMES[$i]}")" = 0 ] || { alive "${NAMES[$i]}"; return 1; }
   done
 }
-wait_for "every reading copied and forwarded" 240 complete
+wait_for "every reading copied and forwarded" 120 complete
 for i in 0 1 2; do
   n=${NAMES[$i]}
   c=$(stored "${CODES[$i]}")
