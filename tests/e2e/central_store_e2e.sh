@@ -2,10 +2,11 @@
 # Three monitors copy three simulated readers (three bus addresses) into one
 # PostgreSQL database, on a throw-away cluster of their own. Mid-copy the
 # server is stopped for a few seconds and started again; while it is down,
-# one monitor is killed (SIGKILL) with readings waiting in its buffer, and
-# started again once the server is back. At the end every reading of every
-# reader is in the database exactly once, each reader's copy position in
-# Devices is its last record, and no monitor's buffer holds anything.
+# one monitor is killed (SIGKILL) with readings waiting in its buffer and
+# started again, still without the server. Near the end the server is
+# stopped again until two readers are copied to their end. At the end every
+# reading of every reader is in the database exactly once, each reader's
+# copy position in Devices is its last record, and no buffer holds anything.
 #   central_store_e2e.sh BUILD_DIR SOURCE_DIR
 # Prints what each monitor copied, held and forwarded; exits non-zero on any
 # failure. Whatever happens, no process and no cluster is left behind.
@@ -129,10 +130,18 @@ kill -9 "${MON_PID[b]}"
 wait "${MON_PID[b]}" 2>/dev/null
 killed_waiting=$(waiting b)
 echo "monitor b killed with $killed_waiting readings in its buffer"
-sleep 3
+# It starts again while the server is still down: it waits for the server
+# with its buffer, not with tables of its own.
+start_monitor b
+until [ "$(held_ever b)" -gt "$killed_waiting" ]; do
+  alive b
+  [ $(($(date +%s) - down_at)) -lt 40 ] || fail "monitor b, started without the server, holds nothing new"
+  sleep 0.2
+done
+[ ! -e "$SCRATCH/b/program/Data/Measures.DB" ] || fail "monitor b, started without the server, made tables of its own"
+ok "monitor b, started without the server, holds its readings in its buffer"
 pg resume || fail "the server starts again"
 echo "the server was down $(($(date +%s) - down_at)) s"
-start_monitor b
 
 # Near the end the server goes away again, until two readers have been copied
 # to their last reading into the buffers: with nothing new on the readers,
@@ -168,7 +177,18 @@ complete() {
       && [ "$(waiting "${NAMES[$i]}")" = 0 ] || { alive "${NAMES[$i]}"; return 1; }
   done
 }
-wait_for "every reading copied and forwarded" 120 complete
+state() {
+  local i
+  for i in 0 1 2; do
+    printf '%s: %s stored, position %s, %s waiting; ' "${NAMES[$i]}" "$(stored "${CODES[$i]}")" \
+      "$(position "${CODES[$i]}")" "$(waiting "${NAMES[$i]}")"
+  done
+}
+until_at=$(($(date +%s) + 120))
+until complete; do
+  [ "$(date +%s)" -lt "$until_at" ] || fail "timed out waiting for every reading copied and forwarded: $(state)"
+  sleep 0.2
+done
 for i in 0 1 2; do
   n=${NAMES[$i]}
   c=$(stored "${CODES[$i]}")
@@ -197,8 +217,8 @@ for n in "${NAMES[@]}"; do
 done
 for i in 0 1 2; do
   n=${NAMES[$i]}
-  held=$(held_ever "$n")
-  echo "monitor $n: $((RECORDS - held)) readings copied straight in, $held held in its buffer and forwarded"
+  echo "monitor $n: $(stored "${CODES[$i]}") readings of its reader in the database; $(held_ever "$n") held in its buffer" \
+       "on the way (a reading the server had already counts, and is not stored again), $(waiting "$n") still there"
 done
 ok "the monitors closed with empty buffers"
 echo "run time $(($(date +%s) - started)) s"
