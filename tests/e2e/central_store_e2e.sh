@@ -21,13 +21,14 @@ PG_STATE=$BUILD/e2e-pg
 pg() { bash "$SRC/tests/support/pg_cluster.sh" "$@" "$PG_STATE"; }
 
 SCRATCH=$(mktemp -d /tmp/ruvo-e2e.XXXXXX)
-declare -A MON_PID SIM_PID
+declare -A MON_PID SIM_PID CLOSING
 failed=0
 started=$(date +%s)
 
 cleanup() {
   for n in "${NAMES[@]}"; do
     [ -n "${MON_PID[$n]:-}" ] && kill -9 "${MON_PID[$n]}" 2>/dev/null
+    [ -n "${CLOSING[$n]:-}" ] && kill -9 "${CLOSING[$n]}" 2>/dev/null
     [ -n "${SIM_PID[$n]:-}" ] && kill "${SIM_PID[$n]}" 2>/dev/null
   done
   wait 2>/dev/null
@@ -47,12 +48,17 @@ trap 'exit 1' INT TERM
 fail() { echo "FAIL: $*"; failed=1; exit 1; }
 ok() { echo "PASS: $*"; }
 
-# wait_for WHAT SECONDS COMMAND...: polls COMMAND every 0.2 s until it succeeds.
-wait_for() {
-  local what=$1 limit=$(($(date +%s) + $2))
+# poll WHAT SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds;
+# fails when a running monitor has ended, or the time (or the run's whole
+# budget, kept under CTest's timeout so that the clean-up always runs) is up.
+BUDGET_END=$((started + ${E2E_BUDGET:-330}))
+poll() {
+  local what=$1 limit=$(($(date +%s) + $2)) n
   shift 2
+  [ "$limit" -le "$BUDGET_END" ] || limit=$BUDGET_END
   until "$@"; do
-    [ "$(date +%s)" -lt "$limit" ] || fail "timed out waiting: $what"
+    for n in "${NAMES[@]}"; do [ -z "${MON_PID[$n]:-}" ] || alive "$n"; done
+    [ "$(date +%s)" -lt "$limit" ] || fail "timed out waiting: $what${POLL_STATE:+ ($($POLL_STATE))}"
     sleep 0.2
   done
 }
@@ -79,7 +85,7 @@ for i in 0 1 2; do
   printf '[TRS232]\r\nCommPort_PortName=%s\r\nCB_ComPort_ItemIndex=-1\r\n[Database]\r\nDriver=QPSQL\r\nHost=%s\r\nPort=%s\r\nName=%s\r\nUser=%s\r\n' \
     "$SCRATCH/$n/tty" "$PG_host" "$PG_port" "$PG_dbname" "$PG_user" >"$SCRATCH/$n/config/RUVO.INI"
 done
-for n in "${NAMES[@]}"; do wait_for "reader $n" 10 test -e "$SCRATCH/$n/tty"; done
+for n in "${NAMES[@]}"; do poll "reader $n" 10 test -e "$SCRATCH/$n/tty"; done
 
 start_monitor() {
   local n=$1
@@ -91,22 +97,16 @@ start_monitor() {
 alive() { kill -0 "${MON_PID[$1]}" 2>/dev/null || fail "monitor $1 ended: $(tail -n 3 "$SCRATCH/$1/monitor.out")"; }
 
 # The first monitor makes the tables; the other two start on them.
+tables() { [ "$(sql "SELECT count(*) FROM pg_tables WHERE tablename IN ('Measures', 'Devices')")" = 2 ]; }
 start_monitor a
-wait_for "the tables" 30 bash -c "[ \"\$(psql -h '$PG_host' -p '$PG_port' -U '$PG_user' -d '$PG_dbname' -XAtq \
-  -c \"SELECT count(*) FROM pg_tables WHERE tablename IN ('Measures', 'Devices')\" 2>/dev/null)\" = 2 ]"
+poll "the tables" 30 tables
 start_monitor b
 start_monitor c
 
 # Mid-copy: every reader has a part of its readings in the database.
+at_least() { [ "$(stored "$1")" -ge "$2" ] 2>/dev/null; }
 part=$((RECORDS / 5))
-until_at=$(($(date +%s) + 120))
-for i in 0 1 2; do
-  until [ "$(stored "${CODES[$i]}")" -ge "$part" ]; do
-    alive "${NAMES[$i]}"
-    [ "$(date +%s)" -lt "$until_at" ] || fail "monitor ${NAMES[$i]} copies $part readings"
-    sleep 0.2
-  done
-done
+for i in 0 1 2; do poll "monitor ${NAMES[$i]} copies $part readings" 120 at_least "${CODES[$i]}" "$part"; done
 for i in 0 1 2; do
   c=$(stored "${CODES[$i]}")
   [ "$c" -lt "$RECORDS" ] || fail "reader ${NAMES[$i]} was copied whole before the restart; pace it slower"
@@ -116,28 +116,21 @@ done
 # The server goes away; every monitor goes on into its buffer.
 pg halt || fail "the server stops"
 down_at=$(date +%s)
-for n in "${NAMES[@]}"; do
-  until [ "$(waiting "$n")" -ge 3 ]; do
-    alive "$n"
-    [ $(($(date +%s) - down_at)) -lt 30 ] || fail "monitor $n holds nothing while the server is down"
-    sleep 0.2
-  done
-done
+holds() { [ "$(waiting "$1")" -ge "$2" ]; }
+for n in "${NAMES[@]}"; do poll "monitor $n holds readings while the server is down" 30 holds "$n" 3; done
 ok "with the server down, every monitor holds readings in its buffer"
 
 # One monitor is killed with readings waiting in its buffer.
 kill -9 "${MON_PID[b]}"
 wait "${MON_PID[b]}" 2>/dev/null
+MON_PID[b]=""
 killed_waiting=$(waiting b)
 echo "monitor b killed with $killed_waiting readings in its buffer"
 # It starts again while the server is still down: it waits for the server
 # with its buffer, not with tables of its own.
 start_monitor b
-until [ "$(held_ever b)" -gt "$killed_waiting" ]; do
-  alive b
-  [ $(($(date +%s) - down_at)) -lt 40 ] || fail "monitor b, started without the server, holds nothing new"
-  sleep 0.2
-done
+held_more() { [ "$(held_ever b)" -gt "$killed_waiting" ]; }
+poll "monitor b, started without the server, holds new readings" 30 held_more
 [ ! -e "$SCRATCH/b/program/Data/Measures.DB" ] || fail "monitor b, started without the server, made tables of its own"
 ok "monitor b, started without the server, holds its readings in its buffer"
 pg resume || fail "the server starts again"
@@ -147,24 +140,15 @@ echo "the server was down $(($(date +%s) - down_at)) s"
 # to their last reading into the buffers: with nothing new on the readers,
 # what waits must still reach the server once it is back.
 tail=$((RECORDS * 9 / 10))
-until_at=$(($(date +%s) + 120))
-for n in a c; do
-  i=$([ "$n" = a ] && echo 0 || echo 2)
-  until [ "$(stored "${CODES[$i]}")" -ge "$tail" ]; do
-    alive "$n"
-    [ "$(date +%s)" -lt "$until_at" ] || fail "monitor $n copies $tail readings"
-    sleep 0.2
-  done
-done
+either_near_end() { at_least "${CODES[0]}" "$tail" || at_least "${CODES[2]}" "$tail"; }
+poll "monitor a or c copies $tail readings" 120 either_near_end
+declare -A FINISHED
+for i in 0 2; do [ "$(position "${CODES[$i]}")" = "$RECORDS" ] && FINISHED[${NAMES[$i]}]=1; done
 pg halt || fail "the server stops again"
-held_position() { [ "$(sqlite3 "$(buffer_db "$1")" 'SELECT "LastRecNumber" FROM "Devices"' 2>/dev/null)" = "$RECORDS" ]; }
-for n in a c; do
-  until held_position "$n"; do
-    alive "$n"
-    [ "$(date +%s)" -lt "$until_at" ] || fail "monitor $n copies its reader to the end into its buffer"
-    sleep 0.2
-  done
-done
+[ -z "${FINISHED[a]:-}" ] || [ -z "${FINISHED[c]:-}" ] || fail "readers a and c were copied whole before the second stop"
+held_position() { [ -n "${FINISHED[$1]:-}" ] \
+  || [ "$(sqlite3 "$(buffer_db "$1")" 'SELECT "LastRecNumber" FROM "Devices"' 2>/dev/null)" = "$RECORDS" ]; }
+for n in a c; do poll "monitor $n copies its reader to the end into its buffer" 60 held_position "$n"; done
 echo "monitors a and c wait with $(waiting a) and $(waiting c) readings for the server"
 pg resume || fail "the server starts again"
 
@@ -174,7 +158,7 @@ complete() {
   local i
   for i in 0 1 2; do
     [ "$(stored "${CODES[$i]}")" -ge "$RECORDS" ] && [ "$(position "${CODES[$i]}")" = "$RECORDS" ] \
-      && [ "$(waiting "${NAMES[$i]}")" = 0 ] || { alive "${NAMES[$i]}"; return 1; }
+      && [ "$(waiting "${NAMES[$i]}")" = 0 ] || return 1
   done
 }
 state() {
@@ -184,11 +168,7 @@ state() {
       "$(position "${CODES[$i]}")" "$(waiting "${NAMES[$i]}")"
   done
 }
-until_at=$(($(date +%s) + 120))
-until complete; do
-  [ "$(date +%s)" -lt "$until_at" ] || fail "timed out waiting for every reading copied and forwarded: $(state)"
-  sleep 0.2
-done
+POLL_STATE=state poll "every reading copied and forwarded" 120 complete
 for i in 0 1 2; do
   n=${NAMES[$i]}
   c=$(stored "${CODES[$i]}")
@@ -207,11 +187,13 @@ total=$(sql 'SELECT count(*) FROM "Measures"')
 ok "every reading of every reader is in the database once ($total), and every position is the last record"
 
 # The monitors close the ordinary way; their buffers stay empty.
-for n in "${NAMES[@]}"; do kill -TERM "${MON_PID[$n]}"; done
+for n in "${NAMES[@]}"; do CLOSING[$n]=${MON_PID[$n]}; MON_PID[$n]=""; kill -TERM "${CLOSING[$n]}"; done
+closed() { ! kill -0 "$1" 2>/dev/null || grep -qs '^State:[[:space:]]*Z' "/proc/$1/status"; }
 for n in "${NAMES[@]}"; do
-  wait "${MON_PID[$n]}"
+  poll "monitor $n closes" 20 closed "${CLOSING[$n]}"
+  wait "${CLOSING[$n]}"
   status=$?
-  MON_PID[$n]=""
+  CLOSING[$n]=""
   [ "$status" = 0 ] || fail "monitor $n ended with status $status"
   [ "$(waiting "$n")" = 0 ] || fail "monitor $n's buffer still holds $(waiting "$n") readings"
 done
