@@ -97,6 +97,9 @@ int main(int argc, char **argv)
 
         DataModule dm;
         dm.setConnection(databaseSettings(IniFile(settingsPath)));
+        // A server out of reach at start is waited for: the readings wait in
+        // the buffer, as when it goes away later, not in the local files.
+        dm.setWaitForServer(true);
         setDataModule(&dm);
         if (const Result<> created = dm.dataModuleCreate(toldBy(activePrompt())); !created)
             tell(activePrompt(), *created.error);

@@ -130,6 +130,11 @@ bool DataModule::reconnectServer()
     QSqlQuery q(db);
     q.exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
     q.exec(QStringLiteral("SET client_min_messages TO warning"));
+    if (m_tablesPending) {
+        // The start-up without the server is finished now, quietly.
+        m_tablesPending = false;
+        prepareTables([](const QString &) {});
+    }
     return true;
 }
 

@@ -63,6 +63,12 @@ public:
     // server cannot be used (the default); without it nothing is opened then
     // and terminateRequested() is set.
     void setLocalFallback(bool fallback) { m_localFallback = fallback; }
+    // Whether the module stays on the server when it cannot be used at
+    // start (before any local fallback): the server's tables without a
+    // connection, as if it had been lost, so that readings wait in the
+    // buffer for it; the first reconnectServer() that succeeds finishes the
+    // start-up (missing tables, indexes). Off by default.
+    void setWaitForServer(bool wait) { m_waitForServer = wait; }
     const SqlDialect &dialect() const override { return m_dialect; }
 
     // Whether the tables are on a server whose connection can be lost, and
@@ -156,12 +162,15 @@ public:
 private:
     void openConnection(bool server);
     bool openServer(const std::function<void(const QString &)> &report);  // false (after its message) when the server cannot be used
+    Result<> prepareTables(const std::function<void(const QString &)> &report);  // the start-up's steps on open tables
     void closeConnection();
     void registerCollation();
 
     QString m_connectionName;
     StoreConnection m_connection;
     bool m_localFallback = true;
+    bool m_waitForServer = false;
+    bool m_tablesPending = false;  // started without the server: its tables are prepared at the reconnection
     SqlDialect m_dialect;
     QStringList m_attached;
     bool m_inTransaction = false;

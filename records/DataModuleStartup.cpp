@@ -30,6 +30,11 @@ bool DataModule::openServer(const std::function<void(const QString &)> &report)
     try {
         openConnection(true);
     } catch (const ERuvoError &e) {
+        // Waited for, the server's connection stays, closed, for the next try.
+        if (m_waitForServer) {
+            report(what + e.message().trimmed() + QStringLiteral("\rпоказания ожидают сервер в каталоге\r") + dataDir());
+            return false;
+        }
         report(what + e.message().trimmed() + local);
         closeConnection();
         return false;
@@ -46,8 +51,14 @@ Result<> DataModule::dataModuleCreate(const std::function<void(const Error &)> &
     };
 
     // A server that cannot be used is announced; the program goes on with
-    // the tables of its own data directory.
+    // the tables of its own data directory, or waits for the server.
     const bool onServer = m_connection.server() && openServer(report);
+    m_tablesPending = false;
+    if (m_connection.server() && !onServer && m_waitForServer && QSqlDatabase::contains(m_connectionName)) {
+        // On the server without a connection; reconnectServer() goes on.
+        m_tablesPending = true;
+        return {};
+    }
     if (m_connection.server() && !onServer && !m_localFallback) {
         m_terminateRequested = true;
         return {};
@@ -83,6 +94,11 @@ Result<> DataModule::dataModuleCreate(const std::function<void(const Error &)> &
             report(QStringLiteral("DM: Ошибка при открытии базы данных"));
     }
 
+    return prepareTables(report);
+}
+
+Result<> DataModule::prepareTables(const std::function<void(const QString &)> &report)
+{
     // 3. Missing tables are announced and created; a failure to create one
     //    goes to the caller and ends the start-up here.
     DataTable *const tables[] = {&m_measures, &m_notes, &m_devices, &m_cards};

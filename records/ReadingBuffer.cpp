@@ -356,5 +356,15 @@ ReaderPosition ReadingBuffer::loadPosition(DataModule &dm, int address, bool *cr
         if (const std::optional<ReaderPosition> held = heldPosition(address))
             return *held;
     }
-    return ReadingStore(dm).loadReaderPosition(address, created);
+    try {
+        return ReadingStore(dm).loadReaderPosition(address, created);
+    } catch (const std::exception &e) {
+        if (!serverLost(dm, e))
+            throw;
+        m_lastAttempt = QDateTime::currentMSecsSinceEpoch();
+    }
+    // Nothing known of this reader without the server: it is read from its
+    // first record into the buffer, and what the server holds already is
+    // found there when forwarded.
+    return ReaderPosition{};
 }

@@ -72,7 +72,8 @@ public:
     // server cannot be reached or readings wait. Raises as store().
     void savePosition(DataModule &dm, int address, const ReaderPosition &position);
     // The reader's position: the one held here (newer than the store's), or
-    // the store's (its Devices row current, created when missing: *created).
+    // the store's (its Devices row current, created when missing: *created);
+    // none (record 0) while the server cannot be reached.
     ReaderPosition loadPosition(DataModule &dm, int address, bool *created = nullptr);
     // Forwards what waits when the server can be reached; true when nothing
     // waits afterwards.

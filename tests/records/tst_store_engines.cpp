@@ -14,6 +14,7 @@
 #include "records/DataModule.h"
 #include "records/StoreMigration.h"
 
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
 #include <algorithm>
@@ -185,6 +186,25 @@ void TestStoreEngines::unreachableServerIsNamedAndTheFilesServe()
     QVERIFY(dm.connected());
     QVERIFY(dm.dialect().sqlite());
     QVERIFY(QFileInfo::exists(dir.tablePath(QStringLiteral("Cards.DB"))));
+
+    // The monitor waits for the server instead: no tables of its own, the
+    // server's dialect without a connection (readings go to the buffer), a
+    // new connection tried later. (Without the driver there is no server
+    // to wait for: the files serve, as above.)
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return;
+    storeDir other;
+    DataModule waiting;
+    waiting.setConnection(wrong);
+    waiting.setWaitForServer(true);
+    waiting.dataModuleCreate(toldBy(prompt));
+    QVERIFY(!waiting.terminateRequested());
+    QVERIFY2(prompt.texts().last().contains(QStringLiteral("показания ожидают сервер")), qPrintable(prompt.texts().last()));
+    QVERIFY(waiting.onServer());
+    QVERIFY(!waiting.connected());
+    QVERIFY(!waiting.reconnectServer());
+    QVERIFY(!QFileInfo::exists(other.tablePath(QStringLiteral("Cards.DB"))));
+    QVERIFY(!QFileInfo::exists(other.tablePath(QStringLiteral("Measures.DB"))));
 }
 
 void TestStoreEngines::dataDirectoryCopiedToServerOnce()

@@ -5,10 +5,12 @@
 #                                     UTF-8 database "ruvo_test"; writes the
 #                                     connection parameters to <state dir>/pg.env
 #   pg_cluster.sh stop <state dir>    stops the server and removes the cluster
+#   pg_cluster.sh halt <state dir>    stops the server (clients are cut off), keeps the cluster
+#   pg_cluster.sh resume <state dir>  starts the halted server again on the same socket
 # The server refuses to run as root: as root, it runs as the "postgres" user.
 set -euo pipefail
 
-cmd=${1:?start|stop}
+cmd=${1:?start|stop|halt|resume}
 state=${2:?state directory}
 mkdir -p "$state"
 env_file="$state/pg.env"
@@ -34,6 +36,12 @@ stop_cluster() {
   rm -f "$dir_file" "$env_file"
 }
 
+start_server() {  # start_server ROOT: the server of ROOT's cluster, on ROOT/sock only
+  as_owner "$bindir/pg_ctl" -D "$1/data" -l "$1/server.log" -w \
+    -o "-c listen_addresses='' -c unix_socket_directories='$1/sock' -c fsync=off" start >/dev/null \
+    || { cat "$1/server.log" >&2; exit 1; }
+}
+
 case "$cmd" in
 start)
   stop_cluster
@@ -49,9 +57,7 @@ start)
   trap 'stop_cluster' ERR
   as_owner "$bindir/initdb" -D "$root/data" -U ruvo --auth=trust -E UTF8 --locale=C.UTF-8 >"$root/initdb.log" 2>&1 \
     || { cat "$root/initdb.log" >&2; exit 1; }
-  as_owner "$bindir/pg_ctl" -D "$root/data" -l "$root/server.log" -w \
-    -o "-c listen_addresses='' -c unix_socket_directories='$root/sock' -c fsync=off" start >/dev/null \
-    || { cat "$root/server.log" >&2; exit 1; }
+  start_server "$root"
   as_owner "$bindir/createdb" -h "$root/sock" -U ruvo -E UTF8 -T template0 ruvo_test
   # The socket directory must be reachable by the tests' user.
   chmod 755 "$root" "$root/sock"
@@ -61,8 +67,16 @@ start)
 stop)
   stop_cluster
   ;;
+halt)
+  root=$(cat "$dir_file")
+  as_owner "$bindir/pg_ctl" -D "$root/data" -m fast -w stop >/dev/null
+  ;;
+resume)
+  root=$(cat "$dir_file")
+  start_server "$root"
+  ;;
 *)
-  echo "usage: $0 start|stop <state dir>" >&2
+  echo "usage: $0 start|stop|halt|resume <state dir>" >&2
   exit 2
   ;;
 esac
