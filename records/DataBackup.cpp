@@ -51,7 +51,7 @@ public:
             return;
         }
         try {
-            registerRecordsSqlFunctions(db);  // the indexes' collation
+            registerRecordsSqlFunctions(db);  // the collation of older files
         } catch (const ERuvoError &e) {
             m_error = e.message();
         }

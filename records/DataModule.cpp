@@ -2,7 +2,7 @@
 // table files, their journal and commit modes, the word to the table
 // objects, and the transactions. The start-up and shut-down (tables and
 // indexes) are in DataModuleStartup.cpp, what the module adds to SQLite
-// (the collation RUNOCASE, its functions, the bound on a statement's work)
+// (its functions, the collation of older files, the bound on a statement's work)
 // in SqliteFunctions.cpp.
 
 #include "records/DataModule.h"

@@ -6,8 +6,8 @@
 // there ("Measures.DB", "Notes.DB", "Devices.db", "Cards.DB"), attached to one
 // connection (an in-memory main database) under the table's name, so a
 // missing file is announced and recreated alone and each file opens in any
-// SQLite tool. Text indexes use the collation "RUNOCASE" (Unicode case
-// folding), which this module registers on its connection.
+// SQLite tool, for reading and writing: the case-insensitive order of the
+// texts is kept in plain sort-key columns (records/TableSortKeys.cpp).
 //
 // Life: the program creates one module after the main window, makes it the
 // global one (SetDM) and calls dataModuleCreate(); at exit it calls
@@ -181,7 +181,8 @@ private:
 };
 
 // Defines on a connection of the SQLite driver what the tables need: the
-// collation RUNOCASE of their text indexes and the function ruvo_prefix.
+// functions ruvo_key and ruvo_prefix, and the collation RUNOCASE of the text
+// indexes of files not yet converted to sort keys.
 // Raises EGeneralError when it cannot. For connections of the module's own
 // helpers that open a table file by themselves (the backup).
 void registerRecordsSqlFunctions(const QSqlDatabase &db);

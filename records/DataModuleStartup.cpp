@@ -172,14 +172,15 @@ struct IndexSpec {
 QList<IndexSpec> indexSpecs(const DataTable &table, const SqlDialect &d)
 {
     QList<IndexSpec> specs;
-    // The audit trail is looked up by time and table only; its long value
-    // texts get no index.
-    const bool audit = table.tableName() == QLatin1String("Audit");
     for (const FieldDef &f : table.fields()) {
-        if (audit && f.name != fieldName(AuditField::TimeLocal) && f.name != fieldName(AuditField::TableName))
-            continue;
-        specs.append({d.indexName(table.tableName(), f.name), d.indexDefinition(table.tableName(), f)});
+        if (fieldIndexed(table.tableName(), f))
+            specs.append({d.indexName(table.tableName(), f.name), d.indexDefinition(table.tableName(), f)});
     }
+    // The rows whose sort keys are still to be filled (written by another
+    // program), found at once.
+    const QString stale = table.sortKeysIndexDefinition();
+    if (!stale.isEmpty())
+        specs.append({DataTable::sortKeysIndexName(), stale});
     // The synchronisation cycle's duplicate check looks up one archive record
     // by its time, reader and number before every append; this index answers
     // it directly, also before the table has statistics. On the server,
@@ -230,7 +231,7 @@ void makeMissingIndexes(DataTable &table, const QList<IndexSpec> &specs)
 }
 
 // The indexes of a table file as they should be: wrong ones dropped, missing
-// ones made, damaged pages rebuilt, fresh statistics.
+// ones made, damaged pages rebuilt, fresh statistics; the sort keys whole.
 void rebuildFileIndexes(DataTable &table, const QList<IndexSpec> &specs)
 {
     const QString schema = quoted(table.tableName());
@@ -253,6 +254,11 @@ void rebuildFileIndexes(DataTable &table, const QList<IndexSpec> &specs)
         else
             table.exec(QStringLiteral("DROP INDEX %1.%2").arg(schema, quoted(it.key())));
     }
+    // A file of an older program gets its sort-key columns here, keys are
+    // filled before their indexes are made (cheaper than row by row), and
+    // the triggers that clear a key are put in place; all inside the
+    // exclusive open's transaction, so a file is converted wholly or not.
+    table.prepareSortKeys();
     for (const IndexSpec &s : specs) {
         if (!kept.contains(s.name))
             table.exec(QString(s.sql).replace(QStringLiteral("CREATE INDEX \"i"),

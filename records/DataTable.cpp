@@ -100,11 +100,16 @@ void DataTable::createTable()
     QStringList columns;
     for (int i = 0; i < m_fields.size(); ++i)
         columns.append(quoted(m_fields[i].name) + QLatin1Char(' ') + m_dm->dialect().columnType(m_fields[i], i == 0, autoKey));
+    for (const FieldDef &f : std::as_const(m_fields)) {
+        if (hasSortKey(f))
+            columns.append(quoted(SqlDialect::sortKeyColumn(f.name)) + QStringLiteral(" BLOB"));
+    }
     const QString schema = quoted(m_tableName);
     Transaction tx(*m_dm);
     // Remains of the table (with its indexes) go first.
     exec(QStringLiteral("DROP TABLE IF EXISTS %1").arg(sqlName()));
     exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(sqlName(), columns.join(QStringLiteral(", "))));
+    prepareSortKeys();
     if (m_dm->dialect().sqlite())
         exec(QStringLiteral("PRAGMA %1.user_version = 1").arg(schema));
     tx.commit();

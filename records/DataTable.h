@@ -167,9 +167,30 @@ public:
     QVariantList whereParams() const;
     // "ORDER BY ..." of the current sort order (descending reverses it).
     QString orderByClause(bool descending = false) const;
-    // The SQL expression a field sorts by: the quoted name, with the
-    // case-insensitive collation for texts.
+    // The SQL expression a field sorts by: the quoted name, the key of the
+    // case-insensitive order for texts.
     QString sortExpression(const QString &field) const;
+    // SQLite: every indexed text field has a sort-key column beside it
+    // (SqlDialect::sortKeyColumn: the folded text, compared byte by byte, in
+    // the order of the case-insensitive comparison), which the field's index
+    // holds; a trigger clears the key when another program changes the text,
+    // and rows another program inserts come without one. The program fills
+    // missing keys at start-up and before it orders or searches by such a
+    // field. The columns are the program's own: fields() never lists them.
+    bool hasSortKey(const FieldDef &field) const;
+    // The key expression for a column expression of the field: its sort-key
+    // column where it has one, the computed key otherwise.
+    QString keyExpression(const FieldDef &field, const QString &column) const;
+    // Fills the missing keys (cheap when none is missing); quietly leaves
+    // them when the file cannot be written now.
+    void fillSortKeys() const;
+    // Start-up: adds missing sort-key columns, fills every missing key and
+    // makes the triggers. Inside the exclusive open.
+    void prepareSortKeys();
+    // The partial index of the rows whose keys are missing (empty without
+    // sort keys) and its name.
+    QString sortKeysIndexDefinition() const;
+    static QString sortKeysIndexName() { return QStringLiteral("iSortKeys"); }
     // The values of field in the first and the last row shown when the rows
     // are sorted by that field (blanks sort first); both null when no row is
     // shown. The current row and sort order do not change.

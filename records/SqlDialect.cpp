@@ -45,13 +45,25 @@ QString SqlDialect::columnType(const FieldDef &f, bool first, bool autoKey) cons
 
 QString SqlDialect::textKey(const QString &column) const
 {
-    return sqlite() ? column + QStringLiteral(" COLLATE RUNOCASE") : QString::fromLatin1(kPgFold).arg(column);
+    return sqlite() ? QStringLiteral("ruvo_key(%1)").arg(column) : QString::fromLatin1(kPgFold).arg(column);
 }
 
 QString SqlDialect::textKeyOfParam() const
 {
-    // On SQLite the column's collation applies to the comparison itself.
-    return sqlite() ? QStringLiteral("?") : QString::fromLatin1(kPgFold).arg(QStringLiteral("CAST(? AS TEXT)"));
+    return sqlite() ? QStringLiteral("ruvo_key(?)")
+                    : QString::fromLatin1(kPgFold).arg(QStringLiteral("CAST(? AS TEXT)"));
+}
+
+QString SqlDialect::sortKeyTrigger(const QString &table, const QString &field) const
+{
+    // A statement that changes the text and leaves its key as it was (any
+    // tool's but the program's) clears the key; the program writes both, or
+    // fills a key without touching the text, and the trigger stays quiet.
+    const QString text = quoted(field);
+    return QStringLiteral("CREATE TRIGGER %1 AFTER UPDATE OF %2 ON %3 WHEN NEW.%2 IS NOT OLD.%2 AND NEW.%4 IS OLD.%4 "
+                          "BEGIN UPDATE %3 SET %4 = NULL WHERE rowid = NEW.rowid; END")
+        .arg(quoted(sortKeyColumn(field) + QStringLiteral("_clear")), text, quoted(table),
+             quoted(sortKeyColumn(field)));
 }
 
 QString SqlDialect::unindexed(const QString &column) const
@@ -80,16 +92,17 @@ QString SqlDialect::indexDefinition(const QString &table, const FieldDef &f) con
     const QString column = quoted(f.name);
     QString key = column;
     if (f.type == FieldType::Text)
-        key = sqlite() ? column + QStringLiteral(" COLLATE RUNOCASE") : QStringLiteral("(%1)").arg(textKey(column));
+        key = sqlite() ? quoted(sortKeyColumn(f.name)) : QStringLiteral("(%1)").arg(textKey(column));
     return QStringLiteral("CREATE INDEX %1 ON %2(%3)").arg(quoted(indexName(table, f.name)), quoted(table), key);
 }
 
-QString SqlDialect::prefixCondition(const QString &column, bool caseInsensitive, int *paramCount) const
+QString SqlDialect::prefixCondition(const QString &column, const QString &key, bool caseInsensitive,
+                                    int *paramCount) const
 {
     if (sqlite()) {
         *paramCount = 3;
-        return QStringLiteral("%1 >= ? AND %1 < ? AND ruvo_prefix(%2, ?, %3)")
-            .arg(textKey(column), column, caseInsensitive ? QStringLiteral("1") : QStringLiteral("0"));
+        return QStringLiteral("%1 >= %4 AND %1 < %4 AND ruvo_prefix(%2, ?, %3)")
+            .arg(key, column, caseInsensitive ? QStringLiteral("1") : QStringLiteral("0"), textKeyOfParam());
     }
     *paramCount = 1;
     if (caseInsensitive)

@@ -26,9 +26,17 @@ public:
 
     // The key texts are ordered and compared by without regard to letter case
     // (Unicode case folding, Cyrillic included), for a column expression and
-    // for a bound value ("?") compared with it.
+    // for a bound value ("?") compared with it. On SQLite the key is computed
+    // by the program's function ruvo_key (a blob compared byte by byte); an
+    // indexed text field keeps it stored in its sort-key column instead, so
+    // that the files need nothing of the program's to be written.
     QString textKey(const QString &column) const;
     QString textKeyOfParam() const;
+    // SQLite: the name of the sort-key column of a text field, and the
+    // trigger (plain SQL, run by any SQLite tool) that clears the key when
+    // the text changes; the program fills cleared and missing keys again.
+    static QString sortKeyColumn(const QString &field) { return field + QStringLiteral("_key"); }
+    QString sortKeyTrigger(const QString &table, const QString &field) const;
     // The collation that compares texts exactly, code point by code point.
     QString exactCollation() const { return sqlite() ? QStringLiteral("BINARY") : QStringLiteral("\"C\""); }
     // A column written so that no index matches it (the planner then sorts
@@ -39,14 +47,16 @@ public:
     QString indexedBy(const QString &indexName) const;
     QString notIndexed() const;
 
-    // The name of the index of one field, and its definition.
+    // The name of the index of one field, and its definition (a text field's
+    // index on SQLite holds its sort-key column).
     QString indexName(const QString &table, const QString &field) const;
     QString indexDefinition(const QString &table, const FieldDef &f) const;
 
-    // A condition that a text column begins with a bound value (bound twice
-    // on SQLite: a range the index narrows, then the exact test; once on
+    // A condition that a text column begins with a bound value (bound three
+    // times on SQLite: a range of the key expression key (the sort-key
+    // column, which its index narrows), then the exact test; once on
     // PostgreSQL). caseInsensitive ignores letter case.
-    QString prefixCondition(const QString &column, bool caseInsensitive, int *paramCount) const;
+    QString prefixCondition(const QString &column, const QString &key, bool caseInsensitive, int *paramCount) const;
 
     // Appended to an INSERT so that it returns the new automatic key as a row
     // (empty where the driver reports it itself).

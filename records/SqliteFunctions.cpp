@@ -1,5 +1,6 @@
 // The database module's additions to SQLite through its C interface: the
-// collation RUNOCASE and the function ruvo_prefix on the connection, the
+// functions ruvo_key and ruvo_prefix and the collation RUNOCASE (the text
+// indexes of files written before the sort-key columns) on the connection, the
 // bound on a statement's work (withinSteps) and the functions defined for
 // the length of one piece of work (withFunction).
 
@@ -144,6 +145,36 @@ int ruNoCaseCompare(void *, int len1, const void *s1, int len2, const void *s2)
                              sqliteUtf16(static_cast<const char *>(s2), len2));
 }
 
+// ruvo_key(text): the key of the case-insensitive order, a blob whose plain
+// byte order is the order of RUNOCASE: each UTF-16 code unit folded as Qt's
+// case-insensitive comparison folds it (a low surrogate through the whole
+// character), written big-endian. Null stays null.
+void ruKeyFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    if (argc != 1 || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const auto *s = static_cast<const char16_t *>(sqlite3_value_text16(argv[0]));
+    const int n = sqlite3_value_bytes16(argv[0]) / 2;
+    QByteArray key(qsizetype(n) * 2, Qt::Uninitialized);
+    char16_t last = 0;
+    for (int i = 0; i < n; ++i) {
+        const char16_t u = s[i];
+        char16_t folded;
+        if (QChar::isLowSurrogate(u) && QChar::isHighSurrogate(last)) {
+            const char32_t cp = QChar::toCaseFolded(QChar::surrogateToUcs4(last, u));
+            folded = QChar::requiresSurrogates(cp) ? QChar::lowSurrogate(cp) : char16_t(cp);
+        } else {
+            folded = char16_t(QChar::toCaseFolded(char32_t(u)));
+        }
+        last = u;
+        key[2 * i] = char(folded >> 8);
+        key[2 * i + 1] = char(folded & 0xFF);
+    }
+    sqlite3_result_blob(ctx, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+}
+
 // ruvo_prefix(value, prefix, caseInsensitive): 1 when value begins with prefix.
 void ruPrefixFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
@@ -177,6 +208,10 @@ void registerRecordsSqlFunctions(const QSqlDatabase &db)
     if (!h)
         throw EGeneralError(QStringLiteral("Нет доступа к соединению SQLite"));
     if (sqlite3_create_collation_v2(h, kCollation, SQLITE_UTF8, nullptr, ruNoCaseCompare, nullptr)
+        != SQLITE_OK)
+        throw EGeneralError(QString::fromUtf8(sqlite3_errmsg(h)));
+    if (sqlite3_create_function_v2(h, "ruvo_key", 1, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr, ruKeyFunction,
+                                   nullptr, nullptr, nullptr)
         != SQLITE_OK)
         throw EGeneralError(QString::fromUtf8(sqlite3_errmsg(h)));
     if (sqlite3_create_function_v2(h, "ruvo_prefix", 3, SQLITE_UTF16 | SQLITE_DETERMINISTIC, nullptr,

@@ -144,6 +144,11 @@ void DataTable::post()
             cols.append(quoted(m_fields[i].name));
             marks.append(QStringLiteral("?"));
             params.append(stored);
+            if (hasSortKey(m_fields[i])) {
+                cols.append(quoted(SqlDialect::sortKeyColumn(m_fields[i].name)));
+                marks.append(m_dm->dialect().textKeyOfParam());
+                params.append(stored);
+            }
         }
         if (!autoKey && m_values[0].isNull())
             throw EGeneralError(QStringLiteral("%1: не задано значение ключевого поля %2").arg(m_tableName, keyField()));
@@ -188,6 +193,11 @@ void DataTable::post()
                 continue;
             sets.append(quoted(m_fields[i].name) + QStringLiteral(" = ?"));
             params.append(toStorage(m_fields[i], m_values[i]));
+            if (hasSortKey(m_fields[i])) {
+                sets.append(quoted(SqlDialect::sortKeyColumn(m_fields[i].name)) + QStringLiteral(" = ")
+                            + m_dm->dialect().textKeyOfParam());
+                params.append(toStorage(m_fields[i], m_values[i]));
+            }
         }
         if (sets.isEmpty()) {
             m_modified = false;

@@ -191,13 +191,14 @@ bool DataTable::locate(const QStringList &fields, const QVariantList &values, Lo
         } else if (f.type == FieldType::Text) {
             const QString text = stored.toString();
             const SqlDialect &d = m_dm->dialect();
-            const QString ciCol = d.textKey(col);
+            const QString ciCol = keyExpression(f, col);
+            fillSortKeys();
             if (partial) {
                 // Every text beginning with the value, in any letter case, lies
                 // in this range of the case-insensitive order (the range lets
                 // the index narrow the search); the exact test decides.
                 int n = 0;
-                conds.append(d.prefixCondition(col, ci, &n));
+                conds.append(d.prefixCondition(col, ciCol, ci, &n));
                 if (n == 3)
                     params << text << text + QChar(0xFFFF) << text;
                 else

@@ -100,7 +100,7 @@ QString DataTable::whereWith(const QString &extra, bool viaKeys) const
 QString DataTable::sortExpression(const QString &field) const
 {
     const FieldDef &f = fieldDef(field);
-    return f.type == FieldType::Text ? m_dm->dialect().textKey(quoted(f.name)) : quoted(f.name);
+    return f.type == FieldType::Text ? keyExpression(f, quoted(f.name)) : quoted(f.name);
 }
 
 QString DataTable::sortColumn() const
@@ -112,8 +112,11 @@ QString DataTable::orderByClause(bool descending) const
 {
     const QString dir = descending ? QStringLiteral(" DESC") : QString();
     const QString key = quoted(keyField()) + dir;
-    if (m_sortField > 0)
+    if (m_sortField > 0) {
+        if (hasSortKey(m_fields[m_sortField]))
+            fillSortKeys();
         return QStringLiteral("ORDER BY ") + sortColumn() + dir + QStringLiteral(", ") + key;
+    }
     return QStringLiteral("ORDER BY ") + key;
 }
 
@@ -134,9 +137,11 @@ DataTable::OrderSql DataTable::orderSql() const
     if (m_sortField > 0) {
         const FieldDef &f = m_fields[m_sortField];
         o.col = o.subset ? d.unindexed(quoted(f.name)) : quoted(f.name);
-        o.expr = f.type == FieldType::Text ? d.textKey(o.subset ? QStringLiteral("(%1)").arg(o.col) : o.col) : o.col;
-        if (f.type == FieldType::Text)
+        o.expr = f.type == FieldType::Text ? keyExpression(f, o.subset ? QStringLiteral("(%1)").arg(o.col) : o.col) : o.col;
+        if (f.type == FieldType::Text) {
             o.param = d.textKeyOfParam();
+            fillSortKeys();
+        }
         o.asc = QStringLiteral("ORDER BY %1, %2").arg(o.expr, o.key);
         o.desc = QStringLiteral("ORDER BY %1 DESC, %2 DESC").arg(o.expr, o.key);
     } else {
@@ -176,7 +181,9 @@ void DataTable::setFieldFromTable(const QString &field, const QString &source)
 void DataTable::setFieldFromTable(const FieldDef &f, const QString &source, bool many)
 {
     const QString schema = quoted(m_tableName);
-    // The plain indexes that hold the field, as they are defined in the file.
+    // The plain indexes that hold the field (or its sort key), as they are
+    // defined in the file.
+    const QString keyColumn = hasSortKey(f) ? SqlDialect::sortKeyColumn(f.name) : QString();
     QList<QPair<QString, QString>> indexes;
     if (many) {
         QSqlQuery q = exec(QStringLiteral("SELECT name, sql FROM %1.sqlite_master WHERE type = 'index' AND tbl_name = ? "
@@ -190,8 +197,11 @@ void DataTable::setFieldFromTable(const FieldDef &f, const QString &source, bool
                 continue;
             QSqlQuery columns = exec(QStringLiteral("PRAGMA %1.index_info(%2)").arg(schema, quoted(name)));
             bool holds = false;
-            while (columns.next())
-                holds = holds || columns.value(2).toString().compare(f.name, Qt::CaseInsensitive) == 0;
+            while (columns.next()) {
+                const QString column = columns.value(2).toString();
+                holds = holds || column.compare(f.name, Qt::CaseInsensitive) == 0
+                    || (!keyColumn.isEmpty() && column.compare(keyColumn, Qt::CaseInsensitive) == 0);
+            }
             if (holds)
                 indexes.append({name, q.value(1).toString()});
         }
@@ -221,8 +231,15 @@ void DataTable::setFieldFromTable(const FieldDef &f, const QString &source, bool
     // The source is read in key order and each row reached by its key
     // (NOT INDEXED keeps SQLite from walking the whole table along an index
     // instead).
-    exec(QStringLiteral("UPDATE %1 AS t NOT INDEXED SET %2 = s.\"Value\" FROM %3 AS s WHERE t.%4 = s.\"Key\"")
-             .arg(sqlName(), quoted(f.name), source, quoted(keyField())));
+    const QString keySet = keyColumn.isEmpty() ? QString()
+                                               : QStringLiteral(", %1 = %2").arg(quoted(keyColumn),
+                                                                                m_dm->dialect().textKey(QStringLiteral("s.\"Value\"")));
+    exec(QStringLiteral("UPDATE %1 AS t NOT INDEXED SET %2 = s.\"Value\"%5 FROM %3 AS s WHERE t.%4 = s.\"Key\"")
+             .arg(sqlName(), quoted(f.name), source, quoted(keyField()), keySet));
+    // A text that changed only in letter case keeps its key, which the
+    // trigger then clears: filled again here.
+    if (!keyColumn.isEmpty())
+        fillSortKeys();
     for (const auto &index : std::as_const(dropped)) {
         QString sql = index.second;
         sql.replace(0, QStringLiteral("CREATE INDEX ").size() + quoted(index.first).size(),

@@ -158,6 +158,8 @@ QPair<QVariant, QVariant> DataTable::firstAndLastValue(const QString &field) con
 {
     requireActive();
     const FieldDef &f = fieldDef(field);
+    if (f.type == FieldType::Text)
+        fillSortKeys();
     // As for the grid's pages: walk the field's index, unless the filter
     // selects so few rows that sorting them is cheaper.
     const bool subset = filterApplied() && qint64(recordCount()) * 50 < qint64(totalRows());

@@ -200,6 +200,13 @@ QString fieldName(AuditField field)
     return fields.at(int(field)).name;
 }
 
+bool fieldIndexed(const QString &table, const FieldDef &field)
+{
+    if (table != QLatin1String("Audit"))
+        return true;
+    return field.name == fieldName(AuditField::TimeLocal) || field.name == fieldName(AuditField::TableName);
+}
+
 QList<FilterField> filterFieldsOf(const QList<FieldDef> &fields)
 {
     QList<FilterField> list;

@@ -171,6 +171,10 @@ QStringList fieldNames(std::initializer_list<Field> fields)
     return names;
 }
 
+// Whether a table keeps an index on the field: every field does, but for
+// the audit trail's long value texts (it is looked up by time and table).
+bool fieldIndexed(const QString &table, const FieldDef &field);
+
 // A field list as the filter language sees it (name, type, label, size).
 QList<FilterField> filterFieldsOf(const QList<FieldDef> &fields);
 

@@ -25,7 +25,10 @@ QList<QStringList> measuresRows(DataModule &dm)
 {
     QList<QStringList> rows;
     QSqlQuery q(dm.database());
-    if (!q.exec(QStringLiteral("SELECT * FROM %1 ORDER BY 1").arg(dm.measures().sqlName())))
+    QStringList fields;
+    for (const FieldDef &f : dm.measures().fields())
+        fields << QLatin1Char('"') + f.name + QLatin1Char('"');
+    if (!q.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY 1").arg(fields.join(QLatin1Char(',')), dm.measures().sqlName())))
         qFatal("measuresRows failed");
     while (q.next()) {
         QStringList row;

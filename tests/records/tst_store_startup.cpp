@@ -10,10 +10,14 @@
 #include "records/DataModule.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
+
+#include <tuple>
 
 namespace {
 
@@ -44,6 +48,12 @@ QStringList expectedIndexNames(const DataTable &t)
     if (t.tableName() == QLatin1String("Measures"))
         names << QStringLiteral("iArchiveRecord")   // the duplicate check's own index
               << QStringLiteral("iDosimeterTime");  // dose control's sums per dosimeter and time
+    for (const FieldDef &f : t.fields()) {
+        if (f.type == FieldType::Text) {
+            names << QStringLiteral("iSortKeys");  // the rows whose sort keys are to be filled
+            break;
+        }
+    }
     names.sort();
     return names;
 }
@@ -91,6 +101,7 @@ private slots:
     void deletedTableRecreatedAloneOthersKeepRows();
     void missingAndAlteredIndexesRebuiltSilently();
     void damagedTableReportedAndLeftUntouched();
+    void oldFilesConvertAndTakeStockWrites();
     void lockedTableReportedOthersGoOn();
     void directoryThatCannotBeCreated();
     void destroyClosesEverything();
@@ -185,11 +196,160 @@ void TestStoreStartup::missingAndAlteredIndexesRebuiltSilently()
     QSqlQuery q(dm->database());
     QVERIFY(q.exec(QStringLiteral("SELECT sql FROM \"Measures\".sqlite_master WHERE name='iName'")));
     QVERIFY(q.next());
-    QCOMPARE(q.value(0).toString(), QStringLiteral("CREATE INDEX \"iName\" ON \"Measures\"(\"Name\" COLLATE RUNOCASE)"));
+    QCOMPARE(q.value(0).toString(), QStringLiteral("CREATE INDEX \"iName\" ON \"Measures\"(\"Name_key\")"));
     q.finish();
     // The rebuilt index serves a case-insensitive look-up.
     QVERIFY(dm->measures().locate(QStringLiteral("Name"), QStringLiteral("метка5"), LocateOption::CaseInsensitive));
     QCOMPARE(dm->measures().recordCount(), 3000);
+}
+
+// SQL run by the stock SQLite shell on a table file: its output, and
+// whether it succeeded.
+QPair<bool, QString> stockSqlite(const QString &path, const QString &sql)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), QStringLiteral("-cmd"), QStringLiteral(".timeout 5000"),
+                                        path, sql});
+    const bool finished = p.waitForFinished(20000);
+    return {finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0,
+            QString::fromUtf8(p.readAll())};
+}
+
+// The rows of a table in the grid's order by a text field (texts and keys).
+QList<QPair<QString, qint64>> gridOrder(DataTable &t, const QString &field)
+{
+    t.setIndexFieldNames(field);
+    QList<QPair<QString, qint64>> rows;
+    for (t.first(); !t.eof(); t.next())
+        rows.append({t.fieldValue(field).toString(), t.fieldValue(t.keyField()).toLongLong()});
+    return rows;
+}
+
+// The same rows as the order should be: blanks first, then the texts without
+// regard to letter case, ties by key.
+QList<QPair<QString, qint64>> expectedOrder(QList<QPair<QString, qint64>> rows)
+{
+    std::sort(rows.begin(), rows.end(), [](const auto &a, const auto &b) {
+        const int c = a.first.compare(b.first, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.second < b.second;
+    });
+    return rows;
+}
+
+void TestStoreStartup::oldFilesConvertAndTakeStockWrites()
+{
+    if (testOnServer())
+        QSKIP("the table files only");
+    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty(), "sqlite3 (scripts/setup) is missing");
+    storeDir dir;
+    ScriptedPrompt prompt;
+    const QStringList fios{QStringLiteral("Борисов"), QStringLiteral("алексеев"), QStringLiteral("Ёлкин"),
+                           QStringLiteral("вова"), QStringLiteral("Алексеев"), QStringLiteral("ЕЛИН"), QString()};
+    {
+        auto dm = dir.start();
+        for (const QString &fio : fios) {
+            dm->measures().append();
+            dm->measures().setFieldValue(QStringLiteral("FIO"), fio.isEmpty() ? QVariant() : QVariant(fio));
+            dm->measures().setFieldValue(QStringLiteral("Name"), fio.toUpper() + QStringLiteral("-м"));
+            dm->measures().post();
+            addRow(dm->cards(), QStringLiteral("FIO"), fio.isEmpty() ? QVariant() : QVariant(fio));
+        }
+        dm->dataModuleDestroy();
+    }
+    // The files as an older program left them: the text indexes in its own
+    // collation, no sort keys.
+    for (const auto &[file, table, schema] : {std::make_tuple(QStringLiteral("Measures.DB"), QStringLiteral("Measures"), measuresSchema()),
+                                              std::make_tuple(QStringLiteral("Cards.DB"), QStringLiteral("Cards"), cardsSchema())}) {
+        const QString name = QStringLiteral("old-") + table;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(dir.tablePath(file));
+            QVERIFY(db.open());
+            registerRecordsSqlFunctions(db);
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("DROP INDEX \"iSortKeys\"")));
+            for (const FieldDef &f : schema) {
+                if (f.type != FieldType::Text)
+                    continue;
+                for (const QString &sql : {QStringLiteral("DROP TRIGGER \"%1_key_clear\""), QStringLiteral("DROP INDEX \"i%1\""),
+                                           QStringLiteral("ALTER TABLE \"%2\" DROP COLUMN \"%1_key\""),
+                                           QStringLiteral("CREATE INDEX \"i%1\" ON \"%2\"(\"%1\" COLLATE RUNOCASE)")})
+                    QVERIFY2(q.exec(QString(sql).replace(QStringLiteral("%1"), f.name).replace(QStringLiteral("%2"), table)),
+                             qPrintable(q.lastError().text()));
+            }
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+    const QString measuresPath = dir.tablePath(QStringLiteral("Measures.DB"));
+    const QString cardsPath = dir.tablePath(QStringLiteral("Cards.DB"));
+    QVERIFY(stockSqlite(cardsPath, QStringLiteral("INSERT INTO Cards (FIO) VALUES ('x');")).second.contains(QStringLiteral("RUNOCASE")));
+
+    prompt.asked.clear();
+    auto dm = dir.start();
+    QCOMPARE(prompt.texts(), QStringList());
+    QCOMPARE(dm->measures().recordCount(), int(fios.size()));
+    QCOMPARE(dm->cards().recordCount(), int(fios.size()));
+    // Every table file the program writes takes a stock insert and update.
+    for (DataTable *t : {&dm->measures(), &dm->notes(), &dm->devices(), &dm->cards(), &dm->doseLevels(),
+                         &dm->dosePersons(), &dm->doseAlerts(), &dm->audit()}) {
+        QString text;
+        for (const FieldDef &f : t->fields())
+            text = text.isEmpty() && f.type == FieldType::Text ? f.name : text;
+        const QString update = text.isEmpty() ? QString()
+            : QStringLiteral("UPDATE \"%1\" SET \"%2\" = 'Тест' WHERE rowid = last_insert_rowid();").arg(t->tableName(), text);
+        const auto run = stockSqlite(t->filePath(), QStringLiteral("BEGIN; INSERT INTO \"%1\" DEFAULT VALUES; %2 ROLLBACK;")
+                                                          .arg(t->tableName(), update));
+        QVERIFY2(run.first, qPrintable(t->fileName() + QStringLiteral(": ") + run.second));
+    }
+    // Rows written with the stock shell while the program has the files open.
+    for (const auto &[path, sql] : {qMakePair(measuresPath, QStringLiteral(
+                                        "INSERT INTO Measures (ID, Name, FIO, Dose) VALUES (7, 'ёжик', 'Ёжиков Пётр', 1.5);"
+                                        "UPDATE Measures SET FIO = 'аБрамов' WHERE FIO = 'вова';")),
+                                    qMakePair(cardsPath, QStringLiteral(
+                                        "INSERT INTO Cards (ID, FIO) VALUES (900, 'яшин Лев'), (901, 'ёлкин');"
+                                        "UPDATE Cards SET FIO = 'АНДРЕЕВ' WHERE FIO = 'Борисов';"))}) {
+        const auto run = stockSqlite(path, sql);
+        QVERIFY2(run.first, qPrintable(run.second));
+    }
+    auto check = [&] {
+        for (DataTable *t : {&dm->measures(), &dm->cards()}) {
+            t->refresh();
+            const auto rows = gridOrder(*t, QStringLiteral("FIO"));
+            QCOMPARE(rows.size(), t == &dm->cards() ? 9 : 8);
+            QCOMPARE(rows, expectedOrder(rows));
+        }
+        QVERIFY(dm->measures().locate(QStringLiteral("FIO"), QStringLiteral("ЁЖИКОВ пётр"), LocateOption::CaseInsensitive));
+        QCOMPARE(dm->measures().fieldValue(QStringLiteral("Name")).toString(), QStringLiteral("ёжик"));
+        QVERIFY(dm->measures().locate(QStringLiteral("FIO"), QStringLiteral("абр"),
+                                      LocateOptions(LocateOption::CaseInsensitive) | LocateOption::PartialKey));
+        QCOMPARE(dm->measures().fieldValue(QStringLiteral("FIO")).toString(), QStringLiteral("аБрамов"));
+        QVERIFY(!dm->measures().locate(QStringLiteral("FIO"), QStringLiteral("вова"), LocateOption::CaseInsensitive));
+        QVERIFY(dm->cards().locate(QStringLiteral("FIO"), QStringLiteral("ЯШИН ЛЕВ"), LocateOption::CaseInsensitive));
+        QVERIFY(dm->cards().locate(QStringLiteral("FIO"), QStringLiteral("андреев"), LocateOption::CaseInsensitive));
+        // The order by a name is walked along its index, not sorted whole.
+        QSqlQuery plan(dm->database());
+        QVERIFY(plan.exec(QStringLiteral("EXPLAIN QUERY PLAN SELECT * FROM \"Measures\".\"Measures\" ")
+                          + dm->measures().orderByClause()));
+        QString steps;
+        while (plan.next())
+            steps += plan.value(3).toString() + QLatin1Char(';');
+        QVERIFY2(steps.contains(QStringLiteral("iFIO")) && !steps.contains(QStringLiteral("TEMP B-TREE")), qPrintable(steps));
+    };
+    check();
+    if (QTest::currentTestFailed())
+        return;
+    // Started again: nothing left to convert, the keys as they were.
+    auto keys = [&] {
+        QSqlQuery q(dm->database());
+        q.exec(QStringLiteral("SELECT group_concat(hex(\"FIO_key\") || hex(\"Name_key\")) FROM \"Measures\".\"Measures\""));
+        return q.next() ? q.value(0).toString() : QString();
+    };
+    const QString before = keys();
+    dm->dataModuleDestroy();
+    dm = dir.start();
+    QCOMPARE(keys(), before);
+    check();
 }
 
 void TestStoreStartup::damagedTableReportedAndLeftUntouched()
