@@ -117,8 +117,6 @@ BenchEngine::BenchEngine(QStringList &args)
         if ((a == QLatin1String("--engine") || a == QLatin1String("--pg-env")) && i + 1 < args.size()) {
             (a == QLatin1String("--engine") ? engine : envFile) = args[i + 1];
             args.remove(i, 2);
-        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            usageError(QString());
         } else {
             ++i;
         }
