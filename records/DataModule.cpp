@@ -98,11 +98,14 @@ void DataModule::openConnection(bool server)
         db.setConnectOptions(m_connection.connectOptions());
         if (!db.open())
             throw EGeneralError(db.lastError().text());
+        forgetServerStatements(db);
         QSqlQuery q(db);
         // Texts travel as UTF-8, whatever the server's default.
         q.exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
         // Notices ("table does not exist, skipping") are no news to anyone.
         q.exec(QStringLiteral("SET client_min_messages TO warning"));
+        // Statements prepared once are still planned for each one's values.
+        q.exec(QStringLiteral("SET plan_cache_mode TO force_custom_plan"));
         return;
     }
     m_dialect = SqlDialect(SqlEngine::Sqlite);
@@ -127,9 +130,11 @@ bool DataModule::reconnectServer()
     m_inTransaction = false;
     if (!db.open())
         return false;
+    forgetServerStatements(db);
     QSqlQuery q(db);
     q.exec(QStringLiteral("SET client_encoding TO 'UTF8'"));
     q.exec(QStringLiteral("SET client_min_messages TO warning"));
+    q.exec(QStringLiteral("SET plan_cache_mode TO force_custom_plan"));
     if (m_tablesPending) {
         // The start-up without the server is finished now, quietly.
         m_tablesPending = false;

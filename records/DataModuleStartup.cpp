@@ -164,6 +164,9 @@ namespace {
 struct IndexSpec {
     QString name;
     QString sql;
+    // On the server: the column an index of this name made by an older
+    // version lacks at its end (the key of a field's index); empty: none.
+    QString lastColumn = QString();
 };
 
 // The indexes a table keeps: one per field, named "i" + field name; texts
@@ -173,8 +176,10 @@ QList<IndexSpec> indexSpecs(const DataTable &table, const SqlDialect &d)
 {
     QList<IndexSpec> specs;
     for (const FieldDef &f : table.fields()) {
-        if (fieldIndexed(table.tableName(), f))
-            specs.append({d.indexName(table.tableName(), f.name), d.indexDefinition(table.tableName(), f)});
+        if (!fieldIndexed(table.tableName(), f))
+            continue;
+        specs.append({d.indexName(table.tableName(), f.name), d.indexDefinition(table.tableName(), f, table.keyField()),
+                      !d.sqlite() && f.name != table.keyField() ? quoted(table.keyField()) : QString()});
     }
     // The rows whose sort keys are still to be filled (written by another
     // program), found at once.
@@ -211,14 +216,20 @@ void makeMissingIndexes(DataTable &table, const QList<IndexSpec> &specs)
     QSqlQuery q = table.exec(QStringLiteral("SELECT indexname, indexdef FROM pg_indexes WHERE schemaname = current_schema() "
                                             "AND tablename = ?"),
                              {table.tableName()});
-    QHash<QString, bool> present;  // name: unique
+    QHash<QString, QString> present;  // name: definition
     while (q.next())
-        present.insert(q.value(0).toString(), q.value(1).toString().startsWith(QLatin1String("CREATE UNIQUE")));
+        present.insert(q.value(0).toString(), q.value(1).toString());
     for (const IndexSpec &s : specs) {
         const bool unique = s.sql.startsWith(QLatin1String("CREATE UNIQUE"));
+        const QString def = present.value(s.name);
         if (!present.contains(s.name)) {
             table.exec(s.sql);
-        } else if (unique && !present.value(s.name)) {
+        } else if (!s.lastColumn.isEmpty() && !def.endsWith(s.lastColumn + QLatin1Char(')'))) {
+            // A field's index of an older version, without the key after
+            // the field: made anew.
+            table.exec(QStringLiteral("DROP INDEX ") + quoted(s.name));
+            table.exec(s.sql);
+        } else if (unique && !def.startsWith(QLatin1String("CREATE UNIQUE"))) {
             // A plain index of a database made before it had to be unique:
             // replaced inside the exclusive open's transaction, so that
             // doubled rows (the new index then fails) leave the old one in

@@ -87,12 +87,14 @@ QString SqlDialect::indexName(const QString &table, const QString &field) const
     return sqlite() ? QStringLiteral("i") + field : table + QStringLiteral("_i") + field;
 }
 
-QString SqlDialect::indexDefinition(const QString &table, const FieldDef &f) const
+QString SqlDialect::indexDefinition(const QString &table, const FieldDef &f, const QString &keyField) const
 {
     const QString column = quoted(f.name);
     QString key = column;
     if (f.type == FieldType::Text)
         key = sqlite() ? quoted(sortKeyColumn(f.name)) : QStringLiteral("(%1)").arg(textKey(column));
+    if (!sqlite() && f.name != keyField)
+        key += QStringLiteral(", ") + quoted(keyField);
     return QStringLiteral("CREATE INDEX %1 ON %2(%3)").arg(quoted(indexName(table, f.name)), quoted(table), key);
 }
 

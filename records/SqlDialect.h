@@ -47,10 +47,14 @@ public:
     QString indexedBy(const QString &indexName) const;
     QString notIndexed() const;
 
-    // The name of the index of one field, and its definition (a text field's
-    // index on SQLite holds its sort-key column).
+    // The name of the index of one field, and its definition. A text field's
+    // index on SQLite holds its sort-key column. The views order by a field
+    // and then by the table's key (keyField): SQLite's entries carry the key
+    // already; on PostgreSQL it is the index's second column, so such an
+    // order and its first and last rows are read from the index instead of
+    // sorting the table.
     QString indexName(const QString &table, const QString &field) const;
-    QString indexDefinition(const QString &table, const FieldDef &f) const;
+    QString indexDefinition(const QString &table, const FieldDef &f, const QString &keyField) const;
 
     // A condition that a text column begins with a bound value (bound three
     // times on SQLite: a range of the key expression key (the sort-key

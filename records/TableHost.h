@@ -12,6 +12,10 @@
 
 class DataTable;
 
+// The statements DataTable::exec prepared on a server connection are
+// forgotten: called whenever that connection is opened anew.
+void forgetServerStatements(const QSqlDatabase &db);
+
 class TableHost {
 public:
     virtual ~TableHost() = default;

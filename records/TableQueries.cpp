@@ -9,10 +9,139 @@
 #include "records/StoreError.h"
 #include "records/TableHost.h"
 
+#include <QDateTime>
+#include <QHash>
+#include <QMutex>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 
 using RecordsSql::quoted;
+
+namespace {
+
+// The server's statements with parameters are prepared once per connection
+// and then executed by name: a prepare of its own for each execution would
+// cost two more round trips (PREPARE and DEALLOCATE) every time. Each
+// execution is still planned for its values (plan_cache_mode is set to
+// force_custom_plan on the connection). The values are written as the
+// driver writes them for its own EXECUTE.
+class ServerStatements {
+public:
+    static QSqlQuery exec(const QSqlDatabase &db, const QString &sql, const QVariantList &params)
+    {
+        ServerStatements &statements = instance();
+        const quintptr connection = connectionOf(db);
+        QStringList values;
+        for (const QVariant &p : params) {
+            QSqlField f(QString(), p.metaType());
+            if (isNull(p))
+                f.clear();
+            else
+                f.setValue(p);
+            values.append(db.driver()->formatValue(f));
+        }
+        for (int attempt = 0;; ++attempt) {
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            const QString name = statements.nameOf(q, connection, sql);
+            if (q.exec(QStringLiteral("EXECUTE %1 (%2)").arg(name, values.join(QStringLiteral(", ")))))
+                return q;
+            // Unknown by a newer connection that got the same handle: prepared anew.
+            if (attempt > 0 || q.lastError().nativeErrorCode() != QLatin1String("26000"))
+                throwStoreError(q.lastError());
+            statements.forget(connection, sql);
+        }
+    }
+
+    static quintptr connectionOf(const QSqlDatabase &db)
+    {
+        const QVariant handle = db.driver()->handle();
+        return handle.isValid() ? *static_cast<const quintptr *>(handle.constData()) : 0;
+    }
+
+    static bool isNull(const QVariant &v)
+    {
+        if (!v.isValid() || v.isNull())
+            return true;
+        switch (v.metaType().id()) {
+        case QMetaType::QString: return v.toString().isNull();
+        case QMetaType::QByteArray: return v.toByteArray().isNull();
+        case QMetaType::QDateTime: return v.toDateTime().isNull();
+        case QMetaType::QDate: return v.toDate().isNull();
+        case QMetaType::QTime: return v.toTime().isNull();
+        default: return false;
+        }
+    }
+
+    // "?" marks outside quotes become $1, $2, ...
+    static QString numbered(const QString &sql)
+    {
+        QString out;
+        out.reserve(sql.size() + 16);
+        QChar quote;
+        int n = 0;
+        for (const QChar c : sql) {
+            if (!quote.isNull()) {
+                if (c == quote)
+                    quote = QChar();
+                out += c;
+            } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+                quote = c;
+                out += c;
+            } else if (c == QLatin1Char('?')) {
+                out += QLatin1Char('$') + QString::number(++n);
+            } else {
+                out += c;
+            }
+        }
+        return out;
+    }
+
+    QString nameOf(QSqlQuery &q, quintptr connection, const QString &sql)
+    {
+        QMutexLocker lock(&m_mutex);
+        QString name = m_names.value(connection).value(sql);
+        if (name.isEmpty()) {
+            name = QStringLiteral("ruvo_s%1").arg(++m_counter);
+            if (!q.exec(QStringLiteral("PREPARE %1 AS %2").arg(name, numbered(sql))))
+                throwStoreError(q.lastError());
+            m_names[connection].insert(sql, name);
+        }
+        return name;
+    }
+
+    static ServerStatements &instance()
+    {
+        static ServerStatements statements;
+        return statements;
+    }
+
+    void forgetAll(quintptr connection)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_names.remove(connection);
+    }
+
+    void forget(quintptr connection, const QString &sql)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_names[connection].remove(sql);
+    }
+
+private:
+    QMutex m_mutex;
+    QHash<quintptr, QHash<QString, QString>> m_names;
+    int m_counter = 0;
+};
+
+} // namespace
+
+void forgetServerStatements(const QSqlDatabase &db)
+{
+    ServerStatements::instance().forgetAll(ServerStatements::connectionOf(db));
+}
 
 QSqlQuery DataTable::exec(const QString &sql, const QVariantList &params) const
 {
@@ -27,6 +156,8 @@ QSqlQuery DataTable::exec(const QString &sql, const QVariantList &params) const
             throwStoreError(q.lastError());
         return q;
     }
+    if (!m_dm->dialect().sqlite())
+        return ServerStatements::exec(database(), sql, params);
     if (!q.prepare(sql))
         throwStoreError(q.lastError());
     for (const QVariant &p : params)

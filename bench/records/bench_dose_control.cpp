@@ -7,6 +7,7 @@
 // (2016-2025), each worn by one person for five years and by another for
 // the next five; doses of 0.5 to 2 µSv a reading.
 
+#include "bench/BenchEngine.h"
 #include "bench/BenchFigures.h"
 #include "StoreFixture.h"
 
@@ -43,43 +44,27 @@ const QDateTime Half(QDate(2021, 1, 1), QTime(0, 0));
 
 void fill(DataModule &dm, int rows)
 {
-    Transaction tx(dm);
-    QSqlQuery q(dm.database());
     const qint64 span = Start.secsTo(QDateTime(QDate(2025, 12, 31), QTime(20, 0)));
     const int perDosimeter = rows / Dosimeters;
-    q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", \"Dose\", "
-                             "\"Check\") VALUES (1, ?, ?, ?, 'Д', ?, 0)")
-                  .arg(dm.measures().sqlName()));
-    for (int i = 0; i < rows; ++i) {
-        const int id = i % Dosimeters;
-        const int n = i / Dosimeters;
-        q.addBindValue(i % 2000 + 1);
-        q.addBindValue(dateTimeToStored(Start.addSecs(span * n / perDosimeter + id * 7)));
-        q.addBindValue(id);
-        q.addBindValue(0.5 + (i % 16) / 10.0);
-        if (!q.exec())
-            qFatal("fill: %s", qPrintable(q.lastError().text()));
-    }
-    QSqlQuery notes(dm.database());
-    notes.prepare(QStringLiteral("INSERT INTO %1 (\"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") VALUES (?, ?, ?, ?)")
-                      .arg(dm.notes().sqlName()));
-    for (int id = 0; id < Dosimeters; ++id) {
-        for (int half = 0; half < 2; ++half) {
-            notes.addBindValue(id);
-            notes.addBindValue(dateTimeToStored(half ? Half : Start.addDays(-1)));
-            notes.addBindValue(half ? QVariant() : QVariant(dateTimeToStored(Half.addSecs(-1))));
-            notes.addBindValue(QStringLiteral("Сотрудник %1").arg(id * 2 + half));
-            if (!notes.exec())
-                qFatal("fill: %s", qPrintable(notes.lastError().text()));
-        }
-    }
-    tx.commit();
-}
-
-double median(QList<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.isEmpty() ? 0 : v[v.size() / 2];
+    insertRows(dm,
+               QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", \"Dose\", "
+                              "\"Check\") VALUES ")
+                   .arg(dm.measures().sqlName()),
+               QStringLiteral("(1, ?, ?, ?, 'Д', ?, 0)"), rows, [&](int i) {
+                   const int id = i % Dosimeters;
+                   const int n = i / Dosimeters;
+                   return QList<QVariant>{i % 2000 + 1, dateTimeToStored(Start.addSecs(span * n / perDosimeter + id * 7)), id,
+                                          0.5 + (i % 16) / 10.0};
+               });
+    insertRows(dm,
+               QStringLiteral("INSERT INTO %1 (\"ID\", \"TimeFrom\", \"TimeTo\", \"FIO\") VALUES ").arg(dm.notes().sqlName()),
+               QStringLiteral("(?, ?, ?, ?)"), Dosimeters * 2, [&](int k) {
+                   const int id = k / 2;
+                   const int half = k % 2;
+                   return QList<QVariant>{id, dateTimeToStored(half ? Half : Start.addDays(-1)),
+                                          half ? QVariant() : QVariant(dateTimeToStored(Half.addSecs(-1))),
+                                          QStringLiteral("Сотрудник %1").arg(id * 2 + half)};
+               });
 }
 
 } // namespace
@@ -87,18 +72,24 @@ double median(QList<double> v)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const int rows = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 1000000;
+    QStringList args = app.arguments().mid(1);
+    BenchEngine engine(args);
+    if (args.size() > 1 || (args.size() == 1 && args[0].toInt() <= 0)) {
+        QTextStream(stderr) << "usage: bench_dose_control [rows] [--engine sqlite|pg [--pg-env FILE]]\n" << BenchEngine::usage();
+        return 2;
+    }
+    const int rows = args.isEmpty() ? 1000000 : args[0].toInt();
     QuietPrompt prompt;
     setPrompt(&prompt);
     storeDir dir;
-    out() << "Measures rows: " << rows << ", dosimeters: " << Dosimeters << Qt::endl;
+    out() << "Engine: " << engine.name() << ", Measures rows: " << rows << ", dosimeters: " << Dosimeters << Qt::endl;
 
     std::unique_ptr<DataModule> dm = dir.start();
     // Filled without the indexes of Measures; they are built afterwards.
+    QStringList indexes{QStringLiteral("iArchiveRecord"), QStringLiteral("iDosimeterTime")};
     for (const FieldDef &f : dm->measures().fields())
-        dm->measures().exec(QStringLiteral("DROP INDEX \"Measures\".\"i%1\"").arg(f.name));
-    for (const char *name : {"iArchiveRecord", "iDosimeterTime"})
-        dm->measures().exec(QStringLiteral("DROP INDEX \"Measures\".\"%1\"").arg(QLatin1String(name)));
+        indexes.append(QStringLiteral("i") + f.name);
+    dropIndexes(*dm, dm->measures(), indexes);
     line(QStringLiteral("fill (no indexes on Measures)"), ms([&] { fill(*dm, rows); }));
     line(QStringLiteral("indexes of Measures and Notes rebuilt"), ms([&] {
              dm->rebuildIndexes(dm->measures());
@@ -110,20 +101,29 @@ int main(int argc, char **argv)
     // Readings of late 2025 stored through the store path, with and
     // without the check (the check alone timed on the same readings).
     ReadingStore store(*dm);
+    // The cycle asks whether the reading is there, then stores it.
     QList<double> checks;
     QList<double> stores;
+    QList<double> cycle;
     for (int i = 0; i < 1000; ++i) {
         const int id = (i * 37) % Dosimeters;
         const QDateTime time = QDateTime(QDate(2025, 12, 31), QTime(21, 0)).addSecs(i);
         ReadingForCheck r{0, id, time, 1.0};
-        stores.append(ms([&] { r.index = store.storeReading({time, 2, i + 1, id, QStringLiteral("Д"), 1.0}); }));
+        double stored = 0;
+        cycle.append(ms([&] {
+            if (store.readingStored(time, 2, i + 1))
+                qFatal("a new reading found stored");
+            stored = ms([&] { r.index = store.storeReading({time, 2, i + 1, id, QStringLiteral("Д"), 1.0}); });
+        }));
+        stores.append(stored);
         checks.append(ms([&] { alerts.check(r); }));
     }
-    line(QStringLiteral("store one reading, check included (median)"), median(stores));
-    line(QStringLiteral("alert check of one stored reading (median)"), median(checks));
+    out() << "Median / worst of " << stores.size() << " readings" << Qt::endl;
+    figure(QStringLiteral("store one reading as the cycle does (duplicate check too)"), cycle, 2);
+    figure(QStringLiteral("store one reading (storeReading), check included"), stores, 2);
+    figure(QStringLiteral("alert check of one stored reading alone"), checks);
     line(QStringLiteral("alert check of one stored reading (mean)"),
          std::accumulate(checks.begin(), checks.end(), 0.0) / checks.size());
-    line(QStringLiteral("alert check of one stored reading (largest)"), *std::max_element(checks.begin(), checks.end()));
 
     // A binding changes: the second wearer of a dosimeter is released in
     // mid-2023 (two and a half years of readings move to nobody), then the
@@ -144,9 +144,7 @@ int main(int argc, char **argv)
         notes.post();
         reevaluations.append(ms([&] { DoseAlerts::bindingsChanged(*dm); }));
     }
-    line(QStringLiteral("re-evaluation after a binding change (median)"), median(reevaluations));
-    line(QStringLiteral("re-evaluation after a binding change (largest)"),
-         *std::max_element(reevaluations.begin(), reevaluations.end()));
+    figure(QStringLiteral("re-evaluation after a binding change"), reevaluations);
 
     // A level changes: everyone's year investigation level, then one
     // person's group (the review runs inside setLevel / setPerson, for the

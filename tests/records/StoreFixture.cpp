@@ -92,30 +92,46 @@ QDateTime generatedTime(int i)
     return QDateTime(QDate(2020, 1, 1), QTime(8, 0)).addSecs(qint64(i) * 60);
 }
 
-void fillMeasures(DataModule &dm, int n)
+void insertRows(DataModule &dm, const QString &head, const QString &tuple, int n,
+                const std::function<QList<QVariant>(int)> &rowValues)
 {
+    const int perStatement = dm.onServer() ? 1000 : 1;
     Transaction tx(dm);
     QSqlQuery q(dm.database());
-    q.prepare(QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
-                             "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                  .arg(dm.measures().sqlName()));
-    const QString recovery = dateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
-    for (int i = 0; i < n; ++i) {
-        const QString name = (i % 2 ? QStringLiteral("метка") : QStringLiteral("МЕТКА")) + QString::number(i % 97);
-        q.addBindValue(1000 + i % 3);
-        q.addBindValue(i % 2000 + 1);
-        q.addBindValue(dateTimeToStored(generatedTime(i)));
-        q.addBindValue(i % 50);
-        q.addBindValue(name);
-        q.addBindValue((i % 1000) / 10.0);
-        q.addBindValue(recovery);
-        q.addBindValue(QStringLiteral("Сотрудник %1").arg(i % 200));
-        q.addBindValue(i % 2);
+    int prepared = 0;  // rows of the statement prepared now
+    for (int first = 0; first < n; first += perStatement) {
+        const int rows = qMin(perStatement, n - first);
+        if (rows != prepared) {
+            QStringList tuples;
+            for (int r = 0; r < rows; ++r)
+                tuples.append(tuple);
+            if (!q.prepare(head + tuples.join(QStringLiteral(", "))))
+                qFatal("insertRows: %s", qPrintable(q.lastError().text()));
+            prepared = rows;
+        }
+        for (int i = first; i < first + rows; ++i) {
+            for (const QVariant &v : rowValues(i))
+                q.addBindValue(v);
+        }
         if (!q.exec())
-            qFatal("FillMeasures: %s", qPrintable(q.lastError().text()));
+            qFatal("insertRows: %s", qPrintable(q.lastError().text()));
     }
     q.finish();
     tx.commit();
+}
+
+void fillMeasures(DataModule &dm, int n)
+{
+    const QString recovery = dateTimeToStored(QDateTime(QDate(2024, 5, 1), QTime(12, 0)));
+    insertRows(dm,
+               QStringLiteral("INSERT INTO %1 (\"TarnAddress\", \"RecNumber\", \"DateTime\", \"ID\", \"Name\", "
+                              "\"Dose\", \"RecoveryTime\", \"FIO\", \"Check\") VALUES ")
+                   .arg(dm.measures().sqlName()),
+               QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?)"), n, [&](int i) {
+                   const QString name = (i % 2 ? QStringLiteral("метка") : QStringLiteral("МЕТКА")) + QString::number(i % 97);
+                   return QList<QVariant>{1000 + i % 3, i % 2000 + 1, dateTimeToStored(generatedTime(i)), i % 50, name,
+                                          (i % 1000) / 10.0, recovery, QStringLiteral("Сотрудник %1").arg(i % 200), i % 2};
+               });
     dm.measures().refresh();
 }
 

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 // The engine the store's tests run on: SQLite, unless the environment says
@@ -40,7 +41,13 @@ private:
 // RecNumber i % 2000 + 1, DateTime base + i minutes, ID i % 50, Name "Метка" +
 // (i % 97) with alternating letter case, Dose i % 1000 / 10.0, Check i % 2.
 QDateTime generatedTime(int i);
-// Inserts n generated rows in one transaction with one prepared statement.
+// Inserts n generated rows in one transaction (insertRows).
 void fillMeasures(DataModule &dm, int n);
+// Inserts n rows in one transaction: "head" is the INSERT up to VALUES,
+// "tuple" one row's "(?, ?, 1)", rowValues(i) its bound values. On SQLite one
+// prepared statement a row; on the server a thousand rows a statement, so
+// that a million rows are not a million round trips.
+void insertRows(DataModule &dm, const QString &head, const QString &tuple, int n,
+                const std::function<QList<QVariant>(int)> &rowValues);
 // The whole content of a file (to check that it was left untouched).
 QByteArray fileBytes(const QString &path);
