@@ -178,14 +178,31 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
     const PersonSettings settings = levels.person(person.key);
     const PersonDoses doses(m_dm);
     QHash<QString, double> sums;
+    // Every month, quarter and year a level can look at lies in the nine
+    // years around the reading's (the five-year stretches holding it): their
+    // monthly sums come in one pass, read once for all levels.
+    std::optional<QMap<QString, PeriodDose>> months;
+    const int year = reading.time.date().year();
+    const auto calendarSum = [&](const PeriodRange &p) {
+        if (!months)
+            months = doses.byMonth(person.key, DosePeriods::holding(DosePeriod::Year, QDate(year - 4, 1, 1)).from,
+                                   DosePeriods::holding(DosePeriod::Year, QDate(year + 4, 1, 1)).to);
+        double total = 0;
+        for (QDate m(p.from.date().year(), p.from.date().month(), 1); m <= p.to.date(); m = m.addMonths(1))
+            total += months->value(m.toString(QStringLiteral("yyyy-MM"))).dose;
+        return total;
+    };
     for (const AppliedLevel &level : levels.applying(settings, person.subDiv)) {
         for (const PeriodRange &period : periodsHolding(level.period, reading.time, settings)) {
             double dose = reading.dose;
             const auto sum = [&](const PeriodRange &p) {
                 const QString key = DosePeriods::word(p.kind) + p.fromText();
                 auto it = sums.constFind(key);
-                if (it == sums.constEnd())
-                    it = sums.insert(key, doses.dose(person.key, p).dose);
+                if (it == sums.constEnd()) {
+                    const bool calendar = p.kind == DosePeriod::Month || p.kind == DosePeriod::Quarter
+                        || p.kind == DosePeriod::Year;
+                    it = sums.insert(key, calendar ? calendarSum(p) : doses.dose(person.key, p).dose);
+                }
                 return *it;
             };
             if (period.kind == DosePeriod::FiveYears) {
