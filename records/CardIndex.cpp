@@ -1,5 +1,7 @@
 #include "records/CardIndex.h"
 
+#include "records/DoseAlerts.h"
+
 #include "core/Errors.h"
 #include "records/AuditLog.h"
 #include "core/TextCode.h"
@@ -346,10 +348,18 @@ Result<QVariant> CardIndex::createCard(const CardData &c)
         AuditLog(*m_dm).write({t.tableName(), key.toString(), AuditLog::InsertAction, QString(), AuditLog::rowText(t)});
         if (tx)
             tx->commit();
+        cardsChanged();
         return key;
     } catch (const ERuvoError &e) {
         return storeError(e);
     }
+}
+
+void CardIndex::cardsChanged()
+{
+    // A card's name or label decides whose journal entries are whose: the
+    // dose alerts of the entries it moves are looked at again.
+    DoseAlerts::bindingsChanged(*m_dm);
 }
 
 const QString CardIndex::ChangedElsewhereText =
@@ -400,6 +410,7 @@ Result<QVariant> CardIndex::updateCard(const CardData &c, const CardData &asRead
         AuditLog(*m_dm).write({t.tableName(), key.toString(), AuditLog::UpdateAction, before, AuditLog::rowText(t)});
         if (tx)
             tx->commit();
+        cardsChanged();
         return key;
     } catch (const ERuvoError &e) {
         return storeError(e);
@@ -422,6 +433,7 @@ Result<> CardIndex::deleteCard(const CardData &asRead)
         AuditLog(*m_dm).write({t.tableName(), asRead.key.toString(), AuditLog::DeleteAction, before, QString()});
         if (tx)
             tx->commit();
+        cardsChanged();
         return {};
     } catch (const ERuvoError &e) {
         return storeError(e);

@@ -156,6 +156,7 @@ public:
     static bool isMissingDate(const QDate &d) { return !d.isValid() || d == missingDate(); }
 
 private:
+    void cardsChanged();
     CardData readCurrent(const DataTable &table) const;
     QVariant firstWithLabel(const QByteArray &key, const QVariant &except) const;
     void writeFields(const CardData &card, bool keepSexWhenUnset);

@@ -181,6 +181,21 @@ void TestDoseControl::withdrawalOnReattribution()
     // Looking again changes nothing more.
     QCOMPARE(alerts.reevaluate(7, QString(), DoseAttribution::openEnd()).raised, 0);
     QCOMPARE(alerts.alerts().size(), 4);
+
+    // A card made for him later: the doses are his card's from then on, so
+    // the alerts under his bare name give way to his card's at once.
+    CardData card;
+    card.id = 12;
+    card.fio = QStringLiteral("лебедев");
+    QVERIFY(CardIndex(*s.dm).createCard(card).ok());
+    int cardStanding = 0;
+    for (const DoseAlert &a : alerts.alerts()) {
+        if (a.personKey.startsWith(QStringLiteral("card:")))
+            cardStanding += a.standing() ? 1 : 0;
+        else
+            QVERIFY(!a.standing());
+    }
+    QCOMPARE(cardStanding, 2);
 }
 
 void TestDoseControl::fiveYearsGroupBAndPregnancy()
