@@ -2,6 +2,7 @@
 // grid columns of every row, in date order and under a filter.
 
 #include "bench/BenchFigures.h"
+#include "bench/QuietPrompt.h"
 #include "StoreFixture.h"
 
 #include "core/Prompt.h"
@@ -14,17 +15,6 @@
 #include <QTextStream>
 
 namespace {
-
-class QuietPrompt : public IPrompt {
-public:
-    PromptButton message(MsgKind, const QString &text, PromptButtons) override
-    {
-        QTextStream(stderr) << "message: " << text << Qt::endl;
-        return PromptButton::Ok;
-    }
-    bool input(const QString &, const QString &, QString &) override { return false; }
-    int runModal(QObject *, const std::function<int()> &) override { return 0; }
-};
 
 const QList<CsvColumn> kGrid{{QStringLiteral("DateTime"), QStringLiteral("Дата")},
                              {QStringLiteral("ID"), QStringLiteral("№")},

@@ -9,6 +9,7 @@
 
 #include "bench/BenchEngine.h"
 #include "bench/BenchFigures.h"
+#include "bench/QuietPrompt.h"
 #include "StoreFixture.h"
 
 #include "core/Prompt.h"
@@ -26,17 +27,6 @@
 #include <numeric>
 
 namespace {
-
-class QuietPrompt : public IPrompt {
-public:
-    PromptButton message(MsgKind, const QString &text, PromptButtons) override
-    {
-        QTextStream(stderr) << "message: " << text << Qt::endl;
-        return PromptButton::Ok;
-    }
-    bool input(const QString &, const QString &, QString &) override { return false; }
-    int runModal(QObject *, const std::function<int()> &) override { return 0; }
-};
 
 constexpr int Dosimeters = 500;
 const QDateTime Start(QDate(2016, 1, 1), QTime(8, 0));

@@ -9,6 +9,7 @@
 // readings spread evenly over 2025 (100 a person by default).
 
 #include "bench/BenchFigures.h"
+#include "bench/QuietPrompt.h"
 #include "StoreFixture.h"
 
 #include "core/Prompt.h"
@@ -25,17 +26,6 @@
 #include <algorithm>
 
 namespace {
-
-class QuietPrompt : public IPrompt {
-public:
-    PromptButton message(MsgKind, const QString &text, PromptButtons) override
-    {
-        QTextStream(stderr) << "message: " << text << Qt::endl;
-        return PromptButton::Ok;
-    }
-    bool input(const QString &, const QString &, QString &) override { return false; }
-    int runModal(QObject *, const std::function<int()> &) override { return 0; }
-};
 
 constexpr int People = 10000;
 

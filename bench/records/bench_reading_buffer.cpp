@@ -10,6 +10,7 @@
 
 #include "bench/BenchEngine.h"
 #include "bench/BenchFigures.h"
+#include "bench/QuietPrompt.h"
 #include "StoreFixture.h"
 
 #include "core/Prompt.h"
@@ -23,17 +24,6 @@
 #include <QTextStream>
 
 namespace {
-
-class QuietPrompt : public IPrompt {
-public:
-    PromptButton message(MsgKind, const QString &text, PromptButtons) override
-    {
-        QTextStream(stderr) << "message: " << text << Qt::endl;
-        return PromptButton::Ok;
-    }
-    bool input(const QString &, const QString &, QString &) override { return false; }
-    int runModal(QObject *, const std::function<int()> &) override { return 0; }
-};
 
 constexpr int Rounds = 3;
 constexpr double ForwardTarget = 5000;  // ms for 2000 readings

@@ -2,6 +2,7 @@
 
 #include "bench/BenchEngine.h"
 #include "bench/BenchFigures.h"
+#include "bench/QuietPrompt.h"
 #include "StoreFixture.h"
 
 #include "core/AppState.h"
@@ -16,17 +17,6 @@
 #include <functional>
 
 namespace {
-
-class QuietPrompt : public IPrompt {
-public:
-    PromptButton message(MsgKind, const QString &text, PromptButtons) override
-    {
-        QTextStream(stderr) << "message: " << text << Qt::endl;
-        return PromptButton::Ok;
-    }
-    bool input(const QString &, const QString &, QString &) override { return false; }
-    int runModal(QObject *, const std::function<int()> &) override { return 0; }
-};
 
 const QStringList kGrid{QStringLiteral("DateTime"), QStringLiteral("ID"), QStringLiteral("Name"), QStringLiteral("FIO"),
                         QStringLiteral("Dose")};
