@@ -199,6 +199,20 @@ bool CsvWriter::flush()
     return true;
 }
 
+Result<> CsvWriter::writeAll(const QString &path, const CsvFormat &format, const QList<QStringList> &rows)
+{
+    CsvWriter writer(path, format);
+    bool written = writer.open();
+    if (written) {
+        for (const QStringList &row : rows)
+            writer.writeRow(row);
+        written = writer.commit();
+    }
+    if (!written)
+        return Error{ErrorKind::Io, QStringLiteral("Не удалось записать файл ") + path + QStringLiteral("\r\n") + writer.errorString()};
+    return {};
+}
+
 bool CsvWriter::commit()
 {
     if (!m_file)

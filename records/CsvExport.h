@@ -65,6 +65,10 @@ public:
     void cancel();                            // drops everything written
     QString errorString() const { return m_error; }
 
+    // Writes the rows to a new file at path, whole or not at all; the error
+    // names the file and why.
+    static Result<> writeAll(const QString &path, const CsvFormat &format, const QList<QStringList> &rows);
+
     // One line of cells (without the line end), quoted and guarded where needed.
     static QString line(const QStringList &cells, QChar separator = QLatin1Char(','));
     // One cell as the file holds it.

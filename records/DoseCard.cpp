@@ -233,14 +233,5 @@ QList<QStringList> DoseCard::csvRows(const CsvFormat &format) const
 
 Result<> DoseCard::exportCsv(const QString &path, const CsvFormat &format) const
 {
-    CsvWriter writer(path, format);
-    bool written = writer.open();
-    if (written) {
-        for (const QStringList &row : csvRows(format))
-            writer.writeRow(row);
-        written = writer.commit();
-    }
-    if (!written)
-        return Error{ErrorKind::Io, QStringLiteral("Не удалось записать файл ") + path + QStringLiteral("\r\n") + writer.errorString()};
-    return {};
+    return CsvWriter::writeAll(path, format, csvRows(format));
 }
