@@ -243,30 +243,47 @@ void DataModule::setDurableCommits(bool durable)
 
 QString DataModule::synchronousFor(const QString &schema) const
 {
-    const bool readings = schema.compare(QStringLiteral("Measures"), Qt::CaseInsensitive) == 0;
+    const bool readings = schema.compare(QStringLiteral("Measures"), Qt::CaseInsensitive) == 0
+        || (m_readingCommits && schema.compare(m_audit.tableName(), Qt::CaseInsensitive) == 0);
     return m_durable && !readings ? QStringLiteral("FULL") : QStringLiteral("NORMAL");
 }
 
 void DataModule::flushReadings()
 {
-    const QString schema = QStringLiteral("Measures");
+    if (!m_durable || !connected() || !m_dialect.sqlite())
+        return;
+    // The readings' audit rows are committed as the readings are.
+    for (const QString &schema : {m_measures.tableName(), m_audit.tableName()}) {
+        if (!isAttached(schema))
+            continue;
+        // One commit made with a full flush: syncing the log file puts every
+        // earlier commit of that file on the disk too. Rewriting the header
+        // cookie with its own value is the smallest commit there is.
+        QSqlQuery q(database());
+        const QString name = quoted(schema);
+        if (!q.exec(QStringLiteral("PRAGMA %1.user_version").arg(name)) || !q.next())
+            throwStoreError(q.lastError());
+        const int version = q.value(0).toInt();
+        q.finish();
+        bool ok = q.exec(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(name))
+            && q.exec(QStringLiteral("PRAGMA %1.user_version=%2").arg(name).arg(version));
+        const QSqlError failure = q.lastError();
+        q.exec(QStringLiteral("PRAGMA %1.synchronous=%2").arg(name, synchronousFor(schema)));
+        if (!ok)
+            throwStoreError(failure);
+    }
+}
+
+void DataModule::setReadingCommits(bool on)
+{
+    if (m_readingCommits == on)
+        return;
+    m_readingCommits = on;
+    const QString schema = m_audit.tableName();
     if (!m_durable || !connected() || !m_dialect.sqlite() || !isAttached(schema))
         return;
-    // One commit made with a full flush: syncing the log file puts every
-    // earlier commit of that file on the disk too. Rewriting the header
-    // cookie with its own value is the smallest commit there is.
     QSqlQuery q(database());
-    const QString name = quoted(schema);
-    if (!q.exec(QStringLiteral("PRAGMA %1.user_version").arg(name)) || !q.next())
-        throwStoreError(q.lastError());
-    const int version = q.value(0).toInt();
-    q.finish();
-    bool ok = q.exec(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(name))
-        && q.exec(QStringLiteral("PRAGMA %1.user_version=%2").arg(name).arg(version));
-    const QSqlError failure = q.lastError();
-    q.exec(QStringLiteral("PRAGMA %1.synchronous=%2").arg(name, synchronousFor(schema)));
-    if (!ok)
-        throwStoreError(failure);
+    q.exec(QStringLiteral("PRAGMA %1.synchronous=%2").arg(quoted(schema), synchronousFor(schema)));
 }
 
 void DataModule::detach(const QString &schema)

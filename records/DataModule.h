@@ -136,6 +136,11 @@ public:
     void setDurableCommits(bool durable);
     bool durableCommits() const { return m_durable; }
     void flushReadings();
+    // While on, the audit file commits as Measures does (a stored reading
+    // and its audit row wait for the same flush, flushReadings() syncs
+    // both). SQLite refuses the change inside a transaction: switch it
+    // around one. ReadingStore::storeReading does.
+    void setReadingCommits(bool on);
 
     // Runs work with the database's effort bounded: a statement that goes on
     // for more than about `steps` steps of SQLite's engine is stopped and
@@ -174,6 +179,7 @@ private:
     SqlDialect m_dialect;
     QStringList m_attached;
     bool m_inTransaction = false;
+    bool m_readingCommits = false;
     bool m_terminateRequested = false;
     bool m_durable = true;
 

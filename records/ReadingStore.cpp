@@ -1,5 +1,6 @@
 #include "records/ReadingStore.h"
 
+#include "records/AuditLog.h"
 #include "records/DoseAlerts.h"
 #include "records/StoredDateTime.h"
 #include "records/DataModule.h"
@@ -8,6 +9,7 @@
 #include "records/StoreError.h"
 
 #include <QSqlQuery>
+#include <optional>
 
 ReadingStore::ReadingStore(DataModule &dm) : m_dm(dm)
 {
@@ -39,7 +41,8 @@ namespace {
 // of the server is open: a refused statement would otherwise abort it.
 class Savepoint {
 public:
-    Savepoint(DataModule &dm, DataTable &table) : m_table(table), m_on(dm.inTransaction() && !dm.dialect().sqlite())
+    Savepoint(DataModule &dm, DataTable &table, bool joined)
+        : m_table(table), m_on(joined && !dm.dialect().sqlite())
     {
         if (m_on)
             m_table.exec(QStringLiteral("SAVEPOINT ruvo_refusable"));
@@ -60,6 +63,18 @@ private:
     bool m_on;
 };
 
+// A reading's audit row commits as the reading does (DataModule::setReadingCommits).
+class ReadingCommits {
+public:
+    explicit ReadingCommits(DataModule &dm) : m_dm(dm) { m_dm.setReadingCommits(true); }
+    ~ReadingCommits() { m_dm.setReadingCommits(false); }
+    ReadingCommits(const ReadingCommits &) = delete;
+    ReadingCommits &operator=(const ReadingCommits &) = delete;
+
+private:
+    DataModule &m_dm;
+};
+
 } // namespace
 
 int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored)
@@ -67,7 +82,17 @@ int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored
     if (alreadyStored)
         *alreadyStored = false;
     DataTable &measures = m_dm.measures();
-    Savepoint savepoint(m_dm, measures);
+    // The reading and its audit row go in one transaction: the caller's, or
+    // one of their own.
+    const bool joined = m_dm.inTransaction();
+    std::optional<ReadingCommits> commits;
+    std::optional<Transaction> tx;
+    if (!joined) {
+        commits.emplace(m_dm);
+        tx.emplace(m_dm);
+    }
+    Savepoint savepoint(m_dm, measures, joined);
+    QVariant key;
     try {
         editingRow(measures, [&] {
             measures.append();
@@ -82,19 +107,25 @@ int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored
             measures.setFieldValue(fieldName(MeasuresField::Check), false);
             measures.post();
         });
+        key = measures.fieldValue(measures.keyField());
+        AuditLog(m_dm).write({measures.tableName(), key.toString(), AuditLog::InsertAction, QString(),
+                              AuditLog::rowText(measures)});
+        if (tx)
+            tx->commit();
     } catch (const EStoreError &e) {
         if (e.cause() != StoreCause::Duplicate)
             throw;
         // The unique index refused a second copy: whoever stored the first
         // has checked its dose already.
         savepoint.rollBack();
+        tx.reset();
         if (alreadyStored)
             *alreadyStored = true;
         return storedIndex(reading.time, reading.address, reading.recNumber);
     }
     savepoint.release();
     bool ok = false;
-    const int index = measures.fieldValue(fieldName(MeasuresField::Index)).toInt(&ok);
+    const int index = key.toInt(&ok);
     // The reading is stored; the dose check comes after it and never fails it.
     if (ok)
         DoseAlerts::checkStoredReading(m_dm, {index, reading.id, reading.time, reading.dose});
@@ -104,7 +135,7 @@ int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored
 void ReadingStore::appendDevicesRow(int address, const ReaderPosition &position)
 {
     DataTable &devices = m_dm.devices();
-    Savepoint savepoint(m_dm, devices);
+    Savepoint savepoint(m_dm, devices, m_dm.inTransaction());
     editingRow(devices, [&] {
         devices.append();
         devices.setFieldValue(fieldName(DevicesField::TarnAddress), address);

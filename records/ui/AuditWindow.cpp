@@ -10,8 +10,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QAbstractTableModel>
+#include <QTableView>
 #include <QVBoxLayout>
+#include <functional>
 
 namespace {
 
@@ -31,7 +33,49 @@ QString actionText(const QString &action)
     return action;
 }
 
+// One row of the trail as shown and exported.
+QStringList cells(const AuditRecord &r)
+{
+    return {r.timeLocal.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")), r.timeUtc, r.dbUser, r.osUser,
+            r.monitor, r.entry.table, r.entry.rowKey, actionText(r.entry.action), r.entry.before, r.entry.after};
+}
+
 } // namespace
+
+// The rows read, formatted only as the view shows them: a month of a busy
+// site's stored readings is tens of thousands of rows.
+class AuditRowsModel : public QAbstractTableModel {
+public:
+    AuditRowsModel(const QList<AuditRecord> &records, QObject *parent)
+        : QAbstractTableModel(parent), m_records(records), m_titles(AuditWindow::titles())
+    {
+    }
+    void reset(const std::function<void()> &change)
+    {
+        beginResetModel();
+        change();
+        endResetModel();
+    }
+    int rowCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : int(m_records.size()); }
+    int columnCount(const QModelIndex &parent) const override { return parent.isValid() ? 0 : int(m_titles.size()); }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const bool longText = index.column() >= 8;
+        if (role != Qt::DisplayRole && !(role == Qt::ToolTipRole && longText))
+            return {};
+        return cells(m_records.at(index.row())).value(index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+            return m_titles.value(section);
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+
+private:
+    const QList<AuditRecord> &m_records;
+    const QStringList m_titles;
+};
 
 const QString AuditWindow::Caption = QStringLiteral("Журнал аудита");
 
@@ -64,9 +108,10 @@ AuditWindow::AuditWindow(IPrompt &prompt, DataModule &dm, const QDateTime &now, 
     filter->addWidget(m_tableBox);
     filter->addStretch();
 
-    m_table = new QTableWidget(0, titles().size(), this);
+    m_model = new AuditRowsModel(m_records, this);
+    m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("GridAudit"));
-    m_table->setHorizontalHeaderLabels(titles());
+    m_table->setModel(m_model);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setWordWrap(false);
@@ -155,30 +200,16 @@ void AuditWindow::refresh()
                          PromptButton::Ok);
         return;
     }
-    m_records = found.value;
-    const QList<QStringList> shown = rows();
-    m_table->setRowCount(0);
-    m_table->setRowCount(shown.size());
-    for (int r = 0; r < shown.size(); ++r) {
-        for (int c = 0; c < shown[r].size(); ++c)
-        {
-            auto *item = new QTableWidgetItem(shown[r][c]);
-            if (c >= 8)
-                item->setToolTip(shown[r][c]);
-            m_table->setItem(r, c, item);
-        }
-    }
-    m_count->setText(QStringLiteral("Записей: %1").arg(shown.size()));
+    m_model->reset([&] { m_records = found.value; });
+    m_count->setText(QStringLiteral("Записей: %1").arg(m_records.size()));
 }
 
 QList<QStringList> AuditWindow::rows() const
 {
     QList<QStringList> list;
-    for (const AuditRecord &r : m_records) {
-        list.append({r.timeLocal.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")), r.timeUtc, r.dbUser, r.osUser,
-                     r.monitor, r.entry.table, r.entry.rowKey, actionText(r.entry.action), r.entry.before,
-                     r.entry.after});
-    }
+    list.reserve(m_records.size());
+    for (const AuditRecord &r : m_records)
+        list.append(cells(r));
     return list;
 }
 

@@ -17,7 +17,8 @@ class DateBox;
 class IPrompt;
 class QComboBox;
 class QLabel;
-class QTableWidget;
+class QTableView;
+class AuditRowsModel;
 
 class AuditWindow : public QDialog {
     Q_OBJECT
@@ -47,7 +48,8 @@ private:
     DateBox *m_from = nullptr;
     DateBox *m_to = nullptr;
     QComboBox *m_tableBox = nullptr;
-    QTableWidget *m_table = nullptr;
+    QTableView *m_table = nullptr;
+    AuditRowsModel *m_model = nullptr;
     QLabel *m_count = nullptr;
     QList<AuditRecord> m_records;
     QString m_settingsPath;

@@ -12,6 +12,7 @@
 #include "records/DoseLevels.h"
 #include "records/Journal.h"
 #include "records/DataModule.h"
+#include "records/ReadingStore.h"
 #include "records/StoreMigration.h"
 
 #include <QSqlDatabase>
@@ -305,12 +306,30 @@ void TestStoreEngines::auditRowsShareTheChangesTransaction()
     QVERIFY(qAbs(QDateTime::fromString(rows[3].timeUtc, Qt::ISODateWithMs).secsTo(rows[3].timeLocal)) < 5);
     QCOMPARE(log.query({}, {}, QStringLiteral("Cards")).value.size(), 3);
 
+    // A stored reading leaves its row; a second copy the server refuses
+    // (the files' index is not unique) leaves none.
+    ReadingStore store(*dm);
+    const StoredReading reading{QDateTime(QDate(2025, 3, 2), QTime(9, 0)), 0x010203, 17, 5, QStringLiteral("Петров"), 2.5};
+    const int index = store.storeReading(reading);
+    QVERIFY(index > 0);
+    if (testOnServer()) {
+        bool already = false;
+        QCOMPARE(store.storeReading(reading, &already), index);
+        QVERIFY(already);
+    }
+    rows = log.query({}, {}, QStringLiteral("Measures")).value;
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].entry.action, AuditLog::InsertAction);
+    QCOMPARE(rows[0].entry.rowKey, QString::number(index));
+    QVERIFY(rows[0].entry.after.contains(QStringLiteral("RecNumber=17;")));
+    QVERIFY(rows[0].entry.after.contains(QStringLiteral("Dose=2.5")));
+
     // A change rolled back takes its audit row with it.
     dm->startTransaction();
     QVERIFY(journal.bind(QStringLiteral("6"), QStringLiteral("Сидоров"), QDate(2025, 3, 1), QTime(8, 0)));
     QVERIFY(DoseLevels(*dm).setLevel(LevelKey{}, 40000, QStringLiteral("инженер")).ok());
     dm->rollback();
-    QCOMPARE(all().size(), 4);
+    QCOMPARE(all().size(), 5);
     QCOMPARE(notesCount(), 1);
 
     // An audit row that cannot be written undoes its change.
@@ -329,7 +348,9 @@ void TestStoreEngines::auditRowsShareTheChangesTransaction()
     other.fio = QStringLiteral("Смирнов");
     QVERIFY(!cards.createCard(other));
     QVERIFY(!cards.cards().locate(kFio, QStringLiteral("Смирнов")));
-    QCOMPARE(all().size(), 4);
+    QVERIFY_THROWS_EXCEPTION(ERuvoError, store.storeReading({reading.time.addSecs(60), 0x010203, 18, 5, QString(), 1.0}));
+    QCOMPARE(store.readingCount(), 1);
+    QCOMPARE(all().size(), 5);
 }
 
 QTEST_GUILESS_MAIN(TestStoreEngines)
