@@ -33,6 +33,7 @@
 
 int main(int argc, char **argv)
 {
+    keepLocalTimeZone();
     QApplication app(argc, argv);
     // The decimal separator is "." for the whole run, whatever the system says.
     std::setlocale(LC_NUMERIC, "C");

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <ctime>
 #include <csignal>
 #include <fcntl.h>
 #include <grp.h>
@@ -166,6 +167,16 @@ DeviceGroupAccess missingDeviceGroup(const QString &devicePath)
     Q_UNUSED(devicePath);
 #endif
     return access;
+}
+
+void keepLocalTimeZone()
+{
+#ifdef Q_OS_UNIX
+    if (qEnvironmentVariableIsSet("TZ") || !QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        return;
+    qputenv("TZ", ":/etc/localtime");
+    tzset();
+#endif
 }
 
 QString osUserName()

@@ -33,6 +33,14 @@ void onTerminationSignal(std::function<void()> onSignal);
 // not even an administrator's run should write data.
 bool programDirectoryHoldsData(const QString &dir);
 
+// Local time without a look at the system's zone file on every conversion:
+// the C library checks the file again each time unless TZ names the zone
+// (a conversion then costs a file status call; a grid or a report converts
+// thousands). Unix systems: when TZ is unset, sets it to the zone file the
+// system uses, so a change of the system's zone is seen after a restart.
+// Elsewhere nothing. Call once at the start, before any thread.
+void keepLocalTimeZone();
+
 // The name of the system user the program runs as (the effective user on
 // Unix systems; the logged-on user on Windows); empty when unknown.
 QString osUserName();

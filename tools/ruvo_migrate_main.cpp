@@ -4,6 +4,7 @@
 // The password comes from ~/.pgpass or PGPASSFILE. Prints the rows read and
 // copied per table; a second run copies nothing.
 
+#include "core/Platform.h"
 #include "core/Errors.h"
 #include "records/StoreMigration.h"
 
@@ -13,6 +14,7 @@
 
 int main(int argc, char **argv)
 {
+    keepLocalTimeZone();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Копирует таблицы каталога данных в базу PostgreSQL"));

@@ -4,10 +4,13 @@
 // toggle and the totals per person.
 
 #include "core/AppState.h"
+#include "core/Platform.h"
 #include "core/Prompt.h"
+#include "records/AuditLog.h"
 #include "records/DataModule.h"
 #include "records/Journal.h"
 #include "records/StoredDateTime.h"
+#include "records/ui/AuditWindow.h"
 #include "records/ui/NoteBook.h"
 
 #include <QApplication>
@@ -76,6 +79,7 @@ double ms(QElapsedTimer &t)
 
 int main(int argc, char **argv)
 {
+    keepLocalTimeZone();  // as the program does
     QApplication app(argc, argv);
     const int rows = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 100000;
     QTemporaryDir dir;
@@ -133,6 +137,42 @@ int main(int argc, char **argv)
     book.journal().bind(QStringLiteral("99999"), QStringLiteral("Тестов Т.Т."), QDate::currentDate(), QTime::currentTime());
     book.grid()->viewport()->repaint();
     out << "bind one dosimeter (check, append, repaint): " << QString::number(ms(t), 'f', 1) << " ms" << Qt::endl;
+
+    // The audit window over a month in which 50 000 readings were stored,
+    // each with its audit row.
+    {
+        Transaction tr(dm);
+        QSqlQuery a(dm.database());
+        a.prepare(QStringLiteral("INSERT INTO %1 (\"TimeUtc\", \"TimeLocal\", \"OsUser\", \"Monitor\", \"TableName\", "
+                                 "\"RowKey\", \"Action\", \"After\") VALUES (?, ?, 'operator', 'pc1', 'Measures', ?, ?, ?)")
+                      .arg(dm.audit().sqlName()));
+        const QDateTime monthStart(QDate(QDate::currentDate().year(), QDate::currentDate().month(), 1), QTime(0, 0));
+        for (int i = 0; i < 50000; ++i) {
+            const QDateTime at = monthStart.addSecs(i % 3600);
+            a.addBindValue(at.toUTC().toString(Qt::ISODateWithMs));
+            a.addBindValue(dateTimeToStored(at));
+            a.addBindValue(QString::number(i + 1));
+            a.addBindValue(AuditLog::InsertAction);
+            a.addBindValue(QStringLiteral("Index=%1; TarnAddress=1; RecNumber=%2; DateTime=%3; ID=%4; Dose=1.5")
+                               .arg(i + 1)
+                               .arg(i % 2000 + 1)
+                               .arg(dateTimeToStored(at))
+                               .arg(i % 3000));
+            a.exec();
+        }
+        tr.commit();
+    }
+    t.restart();
+    const int auditRows = int(AuditLog(dm).query({}, {}, QString()).value.size());
+    out << "read " << auditRows << " audit rows: " << QString::number(ms(t), 'f', 1) << " ms" << Qt::endl;
+    t.restart();
+    {
+        AuditWindow audit(activePrompt(), dm, QDateTime::currentDateTime());
+        audit.show();
+        audit.repaint();
+        out << "open the audit window over a month of 50 000 rows (build, read, show): "
+            << QString::number(ms(t), 'f', 1) << " ms" << Qt::endl;
+    }
     dm.dataModuleDestroy();
     return 0;
 }

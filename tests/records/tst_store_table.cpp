@@ -9,11 +9,13 @@
 #include "records/StoredDateTime.h"
 #include "records/DataModule.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QFileInfo>
 #include <QtTest>
 #include <algorithm>
+#include <ctime>
 
 namespace {
 
@@ -246,6 +248,28 @@ void TestStoreTable::dateTimeExtremesExact()
     // Exact comparison finds them again.
     QVERIFY(again.locate(QStringLiteral("TimeTo"), maxDateTime()));
     QVERIFY(!again.locate(QStringLiteral("TimeTo"), maxDateTime().addMSecs(-1)));
+
+    // Stored times are read as Qt's parser reads their form, in a zone whose
+    // clock skips and repeats an hour too; anything else is no time.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+    QStringList texts{QStringLiteral("2025-03-30 02:30:00.000"), QStringLiteral("2025-10-26 02:30:00.000"),
+                      QStringLiteral("2024-02-29 23:59:59.999"), QStringLiteral("2025-02-29 10:00:00.000"),
+                      QStringLiteral("2025-01-01 24:00:00.000"), QStringLiteral("2025-01-01T10:00:00.000"),
+                      QStringLiteral("2025-01-01 10:00:00.00x"), QStringLiteral("2025-1-01 10:00:00.000"),
+                      QStringLiteral("2025-01-01 10:00:00")};
+    QRandomGenerator random(7);
+    for (int i = 0; i < 2000; ++i)
+        texts.append(dateTimeToStored(QDateTime(QDate(1, 1, 1).addDays(random.bounded(3652058)),
+                                                QTime(0, 0).addMSecs(int(random.bounded(86400000))))));
+    for (const QString &text : std::as_const(texts)) {
+        const QDateTime qt = QDateTime::fromString(text, format);
+        QCOMPARE(dateTimeFromStored(text), qt.isValid() ? qt : QDateTime());
+    }
+    qputenv("TZ", zone);
+    tzset();
 }
 
 void TestStoreTable::locateCaseInsensitiveAndPrefix()
@@ -693,9 +717,20 @@ void TestStoreTable::readingsReachTheDiskBeforeAPosition()
     QCOMPARE(synchronous(QStringLiteral("Measures")), 1);
     QCOMPARE(m.recordCount(), 2);
 
+    // A stored reading's audit row commits as the reading does; the flush
+    // takes the audit file too, and other changes wait for the disk again.
+    ReadingStore(*m_dm).storeReading({generatedTime(3), 1, 3, 1, QStringLiteral("third"), 3.0});
+    QCOMPARE(synchronous(QStringLiteral("Audit")), 2);
+    const QString auditWal = m_dir->tablePath(QStringLiteral("Audit.db")) + QStringLiteral("-wal");
+    const qint64 auditBefore = QFileInfo(auditWal).size();
+    QVERIFY(auditBefore > 0);
+    m_dm->flushReadings();
+    QVERIFY(QFileInfo(auditWal).size() > auditBefore);
+    QCOMPARE(m.recordCount(), 3);
+
     m_dm->dataModuleDestroy();
     m_dm = m_dir->start();
-    QCOMPARE(m_dm->measures().recordCount(), 2);
+    QCOMPARE(m_dm->measures().recordCount(), 3);
 }
 
 void TestStoreTable::secondCursorOnCardsSeesChanges()
