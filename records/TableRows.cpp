@@ -162,7 +162,7 @@ QPair<QVariant, QVariant> DataTable::firstAndLastValue(const QString &field) con
         fillSortKeys();
     // As for the grid's pages: walk the field's index, unless the filter
     // selects so few rows that sorting them is cheaper.
-    const bool subset = filterApplied() && qint64(recordCount()) * 50 < qint64(totalRows());
+    const bool subset = filterApplied() && shownFew();
     const QVariantList filterParams = filterApplied() ? m_compiled.params : QVariantList();
     // Sorting the rows the filter selects (read once for both ends, their keys
     // through the filter's own index), the order written so that no index
