@@ -147,6 +147,7 @@ void DataTableModel::countStepOn()
 
 void DataTableModel::completeCount()
 {
+    countRows();
     if (m_count < 0 || m_countDone)
         return;
     int rows = 0;
