@@ -276,7 +276,11 @@ private:
     int fieldIndexOrRaise(const QString &name) const;
     void notifyReset();
     void notifyCurrent();
-    void invalidateCount() const { m_countCache = -1; }
+    void invalidateCount() const
+    {
+        m_countCache = -1;
+        m_countAtLeast = 0;
+    }
     // Whether the filter shows fewer than a fiftieth of the table's rows
     // (its rows are then sorted rather than the order's index walked).
     bool shownFew() const;
@@ -312,5 +316,6 @@ private:
     bool m_pendingReset = false;
     bool m_pendingCurrent = false;
     mutable int m_countCache = -1;
+    mutable int m_countAtLeast = 0;  // rows shown, at least (countUpTo's bound reached)
     mutable qint64 m_totalCache = -1;
 };

@@ -183,6 +183,8 @@ int DataTable::countUpTo(int limit) const
         return qMin(m_countCache, limit);
     if (limit <= 0)
         return 0;
+    if (m_countAtLeast >= limit)
+        return limit;
     QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
     params.append(limit);
     QSqlQuery q = exec(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1%2 LIMIT ?) AS \"n\"").arg(sqlName(), whereWith(QString())),
@@ -190,6 +192,8 @@ int DataTable::countUpTo(int limit) const
     const int n = q.next() ? q.value(0).toInt() : 0;
     if (n < limit)
         m_countCache = n;
+    else
+        m_countAtLeast = qMax(m_countAtLeast, n);
     return n;
 }
 
