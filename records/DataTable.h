@@ -318,4 +318,5 @@ private:
     mutable int m_countCache = -1;
     mutable int m_countAtLeast = 0;  // rows shown, at least (countUpTo's bound reached)
     mutable qint64 m_totalCache = -1;
+    mutable qint64 m_totalEstimate = -1;  // the server's planner's figure (shownFew)
 };

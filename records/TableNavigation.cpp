@@ -170,8 +170,21 @@ int DataTable::recordCount() const
 
 bool DataTable::shownFew() const
 {
-    // Counted only as far as the answer needs.
-    const qint64 total = totalRows();
+    // Counted only as far as the answer needs. The choice is between two
+    // ways to the same rows, so on the server the planner's figure for the
+    // table's rows does where the table has not been counted: counting a
+    // million rows would cost more than either way.
+    qint64 total = m_totalCache;
+    if (total < 0 && !m_dm->dialect().sqlite()) {
+        if (m_totalEstimate < 0) {
+            QSqlQuery q = exec(QStringLiteral("SELECT reltuples::bigint FROM pg_class WHERE oid = to_regclass(?)"),
+                               {sqlName()});
+            m_totalEstimate = q.next() ? qMax<qint64>(0, q.value(0).toLongLong()) : 0;
+        }
+        total = m_totalEstimate;
+    }
+    if (total <= 0)
+        total = totalRows();  // no figure (never analysed): counted
     const int limit = int((total + 49) / 50);
     return countUpTo(limit) < limit;
 }
