@@ -145,6 +145,14 @@ BenchEngine::~BenchEngine()
     stopCluster();
 }
 
+void vacuumAfterFill(const BenchEngine &engine, DataTable &table)
+{
+    if (!engine.server() || qEnvironmentVariableIsSet("BENCH_NO_VACUUM"))
+        return;
+    line(QStringLiteral("VACUUM (ANALYZE) of %1, as autovacuum does").arg(table.tableName()),
+         ms([&] { table.exec(QStringLiteral("VACUUM (ANALYZE) %1").arg(table.sqlName())); }));
+}
+
 void dropIndexes(DataModule &dm, DataTable &table, const QStringList &plainNames)
 {
     const SqlDialect &d = dm.dialect();

@@ -38,6 +38,12 @@ private:
     bool m_server = false;
 };
 
+// On the server: VACUUM (ANALYZE) of the table after a bench's bulk fill,
+// what autovacuum does to a table that grew by a million rows (the
+// visibility map that index-only scans read, the planner's statistics), and
+// prints its time. SQLite, or BENCH_NO_VACUUM set: nothing.
+void vacuumAfterFill(const BenchEngine &engine, DataTable &table);
+
 // Drops indexes of a table by their plain names ("iDateTime",
 // "iArchiveRecord"), spelt for the engine the module is on; a missing one is
 // skipped.

@@ -164,9 +164,11 @@ namespace {
 struct IndexSpec {
     QString name;
     QString sql;
-    // On the server: the column an index of this name made by an older
-    // version lacks at its end (the key of a field's index); empty: none.
-    QString lastColumn = QString();
+    // On the server: how the definition of an index of this name ends (the
+    // key after a field, a text's own column kept beside its folded key);
+    // one made by an older version that ends otherwise is made anew. Empty:
+    // not checked.
+    QString ending = QString();
 };
 
 // The indexes a table keeps: one per field, named "i" + field name; texts
@@ -178,8 +180,10 @@ QList<IndexSpec> indexSpecs(const DataTable &table, const SqlDialect &d)
     for (const FieldDef &f : table.fields()) {
         if (!fieldIndexed(table.tableName(), f))
             continue;
-        specs.append({d.indexName(table.tableName(), f.name), d.indexDefinition(table.tableName(), f, table.keyField()),
-                      !d.sqlite() && f.name != table.keyField() ? quoted(table.keyField()) : QString()});
+        const QString def = d.indexDefinition(table.tableName(), f, table.keyField());
+        const QString tail = def.mid(def.lastIndexOf(QStringLiteral(", ")) + 2);  // "Index") or "Index") INCLUDE ("Name")
+        specs.append({d.indexName(table.tableName(), f.name), def,
+                      !d.sqlite() && f.name != table.keyField() ? tail : QString()});
     }
     // The rows whose sort keys are still to be filled (written by another
     // program), found at once.
@@ -224,9 +228,10 @@ void makeMissingIndexes(DataTable &table, const QList<IndexSpec> &specs)
         const QString def = present.value(s.name);
         if (!present.contains(s.name)) {
             table.exec(s.sql);
-        } else if (!s.lastColumn.isEmpty() && !def.endsWith(s.lastColumn + QLatin1Char(')'))) {
-            // A field's index of an older version, without the key after
-            // the field: made anew.
+        } else if (!s.ending.isEmpty()
+                   && !QString(def).remove(QLatin1Char('"')).endsWith(QString(s.ending).remove(QLatin1Char('"')))) {
+            // A field's index of an older version (without the key after
+            // the field, or a text's without the text itself): made anew.
             table.exec(QStringLiteral("DROP INDEX ") + quoted(s.name));
             table.exec(s.sql);
         } else if (unique && !def.startsWith(QLatin1String("CREATE UNIQUE"))) {

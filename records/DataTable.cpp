@@ -151,6 +151,7 @@ void DataTable::open()
     m_active = true;
     invalidateCount();
     m_totalCache = -1;
+    m_totalEstimate = -1;
     setState(TableState::Browse);
     moveTo(true, false);
     notifyReset();
@@ -274,6 +275,7 @@ void DataTable::refresh()
     checkBrowseMode();
     invalidateCount();
     m_totalCache = -1;
+    m_totalEstimate = -1;
     if (m_curKey.isNull() || !loadKey(m_curKey, false)) {
         if (moveTo(true, false)) {
             m_bof = true;
@@ -331,5 +333,6 @@ void DataTable::peerChanged()
 {
     invalidateCount();
     m_totalCache = -1;
+    m_totalEstimate = -1;
     notifyReset();
 }

@@ -101,6 +101,15 @@ public:
     bool bof() const { return m_bof; }
     bool isEmpty() const;
     int recordCount() const;           // rows shown (filter applied)
+    // The rows shown, counted no further than limit: the exact count when it
+    // is below limit (then kept as recordCount()), else limit. Costs about
+    // limit rows, however many the filter passes.
+    int countUpTo(int limit) const;
+    int knownCount() const { return m_countCache; }  // recordCount() when counted already, else -1
+    // Up to limit rows shown whose key is above after (null: from the
+    // first), counted in key order: how many, and the last key counted.
+    // Consecutive calls count all rows shown a bounded step at a time.
+    QPair<int, QVariant> countAfterKey(const QVariant &after, int limit) const;
     bool hasCurrent() const { return !m_curKey.isNull(); }
 
     // The first row, in the current order, whose field equals the value; on
@@ -267,7 +276,14 @@ private:
     int fieldIndexOrRaise(const QString &name) const;
     void notifyReset();
     void notifyCurrent();
-    void invalidateCount() const { m_countCache = -1; }
+    void invalidateCount() const
+    {
+        m_countCache = -1;
+        m_countAtLeast = 0;
+    }
+    // Whether the filter shows fewer than a fiftieth of the table's rows
+    // (its rows are then sorted rather than the order's index walked).
+    bool shownFew() const;
 
     TableHost *m_dm;
     QString m_tableName;
@@ -300,5 +316,7 @@ private:
     bool m_pendingReset = false;
     bool m_pendingCurrent = false;
     mutable int m_countCache = -1;
+    mutable int m_countAtLeast = 0;  // rows shown, at least (countUpTo's bound reached)
     mutable qint64 m_totalCache = -1;
+    mutable qint64 m_totalEstimate = -1;  // the server's planner's figure (shownFew)
 };

@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "records/DataTable.h"
+#include "records/TableHost.h"
 
 #include <QTimer>
 #include <algorithm>
@@ -15,6 +16,12 @@ DataTableModel::DataTableModel(DataTable *table, const QStringList &columns, QOb
     connect(m_table, &DataTable::rowUpdated, this, &DataTableModel::onUpdated);
     connect(m_table, &DataTable::rowDeleted, this, &DataTableModel::onDeleted);
     connect(m_table, &DataTable::currentChanged, this, &DataTableModel::onCurrentChanged);
+    // On the server a count reads every row the filter passes: a million
+    // take longer than a view step may. Counting in steps needs keys that
+    // grow with every new row.
+    const FieldType keyType = m_table->fields().first().type;
+    if (!m_table->module()->dialect().sqlite() && (keyType == FieldType::AutoInc || keyType == FieldType::Integer))
+        m_countStep = DefaultCountStep;
 }
 
 DataTableModel::~DataTableModel() = default;
@@ -74,11 +81,113 @@ void DataTableModel::countRows() const
 {
     if (m_count >= 0)
         return;
+    m_countDone = true;
+    m_counted = 0;
+    m_countedTo = QVariant();
     try {
-        m_count = m_table->active() ? m_table->recordCount() : 0;
+        if (!m_table->active()) {
+            m_count = 0;
+        } else if (m_countStep <= 0 || m_table->knownCount() >= 0) {
+            m_count = m_table->recordCount();
+        } else {
+            // The first step is counted however the server likes best (the
+            // filter's own index); only a count that reaches it goes on in
+            // key order.
+            m_count = m_table->countUpTo(m_countStep);
+            if (m_count >= m_countStep) {
+                m_countDone = false;
+                scheduleCountStep();
+            }
+        }
     } catch (const ERuvoError &) {
         m_count = 0;
+        m_countDone = true;
     }
+}
+
+void DataTableModel::setCountStep(int rows)
+{
+    m_countStep = qMax(0, rows);
+    reload();
+}
+
+void DataTableModel::scheduleCountStep() const
+{
+    if (m_stepPending)
+        return;
+    m_stepPending = true;
+    auto *self = const_cast<DataTableModel *>(this);
+    QTimer::singleShot(0, self, [self] {
+        self->m_stepPending = false;
+        self->countStepOn();
+    });
+}
+
+void DataTableModel::countStepOn()
+{
+    if (m_count < 0 || m_countDone || !m_table->active())
+        return;
+    QPair<int, QVariant> step;
+    try {
+        step = m_table->countAfterKey(m_countedTo, m_countStep);
+    } catch (const ERuvoError &) {
+        return;  // the rows counted so far stay; a view asking for more tries again
+    }
+    m_counted += step.first;
+    if (!step.second.isNull())
+        m_countedTo = step.second;
+    if (step.first < m_countStep) {
+        m_countDone = true;
+        showCount(m_counted);
+    } else {
+        showCount(qMax(m_count, m_counted));
+        scheduleCountStep();
+    }
+}
+
+void DataTableModel::completeCount()
+{
+    countRows();
+    if (m_count < 0 || m_countDone)
+        return;
+    int rows = 0;
+    try {
+        rows = m_table->recordCount();
+    } catch (const ERuvoError &) {
+        return;
+    }
+    m_countDone = true;
+    showCount(rows);
+}
+
+void DataTableModel::showCount(int rows)
+{
+    if (rows > m_count) {
+        beginInsertRows(QModelIndex(), m_count, rows - 1);
+        m_count = rows;
+        endInsertRows();
+    } else if (rows < m_count) {
+        dropCache();
+        beginRemoveRows(QModelIndex(), rows, m_count - 1);
+        m_count = rows;
+        endRemoveRows();
+    }
+}
+
+bool DataTableModel::countedAlready(const QVariant &key) const
+{
+    return !m_countedTo.isNull() && !key.isNull() && key.toLongLong() <= m_countedTo.toLongLong();
+}
+
+bool DataTableModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && m_count >= 0 && !m_countDone;
+}
+
+void DataTableModel::fetchMore(const QModelIndex &parent)
+{
+    if (!parent.isValid())
+        countStepOn();
 }
 
 int DataTableModel::rowCount(const QModelIndex &parent) const
@@ -117,7 +226,7 @@ void DataTableModel::fetchPage(int page) const
         std::reverse(rows.begin(), rows.end());
     } else {
         const int start = page * m_pageSize;
-        if (page > 0 && start >= m_count / 2 && m_count > 0) {
+        if (page > 0 && start >= m_count / 2 && m_count > 0 && m_countDone) {
             // Near the end: counted from the end, backwards.
             const int end = qMin(start + m_pageSize, m_count);
             rows = m_table->fetchRows(m_fieldIndex, false, nullptr, end - start, m_count - end);
@@ -228,7 +337,10 @@ int DataTableModel::rowOfCurrent() const
         }
     }
     try {
-        return m_table->positionOfKey(key);
+        const int row = m_table->positionOfKey(key);
+        if (row >= m_count && !m_countDone)
+            const_cast<DataTableModel *>(this)->completeCount();  // a row past those counted so far
+        return row;
     } catch (const ERuvoError &) {
         return -1;
     }
@@ -255,13 +367,17 @@ void DataTableModel::onReset()
     reload();
 }
 
-void DataTableModel::onInserted(const QVariant &, bool shown)
+void DataTableModel::onInserted(const QVariant &key, bool shown)
 {
     // The new row's place in the order is not known without counting; the
     // row count grows at the end and every shown row is read again.
     dropCache();
     if (m_count < 0 || !shown)
         return;  // not counted yet, or not shown: nothing moves
+    if (!m_countDone) {
+        countedChange(key, 1);
+        return;
+    }
     beginInsertRows(QModelIndex(), m_count, m_count);
     ++m_count;
     endInsertRows();
@@ -269,11 +385,15 @@ void DataTableModel::onInserted(const QVariant &, bool shown)
         emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
 }
 
-void DataTableModel::onUpdated(const QVariant &, int shownDelta)
+void DataTableModel::onUpdated(const QVariant &key, int shownDelta)
 {
     dropCache();
     if (m_count < 0)
         return;
+    if (!m_countDone) {
+        countedChange(key, shownDelta);
+        return;
+    }
     if (shownDelta > 0) {
         beginInsertRows(QModelIndex(), m_count, m_count);
         ++m_count;
@@ -287,16 +407,35 @@ void DataTableModel::onUpdated(const QVariant &, int shownDelta)
         emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
 }
 
-void DataTableModel::onDeleted(const QVariant &, bool wasShown)
+void DataTableModel::onDeleted(const QVariant &key, bool wasShown)
 {
     dropCache();
     if (m_count < 0)
         return;
+    if (!m_countDone) {
+        countedChange(key, wasShown ? -1 : 0);
+        return;
+    }
     if (wasShown && m_count > 0) {
         beginRemoveRows(QModelIndex(), m_count - 1, m_count - 1);
         --m_count;
         endRemoveRows();
     }
+    if (m_count > 0 && !m_columns.isEmpty())
+        emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
+}
+
+void DataTableModel::countedChange(const QVariant &key, int shownDelta)
+{
+    // A row shown or hidden where the steps have counted already changes
+    // their sum; further on, a later step finds it as it is. One row fewer
+    // shown leaves one row fewer in any case.
+    if (shownDelta != 0 && countedAlready(key))
+        m_counted += shownDelta;
+    if (shownDelta > 0)
+        showCount(qMax(m_count, m_counted));
+    else if (shownDelta < 0)
+        showCount(qMax(m_counted, m_count - 1));
     if (m_count > 0 && !m_columns.isEmpty())
         emit dataChanged(index(0, 0), index(m_count - 1, m_columns.size() - 1));
 }

@@ -58,6 +58,23 @@ public:
     // Re-reads everything (count and pages).
     void reload();
 
+    // The count of many rows in steps. When more rows are shown than the
+    // first step counts, the model starts with the rows counted so far
+    // (each of them in its true place) and counts on a step at a time, from
+    // the event loop or when a view asks for more (fetchMore); rows are
+    // added at the end as they are counted, until the count is whole. Until
+    // then rowCount() is a lower bound, never more rows than there are.
+    // rows <= 0: one exact count at once (the default on SQLite, where it is
+    // cheap); the server's default is DefaultCountStep.
+    static constexpr int DefaultCountStep = 50000;
+    void setCountStep(int rows);
+    int countStep() const { return m_countStep; }
+    bool countComplete() const { return m_countDone; }
+    // Counts the rest at once (a caller that needs the exact count).
+    void completeCount();
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+
     // Paging figures, for tests and benchmarks.
     int pageSize() const { return m_pageSize; }
     void setPageSize(int rows);
@@ -82,6 +99,11 @@ private:
     void fetchPage(int page) const;
     void dropCache() const;
     void countRows() const;
+    void countStepOn();
+    void scheduleCountStep() const;
+    void showCount(int rows);
+    bool countedAlready(const QVariant &key) const;
+    void countedChange(const QVariant &key, int shownDelta);
     void onReset();
     void onInserted(const QVariant &key, bool shown);
     void onUpdated(const QVariant &key, int shownDelta);
@@ -96,7 +118,13 @@ private:
     int m_pageSize = 200;
     int m_maxPages = 64;
 
-    mutable int m_count = -1;
+    mutable int m_count = -1;         // rows the model has (see countComplete)
+    int m_countStep = 0;
+    mutable bool m_countDone = true;
+    mutable bool m_stepPending = false;
+    mutable int m_counted = 0;        // rows counted in key order so far...
+    mutable QVariant m_countedTo;     // ...up to this key (null: none yet)
+    mutable quint64 m_countGeneration = 0;
     mutable QHash<int, Page> m_pages;
     mutable quint64 m_useCounter = 0;
     mutable int m_pagesFetched = 0;

@@ -217,6 +217,8 @@ void DataTable::post()
         m_modified = false;
         if (m_countCache >= 0)
             m_countCache += int(nowShown) - int(wasShown);
+        if (wasShown && !nowShown && m_countAtLeast > 0)
+            --m_countAtLeast;
         setState(TableState::Browse);
         if (!controlsDisabled())
             emit rowUpdated(newKey, int(nowShown) - int(wasShown));
@@ -273,6 +275,8 @@ void DataTable::remove()
     exec(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(sqlName(), quoted(keyField())), {key});
     if (m_countCache >= 0 && wasShown)
         --m_countCache;
+    if (wasShown && m_countAtLeast > 0)
+        --m_countAtLeast;
     if (m_totalCache >= 0)
         --m_totalCache;
     QVector<int> all(m_fields.size());

@@ -168,6 +168,67 @@ int DataTable::recordCount() const
     return m_countCache;
 }
 
+bool DataTable::shownFew() const
+{
+    // Counted only as far as the answer needs. The choice is between two
+    // ways to the same rows, so on the server the planner's figure for the
+    // table's rows does where the table has not been counted: counting a
+    // million rows would cost more than either way.
+    qint64 total = m_totalCache;
+    if (total < 0 && !m_dm->dialect().sqlite()) {
+        if (m_totalEstimate < 0) {
+            QSqlQuery q = exec(QStringLiteral("SELECT reltuples::bigint FROM pg_class WHERE oid = to_regclass(?)"),
+                               {sqlName()});
+            m_totalEstimate = q.next() ? qMax<qint64>(0, q.value(0).toLongLong()) : 0;
+        }
+        total = m_totalEstimate;
+    }
+    if (total <= 0)
+        total = totalRows();  // no figure (never analysed): counted
+    const int limit = int((total + 49) / 50);
+    return countUpTo(limit) < limit;
+}
+
+int DataTable::countUpTo(int limit) const
+{
+    requireActive();
+    if (m_countCache >= 0)
+        return qMin(m_countCache, limit);
+    if (limit <= 0)
+        return 0;
+    if (m_countAtLeast >= limit)
+        return limit;
+    QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
+    params.append(limit);
+    QSqlQuery q = exec(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1%2 LIMIT ?) AS \"n\"").arg(sqlName(), whereWith(QString())),
+                       params);
+    const int n = q.next() ? q.value(0).toInt() : 0;
+    if (n < limit)
+        m_countCache = n;
+    else
+        m_countAtLeast = qMax(m_countAtLeast, n);
+    return n;
+}
+
+QPair<int, QVariant> DataTable::countAfterKey(const QVariant &after, int limit) const
+{
+    requireActive();
+    const QString key = quoted(keyField());
+    QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
+    if (!after.isNull())
+        params.append(after);
+    params.append(limit);
+    // Walked along the key (the table's own order), the step costs about
+    // limit rows wherever it lies.
+    QSqlQuery q = exec(QStringLiteral("SELECT COUNT(*), MAX(\"k\") FROM (SELECT %1 AS \"k\" FROM %2%3%4 ORDER BY %1 LIMIT ?) AS \"n\"")
+                           .arg(key, sqlName(), m_dm->dialect().notIndexed(),
+                                whereWith(after.isNull() ? QString() : key + QStringLiteral(" > ?"))),
+                       params);
+    if (!q.next())
+        return {0, QVariant()};
+    return {q.value(0).toInt(), q.value(1)};
+}
+
 bool DataTable::locate(const QString &field, const QVariant &value, LocateOptions options)
 {
     return locate(QStringList{field}, QVariantList{value}, options);

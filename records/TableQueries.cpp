@@ -262,7 +262,7 @@ DataTable::OrderSql DataTable::orderSql() const
     const SqlDialect &d = m_dm->dialect();
     OrderSql o;
     o.param = QStringLiteral("?");
-    o.subset = filterApplied() && qint64(recordCount()) * 50 < qint64(totalRows());
+    o.subset = filterApplied() && shownFew();
     const QString key = quoted(keyField());
     o.key = o.subset ? d.unindexed(key) : key;
     if (m_sortField > 0) {

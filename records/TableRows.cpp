@@ -61,6 +61,26 @@ QVector<RowData> DataTable::fetchRows(const QVector<int> &fields, bool forward, 
     };
 
     if (!boundary) {
+        // On the server a walk past many rows that reads whole rows visits
+        // the table for every row passed; the row before the position is
+        // found first, reading the order's index alone where it can (its
+        // key and the sort field), and the rows after it as after any row.
+        constexpr int kFarOffset = 10000;
+        if (offset >= kFarOffset && !m_dm->dialect().sqlite() && !o.subset) {
+            const QString sql = QStringLiteral("SELECT %1 FROM %2%3 %4 LIMIT 1 OFFSET ?")
+                                    .arg(bySort ? quoted(keyField()) + QStringLiteral(", ") + quoted(m_fields[m_sortField].name)
+                                                : quoted(keyField()),
+                                         sqlName(), whereWith(QString()), forward ? o.asc : o.desc);
+            QVariantList params = filterApplied() ? m_compiled.params : QVariantList();
+            params << offset - 1;
+            QSqlQuery q = exec(sql, params);
+            if (!q.next())
+                return rows;
+            RowData before;
+            before.key = q.value(0);
+            before.sortValue = bySort ? q.value(1) : before.key;
+            return fetchRows(fields, forward, &before, limit);
+        }
         run(QString(), {}, limit, qMax(0, offset));
         return rows;
     }
@@ -162,7 +182,7 @@ QPair<QVariant, QVariant> DataTable::firstAndLastValue(const QString &field) con
         fillSortKeys();
     // As for the grid's pages: walk the field's index, unless the filter
     // selects so few rows that sorting them is cheaper.
-    const bool subset = filterApplied() && qint64(recordCount()) * 50 < qint64(totalRows());
+    const bool subset = filterApplied() && shownFew();
     const QVariantList filterParams = filterApplied() ? m_compiled.params : QVariantList();
     // Sorting the rows the filter selects (read once for both ends, their keys
     // through the filter's own index), the order written so that no index

@@ -60,9 +60,7 @@ int main(int argc, char **argv)
              dm->notes().refresh();
          }));
     // What a server's autovacuum does to a table that grew by this much.
-    if (engine.server() && !qEnvironmentVariableIsSet("BENCH_NO_VACUUM"))
-        line(QStringLiteral("VACUUM (ANALYZE) of Measures, as autovacuum does"),
-             ms([&] { dm->measures().exec(QStringLiteral("VACUUM (ANALYZE) \"Measures\"")); }));
+    vacuumAfterFill(engine, dm->measures());
 
     const QString path = ReadingBuffer::pathIn(dir.dataDir());
     QList<double> holds;

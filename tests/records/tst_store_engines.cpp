@@ -64,6 +64,7 @@ private slots:
     void auditRowsShareTheChangesTransaction();
     void unreachableServerIsNamedAndTheFilesServe();
     void dataDirectoryCopiedToServerOnce();
+    void serverIndexOfAnOlderVersionMadeAnewOnce();
 };
 
 void TestStoreEngines::casesAndCyrillicOrderAndFindAlike()
@@ -355,3 +356,43 @@ void TestStoreEngines::auditRowsShareTheChangesTransaction()
 
 QTEST_GUILESS_MAIN(TestStoreEngines)
 #include "tst_store_engines.moc"
+
+void TestStoreEngines::serverIndexOfAnOlderVersionMadeAnewOnce()
+{
+    if (!testOnServer())
+        QSKIP("runs against the test server");
+    storeDir dir;
+    ScriptedPrompt prompt;
+    // An index's identity and definition, as the server has them.
+    auto index = [](DataModule &dm, const QString &name) {
+        QSqlQuery q = dm.measures().exec(QStringLiteral("SELECT c.oid::bigint, pg_get_indexdef(c.oid) FROM pg_class c JOIN "
+                                                        "pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = "
+                                                        "current_schema() AND c.relname = ?"),
+                                         {name});
+        return q.next() ? qMakePair(q.value(0).toLongLong(), q.value(1).toString()) : qMakePair(qint64(0), QString());
+    };
+    QPair<qint64, QString> dose;
+    {
+        auto dm = dir.start();
+        fillMeasures(*dm, 100);
+        // The text's index as an older version made it: the folded text and
+        // the key, without the text itself.
+        dm->measures().exec(QStringLiteral("DROP INDEX \"Measures_iName\""));
+        dm->measures().exec(QStringLiteral("CREATE INDEX \"Measures_iName\" ON \"Measures\"((lower(\"Name\" COLLATE "
+                                           "\"und-x-icu\") COLLATE \"C\"), \"Index\")"));
+        dose = index(*dm, QStringLiteral("Measures_iDose"));
+        QVERIFY(dose.first != 0);
+    }
+    QPair<qint64, QString> name;
+    {
+        auto dm = dir.start();
+        name = index(*dm, QStringLiteral("Measures_iName"));
+        QVERIFY2(name.second.endsWith(QStringLiteral("\"Index\") INCLUDE (\"Name\")")), qPrintable(name.second));
+        QCOMPARE(index(*dm, QStringLiteral("Measures_iDose")), dose);  // as it should be: kept
+        dm->measures().setIndexFieldNames(QStringLiteral("Name"));
+        QVERIFY(dm->measures().locate(QStringLiteral("Name"), QStringLiteral("метка5"), LocateOption::CaseInsensitive));
+    }
+    // Made anew once, not at every start.
+    auto dm = dir.start();
+    QCOMPARE(index(*dm, QStringLiteral("Measures_iName")), name);
+}

@@ -36,6 +36,7 @@ private slots:
     void followsFilterAppendEditDelete();
     void currentRowMovesWithTheTable();
     void headersAndRoles();
+    void countsManyRowsInSteps();  // last: it changes the rows
 
 private:
     std::unique_ptr<storeDir> m_dir;
@@ -69,6 +70,7 @@ void TestStoreModel::init()
 void TestStoreModel::rowsAtStartMiddleAndEndWithoutReadingTheRest()
 {
     DataTableModel model(&m_dm->measures(), kGridColumns);
+    model.setCountStep(0);  // counted at once (the stepped count: countsManyRowsInSteps)
     QCOMPARE(model.rowCount(), kRows);
     QCOMPARE(model.columnCount(), 5);
     for (int row : {0, 1, kRows / 2, kRows / 2 + 1, kRows - 2, kRows - 1}) {
@@ -155,6 +157,7 @@ void TestStoreModel::followsFilterAppendEditDelete()
 {
     DataTable &t = m_dm->measures();
     DataTableModel model(&t, kGridColumns);
+    model.setCountStep(0);
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
@@ -263,3 +266,63 @@ void TestStoreModel::headersAndRoles()
 
 QTEST_GUILESS_MAIN(TestStoreModel)
 #include "tst_store_model.moc"
+
+void TestStoreModel::countsManyRowsInSteps()
+{
+    // Dose>10 shows 899 rows of each thousand: the n-th shown row is the
+    // reading 1000 * (n / 899) + 101 + n % 899, its key one more.
+    auto keyOfShown = [](int n) { return 1000 * (n / 899) + 102 + n % 899; };
+    const int shown = kRows / 1000 * 899;
+    DataTable &t = m_dm->measures();
+    t.setFilter(QStringLiteral("Dose>10"));
+    t.setFiltered(true);
+    DataTableModel model(&t, kGridColumns);
+    model.setCountStep(7000);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+
+    // The first step: the rows counted so far, each in its true place, the
+    // one nearest the end read from the start rather than from an end not
+    // known yet.
+    QCOMPARE(model.rowCount(), 7000);
+    QVERIFY(!model.countComplete());
+    QVERIFY(model.canFetchMore(QModelIndex()));
+    QCOMPARE(model.keyOfRow(6999).toInt(), keyOfShown(6999));
+    model.fetchMore(QModelIndex());
+    model.fetchMore(QModelIndex());
+    QCOMPARE(model.rowCount(), 14000);
+    QCOMPARE(model.keyOfRow(13999).toInt(), keyOfShown(13999));
+
+    // Changes while counting: a counted row deleted, a row appended past
+    // those counted, one not counted yet taken out of the filter.
+    QVERIFY(t.findKey(keyOfShown(0)));
+    t.remove();
+    QCOMPARE(model.rowCount(), 13999);
+    t.append();
+    t.setFieldValue(QStringLiteral("Dose"), 77.0);
+    t.post();
+    const int appended = t.getBookmark().toInt();
+    QVERIFY(t.findKey(keyOfShown(30000)));
+    t.edit();
+    t.setFieldValue(QStringLiteral("Dose"), 1.0);
+    t.post();
+    QVERIFY(model.rowCount() <= shown - 1);
+
+    // The event loop counts the rest; never more rows than there are.
+    QTRY_VERIFY_WITH_TIMEOUT(model.countComplete(), 20000);
+    QCOMPARE(model.rowCount(), shown - 1);
+    QVERIFY(!model.canFetchMore(QModelIndex()));
+    for (const QList<QVariant> &args : std::as_const(inserted))
+        QVERIFY(args.at(2).toInt() < shown - 1);
+    QCOMPARE(model.keyOfRow(shown - 2).toInt(), appended);
+    QCOMPARE(model.keyOfRow(0).toInt(), keyOfShown(1));
+
+    // A current row past the rows counted so far: the count is finished at
+    // once, so that the row has its place.
+    DataTableModel other(&t, kGridColumns);
+    other.setCountStep(7000);
+    QCOMPARE(other.rowCount(), 7000);
+    t.last();
+    QCOMPARE(other.rowOfCurrent(), shown - 2);
+    QVERIFY(other.countComplete());
+    QCOMPARE(other.rowCount(), shown - 1);
+}
