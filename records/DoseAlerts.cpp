@@ -227,7 +227,10 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
             a.readingId = reading.id;
             a.readingTime = reading.time;
             if (!standingExists(a)) {
-                raise(a);
+                if (reading.laterStored && period.kind != DosePeriod::Reading)
+                    raiseOverPeriod(a, doses);
+                else
+                    raise(a);
                 raised.append(a);
             }
         }

@@ -61,6 +61,10 @@ struct ReadingForCheck {
     qint64 id = 0;
     QDateTime time;
     double dose = 0;
+    // Later readings may be in the store already (a batch checked after its
+    // commit): an alert over a period then names the reading that crossed
+    // its level, not this one.
+    bool laterStored = false;
 };
 
 // What a re-evaluation did.

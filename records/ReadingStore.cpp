@@ -62,7 +62,7 @@ private:
 
 } // namespace
 
-int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored)
+int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored, bool checkDose)
 {
     if (alreadyStored)
         *alreadyStored = false;
@@ -96,7 +96,7 @@ int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored
     bool ok = false;
     const int index = measures.fieldValue(fieldName(MeasuresField::Index)).toInt(&ok);
     // The reading is stored; the dose check comes after it and never fails it.
-    if (ok)
+    if (ok && checkDose)
         DoseAlerts::checkStoredReading(m_dm, {index, reading.id, reading.time, reading.dose});
     return ok ? index : 0;
 }
