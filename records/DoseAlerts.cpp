@@ -165,7 +165,7 @@ DoseAlertsSignal &DoseAlerts::signalOf(DataModule &dm)
     return *s;
 }
 
-QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
+QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading, const QList<ReadingForCheck> &later)
 {
     refreshBindings();
     QList<DoseAlert> raised;
@@ -192,6 +192,24 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
             total += months->value(m.toString(QStringLiteral("yyyy-MM"))).dose;
         return total;
     };
+    // The person's readings among the later ones, by their stored times.
+    QList<QPair<QString, double>> laterOwn;
+    for (const ReadingForCheck &r : later) {
+        const QString time = dateTimeToStored(r.time);
+        const auto of = dir.holder(r.id, time);
+        if (of && of->personKey == person.key)
+            laterOwn.append({time, r.dose});
+    }
+    const auto laterIn = [&](const PeriodRange &p) {
+        double total = 0;
+        const QString from = p.fromText();
+        const QString to = p.toText();
+        for (const auto &[time, dose] : std::as_const(laterOwn)) {
+            if (time >= from && time <= to)
+                total += dose;
+        }
+        return total;
+    };
     for (const AppliedLevel &level : levels.applying(settings, person.subDiv)) {
         for (const PeriodRange &period : periodsHolding(level.period, reading.time, settings)) {
             double dose = reading.dose;
@@ -201,7 +219,7 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
                 if (it == sums.constEnd()) {
                     const bool calendar = p.kind == DosePeriod::Month || p.kind == DosePeriod::Quarter
                         || p.kind == DosePeriod::Year;
-                    it = sums.insert(key, calendar ? calendarSum(p) : doses.dose(person.key, p).dose);
+                    it = sums.insert(key, (calendar ? calendarSum(p) : doses.dose(person.key, p).dose) - laterIn(p));
                 }
                 return *it;
             };
@@ -227,10 +245,7 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
             a.readingId = reading.id;
             a.readingTime = reading.time;
             if (!standingExists(a)) {
-                if (reading.laterStored && period.kind != DosePeriod::Reading)
-                    raiseOverPeriod(a, doses);
-                else
-                    raise(a);
+                raise(a);
                 raised.append(a);
             }
         }
@@ -238,10 +253,11 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
     return raised;
 }
 
-void DoseAlerts::checkStoredReading(DataModule &dm, const ReadingForCheck &reading) noexcept
+void DoseAlerts::checkStoredReading(DataModule &dm, const ReadingForCheck &reading,
+                                    const QList<ReadingForCheck> &later) noexcept
 {
     try {
-        DoseAlerts(dm).check(reading);
+        DoseAlerts(dm).check(reading, later);
     } catch (const std::exception &e) {
         const QString text = QStringLiteral("Контроль доз: проверка показания %1 не выполнена: %2")
                                  .arg(reading.index)

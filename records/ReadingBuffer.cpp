@@ -187,7 +187,7 @@ QList<ReadingForCheck> ReadingBuffer::forwardTogether(DataModule &dm, const QLis
                     index = store.storeReading(r, &already, false);
                 ++(already ? part.already : part.stored);
                 if (!already && index > 0)
-                    checks.append({index, r.id, r.time, r.dose, true});
+                    checks.append({index, r.id, r.time, r.dose});
                 if (m_stopAfter > 0 && done.stored + done.already + part.stored + part.already >= m_stopAfter) {
                     stopped = true;  // "killed" once the store has them, before the buffer is told
                     break;
@@ -279,8 +279,8 @@ Result<ReadingBuffer::Forwarded> ReadingBuffer::forward(DataModule &dm, int maxR
             dm.flushReadings();
             removeUpTo(forwardedUpTo);
             removedUpTo = forwardedUpTo;
-            for (const ReadingForCheck &r : std::as_const(checks))
-                DoseAlerts::checkStoredReading(dm, r);
+            for (int i = 0; i < checks.size(); ++i)
+                DoseAlerts::checkStoredReading(dm, checks[i], checks.mid(i + 1));
         }
         // The positions after every reading up to them.
         if (waiting() == 0) {
