@@ -210,6 +210,32 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading, const QList<R
         }
         return total;
     };
+    // The person's open alerts over periods of the nine years, read once
+    // when a level is first found exceeded (a reading's own alert is
+    // looked up by itself).
+    std::optional<QSet<QString>> open;
+    const auto standing = [&](const DoseAlert &a) {
+        if (a.period.kind == DosePeriod::Reading)
+            return standingExists(a);
+        const auto key = [](const QString &period, const QString &from, const QString &kind) {
+            return period + QLatin1Char('|') + from + QLatin1Char('|') + kind;
+        };
+        if (!open) {
+            open.emplace();
+            // The earliest period that can hold the reading.
+            QString lowest = DosePeriods::fiveYears(year - 4).fromText();
+            if (!settings.pregnantFrom.isNull())
+                lowest = qMin(lowest, DosePeriods::days(DosePeriod::Pregnancy, settings.pregnantFrom, settings.pregnantFrom).fromText());
+            DataTable &t = m_dm.doseAlerts();
+            QSqlQuery q = t.exec(QStringLiteral("SELECT %2, %3, %4 FROM %1 WHERE %5 = ? AND %6 IS NULL AND %2 <> ? AND %3 >= ?")
+                                     .arg(t.sqlName(), f(A::Period), f(A::PeriodFrom), f(A::Kind), f(A::PersonKey),
+                                          f(A::Withdrawn)),
+                                 {person.key, DosePeriods::word(DosePeriod::Reading), lowest});
+            while (q.next())
+                open->insert(key(q.value(0).toString(), q.value(1).toString(), q.value(2).toString()));
+        }
+        return open->contains(key(DosePeriods::word(a.period.kind), a.period.fromText(), DoseLevels::kindWord(a.kind)));
+    };
     for (const AppliedLevel &level : levels.applying(settings, person.subDiv)) {
         for (const PeriodRange &period : periodsHolding(level.period, reading.time, settings)) {
             double dose = reading.dose;
@@ -244,7 +270,7 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading, const QList<R
             a.readingIndex = reading.index;
             a.readingId = reading.id;
             a.readingTime = reading.time;
-            if (!standingExists(a)) {
+            if (!standing(a)) {
                 raise(a);
                 raised.append(a);
             }
