@@ -415,8 +415,6 @@ QMap<QString, PeriodDose> PersonDoses::byMonth(const QString &personKey, const Q
     const QString id = quoted(fieldName(MeasuresField::ID));
     const QString time = quoted(fieldName(MeasuresField::DateTime));
     const QString dose = quoted(fieldName(MeasuresField::Dose));
-    const QString perMonth = QStringLiteral("SELECT SUBSTR(%3, 1, 7), COALESCE(SUM(%2), 0), COUNT(*) FROM %1 WHERE %4 = ? AND %5 "
-                                            "GROUP BY SUBSTR(%3, 1, 7)");
     for (const auto &[dosimeter, span] : personSpans(dir, personKey, dateTimeToStored(from), dateTimeToStored(to))) {
         QString first, end;
         if (m_dm.monthSumsKept() && MonthSums::wholeMonths(span.from, span.fromIncluded, span.to, &first, &end)) {
@@ -424,13 +422,18 @@ QMap<QString, PeriodDose> PersonDoses::byMonth(const QString &personKey, const Q
             // keeps, the partial ones at the edges from the readings.
             const HeldSpan before{span.from, span.fromIncluded, first, false};
             const HeldSpan after{end, true, span.to, span.toIncluded};
+            // Each edge lies within one month (the first and the last of
+            // the span): one plain sum each, none when it holds no reading.
+            const QString edge = QStringLiteral(" UNION ALL SELECT ?, COALESCE(SUM(%2), 0), COUNT(*) FROM %1 WHERE %3 = ? AND %4 "
+                                                "HAVING COUNT(*) > 0")
+                                     .arg(measures.sqlName(), dose, id);
             QSqlQuery q = measures.exec(
                 QStringLiteral("SELECT \"Month\", \"Dose\", \"Readings\" FROM %1 WHERE \"ID\" = ? AND \"Month\" >= ? "
-                               "AND \"Month\" < ? UNION ALL ")
+                               "AND \"Month\" < ?")
                         .arg(MonthSums::sqlName(m_dm.dialect()))
-                    + perMonth.arg(measures.sqlName(), dose, time, id, spanCondition(before, time)) + QStringLiteral(" UNION ALL ")
-                    + perMonth.arg(measures.sqlName(), dose, time, id, spanCondition(after, time)),
-                {dosimeter, first, end, dosimeter, before.from, before.to, dosimeter, after.from, after.to});
+                    + edge.arg(spanCondition(before, time)) + edge.arg(spanCondition(after, time)),
+                {dosimeter, first, end, span.from.left(7), dosimeter, before.from, before.to, end, dosimeter, after.from,
+                 after.to});
             while (q.next()) {
                 PeriodDose &m = months[q.value(0).toString()];
                 m.dose += q.value(1).toDouble();
