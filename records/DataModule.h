@@ -142,6 +142,10 @@ public:
     // around one. ReadingStore::storeReading does.
     void setReadingCommits(bool on);
 
+    // Whether the database keeps the monthly dose sums of the dosimeters
+    // (records/MonthSums.h), as found in the start-up's step on Measures.
+    bool monthSumsKept() const { return m_monthSums; }
+
     // Runs work with the database's effort bounded: a statement that goes on
     // for more than about `steps` steps of SQLite's engine is stopped and
     // fails. False when that happened (whatever work raised then is dropped);
@@ -182,6 +186,7 @@ private:
     bool m_readingCommits = false;
     bool m_terminateRequested = false;
     bool m_durable = true;
+    bool m_monthSums = false;
 
     QString synchronousFor(const QString &schema) const;
 };

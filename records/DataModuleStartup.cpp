@@ -3,6 +3,7 @@
 // rebuilt, the second cursor on the cards; and closing it all at exit.
 
 #include "records/DataModule.h"
+#include "records/MonthSums.h"
 
 #include "core/Errors.h"
 #include "records/SqlQuote.h"
@@ -308,6 +309,8 @@ void DataModule::rebuildIndexes(DataTable &table)
 
     QString failure;
     bool failed = false;
+    if (&table == &m_measures)
+        m_monthSums = false;
     try {
         // 2-3. Open exclusively: the table's file is locked against writers
         //      until the rebuild is committed.
@@ -320,6 +323,9 @@ void DataModule::rebuildIndexes(DataTable &table)
             rebuildFileIndexes(table, specs);
         else
             makeMissingIndexes(table, specs);
+        // The monthly dose sums beside the readings, made once.
+        if (&table == &m_measures)
+            m_monthSums = MonthSums::prepare(*this, table);
         // 6. Closing commits the rebuild.
         table.close();
     } catch (const ERuvoError &e) {

@@ -165,7 +165,7 @@ DoseAlertsSignal &DoseAlerts::signalOf(DataModule &dm)
     return *s;
 }
 
-QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
+QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading, const QList<ReadingForCheck> &later)
 {
     refreshBindings();
     QList<DoseAlert> raised;
@@ -192,6 +192,50 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
             total += months->value(m.toString(QStringLiteral("yyyy-MM"))).dose;
         return total;
     };
+    // The person's readings among the later ones, by their stored times.
+    QList<QPair<QString, double>> laterOwn;
+    for (const ReadingForCheck &r : later) {
+        const QString time = dateTimeToStored(r.time);
+        const auto of = dir.holder(r.id, time);
+        if (of && of->personKey == person.key)
+            laterOwn.append({time, r.dose});
+    }
+    const auto laterIn = [&](const PeriodRange &p) {
+        double total = 0;
+        const QString from = p.fromText();
+        const QString to = p.toText();
+        for (const auto &[time, dose] : std::as_const(laterOwn)) {
+            if (time >= from && time <= to)
+                total += dose;
+        }
+        return total;
+    };
+    // The person's open alerts over periods of the nine years, read once
+    // when a level is first found exceeded (a reading's own alert is
+    // looked up by itself).
+    std::optional<QSet<QString>> open;
+    const auto standing = [&](const DoseAlert &a) {
+        if (a.period.kind == DosePeriod::Reading)
+            return standingExists(a);
+        const auto key = [](const QString &period, const QString &from, const QString &kind) {
+            return period + QLatin1Char('|') + from + QLatin1Char('|') + kind;
+        };
+        if (!open) {
+            open.emplace();
+            // The earliest period that can hold the reading.
+            QString lowest = DosePeriods::fiveYears(year - 4).fromText();
+            if (!settings.pregnantFrom.isNull())
+                lowest = qMin(lowest, DosePeriods::days(DosePeriod::Pregnancy, settings.pregnantFrom, settings.pregnantFrom).fromText());
+            DataTable &t = m_dm.doseAlerts();
+            QSqlQuery q = t.exec(QStringLiteral("SELECT %2, %3, %4 FROM %1 WHERE %5 = ? AND %6 IS NULL AND %2 <> ? AND %3 >= ?")
+                                     .arg(t.sqlName(), f(A::Period), f(A::PeriodFrom), f(A::Kind), f(A::PersonKey),
+                                          f(A::Withdrawn)),
+                                 {person.key, DosePeriods::word(DosePeriod::Reading), lowest});
+            while (q.next())
+                open->insert(key(q.value(0).toString(), q.value(1).toString(), q.value(2).toString()));
+        }
+        return open->contains(key(DosePeriods::word(a.period.kind), a.period.fromText(), DoseLevels::kindWord(a.kind)));
+    };
     for (const AppliedLevel &level : levels.applying(settings, person.subDiv)) {
         for (const PeriodRange &period : periodsHolding(level.period, reading.time, settings)) {
             double dose = reading.dose;
@@ -201,7 +245,7 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
                 if (it == sums.constEnd()) {
                     const bool calendar = p.kind == DosePeriod::Month || p.kind == DosePeriod::Quarter
                         || p.kind == DosePeriod::Year;
-                    it = sums.insert(key, calendar ? calendarSum(p) : doses.dose(person.key, p).dose);
+                    it = sums.insert(key, (calendar ? calendarSum(p) : doses.dose(person.key, p).dose) - laterIn(p));
                 }
                 return *it;
             };
@@ -226,7 +270,7 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
             a.readingIndex = reading.index;
             a.readingId = reading.id;
             a.readingTime = reading.time;
-            if (!standingExists(a)) {
+            if (!standing(a)) {
                 raise(a);
                 raised.append(a);
             }
@@ -235,10 +279,11 @@ QList<DoseAlert> DoseAlerts::check(const ReadingForCheck &reading)
     return raised;
 }
 
-void DoseAlerts::checkStoredReading(DataModule &dm, const ReadingForCheck &reading) noexcept
+void DoseAlerts::checkStoredReading(DataModule &dm, const ReadingForCheck &reading,
+                                    const QList<ReadingForCheck> &later) noexcept
 {
     try {
-        DoseAlerts(dm).check(reading);
+        DoseAlerts(dm).check(reading, later);
     } catch (const std::exception &e) {
         const QString text = QStringLiteral("Контроль доз: проверка показания %1 не выполнена: %2")
                                  .arg(reading.index)

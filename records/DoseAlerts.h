@@ -96,11 +96,15 @@ public:
 
     // The check for one reading just stored; returns the alerts raised.
     // Looks at journal changes first (refreshBindings()).
-    QList<DoseAlert> check(const ReadingForCheck &reading);
+    // later: readings stored after it and committed with it (a forwarded
+    // batch, checked after its commit); the sums leave them out, so that
+    // the check finds what it would have found right after this reading.
+    QList<DoseAlert> check(const ReadingForCheck &reading, const QList<ReadingForCheck> &later = {});
     // The store path's call: check() that never raises and never delays the
     // reading, which is stored already; a failure goes to Events.log and
     // the debug output.
-    static void checkStoredReading(DataModule &dm, const ReadingForCheck &reading) noexcept;
+    static void checkStoredReading(DataModule &dm, const ReadingForCheck &reading,
+                                   const QList<ReadingForCheck> &later = {}) noexcept;
 
     // Looks again at whatever the journal and the cards changed since the
     // last look (see PersonDirectory::refresh()).

@@ -4,6 +4,7 @@
 
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
+#include "records/MonthSums.h"
 #include "records/SqlQuote.h"
 #include "records/StoredDateTime.h"
 
@@ -415,6 +416,31 @@ QMap<QString, PeriodDose> PersonDoses::byMonth(const QString &personKey, const Q
     const QString time = quoted(fieldName(MeasuresField::DateTime));
     const QString dose = quoted(fieldName(MeasuresField::Dose));
     for (const auto &[dosimeter, span] : personSpans(dir, personKey, dateTimeToStored(from), dateTimeToStored(to))) {
+        QString first, end;
+        if (m_dm.monthSumsKept() && MonthSums::wholeMonths(span.from, span.fromIncluded, span.to, &first, &end)) {
+            // The whole months [first, end) from the sums the database
+            // keeps, the partial ones at the edges from the readings.
+            const HeldSpan before{span.from, span.fromIncluded, first, false};
+            const HeldSpan after{end, true, span.to, span.toIncluded};
+            // Each edge lies within one month (the first and the last of
+            // the span): one plain sum each, none when it holds no reading.
+            const QString edge = QStringLiteral(" UNION ALL SELECT ?, COALESCE(SUM(%2), 0), COUNT(*) FROM %1 WHERE %3 = ? AND %4 "
+                                                "HAVING COUNT(*) > 0")
+                                     .arg(measures.sqlName(), dose, id);
+            QSqlQuery q = measures.exec(
+                QStringLiteral("SELECT \"Month\", \"Dose\", \"Readings\" FROM %1 WHERE \"ID\" = ? AND \"Month\" >= ? "
+                               "AND \"Month\" < ?")
+                        .arg(MonthSums::sqlName(m_dm.dialect()))
+                    + edge.arg(spanCondition(before, time)) + edge.arg(spanCondition(after, time)),
+                {dosimeter, first, end, span.from.left(7), dosimeter, before.from, before.to, end, dosimeter, after.from,
+                 after.to});
+            while (q.next()) {
+                PeriodDose &m = months[q.value(0).toString()];
+                m.dose += q.value(1).toDouble();
+                m.readings += q.value(2).toLongLong();
+            }
+            continue;
+        }
         // The stored text begins with "yyyy-MM" (StoredDateTime.h).
         QSqlQuery q = measures.exec(QStringLiteral("SELECT SUBSTR(%3, 1, 7), COALESCE(SUM(%2), 0), COUNT(*) FROM %1 "
                                                    "WHERE %4 = ? AND %5 GROUP BY SUBSTR(%3, 1, 7)")

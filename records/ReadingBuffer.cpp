@@ -3,6 +3,7 @@
 #include "records/ReadingBuffer.h"
 
 #include "records/DataModule.h"
+#include "records/DoseAlerts.h"
 #include "records/SqlDialect.h"
 #include "records/SqlQuote.h"
 #include "records/StoreError.h"
@@ -13,6 +14,8 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QRandomGenerator>
+#include <QThread>
 #include <atomic>
 
 using RecordsSql::quoted;
@@ -161,6 +164,48 @@ void ReadingBuffer::removeUpTo(qint64 index)
         {index});
 }
 
+QList<ReadingForCheck> ReadingBuffer::forwardTogether(DataModule &dm, const QList<StoredReading> &batch, int count,
+                                                     Forwarded &done, bool &stopped)
+{
+    ReadingStore store(dm);
+    // Two monitors forwarding the same readings may deadlock on the unique
+    // index, or the server may refuse a transaction it cannot serialise: the
+    // batch is rolled back whole and forwarded again (what the other one
+    // stored meanwhile is then found there).
+    constexpr int Attempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        QList<ReadingForCheck> checks;
+        Forwarded part;
+        stopped = false;
+        try {
+            Transaction transaction(dm);
+            for (int i = 0; i < count; ++i) {
+                const StoredReading &r = batch[i];
+                bool already = store.readingStored(r.time, r.address, r.recNumber);
+                int index = 0;
+                if (!already)
+                    index = store.storeReading(r, &already, false);
+                ++(already ? part.already : part.stored);
+                if (!already && index > 0)
+                    checks.append({index, r.id, r.time, r.dose});
+                if (m_stopAfter > 0 && done.stored + done.already + part.stored + part.already >= m_stopAfter) {
+                    stopped = true;  // "killed" once the store has them, before the buffer is told
+                    break;
+                }
+            }
+            transaction.commit();
+        } catch (const EStoreError &e) {
+            if (e.cause() != StoreCause::Busy || attempt == Attempts || !dm.connected())
+                throw;
+            QThread::msleep(20 * attempt + QRandomGenerator::global()->bounded(50));
+            continue;
+        }
+        done.stored += part.stored;
+        done.already += part.already;
+        return checks;
+    }
+}
+
 Result<ReadingBuffer::Forwarded> ReadingBuffer::forward(DataModule &dm, int maxReadings)
 {
     Forwarded done;
@@ -168,9 +213,16 @@ Result<ReadingBuffer::Forwarded> ReadingBuffer::forward(DataModule &dm, int maxR
         return done;
     // Taken out of the buffer in batches: a kill between the store's commit
     // and the removal only makes the next forward find those readings stored.
+    // On a server a batch is one transaction (a round trip to the server per
+    // commit is what forwarding one by one would cost), and the dose checks
+    // of its readings follow its commit, so that a failed check can neither
+    // roll back nor delay a stored reading. On the data directory's files
+    // every reading is its own commit without a flush, and the readings are
+    // flushed once a batch (DataModule::flushReadings) before they leave
+    // the buffer.
     constexpr int Batch = 200;
-    qint64 forwardedUpTo = -1;
-    int sinceRemoval = 0;
+    qint64 forwardedUpTo = -1;  // the last reading the store has committed
+    qint64 removedUpTo = -1;    // the last reading out of the buffer
     try {
         open();
         const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -178,7 +230,10 @@ Result<ReadingBuffer::Forwarded> ReadingBuffer::forward(DataModule &dm, int maxR
         QList<StoredReading> batch;
         QList<qint64> indexes;
         bool more = true;
-        while (more && (maxReadings < 0 || done.stored + done.already < maxReadings)) {
+        while (more) {
+            const int limit = maxReadings < 0 ? Batch : qMin(Batch, maxReadings - done.stored - done.already);
+            if (limit <= 0)
+                break;
             batch.clear();
             indexes.clear();
             {
@@ -187,7 +242,7 @@ Result<ReadingBuffer::Forwarded> ReadingBuffer::forward(DataModule &dm, int maxR
                                              .arg(q(MeasuresField::Index), q(MeasuresField::TarnAddress), q(MeasuresField::RecNumber),
                                                   q(MeasuresField::DateTime), q(MeasuresField::ID), q(MeasuresField::Name),
                                                   q(MeasuresField::Dose), q(MeasuresField::RecoveryTime))
-                                             .arg(Batch),
+                                             .arg(limit),
                                      {forwardedUpTo});
                 while (rows.next()) {
                     indexes.append(rows.value(0).toLongLong());
@@ -197,30 +252,36 @@ Result<ReadingBuffer::Forwarded> ReadingBuffer::forward(DataModule &dm, int maxR
                 }
             }
             more = batch.size() == Batch;
-            for (int i = 0; i < batch.size(); ++i) {
-                if (maxReadings >= 0 && done.stored + done.already >= maxReadings) {
-                    more = false;
-                    break;
-                }
-                const StoredReading &r = batch[i];
-                bool already = store.readingStored(r.time, r.address, r.recNumber);
-                if (!already)
-                    store.storeReading(r, &already);
-                ++(already ? done.already : done.stored);
-                forwardedUpTo = indexes[i];
-                if (m_stopAfter > 0 && done.stored + done.already >= m_stopAfter)
-                    return done;  // "killed": the buffer is not told
-                if (++sinceRemoval >= Batch) {
-                    dm.flushReadings();
-                    removeUpTo(forwardedUpTo);
-                    sinceRemoval = 0;
+            if (batch.isEmpty())
+                break;
+            QList<ReadingForCheck> checks;
+            bool stopped = false;
+            if (dm.onServer() && !dm.inTransaction()) {
+                const int before = done.stored + done.already;
+                checks = forwardTogether(dm, batch, int(batch.size()), done, stopped);
+                forwardedUpTo = indexes[done.stored + done.already - before - 1];
+            } else {
+                for (int i = 0; i < batch.size(); ++i) {
+                    const StoredReading &r = batch[i];
+                    bool already = store.readingStored(r.time, r.address, r.recNumber);
+                    if (!already)
+                        store.storeReading(r, &already);
+                    ++(already ? done.already : done.stored);
+                    forwardedUpTo = indexes[i];
+                    if (m_stopAfter > 0 && done.stored + done.already >= m_stopAfter) {
+                        stopped = true;
+                        break;
+                    }
                 }
             }
-        }
-        dm.flushReadings();
-        if (forwardedUpTo >= 0)
+            if (stopped)
+                return done;  // "killed": the buffer is not told
+            dm.flushReadings();
             removeUpTo(forwardedUpTo);
-        sinceRemoval = 0;
+            removedUpTo = forwardedUpTo;
+            for (int i = 0; i < checks.size(); ++i)
+                DoseAlerts::checkStoredReading(dm, checks[i], checks.mid(i + 1));
+        }
         // The positions after every reading up to them.
         if (waiting() == 0) {
             QList<QPair<int, ReaderPosition>> positions;
@@ -242,8 +303,9 @@ Result<ReadingBuffer::Forwarded> ReadingBuffer::forward(DataModule &dm, int maxR
         }
     } catch (const std::exception &e) {
         // What reached the store leaves the buffer; the rest waits.
-        if (sinceRemoval > 0 && forwardedUpTo >= 0) {
+        if (forwardedUpTo > removedUpTo) {
             try {
+                dm.flushReadings();  // on the disk before they leave the buffer
                 removeUpTo(forwardedUpTo);
             } catch (...) {
             }

@@ -22,6 +22,7 @@
 #include <optional>
 
 class DataModule;
+struct ReadingForCheck;
 
 class ReadingBuffer {
 public:
@@ -87,6 +88,10 @@ public:
 private:
     void open();  // raises EStoreError
     void removeUpTo(qint64 index);
+    // Stores the first count readings of the batch in one transaction of the
+    // server (retried whole after a deadlock); the checks to run after it.
+    QList<ReadingForCheck> forwardTogether(DataModule &dm, const QList<StoredReading> &batch, int count, Forwarded &done,
+                                           bool &stopped);
     bool heldPositionsWaiting();
     QString m_path;
     QString m_connection;

@@ -77,7 +77,7 @@ private:
 
 } // namespace
 
-int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored)
+int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored, bool checkDose)
 {
     if (alreadyStored)
         *alreadyStored = false;
@@ -127,7 +127,7 @@ int ReadingStore::storeReading(const StoredReading &reading, bool *alreadyStored
     bool ok = false;
     const int index = key.toInt(&ok);
     // The reading is stored; the dose check comes after it and never fails it.
-    if (ok)
+    if (ok && checkDose)
         DoseAlerts::checkStoredReading(m_dm, {index, reading.id, reading.time, reading.dose});
     return ok ? index : 0;
 }

@@ -42,7 +42,10 @@ public:
     // check and the append) is stored already: not a failure, nothing is
     // appended, *alreadyStored tells so and the Index is that of the copy
     // there. Inside a transaction the refusal leaves the transaction usable.
-    int storeReading(const StoredReading &reading, bool *alreadyStored = nullptr);
+    // The dose check of the reading (DoseAlerts::checkStoredReading) follows
+    // the append unless checkDose is false: then the caller runs it once the
+    // reading is committed (a batch forwarded in one transaction).
+    int storeReading(const StoredReading &reading, bool *alreadyStored = nullptr, bool checkDose = true);
 
     // The Devices row of the reader at this address becomes current; a
     // missing one is created at position 0 and the zero time (*created tells

@@ -31,7 +31,8 @@ StoreCause storeCauseOfState(const QString &sqlState)
     // insufficient_privilege, read_only_sql_transaction
     if (sqlState == QLatin1String("42501") || sqlState == QLatin1String("25006"))
         return StoreCause::Denied;
-    if (sqlState == QLatin1String("55P03") || sqlState == QLatin1String("40P01"))
+    // lock_not_available, deadlock_detected, serialization_failure
+    if (sqlState == QLatin1String("55P03") || sqlState == QLatin1String("40P01") || sqlState == QLatin1String("40001"))
         return StoreCause::Busy;
     // Connection exceptions, and the server shutting down or starting.
     if (sqlState.startsWith(QLatin1String("08")) || sqlState.startsWith(QLatin1String("57P")))

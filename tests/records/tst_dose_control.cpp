@@ -13,7 +13,10 @@
 #include "records/ReadingStore.h"
 #include "records/StoredDateTime.h"
 
+#include "records/MonthSums.h"
+
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTest>
 
@@ -36,6 +39,7 @@ private slots:
     void levelAndPersonChangesReviewAlerts();
     void dataChecksFindUnreadAndUnattributed();
     void nameSyncOneRunOneAuditRow();
+    void monthSumsFollowEveryWrite();
 };
 
 void TestDoseControl::attributionIdentityAndPeriodSums()
@@ -436,6 +440,96 @@ void TestDoseControl::nameSyncOneRunOneAuditRow()
         QCOMPARE(fio(early), QString());
         QCOMPARE(syncRows().size(), 2);
     }
+}
+
+// The sums the database keeps for one dosimeter against a plain SUM of
+// Measures, and a person's months through them against the same.
+void compareMonthSums(Site &s, const QString &person)
+{
+    DataTable &m = s.dm->measures();
+    QMap<QString, QPair<double, qint64>> kept, direct;
+    for (QSqlQuery q = m.exec(QStringLiteral("SELECT \"ID\" || ':' || \"Month\", \"Dose\", \"Readings\" FROM %1")
+                                  .arg(MonthSums::sqlName(s.dm->dialect())));
+         q.next();)
+        kept.insert(q.value(0).toString(), {q.value(1).toDouble(), q.value(2).toLongLong()});
+    for (QSqlQuery q = m.exec(QStringLiteral("SELECT \"ID\" || ':' || SUBSTR(\"DateTime\", 1, 7), SUM(\"Dose\"), COUNT(*) FROM %1 "
+                                             "GROUP BY \"ID\", SUBSTR(\"DateTime\", 1, 7)")
+                                  .arg(m.sqlName()));
+         q.next();)
+        direct.insert(q.value(0).toString(), {q.value(1).toDouble(), q.value(2).toLongLong()});
+    QCOMPARE(kept.keys(), direct.keys());
+    for (auto it = kept.cbegin(); it != kept.cend(); ++it) {
+        QVERIFY2(qAbs(it->first - direct[it.key()].first) < 1e-9, qPrintable(it.key()));
+        QCOMPARE(it->second, direct[it.key()].second);
+    }
+    // Held from 15 January 2024 08:00 on: January is partial.
+    const QMap<QString, PeriodDose> months = PersonDoses(*s.dm).byMonth(person, at(2023, 1, 1, 0), at(2025, 12, 31, 23, 59, 59));
+    QMap<QString, QPair<double, qint64>> expected;
+    for (QSqlQuery q = m.exec(QStringLiteral("SELECT SUBSTR(\"DateTime\", 1, 7), SUM(\"Dose\"), COUNT(*) FROM %1 "
+                                             "WHERE \"ID\" = 5 AND \"DateTime\" >= ? GROUP BY SUBSTR(\"DateTime\", 1, 7)")
+                                  .arg(m.sqlName()),
+                              {dateTimeToStored(at(2024, 1, 15, 8))});
+         q.next();)
+        expected.insert(q.value(0).toString(), {q.value(1).toDouble(), q.value(2).toLongLong()});
+    QCOMPARE(months.keys(), expected.keys());
+    for (auto it = months.cbegin(); it != months.cend(); ++it) {
+        QVERIFY2(qAbs(it->dose - expected[it.key()].first) < 1e-9, qPrintable(it.key()));
+        QCOMPARE(it->readings, expected[it.key()].second);
+    }
+}
+
+void TestDoseControl::monthSumsFollowEveryWrite()
+{
+    Site s;
+    QVERIFY(s.dm->monthSumsKept());
+    s.bind(5, QStringLiteral("Сидоров"), at(2024, 1, 15, 8));
+    s.read(5, at(2024, 1, 15, 7), 1);  // before the binding
+    s.read(5, at(2024, 1, 20), 2);
+    s.read(5, at(2024, 2, 1, 0), 4);
+    s.read(5, at(2024, 2, 29, 23, 59, 59), 8);
+    s.read(5, at(2024, 3, 10), 16);
+    const int changed = s.read(5, at(2024, 4, 2), 32);
+    s.read(5, at(2024, 12, 31, 23, 59, 59), 0.125);
+    s.read(7, at(2024, 3, 10), 1000);
+    const QString person = s.personOf(QStringLiteral("Сидоров"));
+    compareMonthSums(s, person);
+
+    DataTable &m = s.dm->measures();
+    m.exec(QStringLiteral("UPDATE %1 SET \"Dose\" = 48.5 WHERE \"Index\" = ?").arg(m.sqlName()), {changed});
+    m.exec(QStringLiteral("UPDATE %1 SET \"DateTime\" = ?, \"ID\" = 5 WHERE \"ID\" = 7").arg(m.sqlName()),
+           {dateTimeToStored(at(2024, 5, 5))});
+    m.exec(QStringLiteral("DELETE FROM %1 WHERE \"Dose\" = 8").arg(m.sqlName()));
+    compareMonthSums(s, person);
+    QCOMPARE(PersonDoses(*s.dm).byMonth(person, at(2024, 2, 1, 0), at(2024, 2, 29, 23, 59, 59)).value(QStringLiteral("2024-02")).dose,
+             4.0);
+
+    if (!testOnServer()) {
+        // Written by the stock shell, which knows nothing of the program.
+        QProcess shell;
+        shell.start(QStringLiteral("sqlite3"),
+                    {QStringLiteral("-bail"), QStringLiteral("-cmd"), QStringLiteral(".timeout 5000"),
+                     s.dir.tablePath(s.dm->measures().fileName()),
+                     QStringLiteral("INSERT INTO Measures (TarnAddress, RecNumber, DateTime, ID, Dose) "
+                                    "VALUES (1, 900, '2024-06-01 10:00:00.000', 5, 0.25)")});
+        QVERIFY(shell.waitForFinished(20000));
+        QVERIFY2(shell.exitCode() == 0, shell.readAllStandardError().constData());
+        compareMonthSums(s, person);
+    }
+
+    // A store of an older version: no sums yet. The start-up counts them.
+    if (s.dm->dialect().sqlite()) {
+        for (const char *trigger : {"DoseMonths_insert", "DoseMonths_delete", "DoseMonths_update_old", "DoseMonths_update_new"})
+            m.exec(QStringLiteral("DROP TRIGGER \"Measures\".\"%1\"").arg(QLatin1String(trigger)));
+        m.exec(QStringLiteral("DROP TABLE \"Measures\".\"DoseMonths\""));
+    } else {
+        m.exec(QStringLiteral("DROP TABLE \"DoseMonths\""));
+        m.exec(QStringLiteral("DROP TRIGGER \"DoseMonths_keep\" ON \"Measures\""));
+    }
+    s.read(5, at(2024, 7, 7), 3);
+    s.dm->dataModuleDestroy();
+    s.dm = s.dir.start();
+    QVERIFY(s.dm->monthSumsKept());
+    compareMonthSums(s, person);
 }
 
 QTEST_GUILESS_MAIN(TestDoseControl)

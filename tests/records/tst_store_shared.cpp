@@ -5,10 +5,13 @@
 
 #include "StoreFixture.h"
 #include "ScriptedPrompt.h"
+#include "DoseSite.h"
 
 #include "records/AuditLog.h"
 #include "records/CardIndex.h"
 #include "records/DataModule.h"
+#include "records/DoseAlerts.h"
+#include "records/DoseLevels.h"
 #include "records/Journal.h"
 #include "records/LabelBinding.h"
 #include "records/ReadingBuffer.h"
@@ -61,6 +64,7 @@ class TestStoreShared : public QObject {
 private slots:
     void twoModulesStoreTheSameReadingsOnce();
     void heldReadingsForwardedInOrderOnceEach();
+    void forwardedAlertNamesTheCrossingReading();
     void killedWhileHoldingLosesNothing();
     void serverLostReadingsWaitAndFollowInOrder();
     void journalRowChangedTwiceOneWins();
@@ -190,6 +194,32 @@ void TestStoreShared::heldReadingsForwardedInOrderOnceEach()
     // Nothing waits: forwarding again changes nothing.
     QCOMPARE(again.forward(*dm).value.stored, 0);
     QCOMPARE(doublesAndRows(*dm).second, 500);
+}
+
+// The readings forwarded together are checked after their commit, each as
+// if the later ones were not stored yet.
+void TestStoreShared::forwardedAlertNamesTheCrossingReading()
+{
+    DoseSite s;
+    s.bind(9, QStringLiteral("Кузнецов"), at(2025, 1, 1, 0));
+    QVERIFY(DoseLevels(*s.dm)
+                .setLevel({LevelScope::All, {}, {}, DosePeriod::Month, LevelKind::Investigation}, 10.0, QStringLiteral("тест"))
+                .ok());
+    ReadingBuffer buffer(ReadingBuffer::pathIn(s.dir.dataDir()));
+    for (int i = 0; i < 5; ++i)  // 4 µSv each: the third goes over 10
+        QVERIFY(buffer.hold({at(2025, 3, 1 + i), 5, i + 1, 9, QStringLiteral("Д"), 4.0}).ok());
+    const Result<ReadingBuffer::Forwarded> done = buffer.forward(*s.dm);
+    QVERIFY(done.ok());
+    QCOMPARE(done.value.stored, 5);
+    int monthAlerts = 0;
+    for (const DoseAlert &a : DoseAlerts(*s.dm).alerts()) {
+        if (a.period.kind != DosePeriod::Month)
+            continue;
+        ++monthAlerts;
+        QCOMPARE(a.readingTime, at(2025, 3, 3));
+        QCOMPARE(a.dose, 12.0);
+    }
+    QCOMPARE(monthAlerts, 1);
 }
 
 void TestStoreShared::killedWhileHoldingLosesNothing()
