@@ -25,19 +25,6 @@ void run(DataModule &dm, const QString &sql)
         throwStoreError(q.lastError());
 }
 
-QSqlQuery ask(DataModule &dm, const QString &sql, const QVariantList &params = {})
-{
-    QSqlQuery q(dm.database());
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throwStoreError(q.lastError());
-    for (const QVariant &p : params)
-        q.addBindValue(p);
-    if (!q.exec())
-        throwStoreError(q.lastError());
-    return q;
-}
-
 // What the triggers do, in SQL both engines take: `row` is NEW or OLD.
 QString addRow(const QString &row)
 {
@@ -94,7 +81,7 @@ bool prepareFile(DataModule &dm, DataTable &measures)
     bool tablePresent = false;
     QHash<QString, QString> present;
     {
-        QSqlQuery q = ask(dm, QStringLiteral("SELECT type, name, sql FROM %1.sqlite_master WHERE tbl_name IN (?, ?) "
+        QSqlQuery q = measures.exec(QStringLiteral("SELECT type, name, sql FROM %1.sqlite_master WHERE tbl_name IN (?, ?) "
                                              "AND type IN ('table', 'trigger')")
                                   .arg(schema),
                           {Table, QStringLiteral("Measures")});
@@ -131,7 +118,7 @@ bool prepareFile(DataModule &dm, DataTable &measures)
 // the schema it was made in.
 bool prepareServer(DataModule &dm, DataTable &measures)
 {
-    QSqlQuery state = ask(dm, QStringLiteral("SELECT current_schema(), "
+    QSqlQuery state = measures.exec(QStringLiteral("SELECT current_schema(), "
                                              "(SELECT c.oid FROM pg_class c WHERE c.relname = ? "
                                              "AND c.relnamespace = (SELECT oid FROM pg_namespace WHERE nspname = current_schema())) "
                                              "IS NOT NULL, "
@@ -149,7 +136,7 @@ bool prepareServer(DataModule &dm, DataTable &measures)
         // Disabled by someone: sums not kept, so not used.
         if (enabled.toString() == QLatin1String("D"))
             return false;
-        QSqlQuery may = ask(dm, QStringLiteral("SELECT has_table_privilege(?, 'SELECT')"),
+        QSqlQuery may = measures.exec(QStringLiteral("SELECT has_table_privilege(?, 'SELECT')"),
                             {quoted(schema) + QLatin1Char('.') + quoted(Table)});
         return may.next() && may.value(0).toBool();
     }
